@@ -1,0 +1,21 @@
+# Every library the engine, tests and tools use, found once for the whole tree.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(VIPS REQUIRED IMPORTED_TARGET vips)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libavutil)
+pkg_check_modules(OPENBLAS REQUIRED IMPORTED_TARGET openblas)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(TBB REQUIRED)
+include(FindOnnxRuntime)
+
+if(QUILLMERE_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(QUILLMERE_BENCH)
+  find_package(benchmark REQUIRED)
+endif()
+
+find_program(QUILLMERE_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)

@@ -1,0 +1,66 @@
+// Every stored frame vector of the library, in memory as one flat array of binary16
+// values, searched by brute force: a dot product with every row in parallel blocks,
+// then a bounded top-k selection. Rows of a file are retired together and only marked
+// dead; the arrays are compacted when dead rows pile up.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "index/Float16.h"
+
+namespace quillmere {
+
+class VectorIndex {
+ public:
+  struct Row {
+    std::int64_t frameID = 0;
+    std::int64_t fileID = 0;
+    double time = 0;
+    bool operator==(const Row&) const = default;
+  };
+
+  struct Hit {
+    Row row;
+    float score = 0;
+    bool operator==(const Hit&) const = default;
+  };
+
+  explicit VectorIndex(std::size_t dim);
+  VectorIndex(const VectorIndex&) = delete;
+  VectorIndex& operator=(const VectorIndex&) = delete;
+
+  std::size_t dim() const { return dim_; }
+  std::size_t count() const;  // live rows
+
+  // Room for at least n rows; contents unchanged.
+  void reserve(std::size_t n);
+  void removeAll();
+  // vector must hold exactly dim values; anything else stops the process.
+  void add(const Row& row, std::span<const Half> vector);
+  // Retires every row of the file; compacts when more than 4096 rows and more than a
+  // quarter of all rows are dead.
+  void remove(std::int64_t fileID);
+  // The live rows of a file in the order they were added, each with a copy of its vector.
+  std::vector<std::pair<Row, std::vector<Half>>> vectors(std::int64_t fileID) const;
+  // At most limit hits, best first. query must hold dim values and limit be at least 1.
+  // include, when given, is asked once per file, never with the lock held.
+  std::vector<Hit> search(std::span<const float> query, std::size_t limit,
+                          const std::function<bool(std::int64_t)>& include = {}) const;
+
+  // Rows stored including dead ones, and dead ones (for tests of compaction).
+  std::size_t storedRows() const;
+  std::size_t deadRows() const;
+
+ private:
+  // implementation details are the implementer's
+};
+
+}  // namespace quillmere

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "index/Records.h"
+#include "scan/Timecode.h"
+
+namespace quillmere {
+namespace {
+
+TEST(Records, StoredEnumsReadBackWithDefaults) {
+  EXPECT_EQ(mediaKindFromRaw(0), MediaKind::photo);
+  EXPECT_EQ(mediaKindFromRaw(1), MediaKind::video);
+  EXPECT_EQ(mediaKindFromRaw(7), std::nullopt);
+  EXPECT_EQ(mediaKindFromColumn(7), MediaKind::photo);
+  EXPECT_EQ(mediaKindFromColumn(-1), MediaKind::photo);
+  EXPECT_EQ(fileStateFromRaw(2), FileState::failed);
+  EXPECT_EQ(fileStateFromRaw(3), std::nullopt);
+  EXPECT_EQ(fileStateFromColumn(9), FileState::pending);
+  EXPECT_EQ(fileStateFromColumn(1), FileState::indexed);
+}
+
+TEST(Records, RootNamesAndURLs) {
+  Root root{.path = "/"};
+  EXPECT_EQ(root.name(), "/");
+  EXPECT_EQ(root.url(), std::filesystem::path("/"));
+  root.path = "/home/ann/Pictures";
+  EXPECT_EQ(root.name(), "Pictures");
+  EXPECT_EQ(root.url().string(), "/home/ann/Pictures/");
+  root.path = "/home/ann/Pictures/";
+  EXPECT_EQ(root.name(), "Pictures");
+  EXPECT_EQ(root.url().string(), "/home/ann/Pictures/");
+}
+
+TEST(Records, MediaFileNameAndEquality) {
+  MediaFile a{.id = 4, .rootID = 1, .relPath = "2024/beach/IMG_1.jpg"};
+  EXPECT_EQ(a.name(), "IMG_1.jpg");
+  MediaFile b = a;
+  EXPECT_EQ(a, b);
+  b.state = FileState::indexed;
+  EXPECT_NE(a, b);
+  EXPECT_EQ(MediaFile{.relPath = "top.png"}.name(), "top.png");
+}
+
+TEST(Records, VectorBlobsAreLittleEndianAndExactlySized) {
+  const std::vector<Half> vector{0x3c00, 0xabcd, 0x0001};
+  const Bytes blob = encodeVector(vector);
+  EXPECT_EQ(blob, (Bytes{0x00, 0x3c, 0xcd, 0xab, 0x01, 0x00}));
+  EXPECT_EQ(decodeVector(blob.data(), blob.size(), 3), vector);
+  EXPECT_EQ(decodeVector(blob.data(), blob.size() - 2, 3), std::nullopt);
+  EXPECT_EQ(decodeVector(blob.data(), blob.size(), 2), std::nullopt);
+  EXPECT_EQ(decodeVector(nullptr, 0, 0), std::vector<Half>{});
+}
+
+TEST(Timecode, WholeSecondsRoundedDown) {
+  EXPECT_EQ(timecode(75.9), "00:01:15");
+  EXPECT_EQ(shortTimecode(75.9), "1:15");
+  EXPECT_EQ(timecode(3725), "01:02:05");
+  EXPECT_EQ(shortTimecode(3725), "1:02:05");
+  EXPECT_EQ(timecode(0), "00:00:00");
+  EXPECT_EQ(shortTimecode(0), "0:00");
+  EXPECT_EQ(shortTimecode(3599.99), "59:59");
+  EXPECT_EQ(shortTimecode(3600), "1:00:00");
+  EXPECT_EQ(timecode(100 * 3600 + 1), "100:00:01");  // hours are not capped
+  EXPECT_EQ(timecode(-4), "00:00:00");
+  EXPECT_EQ(shortTimecode(std::nan("")), "0:00");
+}
+
+}  // namespace
+}  // namespace quillmere
