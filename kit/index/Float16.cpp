@@ -1,8 +1,8 @@
 #include "index/Float16.h"
 
+#include <immintrin.h>
 #include <bit>
 #include <cassert>
-#include <immintrin.h>
 
 namespace quillmere {
 

@@ -47,7 +47,9 @@ std::string Root::name() const {
   return last.empty() ? path : last;
 }
 
-std::string MediaFile::name() const { return lastComponent(relPath); }
+std::string MediaFile::name() const {
+  return lastComponent(relPath);
+}
 
 Bytes encodeVector(const std::vector<Half>& vector) {
   Bytes bytes(vector.size() * 2);

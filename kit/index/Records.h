@@ -20,14 +20,18 @@ enum class MediaKind : std::int64_t { photo = 0, video = 1 };
 std::optional<MediaKind> mediaKindFromRaw(std::int64_t raw);
 // How a stored files.kind column reads back: anything but 1 is a photo.
 MediaKind mediaKindFromColumn(std::int64_t raw);
-inline std::int64_t rawValue(MediaKind kind) { return static_cast<std::int64_t>(kind); }
+inline std::int64_t rawValue(MediaKind kind) {
+  return static_cast<std::int64_t>(kind);
+}
 
 enum class FileState : std::int64_t { pending = 0, indexed = 1, failed = 2 };
 
 std::optional<FileState> fileStateFromRaw(std::int64_t raw);
 // How a stored files.state column reads back: unknown values are pending.
 FileState fileStateFromColumn(std::int64_t raw);
-inline std::int64_t rawValue(FileState state) { return static_cast<std::int64_t>(state); }
+inline std::int64_t rawValue(FileState state) {
+  return static_cast<std::int64_t>(state);
+}
 
 // A folder the user added.
 struct Root {
@@ -78,9 +82,9 @@ struct ScannedFile {
 
 // One embedded frame, ready to be stored.
 struct FrameRecord {
-  double time = 0;                  // seconds from the start of the media
-  std::vector<Half> vector;         // exactly the library's dim components
-  std::optional<Bytes> thumbnail;   // encoded image, opaque to the store
+  double time = 0;                 // seconds from the start of the media
+  std::vector<Half> vector;        // exactly the library's dim components
+  std::optional<Bytes> thumbnail;  // encoded image, opaque to the store
 
   bool operator==(const FrameRecord&) const = default;
 };

@@ -1,7 +1,7 @@
 #include "support/TempDirectory.h"
 
-#include <stdexcept>
 #include <stdlib.h>
+#include <stdexcept>
 #include <system_error>
 
 namespace quillmere::test {

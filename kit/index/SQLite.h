@@ -1,0 +1,159 @@
+// A thin, thread-safe wrapper over one SQLite connection: cached prepared statements,
+// positional binding, and four ways to talk to the database (a script, one statement, a
+// query with a per-row callback, an immediate transaction).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "index/Records.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace quillmere {
+
+class SQLite {
+ public:
+  // The store's error: SQLite's result code (-1 when the file could not be opened) and
+  // message; what() is "SQLite {code}: {message}".
+  class Failure : public std::runtime_error {
+   public:
+    Failure(int code, std::string message);
+    int code() const { return code_; }
+    const std::string& message() const { return message_; }
+
+   private:
+    int code_;
+    std::string message_;
+  };
+
+  // One bound parameter: integer, double, text, blob or null.
+  class Value {
+   public:
+    using Storage = std::variant<std::int64_t, double, std::string, Bytes, std::nullptr_t>;
+    Value(std::nullptr_t = nullptr) : storage_(nullptr) {}
+    Value(std::int64_t v) : storage_(v) {}
+    Value(int v) : storage_(std::int64_t{v}) {}
+    Value(bool v) : storage_(std::int64_t{v ? 1 : 0}) {}
+    Value(double v) : storage_(v) {}
+    Value(std::string v) : storage_(std::move(v)) {}
+    Value(const char* v) : storage_(std::string(v)) {}
+    Value(Bytes v) : storage_(std::move(v)) {}
+    // Absent optionals bind NULL.
+    template <typename T>
+    Value(const std::optional<T>& v) : storage_(nullptr) {
+      if (v) *this = Value(*v);
+    }
+    const Storage& storage() const { return storage_; }
+
+   private:
+    Storage storage_;
+  };
+
+  // The current result row of a running query; valid only inside the row callback.
+  class Row {
+   public:
+    explicit Row(sqlite3_stmt* s) : s(s) {}
+    std::int64_t integer(int column) const;             // NULL gives 0
+    double real(int column) const;                      // NULL gives 0
+    std::optional<std::string> text(int column) const;  // up to the first NUL
+    std::optional<Bytes> blob(int column) const;        // absent when NULL or empty
+    bool isNull(int column) const;
+    // Calls body with the column's bytes, uncopied; the view must not outlive the call.
+    template <typename Body>
+    auto withBlob(int column, Body&& body) const {
+      return body(blobView(column));
+    }
+
+   private:
+    std::span<const std::uint8_t> blobView(int column) const;
+    sqlite3_stmt* s;
+  };
+
+  using RowCallback = std::function<void(const Row&)>;
+
+  // Opens or creates the database at path, with WAL, NORMAL sync, foreign keys on.
+  explicit SQLite(const std::string& path);
+  ~SQLite();
+  SQLite(const SQLite&) = delete;
+  SQLite& operator=(const SQLite&) = delete;
+
+  // Runs a script of one or more statements.
+  void exec(const std::string& sql);
+  // Executes one statement once; returns the connection's last inserted row id.
+  std::int64_t run(const std::string& sql, std::initializer_list<Value> values = {});
+  std::int64_t run(const std::string& sql, std::span<const Value> values);
+  // Calls row for each result row, in SQLite's order. A failure of row is passed on.
+  void query(const std::string& sql, std::initializer_list<Value> values, const RowCallback& row);
+  void query(const std::string& sql, std::span<const Value> values, const RowCallback& row);
+  void query(const std::string& sql, const RowCallback& row) { query(sql, {}, row); }
+  // Runs body inside BEGIN IMMEDIATE ... COMMIT, holding the connection's lock throughout
+  // (body may use this object again). A failing body or commit is rolled back.
+  template <typename Body>
+  auto transaction(Body&& body) -> std::invoke_result_t<Body&>;
+  // Rows changed by the most recent statement.
+  int changes();
+
+ private:
+  struct Cached {
+    sqlite3_stmt* statement = nullptr;
+    bool inUse = false;
+  };
+  class Lease;
+
+  Lease prepared(const std::string& sql);
+  void bind(sqlite3_stmt* statement, std::span<const Value> values);
+  void rollbackQuietly();
+
+  sqlite3* db = nullptr;
+  std::recursive_mutex lock;
+  std::unordered_map<std::string, Cached> statements;
+};
+
+template <typename Body>
+auto SQLite::transaction(Body&& body) -> std::invoke_result_t<Body&> {
+  std::lock_guard guard(lock);
+  exec("BEGIN IMMEDIATE");
+  using Result = std::invoke_result_t<Body&>;
+  if constexpr (std::is_void_v<Result>) {
+    try {
+      body();
+    } catch (...) {
+      rollbackQuietly();
+      throw;
+    }
+    try {
+      exec("COMMIT");
+    } catch (...) {
+      rollbackQuietly();
+      throw;
+    }
+  } else {
+    std::optional<Result> result;
+    try {
+      result.emplace(body());
+    } catch (...) {
+      rollbackQuietly();
+      throw;
+    }
+    try {
+      exec("COMMIT");
+    } catch (...) {
+      rollbackQuietly();
+      throw;
+    }
+    return std::move(*result);
+  }
+}
+
+}  // namespace quillmere
