@@ -1,0 +1,153 @@
+// The engine's persistent store: one SQLite file holding the user's folders (roots), every
+// known media file and every embedded frame with its vector and thumbnail. Roots and files
+// are answered from memory; every frame vector lives in the owned VectorIndex. Each write
+// goes to the database first, then to the vector index, then to the in-memory maps, and
+// memory is left untouched when the database write fails.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index/Records.h"
+#include "index/SQLite.h"
+#include "index/VectorIndex.h"
+
+namespace quillmere {
+
+class Library {
+ public:
+  static constexpr int schemaVersion = 1;
+
+  // What applyScan did.
+  struct ScanChanges {
+    std::int64_t added = 0;    // files inserted as new
+    std::int64_t changed = 0;  // size or mtime differed: frames dropped, pending again
+    std::int64_t removed = 0;  // gone and not recognised as moved: rows and frames deleted
+    std::int64_t moved = 0;    // found under a new relative path: only the path updated
+    bool operator==(const ScanChanges&) const = default;
+  };
+
+  // Counts over the cached files; frames covers the whole library whatever the filter.
+  struct Totals {
+    std::int64_t files = 0;
+    std::int64_t indexed = 0;
+    std::int64_t pending = 0;
+    std::int64_t failed = 0;
+    std::int64_t photos = 0;
+    std::int64_t videos = 0;
+    std::int64_t bytes = 0;
+    std::int64_t indexedBytes = 0;
+    std::int64_t pendingBytes = 0;
+    double indexedVideoSeconds = 0;
+    std::int64_t frames = 0;  // live rows of the vector index
+    bool operator==(const Totals&) const = default;
+  };
+
+  // One file of a saveFrames batch: its new frames and what the indexer measured.
+  struct FrameBatchEntry {
+    MediaFile file;
+    std::vector<FrameRecord> frames;
+    double duration = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const FrameBatchEntry&) const = default;
+  };
+
+  // Opens or creates the library file at url (creating its directory) for vectors of dim
+  // components made by the model with modelSignature. A library made by another model keeps
+  // its roots and files but loses every frame, and every file becomes pending. Throws
+  // SQLite::Failure, or the file system's error when the directory cannot be created.
+  Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature);
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  // $QUILLMERE_LIBRARY when set (and not empty); else the per-user data directory
+  // ($XDG_DATA_HOME, or ~/.local/share) / "Quillmere" / "Library.sqlite", with
+  // "Quillmere Dev" instead for a build whose application id ends in ".dev".
+  static std::filesystem::path defaultURL();
+  // The same for a build with the given application id (defaultURL uses the compiled one).
+  static std::filesystem::path defaultURL(std::string_view applicationID);
+
+  SQLite& db() { return *db_; }
+  VectorIndex& vectors() { return vectors_; }
+  const VectorIndex& vectors() const { return vectors_; }
+  const std::string& modelSignature() const { return modelSignature_; }
+  std::size_t dim() const { return vectors_.dim(); }
+
+  // Cached lookups; each returns copies taken under the map lock.
+  std::vector<Root> roots() const;  // oldest added first
+  std::optional<Root> root(std::int64_t id) const;
+  std::vector<MediaFile> allFiles() const;                  // in no particular order
+  std::vector<MediaFile> files(std::int64_t rootID) const;  // in no particular order
+  std::optional<MediaFile> file(std::int64_t id) const;
+  // The file's location: its root's directory with relPath appended; absent when the root
+  // is unknown.
+  std::optional<std::filesystem::path> url(const MediaFile& file) const;
+
+  // Adds a folder; a path already present returns the existing root unchanged.
+  Root addRoot(const std::string& path, const std::optional<Bytes>& bookmark,
+               const std::optional<std::string>& volumeUUID,
+               const std::optional<std::string>& volumeName, bool removable);
+  // Stores path, bookmark and volumeName; the cache takes the whole record (until reopening).
+  void updateRoot(const Root& root);
+  // Forgets a folder with its files and frames (the media themselves are never touched).
+  void removeRoot(std::int64_t id);
+
+  // Brings the files of one root in line with the complete listing of one scan of it:
+  // new files are added pending, changed ones (size differs, or mtime by more than 0.5 s)
+  // lose their frames and become pending, vanished ones are removed unless a newcomer with
+  // the same name, size and whole-second mtime shows them moved (then only the path
+  // changes; id, frames and state stay). One transaction.
+  ScanChanges applyScan(std::int64_t rootID, const std::vector<ScannedFile>& entries);
+  // Records a file's state and error (absent clears it) and, when given, its duration.
+  void setState(std::int64_t fileID, FileState state,
+                const std::optional<std::string>& error = std::nullopt,
+                const std::optional<double>& duration = std::nullopt);
+  // Replaces the frames of every file of the batch and marks them indexed, in one
+  // transaction; a file's old frames leave search when its new ones arrive. Every vector
+  // must have dim components (std::invalid_argument before anything is written otherwise).
+  void saveFrames(const std::vector<FrameBatchEntry>& batch);
+  void saveFrames(const MediaFile& file, const std::vector<FrameRecord>& frames, double duration,
+                  int width, int height);
+  // Every failed file becomes pending again, with no error.
+  void retryFailed();
+
+  // Pending files of the given roots in indexing order: photos newest first, then videos
+  // smallest first.
+  std::vector<MediaFile> pending(const std::set<std::int64_t>& roots) const;
+  // Counts over the files of the given roots (all roots when absent).
+  Totals totals(const std::optional<std::set<std::int64_t>>& roots = std::nullopt) const;
+  // The stored thumbnail of a frame; absent when there is none or the read fails.
+  std::optional<Bytes> thumbnail(std::int64_t frameID);
+  // The times of a file's frames, ascending; what could be read when the read fails.
+  std::vector<double> frameTimes(std::int64_t fileID);
+
+ private:
+  void migrate();
+  void loadCaches();
+  void loadVectors();
+
+  std::unique_ptr<SQLite> db_;
+  VectorIndex vectors_;
+  const std::string modelSignature_;
+
+  // Serialises the writes, each from its database step to its last memory step, so that
+  // the vector index and the maps take the writes in commit order. Only writes take it;
+  // nothing called under it ever takes it.
+  std::mutex writing;
+  // Guards the two maps; held only for reading or changing them.
+  mutable std::mutex lock;
+  std::map<std::int64_t, MediaFile> filesByID;
+  std::map<std::int64_t, Root> rootsByID;
+};
+
+}  // namespace quillmere
