@@ -60,7 +60,17 @@ class VectorIndex {
   std::size_t deadRows() const;
 
  private:
-  // implementation details are the implementer's
+  void compactLocked();
+  // Scores every stored row (dead ones too) into scores, in parallel blocks; lock_ held.
+  void scorePassLocked(std::span<const float> query, std::vector<float>& scores) const;
+
+  const std::size_t dim_;
+  mutable std::mutex lock_;
+  std::vector<Half> vectors_;  // row i at [i * dim_, (i + 1) * dim_)
+  std::vector<Row> rows_;
+  std::vector<bool> dead_;  // one flag per row: retired, waiting for compaction
+  std::size_t deadCount_ = 0;
+  std::unordered_map<std::int64_t, std::vector<std::size_t>> rowsByFile_;  // live rows only
 };
 
 }  // namespace quillmere

@@ -1,0 +1,220 @@
+#include "index/VectorIndex.h"
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "index/DotKernel.h"
+
+namespace quillmere {
+
+namespace {
+
+constexpr std::size_t kBlockRows = 2048;
+constexpr std::size_t kCompactionMinimum = 4096;
+
+[[noreturn]] void contractBroken(const char* what, std::size_t got, std::size_t expected) {
+  std::fprintf(stderr, "VectorIndex: %s (%zu, expected %zu)\n", what, got, expected);
+  std::abort();
+}
+
+struct Candidate {
+  float score;
+  std::size_t row;
+};
+
+// Min-heap on score in an array; the parent of p is (p - 1) / 2.
+void heapPush(std::vector<Candidate>& heap, std::size_t limit, Candidate candidate) {
+  if (heap.size() < limit) {
+    std::size_t p = heap.size();
+    heap.push_back(candidate);
+    while (p > 0) {
+      const std::size_t parent = (p - 1) / 2;
+      if (!(heap[parent].score > heap[p].score)) break;
+      std::swap(heap[parent], heap[p]);
+      p = parent;
+    }
+    return;
+  }
+  if (!(candidate.score > heap[0].score)) return;
+  heap[0] = candidate;
+  std::size_t p = 0;
+  for (;;) {
+    std::size_t smallest = p;
+    const std::size_t left = 2 * p + 1;
+    const std::size_t right = left + 1;
+    if (left < heap.size() && heap[left].score < heap[smallest].score) smallest = left;
+    if (right < heap.size() && heap[right].score < heap[smallest].score) smallest = right;
+    if (smallest == p) return;
+    std::swap(heap[p], heap[smallest]);
+    p = smallest;
+  }
+}
+
+}  // namespace
+
+VectorIndex::VectorIndex(std::size_t dim) : dim_(dim) {}
+
+std::size_t VectorIndex::count() const {
+  std::lock_guard guard(lock_);
+  return rows_.size() - deadCount_;
+}
+
+void VectorIndex::reserve(std::size_t n) {
+  std::lock_guard guard(lock_);
+  vectors_.reserve(n * dim_);
+  rows_.reserve(n);
+  dead_.reserve(n);
+}
+
+void VectorIndex::removeAll() {
+  std::lock_guard guard(lock_);
+  vectors_.clear();
+  rows_.clear();
+  dead_.clear();
+  deadCount_ = 0;
+  rowsByFile_.clear();
+}
+
+void VectorIndex::add(const Row& row, std::span<const Half> vector) {
+  if (vector.size() != dim_) contractBroken("vector of the wrong length", vector.size(), dim_);
+  std::lock_guard guard(lock_);
+  rowsByFile_[row.fileID].push_back(rows_.size());
+  rows_.push_back(row);
+  dead_.push_back(false);
+  vectors_.insert(vectors_.end(), vector.begin(), vector.end());
+}
+
+void VectorIndex::remove(std::int64_t fileID) {
+  std::lock_guard guard(lock_);
+  const auto found = rowsByFile_.find(fileID);
+  if (found == rowsByFile_.end()) return;
+  for (const std::size_t r : found->second) dead_[r] = true;
+  deadCount_ += found->second.size();
+  rowsByFile_.erase(found);
+  if (deadCount_ > kCompactionMinimum && rows_.size() < 4 * deadCount_) compactLocked();
+}
+
+void VectorIndex::compactLocked() {
+  const std::size_t live = rows_.size() - deadCount_;
+  std::vector<Half> vectors;
+  std::vector<Row> rows;
+  vectors.reserve(live * dim_);
+  rows.reserve(live);
+  std::unordered_map<std::int64_t, std::vector<std::size_t>> rowsByFile;
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    if (dead_[r]) continue;
+    rowsByFile[rows_[r].fileID].push_back(rows.size());
+    rows.push_back(rows_[r]);
+    const auto from = vectors_.begin() + static_cast<std::ptrdiff_t>(r * dim_);
+    vectors.insert(vectors.end(), from, from + static_cast<std::ptrdiff_t>(dim_));
+  }
+  vectors_ = std::move(vectors);
+  rows_ = std::move(rows);
+  rowsByFile_ = std::move(rowsByFile);
+  dead_.assign(rows_.size(), false);
+  deadCount_ = 0;
+}
+
+std::vector<std::pair<VectorIndex::Row, std::vector<Half>>> VectorIndex::vectors(
+    std::int64_t fileID) const {
+  std::lock_guard guard(lock_);
+  std::vector<std::pair<Row, std::vector<Half>>> result;
+  const auto found = rowsByFile_.find(fileID);
+  if (found == rowsByFile_.end()) return result;
+  result.reserve(found->second.size());
+  for (const std::size_t r : found->second) {
+    const auto from = vectors_.begin() + static_cast<std::ptrdiff_t>(r * dim_);
+    result.emplace_back(rows_[r],
+                        std::vector<Half>(from, from + static_cast<std::ptrdiff_t>(dim_)));
+  }
+  return result;
+}
+
+std::vector<VectorIndex::Hit> VectorIndex::search(
+    std::span<const float> query, std::size_t limit,
+    const std::function<bool(std::int64_t)>& include) const {
+  if (query.size() != dim_) contractBroken("query of the wrong length", query.size(), dim_);
+  if (limit < 1) contractBroken("limit below 1", limit, 1);
+
+  std::vector<Row> rows;
+  std::vector<bool> dead;
+  std::vector<float> scores;
+  {
+    std::lock_guard guard(lock_);
+    rows = rows_;
+    dead = dead_;
+    scores.assign(rows.size(), -std::numeric_limits<float>::infinity());
+    scorePassLocked(query, scores);
+  }
+
+  std::vector<Candidate> heap;
+  heap.reserve(std::min(limit, rows.size()));
+  std::unordered_map<std::int64_t, bool> decisions;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const float score = scores[r];
+    if (std::isnan(score) || score == -std::numeric_limits<float>::infinity()) continue;
+    if (heap.size() == limit && !(score > heap[0].score)) continue;
+    if (dead[r]) continue;
+    if (include) {
+      const std::int64_t fileID = rows[r].fileID;
+      auto decision = decisions.find(fileID);
+      if (decision == decisions.end()) decision = decisions.emplace(fileID, include(fileID)).first;
+      if (!decision->second) continue;
+    }
+    heapPush(heap, limit, {score, r});
+  }
+
+  std::stable_sort(heap.begin(), heap.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
+  std::vector<Hit> hits;
+  hits.reserve(heap.size());
+  for (const Candidate& candidate : heap) hits.push_back({rows[candidate.row], candidate.score});
+  return hits;
+}
+
+void VectorIndex::scorePassLocked(std::span<const float> query, std::vector<float>& scores) const {
+  const std::size_t n = scores.size();
+  const std::size_t blocks = n <= kBlockRows ? 1 : (n + kBlockRows - 1) / kBlockRows;
+  const Half* vectors = vectors_.data();
+  const std::size_t dim = dim_;
+  float* out = scores.data();
+  const auto scoreBlock = [&](std::size_t block) {
+    const std::size_t first = block * kBlockRows;
+    const std::size_t end = std::min(n, first + kBlockRows);
+    if (first < end) DotKernel::score(query, vectors + first * dim, end - first, out + first);
+  };
+  if (blocks == 1) {
+    scoreBlock(0);
+    return;
+  }
+  // Isolated so that a thread waiting here never picks up an outer task that might want
+  // this index's lock, which this thread holds.
+  tbb::this_task_arena::isolate([&] {
+    tbb::parallel_for(
+        tbb::blocked_range<std::size_t>(0, blocks, 1),
+        [&](const tbb::blocked_range<std::size_t>& range) {
+          for (std::size_t block = range.begin(); block != range.end(); ++block) scoreBlock(block);
+        },
+        tbb::simple_partitioner());
+  });
+}
+
+std::size_t VectorIndex::storedRows() const {
+  std::lock_guard guard(lock_);
+  return rows_.size();
+}
+
+std::size_t VectorIndex::deadRows() const {
+  std::lock_guard guard(lock_);
+  return deadCount_;
+}
+
+}  // namespace quillmere
