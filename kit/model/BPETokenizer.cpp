@@ -1,0 +1,287 @@
+#include "model/BPETokenizer.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <system_error>
+
+namespace quillmere {
+namespace {
+
+constexpr char magic[] = "QMBPE1";
+constexpr std::size_t magicSize = 6;
+
+// A read-only private mapping of a whole file, unmapped when it goes away.
+class MappedFile {
+ public:
+  explicit MappedFile(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail(path);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+      int saved = errno;
+      ::close(fd);
+      errno = saved;
+      fail(path);
+    }
+    size_ = static_cast<std::size_t>(info.st_size);
+    if (size_ > 0) {
+      void* address = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (address == MAP_FAILED) {
+        int saved = errno;
+        ::close(fd);
+        errno = saved;
+        fail(path);
+      }
+      data_ = static_cast<const std::uint8_t*>(address);
+    }
+    ::close(fd);
+  }
+  ~MappedFile() {
+    if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  [[noreturn]] static void fail(const std::filesystem::path& path) {
+    throw std::system_error(errno, std::generic_category(), "cannot read " + path.string());
+  }
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// Bounds-checked little-endian reads; a field that does not fit names its own offset.
+class Reader {
+ public:
+  Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+  const std::uint8_t* take(std::size_t count) {
+    if (count > size_ - offset_) {
+      throw BPETokenizer::Failure::badFile("truncated at " + std::to_string(offset_));
+    }
+    const std::uint8_t* start = data_ + offset_;
+    offset_ += count;
+    return start;
+  }
+  std::uint16_t u16() {
+    const std::uint8_t* p = take(2);
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+  }
+  std::uint32_t u32() {
+    const std::uint8_t* p = take(4);
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+  }
+  std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
+  std::size_t offset() const { return offset_; }
+  std::size_t remaining() const { return size_ - offset_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t offset_ = 0;
+};
+
+int hexDigit(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "<0xHH>" with two hexadecimal digits of either case.
+std::optional<std::uint8_t> byteToken(const std::uint8_t* text, std::size_t length) {
+  if (length != 6 || std::memcmp(text, "<0x", 3) != 0 || text[5] != '>') return std::nullopt;
+  int high = hexDigit(text[3]);
+  int low = hexDigit(text[4]);
+  if (high < 0 || low < 0) return std::nullopt;
+  return static_cast<std::uint8_t>(high * 16 + low);
+}
+
+// The only scalar of a UTF-8 text (invalid sequences read as U+FFFD), if it has exactly one.
+std::optional<std::uint32_t> singleScalar(const std::uint8_t* text, std::size_t length) {
+  if (length == 0 || length > 4) return std::nullopt;
+  icu::UnicodeString decoded = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(reinterpret_cast<const char*>(text), static_cast<std::int32_t>(length)));
+  if (decoded.countChar32() != 1) return std::nullopt;
+  return static_cast<std::uint32_t>(decoded.char32At(0));
+}
+
+std::uint64_t pairKey(std::int32_t left, std::int32_t right) {
+  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(left)) << 32) |
+         static_cast<std::uint32_t>(right);
+}
+
+}  // namespace
+
+// Least-recently-used store of processed query -> ids, bounded so that a long session of
+// distinct queries can't grow without end.
+class BPETokenizer::Cache {
+ public:
+  std::optional<std::vector<std::int32_t>> find(const std::string& key) {
+    std::lock_guard guard(mutex_);
+    auto it = index_.find(key);
+    if (it == index_.end()) return std::nullopt;
+    order_.splice(order_.begin(), order_, it->second);
+    return it->second->second;
+  }
+  void store(const std::string& key, const std::vector<std::int32_t>& ids) {
+    std::lock_guard guard(mutex_);
+    if (auto it = index_.find(key); it != index_.end()) {
+      order_.splice(order_.begin(), order_, it->second);
+      return;
+    }
+    order_.emplace_front(key, ids);
+    index_.emplace(key, order_.begin());
+    if (order_.size() > cacheCapacity) {
+      index_.erase(order_.back().first);
+      order_.pop_back();
+    }
+  }
+
+ private:
+  using Entry = std::pair<std::string, std::vector<std::int32_t>>;
+  std::mutex mutex_;
+  std::list<Entry> order_;
+  std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+};
+
+BPETokenizer::Failure::Failure(std::string detail)
+    : std::runtime_error(detail), detail_(std::move(detail)) {}
+
+BPETokenizer::Failure BPETokenizer::Failure::badFile(std::string detail) {
+  return Failure(std::move(detail));
+}
+
+BPETokenizer::BPETokenizer(const std::filesystem::path& url, std::int64_t contextLength,
+                           std::int32_t padID, std::int32_t eosID, bool lowercase)
+    : contextLength_(contextLength),
+      padID_(padID),
+      eosID_(eosID),
+      lowercase_(lowercase),
+      cache_(std::make_unique<Cache>()) {
+  if (contextLength < 1 || contextLength > maxContextLength) {
+    throw std::invalid_argument("contextLength must be between 1 and " +
+                                std::to_string(maxContextLength));
+  }
+  std::fill(std::begin(byteIDs_), std::end(byteIDs_), -1);
+  MappedFile file(url);
+  parse(file.data(), file.size());
+}
+
+BPETokenizer::~BPETokenizer() = default;
+
+void BPETokenizer::parse(const std::uint8_t* data, std::size_t size) {
+  Reader reader(data, size);
+  if (std::memcmp(reader.take(magicSize), magic, magicSize) != 0) {
+    throw Failure::badFile("magic");
+  }
+  const std::size_t vocabOffset = reader.offset();
+  std::uint32_t vocabCount = reader.u32();
+  if (vocabCount > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    throw Failure::badFile("truncated at " + std::to_string(vocabOffset));
+  }
+  for (std::uint32_t k = 0; k < vocabCount; ++k) {
+    std::uint16_t length = reader.u16();
+    const std::uint8_t* text = reader.take(length);
+    auto id = static_cast<std::int32_t>(k);
+    if (auto byte = byteToken(text, length)) {
+      if (byteIDs_[*byte] == -1) byteIDs_[*byte] = id;
+    } else if (auto scalar = singleScalar(text, length)) {
+      scalarIDs_.emplace(*scalar, id);  // keeps the first entry
+    }
+  }
+  const std::size_t mergeOffset = reader.offset();
+  std::uint32_t mergeCount = reader.u32();
+  if (mergeCount > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    throw Failure::badFile("truncated at " + std::to_string(mergeOffset));
+  }
+  // Sized up front, but never beyond what the file can hold: a hostile count can't make
+  // us allocate gigabytes before the truncation shows.
+  merges_.reserve(std::min<std::size_t>(mergeCount, reader.remaining() / 12));
+  for (std::uint32_t r = 0; r < mergeCount; ++r) {
+    std::int32_t left = reader.i32();
+    auto right = static_cast<std::int32_t>(reader.u32());
+    std::int32_t merged = reader.i32();
+    merges_.emplace(pairKey(left, right), Merge{static_cast<std::int32_t>(r), merged});
+  }
+}
+
+std::vector<std::int32_t> BPETokenizer::tokens(std::string_view text) const {
+  icu::UnicodeString processed = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+  if (lowercase_) processed.toLower(icu::Locale::getRoot());
+  processed.findAndReplace(icu::UnicodeString(static_cast<char16_t>(0x20)),
+                           icu::UnicodeString(static_cast<char16_t>(0x2581)));
+  if (processed.isEmpty()) return {};
+  std::string key;
+  processed.toUTF8String(key);
+  if (auto cached = cache_->find(key)) return *cached;
+
+  std::vector<std::int32_t> ids;
+  ids.reserve(static_cast<std::size_t>(processed.length()));
+  for (std::int32_t i = 0; i < processed.length();) {
+    UChar32 scalar = processed.char32At(i);
+    i += U16_LENGTH(scalar);
+    if (auto it = scalarIDs_.find(static_cast<std::uint32_t>(scalar)); it != scalarIDs_.end()) {
+      ids.push_back(it->second);
+      continue;
+    }
+    std::uint8_t bytes[4];
+    std::int32_t count = 0;
+    U8_APPEND_UNSAFE(bytes, count, scalar);
+    for (std::int32_t b = 0; b < count; ++b) {
+      if (byteIDs_[bytes[b]] != -1) ids.push_back(byteIDs_[bytes[b]]);
+    }
+  }
+  ids = merge(std::move(ids));
+  cache_->store(key, ids);
+  return ids;
+}
+
+// Lowest rank first, leftmost among equal ranks, one occurrence per pass.
+std::vector<std::int32_t> BPETokenizer::merge(std::vector<std::int32_t> ids) const {
+  while (ids.size() >= 2) {
+    std::optional<Merge> best;
+    std::size_t bestAt = 0;
+    for (std::size_t i = 0; i + 1 < ids.size(); ++i) {
+      auto it = merges_.find(pairKey(ids[i], ids[i + 1]));
+      if (it != merges_.end() && (!best || it->second.rank < best->rank)) {
+        best = it->second;
+        bestAt = i;
+      }
+    }
+    if (!best) break;
+    ids[bestAt] = best->merged;
+    ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(bestAt) + 1);
+  }
+  return ids;
+}
+
+std::vector<std::int32_t> BPETokenizer::encode(std::string_view text) const {
+  std::vector<std::int32_t> ids = tokens(text);
+  auto keep = static_cast<std::size_t>(contextLength_ - 1);
+  if (ids.size() > keep) ids.resize(keep);
+  ids.push_back(eosID_);
+  ids.resize(static_cast<std::size_t>(contextLength_), padID_);
+  return ids;
+}
+
+}  // namespace quillmere

@@ -1,0 +1,71 @@
+// Byte-pair encoding of search queries into the text encoder's token ids, with the
+// vocabulary and merge table of a QMBPE1 file (tokenizer.bin).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace quillmere {
+
+class BPETokenizer {
+ public:
+  // A malformed file; what() is "magic" or "truncated at <offset>".
+  class Failure : public std::runtime_error {
+   public:
+    static Failure badFile(std::string detail);
+    const std::string& detail() const { return detail_; }
+
+   private:
+    explicit Failure(std::string detail);
+    std::string detail_;
+  };
+
+  // Maps and parses the file. Throws std::system_error when it can't be read, Failure when
+  // it is malformed, std::invalid_argument when contextLength is outside 1...maxContextLength.
+  BPETokenizer(const std::filesystem::path& url, std::int64_t contextLength, std::int32_t padID,
+               std::int32_t eosID, bool lowercase);
+  ~BPETokenizer();
+  BPETokenizer(const BPETokenizer&) = delete;
+  BPETokenizer& operator=(const BPETokenizer&) = delete;
+
+  // The query's token ids, unframed (invalid UTF-8 reads as U+FFFD). Safe on many threads.
+  std::vector<std::int32_t> tokens(std::string_view text) const;
+  // Exactly contextLength ids: the first contextLength - 1 tokens, eosID, then padID.
+  std::vector<std::int32_t> encode(std::string_view text) const;
+
+  std::int64_t contextLength() const { return contextLength_; }
+  std::int32_t padID() const { return padID_; }
+  std::int32_t eosID() const { return eosID_; }
+  bool lowercase() const { return lowercase_; }
+
+  static constexpr std::int64_t maxContextLength = 1 << 20;
+  // The largest number of processed queries whose tokens are kept.
+  static constexpr std::size_t cacheCapacity = 65536;
+
+ private:
+  struct Merge {
+    std::int32_t rank;
+    std::int32_t merged;
+  };
+  class Cache;
+
+  void parse(const std::uint8_t* data, std::size_t size);
+  std::vector<std::int32_t> merge(std::vector<std::int32_t> ids) const;
+
+  std::int64_t contextLength_;
+  std::int32_t padID_;
+  std::int32_t eosID_;
+  bool lowercase_;
+  std::unordered_map<std::uint32_t, std::int32_t> scalarIDs_;
+  std::unordered_map<std::uint64_t, Merge> merges_;
+  std::int32_t byteIDs_[256];
+  std::unique_ptr<Cache> cache_;
+};
+
+}  // namespace quillmere

@@ -1,0 +1,41 @@
+// The description of a search model, decoded from the model directory's model.json.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quillmere {
+
+struct ModelInfo {
+  // A model.json that is not valid JSON, lacks a key or holds a value of the wrong type.
+  class DecodingError : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
+  std::string hf;                  // identifier; first part of the signature
+  std::string kind;                // descriptive label, carried only
+  std::int64_t imageSize = 0;      // side of the square image input
+  std::int64_t contextLength = 0;  // token positions of the text input
+  std::int64_t dim = 0;            // width of one embedding vector
+  float logitScale = 0;
+  float logitBias = 0;
+  bool lowercase = false;
+  std::int32_t padId = 0;
+  std::int32_t eosId = 0;
+  std::string resize;      // "squash" stretches; anything else fills and crops the centre
+  std::int64_t batch = 0;  // carried only
+
+  // Every one of the twelve keys is required; integers must be written as integers and fit
+  // their field. Extra keys are ignored. Throws DecodingError.
+  static ModelInfo decode(std::string_view json);
+
+  // hf + "@" + imageSize: what the library stores to notice a change of model.
+  std::string signature() const;
+
+  bool operator==(const ModelInfo&) const = default;
+};
+
+}  // namespace quillmere
