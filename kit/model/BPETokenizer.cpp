@@ -193,12 +193,11 @@ void BPETokenizer::parse(const std::uint8_t* data, std::size_t size) {
   if (std::memcmp(reader.take(magicSize), magic, magicSize) != 0) {
     throw Failure::badFile("magic");
   }
-  const std::size_t vocabOffset = reader.offset();
+  constexpr auto maxID = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
   std::uint32_t vocabCount = reader.u32();
-  if (vocabCount > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-    throw Failure::badFile("truncated at " + std::to_string(vocabOffset));
-  }
   for (std::uint32_t k = 0; k < vocabCount; ++k) {
+    // An id past the signed range needs a file of gigabytes; refuse it rather than wrap.
+    if (k > maxID) throw Failure::badFile("truncated at " + std::to_string(reader.offset()));
     std::uint16_t length = reader.u16();
     const std::uint8_t* text = reader.take(length);
     auto id = static_cast<std::int32_t>(k);
@@ -208,15 +207,12 @@ void BPETokenizer::parse(const std::uint8_t* data, std::size_t size) {
       scalarIDs_.emplace(*scalar, id);  // keeps the first entry
     }
   }
-  const std::size_t mergeOffset = reader.offset();
   std::uint32_t mergeCount = reader.u32();
-  if (mergeCount > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-    throw Failure::badFile("truncated at " + std::to_string(mergeOffset));
-  }
   // Sized up front, but never beyond what the file can hold: a hostile count can't make
   // us allocate gigabytes before the truncation shows.
   merges_.reserve(std::min<std::size_t>(mergeCount, reader.remaining() / 12));
   for (std::uint32_t r = 0; r < mergeCount; ++r) {
+    if (r > maxID) throw Failure::badFile("truncated at " + std::to_string(reader.offset()));
     std::int32_t left = reader.i32();
     auto right = static_cast<std::int32_t>(reader.u32());
     std::int32_t merged = reader.i32();

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "model/ModelInfo.h"
+
+namespace quillmere {
+namespace {
+
+using Json = nlohmann::json;
+
+Json complete() {
+  return Json{{"hf", "org/model"}, {"kind", "siglip2"}, {"imageSize", 224},   {"contextLength", 64},
+              {"dim", 768},        {"logitScale", 10},  {"logitBias", -10.5}, {"lowercase", true},
+              {"padId", 0},        {"eosId", 1},        {"resize", "squash"}, {"batch", 16}};
+}
+
+ModelInfo decode(const Json& json) {
+  return ModelInfo::decode(json.dump());
+}
+
+TEST(ModelInfo, DecodesAllTwelveKeysAndIgnoresOthers) {
+  Json json = complete();
+  json["unknown"] = Json::array({1, 2});
+  json["note"] = "ignored";
+  ModelInfo info = decode(json);
+  EXPECT_EQ(info, (ModelInfo{.hf = "org/model",
+                             .kind = "siglip2",
+                             .imageSize = 224,
+                             .contextLength = 64,
+                             .dim = 768,
+                             .logitScale = 10,
+                             .logitBias = -10.5f,
+                             .lowercase = true,
+                             .padId = 0,
+                             .eosId = 1,
+                             .resize = "squash",
+                             .batch = 16}));
+  EXPECT_EQ(info.signature(), "org/model@224");
+}
+
+TEST(ModelInfo, EveryKeyIsRequired) {
+  const Json all = complete();
+  for (const auto& [key, value] : all.items()) {
+    Json json = complete();
+    json.erase(key);
+    EXPECT_THROW(decode(json), ModelInfo::DecodingError) << key;
+    try {
+      decode(json);
+    } catch (const ModelInfo::DecodingError& error) {
+      EXPECT_NE(std::string(error.what()).find(key), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(ModelInfo, WrongTypesAreRefusedNotConverted) {
+  const std::vector<std::pair<std::string, Json>> wrong = {
+      {"imageSize", 224.0},    {"imageSize", 224.5},       {"imageSize", "224"},
+      {"contextLength", true}, {"dim", nullptr},           {"batch", Json::array({16})},
+      {"padId", 2147483648LL}, {"eosId", -2147483649LL},   {"padId", 1.0},
+      {"logitScale", "10"},    {"logitBias", false},       {"logitScale", 1e300},
+      {"lowercase", 1},        {"lowercase", "true"},      {"hf", 5},
+      {"kind", nullptr},       {"resize", Json::object()}, {"imageSize", 18446744073709551615ULL},
+  };
+  for (const auto& [key, value] : wrong) {
+    Json json = complete();
+    json[key] = value;
+    EXPECT_THROW(decode(json), ModelInfo::DecodingError) << key << " = " << value.dump();
+  }
+}
+
+TEST(ModelInfo, NumbersAtTheEdgesOfTheirFields) {
+  Json json = complete();
+  json["padId"] = 2147483647;
+  json["eosId"] = -2147483648LL;
+  json["imageSize"] = 9223372036854775807LL;
+  json["logitScale"] = 4;  // an integer is a number for a float field
+  ModelInfo info = decode(json);
+  EXPECT_EQ(info.padId, 2147483647);
+  EXPECT_EQ(info.eosId, -2147483647 - 1);
+  EXPECT_EQ(info.imageSize, 9223372036854775807LL);
+  EXPECT_EQ(info.logitScale, 4.0f);
+}
+
+TEST(ModelInfo, MalformedJSONIsADecodingError) {
+  for (std::string text : {"", "{", "[]", "null", "{\"hf\": }", "{} trailing"}) {
+    EXPECT_THROW(ModelInfo::decode(text), ModelInfo::DecodingError) << text;
+  }
+}
+
+TEST(ModelInfo, SignatureFollowsOnlyIdentifierAndImageSize) {
+  ModelInfo base = decode(complete());
+  ModelInfo other = base;
+  other.dim = 512;
+  other.resize = "crop";
+  other.contextLength = 77;
+  other.logitScale = 3;
+  EXPECT_EQ(other.signature(), base.signature());
+  other.imageSize = 384;
+  EXPECT_EQ(other.signature(), "org/model@384");
+  other.hf = "";
+  EXPECT_EQ(other.signature(), "@384");
+}
+
+}  // namespace
+}  // namespace quillmere
