@@ -1,0 +1,34 @@
+// One found moment: a matched frame of a file, as the library knew the file at search time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "index/Records.h"
+
+namespace quillmere {
+
+struct SearchResult {
+  std::int64_t frameID = 0;  // the matched frame; also the result's identity
+  MediaFile file;
+  double time = 0;        // position of the frame, seconds
+  float score = 0;        // dot product of the query with the frame's vector, no penalty
+  float probability = 0;  // calibrated chance that the frame matches the query, 0 to 1
+
+  std::int64_t id() const { return frameID; }
+
+  bool operator==(const SearchResult&) const = default;
+};
+
+// Combines all five fields, like equality does.
+std::size_t hashValue(const SearchResult& result);
+
+}  // namespace quillmere
+
+template <>
+struct std::hash<quillmere::SearchResult> {
+  std::size_t operator()(const quillmere::SearchResult& result) const {
+    return quillmere::hashValue(result);
+  }
+};
