@@ -1,0 +1,317 @@
+#include "model/Embedder.h"
+
+#include <onnxruntime_cxx_api.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "model/BPETokenizer.h"
+#include "model/PictureFitter.h"
+#include "model/PixelBufferPool.h"
+#include "platform/ResourceLocator.h"
+
+namespace quillmere {
+namespace {
+
+constexpr const char* outputName = "embedding";
+
+Ort::Env& environment() {
+  // One runtime environment per process; the engine keeps no log, so only fatal messages.
+  static Ort::Env env(ORT_LOGGING_LEVEL_FATAL, "quillmere");
+  return env;
+}
+
+bool isFile(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+std::string readModelJSON(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    throw Embedder::Failure::missing("model.json");
+  }
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  if (!file || !(bytes << file.rdbuf()) || file.bad()) {
+    // An empty file reads as nothing here; the decoder reports it as malformed.
+    if (std::filesystem::file_size(path, error) != 0) {
+      throw Embedder::Failure::missing("model.json");
+    }
+  }
+  return bytes.str();
+}
+
+float elementAsFloat(const Ort::Value& value, ONNXTensorElementDataType type, std::size_t i) {
+  switch (type) {
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_DOUBLE:
+      return static_cast<float>(value.GetTensorData<double>()[i]);
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16: {
+      std::uint32_t bits = static_cast<std::uint32_t>(value.GetTensorData<std::uint16_t>()[i])
+                           << 16;
+      float result;
+      std::memcpy(&result, &bits, sizeof result);
+      return result;
+    }
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT8:
+      return value.GetTensorData<std::int8_t>()[i];
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT8:
+      return value.GetTensorData<std::uint8_t>()[i];
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_BOOL:
+      return value.GetTensorData<bool>()[i] ? 1.0f : 0.0f;
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT16:
+      return value.GetTensorData<std::int16_t>()[i];
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT16:
+      return value.GetTensorData<std::uint16_t>()[i];
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT32:
+      return static_cast<float>(value.GetTensorData<std::int32_t>()[i]);
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT32:
+      return static_cast<float>(value.GetTensorData<std::uint32_t>()[i]);
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT64:
+      return static_cast<float>(value.GetTensorData<std::int64_t>()[i]);
+    case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT64:
+      return static_cast<float>(value.GetTensorData<std::uint64_t>()[i]);
+    default:
+      throw Embedder::Failure::output();
+  }
+}
+
+// Item `row` of a batch of `items`: the first `dim` values of that item, unit length (a
+// zero vector stays zero). An output too short for that, of no numeric type, or with
+// non-finite values is no usable result.
+std::vector<float> readVector(const Ort::Value& value, std::size_t row, std::size_t items,
+                              std::size_t dim) {
+  if (!value.IsTensor()) throw Embedder::Failure::output();
+  Ort::TensorTypeAndShapeInfo shape = value.GetTensorTypeAndShapeInfo();
+  const std::size_t total = shape.GetElementCount();
+  if (items == 0 || total % items != 0 || total / items < dim) throw Embedder::Failure::output();
+  const std::size_t base = row * (total / items);
+  const ONNXTensorElementDataType type = shape.GetElementType();
+
+  std::vector<float> vector(dim, 0.0f);
+  if (type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT) {
+    const float* data = value.GetTensorData<float>() + base;
+    std::copy(data, data + dim, vector.begin());
+  } else if (type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16) {
+    floatsFromHalves(std::span(value.GetTensorData<Half>() + base, dim), vector);
+  } else {
+    for (std::size_t i = 0; i < dim; ++i) vector[i] = elementAsFloat(value, type, base + i);
+  }
+
+  double sum = 0;
+  for (float x : vector) {
+    if (!std::isfinite(x)) throw Embedder::Failure::output();
+    sum += static_cast<double>(x) * x;
+  }
+  if (sum > 0) {
+    const auto norm = static_cast<float>(std::sqrt(sum));
+    for (float& x : vector) x /= norm;
+  }
+  return vector;
+}
+
+}  // namespace
+
+struct Embedder::Encoder {
+  Ort::Session session;
+  std::string inputName;
+  ONNXTensorElementDataType inputType = ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED;
+  bool hasEmbedding = false;
+
+  Encoder(const std::filesystem::path& path, const Ort::SessionOptions& options, const char* input)
+      : session(environment(), path.c_str(), options), inputName(input) {
+    Ort::AllocatorWithDefaultOptions allocator;
+    for (std::size_t i = 0; i < session.GetInputCount(); ++i) {
+      if (session.GetInputNameAllocated(i, allocator).get() == inputName) {
+        inputType = session.GetInputTypeInfo(i).GetTensorTypeAndShapeInfo().GetElementType();
+      }
+    }
+    for (std::size_t i = 0; i < session.GetOutputCount(); ++i) {
+      if (std::string_view(session.GetOutputNameAllocated(i, allocator).get()) == outputName) {
+        hasEmbedding = true;
+      }
+    }
+  }
+
+  Ort::Value run(Ort::Value input) {
+    if (!hasEmbedding) throw Failure::output();
+    const char* inputs[] = {inputName.c_str()};
+    const char* outputs[] = {outputName};
+    std::vector<Ort::Value> results =
+        session.Run(Ort::RunOptions{nullptr}, inputs, &input, 1, outputs, 1);
+    if (results.size() != 1) throw Failure::output();
+    return std::move(results.front());
+  }
+};
+
+Embedder::Failure::Failure(Kind kind, std::string name, const std::string& text)
+    : std::runtime_error(text), kind_(kind), name_(std::move(name)) {}
+
+Embedder::Failure Embedder::Failure::missing(const std::string& name) {
+  return Failure(Kind::missing, name,
+                 "The search model is incomplete (" + name + " is missing). Reinstall Quillmere.");
+}
+
+Embedder::Failure Embedder::Failure::output() {
+  return Failure(Kind::output, "", "The search model returned no result.");
+}
+
+Embedder::Embedder(std::filesystem::path directory, ComputeUnits computeUnits,
+                   ComputeUnits textComputeUnits)
+    : directory_(std::move(directory)),
+      computeUnits_(computeUnits),
+      textComputeUnits_(textComputeUnits) {
+  info_ = ModelInfo::decode(readModelJSON(directory_ / "model.json"));
+}
+
+Embedder::~Embedder() = default;
+
+std::optional<std::filesystem::path> Embedder::defaultDirectory() {
+  if (const char* override = std::getenv("QUILLMERE_MODEL_DIR")) {
+    return std::filesystem::path(override);
+  }
+  return defaultDirectory(ResourceLocator::resourcesDirectory());
+}
+
+std::optional<std::filesystem::path> Embedder::defaultDirectory(
+    const std::optional<std::filesystem::path>& resourcesDirectory) {
+  if (const char* override = std::getenv("QUILLMERE_MODEL_DIR")) {
+    return std::filesystem::path(override);
+  }
+  if (!resourcesDirectory) return std::nullopt;
+  return *resourcesDirectory / "Model";
+}
+
+Embedder::TextSide Embedder::loadText() {
+  std::lock_guard guard(lock_);
+  if (!tokenizer_) {
+    tokenizer_ =
+        std::make_shared<const BPETokenizer>(directory_ / "tokenizer.bin", info_.contextLength,
+                                             info_.padId, info_.eosId, info_.lowercase);
+  }
+  if (!textModel_) {
+    textModel_ = openEncoder("TextEncoder", textComputeUnits_, "input_ids");
+  }
+  return TextSide{tokenizer_, textModel_};
+}
+
+std::shared_ptr<Embedder::Encoder> Embedder::loadImages() {
+  std::lock_guard guard(lock_);
+  if (!imageModel_) imageModel_ = openEncoder("ImageEncoder", computeUnits_, "image");
+  return imageModel_;
+}
+
+std::shared_ptr<PixelBufferPool> Embedder::pixelPool() {
+  std::lock_guard guard(lock_);
+  if (!pixelPool_) {
+    try {
+      pixelPool_ = PixelBufferPool::create(info_.imageSize);
+    } catch (const std::invalid_argument&) {
+      throw Failure::output();
+    }
+  }
+  return pixelPool_;
+}
+
+void Embedder::prepareText() {
+  loadText();
+}
+
+void Embedder::prepareImages() {
+  loadImages();
+}
+
+std::vector<std::vector<Half>> Embedder::embed(std::span<const Picture> images) {
+  std::shared_ptr<Encoder> model = loadImages();
+  if (images.empty()) return {};
+  if (info_.dim < 1) throw Failure::output();
+  std::shared_ptr<PixelBufferPool> pool = pixelPool();
+  PixelBufferPool::Lease lease = pool->acquire(images.size());
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    if (!PictureFitter::draw(images[i], info_.imageSize, info_.resize, lease.frame(i))) {
+      throw Failure::output();
+    }
+  }
+
+  const std::int64_t shape[] = {static_cast<std::int64_t>(images.size()), info_.imageSize,
+                                info_.imageSize, 3};
+  Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+  Ort::Value input =
+      Ort::Value::CreateTensor<std::uint8_t>(memory, lease.data(), lease.size(), shape, 4);
+  Ort::Value output = model->run(std::move(input));
+
+  std::vector<std::vector<Half>> vectors;
+  vectors.reserve(images.size());
+  for (std::size_t r = 0; r < images.size(); ++r) {
+    vectors.push_back(halvesFromFloats(
+        readVector(output, r, images.size(), static_cast<std::size_t>(info_.dim))));
+  }
+  return vectors;
+}
+
+std::vector<float> Embedder::embed(std::string_view text) {
+  TextSide side = loadText();
+  if (info_.dim < 1) throw Failure::output();
+  std::vector<std::int32_t> ids = side.tokenizer->encode(text);
+
+  const std::int64_t shape[] = {1, static_cast<std::int64_t>(ids.size())};
+  Ort::AllocatorWithDefaultOptions allocator;
+  Ort::Value input{nullptr};
+  if (side.model->inputType == ONNX_TENSOR_ELEMENT_DATA_TYPE_INT64) {
+    input = Ort::Value::CreateTensor<std::int64_t>(allocator, shape, 2);
+    std::copy(ids.begin(), ids.end(), input.GetTensorMutableData<std::int64_t>());
+  } else {
+    input = Ort::Value::CreateTensor<std::int32_t>(allocator, shape, 2);
+    std::copy(ids.begin(), ids.end(), input.GetTensorMutableData<std::int32_t>());
+  }
+  Ort::Value output = side.model->run(std::move(input));
+  return readVector(output, 0, 1, static_cast<std::size_t>(info_.dim));
+}
+
+std::vector<std::int32_t> Embedder::tokenize(std::string_view text) {
+  return loadText().tokenizer->encode(text);
+}
+
+float Embedder::probability(float score) const {
+  return 1.0f / (1.0f + std::exp(-(score * info_.logitScale + info_.logitBias)));
+}
+
+void Embedder::releaseImages() {
+  std::shared_ptr<Encoder> model;
+  std::shared_ptr<PixelBufferPool> pool;
+  {
+    std::lock_guard guard(lock_);
+    model = std::move(imageModel_);
+    pool = std::move(pixelPool_);
+  }
+  // Freed here, outside the lock (a run in progress keeps its own references).
+}
+
+std::shared_ptr<Embedder::Encoder> Embedder::openEncoder(const std::string& name,
+                                                         ComputeUnits units,
+                                                         const char* input) const {
+  const std::filesystem::path compiled = directory_ / (name + ".ort");
+  const std::filesystem::path source = directory_ / (name + ".onnx");
+  Ort::SessionOptions options;
+  int threads = units.intraOpThreads;
+  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  options.SetIntraOpNumThreads(threads);
+  options.SetInterOpNumThreads(1);
+  options.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
+  options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+  if (isFile(compiled)) {
+    options.AddConfigEntry("session.load_model_format", "ORT");
+    return std::make_shared<Encoder>(compiled, options, input);
+  }
+  if (isFile(source)) {
+    options.AddConfigEntry("session.load_model_format", "ONNX");
+    return std::make_shared<Encoder>(source, options, input);
+  }
+  throw Failure::missing(name);
+}
+
+}  // namespace quillmere

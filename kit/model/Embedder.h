@@ -1,0 +1,111 @@
+// Runs the search model's two encoders on ONNX Runtime: pictures become unit vectors in half
+// precision, queries unit vectors in 32-bit floats, both of ModelInfo::dim components in one
+// space. The encoders, the tokenizer and the pixel-buffer pool are created on first use under
+// a lock (a failed creation stores nothing and is tried again next time); predictions run
+// outside it, so the text and image sides may run at the same time.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index/Float16.h"
+#include "model/ModelInfo.h"
+#include "model/Picture.h"
+
+namespace quillmere {
+
+class BPETokenizer;
+class PixelBufferPool;
+
+class Embedder {
+ public:
+  class Failure : public std::runtime_error {
+   public:
+    enum class Kind { missing, output };
+    // "The search model is incomplete (<name> is missing). Reinstall Quillmere."
+    static Failure missing(const std::string& name);
+    // "The search model returned no result."
+    static Failure output();
+    Kind kind() const { return kind_; }
+    const std::string& name() const { return name_; }
+
+   private:
+    Failure(Kind kind, std::string name, const std::string& text);
+    Kind kind_;
+    std::string name_;
+  };
+
+  // Intra-op threads of an encoder's session; 0 means one per hardware thread.
+  struct ComputeUnits {
+    int intraOpThreads = 0;
+    static ComputeUnits allCores() { return {0}; }
+    static ComputeUnits oneThread() { return {1}; }
+    bool operator==(const ComputeUnits&) const = default;
+  };
+
+  // Reads <directory>/model.json. Throws Failure::missing("model.json") when it can't be
+  // read, ModelInfo::DecodingError when it is malformed.
+  explicit Embedder(std::filesystem::path directory,
+                    ComputeUnits computeUnits = ComputeUnits::allCores(),
+                    ComputeUnits textComputeUnits = ComputeUnits::oneThread());
+  ~Embedder();
+  Embedder(const Embedder&) = delete;
+  Embedder& operator=(const Embedder&) = delete;
+
+  // QUILLMERE_MODEL_DIR as it stands when set, else the resources' Model folder, else nothing.
+  static std::optional<std::filesystem::path> defaultDirectory();
+  static std::optional<std::filesystem::path> defaultDirectory(
+      const std::optional<std::filesystem::path>& resourcesDirectory);
+
+  const ModelInfo& info() const { return info_; }
+  const std::filesystem::path& directory() const { return directory_; }
+
+  // One vector per picture, in order, from one batch run of the image encoder.
+  std::vector<std::vector<Half>> embed(std::span<const Picture> images);
+  // The query's unit vector.
+  std::vector<float> embed(std::string_view text);
+  // Loads the text side, then the tokenizer's encode of the text.
+  std::vector<std::int32_t> tokenize(std::string_view text);
+  // 1 / (1 + e^-(score * logitScale + logitBias)).
+  float probability(float score) const;
+  // Drops the image encoder and the pixel pool; the next image embedding loads them again.
+  void releaseImages();
+
+  // The lazy loads on their own (the text side is warmed up at start-up).
+  void prepareText();
+  void prepareImages();
+
+ private:
+  struct Encoder;
+  struct TextSide {
+    std::shared_ptr<const BPETokenizer> tokenizer;
+    std::shared_ptr<Encoder> model;
+  };
+  // <name>.ort (pre-optimised) first, then <name>.onnx (optimised as it loads).
+  std::shared_ptr<Encoder> openEncoder(const std::string& name, ComputeUnits units,
+                                       const char* input) const;
+  TextSide loadText();
+  std::shared_ptr<Encoder> loadImages();
+  std::shared_ptr<PixelBufferPool> pixelPool();
+
+  ModelInfo info_;
+  std::filesystem::path directory_;
+  ComputeUnits computeUnits_;
+  ComputeUnits textComputeUnits_;
+
+  std::mutex lock_;  // guards the four members below, only while they are made or dropped
+  std::shared_ptr<Encoder> imageModel_;
+  std::shared_ptr<Encoder> textModel_;
+  std::shared_ptr<const BPETokenizer> tokenizer_;
+  std::shared_ptr<PixelBufferPool> pixelPool_;
+};
+
+}  // namespace quillmere
