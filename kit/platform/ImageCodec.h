@@ -1,0 +1,58 @@
+// Thin adapter over libvips: reduced-size decoding with orientation applied, resizing and
+// JPEG encoding of plain RGB pictures. libvips is set up once per process, on first use.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/Picture.h"
+
+namespace quillmere {
+
+class ImageCodec {
+ public:
+  // What the file's header says, read without decoding pixels.
+  struct Header {
+    int width = 0;  // as stored, before orientation
+    int height = 0;
+    int orientation = 1;  // EXIF orientation 1-8
+    std::string loader;   // libvips loader class, e.g. "VipsForeignLoadJpegFile"
+    bool operator==(const Header&) const = default;
+  };
+
+  // Sources declaring more pixels than this are refused before any decoding, so a
+  // decompression bomb costs neither time nor memory.
+  static constexpr std::int64_t maxSourcePixels = 16384LL * 16384LL;
+
+  // Nothing when the file is missing, of no known format, read by a loader we do not
+  // trust with user files, or larger than maxSourcePixels.
+  static std::optional<Header> header(const std::filesystem::path& file);
+
+  // The embedded thumbnail (EXIF IFD1 JPEG, or the HEIF thumbnail), with the source's
+  // orientation applied, longest side at most maxPixels (never enlarged).
+  static std::optional<Picture> embeddedThumbnail(const std::filesystem::path& file,
+                                                  const Header& header, int maxPixels);
+
+  // Decodes the whole image with shrink-on-load, orientation applied, longest side at most
+  // maxPixels (never enlarged). Truncated or damaged data give nothing.
+  static std::optional<Picture> thumbnail(const std::filesystem::path& file, int maxPixels);
+
+  // High-quality (lanczos3) resize to exactly width x height.
+  static std::optional<Picture> resize(const Picture& picture, int width, int height);
+
+  // Baseline JPEG, quality 1-100, no metadata.
+  static std::optional<std::vector<std::uint8_t>> encodeJpeg(const Picture& picture, int quality);
+
+  // Decodes an encoded image held in memory at full size (for checking encoded output).
+  static std::optional<Picture> decode(const std::vector<std::uint8_t>& data);
+
+  // Whether this libvips has the load operation of this nickname ("heifload", "jxlload").
+  static bool hasLoader(std::string_view operation);
+};
+
+}  // namespace quillmere

@@ -1,0 +1,583 @@
+#include "platform/VideoDecoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <set>
+
+namespace quillmere {
+
+namespace {
+
+constexpr double slack = 1e-3;     // seconds: rounding of container time stamps
+constexpr double seekAhead = 8.0;  // seconds: reading further than this costs more than a seek
+constexpr int peekPackets = 64;    // packets read to look for encryption
+constexpr std::int64_t maxDecodedPixels = 16384LL * 16384LL;
+
+std::string describe(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+struct PacketFree {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct FrameFree {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+using FramePtr = std::shared_ptr<AVFrame>;
+
+FramePtr makeFrame() {
+  return FramePtr(av_frame_alloc(), FrameFree{});
+}
+
+// The picture, turned by quarter turns clockwise, optionally mirrored first.
+Picture orient(Picture in, int quarterTurns, bool mirror) {
+  const int w = in.width, h = in.height;
+  if (mirror) {
+    for (int y = 0; y < h; ++y) {
+      auto* row = in.rgb.data() + static_cast<std::size_t>(y) * w * 3;
+      for (int x = 0; x < w / 2; ++x)
+        std::swap_ranges(row + x * 3, row + x * 3 + 3, row + (w - 1 - x) * 3);
+    }
+  }
+  if (quarterTurns == 0) return in;
+  Picture out;
+  const bool swap = quarterTurns % 2 == 1;
+  out.width = swap ? h : w;
+  out.height = swap ? w : h;
+  out.rgb.resize(in.rgb.size());
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      int ox = x, oy = y;
+      if (quarterTurns == 1) ox = h - 1 - y, oy = x;
+      if (quarterTurns == 2) ox = w - 1 - x, oy = h - 1 - y;
+      if (quarterTurns == 3) ox = y, oy = w - 1 - x;
+      const auto* from = in.rgb.data() + (static_cast<std::size_t>(y) * w + x) * 3;
+      auto* to = out.rgb.data() + (static_cast<std::size_t>(oy) * out.width + ox) * 3;
+      to[0] = from[0], to[1] = from[1], to[2] = from[2];
+    }
+  }
+  return out;
+}
+
+struct Playable {
+  const char* extension;
+  const char* demuxer;
+  std::vector<AVCodecID> codecs;
+};
+
+const std::vector<Playable>& playableTable() {
+  static const std::vector<Playable> table = {
+      {"mp4", "mov", {AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MPEG4, AV_CODEC_ID_AV1}},
+      {"m4v", "mov", {AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MPEG4}},
+      {"mov", "mov", {AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_PRORES, AV_CODEC_ID_MJPEG}},
+      {"3gp", "mov", {AV_CODEC_ID_H263, AV_CODEC_ID_H264, AV_CODEC_ID_MPEG4}},
+      {"3g2", "mov", {AV_CODEC_ID_H263, AV_CODEC_ID_H264, AV_CODEC_ID_MPEG4}},
+      {"mkv", "matroska", {AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_VP9, AV_CODEC_ID_AV1}},
+      {"webm", "matroska", {AV_CODEC_ID_VP8, AV_CODEC_ID_VP9, AV_CODEC_ID_AV1}},
+      {"avi", "avi", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_H264, AV_CODEC_ID_MJPEG}},
+      {"wmv", "asf", {AV_CODEC_ID_WMV3, AV_CODEC_ID_VC1, AV_CODEC_ID_WMV2}},
+      {"asf", "asf", {AV_CODEC_ID_WMV3, AV_CODEC_ID_VC1, AV_CODEC_ID_WMV2}},
+      {"flv", "flv", {AV_CODEC_ID_FLV1, AV_CODEC_ID_H264}},
+      {"ogv", "ogg", {AV_CODEC_ID_THEORA, AV_CODEC_ID_VP8}},
+      {"rm", "rm", {AV_CODEC_ID_RV40, AV_CODEC_ID_RV30}},
+      {"rmvb", "rm", {AV_CODEC_ID_RV40, AV_CODEC_ID_RV30}},
+      {"vob", "mpeg", {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG1VIDEO}},
+      {"mpg", "mpeg", {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG1VIDEO}},
+      {"mpeg", "mpeg", {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG1VIDEO}},
+      {"ts", "mpegts", {AV_CODEC_ID_H264, AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_HEVC}},
+      {"mts", "mpegts", {AV_CODEC_ID_H264, AV_CODEC_ID_MPEG2VIDEO}},
+      {"m2ts", "mpegts", {AV_CODEC_ID_H264, AV_CODEC_ID_MPEG2VIDEO}},
+  };
+  return table;
+}
+
+}  // namespace
+
+struct VideoDecoder::State {
+  AVFormatContext* format = nullptr;
+  AVCodecContext* codec = nullptr;
+  SwsContext* scaler = nullptr;
+  int stream = -1;
+  AVRational timeBase{1, 1};
+  std::int64_t startTs = 0;
+  Info info;
+  int quarterTurns = 0;  // clockwise, to show the picture upright
+  bool mirror = false;
+  bool codecFailed = false;
+  bool protectedChecked = false;
+  bool isProtected = false;
+  bool readSomething = false;  // packets consumed or decoded: a new pass must seek back
+  std::deque<PacketPtr> peeked;
+  std::vector<std::int64_t> keyframes;  // index time stamps of keyframes, ascending
+
+  ~State() {
+    sws_freeContext(scaler);
+    avcodec_free_context(&codec);
+    avformat_close_input(&format);
+  }
+
+  double seconds(std::int64_t ts) const {
+    return static_cast<double>(ts - startTs) * av_q2d(timeBase);
+  }
+  std::int64_t stamp(double seconds) const {
+    return startTs + static_cast<std::int64_t>(std::llround(seconds / av_q2d(timeBase)));
+  }
+
+  // Next packet of any stream: the peeked ones first. Nothing at the end or on an error.
+  PacketPtr read() {
+    if (!peeked.empty()) {
+      PacketPtr packet = std::move(peeked.front());
+      peeked.pop_front();
+      return packet;
+    }
+    PacketPtr packet(av_packet_alloc());
+    if (!packet || av_read_frame(format, packet.get()) < 0) return nullptr;
+    return packet;
+  }
+
+  bool openCodec() {
+    if (codec) return true;
+    if (codecFailed) return false;
+    const AVCodecParameters* parameters = format->streams[stream]->codecpar;
+    const AVCodec* decoder = avcodec_find_decoder(parameters->codec_id);
+    codec = decoder ? avcodec_alloc_context3(decoder) : nullptr;
+    if (!codec || avcodec_parameters_to_context(codec, parameters) < 0) {
+      codecFailed = true;
+      return false;
+    }
+    codec->pkt_timebase = timeBase;
+    codec->thread_count = 0;  // as many as the machine has
+    codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    codec->max_pixels = maxDecodedPixels;
+    if (avcodec_open2(codec, decoder, nullptr) < 0) {
+      avcodec_free_context(&codec);
+      codecFailed = true;
+      return false;
+    }
+    return true;
+  }
+
+  std::optional<Picture> convert(const AVFrame* frame, int maxPixels) {
+    if (frame->width <= 0 || frame->height <= 0 || maxPixels < 1) return std::nullopt;
+    // Display size of this frame: pixel aspect ratio, then the quarter turns.
+    double w = frame->width, h = frame->height;
+    const AVRational sar = frame->sample_aspect_ratio;
+    if (sar.num > 0 && sar.den > 0) w = w * sar.num / sar.den;
+    const bool swap = quarterTurns % 2 == 1;
+    const double displayW = swap ? h : w, displayH = swap ? w : h;
+    const double scale = std::min(1.0, maxPixels / std::max(displayW, displayH));
+    const int outW = std::max(1, static_cast<int>(std::lround(displayW * scale)));
+    const int outH = std::max(1, static_cast<int>(std::lround(displayH * scale)));
+    const int scaledW = swap ? outH : outW, scaledH = swap ? outW : outH;
+
+    scaler = sws_getCachedContext(scaler, frame->width, frame->height,
+                                  static_cast<AVPixelFormat>(frame->format), scaledW, scaledH,
+                                  AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!scaler) return std::nullopt;
+    const int stride = FFALIGN(scaledW * 3, 64);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(stride) * scaledH + 64);
+    std::uint8_t* planes[4] = {buffer.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {stride, 0, 0, 0};
+    if (sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) !=
+        scaledH)
+      return std::nullopt;
+    Picture picture;
+    picture.width = scaledW;
+    picture.height = scaledH;
+    picture.rgb.resize(static_cast<std::size_t>(scaledW) * scaledH * 3);
+    for (int y = 0; y < scaledH; ++y) {
+      std::copy_n(buffer.data() + static_cast<std::size_t>(y) * stride, scaledW * 3,
+                  picture.rgb.data() + static_cast<std::size_t>(y) * scaledW * 3);
+    }
+    return orient(std::move(picture), quarterTurns, mirror);
+  }
+};
+
+namespace {
+
+// One requested time on the output side: the best decoded frame seen for it so far.
+struct Target {
+  double time = 0;
+  bool keyMode = false;    // a keyframe lies within the tolerance
+  bool hasStart = false;   // the index knows a keyframe to start decoding from
+  std::int64_t start = 0;  // index time stamp of that keyframe
+  FramePtr best;
+  double bestTime = 0;
+};
+
+// A candidate frame for a target, or not.
+bool fits(const Target& target, double tolerance, double time) {
+  if (tolerance <= 0) return time <= target.time + slack;
+  return std::abs(time - target.time) <= tolerance + slack;
+}
+
+bool nearer(const Target& target, double tolerance, double time) {
+  if (!target.best) return true;
+  if (tolerance <= 0) return time >= target.bestTime;  // the latest frame not after the time
+  return std::abs(time - target.time) < std::abs(target.bestTime - target.time);
+}
+
+}  // namespace
+
+VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  int code = avformat_open_input(&s.format, file.c_str(), nullptr, nullptr);
+  if (code < 0) {
+    s.format = nullptr;
+    throw Error(describe(code), code == AVERROR_INVALIDDATA);
+  }
+  code = avformat_find_stream_info(s.format, nullptr);
+  if (code < 0) throw Error(describe(code), code == AVERROR_INVALIDDATA);
+  if (s.format->nb_streams == 0) throw Error(describe(AVERROR_INVALIDDATA), true);
+
+  if (s.format->duration != AV_NOPTS_VALUE && s.format->duration > 0) {
+    s.info.duration = static_cast<double>(s.format->duration) / AV_TIME_BASE;
+  }
+  for (unsigned i = 0; i < s.format->nb_streams; ++i) {
+    const AVStream* stream = s.format->streams[i];
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+      s.stream = static_cast<int>(i);
+      break;
+    }
+  }
+  if (s.stream < 0) return;
+
+  AVStream* stream = s.format->streams[s.stream];
+  s.info.hasVideo = true;
+  s.timeBase = stream->time_base;
+  if (s.timeBase.num <= 0 || s.timeBase.den <= 0) s.timeBase = AVRational{1, AV_TIME_BASE};
+  s.startTs = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+  if (s.info.duration == 0 && stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+    s.info.duration = static_cast<double>(stream->duration) * av_q2d(s.timeBase);
+  }
+  if (!std::isfinite(s.info.duration) || s.info.duration < 0) s.info.duration = 0;
+
+  double w = stream->codecpar->width, h = stream->codecpar->height;
+  const AVRational sar = stream->codecpar->sample_aspect_ratio;
+  if (sar.num > 0 && sar.den > 0) w = w * sar.num / sar.den;
+  s.info.naturalWidth = static_cast<int>(w);
+  s.info.naturalHeight = static_cast<int>(h);
+  s.info.width = s.info.naturalWidth;
+  s.info.height = s.info.naturalHeight;
+
+  std::size_t size = 0;
+  const auto* matrix = reinterpret_cast<const std::int32_t*>(
+      av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size));
+  if (matrix && size >= 9 * sizeof(std::int32_t)) {
+    // The rectangle through the matrix (16.16 fixed point): its sides are the display size.
+    const double a = matrix[0] / 65536.0, b = matrix[1] / 65536.0;
+    const double c = matrix[3] / 65536.0, d = matrix[4] / 65536.0;
+    const double xs[4] = {0, a * w, c * h, a * w + c * h};
+    const double ys[4] = {0, b * w, d * h, b * w + d * h};
+    s.info.width = static_cast<int>(*std::max_element(xs, xs + 4) - *std::min_element(xs, xs + 4));
+    s.info.height = static_cast<int>(*std::max_element(ys, ys + 4) - *std::min_element(ys, ys + 4));
+    s.mirror = a * d - b * c < 0;
+    std::int32_t upright[9];
+    std::copy_n(matrix, 9, upright);
+    if (s.mirror) av_display_matrix_flip(upright, 1, 0);
+    const double rotation = av_display_rotation_get(upright);  // counter-clockwise degrees
+    if (std::isfinite(rotation)) {
+      const long clockwise = std::lround(-rotation / 90.0);
+      s.quarterTurns = static_cast<int>(((clockwise % 4) + 4) % 4);
+    }
+  }
+
+  const int entries = avformat_index_get_entries_count(stream);
+  for (int i = 0; i < entries; ++i) {
+    const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
+    if (entry && (entry->flags & AVINDEX_KEYFRAME)) s.keyframes.push_back(entry->timestamp);
+  }
+  std::sort(s.keyframes.begin(), s.keyframes.end());
+}
+
+VideoDecoder::~VideoDecoder() = default;
+
+const VideoDecoder::Info& VideoDecoder::info() const {
+  return state_->info;
+}
+
+bool VideoDecoder::hasProtectedContent() {
+  State& s = *state_;
+  if (s.protectedChecked) return s.isProtected;
+  s.protectedChecked = true;
+  for (unsigned i = 0; i < s.format->nb_streams; ++i) {
+    if (av_stream_get_side_data(s.format->streams[i], AV_PKT_DATA_ENCRYPTION_INIT_INFO, nullptr))
+      s.isProtected = true;
+  }
+  if (s.readSomething) return s.isProtected;
+  // Common encryption shows on the packets; a look at the first ones is enough.
+  for (int n = 0; n < peekPackets && !s.isProtected; ++n) {
+    PacketPtr packet(av_packet_alloc());
+    if (!packet || av_read_frame(s.format, packet.get()) < 0) break;
+    if (av_packet_get_side_data(packet.get(), AV_PKT_DATA_ENCRYPTION_INFO, nullptr))
+      s.isProtected = true;
+    const bool video = packet->stream_index == s.stream;
+    s.peeked.push_back(std::move(packet));
+    if (video) break;
+  }
+  return s.isProtected;
+}
+
+void VideoDecoder::generate(const std::vector<double>& times, double tolerance, int maxPixels,
+                            const Handler& handler) {
+  State& s = *state_;
+  if (times.empty()) return;
+  if (s.stream < 0 || !s.openCodec()) {
+    for (double t : times) {
+      if (!handler(Result{t, t, std::nullopt})) return;
+    }
+    return;
+  }
+
+  // Plan: which keyframe each time starts from, and whether that keyframe is enough.
+  std::vector<Target> targets(times.size());
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    Target& target = targets[i];
+    target.time = times[i];
+    const std::int64_t at = s.stamp(times[i]);
+    auto after = std::upper_bound(s.keyframes.begin(), s.keyframes.end(), at);
+    if (after != s.keyframes.begin()) {
+      target.hasStart = true;
+      target.start = *std::prev(after);
+    }
+    if (tolerance > 0) {
+      // The nearest keyframe, when within the tolerance, saves decoding forward.
+      double bestDistance = std::numeric_limits<double>::infinity();
+      for (auto it : {after, after == s.keyframes.begin() ? after : std::prev(after)}) {
+        if (it == s.keyframes.end()) continue;
+        const double distance = std::abs(s.seconds(*it) - times[i]);
+        if (distance <= tolerance + slack && distance < bestDistance) {
+          bestDistance = distance;
+          target.keyMode = true;
+          target.start = *it;
+          target.hasStart = true;
+        }
+      }
+    }
+  }
+
+  // A keyframe target followed by one decoding forward from the same keyframe decodes that
+  // group anyway: it takes the nearest decoded frame too, and spares a seek back.
+  for (std::size_t i = targets.size(); i-- > 1;) {
+    if (targets[i - 1].keyMode && !targets[i].keyMode && targets[i].hasStart &&
+        targets[i].start == targets[i - 1].start)
+      targets[i - 1].keyMode = false;
+  }
+
+  std::size_t out = 0;  // next target to deliver
+  bool stopped = false;
+  // The last conversion, with its frame held so the address cannot be reused meanwhile.
+  FramePtr convertedFrame;
+  std::optional<Picture> convertedPicture;
+
+  auto deliver = [&](Target& target) {
+    Result result{target.time, target.time, std::nullopt};
+    if (target.best) {
+      if (target.best != convertedFrame) {
+        convertedPicture = s.convert(target.best.get(), maxPixels);
+        convertedFrame = target.best;
+      }
+      result.time = target.bestTime;
+      result.picture = convertedPicture;
+    }
+    target.best.reset();
+    if (!handler(result)) stopped = true;
+  };
+
+  auto onFrame = [&](const FramePtr& frame) {
+    std::int64_t ts = frame->best_effort_timestamp;
+    if (ts == AV_NOPTS_VALUE) ts = frame->pts;
+    if (ts == AV_NOPTS_VALUE) return;
+    const double time = s.seconds(ts);
+    for (std::size_t i = out; i < targets.size() && !stopped; ++i) {
+      Target& target = targets[i];
+      if (tolerance > 0 && time < target.time - tolerance - slack) break;
+      if (fits(target, tolerance, time) && nearer(target, tolerance, time)) {
+        target.best = frame;
+        target.bestTime = time;
+      }
+      // Frames come in presentation order: once past the time, none comes nearer.
+      if (i != out || time < target.time - slack) continue;
+      if (tolerance > 0) {
+        deliver(target);
+        ++out;
+      } else if (time > target.time + slack) {
+        if (!target.best) {
+          // A time before the first frame: the first frame is on screen.
+          target.best = frame;
+          target.bestTime = time;
+        }
+        deliver(target);
+        ++out;
+      }
+    }
+  };
+
+  auto receive = [&] {
+    while (!stopped) {
+      FramePtr frame = makeFrame();
+      if (!frame || avcodec_receive_frame(s.codec, frame.get()) < 0) return;
+      onFrame(frame);
+    }
+  };
+
+  auto drain = [&] {
+    avcodec_send_packet(s.codec, nullptr);
+    receive();
+    avcodec_flush_buffers(s.codec);
+  };
+
+  constexpr double never = -std::numeric_limits<double>::infinity();
+  double lastRead = never;  // decode-order time of the last packet read
+  double sentMax = never;   // latest presentation time sent to the decoder
+  bool forwarding = false;  // every packet since runStart was sent
+  double runStart = never;  // keyframe that began the current run of sent packets
+  double runKey = never;    // latest keyframe of that run
+  int seeks = 0;
+
+  auto seek = [&](std::int64_t ts) {
+    drain();
+    if (stopped) return;
+    s.peeked.clear();
+    if (av_seek_frame(s.format, s.stream, ts, AVSEEK_FLAG_BACKWARD) < 0)
+      av_seek_frame(s.format, s.stream, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+    lastRead = s.seconds(ts) - 2 * slack;
+    sentMax = never;
+    forwarding = false;
+    ++seeks;
+  };
+
+  if (s.readSomething) {
+    if (targets[0].hasStart) {
+      seek(targets[0].start);
+    } else {
+      drain();
+      s.peeked.clear();
+      if (av_seek_frame(s.format, s.stream, s.startTs, AVSEEK_FLAG_BACKWARD) < 0)
+        av_seek_frame(s.format, -1, 0, AVSEEK_FLAG_BYTE);
+      lastRead = never;
+      forwarding = false;
+    }
+  }
+  s.readSomething = true;
+
+  std::size_t in = 0;  // target the packets are read for
+
+  // A new target: seek when its keyframe is far ahead, or behind us and not decoded.
+  auto enter = [&] {
+    if (in >= targets.size() || !targets[in].hasStart) return;
+    const Target& target = targets[in];
+    const double start = s.seconds(target.start);
+    const bool decodedThrough = forwarding && runStart <= start + slack;
+    if (start > lastRead + seekAhead) {
+      seek(target.start);
+    } else if (!target.keyMode && start < lastRead - slack && !decodedThrough) {
+      seek(target.start);
+    }
+  };
+  enter();
+
+  while (!stopped && in < targets.size()) {
+    PacketPtr packet = s.read();
+    if (!packet) break;
+    if (packet->stream_index != s.stream) continue;
+    const bool hasDts = packet->dts != AV_NOPTS_VALUE;
+    const bool hasPts = packet->pts != AV_NOPTS_VALUE;
+    if (!hasDts && !hasPts) {
+      if (forwarding) {
+        avcodec_send_packet(s.codec, packet.get());
+        receive();
+      }
+      continue;
+    }
+    const double order = s.seconds(hasDts ? packet->dts : packet->pts);
+    const double shown = s.seconds(hasPts ? packet->pts : packet->dts);
+    const bool key = packet->flags & AV_PKT_FLAG_KEY;
+    const double keyTime = std::max(order, shown);
+    lastRead = std::max(lastRead, order);
+
+    // Move on from the targets this packet is past.
+    const int seeksBefore = seeks;
+    while (in < targets.size()) {
+      const Target& target = targets[in];
+      const bool passed = target.keyMode
+                              ? order > target.time + tolerance + slack
+                              : order > target.time + slack && sentMax >= target.time - slack;
+      if (!passed) break;
+      ++in;
+      enter();
+      if (stopped || seeks != seeksBefore) break;
+    }
+    if (stopped || in >= targets.size()) break;
+    if (seeks != seeksBefore) continue;  // this packet came before the new position
+
+    const Target& target = targets[in];
+    const double start = target.hasStart ? s.seconds(target.start) : never;
+    bool send = false;
+    if (target.keyMode) {
+      send = key && std::abs(shown - target.time) <= tolerance + slack;
+    } else if (forwarding && start <= runKey + slack) {
+      send = true;  // inside the group of pictures the target needs
+    } else {
+      send = key && keyTime >= start - slack;
+    }
+    if (!send) {
+      forwarding = false;
+      continue;
+    }
+    if (key) {
+      if (!forwarding) runStart = keyTime;
+      runKey = keyTime;
+    }
+    forwarding = true;
+    sentMax = std::max(sentMax, shown);
+    avcodec_send_packet(s.codec, packet.get());
+    receive();
+  }
+  if (stopped) return;
+  drain();
+  // Whatever was not delivered: the best frame seen, or nothing.
+  while (!stopped && out < targets.size()) {
+    Target& target = targets[out++];
+    if (tolerance <= 0 && target.best) {
+      // Past the last frame only within one frame's duration.
+      const double frameSeconds =
+          target.best->pkt_duration > 0 ? target.best->pkt_duration * av_q2d(s.timeBase) : 0.1;
+      if (target.time - target.bestTime > frameSeconds + slack) target.best.reset();
+    }
+    deliver(target);
+  }
+}
+
+bool VideoDecoder::canPlay(std::string_view extension) {
+  static const std::set<std::string, std::less<>> playable = [] {
+    std::set<std::string, std::less<>> names;
+    for (const Playable& entry : playableTable()) {
+      if (!av_find_input_format(entry.demuxer)) continue;
+      for (AVCodecID id : entry.codecs) {
+        if (avcodec_find_decoder(id)) {
+          names.insert(entry.extension);
+          break;
+        }
+      }
+    }
+    return names;
+  }();
+  return playable.find(extension) != playable.end();
+}
+
+}  // namespace quillmere

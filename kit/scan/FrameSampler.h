@@ -1,0 +1,112 @@
+// Turns a media file into the pictures that get embedded: one reduced, upright picture for a
+// photo; for a video, a sparse scene-aware selection of frames. Also makes the small JPEG
+// thumbnail stored with every frame. Stateless; every operation is re-entrant. The video
+// operations block while FFmpeg works (callers run them on a background thread).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "index/Records.h"
+#include "model/Picture.h"
+
+namespace quillmere {
+
+class FrameSampler {
+ public:
+  struct Frame {
+    double time = 0;  // seconds from the start of the video; 0 for a photo
+    Picture image;
+    bool operator==(const Frame&) const = default;
+  };
+
+  struct Sampled {
+    std::vector<Frame> frames;  // increasing time
+    double duration = 0;        // seconds; 0 for a photo
+    std::int64_t width = 0;     // display size in pixels, after rotation
+    std::int64_t height = 0;
+    bool operator==(const Sampled&) const = default;
+  };
+
+  struct VideoPlan {
+    double step = 2.0;          // seconds between candidate frames
+    double sceneChange = 14.0;  // difference at or above which a candidate is a new scene
+    double softGap = 6.0;       // seconds after which a difference of 3.0 is enough
+    double hardGap = 30.0;      // seconds after which a candidate is kept whatever it shows
+    std::int64_t maxPixels = 384;
+    bool operator==(const VideoPlan&) const = default;
+  };
+
+  class Failure : public std::runtime_error {
+   public:
+    enum class Reason { unreadable, noVideoTrack, isProtected };
+    explicit Failure(Reason reason);
+    Reason reason() const { return reason_; }
+
+   private:
+    Reason reason_;
+  };
+
+  struct VideoInfo {
+    double duration = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    bool operator==(const VideoInfo&) const = default;
+  };
+
+  // 16 x 9 pixels, 4 bytes a pixel (red, green, blue, unused), rows of 64 bytes.
+  using Signature = std::vector<std::uint8_t>;
+  static constexpr int signatureWidth = 16;
+  static constexpr int signatureHeight = 9;
+
+  // Keeps a candidate when the picture changed enough since the last kept frame, or when
+  // enough time has passed. Comparison is always against the last kept frame.
+  class Selector {
+   public:
+    explicit Selector(const VideoPlan& plan) : plan_(plan) {}
+    enum class Verdict { repeated, dropped, kept };
+    // A candidate delivered at time t with its signature.
+    Verdict offer(double t, const Signature& signature);
+
+   private:
+    VideoPlan plan_;
+    std::optional<Signature> previous_;
+    double lastKept_ = -1e300;
+    double lastExamined_ = -1e300;
+  };
+
+  // One upright picture at reduced size; the embedded thumbnail when big enough.
+  static Sampled photo(const std::filesystem::path& url, std::int64_t maxPixels);
+
+  // Scene-aware frames of a video. isCancelled is asked once per delivered candidate; a
+  // cancelled run returns what was kept so far.
+  static Sampled video(const std::filesystem::path& url, const VideoPlan& plan,
+                       const std::function<bool()>& isCancelled);
+  // With the default plan, never cancelled.
+  static Sampled video(const std::filesystem::path& url);
+
+  static VideoInfo videoInfo(const std::filesystem::path& url);
+
+  // Exact frames from max(around - span, 0) to around + span every step; never fails.
+  static std::vector<Frame> frames(const std::filesystem::path& url, double around, double span,
+                                   double step, std::int64_t maxPixels);
+
+  // JPEG (quality 62 of 100), longest side at most maxPixels, never enlarged.
+  static std::optional<Bytes> thumbnailData(const Picture& image, std::int64_t maxPixels);
+
+  // Mean absolute difference per colour channel, 0-255; 0 for empty input.
+  static double difference(const Signature& a, const Signature& b);
+
+  static Signature signature(const Picture& image);
+
+  // The step used for a video of this duration, and the candidate times it gives.
+  static double candidateStep(double duration, const VideoPlan& plan);
+  static std::vector<double> candidateTimes(double duration, const VideoPlan& plan);
+};
+
+}  // namespace quillmere
