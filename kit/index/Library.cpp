@@ -14,19 +14,22 @@ namespace quillmere {
 
 namespace {
 
-// Six statements, each guarded so that the script can run on every opening.
+// Six statements, each guarded so that the script can run on every opening. Ids are never
+// reused (AUTOINCREMENT): a deleted file's or frame's id may still be held by the indexer, a
+// search result or a thumbnail cache, and must not come to name another row.
 constexpr const char* schemaScript =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT);"
-    "CREATE TABLE IF NOT EXISTS roots(id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE, "
+    "CREATE TABLE IF NOT EXISTS roots(id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL "
+    "UNIQUE, "
     "bookmark BLOB, volume_uuid TEXT, volume_name TEXT, removable INTEGER NOT NULL DEFAULT 0, "
     "added REAL NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS files(id INTEGER PRIMARY KEY, "
+    "CREATE TABLE IF NOT EXISTS files(id INTEGER PRIMARY KEY AUTOINCREMENT, "
     "root_id INTEGER NOT NULL REFERENCES roots(id) ON DELETE CASCADE, rel_path TEXT NOT NULL, "
     "kind INTEGER NOT NULL, size INTEGER NOT NULL, mtime REAL NOT NULL, "
     "duration REAL NOT NULL DEFAULT 0, width INTEGER NOT NULL DEFAULT 0, "
     "height INTEGER NOT NULL DEFAULT 0, state INTEGER NOT NULL DEFAULT 0, error TEXT, "
     "UNIQUE(root_id, rel_path));"
-    "CREATE TABLE IF NOT EXISTS frames(id INTEGER PRIMARY KEY, "
+    "CREATE TABLE IF NOT EXISTS frames(id INTEGER PRIMARY KEY AUTOINCREMENT, "
     "file_id INTEGER NOT NULL REFERENCES files(id) ON DELETE CASCADE, t REAL NOT NULL, "
     "vec BLOB NOT NULL, thumb BLOB);"
     "CREATE INDEX IF NOT EXISTS frames_file ON frames(file_id);"
