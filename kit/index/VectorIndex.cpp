@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 #include "index/DotKernel.h"
 
@@ -60,34 +61,63 @@ void heapPush(std::vector<Candidate>& heap, std::size_t limit, Candidate candida
 
 }  // namespace
 
+// What a search works on after releasing the lock: the rows as they were when it scored.
+class VectorIndex::RowsSnapshot {
+ public:
+  RowsSnapshot(const SharedChunks& chunks, const RowChunk& tail) : chunks_(chunks), tail_(tail) {}
+  const Row& operator[](std::size_t r) const {
+    const std::size_t chunk = r / kChunkRows;
+    return chunk < chunks_.size() ? (*chunks_[chunk])[r % kChunkRows] : tail_[r % kChunkRows];
+  }
+
+ private:
+  SharedChunks chunks_;
+  RowChunk tail_;
+};
+
 VectorIndex::VectorIndex(std::size_t dim) : dim_(dim) {}
 
 std::size_t VectorIndex::count() const {
   std::lock_guard guard(lock_);
-  return rows_.size() - deadCount_;
+  return rowCountLocked() - deadCount_;
 }
 
 void VectorIndex::reserve(std::size_t n) {
   std::lock_guard guard(lock_);
   vectors_.reserve(n * dim_);
-  rows_.reserve(n);
+  chunks_.reserve(n / kChunkRows + 1);
   dead_.reserve(n);
 }
 
 void VectorIndex::removeAll() {
   std::lock_guard guard(lock_);
   vectors_.clear();
-  rows_.clear();
+  chunks_.clear();
+  tail_.clear();
   dead_.clear();
   deadCount_ = 0;
   rowsByFile_.clear();
 }
 
+void VectorIndex::appendRow(SharedChunks& chunks, RowChunk& tail, const Row& row) {
+  if (tail.capacity() < kChunkRows) tail.reserve(kChunkRows);
+  tail.push_back(row);
+  if (tail.size() == kChunkRows) {
+    chunks.push_back(std::make_shared<const RowChunk>(std::move(tail)));
+    tail = RowChunk();
+  }
+}
+
+const VectorIndex::Row& VectorIndex::rowLocked(std::size_t r) const {
+  const std::size_t chunk = r / kChunkRows;
+  return chunk < chunks_.size() ? (*chunks_[chunk])[r % kChunkRows] : tail_[r % kChunkRows];
+}
+
 void VectorIndex::add(const Row& row, std::span<const Half> vector) {
   if (vector.size() != dim_) contractBroken("vector of the wrong length", vector.size(), dim_);
   std::lock_guard guard(lock_);
-  rowsByFile_[row.fileID].push_back(rows_.size());
-  rows_.push_back(row);
+  rowsByFile_[row.fileID].push_back(rowCountLocked());
+  appendRow(chunks_, tail_, row);
   dead_.push_back(false);
   vectors_.insert(vectors_.end(), vector.begin(), vector.end());
 }
@@ -99,27 +129,31 @@ void VectorIndex::remove(std::int64_t fileID) {
   for (const std::size_t r : found->second) dead_[r] = true;
   deadCount_ += found->second.size();
   rowsByFile_.erase(found);
-  if (deadCount_ > kCompactionMinimum && rows_.size() < 4 * deadCount_) compactLocked();
+  if (deadCount_ > kCompactionMinimum && rowCountLocked() < 4 * deadCount_) compactLocked();
 }
 
 void VectorIndex::compactLocked() {
-  const std::size_t live = rows_.size() - deadCount_;
+  const std::size_t stored = rowCountLocked();
+  const std::size_t live = stored - deadCount_;
   std::vector<Half> vectors;
-  std::vector<Row> rows;
   vectors.reserve(live * dim_);
-  rows.reserve(live);
+  SharedChunks chunks;
+  chunks.reserve(live / kChunkRows + 1);
+  RowChunk tail;
   std::unordered_map<std::int64_t, std::vector<std::size_t>> rowsByFile;
-  for (std::size_t r = 0; r < rows_.size(); ++r) {
+  for (std::size_t r = 0, next = 0; r < stored; ++r) {
     if (dead_[r]) continue;
-    rowsByFile[rows_[r].fileID].push_back(rows.size());
-    rows.push_back(rows_[r]);
+    const Row& row = rowLocked(r);
+    rowsByFile[row.fileID].push_back(next++);
+    appendRow(chunks, tail, row);
     const auto from = vectors_.begin() + static_cast<std::ptrdiff_t>(r * dim_);
     vectors.insert(vectors.end(), from, from + static_cast<std::ptrdiff_t>(dim_));
   }
   vectors_ = std::move(vectors);
-  rows_ = std::move(rows);
+  chunks_ = std::move(chunks);
+  tail_ = std::move(tail);
   rowsByFile_ = std::move(rowsByFile);
-  dead_.assign(rows_.size(), false);
+  dead_.assign(live, false);
   deadCount_ = 0;
 }
 
@@ -132,7 +166,7 @@ std::vector<std::pair<VectorIndex::Row, std::vector<Half>>> VectorIndex::vectors
   result.reserve(found->second.size());
   for (const std::size_t r : found->second) {
     const auto from = vectors_.begin() + static_cast<std::ptrdiff_t>(r * dim_);
-    result.emplace_back(rows_[r],
+    result.emplace_back(rowLocked(r),
                         std::vector<Half>(from, from + static_cast<std::ptrdiff_t>(dim_)));
   }
   return result;
@@ -144,27 +178,28 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
   if (query.size() != dim_) contractBroken("query of the wrong length", query.size(), dim_);
   if (limit < 1) contractBroken("limit below 1", limit, 1);
 
-  std::vector<Row> rows;
+  std::optional<RowsSnapshot> rows;
   std::vector<bool> dead;
   std::vector<float> scores;
   {
     std::lock_guard guard(lock_);
-    rows = rows_;
+    rows.emplace(chunks_, tail_);
     dead = dead_;
-    scores.assign(rows.size(), -std::numeric_limits<float>::infinity());
+    scores.assign(rowCountLocked(), -std::numeric_limits<float>::infinity());
     scorePassLocked(query, scores);
   }
 
+  const std::size_t n = scores.size();
   std::vector<Candidate> heap;
-  heap.reserve(std::min(limit, rows.size()));
+  heap.reserve(std::min(limit, n));
   std::unordered_map<std::int64_t, bool> decisions;
-  for (std::size_t r = 0; r < rows.size(); ++r) {
+  for (std::size_t r = 0; r < n; ++r) {
     const float score = scores[r];
     if (std::isnan(score) || score == -std::numeric_limits<float>::infinity()) continue;
     if (heap.size() == limit && !(score > heap[0].score)) continue;
     if (dead[r]) continue;
     if (include) {
-      const std::int64_t fileID = rows[r].fileID;
+      const std::int64_t fileID = (*rows)[r].fileID;
       auto decision = decisions.find(fileID);
       if (decision == decisions.end()) decision = decisions.emplace(fileID, include(fileID)).first;
       if (!decision->second) continue;
@@ -176,7 +211,7 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
                    [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
   std::vector<Hit> hits;
   hits.reserve(heap.size());
-  for (const Candidate& candidate : heap) hits.push_back({rows[candidate.row], candidate.score});
+  for (const Candidate& candidate : heap) hits.push_back({(*rows)[candidate.row], candidate.score});
   return hits;
 }
 
@@ -209,7 +244,7 @@ void VectorIndex::scorePassLocked(std::span<const float> query, std::vector<floa
 
 std::size_t VectorIndex::storedRows() const {
   std::lock_guard guard(lock_);
-  return rows_.size();
+  return rowCountLocked();
 }
 
 std::size_t VectorIndex::deadRows() const {

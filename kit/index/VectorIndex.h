@@ -7,10 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -60,6 +60,16 @@ class VectorIndex {
   std::size_t deadRows() const;
 
  private:
+  // Rows are kept in chunks of kChunkRows. Full chunks never change and are shared with
+  // the snapshots searches take, so a snapshot copies only the last, partial chunk.
+  static constexpr std::size_t kChunkRows = 2048;
+  using RowChunk = std::vector<Row>;
+  using SharedChunks = std::vector<std::shared_ptr<const RowChunk>>;
+  class RowsSnapshot;
+  static void appendRow(SharedChunks& chunks, RowChunk& tail, const Row& row);
+
+  std::size_t rowCountLocked() const { return chunks_.size() * kChunkRows + tail_.size(); }
+  const Row& rowLocked(std::size_t r) const;
   void compactLocked();
   // Scores every stored row (dead ones too) into scores, in parallel blocks; lock_ held.
   void scorePassLocked(std::span<const float> query, std::vector<float>& scores) const;
@@ -67,8 +77,9 @@ class VectorIndex {
   const std::size_t dim_;
   mutable std::mutex lock_;
   std::vector<Half> vectors_;  // row i at [i * dim_, (i + 1) * dim_)
-  std::vector<Row> rows_;
-  std::vector<bool> dead_;  // one flag per row: retired, waiting for compaction
+  SharedChunks chunks_;        // rows 0 .. chunks_.size() * kChunkRows - 1
+  RowChunk tail_;              // the rows after those
+  std::vector<bool> dead_;     // one flag per row: retired, waiting for compaction
   std::size_t deadCount_ = 0;
   std::unordered_map<std::int64_t, std::vector<std::size_t>> rowsByFile_;  // live rows only
 };

@@ -1,0 +1,232 @@
+// One query against 1,000,000 stored rows of 768 components, best 1200 kept: the vector
+// index's brute-force search beside its anchors, measured in interleaved rounds:
+//   - streaming: a plain read of the same number of bytes on the same threads with the same
+//     split into blocks of 2048 rows (the memory-bandwidth floor of any exact scan);
+//   - faiss_flat: FAISS IndexFlatIP over the vectors in 32-bit floats;
+//   - faiss_sq_fp16: FAISS IndexScalarQuantizer with 16-bit floats and inner product.
+// Everything is limited to two threads (oneTBB for ours and the streaming read, OpenMP for
+// FAISS). A single FAISS flat index scans for one query on one thread only, so each FAISS
+// anchor is two shards of half the rows, searched on one thread each and merged
+// (IndexShards), which lets it use both. Prints medians and ends with the ratio lines.
+#include <benchmark/benchmark.h>
+#include <faiss/IndexFlat.h>
+#include <faiss/IndexScalarQuantizer.h>
+#include <faiss/IndexShards.h>
+#include <immintrin.h>
+#include <omp.h>
+#include <tbb/blocked_range.h>
+#include <tbb/global_control.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "index/DotKernel.h"
+#include "index/Float16.h"
+#include "index/VectorIndex.h"
+
+namespace {
+
+using quillmere::Half;
+using quillmere::VectorIndex;
+
+constexpr std::size_t kRows = 1'000'000;
+constexpr std::size_t kDim = 768;
+constexpr std::size_t kLimit = 1200;
+constexpr std::size_t kBlockRows = 2048;
+constexpr int kThreads = 2;
+constexpr int kRounds = 15;
+constexpr std::size_t kRowsPerFile = 8;
+
+std::uint64_t splitmix(std::uint64_t& state) {
+  std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+  return z ^ (z >> 31);
+}
+
+// A random unit vector: roughly normal components (sum of four uniforms), normalised.
+void randomUnit(std::uint64_t seed, float* out) {
+  std::uint64_t state = seed * 0x2545f4914f6cdd1dull + 1;
+  double norm = 0;
+  for (std::size_t c = 0; c < kDim; ++c) {
+    const std::uint64_t bits = splitmix(state);
+    float sum = 0;
+    for (int i = 0; i < 4; ++i) sum += static_cast<float>((bits >> (16 * i)) & 0xffff) - 32767.5f;
+    out[c] = sum;
+    norm += static_cast<double>(sum) * sum;
+  }
+  const float scale = static_cast<float>(1.0 / std::sqrt(norm));
+  for (std::size_t c = 0; c < kDim; ++c) out[c] *= scale;
+}
+
+template <typename Body>
+void forEachBlock(std::size_t blocks, const Body& body) {
+  tbb::this_task_arena::isolate([&] {
+    tbb::parallel_for(
+        tbb::blocked_range<std::size_t>(0, blocks, 1),
+        [&](const tbb::blocked_range<std::size_t>& range) {
+          for (std::size_t block = range.begin(); block != range.end(); ++block) body(block);
+        },
+        tbb::simple_partitioner());
+  });
+}
+
+// Sums a block's bytes in 32-byte loads, four independent sums so that only memory limits it.
+__attribute__((target("avx2"))) std::uint64_t streamBlock(const Half* data, std::size_t halves) {
+  const auto* v = reinterpret_cast<const __m256i*>(data);
+  const std::size_t loads = halves / 16;
+  __m256i s0 = _mm256_setzero_si256(), s1 = s0, s2 = s0, s3 = s0;
+  std::size_t i = 0;
+  for (; i + 4 <= loads; i += 4) {
+    s0 = _mm256_add_epi64(s0, _mm256_loadu_si256(v + i));
+    s1 = _mm256_add_epi64(s1, _mm256_loadu_si256(v + i + 1));
+    s2 = _mm256_add_epi64(s2, _mm256_loadu_si256(v + i + 2));
+    s3 = _mm256_add_epi64(s3, _mm256_loadu_si256(v + i + 3));
+  }
+  for (; i < loads; ++i) s0 = _mm256_add_epi64(s0, _mm256_loadu_si256(v + i));
+  const __m256i s = _mm256_add_epi64(_mm256_add_epi64(s0, s1), _mm256_add_epi64(s2, s3));
+  alignas(32) std::uint64_t lanes[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), s);
+  return lanes[0] + lanes[1] + lanes[2] + lanes[3];
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : 0.5 * (values[mid - 1] + values[mid]);
+}
+
+template <typename Work>
+double millisecondsOf(const Work& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+}  // namespace
+
+int main() {
+  tbb::global_control threads(tbb::global_control::max_allowed_parallelism, kThreads);
+  omp_set_num_threads(kThreads);
+  static_assert(kRows % kThreads == 0);
+  std::printf("rows %zu, dim %zu, limit %zu, threads %d, rounds %d, kernel %s\n", kRows, kDim,
+              kLimit, kThreads, kRounds, quillmere::DotKernel::name(quillmere::DotKernel::best()));
+
+  // The float vectors live in the FAISS flat shards themselves, to hold them only once.
+  constexpr std::size_t kShardRows = kRows / kThreads;
+  std::vector<std::unique_ptr<faiss::IndexFlatIP>> flatShards;
+  for (int shard = 0; shard < kThreads; ++shard) {
+    flatShards.push_back(std::make_unique<faiss::IndexFlatIP>(kDim));
+    flatShards.back()->codes.resize(kShardRows * kDim * sizeof(float));
+    flatShards.back()->ntotal = static_cast<faiss::Index::idx_t>(kShardRows);
+  }
+  const auto floatRow = [&](std::size_t r) {
+    return flatShards[r / kShardRows]->get_xb() + (r % kShardRows) * kDim;
+  };
+  std::vector<Half> halves(kRows * kDim);
+  const auto setUp = std::chrono::steady_clock::now();
+  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, kRows, 4096),
+                    [&](const tbb::blocked_range<std::size_t>& range) {
+                      for (std::size_t r = range.begin(); r != range.end(); ++r) {
+                        float* row = floatRow(r);
+                        randomUnit(r, row);
+                        quillmere::halvesFromFloats(std::span<const float>(row, kDim),
+                                                    std::span<Half>(&halves[r * kDim], kDim));
+                      }
+                    });
+
+  VectorIndex index(kDim);
+  index.reserve(kRows);
+  for (std::size_t r = 0; r < kRows; ++r) {
+    const auto id = static_cast<std::int64_t>(r);
+    index.add({.frameID = id,
+               .fileID = id / static_cast<std::int64_t>(kRowsPerFile),
+               .time = 2.0 * static_cast<double>(r % kRowsPerFile)},
+              std::span<const Half>(&halves[r * kDim], kDim));
+  }
+
+  faiss::IndexShards flat(static_cast<int>(kDim), true, true);
+  faiss::IndexShards quantized(static_cast<int>(kDim), true, true);
+  std::vector<std::unique_ptr<faiss::IndexScalarQuantizer>> quantizedShards;
+  for (int shard = 0; shard < kThreads; ++shard) {
+    quantizedShards.push_back(std::make_unique<faiss::IndexScalarQuantizer>(
+        kDim, faiss::ScalarQuantizer::QT_fp16, faiss::METRIC_INNER_PRODUCT));
+    quantizedShards.back()->add(static_cast<faiss::Index::idx_t>(kShardRows),
+                                flatShards[shard]->get_xb());
+    flat.add_shard(flatShards[shard].get());
+    quantized.add_shard(quantizedShards.back().get());
+  }
+  flat.metric_type = faiss::METRIC_INNER_PRODUCT;
+  quantized.metric_type = faiss::METRIC_INNER_PRODUCT;
+  std::printf("set-up %.1f s\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - setUp).count());
+
+  const std::size_t blocks = (kRows + kBlockRows - 1) / kBlockRows;
+  std::vector<std::uint64_t> blockSums(blocks);
+  const auto stream = [&] {
+    forEachBlock(blocks, [&](std::size_t block) {
+      const std::size_t first = block * kBlockRows;
+      const std::size_t end = std::min(kRows, first + kBlockRows);
+      blockSums[block] = streamBlock(&halves[first * kDim], (end - first) * kDim);
+    });
+    benchmark::DoNotOptimize(blockSums.data());
+  };
+
+  std::vector<float> distances(kLimit);
+  std::vector<faiss::Index::idx_t> labels(kLimit);
+  std::vector<double> ours, streaming, faissFlat, faissQuantized;
+  std::size_t sameBest = 0;
+  double overlap = 0;
+  std::vector<float> query(kDim);
+  for (int round = -1; round < kRounds; ++round) {  // round -1 warms up
+    randomUnit(0x5eed0000ull + static_cast<std::uint64_t>(round + 1), query.data());
+    std::vector<VectorIndex::Hit> hits;
+    const double oursMs = millisecondsOf([&] { hits = index.search(query, kLimit); });
+    const double streamMs = millisecondsOf(stream);
+    const double flatMs = millisecondsOf(
+        [&] { flat.search(1, query.data(), kLimit, distances.data(), labels.data()); });
+    if (!hits.empty() && hits[0].row.frameID == labels[0]) ++sameBest;
+    const double quantizedMs = millisecondsOf(
+        [&] { quantized.search(1, query.data(), kLimit, distances.data(), labels.data()); });
+    std::set<std::int64_t> theirs(labels.begin(), labels.end());
+    std::size_t shared = 0;
+    for (const auto& hit : hits) shared += theirs.count(hit.row.frameID);
+    if (round < 0) continue;
+    ours.push_back(oursMs);
+    streaming.push_back(streamMs);
+    faissFlat.push_back(flatMs);
+    faissQuantized.push_back(quantizedMs);
+    overlap += static_cast<double>(shared) / kLimit;
+  }
+
+  const double bytes = static_cast<double>(kRows * kDim * sizeof(Half));
+  const auto report = [&](const char* what, double ms, double readBytes) {
+    std::printf("median %-14s %8.2f ms  %6.2f GB/s\n", what, ms, readBytes / ms / 1e6);
+  };
+  const double oursMs = median(ours);
+  const double streamMs = median(streaming);
+  const double flatMs = median(faissFlat);
+  const double quantizedMs = median(faissQuantized);
+  report("ours", oursMs, bytes);
+  report("streaming", streamMs, bytes);
+  report("faiss_flat", flatMs, 2 * bytes);
+  report("faiss_sq_fp16", quantizedMs, bytes);
+  std::printf(
+      "check: best hit equal to faiss_flat's in %zu of %d rounds; top %zu shared with "
+      "faiss_sq_fp16 %.1f%%\n",
+      sameBest, kRounds + 1, kLimit, 100.0 * overlap / kRounds);
+  std::printf("ratio ours/streaming %.3f target <= 1.25\n", oursMs / streamMs);
+  std::printf("ratio ours/faiss_flat %.3f target <= 1.0\n", oursMs / flatMs);
+  std::printf("ratio ours/faiss_sq_fp16 %.3f target <= 1.0\n", oursMs / quantizedMs);
+  return 0;
+}
