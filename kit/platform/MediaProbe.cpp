@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -60,6 +61,9 @@ MediaProbe::VideoTrack videoTrack(const AVStream* stream) {
 
 MediaProbe::Info MediaProbe::read(const std::filesystem::path& file) {
   Info info;
+  // A pipe or device would block or never end; only plain files are media.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file, error)) return info;
   InputCloser input;
   AVDictionary* options = nullptr;
   // Only the local file itself: a hostile playlist must not reach out to other protocols.

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -124,6 +127,17 @@ TEST_F(RealExport, ProbeFallsBackToDefaults) {
   EXPECT_EQ(MarkerExport::media(file("junk.mp4")), Media{});
   EXPECT_EQ(MarkerExport::media(file("missing.mp4")), Media{});
   EXPECT_EQ(MarkerExport::media(folder_->path()), Media{});
+  // Cut before its index: nothing but the defaults can be trusted.
+  {
+    std::ifstream in(file("wide.mp4"), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    write(file("cut.mp4"), bytes.substr(0, bytes.size() / 2));
+  }
+  EXPECT_EQ(MarkerExport::media(file("cut.mp4")).rate, (Rate{1, 30}));
+  EXPECT_EQ(MarkerExport::media(file("cut.mp4")).width, 1920);
+  // A pipe would block a reader forever.
+  ASSERT_EQ(mkfifo(file("pipe.mp4").c_str(), 0600), 0);
+  EXPECT_EQ(MarkerExport::media(file("pipe.mp4")), Media{});
   const MediaProbe::Info nothing = MediaProbe::read(file("missing.mp4"));
   EXPECT_FALSE(nothing.tracksLoaded);
   EXPECT_FALSE(nothing.duration);
@@ -150,7 +164,7 @@ TEST_F(RealExport, DocumentAndTableReadBackWithTheSameValues) {
   const std::vector<MarkerExport::Moment> moments{
       {portrait, 1.0, 5.0, "cat & <dog>"},
       {wide, 0.5, 5.0, "say \"cheese\"\nnow \xFF"},
-      {wide, 1.5, 5.0, "it's"},
+      {wide, 1.5, 5.0, "it's\x01\tend"},
   };
   const std::string text = MarkerExport::fcpxml(moments, title, 2.5);
   write(file("export.fcpxml"), text);
@@ -209,7 +223,8 @@ TEST_F(RealExport, DocumentAndTableReadBackWithTheSameValues) {
   const auto& clips = document.at("clips");
   ASSERT_EQ(clips.size(), 3u);
   const char* refs[] = {"r4", "r3", "r3"};
-  const char* labels[] = {"cat & <dog>", "say \"cheese\"\nnow \xEF\xBF\xBD", "it's"};
+  const char* labels[] = {"cat & <dog>", "say \"cheese\"\nnow \xEF\xBF\xBD",
+                          "it's\xEF\xBF\xBD\tend"};
   for (std::size_t i = 0; i < clips.size(); ++i) {
     EXPECT_EQ(clips[i].at("ref"), refs[i]);
     EXPECT_EQ(clips[i].at("tcFormat"), "NDF");
