@@ -12,6 +12,7 @@ extern "C" {
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <mutex>
 #include <set>
 
 namespace quillmere {
@@ -148,6 +149,17 @@ struct VideoDecoder::State {
     return packet;
   }
 
+  void readIndex() {
+    AVStream* video = format->streams[stream];
+    keyframes.clear();
+    const int entries = avformat_index_get_entries_count(video);
+    for (int i = 0; i < entries; ++i) {
+      const AVIndexEntry* entry = avformat_index_get_entry(video, i);
+      if (entry && (entry->flags & AVINDEX_KEYFRAME)) keyframes.push_back(entry->timestamp);
+    }
+    std::sort(keyframes.begin(), keyframes.end());
+  }
+
   bool openCodec() {
     if (codec) return true;
     if (codecFailed) return false;
@@ -233,6 +245,9 @@ bool nearer(const Target& target, double tolerance, double time) {
 }  // namespace
 
 VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make_unique<State>()) {
+  // Damaged files are reported as failures; FFmpeg's console messages would only be noise.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   State& s = *state_;
   int code = avformat_open_input(&s.format, file.c_str(), nullptr, nullptr);
   if (code < 0) {
@@ -296,12 +311,12 @@ VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make
     }
   }
 
-  const int entries = avformat_index_get_entries_count(stream);
-  for (int i = 0; i < entries; ++i) {
-    const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
-    if (entry && (entry->flags & AVINDEX_KEYFRAME)) s.keyframes.push_back(entry->timestamp);
+  s.readIndex();
+  const bool matroska = std::string_view(s.format->iformat->name).starts_with("matroska");
+  if (matroska) {
+    // Matroska reads its cues on the first seek only; a seek to the start is exact there.
+    if (av_seek_frame(s.format, s.stream, s.startTs, AVSEEK_FLAG_BACKWARD) >= 0) s.readIndex();
   }
-  std::sort(s.keyframes.begin(), s.keyframes.end());
 }
 
 VideoDecoder::~VideoDecoder() = default;
@@ -540,7 +555,9 @@ void VideoDecoder::generate(const std::vector<double>& times, double tolerance, 
       continue;
     }
     if (key) {
-      if (!forwarding) runStart = keyTime;
+      // Index times are decode or presentation times, depending on the container: the run
+      // starts no later than either, and its latest keyframe is no earlier than either.
+      if (!forwarding) runStart = std::min(order, shown);
       runKey = keyTime;
     }
     forwarding = true;
