@@ -1,0 +1,74 @@
+// Listens for file changes under the watched roots (inotify, recursively) and reports,
+// after a quiet period, which roots saw changes. It never says what changed, only where.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quillmere {
+
+class FolderWatcher {
+ public:
+  using OnChange = std::function<void(const std::set<std::int64_t>&)>;
+
+  // onChange is called on the watcher's own thread ("quillmere.watcher"), never on the
+  // caller's; it must not call back into the watcher synchronously.
+  explicit FolderWatcher(OnChange onChange, double quietSeconds = 3.0);
+  // Stops the thread and releases every watch. Not to be called from onChange.
+  ~FolderWatcher();
+  FolderWatcher(const FolderWatcher&) = delete;
+  FolderWatcher& operator=(const FolderWatcher&) = delete;
+
+  // Root id -> folder path. Queued; returns at once. The same map keeps the running
+  // watches; an empty map stops them.
+  void watch(const std::map<std::int64_t, std::string>& paths);
+
+  // Returns once everything queued before the call has run (watches are in place).
+  void sync();
+
+  // Directories being watched, across all roots (for tests and diagnostics).
+  std::size_t watchedDirectories();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void post(std::function<void()> work);
+  void run();
+  // On the watcher thread only.
+  void apply(const std::map<std::int64_t, std::string>& paths);
+  void startStream();
+  void stopStream();
+  void addTree(const std::string& directory, std::vector<std::string>& found);
+  void readEvents();
+  void received(const std::vector<std::string>& paths);
+  void report();
+
+  const OnChange onChange_;
+  const double quietSeconds_;
+
+  std::mutex mutex_;  // guards queue_ and stopping_ only
+  std::deque<std::function<void()>> queue_;
+  bool stopping_ = false;
+  int wake_ = -1;  // eventfd that wakes the thread for queued work
+
+  // Touched only on the watcher thread.
+  std::map<std::int64_t, std::string> paths_;
+  std::set<std::int64_t> pending_;
+  std::optional<Clock::time_point> timer_;
+  int stream_ = -1;                         // inotify descriptor, or -1
+  std::map<int, std::string> directories_;  // watch descriptor -> directory path
+  bool exhausted_ = false;                  // the system's watch limit was reached
+
+  std::thread thread_;
+};
+
+}  // namespace quillmere
