@@ -88,8 +88,7 @@ TEST(PictureFitter, EveryByteOfTheSquareIsWritten) {
 
 TEST(PictureFitter, InvalidPicturesAreRefused) {
   std::vector<std::uint8_t> square(16 * 16 * 3);
-  Picture shortRows = test::solidPicture(4, 4, red);
-  shortRows.rgb.resize(shortRows.rgb.size() - 3);
+  Picture shortRows{.width = 4, .height = 4, .rgb = std::vector<std::uint8_t>(4 * 4 * 3 - 3, 9)};
   EXPECT_FALSE(PictureFitter::draw(shortRows, 16, "crop", square.data()));
   EXPECT_FALSE(PictureFitter::draw(Picture{}, 16, "crop", square.data()));
   EXPECT_FALSE(PictureFitter::draw(Picture{.width = -2, .height = 3}, 16, "crop", square.data()));
