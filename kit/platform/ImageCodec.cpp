@@ -220,6 +220,14 @@ std::optional<ImageCodec::Header> ImageCodec::header(const std::filesystem::path
       orientation >= 1 && orientation <= 8) {
     header.orientation = orientation;
   }
+  // Read with the header so the embedded thumbnail costs no second opening of the file.
+  const void* exif = nullptr;
+  std::size_t exifSize = 0;
+  if (vips_image_get_typeof(image.get(), VIPS_META_EXIF_NAME) &&
+      vips_image_get_blob(image.get(), VIPS_META_EXIF_NAME, &exif, &exifSize) == 0) {
+    if (auto bytes = exifThumbnailBytes(static_cast<const std::uint8_t*>(exif), exifSize))
+      header.exifThumbnail = std::move(*bytes);
+  }
   vips_error_clear();
   if (static_cast<std::int64_t>(header.width) * header.height > maxSourcePixels)
     return std::nullopt;
@@ -240,21 +248,13 @@ std::optional<Picture> ImageCodec::embeddedThumbnail(const std::filesystem::path
       return std::nullopt;
     return orientedThumbnail(image.get(), 1, maxPixels);
   }
-  if (!header.loader.starts_with("VipsForeignLoadJpeg") &&
-      !header.loader.starts_with("VipsForeignLoadTiff") &&
-      !header.loader.starts_with("VipsForeignLoadWebp"))
-    return std::nullopt;
-  Image image(vips_image_new_from_file(file.c_str(), nullptr));
-  if (!image) return failed<Picture>();
-  if (!vips_image_get_typeof(image.get(), VIPS_META_EXIF_NAME)) return std::nullopt;
-  const void* exif = nullptr;
-  std::size_t size = 0;
-  if (vips_image_get_blob(image.get(), VIPS_META_EXIF_NAME, &exif, &size)) return failed<Picture>();
-  auto bytes = exifThumbnailBytes(static_cast<const std::uint8_t*>(exif), size);
-  if (!bytes) return std::nullopt;
-  Image thumb(vips_image_new_from_buffer(bytes->data(), bytes->size(), "", "fail_on",
-                                         VIPS_FAIL_ON_TRUNCATED, nullptr));
-  if (!thumb) return failed<Picture>();
+  if (header.exifThumbnail.empty()) return std::nullopt;
+  const auto& bytes = header.exifThumbnail;
+  // EXIF thumbnails are JPEG: no other reader gets these bytes.
+  Image thumb;
+  if (vips_jpegload_buffer(const_cast<std::uint8_t*>(bytes.data()), bytes.size(), thumb.out(),
+                           "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr))
+    return failed<Picture>();
   // The buffer must outlive the lazily decoded image: decode now.
   auto picture = orientedThumbnail(thumb.get(), header.orientation, maxPixels);
   return picture;

@@ -22,6 +22,7 @@ class ImageCodec {
     int height = 0;
     int orientation = 1;  // EXIF orientation 1-8
     std::string loader;   // libvips loader class, e.g. "VipsForeignLoadJpegFile"
+    std::vector<std::uint8_t> exifThumbnail;  // the JPEG in EXIF IFD1, when there is one
     bool operator==(const Header&) const = default;
   };
 

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <deque>
 #include <limits>
@@ -23,6 +24,15 @@ constexpr double slack = 1e-3;     // seconds: rounding of container time stamps
 constexpr double seekAhead = 8.0;  // seconds: reading further than this costs more than a seek
 constexpr int peekPackets = 64;    // packets read to look for encryption
 constexpr std::int64_t maxDecodedPixels = 16384LL * 16384LL;
+
+// Errors of the file system, as opposed to bytes FFmpeg cannot make sense of.
+bool isFileSystemError(int code) {
+  for (int error :
+       {ENOENT, EACCES, EPERM, ENOTDIR, ELOOP, ENAMETOOLONG, EIO, EMFILE, ENFILE, ENOMEM}) {
+    if (code == AVERROR(error)) return true;
+  }
+  return false;
+}
 
 std::string describe(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -252,10 +262,10 @@ VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make
   int code = avformat_open_input(&s.format, file.c_str(), nullptr, nullptr);
   if (code < 0) {
     s.format = nullptr;
-    throw Error(describe(code), code == AVERROR_INVALIDDATA);
+    throw Error(describe(code), !isFileSystemError(code));
   }
   code = avformat_find_stream_info(s.format, nullptr);
-  if (code < 0) throw Error(describe(code), code == AVERROR_INVALIDDATA);
+  if (code < 0) throw Error(describe(code), !isFileSystemError(code));
   if (s.format->nb_streams == 0) throw Error(describe(AVERROR_INVALIDDATA), true);
 
   if (s.format->duration != AV_NOPTS_VALUE && s.format->duration > 0) {

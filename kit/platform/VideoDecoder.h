@@ -18,8 +18,8 @@ namespace quillmere {
 
 class VideoDecoder {
  public:
-  // FFmpeg's own description of why the file could not be opened. invalidData is true when
-  // the bytes are no media FFmpeg understands (as opposed to a file-system error).
+  // FFmpeg's own description of why the file could not be opened. invalidData is false
+  // only for errors of the file system (missing file, no permission, I/O error).
   class Error : public std::runtime_error {
    public:
     Error(const std::string& what, bool invalidData)

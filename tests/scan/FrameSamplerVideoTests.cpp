@@ -292,7 +292,8 @@ TEST_F(FrameSamplerVideo, HostileFilesAreUnreadable) {
   // The default MP4 writes its index last: half a file has none.
   test::writeTruncated(path("truncated.mp4"), path("scenes-key.mp4"),
                        fs::file_size(path("scenes-key.mp4")) / 2);
-  for (const char* name : {"empty.mp4", "random.mp4", "truncated.mp4"}) {
+  fs::create_directory(path("folder.mp4"));
+  for (const char* name : {"empty.mp4", "random.mp4", "truncated.mp4", "folder.mp4"}) {
     EXPECT_EQ(failureOf([&] { FrameSampler::video(path(name)); }), Reason::unreadable) << name;
     EXPECT_EQ(failureOf([&] { FrameSampler::videoInfo(path(name)); }), Reason::unreadable) << name;
     EXPECT_TRUE(FrameSampler::frames(path(name), 1, 1.5, 0.2, 384).empty()) << name;

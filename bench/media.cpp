@@ -1,0 +1,198 @@
+// Media intake speed against the command-line tools of the same libraries, side by side:
+//  - photos per second of FrameSampler::photo at 384 pixels over 60 JPEGs of 8-12
+//    megapixels (made from the mate-backgrounds wallpapers), against one vipsthumbnail
+//    process reducing the same files to the same size;
+//  - seconds of video sampled per second for FrameSampler::video on a 10-minute 1080p
+//    H.264 clip with 2-second keyframes, against ffmpeg decoding only the keyframes of the
+//    same clip and scaling them to 384 pixels.
+// The media are made once into ~/.cache/quillmere-bench (or $QUILLMERE_BENCH_MEDIA).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "scan/FrameSampler.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quillmere::FrameSampler;
+
+constexpr int photoCount = 60;
+constexpr double clipSeconds = 600;
+
+std::string quoted(const fs::path& path) {
+  return "'" + path.string() + "'";
+}
+
+void run(const std::string& command) {
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+fs::path mediaDirectory() {
+  if (const char* set = std::getenv("QUILLMERE_BENCH_MEDIA")) return set;
+  const char* home = std::getenv("HOME");
+  return fs::path(home ? home : "/tmp") / ".cache" / "quillmere-bench";
+}
+
+// 60 large JPEGs: each wallpaper enlarged to 8.5-12 megapixels, five ways.
+std::vector<fs::path> photos() {
+  const fs::path dir = mediaDirectory() / "photos";
+  fs::create_directories(dir);
+  std::vector<fs::path> sources;
+  for (const auto& entry : fs::directory_iterator("/usr/share/backgrounds/mate/nature")) {
+    if (entry.path().extension() == ".jpg") sources.push_back(entry.path());
+  }
+  std::sort(sources.begin(), sources.end());
+  if (sources.empty()) throw std::runtime_error("mate-backgrounds is not installed");
+  std::vector<fs::path> files;
+  for (int i = 0; i < photoCount; ++i) {
+    const fs::path& source = sources[i % sources.size()];
+    const fs::path file = dir / (source.stem().string() + "-" + std::to_string(i) + ".jpg");
+    files.push_back(file);
+    if (fs::exists(file)) continue;
+    const double megapixels = 8.5 + (i / sources.size()) * 0.9;
+    std::FILE* header = popen(
+        ("vipsheader -f width " + quoted(source) + " && vipsheader -f height " + quoted(source))
+            .c_str(),
+        "r");
+    int width = 0, height = 0;
+    if (!header || std::fscanf(header, "%d %d", &width, &height) != 2)
+      throw std::runtime_error("cannot read " + source.string());
+    pclose(header);
+    const double scale = std::sqrt(megapixels * 1e6 / (static_cast<double>(width) * height));
+    const fs::path temporary = dir / "enlarging.v";
+    run("vips resize " + quoted(source) + " " + quoted(temporary) + " " + std::to_string(scale) +
+        " --kernel lanczos3");
+    // Mirrored copies differ in every pixel from their source.
+    const std::string flip =
+        i % 2 ? "vips flip " + quoted(temporary) + " " : "vips copy " + quoted(temporary) + " ";
+    run(flip + quoted(file.string() + "[Q=90]") + (i % 2 ? " horizontal" : ""));
+    fs::remove(temporary);
+  }
+  return files;
+}
+
+fs::path clip() {
+  const fs::path file = mediaDirectory() / "clip-1080p-600s.mp4";
+  if (fs::exists(file)) return file;
+  fs::create_directories(file.parent_path());
+  const fs::path partial = file.string() + ".partial.mp4";
+  std::cerr << "making the 10-minute 1080p clip (a few minutes, once)\n";
+  run("ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=s=1920x1080:r=24:d=600 -pix_fmt yuv420p "
+      "-c:v libx264 -preset ultrafast -crf 26 -g 48 -keyint_min 48 -sc_threshold 0 " +
+      quoted(partial));
+  fs::rename(partial, file);
+  return file;
+}
+
+double seconds(std::chrono::steady_clock::duration elapsed) {
+  return std::chrono::duration<double>(elapsed).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::vector<fs::path> photoFiles;
+fs::path clipFile;
+// Throughputs of each round: photos per second, video seconds per second.
+std::vector<double> photoOurs, photoAnchor, videoOurs, videoAnchor;
+
+void BM_PhotoOurs(benchmark::State& state) {
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t pixels = 0;
+    for (const auto& file : photoFiles) {
+      const auto sampled = FrameSampler::photo(file, 384);
+      pixels += sampled.frames.at(0).image.rgb.size();
+    }
+    const double elapsed = seconds(std::chrono::steady_clock::now() - start);
+    benchmark::DoNotOptimize(pixels);
+    state.SetIterationTime(elapsed);
+    photoOurs.push_back(photoFiles.size() / elapsed);
+  }
+  state.counters["photos_per_s"] = photoOurs.back();
+}
+
+void BM_PhotoVipsthumbnail(benchmark::State& state) {
+  const fs::path out = mediaDirectory() / "thumbnails";
+  fs::create_directories(out);
+  std::string command = "vipsthumbnail -s 384 -o " + quoted(out / "%s.jpg");
+  for (const auto& file : photoFiles) command += " " + quoted(file);
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    run(command);
+    const double elapsed = seconds(std::chrono::steady_clock::now() - start);
+    state.SetIterationTime(elapsed);
+    photoAnchor.push_back(photoFiles.size() / elapsed);
+  }
+  state.counters["photos_per_s"] = photoAnchor.back();
+}
+
+void BM_VideoOurs(benchmark::State& state) {
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto sampled = FrameSampler::video(clipFile);
+    const double elapsed = seconds(std::chrono::steady_clock::now() - start);
+    benchmark::DoNotOptimize(sampled.frames.size());
+    state.SetIterationTime(elapsed);
+    videoOurs.push_back(sampled.duration / elapsed);
+    state.counters["frames_kept"] = static_cast<double>(sampled.frames.size());
+  }
+  state.counters["video_s_per_s"] = videoOurs.back();
+}
+
+void BM_VideoFfmpegKeyframes(benchmark::State& state) {
+  const std::string command = "ffmpeg -nostdin -v error -skip_frame nokey -i " + quoted(clipFile) +
+                              " -an -vf scale=384:-2 -vsync passthrough -f null -";
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    run(command);
+    const double elapsed = seconds(std::chrono::steady_clock::now() - start);
+    state.SetIterationTime(elapsed);
+    videoAnchor.push_back(clipSeconds / elapsed);
+  }
+  state.counters["video_s_per_s"] = videoAnchor.back();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  photoFiles = photos();
+  clipFile = clip();
+  constexpr int rounds = 5;
+  for (auto* bench :
+       {benchmark::RegisterBenchmark("photo/ours", BM_PhotoOurs),
+        benchmark::RegisterBenchmark("photo/vipsthumbnail", BM_PhotoVipsthumbnail),
+        benchmark::RegisterBenchmark("video/ours", BM_VideoOurs),
+        benchmark::RegisterBenchmark("video/ffmpeg_keyframes", BM_VideoFfmpegKeyframes)}) {
+    bench->Iterations(1)->Repetitions(rounds)->UseManualTime()->Unit(benchmark::kMillisecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  // A first pass of each warms the page cache, so every round reads from memory.
+  FrameSampler::photo(photoFiles.front(), 384);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (photoOurs.empty() || photoAnchor.empty() || videoOurs.empty() || videoAnchor.empty())
+    return 0;
+  std::printf("photos per second: ours %.1f, vipsthumbnail %.1f (medians of %zu rounds)\n",
+              median(photoOurs), median(photoAnchor), photoOurs.size());
+  std::printf("video seconds per second: ours %.1f, ffmpeg keyframes %.1f\n", median(videoOurs),
+              median(videoAnchor));
+  std::printf("ratio photo_throughput %.3f target >= 1.0\n",
+              median(photoOurs) / median(photoAnchor));
+  std::printf("ratio video_throughput %.3f target >= 1.0\n",
+              median(videoOurs) / median(videoAnchor));
+  return 0;
+}
