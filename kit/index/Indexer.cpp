@@ -1,0 +1,532 @@
+#include "index/Indexer.h"
+
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <utility>
+
+#include <tbb/parallel_for.h>
+
+#include "model/Embedder.h"
+#include "platform/PowerMonitor.h"
+#include "scan/Scanner.h"
+
+namespace quillmere {
+namespace {
+
+bool existsAt(const std::filesystem::path& url) {
+  std::error_code ec;
+  return std::filesystem::exists(url, ec);
+}
+
+std::string describe(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable).what();
+  }
+}
+
+}  // namespace
+
+const char* Indexer::text(PauseReason reason) {
+  switch (reason) {
+    case PauseReason::user:
+      return "Paused";
+    case PauseReason::lowPower:
+      return "Paused while Power Saver is on";
+    case PauseReason::hot:
+      return "Paused while the computer cools down";
+  }
+  return "Paused";
+}
+
+Indexer::Indexer(Library& library, Embedder& embedder, Policy policy,
+                 std::shared_ptr<const SystemConditions> conditions)
+    : library_(library),
+      embedder_(embedder),
+      conditions_(conditions ? std::move(conditions) : std::make_shared<PowerMonitor>()),
+      policy_(std::move(policy)) {}
+
+Indexer::~Indexer() {
+  std::vector<std::shared_ptr<Task>> threads;
+  {
+    std::lock_guard guard(lock_);
+    closing_ = true;  // no thread is started from now on
+    threads = threads_;
+  }
+  for (auto& task : threads) task->thread.request_stop();
+  for (auto& task : threads) {
+    if (task->thread.joinable()) task->thread.join();
+  }
+}
+
+Indexer::Policy Indexer::policy() const {
+  std::lock_guard guard(lock_);
+  return policy_;
+}
+
+void Indexer::setPolicy(const Policy& policy) {
+  std::lock_guard guard(lock_);
+  policy_ = policy;
+}
+
+Indexer::Progress Indexer::currentProgress() const {
+  std::lock_guard guard(lock_);
+  return progress_;
+}
+
+void Indexer::run(const std::optional<std::vector<std::int64_t>>& scan) {
+  reapFinished();
+  bool active = false;
+  {
+    std::lock_guard guard(lock_);
+    if (closing_) return;
+    active = task_ != nullptr;
+    if (active) wake_ = true;
+  }
+  std::vector<std::int64_t> ids = scan ? *scan : allRootIDs();
+  if (active) {
+    startScanOnly(std::move(ids));
+  } else {
+    startRun(std::move(ids));
+  }
+}
+
+std::vector<std::int64_t> Indexer::allRootIDs() const {
+  std::vector<Root> roots = library_.roots();
+  std::stable_sort(roots.begin(), roots.end(),
+                   [](const Root& a, const Root& b) { return a.added < b.added; });
+  std::vector<std::int64_t> ids;
+  for (const Root& root : roots) ids.push_back(root.id);
+  return ids;
+}
+
+void Indexer::startRun(std::vector<std::int64_t> ids) {
+  std::unique_lock guard(lock_);
+  if (closing_) return;
+  if (task_) {
+    // Another request started a run in the meantime: merge into it.
+    wake_ = true;
+    guard.unlock();
+    startScanOnly(std::move(ids));
+    return;
+  }
+  auto task = std::make_shared<Task>();
+  task->done = task->finished.get_future().share();
+  Task* raw = task.get();
+  task_ = task;
+  threads_.push_back(task);
+  passedOver_.clear();
+  // Made under the lock so that stop() and the thread's own end see the handle complete.
+  task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
+    try {
+      runBody(stop, ids);
+    } catch (...) {
+      // Nothing below is meant to throw; if it did, the run still ends cleanly.
+      {
+        std::lock_guard end(lock_);
+        if (task_.get() == raw) task_.reset();
+        progress_.phase = Phase::idle();
+      }
+      report(true);
+    }
+    raw->over = true;
+    raw->finished.set_value();
+  });
+}
+
+void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
+  if (ids.empty()) return;  // wake is set: the run looks again for pending files
+  std::lock_guard guard(lock_);
+  if (closing_) return;
+  auto task = std::make_shared<Task>();
+  Task* raw = task.get();
+  threads_.push_back(task);
+  task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
+    scan(ids, stop);
+    // The run may have taken its last look while this scan was going on: then it is
+    // told again, or, when it has ended, a new run indexes what the scan found.
+    bool startNew = false;
+    {
+      std::lock_guard end(lock_);
+      if (task_) {
+        wake_ = true;
+      } else {
+        startNew = !closing_ && !stop.stop_requested();
+      }
+    }
+    if (startNew) run(std::vector<std::int64_t>{});
+    raw->over = true;
+  });
+}
+
+void Indexer::reapFinished() {
+  std::vector<std::shared_ptr<Task>> finished;
+  {
+    std::lock_guard guard(lock_);
+    auto split = std::stable_partition(threads_.begin(), threads_.end(),
+                                       [](const auto& task) { return !task->over.load(); });
+    finished.assign(std::make_move_iterator(split), std::make_move_iterator(threads_.end()));
+    threads_.erase(split, threads_.end());
+  }
+  for (auto& task : finished) task->thread.join();
+}
+
+void Indexer::runBody(std::stop_token stop, std::vector<std::int64_t> ids) {
+  for (;;) {
+    scan(ids, stop);
+    loop(stop);
+    if (endRunUnlessWoken(stop)) break;
+    ids.clear();  // a request came after the loop's last look: index what it found
+  }
+  report(true);
+}
+
+bool Indexer::endRunUnlessWoken(std::stop_token stop) {
+  std::lock_guard guard(lock_);
+  if (wake_ && !stop.stop_requested()) {
+    wake_ = false;
+    return false;
+  }
+  task_.reset();
+  return true;
+}
+
+void Indexer::stop() {
+  std::lock_guard guard(lock_);
+  if (task_) task_->thread.request_stop();
+}
+
+void Indexer::waitUntilIdle() {
+  for (;;) {
+    std::shared_future<void> done;
+    {
+      std::lock_guard guard(lock_);
+      if (!task_) return;
+      done = task_->done;
+    }
+    done.wait();
+  }
+}
+
+std::optional<std::filesystem::path> Indexer::location(const Root& root) const {
+  if (reachableURL) {
+    if (auto url = reachableURL(root)) return url;
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(root.path, ec)) return root.url();
+  return std::nullopt;
+}
+
+std::map<std::int64_t, std::filesystem::path> Indexer::reachableRoots() const {
+  std::map<std::int64_t, std::filesystem::path> reachable;
+  for (const Root& root : library_.roots()) {
+    if (auto url = location(root)) reachable.emplace(root.id, *url);
+  }
+  return reachable;
+}
+
+void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
+  if (ids.empty()) return;
+  {
+    std::lock_guard guard(lock_);
+    if (progress_.phase == Phase::idle()) progress_.phase = Phase::scanning();
+  }
+  report(false);
+  for (std::int64_t id : ids) {
+    if (stop.stop_requested()) return;
+    const std::optional<Root> root = library_.root(id);
+    if (!root) continue;
+    const std::optional<std::filesystem::path> url = location(*root);
+    if (!url) continue;
+    Scanner::Result result = Scanner::scan(*url, [&stop] { return stop.stop_requested(); });
+    // A cut-short listing lacks files that are still there; applying it would delete them.
+    if (stop.stop_requested()) return;
+    // Nor is the listing of a folder that went away during the walk complete.
+    std::error_code ec;
+    if (!std::filesystem::is_directory(*url, ec)) continue;
+    try {
+      library_.applyScan(id, result.files);
+    } catch (const std::exception&) {
+      continue;  // the folder is simply not updated this time
+    }
+    std::lock_guard guard(lock_);
+    unsupported_[id] = result.unsupportedVideos;
+    std::erase_if(passedOver_, [id](const auto& entry) { return entry.second == id; });
+  }
+}
+
+void Indexer::loop(std::stop_token stop) {
+  bool first = true;
+  while (!stop.stop_requested()) {
+    const std::map<std::int64_t, std::filesystem::path> roots = reachableRoots();
+    std::set<std::int64_t> rootIDs;
+    for (const auto& [id, url] : roots) rootIDs.insert(id);
+    std::vector<MediaFile> pending = library_.pending(rootIDs);
+    {
+      std::lock_guard guard(lock_);
+      std::erase_if(pending, [this](const MediaFile& f) { return passedOver_.contains(f.id); });
+    }
+    if (pending.empty()) {
+      std::lock_guard guard(lock_);
+      const bool woken = std::exchange(wake_, false);
+      if (woken) continue;
+      break;
+    }
+    {
+      std::lock_guard guard(lock_);
+      for (const MediaFile& file : pending) {
+        if (!counted_.insert(file.id).second) continue;
+        (file.kind == MediaKind::video ? leftVideoBytes_ : leftPhotoBytes_) += file.size;
+      }
+    }
+    if (first) {
+      // The pending list is exactly the pending files of these folders, less the ones
+      // passed over as vanished: its count and bytes are the run's totals.
+      std::int64_t bytes = 0;
+      for (const MediaFile& file : pending) bytes += file.size;
+      {
+        std::lock_guard guard(lock_);
+        progress_.phase = Phase::indexing();
+        progress_.totalBytes = bytes;
+        progress_.doneBytes = 0;
+        progress_.doneFiles = 0;
+        progress_.totalFiles = static_cast<int>(pending.size());
+        progress_.failed = 0;
+        progress_.secondsLeft.reset();
+      }
+      report(false);
+      first = false;
+    } else {
+      bool grew = false;
+      {
+        std::lock_guard guard(lock_);
+        const std::size_t remaining =
+            static_cast<std::size_t>(std::max(0, progress_.totalFiles - progress_.doneFiles));
+        if (pending.size() > remaining) {
+          const std::size_t extra = pending.size() - remaining;
+          progress_.totalFiles += static_cast<int>(extra);
+          for (std::size_t i = pending.size() - extra; i < pending.size(); ++i) {
+            progress_.totalBytes += pending[i].size;
+          }
+          grew = true;
+        }
+      }
+      if (grew) report(false);
+    }
+
+    std::size_t next = 0;
+    while (next < pending.size() && !stop.stop_requested()) {
+      waitWhilePaused(stop);
+      if (stop.stop_requested()) break;
+      if (pending[next].kind == MediaKind::video) {
+        const MediaFile file = pending[next++];
+        auto root = roots.find(file.rootID);
+        if (root == roots.end()) continue;
+        index(file, root->second / file.relPath, stop);
+        bool woken = false;
+        {
+          std::lock_guard guard(lock_);
+          woken = wake_;
+        }
+        if (woken) break;
+        continue;
+      }
+      std::vector<PhotoJob> batch;
+      while (batch.size() < photoBatch && next < pending.size() &&
+             pending[next].kind == MediaKind::photo) {
+        const MediaFile& file = pending[next++];
+        auto root = roots.find(file.rootID);
+        if (root != roots.end()) batch.push_back({file, root->second / file.relPath});
+      }
+      indexPhotos(batch);
+      bool woken = false;
+      {
+        std::lock_guard guard(lock_);
+        woken = wake_;
+      }
+      if (woken) break;
+    }
+  }
+
+  releaseImages();
+  {
+    std::lock_guard guard(lock_);
+    progress_.phase = Phase::idle();
+    progress_.secondsLeft.reset();
+    progress_.current.reset();
+    std::int64_t sum = 0;
+    for (const auto& [id, count] : unsupported_) sum += count;
+    progress_.unsupportedVideos = sum;
+  }
+  report(false);
+}
+
+bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& url,
+                            const std::string& message) {
+  if (!existsAt(url)) {
+    // Gone with its folder still reachable: it stays pending for the next scan to settle,
+    // and is not tried again before then.
+    std::lock_guard guard(lock_);
+    passedOver_[file.id] = file.rootID;
+    return false;
+  }
+  try {
+    library_.setState(file.id, FileState::failed, message);
+  } catch (const std::exception&) {
+  }
+  return true;
+}
+
+void Indexer::indexPhotos(const std::vector<PhotoJob>& batch) {
+  const std::size_t n = batch.size();
+  if (n == 0) return;
+  {
+    std::lock_guard guard(lock_);
+    progress_.current = batch.back().file.name();
+  }
+  report(false);
+  const Clock::time_point started = Clock::now();
+
+  std::vector<std::optional<FrameSampler::Sampled>> sampled(n);
+  std::vector<std::optional<Bytes>> thumbnails(n);
+  std::vector<std::optional<std::string>> errors(n);
+  tbb::parallel_for(std::size_t{0}, n, [&](std::size_t i) {
+    try {
+      FrameSampler::Sampled result = FrameSampler::photo(batch[i].url, embedPixels);
+      if (result.frames.empty())
+        throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
+      thumbnails[i] = FrameSampler::thumbnailData(result.frames.front().image, thumbnailPixels);
+      sampled[i] = std::move(result);
+    } catch (...) {
+      errors[i] = describe(std::current_exception());
+    }
+  });
+
+  std::vector<std::size_t> ok;
+  std::vector<Picture> images;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!sampled[i]) continue;
+    ok.push_back(i);
+    images.push_back(std::move(sampled[i]->frames.front().image));
+  }
+  std::vector<Library::FrameBatchEntry> entries;
+  if (!ok.empty()) {
+    try {
+      const std::vector<std::vector<Half>> vectors = embedder_.embed(images);
+      if (vectors.size() != ok.size()) throw Embedder::Failure::output();
+      for (std::size_t k = 0; k < ok.size(); ++k) {
+        const std::size_t i = ok[k];
+        entries.push_back(
+            {.file = batch[i].file,
+             .frames = {FrameRecord{
+                 .time = 0, .vector = vectors[k], .thumbnail = std::move(thumbnails[i])}},
+             .duration = 0,
+             .width = static_cast<int>(sampled[i]->width),
+             .height = static_cast<int>(sampled[i]->height)});
+      }
+      library_.saveFrames(entries);
+    } catch (...) {
+      const std::string message = describe(std::current_exception());
+      for (std::size_t i : ok) errors[i] = message;
+      entries.clear();
+    }
+  }
+  images.clear();
+
+  int marked = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!errors[i]) continue;
+    if (recordFailure(batch[i].file, batch[i].url, *errors[i])) {
+      ++marked;
+    } else {
+      errors[i].reset();
+    }
+  }
+  if (marked > 0) {
+    {
+      std::lock_guard guard(lock_);
+      progress_.failed += marked;
+    }
+    report(false);
+  }
+  if (!entries.empty() && onFileIndexed) {
+    if (auto file = library_.file(entries.back().file.id)) onFileIndexed(*file);
+  }
+
+  const Clock::time_point now = Clock::now();
+  const Clock::duration elapsed = now - started;
+  std::int64_t batchBytes = 0;
+  for (const PhotoJob& job : batch) batchBytes += job.file.size;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double fraction =
+        batchBytes < 1 ? 1.0 / static_cast<double>(n)
+                       : static_cast<double>(batch[j].file.size) / static_cast<double>(batchBytes);
+    const auto share = std::chrono::duration_cast<Clock::duration>(elapsed * fraction);
+    finish(batch[j].file, now - share, 1, !errors[j].has_value());
+  }
+}
+
+void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop) {
+  {
+    std::lock_guard guard(lock_);
+    progress_.current = file.name();
+  }
+  report(false);
+  const Clock::time_point started = Clock::now();
+  const FrameSampler::VideoPlan plan = policy().plan;
+  std::vector<FrameRecord> records;
+  try {
+    FrameSampler::Sampled sampled =
+        FrameSampler::video(url, plan, [&stop] { return stop.stop_requested(); });
+    if (stop.stop_requested()) return;  // nothing stored: it stays pending
+    for (std::size_t from = 0; from < sampled.frames.size(); from += videoChunk) {
+      const std::size_t to = std::min(from + videoChunk, sampled.frames.size());
+      std::vector<Picture> chunk;
+      for (std::size_t i = from; i < to; ++i) chunk.push_back(std::move(sampled.frames[i].image));
+      const std::vector<std::vector<Half>> vectors = embedder_.embed(chunk);
+      if (vectors.size() != chunk.size()) throw Embedder::Failure::output();
+      for (std::size_t k = 0; k < chunk.size(); ++k) {
+        records.push_back({.time = sampled.frames[from + k].time,
+                           .vector = vectors[k],
+                           .thumbnail = FrameSampler::thumbnailData(chunk[k], thumbnailPixels)});
+      }
+      if (stop.stop_requested()) return;
+      if (to < sampled.frames.size() &&
+          conditions_->thermalState() == SystemConditions::ThermalState::fair) {
+        std::this_thread::sleep_for(fairRest);
+      }
+    }
+    library_.saveFrames({{.file = file,
+                          .frames = records,
+                          .duration = sampled.duration,
+                          .width = static_cast<int>(sampled.width),
+                          .height = static_cast<int>(sampled.height)}});
+  } catch (...) {
+    if (recordFailure(file, url, describe(std::current_exception()))) {
+      {
+        std::lock_guard guard(lock_);
+        progress_.failed += 1;
+      }
+      report(false);
+    }
+    finish(file, started, 0, false);
+    return;
+  }
+  if (onFileIndexed) {
+    if (auto stored = library_.file(file.id)) onFileIndexed(*stored);
+  }
+  finish(file, started, static_cast<int>(records.size()), true);
+}
+
+void Indexer::releaseImages() {
+  try {
+    embedder_.releaseImages();
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace quillmere

@@ -1,0 +1,196 @@
+// Brings the library up to date in the background. A run scans the requested folders and
+// records what changed, then works through the pending files (photos newest first in
+// batches of 16, then videos smallest first): frames, vectors and thumbnails are stored
+// per batch or per video, and each file ends indexed or failed with a message. Progress
+// goes to onProgress (at most four times a second while indexing); indexing pauses when
+// the user asks, in power-saving mode and when the machine runs hot.
+//
+// Threads: one background thread per run, short-lived scan-only threads for requests made
+// during a run, and parallel photo decoding. The callbacks are called on those threads,
+// never with the indexer's lock held. The destructor stops and joins every thread it
+// started; it must not be called from a callback.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "index/Library.h"
+#include "index/Records.h"
+#include "platform/SystemConditions.h"
+#include "scan/FrameSampler.h"
+
+namespace quillmere {
+
+class Embedder;
+
+class Indexer {
+ public:
+  enum class PauseReason { user, lowPower, hot };
+
+  // "Paused", "Paused while Power Saver is on", "Paused while the computer cools down".
+  static const char* text(PauseReason reason);
+
+  // What the indexer is doing; reason is present exactly for paused.
+  struct Phase {
+    enum class Kind { paused, idle, scanning, indexing };
+    Kind kind = Kind::idle;
+    std::optional<PauseReason> reason;
+
+    static Phase paused(PauseReason why) { return {Kind::paused, why}; }
+    static Phase idle() { return {Kind::idle, std::nullopt}; }
+    static Phase scanning() { return {Kind::scanning, std::nullopt}; }
+    static Phase indexing() { return {Kind::indexing, std::nullopt}; }
+    bool isPaused() const { return kind == Kind::paused; }
+    bool operator==(const Phase&) const = default;
+  };
+
+  struct Progress {
+    Phase phase;
+    std::int64_t doneBytes = 0;   // bytes of the files finished in this run
+    std::int64_t totalBytes = 0;  // bytes of all files of this run
+    int doneFiles = 0;            // indexed, failed or passed over as vanished
+    int totalFiles = 0;
+    std::optional<double> secondsLeft;
+    std::optional<std::string> current;  // the file (or last of the photo batch) in work
+    double framesPerSecond = 0;          // smoothed embedded frames per second
+    int failed = 0;                      // files that failed in this run
+    std::int64_t unsupportedVideos = 0;  // over all folders, set when a run ends
+    bool operator==(const Progress&) const = default;
+  };
+
+  struct Policy {
+    FrameSampler::VideoPlan plan;
+    bool operator==(const Policy&) const = default;
+  };
+
+  static constexpr std::size_t photoBatch = 16;
+  static constexpr std::size_t videoChunk = 8;
+  static constexpr std::int64_t embedPixels = 384;
+  static constexpr std::int64_t thumbnailPixels = 200;
+  static constexpr std::chrono::milliseconds reportInterval{250};
+  static constexpr std::chrono::milliseconds pausePoll{1000};
+  static constexpr std::chrono::milliseconds fairRest{20};
+
+  // conditions defaults to the machine's own readings (PowerMonitor).
+  Indexer(Library& library, Embedder& embedder, Policy policy = {},
+          std::shared_ptr<const SystemConditions> conditions = {});
+  ~Indexer();
+  Indexer(const Indexer&) = delete;
+  Indexer& operator=(const Indexer&) = delete;
+
+  Library& library() const { return library_; }
+  Embedder& embedder() const { return embedder_; }
+
+  Policy policy() const;
+  // Applies from the next video.
+  void setPolicy(const Policy& policy);
+
+  // Set by the owner before the first run.
+  std::function<void(const Progress&)> onProgress;
+  std::function<void(const MediaFile&)> onFileIndexed;
+  // Where a folder can be read now, or nothing; when unset or empty-handed, the folder's
+  // own path if it is a directory.
+  std::function<std::optional<std::filesystem::path>(const Root&)> reachableURL;
+  // When true, power-saving mode does not pause indexing.
+  std::atomic<bool> ignoreLowPower{false};
+
+  Progress currentProgress() const;
+
+  // Requests a run over the given folders (all, oldest added first, when absent; none, so
+  // only what is pending gets indexed, when empty). Returns at once. During a run, the
+  // folders are scanned on a thread of their own and the run looks again for pending files.
+  void run(const std::optional<std::vector<std::int64_t>>& scan = std::nullopt);
+  // Cancels the current run; a video in work stores nothing and stays pending.
+  void stop();
+  // Returns when no run is active.
+  void waitUntilIdle();
+
+  void pause();
+  // Ends a user pause and indexes what is pending.
+  void resume();
+  bool isPausedByUser() const;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  // A thread the indexer started, joined once it has said it is done.
+  struct Task {
+    std::jthread thread;
+    std::promise<void> finished;
+    std::shared_future<void> done;
+    std::atomic<bool> over{false};
+  };
+
+  struct PhotoJob {
+    MediaFile file;
+    std::filesystem::path url;
+  };
+
+  void startRun(std::vector<std::int64_t> ids);
+  void startScanOnly(std::vector<std::int64_t> ids);
+  std::vector<std::int64_t> allRootIDs() const;
+  void reapFinished();
+  void runBody(std::stop_token stop, std::vector<std::int64_t> ids);
+  // Clears the run's handle unless a request came in since the loop's last look.
+  bool endRunUnlessWoken(std::stop_token stop);
+
+  std::optional<std::filesystem::path> location(const Root& root) const;
+  std::map<std::int64_t, std::filesystem::path> reachableRoots() const;
+  void scan(const std::vector<std::int64_t>& ids, std::stop_token stop);
+  void loop(std::stop_token stop);
+  void indexPhotos(const std::vector<PhotoJob>& batch);
+  void index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop);
+  // A failed file is marked only while it still exists; a vanished one is passed over for
+  // the rest of the run (until a scan of its folder). True when it was marked.
+  bool recordFailure(const MediaFile& file, const std::filesystem::path& url,
+                     const std::string& message);
+
+  // Scheduling and progress.
+  std::optional<PauseReason> pauseReason() const;
+  void waitWhilePaused(std::stop_token stop);
+  void report(bool force);
+  void finish(const MediaFile& file, Clock::time_point started, int frames, bool counted);
+  void estimate();
+  void releaseImages();
+
+  Library& library_;
+  Embedder& embedder_;
+  std::shared_ptr<const SystemConditions> conditions_;
+
+  mutable std::mutex lock_;
+  std::condition_variable_any wakeUp_;  // cuts the pause sleep short on cancellation
+  Policy policy_;
+  Progress progress_;
+  std::shared_ptr<Task> task_;
+  std::vector<std::shared_ptr<Task>> threads_;  // every thread not yet joined
+  bool closing_ = false;
+  bool userPaused_ = false;
+  bool wake_ = false;
+  std::optional<Clock::time_point> lastReport_;
+  std::map<std::int64_t, std::int64_t> unsupported_;
+  double photoRate_ = 6e-9;
+  double videoRate_ = 4e-8;
+  int measured_ = 0;
+  std::int64_t leftPhotoBytes_ = 0;
+  std::int64_t leftVideoBytes_ = 0;
+  std::set<std::int64_t> counted_;
+  // Files found gone when they failed, by id, with their folder: not offered again until a
+  // scan of that folder.
+  std::map<std::int64_t, std::int64_t> passedOver_;
+};
+
+}  // namespace quillmere

@@ -1,0 +1,125 @@
+// The indexer's manners: pausing, the progress report throttle and the time-left estimate.
+#include <utility>
+
+#include "index/Indexer.h"
+
+namespace quillmere {
+
+void Indexer::pause() {
+  {
+    std::lock_guard guard(lock_);
+    userPaused_ = true;
+    if (progress_.phase != Phase::idle()) progress_.phase = Phase::paused(PauseReason::user);
+  }
+  report(false);
+}
+
+void Indexer::resume() {
+  {
+    std::lock_guard guard(lock_);
+    userPaused_ = false;
+    if (progress_.phase.isPaused()) progress_.phase = Phase::indexing();
+  }
+  report(false);
+  run(std::vector<std::int64_t>{});
+}
+
+bool Indexer::isPausedByUser() const {
+  std::lock_guard guard(lock_);
+  return userPaused_;
+}
+
+std::optional<Indexer::PauseReason> Indexer::pauseReason() const {
+  {
+    std::lock_guard guard(lock_);
+    if (userPaused_) return PauseReason::user;
+  }
+  // The readings come from the system; they are taken without the lock.
+  if (!ignoreLowPower.load() && conditions_->lowPowerMode()) return PauseReason::lowPower;
+  if (conditions_->thermalState() >= SystemConditions::ThermalState::serious) {
+    return PauseReason::hot;
+  }
+  return std::nullopt;
+}
+
+void Indexer::waitWhilePaused(std::stop_token stop) {
+  if (stop.stop_requested()) return;
+  std::optional<PauseReason> reason = pauseReason();
+  if (!reason) return;
+  for (;;) {
+    {
+      std::lock_guard guard(lock_);
+      progress_.phase = Phase::paused(*reason);
+      progress_.secondsLeft.reset();
+    }
+    report(false);
+    releaseImages();
+    {
+      std::unique_lock guard(lock_);
+      // Returns early only when the run is cancelled.
+      wakeUp_.wait_for(guard, stop, pausePoll, [] { return false; });
+    }
+    reason = pauseReason();
+    if (stop.stop_requested() || !reason) {
+      {
+        std::lock_guard guard(lock_);
+        progress_.phase = Phase::indexing();
+      }
+      report(false);
+      return;
+    }
+  }
+}
+
+void Indexer::report(bool force) {
+  const Clock::time_point now = Clock::now();
+  Progress copy;
+  {
+    std::lock_guard guard(lock_);
+    if (!force && progress_.phase == Phase::indexing() && lastReport_ &&
+        now - *lastReport_ < reportInterval) {
+      return;
+    }
+    lastReport_ = now;
+    copy = progress_;
+  }
+  if (onProgress) onProgress(copy);
+}
+
+void Indexer::finish(const MediaFile& file, Clock::time_point started, int frames, bool counted) {
+  const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+  {
+    std::lock_guard guard(lock_);
+    const bool video = file.kind == MediaKind::video;
+    if (counted_.erase(file.id) > 0) (video ? leftVideoBytes_ : leftPhotoBytes_) -= file.size;
+    if (counted && file.size > 0) {
+      const double sample = elapsed / static_cast<double>(file.size);
+      const double alpha = video ? 0.3 : 0.1;
+      double& rate = video ? videoRate_ : photoRate_;
+      rate = measured_ >= 3 ? alpha * sample + (1 - alpha) * rate : sample;
+      measured_ += 1;
+    }
+    progress_.doneFiles += 1;
+    progress_.doneBytes += file.size;
+    if (elapsed > 0 && frames >= 1) {
+      progress_.framesPerSecond = 0.2 * frames / elapsed + 0.8 * progress_.framesPerSecond;
+    }
+  }
+  report(false);
+  estimate();
+}
+
+void Indexer::estimate() {
+  {
+    std::lock_guard guard(lock_);
+    if (measured_ < 3) {
+      progress_.secondsLeft.reset();
+    } else {
+      progress_.secondsLeft = photoRate_ * static_cast<double>(leftPhotoBytes_) +
+                              videoRate_ * static_cast<double>(leftVideoBytes_);
+    }
+  }
+  report(false);
+}
+
+}  // namespace quillmere
