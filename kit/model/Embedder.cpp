@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 #include "model/BPETokenizer.h"
@@ -36,14 +36,10 @@ std::string readModelJSON(const std::filesystem::path& path) {
     throw Embedder::Failure::missing("model.json");
   }
   std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  if (!file || !(bytes << file.rdbuf()) || file.bad()) {
-    // An empty file reads as nothing here; the decoder reports it as malformed.
-    if (std::filesystem::file_size(path, error) != 0) {
-      throw Embedder::Failure::missing("model.json");
-    }
-  }
-  return bytes.str();
+  if (!file) throw Embedder::Failure::missing("model.json");
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) throw Embedder::Failure::missing("model.json");
+  return bytes;
 }
 
 float elementAsFloat(const Ort::Value& value, ONNXTensorElementDataType type, std::size_t i) {

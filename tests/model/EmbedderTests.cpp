@@ -202,6 +202,24 @@ TEST_F(EmbedderTest, MissingOrDamagedTokenizerIsTriedAgainNextTime) {
   EXPECT_EQ(embedder.tokenize("abc").front(), 7);
 }
 
+TEST_F(EmbedderTest, RuntimeErrorsPassThroughAndTheLoadIsTriedAgain) {
+  std::filesystem::path path = model("tiny");
+  std::ofstream(path / "TextEncoder.onnx", std::ios::trunc) << "not a model";
+  Embedder embedder(path);
+  try {
+    embedder.embed("abc");
+    FAIL();
+  } catch (const Embedder::Failure&) {
+    FAIL() << "the runtime's own error was expected";
+  } catch (const std::exception& error) {
+    EXPECT_STRNE(error.what(), "");
+  }
+  std::filesystem::copy_file(test::fixtureDirectory("tiny") / "TextEncoder.onnx",
+                             path / "TextEncoder.onnx",
+                             std::filesystem::copy_options::overwrite_existing);
+  EXPECT_EQ(embedder.embed("abc").size(), 8u);
+}
+
 TEST_F(EmbedderTest, AllZeroOutputIsAZeroVector) {
   Embedder embedder(model("zeros"));
   auto images = embedder.embed(std::vector{solidPicture(8, 8, red)});

@@ -1,0 +1,84 @@
+#!/usr/bin/python3
+"""Writes an image encoder with the compute of ViT-B/16 at 224 pixels (about 17.5 billion
+multiply-adds per image) and random weights, for benchmarks: model.json and ImageEncoder.onnx.
+
+Patch embedding of 16 x 16 patches to 768 widths, then 12 pre-norm transformer blocks (12 heads
+of 64, MLP of 3072) and a 768-wide head on the first token. The blocks share one set of weights
+to keep the file small; the arithmetic is the same as with twelve.
+
+  make_vit_model.py OUTPUT_DIRECTORY
+"""
+
+import json
+import os
+import sys
+
+import numpy as np
+from onnx import TensorProto
+
+import onnx_graphs
+
+SIZE, PATCH, WIDTH, HEADS, MLP, BLOCKS = 224, 16, 768, 12, 3072, 12
+TOKENS = (SIZE // PATCH) ** 2
+
+
+def main():
+    if len(sys.argv) != 2:
+        raise SystemExit("usage: make_vit_model.py OUTPUT_DIRECTORY")
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    rng = np.random.default_rng(16)
+
+    def weight(*shape):
+        return (rng.standard_normal(shape) * 0.02).astype(np.float32)
+
+    def i64(*values):
+        return g.const(np.array(values, dtype=np.int64))
+
+    g = onnx_graphs.Graph("vit_b16_random")
+    image = onnx_graphs.image_input(g, SIZE)
+    x = g.op("Mul", [g.op("Cast", [image], to=TensorProto.FLOAT), g.const(np.float32(1 / 255))])
+    grid = SIZE // PATCH
+    x = g.op("Reshape", [x, i64(-1, grid, PATCH, grid, PATCH, 3)])
+    x = g.op("Transpose", [x], perm=[0, 1, 3, 2, 4, 5])
+    x = g.op("Reshape", [x, i64(-1, TOKENS, PATCH * PATCH * 3)])
+    x = g.op("Add", [g.op("MatMul", [x, g.const(weight(PATCH * PATCH * 3, WIDTH))]),
+                     g.const(weight(TOKENS, WIDTH))])
+
+    gamma = g.const(np.ones(WIDTH, np.float32))
+    beta = g.const(np.zeros(WIDTH, np.float32))
+    w_qkv, w_out = g.const(weight(WIDTH, 3 * WIDTH)), g.const(weight(WIDTH, WIDTH))
+    w_up, w_down = g.const(weight(WIDTH, MLP)), g.const(weight(MLP, WIDTH))
+    scale = g.const(np.float32(1 / np.sqrt(WIDTH // HEADS)))
+    gelu = g.const(np.float32(1.702))
+
+    def norm(v):
+        return g.op("LayerNormalization", [v, gamma, beta], axis=-1)
+
+    for _ in range(BLOCKS):
+        qkv = g.op("MatMul", [norm(x), w_qkv])
+        qkv = g.op("Reshape", [qkv, i64(-1, TOKENS, 3, HEADS, WIDTH // HEADS)])
+        qkv = g.op("Transpose", [qkv], perm=[2, 0, 3, 1, 4])  # 3, N, heads, tokens, 64
+        q, k, v = (g.op("Gather", [qkv, g.const(np.array(i, np.int64))], axis=0) for i in range(3))
+        scores = g.op("Mul", [g.op("MatMul", [q, g.op("Transpose", [k], perm=[0, 1, 3, 2])]), scale])
+        attended = g.op("MatMul", [g.op("Softmax", [scores], axis=-1), v])
+        attended = g.op("Reshape", [g.op("Transpose", [attended], perm=[0, 2, 1, 3]),
+                                    i64(-1, TOKENS, WIDTH)])
+        x = g.op("Add", [x, g.op("MatMul", [attended, w_out])])
+        up = g.op("MatMul", [norm(x), w_up])
+        up = g.op("Mul", [up, g.op("Sigmoid", [g.op("Mul", [up, gelu])])])
+        x = g.op("Add", [x, g.op("MatMul", [up, w_down])])
+
+    first = g.op("Gather", [norm(x), g.const(np.array(0, np.int64))], axis=1)
+    g.op("MatMul", [first, g.const(weight(WIDTH, WIDTH))], output="embedding")
+    g.output("embedding", TensorProto.FLOAT, ["N", WIDTH])
+    g.save(os.path.join(out, "ImageEncoder.onnx"))
+    info = {"hf": "benchmark/vit-b16-random", "kind": "benchmark", "imageSize": SIZE,
+            "contextLength": 64, "dim": WIDTH, "logitScale": 10, "logitBias": -10,
+            "lowercase": True, "padId": 0, "eosId": 1, "resize": "crop", "batch": 16}
+    with open(os.path.join(out, "model.json"), "w") as f:
+        json.dump(info, f, indent=2)
+
+
+if __name__ == "__main__":
+    main()
