@@ -1,0 +1,78 @@
+// Turns a query (a text, an example picture or a ready vector) into ranked moments: scores
+// every stored frame through the library's vector index, keeps frames of the wanted kinds
+// and folders, merges hits of one video that lie close together into one moment, lowers
+// further moments of a file already listed, and attaches a calibrated probability. Holds no
+// state between calls but its two tunable fields, which are set before searches start.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "index/VectorIndex.h"
+#include "model/Picture.h"
+#include "search/SearchFilter.h"
+#include "search/SearchResult.h"
+
+namespace quillmere {
+
+class Embedder;
+class Library;
+
+class SearchEngine {
+ public:
+  // Seconds spent turning the query into a vector, and scoring and ranking.
+  struct Timing {
+    double embed = 0;
+    double scan = 0;
+    bool operator==(const Timing&) const = default;
+  };
+
+  struct Answer {
+    std::vector<SearchResult> results;  // best first, at most the limit asked for
+    Timing timing;
+    bool operator==(const Answer&) const = default;
+  };
+
+  // The best instant found around a video result, and its score.
+  struct Refinement {
+    double time = 0;
+    float score = 0;
+    bool operator==(const Refinement&) const = default;
+  };
+
+  // Both must outlive the engine.
+  SearchEngine(Library& library, Embedder& embedder);
+
+  // Seconds within which two hits of one video are one moment.
+  double momentWindow = 8.0;
+  // Taken off a result's rank for every earlier result of the same file.
+  float repeatPenalty = 0.012f;
+
+  // Text query, trimmed of surrounding white space; the embedder's failures pass through.
+  Answer search(std::string_view text, const SearchFilter& filter, std::size_t limit);
+  // Example picture; the embedder's failures pass through.
+  std::vector<SearchResult> search(const Picture& image, const SearchFilter& filter,
+                                   std::size_t limit);
+  // Query of the index's width (std::invalid_argument otherwise); a limit of 0 finds nothing.
+  Answer search(std::span<const float> vector, const SearchFilter& filter, std::size_t limit);
+
+  // Looks at exact frames every 0.2 s within 1.5 s of a video result's time and returns the
+  // best-scoring instant; keeps the result's own time and score unless a frame scores
+  // strictly higher. Photos come back unchanged. Never fails. Blocks while the video is
+  // decoded, so callers run it off the interface thread.
+  Refinement refine(const SearchResult& result, std::span<const float> query,
+                    const std::filesystem::path& url);
+
+  static constexpr double refineSpan = 1.5;
+  static constexpr double refineStep = 0.2;
+  static constexpr std::int64_t refinePixels = 384;
+
+ private:
+  Library& library_;
+  Embedder& embedder_;
+};
+
+}  // namespace quillmere

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "index/Float16.h"
+#include "scan/FrameSampler.h"
+#include "search/SearchFixture.h"
+
+namespace quillmere {
+namespace {
+
+using test::moments;
+using test::Shot;
+using Moments = std::vector<std::pair<std::string, double>>;
+
+using SearchEngineMoments = test::SearchTest;
+
+TEST_F(SearchEngineMoments, HitsOfOneVideoCloserThanTheWindowAreOneMoment) {
+  storedFile("v.mp4", MediaKind::video, {{10.0, 0.5f}, {15.0, 0.4f}, {19.0, 0.3f}});
+  // Scores between 0.300 and 0.300 - 0.012: only the penalty puts it before 19.0.
+  storedFile("p.jpg", MediaKind::photo, {{0.0, 0.295f}});
+  const auto answer = engine->search(axis(), {}, 10);
+  EXPECT_EQ(moments(answer.results), (Moments{{"v.mp4", 10.0}, {"p.jpg", 0.0}, {"v.mp4", 19.0}}));
+  ASSERT_EQ(answer.results.size(), 3u);
+  EXPECT_EQ(answer.results[2].score, stored(0.3f)) << "the score carries no penalty";
+  EXPECT_EQ(answer.timing.embed, 0.0);
+  EXPECT_GT(answer.timing.scan, 0.0);
+}
+
+TEST_F(SearchEngineMoments, HitsExactlyTheWindowApartAreTwoMoments) {
+  storedFile("v.mp4", MediaKind::video, {{10.0, 0.5f}, {18.0, 0.4f}, {2.0, 0.35f}, {17.5, 0.3f}});
+  EXPECT_EQ(moments(engine->search(axis(), {}, 10).results),
+            (Moments{{"v.mp4", 10.0}, {"v.mp4", 18.0}, {"v.mp4", 2.0}}));
+  // The window is read at every search.
+  engine->momentWindow = 8.5;
+  EXPECT_EQ(moments(engine->search(axis(), {}, 10).results), (Moments{{"v.mp4", 10.0}}));
+}
+
+TEST_F(SearchEngineMoments, PhotosAndDifferentFilesNeverMerge) {
+  storedFile("a.mp4", MediaKind::video, {{5.0, 0.6f}});
+  storedFile("b.mp4", MediaKind::video, {{5.0, 0.5f}});
+  storedFile("p.jpg", MediaKind::photo, {{0.0, 0.4f}, {0.0, 0.39f}});
+  const auto results = engine->search(axis(), {}, 10).results;
+  EXPECT_EQ(moments(results),
+            (Moments{{"a.mp4", 5.0}, {"b.mp4", 5.0}, {"p.jpg", 0.0}, {"p.jpg", 0.0}}));
+  ASSERT_EQ(results.size(), 4u);
+  EXPECT_NE(results[2].frameID, results[3].frameID);
+}
+
+TEST_F(SearchEngineMoments, RepeatPenaltyLetsAnotherFileOvertakeASecondMoment) {
+  const MediaFile a = storedFile("a.mp4", MediaKind::video, {{0.0, 0.300f}, {20.0, 0.295f}});
+  const MediaFile b = storedFile("b.mp4", MediaKind::video, {{0.0, 0.290f}});
+  auto results = engine->search(axis(), {}, 10).results;
+  EXPECT_EQ(moments(results), (Moments{{"a.mp4", 0.0}, {"b.mp4", 0.0}, {"a.mp4", 20.0}}));
+  // 0.299 - 0.012 stays above 0.280, 0.298 - 2 x 0.012 falls below; with no penalty,
+  // hit order stands.
+  store(a, {{0.0, 0.300f}, {20.0, 0.299f}, {40.0, 0.298f}});
+  store(b, {{0.0, 0.280f}});
+  results = engine->search(axis(), {}, 10).results;
+  EXPECT_EQ(moments(results),
+            (Moments{{"a.mp4", 0.0}, {"a.mp4", 20.0}, {"b.mp4", 0.0}, {"a.mp4", 40.0}}));
+  engine->repeatPenalty = 0;
+  results = engine->search(axis(), {}, 10).results;
+  EXPECT_EQ(moments(results),
+            (Moments{{"a.mp4", 0.0}, {"a.mp4", 20.0}, {"a.mp4", 40.0}, {"b.mp4", 0.0}}));
+}
+
+TEST_F(SearchEngineMoments, EqualRanksKeepHitOrder) {
+  // Equal ranks keep the order the index gave its hits.
+  storedFile("x.jpg", MediaKind::photo, {{0.0, 0.25f}});
+  storedFile("y.jpg", MediaKind::photo, {{0.0, 0.25f}});
+  storedFile("z.jpg", MediaKind::photo, {{0.0, 0.25f}});
+  const auto hits = library->vectors().search(axis(), 3);
+  const auto results = engine->search(axis(), {}, 3).results;
+  ASSERT_EQ(results.size(), hits.size());
+  for (std::size_t i = 0; i < hits.size(); ++i) EXPECT_EQ(results[i].frameID, hits[i].row.frameID);
+}
+
+TEST_F(SearchEngineMoments, AsksTheIndexForFourTimesTheLimitOnly) {
+  // Eight hits of one moment fill the 4 x 2 the index is asked for: the photo never
+  // comes back, and there is no second round.
+  std::vector<Shot> shots;
+  for (int i = 0; i < 8; ++i) shots.push_back({static_cast<double>(i), 0.9f - 0.01f * i});
+  storedFile("v.mp4", MediaKind::video, shots);
+  storedFile("p.jpg", MediaKind::photo, {{0.0, 0.1f}});
+  EXPECT_EQ(moments(engine->search(axis(), {}, 2).results), (Moments{{"v.mp4", 0.0}}));
+  EXPECT_EQ(moments(engine->search(axis(), {}, 3).results),
+            (Moments{{"v.mp4", 0.0}, {"p.jpg", 0.0}}));
+  EXPECT_TRUE(engine->search(axis(), {}, 0).results.empty());
+}
+
+TEST_F(SearchEngineMoments, ProbabilityIsTheModelsCalibratedSigmoid) {
+  storedFile("p.jpg", MediaKind::photo, {{0.0, 0.4f}});
+  storedFile("q.jpg", MediaKind::photo, {{0.0, -0.2f}});
+  const auto results = engine->search(axis(), {}, 5).results;
+  ASSERT_EQ(results.size(), 2u);
+  const float scale = embedder->info().logitScale, bias = embedder->info().logitBias;
+  for (const SearchResult& result : results) {
+    const double expected = 1.0 / (1.0 + std::exp(-(scale * result.score + bias)));
+    EXPECT_NEAR(result.probability, expected, 1e-6) << result.file.name();
+  }
+  EXPECT_LT(results[1].probability, results[0].probability);
+}
+
+TEST_F(SearchEngineMoments, RefusesAQueryOfAnotherWidth) {
+  EXPECT_THROW(engine->search(std::vector<float>(3, 0.5f), {}, 10), std::invalid_argument);
+}
+
+using SearchEngineFilters = test::SearchTest;
+
+TEST_F(SearchEngineFilters, KindsKeepOnlyThoseFiles) {
+  storedFile("v.mp4", MediaKind::video, {{0.0, 0.9f}, {30.0, 0.8f}});
+  storedFile("p.jpg", MediaKind::photo, {{0.0, 0.2f}});
+  SearchFilter photos{.kinds = {MediaKind::photo}};
+  EXPECT_EQ(moments(engine->search(axis(), photos, 1).results), (Moments{{"p.jpg", 0.0}}));
+  SearchFilter videos{.kinds = {MediaKind::video}};
+  EXPECT_EQ(moments(engine->search(axis(), videos, 5).results),
+            (Moments{{"v.mp4", 0.0}, {"v.mp4", 30.0}}));
+  EXPECT_TRUE(engine->search(axis(), SearchFilter{.kinds = {}}, 5).results.empty());
+}
+
+TEST_F(SearchEngineFilters, RootsKeepOnlyThoseFolders) {
+  const Root first = addFolder((dir / "first").string(),
+                               {{.relPath = "a.jpg", .kind = MediaKind::photo, .size = 1}});
+  const Root second = addFolder((dir / "second").string(),
+                                {{.relPath = "b.jpg", .kind = MediaKind::photo, .size = 1}});
+  store(fileAt(first, "a.jpg"), {{0.0, 0.9f}});
+  store(fileAt(second, "b.jpg"), {{0.0, 0.5f}});
+  EXPECT_EQ(moments(engine->search(axis(), {}, 5).results),
+            (Moments{{"a.jpg", 0.0}, {"b.jpg", 0.0}}));
+  SearchFilter onlySecond{.roots = std::set<std::int64_t>{second.id}};
+  EXPECT_EQ(moments(engine->search(axis(), onlySecond, 1).results), (Moments{{"b.jpg", 0.0}}));
+  SearchFilter none{.roots = std::set<std::int64_t>{}};
+  EXPECT_TRUE(engine->search(axis(), none, 5).results.empty());
+  // A forgotten folder's frames leave with it.
+  library->removeRoot(first.id);
+  EXPECT_EQ(moments(engine->search(axis(), {}, 5).results), (Moments{{"b.jpg", 0.0}}));
+}
+
+TEST_F(SearchEngineFilters, ResultsCarryTheFileAsTheLibraryHasIt) {
+  const MediaFile file = storedFile("v.mp4", MediaKind::video, {{12.5, 0.7f}});
+  const auto results = engine->search(axis(), {}, 1).results;
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].file, file);
+  EXPECT_EQ(results[0].time, 12.5);
+  EXPECT_EQ(results[0].score, stored(0.7f));
+  EXPECT_EQ(results[0].frameID, library->vectors().vectors(file.id).front().first.frameID);
+}
+
+using SearchEngineQueries = test::SearchTest;
+
+// Frames stored with the vectors of some words, so a text query has several hits.
+void storeWords(Library& library, Embedder& embedder, const std::vector<std::string>& words,
+                const Root& root) {
+  for (const std::string& word : words) {
+    MediaFile file;
+    for (const MediaFile& f : library.files(root.id)) {
+      if (f.relPath == word + ".jpg") file = f;
+    }
+    library.saveFrames(file, {{.vector = halvesFromFloats(embedder.embed(word))}}, 0, 10, 10);
+  }
+}
+
+TEST_F(SearchEngineQueries, TextIsTrimmedEmbeddedAndTimed) {
+  const std::vector<std::string> words = {"red", "blue", "green", "night", "yellow"};
+  std::vector<ScannedFile> entries;
+  for (const auto& word : words) entries.push_back({.relPath = word + ".jpg", .size = 1});
+  storeWords(*library, *embedder, words, addFolder((dir / "words").string(), entries));
+
+  const std::string padded = "  red \n";
+  ASSERT_NE(embedder->embed(padded), embedder->embed("red")) << "blanks must make a difference";
+  const auto answer = engine->search(padded, {}, 5);
+  const auto expected = engine->search(embedder->embed("red"), {}, 5);
+  EXPECT_EQ(answer.results, expected.results);
+  ASSERT_FALSE(answer.results.empty());
+  EXPECT_EQ(answer.results.front().file.name(), "red.jpg");
+  EXPECT_GT(answer.timing.embed, 0.0);
+  EXPECT_GT(answer.timing.scan, 0.0);
+  // Unicode white space (a no-break space, an ideographic space) goes too.
+  EXPECT_EQ(engine->search("\u00a0red\u3000", {}, 5).results, expected.results);
+}
+
+TEST_F(SearchEngineQueries, AnExamplePhotoFindsItsOwnFrameFirst) {
+  const std::filesystem::path folder = "/usr/share/backgrounds/mate/nature";
+  const std::vector<std::string> names = {"Garden.jpg", "Aqua.jpg", "Storm.jpg"};
+  std::vector<ScannedFile> entries;
+  for (const auto& name : names) entries.push_back({.relPath = name, .size = 1});
+  const Root root = addFolder(folder.string(), entries);
+  std::vector<Picture> pictures;
+  for (const auto& name : names)
+    pictures.push_back(FrameSampler::photo(folder / name, 384).frames.at(0).image);
+  const auto vectors = embedder->embed(pictures);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    library->saveFrames(fileAt(root, names[i]), {{.vector = vectors[i]}}, 0, 10, 10);
+
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const auto results = engine->search(pictures[i], {}, 3);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0].file.name(), names[i]);
+    EXPECT_GT(results[0].score, 0.99f);
+    EXPECT_GT(results[0].score, results[1].score);
+  }
+  EXPECT_TRUE(engine->search(pictures[0], SearchFilter{.kinds = {MediaKind::video}}, 3).empty());
+}
+
+}  // namespace
+}  // namespace quillmere
