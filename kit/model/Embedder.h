@@ -68,7 +68,8 @@ class Embedder {
   const ModelInfo& info() const { return info_; }
   const std::filesystem::path& directory() const { return directory_; }
 
-  // One vector per picture, in order, from one batch run of the image encoder.
+  // One vector per picture, in order, from one batch run of the image encoder. Failure::output
+  // when a picture can't be prepared or the result is unusable; runtime errors pass through.
   std::vector<std::vector<Half>> embed(std::span<const Picture> images);
   // The query's unit vector.
   std::vector<float> embed(std::string_view text);

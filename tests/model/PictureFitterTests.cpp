@@ -74,8 +74,8 @@ TEST(PictureFitter, MiddleQuarterOfAWidePictureFillsTheSquare) {
 }
 
 TEST(PictureFitter, EveryByteOfTheSquareIsWritten) {
-  for (const auto& [w, h] :
-       std::vector<std::pair<int, int>>{{1001, 1000}, {3, 7}, {225, 224}, {1, 1}, {500, 333}}) {
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+           {1001, 1000}, {3, 7}, {225, 224}, {1, 1}, {500, 333}, {1, 3000}, {3000, 2}}) {
     for (const char* mode : {"crop", "squash"}) {
       SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " " + mode);
       std::vector<std::uint8_t> square(224 * 224 * 3, 0x55);
