@@ -16,6 +16,7 @@
 #include <list>
 #include <mutex>
 #include <optional>
+#include <queue>
 #include <system_error>
 
 namespace quillmere {
@@ -252,23 +253,57 @@ std::vector<std::int32_t> BPETokenizer::tokens(std::string_view text) const {
   return ids;
 }
 
-// Lowest rank first, leftmost among equal ranks, one occurrence per pass.
+// Lowest rank first, leftmost among equal ranks, one occurrence at a time: the same result
+// as rescanning the list after every merge, in O(n log n) so a long pasted text can't stall.
+// Pairs wait in a heap ordered by (rank, position of the left id); a merge only makes new pairs
+// with its two neighbours, and an entry whose ids no longer stand there is skipped.
 std::vector<std::int32_t> BPETokenizer::merge(std::vector<std::int32_t> ids) const {
-  while (ids.size() >= 2) {
-    std::optional<Merge> best;
-    std::size_t bestAt = 0;
-    for (std::size_t i = 0; i + 1 < ids.size(); ++i) {
-      auto it = merges_.find(pairKey(ids[i], ids[i + 1]));
-      if (it != merges_.end() && (!best || it->second.rank < best->rank)) {
-        best = it->second;
-        bestAt = i;
-      }
-    }
-    if (!best) break;
-    ids[bestAt] = best->merged;
-    ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(bestAt) + 1);
+  const std::size_t n = ids.size();
+  if (n < 2) return ids;
+  constexpr std::size_t none = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> previous(n), next(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    previous[i] = i == 0 ? none : i - 1;
+    next[i] = i + 1 == n ? none : i + 1;
   }
-  return ids;
+  struct Candidate {
+    std::int32_t rank;
+    std::size_t left;
+    std::int32_t leftID, rightID, merged;
+  };
+  auto later = [](const Candidate& a, const Candidate& b) {
+    return a.rank != b.rank ? a.rank > b.rank : a.left > b.left;
+  };
+  std::priority_queue<Candidate, std::vector<Candidate>, decltype(later)> heap(later);
+  auto consider = [&](std::size_t left) {
+    if (left == none || next[left] == none) return;
+    std::int32_t a = ids[left], b = ids[next[left]];
+    if (auto it = merges_.find(pairKey(a, b)); it != merges_.end()) {
+      heap.push(Candidate{it->second.rank, left, a, b, it->second.merged});
+    }
+  };
+  for (std::size_t i = 0; i + 1 < n; ++i) consider(i);
+
+  std::vector<bool> removed(n, false);
+  while (!heap.empty()) {
+    Candidate candidate = heap.top();
+    heap.pop();
+    const std::size_t left = candidate.left;
+    const std::size_t right = next[left];
+    if (removed[left] || right == none || ids[left] != candidate.leftID ||
+        ids[right] != candidate.rightID) {
+      continue;
+    }
+    ids[left] = candidate.merged;
+    removed[right] = true;
+    next[left] = next[right];
+    if (next[right] != none) previous[next[right]] = left;
+    consider(previous[left]);
+    consider(left);
+  }
+  std::vector<std::int32_t> result;
+  for (std::size_t i = 0; i != none; i = next[i]) result.push_back(ids[i]);
+  return result;
 }
 
 std::vector<std::int32_t> BPETokenizer::encode(std::string_view text) const {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -88,6 +90,67 @@ TEST_F(BPETokenizerTest, FirstMergeRecordOfAPairWins) {
   auto tokenizer = make(file);
   EXPECT_EQ(tokenizer.tokens("abc"), (Ids{a, bc}));
   EXPECT_EQ(tokenizer.tokens("bc"), Ids{bc});
+}
+
+// The merge loop as written: rescan after every merge for the lowest rank, leftmost first.
+Ids rescanningMerge(Ids ids, const test::TokenizerFile& file) {
+  std::map<std::pair<std::int32_t, std::int32_t>, std::pair<std::int32_t, std::int32_t>> table;
+  for (std::size_t r = 0; r < file.merges.size(); ++r) {
+    const auto& [left, right, merged] = file.merges[r];
+    table.emplace(std::pair{left, right}, std::pair{static_cast<std::int32_t>(r), merged});
+  }
+  while (ids.size() >= 2) {
+    std::size_t best = ids.size();
+    std::int32_t bestRank = 0, merged = 0;
+    for (std::size_t i = 0; i + 1 < ids.size(); ++i) {
+      auto it = table.find({ids[i], ids[i + 1]});
+      if (it != table.end() && (best == ids.size() || it->second.first < bestRank)) {
+        best = i;
+        bestRank = it->second.first;
+        merged = it->second.second;
+      }
+    }
+    if (best == ids.size()) break;
+    ids[best] = merged;
+    ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+  }
+  return ids;
+}
+
+TEST_F(BPETokenizerTest, MergesMatchTheRescanningLoopOnRandomTables) {
+  std::mt19937 random(7);
+  for (int table = 0; table < 20; ++table) {
+    test::TokenizerFile file;
+    for (char c : std::string("abcde")) file.add(std::string(1, c));
+    for (int m = 0; m < 40; ++m) {
+      auto pick = [&] { return static_cast<std::int32_t>(random() % file.vocab.size()); };
+      std::int32_t left = pick(), right = pick();
+      // Sometimes a repeated pair, sometimes a merge back into its left id.
+      std::int32_t merged = random() % 8 == 0 ? left : file.add("m" + std::to_string(m));
+      file.merge(left, right, merged);
+      if (random() % 10 == 0) file.merge(left, right, pick());
+    }
+    auto tokenizer = make(file);
+    for (int q = 0; q < 50; ++q) {
+      std::string text;
+      Ids initial;
+      for (std::size_t i = random() % 40; i > 0; --i) {
+        char c = static_cast<char>('a' + random() % 5);
+        text += c;
+        initial.push_back(c - 'a');
+      }
+      ASSERT_EQ(tokenizer.tokens(text), rescanningMerge(initial, file)) << text;
+    }
+  }
+}
+
+TEST_F(BPETokenizerTest, LongTextsMergeQuickly) {
+  test::TokenizerFile file;
+  auto a = file.add("a"), aa = file.add("aa");
+  file.merge(a, a, aa);
+  file.merge(aa, aa, aa);  // collapses any run of a's
+  auto tokenizer = make(file);
+  EXPECT_EQ(tokenizer.tokens(std::string(200000, 'a')), Ids{aa});
 }
 
 TEST_F(BPETokenizerTest, EmojiFallsBackToItsBytesWhichMergesMayJoin) {
