@@ -1,0 +1,271 @@
+// Opening a large library against reading its frames with the sqlite3 command, and the
+// throughput of saveFrames against the same statements run bare.
+//
+//   library_open [--frames N] [--rounds N]
+//
+// The library (N frames of 768 components with 200-byte thumbnails, default 1,000,000) is
+// built once and kept under the build tree; later runs reuse it when its shape matches.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "index/Library.h"
+
+namespace {
+
+using namespace quillmere;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t dim = 768;
+constexpr std::size_t thumbBytes = 200;
+constexpr std::int64_t framesPerFile = 20;
+constexpr const char* signature = "bench/model@224";
+
+double seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string shapeText(std::int64_t frames) {
+  return "frames=" + std::to_string(frames) + " dim=" + std::to_string(dim) +
+         " thumb=" + std::to_string(thumbBytes) + " perFile=" + std::to_string(framesPerFile);
+}
+
+// The shape recorded when the build finished; empty for a missing or unfinished file.
+std::string storedShape(const std::filesystem::path& path) {
+  if (!std::filesystem::exists(path)) return {};
+  try {
+    SQLite db(path.string());
+    std::string shape;
+    db.query("SELECT value FROM meta WHERE key='bench_shape'",
+             [&](const SQLite::Row& row) { shape = row.text(0).value_or(""); });
+    return shape;
+  } catch (const SQLite::Failure&) {
+    return {};
+  }
+}
+
+Bytes randomVectorBlob(std::mt19937_64& random) {
+  std::vector<float> values(dim);
+  std::normal_distribution<float> normal;
+  float norm = 0;
+  for (float& v : values) {
+    v = normal(random);
+    norm += v * v;
+  }
+  for (float& v : values) v /= std::sqrt(norm);
+  return encodeVector(halvesFromFloats(values));
+}
+
+Bytes randomBytes(std::mt19937_64& random, std::size_t n) {
+  Bytes bytes(n);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+  return bytes;
+}
+
+void removeLibraryFiles(const std::filesystem::path& path) {
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    std::filesystem::remove(path.string() + suffix);
+  }
+}
+
+void buildLibrary(const std::filesystem::path& path, std::int64_t frames) {
+  removeLibraryFiles(path);
+  std::printf("building %s (%s)...\n", path.c_str(), shapeText(frames).c_str());
+  std::fflush(stdout);
+  const Clock::time_point start = Clock::now();
+  Library library(path, dim, signature);
+  Root root = library.addRoot("/bench/media", std::nullopt, std::nullopt, std::nullopt, false);
+  SQLite& db = library.db();
+  std::mt19937_64 random(42);
+  // A pool of vectors keeps building quick; the rows still differ from their neighbours.
+  std::vector<Bytes> pool;
+  for (int i = 0; i < 997; ++i) pool.push_back(randomVectorBlob(random));
+  const std::int64_t files = (frames + framesPerFile - 1) / framesPerFile;
+  std::int64_t written = 0;
+  for (std::int64_t first = 0; first < files; first += 500) {
+    db.transaction([&] {
+      for (std::int64_t f = first; f < std::min(files, first + 500); ++f) {
+        const bool isVideo = f % 10 == 0;
+        const std::string relPath = "folder" + std::to_string(f / 1000) + "/" + std::to_string(f) +
+                                    (isVideo ? ".mp4" : ".jpg");
+        const std::int64_t fileID = db.run(
+            "INSERT INTO files(root_id, rel_path, kind, size, mtime, duration, width, height, "
+            "state) VALUES(?,?,?,?,?,?,?,?,1)",
+            {root.id, relPath, isVideo ? 1 : 0, 1'000'000 + f, 1.7e9 + f, isVideo ? 60.0 : 0.0,
+             1920, 1080});
+        for (std::int64_t k = 0; k < framesPerFile && written < frames; ++k, ++written) {
+          db.run("INSERT INTO frames(file_id, t, vec, thumb) VALUES(?,?,?,?)",
+                 {fileID, 2.0 * static_cast<double>(k), pool[written % pool.size()],
+                  randomBytes(random, thumbBytes)});
+        }
+      }
+    });
+  }
+  db.run("INSERT OR REPLACE INTO meta(key, value) VALUES('bench_shape', ?)", {shapeText(frames)});
+  db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  std::printf("built in %.1f s\n", seconds(Clock::now() - start));
+}
+
+double timeOpening(const std::filesystem::path& path, std::size_t& loaded) {
+  const Clock::time_point start = Clock::now();
+  auto library = std::make_unique<Library>(path, dim, signature);
+  const double elapsed = seconds(Clock::now() - start);
+  loaded = library->vectors().count();
+  benchmark::DoNotOptimize(library.get());
+  return elapsed;
+}
+
+double timeSqliteCommand(const std::filesystem::path& path) {
+  const std::string command = "sqlite3 '" + path.string() +
+                              "' 'SELECT id, file_id, t, vec FROM frames ORDER BY id' > /dev/null";
+  const Clock::time_point start = Clock::now();
+  const int status = std::system(command.c_str());
+  const double elapsed = seconds(Clock::now() - start);
+  if (status != 0) {
+    std::fprintf(stderr, "sqlite3 failed (%d)\n", status);
+    std::exit(1);
+  }
+  return elapsed;
+}
+
+// Files of one frame each, stored 16 to a batch: through the library, or as the same
+// statements in the same transactions without the vector index and the caches.
+struct SaveRun {
+  double library = 0;
+  double bare = 0;
+};
+
+SaveRun timeSaving(const std::filesystem::path& dir, std::size_t files) {
+  std::mt19937_64 random(7);
+  std::vector<FrameRecord> frames;
+  for (std::size_t i = 0; i < files; ++i) {
+    Bytes blob = randomVectorBlob(random);
+    std::vector<Half> vector(dim);
+    for (std::size_t c = 0; c < dim; ++c)
+      vector[c] = static_cast<Half>(blob[2 * c] | blob[2 * c + 1] << 8);
+    frames.push_back({.time = 0, .vector = vector, .thumbnail = randomBytes(random, thumbBytes)});
+  }
+  std::vector<ScannedFile> listing;
+  for (std::size_t i = 0; i < files; ++i) {
+    listing.push_back({.relPath = std::to_string(i) + ".jpg", .size = 1000, .mtime = 1.7e9});
+  }
+  SaveRun run;
+  for (int variant = 0; variant < 2; ++variant) {
+    const std::filesystem::path path = dir / (variant == 0 ? "save.sqlite" : "bare.sqlite");
+    removeLibraryFiles(path);
+    Library library(path, dim, signature);
+    Root root = library.addRoot("/bench/save", std::nullopt, std::nullopt, std::nullopt, false);
+    library.applyScan(root.id, listing);
+    std::vector<MediaFile> pending = library.pending({root.id});
+    const Clock::time_point start = Clock::now();
+    for (std::size_t first = 0; first < pending.size(); first += 16) {
+      const std::size_t end = std::min(pending.size(), first + 16);
+      if (variant == 0) {
+        std::vector<Library::FrameBatchEntry> batch;
+        for (std::size_t i = first; i < end; ++i) {
+          batch.push_back({.file = pending[i], .frames = {frames[i]}, .width = 640, .height = 480});
+        }
+        library.saveFrames(batch);
+      } else {
+        SQLite& db = library.db();
+        db.transaction([&] {
+          for (std::size_t i = first; i < end; ++i) {
+            db.run("DELETE FROM frames WHERE file_id=?", {pending[i].id});
+            db.run("INSERT INTO frames(file_id, t, vec, thumb) VALUES(?,?,?,?)",
+                   {pending[i].id, frames[i].time, encodeVector(frames[i].vector),
+                    frames[i].thumbnail});
+            db.run("UPDATE files SET state=1, error=NULL, duration=?, width=?, height=? WHERE id=?",
+                   {0.0, 640, 480, pending[i].id});
+          }
+        });
+      }
+    }
+    (variant == 0 ? run.library : run.bare) = seconds(Clock::now() - start);
+  }
+  removeLibraryFiles(dir / "save.sqlite");
+  removeLibraryFiles(dir / "bare.sqlite");
+  return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::int64_t frames = 1'000'000;
+  int rounds = 5;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--frames") {
+      frames = std::atoll(argv[i + 1]);
+    } else if (option == "--rounds") {
+      rounds = std::atoi(argv[i + 1]);
+    }
+  }
+  if (frames < 1 || rounds < 1) {
+    std::fprintf(stderr, "usage: library_open [--frames N] [--rounds N]\n");
+    return 2;
+  }
+  const std::filesystem::path dir = std::filesystem::path(QUILLMERE_BENCH_DIR) / "library_open";
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path path = dir / ("Library-" + std::to_string(frames) + ".sqlite");
+  if (storedShape(path) != shapeText(frames)) buildLibrary(path, frames);
+  std::printf("library %s, %.2f GB\n", path.c_str(),
+              static_cast<double>(std::filesystem::file_size(path)) / 1e9);
+
+  // One untimed pass of each brings the file into the page cache.
+  std::size_t loaded = 0;
+  timeOpening(path, loaded);
+  timeSqliteCommand(path);
+  std::vector<double> ours, anchor;
+  for (int round = 0; round < rounds; ++round) {
+    // Alternate which one goes first, so neither always meets a colder cache.
+    if (round % 2 == 0) {
+      ours.push_back(timeOpening(path, loaded));
+      anchor.push_back(timeSqliteCommand(path));
+    } else {
+      anchor.push_back(timeSqliteCommand(path));
+      ours.push_back(timeOpening(path, loaded));
+    }
+    std::printf("round %d: Library(url:dim:modelSignature:) %.3f s, sqlite3 %.3f s\n", round + 1,
+                ours.back(), anchor.back());
+    std::fflush(stdout);
+  }
+  if (loaded != static_cast<std::size_t>(frames)) {
+    std::fprintf(stderr, "loaded %zu vectors, expected %lld\n", loaded,
+                 static_cast<long long>(frames));
+    return 1;
+  }
+  const double openMedian = median(ours);
+  const double sqliteMedian = median(anchor);
+  std::printf("open median %.3f s (%zu vectors), sqlite3 median %.3f s\n", openMedian, loaded,
+              sqliteMedian);
+
+  constexpr std::size_t saveFiles = 4096;
+  std::vector<double> saveOurs, saveBare;
+  for (int round = 0; round < std::min(rounds, 3); ++round) {
+    SaveRun run = timeSaving(dir, saveFiles);
+    saveOurs.push_back(static_cast<double>(saveFiles) / run.library);
+    saveBare.push_back(static_cast<double>(saveFiles) / run.bare);
+  }
+  const double saveMedian = median(saveOurs);
+  const double bareMedian = median(saveBare);
+  std::printf(
+      "saveFrames %.0f frames/s (batches of 16 one-frame files), bare statements %.0f frames/s\n",
+      saveMedian, bareMedian);
+  std::printf("ratio library_open %.3f target <= 1.3\n", openMedian / sqliteMedian);
+  std::printf("ratio saveFrames_throughput %.3f target >= 0.8\n", saveMedian / bareMedian);
+  return 0;
+}
