@@ -4,10 +4,10 @@
 //     split into blocks of 2048 rows (the memory-bandwidth floor of any exact scan);
 //   - faiss_flat: FAISS IndexFlatIP over the vectors in 32-bit floats;
 //   - faiss_sq_fp16: FAISS IndexScalarQuantizer with 16-bit floats and inner product.
-// Everything is limited to two threads (oneTBB for ours and the streaming read, OpenMP for
-// FAISS). A single FAISS flat index scans for one query on one thread only, so each FAISS
-// anchor is two shards of half the rows, searched on one thread each and merged
-// (IndexShards), which lets it use both. Prints medians and ends with the ratio lines.
+// Everything runs on two threads (the scan's worker pool for ours and the streaming read,
+// OpenMP and the shards' threads for FAISS). A single FAISS flat index scans for one query on one
+// thread only, so each FAISS anchor is two shards of half the rows, searched on one thread each and
+// merged (IndexShards), which lets it use both. Prints medians and ends with the ratio lines.
 #include <benchmark/benchmark.h>
 #include <faiss/IndexFlat.h>
 #include <faiss/IndexScalarQuantizer.h>
@@ -17,8 +17,6 @@
 #include <tbb/blocked_range.h>
 #include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
-#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,6 +30,7 @@
 #include "index/DotKernel.h"
 #include "index/Float16.h"
 #include "index/VectorIndex.h"
+#include "index/WorkerPool.h"
 
 namespace {
 
@@ -66,18 +65,6 @@ void randomUnit(std::uint64_t seed, float* out) {
   }
   const float scale = static_cast<float>(1.0 / std::sqrt(norm));
   for (std::size_t c = 0; c < kDim; ++c) out[c] *= scale;
-}
-
-template <typename Body>
-void forEachBlock(std::size_t blocks, const Body& body) {
-  tbb::this_task_arena::isolate([&] {
-    tbb::parallel_for(
-        tbb::blocked_range<std::size_t>(0, blocks, 1),
-        [&](const tbb::blocked_range<std::size_t>& range) {
-          for (std::size_t block = range.begin(); block != range.end(); ++block) body(block);
-        },
-        tbb::simple_partitioner());
-  });
 }
 
 // Sums a block's bytes in 32-byte loads, four independent sums so that only memory limits it.
@@ -116,8 +103,12 @@ double millisecondsOf(const Work& work) {
 }  // namespace
 
 int main() {
-  tbb::global_control threads(tbb::global_control::max_allowed_parallelism, kThreads);
+  tbb::global_control threads(tbb::global_control::max_allowed_parallelism, kThreads);  // set-up
   omp_set_num_threads(kThreads);
+  if (quillmere::WorkerPool::shared().workers() + 1 != kThreads) {
+    std::printf("note: the scan's pool runs on %zu threads, not %d\n",
+                quillmere::WorkerPool::shared().workers() + 1, kThreads);
+  }
   static_assert(kRows % kThreads == 0);
   std::printf("rows %zu, dim %zu, limit %zu, threads %d, rounds %d, kernel %s\n", kRows, kDim,
               kLimit, kThreads, kRounds, quillmere::DotKernel::name(quillmere::DotKernel::best()));
@@ -174,7 +165,7 @@ int main() {
   const std::size_t blocks = (kRows + kBlockRows - 1) / kBlockRows;
   std::vector<std::uint64_t> blockSums(blocks);
   const auto stream = [&] {
-    forEachBlock(blocks, [&](std::size_t block) {
+    quillmere::WorkerPool::shared().run(blocks, [&](std::size_t block) {
       const std::size_t first = block * kBlockRows;
       const std::size_t end = std::min(kRows, first + kBlockRows);
       blockSums[block] = streamBlock(&halves[first * kDim], (end - first) * kDim);

@@ -1,10 +1,5 @@
 #include "index/VectorIndex.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
-#include <tbb/task_arena.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +8,7 @@
 #include <optional>
 
 #include "index/DotKernel.h"
+#include "index/WorkerPool.h"
 
 namespace quillmere {
 
@@ -221,24 +217,10 @@ void VectorIndex::scorePassLocked(std::span<const float> query, std::vector<floa
   const Half* vectors = vectors_.data();
   const std::size_t dim = dim_;
   float* out = scores.data();
-  const auto scoreBlock = [&](std::size_t block) {
+  WorkerPool::shared().run(blocks, [&](std::size_t block) {
     const std::size_t first = block * kBlockRows;
     const std::size_t end = std::min(n, first + kBlockRows);
     if (first < end) DotKernel::score(query, vectors + first * dim, end - first, out + first);
-  };
-  if (blocks == 1) {
-    scoreBlock(0);
-    return;
-  }
-  // Isolated so that a thread waiting here never picks up an outer task that might want
-  // this index's lock, which this thread holds.
-  tbb::this_task_arena::isolate([&] {
-    tbb::parallel_for(
-        tbb::blocked_range<std::size_t>(0, blocks, 1),
-        [&](const tbb::blocked_range<std::size_t>& range) {
-          for (std::size_t block = range.begin(); block != range.end(); ++block) scoreBlock(block);
-        },
-        tbb::simple_partitioner());
   });
 }
 

@@ -1,0 +1,70 @@
+#include "index/WorkerPool.h"
+
+#include <algorithm>
+
+namespace quillmere {
+
+WorkerPool& WorkerPool::shared() {
+  static WorkerPool pool(std::max(1u, std::thread::hardware_concurrency()) - 1);
+  return pool;
+}
+
+WorkerPool::WorkerPool(std::size_t workers) {
+  threads_.reserve(workers);
+  for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+}
+
+WorkerPool::~WorkerPool() {
+  {
+    std::lock_guard guard(lock_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void WorkerPool::drain(const std::function<void(std::size_t)>& task, std::size_t count) {
+  for (std::size_t i = next_.fetch_add(1); i < count; i = next_.fetch_add(1)) task(i);
+}
+
+void WorkerPool::run(std::size_t count, const std::function<void(std::size_t)>& task) {
+  std::unique_lock job(jobLock_, std::try_to_lock);
+  if (count <= 1 || threads_.empty() || !job.owns_lock()) {
+    for (std::size_t i = 0; i < count; ++i) task(i);
+    return;
+  }
+  {
+    std::lock_guard guard(lock_);
+    task_ = &task;
+    count_ = count;
+    next_ = 0;
+    pending_ = threads_.size();
+    ++generation_;
+  }
+  wake_.notify_all();
+  drain(task, count);
+  // Every worker checks in, so none can still be looking at this job when the next starts.
+  std::unique_lock guard(lock_);
+  done_.wait(guard, [this] { return pending_ == 0; });
+  task_ = nullptr;
+}
+
+void WorkerPool::work() {
+  // Jobs are counted from 0 at construction: a worker that starts after the first job was
+  // posted still takes part in it.
+  std::uint64_t seen = 0;
+  std::unique_lock guard(lock_);
+  for (;;) {
+    wake_.wait(guard, [&] { return stopping_ || generation_ != seen; });
+    if (stopping_) return;
+    seen = generation_;
+    const auto* task = task_;
+    const std::size_t count = count_;
+    guard.unlock();
+    drain(*task, count);
+    guard.lock();
+    if (--pending_ == 0) done_.notify_one();
+  }
+}
+
+}  // namespace quillmere

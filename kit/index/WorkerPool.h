@@ -1,0 +1,50 @@
+// A fixed set of worker threads for the vector scan: run(count, task) calls task(i) once for
+// every i below count, spread over the workers and the calling thread, and returns when all
+// calls are done. One job runs at a time; a caller that finds the pool busy with another
+// caller's job does its own job alone rather than wait.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quillmere {
+
+class WorkerPool {
+ public:
+  // One worker fewer than the machine has cores (the caller is the last one); made on
+  // first use.
+  static WorkerPool& shared();
+
+  explicit WorkerPool(std::size_t workers);
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+  ~WorkerPool();
+
+  std::size_t workers() const { return threads_.size(); }
+  // task must not throw.
+  void run(std::size_t count, const std::function<void(std::size_t)>& task);
+
+ private:
+  void work();
+  void drain(const std::function<void(std::size_t)>& task, std::size_t count);
+
+  std::mutex jobLock_;  // held by the caller whose job is running
+  std::mutex lock_;     // guards the fields below
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  const std::function<void(std::size_t)>* task_ = nullptr;
+  std::size_t count_ = 0;
+  std::uint64_t generation_ = 0;
+  std::size_t pending_ = 0;  // workers that have not yet finished the current job
+  bool stopping_ = false;
+  std::atomic<std::size_t> next_ = 0;  // the next index to hand out
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace quillmere
