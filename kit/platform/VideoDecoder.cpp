@@ -380,9 +380,10 @@ void VideoDecoder::generate(const std::vector<double>& times, double tolerance, 
       target.start = *std::prev(after);
     }
     if (tolerance > 0) {
-      // The nearest keyframe, when within the tolerance, saves decoding forward.
+      // The nearest keyframe, when within the tolerance, saves decoding forward; of two
+      // equally near, the earlier.
       double bestDistance = std::numeric_limits<double>::infinity();
-      for (auto it : {after, after == s.keyframes.begin() ? after : std::prev(after)}) {
+      for (auto it : {after == s.keyframes.begin() ? after : std::prev(after), after}) {
         if (it == s.keyframes.end()) continue;
         const double distance = std::abs(s.seconds(*it) - times[i]);
         if (distance <= tolerance + slack && distance < bestDistance) {
@@ -554,7 +555,12 @@ void VideoDecoder::generate(const std::vector<double>& times, double tolerance, 
     const double start = target.hasStart ? s.seconds(target.start) : never;
     bool send = false;
     if (target.keyMode) {
-      send = key && std::abs(shown - target.time) <= tolerance + slack;
+      // Reordering can bring a keyframe before the current target is passed in decode
+      // order: it may belong to a later target's window.
+      for (std::size_t j = in; key && j < targets.size() && !send; ++j) {
+        if (targets[j].time - tolerance - slack > shown) break;
+        send = targets[j].keyMode && std::abs(shown - targets[j].time) <= tolerance + slack;
+      }
     } else if (forwarding && start <= runKey + slack) {
       send = true;  // inside the group of pictures the target needs
     } else {

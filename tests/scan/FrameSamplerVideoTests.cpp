@@ -141,6 +141,33 @@ TEST_F(FrameSamplerVideo, DecodesForwardToTheNearestFrameWithoutNearbyKeyframes)
   }
 }
 
+TEST_F(FrameSamplerVideo, SamplesTheOtherContainersAndCodecsFFmpegPlays) {
+  struct Case {
+    const char* name;
+    const char* codec;
+  };
+  for (const Case& c :
+       {Case{"vp8.webm", "libvpx"}, Case{"mpeg4.avi", "mpeg4"}, Case{"hevc.mkv", "libx265"},
+        Case{"hevc.mp4", "libx265"}, Case{"sorenson.flv", "flv"}}) {
+    const auto file = path(c.name);
+    test::makeSceneClip(file, scenes, ClipOptions{.keyframeSeconds = 2, .codec = c.codec});
+    const auto sampled = FrameSampler::video(file);
+    EXPECT_NEAR(sampled.duration, 40, 0.2) << c.name;
+    EXPECT_EQ(sampled.width, 160) << c.name;
+    EXPECT_EQ(sampled.height, 90) << c.name;
+    // The first frame, the moderate change, the cut and the hard gap, as the keyframes
+    // and the tolerance place them.
+    const auto kept = times(sampled);
+    ASSERT_EQ(kept.size(), 4u) << c.name << ": " << ::testing::PrintToString(kept);
+    EXPECT_LE(kept[0], 1.0) << c.name;
+    EXPECT_NEAR(kept[1], 6.25, 0.75) << c.name;
+    EXPECT_NEAR(kept[2], 8.25, 0.75) << c.name;
+    EXPECT_FALSE(isRed(sampled.frames[1].image)) << c.name;
+    EXPECT_TRUE(isRed(sampled.frames[2].image)) << c.name;
+    EXPECT_GE(kept[3] - kept[2], 30 - 1e-6) << c.name;
+  }
+}
+
 TEST_F(FrameSamplerVideo, SmallerPixelLimitScalesFrames) {
   FrameSampler::VideoPlan plan;
   plan.maxPixels = 64;

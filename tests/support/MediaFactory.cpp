@@ -215,7 +215,13 @@ void makeSceneClip(const std::filesystem::path& file, const std::vector<Scene>& 
   }
   graph += inputs + "concat=n=" + std::to_string(scenes.size()) + ":v=1:a=0,format=yuv420p[v]";
   std::string command = "ffmpeg -nostdin -y -v error -filter_complex \"" + graph +
-                        "\" -map \"[v]\" -c:v libx264 -preset veryfast -sc_threshold 0 ";
+                        "\" -map \"[v]\" -c:v " + options.codec + " ";
+  // x264 reads 0 as "no scene cuts"; FFmpeg's own encoders need a threshold never reached.
+  if (options.codec == "libx264") command += "-preset veryfast -sc_threshold 0 ";
+  if (options.codec == "mpeg4" || options.codec == "flv") command += "-sc_threshold 1000000000 ";
+  if (options.codec == "libx265")
+    command += "-preset veryfast -x265-params log-level=error:scenecut=0 ";
+  if (options.codec.starts_with("libvpx")) command += "-deadline realtime -cpu-used 8 ";
   if (options.keyframeSeconds > 0) {
     const int gop = std::max(1, static_cast<int>(options.keyframeSeconds * options.fps + 0.5));
     command += "-g " + std::to_string(gop) + " -keyint_min " + std::to_string(gop) + " ";

@@ -55,14 +55,15 @@ struct ClipOptions {
   int width = 160;
   int height = 90;
   int fps = 10;
-  double keyframeSeconds = 2;   // regular keyframes; 0 for only the first
-  std::string forceKeyframes;   // ffmpeg -force_key_frames expression, if any
-  std::string extraOutputArgs;  // e.g. "-metadata:s:v:0 rotate=90"
-  std::string format;           // muxer, when not the extension's
+  double keyframeSeconds = 2;     // regular keyframes; 0 for only the first
+  std::string forceKeyframes;     // ffmpeg -force_key_frames expression, if any
+  std::string extraOutputArgs;    // e.g. "-metadata:s:v:0 rotate=90"
+  std::string format;             // muxer, when not the extension's
+  std::string codec = "libx264";  // any ffmpeg video encoder
 };
 
-// An H.264 clip of flat colour scenes with scene-cut keyframes switched off, so keyframes
-// fall only where the options put them.
+// A clip (H.264 unless told) of flat colour scenes with scene-cut keyframes switched off, so
+// keyframes fall only where the options put them.
 void makeSceneClip(const std::filesystem::path& file, const std::vector<Scene>& scenes,
                    const ClipOptions& options = {});
 // A moving test pattern (testsrc2) clip of the given length.
