@@ -191,5 +191,37 @@ TEST_F(LibraryTest, ARootRemovedUnderARunningReaderNeverShowsAHalfState) {
   expectConsistent(*library);
 }
 
+// The indexer stores frames for a folder's files while the folder is removed: whichever
+// comes first, no vector row or cached file of the folder outlives it.
+TEST_F(LibraryTest, ARootRemovedWhileItsFramesAreSavedLeavesNothingBehind) {
+  auto library = open();
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    std::vector<ScannedFile> listing;
+    for (int i = 0; i < 64; ++i) listing.push_back(photo(std::to_string(i) + ".jpg", i, i));
+    Root root = addRootWithFiles(*library, "/media", listing);
+    const std::vector<MediaFile> files = library->files(root.id);
+    std::atomic<bool> started{false};
+    std::thread indexer([&] {
+      for (std::size_t first = 0; first < files.size(); first += 2) {
+        started = true;
+        try {
+          library->saveFrames(
+              {{.file = files[first], .frames = {testFrame(dim, 1, 0), testFrame(dim, 2, 1)}},
+               {.file = files[first + 1], .frames = {testFrame(dim, 3, 0)}}});
+        } catch (const SQLite::Failure&) {
+          // The folder is gone: its files can no longer take frames.
+        }
+      }
+    });
+    while (!started) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::microseconds(200 * cycle));
+    library->removeRoot(root.id);
+    indexer.join();
+    EXPECT_EQ(library->vectors().count(), 0u) << "cycle " << cycle;
+    EXPECT_TRUE(library->allFiles().empty());
+  }
+  expectConsistent(*library);
+}
+
 }  // namespace
 }  // namespace quillmere
