@@ -1,0 +1,318 @@
+// Whole runs over real media with the demo model and a real library.
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "IndexerFixture.h"
+#include "scan/FrameSampler.h"
+#include "scan/Scanner.h"
+#include "support/MediaFactory.h"
+
+namespace quillmere::test {
+namespace {
+
+using Phase = Indexer::Phase;
+
+std::vector<Phase> phases(const std::vector<IndexerTest::Report>& reports) {
+  std::vector<Phase> seen;
+  for (const auto& report : reports) {
+    if (seen.empty() || seen.back() != report.progress.phase) seen.push_back(report.progress.phase);
+  }
+  return seen;
+}
+
+TEST_F(IndexerTest, IndexesPhotosInBatchesThenTheVideoAndMakesThemSearchable) {
+  const auto folder = makeFolder("Pictures");
+  const auto photos = addPhotos(folder, 20);
+  addVideo(folder, "clip.mp4");
+  const Root root = addRoot(folder);
+  auto indexer = makeIndexer();
+  recordReports(*indexer);
+
+  // At each stored batch: the file the indexer names, and how many files were indexed then.
+  struct Stored {
+    MediaFile file;
+    std::int64_t indexedThen;
+  };
+  std::mutex storedLock;
+  std::vector<Stored> stored;
+  indexer->onFileIndexed = [&](const MediaFile& file) {
+    const auto indexed = library->totals().indexed;
+    std::lock_guard guard(storedLock);
+    stored.push_back({file, indexed});
+  };
+  indexer->run();
+  indexer->waitUntilIdle();
+
+  ASSERT_EQ(stored.size(), 3u);
+  EXPECT_EQ(stored[0].indexedThen, 16);
+  EXPECT_EQ(stored[1].indexedThen, 20);
+  EXPECT_EQ(stored[2].indexedThen, 21);
+  // Newest photos first: the first batch ends with the 16th newest, the second with the oldest.
+  EXPECT_EQ(stored[0].file.relPath, photos[4].filename().string());
+  EXPECT_EQ(stored[1].file.relPath, photos[0].filename().string());
+  EXPECT_EQ(stored[2].file.relPath, "clip.mp4");
+  EXPECT_EQ(stored[2].file.state, FileState::indexed);
+  EXPECT_GT(stored[2].file.duration, 3.5);
+  EXPECT_EQ(stored[2].file.width, 320);
+
+  const Library::Totals totals = library->totals();
+  EXPECT_EQ(totals.indexed, 21);
+  EXPECT_EQ(totals.pending, 0);
+  EXPECT_GE(totals.frames, 22);  // one per photo, at least two for the 4-second clip
+
+  const Indexer::Progress last = indexer->currentProgress();
+  EXPECT_EQ(last.phase, Phase::idle());
+  EXPECT_EQ(last.doneFiles, 21);
+  EXPECT_EQ(last.totalFiles, 21);
+  EXPECT_EQ(last.doneBytes, last.totalBytes);
+  EXPECT_EQ(last.totalBytes, totals.indexedBytes);
+  EXPECT_EQ(last.failed, 0);
+  EXPECT_FALSE(last.secondsLeft);
+  EXPECT_FALSE(last.current);
+  EXPECT_GT(last.framesPerSecond, 0);
+
+  const auto all = reportsCopy();
+  EXPECT_EQ(phases(all), (std::vector<Phase>{Phase::scanning(), Phase::indexing(), Phase::idle()}));
+  // The end of a run is reported twice: from the loop and once more, forced.
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[all.size() - 2].progress, last);
+  EXPECT_EQ(all.back().progress, last);
+  // Every stored frame has its thumbnail.
+  for (const MediaFile& file : library->files(root.id)) {
+    for (const auto& [row, vector] : library->vectors().vectors(file.id)) {
+      const auto thumb = library->thumbnail(row.frameID);
+      ASSERT_TRUE(thumb) << file.relPath;
+      EXPECT_GT(thumb->size(), 100u);
+    }
+  }
+
+  // Searchable: each photo's own picture finds that photo first (or a copy of its content).
+  for (std::size_t i = 0; i < basePhotos.size(); ++i) {
+    const FrameSampler::Sampled sampled = FrameSampler::photo(photos[i], Indexer::embedPixels);
+    const auto halves = embedder->embed(std::span(&sampled.frames.front().image, 1)).front();
+    const std::vector<float> query = floatsFromHalves(halves);
+    const auto hits = library->vectors().search(query, 1);
+    ASSERT_EQ(hits.size(), 1u);
+    const auto found = library->file(hits.front().row.fileID);
+    ASSERT_TRUE(found);
+    // Photos i, i+8, i+16 share their content.
+    const std::string name = found->relPath;
+    const int number = std::stoi(name.substr(5, 2));
+    EXPECT_EQ(number % static_cast<int>(basePhotos.size()), static_cast<int>(i)) << name;
+    EXPECT_GT(hits.front().score, 0.98f);
+  }
+}
+
+TEST_F(IndexerTest, UndecodablePhotoFailsAloneInsideItsBatch) {
+  const auto folder = makeFolder("Pictures");
+  addPhotos(folder, 5);
+  writeRandom(folder / "broken.jpg", 20000, 7);
+  std::filesystem::last_write_time(folder / "broken.jpg",
+                                   std::filesystem::file_time_type::clock::now());
+  addRoot(folder);
+  auto indexer = makeIndexer();
+  std::atomic<int> calls = 0;
+  std::string lastName;
+  indexer->onFileIndexed = [&](const MediaFile& file) {
+    ++calls;
+    lastName = file.relPath;
+  };
+  indexer->run();
+  indexer->waitUntilIdle();
+
+  EXPECT_EQ(calls.load(), 1);
+  EXPECT_EQ(lastName, "photo00.jpg");  // the oldest is the batch's last saved file
+  const Library::Totals totals = library->totals();
+  EXPECT_EQ(totals.indexed, 5);
+  EXPECT_EQ(totals.failed, 1);
+  for (const MediaFile& file : library->allFiles()) {
+    if (file.relPath != "broken.jpg") continue;
+    EXPECT_EQ(file.state, FileState::failed);
+    EXPECT_EQ(file.error, std::string("This file can't be read."));
+  }
+  const auto progress = indexer->currentProgress();
+  EXPECT_EQ(progress.failed, 1);
+  EXPECT_EQ(progress.doneFiles, 6);
+
+  // A failed file is not tried again by the next run.
+  calls = 0;
+  indexer->run();
+  indexer->waitUntilIdle();
+  EXPECT_EQ(calls.load(), 0);
+  EXPECT_EQ(library->totals().failed, 1);
+}
+
+TEST_F(IndexerTest, VideoDeletedAfterTheScanStaysPendingWithoutBusyRetries) {
+  const auto folder = makeFolder("Movies");
+  addPhotos(folder, 2);
+  const auto video = addVideo(folder, "gone.mp4");
+  addRoot(folder);
+  auto indexer = makeIndexer();
+  std::atomic<bool> deleted = false;
+  std::atomic<int> queriesAfterDelete = 0;
+  indexer->onFileIndexed = [&](const MediaFile&) {
+    if (deleted.exchange(true)) return;
+    std::filesystem::remove(video);
+    // A request during the run keeps the loop looking for pending files after every file:
+    // the vanished one must not keep it busy.
+    indexer->run(std::vector<std::int64_t>{});
+  };
+  indexer->onProgress = [&](const Indexer::Progress&) {
+    if (deleted) ++queriesAfterDelete;
+  };
+  indexer->run();
+  ASSERT_TRUE(
+      eventually([&] { return indexer->currentProgress().phase == Phase::idle() && deleted; },
+                 std::chrono::seconds(60)));
+  indexer->waitUntilIdle();
+
+  const auto progress = indexer->currentProgress();
+  EXPECT_EQ(progress.failed, 0);
+  EXPECT_EQ(progress.doneFiles, 3);
+  EXPECT_EQ(progress.totalFiles, 3);
+  const auto totals = library->totals();
+  EXPECT_EQ(totals.indexed, 2);
+  EXPECT_EQ(totals.pending, 1);
+  EXPECT_EQ(totals.failed, 0);
+  EXPECT_LT(queriesAfterDelete.load(), 100);
+
+  // The next scan sees it gone.
+  indexer->run();
+  indexer->waitUntilIdle();
+  EXPECT_EQ(library->totals().files, 2);
+  EXPECT_EQ(library->totals().pending, 0);
+}
+
+TEST_F(IndexerTest, UnreachableFolderKeepsItsFilesPendingAndOutOfTheRun) {
+  const auto home = makeFolder("Home");
+  addPhotos(home, 3);
+  const auto drive = makeFolder("Drive");
+  addPhotos(drive, 4, "drive");
+  addVideo(drive, "drive.mp4");
+  addRoot(home);
+  const Root external = addRoot(drive);
+  auto indexer = makeIndexer();
+  std::atomic<int> asked = 0;
+  // The drive is there for the scan and unplugged right after it.
+  indexer->reachableURL = [&](const Root& root) -> std::optional<std::filesystem::path> {
+    if (root.id != external.id) return std::nullopt;
+    if (++asked == 1) return root.url();
+    if (std::filesystem::exists(drive)) std::filesystem::rename(drive, temp->path() / "unplugged");
+    return std::nullopt;
+  };
+  indexer->run();
+  indexer->waitUntilIdle();
+
+  const auto progress = indexer->currentProgress();
+  EXPECT_EQ(progress.totalFiles, 3);
+  EXPECT_EQ(progress.doneFiles, 3);
+  EXPECT_EQ(progress.failed, 0);
+  const auto onDrive = library->totals(std::set<std::int64_t>{external.id});
+  EXPECT_EQ(onDrive.files, 5);  // the scan recorded them
+  EXPECT_EQ(onDrive.pending, 5);
+  EXPECT_EQ(onDrive.failed, 0);
+
+  // A later scan while it is away changes nothing either.
+  indexer->run();
+  indexer->waitUntilIdle();
+  EXPECT_EQ(library->totals(std::set<std::int64_t>{external.id}).pending, 5);
+}
+
+TEST_F(IndexerTest, RunsWithoutFoldersOrWithAnEmptyListSkipTheScan) {
+  auto indexer = makeIndexer();
+  recordReports(*indexer);
+  indexer->run();
+  indexer->waitUntilIdle();
+  auto seen = reportsCopy();
+  EXPECT_EQ(phases(seen), std::vector<Phase>{Phase::idle()});
+  EXPECT_GE(seen.size(), 2u);
+
+  const auto folder = makeFolder("Pictures");
+  addPhotos(folder, 2);
+  const Root root = addRoot(folder);
+  std::vector<ScannedFile> listing;
+  for (const auto& file : Scanner::scan(folder, [] { return false; }).files)
+    listing.push_back(file);
+  library->applyScan(root.id, listing);
+  {
+    std::lock_guard guard(reportsLock);
+    reports.clear();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the report throttle
+  indexer->run(std::vector<std::int64_t>{});
+  indexer->waitUntilIdle();
+  EXPECT_EQ(phases(reportsCopy()), (std::vector<Phase>{Phase::indexing(), Phase::idle()}));
+  EXPECT_EQ(library->totals().indexed, 2);
+}
+
+TEST_F(IndexerTest, RequestsDuringARunJoinItAndNoneIsLostAtItsEnd) {
+  const auto first = makeFolder("First");
+  addPhotos(first, 20);
+  const auto second = makeFolder("Second");
+  const Root one = addRoot(first);
+  const Root two = addRoot(second);
+  auto indexer = makeIndexer();
+  recordReports(*indexer);
+  std::atomic<bool> requested = false;
+  std::atomic<bool> lateRequested = false;
+  indexer->onProgress = [&](const Indexer::Progress& progress) {
+    {
+      std::lock_guard guard(reportsLock);
+      reports.push_back({progress, std::chrono::steady_clock::now()});
+    }
+    // A request made when the loop has taken its last look, before the run has ended.
+    if (progress.phase == Phase::idle() && requested && !lateRequested.exchange(true)) {
+      addPhotos(first, 1, "late");
+      indexer->run(std::vector<std::int64_t>{one.id});
+    }
+  };
+  // A request while the second batch is under way.
+  indexer->onFileIndexed = [&](const MediaFile&) {
+    if (requested.exchange(true)) return;
+    addPhotos(second, 3, "second");
+    indexer->run(std::vector<std::int64_t>{two.id});
+  };
+  indexer->run(std::vector<std::int64_t>{one.id});
+  ASSERT_TRUE(eventually([&] { return library->totals().indexed == 24; }))
+      << library->totals().pending << " pending";
+  indexer->waitUntilIdle();
+  EXPECT_TRUE(lateRequested);
+  // The second folder's files joined the first run's counts without a second loop.
+  const auto all = reportsCopy();
+  const auto firstIdle = std::find_if(
+      all.begin(), all.end(), [](const auto& r) { return r.progress.phase == Phase::idle(); });
+  ASSERT_NE(firstIdle, all.end());
+  EXPECT_EQ(firstIdle->progress.totalFiles, 23);
+  EXPECT_EQ(firstIdle->progress.doneFiles, 23);
+}
+
+TEST_F(IndexerTest, StopLeavesTheVideoPendingAndTheDestructorJoinsARunningTask) {
+  const auto folder = makeFolder("Movies");
+  makePatternClip(folder / "a.mp4", 40, {.width = 160, .height = 90, .fps = 10});
+  addRoot(folder);
+  {
+    auto indexer = makeIndexer();
+    indexer->run();
+    ASSERT_TRUE(eventually([&] { return indexer->currentProgress().current == "a.mp4"; },
+                           std::chrono::seconds(30)));
+    indexer->stop();
+    indexer->waitUntilIdle();
+    EXPECT_EQ(indexer->currentProgress().phase, Phase::idle());
+    EXPECT_EQ(library->totals().pending, 1);
+    EXPECT_EQ(library->totals().frames, 0);
+  }
+  addPhotos(folder, 30);
+  {
+    auto indexer = makeIndexer();
+    indexer->run();
+    // Going away mid-run stops and joins the run's thread.
+  }
+  const auto totals = library->totals();
+  EXPECT_EQ(totals.failed, 0);
+  EXPECT_EQ(totals.indexed + totals.pending, totals.files);
+}
+
+}  // namespace
+}  // namespace quillmere::test
