@@ -194,44 +194,53 @@ TEST_F(FrameSamplerVideo, StillTenMinutesKeepsOneFrameEveryThirtySeconds) {
   expectTimes(times(sampled), expected);
 }
 
-TEST_F(FrameSamplerVideo, PortraitClipReportsAndDeliversItsUprightSize) {
-  const auto file = path("portrait.mp4");
+TEST_F(FrameSamplerVideo, RotatedClipsReportAndDeliverTheirUprightSize) {
+  // Four coloured quarters, stored 320 x 180: any wrong turn or mirror moves a colour.
+  const auto landscape = path("quarters.mp4");
   test::runCommand(
       "ffmpeg -nostdin -y -v error -filter_complex "
-      "\"color=c=0xDC1E1E:s=160x180:r=10:d=2[l];color=c=0x1E1EDC:s=160x180:r=10:d=2[r];"
-      "[l][r]hstack,format=yuv420p[v]\" -map \"[v]\" -c:v libx264 " +
-      test::shellQuoted(path("landscape.mp4")));
-  // The rotation goes into the display matrix as the stream is copied.
-  test::runCommand("ffmpeg -nostdin -y -v error -i " + test::shellQuoted(path("landscape.mp4")) +
-                   " -c copy -metadata:s:v:0 rotate=90 " + test::shellQuoted(file));
-  const auto info = FrameSampler::videoInfo(file);
-  EXPECT_NEAR(info.duration, 2, 0.05);
-  EXPECT_EQ(info.width, 180);
-  EXPECT_EQ(info.height, 320);
+      "\"color=c=0xDC1E1E:s=160x90:r=10:d=2[a];color=c=0x1E1EDC:s=160x90:r=10:d=2[b];"
+      "color=c=0x1EDC1E:s=160x90:r=10:d=2[c];color=c=0xF0F0F0:s=160x90:r=10:d=2[d];"
+      "[a][b]hstack[top];[c][d]hstack[bottom];[top][bottom]vstack,format=yuv420p[v]\" "
+      "-map \"[v]\" -c:v libx264 " +
+      test::shellQuoted(landscape));
+  for (int rotation : {90, 180, 270}) {
+    const auto file = path("rotated-" + std::to_string(rotation) + ".mp4");
+    // The rotation goes into the display matrix as the stream is copied.
+    test::runCommand("ffmpeg -nostdin -y -v error -i " + test::shellQuoted(landscape) +
+                     " -c copy -metadata:s:v:0 rotate=" + std::to_string(rotation) + " " +
+                     test::shellQuoted(file));
+    const bool turned = rotation != 180;
+    const int width = turned ? 180 : 320, height = turned ? 320 : 180;
+    const auto info = FrameSampler::videoInfo(file);
+    EXPECT_NEAR(info.duration, 2, 0.05);
+    EXPECT_EQ(info.width, width) << rotation;
+    EXPECT_EQ(info.height, height) << rotation;
 
-  const auto sampled = FrameSampler::video(file);
-  EXPECT_EQ(sampled.width, 180);
-  EXPECT_EQ(sampled.height, 320);
-  ASSERT_FALSE(sampled.frames.empty());
-  const Picture& ours = sampled.frames[0].image;
-  EXPECT_EQ(ours.width, 180);
-  EXPECT_EQ(ours.height, 320);
-  // ffmpeg's own upright rendering of the first frame is the reference.
-  const auto reference = path("portrait.ppm");
-  test::runCommand("ffmpeg -nostdin -y -v error -i " + test::shellQuoted(file) + " -frames:v 1 " +
-                   test::shellQuoted(reference));
-  const Picture upright = test::readPpm(reference);
-  ASSERT_EQ(upright.width, 180);
-  ASSERT_EQ(upright.height, 320);
-  for (int y : {20, 280}) {
-    const auto want = test::meanColour(upright, 20, y, 140, 20);
-    const auto got = test::meanColour(ours, 20, y, 140, 20);
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(got[c], want[c], 12) << "row " << y;
+    const auto sampled = FrameSampler::video(file);
+    EXPECT_EQ(sampled.width, width) << rotation;
+    EXPECT_EQ(sampled.height, height) << rotation;
+    ASSERT_FALSE(sampled.frames.empty());
+    const Picture& ours = sampled.frames[0].image;
+    ASSERT_EQ(ours.width, width) << rotation;
+    ASSERT_EQ(ours.height, height) << rotation;
+    // ffmpeg's own upright rendering of the first frame is the reference.
+    const auto reference = path("rotated-" + std::to_string(rotation) + ".ppm");
+    test::runCommand("ffmpeg -nostdin -y -v error -i " + test::shellQuoted(file) + " -frames:v 1 " +
+                     test::shellQuoted(reference));
+    const Picture upright = test::readPpm(reference);
+    ASSERT_EQ(upright.width, width);
+    ASSERT_EQ(upright.height, height);
+    for (int qy = 0; qy < 2; ++qy) {
+      for (int qx = 0; qx < 2; ++qx) {
+        const int x = qx * width / 2 + width / 8, y = qy * height / 2 + height / 8;
+        const auto want = test::meanColour(upright, x, y, width / 4, height / 4);
+        const auto got = test::meanColour(ours, x, y, width / 4, height / 4);
+        for (int c = 0; c < 3; ++c)
+          EXPECT_NEAR(got[c], want[c], 12) << rotation << " quarter " << qx << "," << qy;
+      }
+    }
   }
-  // The two halves are really different colours: the check above can tell a wrong turn.
-  EXPECT_GT(std::abs(test::meanColour(upright, 20, 20, 140, 20)[0] -
-                     test::meanColour(upright, 20, 280, 140, 20)[0]),
-            100);
 }
 
 TEST_F(FrameSamplerVideo, ShortAndDurationlessClipsStillGiveAFrame) {
