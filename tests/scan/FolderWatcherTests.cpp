@@ -64,7 +64,7 @@ TEST(FolderWatcher, ThreeSavesGiveOneReportAfterTheQuietPeriod) {
   EXPECT_EQ(first.second, Ids{7});
   const double after = std::chrono::duration<double>(first.first - lastSave).count();
   EXPECT_GT(after, 2.7);
-  EXPECT_LT(after, 4.0);
+  EXPECT_LT(after, 5.0);  // generous: a loaded machine may be slow to run the thread
   // Nothing more follows.
   EXPECT_EQ(reports.waitFor(2, 3500ms), 1u);
 }
