@@ -13,7 +13,7 @@ namespace {
 
 // Rows scored together, so one query load serves several rows and the loads of
 // neighbouring rows overlap in flight.
-constexpr std::size_t kGroup = 4;
+constexpr std::size_t kGroup = 2;
 // How far ahead of the current position the next rows are requested, in halves.
 constexpr std::size_t kPrefetchAhead = 4096;
 
