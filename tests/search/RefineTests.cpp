@@ -26,6 +26,7 @@ const Colour red{220, 30, 30, "0xDC1E1E"};
 const Colour yellow{230, 220, 40, "0xE6DC28"};
 const Colour green{40, 200, 60, "0x28C83C"};
 const Colour blue{40, 60, 220, "0x283CDC"};
+const Colour cyan{40, 220, 220, "0x28DCDC"};
 const Colour grey{100, 100, 100, "0x646464"};
 
 class Refine : public test::SearchTest {
@@ -34,14 +35,15 @@ class Refine : public test::SearchTest {
     test::SearchTest::SetUpTestSuite();
     clips = new test::TempDirectory;
     // Ten frames a second, grey except for single frames of colour at 0.0 (red), 1.3
-    // (yellow) and 2.4 (green), and blue from 2.6 to 2.9. Frames are counted, not timed,
+    // (yellow), 2.4 (green) and 2.8 (cyan), and blue at 2.6 and 2.7. Frames are counted, not timed,
     // so every colour sits on its frame exactly.
     std::string boxes;
     for (const auto& [colour, frames] :
          std::vector<std::pair<const Colour*, std::string>>{{&red, "eq(n,0)"},
                                                             {&yellow, "eq(n,13)"},
                                                             {&green, "eq(n,24)"},
-                                                            {&blue, "between(n,26,29)"}}) {
+                                                            {&blue, "between(n,26,27)"},
+                                                            {&cyan, "eq(n,28)"}}) {
       boxes += "drawbox=t=fill:c=" + std::string(colour->hex) + ":enable='" + frames + "',";
     }
     test::runCommand("ffmpeg -nostdin -y -v error -f lavfi -i color=c=" + std::string(grey.hex) +
@@ -69,7 +71,7 @@ class Refine : public test::SearchTest {
     const auto q = query(colour);
     const float own = dot(q, imageVector(colour));
     float others = -1;
-    for (const Colour* other : {&red, &yellow, &green, &blue, &grey}) {
+    for (const Colour* other : {&red, &yellow, &green, &blue, &cyan, &grey}) {
       if (other->hex != colour.hex) others = std::max(others, dot(q, imageVector(*other)));
     }
     EXPECT_GT(own - others, 0.1f) << "the model must tell " << colour.hex << " apart";
@@ -112,6 +114,11 @@ TEST_F(Refine, SamplesEveryFifthOfASecondWithinOneAndAHalfSeconds) {
   refined = engine->refine(videoResult(2.0, between(blue)), query(blue), clip());
   EXPECT_NEAR(refined.time, 2.7, 1e-9);
   EXPECT_EQ(engine->refine(videoResult(2.0, between(red)), query(red), clip()).time, 2.0);
+  // The last step lands on t + 1.5 itself even where adding 0.2 over and over would
+  // overshoot it by a rounding error (1.3 + 1.5).
+  refined = engine->refine(videoResult(1.3, between(cyan)), query(cyan), clip());
+  EXPECT_NEAR(refined.time, 2.8, 1e-9);
+  EXPECT_EQ(engine->refine(videoResult(1.2, between(cyan)), query(cyan), clip()).time, 1.2);
 }
 
 TEST_F(Refine, KeepsTheResultUnlessAFrameScoresStrictlyHigher) {
