@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int photoCount = 56;
 
-std::string quoted(const fs::path& path) {
+std::string shellQuote(const fs::path& path) {
   std::string out = "'";
   for (char c : path.string()) {
     if (c == '\'') {
@@ -62,8 +62,8 @@ std::vector<fs::path> makePhotos(const fs::path& folder) {
     const fs::path& source = sources[static_cast<std::size_t>(i) % sources.size()];
     // Width and height from vipsheader, then a scale to at least 8.3 megapixels.
     const fs::path size = folder / "size.txt";
-    shell("vipsheader -f width " + quoted(source) + " > " + quoted(size) +
-          " && vipsheader -f height " + quoted(source) + " >> " + quoted(size));
+    shell("vipsheader -f width " + shellQuote(source) + " > " + shellQuote(size) +
+          " && vipsheader -f height " + shellQuote(source) + " >> " + shellQuote(size));
     double width = 0, height = 0;
     if (FILE* f = std::fopen(size.c_str(), "r")) {
       if (std::fscanf(f, "%lf %lf", &width, &height) != 2) width = height = 0;
@@ -72,7 +72,7 @@ std::vector<fs::path> makePhotos(const fs::path& folder) {
     if (width <= 0 || height <= 0)
       throw std::runtime_error("cannot read size of " + source.string());
     const double scale = std::sqrt(8.3e6 / (width * height)) + 0.04 * (i / sources.size());
-    shell("vips resize " + quoted(source) + " " + quoted(out.string() + "[Q=90]") + " " +
+    shell("vips resize " + shellQuote(source) + " " + shellQuote(out.string() + "[Q=90]") + " " +
           std::to_string(scale));
   }
   return photos;
@@ -107,8 +107,8 @@ double indexOnce(const fs::path& folder, const fs::path& work, Embedder& embedde
 double thumbnailOnce(const std::vector<fs::path>& photos, const fs::path& work) {
   fs::remove_all(work);
   fs::create_directories(work);
-  std::string command = "vipsthumbnail -s 384 -o " + quoted(work / "%s.jpg");
-  for (const fs::path& photo : photos) command += " " + quoted(photo);
+  std::string command = "vipsthumbnail -s 384 -o " + shellQuote(work / "%s.jpg");
+  for (const fs::path& photo : photos) command += " " + shellQuote(photo);
   const auto start = Clock::now();
   shell(command);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
