@@ -1,30 +1,23 @@
 // quillmere-cli: the engine from the command line.
 #include <cstdio>
-#include <cstring>
+#include <exception>
 #include <string>
+#include <vector>
 
-#include "index/Float16.h"
-
-namespace {
-
-int about() {
-  std::printf("Quillmere engine\n");
-  std::printf("  half-precision conversion: %s\n",
-              quillmere::hasHardwareHalfConversion() ? "F16C" : "portable");
-  return 0;
-}
-
-int usage() {
-  std::fprintf(stderr, "usage: quillmere-cli about\n");
-  return 2;
-}
-
-}  // namespace
+#include "Commands.h"
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
-  const std::string command = argv[1];
-  if (command == "about") return about();
-  std::fprintf(stderr, "quillmere-cli: unknown command '%s'\n", argv[1]);
-  return usage();
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    quillmere::Commands commands;
+    const int status = commands.run(args);
+    std::fflush(stdout);
+    return status;
+  } catch (const quillmere::Commands::Error& error) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", error.what());
+    return error.status();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", error.what());
+    return 1;
+  }
 }

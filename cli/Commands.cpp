@@ -1,0 +1,710 @@
+#include "Commands.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "ProgressBar.h"
+#include "duplicates/DuplicateFinder.h"
+#include "export/MarkerExport.h"
+#include "index/Float16.h"
+#include "index/Indexer.h"
+#include "index/Library.h"
+#include "model/BPETokenizer.h"
+#include "model/Embedder.h"
+#include "platform/ImageCodec.h"
+#include "scan/FolderWatcher.h"
+#include "scan/Timecode.h"
+#include "search/SearchEngine.h"
+
+namespace quillmere {
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) {
+  interrupted = 1;
+}
+
+// SIGINT and SIGTERM only set the flag while the returned guard lives.
+struct InterruptGuard {
+  struct sigaction oldInt {};
+  struct sigaction oldTerm {};
+  InterruptGuard() {
+    interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &oldInt);
+    sigaction(SIGTERM, &action, &oldTerm);
+  }
+  ~InterruptGuard() {
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+  }
+};
+
+// A folder as the library stores it: absolute, normal, no trailing separator.
+std::string folderKey(const std::filesystem::path& path) {
+  std::error_code error;
+  auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path), error);
+  if (error) full = std::filesystem::absolute(path).lexically_normal();
+  auto text = full.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+std::optional<Root> findRoot(const Library& library, const std::string& folder) {
+  const auto key = folderKey(folder);
+  for (const auto& root : library.roots()) {
+    if (folderKey(root.path) == key) return root;
+  }
+  return std::nullopt;
+}
+
+const char* kindName(MediaKind kind) {
+  return kind == MediaKind::video ? "video" : "photo";
+}
+
+bool isOnline(const Root& root) {
+  std::error_code error;
+  return std::filesystem::is_directory(root.path, error);
+}
+
+std::size_t parseLimit(const std::string& text) {
+  std::size_t used = 0;
+  long long value = -1;
+  try {
+    value = std::stoll(text, &used);
+  } catch (const std::exception&) {
+  }
+  if (used != text.size() || value < 1 || value > 100000) {
+    throw Commands::Error("--limit wants a whole number from 1 to 100000, not '" + text + "'", 2);
+  }
+  return static_cast<std::size_t>(value);
+}
+
+std::optional<double> parseSeconds(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  std::size_t used = 0;
+  try {
+    const double value = std::stod(text, &used);
+    if (used == text.size() && value >= 0 && std::isfinite(value)) return value;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
+// Writes text to file through a temporary file in its directory, so no half file is left.
+void writeAtomically(const std::filesystem::path& file, const std::string& text) {
+  auto temporary = file;
+  temporary += ".part-" + std::to_string(::getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      throw Commands::Error("Couldn't save the export: cannot write " + file.string());
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, file, error);
+  if (error) {
+    std::filesystem::remove(temporary, error);
+    throw Commands::Error("Couldn't save the export: " + file.string() + ": " + error.message());
+  }
+}
+
+}  // namespace
+
+Commands::Error::Error(const std::string& message, int status)
+    : std::runtime_error(message), status_(status) {}
+
+Commands::Commands() = default;
+Commands::~Commands() = default;
+
+std::string Commands::usage() {
+  return "usage: quillmere-cli COMMAND [ARGS]\n"
+         "  add FOLDER...            add folders to the library\n"
+         "  remove FOLDER...         forget folders (the files stay on disk)\n"
+         "  folders                  the folders with their counts\n"
+         "  index [--watch]          bring the library up to date (--watch: keep watching)\n"
+         "  search TEXT [--photos|--videos] [--folder FOLDER] [--limit N] [--exact] [--json]\n"
+         "  similar PHOTO|FILE@SECONDS [same options as search]\n"
+         "  duplicates [--near] [--json]\n"
+         "  export TEXT -o FILE.fcpxml|FILE.csv [--folder FOLDER] [--exact]\n"
+         "  status [--json]          the library's totals\n"
+         "  failed                   the files that could not be indexed, with the reason\n"
+         "  retry                    make failed files pending again\n"
+         "  tokenize [TEXT...]       token ids of each query (one query a line from stdin)\n"
+         "Uses $QUILLMERE_LIBRARY and $QUILLMERE_MODEL_DIR when set.\n";
+}
+
+Commands::Options Commands::parse(const std::string& command,
+                                  const std::vector<std::string>& args) {
+  static const std::map<std::string, std::set<std::string>> accepted = {
+      {"add", {}},
+      {"remove", {}},
+      {"folders", {}},
+      {"index", {"--watch"}},
+      {"search", {"--photos", "--videos", "--folder", "--limit", "--exact", "--json"}},
+      {"similar", {"--photos", "--videos", "--folder", "--limit", "--exact", "--json"}},
+      {"duplicates", {"--near", "--json"}},
+      {"export", {"-o", "--output", "--folder", "--exact"}},
+      {"status", {"--json"}},
+      {"failed", {}},
+      {"retry", {}},
+      {"tokenize", {}},
+  };
+  const auto found = accepted.find(command);
+  if (found == accepted.end()) throw Error("unknown command '" + command + "'\n" + usage(), 2);
+  Options options;
+  bool operandsOnly = command == "tokenize";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const auto& arg = args[i];
+    if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
+      options.operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      operandsOnly = true;
+      continue;
+    }
+    if (!found->second.count(arg)) {
+      throw Error("'" + command + "' has no option " + arg + "\n" + usage(), 2);
+    }
+    auto value = [&]() -> std::string {
+      if (i + 1 >= args.size()) throw Error(arg + " needs a value", 2);
+      return args[++i];
+    };
+    if (arg == "--watch") options.watch = true;
+    if (arg == "--photos") options.photos = true;
+    if (arg == "--videos") options.videos = true;
+    if (arg == "--exact") options.exact = true;
+    if (arg == "--json") options.json = true;
+    if (arg == "--near") options.near = true;
+    if (arg == "--folder") options.folder = value();
+    if (arg == "--limit") options.limit = parseLimit(value());
+    if (arg == "-o" || arg == "--output") options.output = value();
+  }
+  if (options.photos && options.videos) throw Error("give --photos or --videos, not both", 2);
+  return options;
+}
+
+int Commands::run(const std::vector<std::string>& args) {
+  if (args.empty()) throw Error(usage(), 2);
+  const auto& command = args.front();
+  if (command == "help" || command == "--help" || command == "-h") {
+    std::fputs(usage().c_str(), stdout);
+    return 0;
+  }
+  const auto options = parse(command, {args.begin() + 1, args.end()});
+  auto need = [&](std::size_t least, const char* what) {
+    if (options.operands.size() < least) throw Error(command + " needs " + what, 2);
+  };
+  auto none = [&] {
+    if (!options.operands.empty()) {
+      throw Error(command + " takes no argument '" + options.operands.front() + "'", 2);
+    }
+  };
+  using Mode = LibraryLock::Mode;
+  if (command == "tokenize") return tokenize(options);
+  if (command == "add")
+    return need(1, "at least one FOLDER"), openEngine(Mode::exclusive), add(options);
+  if (command == "remove") {
+    return need(1, "at least one FOLDER"), openEngine(Mode::exclusive), remove(options);
+  }
+  if (command == "folders") return none(), openEngine(Mode::shared), folders(options);
+  if (command == "index") return none(), openEngine(Mode::exclusive), index(options);
+  if (command == "search")
+    return need(1, "a TEXT to search for"), openEngine(Mode::shared), search(options);
+  if (command == "similar") {
+    return need(1, "a PHOTO or FILE@SECONDS"), openEngine(Mode::shared), similar(options);
+  }
+  if (command == "duplicates") return none(), openEngine(Mode::shared), duplicates(options);
+  if (command == "export") {
+    need(1, "a TEXT to search for");
+    if (!options.output) throw Error("export needs -o FILE.fcpxml or -o FILE.csv", 2);
+    return openEngine(Mode::shared), exportMarkers(options);
+  }
+  if (command == "status") return none(), openEngine(Mode::shared), status(options);
+  if (command == "failed") return none(), openEngine(Mode::shared), failed(options);
+  if (command == "retry") return none(), openEngine(Mode::exclusive), retry(options);
+  throw Error("unknown command '" + command + "'", 2);
+}
+
+void Commands::openEngine(LibraryLock::Mode mode) {
+  const auto directory = Embedder::defaultDirectory();
+  if (!directory) {
+    throw Error(
+        "No search model found. Set QUILLMERE_MODEL_DIR to a model directory (one holding "
+        "model.json), or reinstall Quillmere.");
+  }
+  std::error_code error;
+  if (!std::filesystem::is_directory(*directory, error)) {
+    throw Error("The model directory " + directory->string() +
+                " does not exist. Set QUILLMERE_MODEL_DIR to a model directory (one holding "
+                "model.json), or reinstall Quillmere.");
+  }
+  try {
+    embedder_ = std::make_unique<Embedder>(*directory);
+  } catch (const std::exception& failure) {
+    throw Error(std::string(failure.what()) + " (model directory " + directory->string() + ")");
+  }
+  libraryURL_ = Library::defaultURL();
+  try {
+    lock_ = std::make_unique<LibraryLock>(libraryURL_, mode);
+  } catch (const LibraryLock::Busy& busy) {
+    throw Error(busy.what());
+  } catch (const std::exception& failure) {
+    throw Error("Cannot lock the library " + libraryURL_.string() + ": " + failure.what() +
+                ". Check the permissions of its folder, or set QUILLMERE_LIBRARY to another "
+                "file.");
+  }
+  try {
+    library_ =
+        std::make_unique<Library>(libraryURL_, static_cast<std::size_t>(embedder_->info().dim),
+                                  embedder_->info().signature());
+  } catch (const std::exception& failure) {
+    throw Error("Cannot open the library " + libraryURL_.string() + " (" + failure.what() +
+                "). Check that it is a Quillmere library you may read and write, or set "
+                "QUILLMERE_LIBRARY to another file.");
+  }
+}
+
+std::filesystem::path Commands::location(const MediaFile& file) const {
+  const auto url = library_->url(file);
+  return url ? url->lexically_normal() : std::filesystem::path(file.relPath);
+}
+
+int Commands::add(const Options& options) {
+  // Check every folder before changing anything.
+  std::vector<std::string> folders;
+  for (const auto& operand : options.operands) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(operand, error)) {
+      throw Error("Folder not found: " + operand);
+    }
+    folders.push_back(folderKey(operand));
+  }
+  for (const auto& folder : folders) {
+    const bool known = findRoot(*library_, folder).has_value();
+    library_->addRoot(folder, std::nullopt, std::nullopt, std::nullopt, false);
+    std::printf("%s %s\n", known ? "Already in the library:" : "Added", folder.c_str());
+  }
+  std::printf("Run 'quillmere-cli index' to index the new files.\n");
+  return 0;
+}
+
+int Commands::remove(const Options& options) {
+  std::vector<Root> roots;
+  for (const auto& operand : options.operands) {
+    const auto root = findRoot(*library_, operand);
+    if (!root) {
+      throw Error("Folder not found in the library: " + operand + " (see 'quillmere-cli folders')");
+    }
+    roots.push_back(*root);
+  }
+  for (const auto& root : roots) {
+    library_->removeRoot(root.id);
+    std::printf("Removed %s\n", root.path.c_str());
+  }
+  return 0;
+}
+
+int Commands::folders(const Options&) {
+  const auto roots = library_->roots();
+  if (roots.empty()) {
+    std::printf("No folders. Add one with 'quillmere-cli add FOLDER'.\n");
+    return 0;
+  }
+  for (const auto& root : roots) {
+    const auto totals = library_->totals(std::set<std::int64_t>{root.id});
+    std::printf(
+        "%s\n  %s, %lld files (%lld photos, %lld videos, %s): %lld indexed, %lld "
+        "pending, %lld failed\n",
+        root.path.c_str(), isOnline(root) ? "online" : "offline",
+        static_cast<long long>(totals.files), static_cast<long long>(totals.photos),
+        static_cast<long long>(totals.videos), ProgressBar::bytes(totals.bytes).c_str(),
+        static_cast<long long>(totals.indexed), static_cast<long long>(totals.pending),
+        static_cast<long long>(totals.failed));
+  }
+  return 0;
+}
+
+int Commands::index(const Options& options) {
+  const auto roots = library_->roots();
+  if (roots.empty()) throw Error("No folders to index. Add one with 'quillmere-cli add FOLDER'.");
+  for (const auto& root : roots) {
+    if (!isOnline(root)) std::printf("Offline, skipped: %s\n", root.path.c_str());
+  }
+  InterruptGuard guard;
+  std::mutex drawing;
+  ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
+  Indexer indexer(*library_, *embedder_);
+  indexer.onProgress = [&](const Indexer::Progress& progress) {
+    std::lock_guard hold(drawing);
+    bar.show(progress);
+  };
+  std::unique_ptr<FolderWatcher> watcher;
+  if (options.watch) {
+    watcher = std::make_unique<FolderWatcher>([&](const std::set<std::int64_t>& changed) {
+      indexer.run(std::vector<std::int64_t>(changed.begin(), changed.end()));
+    });
+    std::map<std::int64_t, std::string> paths;
+    for (const auto& root : roots) paths[root.id] = root.path;
+    watcher->watch(paths);
+  }
+  indexer.run();
+  std::atomic<bool> idle{false};
+  std::thread waiter;
+  if (!options.watch) {
+    waiter = std::thread([&] {
+      indexer.waitUntilIdle();
+      idle = true;
+    });
+  }
+  while (!interrupted && !idle) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  watcher.reset();  // no new runs from here on
+  if (interrupted) indexer.stop();
+  if (waiter.joinable()) waiter.join();
+  indexer.waitUntilIdle();
+  indexer.onProgress = nullptr;
+  {
+    std::lock_guard hold(drawing);
+    bar.finish();
+  }
+  const auto totals = library_->totals();
+  if (interrupted) {
+    std::printf(
+        "Stopped: %lld indexed, %lld pending, %lld failed. Run 'quillmere-cli index' "
+        "to go on.\n",
+        static_cast<long long>(totals.indexed), static_cast<long long>(totals.pending),
+        static_cast<long long>(totals.failed));
+    return 130;
+  }
+  std::printf("Indexed %lld of %lld files (%lld frames), %lld pending, %lld failed.\n",
+              static_cast<long long>(totals.indexed), static_cast<long long>(totals.files),
+              static_cast<long long>(totals.frames), static_cast<long long>(totals.pending),
+              static_cast<long long>(totals.failed));
+  if (totals.failed > 0) std::printf("See 'quillmere-cli failed' for the reasons.\n");
+  return 0;
+}
+
+SearchFilter Commands::filter(const Options& options) const {
+  SearchFilter filter;
+  if (options.photos) filter.kinds = {MediaKind::photo};
+  if (options.videos) filter.kinds = {MediaKind::video};
+  if (options.folder) {
+    const auto root = findRoot(*library_, *options.folder);
+    if (!root) {
+      throw Error("Folder not found in the library: " + *options.folder +
+                  " (see 'quillmere-cli folders')");
+    }
+    filter.roots = std::set<std::int64_t>{root->id};
+  }
+  return filter;
+}
+
+void Commands::print(const std::string& query, const std::vector<SearchResult>& results,
+                     bool json) const {
+  if (json) {
+    auto list = nlohmann::json::array();
+    for (const auto& result : results) {
+      list.push_back({{"path", location(result.file).string()},
+                      {"kind", kindName(result.file.kind)},
+                      {"time", result.time},
+                      {"timecode", timecode(result.time)},
+                      {"score", result.score},
+                      {"probability", result.probability},
+                      {"file_id", result.file.id},
+                      {"frame_id", result.frameID}});
+    }
+    const nlohmann::json document = {{"query", query}, {"results", list}};
+    std::printf("%s\n",
+                document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    return;
+  }
+  if (results.empty()) std::fprintf(stderr, "No moments found for '%s'.\n", query.c_str());
+  for (const auto& result : results) {
+    // Score, probability, then the path (with the time code for a video), as copied.
+    std::string where = location(result.file).string();
+    if (result.file.kind == MediaKind::video) where += " " + timecode(result.time);
+    std::printf("%.4f  %3.0f%%  %s\n", result.score, result.probability * 100.0, where.c_str());
+  }
+}
+
+int Commands::search(const Options& options) {
+  std::string query;
+  for (const auto& word : options.operands) query += (query.empty() ? "" : " ") + word;
+  SearchEngine engine(*library_, *embedder_);
+  auto results =
+      engine.search(query, filter(options), options.limit.value_or(defaultLimit)).results;
+  if (options.exact) {
+    const auto vector = embedder_->embed(query);
+    for (auto& result : results) {
+      const auto refined = engine.refine(result, vector, location(result.file));
+      result.time = refined.time;
+      result.score = refined.score;
+      result.probability = embedder_->probability(refined.score);
+    }
+  }
+  print(query, results, options.json);
+  return 0;
+}
+
+int Commands::similar(const Options& options) {
+  if (options.operands.size() != 1) throw Error("similar takes one PHOTO or FILE@SECONDS", 2);
+  const auto& operand = options.operands.front();
+  std::filesystem::path path = operand;
+  std::optional<double> seconds;
+  std::error_code error;
+  const auto at = operand.rfind('@');
+  if (!std::filesystem::exists(path, error) && at != std::string::npos) {
+    seconds = parseSeconds(operand.substr(at + 1));
+    if (!seconds) throw Error("'" + operand + "': the time after @ must be seconds, like 12.5", 2);
+    path = operand.substr(0, at);
+  }
+  if (!std::filesystem::is_regular_file(path, error))
+    throw Error("File not found: " + path.string());
+  const auto key = folderKey(path);
+  std::optional<MediaFile> stored;
+  for (const auto& root : library_->roots()) {
+    const auto relative = std::filesystem::path(key).lexically_relative(folderKey(root.path));
+    if (relative.empty() || *relative.begin() == "..") continue;
+    for (const auto& file : library_->files(root.id)) {
+      if (file.relPath == relative.generic_string()) stored = file;
+    }
+  }
+  SearchEngine engine(*library_, *embedder_);
+  const auto filter = this->filter(options);
+  const auto limit = options.limit.value_or(defaultLimit);
+  std::vector<SearchResult> results;
+  std::vector<float> query;
+  const auto frames = stored ? library_->vectors().vectors(stored->id)
+                             : std::vector<std::pair<VectorIndex::Row, std::vector<Half>>>{};
+  if (!frames.empty()) {
+    // More Like This on the stored frame nearest the asked time.
+    const double wanted = seconds.value_or(0);
+    const auto* best = &frames.front();
+    for (const auto& frame : frames) {
+      if (std::abs(frame.first.time - wanted) < std::abs(best->first.time - wanted)) best = &frame;
+    }
+    query = floatsFromHalves(best->second);
+    results = engine.search(query, filter, limit).results;
+  } else if (seconds || (stored && stored->kind == MediaKind::video)) {
+    throw Error(path.string() +
+                " is not indexed: add its folder and run 'quillmere-cli index' first.");
+  } else {
+    const auto picture = ImageCodec::thumbnail(path, 1024);
+    if (!picture) throw Error(path.string() + " could not be read as a photo.");
+    results = engine.search(*picture, filter, limit);
+    if (options.exact) {
+      auto vectors = embedder_->embed(std::span<const Picture>(&*picture, 1));
+      query = floatsFromHalves(vectors.front());
+    }
+  }
+  if (options.exact && !query.empty()) {
+    for (auto& result : results) {
+      const auto refined = engine.refine(result, query, location(result.file));
+      result.time = refined.time;
+      result.score = refined.score;
+      result.probability = embedder_->probability(refined.score);
+    }
+  }
+  print(operand, results, options.json);
+  return 0;
+}
+
+int Commands::duplicates(const Options& options) {
+  const float threshold = options.near ? DuplicateFinder::near : DuplicateFinder::exact;
+  const auto groups = DuplicateFinder::find(*library_, threshold);
+  if (options.json) {
+    auto list = nlohmann::json::array();
+    for (const auto& group : groups) {
+      auto files = nlohmann::json::array();
+      for (std::size_t i = 0; i < group.files.size(); ++i) {
+        files.push_back({{"path", location(group.files[i]).string()},
+                         {"keep", i == 0},
+                         {"size", group.files[i].size},
+                         {"file_id", group.files[i].id}});
+      }
+      list.push_back(
+          {{"similarity", group.similarity}, {"exact", group.isExact()}, {"files", files}});
+    }
+    const nlohmann::json document = {{"threshold", threshold}, {"groups", list}};
+    std::printf("%s\n",
+                document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    return 0;
+  }
+  if (groups.empty()) std::printf("No duplicate photos found.\n");
+  int number = 0;
+  for (const auto& group : groups) {
+    std::printf("Group %d: %zu photos, similarity %.3f (%s)\n", ++number, group.files.size(),
+                group.similarity, group.isExact() ? "same picture" : "near-duplicates");
+    for (std::size_t i = 0; i < group.files.size(); ++i) {
+      std::printf("  %s %s\n", i == 0 ? "keep" : "    ", location(group.files[i]).string().c_str());
+    }
+  }
+  return 0;
+}
+
+int Commands::exportMarkers(const Options& options) {
+  std::string query;
+  for (const auto& word : options.operands) query += (query.empty() ? "" : " ") + word;
+  const std::filesystem::path output = *options.output;
+  auto extension = output.extension().string();
+  for (auto& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension != ".csv" && extension != ".fcpxml") {
+    throw Error("export writes FILE.fcpxml or FILE.csv, not '" + output.string() + "'", 2);
+  }
+  auto videoOptions = options;
+  videoOptions.videos = true;
+  videoOptions.photos = false;
+  SearchEngine engine(*library_, *embedder_);
+  auto results = engine.search(query, filter(videoOptions), exportLimit).results;
+  std::vector<SearchResult> list;
+  for (const auto& result : results) {
+    const auto root = library_->root(result.file.rootID);
+    if (root && isOnline(*root)) list.push_back(result);
+  }
+  if (list.empty()) {
+    throw Error("There are no video results to export. Search for a moment in your videos first.");
+  }
+  if (options.exact) {
+    const auto vector = embedder_->embed(query);
+    for (auto& result : list) {
+      const auto refined = engine.refine(result, vector, location(result.file));
+      result.time = refined.time;
+      result.score = refined.score;
+    }
+  }
+  std::string text;
+  std::size_t count = 0;
+  if (extension == ".csv") {
+    std::vector<MarkerExport::Row> rows;
+    for (const auto& result : list) {
+      rows.push_back({location(result.file).string(), result.time, result.score});
+    }
+    text = MarkerExport::csv(rows);
+    count = rows.size();
+  } else {
+    std::vector<MarkerExport::Moment> moments;
+    for (std::size_t i = 0; i < list.size() && i < 100; ++i) {
+      moments.push_back({location(list[i].file), list[i].time, 5.0, query});
+    }
+    text = MarkerExport::fcpxml(moments, "Quillmere \u2013 " + query, 2.5);
+    count = moments.size();
+  }
+  writeAtomically(output, text);
+  std::printf("Exported %zu moment%s to %s.\n", count, count == 1 ? "" : "s",
+              output.filename().string().c_str());
+  return 0;
+}
+
+int Commands::status(const Options& options) {
+  const auto totals = library_->totals();
+  const auto folders = library_->roots().size();
+  if (options.json) {
+    const nlohmann::json document = {{"library", libraryURL_.string()},
+                                     {"folders", folders},
+                                     {"files", totals.files},
+                                     {"photos", totals.photos},
+                                     {"videos", totals.videos},
+                                     {"indexed", totals.indexed},
+                                     {"pending", totals.pending},
+                                     {"failed", totals.failed},
+                                     {"bytes", totals.bytes},
+                                     {"indexed_bytes", totals.indexedBytes},
+                                     {"pending_bytes", totals.pendingBytes},
+                                     {"indexed_video_seconds", totals.indexedVideoSeconds},
+                                     {"frames", totals.frames}};
+    std::printf("%s\n", document.dump(2).c_str());
+    return 0;
+  }
+  std::printf("Library: %s\n", libraryURL_.string().c_str());
+  std::printf("Folders: %zu\n", folders);
+  std::printf("Files: %lld (%lld photos, %lld videos), %s\n", static_cast<long long>(totals.files),
+              static_cast<long long>(totals.photos), static_cast<long long>(totals.videos),
+              ProgressBar::bytes(totals.bytes).c_str());
+  std::printf(
+      "Indexed: %lld (%s), pending: %lld (%s), failed: %lld\n",
+      static_cast<long long>(totals.indexed), ProgressBar::bytes(totals.indexedBytes).c_str(),
+      static_cast<long long>(totals.pending), ProgressBar::bytes(totals.pendingBytes).c_str(),
+      static_cast<long long>(totals.failed));
+  std::printf("Frames: %lld, video indexed: %s\n", static_cast<long long>(totals.frames),
+              timecode(totals.indexedVideoSeconds).c_str());
+  return 0;
+}
+
+int Commands::failed(const Options&) {
+  int count = 0;
+  for (const auto& file : library_->allFiles()) {
+    if (file.state != FileState::failed) continue;
+    std::printf("%s: %s\n", location(file).string().c_str(), file.error.value_or("failed").c_str());
+    ++count;
+  }
+  if (count == 0) std::printf("No failed files.\n");
+  return 0;
+}
+
+int Commands::retry(const Options&) {
+  const auto before = library_->totals().failed;
+  library_->retryFailed();
+  std::printf("%lld failed file%s pending again. Run 'quillmere-cli index' to index them.\n",
+              static_cast<long long>(before), before == 1 ? " is" : "s are");
+  return 0;
+}
+
+int Commands::tokenize(const Options& options) {
+  const auto directory = Embedder::defaultDirectory();
+  if (!directory || !std::filesystem::is_directory(*directory)) {
+    throw Error(
+        "No search model found. Set QUILLMERE_MODEL_DIR to a model directory (one holding "
+        "model.json), or reinstall Quillmere.");
+  }
+  std::unique_ptr<BPETokenizer> tokenizer;
+  try {
+    Embedder embedder(*directory);
+    const auto& info = embedder.info();
+    tokenizer = std::make_unique<BPETokenizer>(*directory / "tokenizer.bin", info.contextLength,
+                                               info.padId, info.eosId, info.lowercase);
+  } catch (const std::exception& failure) {
+    throw Error(std::string("Cannot load the tokenizer: ") + failure.what() + " (model directory " +
+                directory->string() + ")");
+  }
+  std::string line;
+  auto emit = [&](const std::string& text) {
+    line.clear();
+    for (const auto id : tokenizer->tokens(text)) {
+      if (!line.empty()) line += ' ';
+      line += std::to_string(id);
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  };
+  if (!options.operands.empty()) {
+    for (const auto& text : options.operands) emit(text);
+    return 0;
+  }
+  std::string query;
+  while (std::getline(std::cin, query)) {
+    if (!query.empty() && query.back() == '\r') query.pop_back();
+    emit(query);
+  }
+  return 0;
+}
+
+}  // namespace quillmere

@@ -1,0 +1,89 @@
+#include "ProgressBar.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillmere {
+
+ProgressBar::ProgressBar(std::FILE* out, bool isTerminal) : out_(out), isTerminal_(isTerminal) {}
+
+std::string ProgressBar::phaseText(const Indexer::Phase& phase) {
+  switch (phase.kind) {
+    case Indexer::Phase::Kind::paused:
+      return Indexer::text(phase.reason.value_or(Indexer::PauseReason::user));
+    case Indexer::Phase::Kind::idle:
+      return "Up to date";
+    case Indexer::Phase::Kind::scanning:
+      return "Scanning";
+    case Indexer::Phase::Kind::indexing:
+      return "Indexing";
+  }
+  return "";
+}
+
+std::string ProgressBar::bytes(std::int64_t count) {
+  if (count < 1000) return std::to_string(count) + " B";
+  static const char* units[] = {"KB", "MB", "GB", "TB"};
+  double value = static_cast<double>(count) / 1000.0;
+  int unit = 0;
+  while (value >= 999.95 && unit < 3) {
+    value /= 1000.0;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+  return text;
+}
+
+std::string ProgressBar::timeLeft(double seconds) {
+  const auto whole = static_cast<std::int64_t>(std::ceil(std::max(seconds, 0.0)));
+  if (whole < 60) return "about " + std::to_string(std::max<std::int64_t>(whole, 1)) + " s";
+  const std::int64_t minutes = (whole + 59) / 60;
+  if (minutes < 60) return "about " + std::to_string(minutes) + " min";
+  return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
+}
+
+std::string ProgressBar::bar(std::int64_t done, std::int64_t total, int width) {
+  const double fraction =
+      total > 0 ? std::clamp(static_cast<double>(done) / static_cast<double>(total), 0.0, 1.0)
+                : 0.0;
+  const int filled = static_cast<int>(fraction * width);
+  return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
+}
+
+std::string ProgressBar::describe(const Indexer::Progress& progress) {
+  std::string text = phaseText(progress.phase);
+  if (progress.totalFiles > 0) {
+    text += ": " + std::to_string(progress.doneFiles) + "/" + std::to_string(progress.totalFiles) +
+            " files, " + bytes(progress.doneBytes) + " of " + bytes(progress.totalBytes);
+    if (progress.failed > 0) text += ", " + std::to_string(progress.failed) + " failed";
+    if (progress.secondsLeft && progress.phase.kind == Indexer::Phase::Kind::indexing) {
+      text += ", " + timeLeft(*progress.secondsLeft) + " left";
+    }
+  }
+  return text;
+}
+
+void ProgressBar::show(const Indexer::Progress& progress) {
+  const auto now = std::chrono::steady_clock::now();
+  if (isTerminal_) {
+    std::fprintf(out_, "\r%s %s\033[K", bar(progress.doneBytes, progress.totalBytes, 24).c_str(),
+                 describe(progress).c_str());
+    lineOpen_ = true;
+  } else {
+    const bool phaseChanged = !lastPhase_ || *lastPhase_ != progress.phase;
+    if (!phaseChanged && lastLine_ && now - *lastLine_ < std::chrono::seconds(1)) return;
+    std::fprintf(out_, "%s\n", describe(progress).c_str());
+    lastLine_ = now;
+  }
+  lastPhase_ = progress.phase;
+  std::fflush(out_);
+}
+
+void ProgressBar::finish() {
+  if (lineOpen_) std::fprintf(out_, "\n");
+  lineOpen_ = false;
+  std::fflush(out_);
+}
+
+}  // namespace quillmere
