@@ -36,23 +36,15 @@ void onInterrupt(int) {
   interrupted = 1;
 }
 
-// SIGINT and SIGTERM only set the flag while the returned guard lives.
-struct InterruptGuard {
-  struct sigaction oldInt {};
-  struct sigaction oldTerm {};
-  InterruptGuard() {
-    interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
-  }
-  ~InterruptGuard() {
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-  }
-};
+// From here on SIGINT and SIGTERM only set the flag, so that indexing stops cleanly.
+void catchInterrupts() {
+  interrupted = 0;
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
 
 // A folder as the library stores it: absolute, normal, no trailing separator.
 std::string folderKey(const std::filesystem::path& path) {
@@ -227,7 +219,8 @@ int Commands::run(const std::vector<std::string>& args) {
     return need(1, "at least one FOLDER"), openEngine(Mode::exclusive), remove(options);
   }
   if (command == "folders") return none(), openEngine(Mode::shared), folders(options);
-  if (command == "index") return none(), openEngine(Mode::exclusive), index(options);
+  if (command == "index")
+    return none(), catchInterrupts(), openEngine(Mode::exclusive), index(options);
   if (command == "search")
     return need(1, "a TEXT to search for"), openEngine(Mode::shared), search(options);
   if (command == "similar") {
@@ -350,7 +343,6 @@ int Commands::index(const Options& options) {
   for (const auto& root : roots) {
     if (!isOnline(root)) std::printf("Offline, skipped: %s\n", root.path.c_str());
   }
-  InterruptGuard guard;
   std::mutex drawing;
   ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
   Indexer indexer(*library_, *embedder_);

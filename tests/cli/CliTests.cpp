@@ -1,0 +1,309 @@
+// quillmere-cli driven as a user would: a temporary home, real photos and generated clips.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "support/MediaFactory.h"
+#include "support/TempDirectory.h"
+
+namespace quillmere::test {
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  static inline std::unique_ptr<TempDirectory> media;
+
+  static void SetUpTestSuite() {
+    media = std::make_unique<TempDirectory>();
+    const auto photos = media->path() / "photos";
+    std::filesystem::create_directories(photos);
+    int n = 0;
+    for (const auto name : {"Aqua", "FreshFlower", "GreenMeadow", "Dune"}) {
+      runCommand("vips thumbnail /usr/share/backgrounds/mate/nature/" + std::string(name) +
+                 ".jpg " +
+                 shellQuoted((photos / (std::string(name) + ".jpg")).string() + "[Q=92]") + " 640");
+      ++n;
+    }
+    // A re-encoded, resized copy of one photo.
+    runCommand("vips thumbnail " + shellQuoted(photos / "Dune.jpg") + " " +
+               shellQuoted((photos / "copy-of-Dune.jpg").string() + "[Q=85]") + " 600");
+    const auto videos = media->path() / "videos";
+    std::filesystem::create_directories(videos);
+    // Grey for 4 s, then red for 4 s; noise keeps the file above the scanner's minimum size.
+    runCommand(
+        "ffmpeg -loglevel error -y -f lavfi -i color=c=0x707070:s=320x180:r=10:d=4 "
+        "-f lavfi -i color=c=0xcc1a1a:s=320x180:r=10:d=4 -filter_complex "
+        "'[0][1]concat=n=2:v=1,noise=alls=30:allf=t' -c:v libx264 -pix_fmt yuv420p " +
+        shellQuoted(videos / "cut.mp4"));
+  }
+  static void TearDownTestSuite() { media.reset(); }
+
+  void SetUp() override {
+    home = std::make_unique<TempDirectory>();
+    library = home->path() / "data" / "Library.sqlite";
+  }
+
+  std::string binary() const { return std::string(QUILLMERE_BINARY_DIR) + "/cli/quillmere-cli"; }
+
+  std::string environment(const std::string& model) const {
+    return "env HOME=" + shellQuoted(home->path()) + " QUILLMERE_LIBRARY=" + shellQuoted(library) +
+           " QUILLMERE_MODEL_DIR=" + shellQuoted(model) + " ";
+  }
+
+  Outcome cli(const std::string& args, const std::string& model = modelDirectory()) const {
+    const auto out = home->path() / "out.txt";
+    const auto err = home->path() / "err.txt";
+    const auto command = environment(model) + shellQuoted(binary()) + " " + args + " >" +
+                         shellQuoted(out) + " 2>" + shellQuoted(err) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+  }
+
+  static std::string modelDirectory() {
+    return (std::filesystem::path(QUILLMERE_RESOURCES_DIR) / "Model").string();
+  }
+
+  std::string folder(const std::string& name) const { return shellQuoted(media->path() / name); }
+
+  void addAndIndex() {
+    ASSERT_EQ(cli("add " + folder("photos") + " " + folder("videos")).status, 0);
+    const auto indexed = cli("index");
+    ASSERT_EQ(indexed.status, 0) << indexed.err;
+  }
+
+  std::unique_ptr<TempDirectory> home;
+  std::filesystem::path library;
+};
+
+TEST_F(CliTest, AddIndexSearchAndStatusAsAUserWould) {
+  addAndIndex();
+  const auto status = nlohmann::json::parse(cli("status --json").out);
+  EXPECT_EQ(status["folders"], 2);
+  EXPECT_EQ(status["files"], 6);
+  EXPECT_EQ(status["indexed"], 6);
+  EXPECT_EQ(status["videos"], 1);
+  EXPECT_EQ(status["pending"], 0);
+
+  // A red search finds the red half of the clip, after the cut at 4 s.
+  const auto red = nlohmann::json::parse(cli("search red --videos --json").out);
+  ASSERT_FALSE(red["results"].empty());
+  const auto& top = red["results"][0];
+  EXPECT_EQ(top["kind"], "video");
+  EXPECT_EQ(std::filesystem::path(top["path"].get<std::string>()).filename(), "cut.mp4");
+  EXPECT_GE(top["time"].get<double>(), 3.9);
+  EXPECT_LT(top["time"].get<double>(), 8.0);
+  EXPECT_GT(top["probability"].get<double>(), 0.5);
+  const auto exact = nlohmann::json::parse(cli("search red --videos --exact --json").out);
+  EXPECT_GE(exact["results"][0]["time"].get<double>(), 3.9);
+  EXPECT_GE(exact["results"][0]["score"].get<double>(), top["score"].get<double>());
+
+  // Photos only, limited, in one folder: every line admits the filter.
+  const auto photos = nlohmann::json::parse(
+      cli("search green --photos --limit 2 --folder " + folder("photos") + " --json").out);
+  ASSERT_EQ(photos["results"].size(), 2u);
+  for (const auto& result : photos["results"]) EXPECT_EQ(result["kind"], "photo");
+  EXPECT_GE(photos["results"][0]["score"].get<double>(),
+            photos["results"][1]["score"].get<double>());
+
+  // The text form: path and time code as "Copy Path and Time" has them.
+  const auto text = cli("search red --videos --limit 1");
+  EXPECT_NE(text.out.find("cut.mp4 00:00:0"), std::string::npos) << text.out;
+
+  const auto folders = cli("folders");
+  EXPECT_NE(folders.out.find("online, 5 files"), std::string::npos) << folders.out;
+}
+
+TEST_F(CliTest, SimilarDuplicatesExportAndRemove) {
+  addAndIndex();
+  // By photo: its own re-encoded copy comes right after it.
+  const auto byPhoto = nlohmann::json::parse(
+      cli("similar " + shellQuoted(media->path() / "photos/Dune.jpg") + " --limit 2 --json").out);
+  ASSERT_EQ(byPhoto["results"].size(), 2u);
+  std::set<std::string> names;
+  for (const auto& r : byPhoto["results"]) {
+    names.insert(std::filesystem::path(r["path"].get<std::string>()).filename());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"Dune.jpg", "copy-of-Dune.jpg"}));
+  // By a stored video frame: the frame itself leads.
+  const auto byFrame = nlohmann::json::parse(
+      cli("similar " + shellQuoted(media->path() / "videos/cut.mp4") + "@6 --videos --json").out);
+  ASSERT_FALSE(byFrame["results"].empty());
+  EXPECT_GE(byFrame["results"][0]["time"].get<double>(), 3.9);
+
+  const auto groups = nlohmann::json::parse(cli("duplicates --json").out);
+  ASSERT_EQ(groups["groups"].size(), 1u);
+  const auto& group = groups["groups"][0];
+  ASSERT_EQ(group["files"].size(), 2u);
+  EXPECT_TRUE(group["exact"].get<bool>());
+  EXPECT_TRUE(group["files"][0]["keep"].get<bool>());
+  EXPECT_FALSE(group["files"][1]["keep"].get<bool>());
+
+  const auto csv = home->path() / "red.csv";
+  ASSERT_EQ(cli("export red -o " + shellQuoted(csv)).status, 0);
+  const auto table = slurp(csv);
+  EXPECT_EQ(table.rfind("File,Timecode,Seconds,Score\n", 0), 0u) << table;
+  EXPECT_NE(table.find("cut.mp4\",00:00:0"), std::string::npos) << table;
+  const auto xml = home->path() / "red.fcpxml";
+  const auto exported = cli("export red -o " + shellQuoted(xml));
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_NE(exported.out.find("Exported 1 moment to red.fcpxml."), std::string::npos);
+  const auto document = slurp(xml);
+  EXPECT_NE(document.find("<fcpxml version=\"1.9\""), std::string::npos);
+  EXPECT_NE(document.find("cut.mp4"), std::string::npos);
+  EXPECT_EQ(cli("export red -o " + shellQuoted(home->path() / "red.txt")).status, 2);
+
+  ASSERT_EQ(cli("remove " + folder("videos")).status, 0);
+  const auto status = nlohmann::json::parse(cli("status --json").out);
+  EXPECT_EQ(status["folders"], 1);
+  EXPECT_EQ(status["videos"], 0);
+  EXPECT_EQ(status["files"], 5);
+  // Nothing left to export once the video folder is gone.
+  EXPECT_EQ(cli("export red -o " + shellQuoted(csv)).status, 1);
+}
+
+TEST_F(CliTest, InterruptedIndexLeavesEverythingPendingOrStoredAndResumes) {
+  ASSERT_EQ(cli("add " + folder("photos") + " " + folder("videos")).status, 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const auto log = (home->path() / "index.txt").string();
+    const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
+                         " index >" + shellQuoted(log) + " 2>&1";
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Interrupt once indexing has begun (the plain progress lines say so).
+  const auto log = home->path() / "index.txt";
+  for (int i = 0; i < 400 && slurp(log).find("Scanning") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(child, SIGINT);
+  int raw = 0;
+  waitpid(child, &raw, 0);
+  ASSERT_TRUE(WIFEXITED(raw));
+  // Stopped (130) or already done (0): either way the library is consistent.
+  EXPECT_TRUE(WEXITSTATUS(raw) == 130 || WEXITSTATUS(raw) == 0)
+      << slurp(home->path() / "index.txt");
+  auto status = nlohmann::json::parse(cli("status --json").out);
+  EXPECT_EQ(status["failed"], 0);
+  EXPECT_EQ(status["indexed"].get<int>() + status["pending"].get<int>(),
+            status["files"].get<int>());
+  ASSERT_EQ(cli("index").status, 0);
+  status = nlohmann::json::parse(cli("status --json").out);
+  EXPECT_EQ(status["indexed"], 6);
+  EXPECT_EQ(status["pending"], 0);
+}
+
+TEST_F(CliTest, FailedFilesAreListedAndRetried) {
+  const auto broken = home->path() / "broken";
+  std::filesystem::create_directories(broken);
+  writeRandom(broken / "noise.jpg", 20000, 7);
+  ASSERT_EQ(cli("add " + shellQuoted(broken)).status, 0);
+  ASSERT_EQ(cli("index").status, 0);
+  const auto failed = cli("failed");
+  EXPECT_NE(failed.out.find("noise.jpg: "), std::string::npos) << failed.out;
+  EXPECT_NE(cli("retry").out.find("1 failed file is pending again"), std::string::npos);
+  EXPECT_EQ(nlohmann::json::parse(cli("status --json").out)["pending"], 1);
+}
+
+TEST_F(CliTest, ErrorsTellTheUserWhatToDo) {
+  auto outcome = cli("add " + shellQuoted(home->path() / "nowhere"));
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Folder not found: "), std::string::npos) << outcome.err;
+
+  outcome = cli("status", (home->path() / "no-model").string());
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("QUILLMERE_MODEL_DIR"), std::string::npos) << outcome.err;
+
+  outcome = cli("remove " + folder("photos"));
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("not found in the library"), std::string::npos);
+
+  outcome = cli("search");
+  EXPECT_EQ(outcome.status, 2);
+  outcome = cli("search red --limit zero");
+  EXPECT_EQ(outcome.status, 2);
+  outcome = cli("frobnicate");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("unknown command"), std::string::npos);
+
+  std::filesystem::create_directories(library.parent_path());
+  std::ofstream(library) << std::string(4096, 'x');
+  outcome = cli("status");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Cannot open the library"), std::string::npos) << outcome.err;
+}
+
+TEST_F(CliTest, SecondWriterIsRefusedWhileOneHoldsTheLibrary) {
+  ASSERT_EQ(cli("add " + folder("photos")).status, 0);
+  // A writer holds the lock (as index --watch or the app would).
+  const auto lockFile = library.string() + ".lock";
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    const int fd = open(lockFile.c_str(), O_RDWR);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
+    pause();
+    _exit(0);
+  }
+  for (int i = 0; i < 100; ++i) {
+    const int probe = open(lockFile.c_str(), O_RDWR);
+    const bool held = flock(probe, LOCK_SH | LOCK_NB) != 0;
+    close(probe);
+    if (held) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const auto writer = cli("add " + folder("videos"));
+  const auto reader = cli("status");
+  kill(holder, SIGTERM);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(writer.status, 1);
+  EXPECT_NE(writer.err.find("in use by another Quillmere process"), std::string::npos)
+      << writer.err;
+  EXPECT_EQ(reader.status, 1);
+  // Free again: the folder goes in.
+  EXPECT_EQ(cli("add " + folder("videos")).status, 0);
+}
+
+TEST_F(CliTest, TokenizeArgumentsAndStandardInputAgree) {
+  const auto args = cli("tokenize 'red car' blue");
+  ASSERT_EQ(args.status, 0) << args.err;
+  const auto input = home->path() / "queries.txt";
+  std::ofstream(input) << "red car\nblue\n";
+  const auto command = environment(modelDirectory()) + shellQuoted(binary()) + " tokenize <" +
+                       shellQuoted(input) + " >" + shellQuoted(home->path() / "t.txt");
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(slurp(home->path() / "t.txt"), args.out);
+  std::istringstream lines(args.out);
+  std::string first, second;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_FALSE(first.empty());
+  EXPECT_FALSE(second.empty());
+  EXPECT_NE(first, second);
+}
+
+}  // namespace
+}  // namespace quillmere::test
