@@ -1,11 +1,10 @@
 #include "index/Indexer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <system_error>
 #include <utility>
-
-#include <tbb/parallel_for.h>
 
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"
@@ -394,17 +393,30 @@ void Indexer::indexPhotos(const std::vector<PhotoJob>& batch) {
   std::vector<std::optional<FrameSampler::Sampled>> sampled(n);
   std::vector<std::optional<Bytes>> thumbnails(n);
   std::vector<std::optional<std::string>> errors(n);
-  tbb::parallel_for(std::size_t{0}, n, [&](std::size_t i) {
-    try {
-      FrameSampler::Sampled result = FrameSampler::photo(batch[i].url, embedPixels);
-      if (result.frames.empty())
-        throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
-      thumbnails[i] = FrameSampler::thumbnailData(result.frames.front().image, thumbnailPixels);
-      sampled[i] = std::move(result);
-    } catch (...) {
-      errors[i] = describe(std::current_exception());
+  // One job per photo on up to one worker per hardware thread; each job writes only its own
+  // slots, and the slots are read after every worker has been joined.
+  std::atomic<std::size_t> nextJob = 0;
+  const auto work = [&] {
+    for (std::size_t i = nextJob++; i < n; i = nextJob++) {
+      try {
+        FrameSampler::Sampled result = FrameSampler::photo(batch[i].url, embedPixels);
+        if (result.frames.empty()) {
+          throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
+        }
+        thumbnails[i] = FrameSampler::thumbnailData(result.frames.front().image, thumbnailPixels);
+        sampled[i] = std::move(result);
+      } catch (...) {
+        errors[i] = describe(std::current_exception());
+      }
     }
-  });
+  };
+  const std::size_t workers =
+      std::min<std::size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t w = 1; w < workers; ++w) helpers.emplace_back(work);
+    work();
+  }
 
   std::vector<std::size_t> ok;
   std::vector<Picture> images;
@@ -506,6 +518,9 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
                           .width = static_cast<int>(sampled.width),
                           .height = static_cast<int>(sampled.height)}});
   } catch (...) {
+    // A sampler cut short before it kept a frame reports the file unreadable: a cancelled
+    // video is never marked, it stays pending.
+    if (stop.stop_requested()) return;
     if (recordFailure(file, url, describe(std::current_exception()))) {
       {
         std::lock_guard guard(lock_);
