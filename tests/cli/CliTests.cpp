@@ -216,6 +216,53 @@ TEST_F(CliTest, InterruptedIndexLeavesEverythingPendingOrStoredAndResumes) {
   EXPECT_EQ(status["pending"], 0);
 }
 
+TEST_F(CliTest, WatchIndexesWhatArrivesUntilInterrupted) {
+  const auto folder = home->path() / "incoming";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(media->path() / "photos/Aqua.jpg", folder / "Aqua.jpg");
+  ASSERT_EQ(cli("add " + shellQuoted(folder)).status, 0);
+  const auto log = home->path() / "watch.txt";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
+                         " index --watch >" + shellQuoted(log) + " 2>&1";
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  auto waitFor = [&](const std::string& text) {
+    for (int i = 0; i < 600 && slurp(log).find(text) == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return slurp(log).find(text) != std::string::npos;
+  };
+  EXPECT_TRUE(waitFor("Up to date: 1/1 files")) << slurp(log);
+  // The running watcher holds the library: a second writer is refused meanwhile.
+  EXPECT_EQ(cli("retry").status, 1);
+  std::filesystem::copy_file(media->path() / "photos/FreshFlower.jpg", folder / "Flower.jpg");
+  // A second run, of the new file alone, ends up to date as well.
+  auto runsDone = [&] {
+    const auto text = slurp(log);
+    int count = 0;
+    for (auto at = text.find("Up to date: 1/1"); at != std::string::npos;
+         at = text.find("Up to date: 1/1", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  for (int i = 0; i < 600 && runsDone() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(runsDone(), 2) << slurp(log);
+  kill(child, SIGINT);
+  int raw = 0;
+  waitpid(child, &raw, 0);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  const auto status = nlohmann::json::parse(cli("status --json").out);
+  EXPECT_EQ(status["indexed"], 2);
+}
+
 TEST_F(CliTest, FailedFilesAreListedAndRetried) {
   const auto broken = home->path() / "broken";
   std::filesystem::create_directories(broken);
