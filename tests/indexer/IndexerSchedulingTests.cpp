@@ -160,13 +160,13 @@ TEST_F(IndexerTest, VideosInTheFairStateAreIndexedAndCriticalPauses) {
 
 TEST_F(IndexerTest, ReportsAtMostFourTimesASecondWhileIndexing) {
   const auto folder = makeFolder("Pictures");
-  addPhotos(folder, 48);
+  addPhotos(folder, 160);
   addRoot(folder);
   auto indexer = makeIndexer();
   recordReports(*indexer);
   indexer->run();
   indexer->waitUntilIdle();
-  ASSERT_EQ(library->totals().indexed, 48);
+  ASSERT_EQ(library->totals().indexed, 160);
 
   const auto all = reportsCopy();
   std::vector<std::chrono::steady_clock::time_point> indexing;
