@@ -161,6 +161,16 @@ int SQLite::changes() {
   return sqlite3_changes(db);
 }
 
+void SQLite::commitAfter(const std::function<void()>& body) {
+  try {
+    body();
+    exec("COMMIT");
+  } catch (...) {
+    rollbackQuietly();
+    throw;
+  }
+}
+
 void SQLite::rollbackQuietly() {
   try {
     exec("ROLLBACK");

@@ -114,6 +114,8 @@ class SQLite {
   Lease prepared(const std::string& sql);
   void bind(sqlite3_stmt* statement, std::span<const Value> values);
   void rollbackQuietly();
+  // Runs body inside the open transaction, then commits; rolls back when either fails.
+  void commitAfter(const std::function<void()>& body);
 
   sqlite3* db = nullptr;
   std::recursive_mutex lock;
@@ -126,32 +128,10 @@ auto SQLite::transaction(Body&& body) -> std::invoke_result_t<Body&> {
   exec("BEGIN IMMEDIATE");
   using Result = std::invoke_result_t<Body&>;
   if constexpr (std::is_void_v<Result>) {
-    try {
-      body();
-    } catch (...) {
-      rollbackQuietly();
-      throw;
-    }
-    try {
-      exec("COMMIT");
-    } catch (...) {
-      rollbackQuietly();
-      throw;
-    }
+    commitAfter([&] { body(); });
   } else {
     std::optional<Result> result;
-    try {
-      result.emplace(body());
-    } catch (...) {
-      rollbackQuietly();
-      throw;
-    }
-    try {
-      exec("COMMIT");
-    } catch (...) {
-      rollbackQuietly();
-      throw;
-    }
+    commitAfter([&] { result.emplace(body()); });
     return std::move(*result);
   }
 }
