@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <span>
+#include <thread>
 #include <utility>
 
 #include "platform/XdgPaths.h"
@@ -118,6 +122,49 @@ void Library::loadCaches() {
   filesByID = std::move(files);
 }
 
+namespace {
+
+// Rows read from the frames table, handed from the reading thread to the filling one.
+struct VectorBatch {
+  std::vector<VectorIndex::Row> rows;
+  std::vector<Half> values;
+};
+
+// A small bounded hand-over between one producer and one consumer.
+class BatchQueue {
+ public:
+  void push(VectorBatch batch) {
+    std::unique_lock guard(lock_);
+    room_.wait(guard, [&] { return batches_.size() < kDepth; });
+    batches_.push_back(std::move(batch));
+    ready_.notify_one();
+  }
+  void close() {
+    std::lock_guard guard(lock_);
+    closed_ = true;
+    ready_.notify_one();
+  }
+  // Nothing once the producer closed the queue and it is empty.
+  std::optional<VectorBatch> pop() {
+    std::unique_lock guard(lock_);
+    ready_.wait(guard, [&] { return !batches_.empty() || closed_; });
+    if (batches_.empty()) return std::nullopt;
+    VectorBatch batch = std::move(batches_.front());
+    batches_.pop_front();
+    room_.notify_one();
+    return batch;
+  }
+
+ private:
+  static constexpr std::size_t kDepth = 4;
+  std::mutex lock_;
+  std::condition_variable ready_, room_;
+  std::deque<VectorBatch> batches_;
+  bool closed_ = false;
+};
+
+}  // namespace
+
 void Library::loadVectors() {
   std::int64_t count = 0;
   db_->query("SELECT count(*) FROM frames",
@@ -125,24 +172,55 @@ void Library::loadVectors() {
   vectors_.removeAll();
   vectors_.reserve(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
   const std::size_t dim = vectors_.dim();
-  // One buffer for every row: the blob's bytes are not aligned for binary16 access.
-  std::vector<Half> vector(dim);
-  db_->query("SELECT id, file_id, t, vec FROM frames ORDER BY id", [&](const SQLite::Row& row) {
-    const bool valid = row.withBlob(3, [&](std::span<const std::uint8_t> bytes) {
-      if (bytes.size() != 2 * dim) return false;
-      if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(vector.data(), bytes.data(), bytes.size());
-      } else {
-        for (std::size_t i = 0; i < dim; ++i) {
-          vector[i] = static_cast<Half>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        }
-      }
-      return true;
-    });
-    if (!valid) return;
-    vectors_.add({.frameID = row.integer(0), .fileID = row.integer(1), .time = row.real(2)},
-                 vector);
+  constexpr std::size_t batchRows = 4096;
+
+  // The database is read on a second thread while this one fills the index: filling a large
+  // index is mostly the kernel handing out fresh pages, which then overlaps with the reads.
+  BatchQueue queue;
+  std::exception_ptr failure;
+  std::thread reader([&] {
+    try {
+      VectorBatch batch;
+      db_->query("SELECT id, file_id, t, vec FROM frames ORDER BY id", [&](const SQLite::Row& row) {
+        const bool valid = row.withBlob(3, [&](std::span<const std::uint8_t> bytes) {
+          if (bytes.size() != 2 * dim) return false;
+          const std::size_t at = batch.values.size();
+          batch.values.resize(at + dim);
+          if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(batch.values.data() + at, bytes.data(), bytes.size());
+          } else {
+            for (std::size_t i = 0; i < dim; ++i) {
+              batch.values[at + i] = static_cast<Half>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+            }
+          }
+          return true;
+        });
+        if (!valid) return;
+        batch.rows.push_back(
+            {.frameID = row.integer(0), .fileID = row.integer(1), .time = row.real(2)});
+        if (batch.rows.size() == batchRows) queue.push(std::exchange(batch, {}));
+      });
+      if (!batch.rows.empty()) queue.push(std::move(batch));
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    queue.close();
   });
+  try {
+    while (std::optional<VectorBatch> batch = queue.pop()) {
+      for (std::size_t i = 0; i < batch->rows.size(); ++i) {
+        vectors_.add(batch->rows[i], std::span<const Half>(batch->values).subspan(i * dim, dim));
+      }
+    }
+  } catch (...) {
+    // Let the reader finish (it may be waiting for room) before the failure leaves.
+    while (queue.pop()) {
+    }
+    reader.join();
+    throw;
+  }
+  reader.join();
+  if (failure) std::rethrow_exception(failure);
 }
 
 std::vector<Root> Library::roots() const {
