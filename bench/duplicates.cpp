@@ -11,6 +11,7 @@
 // is there for its probability calibration only.
 #include <benchmark/benchmark.h>
 #include <cblas.h>
+#include "support/Measure.h"
 
 #include <algorithm>
 #include <chrono>
@@ -69,19 +70,9 @@ std::vector<Half> randomHalves(std::uint64_t seed) {
   return halvesFromFloats(v);
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t mid = values.size() / 2;
-  return values.size() % 2 ? values[mid] : 0.5 * (values[mid - 1] + values[mid]);
-}
+using quillmere::bench::median;
 
-template <typename Work>
-double millisecondsOf(const Work& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
-}
+using quillmere::bench::millisecondsOf;
 
 // One folder of files of a kind, listed in one scan.
 std::vector<MediaFile> addFolder(Library& library, const std::filesystem::path& path,

@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
 #include <vips/vips.h>
+#include "support/Measure.h"
 
 #include <time.h>
 #include <algorithm>
@@ -109,11 +110,7 @@ Timing measure(const std::function<void()>& work) {
   return {wall, processCPUMilliseconds() - cpuStart};
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using quillmere::bench::median;
 
 }  // namespace
 

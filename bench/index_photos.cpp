@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+#include "support/Measure.h"
 
 #include "index/Indexer.h"
 #include "index/Library.h"
@@ -78,11 +79,7 @@ std::vector<fs::path> makePhotos(const fs::path& folder) {
   return photos;
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using quillmere::bench::median;
 
 double indexOnce(const fs::path& folder, const fs::path& work, Embedder& embedder) {
   fs::remove_all(work);

@@ -6,6 +6,7 @@
 // The library (N frames of 768 components with 200-byte thumbnails, default 1,000,000) is
 // built once and kept under the build tree; later runs reuse it when its shape matches.
 #include <benchmark/benchmark.h>
+#include "support/Measure.h"
 
 #include <algorithm>
 #include <chrono>
@@ -33,11 +34,7 @@ double seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using quillmere::bench::median;
 
 std::string shapeText(std::int64_t frames) {
   return "frames=" + std::to_string(frames) + " dim=" + std::to_string(dim) +

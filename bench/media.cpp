@@ -7,6 +7,7 @@
 //    same clip and scaling them to 384 pixels.
 // The media are made once into ~/.cache/quillmere-bench (or $QUILLMERE_BENCH_MEDIA).
 #include <benchmark/benchmark.h>
+#include "support/Measure.h"
 
 #include <algorithm>
 #include <chrono>
@@ -98,11 +99,7 @@ double seconds(std::chrono::steady_clock::duration elapsed) {
   return std::chrono::duration<double>(elapsed).count();
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using quillmere::bench::median;
 
 std::vector<fs::path> photoFiles;
 fs::path clipFile;

@@ -18,6 +18,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
+#include "support/Measure.h"
 
 #include <algorithm>
 #include <chrono>
@@ -93,19 +94,9 @@ __attribute__((target("avx2"))) std::uint64_t streamBlock(const Half* data, std:
   return lanes[0] + lanes[1] + lanes[2] + lanes[3];
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t mid = values.size() / 2;
-  return values.size() % 2 ? values[mid] : 0.5 * (values[mid - 1] + values[mid]);
-}
+using quillmere::bench::median;
 
-template <typename Work>
-double millisecondsOf(const Work& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
-}
+using quillmere::bench::millisecondsOf;
 
 }  // namespace
 

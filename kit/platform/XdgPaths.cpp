@@ -11,7 +11,7 @@ namespace quillmere::XdgPaths {
 namespace {
 
 // A base directory variable counts only when set to an absolute path; relative or empty
-// values are ignored, as the XDG specification asks.
+// values are ignored, as the XDG base directory rules ask.
 std::filesystem::path baseDirectory(const char* variable, const char* fallbackUnderHome) {
   if (const char* value = std::getenv(variable)) {
     std::filesystem::path path(value);

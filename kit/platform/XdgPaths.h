@@ -1,4 +1,4 @@
-// The per-user base directories of the XDG Base Directory specification.
+// The per-user base directories of the XDG base directory rules.
 #pragma once
 
 #include <filesystem>
