@@ -7,12 +7,13 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/ImageCodec.h"
+
 namespace quillmere {
 namespace {
 
 void startVips() {
-  static std::once_flag once;
-  std::call_once(once, [] { VIPS_INIT("quillmere"); });
+  ImageCodec::start();
 }
 
 // Owns one reference to a VipsImage.

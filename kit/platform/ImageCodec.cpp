@@ -203,6 +203,10 @@ std::optional<Picture> orientedThumbnail(VipsImage* image, int orientation, int 
 
 }  // namespace
 
+void ImageCodec::start() {
+  initialise();
+}
+
 std::optional<ImageCodec::Header> ImageCodec::header(const std::filesystem::path& file) {
   initialise();
   const char* loader = vips_foreign_find_load(file.c_str());

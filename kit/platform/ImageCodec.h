@@ -16,6 +16,9 @@ namespace quillmere {
 
 class ImageCodec {
  public:
+  // Starts libvips once per process, with its operation cache off and its warnings quiet.
+  // Every user of libvips calls this first.
+  static void start();
   // What the file's header says, read without decoding pixels.
   struct Header {
     int width = 0;  // as stored, before orientation

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <system_error>
 
@@ -9,6 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/display.h>
+#include <libavutil/log.h>
 }
 
 namespace quillmere {
@@ -60,6 +62,9 @@ MediaProbe::VideoTrack videoTrack(const AVStream* stream) {
 }  // namespace
 
 MediaProbe::Info MediaProbe::read(const std::filesystem::path& file) {
+  // The engine keeps no log: FFmpeg's own messages about damaged files stay quiet.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   Info info;
   // A pipe or device would block or never end; only plain files are media.
   std::error_code error;
