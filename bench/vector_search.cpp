@@ -47,12 +47,7 @@ constexpr int kThreads = 2;
 constexpr int kRounds = 15;
 constexpr std::size_t kRowsPerFile = 8;
 
-std::uint64_t splitmix(std::uint64_t& state) {
-  std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-  return z ^ (z >> 31);
-}
+using quillmere::bench::splitmix;
 
 // A random unit vector: roughly normal components (sum of four uniforms), normalised.
 void randomUnit(std::uint64_t seed, float* out) {

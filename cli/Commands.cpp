@@ -444,17 +444,19 @@ int Commands::search(const Options& options) {
   SearchEngine engine(*library_, *embedder_);
   auto results =
       engine.search(query, filter(options), options.limit.value_or(defaultLimit)).results;
-  if (options.exact) {
-    const auto vector = embedder_->embed(query);
-    for (auto& result : results) {
-      const auto refined = engine.refine(result, vector, location(result.file));
-      result.time = refined.time;
-      result.score = refined.score;
-      result.probability = embedder_->probability(refined.score);
-    }
-  }
+  if (options.exact) refineAll(engine, results, embedder_->embed(query));
   print(query, results, options.json);
   return 0;
+}
+
+void Commands::refineAll(SearchEngine& engine, std::vector<SearchResult>& results,
+                         std::span<const float> query) const {
+  for (auto& result : results) {
+    const auto refined = engine.refine(result, query, location(result.file));
+    result.time = refined.time;
+    result.score = refined.score;
+    result.probability = embedder_->probability(refined.score);
+  }
 }
 
 int Commands::similar(const Options& options) {
@@ -508,14 +510,7 @@ int Commands::similar(const Options& options) {
       query = floatsFromHalves(vectors.front());
     }
   }
-  if (options.exact && !query.empty()) {
-    for (auto& result : results) {
-      const auto refined = engine.refine(result, query, location(result.file));
-      result.time = refined.time;
-      result.score = refined.score;
-      result.probability = embedder_->probability(refined.score);
-    }
-  }
+  if (options.exact && !query.empty()) refineAll(engine, results, query);
   print(operand, results, options.json);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ namespace quillmere {
 
 class Embedder;
 class Library;
+class SearchEngine;
 
 class Commands {
  public:
@@ -77,6 +79,9 @@ class Commands {
 
   SearchFilter filter(const Options& options) const;
   void print(const std::string& query, const std::vector<SearchResult>& results, bool json) const;
+  // Moves each video result to its best-matching exact frame (--exact).
+  void refineAll(SearchEngine& engine, std::vector<SearchResult>& results,
+                 std::span<const float> query) const;
   std::filesystem::path location(const MediaFile& file) const;
 
   std::unique_ptr<Embedder> embedder_;
