@@ -186,6 +186,20 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
     return ids;
   });
 
+  // Files first: a search that meets the new vectors must find their file indexed.
+  {
+    std::lock_guard guard(lock);
+    for (const FrameBatchEntry& entry : batch) {
+      auto found = filesByID.find(entry.file.id);
+      if (found == filesByID.end()) continue;
+      found->second.state = FileState::indexed;
+      found->second.error.reset();
+      found->second.duration = entry.duration;
+      found->second.width = entry.width;
+      found->second.height = entry.height;
+    }
+  }
+
   for (const FrameBatchEntry& entry : batch) vectors_.remove(entry.file.id);
   std::size_t next = 0;
   for (const FrameBatchEntry& entry : batch) {
@@ -193,17 +207,6 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
       vectors_.add({.frameID = frameIDs[next++], .fileID = entry.file.id, .time = frame.time},
                    frame.vector);
     }
-  }
-
-  std::lock_guard guard(lock);
-  for (const FrameBatchEntry& entry : batch) {
-    auto found = filesByID.find(entry.file.id);
-    if (found == filesByID.end()) continue;
-    found->second.state = FileState::indexed;
-    found->second.error.reset();
-    found->second.duration = entry.duration;
-    found->second.width = entry.width;
-    found->second.height = entry.height;
   }
 }
 
