@@ -2,6 +2,7 @@
 // instead of twice and would give other bits than the scalar reference.
 #include "index/DotKernel.h"
 
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cstdio>
@@ -167,6 +168,12 @@ __attribute__((target("avx512f,f16c"))) void scoreAvx512(const float* query, con
   for (; r < count; ++r) rowsAvx512<1>(query, rows + r * dim, dim, scores + r);
 }
 
+// cpuid rather than __builtin_cpu_supports("f16c"), which clang 14 does not know.
+bool hasF16C() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_F16C);
+}
+
 }  // namespace
 
 bool DotKernel::supported(Path path) {
@@ -174,9 +181,9 @@ bool DotKernel::supported(Path path) {
     case Path::portable:
       return true;
     case Path::avx2:
-      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("f16c");
+      return __builtin_cpu_supports("avx2") && hasF16C();
     case Path::avx512:
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("f16c");
+      return __builtin_cpu_supports("avx512f") && hasF16C();
   }
   return false;
 }

@@ -1,6 +1,8 @@
 #include "index/Float16.h"
 
+#include <cpuid.h>
 #include <immintrin.h>
+
 #include <bit>
 #include <cassert>
 
@@ -62,7 +64,11 @@ float floatFromHalf(Half value) {
 }
 
 bool hasHardwareHalfConversion() {
-  static const bool has = __builtin_cpu_supports("f16c") && __builtin_cpu_supports("avx");
+  // cpuid rather than __builtin_cpu_supports("f16c"), which clang 14 does not know.
+  static const bool has = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_F16C) && __builtin_cpu_supports("avx");
+  }();
   return has;
 }
 
