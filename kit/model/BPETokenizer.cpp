@@ -173,6 +173,19 @@ BPETokenizer::Failure BPETokenizer::Failure::badFile(std::string detail) {
 
 BPETokenizer::BPETokenizer(const std::filesystem::path& url, std::int64_t contextLength,
                            std::int32_t padID, std::int32_t eosID, bool lowercase)
+    : BPETokenizer(contextLength, padID, eosID, lowercase) {
+  MappedFile file(url);
+  parse(file.data(), file.size());
+}
+
+BPETokenizer::BPETokenizer(std::span<const std::uint8_t> bytes, std::int64_t contextLength,
+                           std::int32_t padID, std::int32_t eosID, bool lowercase)
+    : BPETokenizer(contextLength, padID, eosID, lowercase) {
+  parse(bytes.data(), bytes.size());
+}
+
+BPETokenizer::BPETokenizer(std::int64_t contextLength, std::int32_t padID, std::int32_t eosID,
+                           bool lowercase)
     : contextLength_(contextLength),
       padID_(padID),
       eosID_(eosID),
@@ -183,8 +196,6 @@ BPETokenizer::BPETokenizer(const std::filesystem::path& url, std::int64_t contex
                                 std::to_string(maxContextLength));
   }
   std::fill(std::begin(byteIDs_), std::end(byteIDs_), -1);
-  MappedFile file(url);
-  parse(file.data(), file.size());
 }
 
 BPETokenizer::~BPETokenizer() = default;

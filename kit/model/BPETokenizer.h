@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -29,6 +30,10 @@ class BPETokenizer {
   // Maps and parses the file. Throws std::system_error when it can't be read, Failure when
   // it is malformed, std::invalid_argument when contextLength is outside 1...maxContextLength.
   BPETokenizer(const std::filesystem::path& url, std::int64_t contextLength, std::int32_t padID,
+               std::int32_t eosID, bool lowercase);
+  // Parses the bytes of a tokenizer file held in memory (they are not kept); throws as above
+  // except for reading.
+  BPETokenizer(std::span<const std::uint8_t> bytes, std::int64_t contextLength, std::int32_t padID,
                std::int32_t eosID, bool lowercase);
   ~BPETokenizer();
   BPETokenizer(const BPETokenizer&) = delete;
@@ -55,6 +60,7 @@ class BPETokenizer {
   };
   class Cache;
 
+  BPETokenizer(std::int64_t contextLength, std::int32_t padID, std::int32_t eosID, bool lowercase);
   void parse(const std::uint8_t* data, std::size_t size);
   std::vector<std::int32_t> merge(std::vector<std::int32_t> ids) const;
 

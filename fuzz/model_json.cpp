@@ -1,0 +1,45 @@
+// model.json decoding on arbitrary bytes: it either decodes or throws DecodingError (nothing
+// else escapes), and whatever it decodes, written back as JSON, decodes to the same value.
+#include <nlohmann/json.hpp>
+#include <string_view>
+
+#include "FuzzSupport.h"
+#include "model/ModelInfo.h"
+
+using namespace quillmere;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  ModelInfo info;
+  try {
+    info = ModelInfo::decode(text);
+  } catch (const ModelInfo::DecodingError& error) {
+    fuzz::require(std::string_view(error.what()).starts_with("model.json: "),
+                  "a decoding error without its prefix");
+    return 0;
+  }
+  fuzz::require(info.signature() == info.hf + "@" + std::to_string(info.imageSize), "signature");
+
+  const nlohmann::json written = {
+      {"hf", info.hf},
+      {"kind", info.kind},
+      {"imageSize", info.imageSize},
+      {"contextLength", info.contextLength},
+      {"dim", info.dim},
+      {"logitScale", info.logitScale},
+      {"logitBias", info.logitBias},
+      {"lowercase", info.lowercase},
+      {"padId", info.padId},
+      {"eosId", info.eosId},
+      {"resize", info.resize},
+      {"batch", info.batch},
+  };
+  ModelInfo again;
+  try {
+    again = ModelInfo::decode(written.dump());
+  } catch (const ModelInfo::DecodingError& error) {
+    fuzz::fail(std::string("a decoded description does not decode again: ") + error.what());
+  }
+  fuzz::require(again == info, "a decoded description changes when written and read back");
+  return 0;
+}

@@ -1,0 +1,53 @@
+// tokenizer.bin from arbitrary bytes: the engine's parser must fail exactly where a plain
+// reading of the layout fails, with the same text, and a file it accepts must tokenize every
+// query as the plain rescan-after-every-merge algorithm does.
+//
+// Input: a query (FuzzedDataProvider's random-length string, ended by a backslash and another
+// character), then the file; the last two bytes choose the context length and lowercasing.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <span>
+
+#include "FuzzSupport.h"
+#include "ReferenceTokenizer.h"
+#include "model/BPETokenizer.h"
+
+using namespace quillmere;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider input(data, size);
+  const bool lowercase = input.ConsumeBool();
+  const auto contextLength = input.ConsumeIntegralInRange<std::int64_t>(1, 80);
+  const std::string query = input.ConsumeRandomLengthString(256);
+  const std::vector<std::uint8_t> file = input.ConsumeRemainingBytes<std::uint8_t>();
+
+  std::string expectedError;
+  const auto reference = fuzz::ReferenceTokenizer::parse(file.data(), file.size(), expectedError);
+  std::optional<BPETokenizer> tokenizer;
+  try {
+    tokenizer.emplace(std::span(file), contextLength, 0, 1, lowercase);
+  } catch (const BPETokenizer::Failure& failure) {
+    fuzz::require(!reference, "a valid file was refused: " + std::string(failure.what()));
+    fuzz::require(failure.what() == expectedError,
+                  "failure text " + std::string(failure.what()) + ", expected " + expectedError);
+    return 0;
+  }
+  fuzz::require(reference.has_value(), "a malformed file was accepted (" + expectedError + ")");
+
+  const std::vector<std::int32_t> ids = tokenizer->tokens(query);
+  const std::vector<std::int32_t> expected = reference->tokens(query, lowercase);
+  fuzz::require(ids == expected, "tokens differ from the plain merge");
+  for (std::int32_t id : ids) fuzz::require(reference->producible(id), "an id out of range");
+  fuzz::require(tokenizer->tokens(query) == ids, "the cached answer differs");
+
+  const std::vector<std::int32_t> framed = tokenizer->encode(query);
+  fuzz::require(framed.size() == static_cast<std::size_t>(contextLength), "encode length");
+  const std::size_t kept = std::min(ids.size(), static_cast<std::size_t>(contextLength - 1));
+  fuzz::require(
+      std::equal(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(kept), framed.begin()),
+      "encode does not start with the tokens");
+  fuzz::require(framed[kept] == 1, "no end id after the tokens");
+  for (std::size_t i = kept + 1; i < framed.size(); ++i)
+    fuzz::require(framed[i] == 0, "padding is not the pad id");
+  return 0;
+}
