@@ -76,7 +76,8 @@ ModelInfo ModelInfo::decode(std::string_view json) {
   Json root;
   try {
     root = Json::parse(json.begin(), json.end());
-  } catch (const Json::parse_error& error) {
+  } catch (const Json::exception& error) {
+    // Syntax errors, and numbers too large for a double (out_of_range) alike.
     throw DecodingError(std::string("model.json: ") + error.what());
   }
   if (!root.is_object()) throw DecodingError("model.json: the top level is not an object");

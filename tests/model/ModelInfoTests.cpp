@@ -88,6 +88,21 @@ TEST(ModelInfo, MalformedJSONIsADecodingError) {
   }
 }
 
+// A number past the double range is nlohmann's out_of_range, not a parse_error.
+TEST(ModelInfo, NumbersBeyondADoubleAreADecodingError) {
+  for (const char* number : {"224.1e400", "-1e400", "1e99999"}) {
+    std::string text = complete().dump();
+    const std::string field = "\"imageSize\":224";
+    text.replace(text.find(field), field.size(), std::string("\"imageSize\":") + number);
+    try {
+      ModelInfo::decode(text);
+      ADD_FAILURE() << number << " was accepted";
+    } catch (const ModelInfo::DecodingError& error) {
+      EXPECT_TRUE(std::string(error.what()).starts_with("model.json: ")) << error.what();
+    }
+  }
+}
+
 TEST(ModelInfo, SignatureFollowsOnlyIdentifierAndImageSize) {
   ModelInfo base = decode(complete());
   ModelInfo other = base;
