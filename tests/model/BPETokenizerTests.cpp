@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
+#include <span>
 #include <system_error>
 #include <thread>
 
@@ -21,10 +23,19 @@ class BPETokenizerTest : public ::testing::Test {
                     std::int64_t contextLength = 8) {
     return BPETokenizer(file.write(dir / "tokenizer.bin"), contextLength, 0, 1, lowercase);
   }
+  // The failure text for these bytes, read from a file and from memory alike.
   std::string badFileText(const std::vector<std::uint8_t>& bytes) {
     test::TokenizerFile::write(dir / "bad.bin", bytes);
+    const std::string fromFile =
+        failureText([&] { BPETokenizer tokenizer(dir / "bad.bin", 8, 0, 1, false); });
+    const std::string fromBytes = failureText(
+        [&] { BPETokenizer tokenizer(std::span<const std::uint8_t>(bytes), 8, 0, 1, false); });
+    EXPECT_EQ(fromFile, fromBytes) << "the file and its bytes in memory read differently";
+    return fromFile;
+  }
+  static std::string failureText(const std::function<void()>& construct) {
     try {
-      BPETokenizer tokenizer(dir / "bad.bin", 8, 0, 1, false);
+      construct();
     } catch (const BPETokenizer::Failure& failure) {
       EXPECT_EQ(failure.detail(), failure.what());
       return failure.what();
