@@ -187,6 +187,16 @@ std::optional<std::vector<std::uint8_t>> exifThumbnailBytes(const std::uint8_t* 
   return std::vector<std::uint8_t>(tiff + offset, tiff + offset + length);
 }
 
+// An embedded thumbnail is smaller than its image by nature; one that declares more pixels
+// (a 64 KB EXIF block can claim 60000 x 60000, and a progressive JPEG that size needs
+// gigabytes to decode) is refused from its header, as the image itself would be.
+bool plausibleThumbnail(VipsImage* thumb, const ImageCodec::Header& header) {
+  const std::int64_t pixels =
+      static_cast<std::int64_t>(vips_image_get_width(thumb)) * vips_image_get_height(thumb);
+  return pixels <= static_cast<std::int64_t>(header.width) * header.height &&
+         pixels <= ImageCodec::maxSourcePixels;
+}
+
 // Turns a stored-orientation picture upright, as the main image's EXIF orientation says.
 std::optional<Picture> orientedThumbnail(VipsImage* image, int orientation, int maxPixels) {
   Image copy;
@@ -250,6 +260,7 @@ std::optional<Picture> ImageCodec::embeddedThumbnail(const std::filesystem::path
     if (vips_image_get_width(image.get()) == header.width &&
         vips_image_get_height(image.get()) == header.height)
       return std::nullopt;
+    if (!plausibleThumbnail(image.get(), header)) return std::nullopt;
     return orientedThumbnail(image.get(), 1, maxPixels);
   }
   if (header.exifThumbnail.empty()) return std::nullopt;
@@ -259,6 +270,7 @@ std::optional<Picture> ImageCodec::embeddedThumbnail(const std::filesystem::path
   if (vips_jpegload_buffer(const_cast<std::uint8_t*>(bytes.data()), bytes.size(), thumb.out(),
                            "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr))
     return failed<Picture>();
+  if (!plausibleThumbnail(thumb.get(), header)) return std::nullopt;
   // The buffer must outlive the lazily decoded image: decode now.
   auto picture = orientedThumbnail(thumb.get(), header.orientation, maxPixels);
   return picture;

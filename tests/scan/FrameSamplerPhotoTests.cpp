@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <memory>
 
+#include "platform/ImageCodec.h"
 #include "scan/FrameSampler.h"
 #include "support/MediaFactory.h"
 #include "support/TempDirectory.h"
@@ -120,6 +122,33 @@ TEST_F(FrameSamplerPhoto, TurnsAnEmbeddedThumbnailUprightToo) {
   EXPECT_EQ(picture.height, 320);
   expectColour(test::meanColour(picture, 0, 0, 240, 140), red);
   expectColour(test::meanColour(picture, 0, 180, 240, 140), blue);
+}
+
+// An EXIF thumbnail whose header claims 60000 x 60000 (a progressive JPEG of that size needs
+// gigabytes to decode) is refused from its header; the image itself is decoded instead.
+TEST_F(FrameSamplerPhoto, AnEmbeddedThumbnailLargerThanItsImageIsIgnored) {
+  const auto file = path("thumb-bomb.jpg");
+  const auto thumb = path("thumb-bomb-thumb.jpg");
+  test::savePicture(test::solidPicture(64, 48, green[0], green[1], green[2]), file);
+  test::savePicture(test::solidPicture(48, 32, red[0], red[1], red[2]), thumb, "[interlace]");
+  std::fstream bytes(thumb, std::ios::in | std::ios::out | std::ios::binary);
+  std::string data((std::istreambuf_iterator<char>(bytes)), std::istreambuf_iterator<char>());
+  const auto sof2 = data.find("\xFF\xC2");
+  ASSERT_NE(sof2, std::string::npos) << "not a progressive JPEG";
+  bytes.seekp(static_cast<std::streamoff>(sof2 + 5));  // height and width, big-endian
+  bytes.write("\xEA\x60\xEA\x60", 4);
+  bytes.close();
+  test::runCommand("exiftool -q -overwrite_original \"-ThumbnailImage<=" + thumb.string() + "\" " +
+                   test::shellQuoted(file));
+
+  const auto header = ImageCodec::header(file);
+  ASSERT_TRUE(header.has_value());
+  ASSERT_FALSE(header->exifThumbnail.empty());
+  EXPECT_FALSE(ImageCodec::embeddedThumbnail(file, *header, 384).has_value());
+  const auto sampled = FrameSampler::photo(file, 384);
+  ASSERT_EQ(sampled.frames.size(), 1u);
+  EXPECT_EQ(sampled.frames[0].image.width, 64);
+  expectColour(test::meanColour(sampled.frames[0].image, 0, 0, 64, 48), green);
 }
 
 TEST_F(FrameSamplerPhoto, NeverEnlargesAndReadsTheCommonFormats) {
