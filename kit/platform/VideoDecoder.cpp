@@ -140,11 +140,15 @@ struct VideoDecoder::State {
     avformat_close_input(&format);
   }
 
+  // In doubles and saturated: hostile time stamps and bases must not overflow 64 bits.
   double seconds(std::int64_t ts) const {
-    return static_cast<double>(ts - startTs) * av_q2d(timeBase);
+    return (static_cast<double>(ts) - static_cast<double>(startTs)) * av_q2d(timeBase);
   }
   std::int64_t stamp(double seconds) const {
-    return startTs + static_cast<std::int64_t>(std::llround(seconds / av_q2d(timeBase)));
+    constexpr double limit = 4.0e18;
+    const double ticks = std::round(seconds / av_q2d(timeBase)) + static_cast<double>(startTs);
+    if (std::isnan(ticks)) return startTs;
+    return static_cast<std::int64_t>(std::clamp(ticks, -limit, limit));
   }
 
   // Next packet of any stream: the peeked ones first. Nothing at the end or on an error.
@@ -259,7 +263,14 @@ VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make
   static std::once_flag quiet;
   std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   State& s = *state_;
-  int code = avformat_open_input(&s.format, file.c_str(), nullptr, nullptr);
+  // Only the local file itself: a playlist posing as a video must not make the indexer
+  // fetch its segments over the network. The "file:" prefix keeps a name with a colon
+  // from being taken for a protocol.
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  const std::string url = "file:" + file.string();
+  int code = avformat_open_input(&s.format, url.c_str(), nullptr, &options);
+  av_dict_free(&options);
   if (code < 0) {
     s.format = nullptr;
     throw Error(describe(code), !isFileSystemError(code));

@@ -95,7 +95,7 @@ FrameSampler::Sampled FrameSampler::photo(const std::filesystem::path& url,
 
 double FrameSampler::candidateStep(double duration, const VideoPlan& plan) {
   if (duration < 20) return std::max(plan.step * 0.5, 0.5);
-  return plan.step;
+  return std::max(plan.step, duration / static_cast<double>(maxCandidates));
 }
 
 std::vector<double> FrameSampler::candidateTimes(double duration, const VideoPlan& plan) {
@@ -166,9 +166,10 @@ std::vector<FrameSampler::Frame> FrameSampler::frames(const std::filesystem::pat
   const double first = std::max(around - span, 0.0);
   const double last = around + span;
   if (step > 0) {
-    for (std::int64_t k = 0;; ++k) {
+    for (std::int64_t k = 0; k < maxCandidates; ++k) {
       const double t = first + static_cast<double>(k) * step;
-      if (t > last + 1e-9) break;
+      // Far out, a small step no longer moves the time: stop rather than repeat it.
+      if (t > last + 1e-9 || (!times.empty() && t <= times.back())) break;
       times.push_back(t);
     }
   } else {

@@ -104,6 +104,11 @@ class FrameSampler {
 
   static Signature signature(const Picture& image);
 
+  // The most candidate times one video gets (over 55 hours at a step of 2 s). A longer
+  // duration, which is what damaged or hostile headers claim (years, in a few kilobytes),
+  // spreads them evenly over it instead of asking for billions.
+  static constexpr std::int64_t maxCandidates = 100000;
+
   // The step used for a video of this duration, and the candidate times it gives.
   static double candidateStep(double duration, const VideoPlan& plan);
   static std::vector<double> candidateTimes(double duration, const VideoPlan& plan);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <iterator>
 
 #include "scan/FrameSampler.h"
 #include "support/MediaFactory.h"
@@ -45,6 +46,28 @@ bool isRed(const Picture& picture) {
   return mean[0] > 180 && mean[1] < 70 && mean[2] < 70;
 }
 
+// Rewrites the timescale (1) and duration of every version-0 mvhd and mdhd box of an MP4.
+void claimDuration(const fs::path& file, std::uint32_t seconds) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  int patched = 0;
+  for (const char* box : {"mvhd", "mdhd"}) {
+    for (auto at = bytes.find(box); at != std::string::npos; at = bytes.find(box, at + 4)) {
+      ASSERT_LT(at + 24, bytes.size());
+      ASSERT_EQ(bytes[at + 4], 0) << box << " of version 1";
+      const std::uint32_t fields[2] = {1, seconds};  // big-endian timescale, duration
+      for (int f = 0; f < 2; ++f) {
+        for (int b = 0; b < 4; ++b)
+          bytes[at + 16 + f * 4 + b] = static_cast<char>(fields[f] >> (24 - 8 * b));
+      }
+      ++patched;
+    }
+  }
+  ASSERT_GE(patched, 2);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 class FrameSamplerVideo : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -81,6 +104,25 @@ TEST(FrameSamplerPlan, CandidateTimesFollowTheDuration) {
   FrameSampler::VideoPlan fine;
   fine.step = 0.4;
   EXPECT_EQ(FrameSampler::candidateStep(10, fine), 0.5);
+}
+
+// A header may claim any duration: the candidates stay bounded and spread over all of it.
+TEST(FrameSamplerPlan, AbsurdDurationsGetABoundedSpreadOfCandidates) {
+  const FrameSampler::VideoPlan plan;
+  const double claimed = 2147483647;  // 68 years, as a damaged MP4 header says
+  const auto times = FrameSampler::candidateTimes(claimed, plan);
+  EXPECT_LE(times.size(), static_cast<std::size_t>(FrameSampler::maxCandidates));
+  EXPECT_GE(times.size(), static_cast<std::size_t>(FrameSampler::maxCandidates) - 1);
+  EXPECT_EQ(times.front(), 0.5);
+  EXPECT_GT(times.back(), claimed * 0.99);
+  EXPECT_DOUBLE_EQ(FrameSampler::candidateStep(claimed, plan),
+                   claimed / FrameSampler::maxCandidates);
+  // 55 hours at 2 s is still every 2 s; a step of 0 no longer loops forever.
+  EXPECT_EQ(FrameSampler::candidateStep(55 * 3600, plan), 2.0);
+  FrameSampler::VideoPlan still;
+  still.step = 0;
+  EXPECT_LE(FrameSampler::candidateTimes(600, still).size(),
+            static_cast<std::size_t>(FrameSampler::maxCandidates));
 }
 
 TEST(FrameSamplerSelector, KeepsCutsAtOnceAndModerateChangesAfterTheGaps) {
@@ -337,6 +379,18 @@ TEST_F(FrameSamplerVideo, HostileFilesAreUnreadable) {
   // A missing file is the file system's error, passed on as it is.
   EXPECT_THROW(FrameSampler::video(path("missing.mp4")), std::runtime_error);
   EXPECT_TRUE(FrameSampler::frames(path("missing.mp4"), 1, 1.5, 0.2, 384).empty());
+
+  // A 1.2-second clip whose movie and media headers claim 2147483647 seconds (a 5 KB file
+  // that once asked for a billion candidates): sampled in bounded time, its frames found.
+  const auto longClaim = path("claims-68-years.mp4");
+  test::makePatternClip(longClaim, 1.2, ClipOptions{.width = 48, .height = 32});
+  claimDuration(longClaim, 0x7FFFFFFF);
+  EXPECT_NEAR(FrameSampler::videoInfo(longClaim).duration, 2147483647, 1);
+  const auto claimed = FrameSampler::video(longClaim);
+  ASSERT_FALSE(claimed.frames.empty());
+  EXPECT_LT(claimed.frames[0].time, 1.2);
+  // Far out, a small step does not move the time: the refinement there ends too.
+  EXPECT_LE(FrameSampler::frames(longClaim, 1e300, 1.5, 0.2, 64).size(), 1u);
 
   // With its index first, half a file still plays its first half.
   const auto faststart = path("faststart.mp4");
