@@ -373,6 +373,9 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
     passedOver_[file.id] = file.rootID;
     return false;
   }
+  // A scan found it changed or removed since it was read: the failure was of content that
+  // is no longer there, and the file's new state stands.
+  if (!stillListed(file)) return false;
   try {
     library_.setState(file.id, FileState::failed, message);
   } catch (const std::exception&) {
@@ -426,12 +429,19 @@ void Indexer::indexPhotos(const std::vector<PhotoJob>& batch) {
     images.push_back(std::move(sampled[i]->frames.front().image));
   }
   std::vector<Library::FrameBatchEntry> entries;
+  std::vector<std::size_t> entryIndex;  // the batch slot of each entry
+  std::vector<bool> stale(n, false);
   if (!ok.empty()) {
     try {
       const std::vector<std::vector<Half>> vectors = embedder_.embed(images);
       if (vectors.size() != ok.size()) throw Embedder::Failure::output();
       for (std::size_t k = 0; k < ok.size(); ++k) {
         const std::size_t i = ok[k];
+        // Removed or changed by a scan while it was decoded: nothing to store for it.
+        if (!stillListed(batch[i].file)) {
+          stale[i] = true;
+          continue;
+        }
         entries.push_back(
             {.file = batch[i].file,
              .frames = {FrameRecord{
@@ -439,15 +449,44 @@ void Indexer::indexPhotos(const std::vector<PhotoJob>& batch) {
              .duration = 0,
              .width = static_cast<int>(sampled[i]->width),
              .height = static_cast<int>(sampled[i]->height)});
+        entryIndex.push_back(i);
       }
-      library_.saveFrames(entries);
     } catch (...) {
       const std::string message = describe(std::current_exception());
       for (std::size_t i : ok) errors[i] = message;
       entries.clear();
+      entryIndex.clear();
     }
   }
   images.clear();
+  if (!entries.empty()) {
+    try {
+      library_.saveFrames(entries);
+    } catch (...) {
+      // One file removed by a scan in the meantime fails the whole batch: store the others
+      // one by one, so that only a file that fails on its own is marked.
+      const std::exception_ptr batchError = std::current_exception();
+      std::vector<Library::FrameBatchEntry> saved;
+      for (std::size_t k = 0; k < entries.size(); ++k) {
+        std::exception_ptr error = batchError;
+        if (entries.size() > 1) {
+          try {
+            library_.saveFrames({entries[k]});
+            saved.push_back(std::move(entries[k]));
+            continue;
+          } catch (...) {
+            error = std::current_exception();
+          }
+        }
+        if (stillListed(entries[k].file)) {
+          errors[entryIndex[k]] = describe(error);
+        } else {
+          stale[entryIndex[k]] = true;
+        }
+      }
+      entries = std::move(saved);
+    }
+  }
 
   int marked = 0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -478,7 +517,7 @@ void Indexer::indexPhotos(const std::vector<PhotoJob>& batch) {
         batchBytes < 1 ? 1.0 / static_cast<double>(n)
                        : static_cast<double>(batch[j].file.size) / static_cast<double>(batchBytes);
     const auto share = std::chrono::duration_cast<Clock::duration>(elapsed * fraction);
-    finish(batch[j].file, now - share, 1, !errors[j].has_value());
+    finish(batch[j].file, now - share, 1, !errors[j].has_value() && !stale[j]);
   }
 }
 
@@ -512,6 +551,11 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
         std::this_thread::sleep_for(fairRest);
       }
     }
+    // Removed or changed by a scan while it was sampled: its new content waits, pending.
+    if (!stillListed(file)) {
+      finish(file, started, 0, false);
+      return;
+    }
     library_.saveFrames({{.file = file,
                           .frames = records,
                           .duration = sampled.duration,
@@ -535,6 +579,11 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
     if (auto stored = library_.file(file.id)) onFileIndexed(*stored);
   }
   finish(file, started, static_cast<int>(records.size()), true);
+}
+
+bool Indexer::stillListed(const MediaFile& file) const {
+  const std::optional<MediaFile> current = library_.file(file.id);
+  return current && current->size == file.size && current->mtime == file.mtime;
 }
 
 void Indexer::releaseImages() {

@@ -154,10 +154,14 @@ class Indexer {
   void loop(std::stop_token stop);
   void indexPhotos(const std::vector<PhotoJob>& batch);
   void index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop);
-  // A failed file is marked only while it still exists; a vanished one is passed over for
-  // the rest of the run (until a scan of its folder). True when it was marked.
+  // A failed file is marked only while it still exists, unchanged since it was listed; a
+  // vanished one is passed over for the rest of the run (until a scan of its folder). True
+  // when it was marked.
   bool recordFailure(const MediaFile& file, const std::filesystem::path& url,
                      const std::string& message);
+  // The library still holds the file with the size and time it was listed with: no scan
+  // removed it or found it changed since.
+  bool stillListed(const MediaFile& file) const;
 
   // Scheduling and progress.
   std::optional<PauseReason> pauseReason() const;
