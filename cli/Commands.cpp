@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -123,6 +124,65 @@ void writeAtomically(const std::filesystem::path& file, const std::string& text)
 
 Commands::Error::Error(const std::string& message, int status)
     : std::runtime_error(message), status_(status) {}
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at the start of text, 0 when there is none.
+std::size_t utf8Length(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  std::size_t length = 0;
+  std::uint32_t code = 0;
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, code = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, code = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (next & 0x3F);
+  }
+  static constexpr std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+}  // namespace
+
+std::string Commands::printable(std::string_view text) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    const auto c = static_cast<unsigned char>(text[0]);
+    const std::size_t length = utf8Length(text);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (length == 0 || c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 0xF];
+    } else {
+      out.append(text.substr(0, length));
+      text.remove_prefix(length);
+      continue;
+    }
+    text.remove_prefix(1);
+  }
+  return out;
+}
 
 Commands::Commands() = default;
 Commands::~Commands() = default;
@@ -295,7 +355,7 @@ int Commands::add(const Options& options) {
   for (const auto& folder : folders) {
     const bool known = findRoot(*library_, folder).has_value();
     library_->addRoot(folder, std::nullopt, std::nullopt, std::nullopt, false);
-    std::printf("%s %s\n", known ? "Already in the library:" : "Added", folder.c_str());
+    std::printf("%s %s\n", known ? "Already in the library:" : "Added", printable(folder).c_str());
   }
   std::printf("Run 'quillmere-cli index' to index the new files.\n");
   return 0;
@@ -312,7 +372,7 @@ int Commands::remove(const Options& options) {
   }
   for (const auto& root : roots) {
     library_->removeRoot(root.id);
-    std::printf("Removed %s\n", root.path.c_str());
+    std::printf("Removed %s\n", printable(root.path).c_str());
   }
   return 0;
 }
@@ -328,7 +388,7 @@ int Commands::folders(const Options&) {
     std::printf(
         "%s\n  %s, %lld files (%lld photos, %lld videos, %s): %lld indexed, %lld "
         "pending, %lld failed\n",
-        root.path.c_str(), isOnline(root) ? "online" : "offline",
+        printable(root.path).c_str(), isOnline(root) ? "online" : "offline",
         static_cast<long long>(totals.files), static_cast<long long>(totals.photos),
         static_cast<long long>(totals.videos), ProgressBar::bytes(totals.bytes).c_str(),
         static_cast<long long>(totals.indexed), static_cast<long long>(totals.pending),
@@ -341,7 +401,7 @@ int Commands::index(const Options& options) {
   const auto roots = library_->roots();
   if (roots.empty()) throw Error("No folders to index. Add one with 'quillmere-cli add FOLDER'.");
   for (const auto& root : roots) {
-    if (!isOnline(root)) std::printf("Offline, skipped: %s\n", root.path.c_str());
+    if (!isOnline(root)) std::printf("Offline, skipped: %s\n", printable(root.path).c_str());
   }
   std::mutex drawing;
   ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
@@ -432,7 +492,7 @@ void Commands::print(const std::string& query, const std::vector<SearchResult>& 
   if (results.empty()) std::fprintf(stderr, "No moments found for '%s'.\n", query.c_str());
   for (const auto& result : results) {
     // Score, probability, then the path (with the time code for a video), as copied.
-    std::string where = location(result.file).string();
+    std::string where = printable(location(result.file).string());
     if (result.file.kind == MediaKind::video) where += " " + timecode(result.time);
     std::printf("%.4f  %3.0f%%  %s\n", result.score, result.probability * 100.0, where.c_str());
   }
@@ -542,7 +602,8 @@ int Commands::duplicates(const Options& options) {
     std::printf("Group %d: %zu photos, similarity %.3f (%s)\n", ++number, group.files.size(),
                 group.similarity, group.isExact() ? "same picture" : "near-duplicates");
     for (std::size_t i = 0; i < group.files.size(); ++i) {
-      std::printf("  %s %s\n", i == 0 ? "keep" : "    ", location(group.files[i]).string().c_str());
+      std::printf("  %s %s\n", i == 0 ? "keep" : "    ",
+                  printable(location(group.files[i]).string()).c_str());
     }
   }
   return 0;
@@ -597,7 +658,7 @@ int Commands::exportMarkers(const Options& options) {
   }
   writeAtomically(output, text);
   std::printf("Exported %zu moment%s to %s.\n", count, count == 1 ? "" : "s",
-              output.filename().string().c_str());
+              printable(output.filename().string()).c_str());
   return 0;
 }
 
@@ -621,7 +682,7 @@ int Commands::status(const Options& options) {
     std::printf("%s\n", document.dump(2).c_str());
     return 0;
   }
-  std::printf("Library: %s\n", libraryURL_.string().c_str());
+  std::printf("Library: %s\n", printable(libraryURL_.string()).c_str());
   std::printf("Folders: %zu\n", folders);
   std::printf("Files: %lld (%lld photos, %lld videos), %s\n", static_cast<long long>(totals.files),
               static_cast<long long>(totals.photos), static_cast<long long>(totals.videos),
@@ -640,7 +701,8 @@ int Commands::failed(const Options&) {
   int count = 0;
   for (const auto& file : library_->allFiles()) {
     if (file.state != FileState::failed) continue;
-    std::printf("%s: %s\n", location(file).string().c_str(), file.error.value_or("failed").c_str());
+    std::printf("%s: %s\n", printable(location(file).string()).c_str(),
+                printable(file.error.value_or("failed")).c_str());
     ++count;
   }
   if (count == 0) std::printf("No failed files.\n");

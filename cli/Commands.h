@@ -10,6 +10,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "LibraryLock.h"
@@ -40,6 +41,9 @@ class Commands {
   // argv without the program name; returns the exit status. Throws Error.
   int run(const std::vector<std::string>& args);
   static std::string usage();
+  // A path (or message) on one line, unambiguous: backslashes, control characters and bytes
+  // that are not UTF-8 are written as C escapes (\\, \n, \t, \r, \xNN), the rest as it is.
+  static std::string printable(std::string_view text);
 
   Commands();
   ~Commands();
