@@ -10,6 +10,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <deque>
 #include <limits>
@@ -51,6 +52,13 @@ using FramePtr = std::shared_ptr<AVFrame>;
 
 FramePtr makeFrame() {
   return FramePtr(av_frame_alloc(), FrameFree{});
+}
+
+// A side length in whole pixels; a hostile aspect ratio or display matrix can make it far
+// larger than an int holds, which saturates instead of overflowing.
+int pixelSide(double value) {
+  if (!(value > 0)) return 0;
+  return value >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(value);
 }
 
 // The picture, turned by quarter turns clockwise, optionally mirrored first.
@@ -305,8 +313,8 @@ VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make
   double w = stream->codecpar->width, h = stream->codecpar->height;
   const AVRational sar = stream->codecpar->sample_aspect_ratio;
   if (sar.num > 0 && sar.den > 0) w = w * sar.num / sar.den;
-  s.info.naturalWidth = static_cast<int>(w);
-  s.info.naturalHeight = static_cast<int>(h);
+  s.info.naturalWidth = pixelSide(w);
+  s.info.naturalHeight = pixelSide(h);
   s.info.width = s.info.naturalWidth;
   s.info.height = s.info.naturalHeight;
 
@@ -319,8 +327,8 @@ VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make
     const double c = matrix[3] / 65536.0, d = matrix[4] / 65536.0;
     const double xs[4] = {0, a * w, c * h, a * w + c * h};
     const double ys[4] = {0, b * w, d * h, b * w + d * h};
-    s.info.width = static_cast<int>(*std::max_element(xs, xs + 4) - *std::min_element(xs, xs + 4));
-    s.info.height = static_cast<int>(*std::max_element(ys, ys + 4) - *std::min_element(ys, ys + 4));
+    s.info.width = pixelSide(*std::max_element(xs, xs + 4) - *std::min_element(xs, xs + 4));
+    s.info.height = pixelSide(*std::max_element(ys, ys + 4) - *std::min_element(ys, ys + 4));
     s.mirror = a * d - b * c < 0;
     std::int32_t upright[9];
     std::copy_n(matrix, 9, upright);
