@@ -118,7 +118,7 @@ class HostileCli : public ::testing::Test {
 };
 
 TEST_F(HostileCli, EveryCommandEndsCleanlyAndPrintsEachPathOnOneLine) {
-  HostileFolder folder(home->path() / "root", home->path() / "outside");
+  HostileFolder folder(home->path() / "-my \"root\"\n\xe9", home->path() / "outside");
   const std::string root = shellQuoted(folder.root());
 
   const auto added = cli("add " + root);

@@ -347,7 +347,11 @@ void HostileFolder::startFlapping() {
 
 void HostileFolder::stopFlapping() {
   flapping_ = false;
-  if (flapper_.joinable()) flapper_.join();
+  if (!flapper_.joinable()) return;
+  flapper_.join();
+  // Whole again, at a time no listing made during the flapping can be mistaken for.
+  age(root_ / flappingPhoto, 60);
+  age(root_ / flappingClip, 60);
 }
 
 }  // namespace quillmere::test

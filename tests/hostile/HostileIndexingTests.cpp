@@ -117,7 +117,8 @@ struct Scenario {
   int indexedCalls = 0;
 
   Scenario() {
-    folder = std::make_unique<HostileFolder>(temp / "root", temp / "outside");
+    // The folder's own name is hostile too.
+    folder = std::make_unique<HostileFolder>(temp / "root \"x\" 'y'\n\xff-", temp / "outside");
     embedder = std::make_unique<Embedder>(fs::path(QUILLMERE_RESOURCES_DIR) / "Model");
     libraryFile = temp / "library" / "Library.sqlite";
     library =
@@ -184,9 +185,9 @@ TEST_F(HostileIndexing, BothRunsEndInTimeAndEveryListedFileSettles) {
   for (const auto& [from, to] : s.folder->renamed()) touched.insert({from, to});
   for (const auto& scanned : s.before.files) {
     SCOPED_TRACE(shown(scanned.relPath));
+    if (touched.contains(scanned.relPath)) continue;
     EXPECT_TRUE(s.atFirstBatch.contains(scanned.relPath));
     const auto found = first.find(scanned.relPath);
-    if (touched.contains(scanned.relPath)) continue;
     ASSERT_NE(found, first.end());
     EXPECT_NE(found->second.state, FileState::pending);
     if (found->second.state == FileState::failed) {

@@ -1,7 +1,7 @@
 // A scan that lands while a photo batch is being decoded: what it removed or changed must
 // not turn the rest of the batch into failures.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
