@@ -211,6 +211,11 @@ void HostileFolder::build() {
   addVideo("rename-dir/clip.mp4", base.patternClip, 10);
   addVideo("delete me.mp4", base.redClip, 11);
   addVideo(flappingClip, base.patternClip, 12);
+  // Whole media followed by 2 GB of holes.
+  addVideo("padded 2G.mp4", base.redClip, 13);
+  fs::resize_file(root_ / "padded 2G.mp4", 2ull << 30);
+  addPhoto("padded 2G.jpg", index++, 45);
+  fs::resize_file(root_ / "padded 2G.jpg", 2ull << 30);
 
   // Content nothing can decode.
   writeRandom(root_ / "noise.jpg", 30000, 7);
