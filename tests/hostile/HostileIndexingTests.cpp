@@ -105,6 +105,9 @@ struct Scenario {
   std::unique_ptr<Library> library;
   fs::path libraryFile;
   Root root;
+  fs::path drivePath = temp / "drive \xff";
+  Root drive;
+  std::vector<MediaFile> driveAtFirstBatch;
   Scanner::Result before;
   std::map<std::string, MediaFile> atFirstBatch;  // the files as the first batch left them
   std::vector<MediaFile> afterFirst;
@@ -125,6 +128,14 @@ struct Scenario {
         std::make_unique<Library>(libraryFile, embedder->info().dim, embedder->info().signature());
     root =
         library->addRoot(folder->root().string(), std::nullopt, std::nullopt, std::nullopt, false);
+    // A second folder, on a "drive" that goes away while the first batch is stored.
+    fs::create_directories(drivePath);
+    for (int i = 0; i < 3; ++i) {
+      const fs::path photo = drivePath / ("old " + std::to_string(i) + ".jpg");
+      fs::copy_file(BaseMedia::shared().photos[static_cast<std::size_t>(i)], photo);
+      fs::last_write_time(photo, fs::file_time_type::clock::now() - std::chrono::hours(24 * 30));
+    }
+    drive = library->addRoot(drivePath.string(), std::nullopt, std::nullopt, std::nullopt, true);
     before = Scanner::scan(folder->root(), [] { return false; });
     // An empty machine tree: no power saving, no heat, whatever this computer reports.
     const auto conditions = std::make_shared<PowerMonitor>(temp / "machine");
@@ -141,6 +152,8 @@ struct Scenario {
         }
         if (!first) return;
         atFirstBatch = byPath(library->files(root.id));
+        driveAtFirstBatch = library->files(drive.id);
+        fs::rename(drivePath, temp / "unplugged");
         folder->changeEverything();
         indexer.run();  // as the folder watcher would: merged into this run
       };
@@ -291,6 +304,7 @@ TEST_F(HostileIndexing, NothingOutsideTheFolderGetsIn) {
   const fs::path root = fs::canonical(s.folder->root());
   for (const auto& file : s.library->allFiles()) {
     SCOPED_TRACE(shown(file.relPath));
+    if (file.rootID == s.drive.id) continue;
     EXPECT_EQ(file.rootID, s.root.id);
     EXPECT_FALSE(s.folder->neverListed().contains(file.relPath));
     EXPECT_TRUE(reachedWithoutLinks(root, file.relPath));
@@ -306,6 +320,17 @@ TEST_F(HostileIndexing, NothingOutsideTheFolderGetsIn) {
                  static_cast<std::uintmax_t>(file.size) == outsideSize);
     EXPECT_NE(fs::path(file.relPath).filename(), "real2.jpg");
   }
+}
+
+TEST_F(HostileIndexing, AFolderThatGoesAwayMidRunKeepsItsFilesAsTheyWere) {
+  ASSERT_EQ(s.driveAtFirstBatch.size(), 3u);
+  const auto now = s.library->files(s.drive.id);
+  ASSERT_EQ(now.size(), 3u);
+  for (const auto& file : now) {
+    SCOPED_TRACE(shown(file.relPath));
+    EXPECT_NE(file.state, FileState::failed) << file.error.value_or("");
+  }
+  EXPECT_GE(s.library->totals(std::set<std::int64_t>{s.drive.id}).pending, 1);
 }
 
 TEST_F(HostileIndexing, PermissionBitsKeepLockedEntriesOut) {
