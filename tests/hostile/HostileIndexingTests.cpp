@@ -18,6 +18,7 @@
 #include "index/Indexer.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
+#include "platform/ImageCodec.h"
 #include "platform/PowerMonitor.h"
 #include "scan/FrameSampler.h"
 #include "scan/Scanner.h"
@@ -229,6 +230,15 @@ TEST_F(HostileIndexing, BothRunsEndInTimeAndEveryListedFileSettles) {
       EXPECT_TRUE(hasFrames);
       EXPECT_EQ(s.library->frameTimes(file.id).size(),
                 s.library->vectors().vectors(file.id).size());
+      // Each frame's thumbnail is a picture of at most 200 pixels.
+      for (const auto& [row, vector] : s.library->vectors().vectors(file.id)) {
+        const auto thumbnail = s.library->thumbnail(row.frameID);
+        ASSERT_TRUE(thumbnail);
+        const auto picture = ImageCodec::decode(*thumbnail);
+        ASSERT_TRUE(picture);
+        EXPECT_LE(std::max(picture->width, picture->height), 200);
+        EXPECT_GE(std::min(picture->width, picture->height), 1);
+      }
     }
   }
 }
