@@ -174,14 +174,9 @@ TEST_F(HostileCli, EveryCommandEndsCleanlyAndPrintsEachPathOnOneLine) {
   EXPECT_EQ(std::system(("xmllint --noout " + shellQuoted(xml)).c_str()), 0);
   EXPECT_TRUE(isUTF8(slurp(xml)));
   EXPECT_TRUE(isUTF8(slurp(table)));
-  const auto parsed = home->path() / "parsed.json";
-  ASSERT_EQ(
-      std::system((std::string(QUILLMERE_PYTHON) + " " +
-                   shellQuoted(fs::path(QUILLMERE_SOURCE_DIR) / "tests/export/read_export.py") +
-                   " " + shellQuoted(xml) + " " + shellQuoted(table) + " >" + shellQuoted(parsed))
-                      .c_str()),
-      0);
-  const auto back = nlohmann::json::parse(slurp(parsed));
+  const auto read = readBackExports(xml, table);
+  ASSERT_TRUE(read);
+  const auto back = nlohmann::json::parse(*read);
   EXPECT_FALSE(back["fcpxml"]["clips"].empty());
   ASSERT_GE(back["csv"].size(), 2u);
   for (std::size_t i = 1; i < back["csv"].size(); ++i) EXPECT_EQ(back["csv"][i].size(), 4u);

@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -83,6 +86,21 @@ bool isUTF8(const std::string& text) {
     i += length;
   }
   return true;
+}
+
+std::optional<std::string> readBackExports(const fs::path& xml, const fs::path& table) {
+  const TempDirectory scratch;
+  const fs::path parsed = scratch.path() / "parsed.json";
+  const std::string command =
+      std::string(QUILLMERE_PYTHON) + " " +
+      shellQuoted(fs::path(QUILLMERE_SOURCE_DIR) / "tests/export/read_export.py") + " " +
+      shellQuoted(xml) + " " + shellQuoted(table) + " >" + shellQuoted(parsed);
+  if (std::system(command.c_str()) != 0) {
+    ADD_FAILURE() << "read_export.py could not read " << xml << " and " << table;
+    return std::nullopt;
+  }
+  const std::vector<char> bytes = contents(parsed);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 const BaseMedia& BaseMedia::shared() {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -96,5 +97,11 @@ struct BaseMedia {
 
 // True when the name holds only well-formed UTF-8.
 bool isUTF8(const std::string& text);
+
+// An FCPXML and a CSV export read back by Python's XML and CSV parsers
+// (tests/export/read_export.py), as the JSON text that script prints; fails the test and
+// returns nothing when the script does.
+std::optional<std::string> readBackExports(const std::filesystem::path& xml,
+                                           const std::filesystem::path& table);
 
 }  // namespace quillmere::test

@@ -33,13 +33,6 @@ using namespace std::chrono_literals;
 
 constexpr auto runLimit = 120s;
 
-std::string slurp(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The name as a test message can show it.
 std::string shown(const std::string& name) {
   return nlohmann::json(name).dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
@@ -420,14 +413,9 @@ TEST_F(HostileIndexing, ExportsOfTheResultsAreWellFormed) {
   EXPECT_EQ(std::system(("xmllint --noout " + shellQuoted(xml)).c_str()), 0) << document;
 
   // Read back with Python's XML and CSV parsers.
-  const auto parsed = out / "parsed.json";
-  ASSERT_EQ(
-      std::system((std::string(QUILLMERE_PYTHON) + " " +
-                   shellQuoted(fs::path(QUILLMERE_SOURCE_DIR) / "tests/export/read_export.py") +
-                   " " + shellQuoted(xml) + " " + shellQuoted(table) + " >" + shellQuoted(parsed))
-                      .c_str()),
-      0);
-  const auto back = nlohmann::json::parse(slurp(parsed));
+  const auto read = readBackExports(xml, table);
+  ASSERT_TRUE(read);
+  const auto back = nlohmann::json::parse(*read);
   const auto& assets = back["fcpxml"]["assets"];
   EXPECT_EQ(assets.size(), paths.size());
   for (const auto& asset : assets) {
