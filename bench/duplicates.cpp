@@ -25,7 +25,7 @@
 #include <unistd.h>
 
 #include "duplicates/DuplicateFinder.h"
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "search/SearchEngine.h"

@@ -12,7 +12,7 @@
 #include <vector>
 #include "support/Measure.h"
 
-#include "index/Indexer.h"
+#include "indexer/Indexer.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "index/Indexer.h"
+#include "indexer/Indexer.h"
 
 namespace quillmere {
 

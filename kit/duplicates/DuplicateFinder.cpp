@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "index/Library.h"
 
 namespace quillmere {

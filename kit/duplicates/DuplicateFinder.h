@@ -10,7 +10,7 @@
 #include <set>
 #include <vector>
 
-#include "index/Records.h"
+#include "core/Records.h"
 
 namespace quillmere {
 

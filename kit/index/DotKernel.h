@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 
 namespace quillmere {
 

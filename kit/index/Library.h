@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "index/Records.h"
+#include "core/Records.h"
 #include "index/SQLite.h"
 #include "index/VectorIndex.h"
 

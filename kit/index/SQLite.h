@@ -15,7 +15,7 @@
 #include <variant>
 #include <vector>
 
-#include "index/Records.h"
+#include "core/Records.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

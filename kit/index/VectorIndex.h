@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 
 namespace quillmere {
 

@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "model/ModelInfo.h"
-#include "model/Picture.h"
+#include "core/Picture.h"
 
 namespace quillmere {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "model/Picture.h"
+#include "core/Picture.h"
 
 namespace quillmere {
 
@@ -27,10 +27,6 @@ class PictureFitter {
   // False when the picture is invalid or the image library fails.
   static bool draw(const Picture& picture, std::int64_t side, std::string_view resize,
                    std::uint8_t* out);
-
- private:
-  static bool drawWithVips(const Picture& picture, std::int64_t side, std::string_view resize,
-                           std::uint8_t* out);
 };
 
 }  // namespace quillmere

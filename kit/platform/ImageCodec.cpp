@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -307,6 +308,44 @@ std::optional<Picture> ImageCodec::resize(const Picture& picture, int width, int
     result = toPicture(exact.get());
   }
   return result;
+}
+
+bool ImageCodec::drawCentred(const Picture& picture, double width, double height, int side,
+                             std::uint8_t* out) {
+  initialise();
+  if (side < 1 || !(width > 0) || !(height > 0)) return false;
+  Image source = fromPicture(picture);
+  Image resized;
+  if (!source || vips_resize(source.get(), resized.out(), width / picture.width, "vscale",
+                             height / picture.height, "kernel", VIPS_KERNEL_LANCZOS3, nullptr)) {
+    vips_error_clear();  // the text is not needed; keep the buffer from growing
+    return false;
+  }
+  // Centre what libvips made (its size is the target rounded to whole pixels).
+  const int left = static_cast<int>(std::lround((side - resized.get()->Xsize) / 2.0));
+  const int top = static_cast<int>(std::lround((side - resized.get()->Ysize) / 2.0));
+  Image placed;
+  if (vips_embed(resized.get(), placed.out(), left, top, side, side, "extend", VIPS_EXTEND_BLACK,
+                 nullptr)) {
+    vips_error_clear();
+    return false;
+  }
+  Image bytes;
+  if (vips_cast_uchar(placed.get(), bytes.out(), nullptr)) {
+    vips_error_clear();
+    return false;
+  }
+  std::size_t size = 0;
+  void* memory = vips_image_write_to_memory(bytes.get(), &size);
+  if (memory == nullptr) {
+    vips_error_clear();
+    return false;
+  }
+  const auto expected = static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 3;
+  const bool complete = size == expected;
+  if (complete) std::memcpy(out, memory, expected);
+  g_free(memory);
+  return complete;
 }
 
 std::optional<std::vector<std::uint8_t>> ImageCodec::encodeJpeg(const Picture& picture,

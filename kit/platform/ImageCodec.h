@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/Picture.h"
+#include "core/Picture.h"
 
 namespace quillmere {
 
@@ -48,6 +48,12 @@ class ImageCodec {
 
   // High-quality (lanczos3) resize to exactly width x height.
   static std::optional<Picture> resize(const Picture& picture, int width, int height);
+
+  // Scales the picture (lanczos3) to width x height, which may differ in proportion and be
+  // fractional, and centres it in a black side x side square written to `out` as RGB8.
+  // False when libvips fails or its result does not fill the square exactly.
+  static bool drawCentred(const Picture& picture, double width, double height, int side,
+                          std::uint8_t* out);
 
   // Baseline JPEG, quality 1-100, no metadata.
   static std::optional<std::vector<std::uint8_t>> encodeJpeg(const Picture& picture, int quality);

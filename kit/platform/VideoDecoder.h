@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/Picture.h"
+#include "core/Picture.h"
 
 namespace quillmere {
 

@@ -12,8 +12,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "index/Records.h"
-#include "model/Picture.h"
+#include "core/Records.h"
+#include "core/Picture.h"
 
 namespace quillmere {
 

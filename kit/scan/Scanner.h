@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "index/Records.h"
+#include "core/Records.h"
 
 namespace quillmere {
 

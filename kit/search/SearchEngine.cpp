@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "scan/FrameSampler.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "index/VectorIndex.h"
-#include "model/Picture.h"
+#include "core/Picture.h"
 #include "search/SearchFilter.h"
 #include "search/SearchResult.h"
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <set>
 
-#include "index/Records.h"
+#include "core/Records.h"
 
 namespace quillmere {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "index/Records.h"
+#include "core/Records.h"
 
 namespace quillmere {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "index/Library.h"
 #include "support/TempDirectory.h"
 

@@ -14,8 +14,8 @@
 
 #include "HostileFolder.h"
 #include "export/MarkerExport.h"
-#include "index/Float16.h"
-#include "index/Indexer.h"
+#include "core/Float16.h"
+#include "indexer/Indexer.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "platform/ImageCodec.h"

@@ -9,7 +9,7 @@
 #include <future>
 
 #include "HostileFolder.h"
-#include "index/Indexer.h"
+#include "indexer/Indexer.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"

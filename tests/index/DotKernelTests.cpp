@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "index/DotKernel.h"
-#include "index/Float16.h"
+#include "core/Float16.h"
 
 namespace quillmere {
 namespace {

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 
 namespace quillmere {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "index/Records.h"
+#include "core/Records.h"
 #include "scan/Timecode.h"
 
 namespace quillmere {

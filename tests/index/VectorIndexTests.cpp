@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "index/DotKernel.h"
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "index/VectorIndex.h"
 
 namespace quillmere {

@@ -4,7 +4,7 @@
 #include <exception>
 #include <memory>
 
-#include "index/Indexer.h"
+#include "indexer/Indexer.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"

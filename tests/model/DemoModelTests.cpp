@@ -7,7 +7,7 @@
 #include <cmath>
 #include <thread>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "model/Embedder.h"
 #include "platform/ResourceLocator.h"
 

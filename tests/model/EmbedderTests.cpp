@@ -6,7 +6,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
 #include "model/ModelFixtures.h"

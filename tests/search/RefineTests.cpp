@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "search/SearchFixture.h"
 #include "support/MediaFactory.h"
 

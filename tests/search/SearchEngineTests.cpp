@@ -3,7 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 #include "scan/FrameSampler.h"
 #include "search/SearchFixture.h"
 

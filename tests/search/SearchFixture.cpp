@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 
 namespace quillmere::test {
 

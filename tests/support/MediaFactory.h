@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "model/Picture.h"
+#include "core/Picture.h"
 
 namespace quillmere::test {
 

@@ -1,7 +1,7 @@
 // The indexer's manners: pausing, the progress report throttle and the time-left estimate.
 #include <utility>
 
-#include "index/Indexer.h"
+#include "indexer/Indexer.h"
 
 namespace quillmere {
 

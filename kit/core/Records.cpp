@@ -1,4 +1,4 @@
-#include "index/Records.h"
+#include "core/Records.h"
 
 #include <cstring>
 

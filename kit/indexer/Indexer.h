@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "index/Library.h"
-#include "index/Records.h"
+#include "core/Records.h"
 #include "platform/SystemConditions.h"
 #include "scan/FrameSampler.h"
 

@@ -1,4 +1,4 @@
-#include "index/Indexer.h"
+#include "indexer/Indexer.h"
 
 #include <algorithm>
 #include <atomic>

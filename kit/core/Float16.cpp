@@ -1,4 +1,4 @@
-#include "index/Float16.h"
+#include "core/Float16.h"
 
 #include <cpuid.h>
 #include <immintrin.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "index/Float16.h"
+#include "core/Float16.h"
 
 namespace quillmere {
 
