@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <filesystem>
 #include <map>
 #include <numeric>
+#include <string>
+#include <system_error>
 #include <unordered_map>
 #include <utility>
 
@@ -102,17 +105,18 @@ void scanTile(const float* tile, std::size_t r0, std::size_t rows, std::size_t c
   }
 }
 
-}  // namespace
+// One component of the graph of qualifying pairs: its rows, ascending, and its lowest
+// qualifying similarity.
+struct Cluster {
+  std::vector<std::size_t> rows;
+  float similarity = 1;
+};
 
-std::vector<DuplicateFinder::Group> DuplicateFinder::find(
-    const Library& library, float threshold, const std::optional<std::set<std::int64_t>>& roots,
-    const std::function<void(double)>& progress) {
-  const Candidates candidates = collect(library, roots);
-  const std::size_t n = candidates.files.size();
-  if (n < 2) return {};
-  const std::size_t dim = library.vectors().dim();
-  const float* m = candidates.matrix.data();
-
+// The clusters of two or more among the n rows of m (dim columns), every pair compared once
+// in tiles of the upper triangle; progress after each tile.
+std::vector<Cluster> cluster(const float* m, std::size_t n, std::size_t dim, float threshold,
+                             const std::function<void(double)>& progress) {
+  constexpr std::size_t tileSize = DuplicateFinder::tileSize;
   UnionFind groups(n);
   std::vector<float> tile(tileSize * tileSize, 0.0f);
   const std::size_t blocks = (n + tileSize - 1) / tileSize;
@@ -132,18 +136,115 @@ std::vector<DuplicateFinder::Group> DuplicateFinder::find(
     }
   }
 
-  std::map<std::size_t, std::vector<std::size_t>> members;  // root -> indices, ascending
+  std::map<std::size_t, std::vector<std::size_t>> members;  // root -> rows, ascending
   for (std::size_t k = 0; k < n; ++k) members[groups.root(k)].push_back(k);
+  std::vector<Cluster> clusters;
+  for (auto& [root, rows] : members) {
+    if (rows.size() >= 2) clusters.push_back({std::move(rows), groups.lowest(root)});
+  }
+  return clusters;
+}
 
+// Where the files of the library are on disk. A file stored under two folders (one inside
+// the other, or one reached through a link) is one place; a file gone from a folder that
+// can be reached is nowhere; the files of a folder that cannot be reached (an unplugged
+// drive) stay where they were, as they may come back.
+class Places {
+ public:
+  explicit Places(const Library& library) {
+    for (const Root& root : library.roots()) {
+      std::error_code error;
+      folders_[root.id] = {root.url(), std::filesystem::is_directory(root.path, error)};
+    }
+  }
+
+  // The file's resolved path when its folder is reachable, its stored path otherwise;
+  // nothing when it is known to be gone.
+  std::optional<std::string> of(const MediaFile& file) const {
+    const auto folder = folders_.find(file.rootID);
+    if (folder == folders_.end()) return std::nullopt;
+    const std::filesystem::path stored = (folder->second.url / file.relPath).lexically_normal();
+    if (!folder->second.reachable) return stored.native();
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(stored, error);
+    if (!error) return resolved.native();
+    if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory)
+      return std::nullopt;
+    return stored.native();  // unreadable just now, not known to be gone
+  }
+
+ private:
+  struct Folder {
+    std::filesystem::path url;
+    bool reachable = false;
+  };
+  std::map<std::int64_t, Folder> folders_;
+};
+
+// The rows whose files are somewhere, each place once (its first row).
+std::vector<std::size_t> onDisk(const std::vector<std::size_t>& rows,
+                                const std::vector<MediaFile>& files, const Places& places) {
+  std::vector<std::size_t> kept;
+  std::set<std::string> seen;
+  for (std::size_t k : rows) {
+    const auto place = places.of(files[k]);
+    if (place && seen.insert(*place).second) kept.push_back(k);
+  }
+  return kept;
+}
+
+DuplicateFinder::Group makeGroup(const std::vector<std::size_t>& rows, float similarity,
+                                 const std::vector<MediaFile>& files) {
+  DuplicateFinder::Group group;
+  group.files.reserve(rows.size());
+  for (std::size_t k : rows) group.files.push_back(files[k]);
+  std::stable_sort(group.files.begin(), group.files.end(), keepsBefore);
+  group.similarity = similarity;
+  return group;
+}
+
+// The groups a cluster leaves once its files are checked on disk. Without the files that
+// are gone or listed twice the rest may no longer hang together, so they are clustered again.
+std::vector<DuplicateFinder::Group> groupsOnDisk(const Cluster& found, const Candidates& candidates,
+                                                 std::size_t dim, float threshold,
+                                                 const Places& places) {
+  const std::vector<std::size_t> kept = onDisk(found.rows, candidates.files, places);
+  if (kept.size() == found.rows.size()) {
+    return {makeGroup(found.rows, found.similarity, candidates.files)};
+  }
+  std::vector<DuplicateFinder::Group> groups;
+  if (kept.size() < 2) return groups;
+  std::vector<float> matrix;
+  matrix.reserve(kept.size() * dim);
+  for (std::size_t k : kept) {
+    const auto row = candidates.matrix.begin() + static_cast<std::ptrdiff_t>(k * dim);
+    matrix.insert(matrix.end(), row, row + static_cast<std::ptrdiff_t>(dim));
+  }
+  for (Cluster& part : cluster(matrix.data(), kept.size(), dim, threshold, {})) {
+    for (std::size_t& row : part.rows) row = kept[row];
+    groups.push_back(makeGroup(part.rows, part.similarity, candidates.files));
+  }
+  return groups;
+}
+
+}  // namespace
+
+std::vector<DuplicateFinder::Group> DuplicateFinder::find(
+    const Library& library, float threshold, const std::optional<std::set<std::int64_t>>& roots,
+    const std::function<void(double)>& progress) {
+  const Candidates candidates = collect(library, roots);
+  const std::size_t n = candidates.files.size();
+  if (n < 2) return {};
+  const std::size_t dim = library.vectors().dim();
+
+  const std::vector<Cluster> clusters =
+      cluster(candidates.matrix.data(), n, dim, threshold, progress);
+  // Files are looked up on disk only once they are found in a group: few are.
+  const Places places(library);
   std::vector<Group> result;
-  for (const auto& [root, indices] : members) {
-    if (indices.size() < 2) continue;
-    Group group;
-    group.files.reserve(indices.size());
-    for (std::size_t k : indices) group.files.push_back(candidates.files[k]);
-    std::stable_sort(group.files.begin(), group.files.end(), keepsBefore);
-    group.similarity = groups.lowest(root);
-    result.push_back(std::move(group));
+  for (const Cluster& found : clusters) {
+    for (Group& group : groupsOnDisk(found, candidates, dim, threshold, places))
+      result.push_back(std::move(group));
   }
   std::stable_sort(result.begin(), result.end(), [](const Group& a, const Group& b) {
     if (a.files.size() != b.files.size()) return a.files.size() > b.files.size();

@@ -37,7 +37,9 @@ class DuplicateFinder {
   static constexpr std::size_t tileSize = 1024;
 
   // Groups of indexed photos (of the given roots, or all) with at least one pair of
-  // members at or above threshold, largest groups first, then the most similar. progress
+  // members at or above threshold, largest groups first, then the most similar. A group
+  // lists each file on disk once, however many folders store it, and no file gone from a
+  // folder that can be reached (those of an unreachable folder stay). progress
   // gets the fraction of tiles done after each tile, on the calling thread. Runs to
   // completion on the calling thread; the library's locks are held only while files and
   // vectors are copied out.

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -84,6 +86,20 @@ class DuplicateFinderTest : public ::testing::Test {
                                  [this](double fraction) { reports.push_back(fraction); });
   }
 
+  // Three unit vectors A, B, C with sim(A,B) = sim(B,C) = 0.95 and sim(A,C) = 0.90.
+  std::vector<std::vector<float>> chain() const {
+    const float by = std::sqrt(1 - 0.95f * 0.95f);
+    const float cy = (0.95f - 0.95f * 0.90f) / by;
+    const float cz = std::sqrt(1 - 0.90f * 0.90f - cy * cy);
+    return {unit({1}), unit({0.95f, by}), unit({0.90f, cy, cz})};
+  }
+
+  // Small files standing for the photos, so that the folder can be reached.
+  void putOnDisk(const std::string& folder, const std::vector<std::string>& names) {
+    std::filesystem::create_directories(dir / folder);
+    for (const std::string& name : names) std::ofstream(dir / folder / name) << name;
+  }
+
   // A unit vector of the library's width with the given leading components.
   std::vector<float> unit(std::vector<float> leading) const {
     leading.resize(library->dim(), 0.0f);
@@ -117,11 +133,8 @@ TEST_F(DuplicateGroups, TwoCopiesAreOneExactGroupAtEitherThreshold) {
 
 TEST_F(DuplicateGroups, AChainJoinsThroughItsMiddleAndCountsOnlyQualifyingPairs) {
   open(20);
-  // sim(A,B) = sim(B,C) = 0.95, sim(A,C) = 0.90.
-  const float by = std::sqrt(1 - 0.95f * 0.95f);
-  const float cy = (0.95f - 0.95f * 0.90f) / by;
-  const float cz = std::sqrt(1 - 0.90f * 0.90f - cy * cy);
-  const std::vector<float> a = unit({1}), b = unit({0.95f, by}), c = unit({0.90f, cy, cz});
+  const auto vectors = chain();
+  const std::vector<float>&a = vectors[0], &b = vectors[1], &c = vectors[2];
   addFolder("f", {{.name = "A.jpg", .vector = a, .size = 3},
                   {.name = "B.jpg", .vector = b, .size = 2},
                   {.name = "C.jpg", .vector = c, .size = 1}});
@@ -203,6 +216,33 @@ TEST_F(DuplicateGroups, LargerGroupsFirstThenTheMoreSimilar) {
   const auto exact = find(DuplicateFinder::exact);
   ASSERT_EQ(exact.size(), 2u);
   EXPECT_EQ(exact[0].files[0].name().front(), 'q');
+}
+
+TEST_F(DuplicateGroups, FilesGoneFromDiskLeaveAndTheRestRegroup) {
+  open(20);
+  const auto vectors = chain();
+  const std::vector<std::string> all = {"A.jpg", "B.jpg", "C.jpg"};
+  addFolder("f", {{.name = all[0], .vector = vectors[0], .size = 3},
+                  {.name = all[1], .vector = vectors[1], .size = 2},
+                  {.name = all[2], .vector = vectors[2], .size = 1}});
+  using Names = std::vector<std::vector<std::string>>;
+  const std::vector<std::pair<std::string, Names>> cases = {
+      {"", {all}},
+      {"A.jpg", {{"B.jpg", "C.jpg"}}},
+      {"B.jpg", {}},  // A and C were joined only through B
+      {"C.jpg", {{"A.jpg", "B.jpg"}}},
+  };
+  for (const auto& [deleted, expected] : cases) {
+    putOnDisk("f", all);
+    if (!deleted.empty()) std::filesystem::remove(dir / "f" / deleted);
+    Names got;
+    for (const Group& group : find(DuplicateFinder::near)) got.push_back(names(group));
+    EXPECT_EQ(got, expected) << deleted;
+  }
+  // With its folder unreachable nothing can be known gone: all stay.
+  std::filesystem::remove_all(dir / "f");
+  ASSERT_EQ(find(DuplicateFinder::near).size(), 1u);
+  EXPECT_EQ(names(find(DuplicateFinder::near)[0]), all);
 }
 
 using DuplicateCandidates = DuplicateFinderTest;
