@@ -1,0 +1,100 @@
+#include "index/FolderRules.h"
+
+#include <system_error>
+
+#include "index/Library.h"
+
+namespace quillmere {
+namespace {
+
+std::string withSlash(const std::string& folder) {
+  return !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+}
+
+}  // namespace
+
+std::string FolderRules::standardised(const std::filesystem::path& path) {
+  std::error_code error;
+  auto full = std::filesystem::absolute(path, error);
+  if (error) full = path;
+  auto text = full.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+bool FolderRules::contains(const std::string& folder, const std::string& path) {
+  return path == folder || path.starts_with(withSlash(folder));
+}
+
+FolderRules::Plan FolderRules::plan(const std::vector<Root>& roots,
+                                    const std::filesystem::path& path) {
+  Plan plan;
+  plan.path = standardised(path);
+  for (const auto& root : roots) {
+    if (contains(root.path, plan.path)) {
+      plan.alreadyIncluded = true;
+      plan.nested.clear();
+      return plan;
+    }
+    if (contains(plan.path, root.path)) plan.nested.push_back(root);
+  }
+  return plan;
+}
+
+FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem::path& path,
+                                        const Volume& volume) {
+  AddResult result;
+  const auto plan = FolderRules::plan(library.roots(), path);
+  std::error_code error;
+  const auto status = std::filesystem::status(plan.path, error);
+  if (!std::filesystem::exists(status)) {
+    result.message = "Folder not found: " + plan.path;
+    return result;
+  }
+  if (!std::filesystem::is_directory(status)) {
+    result.message = "Not a folder: " + plan.path;
+    return result;
+  }
+  if (plan.alreadyIncluded) {
+    result.outcome = Outcome::alreadyIncluded;
+    return result;
+  }
+  try {
+    result.root = library.addRoot(plan.path, volume.bookmark, volume.uuid,
+                                  volume.external ? volume.name : std::nullopt, volume.external);
+  } catch (const std::exception& failure) {
+    result.message = failure.what();
+    return result;
+  }
+  for (const auto& nested : plan.nested) {
+    try {
+      library.removeRoot(nested.id);
+      result.replaced.push_back(nested);
+    } catch (const std::exception&) {
+      // Left in the list: its files are still indexed under it, and the next add of the
+      // parent replaces it again.
+    }
+  }
+  result.outcome = Outcome::added;
+  return result;
+}
+
+FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem::path& path) {
+  return add(library, path, Volume{});
+}
+
+std::optional<MediaFile> FolderRules::storedFile(const Library& library,
+                                                 const std::filesystem::path& path) {
+  const auto wanted = standardised(path);
+  for (const auto& root : library.roots()) {
+    const auto folder = standardised(root.path);
+    if (wanted == folder || !contains(folder, wanted)) continue;
+    const auto relative = wanted.substr(withSlash(folder).size());
+    for (const auto& file : library.files(root.id)) {
+      if (file.relPath == relative) return file;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace quillmere

@@ -1,0 +1,67 @@
+// The rules by which folders join the library, shared by every front end: a folder is known
+// by its standardised path; adding a folder that is already in the list, or lies inside a
+// folder in the list, changes nothing; adding a parent of folders in the list replaces them,
+// so that no file is ever stored under two roots. Also finds the stored file at a path.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Records.h"
+
+namespace quillmere {
+
+class Library;
+
+class FolderRules {
+ public:
+  // What the platform knows of the drive a folder lives on.
+  struct Volume {
+    std::optional<Bytes> bookmark;
+    std::optional<std::string> uuid;
+    std::optional<std::string> name;  // kept only for an external drive
+    bool external = false;
+  };
+
+  enum class Outcome { added, alreadyIncluded, failed };
+
+  struct AddResult {
+    Outcome outcome = Outcome::failed;
+    std::optional<Root> root;    // the new root when added
+    std::vector<Root> replaced;  // folders inside the new one, removed from the library
+    std::string message;         // one line for the user when failed
+    bool operator==(const AddResult&) const = default;
+  };
+
+  // What adding `path` to a library holding `roots` would do, without doing it.
+  struct Plan {
+    std::string path;  // standardised
+    bool alreadyIncluded = false;
+    std::vector<Root> nested;  // in list order
+    bool operator==(const Plan&) const = default;
+  };
+
+  FolderRules() = delete;
+
+  // Absolute, with "." and ".." resolved (links are left alone) and no trailing "/"
+  // except for "/" itself.
+  static std::string standardised(const std::filesystem::path& path);
+  // Whether `path` is `folder` or lies inside it; "Photos 2" is not inside "Photos".
+  static bool contains(const std::string& folder, const std::string& path);
+  static Plan plan(const std::vector<Root>& roots, const std::filesystem::path& path);
+
+  // Adds a directory that exists: stores its root, then removes the folders nested in it
+  // (their files are indexed again under the new root by the caller's next scan).
+  static AddResult add(Library& library, const std::filesystem::path& path,
+                       const Volume& volume);
+  // The same for a folder whose drive nothing is known of.
+  static AddResult add(Library& library, const std::filesystem::path& path);
+
+  // The file stored at `path` (as the user names it), through the root that contains it.
+  static std::optional<MediaFile> storedFile(const Library& library,
+                                             const std::filesystem::path& path);
+};
+
+}  // namespace quillmere

@@ -1,0 +1,39 @@
+// "More Like This": a stored frame's vector becomes the query, so the search needs no model
+// run and finds what the library itself saw. Both front ends build image queries here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Records.h"
+
+namespace quillmere {
+
+class Library;
+
+class MoreLikeThis {
+ public:
+  // A picture standing in for a typed query.
+  struct ImageQuery {
+    std::string name;           // shown in place of the text
+    std::vector<float> vector;  // unit length, the library's width
+    bool operator==(const ImageQuery&) const = default;
+  };
+
+  MoreLikeThis() = delete;
+
+  // The query of the file's stored frame `frameID`; nothing when that frame is no longer
+  // in the index.
+  static std::optional<ImageQuery> frame(const Library& library, const MediaFile& file,
+                                         std::int64_t frameID, double time);
+  // The query of the file's stored frame nearest `seconds`; nothing when it has no frame.
+  static std::optional<ImageQuery> nearest(const Library& library, const MediaFile& file,
+                                           double seconds);
+  // The file's name; for a video followed by " at " and the short time code ("clip.mov at
+  // 1:05").
+  static std::string name(const MediaFile& file, double time);
+};
+
+}  // namespace quillmere
