@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 
+#include "core/Utf8.h"
+
 namespace quillmere::fuzz {
 
 [[noreturn]] inline void fail(const std::string& what) {
@@ -26,35 +28,7 @@ inline void require(bool holds, const std::string& what) {
 
 // Whether the bytes are well-formed UTF-8 (no surrogates, no overlong forms, at most U+10FFFF).
 inline bool validUTF8(const std::string& text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = s[i];
-    std::size_t length = 0;
-    std::uint32_t scalar = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      length = 2, scalar = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3, scalar = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4, scalar = c & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      scalar = scalar << 6 | (s[i + k] & 0x3F);
-    }
-    if ((length == 3 && scalar < 0x800) || (length == 4 && scalar < 0x10000) ||
-        (scalar >= 0xD800 && scalar <= 0xDFFF) || scalar > 0x10FFFF)
-      return false;
-    i += length;
-  }
-  return true;
+  return Utf8::isValid(text);
 }
 
 // One file per extension and process, rewritten for every input, removed at exit.

@@ -1,7 +1,5 @@
 #include "export/MarkerExport.h"
 
-#include <unicode/utf8.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -9,6 +7,7 @@
 #include <limits>
 #include <system_error>
 
+#include "core/Utf8.h"
 #include "platform/MediaProbe.h"
 #include "scan/Timecode.h"
 
@@ -52,49 +51,29 @@ void appendFixed(std::string& out, double value, int precision) {
   if (result.ec == std::errc()) out.append(text, result.ptr);
 }
 
-void appendUTF8(std::string& out, UChar32 c) {
-  char bytes[U8_MAX_LENGTH];
-  std::int32_t length = 0;
-  UBool error = false;
-  U8_APPEND(bytes, length, U8_MAX_LENGTH, c, error);
-  if (!error) out.append(bytes, static_cast<std::size_t>(length));
-}
-
-constexpr UChar32 replacement = 0xFFFD;
-
-// Walks text as UTF-8, handing every character (U+FFFD for each ill-formed sequence) and its
-// original bytes to `emit`.
+// Walks text as UTF-8, handing every character (U+FFFD for each ill-formed piece) and its
+// original bytes (none for an ill-formed piece) to `emit`.
 template <typename Emit>
-void eachCharacter(const std::string& text, Emit emit) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  const auto length = static_cast<std::int32_t>(std::min<std::size_t>(
-      text.size(), static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())));
-  std::int32_t i = 0;
-  while (i < length) {
-    const std::int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(bytes, i, length, c);
-    if (c < 0) {
-      emit(replacement, std::string_view());
-    } else {
-      emit(c, std::string_view(text.data() + start, static_cast<std::size_t>(i - start)));
-    }
+void eachCharacter(std::string_view text, Emit emit) {
+  for (std::size_t offset = 0; offset < text.size();) {
+    const Utf8::Piece piece = Utf8::next(text, offset);
+    emit(piece.character, piece.wellFormed ? piece.bytes : std::string_view());
   }
 }
 
 // Characters an XML 1.0 document cannot hold at all, not even as a reference.
-bool outsideXML(UChar32 c) {
+bool outsideXML(char32_t c) {
   if (c < 0x20) return c != '\t' && c != '\n' && c != '\r';
   return c == 0xFFFE || c == 0xFFFF;
 }
 
 std::string csvField(const std::string& text) {
   std::string out = "\"";
-  eachCharacter(text, [&](UChar32 c, std::string_view original) {
+  eachCharacter(text, [&](char32_t c, std::string_view original) {
     if (c == '"') {
       out += "\"\"";
     } else if (c == 0 || original.empty()) {
-      appendUTF8(out, replacement);
+      out += Utf8::replacement;
     } else {
       out += original;
     }
@@ -331,7 +310,7 @@ std::string MarkerExport::fileURL(const std::filesystem::path& path) {
 std::string MarkerExport::escaped(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  eachCharacter(text, [&](UChar32 c, std::string_view original) {
+  eachCharacter(text, [&](char32_t c, std::string_view original) {
     switch (c) {
       case '&':
         out += "&amp;";
@@ -359,7 +338,7 @@ std::string MarkerExport::escaped(const std::string& text) {
         break;
     }
     if (original.empty() || outsideXML(c)) {
-      appendUTF8(out, replacement);
+      out += Utf8::replacement;
     } else {
       out += original;
     }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "HostileFolder.h"
+#include "core/Utf8.h"
 #include "support/MediaFactory.h"
 #include "support/TempDirectory.h"
 
@@ -99,7 +100,7 @@ class HostileCli : public ::testing::Test {
     const auto all = lines(outcome.out);
     EXPECT_EQ(all.size(), expected) << outcome.out;
     for (const auto& text : all) {
-      EXPECT_TRUE(isUTF8(text)) << text;
+      EXPECT_TRUE(Utf8::isValid(text)) << text;
       const auto percent = text.find("%  ");
       ASSERT_NE(percent, std::string::npos) << text;
       const std::string where = text.substr(percent + 3);
@@ -126,7 +127,7 @@ TEST_F(HostileCli, EveryCommandEndsCleanlyAndPrintsEachPathOnOneLine) {
   const auto indexed = cli("index");
   ASSERT_EQ(indexed.status, 0) << indexed.err;
   EXPECT_NE(indexed.out.find("0 pending"), std::string::npos) << indexed.out;
-  for (const auto& text : lines(indexed.out)) EXPECT_TRUE(isUTF8(text)) << text;
+  for (const auto& text : lines(indexed.out)) EXPECT_TRUE(Utf8::isValid(text)) << text;
 
   const auto status = cli("status --json");
   ASSERT_EQ(status.status, 0) << status.err;
@@ -172,8 +173,8 @@ TEST_F(HostileCli, EveryCommandEndsCleanlyAndPrintsEachPathOnOneLine) {
   const auto csv = cli("export red -o " + shellQuoted(table));
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(std::system(("xmllint --noout " + shellQuoted(xml)).c_str()), 0);
-  EXPECT_TRUE(isUTF8(slurp(xml)));
-  EXPECT_TRUE(isUTF8(slurp(table)));
+  EXPECT_TRUE(Utf8::isValid(slurp(xml)));
+  EXPECT_TRUE(Utf8::isValid(slurp(table)));
   const auto read = readBackExports(xml, table);
   ASSERT_TRUE(read);
   const auto back = nlohmann::json::parse(*read);

@@ -55,39 +55,6 @@ const std::string renamedFolder = "renamed dir\xff";
 
 }  // namespace
 
-bool isUTF8(const std::string& text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = s[i];
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      length = 2, code = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      length = 3, code = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      length = 4, code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + length > n) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      code = (code << 6) | (s[i + k] & 0x3F);
-    }
-    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 std::optional<std::string> readBackExports(const fs::path& xml, const fs::path& table) {
   const TempDirectory scratch;
   const fs::path parsed = scratch.path() / "parsed.json";

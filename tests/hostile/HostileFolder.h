@@ -95,9 +95,6 @@ struct BaseMedia {
   static const BaseMedia& shared();
 };
 
-// True when the name holds only well-formed UTF-8.
-bool isUTF8(const std::string& text);
-
 // An FCPXML and a CSV export read back by Python's XML and CSV parsers
 // (tests/export/read_export.py), as the JSON text that script prints; fails the test and
 // returns nothing when the script does.

@@ -13,10 +13,11 @@
 #include <sstream>
 
 #include "HostileFolder.h"
-#include "export/MarkerExport.h"
 #include "core/Float16.h"
-#include "indexer/Indexer.h"
+#include "core/Utf8.h"
+#include "export/MarkerExport.h"
 #include "index/Library.h"
+#include "indexer/Indexer.h"
 #include "model/Embedder.h"
 #include "platform/ImageCodec.h"
 #include "platform/PowerMonitor.h"
@@ -47,7 +48,7 @@ std::string replacingBadBytes(const std::string& text) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0xC0) length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
     const std::string piece = text.substr(i, length);
-    if (c < 0x80 || (piece.size() == length && isUTF8(piece))) {
+    if (c < 0x80 || (piece.size() == length && Utf8::isValid(piece))) {
       out += piece;
       i += length;
     } else {
@@ -408,8 +409,8 @@ TEST_F(HostileIndexing, ExportsOfTheResultsAreWellFormed) {
   const std::string csv = MarkerExport::csv(rows);
   std::ofstream(xml, std::ios::binary) << document;
   std::ofstream(table, std::ios::binary) << csv;
-  EXPECT_TRUE(isUTF8(document));
-  EXPECT_TRUE(isUTF8(csv));
+  EXPECT_TRUE(Utf8::isValid(document));
+  EXPECT_TRUE(Utf8::isValid(csv));
   EXPECT_EQ(std::system(("xmllint --noout " + shellQuoted(xml)).c_str()), 0) << document;
 
   // Read back with Python's XML and CSV parsers.
