@@ -1,125 +1,46 @@
 // The Library operations that change files and frames, and the read-outs built on them.
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
+#include <map>
 #include <stdexcept>
-#include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "index/Library.h"
+#include "index/ScanDiff.h"
 
 namespace quillmere {
 
 namespace {
 
-std::string_view lastComponent(std::string_view relPath) {
-  const std::size_t slash = relPath.rfind('/');
-  return slash == std::string_view::npos ? relPath : relPath.substr(slash + 1);
-}
-
-// name|size|whole seconds of mtime (truncated toward zero): what a moved file keeps.
-std::string moveKey(std::string_view relPath, std::int64_t size, double mtime) {
-  char seconds[48];
-  // Adding 0.0 turns the -0 of a truncated small negative time into 0.
-  std::snprintf(seconds, sizeof seconds, "%.0f", std::trunc(mtime) + 0.0);
-  std::string key(lastComponent(relPath));
-  key += '|';
-  key += std::to_string(size);
-  key += '|';
-  key += seconds;
-  return key;
-}
-
-}  // namespace
-
-Library::ScanChanges Library::applyScan(std::int64_t rootID,
-                                        const std::vector<ScannedFile>& entries) {
-  std::lock_guard serial(writing);
-  const std::vector<MediaFile> cached = files(rootID);
-  std::unordered_map<std::string_view, std::size_t> cachedByPath;
-  for (std::size_t i = 0; i < cached.size(); ++i) cachedByPath.emplace(cached[i].relPath, i);
-
-  std::vector<bool> seen(cached.size(), false);
-  std::unordered_set<std::string_view> seenNewcomers;
-  std::vector<MediaFile> changed;
-  std::vector<const ScannedFile*> newcomers;
-  for (const ScannedFile& entry : entries) {
-    auto found = cachedByPath.find(entry.relPath);
-    if (found == cachedByPath.end()) {
-      // A listing names each path once; a repeated path is taken once.
-      if (seenNewcomers.insert(entry.relPath).second) newcomers.push_back(&entry);
-      continue;
-    }
-    if (seen[found->second]) continue;
-    seen[found->second] = true;
-    const MediaFile& known = cached[found->second];
-    if (known.size != entry.size || std::abs(known.mtime - entry.mtime) > 0.5) {
-      MediaFile update = known;
-      update.size = entry.size;
-      update.mtime = entry.mtime;
-      update.state = FileState::pending;
-      update.error.reset();
-      changed.push_back(std::move(update));
-    }
-  }
-
-  std::vector<const MediaFile*> vanished;
-  for (std::size_t i = 0; i < cached.size(); ++i) {
-    if (!seen[i]) vanished.push_back(&cached[i]);
-  }
-  std::unordered_map<std::string, std::size_t> vanishedByKey;
-  for (std::size_t i = 0; i < vanished.size(); ++i) {
-    vanishedByKey.insert_or_assign(
-        moveKey(vanished[i]->relPath, vanished[i]->size, vanished[i]->mtime), i);
-  }
-  std::vector<bool> claimed(vanished.size(), false);
-  std::vector<std::pair<const MediaFile*, const ScannedFile*>> moved;
-  std::vector<const ScannedFile*> added;
-  for (const ScannedFile* entry : newcomers) {
-    auto found = vanishedByKey.find(moveKey(entry->relPath, entry->size, entry->mtime));
-    if (found == vanishedByKey.end()) {
-      added.push_back(entry);
-      continue;
-    }
-    claimed[found->second] = true;
-    moved.emplace_back(vanished[found->second], entry);
-    vanishedByKey.erase(found);
-  }
-  std::vector<const MediaFile*> removed;
-  for (std::size_t i = 0; i < vanished.size(); ++i) {
-    if (!claimed[i]) removed.push_back(vanished[i]);
-  }
-
-  const std::vector<std::int64_t> addedIDs = db_->transaction([&] {
+// The diff's database side, in one transaction; returns the ids of the added files in order.
+std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanDiff& diff) {
+  return db.transaction([&] {
     std::vector<std::int64_t> ids;
-    ids.reserve(added.size());
-    for (const ScannedFile* entry : added) {
-      ids.push_back(db_->run(
+    ids.reserve(diff.added.size());
+    for (const ScannedFile& entry : diff.added) {
+      ids.push_back(db.run(
           "INSERT INTO files(root_id, rel_path, kind, size, mtime, state) VALUES(?,?,?,?,?,0)",
-          {rootID, entry->relPath, rawValue(entry->kind), entry->size, entry->mtime}));
+          {rootID, entry.relPath, rawValue(entry.kind), entry.size, entry.mtime}));
     }
-    for (const MediaFile& file : changed) {
-      db_->run("DELETE FROM frames WHERE file_id=?", {file.id});
-      db_->run("UPDATE files SET size=?, mtime=?, state=0, error=NULL WHERE id=?",
-               {file.size, file.mtime, file.id});
+    for (const MediaFile& file : diff.changed) {
+      db.run("DELETE FROM frames WHERE file_id=?", {file.id});
+      db.run("UPDATE files SET size=?, mtime=?, state=0, error=NULL WHERE id=?",
+             {file.size, file.mtime, file.id});
     }
-    for (const auto& [file, entry] : moved) {
-      db_->run("UPDATE files SET rel_path=? WHERE id=?", {entry->relPath, file->id});
+    for (const ScanDiff::Move& move : diff.moved) {
+      db.run("UPDATE files SET rel_path=? WHERE id=?", {move.relPath, move.file.id});
     }
-    for (const MediaFile* file : removed) {
-      db_->run("DELETE FROM frames WHERE file_id=?", {file->id});
-      db_->run("DELETE FROM files WHERE id=?", {file->id});
+    for (const MediaFile& file : diff.removed) {
+      db.run("DELETE FROM frames WHERE file_id=?", {file.id});
+      db.run("DELETE FROM files WHERE id=?", {file.id});
     }
     return ids;
   });
+}
 
-  for (const MediaFile& file : changed) vectors_.remove(file.id);
-  for (const MediaFile* file : removed) vectors_.remove(file->id);
-
-  std::lock_guard guard(lock);
-  for (std::size_t i = 0; i < added.size(); ++i) {
-    const ScannedFile& entry = *added[i];
+// The diff's memory side, once it is committed; the caller holds the map lock.
+void cacheDiff(std::map<std::int64_t, MediaFile>& filesByID, std::int64_t rootID,
+               const ScanDiff& diff, const std::vector<std::int64_t>& addedIDs) {
+  for (std::size_t i = 0; i < diff.added.size(); ++i) {
+    const ScannedFile& entry = diff.added[i];
     filesByID.insert_or_assign(addedIDs[i], MediaFile{.id = addedIDs[i],
                                                       .rootID = rootID,
                                                       .relPath = entry.relPath,
@@ -127,19 +48,34 @@ Library::ScanChanges Library::applyScan(std::int64_t rootID,
                                                       .size = entry.size,
                                                       .mtime = entry.mtime});
   }
-  for (const MediaFile& file : changed) {
+  for (const MediaFile& file : diff.changed) {
     if (auto found = filesByID.find(file.id); found != filesByID.end()) found->second = file;
   }
-  for (const auto& [file, entry] : moved) {
-    if (auto found = filesByID.find(file->id); found != filesByID.end()) {
-      found->second.relPath = entry->relPath;
+  for (const ScanDiff::Move& move : diff.moved) {
+    if (auto found = filesByID.find(move.file.id); found != filesByID.end()) {
+      found->second.relPath = move.relPath;
     }
   }
-  for (const MediaFile* file : removed) filesByID.erase(file->id);
-  return {.added = static_cast<std::int64_t>(added.size()),
-          .changed = static_cast<std::int64_t>(changed.size()),
-          .removed = static_cast<std::int64_t>(removed.size()),
-          .moved = static_cast<std::int64_t>(moved.size())};
+  for (const MediaFile& file : diff.removed) filesByID.erase(file.id);
+}
+
+}  // namespace
+
+Library::ScanChanges Library::applyScan(std::int64_t rootID,
+                                        const std::vector<ScannedFile>& entries) {
+  std::lock_guard serial(writing);
+  const ScanDiff diff = ScanDiff::between(files(rootID), entries);
+  const std::vector<std::int64_t> addedIDs = writeDiff(*db_, rootID, diff);
+  for (const MediaFile& file : diff.changed) vectors_.remove(file.id);
+  for (const MediaFile& file : diff.removed) vectors_.remove(file.id);
+  {
+    std::lock_guard guard(lock);
+    cacheDiff(filesByID, rootID, diff, addedIDs);
+  }
+  return {.added = static_cast<std::int64_t>(diff.added.size()),
+          .changed = static_cast<std::int64_t>(diff.changed.size()),
+          .removed = static_cast<std::int64_t>(diff.removed.size()),
+          .moved = static_cast<std::int64_t>(diff.moved.size())};
 }
 
 void Library::setState(std::int64_t fileID, FileState state,
