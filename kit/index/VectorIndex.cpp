@@ -62,8 +62,8 @@ class VectorIndex::RowsSnapshot {
  public:
   RowsSnapshot(const SharedChunks& chunks, const RowChunk& tail) : chunks_(chunks), tail_(tail) {}
   const Row& operator[](std::size_t r) const {
-    const std::size_t chunk = r / kChunkRows;
-    return chunk < chunks_.size() ? (*chunks_[chunk])[r % kChunkRows] : tail_[r % kChunkRows];
+    const std::size_t chunk = r / chunkRows;
+    return chunk < chunks_.size() ? (*chunks_[chunk])[r % chunkRows] : tail_[r % chunkRows];
   }
 
  private:
@@ -81,7 +81,7 @@ std::size_t VectorIndex::count() const {
 void VectorIndex::reserve(std::size_t n) {
   std::lock_guard guard(lock_);
   vectors_.reserve(n * dim_);
-  chunks_.reserve(n / kChunkRows + 1);
+  chunks_.reserve(n / chunkRows + 1);
   dead_.reserve(n);
 }
 
@@ -96,17 +96,17 @@ void VectorIndex::removeAll() {
 }
 
 void VectorIndex::appendRow(SharedChunks& chunks, RowChunk& tail, const Row& row) {
-  if (tail.capacity() < kChunkRows) tail.reserve(kChunkRows);
+  if (tail.capacity() < chunkRows) tail.reserve(chunkRows);
   tail.push_back(row);
-  if (tail.size() == kChunkRows) {
+  if (tail.size() == chunkRows) {
     chunks.push_back(std::make_shared<const RowChunk>(std::move(tail)));
     tail = RowChunk();
   }
 }
 
 const VectorIndex::Row& VectorIndex::rowLocked(std::size_t r) const {
-  const std::size_t chunk = r / kChunkRows;
-  return chunk < chunks_.size() ? (*chunks_[chunk])[r % kChunkRows] : tail_[r % kChunkRows];
+  const std::size_t chunk = r / chunkRows;
+  return chunk < chunks_.size() ? (*chunks_[chunk])[r % chunkRows] : tail_[r % chunkRows];
 }
 
 void VectorIndex::add(const Row& row, std::span<const Half> vector) {
@@ -134,7 +134,7 @@ void VectorIndex::compactLocked() {
   std::vector<Half> vectors;
   vectors.reserve(live * dim_);
   SharedChunks chunks;
-  chunks.reserve(live / kChunkRows + 1);
+  chunks.reserve(live / chunkRows + 1);
   RowChunk tail;
   std::unordered_map<std::int64_t, std::vector<std::size_t>> rowsByFile;
   for (std::size_t r = 0, next = 0; r < stored; ++r) {

@@ -60,15 +60,15 @@ class VectorIndex {
   std::size_t deadRows() const;
 
  private:
-  // Rows are kept in chunks of kChunkRows. Full chunks never change and are shared with
+  // Rows are kept in chunks of chunkRows. Full chunks never change and are shared with
   // the snapshots searches take, so a snapshot copies only the last, partial chunk.
-  static constexpr std::size_t kChunkRows = 2048;
+  static constexpr std::size_t chunkRows = 2048;
   using RowChunk = std::vector<Row>;
   using SharedChunks = std::vector<std::shared_ptr<const RowChunk>>;
   class RowsSnapshot;
   static void appendRow(SharedChunks& chunks, RowChunk& tail, const Row& row);
 
-  std::size_t rowCountLocked() const { return chunks_.size() * kChunkRows + tail_.size(); }
+  std::size_t rowCountLocked() const { return chunks_.size() * chunkRows + tail_.size(); }
   const Row& rowLocked(std::size_t r) const;
   void compactLocked();
   // Scores every stored row (dead ones too) into scores, in parallel blocks; lock_ held.
@@ -77,7 +77,7 @@ class VectorIndex {
   const std::size_t dim_;
   mutable std::mutex lock_;
   std::vector<Half> vectors_;  // row i at [i * dim_, (i + 1) * dim_)
-  SharedChunks chunks_;        // rows 0 .. chunks_.size() * kChunkRows - 1
+  SharedChunks chunks_;        // rows 0 .. chunks_.size() * chunkRows - 1
   RowChunk tail_;              // the rows after those
   std::vector<bool> dead_;     // one flag per row: retired, waiting for compaction
   std::size_t deadCount_ = 0;
