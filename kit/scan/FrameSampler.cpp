@@ -157,24 +157,32 @@ FrameSampler::VideoInfo FrameSampler::videoInfo(const std::filesystem::path& url
   return VideoInfo{info.duration, info.width, info.height};
 }
 
+std::vector<double> FrameSampler::stepTimes(double around, double span, double step) {
+  std::vector<double> times;
+  if (!(around + span >= 0) || !std::isfinite(around + span)) return times;
+  const double first = std::max(around - span, 0.0);
+  const double last = around + span;
+  if (!(step > 0)) return {first};
+  for (std::int64_t k = 0; k < maxCandidates; ++k) {
+    const double t = first + static_cast<double>(k) * step;
+    // Far out, a small step no longer moves the time: stop rather than repeat it.
+    if (t > last + 1e-9 || (!times.empty() && t <= times.back())) break;
+    times.push_back(t);
+  }
+  return times;
+}
+
 std::vector<FrameSampler::Frame> FrameSampler::frames(const std::filesystem::path& url,
                                                       double around, double span, double step,
                                                       std::int64_t maxPixels) {
+  return frames(url, stepTimes(around, span, step), maxPixels);
+}
+
+std::vector<FrameSampler::Frame> FrameSampler::frames(const std::filesystem::path& url,
+                                                      const std::vector<double>& times,
+                                                      std::int64_t maxPixels) {
   std::vector<Frame> result;
-  if (!(around + span >= 0) || !std::isfinite(around + span)) return result;
-  std::vector<double> times;
-  const double first = std::max(around - span, 0.0);
-  const double last = around + span;
-  if (step > 0) {
-    for (std::int64_t k = 0; k < maxCandidates; ++k) {
-      const double t = first + static_cast<double>(k) * step;
-      // Far out, a small step no longer moves the time: stop rather than repeat it.
-      if (t > last + 1e-9 || (!times.empty() && t <= times.back())) break;
-      times.push_back(t);
-    }
-  } else {
-    times.push_back(first);
-  }
+  if (times.empty()) return result;
   try {
     VideoDecoder decoder(url);
     decoder.generate(times, 0, pixelLimit(maxPixels), [&](const VideoDecoder::Result& frame) {
@@ -211,6 +219,10 @@ double FrameSampler::difference(const Signature& a, const Signature& b) {
     }
   }
   return count == 0 ? 0 : sum / static_cast<double>(count);
+}
+
+bool FrameSampler::sameScene(const Signature& a, const Signature& b, const VideoPlan& plan) {
+  return difference(a, b) < plan.sceneChange;
 }
 
 FrameSampler::Signature FrameSampler::signature(const Picture& image) {

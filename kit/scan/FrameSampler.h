@@ -12,8 +12,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/Records.h"
 #include "core/Picture.h"
+#include "core/Records.h"
 
 namespace quillmere {
 
@@ -95,6 +95,12 @@ class FrameSampler {
   // Exact frames from max(around - span, 0) to around + span every step; never fails.
   static std::vector<Frame> frames(const std::filesystem::path& url, double around, double span,
                                    double step, std::int64_t maxPixels);
+  // Exact frames at ascending times, each with its requested time; those that cannot be
+  // made are left out. Never fails.
+  static std::vector<Frame> frames(const std::filesystem::path& url,
+                                   const std::vector<double>& times, std::int64_t maxPixels);
+  // The times of the first frames overload: from max(around - span, 0) to around + span.
+  static std::vector<double> stepTimes(double around, double span, double step);
 
   // JPEG (quality 62 of 100), longest side at most maxPixels, never enlarged.
   static std::optional<Bytes> thumbnailData(const Picture& image, std::int64_t maxPixels);
@@ -103,6 +109,10 @@ class FrameSampler {
   static double difference(const Signature& a, const Signature& b);
 
   static Signature signature(const Picture& image);
+
+  // Whether two signatures show one scene: the sampler would not take the second for a
+  // new scene after the first.
+  static bool sameScene(const Signature& a, const Signature& b, const VideoPlan& plan);
 
   // The most candidate times one video gets (over 55 hours at a step of 2 s). A longer
   // duration, which is what damaged or hostile headers claim (years, in a few kilobytes),

@@ -58,6 +58,31 @@ float score(std::span<const float> query, const std::vector<Half>& vector) {
   return sum;
 }
 
+constexpr double sameTime = 1e-9;  // seconds: a sample time that is the result's own
+
+// Indices of the first and last frame of a run, both included.
+struct Span {
+  std::size_t first = 0;
+  std::size_t last = 0;
+};
+
+// The frames around the result's own frame that show its scene: outwards from it, up to the
+// first frame that the frame sampler would take for a new scene after it. Each frame is
+// compared with the own frame, as the sampler compares with the frame it kept last, so a
+// slow pan that ends elsewhere counts as a change too; and the walk stops there, because a
+// frame past a cut is another shot even when it looks like the first one again.
+Span sceneAround(const std::vector<FrameSampler::Frame>& frames, std::size_t own) {
+  const FrameSampler::VideoPlan plan;
+  const FrameSampler::Signature ownSignature = FrameSampler::signature(frames[own].image);
+  auto sameScene = [&](std::size_t i) {
+    return FrameSampler::sameScene(ownSignature, FrameSampler::signature(frames[i].image), plan);
+  };
+  Span span{own, own};
+  while (span.first > 0 && sameScene(span.first - 1)) --span.first;
+  while (span.last + 1 < frames.size() && sameScene(span.last + 1)) ++span.last;
+  return span;
+}
+
 struct Candidate {
   SearchResult result;
   float rank = 0;
@@ -68,10 +93,16 @@ struct Candidate {
 SearchEngine::SearchEngine(Library& library, Embedder& embedder)
     : library_(library), embedder_(embedder) {}
 
+std::string SearchEngine::queryText(std::string_view text) {
+  return std::string(trimmed(text));
+}
+
 SearchEngine::Answer SearchEngine::search(std::string_view text, const SearchFilter& filter,
                                           std::size_t limit) {
+  const std::string searched = queryText(text);
+  if (searched.empty()) return {};
   const Clock::time_point start = Clock::now();
-  const std::vector<float> query = embedder_.embed(trimmed(text));
+  const std::vector<float> query = embedder_.embed(searched);
   const double embedSeconds = secondsSince(start);
   Answer answer = search(std::span<const float>(query), filter, limit);
   answer.timing.embed = embedSeconds;
@@ -104,37 +135,48 @@ SearchEngine::Answer SearchEngine::search(std::span<const float> vector, const S
         return file && filter.admits(*file);
       });
 
-  std::unordered_map<std::int64_t, std::vector<double>> accepted;  // moment times per file
-  std::vector<Candidate> candidates;
-  candidates.reserve(hits.size());
+  std::vector<SearchResult> found;
+  found.reserve(hits.size());
   for (const VectorIndex::Hit& hit : hits) {
     std::optional<MediaFile> file = library_.file(hit.row.fileID);
     if (!file) continue;  // gone since scoring
-    std::vector<double>& earlier = accepted[file->id];
-    if (file->kind == MediaKind::video &&
+    found.push_back(SearchResult{.frameID = hit.row.frameID,
+                                 .file = std::move(*file),
+                                 .time = hit.row.time,
+                                 .score = hit.score,
+                                 .probability = embedder_.probability(hit.score)});
+  }
+  Answer answer;
+  answer.results = ranked(std::move(found), limit);
+  answer.timing.scan = secondsSince(start);
+  return answer;
+}
+
+std::vector<SearchResult> SearchEngine::ranked(std::vector<SearchResult> results,
+                                               std::size_t limit) const {
+  std::unordered_map<std::int64_t, std::vector<double>> accepted;  // moment times per file
+  std::vector<Candidate> candidates;
+  candidates.reserve(results.size());
+  for (SearchResult& result : results) {
+    std::vector<double>& earlier = accepted[result.file.id];
+    if (result.file.kind == MediaKind::video &&
         std::any_of(earlier.begin(), earlier.end(),
-                    [&](double t) { return std::abs(t - hit.row.time) < momentWindow; })) {
+                    [&](double t) { return std::abs(t - result.time) < momentWindow; })) {
       continue;  // part of a moment already listed
     }
     const float penalty = static_cast<float>(earlier.size()) * repeatPenalty;
-    earlier.push_back(hit.row.time);
-    candidates.push_back(
-        Candidate{.result = SearchResult{.frameID = hit.row.frameID,
-                                         .file = std::move(*file),
-                                         .time = hit.row.time,
-                                         .score = hit.score,
-                                         .probability = embedder_.probability(hit.score)},
-                  .rank = hit.score - penalty});
+    earlier.push_back(result.time);
+    const float rank = result.score - penalty;
+    candidates.push_back(Candidate{.result = std::move(result), .rank = rank});
   }
   std::stable_sort(candidates.begin(), candidates.end(),
                    [](const Candidate& a, const Candidate& b) { return a.rank > b.rank; });
 
-  Answer answer;
-  const std::size_t kept = std::min(limit, candidates.size());
-  answer.results.reserve(kept);
-  for (std::size_t i = 0; i < kept; ++i) answer.results.push_back(std::move(candidates[i].result));
-  answer.timing.scan = secondsSince(start);
-  return answer;
+  std::vector<SearchResult> kept;
+  kept.reserve(std::min(limit, candidates.size()));
+  for (std::size_t i = 0; i < candidates.size() && i < limit; ++i)
+    kept.push_back(std::move(candidates[i].result));
+  return kept;
 }
 
 SearchEngine::Refinement SearchEngine::refine(const SearchResult& result,
@@ -143,25 +185,58 @@ SearchEngine::Refinement SearchEngine::refine(const SearchResult& result,
   const Refinement unchanged{result.time, result.score};
   if (result.file.kind != MediaKind::video) return unchanged;
   try {
-    const std::vector<FrameSampler::Frame> frames =
-        FrameSampler::frames(url, result.time, refineSpan, refineStep, refinePixels);
-    if (frames.empty()) return unchanged;
+    // The result's own frame is decoded too: it decides which samples show its scene.
+    std::vector<double> times = FrameSampler::stepTimes(result.time, refineSpan, refineStep);
+    const auto at = std::lower_bound(times.begin(), times.end(), result.time - sameTime);
+    const bool ownIsSample = at != times.end() && std::abs(*at - result.time) <= sameTime;
+    if (times.empty() || result.time < 0) return unchanged;
+    if (!ownIsSample) times.insert(at, result.time);
+    const std::vector<FrameSampler::Frame> frames = FrameSampler::frames(url, times, refinePixels);
+    const auto own = std::find_if(frames.begin(), frames.end(), [&](const auto& frame) {
+      return std::abs(frame.time - result.time) <= sameTime;
+    });
+    if (own == frames.end()) return unchanged;
+    const auto ownIndex = static_cast<std::size_t>(own - frames.begin());
+
+    const Span scene = sceneAround(frames, ownIndex);
     std::vector<Picture> pictures;
-    pictures.reserve(frames.size());
-    for (const FrameSampler::Frame& frame : frames) pictures.push_back(frame.image);
+    std::vector<double> pictureTimes;
+    for (std::size_t i = scene.first; i <= scene.last; ++i) {
+      if (i == ownIndex && !ownIsSample) continue;
+      pictures.push_back(frames[i].image);
+      pictureTimes.push_back(frames[i].time);
+    }
+    if (pictures.empty()) return unchanged;
     const std::vector<std::vector<Half>> vectors = embedder_.embed(pictures);
 
     Refinement best = unchanged;
-    const std::size_t n = std::min(frames.size(), vectors.size());
+    const std::size_t n = std::min(pictureTimes.size(), vectors.size());
     for (std::size_t i = 0; i < n; ++i) {
       const float s = score(query, vectors[i]);
-      if (s > best.score) best = Refinement{frames[i].time, s};
+      if (s > best.score) best = Refinement{pictureTimes[i], s};
     }
     return best;
   } catch (...) {
     // Refining only sharpens a result already found; any failure keeps it as it was.
     return unchanged;
   }
+}
+
+std::vector<SearchResult> SearchEngine::refineAll(std::vector<SearchResult> results,
+                                                  std::span<const float> query) {
+  for (SearchResult& result : results) {
+    const std::optional<std::filesystem::path> url = library_.url(result.file);
+    if (!url) continue;
+    const Refinement refined = refine(result, query, *url);
+    result.time = refined.time;
+    result.score = refined.score;
+    result.probability = embedder_.probability(refined.score);
+  }
+  // Best score first, as the index delivers hits, so that merging keeps the better moment.
+  std::stable_sort(results.begin(), results.end(),
+                   [](const SearchResult& a, const SearchResult& b) { return a.score > b.score; });
+  const std::size_t count = results.size();
+  return ranked(std::move(results), count);
 }
 
 }  // namespace quillmere

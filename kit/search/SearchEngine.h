@@ -8,11 +8,12 @@
 #include <cstddef>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "index/VectorIndex.h"
 #include "core/Picture.h"
+#include "index/VectorIndex.h"
 #include "search/SearchFilter.h"
 #include "search/SearchResult.h"
 
@@ -51,7 +52,12 @@ class SearchEngine {
   // Taken off a result's rank for every earlier result of the same file.
   float repeatPenalty = 0.012f;
 
-  // Text query, trimmed of surrounding white space; the embedder's failures pass through.
+  // The text a query searches for: the given one without white space (line breaks
+  // included) at either end. Every front end asks this before searching.
+  static std::string queryText(std::string_view text);
+
+  // Text query, as queryText gives it; an empty one finds nothing and embeds nothing. The
+  // embedder's failures pass through.
   Answer search(std::string_view text, const SearchFilter& filter, std::size_t limit);
   // Example picture; the embedder's failures pass through.
   std::vector<SearchResult> search(const Picture& image, const SearchFilter& filter,
@@ -59,18 +65,31 @@ class SearchEngine {
   // Query of the index's width (std::invalid_argument otherwise); a limit of 0 finds nothing.
   Answer search(std::span<const float> vector, const SearchFilter& filter, std::size_t limit);
 
-  // Looks at exact frames every 0.2 s within 1.5 s of a video result's time and returns the
-  // best-scoring instant; keeps the result's own time and score unless a frame scores
-  // strictly higher. Photos come back unchanged. Never fails. Blocks while the video is
-  // decoded, so callers run it off the interface thread.
+  // Looks at exact frames every 0.2 s within 1.5 s of a video result's time that show the
+  // same scene as the result's own frame, and returns the best-scoring instant; keeps the
+  // result's own time and score unless such a frame scores strictly higher. Photos come
+  // back unchanged. Never fails. Blocks while the video is decoded, so callers run it off
+  // the interface thread.
   Refinement refine(const SearchResult& result, std::span<const float> query,
                     const std::filesystem::path& url);
+
+  // Refines every result of a list that query produced (files found through the library)
+  // and ranks the list again as search does: moments of one video that came within
+  // momentWindow of each other become one, the better kept, and the order follows the
+  // refined scores with the repeat penalty. Probabilities follow the refined scores.
+  // Never fails; blocks like refine.
+  std::vector<SearchResult> refineAll(std::vector<SearchResult> results,
+                                      std::span<const float> query);
 
   static constexpr double refineSpan = 1.5;
   static constexpr double refineStep = 0.2;
   static constexpr std::int64_t refinePixels = 384;
 
  private:
+  // Results given best score first: merged into moments, penalised for repeats, ordered by
+  // that rank and cut to limit.
+  std::vector<SearchResult> ranked(std::vector<SearchResult> results, std::size_t limit) const;
+
   Library& library_;
   Embedder& embedder_;
 };

@@ -181,6 +181,34 @@ TEST_F(SearchEngineQueries, TextIsTrimmedEmbeddedAndTimed) {
   EXPECT_EQ(engine->search("\u00a0red\u3000", {}, 5).results, expected.results);
 }
 
+TEST_F(SearchEngineQueries, AQueryOfOnlyWhiteSpaceFindsNothing) {
+  const std::vector<std::string> words = {"red", "blue", "green"};
+  std::vector<ScannedFile> entries;
+  for (const auto& word : words) entries.push_back({.relPath = word + ".jpg", .size = 1});
+  storeWords(*library, *embedder, words, addFolder((dir / "words").string(), entries));
+  // Something is found for any query with a word in it, so an empty answer is the rule's.
+  ASSERT_EQ(engine->search(" x ", {}, 20).results.size(), words.size());
+
+  struct Case {
+    std::string text;
+    std::string searched;
+  };
+  for (const Case& c : std::vector<Case>{{"", ""},
+                                         {"   ", ""},
+                                         {" \t\r\n\n ", ""},
+                                         {"\u00a0\u3000\u2028", ""},
+                                         {"\tred car\n", "red car"},
+                                         {" a  b ", "a  b"}}) {
+    EXPECT_EQ(SearchEngine::queryText(c.text), c.searched) << ::testing::PrintToString(c.text);
+    const auto answer = engine->search(c.text, {}, 20);
+    if (c.searched.empty()) {
+      EXPECT_EQ(answer, SearchEngine::Answer{}) << ::testing::PrintToString(c.text);
+    } else {
+      EXPECT_EQ(answer.results.size(), words.size());
+    }
+  }
+}
+
 TEST_F(SearchEngineQueries, AnExamplePhotoFindsItsOwnFrameFirst) {
   const std::filesystem::path folder = "/usr/share/backgrounds/mate/nature";
   const std::vector<std::string> names = {"Garden.jpg", "Aqua.jpg", "Storm.jpg"};
