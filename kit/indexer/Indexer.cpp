@@ -24,6 +24,7 @@ std::string describe(const std::exception_ptr& error) {
   } catch (const std::exception& e) {
     return e.what();
   } catch (...) {
+    // Not a standard exception: no text to give, so the file reads as unreadable.
     return FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable).what();
   }
 }
@@ -220,8 +221,8 @@ std::optional<std::filesystem::path> Indexer::location(const Root& root) const {
   return std::nullopt;
 }
 
-std::map<std::int64_t, std::filesystem::path> Indexer::reachableRoots() const {
-  std::map<std::int64_t, std::filesystem::path> reachable;
+Indexer::Locations Indexer::reachableRoots() const {
+  Locations reachable;
   for (const Root& root : library_.roots()) {
     if (auto url = location(root)) reachable.emplace(root.id, *url);
   }
@@ -261,107 +262,72 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
 void Indexer::loop(std::stop_token stop) {
   bool first = true;
   while (!stop.stop_requested()) {
-    const std::map<std::int64_t, std::filesystem::path> roots = reachableRoots();
-    std::set<std::int64_t> rootIDs;
-    for (const auto& [id, url] : roots) rootIDs.insert(id);
-    std::vector<MediaFile> pending = library_.pending(rootIDs);
-    {
-      std::lock_guard guard(lock_);
-      std::erase_if(pending, [this](const MediaFile& f) { return passedOver_.contains(f.id); });
-    }
+    const Locations roots = reachableRoots();
+    const std::vector<MediaFile> pending = pendingIn(roots);
     if (pending.empty()) {
-      std::lock_guard guard(lock_);
-      const bool woken = std::exchange(wake_, false);
-      if (woken) continue;
+      if (takeWake()) continue;
       break;
     }
-    {
-      std::lock_guard guard(lock_);
-      for (const MediaFile& file : pending) {
-        if (!counted_.insert(file.id).second) continue;
-        (file.kind == MediaKind::video ? leftVideoBytes_ : leftPhotoBytes_) += file.size;
-      }
-    }
+    countLeft(pending);
     if (first) {
-      // The pending list is exactly the pending files of these folders, less the ones
-      // passed over as vanished: its count and bytes are the run's totals.
-      std::int64_t bytes = 0;
-      for (const MediaFile& file : pending) bytes += file.size;
-      {
-        std::lock_guard guard(lock_);
-        progress_.phase = Phase::indexing();
-        progress_.totalBytes = bytes;
-        progress_.doneBytes = 0;
-        progress_.doneFiles = 0;
-        progress_.totalFiles = static_cast<int>(pending.size());
-        progress_.failed = 0;
-        progress_.secondsLeft.reset();
-      }
-      report(false);
+      startTotals(pending);
       first = false;
     } else {
-      bool grew = false;
-      {
-        std::lock_guard guard(lock_);
-        const std::size_t remaining =
-            static_cast<std::size_t>(std::max(0, progress_.totalFiles - progress_.doneFiles));
-        if (pending.size() > remaining) {
-          const std::size_t extra = pending.size() - remaining;
-          progress_.totalFiles += static_cast<int>(extra);
-          for (std::size_t i = pending.size() - extra; i < pending.size(); ++i) {
-            progress_.totalBytes += pending[i].size;
-          }
-          grew = true;
-        }
-      }
-      if (grew) report(false);
+      growTotals(pending);
     }
+    workThrough(pending, roots, stop);
+  }
+  closeRun();
+}
 
-    std::size_t next = 0;
-    while (next < pending.size() && !stop.stop_requested()) {
-      waitWhilePaused(stop);
-      if (stop.stop_requested()) break;
-      if (pending[next].kind == MediaKind::video) {
-        const MediaFile file = pending[next++];
-        auto root = roots.find(file.rootID);
-        if (root == roots.end()) continue;
-        index(file, root->second / file.relPath, stop);
-        bool woken = false;
-        {
-          std::lock_guard guard(lock_);
-          woken = wake_;
-        }
-        if (woken) break;
-        continue;
-      }
-      std::vector<PhotoJob> batch;
-      while (batch.size() < photoBatch && next < pending.size() &&
-             pending[next].kind == MediaKind::photo) {
-        const MediaFile& file = pending[next++];
-        auto root = roots.find(file.rootID);
-        if (root != roots.end()) batch.push_back({file, root->second / file.relPath});
-      }
-      indexPhotos(batch);
-      bool woken = false;
-      {
-        std::lock_guard guard(lock_);
-        woken = wake_;
-      }
-      if (woken) break;
+std::vector<MediaFile> Indexer::pendingIn(const Locations& roots) const {
+  std::set<std::int64_t> rootIDs;
+  for (const auto& [id, url] : roots) rootIDs.insert(id);
+  std::vector<MediaFile> pending = library_.pending(rootIDs);
+  std::lock_guard guard(lock_);
+  std::erase_if(pending, [this](const MediaFile& f) { return passedOver_.contains(f.id); });
+  return pending;
+}
+
+void Indexer::workThrough(const std::vector<MediaFile>& pending, const Locations& roots,
+                          std::stop_token stop) {
+  std::size_t next = 0;
+  while (next < pending.size() && !stop.stop_requested()) {
+    waitWhilePaused(stop);
+    if (stop.stop_requested()) return;
+    if (pending[next].kind == MediaKind::video) {
+      const MediaFile file = pending[next++];
+      auto root = roots.find(file.rootID);
+      if (root == roots.end()) continue;
+      index(file, root->second / file.relPath, stop);
+    } else {
+      indexPhotos(nextPhotoBatch(pending, next, roots));
     }
+    // A request came in: look again for pending files before going on.
+    if (isWoken()) return;
   }
+}
 
-  releaseImages();
-  {
-    std::lock_guard guard(lock_);
-    progress_.phase = Phase::idle();
-    progress_.secondsLeft.reset();
-    progress_.current.reset();
-    std::int64_t sum = 0;
-    for (const auto& [id, count] : unsupported_) sum += count;
-    progress_.unsupportedVideos = sum;
+std::vector<Indexer::PhotoJob> Indexer::nextPhotoBatch(const std::vector<MediaFile>& pending,
+                                                       std::size_t& next, const Locations& roots) {
+  std::vector<PhotoJob> batch;
+  while (batch.size() < photoBatch && next < pending.size() &&
+         pending[next].kind == MediaKind::photo) {
+    const MediaFile& file = pending[next++];
+    auto root = roots.find(file.rootID);
+    if (root != roots.end()) batch.push_back({file, root->second / file.relPath});
   }
-  report(false);
+  return batch;
+}
+
+bool Indexer::takeWake() {
+  std::lock_guard guard(lock_);
+  return std::exchange(wake_, false);
+}
+
+bool Indexer::isWoken() const {
+  std::lock_guard guard(lock_);
+  return wake_;
 }
 
 bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& url,
@@ -379,122 +345,139 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
   try {
     library_.setState(file.id, FileState::failed, message);
   } catch (const std::exception&) {
+    // Unmarked, it stays pending and is tried again at the next run: nothing is lost.
   }
   return true;
 }
 
-void Indexer::indexPhotos(const std::vector<PhotoJob>& batch) {
-  const std::size_t n = batch.size();
-  if (n == 0) return;
+void Indexer::indexPhotos(const std::vector<PhotoJob>& jobs) {
+  if (jobs.empty()) return;
   {
     std::lock_guard guard(lock_);
-    progress_.current = batch.back().file.name();
+    progress_.current = jobs.back().file.name();
   }
   report(false);
   const Clock::time_point started = Clock::now();
+  PhotoBatch batch(jobs);
+  decodePhotos(batch);
+  embedPhotos(batch);
+  storePhotos(batch);
+  settlePhotos(batch, started);
+}
 
-  std::vector<std::optional<FrameSampler::Sampled>> sampled(n);
-  std::vector<std::optional<Bytes>> thumbnails(n);
-  std::vector<std::optional<std::string>> errors(n);
+Indexer::PhotoBatch::PhotoBatch(const std::vector<PhotoJob>& jobs)
+    : jobs(jobs),
+      sampled(jobs.size()),
+      thumbnails(jobs.size()),
+      errors(jobs.size()),
+      stale(jobs.size(), false) {}
+
+void Indexer::decodePhotos(PhotoBatch& batch) {
+  const std::size_t n = batch.jobs.size();
   // One job per photo on up to one worker per hardware thread; each job writes only its own
   // slots, and the slots are read after every worker has been joined.
   std::atomic<std::size_t> nextJob = 0;
   const auto work = [&] {
     for (std::size_t i = nextJob++; i < n; i = nextJob++) {
       try {
-        FrameSampler::Sampled result = FrameSampler::photo(batch[i].url, embedPixels);
+        FrameSampler::Sampled result = FrameSampler::photo(batch.jobs[i].url, embedPixels);
         if (result.frames.empty()) {
           throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
         }
-        thumbnails[i] = FrameSampler::thumbnailData(result.frames.front().image, thumbnailPixels);
-        sampled[i] = std::move(result);
+        batch.thumbnails[i] =
+            FrameSampler::thumbnailData(result.frames.front().image, thumbnailPixels);
+        batch.sampled[i] = std::move(result);
       } catch (...) {
-        errors[i] = describe(std::current_exception());
+        batch.errors[i] = describe(std::current_exception());
       }
     }
   };
   const std::size_t workers =
       std::min<std::size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
-  {
-    std::vector<std::jthread> helpers;
-    for (std::size_t w = 1; w < workers; ++w) helpers.emplace_back(work);
-    work();
-  }
+  std::vector<std::jthread> helpers;
+  for (std::size_t w = 1; w < workers; ++w) helpers.emplace_back(work);
+  work();
+}
 
+void Indexer::embedPhotos(PhotoBatch& batch) {
   std::vector<std::size_t> ok;
   std::vector<Picture> images;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!sampled[i]) continue;
+  for (std::size_t i = 0; i < batch.jobs.size(); ++i) {
+    if (!batch.sampled[i]) continue;
     ok.push_back(i);
-    images.push_back(std::move(sampled[i]->frames.front().image));
+    images.push_back(std::move(batch.sampled[i]->frames.front().image));
   }
-  std::vector<Library::FrameBatchEntry> entries;
-  std::vector<std::size_t> entryIndex;  // the batch slot of each entry
-  std::vector<bool> stale(n, false);
-  if (!ok.empty()) {
-    try {
-      const std::vector<std::vector<Half>> vectors = embedder_.embed(images);
-      if (vectors.size() != ok.size()) throw Embedder::Failure::output();
-      for (std::size_t k = 0; k < ok.size(); ++k) {
-        const std::size_t i = ok[k];
-        // Removed or changed by a scan while it was decoded: nothing to store for it.
-        if (!stillListed(batch[i].file)) {
-          stale[i] = true;
-          continue;
-        }
-        entries.push_back(
-            {.file = batch[i].file,
-             .frames = {FrameRecord{
-                 .time = 0, .vector = vectors[k], .thumbnail = std::move(thumbnails[i])}},
-             .duration = 0,
-             .width = static_cast<int>(sampled[i]->width),
-             .height = static_cast<int>(sampled[i]->height)});
-        entryIndex.push_back(i);
+  if (ok.empty()) return;
+  try {
+    const std::vector<std::vector<Half>> vectors = embedder_.embed(images);
+    if (vectors.size() != ok.size()) throw Embedder::Failure::output();
+    for (std::size_t k = 0; k < ok.size(); ++k) {
+      const std::size_t i = ok[k];
+      // Removed or changed by a scan while it was decoded: nothing to store for it.
+      if (!stillListed(batch.jobs[i].file)) {
+        batch.stale[i] = true;
+        continue;
       }
-    } catch (...) {
-      const std::string message = describe(std::current_exception());
-      for (std::size_t i : ok) errors[i] = message;
-      entries.clear();
-      entryIndex.clear();
+      batch.entries.push_back(
+          {.file = batch.jobs[i].file,
+           .frames = {FrameRecord{
+               .time = 0, .vector = vectors[k], .thumbnail = std::move(batch.thumbnails[i])}},
+           .duration = 0,
+           .width = static_cast<int>(batch.sampled[i]->width),
+           .height = static_cast<int>(batch.sampled[i]->height)});
+      batch.entryIndex.push_back(i);
     }
+  } catch (...) {
+    const std::string message = describe(std::current_exception());
+    for (std::size_t i : ok) batch.errors[i] = message;
+    batch.entries.clear();
+    batch.entryIndex.clear();
   }
-  images.clear();
-  if (!entries.empty()) {
-    try {
-      library_.saveFrames(entries);
-    } catch (...) {
-      // One file removed by a scan in the meantime fails the whole batch: store the others
-      // one by one, so that only a file that fails on its own is marked.
-      const std::exception_ptr batchError = std::current_exception();
-      std::vector<Library::FrameBatchEntry> saved;
-      for (std::size_t k = 0; k < entries.size(); ++k) {
-        std::exception_ptr error = batchError;
-        if (entries.size() > 1) {
-          try {
-            library_.saveFrames({entries[k]});
-            saved.push_back(std::move(entries[k]));
-            continue;
-          } catch (...) {
-            error = std::current_exception();
-          }
-        }
-        if (stillListed(entries[k].file)) {
-          errors[entryIndex[k]] = describe(error);
-        } else {
-          stale[entryIndex[k]] = true;
-        }
-      }
-      entries = std::move(saved);
-    }
-  }
+}
 
+void Indexer::storePhotos(PhotoBatch& batch) {
+  if (batch.entries.empty()) return;
+  try {
+    library_.saveFrames(batch.entries);
+  } catch (...) {
+    storeOneByOne(batch, std::current_exception());
+  }
+}
+
+void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchError) {
+  // One file removed by a scan in the meantime fails the whole batch: store the others one
+  // by one, so that only a file that fails on its own is marked.
+  std::vector<Library::FrameBatchEntry> saved;
+  for (std::size_t k = 0; k < batch.entries.size(); ++k) {
+    std::exception_ptr error = batchError;
+    if (batch.entries.size() > 1) {
+      try {
+        library_.saveFrames({batch.entries[k]});
+        saved.push_back(std::move(batch.entries[k]));
+        continue;
+      } catch (...) {
+        error = std::current_exception();
+      }
+    }
+    const std::size_t slot = batch.entryIndex[k];
+    if (stillListed(batch.entries[k].file)) {
+      batch.errors[slot] = describe(error);
+    } else {
+      batch.stale[slot] = true;
+    }
+  }
+  batch.entries = std::move(saved);
+}
+
+void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
+  const std::size_t n = batch.jobs.size();
   int marked = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    if (!errors[i]) continue;
-    if (recordFailure(batch[i].file, batch[i].url, *errors[i])) {
+    if (!batch.errors[i]) continue;
+    if (recordFailure(batch.jobs[i].file, batch.jobs[i].url, *batch.errors[i])) {
       ++marked;
     } else {
-      errors[i].reset();
+      batch.errors[i].reset();
     }
   }
   if (marked > 0) {
@@ -504,20 +487,22 @@ void Indexer::indexPhotos(const std::vector<PhotoJob>& batch) {
     }
     report(false);
   }
-  if (!entries.empty() && onFileIndexed) {
-    if (auto file = library_.file(entries.back().file.id)) onFileIndexed(*file);
+  if (!batch.entries.empty() && onFileIndexed) {
+    if (auto file = library_.file(batch.entries.back().file.id)) onFileIndexed(*file);
   }
 
+  // The batch's time is shared out by size, as if its photos had been done one by one.
   const Clock::time_point now = Clock::now();
   const Clock::duration elapsed = now - started;
   std::int64_t batchBytes = 0;
-  for (const PhotoJob& job : batch) batchBytes += job.file.size;
+  for (const PhotoJob& job : batch.jobs) batchBytes += job.file.size;
   for (std::size_t j = 0; j < n; ++j) {
-    const double fraction =
-        batchBytes < 1 ? 1.0 / static_cast<double>(n)
-                       : static_cast<double>(batch[j].file.size) / static_cast<double>(batchBytes);
+    const MediaFile& file = batch.jobs[j].file;
+    const double fraction = batchBytes < 1
+                                ? 1.0 / static_cast<double>(n)
+                                : static_cast<double>(file.size) / static_cast<double>(batchBytes);
     const auto share = std::chrono::duration_cast<Clock::duration>(elapsed * fraction);
-    finish(batch[j].file, now - share, 1, !errors[j].has_value() && !stale[j]);
+    finish(file, now - share, 1, !batch.errors[j].has_value() && !batch.stale[j]);
   }
 }
 
@@ -590,6 +575,7 @@ void Indexer::releaseImages() {
   try {
     embedder_.releaseImages();
   } catch (const std::exception&) {
+    // Only memory is at stake: the encoder is kept and reused by the next file.
   }
 }
 

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -28,8 +29,8 @@
 #include <thread>
 #include <vector>
 
-#include "index/Library.h"
 #include "core/Records.h"
+#include "index/Library.h"
 #include "platform/SystemConditions.h"
 #include "scan/FrameSampler.h"
 
@@ -140,6 +141,22 @@ class Indexer {
     std::filesystem::path url;
   };
 
+  // One photo batch on its way through decode, embed, store and settle; slot i of every
+  // list belongs to jobs[i].
+  struct PhotoBatch {
+    explicit PhotoBatch(const std::vector<PhotoJob>& jobs);
+    const std::vector<PhotoJob>& jobs;
+    std::vector<std::optional<FrameSampler::Sampled>> sampled;
+    std::vector<std::optional<Bytes>> thumbnails;
+    std::vector<std::optional<std::string>> errors;
+    std::vector<bool> stale;  // removed or changed by a scan meanwhile: neither stored nor marked
+    std::vector<Library::FrameBatchEntry> entries;  // what is stored, in slot order
+    std::vector<std::size_t> entryIndex;            // the slot of each entry
+  };
+
+  // Folder id to the location it can be read at now.
+  using Locations = std::map<std::int64_t, std::filesystem::path>;
+
   void startRun(std::vector<std::int64_t> ids);
   void startScanOnly(std::vector<std::int64_t> ids);
   std::vector<std::int64_t> allRootIDs() const;
@@ -149,10 +166,30 @@ class Indexer {
   bool endRunUnlessWoken(std::stop_token stop);
 
   std::optional<std::filesystem::path> location(const Root& root) const;
-  std::map<std::int64_t, std::filesystem::path> reachableRoots() const;
+  Locations reachableRoots() const;
   void scan(const std::vector<std::int64_t>& ids, std::stop_token stop);
   void loop(std::stop_token stop);
-  void indexPhotos(const std::vector<PhotoJob>& batch);
+  // The pending files of these folders, in indexing order, less those passed over.
+  std::vector<MediaFile> pendingIn(const Locations& roots) const;
+  // Indexes from the front of pending until it is done, the run is cancelled or woken.
+  void workThrough(const std::vector<MediaFile>& pending, const Locations& roots,
+                   std::stop_token stop);
+  // Up to photoBatch photos from pending[next] on, skipping unreachable ones; moves next.
+  static std::vector<PhotoJob> nextPhotoBatch(const std::vector<MediaFile>& pending,
+                                              std::size_t& next, const Locations& roots);
+  bool takeWake();  // reads and clears wake
+  bool isWoken() const;
+
+  void indexPhotos(const std::vector<PhotoJob>& jobs);
+  // Samples every photo in parallel, with its thumbnail; a failure becomes the slot's error.
+  static void decodePhotos(PhotoBatch& batch);
+  // Embeds the decoded photos in one call and makes the entries of those still listed.
+  void embedPhotos(PhotoBatch& batch);
+  // Stores the entries in one write, or one by one when the batch write fails.
+  void storePhotos(PhotoBatch& batch);
+  void storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchError);
+  // Marks the failures, tells onFileIndexed, and books every photo with its share of time.
+  void settlePhotos(PhotoBatch& batch, Clock::time_point started);
   void index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop);
   // A failed file is marked only while it still exists, unchanged since it was listed; a
   // vanished one is passed over for the rest of the run (until a scan of its folder). True
@@ -167,6 +204,12 @@ class Indexer {
   std::optional<PauseReason> pauseReason() const;
   void waitWhilePaused(std::stop_token stop);
   void report(bool force);
+  // Run bookkeeping: bytes of newly seen pending files enter the time-left counts; the
+  // first query sets the run's totals, later ones grow them; the end of a run goes idle.
+  void countLeft(const std::vector<MediaFile>& pending);
+  void startTotals(const std::vector<MediaFile>& pending);
+  void growTotals(const std::vector<MediaFile>& pending);
+  void closeRun();
   void finish(const MediaFile& file, Clock::time_point started, int frames, bool counted);
   void estimate();
   void releaseImages();

@@ -1,4 +1,5 @@
 // The indexer's manners: pausing, the progress report throttle and the time-left estimate.
+#include <algorithm>
 #include <utility>
 
 #include "indexer/Indexer.h"
@@ -69,6 +70,62 @@ void Indexer::waitWhilePaused(std::stop_token stop) {
       return;
     }
   }
+}
+
+void Indexer::countLeft(const std::vector<MediaFile>& pending) {
+  std::lock_guard guard(lock_);
+  for (const MediaFile& file : pending) {
+    if (!counted_.insert(file.id).second) continue;
+    (file.kind == MediaKind::video ? leftVideoBytes_ : leftPhotoBytes_) += file.size;
+  }
+}
+
+void Indexer::startTotals(const std::vector<MediaFile>& pending) {
+  // The pending list is exactly the pending files of the reachable folders, less the ones
+  // passed over as vanished: its count and bytes are the run's totals.
+  std::int64_t bytes = 0;
+  for (const MediaFile& file : pending) bytes += file.size;
+  {
+    std::lock_guard guard(lock_);
+    progress_.phase = Phase::indexing();
+    progress_.totalBytes = bytes;
+    progress_.doneBytes = 0;
+    progress_.doneFiles = 0;
+    progress_.totalFiles = static_cast<int>(pending.size());
+    progress_.failed = 0;
+    progress_.secondsLeft.reset();
+  }
+  report(false);
+}
+
+void Indexer::growTotals(const std::vector<MediaFile>& pending) {
+  {
+    std::lock_guard guard(lock_);
+    const std::size_t remaining =
+        static_cast<std::size_t>(std::max(0, progress_.totalFiles - progress_.doneFiles));
+    if (pending.size() <= remaining) return;
+    // The newcomers are taken to be the last of the list.
+    const std::size_t extra = pending.size() - remaining;
+    progress_.totalFiles += static_cast<int>(extra);
+    for (std::size_t i = pending.size() - extra; i < pending.size(); ++i) {
+      progress_.totalBytes += pending[i].size;
+    }
+  }
+  report(false);
+}
+
+void Indexer::closeRun() {
+  releaseImages();
+  {
+    std::lock_guard guard(lock_);
+    progress_.phase = Phase::idle();
+    progress_.secondsLeft.reset();
+    progress_.current.reset();
+    std::int64_t sum = 0;
+    for (const auto& [id, count] : unsupported_) sum += count;
+    progress_.unsupportedVideos = sum;
+  }
+  report(false);
 }
 
 void Indexer::report(bool force) {
