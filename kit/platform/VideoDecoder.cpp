@@ -1,5 +1,8 @@
 #include "platform/VideoDecoder.h"
 
+#include "platform/KeyframePlan.h"
+#include "platform/StreamClock.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -21,7 +24,7 @@ namespace quillmere {
 
 namespace {
 
-constexpr double slack = 1e-3;     // seconds: rounding of container time stamps
+constexpr double slack = StreamClock::slack;
 constexpr double seekAhead = 8.0;  // seconds: reading further than this costs more than a seek
 constexpr int peekPackets = 64;    // packets read to look for encryption
 constexpr std::int64_t maxDecodedPixels = 16384LL * 16384LL;
@@ -148,16 +151,8 @@ struct VideoDecoder::State {
     avformat_close_input(&format);
   }
 
-  // In doubles and saturated: hostile time stamps and bases must not overflow 64 bits.
-  double seconds(std::int64_t ts) const {
-    return (static_cast<double>(ts) - static_cast<double>(startTs)) * av_q2d(timeBase);
-  }
-  std::int64_t stamp(double seconds) const {
-    constexpr double limit = 4.0e18;
-    const double ticks = std::round(seconds / av_q2d(timeBase)) + static_cast<double>(startTs);
-    if (std::isnan(ticks)) return startTs;
-    return static_cast<std::int64_t>(std::clamp(ticks, -limit, limit));
-  }
+  StreamClock clock() const { return StreamClock(av_q2d(timeBase), startTs); }
+  double seconds(std::int64_t ts) const { return clock().seconds(ts); }
 
   // Next packet of any stream: the peeked ones first. Nothing at the end or on an error.
   PacketPtr read() {
@@ -242,29 +237,283 @@ struct VideoDecoder::State {
 
 namespace {
 
-// One requested time on the output side: the best decoded frame seen for it so far.
-struct Target {
-  double time = 0;
-  bool keyMode = false;    // a keyframe lies within the tolerance
-  bool hasStart = false;   // the index knows a keyframe to start decoding from
-  std::int64_t start = 0;  // index time stamp of that keyframe
-  FramePtr best;
-  double bestTime = 0;
+// A candidate frame for a target, or not.
+bool fits(double targetTime, double tolerance, double time) {
+  if (tolerance <= 0) return time <= targetTime + slack;
+  return std::abs(time - targetTime) <= tolerance + slack;
+}
+
+// The times of one packet of the video stream.
+struct PacketTimes {
+  double order = 0;  // decode order: the decoding time stamp, else the presentation one
+  double shown = 0;  // presentation time, else the decoding one
+  bool key = false;
+  double keyTime = 0;  // no earlier than either time stamp, as the index may use either
 };
 
-// A candidate frame for a target, or not.
-bool fits(const Target& target, double tolerance, double time) {
-  if (tolerance <= 0) return time <= target.time + slack;
-  return std::abs(time - target.time) <= tolerance + slack;
-}
-
-bool nearer(const Target& target, double tolerance, double time) {
-  if (!target.best) return true;
-  if (tolerance <= 0) return time >= target.bestTime;  // the latest frame not after the time
-  return std::abs(time - target.time) < std::abs(target.bestTime - target.time);
-}
-
 }  // namespace
+
+// One forward pass over the packets for a plan of targets: seeks where the next target's
+// keyframe is far ahead or behind, sends the packets each target needs and hands every
+// target its best frame once frames have moved past it.
+class VideoDecoder::Pass {
+ public:
+  Pass(State& state, const std::vector<KeyframePlan::Target>& plan, double tolerance, int maxPixels,
+       const Handler& handler);
+  void run();
+
+ private:
+  // One requested time on the output side: the best decoded frame seen for it so far.
+  struct Target {
+    KeyframePlan::Target plan;
+    FramePtr best;
+    double bestTime = 0;
+  };
+  static constexpr double never = -std::numeric_limits<double>::infinity();
+
+  void rewind();
+  void enter();
+  void seek(std::int64_t ts);
+  void handle(const AVPacket& packet);
+  // Moves past the targets this packet is beyond; false when the packet is of no more use.
+  bool passTargets(double order);
+  bool wanted(const PacketTimes& times) const;
+  void send(const AVPacket& packet, const PacketTimes& times);
+  void receive();
+  void drain();
+  void onFrame(const FramePtr& frame);
+  bool nearer(const Target& target, double time) const;
+  void deliver(Target& target);
+  void finish();
+
+  State& s_;
+  const Handler& handler_;
+  double tolerance_;
+  int maxPixels_;
+  std::vector<Target> targets_;
+  std::size_t out_ = 0;  // next target to deliver
+  std::size_t in_ = 0;   // target the packets are read for
+  bool stopped_ = false;
+  // The last conversion, with its frame held so the address cannot be reused meanwhile.
+  FramePtr convertedFrame_;
+  std::optional<Picture> convertedPicture_;
+  double lastRead_ = never;  // decode-order time of the last packet read
+  double sentMax_ = never;   // latest presentation time sent to the decoder
+  bool forwarding_ = false;  // every packet since runStart_ was sent
+  double runStart_ = never;  // keyframe that began the current run of sent packets
+  double runKey_ = never;    // latest keyframe of that run
+  int seeks_ = 0;
+};
+
+VideoDecoder::Pass::Pass(State& state, const std::vector<KeyframePlan::Target>& plan,
+                         double tolerance, int maxPixels, const Handler& handler)
+    : s_(state), handler_(handler), tolerance_(tolerance), maxPixels_(maxPixels) {
+  targets_.reserve(plan.size());
+  for (const KeyframePlan::Target& target : plan) targets_.push_back(Target{target, {}, 0});
+}
+
+void VideoDecoder::Pass::run() {
+  rewind();
+  enter();
+  while (!stopped_ && in_ < targets_.size()) {
+    PacketPtr packet = s_.read();
+    if (!packet) break;
+    if (packet->stream_index == s_.stream) handle(*packet);
+  }
+  if (stopped_) return;
+  drain();
+  finish();
+}
+
+// A pass after another starts over: at the first target's keyframe, else at the start.
+void VideoDecoder::Pass::rewind() {
+  if (s_.readSomething) {
+    if (targets_[0].plan.hasStart) {
+      seek(targets_[0].plan.start);
+    } else {
+      drain();
+      s_.peeked.clear();
+      if (av_seek_frame(s_.format, s_.stream, s_.startTs, AVSEEK_FLAG_BACKWARD) < 0)
+        av_seek_frame(s_.format, -1, 0, AVSEEK_FLAG_BYTE);
+      lastRead_ = never;
+      forwarding_ = false;
+    }
+  }
+  s_.readSomething = true;
+}
+
+// A new target: seek when its keyframe is far ahead, or behind us and not decoded.
+void VideoDecoder::Pass::enter() {
+  if (in_ >= targets_.size() || !targets_[in_].plan.hasStart) return;
+  const KeyframePlan::Target& target = targets_[in_].plan;
+  const double start = s_.seconds(target.start);
+  const bool decodedThrough = forwarding_ && runStart_ <= start + slack;
+  if (start > lastRead_ + seekAhead) {
+    seek(target.start);
+  } else if (!target.keyMode && start < lastRead_ - slack && !decodedThrough) {
+    seek(target.start);
+  }
+}
+
+void VideoDecoder::Pass::seek(std::int64_t ts) {
+  drain();
+  if (stopped_) return;
+  s_.peeked.clear();
+  if (av_seek_frame(s_.format, s_.stream, ts, AVSEEK_FLAG_BACKWARD) < 0)
+    av_seek_frame(s_.format, s_.stream, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+  lastRead_ = s_.seconds(ts) - 2 * slack;
+  sentMax_ = never;
+  forwarding_ = false;
+  ++seeks_;
+}
+
+void VideoDecoder::Pass::handle(const AVPacket& packet) {
+  const bool hasDts = packet.dts != AV_NOPTS_VALUE;
+  const bool hasPts = packet.pts != AV_NOPTS_VALUE;
+  if (!hasDts && !hasPts) {
+    if (forwarding_) {
+      avcodec_send_packet(s_.codec, &packet);
+      receive();
+    }
+    return;
+  }
+  PacketTimes times;
+  times.order = s_.seconds(hasDts ? packet.dts : packet.pts);
+  times.shown = s_.seconds(hasPts ? packet.pts : packet.dts);
+  times.key = packet.flags & AV_PKT_FLAG_KEY;
+  times.keyTime = std::max(times.order, times.shown);
+  lastRead_ = std::max(lastRead_, times.order);
+  if (!passTargets(times.order)) return;
+  if (wanted(times)) {
+    send(packet, times);
+  } else {
+    forwarding_ = false;
+  }
+}
+
+bool VideoDecoder::Pass::passTargets(double order) {
+  const int seeksBefore = seeks_;
+  while (in_ < targets_.size()) {
+    const KeyframePlan::Target& target = targets_[in_].plan;
+    const bool passed = target.keyMode
+                            ? order > target.time + tolerance_ + slack
+                            : order > target.time + slack && sentMax_ >= target.time - slack;
+    if (!passed) break;
+    ++in_;
+    enter();
+    if (stopped_ || seeks_ != seeksBefore) break;
+  }
+  // After a seek this packet came before the new position.
+  return !stopped_ && in_ < targets_.size() && seeks_ == seeksBefore;
+}
+
+bool VideoDecoder::Pass::wanted(const PacketTimes& times) const {
+  const KeyframePlan::Target& target = targets_[in_].plan;
+  if (target.keyMode) {
+    // Reordering can bring a keyframe before the current target is passed in decode
+    // order: it may belong to a later target's window.
+    for (std::size_t j = in_; times.key && j < targets_.size(); ++j) {
+      const KeyframePlan::Target& later = targets_[j].plan;
+      if (later.time - tolerance_ - slack > times.shown) break;
+      if (later.keyMode && std::abs(times.shown - later.time) <= tolerance_ + slack) return true;
+    }
+    return false;
+  }
+  const double start = target.hasStart ? s_.seconds(target.start) : never;
+  if (forwarding_ && start <= runKey_ + slack) return true;  // inside the group it needs
+  return times.key && times.keyTime >= start - slack;
+}
+
+void VideoDecoder::Pass::send(const AVPacket& packet, const PacketTimes& times) {
+  if (times.key) {
+    // Index times are decode or presentation times, depending on the container: the run
+    // starts no later than either, and its latest keyframe is no earlier than either.
+    if (!forwarding_) runStart_ = std::min(times.order, times.shown);
+    runKey_ = times.keyTime;
+  }
+  forwarding_ = true;
+  sentMax_ = std::max(sentMax_, times.shown);
+  avcodec_send_packet(s_.codec, &packet);
+  receive();
+}
+
+void VideoDecoder::Pass::receive() {
+  while (!stopped_) {
+    FramePtr frame = makeFrame();
+    if (!frame || avcodec_receive_frame(s_.codec, frame.get()) < 0) return;
+    onFrame(frame);
+  }
+}
+
+void VideoDecoder::Pass::drain() {
+  avcodec_send_packet(s_.codec, nullptr);
+  receive();
+  avcodec_flush_buffers(s_.codec);
+}
+
+void VideoDecoder::Pass::onFrame(const FramePtr& frame) {
+  std::int64_t ts = frame->best_effort_timestamp;
+  if (ts == AV_NOPTS_VALUE) ts = frame->pts;
+  if (ts == AV_NOPTS_VALUE) return;
+  const double time = s_.seconds(ts);
+  for (std::size_t i = out_; i < targets_.size() && !stopped_; ++i) {
+    Target& target = targets_[i];
+    const double targetTime = target.plan.time;
+    if (tolerance_ > 0 && time < targetTime - tolerance_ - slack) break;
+    if (fits(targetTime, tolerance_, time) && nearer(target, time)) {
+      target.best = frame;
+      target.bestTime = time;
+    }
+    // Frames come in presentation order: once past the time, none comes nearer.
+    if (i != out_ || time < targetTime - slack) continue;
+    if (tolerance_ > 0) {
+      deliver(target);
+      ++out_;
+    } else if (time > targetTime + slack) {
+      if (!target.best) {
+        // A time before the first frame: the first frame is on screen.
+        target.best = frame;
+        target.bestTime = time;
+      }
+      deliver(target);
+      ++out_;
+    }
+  }
+}
+
+bool VideoDecoder::Pass::nearer(const Target& target, double time) const {
+  if (!target.best) return true;
+  if (tolerance_ <= 0) return time >= target.bestTime;  // the latest frame not after the time
+  return std::abs(time - target.plan.time) < std::abs(target.bestTime - target.plan.time);
+}
+
+void VideoDecoder::Pass::deliver(Target& target) {
+  Result result{target.plan.time, target.plan.time, std::nullopt};
+  if (target.best) {
+    if (target.best != convertedFrame_) {
+      convertedPicture_ = s_.convert(target.best.get(), maxPixels_);
+      convertedFrame_ = target.best;
+    }
+    result.time = target.bestTime;
+    result.picture = convertedPicture_;
+  }
+  target.best.reset();
+  if (!handler_(result)) stopped_ = true;
+}
+
+// Whatever was not delivered: the best frame seen, or nothing.
+void VideoDecoder::Pass::finish() {
+  while (!stopped_ && out_ < targets_.size()) {
+    Target& target = targets_[out_++];
+    if (tolerance_ <= 0 && target.best) {
+      // Past the last frame only within one frame's duration.
+      const double frameSeconds =
+          target.best->pkt_duration > 0 ? target.best->pkt_duration * av_q2d(s_.timeBase) : 0.1;
+      if (target.plan.time - target.bestTime > frameSeconds + slack) target.best.reset();
+    }
+    deliver(target);
+  }
+}
 
 VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make_unique<State>()) {
   // Damaged files are reported as failures; FFmpeg's console messages would only be noise.
@@ -386,233 +635,9 @@ void VideoDecoder::generate(const std::vector<double>& times, double tolerance, 
     }
     return;
   }
-
-  // Plan: which keyframe each time starts from, and whether that keyframe is enough.
-  std::vector<Target> targets(times.size());
-  for (std::size_t i = 0; i < times.size(); ++i) {
-    Target& target = targets[i];
-    target.time = times[i];
-    const std::int64_t at = s.stamp(times[i]);
-    auto after = std::upper_bound(s.keyframes.begin(), s.keyframes.end(), at);
-    if (after != s.keyframes.begin()) {
-      target.hasStart = true;
-      target.start = *std::prev(after);
-    }
-    if (tolerance > 0) {
-      // The nearest keyframe, when within the tolerance, saves decoding forward; of two
-      // equally near, the earlier.
-      double bestDistance = std::numeric_limits<double>::infinity();
-      for (auto it : {after == s.keyframes.begin() ? after : std::prev(after), after}) {
-        if (it == s.keyframes.end()) continue;
-        const double distance = std::abs(s.seconds(*it) - times[i]);
-        if (distance <= tolerance + slack && distance < bestDistance) {
-          bestDistance = distance;
-          target.keyMode = true;
-          target.start = *it;
-          target.hasStart = true;
-        }
-      }
-    }
-  }
-
-  // A keyframe target followed by one decoding forward from the same keyframe decodes that
-  // group anyway: it takes the nearest decoded frame too, and spares a seek back.
-  for (std::size_t i = targets.size(); i-- > 1;) {
-    if (targets[i - 1].keyMode && !targets[i].keyMode && targets[i].hasStart &&
-        targets[i].start == targets[i - 1].start)
-      targets[i - 1].keyMode = false;
-  }
-
-  std::size_t out = 0;  // next target to deliver
-  bool stopped = false;
-  // The last conversion, with its frame held so the address cannot be reused meanwhile.
-  FramePtr convertedFrame;
-  std::optional<Picture> convertedPicture;
-
-  auto deliver = [&](Target& target) {
-    Result result{target.time, target.time, std::nullopt};
-    if (target.best) {
-      if (target.best != convertedFrame) {
-        convertedPicture = s.convert(target.best.get(), maxPixels);
-        convertedFrame = target.best;
-      }
-      result.time = target.bestTime;
-      result.picture = convertedPicture;
-    }
-    target.best.reset();
-    if (!handler(result)) stopped = true;
-  };
-
-  auto onFrame = [&](const FramePtr& frame) {
-    std::int64_t ts = frame->best_effort_timestamp;
-    if (ts == AV_NOPTS_VALUE) ts = frame->pts;
-    if (ts == AV_NOPTS_VALUE) return;
-    const double time = s.seconds(ts);
-    for (std::size_t i = out; i < targets.size() && !stopped; ++i) {
-      Target& target = targets[i];
-      if (tolerance > 0 && time < target.time - tolerance - slack) break;
-      if (fits(target, tolerance, time) && nearer(target, tolerance, time)) {
-        target.best = frame;
-        target.bestTime = time;
-      }
-      // Frames come in presentation order: once past the time, none comes nearer.
-      if (i != out || time < target.time - slack) continue;
-      if (tolerance > 0) {
-        deliver(target);
-        ++out;
-      } else if (time > target.time + slack) {
-        if (!target.best) {
-          // A time before the first frame: the first frame is on screen.
-          target.best = frame;
-          target.bestTime = time;
-        }
-        deliver(target);
-        ++out;
-      }
-    }
-  };
-
-  auto receive = [&] {
-    while (!stopped) {
-      FramePtr frame = makeFrame();
-      if (!frame || avcodec_receive_frame(s.codec, frame.get()) < 0) return;
-      onFrame(frame);
-    }
-  };
-
-  auto drain = [&] {
-    avcodec_send_packet(s.codec, nullptr);
-    receive();
-    avcodec_flush_buffers(s.codec);
-  };
-
-  constexpr double never = -std::numeric_limits<double>::infinity();
-  double lastRead = never;  // decode-order time of the last packet read
-  double sentMax = never;   // latest presentation time sent to the decoder
-  bool forwarding = false;  // every packet since runStart was sent
-  double runStart = never;  // keyframe that began the current run of sent packets
-  double runKey = never;    // latest keyframe of that run
-  int seeks = 0;
-
-  auto seek = [&](std::int64_t ts) {
-    drain();
-    if (stopped) return;
-    s.peeked.clear();
-    if (av_seek_frame(s.format, s.stream, ts, AVSEEK_FLAG_BACKWARD) < 0)
-      av_seek_frame(s.format, s.stream, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
-    lastRead = s.seconds(ts) - 2 * slack;
-    sentMax = never;
-    forwarding = false;
-    ++seeks;
-  };
-
-  if (s.readSomething) {
-    if (targets[0].hasStart) {
-      seek(targets[0].start);
-    } else {
-      drain();
-      s.peeked.clear();
-      if (av_seek_frame(s.format, s.stream, s.startTs, AVSEEK_FLAG_BACKWARD) < 0)
-        av_seek_frame(s.format, -1, 0, AVSEEK_FLAG_BYTE);
-      lastRead = never;
-      forwarding = false;
-    }
-  }
-  s.readSomething = true;
-
-  std::size_t in = 0;  // target the packets are read for
-
-  // A new target: seek when its keyframe is far ahead, or behind us and not decoded.
-  auto enter = [&] {
-    if (in >= targets.size() || !targets[in].hasStart) return;
-    const Target& target = targets[in];
-    const double start = s.seconds(target.start);
-    const bool decodedThrough = forwarding && runStart <= start + slack;
-    if (start > lastRead + seekAhead) {
-      seek(target.start);
-    } else if (!target.keyMode && start < lastRead - slack && !decodedThrough) {
-      seek(target.start);
-    }
-  };
-  enter();
-
-  while (!stopped && in < targets.size()) {
-    PacketPtr packet = s.read();
-    if (!packet) break;
-    if (packet->stream_index != s.stream) continue;
-    const bool hasDts = packet->dts != AV_NOPTS_VALUE;
-    const bool hasPts = packet->pts != AV_NOPTS_VALUE;
-    if (!hasDts && !hasPts) {
-      if (forwarding) {
-        avcodec_send_packet(s.codec, packet.get());
-        receive();
-      }
-      continue;
-    }
-    const double order = s.seconds(hasDts ? packet->dts : packet->pts);
-    const double shown = s.seconds(hasPts ? packet->pts : packet->dts);
-    const bool key = packet->flags & AV_PKT_FLAG_KEY;
-    const double keyTime = std::max(order, shown);
-    lastRead = std::max(lastRead, order);
-
-    // Move on from the targets this packet is past.
-    const int seeksBefore = seeks;
-    while (in < targets.size()) {
-      const Target& target = targets[in];
-      const bool passed = target.keyMode
-                              ? order > target.time + tolerance + slack
-                              : order > target.time + slack && sentMax >= target.time - slack;
-      if (!passed) break;
-      ++in;
-      enter();
-      if (stopped || seeks != seeksBefore) break;
-    }
-    if (stopped || in >= targets.size()) break;
-    if (seeks != seeksBefore) continue;  // this packet came before the new position
-
-    const Target& target = targets[in];
-    const double start = target.hasStart ? s.seconds(target.start) : never;
-    bool send = false;
-    if (target.keyMode) {
-      // Reordering can bring a keyframe before the current target is passed in decode
-      // order: it may belong to a later target's window.
-      for (std::size_t j = in; key && j < targets.size() && !send; ++j) {
-        if (targets[j].time - tolerance - slack > shown) break;
-        send = targets[j].keyMode && std::abs(shown - targets[j].time) <= tolerance + slack;
-      }
-    } else if (forwarding && start <= runKey + slack) {
-      send = true;  // inside the group of pictures the target needs
-    } else {
-      send = key && keyTime >= start - slack;
-    }
-    if (!send) {
-      forwarding = false;
-      continue;
-    }
-    if (key) {
-      // Index times are decode or presentation times, depending on the container: the run
-      // starts no later than either, and its latest keyframe is no earlier than either.
-      if (!forwarding) runStart = std::min(order, shown);
-      runKey = keyTime;
-    }
-    forwarding = true;
-    sentMax = std::max(sentMax, shown);
-    avcodec_send_packet(s.codec, packet.get());
-    receive();
-  }
-  if (stopped) return;
-  drain();
-  // Whatever was not delivered: the best frame seen, or nothing.
-  while (!stopped && out < targets.size()) {
-    Target& target = targets[out++];
-    if (tolerance <= 0 && target.best) {
-      // Past the last frame only within one frame's duration.
-      const double frameSeconds =
-          target.best->pkt_duration > 0 ? target.best->pkt_duration * av_q2d(s.timeBase) : 0.1;
-      if (target.time - target.bestTime > frameSeconds + slack) target.best.reset();
-    }
-    deliver(target);
-  }
+  Pass(s, KeyframePlan::make(times, tolerance, s.keyframes, s.clock()), tolerance, maxPixels,
+       handler)
+      .run();
 }
 
 bool VideoDecoder::canPlay(std::string_view extension) {

@@ -73,6 +73,7 @@ class VideoDecoder {
 
  private:
   struct State;
+  class Pass;  // one call of generate
   std::unique_ptr<State> state_;
 };
 
