@@ -51,11 +51,19 @@ std::string ProgressBar::bar(std::int64_t done, std::int64_t total, int width) {
   return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
 }
 
+bool ProgressBar::stoppedShort(const Indexer::Progress& progress) {
+  return progress.phase == Indexer::Phase::idle() && progress.doneFiles < progress.totalFiles;
+}
+
 std::string ProgressBar::describe(const Indexer::Progress& progress) {
-  std::string text = phaseText(progress.phase);
+  const bool stopped = stoppedShort(progress);
+  std::string text = stopped ? "Stopped" : phaseText(progress.phase);
   if (progress.totalFiles > 0) {
     text += ": " + std::to_string(progress.doneFiles) + "/" + std::to_string(progress.totalFiles) +
             " files, " + bytes(progress.doneBytes) + " of " + bytes(progress.totalBytes);
+    if (stopped) {
+      text += ", " + std::to_string(progress.totalFiles - progress.doneFiles) + " pending";
+    }
     if (progress.failed > 0) text += ", " + std::to_string(progress.failed) + " failed";
     if (progress.secondsLeft && progress.phase.kind == Indexer::Phase::Kind::indexing) {
       text += ", " + timeLeft(*progress.secondsLeft) + " left";

@@ -21,7 +21,8 @@ class ProgressBar {
   // Ends a redrawn line so that what follows starts on its own.
   void finish();
 
-  // The text of one report, without the bar: files and bytes done, phase, time left.
+  // The text of one report, without the bar: files and bytes done, phase, time left. A run
+  // that ended with files of its own left undone reads "Stopped", with what is pending.
   static std::string describe(const Indexer::Progress& progress);
   static std::string phaseText(const Indexer::Phase& phase);
   // "512 B", "3.4 KB", "12.0 MB", "1.2 GB" (decimal units).
@@ -32,6 +33,9 @@ class ProgressBar {
   static std::string bar(std::int64_t done, std::int64_t total, int width);
 
  private:
+  // Idle, yet not every file the run counted was done: cancelled, or a folder went away.
+  static bool stoppedShort(const Indexer::Progress& progress);
+
   std::FILE* out_;
   bool isTerminal_;
   bool lineOpen_ = false;
