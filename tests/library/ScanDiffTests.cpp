@@ -77,6 +77,10 @@ struct DiffCase {
   Told expected;
 };
 
+void PrintTo(const DiffCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class ScanDiffCases : public ::testing::TestWithParam<DiffCase> {};
 
 TEST_P(ScanDiffCases, SortsTheListingAgainstTheCache) {
