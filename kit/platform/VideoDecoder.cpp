@@ -260,7 +260,7 @@ class VideoDecoder::Pass {
  public:
   Pass(State& state, const std::vector<KeyframePlan::Target>& plan, double tolerance, int maxPixels,
        const Handler& handler);
-  void run();
+  Reach run();
 
  private:
   // One requested time on the output side: the best decoded frame seen for it so far.
@@ -303,6 +303,7 @@ class VideoDecoder::Pass {
   double runStart_ = never;  // keyframe that began the current run of sent packets
   double runKey_ = never;    // latest keyframe of that run
   int seeks_ = 0;
+  Reach reach_;
 };
 
 VideoDecoder::Pass::Pass(State& state, const std::vector<KeyframePlan::Target>& plan,
@@ -312,17 +313,22 @@ VideoDecoder::Pass::Pass(State& state, const std::vector<KeyframePlan::Target>& 
   for (const KeyframePlan::Target& target : plan) targets_.push_back(Target{target, {}, 0});
 }
 
-void VideoDecoder::Pass::run() {
+VideoDecoder::Reach VideoDecoder::Pass::run() {
   rewind();
   enter();
   while (!stopped_ && in_ < targets_.size()) {
     PacketPtr packet = s_.read();
-    if (!packet) break;
+    if (!packet) {
+      reach_.ranOut = true;
+      break;
+    }
     if (packet->stream_index == s_.stream) handle(*packet);
   }
-  if (stopped_) return;
+  if (stopped_) return Reach{false, reach_.end};
   drain();
   finish();
+  if (stopped_) reach_.ranOut = false;
+  return reach_;
 }
 
 // A pass after another starts over: at the first target's keyframe, else at the start.
@@ -383,6 +389,8 @@ void VideoDecoder::Pass::handle(const AVPacket& packet) {
   times.key = packet.flags & AV_PKT_FLAG_KEY;
   times.keyTime = std::max(times.order, times.shown);
   lastRead_ = std::max(lastRead_, times.order);
+  const double frameSeconds = packet.duration > 0 ? packet.duration * av_q2d(s_.timeBase) : 0;
+  reach_.end = std::max(reach_.end, times.shown + frameSeconds);
   if (!passTargets(times.order)) return;
   if (wanted(times)) {
     send(packet, times);
@@ -625,18 +633,18 @@ bool VideoDecoder::hasProtectedContent() {
   return s.isProtected;
 }
 
-void VideoDecoder::generate(const std::vector<double>& times, double tolerance, int maxPixels,
-                            const Handler& handler) {
+VideoDecoder::Reach VideoDecoder::generate(const std::vector<double>& times, double tolerance,
+                                           int maxPixels, const Handler& handler) {
   State& s = *state_;
-  if (times.empty()) return;
+  if (times.empty()) return {};
   if (s.stream < 0 || !s.openCodec()) {
     for (double t : times) {
-      if (!handler(Result{t, t, std::nullopt})) return;
+      if (!handler(Result{t, t, std::nullopt})) break;
     }
-    return;
+    return {};
   }
-  Pass(s, KeyframePlan::make(times, tolerance, s.keyframes, s.clock()), tolerance, maxPixels,
-       handler)
+  return Pass(s, KeyframePlan::make(times, tolerance, s.keyframes, s.clock()), tolerance, maxPixels,
+              handler)
       .run();
 }
 

@@ -49,6 +49,13 @@ class VideoDecoder {
   // Returns false to stop the pass.
   using Handler = std::function<bool(const Result&)>;
 
+  // How far a pass read the video stream.
+  struct Reach {
+    bool ranOut = false;  // the packets ended: the end of the file, or data it cannot read
+    double end = 0;       // seconds: the end of the latest video frame read
+    bool operator==(const Reach&) const = default;
+  };
+
   // Opens the file and reads its stream information; throws Error.
   explicit VideoDecoder(const std::filesystem::path& file);
   ~VideoDecoder();
@@ -64,8 +71,8 @@ class VideoDecoder {
   // Frames for ascending times. With a tolerance, the keyframe nearest each time when one
   // lies within it, else the decoded frame nearest the time within it; with tolerance 0,
   // the frame on screen at that time. Frames are upright and fit maxPixels x maxPixels.
-  void generate(const std::vector<double>& times, double tolerance, int maxPixels,
-                const Handler& handler);
+  Reach generate(const std::vector<double>& times, double tolerance, int maxPixels,
+                 const Handler& handler);
 
   // Whether the installed FFmpeg can demux and decode video in files with this extension
   // (lowercase, without the dot).

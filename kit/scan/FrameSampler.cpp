@@ -43,6 +43,15 @@ VideoDecoder open(const std::filesystem::path& url) {
   }
 }
 
+// A pass that ran out of packets well before the end the container claims read a cut or
+// damaged file: the video lasts only as far as its frames could be read. Within a step of
+// the claim it is the claim, so an intact file whose sound outlasts its picture a little
+// keeps its length.
+double readableDuration(double claimed, const VideoDecoder::Reach& reach, double step) {
+  if (reach.ranOut && reach.end > 0 && reach.end + step < claimed) return reach.end;
+  return claimed;
+}
+
 // The embedded thumbnail when it is as big as a decode would give, else a reduced decode.
 std::optional<Picture> reducedPhoto(const std::filesystem::path& url,
                                     const ImageCodec::Header& header, std::int64_t longSide,
@@ -127,7 +136,7 @@ FrameSampler::Sampled FrameSampler::video(const std::filesystem::path& url, cons
   const int limit = pixelLimit(plan.maxPixels);
 
   Selector selector(plan);
-  decoder.generate(
+  const VideoDecoder::Reach reach = decoder.generate(
       candidateTimes(info.duration, plan), step / 2, limit,
       [&](const VideoDecoder::Result& result) {
         if (isCancelled && isCancelled()) return false;
@@ -136,7 +145,10 @@ FrameSampler::Sampled FrameSampler::video(const std::filesystem::path& url, cons
           sampled.frames.push_back(Frame{result.time, *result.picture});
         return true;
       });
-  if (!sampled.frames.empty()) return sampled;
+  if (!sampled.frames.empty()) {
+    sampled.duration = readableDuration(info.duration, reach, step);
+    return sampled;
+  }
 
   decoder.generate({0.0}, step / 2, limit, [&](const VideoDecoder::Result& result) {
     if (result.picture) sampled.frames.push_back(Frame{0, *result.picture});

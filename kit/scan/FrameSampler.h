@@ -27,7 +27,7 @@ class FrameSampler {
 
   struct Sampled {
     std::vector<Frame> frames;  // increasing time
-    double duration = 0;        // seconds; 0 for a photo
+    double duration = 0;        // seconds that could be read; 0 for a photo
     std::int64_t width = 0;     // display size in pixels, after rotation
     std::int64_t height = 0;
     bool operator==(const Sampled&) const = default;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -66,6 +68,24 @@ void claimDuration(const fs::path& file, std::uint32_t seconds) {
   }
   ASSERT_GE(patched, 2);
   std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The end of the last video packet ffprobe finds in the file, in seconds.
+double lastPacketEnd(const fs::path& file) {
+  const std::string command =
+      "ffprobe -v quiet -select_streams v:0 -show_entries packet=pts_time,duration_time "
+      "-of csv=p=0 " +
+      test::shellQuoted(file);
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run " + command);
+  double end = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, pipe)) {
+    double pts = 0, duration = 0;
+    if (std::sscanf(line, "%lf,%lf", &pts, &duration) >= 1) end = std::max(end, pts + duration);
+  }
+  pclose(pipe);
+  return end;
 }
 
 class FrameSamplerVideo : public ::testing::Test {
@@ -391,6 +411,30 @@ TEST_F(FrameSamplerVideo, HostileFilesAreUnreadable) {
   EXPECT_LT(claimed.frames[0].time, 1.2);
   // Far out, a small step does not move the time: the refinement there ends too.
   EXPECT_LE(FrameSampler::frames(longClaim, 1e300, 1.5, 0.2, 64).size(), 1u);
+
+  // A file cut to 40 % of its bytes still claims its whole length: it lasts as far as its
+  // frames go.
+  struct Cut {
+    const char* name;
+    ClipOptions options;
+  };
+  for (const Cut& c : {Cut{"cut.mp4", ClipOptions{.extraOutputArgs = "-movflags +faststart"}},
+                       Cut{"cut.mkv", ClipOptions{}}}) {
+    const auto whole = path(std::string("whole-") + c.name);
+    test::makePatternClip(whole, 40, c.options);
+    test::writeTruncated(path(c.name), whole, fs::file_size(whole) * 2 / 5);
+    const double readable = lastPacketEnd(path(c.name));
+    ASSERT_GT(readable, 5) << c.name;
+    ASSERT_LT(readable, 30) << c.name;
+    EXPECT_NEAR(FrameSampler::videoInfo(path(c.name)).duration, 40, 0.1) << c.name;
+    EXPECT_NEAR(FrameSampler::video(whole).duration, 40, 0.1) << c.name;
+    const auto cut = FrameSampler::video(path(c.name));
+    ASSERT_FALSE(cut.frames.empty()) << c.name;
+    EXPECT_NEAR(cut.duration, readable, 0.11) << c.name;
+    EXPECT_LT(cut.frames.back().time, cut.duration) << c.name;
+  }
+  // The header that claims 68 years: its frames end far sooner.
+  EXPECT_NEAR(claimed.duration, lastPacketEnd(longClaim), 0.11);
 
   // With its index first, half a file still plays its first half.
   const auto faststart = path("faststart.mp4");
