@@ -251,7 +251,7 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
     try {
       library_.applyScan(id, result.files);
     } catch (const std::exception&) {
-      continue;  // the folder is simply not updated this time
+      continue;  // safe: the folder keeps its files as they were until its next scan
     }
     std::lock_guard guard(lock_);
     unsupported_[id] = result.unsupportedVideos;
@@ -513,39 +513,16 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
   }
   report(false);
   const Clock::time_point started = Clock::now();
-  const FrameSampler::VideoPlan plan = policy().plan;
-  std::vector<FrameRecord> records;
+  std::optional<Library::FrameBatchEntry> entry;
   try {
-    FrameSampler::Sampled sampled =
-        FrameSampler::video(url, plan, [&stop] { return stop.stop_requested(); });
-    if (stop.stop_requested()) return;  // nothing stored: it stays pending
-    for (std::size_t from = 0; from < sampled.frames.size(); from += videoChunk) {
-      const std::size_t to = std::min(from + videoChunk, sampled.frames.size());
-      std::vector<Picture> chunk;
-      for (std::size_t i = from; i < to; ++i) chunk.push_back(std::move(sampled.frames[i].image));
-      const std::vector<std::vector<Half>> vectors = embedder_.embed(chunk);
-      if (vectors.size() != chunk.size()) throw Embedder::Failure::output();
-      for (std::size_t k = 0; k < chunk.size(); ++k) {
-        records.push_back({.time = sampled.frames[from + k].time,
-                           .vector = vectors[k],
-                           .thumbnail = FrameSampler::thumbnailData(chunk[k], thumbnailPixels)});
-      }
-      if (stop.stop_requested()) return;
-      if (to < sampled.frames.size() &&
-          conditions_->thermalState() == SystemConditions::ThermalState::fair) {
-        std::this_thread::sleep_for(fairRest);
-      }
-    }
+    entry = embedVideo(file, url, stop);
+    if (!entry) return;  // cancelled: nothing stored, it stays pending
     // Removed or changed by a scan while it was sampled: its new content waits, pending.
     if (!stillListed(file)) {
       finish(file, started, 0, false);
       return;
     }
-    library_.saveFrames({{.file = file,
-                          .frames = records,
-                          .duration = sampled.duration,
-                          .width = static_cast<int>(sampled.width),
-                          .height = static_cast<int>(sampled.height)}});
+    library_.saveFrames({*entry});
   } catch (...) {
     // A sampler cut short before it kept a frame reports the file unreadable: a cancelled
     // video is never marked, it stays pending.
@@ -563,7 +540,43 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
   if (onFileIndexed) {
     if (auto stored = library_.file(file.id)) onFileIndexed(*stored);
   }
-  finish(file, started, static_cast<int>(records.size()), true);
+  finish(file, started, static_cast<int>(entry->frames.size()), true);
+}
+
+std::optional<Library::FrameBatchEntry> Indexer::embedVideo(const MediaFile& file,
+                                                            const std::filesystem::path& url,
+                                                            std::stop_token stop) {
+  const FrameSampler::VideoPlan plan = policy().plan;
+  FrameSampler::Sampled sampled =
+      FrameSampler::video(url, plan, [&stop] { return stop.stop_requested(); });
+  if (stop.stop_requested()) return std::nullopt;
+  Library::FrameBatchEntry entry{.file = file,
+                                 .duration = sampled.duration,
+                                 .width = static_cast<int>(sampled.width),
+                                 .height = static_cast<int>(sampled.height)};
+  for (std::size_t from = 0; from < sampled.frames.size(); from += videoChunk) {
+    const std::size_t to = std::min(from + videoChunk, sampled.frames.size());
+    embedChunk(sampled.frames, from, to, entry.frames);
+    if (stop.stop_requested()) return std::nullopt;
+    if (to < sampled.frames.size() &&
+        conditions_->thermalState() == SystemConditions::ThermalState::fair) {
+      std::this_thread::sleep_for(fairRest);
+    }
+  }
+  return entry;
+}
+
+void Indexer::embedChunk(std::vector<FrameSampler::Frame>& frames, std::size_t from, std::size_t to,
+                         std::vector<FrameRecord>& records) {
+  std::vector<Picture> chunk;
+  for (std::size_t i = from; i < to; ++i) chunk.push_back(std::move(frames[i].image));
+  const std::vector<std::vector<Half>> vectors = embedder_.embed(chunk);
+  if (vectors.size() != chunk.size()) throw Embedder::Failure::output();
+  for (std::size_t k = 0; k < chunk.size(); ++k) {
+    records.push_back({.time = frames[from + k].time,
+                       .vector = vectors[k],
+                       .thumbnail = FrameSampler::thumbnailData(chunk[k], thumbnailPixels)});
+  }
 }
 
 bool Indexer::stillListed(const MediaFile& file) const {
@@ -575,7 +588,7 @@ void Indexer::releaseImages() {
   try {
     embedder_.releaseImages();
   } catch (const std::exception&) {
-    // Only memory is at stake: the encoder is kept and reused by the next file.
+    // Only memory is at stake: what was not freed now is freed with the Embedder.
   }
 }
 

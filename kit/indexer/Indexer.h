@@ -191,6 +191,14 @@ class Indexer {
   // Marks the failures, tells onFileIndexed, and books every photo with its share of time.
   void settlePhotos(PhotoBatch& batch, Clock::time_point started);
   void index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop);
+  // The video's frames, embedded 8 at a time, as the entry to store; nothing when the run
+  // was cancelled meanwhile. Throws what sampling or embedding throws.
+  std::optional<Library::FrameBatchEntry> embedVideo(const MediaFile& file,
+                                                     const std::filesystem::path& url,
+                                                     std::stop_token stop);
+  // Embeds frames [from, to) (their images are moved out) and appends their records.
+  void embedChunk(std::vector<FrameSampler::Frame>& frames, std::size_t from, std::size_t to,
+                  std::vector<FrameRecord>& records);
   // A failed file is marked only while it still exists, unchanged since it was listed; a
   // vanished one is passed over for the rest of the run (until a scan of its folder). True
   // when it was marked.
