@@ -16,11 +16,12 @@
 #include <thread>
 
 #include "ProgressBar.h"
+#include "core/Float16.h"
+#include "core/Utf8.h"
 #include "duplicates/DuplicateFinder.h"
 #include "export/MarkerExport.h"
-#include "core/Float16.h"
-#include "indexer/Indexer.h"
 #include "index/Library.h"
+#include "indexer/Indexer.h"
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
 #include "platform/ImageCodec.h"
@@ -120,49 +121,41 @@ void writeAtomically(const std::filesystem::path& file, const std::string& text)
   }
 }
 
+// "1 file", "2 files".
+std::string counted(std::int64_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// A path under key. JSON text is Unicode, so a path that is not valid UTF-8 shows there with
+// U+FFFD and comes whole under key + "_url" as its file URL, every other byte percent-encoded.
+void putPath(nlohmann::json& object, const std::string& key, const std::string& path) {
+  object[key] = path;
+  if (!Utf8::isValid(path)) object[key + "_url"] = MarkerExport::fileURL(path);
+}
+
 }  // namespace
 
 Commands::Error::Error(const std::string& message, int status)
     : std::runtime_error(message), status_(status) {}
 
-namespace {
-
-// Length of the well-formed UTF-8 sequence at the start of text, 0 when there is none.
-std::size_t utf8Length(std::string_view text) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  std::size_t length = 0;
-  std::uint32_t code = 0;
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, code = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, code = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3F);
-  }
-  static constexpr std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
-
-}  // namespace
-
 std::string Commands::printable(std::string_view text) {
   static constexpr char hex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
-  while (!text.empty()) {
-    const auto c = static_cast<unsigned char>(text[0]);
-    const std::size_t length = utf8Length(text);
-    if (c == '\\') {
+  auto escape = [&](std::string_view bytes) {
+    for (const char byte : bytes) {
+      const auto c = static_cast<unsigned char>(byte);
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 0xF];
+    }
+  };
+  for (std::size_t offset = 0; offset < text.size();) {
+    const Utf8::Piece piece = Utf8::next(text, offset);
+    const char32_t c = piece.character;
+    if (!piece.wellFormed || ((c < 0x20 || c == 0x7F) && c != '\n' && c != '\t' && c != '\r')) {
+      escape(piece.bytes);
+    } else if (c == '\\') {
       out += "\\\\";
     } else if (c == '\n') {
       out += "\\n";
@@ -170,16 +163,9 @@ std::string Commands::printable(std::string_view text) {
       out += "\\t";
     } else if (c == '\r') {
       out += "\\r";
-    } else if (length == 0 || c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += hex[c >> 4];
-      out += hex[c & 0xF];
     } else {
-      out.append(text.substr(0, length));
-      text.remove_prefix(length);
-      continue;
+      out += piece.bytes;
     }
-    text.remove_prefix(1);
   }
   return out;
 }
@@ -187,43 +173,155 @@ std::string Commands::printable(std::string_view text) {
 Commands::Commands() = default;
 Commands::~Commands() = default;
 
-std::string Commands::usage() {
-  return "usage: quillmere-cli COMMAND [ARGS]\n"
-         "  add FOLDER...            add folders to the library\n"
-         "  remove FOLDER...         forget folders (the files stay on disk)\n"
-         "  folders                  the folders with their counts\n"
-         "  index [--watch]          bring the library up to date (--watch: keep watching)\n"
-         "  search TEXT [--photos|--videos] [--folder FOLDER] [--limit N] [--exact] [--json]\n"
-         "  similar PHOTO|FILE@SECONDS [same options as search]\n"
-         "  duplicates [--near] [--json]\n"
-         "  export TEXT -o FILE.fcpxml|FILE.csv [--folder FOLDER] [--exact]\n"
-         "  status [--json]          the library's totals\n"
-         "  failed                   the files that could not be indexed, with the reason\n"
-         "  retry                    make failed files pending again\n"
-         "  tokenize [TEXT...]       token ids of each query (one query a line from stdin)\n"
-         "Uses $QUILLMERE_LIBRARY and $QUILLMERE_MODEL_DIR when set.\n";
+const std::vector<Commands::Command>& Commands::commands() {
+  using A = Access;
+  static const std::vector<Command> table = {
+      {"add",
+       "add FOLDER...            add folders to the library",
+       {},
+       A::writes,
+       1,
+       {},
+       "at least one FOLDER",
+       false,
+       false,
+       &Commands::add},
+      {"remove",
+       "remove FOLDER...         forget folders (the files stay on disk)",
+       {},
+       A::writes,
+       1,
+       {},
+       "at least one FOLDER",
+       false,
+       false,
+       &Commands::remove},
+      {"folders",
+       "folders                  the folders with their counts",
+       {},
+       A::reads,
+       0,
+       0,
+       "",
+       false,
+       false,
+       &Commands::folders},
+      {"index",
+       "index [--watch]          bring the library up to date (--watch: keep watching)",
+       {"--watch"},
+       A::indexes,
+       0,
+       0,
+       "",
+       false,
+       false,
+       &Commands::index},
+      {"search",
+       "search TEXT [--photos|--videos] [--folder FOLDER] [--limit N] [--exact] [--json]",
+       {"--photos", "--videos", "--folder", "--limit", "--exact", "--json"},
+       A::reads,
+       1,
+       {},
+       "a TEXT to search for",
+       false,
+       true,
+       &Commands::search},
+      {"similar",
+       "similar PHOTO|FILE@SECONDS [same options as search]",
+       {"--photos", "--videos", "--folder", "--limit", "--exact", "--json"},
+       A::reads,
+       1,
+       {},
+       "a PHOTO or FILE@SECONDS",
+       false,
+       true,
+       &Commands::similar},
+      {"duplicates",
+       "duplicates [--near] [--json]",
+       {"--near", "--json"},
+       A::reads,
+       0,
+       0,
+       "",
+       false,
+       true,
+       &Commands::duplicates},
+      {"export",
+       "export TEXT -o FILE.fcpxml|FILE.csv [--folder FOLDER] [--exact]",
+       {"-o", "--output", "--folder", "--exact"},
+       A::reads,
+       1,
+       {},
+       "a TEXT to search for",
+       true,
+       true,
+       &Commands::exportMarkers},
+      {"status",
+       "status [--json]          the library's totals",
+       {"--json"},
+       A::reads,
+       0,
+       0,
+       "",
+       false,
+       false,
+       &Commands::status},
+      {"failed",
+       "failed                   the files that could not be indexed, with the reason",
+       {},
+       A::reads,
+       0,
+       0,
+       "",
+       false,
+       false,
+       &Commands::failed},
+      {"retry",
+       "retry                    make failed files pending again",
+       {},
+       A::writes,
+       0,
+       0,
+       "",
+       false,
+       false,
+       &Commands::retry},
+      {"tokenize",
+       "tokenize [TEXT...]       token ids of each query (one query a line from stdin)",
+       {},
+       A::none,
+       0,
+       {},
+       "",
+       false,
+       false,
+       &Commands::tokenize},
+  };
+  return table;
 }
 
-Commands::Options Commands::parse(const std::string& command,
-                                  const std::vector<std::string>& args) {
-  static const std::map<std::string, std::set<std::string>> accepted = {
-      {"add", {}},
-      {"remove", {}},
-      {"folders", {}},
-      {"index", {"--watch"}},
-      {"search", {"--photos", "--videos", "--folder", "--limit", "--exact", "--json"}},
-      {"similar", {"--photos", "--videos", "--folder", "--limit", "--exact", "--json"}},
-      {"duplicates", {"--near", "--json"}},
-      {"export", {"-o", "--output", "--folder", "--exact"}},
-      {"status", {"--json"}},
-      {"failed", {}},
-      {"retry", {}},
-      {"tokenize", {}},
-  };
-  const auto found = accepted.find(command);
-  if (found == accepted.end()) throw Error("unknown command '" + command + "'\n" + usage(), 2);
+std::string Commands::usage() {
+  std::string text = "usage: quillmere-cli COMMAND [ARGS]\n";
+  for (const auto& command : commands()) {
+    text += "  ";
+    text += command.synopsis;
+    text += '\n';
+  }
+  return text + "Uses $QUILLMERE_LIBRARY and $QUILLMERE_MODEL_DIR when set.\n";
+}
+
+const Commands::Command& Commands::find(const std::string& name) {
+  for (const auto& command : commands()) {
+    if (command.name == name) return command;
+  }
+  throw Error("unknown command '" + name + "'\n" + usage(), 2);
+}
+
+Commands::Options Commands::parse(const Command& command, const std::vector<std::string>& args) {
+  const std::string name(command.name);
   Options options;
-  bool operandsOnly = command == "tokenize";
+  // tokenize takes every argument as a query, whatever it looks like.
+  bool operandsOnly = command.access == Access::none;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const auto& arg = args[i];
     if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
@@ -234,8 +332,8 @@ Commands::Options Commands::parse(const std::string& command,
       operandsOnly = true;
       continue;
     }
-    if (!found->second.count(arg)) {
-      throw Error("'" + command + "' has no option " + arg + "\n" + usage(), 2);
+    if (std::find(command.options.begin(), command.options.end(), arg) == command.options.end()) {
+      throw Error("'" + name + "' has no option " + arg + "\n" + usage(), 2);
     }
     auto value = [&]() -> std::string {
       if (i + 1 >= args.size()) throw Error(arg + " needs a value", 2);
@@ -255,50 +353,44 @@ Commands::Options Commands::parse(const std::string& command,
   return options;
 }
 
+void Commands::checkOperands(const Command& command, const Options& options) {
+  const std::string name(command.name);
+  const auto count = options.operands.size();
+  if (command.mostOperands == 0u && count > 0) {
+    throw Error(name + " takes no argument '" + options.operands.front() + "'", 2);
+  }
+  if (count < command.leastOperands) {
+    throw Error(name + " needs " + std::string(command.wanted), 2);
+  }
+  if (command.needsOutput && !options.output) {
+    throw Error(name + " needs -o FILE.fcpxml or -o FILE.csv", 2);
+  }
+}
+
 int Commands::run(const std::vector<std::string>& args) {
   if (args.empty()) throw Error(usage(), 2);
-  const auto& command = args.front();
-  if (command == "help" || command == "--help" || command == "-h") {
+  const auto& name = args.front();
+  if (name == "help" || name == "--help" || name == "-h") {
     std::fputs(usage().c_str(), stdout);
     return 0;
   }
+  const Command& command = find(name);
   const auto options = parse(command, {args.begin() + 1, args.end()});
-  auto need = [&](std::size_t least, const char* what) {
-    if (options.operands.size() < least) throw Error(command + " needs " + what, 2);
-  };
-  auto none = [&] {
-    if (!options.operands.empty()) {
-      throw Error(command + " takes no argument '" + options.operands.front() + "'", 2);
-    }
-  };
-  using Mode = LibraryLock::Mode;
-  if (command == "tokenize") return tokenize(options);
-  if (command == "add")
-    return need(1, "at least one FOLDER"), openEngine(Mode::exclusive), add(options);
-  if (command == "remove") {
-    return need(1, "at least one FOLDER"), openEngine(Mode::exclusive), remove(options);
-  }
-  if (command == "folders") return none(), openEngine(Mode::shared), folders(options);
-  if (command == "index")
-    return none(), catchInterrupts(), openEngine(Mode::exclusive), index(options);
-  if (command == "search")
-    return need(1, "a TEXT to search for"), openEngine(Mode::shared), search(options);
-  if (command == "similar") {
-    return need(1, "a PHOTO or FILE@SECONDS"), openEngine(Mode::shared), similar(options);
-  }
-  if (command == "duplicates") return none(), openEngine(Mode::shared), duplicates(options);
-  if (command == "export") {
-    need(1, "a TEXT to search for");
-    if (!options.output) throw Error("export needs -o FILE.fcpxml or -o FILE.csv", 2);
-    return openEngine(Mode::shared), exportMarkers(options);
-  }
-  if (command == "status") return none(), openEngine(Mode::shared), status(options);
-  if (command == "failed") return none(), openEngine(Mode::shared), failed(options);
-  if (command == "retry") return none(), openEngine(Mode::exclusive), retry(options);
-  throw Error("unknown command '" + command + "'", 2);
+  checkOperands(command, options);
+  if (command.access == Access::indexes) catchInterrupts();
+  if (command.access != Access::none) openEngine(command);
+  return (this->*command.handler)(options);
 }
 
-void Commands::openEngine(LibraryLock::Mode mode) {
+void Commands::openEngine(const Command& command) {
+  openModel();
+  openLibrary(command.access);
+  if (library_->modelMatches()) return;
+  if (command.needsVectors) throw Error(modelMismatch());
+  std::fprintf(stderr, "quillmere-cli: %s\n", modelMismatch().c_str());
+}
+
+void Commands::openModel() {
   const auto directory = Embedder::defaultDirectory();
   if (!directory) {
     throw Error(
@@ -311,14 +403,26 @@ void Commands::openEngine(LibraryLock::Mode mode) {
                 " does not exist. Set QUILLMERE_MODEL_DIR to a model directory (one holding "
                 "model.json), or reinstall Quillmere.");
   }
+  modelDirectory_ = *directory;
   try {
     embedder_ = std::make_unique<Embedder>(*directory);
   } catch (const std::exception& failure) {
     throw Error(std::string(failure.what()) + " (model directory " + directory->string() + ")");
   }
+}
+
+void Commands::openLibrary(Access access) {
   libraryURL_ = Library::defaultURL();
+  std::error_code error;
+  const bool reads = access == Access::reads;
+  // Only a command that writes may create the library.
+  if (reads && !std::filesystem::exists(libraryURL_, error) && !error) {
+    throw Error("There is no library at " + libraryURL_.string() +
+                ". Add a folder with 'quillmere-cli add FOLDER' first, or set "
+                "QUILLMERE_LIBRARY to your library file.");
+  }
   try {
-    lock_ = std::make_unique<LibraryLock>(libraryURL_, mode);
+    if (!reads) lock_ = std::make_unique<LibraryLock>(libraryURL_);
   } catch (const LibraryLock::Busy& busy) {
     throw Error(busy.what());
   } catch (const std::exception& failure) {
@@ -326,15 +430,28 @@ void Commands::openEngine(LibraryLock::Mode mode) {
                 ". Check the permissions of its folder, or set QUILLMERE_LIBRARY to another "
                 "file.");
   }
+  const auto opening = reads                       ? Library::Opening::readOnly
+                       : access == Access::indexes ? Library::Opening::adopt
+                                                   : Library::Opening::keepFrames;
   try {
     library_ =
         std::make_unique<Library>(libraryURL_, static_cast<std::size_t>(embedder_->info().dim),
-                                  embedder_->info().signature());
+                                  embedder_->info().signature(), opening);
   } catch (const std::exception& failure) {
     throw Error("Cannot open the library " + libraryURL_.string() + " (" + failure.what() +
-                "). Check that it is a Quillmere library you may read and write, or set "
+                "). Check that it is a Quillmere library you may " +
+                (reads ? "read" : "read and write") +
+                ", or set "
                 "QUILLMERE_LIBRARY to another file.");
   }
+}
+
+std::string Commands::modelMismatch() const {
+  const auto stored = library_->storedModelSignature().value_or("?");
+  const auto& set = library_->modelSignature();
+  return "The library was indexed with the model " + stored + ", but the model set is " + set +
+         " (" + modelDirectory_.string() + "). Set QUILLMERE_MODEL_DIR to the directory of " +
+         stored + ", or run 'quillmere-cli index' to index every file again with " + set + ".";
 }
 
 std::filesystem::path Commands::location(const MediaFile& file) const {
@@ -348,6 +465,9 @@ int Commands::add(const Options& options) {
   for (const auto& operand : options.operands) {
     std::error_code error;
     if (!std::filesystem::is_directory(operand, error)) {
+      if (std::filesystem::exists(operand, error)) {
+        throw Error("Not a folder: " + operand + ". Add the folder that holds it.");
+      }
       throw Error("Folder not found: " + operand);
     }
     folders.push_back(folderKey(operand));
@@ -385,14 +505,12 @@ int Commands::folders(const Options&) {
   }
   for (const auto& root : roots) {
     const auto totals = library_->totals(std::set<std::int64_t>{root.id});
-    std::printf(
-        "%s\n  %s, %lld files (%lld photos, %lld videos, %s): %lld indexed, %lld "
-        "pending, %lld failed\n",
-        printable(root.path).c_str(), isOnline(root) ? "online" : "offline",
-        static_cast<long long>(totals.files), static_cast<long long>(totals.photos),
-        static_cast<long long>(totals.videos), ProgressBar::bytes(totals.bytes).c_str(),
-        static_cast<long long>(totals.indexed), static_cast<long long>(totals.pending),
-        static_cast<long long>(totals.failed));
+    std::printf("%s\n  %s, %s (%s, %s, %s): %lld indexed, %lld pending, %lld failed\n",
+                printable(root.path).c_str(), isOnline(root) ? "online" : "offline",
+                counted(totals.files, "file").c_str(), counted(totals.photos, "photo").c_str(),
+                counted(totals.videos, "video").c_str(), ProgressBar::bytes(totals.bytes).c_str(),
+                static_cast<long long>(totals.indexed), static_cast<long long>(totals.pending),
+                static_cast<long long>(totals.failed));
   }
   return 0;
 }
@@ -400,6 +518,13 @@ int Commands::folders(const Options&) {
 int Commands::index(const Options& options) {
   const auto roots = library_->roots();
   if (roots.empty()) throw Error("No folders to index. Add one with 'quillmere-cli add FOLDER'.");
+  const auto& stored = library_->storedModelSignature();
+  if (stored && *stored != library_->modelSignature()) {
+    std::printf(
+        "The library was indexed with the model %s; the model set is %s. Every file will be "
+        "indexed again.\n",
+        printable(*stored).c_str(), printable(library_->modelSignature()).c_str());
+  }
   for (const auto& root : roots) {
     if (!isOnline(root)) std::printf("Offline, skipped: %s\n", printable(root.path).c_str());
   }
@@ -475,14 +600,12 @@ void Commands::print(const std::string& query, const std::vector<SearchResult>& 
   if (json) {
     auto list = nlohmann::json::array();
     for (const auto& result : results) {
-      list.push_back({{"path", location(result.file).string()},
-                      {"kind", kindName(result.file.kind)},
-                      {"time", result.time},
-                      {"timecode", timecode(result.time)},
-                      {"score", result.score},
-                      {"probability", result.probability},
-                      {"file_id", result.file.id},
-                      {"frame_id", result.frameID}});
+      nlohmann::json entry = {{"kind", kindName(result.file.kind)}, {"time", result.time},
+                              {"timecode", timecode(result.time)},  {"score", result.score},
+                              {"probability", result.probability},  {"file_id", result.file.id},
+                              {"frame_id", result.frameID}};
+      putPath(entry, "path", location(result.file).string());
+      list.push_back(std::move(entry));
     }
     const nlohmann::json document = {{"query", query}, {"results", list}};
     std::printf("%s\n",
@@ -583,10 +706,10 @@ int Commands::duplicates(const Options& options) {
     for (const auto& group : groups) {
       auto files = nlohmann::json::array();
       for (std::size_t i = 0; i < group.files.size(); ++i) {
-        files.push_back({{"path", location(group.files[i]).string()},
-                         {"keep", i == 0},
-                         {"size", group.files[i].size},
-                         {"file_id", group.files[i].id}});
+        nlohmann::json entry = {
+            {"keep", i == 0}, {"size", group.files[i].size}, {"file_id", group.files[i].id}};
+        putPath(entry, "path", location(group.files[i]).string());
+        files.push_back(std::move(entry));
       }
       list.push_back(
           {{"similarity", group.similarity}, {"exact", group.isExact()}, {"files", files}});
@@ -666,26 +789,37 @@ int Commands::status(const Options& options) {
   const auto totals = library_->totals();
   const auto folders = library_->roots().size();
   if (options.json) {
-    const nlohmann::json document = {{"library", libraryURL_.string()},
-                                     {"folders", folders},
-                                     {"files", totals.files},
-                                     {"photos", totals.photos},
-                                     {"videos", totals.videos},
-                                     {"indexed", totals.indexed},
-                                     {"pending", totals.pending},
-                                     {"failed", totals.failed},
-                                     {"bytes", totals.bytes},
-                                     {"indexed_bytes", totals.indexedBytes},
-                                     {"pending_bytes", totals.pendingBytes},
-                                     {"indexed_video_seconds", totals.indexedVideoSeconds},
-                                     {"frames", totals.frames}};
-    std::printf("%s\n", document.dump(2).c_str());
+    const auto& stored = library_->storedModelSignature();
+    const nlohmann::json storedModel = stored ? nlohmann::json(*stored) : nlohmann::json();
+    nlohmann::json document = {{"folders", folders},
+                               {"files", totals.files},
+                               {"photos", totals.photos},
+                               {"videos", totals.videos},
+                               {"indexed", totals.indexed},
+                               {"pending", totals.pending},
+                               {"failed", totals.failed},
+                               {"bytes", totals.bytes},
+                               {"indexed_bytes", totals.indexedBytes},
+                               {"pending_bytes", totals.pendingBytes},
+                               {"indexed_video_seconds", totals.indexedVideoSeconds},
+                               {"frames", totals.frames},
+                               {"model", library_->modelSignature()},
+                               {"library_model", storedModel},
+                               {"model_matches", library_->modelMatches()}};
+    putPath(document, "library", libraryURL_.string());
+    std::printf("%s\n",
+                document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return 0;
   }
   std::printf("Library: %s\n", printable(libraryURL_.string()).c_str());
+  std::printf("Model: %s\n", printable(library_->modelSignature()).c_str());
+  if (!library_->modelMatches()) {
+    std::printf("Indexed with another model: %s. 'quillmere-cli index' indexes every file again.\n",
+                printable(library_->storedModelSignature().value_or("?")).c_str());
+  }
   std::printf("Folders: %zu\n", folders);
-  std::printf("Files: %lld (%lld photos, %lld videos), %s\n", static_cast<long long>(totals.files),
-              static_cast<long long>(totals.photos), static_cast<long long>(totals.videos),
+  std::printf("Files: %lld (%s, %s), %s\n", static_cast<long long>(totals.files),
+              counted(totals.photos, "photo").c_str(), counted(totals.videos, "video").c_str(),
               ProgressBar::bytes(totals.bytes).c_str());
   std::printf(
       "Indexed: %lld (%s), pending: %lld (%s), failed: %lld\n",

@@ -63,10 +63,39 @@ class Commands {
     std::optional<std::string> output;
   };
 
-  static Options parse(const std::string& command, const std::vector<std::string>& args);
+  // What a command does with the library.
+  enum class Access {
+    none,     // does not open it
+    reads,    // read-only beside any writer, no lock; the library must exist
+    writes,   // under the exclusive lock, creating the library; another model's frames stay
+    indexes,  // as writes, adopting the model set: another model's frames are dropped
+  };
+
+  // One subcommand: how it is called and what runs it.
+  struct Command {
+    std::string_view name;
+    std::string_view synopsis;  // its line in usage()
+    std::vector<std::string_view> options;
+    Access access;
+    std::size_t leastOperands;
+    std::optional<std::size_t> mostOperands;
+    std::string_view wanted;  // what too few operands lack
+    bool needsOutput;         // -o FILE
+    bool needsVectors;        // refuses a library indexed with another model
+    int (Commands::*handler)(const Options&);
+  };
+
+  static const std::vector<Command>& commands();
+  static const Command& find(const std::string& name);
+  static Options parse(const Command& command, const std::vector<std::string>& args);
+  static void checkOperands(const Command& command, const Options& options);
 
   // Start-up in the application's order: model directory, embedder, lock, library.
-  void openEngine(LibraryLock::Mode mode);
+  void openEngine(const Command& command);
+  void openModel();
+  void openLibrary(Access access);
+  // The library was indexed with another model than the one set: what to do about it.
+  std::string modelMismatch() const;
 
   int add(const Options& options);
   int remove(const Options& options);
@@ -88,6 +117,7 @@ class Commands {
                  std::span<const float> query) const;
   std::filesystem::path location(const MediaFile& file) const;
 
+  std::filesystem::path modelDirectory_;
   std::unique_ptr<Embedder> embedder_;
   std::unique_ptr<LibraryLock> lock_;
   std::unique_ptr<Library> library_;

@@ -20,15 +20,14 @@ std::filesystem::path LibraryLock::lockPath(const std::filesystem::path& library
   return path;
 }
 
-LibraryLock::LibraryLock(const std::filesystem::path& library, Mode mode) {
+LibraryLock::LibraryLock(const std::filesystem::path& library) {
   if (library.has_parent_path()) std::filesystem::create_directories(library.parent_path());
   const auto path = lockPath(library);
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) throw std::system_error(errno, std::generic_category(), path.string());
-  const int operation = (mode == Mode::shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
   int result;
   do {
-    result = ::flock(fd_, operation);
+    result = ::flock(fd_, LOCK_EX | LOCK_NB);
   } while (result != 0 && errno == EINTR);
   if (result != 0) {
     const int error = errno;

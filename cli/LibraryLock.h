@@ -1,6 +1,7 @@
 // The advisory lock that keeps two processes from writing one library at once: flock(2) on
 // a sidecar "<library>.lock" file (SQLite's own POSIX locks on the database stay apart).
-// Readers share it, a writer holds it alone; nobody waits for it.
+// A writer holds it alone and nobody waits for it; readers never take it, as SQLite's
+// write-ahead log lets them read beside the one writer.
 #pragma once
 
 #include <filesystem>
@@ -10,9 +11,7 @@ namespace quillmere {
 
 class LibraryLock {
  public:
-  enum class Mode { shared, exclusive };
-
-  // Another process holds the lock in a conflicting mode.
+  // Another process holds the lock.
   class Busy : public std::runtime_error {
    public:
     explicit Busy(const std::filesystem::path& library);
@@ -20,7 +19,7 @@ class LibraryLock {
 
   // Creates the library's directory and the lock file when missing. Throws Busy, or
   // std::system_error when the lock file cannot be opened.
-  LibraryLock(const std::filesystem::path& library, Mode mode);
+  explicit LibraryLock(const std::filesystem::path& library);
   ~LibraryLock();
   LibraryLock(const LibraryLock&) = delete;
   LibraryLock& operator=(const LibraryLock&) = delete;

@@ -48,13 +48,18 @@ double secondsSince1970() {
 
 }  // namespace
 
-Library::Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature)
+Library::Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature,
+                 Opening opening)
     : vectors_(dim), modelSignature_(std::move(modelSignature)) {
-  if (url.has_parent_path()) std::filesystem::create_directories(url.parent_path());
-  db_ = std::make_unique<SQLite>(url.string());
-  migrate();
+  const bool readOnly = opening == Opening::readOnly;
+  if (!readOnly && url.has_parent_path()) {
+    std::filesystem::create_directories(url.parent_path());
+  }
+  db_ = std::make_unique<SQLite>(url.string(),
+                                 readOnly ? SQLite::Access::readOnly : SQLite::Access::readWrite);
+  migrate(opening);
   loadCaches();
-  loadVectors();
+  if (modelMatches_) loadVectors();
 }
 
 std::filesystem::path Library::defaultURL() {
@@ -69,12 +74,18 @@ std::filesystem::path Library::defaultURL(std::string_view applicationID) {
   return XdgPaths::dataHome() / (dev ? "Quillmere Dev" : "Quillmere") / "Library.sqlite";
 }
 
-void Library::migrate() {
-  db_->exec(schemaScript);
-  std::optional<std::string> stored;
+void Library::migrate(Opening opening) {
+  if (opening != Opening::readOnly) db_->exec(schemaScript);
   db_->query("SELECT value FROM meta WHERE key='model'",
-             [&](const SQLite::Row& row) { stored = row.text(0); });
+             [&](const SQLite::Row& row) { storedSignature_ = row.text(0); });
+  const std::optional<std::string>& stored = storedSignature_;
   if (stored && *stored == modelSignature_) return;
+  // A library without a signature is new: it has no frames to keep.
+  if (stored && opening != Opening::adopt) {
+    modelMatches_ = false;
+    return;
+  }
+  if (opening == Opening::readOnly) return;
   db_->transaction([&] {
     db_->run("DELETE FROM frames");
     db_->run("UPDATE files SET state=0, error=NULL");

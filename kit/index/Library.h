@@ -62,11 +62,19 @@ class Library {
     bool operator==(const FrameBatchEntry&) const = default;
   };
 
-  // Opens or creates the library file at url (creating its directory) for vectors of dim
-  // components made by the model with modelSignature. A library made by another model keeps
-  // its roots and files but loses every frame, and every file becomes pending. Throws
+  // How an opening treats the file, and a library whose frames another model made.
+  enum class Opening {
+    adopt,       // read-write, creating the file; another model's frames are dropped
+    keepFrames,  // read-write, creating the file; another model's frames stay, not loaded
+    readOnly,    // writes nothing, creates nothing; another model's frames stay, not loaded
+  };
+
+  // Opens the library file at url for vectors of dim components made by the model with
+  // modelSignature. Adopting (as the app and the indexer do), a library made by another model
+  // keeps its roots and files but loses every frame, and every file becomes pending. Throws
   // SQLite::Failure, or the file system's error when the directory cannot be created.
-  Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature);
+  Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature,
+          Opening opening = Opening::adopt);
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 
@@ -81,6 +89,11 @@ class Library {
   VectorIndex& vectors() { return vectors_; }
   const VectorIndex& vectors() const { return vectors_; }
   const std::string& modelSignature() const { return modelSignature_; }
+  // The signature the file held when opened (before any adoption); absent for a new file.
+  const std::optional<std::string>& storedModelSignature() const { return storedSignature_; }
+  // False when the opening kept another model's frames: vectors() is then empty, and nothing
+  // may be indexed into the library.
+  bool modelMatches() const { return modelMatches_; }
   std::size_t dim() const { return vectors_.dim(); }
 
   // Cached lookups; each returns copies taken under the map lock.
@@ -132,13 +145,15 @@ class Library {
   std::vector<double> frameTimes(std::int64_t fileID);
 
  private:
-  void migrate();
+  void migrate(Opening opening);
   void loadCaches();
   void loadVectors();
 
   std::unique_ptr<SQLite> db_;
   VectorIndex vectors_;
   const std::string modelSignature_;
+  std::optional<std::string> storedSignature_;
+  bool modelMatches_ = true;
 
   // Serialises the writes, each from its database step to its last memory step, so that
   // the vector index and the maps take the writes in commit order. Only writes take it;

@@ -39,9 +39,11 @@ class SQLite::Lease {
   Cached* cached_;
 };
 
-SQLite::SQLite(const std::string& path) {
+SQLite::SQLite(const std::string& path, Access access) {
   sqlite3* handle = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+  const bool readOnly = access == Access::readOnly;
+  const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                    SQLITE_OPEN_FULLMUTEX;
   if (sqlite3_open_v2(path.c_str(), &handle, flags, nullptr) != SQLITE_OK) {
     std::string message = "cannot open";
     if (handle) {
@@ -53,9 +55,9 @@ SQLite::SQLite(const std::string& path) {
   db = handle;
   sqlite3_busy_timeout(db, 5000);
   try {
-    exec(
-        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
-        "PRAGMA temp_store=MEMORY;");
+    // Setting the journal mode writes to the file, so a reader leaves it as the writer set it.
+    if (!readOnly) exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    exec("PRAGMA foreign_keys=ON; PRAGMA temp_store=MEMORY;");
   } catch (...) {
     sqlite3_close(db);
     db = nullptr;

@@ -82,8 +82,14 @@ class SQLite {
 
   using RowCallback = std::function<void(const Row&)>;
 
-  // Opens or creates the database at path, with WAL, NORMAL sync, foreign keys on.
-  explicit SQLite(const std::string& path);
+  enum class Access {
+    readWrite,  // creates the file when missing
+    readOnly,   // never writes; the file must exist
+  };
+
+  // Opens or creates the database at path, with WAL, NORMAL sync, foreign keys on. Read-only,
+  // it leaves the journal mode to the file (a writer set WAL) and fails on every write.
+  explicit SQLite(const std::string& path, Access access = Access::readWrite);
   ~SQLite();
   SQLite(const SQLite&) = delete;
   SQLite& operator=(const SQLite&) = delete;

@@ -276,7 +276,19 @@ TEST_F(CliTest, FailedFilesAreListedAndRetried) {
 }
 
 TEST_F(CliTest, ErrorsTellTheUserWhatToDo) {
-  auto outcome = cli("add " + shellQuoted(home->path() / "nowhere"));
+  // A reading command never creates the library: a mistyped QUILLMERE_LIBRARY is reported.
+  for (const auto* reader : {"status", "folders", "failed", "search red", "duplicates"}) {
+    const auto missing = cli(reader);
+    EXPECT_EQ(missing.status, 1) << reader;
+    EXPECT_NE(missing.err.find("There is no library at "), std::string::npos) << missing.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(library.parent_path()));
+
+  auto outcome = cli("add " + shellQuoted(media->path() / "photos/Aqua.jpg"));
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Not a folder: "), std::string::npos) << outcome.err;
+
+  outcome = cli("add " + shellQuoted(home->path() / "nowhere"));
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("Folder not found: "), std::string::npos) << outcome.err;
 
@@ -303,8 +315,9 @@ TEST_F(CliTest, ErrorsTellTheUserWhatToDo) {
   EXPECT_NE(outcome.err.find("Cannot open the library"), std::string::npos) << outcome.err;
 }
 
-TEST_F(CliTest, SecondWriterIsRefusedWhileOneHoldsTheLibrary) {
+TEST_F(CliTest, SecondWriterIsRefusedWhileOneHoldsTheLibraryAndReadersGoOn) {
   ASSERT_EQ(cli("add " + folder("photos")).status, 0);
+  ASSERT_EQ(cli("index").status, 0);
   // A writer holds the lock (as index --watch or the app would).
   const auto lockFile = library.string() + ".lock";
   const pid_t holder = fork();
@@ -323,15 +336,144 @@ TEST_F(CliTest, SecondWriterIsRefusedWhileOneHoldsTheLibrary) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   const auto writer = cli("add " + folder("videos"));
-  const auto reader = cli("status");
+  const auto indexer = cli("index");
+  const auto reader = cli("status --json");
+  const auto search = cli("search green --json");
   kill(holder, SIGTERM);
   waitpid(holder, nullptr, 0);
   EXPECT_EQ(writer.status, 1);
   EXPECT_NE(writer.err.find("in use by another Quillmere process"), std::string::npos)
       << writer.err;
-  EXPECT_EQ(reader.status, 1);
+  EXPECT_EQ(indexer.status, 1);
+  ASSERT_EQ(reader.status, 0) << reader.err;
+  EXPECT_EQ(nlohmann::json::parse(reader.out)["indexed"], 5);
+  ASSERT_EQ(search.status, 0) << search.err;
+  EXPECT_EQ(nlohmann::json::parse(search.out)["results"].size(), 5u);
   // Free again: the folder goes in.
   EXPECT_EQ(cli("add " + folder("videos")).status, 0);
+}
+
+TEST_F(CliTest, ReadersWorkBesideARunningWatcher) {
+  const auto folder = home->path() / "incoming";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(media->path() / "photos/Aqua.jpg", folder / "Aqua.jpg");
+  ASSERT_EQ(cli("add " + shellQuoted(folder)).status, 0);
+  const auto log = home->path() / "watch.txt";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
+                         " index --watch >" + shellQuoted(log) + " 2>&1";
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int i = 0; i < 600 && slurp(log).find("Up to date") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const auto search = cli("search blue --json");
+  const auto status = cli("status");
+  kill(child, SIGINT);
+  waitpid(child, nullptr, 0);
+  ASSERT_EQ(search.status, 0) << search.err << slurp(log);
+  ASSERT_EQ(nlohmann::json::parse(search.out)["results"].size(), 1u);
+  EXPECT_EQ(status.status, 0) << status.err;
+  EXPECT_NE(status.out.find("Files: 1 (1 photo, 0 videos)"), std::string::npos) << status.out;
+}
+
+TEST_F(CliTest, AnotherModelChangesNothingUntilIndexRuns) {
+  addAndIndex();
+  // The demo model under another name: another signature, the same vector width.
+  const auto other = home->path() / "OtherModel";
+  std::filesystem::create_directories(other);
+  for (const auto* name : {"ImageEncoder.onnx", "TextEncoder.onnx", "tokenizer.bin"}) {
+    std::filesystem::create_symlink(std::filesystem::path(modelDirectory()) / name, other / name);
+  }
+  auto info = nlohmann::json::parse(slurp(std::filesystem::path(modelDirectory()) / "model.json"));
+  const std::string original = info["hf"].get<std::string>() + "@224";
+  info["hf"] = "another-model";
+  std::ofstream(other / "model.json") << info.dump();
+
+  const auto status = cli("status --json", other.string());
+  ASSERT_EQ(status.status, 0) << status.err;
+  const auto totals = nlohmann::json::parse(status.out);
+  EXPECT_EQ(totals["indexed"], 6);
+  EXPECT_EQ(totals.value("model", ""), "another-model@224");
+  EXPECT_EQ(totals.value("library_model", ""), original);
+  EXPECT_FALSE(totals.value("model_matches", true));
+  EXPECT_NE(status.err.find("indexed with the model " + original), std::string::npos);
+  EXPECT_EQ(cli("folders", other.string()).status, 0);
+  EXPECT_EQ(cli("failed", other.string()).status, 0);
+  EXPECT_EQ(cli("retry", other.string()).status, 0);
+  for (const std::string& reader :
+       {std::string("search red"), "similar " + folder("photos") + "/Dune.jpg",
+        std::string("duplicates"), "export red -o " + shellQuoted(home->path() / "x.csv")}) {
+    const auto refused = cli(reader, other.string());
+    EXPECT_EQ(refused.status, 1) << reader;
+    EXPECT_NE(refused.err.find("but the model set is another-model@224"), std::string::npos)
+        << refused.err;
+  }
+  // The library is as it was for its own model.
+  auto same = nlohmann::json::parse(cli("status --json").out);
+  EXPECT_EQ(same["indexed"], 6);
+  EXPECT_TRUE(same.value("model_matches", false));
+  EXPECT_GT(same["frames"].get<int>(), 5);
+
+  // Indexing adopts the new model, and says so first.
+  const auto indexed = cli("index", other.string());
+  ASSERT_EQ(indexed.status, 0) << indexed.err;
+  EXPECT_EQ(indexed.out.rfind("The library was indexed with the model " + original, 0), 0u)
+      << indexed.out;
+  EXPECT_NE(indexed.out.find("Every file will be indexed again."), std::string::npos);
+  const auto adopted = nlohmann::json::parse(cli("status --json", other.string()).out);
+  EXPECT_TRUE(adopted.value("model_matches", false));
+  EXPECT_EQ(adopted["indexed"], 6);
+}
+
+// Decodes the percent-encoding of a file URL's path.
+std::string pathOfFileURL(const std::string& url) {
+  EXPECT_EQ(url.rfind("file://", 0), 0u) << url;
+  std::string path;
+  for (std::size_t i = 7; i < url.size(); ++i) {
+    if (url[i] == '%' && i + 2 < url.size()) {
+      path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      path += url[i];
+    }
+  }
+  return path;
+}
+
+TEST_F(CliTest, PathsThatAreNotUtf8ComeBackExactlyFromJson) {
+  const auto folder = home->path() / "bytes";
+  std::filesystem::create_directories(folder);
+  const auto odd = folder / std::string("caf\xe9 \xff.jpg");
+  std::filesystem::copy_file(media->path() / "photos/Dune.jpg", odd);
+  std::filesystem::copy_file(media->path() / "photos/Dune.jpg", folder / "plain.jpg");
+  ASSERT_EQ(cli("add " + shellQuoted(folder)).status, 0);
+  ASSERT_EQ(cli("index").status, 0);
+
+  const auto found = nlohmann::json::parse(cli("search sand --json").out);
+  ASSERT_EQ(found["results"].size(), 2u);
+  std::set<std::string> paths;
+  for (const auto& result : found["results"]) {
+    const auto shown = result["path"].get<std::string>();
+    if (result.contains("path_url")) {
+      EXPECT_NE(shown.find("\xEF\xBF\xBD"), std::string::npos);  // U+FFFD for display
+      paths.insert(pathOfFileURL(result["path_url"]));
+    } else {
+      paths.insert(shown);
+    }
+  }
+  EXPECT_EQ(paths, (std::set<std::string>{odd.string(), (folder / "plain.jpg").string()}));
+
+  const auto groups = nlohmann::json::parse(cli("duplicates --json").out);
+  ASSERT_EQ(groups["groups"].size(), 1u);
+  int exact = 0;
+  for (const auto& file : groups["groups"][0]["files"]) {
+    if (file.contains("path_url")) exact += pathOfFileURL(file["path_url"]) == odd.string();
+  }
+  EXPECT_EQ(exact, 1);
 }
 
 TEST_F(CliTest, TokenizeArgumentsAndStandardInputAgree) {
