@@ -1,0 +1,536 @@
+#include "AppModel.h"
+
+#include <QMetaObject>
+#include <algorithm>
+#include <set>
+#include <system_error>
+
+#include "FolderBookmark.h"
+#include "SearchQueue.h"
+#include "VolumeWatcher.h"
+#include "core/Float16.h"
+#include "model/Embedder.h"
+#include "platform/PowerMonitor.h"
+#include "scan/FolderWatcher.h"
+#include "scan/FrameSampler.h"
+#include "search/SearchEngine.h"
+
+namespace quillmere {
+namespace {
+
+constexpr const char* missingModel = "The search model is missing. Reinstall Quillmere.";
+constexpr const char* notReady = "Quillmere isn't ready.";
+
+// The text a query searches for, without white space at either end.
+// TODO: SearchEngine::queryText once the engine has it.
+std::string trimmed(const std::string& text) {
+  const char* space = " \t\n\r\f\v";
+  const auto first = text.find_first_not_of(space);
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+bool isDirectory(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
+}
+
+}  // namespace
+
+AppModel::AppModel(Setup setup, QObject* parent)
+    : QObject(parent),
+      searchQueue_(std::make_unique<SearchQueue>("quillmere.search")),
+      refineQueue_(std::make_unique<SearchQueue>("quillmere.refine")),
+      folders_(new FolderListModel(this)),
+      results_(new ResultListModel(this)) {
+  searchTimer_.setSingleShot(true);
+  connect(&searchTimer_, &QTimer::timeout, this, &AppModel::startSearch);
+  refreshTimer_.setSingleShot(true);
+  refreshTimer_.setInterval(refreshInterval);
+  connect(&refreshTimer_, &QTimer::timeout, this, &AppModel::finishRefresh);
+  start(setup);
+}
+
+AppModel::AppModel(QObject* parent) : AppModel(Setup{}, parent) {}
+
+AppModel::~AppModel() {
+  // Every thread that may post back to the model ends before the model does.
+  watcher_.reset();
+  indexer_.reset();
+  refineQueue_.reset();
+  searchQueue_.reset();
+}
+
+// Start-up: the engine, then the indexer's wiring, the warm-up, folders, the watchers, a
+// run over every folder and the totals.
+void AppModel::start(const Setup& setup) {
+  if (!openEngine(setup)) return;
+  wireIndexer();
+  searchQueue_->post([embedder = embedder_.get()] {
+    try {
+      embedder->prepareText();
+    } catch (const std::exception&) {
+      // A failed warm-up is tried again by the first search.
+    }
+  });
+  volumes_ = new VolumeWatcher(setup.systemRoot, this);
+  resolveFolders();
+  watcher_ = std::make_unique<FolderWatcher>([this](const std::set<std::int64_t>& roots) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, roots] {
+          if (indexer_) indexer_->run(std::vector<std::int64_t>(roots.begin(), roots.end()));
+        },
+        Qt::QueuedConnection);
+  });
+  watchFolders();
+  connect(volumes_, &VolumeWatcher::changed, this, &AppModel::volumesChanged);
+  indexer_->run();
+  refreshTotals();
+}
+
+bool AppModel::openEngine(const Setup& setup) {
+  const auto directory = setup.modelDirectory ? setup.modelDirectory : Embedder::defaultDirectory();
+  if (!directory) {
+    startupError_ = missingModel;
+    return false;
+  }
+  try {
+    auto embedder = std::make_unique<Embedder>(*directory, Embedder::ComputeUnits::allCores(),
+                                               Embedder::ComputeUnits::oneThread());
+    auto library = std::make_unique<Library>(setup.libraryURL.value_or(Library::defaultURL()),
+                                             embedder->info().dim, embedder->info().signature());
+    embedder_ = std::move(embedder);
+    library_ = std::move(library);
+  } catch (const std::exception& failure) {
+    startupError_ = QString::fromStdString(failure.what());
+    return false;
+  }
+  engine_ = std::make_unique<SearchEngine>(*library_, *embedder_);
+  engine_->momentWindow = 8.0;
+  engine_->repeatPenalty = 0.012f;
+  auto conditions = setup.conditions ? setup.conditions : std::make_shared<const PowerMonitor>();
+  indexer_ = std::make_unique<Indexer>(*library_, *embedder_,
+                                       Indexer::Policy{FrameSampler::VideoPlan{}}, conditions);
+  return true;
+}
+
+// The indexer's callbacks run on its threads: they read the access copy under its lock, or
+// hop to the GUI thread.
+void AppModel::wireIndexer() {
+  indexer_->reachableURL = [this](const Root& root) { return reachableURL(root); };
+  indexer_->onProgress = [this](const Indexer::Progress& progress) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, progress] {
+          progress_ = progress;
+          emit progressChanged();
+          if (progress.phase.kind == Indexer::Phase::Kind::idle) refreshTotals();
+        },
+        Qt::QueuedConnection);
+  };
+  indexer_->onFileIndexed = [this](const MediaFile&) {
+    QMetaObject::invokeMethod(this, &AppModel::indexedFileRefresh, Qt::QueuedConnection);
+  };
+}
+
+std::optional<std::filesystem::path> AppModel::reachableURL(const Root& root) const {
+  std::lock_guard guard(accessLock_);
+  const auto found = accessCache_.find(root.id);
+  if (found == accessCache_.end()) return std::nullopt;
+  return found->second;
+}
+
+// ---- Search state ----
+
+void AppModel::setQuery(const QString& query) {
+  if (query == query_) return;
+  query_ = query;
+  emit queryChanged();
+  scheduleSearch(false, false);
+}
+
+void AppModel::setKindFilter(KindFilter filter) {
+  if (filter == kindFilter_) return;
+  kindFilter_ = filter;
+  emit kindFilterChanged();
+  scheduleSearch(true, false);
+}
+
+QStringList AppModel::kindFilterNames() const {
+  return {"All", "Photos", "Videos"};
+}
+
+void AppModel::setFolderFilter(std::optional<std::int64_t> rootID) {
+  if (rootID == folderFilter_) return;
+  folderFilter_ = rootID;
+  emit folderFilterChanged();
+  scheduleSearch(true, false);
+}
+
+QVariant AppModel::folderFilterValue() const {
+  return folderFilter_ ? QVariant::fromValue<qint64>(*folderFilter_) : QVariant();
+}
+
+void AppModel::setFolderFilterValue(const QVariant& value) {
+  setFolderFilter(value.isValid() && !value.isNull()
+                      ? std::optional<std::int64_t>(value.toLongLong())
+                      : std::nullopt);
+}
+
+QVariant AppModel::selectionValue() const {
+  return selection_ ? QVariant::fromValue<qint64>(*selection_) : QVariant();
+}
+
+void AppModel::setSelectionValue(const QVariant& value) {
+  select(value.isValid() && !value.isNull() ? std::optional<std::int64_t>(value.toLongLong())
+                                            : std::nullopt);
+}
+
+void AppModel::select(std::optional<std::int64_t> frameID) {
+  setSelection(frameID);
+  refineSelection();
+}
+
+void AppModel::setSelection(std::optional<std::int64_t> frameID) {
+  if (frameID == selection_) return;
+  selection_ = frameID;
+  emit selectionChanged();
+}
+
+QString AppModel::imageQueryName() const {
+  return imageQuery_ ? QString::fromStdString(imageQuery_->name) : QString();
+}
+
+void AppModel::setImageQuery(std::optional<ImageQuery> query) {
+  if (query == imageQuery_) return;
+  imageQuery_ = std::move(query);
+  emit imageQueryChanged();
+}
+
+void AppModel::clearImageQuery() {
+  setImageQuery(std::nullopt);
+  scheduleSearch(true, false);
+}
+
+void AppModel::setNotice(const QString& notice) {
+  if (notice == notice_) return;
+  notice_ = notice;
+  emit noticeChanged();
+}
+
+// ---- Searching ----
+
+SearchFilter AppModel::currentFilter() const {
+  SearchFilter filter;
+  if (kindFilter_ == KindFilter::Photos) filter.kinds = {MediaKind::photo};
+  if (kindFilter_ == KindFilter::Videos) filter.kinds = {MediaKind::video};
+  if (folderFilter_) filter.roots = std::set<std::int64_t>{*folderFilter_};
+  return filter;
+}
+
+void AppModel::scheduleSearch(bool now, bool keepSelection) {
+  // A newer search cancels whatever an older one is doing: its answer will be dropped.
+  const auto generation = ++generation_;
+  searchTimer_.stop();
+  scheduled_.reset();
+  auto text = trimmed(query_.toStdString());
+  if (!imageQuery_ && text.empty()) {
+    results_->setResults({});
+    if (!searchedQuery_.isEmpty()) {
+      searchedQuery_.clear();
+      emit searchedQueryChanged();
+    }
+    setSelection(std::nullopt);
+    return;
+  }
+  if (!engine_) return;
+  scheduled_ = SearchJob{generation, std::move(text), imageQuery_, currentFilter(), keepSelection};
+  // Even a search "now" waits for the event loop, so that changes made together search once.
+  searchTimer_.start(now ? std::chrono::milliseconds(0) : typingDelay);
+}
+
+void AppModel::startSearch() {
+  if (!scheduled_) return;
+  const auto job = *scheduled_;
+  scheduled_.reset();
+  const auto started = std::chrono::steady_clock::now();
+  emit searchStarted();
+  searchQueue_->post([this, job, started] {
+    if (job.generation != generation_) return;  // superseded while it waited
+    auto answer = computeSearch(job);
+    QMetaObject::invokeMethod(
+        this,
+        [this, job, answer = std::move(answer), started]() mutable {
+          applyAnswer(job, std::move(answer), started);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+// On the search queue.
+AppModel::SearchAnswer AppModel::computeSearch(const SearchJob& job) {
+  SearchAnswer answer;
+  try {
+    answer.vector = job.imageQuery ? job.imageQuery->vector : embedder_->embed(job.text);
+    answer.results = engine_->search(answer.vector, job.filter, resultLimit).results;
+  } catch (const std::exception& failure) {
+    answer.failure = failure.what();
+  }
+  return answer;
+}
+
+void AppModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
+                           std::chrono::steady_clock::time_point started) {
+  if (job.generation != generation_) return;
+  if (answer.failure) {
+    // The previous results stay; the user learns why nothing changed.
+    setNotice(QString::fromStdString(*answer.failure));
+    return;
+  }
+  const auto remembered = selection_;
+  lastQueryVector_ = std::move(answer.vector);
+  results_->setResults(std::move(answer.results));
+  const auto searched = QString::fromStdString(job.imageQuery ? job.imageQuery->name : job.text);
+  if (searched != searchedQuery_) {
+    searchedQuery_ = searched;
+    emit searchedQueryChanged();
+  }
+  lastSearchMS_ =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  emit lastSearchMSChanged();
+  const bool kept = job.keepSelection && remembered && results_->row(*remembered);
+  if (!kept) {
+    const auto& results = results_->results();
+    setSelection(results.empty() ? std::nullopt
+                                 : std::optional<std::int64_t>(results.front().frameID));
+    exactTimes_.clear();
+    emit exactTimesChanged();
+  }
+  emit searchApplied();
+  refineSelection();
+}
+
+std::optional<SearchResult> AppModel::selectedResult() const {
+  if (!selection_) return std::nullopt;
+  const auto row = results_->row(*selection_);
+  if (!row) return std::nullopt;
+  return results_->results()[static_cast<std::size_t>(*row)];
+}
+
+double AppModel::openTime(const SearchResult& result) const {
+  const auto found = exactTimes_.find(result.frameID);
+  return found != exactTimes_.end() ? found->second : result.time;
+}
+
+void AppModel::refineSelection() {
+  const auto result = selectedResult();
+  if (!result || result->file.kind != MediaKind::video) return;
+  if (exactTimes_.contains(result->frameID)) return;
+  const auto location = url(result->file);
+  if (!location || !lastQueryVector_ || !engine_) return;
+  emit refinementStarted(result->frameID);
+  refineQueue_->post([this, result = *result, query = *lastQueryVector_, location = *location] {
+    const auto refined = engine_->refine(result, query, location);
+    QMetaObject::invokeMethod(
+        this,
+        [this, frameID = result.frameID, query, time = refined.time] {
+          // An answer for an older search's vector would pin the wrong time on the frame.
+          if (lastQueryVector_ != query) return;
+          exactTimes_[frameID] = time;
+          emit exactTimesChanged();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void AppModel::useImageQuery(ImageQuery query) {
+  setImageQuery(std::move(query));
+  setQuery(QString());
+  scheduleSearch(true, false);
+}
+
+void AppModel::searchByImage(const QString& path) {
+  if (!embedder_) return;
+  searchQueue_->post([this, path = std::filesystem::path(path.toStdString())] {
+    std::vector<float> vector;
+    try {
+      const auto sampled = FrameSampler::photo(path, queryPixels);
+      if (sampled.frames.empty()) return;
+      const std::vector<Picture> images{sampled.frames.front().image};
+      const auto vectors = embedder_->embed(images);
+      if (vectors.empty()) return;
+      vector = floatsFromHalves(vectors.front());
+    } catch (const std::exception&) {
+      return;  // an unreadable photo leaves the query as it was
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, query = ImageQuery{path.filename().string(), std::move(vector)}] {
+          useImageQuery(query);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void AppModel::moreLikeThis(const SearchResult& result) {
+  if (!library_) return;
+  if (auto query = MoreLikeThis::frame(*library_, result.file, result.frameID, result.time)) {
+    useImageQuery(std::move(*query));
+  }
+}
+
+void AppModel::moreLikeThis(qint64 frameID) {
+  if (const auto row = results_->row(frameID)) {
+    moreLikeThis(results_->results()[static_cast<std::size_t>(*row)]);
+  }
+}
+
+// ---- Folders ----
+
+AppModel::AddResult AppModel::addFolder(const std::filesystem::path& path) {
+  if (!library_) return AddResult{FolderRules::Outcome::failed, {}, {}, notReady};
+  const auto standard = FolderRules::standardised(path);
+  auto result = FolderRules::add(*library_, standard, volumes_->describe(standard));
+  if (result.outcome != FolderRules::Outcome::added) return result;
+  for (const auto& replaced : result.replaced) forgetFolder(replaced.id);
+  resolveFolders();
+  watchFolders();
+  indexer_->run(std::vector<std::int64_t>{result.root->id});
+  if (!result.replaced.empty()) scheduleSearch(true, false);
+  return result;
+}
+
+void AppModel::handleAdd(const QString& path) {
+  const auto result = addFolder(path.toStdString());
+  if (result.outcome == FolderRules::Outcome::failed) {
+    setNotice(QString::fromStdString(result.message));
+  }
+}
+
+// The model's own traces of a folder the library no longer has.
+void AppModel::forgetFolder(std::int64_t rootID) {
+  accessing_.erase(rootID);
+  if (folderFilter_ == rootID) {
+    folderFilter_.reset();
+    emit folderFilterChanged();
+  }
+}
+
+void AppModel::removeFolder(qint64 rootID) {
+  if (!library_) return;
+  try {
+    library_->removeRoot(rootID);
+  } catch (const std::exception&) {
+    // The folder stays listed; removing it again retries.
+  }
+  forgetFolder(rootID);
+  resolveFolders();
+  watchFolders();
+  scheduleSearch(true, false);
+}
+
+void AppModel::resolveFolders() {
+  if (!library_) return;
+  const auto boot = volumes_->bootVolumeUUID();
+  std::vector<Folder> folders;
+  for (auto root : library_->roots()) {
+    const auto place = volumes_->locate(root);
+    if (place && isDirectory(*place)) {
+      accessing_[root.id] = *place;
+      if (*place != root.path) {
+        root.path = *place;
+        try {
+          library_->updateRoot(root);
+        } catch (const std::exception&) {
+          // Found at its new place this time; the stored path is tried again next time.
+        }
+      }
+    } else {
+      accessing_.erase(root.id);
+    }
+    const bool external =
+        root.isRemovable || (root.volumeUUID && (!boot || *boot != *root.volumeUUID));
+    folders.push_back(Folder{root, accessing_.contains(root.id), external});
+  }
+  {
+    std::lock_guard guard(accessLock_);
+    accessCache_ = accessing_;
+  }
+  folders_->setFolders(std::move(folders));
+  refreshTotals();
+}
+
+void AppModel::watchFolders() {
+  if (!watcher_) return;
+  std::map<std::int64_t, std::string> paths;
+  for (const auto& [id, place] : accessing_) paths[id] = place.string();
+  watcher_->watch(paths);
+}
+
+void AppModel::volumesChanged() {
+  if (!library_) return;
+  std::set<std::int64_t> before;
+  for (const auto& entry : accessing_) before.insert(entry.first);
+  volumes_->reload();
+  resolveFolders();
+  watchFolders();
+  std::vector<std::int64_t> cameBack;
+  for (const auto& entry : accessing_) {
+    if (!before.contains(entry.first)) cameBack.push_back(entry.first);
+  }
+  if (!cameBack.empty()) indexer_->run(cameBack);
+  scheduleSearch(true, false);
+}
+
+void AppModel::refreshTotals() {
+  if (!library_) return;
+  totals_ = library_->totals();
+  std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> counts;
+  for (const auto& file : library_->allFiles()) {
+    auto& count = counts[file.rootID];
+    ++count.first;
+    if (file.state == FileState::indexed) ++count.second;
+  }
+  auto folders = folders_->folders();
+  for (auto& folder : folders) {
+    folder.files = counts[folder.root.id].first;
+    folder.indexed = counts[folder.root.id].second;
+  }
+  folders_->setFolders(std::move(folders));
+  emit totalsChanged();
+}
+
+std::optional<std::filesystem::path> AppModel::url(const MediaFile& file) const {
+  const auto found = accessing_.find(file.rootID);
+  if (found == accessing_.end()) return std::nullopt;
+  return found->second / file.relPath;
+}
+
+bool AppModel::isOnline(const MediaFile& file) const {
+  return accessing_.contains(file.rootID);
+}
+
+std::optional<Folder> AppModel::folder(const MediaFile& file) const {
+  for (const auto& folder : folders_->folders()) {
+    if (folder.root.id == file.rootID) return folder;
+  }
+  return std::nullopt;
+}
+
+// ---- Indexed-file refresh: at most one per refreshInterval ----
+
+void AppModel::indexedFileRefresh() {
+  if (refreshPending_) return;
+  refreshPending_ = true;
+  refreshTimer_.start();
+}
+
+void AppModel::finishRefresh() {
+  refreshPending_ = false;
+  refreshTotals();
+  emit indexedFilesRefreshed();
+  if (!query_.isEmpty() || imageQuery_) scheduleSearch(true, true);
+}
+
+}  // namespace quillmere

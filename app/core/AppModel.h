@@ -1,0 +1,263 @@
+// The one coordinator of the desktop application: owns the engine (library, embedder,
+// search engine, indexer, folder watcher) and every piece of state the windows draw. Lives
+// on the GUI thread; all published state changes there. Work runs on the serial search queue
+// "quillmere.search", refinements on a queue of their own, indexing on the indexer's threads;
+// their answers come back to the GUI thread as queued calls and touch no state before that.
+#pragma once
+
+#include <QtQml/qqmlregistration.h>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QVariant>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Folder.h"
+#include "FolderListModel.h"
+#include "ResultListModel.h"
+#include "index/FolderRules.h"
+#include "index/Library.h"
+#include "indexer/Indexer.h"
+#include "search/MoreLikeThis.h"
+#include "search/SearchFilter.h"
+
+namespace quillmere {
+
+class Embedder;
+class FolderWatcher;
+class SearchEngine;
+class SearchQueue;
+class SystemConditions;
+class VolumeWatcher;
+
+class AppModel : public QObject {
+  Q_OBJECT
+  QML_ELEMENT
+  QML_UNCREATABLE("The application makes the one model")
+
+  Q_PROPERTY(bool ready READ ready CONSTANT)
+  Q_PROPERTY(QString startupError READ startupError CONSTANT)
+  Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
+  Q_PROPERTY(KindFilter kindFilter READ kindFilter WRITE setKindFilter NOTIFY kindFilterChanged)
+  Q_PROPERTY(QStringList kindFilterNames READ kindFilterNames CONSTANT)
+  // A root id, or null for every folder.
+  Q_PROPERTY(QVariant folderFilter READ folderFilterValue WRITE setFolderFilterValue NOTIFY
+                 folderFilterChanged)
+  Q_PROPERTY(QString searchedQuery READ searchedQuery NOTIFY searchedQueryChanged)
+  Q_PROPERTY(double lastSearchMS READ lastSearchMS NOTIFY lastSearchMSChanged)
+  // A frame id, or null.
+  Q_PROPERTY(QVariant selection READ selectionValue WRITE setSelectionValue NOTIFY selectionChanged)
+  Q_PROPERTY(QString notice READ notice WRITE setNotice NOTIFY noticeChanged)
+  // The image query's name, empty without one.
+  Q_PROPERTY(QString imageQueryName READ imageQueryName NOTIFY imageQueryChanged)
+  Q_PROPERTY(FolderListModel* folders READ folders CONSTANT)
+  Q_PROPERTY(ResultListModel* results READ results CONSTANT)
+  Q_PROPERTY(qint64 totalFiles READ totalFiles NOTIFY totalsChanged)
+  Q_PROPERTY(qint64 totalIndexed READ totalIndexed NOTIFY totalsChanged)
+  Q_PROPERTY(qint64 totalPending READ totalPending NOTIFY totalsChanged)
+  Q_PROPERTY(qint64 totalFailed READ totalFailed NOTIFY totalsChanged)
+  Q_PROPERTY(qint64 totalFrames READ totalFrames NOTIFY totalsChanged)
+
+ public:
+  enum class KindFilter { All, Photos, Videos };
+  Q_ENUM(KindFilter)
+
+  using ImageQuery = MoreLikeThis::ImageQuery;
+  using AddResult = FolderRules::AddResult;
+
+  // Where the model finds its parts; the defaults are the user's own.
+  struct Setup {
+    // Default: Embedder::defaultDirectory() ($QUILLMERE_MODEL_DIR or the resources).
+    std::optional<std::filesystem::path> modelDirectory;
+    // Default: Library::defaultURL() ($QUILLMERE_LIBRARY or the per-user data directory).
+    std::optional<std::filesystem::path> libraryURL;
+    // Default: the machine's power and thermal readings.
+    std::shared_ptr<const SystemConditions> conditions;
+    // Where the mount table and drive names are read.
+    std::filesystem::path systemRoot = "/";
+  };
+
+  static constexpr std::chrono::milliseconds typingDelay{90};
+  static constexpr std::chrono::milliseconds refreshInterval{1500};
+  static constexpr std::size_t resultLimit = 300;
+  static constexpr std::int64_t queryPixels = 384;
+
+  // Runs the start-up sequence; a failure leaves the model not ready with startupError set.
+  explicit AppModel(Setup setup, QObject* parent = nullptr);
+  // The user's own parts.
+  explicit AppModel(QObject* parent = nullptr);
+  // Stops the indexer, the watcher and the queues before the engine goes.
+  ~AppModel() override;
+
+  bool ready() const { return library_ != nullptr; }
+  QString startupError() const { return startupError_; }
+  Library* library() const { return library_.get(); }
+  Indexer* indexer() const { return indexer_.get(); }
+  VolumeWatcher* volumes() const { return volumes_; }
+  Indexer::Progress progress() const { return progress_; }
+
+  // Search state (the results grid and the search header).
+  QString query() const { return query_; }
+  void setQuery(const QString& query);
+  KindFilter kindFilter() const { return kindFilter_; }
+  void setKindFilter(KindFilter filter);
+  QStringList kindFilterNames() const;
+  std::optional<std::int64_t> folderFilter() const { return folderFilter_; }
+  void setFolderFilter(std::optional<std::int64_t> rootID);
+  QString searchedQuery() const { return searchedQuery_; }
+  double lastSearchMS() const { return lastSearchMS_; }
+  std::optional<std::int64_t> selection() const { return selection_; }
+  // Selects a result (or none) and starts its refinement.
+  void select(std::optional<std::int64_t> frameID);
+  const std::optional<ImageQuery>& imageQuery() const { return imageQuery_; }
+  QString imageQueryName() const;
+  Q_INVOKABLE void clearImageQuery();
+  const std::map<std::int64_t, double>& exactTimes() const { return exactTimes_; }
+  ResultListModel* results() const { return results_; }
+  FolderListModel* folders() const { return folders_; }
+
+  // The single entry point that (re)runs a search.
+  void scheduleSearch(bool now, bool keepSelection);
+  std::optional<SearchResult> selectedResult() const;
+  double openTime(const SearchResult& result) const;
+  void refineSelection();
+  // An image query from a photo file (prepared on the search queue).
+  Q_INVOKABLE void searchByImage(const QString& path);
+  // An image query from a result's stored frame.
+  void moreLikeThis(const SearchResult& result);
+  Q_INVOKABLE void moreLikeThis(qint64 frameID);
+
+  // Folders.
+  AddResult addFolder(const std::filesystem::path& path);
+  // addFolder, showing a failure as the notice.
+  Q_INVOKABLE void handleAdd(const QString& path);
+  Q_INVOKABLE void removeFolder(qint64 rootID);
+  void resolveFolders();
+  void watchFolders();
+  Q_INVOKABLE void volumesChanged();
+  Q_INVOKABLE void refreshTotals();
+  const Library::Totals& totals() const { return totals_; }
+  std::optional<std::filesystem::path> url(const MediaFile& file) const;
+  bool isOnline(const MediaFile& file) const;
+  std::optional<Folder> folder(const MediaFile& file) const;
+  // What the indexer's threads read: where a folder can be read now.
+  std::optional<std::filesystem::path> reachableURL(const Root& root) const;
+
+  QString notice() const { return notice_; }
+  void setNotice(const QString& notice);
+
+  qint64 totalFiles() const { return totals_.files; }
+  qint64 totalIndexed() const { return totals_.indexed; }
+  qint64 totalPending() const { return totals_.pending; }
+  qint64 totalFailed() const { return totals_.failed; }
+  qint64 totalFrames() const { return totals_.frames; }
+
+ signals:
+  void queryChanged();
+  void kindFilterChanged();
+  void folderFilterChanged();
+  void searchedQueryChanged();
+  void lastSearchMSChanged();
+  void selectionChanged();
+  void noticeChanged();
+  void imageQueryChanged();
+  void exactTimesChanged();
+  void totalsChanged();
+  void progressChanged();
+  // A search's work was handed to the search queue.
+  void searchStarted();
+  // A search's answer was applied.
+  void searchApplied();
+  // A refinement of this frame's time was started.
+  void refinementStarted(qint64 frameID);
+  // The coalesced refresh after indexed files ran.
+  void indexedFilesRefreshed();
+
+ private:
+  // What one search was asked with, captured when it was scheduled.
+  struct SearchJob {
+    std::uint64_t generation = 0;
+    std::string text;
+    std::optional<ImageQuery> imageQuery;
+    SearchFilter filter;
+    bool keepSelection = false;
+  };
+  // What the search queue hands back.
+  struct SearchAnswer {
+    std::vector<SearchResult> results;
+    std::vector<float> vector;
+    std::optional<std::string> failure;
+  };
+
+  void start(const Setup& setup);
+  bool openEngine(const Setup& setup);
+  void wireIndexer();
+  void startSearch();
+  SearchAnswer computeSearch(const SearchJob& job);
+  void applyAnswer(const SearchJob& job, SearchAnswer answer,
+                   std::chrono::steady_clock::time_point started);
+  void setSelection(std::optional<std::int64_t> frameID);
+  void setImageQuery(std::optional<ImageQuery> query);
+  void useImageQuery(ImageQuery query);
+  void indexedFileRefresh();
+  void finishRefresh();
+  void forgetFolder(std::int64_t rootID);
+  SearchFilter currentFilter() const;
+
+  QVariant folderFilterValue() const;
+  void setFolderFilterValue(const QVariant& value);
+  QVariant selectionValue() const;
+  void setSelectionValue(const QVariant& value);
+
+  // The engine; all absent when start-up failed.
+  std::unique_ptr<Embedder> embedder_;
+  std::unique_ptr<Library> library_;
+  std::unique_ptr<SearchEngine> engine_;
+  std::unique_ptr<Indexer> indexer_;
+  std::unique_ptr<FolderWatcher> watcher_;
+  std::unique_ptr<SearchQueue> searchQueue_;
+  std::unique_ptr<SearchQueue> refineQueue_;
+  VolumeWatcher* volumes_ = nullptr;  // a child of the model
+
+  QString startupError_;
+  FolderListModel* folders_;
+  ResultListModel* results_;
+  Indexer::Progress progress_;
+  QString query_;
+  KindFilter kindFilter_ = KindFilter::All;
+  std::optional<std::int64_t> folderFilter_;
+  QString searchedQuery_;
+  double lastSearchMS_ = 0;
+  std::optional<std::int64_t> selection_;
+  Library::Totals totals_;
+  QString notice_;
+  std::optional<ImageQuery> imageQuery_;
+  std::map<std::int64_t, double> exactTimes_;
+  std::optional<std::vector<float>> lastQueryVector_;
+
+  // Searching: the debounce timer, the job it will start, and the generation of the newest
+  // search (read by the queue to skip work already superseded).
+  QTimer searchTimer_;
+  std::optional<SearchJob> scheduled_;
+  std::atomic<std::uint64_t> generation_{0};
+  QTimer refreshTimer_;
+  bool refreshPending_ = false;
+
+  // Folders that can be read now, with where (GUI thread only), and the copy the indexer's
+  // threads read under accessLock_.
+  std::map<std::int64_t, std::filesystem::path> accessing_;
+  mutable std::mutex accessLock_;
+  std::map<std::int64_t, std::filesystem::path> accessCache_;
+};
+
+}  // namespace quillmere

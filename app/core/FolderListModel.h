@@ -1,0 +1,45 @@
+// The folder list the sidebar and settings draw: one row per library root, in the library's
+// order. Rows whose folder stays the same root are updated in place.
+#pragma once
+
+#include <QAbstractListModel>
+#include <vector>
+
+#include "Folder.h"
+
+namespace quillmere {
+
+class FolderListModel : public QAbstractListModel {
+  Q_OBJECT
+  Q_PROPERTY(int count READ rowCount NOTIFY countChanged)
+
+ public:
+  enum Role {
+    RootIdRole = Qt::UserRole + 1,
+    PathRole,
+    NameRole,
+    OnlineRole,
+    ExternalRole,
+    FilesRole,
+    IndexedRole,
+  };
+  Q_ENUM(Role)
+
+  explicit FolderListModel(QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QHash<int, QByteArray> roleNames() const override;
+
+  const std::vector<Folder>& folders() const { return folders_; }
+  // Replaces the list; the same roots in the same order change only the rows that differ.
+  void setFolders(std::vector<Folder> folders);
+
+ signals:
+  void countChanged();
+
+ private:
+  std::vector<Folder> folders_;
+};
+
+}  // namespace quillmere

@@ -1,0 +1,34 @@
+// The model's types as the views see them: the application makes the one AppModel and
+// hands it to the main window; the list models come from its properties.
+#pragma once
+
+#include <QtQml/qqml.h>
+
+#include "AppModel.h"
+#include "FolderListModel.h"
+#include "ResultListModel.h"
+
+namespace quillmere {
+
+struct AppModelForeign {
+  Q_GADGET
+  QML_FOREIGN(quillmere::AppModel)
+  QML_NAMED_ELEMENT(AppModel)
+  QML_UNCREATABLE("The application makes the one model")
+};
+
+struct FolderListModelForeign {
+  Q_GADGET
+  QML_FOREIGN(quillmere::FolderListModel)
+  QML_NAMED_ELEMENT(FolderListModel)
+  QML_UNCREATABLE("Read from AppModel.folders")
+};
+
+struct ResultListModelForeign {
+  Q_GADGET
+  QML_FOREIGN(quillmere::ResultListModel)
+  QML_NAMED_ELEMENT(ResultListModel)
+  QML_UNCREATABLE("Read from AppModel.results")
+};
+
+}  // namespace quillmere

@@ -1,0 +1,96 @@
+#include "AppFixture.h"
+
+#include <algorithm>
+
+#include "platform/PowerMonitor.h"
+#include "support/MediaFactory.h"
+
+namespace quillmere::test {
+
+void AppTest::SetUpTestSuite() {
+  if (media) return;
+  media = std::make_unique<TempDirectory>();
+  std::vector<std::filesystem::path> sources;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/usr/share/backgrounds/mate/nature")) {
+    if (entry.path().extension() == ".jpg") sources.push_back(entry.path());
+  }
+  std::sort(sources.begin(), sources.end());
+  for (std::size_t i = 0; i < sources.size() && i < 8; ++i) {
+    const auto out = media->path() / ("base" + std::to_string(i) + ".jpg");
+    runCommand("vips thumbnail " + shellQuoted(sources[i]) + " " +
+               shellQuoted(out.string() + "[Q=90]") + " 320");
+    photos.push_back(out);
+  }
+}
+
+void AppTest::SetUp() {
+  ASSERT_FALSE(photos.empty()) << "no wallpaper photos under /usr/share/backgrounds/mate";
+  temp = std::make_unique<TempDirectory>();
+  std::filesystem::create_directories(systemRoot() / "machine");
+}
+
+void AppTest::TearDown() {
+  model_.reset();
+}
+
+std::filesystem::path AppTest::modelDirectory() const {
+  return std::filesystem::path(QUILLMERE_RESOURCES_DIR) / "Model";
+}
+
+AppModel::Setup AppTest::setup() const {
+  AppModel::Setup setup;
+  setup.modelDirectory = modelDirectory();
+  setup.libraryURL = temp->path() / "Library.sqlite";
+  setup.conditions = std::make_shared<PowerMonitor>(systemRoot() / "machine");
+  setup.systemRoot = systemRoot();
+  return setup;
+}
+
+AppModel& AppTest::model() {
+  if (!model_) model_ = std::make_unique<AppModel>(setup());
+  return *model_;
+}
+
+std::filesystem::path AppTest::makeFolder(const std::string& name) {
+  const auto folder = temp->path() / name;
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+void AppTest::addPhotos(const std::filesystem::path& folder, int count, const std::string& prefix) {
+  for (int i = 0; i < count; ++i) {
+    std::filesystem::copy_file(photos[static_cast<std::size_t>(i) % photos.size()],
+                               folder / (prefix + std::to_string(i) + ".jpg"),
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+}
+
+std::filesystem::path AppTest::addClip(const std::filesystem::path& folder,
+                                       const std::string& name) {
+  const auto file = folder / name;
+  makePatternClip(file, 6, {.width = 320, .height = 180, .fps = 10});
+  return file;
+}
+
+void AppTest::waitIdle() {
+  // The indexer's reports come back as queued calls; let them arrive.
+  QTest::qWait(50);
+  model().indexer()->waitUntilIdle();
+  QTest::qWait(50);
+}
+
+std::int64_t AppTest::addIndexed(const std::filesystem::path& folder) {
+  const auto result = model().addFolder(folder);
+  EXPECT_EQ(result.outcome, FolderRules::Outcome::added) << result.message;
+  waitIdle();
+  return result.root ? result.root->id : 0;
+}
+
+void AppTest::search(const QString& query) {
+  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  model().setQuery(query);
+  EXPECT_TRUE(applied.wait(20000)) << "no answer for " << query.toStdString();
+}
+
+}  // namespace quillmere::test

@@ -1,0 +1,56 @@
+// An AppModel over a fresh library file in a temporary directory, with the demo model, a
+// machine whose power and thermal readings never pause indexing, and a made-up system tree
+// for the mount table. Photos are the Debian wallpapers, reduced; clips come from ffmpeg.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QtTest/QSignalSpy>
+#include <QtTest/QTest>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppModel.h"
+#include "support/TempDirectory.h"
+
+namespace quillmere::test {
+
+class AppTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  // The model over this test's library; made on first use.
+  AppModel& model();
+  AppModel::Setup setup() const;
+  std::filesystem::path modelDirectory() const;
+  std::filesystem::path systemRoot() const { return temp->path() / "system"; }
+
+  std::filesystem::path makeFolder(const std::string& name);
+  // count copies of the wallpapers (the first ones, in name order), name prefix + number.
+  void addPhotos(const std::filesystem::path& folder, int count, const std::string& prefix = "p");
+  // A 6-second moving test pattern.
+  std::filesystem::path addClip(const std::filesystem::path& folder, const std::string& name);
+  // Adds the folder and waits until the indexer has indexed it.
+  std::int64_t addIndexed(const std::filesystem::path& folder);
+  void waitIdle();
+  // Types a query and waits for its answer.
+  void search(const QString& query);
+
+  static bool waitFor(const std::function<bool()>& done, int milliseconds = 20000) {
+    return QTest::qWaitFor(done, milliseconds);
+  }
+
+  static inline std::unique_ptr<TempDirectory> media;
+  static inline std::vector<std::filesystem::path> photos;
+  std::unique_ptr<TempDirectory> temp;
+  std::unique_ptr<AppModel> model_;
+};
+
+}  // namespace quillmere::test

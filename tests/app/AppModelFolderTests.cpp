@@ -1,0 +1,188 @@
+// Adding, removing and resolving folders through the model: the outcome it reports, the
+// folder list it publishes and the notice it shows. The rules themselves are the engine's
+// (FolderRules); these check that the model follows them.
+#include <QtTest/QSignalSpy>
+
+#include "AppFixture.h"
+
+namespace quillmere::test {
+namespace {
+
+struct AddCase {
+  std::string name;
+  std::vector<std::string> before;  // added first, in order
+  std::string add;
+  FolderRules::Outcome outcome;
+  std::vector<std::string> listed;  // the folder list afterwards
+  std::string message;              // the start of the failure text
+};
+
+class AddFolderTest : public AppTest, public ::testing::WithParamInterface<AddCase> {};
+
+TEST_P(AddFolderTest, ReportsTheOutcomeAndListsTheFolders) {
+  const auto& c = GetParam();
+  for (const auto& dir : {"Photos/2024", "Photos/a", "Photos/b", "Photos 2"}) makeFolder(dir);
+  addPhotos(temp->path() / "Photos", 1, "x");
+  for (const auto& name : c.before) {
+    ASSERT_EQ(model().addFolder(temp->path() / name).outcome, FolderRules::Outcome::added);
+  }
+  QSignalSpy notices(&model(), &AppModel::noticeChanged);
+  const auto result = model().addFolder(temp->path().string() + "/" + c.add);
+  EXPECT_EQ(result.outcome, c.outcome);
+  EXPECT_TRUE(result.message.starts_with(c.message)) << result.message;
+  std::vector<std::string> listed;
+  for (const auto& folder : model().folders()->folders()) {
+    EXPECT_TRUE(folder.online) << folder.root.path;
+    listed.push_back(std::filesystem::path(folder.root.path).lexically_relative(temp->path()));
+  }
+  EXPECT_EQ(listed, c.listed);
+  EXPECT_EQ(model().folders()->rowCount(), static_cast<int>(c.listed.size()));
+  EXPECT_EQ(notices.count(), 0);  // addFolder reports; only handleAdd shows a notice
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AddFolderTest,
+    ::testing::Values(
+        AddCase{
+            "SameTwice", {"Photos"}, "Photos", FolderRules::Outcome::alreadyIncluded, {"Photos"}},
+        AddCase{
+            "Inside", {"Photos"}, "Photos/2024", FolderRules::Outcome::alreadyIncluded, {"Photos"}},
+        AddCase{"TrailingSlash",
+                {"Photos"},
+                "Photos/",
+                FolderRules::Outcome::alreadyIncluded,
+                {"Photos"}},
+        AddCase{
+            "DotDot", {"Photos"}, "Photos/a/..", FolderRules::Outcome::alreadyIncluded, {"Photos"}},
+        AddCase{"ParentOfTwo",
+                {"Photos/a", "Photos/b"},
+                "Photos",
+                FolderRules::Outcome::added,
+                {"Photos"}},
+        AddCase{"SiblingWithLongerName",
+                {"Photos"},
+                "Photos 2",
+                FolderRules::Outcome::added,
+                {"Photos", "Photos 2"}},
+        AddCase{"APhotoIsNoFolder",
+                {},
+                "Photos/x0.jpg",
+                FolderRules::Outcome::failed,
+                {},
+                "Not a folder: "},
+        AddCase{"Missing",
+                {"Photos"},
+                "Elsewhere",
+                FolderRules::Outcome::failed,
+                {"Photos"},
+                "Folder not found: "}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(AppTest, AFileDroppedAsAFolderIsShownAsTheNotice) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 1);
+  model().handleAdd(QString::fromStdString((folder / "p0.jpg").string()));
+  EXPECT_EQ(model().notice().toStdString(), "Not a folder: " + (folder / "p0.jpg").string());
+  EXPECT_EQ(model().folders()->rowCount(), 0);
+}
+
+TEST_F(AppTest, AParentReplacesNestedFoldersAndIndexesTheirFilesUnderItself) {
+  const auto a = makeFolder("Photos/a");
+  const auto b = makeFolder("Photos/b");
+  addPhotos(a, 2, "a");
+  addPhotos(b, 3, "b");
+  addIndexed(a);
+  addIndexed(b);
+  ASSERT_EQ(model().totals().indexed, 5);
+  const auto parent = addIndexed(temp->path() / "Photos");
+  ASSERT_EQ(model().folders()->rowCount(), 1);
+  const auto& folder = model().folders()->folders().front();
+  EXPECT_EQ(folder.root.id, parent);
+  EXPECT_EQ(folder.files, 5);
+  EXPECT_EQ(folder.indexed, 5);
+  EXPECT_EQ(model().totals().files, 5);
+}
+
+TEST_F(AppTest, RemovingTheFilteredFolderClearsTheFilterAndSearchesAgain) {
+  const auto a = makeFolder("A");
+  const auto b = makeFolder("B");
+  addPhotos(a, 3, "a");
+  addPhotos(b, 3, "b");
+  const auto first = addIndexed(a);
+  const auto second = addIndexed(b);
+  search("green");
+  ASSERT_EQ(model().results()->rowCount(), 6);
+  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  model().setFolderFilter(first);
+  ASSERT_TRUE(applied.wait());
+  ASSERT_EQ(model().results()->rowCount(), 3);
+
+  QSignalSpy filter(&model(), &AppModel::folderFilterChanged);
+  model().removeFolder(first);
+  EXPECT_EQ(model().folderFilter(), std::nullopt);
+  EXPECT_EQ(filter.count(), 1);
+  ASSERT_TRUE(applied.wait());
+  EXPECT_EQ(model().results()->rowCount(), 3);
+  for (const auto& result : model().results()->results()) EXPECT_EQ(result.file.rootID, second);
+  EXPECT_EQ(model().folders()->rowCount(), 1);
+}
+
+TEST_F(AppTest, AFolderWhoseDirectoryWentAwayIsOfflineAndItsResultsStay) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 2);
+  addIndexed(folder);
+  const auto file = model().library()->allFiles().front();
+  ASSERT_TRUE(model().isOnline(file));
+  EXPECT_EQ(model().url(file), folder / file.relPath);
+  std::filesystem::rename(folder, temp->path() / "Gone");
+  model().volumesChanged();
+  EXPECT_FALSE(model().isOnline(file));
+  EXPECT_EQ(model().url(file), std::nullopt);
+  ASSERT_TRUE(model().folder(file));
+  EXPECT_FALSE(model().folder(file)->online);
+  EXPECT_EQ(model().folder(file)->indexed, 2);
+  EXPECT_EQ(model().reachableURL(model().library()->roots().front()), std::nullopt);
+}
+
+TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {
+  auto broken = setup();
+  broken.modelDirectory = temp->path() / "NoModel";
+  AppModel model(broken);
+  EXPECT_FALSE(model.ready());
+  EXPECT_EQ(model.startupError().toStdString(),
+            "The search model is incomplete (model.json is missing). Reinstall Quillmere.");
+  const auto result = model.addFolder(temp->path());
+  EXPECT_EQ(result.outcome, FolderRules::Outcome::failed);
+  EXPECT_EQ(result.message, "Quillmere isn't ready.");
+  model.setQuery("red");
+  QSignalSpy started(&model, &AppModel::searchStarted);
+  EXPECT_FALSE(started.wait(200));
+}
+
+TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 40);
+  search("green");  // nothing indexed yet: no results, but a query to re-run
+  QSignalSpy refreshed(&model(), &AppModel::indexedFilesRefreshed);
+  QSignalSpy started(&model(), &AppModel::searchStarted);
+  std::vector<std::chrono::steady_clock::time_point> times;
+  std::vector<int> searchesAtRefresh;
+  QObject::connect(&model(), &AppModel::indexedFilesRefreshed, [&] {
+    times.push_back(std::chrono::steady_clock::now());
+    searchesAtRefresh.push_back(static_cast<int>(started.count()));
+  });
+  model().addFolder(folder);
+  waitIdle();
+  // The last batch's refresh comes at most one interval after it.
+  QTest::qWait(static_cast<int>(AppModel::refreshInterval.count()) + 300);
+  ASSERT_GE(refreshed.count(), 1);
+  EXPECT_EQ(model().results()->rowCount(), 40);
+  for (std::size_t i = 1; i < times.size(); ++i) {
+    EXPECT_GE(times[i] - times[i - 1], AppModel::refreshInterval - std::chrono::milliseconds(20));
+  }
+  // One search re-run per refresh, none between them.
+  EXPECT_LE(started.count(), refreshed.count());
+}
+
+}  // namespace
+}  // namespace quillmere::test

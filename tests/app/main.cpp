@@ -1,0 +1,12 @@
+// The suite runs inside a QGuiApplication on the offscreen platform (unless the caller
+// chose one), so that the model's timers and queued calls run as in the application.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+
+int main(int argc, char* argv[]) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
