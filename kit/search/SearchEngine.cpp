@@ -60,6 +60,32 @@ float score(std::span<const float> query, const std::vector<Half>& vector) {
 
 constexpr double sameTime = 1e-9;  // seconds: a sample time that is the result's own
 
+// Exact frames around a video result, its own frame among them.
+struct Samples {
+  std::vector<FrameSampler::Frame> frames;  // empty when the own frame could not be made
+  std::size_t own = 0;
+  bool ownIsSample = false;  // the own time is one of the sample times as well
+};
+
+// The sample times every refineStep within refineSpan of the time, and the frame at the time
+// itself: it decides which samples show its scene.
+Samples samplesAround(double time, const std::filesystem::path& url) {
+  Samples samples;
+  std::vector<double> times =
+      FrameSampler::stepTimes(time, SearchEngine::refineSpan, SearchEngine::refineStep);
+  if (times.empty() || time < 0) return samples;
+  const auto at = std::lower_bound(times.begin(), times.end(), time - sameTime);
+  samples.ownIsSample = at != times.end() && std::abs(*at - time) <= sameTime;
+  if (!samples.ownIsSample) times.insert(at, time);
+  samples.frames = FrameSampler::frames(url, times, SearchEngine::refinePixels);
+  const auto own =
+      std::find_if(samples.frames.begin(), samples.frames.end(),
+                   [&](const auto& frame) { return std::abs(frame.time - time) <= sameTime; });
+  if (own == samples.frames.end()) return Samples{};
+  samples.own = static_cast<std::size_t>(own - samples.frames.begin());
+  return samples;
+}
+
 // Indices of the first and last frame of a run, both included.
 struct Span {
   std::size_t first = 0;
@@ -185,35 +211,24 @@ SearchEngine::Refinement SearchEngine::refine(const SearchResult& result,
   const Refinement unchanged{result.time, result.score};
   if (result.file.kind != MediaKind::video) return unchanged;
   try {
-    // The result's own frame is decoded too: it decides which samples show its scene.
-    std::vector<double> times = FrameSampler::stepTimes(result.time, refineSpan, refineStep);
-    const auto at = std::lower_bound(times.begin(), times.end(), result.time - sameTime);
-    const bool ownIsSample = at != times.end() && std::abs(*at - result.time) <= sameTime;
-    if (times.empty() || result.time < 0) return unchanged;
-    if (!ownIsSample) times.insert(at, result.time);
-    const std::vector<FrameSampler::Frame> frames = FrameSampler::frames(url, times, refinePixels);
-    const auto own = std::find_if(frames.begin(), frames.end(), [&](const auto& frame) {
-      return std::abs(frame.time - result.time) <= sameTime;
-    });
-    if (own == frames.end()) return unchanged;
-    const auto ownIndex = static_cast<std::size_t>(own - frames.begin());
-
-    const Span scene = sceneAround(frames, ownIndex);
+    const Samples samples = samplesAround(result.time, url);
+    if (samples.frames.empty()) return unchanged;
+    const Span scene = sceneAround(samples.frames, samples.own);
     std::vector<Picture> pictures;
-    std::vector<double> pictureTimes;
+    std::vector<double> times;
     for (std::size_t i = scene.first; i <= scene.last; ++i) {
-      if (i == ownIndex && !ownIsSample) continue;
-      pictures.push_back(frames[i].image);
-      pictureTimes.push_back(frames[i].time);
+      if (i == samples.own && !samples.ownIsSample) continue;
+      pictures.push_back(samples.frames[i].image);
+      times.push_back(samples.frames[i].time);
     }
     if (pictures.empty()) return unchanged;
     const std::vector<std::vector<Half>> vectors = embedder_.embed(pictures);
 
     Refinement best = unchanged;
-    const std::size_t n = std::min(pictureTimes.size(), vectors.size());
+    const std::size_t n = std::min(times.size(), vectors.size());
     for (std::size_t i = 0; i < n; ++i) {
       const float s = score(query, vectors[i]);
-      if (s > best.score) best = Refinement{pictureTimes[i], s};
+      if (s > best.score) best = Refinement{times[i], s};
     }
     return best;
   } catch (...) {
