@@ -105,6 +105,8 @@ class AppModel : public QObject {
   Indexer* indexer() const { return indexer_.get(); }
   VolumeWatcher* volumes() const { return volumes_; }
   Indexer::Progress progress() const { return progress_; }
+  // The queue exact-time refinements run on, one at a time (tests hold it to order answers).
+  SearchQueue& refinementQueue() { return *refineQueue_; }
 
   // Search state (the results grid and the search header).
   QString query() const { return query_; }

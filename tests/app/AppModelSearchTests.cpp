@@ -1,6 +1,9 @@
 // Searching through the model: debouncing, cancellation, applying answers with kept
 // selections, image queries and exact times, against the demo model and a real library.
 #include <QtTest/QSignalSpy>
+#include <future>
+
+#include "SearchQueue.h"
 
 #include "AppFixture.h"
 #include "search/SearchEngine.h"
@@ -197,15 +200,19 @@ TEST_F(SearchTest, ARefinementForAnOlderSearchIsDropped) {
   search("red");
   const auto video = firstVideo();
   ASSERT_TRUE(video);
+  // The refinement waits behind a gate until a newer search has been applied.
+  std::promise<void> gate;
+  model().refinementQueue().post([opened = gate.get_future().share()] { opened.wait(); });
   QSignalSpy refinements(&model(), &AppModel::refinementStarted);
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  // The refinement's answer waits in the event queue while a newer search is applied.
   model().select(video->frameID);
   ASSERT_EQ(refinements.count(), 1);
+  QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().setKindFilter(AppModel::KindFilter::Photos);
   model().setQuery("blue");
   ASSERT_TRUE(applied.wait());
-  QTest::qWait(500);
+  gate.set_value();
+  model().refinementQueue().sync();
+  QTest::qWait(100);
   EXPECT_FALSE(model().exactTimes().contains(video->frameID));
 }
 
