@@ -85,7 +85,11 @@ void AppModel::start(const Setup& setup) {
   });
   watchFolders();
   connect(volumes_, &VolumeWatcher::changed, this, &AppModel::volumesChanged);
-  indexer_->run();
+  // Every folder that can be read; one that cannot is not even listed to the indexer, which
+  // would otherwise read whatever directory now stands at its path.
+  std::vector<std::int64_t> reachable;
+  for (const auto& entry : accessing_) reachable.push_back(entry.first);
+  indexer_->run(reachable);
   refreshTotals();
 }
 

@@ -1,6 +1,7 @@
 #include "AppFixture.h"
 
 #include <algorithm>
+#include <set>
 
 #include "platform/PowerMonitor.h"
 #include "support/MediaFactory.h"
@@ -74,10 +75,22 @@ std::filesystem::path AppTest::addClip(const std::filesystem::path& folder,
 }
 
 void AppTest::waitIdle() {
-  // The indexer's reports come back as queued calls; let them arrive.
-  QTest::qWait(50);
-  model().indexer()->waitUntilIdle();
-  QTest::qWait(50);
+  // A scan asked for as a run ends may start a new run after waitUntilIdle returned, so
+  // wait until nothing is pending in the folders that can be read; the indexer's reports
+  // come back as queued calls, so let them arrive too.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    QTest::qWait(50);
+    model().indexer()->waitUntilIdle();
+    QTest::qWait(100);
+    std::set<std::int64_t> online;
+    for (const auto& folder : model().folders()->folders()) {
+      if (folder.online) online.insert(folder.root.id);
+    }
+    const bool settled = model().progress().phase.kind == Indexer::Phase::Kind::idle &&
+                         model().library()->pending(online).empty();
+    if (settled || std::chrono::steady_clock::now() > deadline) return;
+  }
 }
 
 std::int64_t AppTest::addIndexed(const std::filesystem::path& folder) {

@@ -1,0 +1,168 @@
+// Drives as the mount table and /dev/disk/by-uuid tell them, read from a made-up system
+// tree (this machine has no second drive to plug in), and the model's folders on them: a
+// drive that goes away and comes back at another mount point, and another drive with the
+// same name mounted at the same place.
+#include <QtTest/QSignalSpy>
+#include <fstream>
+
+#include "AppFixture.h"
+#include "FolderBookmark.h"
+#include "VolumeWatcher.h"
+
+namespace quillmere::test {
+namespace {
+
+struct MountInfoCase {
+  std::string name;
+  std::string text;
+  std::vector<VolumeWatcher::Mount> mounts;
+};
+
+class ParseMountInfoTest : public ::testing::TestWithParam<MountInfoCase> {};
+
+TEST_P(ParseMountInfoTest, ReadsMountPointsAndSources) {
+  EXPECT_EQ(VolumeWatcher::parseMountInfo(GetParam().text), GetParam().mounts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseMountInfoTest,
+    ::testing::Values(MountInfoCase{"Plain",
+                                    "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+                                    "22 27 0:21 / /proc rw,relatime - proc proc rw\n",
+                                    {{"/", "/dev/vda"}, {"/proc", "proc"}}},
+                      MountInfoCase{
+                          "OptionalFields",
+                          "40 27 8:17 / /media/me/DISK rw,nosuid shared:7 master:1 - vfat "
+                          "/dev/sdb1 rw,uid=1000",
+                          {{"/media/me/DISK", "/dev/sdb1"}}},
+                      MountInfoCase{"EscapedSpace",
+                                    "41 27 8:33 / /media/me/My\\040Card rw - exfat /dev/sdc1 rw\n",
+                                    {{"/media/me/My Card", "/dev/sdc1"}}},
+                      MountInfoCase{"TruncatedLineSkipped", "41 27 8:33 / /media/x rw\n\n", {}}),
+    [](const auto& info) { return info.param.name; });
+
+class VolumeTest : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    const auto root = systemRoot();
+    std::filesystem::create_directories(root / "proc/self");
+    std::filesystem::create_directories(root / "dev/disk/by-uuid");
+    std::filesystem::create_directories(root / "sys/block/sdb");
+    std::filesystem::create_directories(root / "sys/block/vda");
+    std::filesystem::create_symlink("../../vda", root / "dev/disk/by-uuid/0f1e-root");
+    std::filesystem::create_symlink("../../sdb1", root / "dev/disk/by-uuid/AAAA-1111");
+    std::filesystem::create_symlink("../../sdc1", root / "dev/disk/by-uuid/BBBB-2222");
+    std::ofstream(root / "sys/block/sdb/removable") << "1\n";
+    std::ofstream(root / "sys/block/vda/removable") << "0\n";
+    mountTable({});
+  }
+
+  // The table: the boot drive at "/" and these drives (source, mount point).
+  void mountTable(const std::vector<std::pair<std::string, std::filesystem::path>>& drives) {
+    std::ofstream table(systemRoot() / "proc/self/mountinfo", std::ios::trunc);
+    table << "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n";
+    int id = 40;
+    for (const auto& [source, place] : drives) {
+      table << id++ << " 27 8:17 / " << place.string() << " rw,nosuid shared:7 - vfat " << source
+            << " rw\n";
+    }
+  }
+};
+
+TEST_F(VolumeTest, ADriveIsKnownByItsUUIDAndFoundWhereverItIsMounted) {
+  const auto disk = makeFolder("media/me/DISK/Photos");
+  mountTable({{"/dev/sdb1", temp->path() / "media/me/DISK"}});
+  VolumeWatcher volumes(systemRoot());
+  EXPECT_EQ(volumes.bootVolumeUUID(), "0f1e-root");
+  const auto volume = volumes.describe(disk.string());
+  EXPECT_EQ(volume.uuid, "AAAA-1111");
+  EXPECT_TRUE(volume.external);
+  EXPECT_EQ(volume.name, "DISK");
+  ASSERT_TRUE(volume.bookmark);
+  EXPECT_EQ(FolderBookmark::decode(*volume.bookmark), (FolderBookmark{"AAAA-1111", "Photos"}));
+
+  Root root{.id = 1, .path = disk.string(), .bookmark = volume.bookmark, .volumeUUID = volume.uuid};
+  EXPECT_EQ(volumes.locate(root), disk.string());
+  mountTable({{"/dev/sdb1", temp->path() / "run/media/me/DISK"}});
+  volumes.reload();
+  EXPECT_EQ(volumes.locate(root), (temp->path() / "run/media/me/DISK/Photos").string());
+  mountTable({});
+  volumes.reload();
+  EXPECT_EQ(volumes.locate(root), std::nullopt);
+}
+
+TEST_F(VolumeTest, AFolderOnTheBootDriveIsInternal) {
+  const auto folder = makeFolder("Home/Photos");
+  VolumeWatcher volumes(systemRoot());
+  const auto volume = volumes.describe(folder.string());
+  EXPECT_EQ(volume.uuid, "0f1e-root");
+  EXPECT_FALSE(volume.external);
+  EXPECT_EQ(volume.name, std::nullopt);
+}
+
+TEST_F(VolumeTest, ADriveBackAtAnotherMountPointIsOnlineAndScannedOnce) {
+  const auto first = temp->path() / "media/me/DISK";
+  const auto second = temp->path() / "run/media/me/DISK";
+  addPhotos(makeFolder("media/me/DISK/Photos"), 3);
+  mountTable({{"/dev/sdb1", first}});
+  const auto id = addIndexed(first / "Photos");
+  ASSERT_EQ(model().folders()->rowCount(), 1);
+  EXPECT_TRUE(model().folders()->folders().front().isExternal);
+  const auto before = model().library()->files(id);
+  ASSERT_EQ(before.size(), 3u);
+
+  // Unplugged: the folder goes offline and keeps its files.
+  mountTable({});
+  model().volumesChanged();
+  EXPECT_FALSE(model().folders()->folders().front().online);
+  waitIdle();
+  EXPECT_EQ(model().library()->files(id).size(), 3u);
+
+  // Plugged in again elsewhere.
+  std::filesystem::create_directories(second.parent_path());
+  std::filesystem::rename(first, second);
+  mountTable({{"/dev/sdb1", second}});
+  int scans = 0;
+  QObject::connect(&model(), &AppModel::progressChanged, &model(), [&] {
+    if (model().progress().phase.kind == Indexer::Phase::Kind::scanning) ++scans;
+  });
+  model().volumesChanged();
+  const auto& folder = model().folders()->folders().front();
+  EXPECT_TRUE(folder.online);
+  EXPECT_EQ(folder.root.path, (second / "Photos").string());
+  waitIdle();
+  model().volumesChanged();  // nothing came back this time: no scan
+  waitIdle();
+  QTest::qWait(100);
+  EXPECT_EQ(scans, 1);
+  auto after = model().library()->files(id);
+  std::sort(after.begin(), after.end(), [](auto& a, auto& b) { return a.id < b.id; });
+  EXPECT_EQ(after, before);  // the same files, still indexed: nothing indexed again
+}
+
+TEST_F(VolumeTest, AnotherDriveWithTheSameNameAtTheSamePlaceIsNotTheFolder) {
+  const auto place = temp->path() / "media/me/DISK";
+  addPhotos(makeFolder("media/me/DISK/Photos"), 3);
+  mountTable({{"/dev/sdb1", place}});
+  const auto id = addIndexed(place / "Photos");
+  ASSERT_EQ(model().library()->files(id).size(), 3u);
+
+  // Another card of the same name, holding other photos at the same path.
+  std::filesystem::remove_all(place / "Photos");
+  addPhotos(makeFolder("media/me/DISK/Photos"), 1, "other");
+  mountTable({{"/dev/sdc1", place}});
+  model().volumesChanged();
+  EXPECT_FALSE(model().folders()->folders().front().online);
+  EXPECT_EQ(model().reachableURL(model().library()->roots().front()), std::nullopt);
+  waitIdle();
+  // Nor is it scanned when the application starts again with that card in place.
+  model_.reset();
+  EXPECT_FALSE(model().folders()->folders().front().online);
+  waitIdle();
+  EXPECT_EQ(model().library()->files(id).size(), 3u);
+  EXPECT_EQ(model().totals().indexed, 3);
+}
+
+}  // namespace
+}  // namespace quillmere::test
