@@ -85,8 +85,9 @@ ApplicationWindow {
 
                 width: ListView.view.width
                 highlighted: window.app.selection === frameId
-                text: (timecode !== "" ? name + "  " + timecode : name) + "   " + relPath
-                      + "   " + score.toFixed(3)
+                // The folder path inside the root, when the file is not at its top.
+                text: (timecode !== "" ? name + "  " + timecode : name)
+                      + (relPath !== name ? "   " + relPath : "") + "   " + score.toFixed(3)
                 onClicked: window.app.selection = frameId
             }
             ScrollBar.vertical: ScrollBar {}
@@ -102,7 +103,8 @@ ApplicationWindow {
 
         Label {
             Layout.fillWidth: true
-            text: window.app.folders.count + " folders · " + window.app.totalIndexed + " of "
+            text: window.app.folders.count + (window.app.folders.count === 1 ? " folder · " : " folders · ")
+                  + window.app.totalIndexed + " of "
                   + window.app.totalFiles + " files indexed"
             textFormat: Text.PlainText
             opacity: 0.7
