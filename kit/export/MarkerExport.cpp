@@ -270,7 +270,7 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
 std::string MarkerExport::csv(const std::vector<Row>& rows) {
   std::string out = "File,Timecode,Seconds,Score\n";
   for (const Row& row : rows) {
-    out += csvField(row.path);
+    out += csvField(Utf8::isValid(row.path) ? row.path : fileURL(row.path));
     out += ',';
     out += timecode(row.time);
     out += ',';

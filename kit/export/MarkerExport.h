@@ -68,7 +68,8 @@ class MarkerExport {
   // The same document from files already probed; a file missing from `media` gets Media{}.
   static std::string fcpxml(const std::vector<Moment>& moments, const std::string& title,
                             double handles, const std::map<std::filesystem::path, Media>& media);
-  // "File,Timecode,Seconds,Score" and one line per row; numbers always with a full stop.
+  // "File,Timecode,Seconds,Score" and one line per row; numbers always with a full stop. The
+  // text stays UTF-8: a path that is not is written as its fileURL, which keeps every byte.
   static std::string csv(const std::vector<Row>& rows);
 
   // "file://" and the absolute path, every byte but unreserved ones and "/" percent-encoded.

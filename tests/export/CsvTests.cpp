@@ -39,10 +39,12 @@ TEST(MarkerCsv, QuotesDoubledAndLineBreaksKeptInsideTheField) {
             "\"/v/say \"\"hi\"\",\nthere.mov\",00:00:01,1.50,0.500\n");
 }
 
-TEST(MarkerCsv, IllFormedBytesBecomeReplacementCharacters) {
-  EXPECT_EQ(MarkerExport::csv({{std::string("/v/\xFF\0x\xC3\xA9.mov", 12), 2, 0.5f}}),
+TEST(MarkerCsv, APathThatIsNotUtf8IsWrittenAsItsFileURL) {
+  EXPECT_EQ(MarkerExport::csv({{std::string("/v/\xFF\0x\xC3\xA9.mov", 12), 2, 0.5f},
+                               {std::string("/v/a\0\xC3\xA9.mov", 11), 2, 0.5f}}),
             "File,Timecode,Seconds,Score\n"
-            "\"/v/\xEF\xBF\xBD\xEF\xBF\xBDx\xC3\xA9.mov\",00:00:02,2.00,0.500\n");
+            "\"file:///v/%FF%00x%C3%A9.mov\",00:00:02,2.00,0.500\n"
+            "\"/v/a\xEF\xBF\xBD\xC3\xA9.mov\",00:00:02,2.00,0.500\n");
 }
 
 // Puts the process in a German number locale for one test and restores the C locale after.

@@ -137,7 +137,7 @@ TEST_F(HostileCli, EveryCommandEndsCleanlyAndPrintsEachPathOnOneLine) {
   EXPECT_GE(totals["indexed"].get<int>(), static_cast<int>(folder.readable().size()));
   const auto plain = cli("status");
   EXPECT_EQ(plain.status, 0) << plain.err;
-  EXPECT_EQ(lines(plain.out).size(), 5u) << plain.out;
+  EXPECT_EQ(lines(plain.out).size(), 6u) << plain.out;
 
   // As many lines as results, each naming an existing file through the escapes.
   const auto json = cli("search red --limit 100 --json");
