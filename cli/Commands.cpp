@@ -20,7 +20,9 @@
 #include "core/Float16.h"
 #include "core/Utf8.h"
 #include "duplicates/DuplicateFinder.h"
+#include "export/ExportPlan.h"
 #include "export/MarkerExport.h"
+#include "index/FolderRules.h"
 #include "index/Library.h"
 #include "indexer/Indexer.h"
 #include "model/BPETokenizer.h"
@@ -28,6 +30,7 @@
 #include "platform/ImageCodec.h"
 #include "scan/FolderWatcher.h"
 #include "scan/Timecode.h"
+#include "search/MoreLikeThis.h"
 #include "search/SearchEngine.h"
 
 namespace quillmere {
@@ -462,7 +465,6 @@ std::filesystem::path Commands::location(const MediaFile& file) const {
 
 int Commands::add(const Options& options) {
   // Check every folder before changing anything.
-  std::vector<std::string> folders;
   for (const auto& operand : options.operands) {
     std::error_code error;
     if (!std::filesystem::is_directory(operand, error)) {
@@ -471,12 +473,24 @@ int Commands::add(const Options& options) {
       }
       throw Error("Folder not found: " + operand);
     }
-    folders.push_back(folderKey(operand));
   }
-  for (const auto& folder : folders) {
-    const bool known = findRoot(*library_, folder).has_value();
-    library_->addRoot(folder, std::nullopt, std::nullopt, std::nullopt, false);
-    std::printf("%s %s\n", known ? "Already in the library:" : "Added", printable(folder).c_str());
+  for (const auto& operand : options.operands) {
+    const auto result = FolderRules::add(*library_, operand);
+    const auto path = FolderRules::standardised(operand);
+    switch (result.outcome) {
+      case FolderRules::Outcome::failed:
+        throw Error(result.message);
+      case FolderRules::Outcome::alreadyIncluded:
+        std::printf("Already in the library: %s\n", printable(path).c_str());
+        break;
+      case FolderRules::Outcome::added:
+        std::printf("Added %s\n", printable(path).c_str());
+        for (const auto& nested : result.replaced) {
+          std::printf("  in place of %s (its files are indexed again under the new folder)\n",
+                      printable(nested.path).c_str());
+        }
+        break;
+    }
   }
   std::printf("Run 'quillmere-cli index' to index the new files.\n");
   return 0;
@@ -628,19 +642,11 @@ int Commands::search(const Options& options) {
   SearchEngine engine(*library_, *embedder_);
   auto results =
       engine.search(query, filter(options), options.limit.value_or(defaultLimit)).results;
-  if (options.exact) refineAll(engine, results, embedder_->embed(query));
+  if (options.exact && !results.empty()) {
+    results = engine.refineAll(std::move(results), embedder_->embed(query));
+  }
   print(query, results, options.json);
   return 0;
-}
-
-void Commands::refineAll(SearchEngine& engine, std::vector<SearchResult>& results,
-                         std::span<const float> query) const {
-  for (auto& result : results) {
-    const auto refined = engine.refine(result, query, location(result.file));
-    result.time = refined.time;
-    result.score = refined.score;
-    result.probability = embedder_->probability(refined.score);
-  }
 }
 
 int Commands::similar(const Options& options) {
@@ -657,30 +663,15 @@ int Commands::similar(const Options& options) {
   }
   if (!std::filesystem::is_regular_file(path, error))
     throw Error("File not found: " + path.string());
-  const auto key = folderKey(path);
-  std::optional<MediaFile> stored;
-  for (const auto& root : library_->roots()) {
-    const auto relative = std::filesystem::path(key).lexically_relative(folderKey(root.path));
-    if (relative.empty() || *relative.begin() == "..") continue;
-    for (const auto& file : library_->files(root.id)) {
-      if (file.relPath == relative.generic_string()) stored = file;
-    }
-  }
+  const auto stored = FolderRules::storedFile(*library_, path);
   SearchEngine engine(*library_, *embedder_);
   const auto filter = this->filter(options);
   const auto limit = options.limit.value_or(defaultLimit);
   std::vector<SearchResult> results;
   std::vector<float> query;
-  const auto frames = stored ? library_->vectors().vectors(stored->id)
-                             : std::vector<std::pair<VectorIndex::Row, std::vector<Half>>>{};
-  if (!frames.empty()) {
-    // More Like This on the stored frame nearest the asked time.
-    const double wanted = seconds.value_or(0);
-    const auto* best = &frames.front();
-    for (const auto& frame : frames) {
-      if (std::abs(frame.first.time - wanted) < std::abs(best->first.time - wanted)) best = &frame;
-    }
-    query = floatsFromHalves(best->second);
+  if (const auto like =
+          stored ? MoreLikeThis::nearest(*library_, *stored, seconds.value_or(0)) : std::nullopt) {
+    query = like->vector;
     results = engine.search(query, filter, limit).results;
   } else if (seconds || (stored && stored->kind == MediaKind::video)) {
     throw Error(path.string() +
@@ -694,7 +685,9 @@ int Commands::similar(const Options& options) {
       query = floatsFromHalves(vectors.front());
     }
   }
-  if (options.exact && !query.empty()) refineAll(engine, results, query);
+  if (options.exact && !query.empty() && !results.empty()) {
+    results = engine.refineAll(std::move(results), query);
+  }
   print(operand, results, options.json);
   return 0;
 }
@@ -747,42 +740,23 @@ int Commands::exportMarkers(const Options& options) {
   videoOptions.photos = false;
   SearchEngine engine(*library_, *embedder_);
   auto results = engine.search(query, filter(videoOptions), exportLimit).results;
-  std::vector<SearchResult> list;
+  if (options.exact && !results.empty()) {
+    results = engine.refineAll(std::move(results), embedder_->embed(query));
+  }
+  std::vector<ExportPlan::Item> items;
   for (const auto& result : results) {
     const auto root = library_->root(result.file.rootID);
-    if (root && isOnline(*root)) list.push_back(result);
+    const bool reachable = root && isOnline(*root);
+    items.push_back({result.file.kind,
+                     reachable ? std::optional(location(result.file)) : std::nullopt, result.time,
+                     result.score});
   }
-  if (list.empty()) {
-    throw Error("There are no video results to export. Search for a moment in your videos first.");
-  }
-  if (options.exact) {
-    const auto vector = embedder_->embed(query);
-    for (auto& result : list) {
-      const auto refined = engine.refine(result, vector, location(result.file));
-      result.time = refined.time;
-      result.score = refined.score;
-    }
-  }
-  std::string text;
-  std::size_t count = 0;
-  if (extension == ".csv") {
-    std::vector<MarkerExport::Row> rows;
-    for (const auto& result : list) {
-      rows.push_back({location(result.file).string(), result.time, result.score});
-    }
-    text = MarkerExport::csv(rows);
-    count = rows.size();
-  } else {
-    std::vector<MarkerExport::Moment> moments;
-    for (std::size_t i = 0; i < list.size() && i < 100; ++i) {
-      moments.push_back({location(list[i].file), list[i].time, 5.0, query});
-    }
-    text = MarkerExport::fcpxml(moments, "Quillmere \u2013 " + query, 2.5);
-    count = moments.size();
-  }
-  writeAtomically(output, text);
-  std::printf("Exported %zu moment%s to %s.\n", count, count == 1 ? "" : "s",
-              printable(output.filename().string()).c_str());
+  const ExportPlan plan(SearchEngine::queryText(query), items);
+  if (plan.empty()) throw Error(ExportPlan::nothingToExport);
+  const auto document = plan.document(ExportPlan::format(output));
+  writeAtomically(output, document.text);
+  std::printf("%s\n",
+              ExportPlan::exported(document.count, printable(output.filename().string())).c_str());
   return 0;
 }
 

@@ -112,9 +112,6 @@ class Commands {
 
   SearchFilter filter(const Options& options) const;
   void print(const std::string& query, const std::vector<SearchResult>& results, bool json) const;
-  // Moves each video result to its best-matching exact frame (--exact).
-  void refineAll(SearchEngine& engine, std::vector<SearchResult>& results,
-                 std::span<const float> query) const;
   std::filesystem::path location(const MediaFile& file) const;
 
   std::filesystem::path modelDirectory_;

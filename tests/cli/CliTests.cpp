@@ -183,6 +183,34 @@ TEST_F(CliTest, SimilarDuplicatesExportAndRemove) {
   EXPECT_EQ(cli("export red -o " + shellQuoted(csv)).status, 1);
 }
 
+TEST_F(CliTest, AParentFolderReplacesTheFoldersInsideItAndEachFileIsStoredOnce) {
+  addAndIndex();
+  const auto again = cli("add " + shellQuoted(media->path() / "photos" / "") + " " +
+                         shellQuoted(media->path() / "photos" / ".." / "videos"));
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out.find("Added"), std::string::npos) << again.out;
+
+  const auto parent = cli("add " + shellQuoted(media->path()));
+  ASSERT_EQ(parent.status, 0) << parent.err;
+  EXPECT_NE(parent.out.find("in place of " + (media->path() / "photos").string()),
+            std::string::npos)
+      << parent.out;
+  ASSERT_EQ(cli("index").status, 0);
+  const auto status = nlohmann::json::parse(cli("status --json").out);
+  EXPECT_EQ(status["folders"], 1);
+  EXPECT_EQ(status["files"], 6);
+  EXPECT_EQ(status["indexed"], 6);
+  // Only the real pair of copies; no file is its own duplicate.
+  const auto groups = nlohmann::json::parse(cli("duplicates --json").out);
+  ASSERT_EQ(groups["groups"].size(), 1u);
+  EXPECT_EQ(groups["groups"][0]["files"].size(), 2u);
+
+  // A query of only white space searches nothing, like an empty one.
+  const auto blank = cli("search ' \t ' --json");
+  EXPECT_EQ(blank.status, 0) << blank.err;
+  EXPECT_TRUE(nlohmann::json::parse(blank.out)["results"].empty()) << blank.out;
+}
+
 TEST_F(CliTest, InterruptedIndexLeavesEverythingPendingOrStoredAndResumes) {
   ASSERT_EQ(cli("add " + folder("photos") + " " + folder("videos")).status, 0);
   const pid_t child = fork();
