@@ -85,6 +85,7 @@ std::size_t parseLimit(const std::string& text) {
   try {
     value = std::stoll(text, &used);
   } catch (const std::exception&) {
+    // Not a number at all: the check below reports it with the rest.
   }
   if (used != text.size() || value < 1 || value > 100000) {
     throw Commands::Error("--limit wants a whole number from 1 to 100000, not '" + text + "'", 2);
@@ -99,6 +100,7 @@ std::optional<double> parseSeconds(const std::string& text) {
     const double value = std::stod(text, &used);
     if (used == text.size() && value >= 0 && std::isfinite(value)) return value;
   } catch (const std::exception&) {
+    // Not a number: the caller reports the operand as it was given.
   }
   return std::nullopt;
 }

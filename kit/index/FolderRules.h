@@ -54,8 +54,7 @@ class FolderRules {
 
   // Adds a directory that exists: stores its root, then removes the folders nested in it
   // (their files are indexed again under the new root by the caller's next scan).
-  static AddResult add(Library& library, const std::filesystem::path& path,
-                       const Volume& volume);
+  static AddResult add(Library& library, const std::filesystem::path& path, const Volume& volume);
   // The same for a folder whose drive nothing is known of.
   static AddResult add(Library& library, const std::filesystem::path& path);
 

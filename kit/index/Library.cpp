@@ -18,7 +18,7 @@ namespace quillmere {
 
 namespace {
 
-// Six statements, each guarded so that the script can run on every opening. Ids are never
+// Six statements_, each guarded so that the script can run on every opening. Ids are never
 // reused (AUTOINCREMENT): a deleted file's or frame's id may still be held by the indexer, a
 // search result or a thumbnail cache, and must not come to name another row.
 constexpr const char* schemaScript =
@@ -128,9 +128,9 @@ void Library::loadCaches() {
         file.error = row.text(10);
         files.insert_or_assign(file.id, std::move(file));
       });
-  std::lock_guard guard(lock);
-  rootsByID = std::move(roots);
-  filesByID = std::move(files);
+  std::lock_guard guard(lock_);
+  rootsByID_ = std::move(roots);
+  filesByID_ = std::move(files);
 }
 
 namespace {
@@ -237,9 +237,9 @@ void Library::loadVectors() {
 std::vector<Root> Library::roots() const {
   std::vector<Root> list;
   {
-    std::lock_guard guard(lock);
-    list.reserve(rootsByID.size());
-    for (const auto& [id, root] : rootsByID) list.push_back(root);
+    std::lock_guard guard(lock_);
+    list.reserve(rootsByID_.size());
+    for (const auto& [id, root] : rootsByID_) list.push_back(root);
   }
   std::stable_sort(list.begin(), list.end(),
                    [](const Root& a, const Root& b) { return a.added < b.added; });
@@ -247,33 +247,33 @@ std::vector<Root> Library::roots() const {
 }
 
 std::optional<Root> Library::root(std::int64_t id) const {
-  std::lock_guard guard(lock);
-  auto found = rootsByID.find(id);
-  if (found == rootsByID.end()) return std::nullopt;
+  std::lock_guard guard(lock_);
+  auto found = rootsByID_.find(id);
+  if (found == rootsByID_.end()) return std::nullopt;
   return found->second;
 }
 
 std::vector<MediaFile> Library::allFiles() const {
-  std::lock_guard guard(lock);
+  std::lock_guard guard(lock_);
   std::vector<MediaFile> list;
-  list.reserve(filesByID.size());
-  for (const auto& [id, file] : filesByID) list.push_back(file);
+  list.reserve(filesByID_.size());
+  for (const auto& [id, file] : filesByID_) list.push_back(file);
   return list;
 }
 
 std::vector<MediaFile> Library::files(std::int64_t rootID) const {
-  std::lock_guard guard(lock);
+  std::lock_guard guard(lock_);
   std::vector<MediaFile> list;
-  for (const auto& [id, file] : filesByID) {
+  for (const auto& [id, file] : filesByID_) {
     if (file.rootID == rootID) list.push_back(file);
   }
   return list;
 }
 
 std::optional<MediaFile> Library::file(std::int64_t id) const {
-  std::lock_guard guard(lock);
-  auto found = filesByID.find(id);
-  if (found == filesByID.end()) return std::nullopt;
+  std::lock_guard guard(lock_);
+  auto found = filesByID_.find(id);
+  if (found == filesByID_.end()) return std::nullopt;
   return found->second;
 }
 
@@ -286,7 +286,7 @@ std::optional<std::filesystem::path> Library::url(const MediaFile& file) const {
 Root Library::addRoot(const std::string& path, const std::optional<Bytes>& bookmark,
                       const std::optional<std::string>& volumeUUID,
                       const std::optional<std::string>& volumeName, bool removable) {
-  std::lock_guard serial(writing);
+  std::lock_guard serial(writing_);
   for (const Root& existing : roots()) {
     if (existing.path == path) return existing;
   }
@@ -300,22 +300,22 @@ Root Library::addRoot(const std::string& path, const std::optional<Bytes>& bookm
       "INSERT INTO roots(path, bookmark, volume_uuid, volume_name, removable, added) "
       "VALUES(?,?,?,?,?,?)",
       {path, bookmark, volumeUUID, volumeName, std::int64_t{removable ? 1 : 0}, root.added});
-  std::lock_guard guard(lock);
-  rootsByID.insert_or_assign(root.id, root);
+  std::lock_guard guard(lock_);
+  rootsByID_.insert_or_assign(root.id, root);
   return root;
 }
 
 void Library::updateRoot(const Root& root) {
-  std::lock_guard serial(writing);
+  std::lock_guard serial(writing_);
   db_->run("UPDATE roots SET path=?, bookmark=?, volume_name=? WHERE id=?",
            {root.path, root.bookmark, root.volumeName, root.id});
-  std::lock_guard guard(lock);
+  std::lock_guard guard(lock_);
   // A root forgotten meanwhile stays forgotten.
-  if (auto found = rootsByID.find(root.id); found != rootsByID.end()) found->second = root;
+  if (auto found = rootsByID_.find(root.id); found != rootsByID_.end()) found->second = root;
 }
 
 void Library::removeRoot(std::int64_t id) {
-  std::lock_guard serial(writing);
+  std::lock_guard serial(writing_);
   std::vector<std::int64_t> fileIDs;
   for (const MediaFile& file : files(id)) fileIDs.push_back(file.id);
   db_->transaction([&] {
@@ -324,9 +324,9 @@ void Library::removeRoot(std::int64_t id) {
     db_->run("DELETE FROM roots WHERE id=?", {id});
   });
   for (std::int64_t fileID : fileIDs) vectors_.remove(fileID);
-  std::lock_guard guard(lock);
-  rootsByID.erase(id);
-  for (std::int64_t fileID : fileIDs) filesByID.erase(fileID);
+  std::lock_guard guard(lock_);
+  rootsByID_.erase(id);
+  for (std::int64_t fileID : fileIDs) filesByID_.erase(fileID);
 }
 
 }  // namespace quillmere

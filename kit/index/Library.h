@@ -158,11 +158,11 @@ class Library {
   // Serialises the writes, each from its database step to its last memory step, so that
   // the vector index and the maps take the writes in commit order. Only writes take it;
   // nothing called under it ever takes it.
-  std::mutex writing;
+  std::mutex writing_;
   // Guards the two maps; held only for reading or changing them.
-  mutable std::mutex lock;
-  std::map<std::int64_t, MediaFile> filesByID;
-  std::map<std::int64_t, Root> rootsByID;
+  mutable std::mutex lock_;
+  std::map<std::int64_t, MediaFile> filesByID_;
+  std::map<std::int64_t, Root> rootsByID_;
 };
 
 }  // namespace quillmere

@@ -37,40 +37,40 @@ std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanD
 }
 
 // The diff's memory side, once it is committed; the caller holds the map lock.
-void cacheDiff(std::map<std::int64_t, MediaFile>& filesByID, std::int64_t rootID,
+void cacheDiff(std::map<std::int64_t, MediaFile>& filesByID_, std::int64_t rootID,
                const ScanDiff& diff, const std::vector<std::int64_t>& addedIDs) {
   for (std::size_t i = 0; i < diff.added.size(); ++i) {
     const ScannedFile& entry = diff.added[i];
-    filesByID.insert_or_assign(addedIDs[i], MediaFile{.id = addedIDs[i],
-                                                      .rootID = rootID,
-                                                      .relPath = entry.relPath,
-                                                      .kind = entry.kind,
-                                                      .size = entry.size,
-                                                      .mtime = entry.mtime});
+    filesByID_.insert_or_assign(addedIDs[i], MediaFile{.id = addedIDs[i],
+                                                       .rootID = rootID,
+                                                       .relPath = entry.relPath,
+                                                       .kind = entry.kind,
+                                                       .size = entry.size,
+                                                       .mtime = entry.mtime});
   }
   for (const MediaFile& file : diff.changed) {
-    if (auto found = filesByID.find(file.id); found != filesByID.end()) found->second = file;
+    if (auto found = filesByID_.find(file.id); found != filesByID_.end()) found->second = file;
   }
   for (const ScanDiff::Move& move : diff.moved) {
-    if (auto found = filesByID.find(move.file.id); found != filesByID.end()) {
+    if (auto found = filesByID_.find(move.file.id); found != filesByID_.end()) {
       found->second.relPath = move.relPath;
     }
   }
-  for (const MediaFile& file : diff.removed) filesByID.erase(file.id);
+  for (const MediaFile& file : diff.removed) filesByID_.erase(file.id);
 }
 
 }  // namespace
 
 Library::ScanChanges Library::applyScan(std::int64_t rootID,
                                         const std::vector<ScannedFile>& entries) {
-  std::lock_guard serial(writing);
+  std::lock_guard serial(writing_);
   const ScanDiff diff = ScanDiff::between(files(rootID), entries);
   const std::vector<std::int64_t> addedIDs = writeDiff(*db_, rootID, diff);
   for (const MediaFile& file : diff.changed) vectors_.remove(file.id);
   for (const MediaFile& file : diff.removed) vectors_.remove(file.id);
   {
-    std::lock_guard guard(lock);
-    cacheDiff(filesByID, rootID, diff, addedIDs);
+    std::lock_guard guard(lock_);
+    cacheDiff(filesByID_, rootID, diff, addedIDs);
   }
   return {.added = static_cast<std::int64_t>(diff.added.size()),
           .changed = static_cast<std::int64_t>(diff.changed.size()),
@@ -81,22 +81,27 @@ Library::ScanChanges Library::applyScan(std::int64_t rootID,
 void Library::setState(std::int64_t fileID, FileState state,
                        const std::optional<std::string>& error,
                        const std::optional<double>& duration) {
-  std::lock_guard serial(writing);
+  std::lock_guard serial(writing_);
   if (duration) {
     db_->run("UPDATE files SET state=?, error=?, duration=? WHERE id=?",
              {rawValue(state), error, *duration, fileID});
   } else {
     db_->run("UPDATE files SET state=?, error=? WHERE id=?", {rawValue(state), error, fileID});
   }
-  std::lock_guard guard(lock);
-  auto found = filesByID.find(fileID);
-  if (found == filesByID.end()) return;
+  std::lock_guard guard(lock_);
+  auto found = filesByID_.find(fileID);
+  if (found == filesByID_.end()) return;
   found->second.state = state;
   found->second.error = error;
   if (duration) found->second.duration = *duration;
 }
 
 void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
+  if (!modelMatches_) {
+    throw std::logic_error("the library holds frames of the model " +
+                           storedSignature_.value_or("?") + "; open it adopting " +
+                           modelSignature_ + " to index");
+  }
   // A vector of another width would be stored but never loaded again: refuse it up front.
   for (const FrameBatchEntry& entry : batch) {
     for (const FrameRecord& frame : entry.frames) {
@@ -106,7 +111,7 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
       }
     }
   }
-  std::lock_guard serial(writing);
+  std::lock_guard serial(writing_);
   const std::vector<std::int64_t> frameIDs = db_->transaction([&] {
     std::vector<std::int64_t> ids;
     for (const FrameBatchEntry& entry : batch) {
@@ -124,10 +129,10 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
 
   // Files first: a search that meets the new vectors must find their file indexed.
   {
-    std::lock_guard guard(lock);
+    std::lock_guard guard(lock_);
     for (const FrameBatchEntry& entry : batch) {
-      auto found = filesByID.find(entry.file.id);
-      if (found == filesByID.end()) continue;
+      auto found = filesByID_.find(entry.file.id);
+      if (found == filesByID_.end()) continue;
       found->second.state = FileState::indexed;
       found->second.error.reset();
       found->second.duration = entry.duration;
@@ -153,10 +158,10 @@ void Library::saveFrames(const MediaFile& file, const std::vector<FrameRecord>& 
 }
 
 void Library::retryFailed() {
-  std::lock_guard serial(writing);
+  std::lock_guard serial(writing_);
   db_->run("UPDATE files SET state=0, error=NULL WHERE state=2");
-  std::lock_guard guard(lock);
-  for (auto& [id, file] : filesByID) {
+  std::lock_guard guard(lock_);
+  for (auto& [id, file] : filesByID_) {
     if (file.state != FileState::failed) continue;
     file.state = FileState::pending;
     file.error.reset();
@@ -167,8 +172,8 @@ std::vector<MediaFile> Library::pending(const std::set<std::int64_t>& roots) con
   std::vector<MediaFile> list;
   if (roots.empty()) return list;
   {
-    std::lock_guard guard(lock);
-    for (const auto& [id, file] : filesByID) {
+    std::lock_guard guard(lock_);
+    for (const auto& [id, file] : filesByID_) {
       if (file.state == FileState::pending && roots.contains(file.rootID)) list.push_back(file);
     }
   }
@@ -183,8 +188,8 @@ std::vector<MediaFile> Library::pending(const std::set<std::int64_t>& roots) con
 Library::Totals Library::totals(const std::optional<std::set<std::int64_t>>& roots) const {
   Totals totals;
   {
-    std::lock_guard guard(lock);
-    for (const auto& [id, file] : filesByID) {
+    std::lock_guard guard(lock_);
+    for (const auto& [id, file] : filesByID_) {
       if (roots && !roots->contains(file.rootID)) continue;
       totals.files += 1;
       totals.bytes += file.size;

@@ -66,12 +66,12 @@ SQLite::SQLite(const std::string& path, Access access) {
 }
 
 SQLite::~SQLite() {
-  for (auto& [sql, cached] : statements) sqlite3_finalize(cached.statement);
+  for (auto& [sql, cached] : statements_) sqlite3_finalize(cached.statement);
   sqlite3_close(db);
 }
 
 void SQLite::exec(const std::string& sql) {
-  std::lock_guard guard(lock);
+  std::lock_guard guard(lock_);
   char* error = nullptr;
   if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
     std::string message = error ? error : "?";
@@ -82,14 +82,14 @@ void SQLite::exec(const std::string& sql) {
 }
 
 SQLite::Lease SQLite::prepared(const std::string& sql) {
-  auto found = statements.find(sql);
-  if (found != statements.end() && !found->second.inUse) {
+  auto found = statements_.find(sql);
+  if (found != statements_.end() && !found->second.inUse) {
     sqlite3_reset(found->second.statement);
     sqlite3_clear_bindings(found->second.statement);
     return Lease(found->second.statement, &found->second);
   }
   sqlite3_stmt* statement = nullptr;
-  const bool nested = found != statements.end();
+  const bool nested = found != statements_.end();
   const unsigned flags = nested ? 0 : SQLITE_PREPARE_PERSISTENT;
   if (sqlite3_prepare_v3(db, sql.c_str(), -1, flags, &statement, nullptr) != SQLITE_OK ||
       statement == nullptr) {
@@ -97,7 +97,7 @@ SQLite::Lease SQLite::prepared(const std::string& sql) {
     throw Failure(sqlite3_errcode(db), std::string(sqlite3_errmsg(db)) + " in: " + sql);
   }
   if (nested) return Lease(statement, nullptr);
-  Cached& cached = statements[sql];
+  Cached& cached = statements_[sql];
   cached.statement = statement;
   return Lease(statement, &cached);
 }
@@ -132,7 +132,7 @@ std::int64_t SQLite::run(const std::string& sql, std::initializer_list<Value> va
 }
 
 std::int64_t SQLite::run(const std::string& sql, std::span<const Value> values) {
-  std::lock_guard guard(lock);
+  std::lock_guard guard(lock_);
   Lease statement = prepared(sql);
   bind(statement.get(), values);
   const int result = sqlite3_step(statement.get());
@@ -148,7 +148,7 @@ void SQLite::query(const std::string& sql, std::initializer_list<Value> values,
 }
 
 void SQLite::query(const std::string& sql, std::span<const Value> values, const RowCallback& row) {
-  std::lock_guard guard(lock);
+  std::lock_guard guard(lock_);
   Lease statement = prepared(sql);
   bind(statement.get(), values);
   int result;
@@ -159,7 +159,7 @@ void SQLite::query(const std::string& sql, std::span<const Value> values, const 
 }
 
 int SQLite::changes() {
-  std::lock_guard guard(lock);
+  std::lock_guard guard(lock_);
   return sqlite3_changes(db);
 }
 

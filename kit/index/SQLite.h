@@ -124,13 +124,13 @@ class SQLite {
   void commitAfter(const std::function<void()>& body);
 
   sqlite3* db = nullptr;
-  std::recursive_mutex lock;
-  std::unordered_map<std::string, Cached> statements;
+  std::recursive_mutex lock_;
+  std::unordered_map<std::string, Cached> statements_;
 };
 
 template <typename Body>
 auto SQLite::transaction(Body&& body) -> std::invoke_result_t<Body&> {
-  std::lock_guard guard(lock);
+  std::lock_guard guard(lock_);
   exec("BEGIN IMMEDIATE");
   using Result = std::invoke_result_t<Body&>;
   if constexpr (std::is_void_v<Result>) {
