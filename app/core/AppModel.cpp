@@ -1,11 +1,11 @@
 #include "AppModel.h"
 
-#include <QMetaObject>
 #include <algorithm>
 #include <set>
 #include <system_error>
 
 #include "FolderBookmark.h"
+#include "GuiQueue.h"
 #include "SearchQueue.h"
 #include "VolumeWatcher.h"
 #include "core/Float16.h"
@@ -41,6 +41,7 @@ AppModel::AppModel(Setup setup, QObject* parent)
     : QObject(parent),
       searchQueue_(std::make_unique<SearchQueue>("quillmere.search")),
       refineQueue_(std::make_unique<SearchQueue>("quillmere.refine")),
+      gui_(new GuiQueue(this)),
       folders_(new FolderListModel(this)),
       results_(new ResultListModel(this)) {
   searchTimer_.setSingleShot(true);
@@ -76,12 +77,9 @@ void AppModel::start(const Setup& setup) {
   volumes_ = new VolumeWatcher(setup.systemRoot, this);
   resolveFolders();
   watcher_ = std::make_unique<FolderWatcher>([this](const std::set<std::int64_t>& roots) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, roots] {
-          if (indexer_) indexer_->run(std::vector<std::int64_t>(roots.begin(), roots.end()));
-        },
-        Qt::QueuedConnection);
+    gui_->post([this, roots] {
+      if (indexer_) indexer_->run(std::vector<std::int64_t>(roots.begin(), roots.end()));
+    });
   });
   watchFolders();
   connect(volumes_, &VolumeWatcher::changed, this, &AppModel::volumesChanged);
@@ -124,17 +122,14 @@ bool AppModel::openEngine(const Setup& setup) {
 void AppModel::wireIndexer() {
   indexer_->reachableURL = [this](const Root& root) { return reachableURL(root); };
   indexer_->onProgress = [this](const Indexer::Progress& progress) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, progress] {
-          progress_ = progress;
-          emit progressChanged();
-          if (progress.phase.kind == Indexer::Phase::Kind::idle) refreshTotals();
-        },
-        Qt::QueuedConnection);
+    gui_->post([this, progress] {
+      progress_ = progress;
+      emit progressChanged();
+      if (progress.phase.kind == Indexer::Phase::Kind::idle) refreshTotals();
+    });
   };
   indexer_->onFileIndexed = [this](const MediaFile&) {
-    QMetaObject::invokeMethod(this, &AppModel::indexedFileRefresh, Qt::QueuedConnection);
+    gui_->post([this] { indexedFileRefresh(); });
   };
 }
 
@@ -263,12 +258,9 @@ void AppModel::startSearch() {
   searchQueue_->post([this, job, started] {
     if (job.generation != generation_) return;  // superseded while it waited
     auto answer = computeSearch(job);
-    QMetaObject::invokeMethod(
-        this,
-        [this, job, answer = std::move(answer), started]() mutable {
-          applyAnswer(job, std::move(answer), started);
-        },
-        Qt::QueuedConnection);
+    gui_->post([this, job, answer = std::move(answer), started]() mutable {
+      applyAnswer(job, std::move(answer), started);
+    });
   });
 }
 
@@ -336,15 +328,12 @@ void AppModel::refineSelection() {
   emit refinementStarted(result->frameID);
   refineQueue_->post([this, result = *result, query = *lastQueryVector_, location = *location] {
     const auto refined = engine_->refine(result, query, location);
-    QMetaObject::invokeMethod(
-        this,
-        [this, frameID = result.frameID, query, time = refined.time] {
-          // An answer for an older search's vector would pin the wrong time on the frame.
-          if (lastQueryVector_ != query) return;
-          exactTimes_[frameID] = time;
-          emit exactTimesChanged();
-        },
-        Qt::QueuedConnection);
+    gui_->post([this, frameID = result.frameID, query, time = refined.time] {
+      // An answer for an older search's vector would pin the wrong time on the frame.
+      if (lastQueryVector_ != query) return;
+      exactTimes_[frameID] = time;
+      emit exactTimesChanged();
+    });
   });
 }
 
@@ -368,12 +357,9 @@ void AppModel::searchByImage(const QString& path) {
     } catch (const std::exception&) {
       return;  // an unreadable photo leaves the query as it was
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, query = ImageQuery{path.filename().string(), std::move(vector)}] {
-          useImageQuery(query);
-        },
-        Qt::QueuedConnection);
+    gui_->post([this, query = ImageQuery{path.filename().string(), std::move(vector)}] {
+      useImageQuery(query);
+    });
   });
 }
 

@@ -2,7 +2,8 @@
 // search engine, indexer, folder watcher) and every piece of state the windows draw. Lives
 // on the GUI thread; all published state changes there. Work runs on the serial search queue
 // "quillmere.search", refinements on a queue of their own, indexing on the indexer's threads;
-// their answers come back to the GUI thread as queued calls and touch no state before that.
+// their answers come back to the GUI thread as queued calls (GuiQueue) and touch no state
+// before that.
 #pragma once
 
 #include <QtQml/qqmlregistration.h>
@@ -35,6 +36,7 @@ namespace quillmere {
 
 class Embedder;
 class FolderWatcher;
+class GuiQueue;
 class SearchEngine;
 class SearchQueue;
 class SystemConditions;
@@ -232,6 +234,7 @@ class AppModel : public QObject {
   VolumeWatcher* volumes_ = nullptr;  // a child of the model
 
   QString startupError_;
+  GuiQueue* gui_;  // where the other threads' answers come back
   FolderListModel* folders_;
   ResultListModel* results_;
   Indexer::Progress progress_;
