@@ -3,11 +3,13 @@
 // drive that goes away and comes back at another mount point, and another drive with the
 // same name mounted at the same place.
 #include <QtTest/QSignalSpy>
+#include <cstdlib>
 #include <fstream>
 
 #include "AppFixture.h"
 #include "FolderBookmark.h"
 #include "VolumeWatcher.h"
+#include "support/MediaFactory.h"
 
 namespace quillmere::test {
 namespace {
@@ -40,6 +42,15 @@ INSTANTIATE_TEST_SUITE_P(
                                     {{"/media/me/My Card", "/dev/sdc1"}}},
                       MountInfoCase{"TruncatedLineSkipped", "41 27 8:33 / /media/x rw\n\n", {}}),
     [](const auto& info) { return info.param.name; });
+
+TEST(RealMountTable, AMountAndAnUnmountAreNoticed) {
+  if (std::system("unshare -m --propagation private true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "this machine lets no test make a mount namespace";
+  }
+  TempDirectory place;
+  runCommand("unshare -m --propagation private " + shellQuoted(QUILLMERE_VOLUME_PROBE) + " " +
+             shellQuoted(place.path()));
+}
 
 class VolumeTest : public AppTest {
  protected:
