@@ -21,15 +21,6 @@ namespace {
 constexpr const char* missingModel = "The search model is missing. Reinstall Quillmere.";
 constexpr const char* notReady = "Quillmere isn't ready.";
 
-// The text a query searches for, without white space at either end.
-// TODO: SearchEngine::queryText once the engine has it.
-std::string trimmed(const std::string& text) {
-  const char* space = " \t\n\r\f\v";
-  const auto first = text.find_first_not_of(space);
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
-
 bool isDirectory(const std::filesystem::path& path) {
   std::error_code error;
   return std::filesystem::is_directory(path, error);
@@ -39,6 +30,7 @@ bool isDirectory(const std::filesystem::path& path) {
 
 AppModel::AppModel(Setup setup, QObject* parent)
     : QObject(parent),
+      setup_(std::move(setup)),
       searchQueue_(std::make_unique<SearchQueue>("quillmere.search")),
       refineQueue_(std::make_unique<SearchQueue>("quillmere.refine")),
       gui_(new GuiQueue(this)),
@@ -49,7 +41,7 @@ AppModel::AppModel(Setup setup, QObject* parent)
   refreshTimer_.setSingleShot(true);
   refreshTimer_.setInterval(refreshInterval);
   connect(&refreshTimer_, &QTimer::timeout, this, &AppModel::finishRefresh);
-  start(setup);
+  start();
 }
 
 AppModel::AppModel(QObject* parent) : AppModel(Setup{}, parent) {}
@@ -62,10 +54,37 @@ AppModel::~AppModel() {
   searchQueue_.reset();
 }
 
-// Start-up: the engine, then the indexer's wiring, the warm-up, folders, the watchers, a
-// run over every folder and the totals.
-void AppModel::start(const Setup& setup) {
-  if (!openEngine(setup)) return;
+// Start-up: the embedder and the library; when the library holds another model's frames,
+// nothing goes further (and nothing is dropped) until the user chooses to index again.
+void AppModel::start() {
+  if (!openLibrary(Library::Opening::keepFrames)) return;
+  if (!library_->modelMatches()) {
+    modelChange_ = QString::fromStdString(
+        "The library was indexed with " + library_->storedModelSignature().value_or("") +
+        "; using " + embedder_->info().signature() + " means indexing every file again.");
+    library_.reset();
+    return;
+  }
+  startEngine();
+}
+
+void AppModel::indexAgain() {
+  if (modelChange_.isEmpty()) return;
+  modelChange_.clear();
+  emit modelChangeChanged();
+  if (openLibrary(Library::Opening::adopt)) startEngine();
+  emit readyChanged();
+}
+
+// Then the search engine and the indexer with its wiring, the warm-up, folders, the
+// watchers, a run over every folder that can be read, and the totals.
+void AppModel::startEngine() {
+  engine_ = std::make_unique<SearchEngine>(*library_, *embedder_);
+  engine_->momentWindow = 8.0;
+  engine_->repeatPenalty = 0.012f;
+  auto conditions = setup_.conditions ? setup_.conditions : std::make_shared<const PowerMonitor>();
+  indexer_ = std::make_unique<Indexer>(*library_, *embedder_,
+                                       Indexer::Policy{FrameSampler::VideoPlan{}}, conditions);
   wireIndexer();
   searchQueue_->post([embedder = embedder_.get()] {
     try {
@@ -74,7 +93,7 @@ void AppModel::start(const Setup& setup) {
       // A failed warm-up is tried again by the first search.
     }
   });
-  volumes_ = new VolumeWatcher(setup.systemRoot, this);
+  volumes_ = new VolumeWatcher(setup_.systemRoot, this);
   resolveFolders();
   watcher_ = std::make_unique<FolderWatcher>([this](const std::set<std::int64_t>& roots) {
     gui_->post([this, roots] {
@@ -91,29 +110,27 @@ void AppModel::start(const Setup& setup) {
   refreshTotals();
 }
 
-bool AppModel::openEngine(const Setup& setup) {
-  const auto directory = setup.modelDirectory ? setup.modelDirectory : Embedder::defaultDirectory();
+bool AppModel::openLibrary(Library::Opening opening) {
+  const auto directory =
+      setup_.modelDirectory ? setup_.modelDirectory : Embedder::defaultDirectory();
   if (!directory) {
     startupError_ = missingModel;
     return false;
   }
   try {
-    auto embedder = std::make_unique<Embedder>(*directory, Embedder::ComputeUnits::allCores(),
-                                               Embedder::ComputeUnits::oneThread());
-    auto library = std::make_unique<Library>(setup.libraryURL.value_or(Library::defaultURL()),
-                                             embedder->info().dim, embedder->info().signature());
-    embedder_ = std::move(embedder);
-    library_ = std::move(library);
+    if (!embedder_) {
+      embedder_ = std::make_unique<Embedder>(*directory, Embedder::ComputeUnits::allCores(),
+                                             Embedder::ComputeUnits::oneThread());
+    }
+    library_ =
+        std::make_unique<Library>(setup_.libraryURL.value_or(Library::defaultURL()),
+                                  embedder_->info().dim, embedder_->info().signature(), opening);
   } catch (const std::exception& failure) {
+    // Not ready: none of the engine stays.
+    embedder_.reset();
     startupError_ = QString::fromStdString(failure.what());
     return false;
   }
-  engine_ = std::make_unique<SearchEngine>(*library_, *embedder_);
-  engine_->momentWindow = 8.0;
-  engine_->repeatPenalty = 0.012f;
-  auto conditions = setup.conditions ? setup.conditions : std::make_shared<const PowerMonitor>();
-  indexer_ = std::make_unique<Indexer>(*library_, *embedder_,
-                                       Indexer::Policy{FrameSampler::VideoPlan{}}, conditions);
   return true;
 }
 
@@ -233,7 +250,7 @@ void AppModel::scheduleSearch(bool now, bool keepSelection) {
   const auto generation = ++generation_;
   searchTimer_.stop();
   scheduled_.reset();
-  auto text = trimmed(query_.toStdString());
+  auto text = SearchEngine::queryText(query_.toStdString());
   if (!imageQuery_ && text.empty()) {
     results_->setResults({});
     if (!searchedQuery_.isEmpty()) {

@@ -47,8 +47,10 @@ class AppModel : public QObject {
   QML_ELEMENT
   QML_UNCREATABLE("The application makes the one model")
 
-  Q_PROPERTY(bool ready READ ready CONSTANT)
-  Q_PROPERTY(QString startupError READ startupError CONSTANT)
+  Q_PROPERTY(bool ready READ ready NOTIFY readyChanged)
+  Q_PROPERTY(QString startupError READ startupError NOTIFY readyChanged)
+  // The question asked when the library holds another model's frames; empty otherwise.
+  Q_PROPERTY(QString modelChange READ modelChange NOTIFY modelChangeChanged)
   Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
   Q_PROPERTY(KindFilter kindFilter READ kindFilter WRITE setKindFilter NOTIFY kindFilterChanged)
   Q_PROPERTY(QStringList kindFilterNames READ kindFilterNames CONSTANT)
@@ -94,7 +96,8 @@ class AppModel : public QObject {
   static constexpr std::size_t resultLimit = 300;
   static constexpr std::int64_t queryPixels = 384;
 
-  // Runs the start-up sequence; a failure leaves the model not ready with startupError set.
+  // Runs the start-up sequence; a failure leaves the model not ready with startupError set,
+  // and a library made by another model leaves it not ready with modelChange set.
   explicit AppModel(Setup setup, QObject* parent = nullptr);
   // The user's own parts.
   explicit AppModel(QObject* parent = nullptr);
@@ -103,6 +106,10 @@ class AppModel : public QObject {
 
   bool ready() const { return library_ != nullptr; }
   QString startupError() const { return startupError_; }
+  QString modelChange() const { return modelChange_; }
+  // The answer "Index Again" to modelChange: the library drops the other model's frames and
+  // start-up goes on. ("Quit" is the application's.)
+  Q_INVOKABLE void indexAgain();
   Library* library() const { return library_.get(); }
   Indexer* indexer() const { return indexer_.get(); }
   VolumeWatcher* volumes() const { return volumes_; }
@@ -167,6 +174,8 @@ class AppModel : public QObject {
   qint64 totalFrames() const { return totals_.frames; }
 
  signals:
+  void readyChanged();
+  void modelChangeChanged();
   void queryChanged();
   void kindFilterChanged();
   void folderFilterChanged();
@@ -203,8 +212,10 @@ class AppModel : public QObject {
     std::optional<std::string> failure;
   };
 
-  void start(const Setup& setup);
-  bool openEngine(const Setup& setup);
+  void start();
+  // The embedder (once) and the library; false with startupError set when either fails.
+  bool openLibrary(Library::Opening opening);
+  void startEngine();
   void wireIndexer();
   void startSearch();
   SearchAnswer computeSearch(const SearchJob& job);
@@ -223,6 +234,7 @@ class AppModel : public QObject {
   QVariant selectionValue() const;
   void setSelectionValue(const QVariant& value);
 
+  const Setup setup_;
   // The engine; all absent when start-up failed.
   std::unique_ptr<Embedder> embedder_;
   std::unique_ptr<Library> library_;
@@ -234,6 +246,7 @@ class AppModel : public QObject {
   VolumeWatcher* volumes_ = nullptr;  // a child of the model
 
   QString startupError_;
+  QString modelChange_;
   GuiQueue* gui_;  // where the other threads' answers come back
   FolderListModel* folders_;
   ResultListModel* results_;

@@ -124,4 +124,31 @@ ApplicationWindow {
                 noticeTimer.restart()
         }
     }
+
+    // The library holds another model's frames: nothing is dropped until the user agrees.
+    Dialog {
+        anchors.centerIn: parent
+        modal: true
+        closePolicy: Popup.NoAutoClose
+        visible: window.app.modelChange !== ""
+        title: "Index every file again?"
+        Label {
+            width: 420
+            text: window.app.modelChange
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+        }
+        footer: DialogButtonBox {
+            Button {
+                text: "Index Again"
+                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
+            }
+            Button {
+                text: "Quit"
+                DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+            }
+        }
+        onAccepted: window.app.indexAgain()
+        onRejected: Qt.quit()
+    }
 }

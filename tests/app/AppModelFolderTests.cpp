@@ -4,6 +4,7 @@
 #include <QtTest/QSignalSpy>
 
 #include "AppFixture.h"
+#include "model/Embedder.h"
 
 namespace quillmere::test {
 namespace {
@@ -157,6 +158,43 @@ TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {
   model.setQuery("red");
   QSignalSpy started(&model, &AppModel::searchStarted);
   EXPECT_FALSE(started.wait(200));
+}
+
+TEST_F(AppTest, ALibraryOfAnotherModelKeepsItsFramesUntilTheUserIndexesAgain) {
+  const auto url = temp->path() / "Library.sqlite";
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 1);
+  const Embedder embedder(modelDirectory());
+  const auto dim = embedder.info().dim;
+  {
+    Library other(url, dim, "other-model@224");
+    const auto root =
+        other.addRoot(folder.string(), std::nullopt, std::nullopt, std::nullopt, false);
+    other.applyScan(root.id, {ScannedFile{"p0.jpg", MediaKind::photo, 100, 1}});
+    other.saveFrames(other.allFiles().front(),
+                     {FrameRecord{0, std::vector<Half>(dim, halfFromFloat(0.5f))}}, 0, 10, 10);
+  }
+  {
+    AppModel asking(setup());
+    EXPECT_FALSE(asking.ready());
+    EXPECT_EQ(asking.startupError(), "");
+    EXPECT_EQ(asking.modelChange().toStdString(),
+              "The library was indexed with other-model@224; using " + embedder.info().signature() +
+                  " means indexing every file again.");
+  }
+  {
+    const Library untouched(url, dim, "other-model@224", Library::Opening::readOnly);
+    EXPECT_EQ(untouched.totals().frames, 1);
+  }
+  auto& agreed = model();
+  QSignalSpy ready(&agreed, &AppModel::readyChanged);
+  agreed.indexAgain();
+  EXPECT_TRUE(agreed.ready());
+  EXPECT_EQ(ready.count(), 1);
+  EXPECT_EQ(agreed.modelChange(), "");
+  ASSERT_EQ(agreed.folders()->rowCount(), 1);
+  waitIdle();
+  EXPECT_EQ(agreed.totals().indexed, 1);  // indexed again with this model
 }
 
 TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
