@@ -145,6 +145,27 @@ TEST_F(AppTest, AFolderWhoseDirectoryWentAwayIsOfflineAndItsResultsStay) {
   EXPECT_EQ(model().reachableURL(model().library()->roots().front()), std::nullopt);
 }
 
+TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
+  const auto a = makeFolder("A");
+  const auto b = makeFolder("B");
+  addPhotos(a, 40, "a");
+  addPhotos(b, 40, "b");
+  model().addFolder(a);
+  const auto kept = model().addFolder(b).root->id;
+  QSignalSpy progress(&model(), &AppModel::progressChanged);
+  ASSERT_TRUE(
+      waitFor([&] { return model().progress().phase.kind == Indexer::Phase::Kind::indexing; }));
+  model().removeFolder(model().folders()->folders().front().root.id);
+  waitIdle();
+  EXPECT_EQ(model().folders()->rowCount(), 1);
+  EXPECT_EQ(model().totals().files, 40);
+  EXPECT_EQ(model().totals().failed, 0);
+  EXPECT_EQ(model().totals().indexed, 40);
+  for (const auto& file : model().library()->files(kept)) {
+    EXPECT_EQ(file.state, FileState::indexed) << file.relPath << ": " << file.error.value_or("");
+  }
+}
+
 TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {
   auto broken = setup();
   broken.modelDirectory = temp->path() / "NoModel";
