@@ -148,8 +148,8 @@ TEST_F(AppTest, AFolderWhoseDirectoryWentAwayIsOfflineAndItsResultsStay) {
 TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
   const auto a = makeFolder("A");
   const auto b = makeFolder("B");
-  addPhotos(a, 40, "a");
-  addPhotos(b, 40, "b");
+  addPhotos(a, 24, "a");
+  addPhotos(b, 24, "b");
   model().addFolder(a);
   const auto kept = model().addFolder(b).root->id;
   QSignalSpy progress(&model(), &AppModel::progressChanged);
@@ -158,9 +158,9 @@ TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
   model().removeFolder(model().folders()->folders().front().root.id);
   waitIdle();
   EXPECT_EQ(model().folders()->rowCount(), 1);
-  EXPECT_EQ(model().totals().files, 40);
+  EXPECT_EQ(model().totals().files, 24);
   EXPECT_EQ(model().totals().failed, 0);
-  EXPECT_EQ(model().totals().indexed, 40);
+  EXPECT_EQ(model().totals().indexed, 24);
   for (const auto& file : model().library()->files(kept)) {
     EXPECT_EQ(file.state, FileState::indexed) << file.relPath << ": " << file.error.value_or("");
   }
@@ -220,7 +220,7 @@ TEST_F(AppTest, ALibraryOfAnotherModelKeepsItsFramesUntilTheUserIndexesAgain) {
 
 TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
   const auto folder = makeFolder("Photos");
-  addPhotos(folder, 40);
+  addPhotos(folder, 24);
   search("green");  // nothing indexed yet: no results, but a query to re-run
   QSignalSpy refreshed(&model(), &AppModel::indexedFilesRefreshed);
   QSignalSpy started(&model(), &AppModel::searchStarted);
@@ -235,7 +235,7 @@ TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
   // The last batch's refresh comes at most one interval after it.
   QTest::qWait(static_cast<int>(AppModel::refreshInterval.count()) + 300);
   ASSERT_GE(refreshed.count(), 1);
-  EXPECT_EQ(model().results()->rowCount(), 40);
+  EXPECT_EQ(model().results()->rowCount(), 24);
   for (std::size_t i = 1; i < times.size(); ++i) {
     EXPECT_GE(times[i] - times[i - 1], AppModel::refreshInterval - std::chrono::milliseconds(20));
   }
