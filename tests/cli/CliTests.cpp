@@ -93,6 +93,23 @@ class CliTest : public ::testing::Test {
     ASSERT_EQ(indexed.status, 0) << indexed.err;
   }
 
+  // A folder holding one photo, added, and `index --watch` over it in a child process
+  // writing to log.
+  pid_t startWatching(const std::filesystem::path& folder, const std::filesystem::path& log) {
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(media->path() / "photos/Aqua.jpg", folder / "Aqua.jpg");
+    EXPECT_EQ(cli("add " + shellQuoted(folder)).status, 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
+                           " index --watch >" + shellQuoted(log) + " 2>&1";
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    EXPECT_GE(child, 0);
+    return child;
+  }
+
   std::unique_ptr<TempDirectory> home;
   std::filesystem::path library;
 };
@@ -246,18 +263,9 @@ TEST_F(CliTest, InterruptedIndexLeavesEverythingPendingOrStoredAndResumes) {
 
 TEST_F(CliTest, WatchIndexesWhatArrivesUntilInterrupted) {
   const auto folder = home->path() / "incoming";
-  std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(media->path() / "photos/Aqua.jpg", folder / "Aqua.jpg");
-  ASSERT_EQ(cli("add " + shellQuoted(folder)).status, 0);
   const auto log = home->path() / "watch.txt";
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
-                         " index --watch >" + shellQuoted(log) + " 2>&1";
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t child = startWatching(folder, log);
+  ASSERT_GT(child, 0);
   auto waitFor = [&](const std::string& text) {
     for (int i = 0; i < 600 && slurp(log).find(text) == std::string::npos; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -383,18 +391,9 @@ TEST_F(CliTest, SecondWriterIsRefusedWhileOneHoldsTheLibraryAndReadersGoOn) {
 
 TEST_F(CliTest, ReadersWorkBesideARunningWatcher) {
   const auto folder = home->path() / "incoming";
-  std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(media->path() / "photos/Aqua.jpg", folder / "Aqua.jpg");
-  ASSERT_EQ(cli("add " + shellQuoted(folder)).status, 0);
   const auto log = home->path() / "watch.txt";
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
-                         " index --watch >" + shellQuoted(log) + " 2>&1";
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t child = startWatching(folder, log);
+  ASSERT_GT(child, 0);
   for (int i = 0; i < 600 && slurp(log).find("Up to date") == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
