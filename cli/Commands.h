@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "LibraryLock.h"
+#include "index/LibraryLock.h"
 #include "search/SearchFilter.h"
 #include "search/SearchResult.h"
 

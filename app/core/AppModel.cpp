@@ -20,6 +20,11 @@ namespace {
 
 constexpr const char* missingModel = "The search model is missing. Reinstall Quillmere.";
 constexpr const char* notReady = "Quillmere isn't ready.";
+constexpr const char* busyAdding =
+    "Another Quillmere process is indexing this library. Add the folder when it is done.";
+constexpr const char* busyNotice =
+    "Another Quillmere process is indexing this library. You can search; new files are "
+    "indexed when Quillmere is opened again after it ends.";
 
 bool isDirectory(const std::filesystem::path& path) {
   std::error_code error;
@@ -58,6 +63,15 @@ AppModel::~AppModel() {
 // nothing goes further (and nothing is dropped) until the user chooses to index again.
 void AppModel::start() {
   if (!openLibrary(Library::Opening::keepFrames)) return;
+  if (!lock_ && !library_->modelMatches()) {
+    // Nothing can be indexed again while another process writes: say so and stop here.
+    startupError_ = QString::fromStdString(
+        LibraryLock::Busy(setup_.libraryURL.value_or(Library::defaultURL())).what());
+    library_.reset();
+    embedder_.reset();
+    return;
+  }
+  if (!lock_) setNotice(busyNotice);
   if (!library_->modelMatches()) {
     modelChange_ = QString::fromStdString(
         "The library was indexed with " + library_->storedModelSignature().value_or("") +
@@ -83,9 +97,12 @@ void AppModel::startEngine() {
   engine_->momentWindow = 8.0;
   engine_->repeatPenalty = 0.012f;
   auto conditions = setup_.conditions ? setup_.conditions : std::make_shared<const PowerMonitor>();
-  indexer_ = std::make_unique<Indexer>(*library_, *embedder_,
-                                       Indexer::Policy{FrameSampler::VideoPlan{}}, conditions);
-  wireIndexer();
+  // Reading only, while another process writes the library: search, but index nothing.
+  if (lock_) {
+    indexer_ = std::make_unique<Indexer>(*library_, *embedder_,
+                                         Indexer::Policy{FrameSampler::VideoPlan{}}, conditions);
+    wireIndexer();
+  }
   searchQueue_->post([embedder = embedder_.get()] {
     try {
       embedder->prepareText();
@@ -106,7 +123,7 @@ void AppModel::startEngine() {
   // would otherwise read whatever directory now stands at its path.
   std::vector<std::int64_t> reachable;
   for (const auto& entry : accessing_) reachable.push_back(entry.first);
-  indexer_->run(reachable);
+  if (indexer_) indexer_->run(reachable);
   refreshTotals();
 }
 
@@ -117,14 +134,24 @@ bool AppModel::openLibrary(Library::Opening opening) {
     startupError_ = missingModel;
     return false;
   }
+  const auto url = setup_.libraryURL.value_or(Library::defaultURL());
+  if (!lock_) {
+    try {
+      lock_ = std::make_unique<LibraryLock>(url);
+    } catch (const LibraryLock::Busy&) {
+      opening = Library::Opening::readOnly;
+    } catch (const std::exception& failure) {
+      startupError_ = QString::fromStdString(failure.what());
+      return false;
+    }
+  }
   try {
     if (!embedder_) {
       embedder_ = std::make_unique<Embedder>(*directory, Embedder::ComputeUnits::allCores(),
                                              Embedder::ComputeUnits::oneThread());
     }
-    library_ =
-        std::make_unique<Library>(setup_.libraryURL.value_or(Library::defaultURL()),
-                                  embedder_->info().dim, embedder_->info().signature(), opening);
+    library_ = std::make_unique<Library>(url, embedder_->info().dim, embedder_->info().signature(),
+                                         opening);
   } catch (const std::exception& failure) {
     // Not ready: none of the engine stays.
     embedder_.reset();
@@ -397,13 +424,14 @@ void AppModel::moreLikeThis(qint64 frameID) {
 
 AppModel::AddResult AppModel::addFolder(const std::filesystem::path& path) {
   if (!library_) return AddResult{FolderRules::Outcome::failed, {}, {}, notReady};
+  if (!lock_) return AddResult{FolderRules::Outcome::failed, {}, {}, busyAdding};
   const auto standard = FolderRules::standardised(path);
   auto result = FolderRules::add(*library_, standard, volumes_->describe(standard));
   if (result.outcome != FolderRules::Outcome::added) return result;
   for (const auto& replaced : result.replaced) forgetFolder(replaced.id);
   resolveFolders();
   watchFolders();
-  indexer_->run(std::vector<std::int64_t>{result.root->id});
+  if (indexer_) indexer_->run(std::vector<std::int64_t>{result.root->id});
   if (!result.replaced.empty()) scheduleSearch(true, false);
   return result;
 }
@@ -486,7 +514,7 @@ void AppModel::volumesChanged() {
   for (const auto& entry : accessing_) {
     if (!before.contains(entry.first)) cameBack.push_back(entry.first);
   }
-  if (!cameBack.empty()) indexer_->run(cameBack);
+  if (!cameBack.empty() && indexer_) indexer_->run(cameBack);
   scheduleSearch(true, false);
 }
 

@@ -28,6 +28,7 @@
 #include "ResultListModel.h"
 #include "index/FolderRules.h"
 #include "index/Library.h"
+#include "index/LibraryLock.h"
 #include "indexer/Indexer.h"
 #include "search/MoreLikeThis.h"
 #include "search/SearchFilter.h"
@@ -214,6 +215,8 @@ class AppModel : public QObject {
 
   void start();
   // The embedder (once) and the library; false with startupError set when either fails.
+  // Takes the writer's lock first; while another process holds it the library opens
+  // read-only and nothing is indexed.
   bool openLibrary(Library::Opening opening);
   void startEngine();
   void wireIndexer();
@@ -236,6 +239,7 @@ class AppModel : public QObject {
 
   const Setup setup_;
   // The engine; all absent when start-up failed.
+  std::unique_ptr<LibraryLock> lock_;  // held for the model's life; absent while reading only
   std::unique_ptr<Embedder> embedder_;
   std::unique_ptr<Library> library_;
   std::unique_ptr<SearchEngine> engine_;

@@ -166,6 +166,36 @@ TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
   }
 }
 
+TEST_F(AppTest, WhileAnotherProcessWritesTheLibraryTheAppSearchesAndWritesNothing) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 3);
+  addIndexed(folder);
+  const auto url = *setup().libraryURL;
+  // While the app holds the library, an indexing command line is refused.
+  EXPECT_THROW(LibraryLock{url}, LibraryLock::Busy);
+  model_.reset();
+
+  std::optional<LibraryLock> commandLine(std::in_place, url);
+  model_ = std::make_unique<AppModel>(setup());
+  ASSERT_TRUE(model().ready()) << model().startupError().toStdString();
+  EXPECT_TRUE(model().notice().startsWith("Another Quillmere process is indexing this library"));
+  EXPECT_EQ(model().indexer(), nullptr);
+  search("red");
+  EXPECT_EQ(model().results()->rowCount(), 3);
+  const auto added = model().addFolder(makeFolder("More"));
+  EXPECT_EQ(added.outcome, FolderRules::Outcome::failed);
+  EXPECT_EQ(added.message,
+            "Another Quillmere process is indexing this library. Add the folder when it is done.");
+  EXPECT_EQ(model().folders()->rowCount(), 1);
+
+  // Once it is done, the next start writes again.
+  model_.reset();
+  commandLine.reset();
+  model_ = std::make_unique<AppModel>(setup());
+  EXPECT_NE(model().indexer(), nullptr);
+  EXPECT_EQ(model().addFolder(temp->path() / "More").outcome, FolderRules::Outcome::added);
+}
+
 TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {
   auto broken = setup();
   broken.modelDirectory = temp->path() / "NoModel";

@@ -1,4 +1,4 @@
-#include "LibraryLock.h"
+#include "index/LibraryLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
