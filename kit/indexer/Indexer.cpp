@@ -213,9 +213,9 @@ void Indexer::waitUntilIdle() {
 }
 
 std::optional<std::filesystem::path> Indexer::location(const Root& root) const {
-  if (reachableURL) {
-    if (auto url = reachableURL(root)) return url;
-  }
+  // The owner's answer is final: a directory at the stored path may be an empty mount point
+  // or another drive, and scanning it would remove every file of the folder.
+  if (reachableURL) return reachableURL(root);
   std::error_code ec;
   if (std::filesystem::is_directory(root.path, ec)) return root.url();
   return std::nullopt;

@@ -103,8 +103,8 @@ class Indexer {
   // Set by the owner before the first run.
   std::function<void(const Progress&)> onProgress;
   std::function<void(const MediaFile&)> onFileIndexed;
-  // Where a folder can be read now, or nothing; when unset or empty-handed, the folder's
-  // own path if it is a directory.
+  // Where a folder can be read now, or nothing (then the folder is unreachable); when unset,
+  // the folder's own path if it is a directory.
   std::function<std::optional<std::filesystem::path>(const Root&)> reachableURL;
   // When true, power-saving mode does not pause indexing.
   std::atomic<bool> ignoreLowPower{false};

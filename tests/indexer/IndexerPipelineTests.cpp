@@ -195,11 +195,15 @@ TEST_F(IndexerTest, UnreachableFolderKeepsItsFilesPendingAndOutOfTheRun) {
   const Root external = addRoot(drive);
   auto indexer = makeIndexer();
   std::atomic<int> asked = 0;
-  // The drive is there for the scan and unplugged right after it.
+  // The drive is there for the scan and unplugged right after it, leaving its empty mount
+  // point behind: the owner's answer, not a directory at the path, says what is reachable.
   indexer->reachableURL = [&](const Root& root) -> std::optional<std::filesystem::path> {
-    if (root.id != external.id) return std::nullopt;
+    if (root.id != external.id) return root.url();
     if (++asked == 1) return root.url();
-    if (std::filesystem::exists(drive)) std::filesystem::rename(drive, temp->path() / "unplugged");
+    if (!std::filesystem::exists(temp->path() / "unplugged")) {
+      std::filesystem::rename(drive, temp->path() / "unplugged");
+      std::filesystem::create_directory(drive);
+    }
     return std::nullopt;
   };
   indexer->run();
