@@ -143,6 +143,7 @@ void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
   std::lock_guard guard(lock_);
   if (closing_) return;
   auto task = std::make_shared<Task>();
+  task->done = task->finished.get_future().share();
   Task* raw = task.get();
   threads_.push_back(task);
   task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
@@ -160,6 +161,7 @@ void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
     }
     if (startNew) run(std::vector<std::int64_t>{});
     raw->over = true;
+    raw->finished.set_value();
   });
 }
 
@@ -205,8 +207,18 @@ void Indexer::waitUntilIdle() {
     std::shared_future<void> done;
     {
       std::lock_guard guard(lock_);
-      if (!task_) return;
-      done = task_->done;
+      if (task_) {
+        done = task_->done;
+      } else {
+        // A scan asked for during a run may outlive it, and then starts a run of its own.
+        for (const auto& task : threads_) {
+          if (!task->over) {
+            done = task->done;
+            break;
+          }
+        }
+      }
+      if (!done.valid()) return;
     }
     done.wait();
   }

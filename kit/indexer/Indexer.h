@@ -117,7 +117,7 @@ class Indexer {
   void run(const std::optional<std::vector<std::int64_t>>& scan = std::nullopt);
   // Cancels the current run; a video in work stores nothing and stays pending.
   void stop();
-  // Returns when no run is active.
+  // Returns when no run is active and no scan asked for during one is still going.
   void waitUntilIdle();
 
   void pause();

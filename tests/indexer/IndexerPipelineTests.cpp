@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "IndexerFixture.h"
@@ -222,6 +223,44 @@ TEST_F(IndexerTest, UnreachableFolderKeepsItsFilesPendingAndOutOfTheRun) {
   indexer->run();
   indexer->waitUntilIdle();
   EXPECT_EQ(library->totals(std::set<std::int64_t>{external.id}).pending, 5);
+}
+
+TEST_F(IndexerTest, WaitUntilIdleWaitsForAScanAskedForDuringARunThatOutlivesIt) {
+  const auto first = makeFolder("First");
+  addPhotos(first, 20);
+  const auto later = makeFolder("Later");
+  addPhotos(later, 2, "later");
+  const Root a = addRoot(first);
+  const Root b = addRoot(later);
+  auto indexer = makeIndexer();
+  std::mutex lock;
+  std::optional<std::thread::id> runThread;
+  std::atomic<bool> runEnded = false;
+  indexer->onProgress = [&](const Indexer::Progress& progress) {
+    std::lock_guard guard(lock);
+    if (!runThread) runThread = std::this_thread::get_id();
+    if (progress.phase == Indexer::Phase::idle()) runEnded = true;
+  };
+  // The scan asked for during the run reads its folder only after the run has ended.
+  indexer->reachableURL = [&](const Root& root) -> std::optional<std::filesystem::path> {
+    bool fromTheScan = false;
+    {
+      std::lock_guard guard(lock);
+      fromTheScan = root.id == b.id && runThread && *runThread != std::this_thread::get_id();
+    }
+    if (fromTheScan) eventually([&] { return runEnded.load(); }, std::chrono::seconds(20));
+    return root.url();
+  };
+  indexer->run(std::vector<std::int64_t>{a.id});
+  ASSERT_TRUE(eventually(
+      [&] { return indexer->currentProgress().phase.kind == Indexer::Phase::Kind::indexing; }));
+  indexer->run(std::vector<std::int64_t>{b.id});
+  indexer->waitUntilIdle();
+  EXPECT_TRUE(runEnded);
+  const auto totals = library->totals();
+  EXPECT_EQ(totals.files, 22);
+  EXPECT_EQ(totals.indexed, 22);
+  EXPECT_EQ(totals.pending, 0);
 }
 
 TEST_F(IndexerTest, RunsWithoutFoldersOrWithAnEmptyListSkipTheScan) {
