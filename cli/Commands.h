@@ -76,13 +76,13 @@ class Commands {
     std::string_view name;
     std::string_view synopsis;  // its line in usage()
     std::vector<std::string_view> options;
-    Access access;
-    std::size_t leastOperands;
-    std::optional<std::size_t> mostOperands;
-    std::string_view wanted;  // what too few operands lack
-    bool needsOutput;         // -o FILE
-    bool needsVectors;        // refuses a library indexed with another model
-    int (Commands::*handler)(const Options&);
+    Access access = Access::none;
+    std::size_t leastOperands = 0;
+    std::optional<std::size_t> mostOperands;  // none: no limit
+    std::string_view wanted;                  // what too few operands lack
+    bool needsOutput = false;                 // -o FILE
+    bool needsVectors = false;                // refuses a library indexed with another model
+    int (Commands::*handler)(const Options&) = nullptr;
   };
 
   static const std::vector<Command>& commands();
