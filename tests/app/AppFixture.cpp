@@ -103,7 +103,7 @@ std::int64_t AppTest::addIndexed(const std::filesystem::path& folder) {
 void AppTest::search(const QString& query) {
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().setQuery(query);
-  EXPECT_TRUE(applied.wait(20000)) << "no answer for " << query.toStdString();
+  EXPECT_TRUE(applied.wait(answerWait)) << "no answer for " << query.toStdString();
 }
 
 }  // namespace quillmere::test

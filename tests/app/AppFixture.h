@@ -43,7 +43,11 @@ class AppTest : public ::testing::Test {
   // Types a query and waits for its answer.
   void search(const QString& query);
 
-  static bool waitFor(const std::function<bool()>& done, int milliseconds = 20000) {
+  // How long a test waits for an answer from the model's threads: generous, as the first
+  // image embedding of a run loads the encoder, which under ThreadSanitizer takes seconds.
+  static constexpr int answerWait = 60000;
+
+  static bool waitFor(const std::function<bool()>& done, int milliseconds = answerWait) {
     return QTest::qWaitFor(done, milliseconds);
   }
 

@@ -115,14 +115,14 @@ TEST_F(AppTest, RemovingTheFilteredFolderClearsTheFilterAndSearchesAgain) {
   ASSERT_EQ(model().results()->rowCount(), 6);
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().setFolderFilter(first);
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   ASSERT_EQ(model().results()->rowCount(), 3);
 
   QSignalSpy filter(&model(), &AppModel::folderFilterChanged);
   model().removeFolder(first);
   EXPECT_EQ(model().folderFilter(), std::nullopt);
   EXPECT_EQ(filter.count(), 1);
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(model().results()->rowCount(), 3);
   for (const auto& result : model().results()->results()) EXPECT_EQ(result.file.rootID, second);
   EXPECT_EQ(model().folders()->rowCount(), 1);

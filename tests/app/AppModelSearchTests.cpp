@@ -52,7 +52,7 @@ TEST_F(SearchTest, TypingWithinTheDelaySearchesOnceForTheLastText) {
   model().setQuery("red");
   QTest::qWait(30);
   model().setQuery("red car");
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   QTest::qWait(300);
   EXPECT_EQ(started.count(), 1);
   EXPECT_EQ(applied.count(), 1);
@@ -79,13 +79,13 @@ TEST_F(SearchTest, TheSameKindFilterTwiceSearchesOnce) {
   QSignalSpy started(&model(), &AppModel::searchStarted);
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().setKindFilter(AppModel::KindFilter::Photos);
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(model().results()->rowCount(), 6);
   model().setKindFilter(AppModel::KindFilter::Photos);
   EXPECT_FALSE(started.wait(300));
   EXPECT_EQ(started.count(), 1);
   model().setKindFilter(AppModel::KindFilter::Videos);
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   ASSERT_GT(model().results()->rowCount(), 0);
   for (const auto& result : model().results()->results()) {
     EXPECT_EQ(result.file.kind, MediaKind::video);
@@ -113,7 +113,7 @@ TEST_P(KeepSelectionTest, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   QSignalSpy resets(model().results(), &QAbstractItemModel::modelReset);
   model().scheduleSearch(true, true);
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   if (GetParam().selectionKept) {
     EXPECT_EQ(model().selection(), video->frameID);
     EXPECT_TRUE(model().exactTimes().contains(video->frameID));
@@ -135,7 +135,7 @@ TEST_F(SearchTest, AnImageQueryOverridesTheText) {
   makeLibrary();
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().searchByImage(QString::fromStdString(photos[2].string()));
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(model().imageQueryName(), "base2.jpg");
   EXPECT_EQ(model().searchedQuery(), "base2.jpg");
   EXPECT_EQ(model().query(), "");
@@ -144,12 +144,12 @@ TEST_F(SearchTest, AnImageQueryOverridesTheText) {
   EXPECT_EQ(results.front().file.name(), "p2.jpg");  // the same picture, copied into A
 
   model().setQuery("blue");
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(model().searchedQuery(), "base2.jpg");
   EXPECT_EQ(model().results()->results(), results);
 
   model().clearImageQuery();
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(model().searchedQuery(), "blue");
 }
 
@@ -160,7 +160,7 @@ TEST_F(SearchTest, MoreLikeThisSearchesWithTheStoredFrame) {
   ASSERT_TRUE(video);
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().moreLikeThis(video->frameID);
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(model().searchedQuery().toStdString(), MoreLikeThis::name(video->file, video->time));
   ASSERT_FALSE(model().results()->results().empty());
   EXPECT_EQ(model().results()->results().front().frameID, video->frameID);
@@ -180,7 +180,7 @@ TEST_F(SearchTest, RefinementStartsOnlyForAReachableVideo) {
   std::filesystem::rename(b, temp->path() / "Unplugged");
   model().volumesChanged();  // searches again without keeping the selection
   QSignalSpy applied(&model(), &AppModel::searchApplied);
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   model().select(video->frameID);
   EXPECT_EQ(refinements.count(), 0);
 
@@ -209,7 +209,7 @@ TEST_F(SearchTest, ARefinementForAnOlderSearchIsDropped) {
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().setKindFilter(AppModel::KindFilter::Photos);
   model().setQuery("blue");
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   gate.set_value();
   model().refinementQueue().sync();
   QTest::qWait(100);
@@ -231,14 +231,14 @@ TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {
   addIndexed(a);
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().searchByImage(QString::fromStdString(photos[0].string()));
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   const auto results = model().results()->results();
   ASSERT_EQ(results.size(), 3u);
   model().setQuery("red");  // the image query still decides what is searched
-  ASSERT_TRUE(applied.wait());
+  ASSERT_TRUE(applied.wait(answerWait));
   QSignalSpy notices(&model(), &AppModel::noticeChanged);
   model().clearImageQuery();
-  ASSERT_TRUE(notices.wait());
+  ASSERT_TRUE(notices.wait(answerWait));
   EXPECT_EQ(model().notice().toStdString(),
             "The search model is incomplete (TextEncoder is missing). Reinstall Quillmere.");
   EXPECT_EQ(model().results()->results(), results);
