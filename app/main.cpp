@@ -8,8 +8,12 @@
 #include <QQuickWindow>
 #include <QTimer>
 #include <QUrl>
+#include <QtQml/qqmlextensionplugin.h>
 
 #include "AppModel.h"
+
+// The views are a static QML module linked into the executable.
+Q_IMPORT_QML_PLUGIN(QuillmerePlugin)
 
 namespace {
 

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QtQml/qqmlextensionplugin.h>
+
+// The views' tests load the application's static QML module.
+Q_IMPORT_QML_PLUGIN(QuillmerePlugin)
 
 int main(int argc, char* argv[]) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
