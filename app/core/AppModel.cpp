@@ -4,6 +4,7 @@
 #include <set>
 #include <system_error>
 
+#include "Actions.h"
 #include "FolderBookmark.h"
 #include "GuiQueue.h"
 #include "SearchQueue.h"
@@ -40,7 +41,8 @@ AppModel::AppModel(Setup setup, QObject* parent)
       refineQueue_(std::make_unique<SearchQueue>("quillmere.refine")),
       gui_(new GuiQueue(this)),
       folders_(new FolderListModel(this)),
-      results_(new ResultListModel(this)) {
+      results_(new ResultListModel(this)),
+      actions_(new Actions(*this, this)) {
   searchTimer_.setSingleShot(true);
   connect(&searchTimer_, &QTimer::timeout, this, &AppModel::startSearch);
   refreshTimer_.setSingleShot(true);

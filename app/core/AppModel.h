@@ -35,6 +35,7 @@
 
 namespace quillmere {
 
+class Actions;
 class Embedder;
 class FolderWatcher;
 class GuiQueue;
@@ -72,6 +73,9 @@ class AppModel : public QObject {
   Q_PROPERTY(qint64 totalPending READ totalPending NOTIFY totalsChanged)
   Q_PROPERTY(qint64 totalFailed READ totalFailed NOTIFY totalsChanged)
   Q_PROPERTY(qint64 totalFrames READ totalFrames NOTIFY totalsChanged)
+  // The file operations on results (open, show in folder, copy path, export markers).
+  Q_PROPERTY(Actions* actions READ actions CONSTANT)
+  Q_MOC_INCLUDE("Actions.h")
 
  public:
   enum class KindFilter { All, Photos, Videos };
@@ -137,6 +141,7 @@ class AppModel : public QObject {
   const std::map<std::int64_t, double>& exactTimes() const { return exactTimes_; }
   ResultListModel* results() const { return results_; }
   FolderListModel* folders() const { return folders_; }
+  Actions* actions() const { return actions_; }
 
   // The single entry point that (re)runs a search.
   void scheduleSearch(bool now, bool keepSelection);
@@ -254,6 +259,7 @@ class AppModel : public QObject {
   GuiQueue* gui_;  // where the other threads' answers come back
   FolderListModel* folders_;
   ResultListModel* results_;
+  Actions* actions_;  // a child of the model
   Indexer::Progress progress_;
   QString query_;
   KindFilter kindFilter_ = KindFilter::All;

@@ -4,6 +4,7 @@
 
 #include <QtQml/qqml.h>
 
+#include "Actions.h"
 #include "AppModel.h"
 #include "FolderListModel.h"
 #include "ResultListModel.h"
@@ -15,6 +16,13 @@ struct AppModelForeign {
   QML_FOREIGN(quillmere::AppModel)
   QML_NAMED_ELEMENT(AppModel)
   QML_UNCREATABLE("The application makes the one model")
+};
+
+struct ActionsForeign {
+  Q_GADGET
+  QML_FOREIGN(quillmere::Actions)
+  QML_NAMED_ELEMENT(Actions)
+  QML_UNCREATABLE("Read from AppModel.actions")
 };
 
 struct FolderListModelForeign {

@@ -1,0 +1,234 @@
+#include "Actions.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QSaveFile>
+#include <QtDBus/QDBusConnection>
+#include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusPendingCallWatcher>
+#include <QtDBus/QDBusPendingReply>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "AppModel.h"
+#include "GuiQueue.h"
+
+namespace quillmere {
+namespace {
+
+QString fromPath(const std::filesystem::path& path) {
+  return QString::fromStdString(path.string());
+}
+
+}  // namespace
+
+Actions::Actions(AppModel& model, QObject* parent)
+    : QObject(parent), model_(model), gui_(new GuiQueue(this)) {}
+
+// The writing thread touches only its own copy of the plan; it ends before the queue it
+// answers on goes.
+Actions::~Actions() {
+  if (writer_.joinable()) writer_.join();
+}
+
+std::optional<SearchResult> Actions::result(qint64 frameID) const {
+  const auto* results = model_.results();
+  const auto row = results->row(frameID);
+  if (!row) return std::nullopt;
+  return results->results()[static_cast<std::size_t>(*row)];
+}
+
+// ---- Open ----
+
+void Actions::open(qint64 frameID) {
+  if (const auto found = result(frameID)) open(*found);
+}
+
+void Actions::open(const SearchResult& result) {
+  const auto location = model_.url(result.file);
+  if (!location) {
+    const auto folder = model_.folder(result.file);
+    const auto drive = folder && folder->root.volumeName ? *folder->root.volumeName : "the drive";
+    model_.setNotice(
+        QString::fromStdString("Connect " + drive + " to open " + result.file.name() + "."));
+    return;
+  }
+  const auto url = QUrl::fromLocalFile(fromPath(*location));
+  if (result.file.kind == MediaKind::video) {
+    emit playVideo(url, model_.openTime(result));
+  } else {
+    QDesktopServices::openUrl(url);
+  }
+}
+
+// ---- Show in the file manager ----
+
+void Actions::showInFolder(qint64 frameID) {
+  if (const auto found = result(frameID)) showInFolder(*found);
+}
+
+void Actions::showInFolder(const SearchResult& result) {
+  if (const auto location = model_.url(result.file)) reveal(*location);
+}
+
+void Actions::showFolder(qint64 rootID) {
+  for (const auto& folder : model_.folders()->folders()) {
+    if (folder.root.id != rootID || !folder.online) continue;
+    if (const auto location = model_.reachableURL(folder.root)) {
+      reveal(location->has_filename() ? *location : location->parent_path());
+    }
+  }
+}
+
+// Asks the desktop's file manager over the session bus; when none answers, the containing
+// folder opens in whatever handles directories.
+void Actions::reveal(const std::filesystem::path& item) {
+  auto bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    revealFallback(item);
+    return;
+  }
+  auto call = QDBusMessage::createMethodCall(fileManagerService, fileManagerPath,
+                                             fileManagerService, "ShowItems");
+  call << QStringList{QUrl::fromLocalFile(fromPath(item)).toString()} << QString();
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, fileManagerTimeout), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this,
+          [this, item](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            if (finished->isError()) {
+              revealFallback(item);
+            } else {
+              emit revealed(fromPath(item), true);
+            }
+          });
+}
+
+void Actions::revealFallback(const std::filesystem::path& item) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(fromPath(item.parent_path())));
+  emit revealed(fromPath(item), false);
+}
+
+// ---- Copy the path ----
+
+void Actions::copyPath(qint64 frameID, bool withTime) {
+  if (const auto found = result(frameID)) copyPath(*found, withTime);
+}
+
+void Actions::copyPath(const SearchResult& result, bool withTime) {
+  const auto folder = model_.folder(result.file);
+  if (!folder) return;
+  auto text = fromPath(
+      std::filesystem::absolute(std::filesystem::path(folder->root.path) / result.file.relPath));
+  if (withTime) text += " " + timecode(model_.openTime(result));
+  auto* clipboard = QGuiApplication::clipboard();
+  clipboard->clear();
+  clipboard->setText(text);
+}
+
+QString Actions::timecode(double seconds) {
+  const auto whole = static_cast<long long>(std::max(0.0, std::floor(seconds)));
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                whole % 60);
+  return QString::fromLatin1(text);
+}
+
+// ---- Export markers ----
+
+ExportPlan Actions::plan() const {
+  std::vector<ExportPlan::Item> items;
+  for (const auto& result : model_.results()->results()) {
+    items.push_back(
+        {result.file.kind, model_.url(result.file), model_.openTime(result), result.score});
+  }
+  return ExportPlan(model_.searchedQuery().toStdString(), items);
+}
+
+void Actions::exportMarkers() {
+  auto asked = plan();
+  if (asked.empty()) {
+    asked_.reset();
+    model_.setNotice(ExportPlan::nothingToExport);
+    return;
+  }
+  asked_ = std::move(asked);
+  emit exportAsked();
+}
+
+void Actions::saveExport(const QUrl& file) {
+  if (!asked_ || exporting_ || !file.isLocalFile()) return;
+  if (writer_.joinable()) writer_.join();
+  exporting_ = true;
+  emit exportingChanged();
+  writer_ = std::jthread([this, plan = std::move(*asked_), target = file.toLocalFile()] {
+    const auto path = std::filesystem::path(target.toStdString());
+    const auto document = plan.document(ExportPlan::format(path));
+    QSaveFile out(target);
+    bool ok = out.open(QIODevice::WriteOnly);
+    ok = ok && out.write(document.text.data(), static_cast<qint64>(document.text.size())) ==
+                   static_cast<qint64>(document.text.size());
+    ok = ok && out.commit();
+    const auto notice =
+        ok ? QString::fromStdString(ExportPlan::exported(document.count, path.filename().string()))
+           : QString::fromStdString(ExportPlan::couldNotSave(out.errorString().toStdString()));
+    gui_->post([this, ok, notice] { finishExport(ok, notice); });
+  });
+  asked_.reset();
+}
+
+void Actions::finishExport(bool ok, const QString& notice) {
+  exporting_ = false;
+  model_.setNotice(notice);
+  emit exportingChanged();
+  emit exportFinished(ok);
+}
+
+QString Actions::exportMessage() const {
+  return QStringLiteral(
+      "A timeline with every found moment and a marker on the frame \u2014 for Final Cut Pro "
+      "(File \u203a Import \u203a XML) and DaVinci Resolve (File \u203a Import \u203a Timeline). "
+      "Save as .csv for a spreadsheet.");
+}
+
+QString Actions::exportTitle() const {
+  return asked_ ? QString::fromStdString(asked_->title()) : QString();
+}
+
+QString Actions::exportFileName() const {
+  return asked_ ? QString::fromStdString(asked_->suggestedFileName()) : QString();
+}
+
+// ---- Links and the update alert ----
+
+QUrl Actions::helpAddress(const QStringList& languages) {
+  const auto first = languages.isEmpty() ? QStringLiteral("en") : languages.front();
+  const char* page = first.startsWith("es")   ? "es/support"
+                     : first.startsWith("pt") ? "pt/support"
+                                              : "help";
+  return QUrl(QString::fromLatin1(site) + page);
+}
+
+QUrl Actions::privacyAddress() {
+  return QUrl(QString::fromLatin1(site) + "privacy");
+}
+
+void Actions::openHelp() const {
+  QDesktopServices::openUrl(helpAddress(QLocale().uiLanguages()));
+}
+
+void Actions::openPrivacy() const {
+  QDesktopServices::openUrl(privacyAddress());
+}
+
+QString Actions::updateMessage() const {
+  return QStringLiteral("This is a development build");
+}
+
+QString Actions::updateDetail() const {
+  return QStringLiteral("Updates come with the release from ") + QString::fromLatin1(site) + ".";
+}
+
+}  // namespace quillmere

@@ -1,0 +1,101 @@
+// The file operations on a search result that several windows share: open, show in the file
+// manager, copy the path, export markers; and the shell's links (help, privacy, updates).
+// Lives on the GUI thread beside the one model, which the views reach as `app.actions`.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "export/ExportPlan.h"
+#include "search/SearchResult.h"
+
+namespace quillmere {
+
+class AppModel;
+class GuiQueue;
+
+class Actions : public QObject {
+  Q_OBJECT
+  // The development-build alert of "Check for Updates…".
+  Q_PROPERTY(QString updateMessage READ updateMessage CONSTANT)
+  Q_PROPERTY(QString updateDetail READ updateDetail CONSTANT)
+  // The save dialog's texts while an export is asked for.
+  Q_PROPERTY(QString exportMessage READ exportMessage CONSTANT)
+  Q_PROPERTY(QString exportTitle READ exportTitle NOTIFY exportAsked)
+  Q_PROPERTY(QString exportFileName READ exportFileName NOTIFY exportAsked)
+  Q_PROPERTY(bool exporting READ exporting NOTIFY exportingChanged)
+
+ public:
+  static constexpr const char* site = "https://quillmere.app/";
+  static constexpr const char* fileManagerService = "org.freedesktop.FileManager1";
+  static constexpr const char* fileManagerPath = "/org/freedesktop/FileManager1";
+  static constexpr int fileManagerTimeout = 3000;  // milliseconds before the fallback
+
+  explicit Actions(AppModel& model, QObject* parent = nullptr);
+  ~Actions() override;
+
+  // A video opens in our player at its opening time (playVideo), a photo in the user's
+  // default application; on an offline drive the notice says which drive to connect.
+  Q_INVOKABLE void open(qint64 frameID);
+  void open(const SearchResult& result);
+  // Reveals the file selected in a file-manager window; nothing while its folder is offline.
+  Q_INVOKABLE void showInFolder(qint64 frameID);
+  void showInFolder(const SearchResult& result);
+  // Reveals a folder of the library itself (the sidebar's "Show in Folder").
+  Q_INVOKABLE void showFolder(qint64 rootID);
+  // The absolute path, with " HH:MM:SS" of the opening time when withTime.
+  Q_INVOKABLE void copyPath(qint64 frameID, bool withTime);
+  void copyPath(const SearchResult& result, bool withTime);
+  // Starts an export: the notice when no reachable video result is listed, else exportAsked
+  // (the view shows the save dialog and answers with saveExport).
+  Q_INVOKABLE void exportMarkers();
+  // Writes the asked-for export to the chosen file off the GUI thread; exportFinished follows.
+  Q_INVOKABLE void saveExport(const QUrl& file);
+  Q_INVOKABLE void openHelp() const;
+  Q_INVOKABLE void openPrivacy() const;
+
+  // The help page for the first preferred language ("es/support", "pt/support" or "help").
+  static QUrl helpAddress(const QStringList& languages);
+  static QUrl privacyAddress();
+  // "HH:MM:SS" of whole seconds.
+  static QString timecode(double seconds);
+
+  QString updateMessage() const;
+  QString updateDetail() const;
+  QString exportMessage() const;
+  QString exportTitle() const;
+  QString exportFileName() const;
+  bool exporting() const { return exporting_; }
+
+ signals:
+  // A video to play in the application's player window, from this second.
+  void playVideo(const QUrl& url, double seconds);
+  void exportAsked();
+  void exportingChanged();
+  // The export ended; the notice says how.
+  void exportFinished(bool ok);
+  // The file manager showed the item (byFileManager) or its folder was opened instead.
+  void revealed(const QString& path, bool byFileManager);
+
+ private:
+  std::optional<SearchResult> result(qint64 frameID) const;
+  ExportPlan plan() const;
+  void reveal(const std::filesystem::path& item);
+  void revealFallback(const std::filesystem::path& item);
+  void finishExport(bool ok, const QString& notice);
+
+  AppModel& model_;
+  GuiQueue* gui_;
+  std::optional<ExportPlan> asked_;  // between exportAsked and saveExport
+  std::jthread writer_;              // the last export's writing
+  bool exporting_ = false;
+};
+
+}  // namespace quillmere
