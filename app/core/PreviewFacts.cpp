@@ -1,0 +1,175 @@
+#include "PreviewFacts.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <algorithm>
+
+#include "AppModel.h"
+#include "scan/Timecode.h"
+
+namespace quillmere {
+
+PreviewFacts::PreviewFacts(QObject* parent) : QObject(parent) {}
+
+void PreviewFacts::setApp(AppModel* app) {
+  if (app_ == app) return;
+  if (app_) {
+    disconnect(app_, nullptr, this, nullptr);
+    disconnect(app_->results(), nullptr, this, nullptr);
+    disconnect(app_->folders(), nullptr, this, nullptr);
+  }
+  app_ = app;
+  if (app_) follow(app_);
+  emit appChanged();
+  refresh();
+}
+
+void PreviewFacts::follow(AppModel* app) {
+  connect(app, &AppModel::exactTimesChanged, this, &PreviewFacts::refresh);
+  // Rows and folders change under a kept frame id: a re-run, a drive coming and going.
+  for (QAbstractItemModel* list : {static_cast<QAbstractItemModel*>(app->results()),
+                                   static_cast<QAbstractItemModel*>(app->folders())}) {
+    connect(list, &QAbstractItemModel::modelReset, this, &PreviewFacts::refresh);
+    connect(list, &QAbstractItemModel::dataChanged, this, &PreviewFacts::refresh);
+    connect(list, &QAbstractItemModel::rowsInserted, this, &PreviewFacts::refresh);
+    connect(list, &QAbstractItemModel::rowsRemoved, this, &PreviewFacts::refresh);
+  }
+}
+
+QVariant PreviewFacts::frameId() const {
+  return frameId_ ? QVariant(*frameId_) : QVariant();
+}
+
+void PreviewFacts::setFrameId(const QVariant& frameId) {
+  std::optional<qint64> id;
+  if (frameId.isValid() && !frameId.isNull()) id = frameId.toLongLong();
+  if (id == frameId_) return;
+  frameId_ = id;
+  emit frameIdChanged();
+  refresh();
+}
+
+void PreviewFacts::refresh() {
+  result_.reset();
+  if (app_ && frameId_) {
+    const auto row = app_->results()->row(*frameId_);
+    if (row) result_ = app_->results()->results()[static_cast<std::size_t>(*row)];
+  }
+  emit changed();
+}
+
+QString PreviewFacts::name() const {
+  return result_ ? QString::fromStdString(result_->file.name()) : QString();
+}
+
+bool PreviewFacts::isVideo() const {
+  return result_ && result_->file.kind == MediaKind::video;
+}
+
+bool PreviewFacts::online() const {
+  return result_ && app_ && app_->isOnline(result_->file);
+}
+
+QString PreviewFacts::filePath() const {
+  if (!result_ || !app_) return {};
+  const auto location = app_->url(result_->file);
+  return location ? QString::fromStdString(location->string()) : QString();
+}
+
+QUrl PreviewFacts::fileUrl() const {
+  const auto path = filePath();
+  return path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path);
+}
+
+double PreviewFacts::openTime() const {
+  return result_ && app_ ? app_->openTime(*result_) : 0;
+}
+
+QString PreviewFacts::openTimecode() const {
+  return QString::fromStdString(timecode(openTime()));
+}
+
+bool PreviewFacts::exact() const {
+  return result_ && app_ && app_->exactTimes().contains(result_->frameID);
+}
+
+QString PreviewFacts::durationTimecode() const {
+  return result_ ? QString::fromStdString(timecode(result_->file.duration)) : QString();
+}
+
+double PreviewFacts::aspect(int width, int height) {
+  if (width < 1 || height < 1) return 1.6;
+  return std::clamp(static_cast<double>(width) / height, 0.5, 2.4);
+}
+
+double PreviewFacts::aspect() const {
+  return result_ ? aspect(result_->file.width, result_->file.height) : 1.6;
+}
+
+QString PreviewFacts::homeShortened(const QString& path) {
+  const auto home = QDir::homePath();
+  if (path == home) return "~";
+  if (home != "/" && path.startsWith(home + "/")) return "~" + path.mid(home.size());
+  return path;
+}
+
+QString PreviewFacts::folderPath() const {
+  if (!result_ || !app_) return {};
+  const auto folder = app_->folder(result_->file);
+  if (!folder) return {};
+  const auto file = std::filesystem::path(folder->root.path) / result_->file.relPath;
+  return homeShortened(QString::fromStdString(file.parent_path().string()));
+}
+
+QString PreviewFacts::sizeText() const {
+  if (!result_ || result_->file.width < 1) return {};
+  const auto& file = result_->file;
+  return QStringLiteral("%1 × %2 · %3")
+      .arg(file.width)
+      .arg(file.height)
+      .arg(QLocale().formattedDataSize(file.size, 1, QLocale::DataSizeSIFormat));
+}
+
+QString PreviewFacts::modifiedText() const {
+  if (!result_) return {};
+  const auto when =
+      QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(result_->file.mtime * 1000.0));
+  const QLocale locale;
+  return locale.toString(when.date(), QStringLiteral("d MMM yyyy")) + ", " +
+         locale.toString(when.time(), QLocale::ShortFormat);
+}
+
+QString PreviewFacts::matchWords(float best, float score) {
+  const float d = best - score;
+  if (d < 0.01f) return "Best match";
+  if (d < 0.03f) return "Strong match";
+  if (d < 0.06f) return "Good match";
+  return "Possible match";
+}
+
+QString PreviewFacts::matchWords() const {
+  if (!result_ || !app_ || app_->results()->results().empty()) return {};
+  return matchWords(app_->results()->results().front().score, result_->score);
+}
+
+QString PreviewFacts::offlineNote() const {
+  if (!result_ || !app_ || online()) return {};
+  const auto folder = app_->folder(result_->file);
+  const auto volume = folder && folder->root.volumeName && !folder->root.volumeName->empty()
+                          ? QString::fromStdString(*folder->root.volumeName)
+                          : QStringLiteral("a drive");
+  return "On " + volume + " that isn't connected. Connect it to open this file.";
+}
+
+QVariant PreviewFacts::neighbour(int step) const {
+  if (!result_ || !app_) return {};
+  const auto& results = app_->results()->results();
+  const auto row = app_->results()->row(result_->frameID);
+  if (!row) return {};
+  const auto last = static_cast<int>(results.size()) - 1;
+  const auto next = std::clamp(*row + step, 0, last);
+  return QVariant::fromValue<qint64>(results[static_cast<std::size_t>(next)].frameID);
+}
+
+}  // namespace quillmere

@@ -1,0 +1,52 @@
+// The facts of the shown file: folder, size, modification date and the match words.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quillmere
+
+GridLayout {
+    id: root
+    required property PreviewFacts facts
+    columns: 2
+    rowSpacing: 6
+    columnSpacing: 10
+
+    component Fact: Label {
+        Layout.alignment: Qt.AlignTop | Qt.AlignLeft
+        color: palette.placeholderText
+        textFormat: Text.PlainText
+    }
+    component Value: Label {
+        Layout.fillWidth: true
+        textFormat: Text.PlainText
+        wrapMode: Text.Wrap
+    }
+
+    Fact { text: "Folder"; visible: root.facts.folderPath !== "" }
+    TextEdit {
+        objectName: "folderValue"
+        visible: root.facts.folderPath !== ""
+        Layout.fillWidth: true
+        Layout.maximumHeight: 3 * font.pixelSize * 1.4
+        clip: true
+        text: root.facts.folderPath
+        textFormat: TextEdit.PlainText
+        readOnly: true
+        selectByMouse: true
+        wrapMode: TextEdit.Wrap
+        color: palette.text
+        selectionColor: palette.highlight
+        selectedTextColor: palette.highlightedText
+    }
+    Fact { text: "Size"; visible: root.facts.sizeText !== "" }
+    Value { text: root.facts.sizeText; visible: root.facts.sizeText !== "" }
+    Fact { text: "Modified" }
+    Value { text: root.facts.modifiedText }
+    Fact {
+        text: "Match"
+        HoverHandler { id: matchHover }
+        ToolTip.visible: matchHover.hovered
+        ToolTip.text: "How sure Quillmere is that this picture matches your words"
+    }
+    Value { objectName: "matchValue"; text: root.facts.matchWords }
+}

@@ -1,0 +1,165 @@
+// The peek: the selected moment large over the whole window. Space and Escape close it,
+// the arrow keys move the selection while it is open; a video plays from its opening time.
+import QtQuick
+import QtQuick.Controls
+import Quillmere
+
+Popup {
+    id: root
+    required property AppModel app
+    // How far Up and Down move the selection: the grid's column count.
+    property int columns: 1
+    readonly property PreviewFacts facts: PreviewFacts {
+        app: root.app
+        frameId: root.app.selection
+    }
+    property InlinePlayer player: null
+
+    parent: Overlay.overlay
+    x: 0
+    y: 0
+    width: parent ? parent.width : 0
+    height: parent ? parent.height : 0
+    padding: 0
+    modal: true
+    focus: true
+    dim: false
+    closePolicy: Popup.CloseOnEscape
+
+    function move(step) {
+        const next = root.facts.neighbour(step)
+        if (next !== undefined && next !== null)
+            root.app.selection = next
+    }
+
+    // A new result (or a reopened peek) drops the old player before anything else.
+    function restart() {
+        dropPlayer()
+        if (!opened || !facts.valid || !facts.isVideo || facts.fileUrl.toString() === "")
+            return
+        const made = playerMaker.createObject(mediaFrame, {
+            frameId: facts.shownFrameId, source: facts.fileUrl, start: facts.openTime
+        })
+        made.wanted = Qt.binding(() => root.opened && root.facts.shownFrameId === made.frameId)
+        made.released.connect(() => {
+            if (root.player === made)
+                root.player = null
+            made.destroy()
+        })
+        player = made
+    }
+    function dropPlayer() {
+        if (!player)
+            return
+        const old = player
+        player = null
+        old.pause()
+        if (!old.seeking)
+            old.release()
+        // A player still seeking lets go by itself when the seek lands.
+    }
+
+    onOpened: restart()
+    onClosed: dropPlayer()
+    Connections {
+        target: root.facts
+        function onShownFrameIdChanged() {
+            if (root.opened)
+                root.restart()
+        }
+    }
+
+    Component {
+        id: playerMaker
+        InlinePlayer {
+            anchors.fill: parent
+        }
+    }
+
+    background: Rectangle {
+        color: Qt.rgba(0, 0, 0, 0.55)
+        TapHandler {
+            onTapped: root.close()
+        }
+    }
+
+    contentItem: FocusScope {
+        focus: true
+        Keys.onPressed: event => {
+            switch (event.key) {
+            case Qt.Key_Space:
+            case Qt.Key_Escape:
+                root.close()
+                break
+            case Qt.Key_Left:
+                root.move(-1)
+                break
+            case Qt.Key_Right:
+                root.move(1)
+                break
+            case Qt.Key_Up:
+                root.move(-root.columns)
+                break
+            case Qt.Key_Down:
+                root.move(root.columns)
+                break
+            default:
+                return
+            }
+            event.accepted = true
+        }
+
+        Column {
+            anchors.centerIn: parent
+            spacing: 10
+            readonly property real room: root.height - 80 - caption.height - spacing
+            readonly property real mediaWidth: Math.min(root.width - 80, room * root.facts.aspect)
+
+            Rectangle {
+                id: mediaFrame
+                objectName: "peekMedia"
+                width: parent.mediaWidth
+                height: width / root.facts.aspect
+                radius: 8
+                clip: true
+                color: "black"
+
+                // Keyed on the frame, so the next result never shows this one's picture.
+                Repeater {
+                    model: root.facts.valid ? [root.facts.shownFrameId] : []
+                    PictureBox {
+                        required property var modelData
+                        anchors.fill: parent
+                        visible: !root.player || root.player.seeking
+                        app: root.app
+                        frameId: modelData
+                        sharp: true
+                    }
+                }
+            }
+
+            Row {
+                id: caption
+                spacing: 8
+                Label {
+                    objectName: "peekName"
+                    text: root.facts.name
+                    textFormat: Text.PlainText
+                    color: "white"
+                    font.pixelSize: 15
+                    font.bold: true
+                    elide: Text.ElideMiddle
+                    width: Math.min(implicitWidth, mediaFrame.width - (time.visible ? time.width + 8 : 0))
+                }
+                Label {
+                    id: time
+                    visible: root.facts.isVideo
+                    text: root.facts.openTimecode
+                    color: "white"
+                    font.family: "monospace"
+                    font.pixelSize: 15
+                }
+            }
+        }
+    }
+}

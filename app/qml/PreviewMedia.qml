@@ -1,0 +1,78 @@
+// The moment's picture, or its inline player once the user pressed play; a play button over
+// a reachable video. Rebuilt by the pane whenever the shown frame changes.
+import QtQuick
+import QtQuick.Controls
+import Quillmere
+
+Item {
+    id: root
+    required property AppModel app
+    required property PreviewFacts facts
+    property InlinePlayer player: null
+
+    implicitHeight: width / facts.aspect
+
+    function play() {
+        if (player || facts.fileUrl.toString() === "")
+            return
+        player = playerMaker.createObject(frame, {
+            frameId: facts.shownFrameId, source: facts.fileUrl, start: facts.openTime,
+            wanted: Qt.binding(() => root.visible && root.facts.shownFrameId === root.player?.frameId)
+        })
+        player.released.connect(drop)
+    }
+    function drop() {
+        if (!player)
+            return
+        const old = player
+        player = null
+        old.destroy()
+    }
+
+    Component.onDestruction: if (player) player.pause()
+    Connections {
+        target: root.facts
+        function onOpenTimeChanged() {
+            if (root.player && root.facts.shownFrameId === root.player.frameId)
+                root.player.seekTo(root.facts.openTime)
+        }
+    }
+
+    Component {
+        id: playerMaker
+        InlinePlayer {
+            anchors.fill: parent
+        }
+    }
+
+    Rectangle {
+        id: frame
+        anchors.fill: parent
+        radius: 8
+        clip: true
+        color: palette.mid
+
+        PictureBox {
+            anchors.fill: parent
+            visible: !root.player
+            app: root.app
+            frameId: root.facts.shownFrameId
+            sharp: true
+        }
+    }
+
+    RoundButton {
+        anchors.centerIn: parent
+        visible: root.facts.isVideo && root.facts.online && !root.player
+        width: 54
+        height: 54
+        text: "▶"
+        font.pixelSize: 22
+        font.bold: true
+        palette.button: Qt.rgba(0, 0, 0, 0.55)
+        palette.buttonText: "white"
+        ToolTip.visible: hovered
+        ToolTip.text: "Play from " + root.facts.openTimecode
+        onClicked: root.play()
+    }
+}

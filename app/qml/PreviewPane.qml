@@ -1,0 +1,205 @@
+// The preview column: the selected result's picture or inline player, its name and time,
+// the actions on it, and a few facts about the file.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quillmere
+
+Item {
+    id: root
+    required property AppModel app
+    readonly property PreviewFacts facts: PreviewFacts {
+        app: root.app
+        frameId: root.app.selection
+    }
+
+    // Asked of the window when the model gives no action service of its own.
+    signal openRequested(var frameId)
+    signal showInFolderRequested(var frameId)
+
+    function open() {
+        if (root.app.actions)
+            root.app.actions.open(facts.shownFrameId)
+        else
+            openRequested(facts.shownFrameId)
+    }
+    function showInFolder() {
+        if (root.app.actions)
+            root.app.actions.showInFolder(facts.shownFrameId)
+        else
+            showInFolderRequested(facts.shownFrameId)
+    }
+
+    implicitWidth: 300
+
+    Column {
+        objectName: "noSelection"
+        anchors.centerIn: parent
+        width: parent.width - 32
+        spacing: 8
+        visible: !root.facts.valid
+        Label {
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: "🖼"
+            font.pixelSize: 40
+            color: palette.placeholderText
+        }
+        Label {
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            text: "No Selection"
+            font.pixelSize: 17
+            font.bold: true
+        }
+        Label {
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+            text: "Select a result to see it here."
+            color: palette.placeholderText
+        }
+    }
+
+    ScrollView {
+        id: scroll
+        anchors.fill: parent
+        visible: root.facts.valid
+        contentWidth: availableWidth
+
+        ColumnLayout {
+            width: scroll.availableWidth - 32
+            x: 16
+            y: 16
+            spacing: 14
+
+            Loader {
+                id: media
+                objectName: "previewMedia"
+                Layout.fillWidth: true
+                Layout.preferredHeight: item ? item.implicitHeight : 0
+                // A new frame gets a new view, so no player or picture carries over.
+                property var shown: root.facts.shownFrameId
+                onShownChanged: { active = false; active = root.facts.valid }
+                active: root.facts.valid
+                sourceComponent: PreviewMedia {
+                    app: root.app
+                    facts: root.facts
+                }
+            }
+
+            TextEdit {
+                objectName: "previewName"
+                Layout.fillWidth: true
+                Layout.maximumHeight: 2 * font.pixelSize * 1.4
+                clip: true
+                text: root.facts.name
+                textFormat: TextEdit.PlainText
+                readOnly: true
+                selectByMouse: true
+                wrapMode: TextEdit.Wrap
+                font.pixelSize: 15
+                font.bold: true
+                color: palette.text
+                selectionColor: palette.highlight
+                selectedTextColor: palette.highlightedText
+            }
+
+            RowLayout {
+                visible: root.facts.isVideo
+                spacing: 6
+                Label {
+                    objectName: "previewTime"
+                    text: root.facts.openTimecode
+                    font.pixelSize: 20
+                    font.weight: Font.DemiBold
+                    font.family: "monospace"
+                }
+                Label {
+                    objectName: "exactFrame"
+                    visible: root.facts.exact
+                    text: "exact frame"
+                    color: palette.placeholderText
+                    font.pixelSize: 11
+                }
+                Label {
+                    text: "of " + root.facts.durationTimecode
+                    color: palette.placeholderText
+                    font.family: "monospace"
+                }
+            }
+
+            ColumnLayout {
+                Layout.fillWidth: true
+                spacing: 8
+                Button {
+                    objectName: "openButton"
+                    Layout.fillWidth: true
+                    highlighted: true
+                    icon.name: "document-open"
+                    text: root.facts.isVideo ? "Open at " + root.facts.openTimecode : "Open"
+                    ToolTip.visible: hovered
+                    ToolTip.text: "Return"
+                    onClicked: root.open()
+                }
+                Flow {
+                    id: secondary
+                    Layout.fillWidth: true
+                    spacing: 8
+                    // Side by side when both fit, else one per row at full width.
+                    readonly property bool stacked:
+                        showButton.implicitWidth + moreButton.implicitWidth + spacing > width
+                    Button {
+                        id: showButton
+                        objectName: "showButton"
+                        width: secondary.stacked ? secondary.width : implicitWidth
+                        icon.name: "folder"
+                        text: "Show in Folder"
+                        enabled: root.facts.online
+                        onClicked: root.showInFolder()
+                    }
+                    Button {
+                        id: moreButton
+                        objectName: "moreButton"
+                        width: secondary.stacked ? secondary.width : implicitWidth
+                        icon.name: "edit-find"
+                        text: "More Like This"
+                        onClicked: root.app.moreLikeThis(root.facts.shownFrameId)
+                    }
+                }
+            }
+
+            RowLayout {
+                objectName: "offlineNote"
+                Layout.fillWidth: true
+                visible: root.facts.offlineNote !== ""
+                spacing: 6
+                Label {
+                    Layout.alignment: Qt.AlignTop
+                    text: "⏏"
+                    color: palette.placeholderText
+                }
+                Label {
+                    Layout.fillWidth: true
+                    text: root.facts.offlineNote
+                    textFormat: Text.PlainText
+                    wrapMode: Text.Wrap
+                    color: palette.placeholderText
+                    font.pixelSize: 12
+                }
+            }
+
+            Rectangle {
+                Layout.fillWidth: true
+                implicitHeight: 1
+                color: palette.mid
+            }
+
+            FactsGrid {
+                Layout.fillWidth: true
+                facts: root.facts
+            }
+
+            Item { implicitHeight: 16 }
+        }
+    }
+}
