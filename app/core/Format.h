@@ -1,0 +1,22 @@
+// The application's short texts for numbers, durations and byte counts, in the user's locale.
+// Pure functions: the same input and locale always give the same text.
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+namespace quillmere {
+
+class Format {
+ public:
+  // One digit after the decimal separator below 10, none from 10 on.
+  static QString decimal(double x, const QLocale& locale = QLocale());
+  // "less than a minute left", "about N min left" or "about D h left".
+  static QString timeLeft(double seconds, const QLocale& locale = QLocale());
+  // "A of B GB" from a total of 10^9 bytes on, else "A of B MB".
+  static QString bytesShort(double done, double total, const QLocale& locale = QLocale());
+  // "N min" (at least 1) below an hour, else "D h".
+  static QString hours(double seconds, const QLocale& locale = QLocale());
+};
+
+}  // namespace quillmere

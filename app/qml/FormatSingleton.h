@@ -1,0 +1,26 @@
+// Format's functions for the views: the QML singleton "Format".
+#pragma once
+
+#include <QtQml/qqml.h>
+#include <QObject>
+
+#include "Format.h"
+
+namespace quillmere {
+
+class FormatSingleton : public QObject {
+  Q_OBJECT
+  QML_NAMED_ELEMENT(Format)
+  QML_SINGLETON
+
+ public:
+  using QObject::QObject;
+  Q_INVOKABLE QString decimal(double x) const { return Format::decimal(x); }
+  Q_INVOKABLE QString timeLeft(double seconds) const { return Format::timeLeft(seconds); }
+  Q_INVOKABLE QString bytesShort(double done, double total) const {
+    return Format::bytesShort(done, total);
+  }
+  Q_INVOKABLE QString hours(double seconds) const { return Format::hours(seconds); }
+};
+
+}  // namespace quillmere
