@@ -119,15 +119,11 @@ std::optional<std::uint8_t> byteToken(const std::uint8_t* text, std::size_t leng
 // The only scalar of a UTF-8 text (invalid sequences read as U+FFFD), if it has exactly one.
 std::optional<std::uint32_t> singleScalar(const std::uint8_t* text, std::size_t length) {
   if (length == 0 || length > 4) return std::nullopt;
-  icu::UnicodeString decoded = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(reinterpret_cast<const char*>(text), static_cast<std::int32_t>(length)));
-  if (decoded.countChar32() != 1) return std::nullopt;
-  return static_cast<std::uint32_t>(decoded.char32At(0));
-}
-
-std::uint64_t pairKey(std::int32_t left, std::int32_t right) {
-  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(left)) << 32) |
-         static_cast<std::uint32_t>(right);
+  std::int32_t i = 0;
+  UChar32 scalar = 0;
+  U8_NEXT(text, i, static_cast<std::int32_t>(length), scalar);
+  if (static_cast<std::size_t>(i) != length) return std::nullopt;
+  return scalar < 0 ? 0xFFFDu : static_cast<std::uint32_t>(scalar);
 }
 
 }  // namespace
@@ -222,14 +218,16 @@ void BPETokenizer::parse(const std::uint8_t* data, std::size_t size) {
   std::uint32_t mergeCount = reader.u32();
   // Sized up front, but never beyond what the file can hold: a hostile count can't make
   // us allocate gigabytes before the truncation shows.
-  merges_.reserve(std::min<std::size_t>(mergeCount, reader.remaining() / 12));
+  std::vector<MergeTable::Rule> rules;
+  rules.reserve(std::min<std::size_t>(mergeCount, reader.remaining() / 12));
   for (std::uint32_t r = 0; r < mergeCount; ++r) {
     if (r > maxID) throw Failure::badFile("truncated at " + std::to_string(reader.offset()));
     std::int32_t left = reader.i32();
     auto right = static_cast<std::int32_t>(reader.u32());
     std::int32_t merged = reader.i32();
-    merges_.emplace(pairKey(left, right), Merge{static_cast<std::int32_t>(r), merged});
+    rules.push_back(MergeTable::Rule{left, right, merged});
   }
+  merges_ = MergeTable(std::move(rules));
 }
 
 std::vector<std::int32_t> BPETokenizer::tokens(std::string_view text) const {
@@ -289,9 +287,7 @@ std::vector<std::int32_t> BPETokenizer::merge(std::vector<std::int32_t> ids) con
   auto consider = [&](std::size_t left) {
     if (left == none || next[left] == none) return;
     std::int32_t a = ids[left], b = ids[next[left]];
-    if (auto it = merges_.find(pairKey(a, b)); it != merges_.end()) {
-      heap.push(Candidate{it->second.rank, left, a, b, it->second.merged});
-    }
+    if (auto rule = merges_.find(a, b)) heap.push(Candidate{rule->rank, left, a, b, rule->merged});
   };
   for (std::size_t i = 0; i + 1 < n; ++i) consider(i);
 

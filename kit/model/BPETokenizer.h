@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/MergeTable.h"
+
 namespace quillmere {
 
 class BPETokenizer {
@@ -54,10 +56,6 @@ class BPETokenizer {
   static constexpr std::size_t cacheCapacity = 65536;
 
  private:
-  struct Merge {
-    std::int32_t rank;
-    std::int32_t merged;
-  };
   class Cache;
 
   BPETokenizer(std::int64_t contextLength, std::int32_t padID, std::int32_t eosID, bool lowercase);
@@ -69,7 +67,7 @@ class BPETokenizer {
   std::int32_t eosID_;
   bool lowercase_;
   std::unordered_map<std::uint32_t, std::int32_t> scalarIDs_;
-  std::unordered_map<std::uint64_t, Merge> merges_;
+  MergeTable merges_;
   std::int32_t byteIDs_[256];
   std::unique_ptr<Cache> cache_;
 };

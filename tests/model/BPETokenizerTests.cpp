@@ -212,6 +212,13 @@ TEST_F(BPETokenizerTest, InvalidUTF8ReadsAsReplacementCharacter) {
   auto tokenizer = make(file);
   EXPECT_EQ(tokenizer.tokens("a\xC3"), (Ids{a, replacement}));
   EXPECT_EQ(tokenizer.tokens("\xEF\xBF\xBD"), Ids{replacement});
+
+  // A cut-short sequence is one replacement; an overlong pair is two, so not a scalar.
+  test::TokenizerFile other;
+  other.addByteTokens();
+  other.add("\xC0\x80");
+  auto cut = other.add("\xE2\x82");
+  EXPECT_EQ(make(other).tokens("\xFF"), Ids{cut});
 }
 
 TEST_F(BPETokenizerTest, EncodeCutsAddsEndAndPads) {
