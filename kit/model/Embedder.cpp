@@ -10,14 +10,14 @@
 #include <thread>
 
 #include "model/BPETokenizer.h"
+#include "model/ImagePreprocess.h"
+#include "model/ModelChoice.h"
 #include "model/PictureFitter.h"
 #include "model/PixelBufferPool.h"
 #include "platform/ResourceLocator.h"
 
 namespace quillmere {
 namespace {
-
-constexpr const char* outputName = "embedding";
 
 Ort::Env& environment() {
   // One runtime environment per process; the engine keeps no log, so only fatal messages.
@@ -115,28 +115,39 @@ std::vector<float> readVector(const Ort::Value& value, std::size_t row, std::siz
 struct Embedder::Encoder {
   Ort::Session session;
   std::string inputName;
+  std::string outputName;
   ONNXTensorElementDataType inputType = ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED;
-  bool hasEmbedding = false;
+  std::int64_t fixedBatch = 0;  // the input's first dimension when the graph fixes it
+  bool hasOutput = false;
+  Shapes shapes;
 
-  Encoder(const std::filesystem::path& path, const Ort::SessionOptions& options, const char* input)
-      : session(environment(), path.c_str(), options), inputName(input) {
+  Encoder(const std::filesystem::path& path, const Ort::SessionOptions& options, std::string input,
+          std::string output)
+      : session(environment(), path.c_str(), options),
+        inputName(std::move(input)),
+        outputName(std::move(output)) {
     Ort::AllocatorWithDefaultOptions allocator;
     for (std::size_t i = 0; i < session.GetInputCount(); ++i) {
-      if (session.GetInputNameAllocated(i, allocator).get() == inputName) {
-        inputType = session.GetInputTypeInfo(i).GetTensorTypeAndShapeInfo().GetElementType();
-      }
+      if (session.GetInputNameAllocated(i, allocator).get() != inputName) continue;
+      // The shape view lives as long as its type info.
+      Ort::TypeInfo type = session.GetInputTypeInfo(i);
+      auto shape = type.GetTensorTypeAndShapeInfo();
+      inputType = shape.GetElementType();
+      shapes.input = shape.GetShape();
+      if (!shapes.input.empty() && shapes.input.front() > 0) fixedBatch = shapes.input.front();
     }
     for (std::size_t i = 0; i < session.GetOutputCount(); ++i) {
-      if (std::string_view(session.GetOutputNameAllocated(i, allocator).get()) == outputName) {
-        hasEmbedding = true;
-      }
+      if (session.GetOutputNameAllocated(i, allocator).get() != outputName) continue;
+      hasOutput = true;
+      Ort::TypeInfo type = session.GetOutputTypeInfo(i);
+      shapes.output = type.GetTensorTypeAndShapeInfo().GetShape();
     }
   }
 
   Ort::Value run(Ort::Value input) {
-    if (!hasEmbedding) throw Failure::output();
+    if (!hasOutput) throw Failure::output();
     const char* inputs[] = {inputName.c_str()};
-    const char* outputs[] = {outputName};
+    const char* outputs[] = {outputName.c_str()};
     std::vector<Ort::Value> results =
         session.Run(Ort::RunOptions{nullptr}, inputs, &input, 1, outputs, 1);
     if (results.size() != 1) throw Failure::output();
@@ -178,6 +189,7 @@ std::optional<std::filesystem::path> Embedder::defaultDirectory(
   if (const char* override = std::getenv("QUILLMERE_MODEL_DIR")) {
     return std::filesystem::path(override);
   }
+  if (auto chosen = ModelChoice::chosen()) return chosen;
   if (!resourcesDirectory) return std::nullopt;
   return *resourcesDirectory / "Model";
 }
@@ -190,14 +202,16 @@ Embedder::TextSide Embedder::loadText() {
                                              info_.padId, info_.eosId, info_.lowercase);
   }
   if (!textModel_) {
-    textModel_ = openEncoder("TextEncoder", textComputeUnits_, "input_ids");
+    textModel_ = openEncoder("TextEncoder", textComputeUnits_, info_.textInput, info_.textOutput);
   }
   return TextSide{tokenizer_, textModel_};
 }
 
 std::shared_ptr<Embedder::Encoder> Embedder::loadImages() {
   std::lock_guard guard(lock_);
-  if (!imageModel_) imageModel_ = openEncoder("ImageEncoder", computeUnits_, "image");
+  if (!imageModel_) {
+    imageModel_ = openEncoder("ImageEncoder", computeUnits_, info_.imageInput, info_.imageOutput);
+  }
   return imageModel_;
 }
 
@@ -211,6 +225,14 @@ std::shared_ptr<PixelBufferPool> Embedder::pixelPool() {
     }
   }
   return pixelPool_;
+}
+
+Embedder::Shapes Embedder::imageShapes() {
+  return loadImages()->shapes;
+}
+
+Embedder::Shapes Embedder::textShapes() {
+  return loadText().model->shapes;
 }
 
 void Embedder::prepareText() {
@@ -232,21 +254,52 @@ std::vector<std::vector<Half>> Embedder::embed(std::span<const Picture> images) 
       throw Failure::output();
     }
   }
-
-  const std::int64_t shape[] = {static_cast<std::int64_t>(images.size()), info_.imageSize,
-                                info_.imageSize, 3};
-  Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-  Ort::Value input =
-      Ort::Value::CreateTensor<std::uint8_t>(memory, lease.data(), lease.size(), shape, 4);
-  Ort::Value output = model->run(std::move(input));
-
+  // A graph with a fixed batch runs in runs of that size, the last one filled up.
+  const auto step =
+      model->fixedBatch > 0 ? static_cast<std::size_t>(model->fixedBatch) : images.size();
   std::vector<std::vector<Half>> vectors;
   vectors.reserve(images.size());
-  for (std::size_t r = 0; r < images.size(); ++r) {
-    vectors.push_back(halvesFromFloats(
-        readVector(output, r, images.size(), static_cast<std::size_t>(info_.dim))));
+  for (std::size_t start = 0; start < images.size(); start += step) {
+    const std::size_t count = std::min(step, images.size() - start);
+    Ort::Value output = model->run(imageTensor(lease, start, count, step));
+    for (std::size_t r = 0; r < count; ++r) {
+      vectors.push_back(
+          halvesFromFloats(readVector(output, r, step, static_cast<std::size_t>(info_.dim))));
+    }
   }
   return vectors;
+}
+
+Ort::Value Embedder::imageTensor(PixelBufferPool::Lease& lease, std::size_t start,
+                                 std::size_t count, std::size_t items) const {
+  const std::int64_t side = info_.imageSize;
+  const auto n = static_cast<std::int64_t>(items);
+  const std::size_t bytes = ImagePreprocess::floatsPerImage(info_);
+  Ort::AllocatorWithDefaultOptions allocator;
+  if (!info_.floatPixels()) {
+    const std::int64_t shape[] = {n, side, side, 3};
+    if (count == items) {
+      Ort::MemoryInfo memory = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+      return Ort::Value::CreateTensor<std::uint8_t>(memory, lease.frame(start), count * bytes,
+                                                    shape, 4);
+    }
+    Ort::Value input = Ort::Value::CreateTensor<std::uint8_t>(allocator, shape, 4);
+    auto* data = input.GetTensorMutableData<std::uint8_t>();
+    for (std::size_t i = 0; i < items; ++i) {
+      const std::uint8_t* frame = lease.frame(start + std::min(i, count - 1));
+      std::copy(frame, frame + bytes, data + i * bytes);
+    }
+    return input;
+  }
+  std::vector<std::int64_t> shape{n, 3, side, side};
+  if (info_.pixels == "nhwc") shape = {n, side, side, 3};
+  Ort::Value input = Ort::Value::CreateTensor<float>(allocator, shape.data(), shape.size());
+  auto* data = input.GetTensorMutableData<float>();
+  for (std::size_t i = 0; i < items; ++i) {
+    ImagePreprocess::normalise(info_, lease.frame(start + std::min(i, count - 1)),
+                               data + i * bytes);
+  }
+  return input;
 }
 
 std::vector<float> Embedder::embed(std::string_view text) {
@@ -289,7 +342,8 @@ void Embedder::releaseImages() {
 
 std::shared_ptr<Embedder::Encoder> Embedder::openEncoder(const std::string& name,
                                                          ComputeUnits units,
-                                                         const char* input) const {
+                                                         const std::string& input,
+                                                         const std::string& output) const {
   const std::filesystem::path compiled = directory_ / (name + ".ort");
   const std::filesystem::path source = directory_ / (name + ".onnx");
   Ort::SessionOptions options;
@@ -301,11 +355,11 @@ std::shared_ptr<Embedder::Encoder> Embedder::openEncoder(const std::string& name
   options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
   if (isFile(compiled)) {
     options.AddConfigEntry("session.load_model_format", "ORT");
-    return std::make_shared<Encoder>(compiled, options, input);
+    return std::make_shared<Encoder>(compiled, options, input, output);
   }
   if (isFile(source)) {
     options.AddConfigEntry("session.load_model_format", "ONNX");
-    return std::make_shared<Encoder>(source, options, input);
+    return std::make_shared<Encoder>(source, options, input, output);
   }
   throw Failure::missing(name);
 }

@@ -17,13 +17,17 @@
 #include <vector>
 
 #include "core/Float16.h"
-#include "model/ModelInfo.h"
 #include "core/Picture.h"
+#include "model/ModelInfo.h"
+#include "model/PixelBufferPool.h"
+
+namespace Ort {
+struct Value;
+}
 
 namespace quillmere {
 
 class BPETokenizer;
-class PixelBufferPool;
 
 class Embedder {
  public:
@@ -60,7 +64,8 @@ class Embedder {
   Embedder(const Embedder&) = delete;
   Embedder& operator=(const Embedder&) = delete;
 
-  // QUILLMERE_MODEL_DIR as it stands when set, else the resources' Model folder, else nothing.
+  // QUILLMERE_MODEL_DIR as it stands when set, else the model the user chose (ModelChoice),
+  // else the resources' Model folder, else nothing.
   static std::optional<std::filesystem::path> defaultDirectory();
   static std::optional<std::filesystem::path> defaultDirectory(
       const std::optional<std::filesystem::path>& resourcesDirectory);
@@ -80,6 +85,15 @@ class Embedder {
   // Drops the image encoder and the pixel pool; the next image embedding loads them again.
   void releaseImages();
 
+  // Dimensions an encoder's graph declares for its named input and output (-1: any size;
+  // empty: no such name). Loads that side.
+  struct Shapes {
+    std::vector<std::int64_t> input;
+    std::vector<std::int64_t> output;
+  };
+  Shapes imageShapes();
+  Shapes textShapes();
+
   // The lazy loads on their own (the text side is warmed up at start-up).
   void prepareText();
   void prepareImages();
@@ -92,7 +106,11 @@ class Embedder {
   };
   // <name>.ort (pre-optimised) first, then <name>.onnx (optimised as it loads).
   std::shared_ptr<Encoder> openEncoder(const std::string& name, ComputeUnits units,
-                                       const char* input) const;
+                                       const std::string& input, const std::string& output) const;
+  // Frames start..start+count of the lease as the encoder's input of `items` images (the
+  // last frame repeated to fill a fixed batch).
+  Ort::Value imageTensor(PixelBufferPool::Lease& lease, std::size_t start, std::size_t count,
+                         std::size_t items) const;
   TextSide loadText();
   std::shared_ptr<Encoder> loadImages();
   std::shared_ptr<PixelBufferPool> pixelPool();

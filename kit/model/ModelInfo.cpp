@@ -70,6 +70,40 @@ bool boolValue(const Json& object, const char* key) {
   return value.get<bool>();
 }
 
+void optionalString(const Json& object, const char* key, std::string& field) {
+  if (object.contains(key)) field = stringValue(object, key);
+}
+
+void optionalTriple(const Json& object, const char* key, std::array<float, 3>& field) {
+  if (!object.contains(key)) return;
+  const Json& value = object.at(key);
+  if (!value.is_array() || value.size() != 3) wrongType(key, "an array of three numbers");
+  for (std::size_t c = 0; c < 3; ++c) {
+    const double raw = value[c].is_number() ? value[c].get<double>() : NAN;
+    if (!std::isfinite(raw) || std::fabs(raw) > std::numeric_limits<float>::max()) {
+      wrongType(key, "an array of three numbers");
+    }
+    field[c] = static_cast<float>(raw);
+  }
+}
+
+void decodeOptional(const Json& root, ModelInfo& info) {
+  optionalString(root, "pixels", info.pixels);
+  if (info.pixels != "uint8" && info.pixels != "nchw" && info.pixels != "nhwc") {
+    wrongType("pixels", "\"uint8\", \"nchw\" or \"nhwc\"");
+  }
+  optionalTriple(root, "mean", info.mean);
+  optionalTriple(root, "std", info.standardDeviation);
+  for (float deviation : info.standardDeviation) {
+    if (!(deviation > 0)) wrongType("std", "three positive numbers");
+  }
+  optionalString(root, "interpolation", info.interpolation);
+  optionalString(root, "imageInput", info.imageInput);
+  optionalString(root, "imageOutput", info.imageOutput);
+  optionalString(root, "textInput", info.textInput);
+  optionalString(root, "textOutput", info.textOutput);
+}
+
 }  // namespace
 
 ModelInfo ModelInfo::decode(std::string_view json) {
@@ -94,6 +128,7 @@ ModelInfo ModelInfo::decode(std::string_view json) {
   info.eosId = int32Value(root, "eosId");
   info.resize = stringValue(root, "resize");
   info.batch = int64Value(root, "batch");
+  decodeOptional(root, info);
   return info;
 }
 

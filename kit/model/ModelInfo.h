@@ -1,6 +1,7 @@
 // The description of a search model, decoded from the model directory's model.json.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -28,12 +29,25 @@ struct ModelInfo {
   std::string resize;      // "squash" stretches; anything else fills and crops the centre
   std::int64_t batch = 0;  // carried only
 
+  // Optional keys, for encoders made elsewhere; absent, they describe the built-in convention.
+  std::string pixels = "uint8";  // "uint8": RGB bytes NHWC; "nchw" / "nhwc": float32, normalised
+  std::array<float, 3> mean{0, 0, 0};  // per channel, on values scaled to 0..1
+  std::array<float, 3> standardDeviation{1, 1, 1};
+  std::string interpolation = "lanczos3";  // carried: the engine resamples with lanczos3
+  std::string imageInput = "image";
+  std::string imageOutput = "embedding";
+  std::string textInput = "input_ids";
+  std::string textOutput = "embedding";
+
   // Every one of the twelve keys is required; integers must be written as integers and fit
-  // their field. Extra keys are ignored. Throws DecodingError.
+  // their field. The optional keys keep their defaults when absent. Extra keys are ignored.
+  // Throws DecodingError.
   static ModelInfo decode(std::string_view json);
 
   // hf + "@" + imageSize: what the library stores to notice a change of model.
   std::string signature() const;
+  // Whether the image encoder takes float pixels the engine normalises.
+  bool floatPixels() const { return pixels != "uint8"; }
 
   bool operator==(const ModelInfo&) const = default;
 };

@@ -1,0 +1,68 @@
+#include "model/ModelChoice.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace quillmere {
+namespace {
+
+// An XDG base directory: the variable when it holds an absolute path, else ~/<fallback>.
+std::filesystem::path baseDirectory(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  if (value && value[0] == '/') return value;
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home ? home : "/") / fallback;
+}
+
+}  // namespace
+
+std::filesystem::path ModelChoice::settingFile() {
+  return baseDirectory("XDG_CONFIG_HOME", ".config") / "Quillmere" / "model";
+}
+
+std::filesystem::path ModelChoice::modelsDirectory() {
+  return baseDirectory("XDG_DATA_HOME", ".local/share") / "Quillmere" / "Models";
+}
+
+std::optional<std::filesystem::path> ModelChoice::chosen() {
+  std::ifstream file(settingFile());
+  std::string line;
+  if (!file || !std::getline(file, line) || line.empty()) return std::nullopt;
+  return std::filesystem::path(line);
+}
+
+void ModelChoice::choose(const std::filesystem::path& directory) {
+  const auto file = settingFile();
+  std::filesystem::create_directories(file.parent_path());
+  auto temporary = file;
+  temporary += ".part-" + std::to_string(::getpid());
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    out << std::filesystem::absolute(directory).lexically_normal().string() << '\n';
+    out.flush();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      throw std::filesystem::filesystem_error("cannot write the model setting", file,
+                                              std::make_error_code(std::errc::io_error));
+    }
+  }
+  std::filesystem::rename(temporary, file);
+}
+
+void ModelChoice::forget() {
+  std::error_code ignored;
+  std::filesystem::remove(settingFile(), ignored);
+}
+
+std::filesystem::path ModelChoice::resolve(const std::string& nameOrDirectory) {
+  if (nameOrDirectory.find('/') == std::string::npos && nameOrDirectory != "." &&
+      nameOrDirectory != "..") {
+    return modelsDirectory() / nameOrDirectory;
+  }
+  return std::filesystem::absolute(nameOrDirectory).lexically_normal();
+}
+
+}  // namespace quillmere
