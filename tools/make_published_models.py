@@ -1,0 +1,180 @@
+#!/usr/bin/python3
+"""Writes tiny random-weight stand-ins of the two published folder layouts of SigLIP 2 ONNX
+exports under OUTPUT_DIRECTORY, with the exporters' file names, input and output names,
+dtypes and dimension conventions:
+
+  immich/ViT-B-16-SigLIP2__webli   visual/model.onnx ("image" float32 [1, 3, S, S] ->
+                                   "embedding"), visual/preprocess_cfg.json, textual/model.onnx
+                                   ("text" int32 [1, L] -> "embedding"), textual/tokenizer.json,
+                                   textual/tokenizer_config.json, config.json (OpenCLIP's)
+  optimum/siglip2-base-patch16     onnx/vision_model.onnx ("pixel_values" float32
+                                   [batch_size, 3, height, width] -> "last_hidden_state",
+                                   "pooler_output"), onnx/text_model.onnx ("input_ids" int64
+                                   [batch_size, sequence_length] -> the same two), quantised and
+                                   fp16 files beside them, config.json, preprocessor_config.json,
+                                   tokenizer.json, tokenizer_config.json
+
+Pixels are resized and normalised outside the graphs. Image: mean over the pixels of the
+normalised values @ W; text: sum of table[id % ROWS]; W and table as in make_test_models.py.
+  make_published_models.py OUTPUT_DIRECTORY [TOKENIZER_JSON]
+"""
+
+import json
+import os
+import sys
+
+import numpy as np
+from onnx import TensorProto
+
+import make_test_models
+import onnx_graphs
+import tokenizer_file
+
+IMAGE_SIZE = 32
+CONTEXT_LENGTH = 16
+DIM = make_test_models.DIM
+ROWS = 97
+MEAN = [0.5, 0.5, 0.5]
+STD = [0.5, 0.5, 0.5]
+WORDS = ["dog", "beach", "red", "car", "night", "running", "on", "the", "cat", "sunset"]
+
+
+def table():
+    return np.array([[((k * 5 + j * 3) % 11) - 5 for j in range(DIM)] for k in range(ROWS)],
+                    dtype=np.float32)
+
+
+def image_graph(path, input_name, batch, outputs):
+    g = onnx_graphs.Graph("published_image_encoder")
+    pixels = g.input(input_name, TensorProto.FLOAT,
+                     [batch, 3, IMAGE_SIZE, IMAGE_SIZE] if batch == 1
+                     else [batch, 3, "height", "width"])
+    mean = g.op("ReduceMean", [pixels], axes=[2, 3], keepdims=0)  # [N, 3]
+    pooled = g.op("MatMul", [mean, g.const(make_test_models.weights())])
+    finish(g, pooled, batch, outputs)
+    g.save(path)
+
+
+def text_graph(path, input_name, elem_type, batch, outputs):
+    g = onnx_graphs.Graph("published_text_encoder")
+    shape = [1, CONTEXT_LENGTH] if batch == 1 else [batch, "sequence_length"]
+    ids = g.input(input_name, elem_type, shape)
+    rows = g.op("Mod", [g.op("Cast", [ids], to=TensorProto.INT64), g.const(np.int64(ROWS))])
+    gathered = g.op("Gather", [g.const(table()), rows], axis=0)
+    pooled = g.op("ReduceSum", [gathered, g.const(np.array([1], np.int64))], keepdims=0)
+    finish(g, pooled, batch, outputs)
+    g.save(path)
+
+
+def finish(g, pooled, batch, outputs):
+    for name in outputs:
+        if name == "last_hidden_state":
+            g.op("Unsqueeze", [pooled, g.const(np.array([1], np.int64))], output=name)
+            g.output(name, TensorProto.FLOAT, [batch, 1, DIM])
+        else:
+            g.op("Identity", [pooled], output=name)
+            g.output(name, TensorProto.FLOAT, [batch, DIM])
+
+
+def small_tokenizer():
+    """A Gemma-style tokenizer.json: specials, byte fallback, "▁" for spaces, BPE merges."""
+    words = [tokenizer_file.SPACE + w for w in WORDS] + WORDS
+    alphabet = sorted(set("".join(words)))
+    vocab, merges = tokenizer_file.train(words, alphabet, special=("<pad>", "<eos>", "<bos>"))
+    added = [{"id": k, "content": t, "single_word": False, "lstrip": False, "rstrip": False,
+              "normalized": False, "special": True} for k, t in enumerate(vocab[:3])]
+    return {
+        "version": "1.0",
+        "truncation": None,
+        "padding": None,
+        "added_tokens": added,
+        "normalizer": {"type": "Replace", "pattern": {"String": " "},
+                       "content": tokenizer_file.SPACE},
+        "pre_tokenizer": None,
+        "post_processor": None,
+        "decoder": None,
+        "model": {"type": "BPE", "dropout": None, "unk_token": None, "byte_fallback": True,
+                  "fuse_unk": True, "vocab": {t: k for k, t in enumerate(vocab)},
+                  "merges": ["%s %s" % (vocab[a], vocab[b]) for a, b, _ in merges]},
+    }
+
+
+def write_json(path, value):
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(value, f, indent=2, ensure_ascii=False)
+
+
+def copy_tokenizer(tokenizer, path):
+    if isinstance(tokenizer, str):
+        with open(tokenizer, "rb") as source, open(path, "wb") as out:
+            out.write(source.read())
+    else:
+        write_json(path, tokenizer)
+
+
+def tokenizer_config():
+    return {"pad_token": "<pad>", "eos_token": "<eos>", "bos_token": "<bos>",
+            "model_max_length": CONTEXT_LENGTH}
+
+
+def immich(root, tokenizer):
+    out = os.path.join(root, "immich", "ViT-B-16-SigLIP2__webli")
+    for part in ("visual", "textual"):
+        os.makedirs(os.path.join(out, part), exist_ok=True)
+    image_graph(os.path.join(out, "visual", "model.onnx"), "image", 1, ["embedding"])
+    text_graph(os.path.join(out, "textual", "model.onnx"), "text", TensorProto.INT32, 1,
+               ["embedding"])
+    write_json(os.path.join(out, "visual", "preprocess_cfg.json"),
+               {"size": [IMAGE_SIZE, IMAGE_SIZE], "mode": "RGB", "mean": MEAN, "std": STD,
+                "interpolation": "bicubic", "resize_mode": "squash", "fill_color": 0})
+    copy_tokenizer(tokenizer, os.path.join(out, "textual", "tokenizer.json"))
+    write_json(os.path.join(out, "textual", "tokenizer_config.json"), tokenizer_config())
+    write_json(os.path.join(out, "config.json"),
+               {"embed_dim": DIM, "init_logit_bias": -10, "custom_text": True,
+                "vision_cfg": {"image_size": IMAGE_SIZE, "timm_model_name":
+                               "vit_base_patch16_siglip_256", "timm_model_pretrained": False},
+                "text_cfg": {"context_length": CONTEXT_LENGTH, "vocab_size": 256000,
+                             "hf_tokenizer_name": "timm/ViT-B-16-SigLIP2",
+                             "tokenizer_kwargs": {"clean": "canonicalize"}}})
+
+
+def optimum(root, tokenizer):
+    out = os.path.join(root, "optimum", "siglip2-base-patch16")
+    os.makedirs(os.path.join(out, "onnx"), exist_ok=True)
+    outputs = ["last_hidden_state", "pooler_output"]
+    image_graph(os.path.join(out, "onnx", "vision_model.onnx"), "pixel_values", "batch_size",
+                outputs)
+    text_graph(os.path.join(out, "onnx", "text_model.onnx"), "input_ids", TensorProto.INT64,
+               "batch_size", outputs)
+    # The variants beside the fp32 files: the importer must not take them.
+    for variant in ("vision_model_quantized", "vision_model_fp16", "text_model_quantized",
+                    "text_model_fp16"):
+        with open(os.path.join(out, "onnx", variant + ".onnx"), "wb") as f:
+            f.write(b"not the float32 graph")
+    write_json(os.path.join(out, "preprocessor_config.json"),
+               {"do_resize": True, "size": {"height": IMAGE_SIZE, "width": IMAGE_SIZE},
+                "resample": 2, "do_rescale": True, "rescale_factor": 1 / 255,
+                "do_normalize": True, "image_mean": MEAN, "image_std": STD,
+                "image_processor_type": "SiglipImageProcessor",
+                "processor_class": "SiglipProcessor"})
+    copy_tokenizer(tokenizer, os.path.join(out, "tokenizer.json"))
+    write_json(os.path.join(out, "tokenizer_config.json"), tokenizer_config())
+    write_json(os.path.join(out, "config.json"),
+               {"model_type": "siglip", "architectures": ["SiglipModel"],
+                "text_config": {"model_type": "siglip_text_model", "hidden_size": DIM,
+                                "max_position_embeddings": CONTEXT_LENGTH,
+                                "vocab_size": 256000},
+                "vision_config": {"model_type": "siglip_vision_model", "hidden_size": DIM,
+                                  "image_size": IMAGE_SIZE, "patch_size": 16}})
+
+
+def main():
+    if len(sys.argv) not in (2, 3):
+        raise SystemExit("usage: make_published_models.py OUTPUT_DIRECTORY [TOKENIZER_JSON]")
+    tokenizer = sys.argv[2] if len(sys.argv) == 3 else small_tokenizer()
+    immich(sys.argv[1], tokenizer)
+    optimum(sys.argv[1], tokenizer)
+
+
+if __name__ == "__main__":
+    main()
