@@ -27,6 +27,8 @@
 #include "indexer/Indexer.h"
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
+#include "model/ModelChoice.h"
+#include "model/ModelImport.h"
 #include "platform/ImageCodec.h"
 #include "scan/FolderWatcher.h"
 #include "scan/Timecode.h"
@@ -254,6 +256,11 @@ const std::vector<Commands::Command>& Commands::commands() {
        .access = A::writes,
        .mostOperands = 0,
        .handler = &Commands::retry},
+      {.name = "model",
+       .synopsis = "model [import SOURCE [DEST] | use NAME|DIR|default]  the search model",
+       .access = A::none,
+       .mostOperands = 3,
+       .handler = &Commands::model},
       {.name = "tokenize",
        .synopsis = "tokenize [TEXT...]       token ids of each query (one query a line from stdin)",
        .access = A::none,
@@ -820,6 +827,84 @@ int Commands::tokenize(const Options& options) {
     if (!query.empty() && query.back() == '\r') query.pop_back();
     emit(query);
   }
+  return 0;
+}
+
+int Commands::model(const Options& options) {
+  const auto& operands = options.operands;
+  if (operands.empty()) return showModel();
+  if (operands[0] == "import" && (operands.size() == 2 || operands.size() == 3)) {
+    return importModel(operands[1], operands.size() == 3 ? operands[2] : std::string());
+  }
+  if (operands[0] == "use" && operands.size() == 2) return useModel(operands[1]);
+  throw Error("usage: quillmere-cli model [import SOURCE [DEST] | use NAME|DIR|default]", 2);
+}
+
+int Commands::showModel() {
+  const auto directory = Embedder::defaultDirectory();
+  if (!directory) throw Error("No search model found. Reinstall Quillmere.");
+  std::string found = "the built-in demo model";
+  if (std::getenv("QUILLMERE_MODEL_DIR")) {
+    found = "QUILLMERE_MODEL_DIR";
+  } else if (ModelChoice::chosen()) {
+    found = "chosen with 'quillmere-cli model use' (" + ModelChoice::settingFile().string() + ")";
+  }
+  try {
+    Embedder embedder(*directory);
+    const auto& info = embedder.info();
+    std::printf("Model: %s (%s)\nDirectory: %s\nFound: %s\nVectors: %lld components\n",
+                printable(info.signature()).c_str(), printable(info.kind).c_str(),
+                printable(directory->string()).c_str(), found.c_str(),
+                static_cast<long long>(info.dim));
+  } catch (const std::exception& failure) {
+    throw Error(std::string(failure.what()) + " (model directory " + directory->string() +
+                ", found through " + found + ")");
+  }
+  return 0;
+}
+
+int Commands::importModel(const std::string& source, const std::string& destination) {
+  try {
+    ModelImport import(source);
+    const auto target = destination.empty() ? ModelChoice::modelsDirectory() / import.name()
+                                            : std::filesystem::path(destination);
+    import.write(target);
+    for (const auto& note : import.notes()) {
+      std::fprintf(stderr, "quillmere-cli: note: %s\n", note.c_str());
+    }
+    std::printf("Imported %s into %s. Choose it with 'quillmere-cli model use %s'.\n",
+                printable(import.info().signature()).c_str(), printable(target.string()).c_str(),
+                printable(destination.empty() ? import.name() : target.string()).c_str());
+  } catch (const ModelImport::Refusal& refusal) {
+    throw Error(std::string("Cannot import ") + source + ": " + refusal.what());
+  }
+  return 0;
+}
+
+int Commands::useModel(const std::string& nameOrDirectory) {
+  if (nameOrDirectory == "default") {
+    ModelChoice::forget();
+    std::printf("The built-in model is used again (unless QUILLMERE_MODEL_DIR is set).\n");
+    return 0;
+  }
+  const auto directory = ModelChoice::resolve(nameOrDirectory);
+  std::string signature;
+  try {
+    signature = Embedder(directory).info().signature();
+  } catch (const std::exception& failure) {
+    throw Error("Cannot use " + directory.string() + ": " + failure.what() +
+                " Import a model first with 'quillmere-cli model import SOURCE'.");
+  }
+  try {
+    ModelChoice::choose(directory);
+  } catch (const std::exception& failure) {
+    throw Error("Cannot store the choice in " + ModelChoice::settingFile().string() + ": " +
+                failure.what());
+  }
+  std::printf(
+      "The search model is now %s (%s). 'quillmere-cli index' indexes the library "
+      "again with it.\n",
+      printable(signature).c_str(), printable(directory.string()).c_str());
   return 0;
 }
 

@@ -109,6 +109,10 @@ class Commands {
   int failed(const Options& options);
   int retry(const Options& options);
   int tokenize(const Options& options);
+  int model(const Options& options);
+  int showModel();
+  int importModel(const std::string& source, const std::string& destination);
+  int useModel(const std::string& nameOrDirectory);
 
   SearchFilter filter(const Options& options) const;
   void print(const std::string& query, const std::vector<SearchResult>& results, bool json) const;

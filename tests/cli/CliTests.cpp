@@ -521,5 +521,55 @@ TEST_F(CliTest, TokenizeArgumentsAndStandardInputAgree) {
   EXPECT_NE(first, second);
 }
 
+// No QUILLMERE_MODEL_DIR: the model comes from the user's choice or is the built-in one.
+TEST_F(CliTest, ImportedModelIsChosenIndexesAndSearches) {
+  const auto config = home->path() / "config";
+  const auto data = home->path() / "share";
+  auto run = [&](const std::string& args) {
+    const auto out = home->path() / "out.txt";
+    const auto err = home->path() / "err.txt";
+    const auto command =
+        "env -u QUILLMERE_MODEL_DIR HOME=" + shellQuoted(home->path()) +
+        " XDG_CONFIG_HOME=" + shellQuoted(config) + " XDG_DATA_HOME=" + shellQuoted(data) +
+        " QUILLMERE_LIBRARY=" + shellQuoted(library) + " " + shellQuoted(binary()) + " " + args +
+        " >" + shellQuoted(out) + " 2>" + shellQuoted(err) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+  };
+  EXPECT_NE(run("model").out.find("Found: the built-in demo model"), std::string::npos);
+
+  const std::string source =
+      std::string(QUILLMERE_PUBLISHED_MODELS_DIR) + "/immich/ViT-B-16-SigLIP2__webli";
+  const auto imported = run("model import " + shellQuoted(source));
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  const auto installed = data / "Quillmere/Models/ViT-B-16-SigLIP2__webli";
+  EXPECT_TRUE(std::filesystem::exists(installed / "model.json"));
+  const auto again = run("model import " + shellQuoted(source));
+  EXPECT_NE(again.status, 0);
+  EXPECT_NE(again.err.find("already exists"), std::string::npos) << again.err;
+
+  const auto unknown = run("model use NoSuchModel");
+  EXPECT_NE(unknown.status, 0);
+  EXPECT_NE(unknown.err.find("model.json is missing"), std::string::npos) << unknown.err;
+  ASSERT_EQ(run("model use ViT-B-16-SigLIP2__webli").status, 0);
+  const auto shown = run("model");
+  EXPECT_NE(shown.out.find("Model: ViT-B-16-SigLIP2__webli@32"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("Found: chosen with 'quillmere-cli model use'"), std::string::npos);
+  EXPECT_NE(shown.out.find("Vectors: 8 components"), std::string::npos);
+
+  ASSERT_EQ(run("add " + folder("photos") + " " + folder("videos")).status, 0);
+  const auto indexed = run("index");
+  ASSERT_EQ(indexed.status, 0) << indexed.err;
+  const auto status = nlohmann::json::parse(run("status --json").out);
+  EXPECT_EQ(status["model"], "ViT-B-16-SigLIP2__webli@32");
+  EXPECT_EQ(status["model_matches"], true);
+  const auto found = run("search 'dog running on the beach' --json --limit 3");
+  ASSERT_EQ(found.status, 0) << found.err;
+  EXPECT_EQ(nlohmann::json::parse(found.out)["results"].size(), 3u) << found.out;
+
+  ASSERT_EQ(run("model use default").status, 0);
+  EXPECT_NE(run("model").out.find("Found: the built-in demo model"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quillmere::test

@@ -1,0 +1,49 @@
+// Converts a Hugging Face tokenizer.json (BPE with byte fallback and "▁" for spaces, as
+// SentencePiece-derived tokenizers such as Gemma's are) into the bytes of tokenizer.bin:
+// entry k is the token with id k (added tokens included, unused ids empty), merges in rank
+// order. The same rules as tools/convert_hf_tokenizer.py, byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmere {
+
+class HFTokenizerConverter {
+ public:
+  // A tokenizer that can't be converted; what() says why.
+  class Refusal : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
+  // Parses tokenizer.json. Throws Refusal.
+  explicit HFTokenizerConverter(std::string_view json);
+
+  // The tokenizer.bin file.
+  std::string fileBytes() const;
+  // Remarks about what the engine does differently (no byte fallback, a leading "▁").
+  const std::vector<std::string>& notes() const { return notes_; }
+  bool lowercases() const { return lowercases_; }
+  std::optional<std::int32_t> idOf(const std::string& token) const;
+  std::size_t vocabularySize() const { return byId_.size(); }
+  std::size_t mergeCount() const { return merges_.size(); }
+
+ private:
+  struct Merge {
+    std::int32_t left;
+    std::int32_t right;
+    std::int32_t merged;
+  };
+
+  std::vector<std::string> byId_;
+  std::vector<Merge> merges_;
+  std::vector<std::string> notes_;
+  bool lowercases_ = false;
+};
+
+}  // namespace quillmere

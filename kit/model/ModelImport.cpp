@@ -1,0 +1,331 @@
+#include "model/ModelImport.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "model/Embedder.h"
+#include "model/HFTokenizerConverter.h"
+
+namespace quillmere {
+namespace {
+
+using Json = nlohmann::json;
+
+// The starting values of SigLIP training; an export carries no trained pair.
+constexpr float familyLogitScale = 10.0f;
+constexpr float familyLogitBias = -10.0f;
+
+bool present(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (!file && !file.eof()) throw ModelImport::Refusal("Cannot read " + path.string() + ".");
+  return bytes;
+}
+
+Json readJSON(const std::filesystem::path& path) {
+  try {
+    return Json::parse(readFile(path));
+  } catch (const Json::exception& error) {
+    throw ModelImport::Refusal(path.string() + " is not valid JSON (" + error.what() + ").");
+  }
+}
+
+// The integer at a path of keys, or `fallback` when any step is absent.
+std::int64_t integerAt(const Json& root, std::initializer_list<const char*> keys,
+                       std::int64_t fallback) {
+  const Json* node = &root;
+  for (const char* key : keys) {
+    if (!node->is_object() || !node->contains(key)) return fallback;
+    node = &(*node)[key];
+  }
+  if (node->is_array() && !node->empty()) node = &node->front();
+  return node->is_number_integer() ? node->get<std::int64_t>() : fallback;
+}
+
+std::array<float, 3> triple(const Json& root, const char* key, float fallback) {
+  std::array<float, 3> values{fallback, fallback, fallback};
+  if (!root.contains(key)) return values;
+  const Json& array = root[key];
+  if (!array.is_array() || array.size() != 3) {
+    throw ModelImport::Refusal(std::string("\"") + key + "\" is not three numbers.");
+  }
+  for (std::size_t c = 0; c < 3; ++c) values[c] = array[c].get<float>();
+  return values;
+}
+
+std::string interpolationOf(int pillowResample) {
+  switch (pillowResample) {
+    case 0:
+      return "nearest";
+    case 1:
+      return "lanczos";
+    case 3:
+      return "bicubic";
+    default:
+      return "bilinear";
+  }
+}
+
+// The token's id, from a name in tokenizer_config.json (a string or {"content": ...}).
+std::optional<std::int32_t> specialId(const HFTokenizerConverter& converter, const Json& config,
+                                      const char* key) {
+  if (!config.contains(key)) return std::nullopt;
+  const Json& value = config[key];
+  if (value.is_string()) return converter.idOf(value.get<std::string>());
+  if (value.is_object() && value.contains("content") && value["content"].is_string()) {
+    return converter.idOf(value["content"].get<std::string>());
+  }
+  return std::nullopt;
+}
+
+std::int32_t firstId(const HFTokenizerConverter& converter, std::optional<std::int32_t> configured,
+                     std::initializer_list<const char*> names) {
+  if (configured) return *configured;
+  for (const char* name : names) {
+    if (auto id = converter.idOf(name)) return *id;
+  }
+  return 0;
+}
+
+void link(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::error_code error;
+  std::filesystem::create_hard_link(from, to, error);
+  if (error) std::filesystem::copy_file(from, to);
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  out.flush();
+  if (!out) throw ModelImport::Refusal("Cannot write " + path.string() + ".");
+}
+
+std::string dimensions(const std::vector<std::int64_t>& dims) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < dims.size(); ++i) {
+    text += (i ? ", " : "") + (dims[i] < 0 ? std::string("any") : std::to_string(dims[i]));
+  }
+  return text + "]";
+}
+
+}  // namespace
+
+ModelImport::ModelImport(std::filesystem::path source) : source_(std::move(source)) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(source_, error)) {
+    throw Refusal(source_.string() + " is not a folder. Give the folder of a downloaded export.");
+  }
+  name_ = std::filesystem::absolute(source_).lexically_normal().filename().string();
+  if (name_.empty()) name_ = std::filesystem::absolute(source_).parent_path().filename().string();
+  if (present(source_ / "visual") || present(source_ / "textual")) {
+    readImmich();
+  } else if (present(source_ / "onnx") || present(source_ / "preprocessor_config.json")) {
+    readOptimum();
+  } else {
+    throw Refusal(source_.string() +
+                  " is not an export this program knows. It reads Immich's model folders "
+                  "(visual/ and textual/ beside config.json) and Optimum / transformers.js "
+                  "folders (onnx/vision_model.onnx, onnx/text_model.onnx, config.json, "
+                  "preprocessor_config.json, tokenizer.json).");
+  }
+}
+
+std::filesystem::path ModelImport::need(const std::filesystem::path& relative) const {
+  const auto path = source_ / relative;
+  if (!present(path)) {
+    throw Refusal("The export is incomplete: " + relative.string() + " is missing in " +
+                  source_.string() + ". Download the whole folder of the export again.");
+  }
+  return path;
+}
+
+void ModelImport::readImmich() {
+  layout_ = Layout::immich;
+  const Json config = readJSON(need("config.json"));
+  const Json preprocess = readJSON(need("visual/preprocess_cfg.json"));
+  imageEncoder_ = need("visual/model.onnx");
+  textEncoder_ = need("textual/model.onnx");
+  info_.hf = name_;
+  info_.kind = "imported (Immich)";
+  info_.imageSize =
+      integerAt(preprocess, {"size"}, integerAt(config, {"vision_cfg", "image_size"}, 0));
+  info_.contextLength = integerAt(config, {"text_cfg", "context_length"}, 77);
+  info_.dim = integerAt(config, {"embed_dim"}, 0);
+  info_.resize = preprocess.value("resize_mode", "shortest") == "squash" ? "squash" : "crop";
+  info_.pixels = "nchw";
+  info_.mean = triple(preprocess, "mean", 0.0f);
+  info_.standardDeviation = triple(preprocess, "std", 1.0f);
+  info_.interpolation = preprocess.value("interpolation", "bicubic");
+  info_.imageInput = "image";
+  info_.imageOutput = "embedding";
+  info_.textInput = "text";
+  info_.textOutput = "embedding";
+  readTokenizer(need("textual/tokenizer.json"), source_ / "textual/tokenizer_config.json");
+  const Json kwargs =
+      config.value("text_cfg", Json::object()).value("tokenizer_kwargs", Json::object());
+  if (kwargs.value("clean", "") == "canonicalize") info_.lowercase = true;
+}
+
+void ModelImport::readOptimum() {
+  layout_ = Layout::optimum;
+  const Json config = readJSON(need("config.json"));
+  const Json preprocess = readJSON(need("preprocessor_config.json"));
+  imageEncoder_ = need("onnx/vision_model.onnx");
+  textEncoder_ = need("onnx/text_model.onnx");
+  info_.hf = name_;
+  info_.kind = "imported (Optimum)";
+  const Json size = preprocess.value("size", Json::object());
+  const bool shortestEdge = size.is_object() && size.contains("shortest_edge");
+  info_.imageSize = shortestEdge ? integerAt(preprocess, {"crop_size", "height"},
+                                             integerAt(size, {"shortest_edge"}, 0))
+                                 : integerAt(size, {"height"}, 0);
+  if (info_.imageSize == 0) info_.imageSize = integerAt(config, {"vision_config", "image_size"}, 0);
+  info_.contextLength = integerAt(config, {"text_config", "max_position_embeddings"}, 64);
+  const std::int64_t textWidth = integerAt(config, {"text_config", "hidden_size"}, 0);
+  const std::int64_t imageWidth = integerAt(config, {"vision_config", "hidden_size"}, 0);
+  if (textWidth && imageWidth && textWidth != imageWidth) {
+    throw Refusal("The encoders' output widths differ (image " + std::to_string(imageWidth) +
+                  ", text " + std::to_string(textWidth) +
+                  "): their pooled outputs are not in one space. Use an export of the whole "
+                  "image-text model whose two towers end in vectors of the same width.");
+  }
+  info_.dim = imageWidth ? imageWidth : textWidth;
+  info_.resize = shortestEdge ? "crop" : "squash";
+  info_.pixels = "nchw";
+  info_.mean = triple(preprocess, "image_mean", 0.5f);
+  info_.standardDeviation = triple(preprocess, "image_std", 0.5f);
+  info_.interpolation = interpolationOf(static_cast<int>(integerAt(preprocess, {"resample"}, 2)));
+  info_.imageInput = "pixel_values";
+  info_.imageOutput = "pooler_output";
+  info_.textInput = "input_ids";
+  info_.textOutput = "pooler_output";
+  readTokenizer(need("tokenizer.json"), source_ / "tokenizer_config.json");
+  // SigLIP's text tower was trained on lower-cased text.
+  if (config.value("model_type", "").rfind("siglip", 0) == 0) info_.lowercase = true;
+}
+
+void ModelImport::readTokenizer(const std::filesystem::path& tokenizerJSON,
+                                const std::filesystem::path& tokenizerConfig) {
+  std::optional<HFTokenizerConverter> converter;
+  try {
+    converter.emplace(readFile(tokenizerJSON));
+  } catch (const HFTokenizerConverter::Refusal& refusal) {
+    throw Refusal(tokenizerJSON.string() + ": " + refusal.what());
+  }
+  for (const auto& note : converter->notes()) notes_.push_back("tokenizer: " + note);
+  tokenizerBytes_ = converter->fileBytes();
+  const Json config = present(tokenizerConfig) ? readJSON(tokenizerConfig) : Json::object();
+  info_.padId = firstId(*converter, specialId(*converter, config, "pad_token"), {"<pad>"});
+  info_.eosId = firstId(*converter, specialId(*converter, config, "eos_token"), {"<eos>", "</s>"});
+  info_.lowercase = converter->lowercases() || config.value("do_lower_case", false);
+  info_.logitScale = familyLogitScale;
+  info_.logitBias = familyLogitBias;
+  info_.batch = 1;
+  notes_.push_back("the export carries no logit scale and bias: the probability uses " +
+                   std::to_string(familyLogitScale) + " and " + std::to_string(familyLogitBias));
+  if (info_.imageSize < 1 || info_.dim < 1) {
+    throw Refusal("The export's configuration gives no image size or no embedding width.");
+  }
+}
+
+std::string ModelImport::modelJSON(const ModelInfo& info) {
+  const Json json = {{"hf", info.hf},
+                     {"kind", info.kind},
+                     {"imageSize", info.imageSize},
+                     {"contextLength", info.contextLength},
+                     {"dim", info.dim},
+                     {"logitScale", info.logitScale},
+                     {"logitBias", info.logitBias},
+                     {"lowercase", info.lowercase},
+                     {"padId", info.padId},
+                     {"eosId", info.eosId},
+                     {"resize", info.resize},
+                     {"batch", info.batch},
+                     {"pixels", info.pixels},
+                     {"mean", info.mean},
+                     {"std", info.standardDeviation},
+                     {"interpolation", info.interpolation},
+                     {"imageInput", info.imageInput},
+                     {"imageOutput", info.imageOutput},
+                     {"textInput", info.textInput},
+                     {"textOutput", info.textOutput}};
+  return json.dump(2) + "\n";
+}
+
+void ModelImport::write(const std::filesystem::path& destination) const {
+  if (present(destination)) {
+    throw Refusal(destination.string() +
+                  " already exists. Remove it, or give another destination.");
+  }
+  std::filesystem::create_directories(destination.parent_path());
+  auto temporary = destination;
+  temporary += ".import-" + std::to_string(::getpid());
+  std::error_code ignored;
+  std::filesystem::remove_all(temporary, ignored);
+  try {
+    std::filesystem::create_directory(temporary);
+    link(imageEncoder_, temporary / "ImageEncoder.onnx");
+    link(textEncoder_, temporary / "TextEncoder.onnx");
+    writeFile(temporary / "tokenizer.bin", tokenizerBytes_);
+    writeFile(temporary / "model.json", modelJSON(info_));
+    check(temporary);
+    std::filesystem::rename(temporary, destination);
+  } catch (const Refusal&) {
+    std::filesystem::remove_all(temporary, ignored);
+    throw;
+  } catch (const std::exception& failure) {
+    std::filesystem::remove_all(temporary, ignored);
+    throw Refusal(std::string("The import failed: ") + failure.what());
+  }
+}
+
+// Opens both encoders, compares their graphs with the configuration and runs each once.
+void ModelImport::check(const std::filesystem::path& directory) const {
+  Embedder embedder(directory, Embedder::ComputeUnits::oneThread());
+  const Embedder::Shapes image = embedder.imageShapes();
+  const Embedder::Shapes text = embedder.textShapes();
+  if (image.input.size() != 4 || image.output.empty()) {
+    throw Refusal("The image encoder has no float input \"" + info_.imageInput +
+                  "\" of four dimensions and output \"" + info_.imageOutput + "\".");
+  }
+  if (text.input.size() != 2 || text.output.empty()) {
+    throw Refusal("The text encoder has no input \"" + info_.textInput +
+                  "\" of two dimensions "
+                  "and output \"" +
+                  info_.textOutput + "\".");
+  }
+  for (std::size_t axis : {2, 3}) {
+    if (image.input[axis] > 0 && image.input[axis] != info_.imageSize) {
+      throw Refusal("The image encoder takes pictures of " + dimensions(image.input) +
+                    ", but the export's configuration says " + std::to_string(info_.imageSize) +
+                    " pixels a side. The configuration files belong to another export: "
+                    "download the folder again.");
+    }
+  }
+  const std::int64_t imageWidth = image.output.back();
+  const std::int64_t textWidth = text.output.back();
+  if (imageWidth > 0 && textWidth > 0 && imageWidth != textWidth) {
+    throw Refusal("The encoders' output widths differ (image " + std::to_string(imageWidth) +
+                  ", text " + std::to_string(textWidth) +
+                  "): they are not one image-text model. Import both encoders of one export.");
+  }
+  const std::int64_t width = imageWidth > 0 ? imageWidth : textWidth;
+  if (width > 0 && width != info_.dim) {
+    throw Refusal("The encoders give vectors of " + std::to_string(width) +
+                  " components, but the export's configuration says " + std::to_string(info_.dim) +
+                  ".");
+  }
+  const Picture grey{.width = 4, .height = 4, .rgb = std::vector<std::uint8_t>(48, 128)};
+  embedder.embed(std::span<const Picture>(&grey, 1));
+  embedder.embed(std::string_view("a photo"));
+}
+
+}  // namespace quillmere

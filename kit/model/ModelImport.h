@@ -1,0 +1,64 @@
+// Reads a published ONNX export of an image-text model and writes a model directory the
+// engine loads. Two folder layouts are known:
+//  - Immich's exports: visual/model.onnx + visual/preprocess_cfg.json, textual/model.onnx +
+//    textual/tokenizer.json (+ tokenizer_config.json), config.json (OpenCLIP's);
+//  - Optimum / transformers.js: onnx/vision_model.onnx, onnx/text_model.onnx, config.json,
+//    preprocessor_config.json, tokenizer.json (+ tokenizer_config.json).
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "model/ModelInfo.h"
+
+namespace quillmere {
+
+class ModelImport {
+ public:
+  // What can't be imported, and why; what() says what would work instead.
+  class Refusal : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
+  enum class Layout { immich, optimum };
+
+  // Reads the export's configuration and tokenizer. Throws Refusal.
+  explicit ModelImport(std::filesystem::path source);
+
+  Layout layout() const { return layout_; }
+  const std::string& name() const { return name_; }
+  const ModelInfo& info() const { return info_; }
+  // Remarks that do not stop the import (tokenizer differences, defaults taken).
+  const std::vector<std::string>& notes() const { return notes_; }
+
+  // Writes the model directory at `destination`, which must not exist: into a temporary
+  // sibling first, checked by running both encoders once, then renamed. Encoders are hard
+  // links where the file system allows, copies otherwise. On failure nothing is left.
+  // Throws Refusal.
+  void write(const std::filesystem::path& destination) const;
+
+  // The model.json text of info().
+  static std::string modelJSON(const ModelInfo& info);
+
+ private:
+  void readImmich();
+  void readOptimum();
+  void readTokenizer(const std::filesystem::path& tokenizerJSON,
+                     const std::filesystem::path& tokenizerConfig);
+  std::filesystem::path need(const std::filesystem::path& relative) const;
+  void check(const std::filesystem::path& directory) const;
+
+  std::filesystem::path source_;
+  Layout layout_ = Layout::immich;
+  std::string name_;
+  ModelInfo info_;
+  std::filesystem::path imageEncoder_;
+  std::filesystem::path textEncoder_;
+  std::string tokenizerBytes_;
+  std::vector<std::string> notes_;
+};
+
+}  // namespace quillmere

