@@ -1,0 +1,59 @@
+#include "ThumbnailLoad.h"
+
+#include "AppModel.h"
+#include "Thumbnails.h"
+
+namespace quillmere {
+
+std::shared_ptr<ThumbnailLoad> ThumbnailLoad::start(Thumbnails& thumbnails, const AppModel& app,
+                                                    const SearchResult& result, double time,
+                                                    int pixels, Show show) {
+  auto load =
+      std::make_shared<ThumbnailLoad>(thumbnails, app, result, time, pixels, std::move(show));
+  load->run();
+  return load;
+}
+
+ThumbnailLoad::ThumbnailLoad(Thumbnails& thumbnails, const AppModel& app,
+                             const SearchResult& result, double time, int pixels, Show show)
+    : thumbnails_(thumbnails),
+      app_(app),
+      result_(result),
+      time_(time),
+      pixels_(pixels),
+      show_(std::move(show)) {}
+
+void ThumbnailLoad::run() {
+  if (const auto url = pixels_ > 0 ? app_.url(result_.file) : std::nullopt) {
+    const QImage cached = thumbnails_.cachedSharp(*url, result_.file, time_, pixels_);
+    if (!cached.isNull()) {
+      show_(cached, true);
+      return;
+    }
+  }
+  Library* library = app_.library();
+  if (!library) return loadSharp();
+  const QImage small = thumbnails_.cachedSmall(result_);
+  if (!small.isNull()) {
+    show_(small, false);
+    return loadSharp();
+  }
+  // The load keeps itself alive until the answer; a cancelled one only fills the cache.
+  thumbnails_.small(result_, *library, cancelled_,
+                    [self = shared_from_this()](const QImage& image) {
+                      if (!image.isNull()) self->show_(image, false);
+                      self->loadSharp();
+                    });
+}
+
+void ThumbnailLoad::loadSharp() {
+  if (cancelled() || pixels_ <= 0 || !app_.isOnline(result_.file)) return;
+  const auto url = app_.url(result_.file);
+  if (!url) return;
+  thumbnails_.sharp(*url, result_.file, time_, pixels_, cancelled_,
+                    [self = shared_from_this()](const QImage& image) {
+                      if (!image.isNull()) self->show_(image, true);
+                    });
+}
+
+}  // namespace quillmere

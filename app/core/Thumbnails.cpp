@@ -1,0 +1,170 @@
+#include "Thumbnails.h"
+
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <algorithm>
+#include <charconv>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "index/Library.h"
+#include "platform/ImageCodec.h"
+#include "scan/FrameSampler.h"
+
+namespace quillmere {
+
+namespace {
+
+// The shortest decimal form that reads back to the same double.
+std::string shortest(double value) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  return std::string(buffer, end);
+}
+
+QImage toImage(const Picture& picture) {
+  if (picture.width <= 0 || picture.height <= 0) return {};
+  return QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3,
+                QImage::Format_RGB888)
+      .copy();
+}
+
+// The file's size and modification time now, read as the scanner reads them.
+struct Version {
+  std::int64_t size = 0;
+  double mtime = 0;
+};
+
+std::optional<Version> versionOf(const std::filesystem::path& url) {
+  struct stat info {};
+  if (::stat(url.c_str(), &info) != 0) return std::nullopt;
+  return Version{static_cast<std::int64_t>(info.st_size),
+                 static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec / 1e9};
+}
+
+}  // namespace
+
+Thumbnails::Thumbnails(QObject* parent) : QObject(parent) {
+  smallPool_.setMaxThreadCount(2);
+  sharpPool_.setMaxThreadCount(sharpAtOnce);
+  // Threads idle a while between scrolls; keep them rather than start new ones each time.
+  smallPool_.setExpiryTimeout(60000);
+  sharpPool_.setExpiryTimeout(60000);
+}
+
+Thumbnails::~Thumbnails() {
+  smallPool_.clear();
+  sharpPool_.clear();
+  smallPool_.waitForDone();
+  sharpPool_.waitForDone();
+}
+
+Thumbnails& Thumbnails::shared() {
+  static Thumbnails* const instance = new Thumbnails(QCoreApplication::instance());
+  return *instance;
+}
+
+QString Thumbnails::smallKey(const SearchResult& result) {
+  const MediaFile& file = result.file;
+  const std::string key = std::to_string(result.frameID) + "|" + std::to_string(file.id) + "|" +
+                          std::to_string(file.rootID) + "|" + file.relPath + "|" +
+                          std::to_string(file.size) + "|" + shortest(file.mtime) + "|" +
+                          shortest(result.time);
+  return QString::fromStdString(key);
+}
+
+QString Thumbnails::sharpKey(const std::filesystem::path& url, std::int64_t size, double mtime,
+                             double time, int pixels) {
+  const std::string key = url.string() + "|" + shortest(time) + "|" + std::to_string(pixels) + "|" +
+                          std::to_string(size) + "|" + shortest(mtime);
+  return QString::fromStdString(key);
+}
+
+QImage Thumbnails::cachedSmall(const SearchResult& result) {
+  const QImage* image = small_.object(smallKey(result));
+  return image ? *image : QImage();
+}
+
+void Thumbnails::small(const SearchResult& result, Library& library, Cancelled cancelled,
+                       Handler done) {
+  const QString key = smallKey(result);
+  if (const QImage* image = small_.object(key)) {
+    if (!*cancelled) done(*image);
+    return;
+  }
+  const std::int64_t frameID = result.frameID;
+  smallPool_.start([this, &library, frameID, key, cancelled, done] {
+    ++smallStarted_;
+    QImage image;
+    if (const auto data = library.thumbnail(frameID)) {
+      if (const auto picture = ImageCodec::decode(*data)) image = toImage(*picture);
+    }
+    QMetaObject::invokeMethod(
+        this, [this, key, image, cancelled, done] { deliver(small_, key, image, cancelled, done); },
+        Qt::QueuedConnection);
+  });
+}
+
+QImage Thumbnails::cachedSharp(const std::filesystem::path& url, const MediaFile& file, double time,
+                               int pixels) {
+  const QImage* image = sharp_.object(sharpKey(url, file.size, file.mtime, time, pixels));
+  return image ? *image : QImage();
+}
+
+void Thumbnails::sharp(const std::filesystem::path& url, const MediaFile& file, double time,
+                       int pixels, Cancelled cancelled, Handler done) {
+  if (const QImage* image = sharp_.object(sharpKey(url, file.size, file.mtime, time, pixels))) {
+    if (!*cancelled) done(*image);
+    return;
+  }
+  const MediaKind kind = file.kind;
+  sharpPool_.start([this, url, kind, time, pixels, cancelled, done] {
+    // The version read now names the picture, whatever the library last saw.
+    const auto version = versionOf(url);
+    QImage image;
+    QString key;
+    if (version) {
+      key = sharpKey(url, version->size, version->mtime, time, pixels);
+      image = decodeSharp(url, kind, time, pixels);
+    }
+    QMetaObject::invokeMethod(
+        this, [this, key, image, cancelled, done] { deliver(sharp_, key, image, cancelled, done); },
+        Qt::QueuedConnection);
+  });
+}
+
+QImage Thumbnails::decodeSharp(const std::filesystem::path& url, MediaKind kind, double time,
+                               int pixels) {
+  ++sharpStarted_;
+  const int running = ++sharpRunning_;
+  int peak = sharpPeak_;
+  while (running > peak && !sharpPeak_.compare_exchange_weak(peak, running)) {
+  }
+  if (sharpHook_) sharpHook_();
+  QImage image;
+  try {
+    if (kind == MediaKind::video) {
+      const auto frames = FrameSampler::frames(url, std::vector<double>{time}, pixels);
+      if (!frames.empty()) image = toImage(frames.front().image);
+    } else {
+      const auto sampled = FrameSampler::photo(url, pixels);
+      if (!sampled.frames.empty()) image = toImage(sampled.frames.front().image);
+    }
+  } catch (const std::exception&) {
+    // An unreadable file keeps its stored thumbnail.
+  }
+  --sharpRunning_;
+  return image;
+}
+
+void Thumbnails::deliver(QCache<QString, QImage>& cache, const QString& key, QImage image,
+                         const Cancelled& cancelled, const Handler& done) {
+  if (!image.isNull() && !key.isEmpty()) cache.insert(key, new QImage(image));
+  if (!*cancelled) done(image);
+}
+
+}  // namespace quillmere

@@ -1,0 +1,90 @@
+// The process-wide service behind every result picture: the stored thumbnails of frames and
+// sharp pictures taken from the media themselves, decoded off the GUI thread and kept in two
+// bounded caches. Stored thumbnails and sharp decodes run in pools of their own, so slow
+// sharp decodes (a network folder, a long video) never hold up the stored thumbnails; at
+// most four sharp decodes run at once. Called on the GUI thread; answers come back on it.
+#pragma once
+
+#include <QCache>
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "search/SearchResult.h"
+
+namespace quillmere {
+
+class Library;
+
+class Thumbnails : public QObject {
+  Q_OBJECT
+
+ public:
+  // Set once the asker has moved on: its answer still enters the cache but is not handed on.
+  using Cancelled = std::shared_ptr<const std::atomic<bool>>;
+  // A null image is "none".
+  using Handler = std::function<void(const QImage&)>;
+
+  static constexpr int smallLimit = 3000;
+  static constexpr int sharpLimit = 400;
+  static constexpr int sharpAtOnce = 4;
+
+  explicit Thumbnails(QObject* parent = nullptr);
+  // Waits for the decodes already running; their answers are dropped.
+  ~Thumbnails() override;
+
+  // The one the views use; made on first use (on the GUI thread), never destroyed.
+  static Thumbnails& shared();
+
+  // What a stored thumbnail is cached under: the frame and the file as the result knew it,
+  // so that another library's frame of the same id, or a re-indexed file, never meets it.
+  static QString smallKey(const SearchResult& result);
+  // What a sharp picture is cached under: where, which version of the file (size and
+  // modification time), the time and the longest side.
+  static QString sharpKey(const std::filesystem::path& url, std::int64_t size, double mtime,
+                          double time, int pixels);
+
+  QImage cachedSmall(const SearchResult& result);
+  // The frame's stored thumbnail, read from the library and decoded in the background;
+  // the library must outlive the answer. Cached when there is one.
+  void small(const SearchResult& result, Library& library, Cancelled cancelled, Handler done);
+
+  QImage cachedSharp(const std::filesystem::path& url, const MediaFile& file, double time,
+                     int pixels);
+  // A picture of the file at url, at time for a video, longest side at most pixels. Cached
+  // under the version of the file that was read.
+  void sharp(const std::filesystem::path& url, const MediaFile& file, double time, int pixels,
+             Cancelled cancelled, Handler done);
+
+  // For tests and measurements: sharp decodes started, and the most that ran at once.
+  int sharpDecodesStarted() const { return sharpStarted_; }
+  int peakSharpDecodes() const { return sharpPeak_; }
+  int smallDecodesStarted() const { return smallStarted_; }
+  // Called on a sharp decode's worker just before it decodes, inside the limit (a test holds
+  // decodes there to see how many run at once).
+  void setSharpDecodeHook(std::function<void()> hook) { sharpHook_ = std::move(hook); }
+
+ private:
+  // Hands an answer to the GUI thread: stores it, then calls done unless cancelled.
+  void deliver(QCache<QString, QImage>& cache, const QString& key, QImage image,
+               const Cancelled& cancelled, const Handler& done);
+  QImage decodeSharp(const std::filesystem::path& url, MediaKind kind, double time, int pixels);
+
+  QCache<QString, QImage> small_{smallLimit};
+  QCache<QString, QImage> sharp_{sharpLimit};
+  QThreadPool smallPool_;
+  QThreadPool sharpPool_;
+  std::atomic<int> sharpStarted_{0};
+  std::atomic<int> sharpRunning_{0};
+  std::atomic<int> sharpPeak_{0};
+  std::atomic<int> smallStarted_{0};
+  std::function<void()> sharpHook_;
+};
+
+}  // namespace quillmere

@@ -1,0 +1,38 @@
+import QtQuick
+import Quillmere
+
+// A result's picture filling the item, cropped to fill (or whole, with `fit`): the
+// background at once, the stored thumbnail as soon as it is decoded, then, with `sharp`, a
+// picture from the file itself at the item's pixel size.
+Item {
+    id: root
+
+    property AppModel app
+    // A result's frame id, or null.
+    property var frameId: null
+    property bool sharp: true
+    // Seconds into a video overriding the result's own time, or null.
+    property var time: null
+    property bool fit: false
+    readonly property bool hasPicture: picture.hasPicture
+    readonly property bool showsSharp: picture.showsSharp
+
+    SystemPalette {
+        id: palette
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        color: Qt.rgba(palette.text.r, palette.text.g, palette.text.b, 0.12)
+    }
+
+    ResultPicture {
+        id: picture
+        anchors.fill: parent
+        app: root.app
+        frameId: root.frameId
+        sharp: root.sharp
+        time: root.time
+        fit: root.fit
+    }
+}

@@ -1,0 +1,196 @@
+#include "ResultPicture.h"
+
+#include <QMetaObject>
+#include <QQuickWindow>
+#include <QSGImageNode>
+#include <cmath>
+
+#include "ResultListModel.h"
+#include "ThumbnailLoad.h"
+#include "Thumbnails.h"
+
+namespace quillmere {
+
+namespace {
+
+// The part of an image of size `source` that fills `target` when cropped to its proportions.
+QRectF cropped(const QSizeF& source, const QSizeF& target) {
+  if (target.isEmpty()) return QRectF(QPointF(), source);
+  const QSizeF kept = target.scaled(source, Qt::KeepAspectRatio);
+  return QRectF(QPointF((source.width() - kept.width()) / 2, (source.height() - kept.height()) / 2),
+                kept);
+}
+
+// Where an image of size `source` stands inside `target` when shown whole.
+QRectF fitted(const QSizeF& source, const QRectF& target) {
+  const QSizeF size = source.scaled(target.size(), Qt::KeepAspectRatio);
+  return QRectF(target.x() + (target.width() - size.width()) / 2,
+                target.y() + (target.height() - size.height()) / 2, size.width(), size.height());
+}
+
+}  // namespace
+
+ResultPicture::ResultPicture(QQuickItem* parent) : QQuickItem(parent) {
+  setFlag(ItemHasContents, true);
+  setClip(true);
+}
+
+ResultPicture::~ResultPicture() {
+  if (load_) load_->cancel();
+}
+
+void ResultPicture::setApp(AppModel* app) {
+  if (app_ == app) return;
+  app_ = app;
+  emit appChanged();
+  scheduleRestart();
+}
+
+QVariant ResultPicture::frameId() const {
+  return frameID_ ? QVariant(*frameID_) : QVariant();
+}
+
+void ResultPicture::setFrameId(const QVariant& frameId) {
+  bool ok = false;
+  const qint64 id = frameId.toLongLong(&ok);
+  const std::optional<qint64> value = frameId.isNull() || !ok ? std::nullopt : std::optional(id);
+  if (frameID_ == value) return;
+  frameID_ = value;
+  emit frameIdChanged();
+  scheduleRestart();
+}
+
+void ResultPicture::setSharp(bool sharp) {
+  if (sharp_ == sharp) return;
+  sharp_ = sharp;
+  emit sharpChanged();
+  scheduleRestart();
+}
+
+QVariant ResultPicture::time() const {
+  return time_ ? QVariant(*time_) : QVariant();
+}
+
+void ResultPicture::setTime(const QVariant& time) {
+  bool ok = false;
+  const double seconds = time.toDouble(&ok);
+  const std::optional<double> value = time.isNull() || !ok ? std::nullopt : std::optional(seconds);
+  if (time_ == value) return;
+  time_ = value;
+  emit timeChanged();
+  scheduleRestart();
+}
+
+void ResultPicture::setFit(bool fit) {
+  if (fit_ == fit) return;
+  fit_ = fit;
+  emit fitChanged();
+  update();
+}
+
+int ResultPicture::pixelsFor(double devicePixels) {
+  constexpr int step = 64;
+  const int pixels = static_cast<int>(std::ceil(devicePixels));
+  return std::max(step, (pixels + step - 1) / step * step);
+}
+
+int ResultPicture::wantedPixels() const {
+  if (!sharp_ || width() <= 0 || height() <= 0) return 0;
+  const double ratio = window() ? window()->effectiveDevicePixelRatio() : 1.0;
+  return pixelsFor(std::max(width(), height()) * ratio);
+}
+
+void ResultPicture::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) {
+  QQuickItem::geometryChange(newGeometry, oldGeometry);
+  if (newGeometry.size() != oldGeometry.size()) {
+    scheduleRestart();
+    update();
+  }
+}
+
+void ResultPicture::itemChange(ItemChange change, const ItemChangeData& value) {
+  QQuickItem::itemChange(change, value);
+  if (change == ItemSceneChange || change == ItemDevicePixelRatioHasChanged) scheduleRestart();
+}
+
+// Several properties usually change together (a delegate reused for another row): one
+// restart after them all.
+void ResultPicture::scheduleRestart() {
+  if (restartPending_) return;
+  restartPending_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        restartPending_ = false;
+        restart();
+      },
+      Qt::QueuedConnection);
+}
+
+void ResultPicture::restart() {
+  const auto row = app_ && frameID_ ? app_->results()->row(*frameID_) : std::nullopt;
+  if (!row) {
+    if (load_) load_->cancel();
+    load_.reset();
+    identity_.clear();
+    shownFor_.clear();
+    show(QImage(), false);
+    return;
+  }
+  const SearchResult& result = app_->results()->results()[static_cast<std::size_t>(*row)];
+  const double time = time_.value_or(result.time);
+  const int pixels = wantedPixels();
+  const QString shownFor = Thumbnails::smallKey(result) + "-" + QString::number(time, 'g', 17);
+  const QString identity = shownFor + "-" + QString::number(pixels);
+  if (identity == identity_) return;
+  if (load_) load_->cancel();
+  identity_ = identity;
+  // Another result shows the background at once; the same one keeps its picture meanwhile.
+  if (shownFor != shownFor_) {
+    shownFor_ = shownFor;
+    show(QImage(), false);
+  }
+  load_ = ThumbnailLoad::start(Thumbnails::shared(), *app_, result, time, pixels,
+                               [this](const QImage& image, bool sharp) { show(image, sharp); });
+}
+
+void ResultPicture::show(const QImage& image, bool sharp) {
+  // A stored thumbnail arriving late never replaces a sharp picture of the same result.
+  if (!image.isNull() && !sharp && showsSharp_) return;
+  if (image.isNull() && image_.isNull()) return;
+  image_ = image;
+  showsSharp_ = sharp && !image.isNull();
+  imageChanged_ = true;
+  emit pictureChanged();
+  update();
+}
+
+QSGNode* ResultPicture::updatePaintNode(QSGNode* node, UpdatePaintNodeData*) {
+  if (image_.isNull() || width() <= 0 || height() <= 0) {
+    delete node;
+    return nullptr;
+  }
+  auto* imageNode = static_cast<QSGImageNode*>(node);
+  if (!imageNode) {
+    imageNode = window()->createImageNode();
+    imageNode->setOwnsTexture(true);
+    imageChanged_ = true;
+  }
+  if (imageChanged_) {
+    imageNode->setTexture(window()->createTextureFromImage(image_));
+    imageChanged_ = false;
+  }
+  imageNode->setFiltering(QSGTexture::Linear);
+  const QRectF bounds = boundingRect();
+  const QSizeF source = image_.size();
+  if (fit_) {
+    imageNode->setSourceRect(QRectF(QPointF(), source));
+    imageNode->setRect(fitted(source, bounds));
+  } else {
+    imageNode->setSourceRect(cropped(source, bounds.size()));
+    imageNode->setRect(bounds);
+  }
+  return imageNode;
+}
+
+}  // namespace quillmere

@@ -1,0 +1,94 @@
+// The picture of one result, drawn from the Thumbnails service: nothing at first, the stored
+// thumbnail as soon as it is decoded, then the sharp picture at the item's pixel size when
+// the file's folder is reachable. Changing the frame, the time or the size cancels the
+// load under way. ResultImage puts it over its background.
+#pragma once
+
+#include <QtQml/qqmlregistration.h>
+#include <QImage>
+#include <QQuickItem>
+#include <QVariant>
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include "AppModel.h"
+
+namespace quillmere {
+
+class ThumbnailLoad;
+
+class ResultPicture : public QQuickItem {
+  Q_OBJECT
+  QML_ELEMENT
+  Q_PROPERTY(quillmere::AppModel* app READ app WRITE setApp NOTIFY appChanged)
+  // A result's frame id, or null.
+  Q_PROPERTY(QVariant frameId READ frameId WRITE setFrameId NOTIFY frameIdChanged)
+  // Whether to replace the stored thumbnail with a picture from the file.
+  Q_PROPERTY(bool sharp READ sharp WRITE setSharp NOTIFY sharpChanged)
+  // Seconds into a video overriding the result's own time, or null.
+  Q_PROPERTY(QVariant time READ time WRITE setTime NOTIFY timeChanged)
+  // The whole picture inside the item rather than cropped to fill it.
+  Q_PROPERTY(bool fit READ fit WRITE setFit NOTIFY fitChanged)
+  Q_PROPERTY(bool hasPicture READ hasPicture NOTIFY pictureChanged)
+  Q_PROPERTY(bool showsSharp READ showsSharp NOTIFY pictureChanged)
+  // The longest side of the picture shown, in pixels (0 without one).
+  Q_PROPERTY(int pictureSize READ pictureSize NOTIFY pictureChanged)
+
+ public:
+  explicit ResultPicture(QQuickItem* parent = nullptr);
+  ~ResultPicture() override;
+
+  AppModel* app() const { return app_; }
+  void setApp(AppModel* app);
+  QVariant frameId() const;
+  void setFrameId(const QVariant& frameId);
+  bool sharp() const { return sharp_; }
+  void setSharp(bool sharp);
+  QVariant time() const;
+  void setTime(const QVariant& time);
+  bool fit() const { return fit_; }
+  void setFit(bool fit);
+  bool hasPicture() const { return !image_.isNull(); }
+  bool showsSharp() const { return showsSharp_; }
+  int pictureSize() const { return std::max(image_.width(), image_.height()); }
+
+  // The longest side asked of a sharp picture for this many device pixels: rounded up to a
+  // step, so that small changes of size reuse one picture.
+  static int pixelsFor(double devicePixels);
+
+ signals:
+  void appChanged();
+  void frameIdChanged();
+  void sharpChanged();
+  void timeChanged();
+  void fitChanged();
+  void pictureChanged();
+
+ protected:
+  QSGNode* updatePaintNode(QSGNode* node, UpdatePaintNodeData* data) override;
+  void geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) override;
+  void itemChange(ItemChange change, const ItemChangeData& value) override;
+
+ private:
+  void scheduleRestart();
+  void restart();
+  void show(const QImage& image, bool sharp);
+  int wantedPixels() const;
+
+  AppModel* app_ = nullptr;
+  std::optional<qint64> frameID_;
+  bool sharp_ = true;
+  std::optional<double> time_;
+  bool fit_ = false;
+
+  QImage image_;
+  bool showsSharp_ = false;
+  bool imageChanged_ = false;  // a new texture is due
+  bool restartPending_ = false;
+  QString identity_;  // what the running load was started for
+  QString shownFor_;  // the frame and time the shown picture belongs to
+  std::shared_ptr<ThumbnailLoad> load_;
+};
+
+}  // namespace quillmere
