@@ -84,6 +84,10 @@ struct Layout {
   std::string imageInput, imageOutput, textInput, textOutput;
 };
 
+void PrintTo(const Layout& row, std::ostream* out) {
+  *out << row.source.filename();
+}
+
 class PublishedLayout : public ::testing::TestWithParam<Layout> {};
 
 TEST_P(PublishedLayout, ImportsAndRunsWithThePublishedPreprocessing) {
@@ -146,6 +150,10 @@ struct RefusalCase {
   std::function<void(const std::filesystem::path&)> spoil;
   std::string says;
 };
+
+void PrintTo(const RefusalCase& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class ImportRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
