@@ -33,6 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       {"eosId", info.eosId},
       {"resize", info.resize},
       {"batch", info.batch},
+      {"pixels", info.pixels},
+      {"mean", info.mean},
+      {"std", info.standardDeviation},
+      {"interpolation", info.interpolation},
+      {"imageInput", info.imageInput},
+      {"imageOutput", info.imageOutput},
+      {"textInput", info.textInput},
+      {"textOutput", info.textOutput},
   };
   ModelInfo again;
   try {
