@@ -88,7 +88,12 @@ HFTokenizerConverter::HFTokenizerConverter(std::string_view json) {
                                : "none";
   if (type != "BPE") refuse("only BPE tokenizers can be converted (this one is " + type + ")");
   const Vocabulary vocabulary = vocabularyOf(model, root);
+  readIds(vocabulary);
+  checkScheme(root, model, vocabulary);
+  readMerges(model, vocabulary);
+}
 
+void HFTokenizerConverter::readIds(const Vocabulary& vocabulary) {
   std::int64_t largest = -1;
   for (const auto& [text, id] : vocabulary) {
     if (id < 0) refuse("token ids out of range");
@@ -103,7 +108,10 @@ HFTokenizerConverter::HFTokenizerConverter(std::string_view json) {
     taken[id] = true;
     byId_[id] = text;
   }
+}
 
+void HFTokenizerConverter::checkScheme(const Json& root, const Json& model,
+                                       const Vocabulary& vocabulary) {
   const std::string pre = dumped(root, "pre_tokenizer");
   if (contains(pre, "ByteLevel") || (vocabulary.count("\u0120") && !vocabulary.count(space))) {
     refuse(
@@ -111,7 +119,10 @@ HFTokenizerConverter::HFTokenizerConverter(std::string_view json) {
         "scheme the engine tokenises with; use an export whose tokenizer is SentencePiece-based "
         "(SigLIP or SigLIP 2)");
   }
-  if (!model.value("byte_fallback", false) && !vocabulary.count("<0x41>")) {
+  const bool byteFallback = model.contains("byte_fallback") &&
+                            model["byte_fallback"].is_boolean() &&
+                            model["byte_fallback"].get<bool>();
+  if (!byteFallback && !vocabulary.count("<0x41>")) {
     notes_.push_back("no byte fallback; characters outside the vocabulary will be dropped");
   }
   const std::string normalizer = dumped(root, "normalizer");
@@ -120,7 +131,9 @@ HFTokenizerConverter::HFTokenizerConverter(std::string_view json) {
     notes_.push_back("this tokenizer adds a \u2581 at the start of the text; the engine does not");
   }
   lowercases_ = contains(normalizer, "Lowercase");
+}
 
+void HFTokenizerConverter::readMerges(const Json& model, const Vocabulary& vocabulary) {
   const Json merges = model.value("merges", Json::array());
   for (const Json& merge : merges.is_array() ? merges : Json::array()) {
     auto [left, right] = splitMerge(merge, vocabulary);

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -39,6 +41,12 @@ class HFTokenizerConverter {
     std::int32_t right;
     std::int32_t merged;
   };
+
+  using Vocabulary = std::map<std::string, std::int64_t>;
+  void readIds(const Vocabulary& vocabulary);
+  void checkScheme(const nlohmann::json& root, const nlohmann::json& model,
+                   const Vocabulary& vocabulary);
+  void readMerges(const nlohmann::json& model, const Vocabulary& vocabulary);
 
   std::vector<std::string> byId_;
   std::vector<Merge> merges_;

@@ -125,6 +125,15 @@ ModelImport::ModelImport(std::filesystem::path source) : source_(std::move(sourc
   }
   name_ = std::filesystem::absolute(source_).lexically_normal().filename().string();
   if (name_.empty()) name_ = std::filesystem::absolute(source_).parent_path().filename().string();
+  try {
+    readLayout();
+  } catch (const Json::exception& error) {
+    throw Refusal("The export's configuration files are not in the form its exporter writes (" +
+                  std::string(error.what()) + "). Download the folder of the export again.");
+  }
+}
+
+void ModelImport::readLayout() {
   if (present(source_ / "visual") || present(source_ / "textual")) {
     readImmich();
   } else if (present(source_ / "onnx") || present(source_ / "preprocessor_config.json")) {

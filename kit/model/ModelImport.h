@@ -44,6 +44,7 @@ class ModelImport {
   static std::string modelJSON(const ModelInfo& info);
 
  private:
+  void readLayout();
   void readImmich();
   void readOptimum();
   void readTokenizer(const std::filesystem::path& tokenizerJSON,

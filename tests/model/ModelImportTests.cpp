@@ -209,6 +209,12 @@ INSTANTIATE_TEST_SUITE_P(
                       });
                     },
                     "takes pictures of [1, 3, 32, 32]"},
+        RefusalCase{"ConfigurationOfAnotherForm", immich,
+                    [](const auto& s) {
+                      editJSON(s / "visual/preprocess_cfg.json",
+                               [](Json& j) { j["resize_mode"] = 5; });
+                    },
+                    "not in the form its exporter writes"},
         RefusalCase{"NotAnExport", immich,
                     [](const auto& s) {
                       std::filesystem::remove_all(s / "visual");
