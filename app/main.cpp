@@ -1,58 +1,33 @@
 // quillmere: the desktop application. Makes the one AppModel and shows the main window.
-// "--snapshot-windows DIR" (with an optional "--query TEXT") renders the window to
-// DIR/main.png once the query's results are shown, then quits.
+// "--snapshot-windows DIR" instead renders every window state of a sample library to PNG
+// files in DIR, then quits.
+#include <QtQml/qqmlextensionplugin.h>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
-#include <QQuickWindow>
-#include <QTimer>
+#include <QQuickStyle>
 #include <QUrl>
-#include <QtQml/qqmlextensionplugin.h>
 
 #include "AppModel.h"
+#include "Snapshots.h"
 
 // The views are a static QML module linked into the executable.
 Q_IMPORT_QML_PLUGIN(QuillmerePlugin)
-
-namespace {
-
-void snapshotWhenSearched(quillmere::AppModel& model, QQmlApplicationEngine& engine,
-                          const QString& directory, const QString& query) {
-  auto grab = [&engine, directory] {
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().value(0));
-    const bool saved = window && QDir().mkpath(directory) &&
-                       window->grabWindow().save(QDir(directory).filePath("main.png"));
-    QCoreApplication::exit(saved ? 0 : 1);
-  };
-  // The results need a moment to be laid out after they arrive.
-  QObject::connect(&model, &quillmere::AppModel::searchApplied, &model,
-                   [grab] { QTimer::singleShot(500, grab); });
-  QTimer::singleShot(30000, grab);
-  QTimer::singleShot(300, &model, [&model, query, grab] {
-    if (query.isEmpty()) {
-      QTimer::singleShot(700, grab);
-      return;
-    }
-    // Typed one character at a time, as a user would.
-    for (qsizetype i = 1; i <= query.size(); ++i) model.setQuery(query.left(i));
-  });
-}
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
   QGuiApplication app(argc, argv);
   QGuiApplication::setApplicationName("Quillmere");
   QGuiApplication::setOrganizationDomain("quillmere.org");
+  // A desktop style that follows the palette, unless the user chose another.
+  if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE")) QQuickStyle::setStyle("Fusion");
 
   QCommandLineParser parser;
   parser.addHelpOption();
-  const QCommandLineOption snapshot("snapshot-windows", "Render the window to DIR and quit.",
-                                    "DIR");
-  const QCommandLineOption query("query", "The query typed before a snapshot.", "TEXT");
-  parser.addOptions({snapshot, query});
+  const QCommandLineOption snapshot("snapshot-windows",
+                                    "Render every window state of a sample library to DIR.", "DIR");
+  parser.addOption(snapshot);
   parser.process(app);
+  if (parser.isSet(snapshot)) return quillmere::Snapshots(parser.value(snapshot)).run();
 
   quillmere::AppModel model;
   QQmlApplicationEngine engine;
@@ -61,8 +36,5 @@ int main(int argc, char* argv[]) {
       &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
       [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
   engine.load(QUrl("qrc:/Quillmere/qml/Main.qml"));
-  if (parser.isSet(snapshot)) {
-    snapshotWhenSearched(model, engine, parser.value(snapshot), parser.value(query));
-  }
   return QGuiApplication::exec();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 #include <system_error>
+#include <utility>
 
 #include "Actions.h"
 #include "FolderBookmark.h"
@@ -14,6 +15,8 @@
 #include "platform/PowerMonitor.h"
 #include "scan/FolderWatcher.h"
 #include "scan/FrameSampler.h"
+#include "scan/Scanner.h"
+#include "scan/Timecode.h"
 #include "search/SearchEngine.h"
 
 namespace quillmere {
@@ -281,6 +284,8 @@ void AppModel::scheduleSearch(bool now, bool keepSelection) {
   scheduled_.reset();
   auto text = SearchEngine::queryText(query_.toStdString());
   if (!imageQuery_ && text.empty()) {
+    searching_ = false;
+    openWhenApplied_ = false;
     results_->setResults({});
     if (!searchedQuery_.isEmpty()) {
       searchedQuery_.clear();
@@ -299,6 +304,7 @@ void AppModel::startSearch() {
   if (!scheduled_) return;
   const auto job = *scheduled_;
   scheduled_.reset();
+  searching_ = true;
   const auto started = std::chrono::steady_clock::now();
   emit searchStarted();
   searchQueue_->post([this, job, started] {
@@ -325,7 +331,9 @@ AppModel::SearchAnswer AppModel::computeSearch(const SearchJob& job) {
 void AppModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
                            std::chrono::steady_clock::time_point started) {
   if (job.generation != generation_) return;
+  searching_ = false;
   if (answer.failure) {
+    openWhenApplied_ = false;
     // The previous results stay; the user learns why nothing changed.
     setNotice(QString::fromStdString(*answer.failure));
     return;
@@ -350,6 +358,7 @@ void AppModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
     emit exactTimesChanged();
   }
   emit searchApplied();
+  if (std::exchange(openWhenApplied_, false) && selection_) emit openRequested(*selection_);
   refineSelection();
 }
 
@@ -524,11 +533,15 @@ void AppModel::refreshTotals() {
   if (!library_) return;
   totals_ = library_->totals();
   std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> counts;
-  for (const auto& file : library_->allFiles()) {
+  const auto files = library_->allFiles();
+  for (const auto& file : files) {
     auto& count = counts[file.rootID];
     ++count.first;
     if (file.state == FileState::indexed) ++count.second;
   }
+  indexedPhotos_ = std::count_if(files.begin(), files.end(), [](const MediaFile& file) {
+    return file.kind == MediaKind::photo && file.state == FileState::indexed;
+  });
   auto folders = folders_->folders();
   for (auto& folder : folders) {
     folder.files = counts[folder.root.id].first;
@@ -568,6 +581,60 @@ void AppModel::finishRefresh() {
   refreshTotals();
   emit indexedFilesRefreshed();
   if (!query_.isEmpty() || imageQuery_) scheduleSearch(true, true);
+}
+
+// ---- For the main window ----
+
+QString AppModel::offlineNote(qint64 frameID) const {
+  const auto row = results_->row(frameID);
+  if (!row) return {};
+  const auto& file = results_->results()[*row].file;
+  if (isOnline(file)) return {};
+  const auto found = folder(file);
+  const auto volume =
+      found && found->root.volumeName ? QString::fromStdString(*found->root.volumeName) : QString();
+  return tr("On %1 — not connected").arg(volume.isEmpty() ? tr("a drive") : volume);
+}
+
+QUrl AppModel::fileUrl(qint64 frameID) const {
+  const auto row = results_->row(frameID);
+  if (!row) return {};
+  const auto path = url(results_->results()[*row].file);
+  return path ? QUrl::fromLocalFile(QString::fromStdString(path->string())) : QUrl();
+}
+
+QString AppModel::openTimecode(qint64 frameID, bool full) const {
+  const auto row = results_->row(frameID);
+  if (!row) return {};
+  const auto& result = results_->results()[*row];
+  if (result.file.kind != MediaKind::video) return {};
+  const double time = openTime(result);
+  return QString::fromStdString(full ? timecode(time) : shortTimecode(time));
+}
+
+void AppModel::drop(const QList<QUrl>& urls) {
+  for (const auto& dropped : urls) {
+    if (!dropped.isLocalFile()) continue;
+    const std::filesystem::path path = dropped.toLocalFile().toStdString();
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+      handleAdd(dropped.toLocalFile());
+    } else if (Scanner::kind(path) == MediaKind::photo) {
+      searchByImage(dropped.toLocalFile());
+    }
+  }
+}
+
+void AppModel::openSelectedWhenSearched() {
+  if (scheduled_) {
+    searchTimer_.stop();
+    startSearch();
+  }
+  if (searching_) {
+    openWhenApplied_ = true;
+  } else if (selection_) {
+    emit openRequested(*selection_);
+  }
 }
 
 }  // namespace quillmere

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QVariant>
 #include <atomic>
 #include <chrono>
@@ -73,6 +74,8 @@ class AppModel : public QObject {
   Q_PROPERTY(qint64 totalPending READ totalPending NOTIFY totalsChanged)
   Q_PROPERTY(qint64 totalFailed READ totalFailed NOTIFY totalsChanged)
   Q_PROPERTY(qint64 totalFrames READ totalFrames NOTIFY totalsChanged)
+  Q_PROPERTY(qint64 indexedPhotos READ indexedPhotos NOTIFY totalsChanged)
+  Q_PROPERTY(double indexedVideoSeconds READ indexedVideoSeconds NOTIFY totalsChanged)
   // The file operations on results (open, show in folder, copy path, export markers).
   Q_PROPERTY(Actions* actions READ actions CONSTANT)
   Q_MOC_INCLUDE("Actions.h")
@@ -178,6 +181,23 @@ class AppModel : public QObject {
   qint64 totalPending() const { return totals_.pending; }
   qint64 totalFailed() const { return totals_.failed; }
   qint64 totalFrames() const { return totals_.frames; }
+  qint64 indexedPhotos() const { return indexedPhotos_; }
+  double indexedVideoSeconds() const { return totals_.indexedVideoSeconds; }
+
+  // For the result tiles: "On <drive> — not connected" while the result's folder is offline,
+  // else empty.
+  Q_INVOKABLE QString offlineNote(qint64 frameID) const;
+  // The result's file, or an empty URL while its folder is offline.
+  Q_INVOKABLE QUrl fileUrl(qint64 frameID) const;
+  // A listed video result's opening time (refined when known) as "1:15", or with full
+  // "00:01:15"; empty for a photo or a frame not listed.
+  Q_INVOKABLE QString openTimecode(qint64 frameID, bool full) const;
+  // Files dropped onto the window: a folder is added, a photo becomes the image query, and
+  // anything else is ignored.
+  Q_INVOKABLE void drop(const QList<QUrl>& urls);
+  // Return in the search field: a search still waiting or running is run at once and its
+  // first result asked to open (openRequested) when it is applied; otherwise the selection.
+  Q_INVOKABLE void openSelectedWhenSearched();
 
  signals:
   void readyChanged();
@@ -201,6 +221,8 @@ class AppModel : public QObject {
   void refinementStarted(qint64 frameID);
   // The coalesced refresh after indexed files ran.
   void indexedFilesRefreshed();
+  // The window should open this result (Return in the search field).
+  void openRequested(qint64 frameID);
 
  private:
   // What one search was asked with, captured when it was scheduled.
@@ -272,6 +294,10 @@ class AppModel : public QObject {
   std::optional<ImageQuery> imageQuery_;
   std::map<std::int64_t, double> exactTimes_;
   std::optional<std::vector<float>> lastQueryVector_;
+  std::int64_t indexedPhotos_ = 0;
+  // A search was handed to the search queue and its answer is not applied yet.
+  bool searching_ = false;
+  bool openWhenApplied_ = false;
 
   // Searching: the debounce timer, the job it will start, and the generation of the newest
   // search (read by the queue to skip work already superseded).

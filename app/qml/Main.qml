@@ -1,5 +1,5 @@
-// The first main window: a search field, the kind filter, the moments line and a plain
-// list of results. Everything it shows comes from the model.
+// The main window: the folders on the left, the search and its results in the middle, the
+// preview of the selected result on the right.
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -8,121 +8,259 @@ import Quillmere
 ApplicationWindow {
     id: window
     required property AppModel app
+    property bool showInspector: true
+    // The quick look over the window (a Popup with open() and close()), when it loaded.
+    property var peek: null
+    readonly property bool peeking: peek !== null && peek.opened
+    readonly property bool dropTargeted: drop.containsDrag
+    // Which content the detail area shows, decided in this order.
+    readonly property string content: {
+        if (app.startupError !== "")
+            return "cantStart"
+        if (app.query.trim() === "" && app.imageQueryName === "")
+            return "ready"
+        if (app.results.count > 0)
+            return "results"
+        if (app.totalFrames === 0)
+            return "gettingReady"
+        if (app.searchedQuery !== "")
+            return "nothingMatches"
+        return "none"
+    }
+    readonly property bool firstRun: app.folders.count === 0 && app.startupError === ""
+    readonly property bool hasSelection: app.selection !== null && app.selection !== undefined
+    readonly property alias searchHeader: header
+    readonly property alias resultsGrid: grid
+    readonly property alias noticeBar: notice
 
-    width: 900
-    height: 600
+    width: 1280
+    height: 800
+    minimumWidth: 860
+    minimumHeight: 540
     visible: true
     title: "Quillmere"
+
+    function openResult(frameId) {
+        if (frameId !== null && frameId !== undefined && app.actions)
+            app.actions.open(frameId)
+    }
+    function togglePeek() {
+        if (!peek)
+            return
+        if (peek.opened)
+            peek.close()
+        else if (hasSelection)
+            peek.open()
+    }
+    function focusResults() {
+        if (content === "results")
+            grid.forceActiveFocus()
+    }
+    function dropped(urls) { app.drop(urls) }
+
+    // The parts other views provide are loaded by name, each with the model.
+    function load(loader, file) { loader.setSource(file, { app: window.app }) }
+
+    menuBar: Loader {
+        Component.onCompleted: window.load(this, "AppMenuBar.qml")
+    }
 
     header: ToolBar {
         RowLayout {
             anchors.fill: parent
-            anchors.margins: 6
-            spacing: 8
+            spacing: 4
+            Item { Layout.fillWidth: true }
+            ToolButton {
+                objectName: "exportMarkers"
+                text: qsTr("Export Markers")
+                contentItem: Symbol { name: "export"; color: palette.buttonText; opacity: parent.enabled ? 1 : 0.4 }
+                enabled: window.app.results.count > 0
+                ToolTip.text: qsTr("Export the video results as Final Cut Pro / DaVinci Resolve markers")
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                onClicked: window.app.actions.exportMarkers()
+            }
+            ToolButton {
+                objectName: "togglePreview"
+                text: qsTr("Preview")
+                contentItem: Symbol { name: "preview"; color: palette.buttonText }
+                checkable: true
+                checked: window.showInspector
+                ToolTip.text: window.showInspector ? qsTr("Hide the preview") : qsTr("Show the preview")
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                onClicked: window.showInspector = !window.showInspector
+            }
+        }
+    }
 
-            TextField {
-                id: searchField
-                Layout.fillWidth: true
-                placeholderText: window.app.imageQueryName !== ""
-                                 ? window.app.imageQueryName : "Search your photos and videos"
-                text: window.app.query
-                focus: true
-                onTextEdited: window.app.query = text
+    SplitView {
+        anchors.fill: parent
+
+        Loader {
+            Component.onCompleted: window.load(this, "Sidebar.qml")
+            SplitView.minimumWidth: 210
+            SplitView.preferredWidth: 240
+            SplitView.maximumWidth: 320
+        }
+
+        Item {
+            id: detail
+            SplitView.fillWidth: true
+            SplitView.minimumWidth: 300
+
+            Loader {
+                anchors.fill: parent
+                visible: window.firstRun
+                active: window.firstRun
+                onActiveChanged: if (active) window.load(this, "FirstRunView.qml")
+                Component.onCompleted: if (active) window.load(this, "FirstRunView.qml")
             }
 
-            TabBar {
-                id: kinds
-                currentIndex: window.app.kindFilter
-                onCurrentIndexChanged: window.app.kindFilter = currentIndex
-                Repeater {
-                    model: window.app.kindFilterNames
-                    TabButton {
-                        required property string modelData
-                        text: modelData
-                        width: implicitWidth
+            ColumnLayout {
+                anchors.fill: parent
+                spacing: 0
+                visible: !window.firstRun
+
+                SearchHeader {
+                    id: header
+                    Layout.fillWidth: true
+                    app: window.app
+                    onOpenSelected: window.app.openSelectedWhenSearched()
+                    onFocusResults: window.focusResults()
+                }
+                Rectangle {
+                    Layout.fillWidth: true
+                    implicitHeight: 1
+                    color: Qt.rgba(palette.windowText.r, palette.windowText.g,
+                                   palette.windowText.b, 0.12)
+                }
+                Item {
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+
+                    MessageView {
+                        objectName: "cantStart"
+                        anchors.fill: parent
+                        visible: window.content === "cantStart"
+                        icon: "warning"
+                        title: qsTr("Quillmere can't start")
+                        description: window.app.startupError
+                    }
+                    ReadyView {
+                        objectName: "readyView"
+                        anchors.fill: parent
+                        visible: window.content === "ready"
+                        app: window.app
+                    }
+                    ResultsGrid {
+                        id: grid
+                        objectName: "resultsGrid"
+                        anchors.fill: parent
+                        visible: window.content === "results"
+                        app: window.app
+                        onPeekToggled: window.togglePeek()
+                        onOpenRequested: frameId => window.openResult(frameId)
+                        onMenuRequested: (frameId, tile, x, y) => {
+                            resultMenu.frameId = frameId
+                            resultMenu.isVideo = tile.isVideo
+                            resultMenu.openTime = window.app.openTimecode(frameId, true)
+                            resultMenu.online = tile.offlineNote === ""
+                            resultMenu.popup(tile, x, y)
+                        }
+                    }
+                    MessageView {
+                        objectName: "gettingReady"
+                        anchors.fill: parent
+                        visible: window.content === "gettingReady"
+                        icon: "hourglass"
+                        title: qsTr("Getting your library ready")
+                        description: qsTr("Results appear here as soon as the first files are indexed.")
+                    }
+                    MessageView {
+                        objectName: "nothingMatches"
+                        anchors.fill: parent
+                        visible: window.content === "nothingMatches"
+                        icon: "magnifier"
+                        title: qsTr("Nothing matches “") + window.app.searchedQuery + qsTr("”")
+                        description: qsTr("Try other words, or describe what is in the picture rather than its name.")
                     }
                 }
             }
-        }
-    }
 
-    ColumnLayout {
-        anchors.fill: parent
-        anchors.margins: 8
-        spacing: 6
-
-        Label {
-            Layout.fillWidth: true
-            visible: window.app.startupError !== ""
-            text: window.app.startupError
-            textFormat: Text.PlainText
-            wrapMode: Text.Wrap
-            color: "firebrick"
-        }
-
-        Label {
-            Layout.fillWidth: true
-            visible: window.app.searchedQuery !== ""
-            text: window.app.results.count + (window.app.results.count === 1 ? " moment" : " moments")
-                  + " · " + Math.round(window.app.lastSearchMS) + " ms"
-            textFormat: Text.PlainText
-            font.bold: true
-        }
-
-        ListView {
-            id: list
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-            clip: true
-            model: window.app.results
-            delegate: ItemDelegate {
-                required property int index
-                required property var frameId
-                required property string name
-                required property string relPath
-                required property string timecode
-                required property double score
-
-                width: ListView.view.width
-                highlighted: window.app.selection === frameId
-                // The folder path inside the root, when the file is not at its top.
-                text: (timecode !== "" ? name + "  " + timecode : name)
-                      + (relPath !== name ? "   " + relPath : "") + "   " + score.toFixed(3)
-                onClicked: window.app.selection = frameId
+            NoticeBar {
+                id: notice
+                app: window.app
+                anchors.horizontalCenter: parent.horizontalCenter
+                anchors.bottom: parent.bottom
+                anchors.bottomMargin: 16
             }
-            ScrollBar.vertical: ScrollBar {}
         }
 
-        Label {
-            Layout.fillWidth: true
-            visible: window.app.notice !== ""
-            text: window.app.notice
-            textFormat: Text.PlainText
-            elide: Text.ElideRight
-        }
-
-        Label {
-            Layout.fillWidth: true
-            text: window.app.folders.count + (window.app.folders.count === 1 ? " folder · " : " folders · ")
-                  + window.app.totalIndexed + " of "
-                  + window.app.totalFiles + " files indexed"
-            textFormat: Text.PlainText
-            opacity: 0.7
+        Loader {
+            visible: window.showInspector
+            Component.onCompleted: window.load(this, "PreviewPane.qml")
+            SplitView.minimumWidth: 260
+            SplitView.preferredWidth: 320
+            SplitView.maximumWidth: 460
         }
     }
 
-    // A notice goes away after six seconds unless another replaced it.
-    Timer {
-        id: noticeTimer
-        interval: 6000
-        onTriggered: window.app.notice = ""
+    ResultMenu {
+        id: resultMenu
+        app: window.app
+        onOpenRequested: frameId => window.openResult(frameId)
+    }
+
+    Component.onCompleted: {
+        const made = Qt.createComponent("Peek.qml")
+        if (made.status === Component.Ready) {
+            peek = made.createObject(window, { app: window.app })
+            peek.columns = Qt.binding(() => grid.columns)
+        } else {
+            console.warn(made.errorString())
+        }
+    }
+
+    // Folders and photos dropped anywhere on the window, as a copy or a link, never a move.
+    DropArea {
+        id: drop
+        anchors.fill: parent
+        keys: ["text/uri-list"]
+        onEntered: drag => {
+            drag.accepted = drag.hasUrls
+            if (drag.hasUrls)
+                drag.action = (drag.supportedActions & Qt.CopyAction) ? Qt.CopyAction : Qt.LinkAction
+        }
+        onDropped: drop => {
+            drop.action = (drop.supportedActions & Qt.CopyAction) ? Qt.CopyAction : Qt.LinkAction
+            drop.accept()
+            window.dropped(drop.urls)
+        }
+    }
+    Rectangle {
+        anchors.fill: parent
+        anchors.margins: 4
+        visible: window.dropTargeted
+        radius: 12
+        color: "transparent"
+        border.width: 3
+        border.color: palette.highlight
+    }
+
+    Connections {
+        target: AppCommands
+        function onOpenSelected() {
+            if (window.hasSelection)
+                window.openResult(window.app.selection)
+        }
+        function onTogglePeek() { window.togglePeek() }
+        function onFocusSearch() { header.focusSearch() }
+        function onFocusResults() { window.focusResults() }
     }
     Connections {
         target: window.app
-        function onNoticeChanged() {
-            if (window.app.notice !== "")
-                noticeTimer.restart()
-        }
+        function onOpenRequested(frameId) { window.openResult(frameId) }
     }
 
     // The library holds another model's frames: nothing is dropped until the user agrees.
@@ -131,7 +269,7 @@ ApplicationWindow {
         modal: true
         closePolicy: Popup.NoAutoClose
         visible: window.app.modelChange !== ""
-        title: "Index every file again?"
+        title: qsTr("Index every file again?")
         Label {
             width: 420
             text: window.app.modelChange
@@ -140,11 +278,11 @@ ApplicationWindow {
         }
         footer: DialogButtonBox {
             Button {
-                text: "Index Again"
+                text: qsTr("Index Again")
                 DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
             }
             Button {
-                text: "Quit"
+                text: qsTr("Quit")
                 DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
             }
         }

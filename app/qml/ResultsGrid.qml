@@ -1,0 +1,132 @@
+// The results, best first, in a grid whose columns adapt to the width and the tile width
+// preference. The arrow keys move the selection (Up and Down by a row), Space peeks, Return
+// opens.
+import QtQuick
+import QtQuick.Controls
+import Quillmere
+
+GridView {
+    id: grid
+    required property AppModel app
+    property real tileWidth: Tiles.tileWidth
+    // How many columns Up and Down move by.
+    readonly property int columns: columnCount(width, tileWidth)
+    readonly property int shownColumns: Math.max(1, Math.min(count, columns))
+    // The width each tile gets: the row shared out, no wider than 1.6 tile widths.
+    readonly property real columnWidth: Math.min(tileWidth * 1.6,
+                                                 (width - 36 - 14 * (columns - 1)) / columns)
+    // Bumped when any folder's state changes, so tiles re-read their offline note.
+    property int foldersRevision: 0
+    // Bumped when a refined opening time arrives.
+    property int timesRevision: 0
+
+    signal peekToggled()
+    signal openRequested(var frameId)
+    signal menuRequested(var frameId, Item tile, real x, real y)
+
+    function columnCount(areaWidth, tile) {
+        return Math.max(1, Math.floor((areaWidth - 36 + 14) / (tile + 14)))
+    }
+    function selectedIndex() {
+        const selection = app.selection
+        if (selection === null || selection === undefined)
+            return -1
+        for (let i = 0; i < count; ++i) {
+            if (app.results.data(app.results.index(i, 0), ResultListModel.FrameIdRole) === selection)
+                return i
+        }
+        return -1
+    }
+    function frameAt(index) {
+        return app.results.data(app.results.index(index, 0), ResultListModel.FrameIdRole)
+    }
+    function moveSelection(step) {
+        if (count === 0)
+            return
+        const next = Math.min(count - 1, Math.max(0, selectedIndex() + step))
+        app.selection = frameAt(next)
+    }
+    function hasSelection() { return selectedIndex() >= 0 }
+
+    model: app.results
+    clip: true
+    focus: true
+    activeFocusOnTab: true
+    keyNavigationEnabled: false
+    boundsBehavior: Flickable.StopAtBounds
+    reuseItems: true
+    cacheBuffer: 400
+    leftMargin: 18 + Math.max(0, (width - 36 - columns * columnWidth - 14 * (columns - 1)) / 2)
+    // The last column's 14 of spacing lies inside the cell, so the margin is the rest of 18.
+    rightMargin: 4
+    topMargin: 18
+    bottomMargin: 18
+    cellWidth: columnWidth + 14
+    cellHeight: Math.round(columnWidth / 1.6) + 6 + 16 + 16
+    highlightFollowsCurrentItem: false
+    ScrollBar.vertical: ScrollBar {}
+
+    Keys.onPressed: event => {
+        switch (event.key) {
+        case Qt.Key_Left: moveSelection(-1); break
+        case Qt.Key_Right: moveSelection(1); break
+        case Qt.Key_Up: moveSelection(-columns); break
+        case Qt.Key_Down: moveSelection(columns); break
+        case Qt.Key_Space:
+            if (hasSelection())
+                peekToggled()
+            break
+        case Qt.Key_Return:
+        case Qt.Key_Enter:
+            if (hasSelection())
+                openRequested(app.selection)
+            break
+        default:
+            event.accepted = false
+            return
+        }
+        event.accepted = true
+    }
+
+    Connections {
+        target: grid.app
+        function onSelectionChanged() {
+            const index = grid.selectedIndex()
+            if (index < 0)
+                return
+            grid.currentIndex = index
+            grid.positionViewAtIndex(index, GridView.Contain)
+        }
+        function onExactTimesChanged() { ++grid.timesRevision }
+    }
+    Connections {
+        target: grid.app.folders
+        function onDataChanged() { ++grid.foldersRevision }
+        function onModelReset() { ++grid.foldersRevision }
+        function onRowsInserted() { ++grid.foldersRevision }
+        function onRowsRemoved() { ++grid.foldersRevision }
+    }
+
+    delegate: ResultTile {
+        required property int index
+        width: grid.columnWidth
+        imageWidth: grid.columnWidth
+        app: grid.app
+        selected: grid.app.selection === frameId
+        badgeTime: grid.timesRevision >= 0 && isVideo ? grid.app.openTimecode(frameId, false) : ""
+        cornerColor: grid.palette.window
+        offlineNote: grid.foldersRevision >= 0 ? grid.app.offlineNote(frameId) : ""
+        onClicked: {
+            grid.app.selection = frameId
+            grid.forceActiveFocus()
+        }
+        onDoubleClicked: {
+            grid.app.selection = frameId
+            grid.openRequested(frameId)
+        }
+        onMenuRequested: (x, y) => {
+            grid.app.selection = frameId
+            grid.menuRequested(frameId, this, x, y)
+        }
+    }
+}
