@@ -1,34 +1,39 @@
-// The application itself, started as a user would on a library with photos in it: it types
-// a query, shows the results and renders its window to a PNG that is checked not blank.
+// The application's snapshot mode, started as ./test starts it: it builds its own sample
+// library, renders every state of every window in the light and the dark palette, and each
+// picture is checked to exist at the window's size and not to be blank.
 #include <QImage>
 #include <set>
 
 #include "AppFixture.h"
+#include "Snapshots.h"
 #include "support/MediaFactory.h"
 
 namespace quillmere::test {
 namespace {
 
-TEST_F(AppTest, TheWindowShowsTheResultsOfATypedQuery) {
-  const auto folder = makeFolder("Photos");
-  addPhotos(folder, 6);
-  addIndexed(folder);
-  model_.reset();
+TEST_F(AppTest, TheSnapshotModeRendersEveryWindowStateInBothPalettes) {
   const auto shots = temp->path() / "shots";
-  runCommand("QT_QPA_PLATFORM=offscreen QUILLMERE_LIBRARY=" +
-             shellQuoted(temp->path() / "Library.sqlite") + " QUILLMERE_MODEL_DIR=" +
-             shellQuoted(modelDirectory()) + " " + shellQuoted(QUILLMERE_APP_EXECUTABLE) +
-             " --snapshot-windows " + shellQuoted(shots) + " --query red");
-  const QImage shot(QString::fromStdString((shots / "main.png").string()));
-  ASSERT_FALSE(shot.isNull());
-  EXPECT_GE(shot.width(), 400);
-  EXPECT_GE(shot.height(), 300);
-  // Text, a highlighted row and the background: far more than a blank window's few colours.
-  std::set<QRgb> colours;
-  for (int y = 0; y < shot.height(); y += 2) {
-    for (int x = 0; x < shot.width(); x += 2) colours.insert(shot.pixel(x, y));
+  runCommand(
+      "QT_QPA_PLATFORM=offscreen QUILLMERE_LIBRARY=" + shellQuoted(temp->path() / "Unused.sqlite") +
+      " QUILLMERE_MODEL_DIR=" + shellQuoted(modelDirectory()) + " " +
+      shellQuoted(QUILLMERE_APP_EXECUTABLE) + " --snapshot-windows " + shellQuoted(shots));
+  ASSERT_FALSE(Snapshots::stateNames().isEmpty());
+  for (const auto& state : Snapshots::stateNames()) {
+    for (const char* palette : {"", "-dark"}) {
+      const auto name = state.toStdString() + palette + ".png";
+      const QImage shot(QString::fromStdString((shots / name).string()));
+      ASSERT_FALSE(shot.isNull()) << name;
+      EXPECT_EQ(shot.width(), Snapshots::width) << name;
+      EXPECT_EQ(shot.height(), Snapshots::height) << name;
+      // Text, symbols and pictures on the background: far more than a blank window's few.
+      std::set<QRgb> colours;
+      for (int y = 0; y < shot.height(); y += 3) {
+        for (int x = 0; x < shot.width(); x += 3) colours.insert(shot.pixel(x, y));
+      }
+      EXPECT_GT(colours.size(), 20u) << name;
+    }
   }
-  EXPECT_GT(colours.size(), 20u);
+  EXPECT_FALSE(std::filesystem::exists(temp->path() / "Unused.sqlite"));
 }
 
 }  // namespace
