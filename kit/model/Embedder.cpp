@@ -250,7 +250,8 @@ std::vector<std::vector<Half>> Embedder::embed(std::span<const Picture> images) 
   std::shared_ptr<PixelBufferPool> pool = pixelPool();
   PixelBufferPool::Lease lease = pool->acquire(images.size());
   for (std::size_t i = 0; i < images.size(); ++i) {
-    if (!PictureFitter::draw(images[i], info_.imageSize, info_.resize, lease.frame(i))) {
+    if (!PictureFitter::draw(images[i], info_.imageSize, info_.resize, lease.frame(i),
+                             info_.interpolation)) {
       throw Failure::output();
     }
   }

@@ -31,7 +31,8 @@ void ImagePreprocess::normalise(const ModelInfo& info, const std::uint8_t* rgb, 
 std::vector<float> ImagePreprocess::prepare(const ModelInfo& info, const Picture& picture) {
   if (info.imageSize < 1 || info.imageSize > 65536) return {};
   std::vector<std::uint8_t> rgb(floatsPerImage(info));
-  if (!PictureFitter::draw(picture, info.imageSize, info.resize, rgb.data())) return {};
+  if (!PictureFitter::draw(picture, info.imageSize, info.resize, rgb.data(), info.interpolation))
+    return {};
   std::vector<float> values(rgb.size());
   normalise(info, rgb.data(), values.data());
   return values;

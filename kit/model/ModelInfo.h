@@ -33,7 +33,7 @@ struct ModelInfo {
   std::string pixels = "uint8";  // "uint8": RGB bytes NHWC; "nchw" / "nhwc": float32, normalised
   std::array<float, 3> mean{0, 0, 0};  // per channel, on values scaled to 0..1
   std::array<float, 3> standardDeviation{1, 1, 1};
-  std::string interpolation = "lanczos3";  // carried: the engine resamples with lanczos3
+  std::string interpolation = "lanczos3";  // resampling kernel, see PictureFitter::kernel
   std::string imageInput = "image";
   std::string imageOutput = "embedding";
   std::string textInput = "input_ids";

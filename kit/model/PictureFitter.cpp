@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/ImageCodec.h"
-
 namespace quillmere {
 namespace {
 
@@ -25,12 +23,20 @@ PictureFitter::Rectangle PictureFitter::rectangle(int width, int height, std::in
   return Rectangle{(s - drawnWidth) / 2, (s - drawnHeight) / 2, drawnWidth, drawnHeight};
 }
 
+ImageCodec::Kernel PictureFitter::kernel(std::string_view interpolation) {
+  if (interpolation == "nearest") return ImageCodec::Kernel::nearest;
+  if (interpolation == "bilinear" || interpolation == "linear") return ImageCodec::Kernel::linear;
+  if (interpolation == "bicubic" || interpolation == "cubic") return ImageCodec::Kernel::cubic;
+  return ImageCodec::Kernel::lanczos3;
+}
+
 bool PictureFitter::draw(const Picture& picture, std::int64_t side, std::string_view resize,
-                         std::uint8_t* out) {
+                         std::uint8_t* out, std::string_view interpolation) {
   // An encoder input beyond an int's side could never be allocated anyway.
   if (!isValid(picture) || side < 1 || side > 65536) return false;
   const Rectangle target = rectangle(picture.width, picture.height, side, resize);
-  return ImageCodec::drawCentred(picture, target.width, target.height, static_cast<int>(side), out);
+  return ImageCodec::drawCentred(picture, target.width, target.height, static_cast<int>(side), out,
+                                 kernel(interpolation));
 }
 
 }  // namespace quillmere

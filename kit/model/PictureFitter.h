@@ -1,12 +1,13 @@
 // Fits a picture into the image encoder's square input: "squash" stretches it to the square,
 // any other mode scales it to fill the square and crops the centre. Geometry in double
-// precision; resampling with lanczos3.
+// precision; resampling with the model's interpolation (lanczos3 unless it names another).
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
 #include "core/Picture.h"
+#include "platform/ImageCodec.h"
 
 namespace quillmere {
 
@@ -23,10 +24,14 @@ class PictureFitter {
   // Where a width x height picture is drawn in the side x side square.
   static Rectangle rectangle(int width, int height, std::int64_t side, std::string_view resize);
 
+  // The kernel of a model.json interpolation: PIL's and OpenCLIP's names ("nearest",
+  // "bilinear", "bicubic", "lanczos"); anything else, lanczos3.
+  static ImageCodec::Kernel kernel(std::string_view interpolation);
+
   // Draws the picture into `out`, side x side x 3 bytes of RGB, every byte written.
   // False when the picture is invalid or the image library fails.
   static bool draw(const Picture& picture, std::int64_t side, std::string_view resize,
-                   std::uint8_t* out);
+                   std::uint8_t* out, std::string_view interpolation = "lanczos3");
 };
 
 }  // namespace quillmere

@@ -133,6 +133,20 @@ std::optional<Picture> toPicture(VipsImage* source) {
   return picture;
 }
 
+VipsKernel vipsKernel(ImageCodec::Kernel kernel) {
+  switch (kernel) {
+    case ImageCodec::Kernel::nearest:
+      return VIPS_KERNEL_NEAREST;
+    case ImageCodec::Kernel::linear:
+      return VIPS_KERNEL_LINEAR;
+    case ImageCodec::Kernel::cubic:
+      return VIPS_KERNEL_CUBIC;
+    case ImageCodec::Kernel::lanczos3:
+      break;
+  }
+  return VIPS_KERNEL_LANCZOS3;
+}
+
 Image fromPicture(const Picture& picture) {
   const auto expected = static_cast<std::size_t>(picture.width) * picture.height * 3;
   if (picture.width <= 0 || picture.height <= 0 || picture.rgb.size() != expected) return {};
@@ -311,19 +325,20 @@ std::optional<Picture> ImageCodec::resize(const Picture& picture, int width, int
 }
 
 bool ImageCodec::drawCentred(const Picture& picture, double width, double height, int side,
-                             std::uint8_t* out) {
+                             std::uint8_t* out, Kernel kernel) {
   initialise();
   if (side < 1 || !(width > 0) || !(height > 0)) return false;
   Image source = fromPicture(picture);
   Image resized;
   if (!source || vips_resize(source.get(), resized.out(), width / picture.width, "vscale",
-                             height / picture.height, "kernel", VIPS_KERNEL_LANCZOS3, nullptr)) {
+                             height / picture.height, "kernel", vipsKernel(kernel), nullptr)) {
     vips_error_clear();  // the text is not needed; keep the buffer from growing
     return false;
   }
-  // Centre what libvips made (its size is the target rounded to whole pixels).
-  const int left = static_cast<int>(std::lround((side - resized.get()->Xsize) / 2.0));
-  const int top = static_cast<int>(std::lround((side - resized.get()->Ysize) / 2.0));
+  // Centre what libvips made (its size is the target rounded to whole pixels); the crop
+  // offset rounds down, as the published centre crop does.
+  const int left = -static_cast<int>(std::floor((resized.get()->Xsize - side) / 2.0));
+  const int top = -static_cast<int>(std::floor((resized.get()->Ysize - side) / 2.0));
   Image placed;
   if (vips_embed(resized.get(), placed.out(), left, top, side, side, "extend", VIPS_EXTEND_BLACK,
                  nullptr)) {

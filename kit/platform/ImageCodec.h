@@ -46,14 +46,18 @@ class ImageCodec {
   // maxPixels (never enlarged). Truncated or damaged data give nothing.
   static std::optional<Picture> thumbnail(const std::filesystem::path& file, int maxPixels);
 
+  // Resampling kernels, as libvips names them; cubic is Catmull-Rom (PIL's bicubic).
+  enum class Kernel { nearest, linear, cubic, lanczos3 };
+
   // High-quality (lanczos3) resize to exactly width x height.
   static std::optional<Picture> resize(const Picture& picture, int width, int height);
 
-  // Scales the picture (lanczos3) to width x height, which may differ in proportion and be
-  // fractional, and centres it in a black side x side square written to `out` as RGB8.
+  // Scales the picture with `kernel` to width x height, which may differ in proportion and be
+  // fractional, and centres it in a black side x side square written to `out` as RGB8; an
+  // overhang of odd size loses its extra pixel on the right or bottom (offsets round down).
   // False when libvips fails or its result does not fill the square exactly.
   static bool drawCentred(const Picture& picture, double width, double height, int side,
-                          std::uint8_t* out);
+                          std::uint8_t* out, Kernel kernel = Kernel::lanczos3);
 
   // Baseline JPEG, quality 1-100, no metadata.
   static std::optional<std::vector<std::uint8_t>> encodeJpeg(const Picture& picture, int quality);
