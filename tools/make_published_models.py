@@ -16,7 +16,8 @@ dtypes and dimension conventions:
 
 Pixels are resized and normalised outside the graphs. Image: mean over the pixels of the
 normalised values @ W; text: sum of table[id % ROWS]; W and table as in make_test_models.py.
-  make_published_models.py OUTPUT_DIRECTORY [TOKENIZER_JSON]
+With --vit, only the Immich layout, its image graph of ViT-B/16's compute (for benchmarks).
+  make_published_models.py [--vit] OUTPUT_DIRECTORY [TOKENIZER_JSON]
 """
 
 import json
@@ -27,6 +28,7 @@ import numpy as np
 from onnx import TensorProto
 
 import make_test_models
+import make_vit_model
 import onnx_graphs
 import tokenizer_file
 
@@ -39,8 +41,8 @@ STD = [0.5, 0.5, 0.5]
 WORDS = ["dog", "beach", "red", "car", "night", "running", "on", "the", "cat", "sunset"]
 
 
-def table():
-    return np.array([[((k * 5 + j * 3) % 11) - 5 for j in range(DIM)] for k in range(ROWS)],
+def table(dim=DIM):
+    return np.array([[((k * 5 + j * 3) % 11) - 5 for j in range(dim)] for k in range(ROWS)],
                     dtype=np.float32)
 
 
@@ -55,25 +57,25 @@ def image_graph(path, input_name, batch, outputs):
     g.save(path)
 
 
-def text_graph(path, input_name, elem_type, batch, outputs):
+def text_graph(path, input_name, elem_type, batch, outputs, dim=DIM):
     g = onnx_graphs.Graph("published_text_encoder")
     shape = [1, CONTEXT_LENGTH] if batch == 1 else [batch, "sequence_length"]
     ids = g.input(input_name, elem_type, shape)
     rows = g.op("Mod", [g.op("Cast", [ids], to=TensorProto.INT64), g.const(np.int64(ROWS))])
-    gathered = g.op("Gather", [g.const(table()), rows], axis=0)
+    gathered = g.op("Gather", [g.const(table(dim)), rows], axis=0)
     pooled = g.op("ReduceSum", [gathered, g.const(np.array([1], np.int64))], keepdims=0)
-    finish(g, pooled, batch, outputs)
+    finish(g, pooled, batch, outputs, dim)
     g.save(path)
 
 
-def finish(g, pooled, batch, outputs):
+def finish(g, pooled, batch, outputs, dim=DIM):
     for name in outputs:
         if name == "last_hidden_state":
             g.op("Unsqueeze", [pooled, g.const(np.array([1], np.int64))], output=name)
-            g.output(name, TensorProto.FLOAT, [batch, 1, DIM])
+            g.output(name, TensorProto.FLOAT, [batch, 1, dim])
         else:
             g.op("Identity", [pooled], output=name)
-            g.output(name, TensorProto.FLOAT, [batch, DIM])
+            g.output(name, TensorProto.FLOAT, [batch, dim])
 
 
 def small_tokenizer():
@@ -117,21 +119,28 @@ def tokenizer_config():
             "model_max_length": CONTEXT_LENGTH}
 
 
-def immich(root, tokenizer):
+def immich(root, tokenizer, vit=False):
+    """vit: the image graph has the compute of ViT-B/16 at 224 (make_vit_model.py's, float
+    input) and the vectors its width, for the embedder benchmark."""
     out = os.path.join(root, "immich", "ViT-B-16-SigLIP2__webli")
     for part in ("visual", "textual"):
         os.makedirs(os.path.join(out, part), exist_ok=True)
-    image_graph(os.path.join(out, "visual", "model.onnx"), "image", 1, ["embedding"])
+    size, dim = (make_vit_model.SIZE, make_vit_model.WIDTH) if vit else (IMAGE_SIZE, DIM)
+    if vit:
+        make_vit_model.graph(float_input=True).save(os.path.join(out, "visual", "model.onnx"))
+    else:
+        image_graph(os.path.join(out, "visual", "model.onnx"), "image", 1, ["embedding"])
     text_graph(os.path.join(out, "textual", "model.onnx"), "text", TensorProto.INT32, 1,
-               ["embedding"])
+               ["embedding"], dim)
     write_json(os.path.join(out, "visual", "preprocess_cfg.json"),
-               {"size": [IMAGE_SIZE, IMAGE_SIZE], "mode": "RGB", "mean": MEAN, "std": STD,
-                "interpolation": "bicubic", "resize_mode": "squash", "fill_color": 0})
+               {"size": [size, size], "mode": "RGB", "mean": MEAN, "std": STD,
+                "interpolation": "bicubic", "resize_mode": "shortest" if vit else "squash",
+                "fill_color": 0})
     copy_tokenizer(tokenizer, os.path.join(out, "textual", "tokenizer.json"))
     write_json(os.path.join(out, "textual", "tokenizer_config.json"), tokenizer_config())
     write_json(os.path.join(out, "config.json"),
-               {"embed_dim": DIM, "init_logit_bias": -10, "custom_text": True,
-                "vision_cfg": {"image_size": IMAGE_SIZE, "timm_model_name":
+               {"embed_dim": dim, "init_logit_bias": -10, "custom_text": True,
+                "vision_cfg": {"image_size": size, "timm_model_name":
                                "vit_base_patch16_siglip_256", "timm_model_pretrained": False},
                 "text_cfg": {"context_length": CONTEXT_LENGTH, "vocab_size": 256000,
                              "hf_tokenizer_name": "timm/ViT-B-16-SigLIP2",
@@ -169,8 +178,12 @@ def optimum(root, tokenizer):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--vit":
+        immich(sys.argv[2], small_tokenizer(), vit=True)
+        return
     if len(sys.argv) not in (2, 3):
-        raise SystemExit("usage: make_published_models.py OUTPUT_DIRECTORY [TOKENIZER_JSON]")
+        raise SystemExit("usage: make_published_models.py [--vit] OUTPUT_DIRECTORY "
+                         "[TOKENIZER_JSON]")
     tokenizer = sys.argv[2] if len(sys.argv) == 3 else small_tokenizer()
     immich(sys.argv[1], tokenizer)
     optimum(sys.argv[1], tokenizer)

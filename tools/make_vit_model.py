@@ -22,11 +22,9 @@ SIZE, PATCH, WIDTH, HEADS, MLP, BLOCKS = 224, 16, 768, 12, 3072, 12
 TOKENS = (SIZE // PATCH) ** 2
 
 
-def main():
-    if len(sys.argv) != 2:
-        raise SystemExit("usage: make_vit_model.py OUTPUT_DIRECTORY")
-    out = sys.argv[1]
-    os.makedirs(out, exist_ok=True)
+def graph(float_input=False):
+    """The encoder. float_input: the published layout instead of ours, float32 [1, 3, S, S]
+    pixels already normalised, as the Immich exports take them."""
     rng = np.random.default_rng(16)
 
     def weight(*shape):
@@ -36,8 +34,13 @@ def main():
         return g.const(np.array(values, dtype=np.int64))
 
     g = onnx_graphs.Graph("vit_b16_random")
-    image = onnx_graphs.image_input(g, SIZE)
-    x = g.op("Mul", [g.op("Cast", [image], to=TensorProto.FLOAT), g.const(np.float32(1 / 255))])
+    if float_input:
+        image = g.input("image", TensorProto.FLOAT, [1, 3, SIZE, SIZE])
+        x = g.op("Transpose", [image], perm=[0, 2, 3, 1])
+    else:
+        image = onnx_graphs.image_input(g, SIZE)
+        x = g.op("Mul", [g.op("Cast", [image], to=TensorProto.FLOAT),
+                         g.const(np.float32(1 / 255))])
     grid = SIZE // PATCH
     x = g.op("Reshape", [x, i64(-1, grid, PATCH, grid, PATCH, 3)])
     x = g.op("Transpose", [x], perm=[0, 1, 3, 2, 4, 5])
@@ -71,8 +74,16 @@ def main():
 
     first = g.op("Gather", [norm(x), g.const(np.array(0, np.int64))], axis=1)
     g.op("MatMul", [first, g.const(weight(WIDTH, WIDTH))], output="embedding")
-    g.output("embedding", TensorProto.FLOAT, ["N", WIDTH])
-    g.save(os.path.join(out, "ImageEncoder.onnx"))
+    g.output("embedding", TensorProto.FLOAT, [1 if float_input else "N", WIDTH])
+    return g
+
+
+def main():
+    if len(sys.argv) != 2:
+        raise SystemExit("usage: make_vit_model.py OUTPUT_DIRECTORY")
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    graph().save(os.path.join(out, "ImageEncoder.onnx"))
     info = {"hf": "benchmark/vit-b16-random", "kind": "benchmark", "imageSize": SIZE,
             "contextLength": 64, "dim": WIDTH, "logitScale": 10, "logitBias": -10,
             "lowercase": True, "padId": 0, "eosId": 1, "resize": "crop", "batch": 16}
