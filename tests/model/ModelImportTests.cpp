@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
@@ -223,6 +224,25 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "not an export this program knows"}),
     [](const auto& info) { return info.param.name; });
+
+// The export's resampling setting, as model.json's interpolation: Hugging Face's PIL filter
+// numbers and OpenCLIP's names.
+TEST(ModelImportInterpolation, FollowsTheExportsSetting) {
+  const std::vector<std::tuple<std::filesystem::path, const char*, Json, const char*>> cases = {
+      {optimum, "preprocessor_config.json", {{"resample", 0}}, "nearest"},
+      {optimum, "preprocessor_config.json", {{"resample", 1}}, "lanczos"},
+      {optimum, "preprocessor_config.json", {{"resample", 2}}, "bilinear"},
+      {optimum, "preprocessor_config.json", {{"resample", 3}}, "bicubic"},
+      {immich, "visual/preprocess_cfg.json", {{"interpolation", "bilinear"}}, "bilinear"},
+      {immich, "visual/preprocess_cfg.json", {{"interpolation", "bicubic"}}, "bicubic"}};
+  for (const auto& [layout, file, change, want] : cases) {
+    SCOPED_TRACE(std::string(file) + " " + change.dump());
+    test::TempDirectory dir;
+    const auto source = copyOf(layout, dir);
+    editJSON(source / file, [&](Json& json) { json.update(change); });
+    EXPECT_EQ(ModelImport(source).info().interpolation, want);
+  }
+}
 
 TEST(ModelImportDestination, AnExistingDirectoryIsRefusedAndKept) {
   test::TempDirectory dir;
