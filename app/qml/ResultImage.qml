@@ -18,12 +18,12 @@ Item {
     readonly property bool showsSharp: picture.showsSharp
 
     SystemPalette {
-        id: palette
+        id: colours
     }
 
     Rectangle {
         anchors.fill: parent
-        color: Qt.rgba(palette.text.r, palette.text.g, palette.text.b, 0.12)
+        color: Qt.rgba(colours.text.r, colours.text.g, colours.text.b, 0.12)
     }
 
     ResultPicture {
