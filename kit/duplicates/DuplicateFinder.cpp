@@ -193,12 +193,24 @@ std::vector<std::size_t> onDisk(const std::vector<std::size_t>& rows,
   return kept;
 }
 
-DuplicateFinder::Group makeGroup(const std::vector<std::size_t>& rows, float similarity,
-                                 const std::vector<MediaFile>& files) {
+float dotProduct(const float* a, const float* b, std::size_t dim) {
+  return cblas_sdot(static_cast<int>(dim), a, 1, b, 1);
+}
+
+DuplicateFinder::Group makeGroup(std::vector<std::size_t> rows, float similarity,
+                                 const Candidates& candidates, std::size_t dim) {
+  const std::vector<MediaFile>& files = candidates.files;
+  std::stable_sort(rows.begin(), rows.end(), [&files](std::size_t a, std::size_t b) {
+    return keepsBefore(files[a], files[b]);
+  });
   DuplicateFinder::Group group;
   group.files.reserve(rows.size());
-  for (std::size_t k : rows) group.files.push_back(files[k]);
-  std::stable_sort(group.files.begin(), group.files.end(), keepsBefore);
+  group.similarities.reserve(rows.size());
+  const float* keeper = candidates.matrix.data() + rows.front() * dim;
+  for (std::size_t k : rows) {
+    group.files.push_back(files[k]);
+    group.similarities.push_back(dotProduct(candidates.matrix.data() + k * dim, keeper, dim));
+  }
   group.similarity = similarity;
   return group;
 }
@@ -210,7 +222,7 @@ std::vector<DuplicateFinder::Group> groupsOnDisk(const Cluster& found, const Can
                                                  const Places& places) {
   const std::vector<std::size_t> kept = onDisk(found.rows, candidates.files, places);
   if (kept.size() == found.rows.size()) {
-    return {makeGroup(found.rows, found.similarity, candidates.files)};
+    return {makeGroup(found.rows, found.similarity, candidates, dim)};
   }
   std::vector<DuplicateFinder::Group> groups;
   if (kept.size() < 2) return groups;
@@ -222,7 +234,7 @@ std::vector<DuplicateFinder::Group> groupsOnDisk(const Cluster& found, const Can
   }
   for (Cluster& part : cluster(matrix.data(), kept.size(), dim, threshold, {})) {
     for (std::size_t& row : part.rows) row = kept[row];
-    groups.push_back(makeGroup(part.rows, part.similarity, candidates.files));
+    groups.push_back(makeGroup(std::move(part.rows), part.similarity, candidates, dim));
   }
   return groups;
 }

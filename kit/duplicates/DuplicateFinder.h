@@ -26,6 +26,10 @@ class DuplicateFinder {
   struct Group {
     std::vector<MediaFile> files;  // two or more photos, the copy to keep first
     float similarity = 0;          // the lowest similarity among the qualifying pairs
+    // Each file's own similarity to the copy to keep, in the order of files (the first's is
+    // its similarity to itself): a chain of near shots can be linked at exact pairs while its
+    // ends differ.
+    std::vector<float> similarities;
 
     std::int64_t id() const { return files.empty() ? 0 : files.front().id; }
     bool isExact() const { return similarity >= exact; }

@@ -125,6 +125,9 @@ TEST_F(DuplicateGroups, TwoCopiesAreOneExactGroupAtEitherThreshold) {
     ASSERT_EQ(groups.size(), 1u) << threshold;
     EXPECT_EQ(names(groups[0]), (std::vector<std::string>{"original.jpg", "copy.jpg"}));
     EXPECT_EQ(groups[0].similarity, floatFromHalf(halfFromFloat(c)));
+    ASSERT_EQ(groups[0].similarities.size(), 2u);
+    EXPECT_NEAR(groups[0].similarities[0], 1.0, 1e-3) << "binary16 rounding aside";
+    EXPECT_NEAR(groups[0].similarities[1], groups[0].similarity, 1e-6);
     EXPECT_TRUE(groups[0].isExact());
     EXPECT_EQ(groups[0].id(), groups[0].files[0].id);
     EXPECT_EQ(reports, std::vector<double>{1.0});
@@ -147,6 +150,10 @@ TEST_F(DuplicateGroups, AChainJoinsThroughItsMiddleAndCountsOnlyQualifyingPairs)
   ASSERT_EQ(groups.size(), 1u);
   EXPECT_EQ(names(groups[0]), (std::vector<std::string>{"A.jpg", "B.jpg", "C.jpg"}));
   EXPECT_NEAR(groups[0].similarity, std::min(dot(ha, hb), dot(hb, hc)), 1e-6);
+  // C is joined through B: its own similarity to the copy to keep is below the group's.
+  ASSERT_EQ(groups[0].similarities.size(), 3u);
+  EXPECT_NEAR(groups[0].similarities[1], dot(ha, hb), 1e-6);
+  EXPECT_NEAR(groups[0].similarities[2], dot(ha, hc), 1e-6);
   EXPECT_FALSE(groups[0].isExact());
   EXPECT_TRUE(find(DuplicateFinder::exact).empty());
 }
@@ -393,6 +400,12 @@ TEST_F(ManyPhotos, GroupsAgreeWithComparingEveryPairDirectly) {
       got.insert(ids);
       if (lowest.contains(ids)) {
         EXPECT_NEAR(group.similarity, lowest[ids], 1e-5);
+      }
+      const auto keeper = library->vectors().vectors(group.files[0].id).at(0).second;
+      ASSERT_EQ(group.similarities.size(), group.files.size());
+      for (std::size_t i = 0; i < group.files.size(); ++i) {
+        const auto own = library->vectors().vectors(group.files[i].id).at(0).second;
+        EXPECT_NEAR(group.similarities[i], dot(own, keeper), 1e-5);
       }
     }
     EXPECT_EQ(got, expected) << threshold;
