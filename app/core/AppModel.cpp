@@ -189,6 +189,15 @@ std::optional<std::filesystem::path> AppModel::reachableURL(const Root& root) co
   return found->second;
 }
 
+std::filesystem::path AppModel::libraryURL() const {
+  return setup_.libraryURL.value_or(Library::defaultURL());
+}
+
+std::optional<ModelInfo> AppModel::modelInfo() const {
+  if (!embedder_) return std::nullopt;
+  return embedder_->info();
+}
+
 // ---- Search state ----
 
 void AppModel::setQuery(const QString& query) {

@@ -31,6 +31,7 @@
 #include "index/Library.h"
 #include "index/LibraryLock.h"
 #include "indexer/Indexer.h"
+#include "model/ModelInfo.h"
 #include "search/MoreLikeThis.h"
 #include "search/SearchFilter.h"
 
@@ -124,6 +125,11 @@ class AppModel : public QObject {
   Indexer::Progress progress() const { return progress_; }
   // The queue exact-time refinements run on, one at a time (tests hold it to order answers).
   SearchQueue& refinementQueue() { return *refineQueue_; }
+
+  // The library file this model opens.
+  std::filesystem::path libraryURL() const;
+  // The search model in use; absent when none is loaded.
+  std::optional<ModelInfo> modelInfo() const;
 
   // Search state (the results grid and the search header).
   QString query() const { return query_; }

@@ -329,4 +329,13 @@ void Library::removeRoot(std::int64_t id) {
   for (std::int64_t fileID : fileIDs) filesByID_.erase(fileID);
 }
 
+void Library::compact() {
+  std::lock_guard serial(writing_);
+  // VACUUM writes the new file through the log; the second checkpoint moves it home and
+  // truncates both.
+  db_->exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  db_->exec("VACUUM");
+  db_->exec("PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
 }  // namespace quillmere

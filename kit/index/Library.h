@@ -114,6 +114,9 @@ class Library {
   void updateRoot(const Root& root);
   // Forgets a folder with its files and frames (the media themselves are never touched).
   void removeRoot(std::int64_t id);
+  // Rewrites the file without its free pages and empties the write-ahead log, so that
+  // nothing deleted (thumbnails included) stays in either file. Throws SQLite::Failure.
+  void compact();
 
   // Brings the files of one root in line with the complete listing of one scan of it:
   // new files are added pending, changed ones (size differs, or mtime by more than 0.5 s)

@@ -1,0 +1,109 @@
+// One photo of a duplicates group: its picture with a badge (a red cross when marked for the
+// Trash, a star on the copy to keep, an empty ring otherwise), its name, size and pixels.
+// A click marks or unmarks it.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quillmere
+
+ColumnLayout {
+    id: tile
+
+    property AppModel app
+    property DuplicatesModel duplicates
+    // {fileId, frameId, name, width, height, size, isBest}
+    property var file: ({})
+    readonly property bool marked: duplicates !== null && duplicates.marksRevision >= 0
+                                   && duplicates.isMarked(file.fileId)
+    readonly property string tip: file.isBest ? "The copy to keep: the largest"
+                                : marked ? "Goes to the Trash — click to keep"
+                                : "Click to move to the Trash"
+
+    width: 180
+    spacing: 4
+
+    SystemPalette {
+        id: palette
+    }
+
+    Item {
+        Layout.preferredWidth: 180
+        Layout.preferredHeight: 120
+
+        Rectangle {
+            id: frame
+            anchors.fill: parent
+            radius: 6
+            clip: true
+            color: "transparent"
+            opacity: tile.marked ? 0.55 : 1
+
+            ResultImage {
+                anchors.fill: parent
+                app: tile.app
+                frameId: tile.file.frameId
+                sharp: false
+            }
+        }
+
+        Rectangle {
+            id: badge
+            z: 2
+            anchors.top: parent.top
+            anchors.right: parent.right
+            anchors.margins: 6
+            width: 24
+            height: 24
+            radius: 12
+            color: tile.marked ? "#d93025" : tile.file.isBest ? "#f4b400" : "transparent"
+            border.width: tile.marked || tile.file.isBest ? 0 : 2
+            border.color: "white"
+
+            Text {
+                anchors.centerIn: parent
+                text: tile.marked ? "✕" : tile.file.isBest ? "★" : ""
+                color: "white"
+                font.pixelSize: 14
+                font.bold: true
+            }
+        }
+
+        // A soft shadow under the badge, so that it reads on light pictures.
+        Rectangle {
+            z: 1
+            x: badge.x + 1
+            y: badge.y + 2
+            width: badge.width
+            height: badge.height
+            radius: badge.radius
+            color: Qt.rgba(0, 0, 0, 0.33)
+        }
+
+        MouseArea {
+            id: area
+            anchors.fill: parent
+            hoverEnabled: true
+            cursorShape: Qt.PointingHandCursor
+            onClicked: tile.duplicates.toggle(tile.file.fileId)
+        }
+
+        ToolTip.visible: area.containsMouse
+        ToolTip.text: tile.tip
+        ToolTip.delay: 600
+    }
+
+    Label {
+        Layout.preferredWidth: 180
+        text: tile.file.name
+        elide: Text.ElideMiddle
+        font.pointSize: Qt.application.font.pointSize * 0.9
+    }
+
+    Label {
+        Layout.preferredWidth: 180
+        text: tile.file.width + "×" + tile.file.height + " · "
+              + Qt.locale().formattedDataSize(tile.file.size, 1, Locale.DataSizeSIFormat)
+        color: palette.placeholderText
+        font.pointSize: Qt.application.font.pointSize * 0.8
+    }
+}

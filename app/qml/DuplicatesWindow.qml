@@ -1,0 +1,134 @@
+// The duplicates window: groups of photos that show the same picture, the copy to keep
+// starred first, the other copies of the same picture marked for the Trash. Clicking a
+// photo marks or unmarks it; "Move to Trash" moves the marked ones.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Quillmere
+
+ApplicationWindow {
+    id: window
+
+    property AppModel app
+    property alias duplicates: dups
+
+    width: 820
+    height: 560
+    minimumWidth: 560
+    minimumHeight: 320
+    title: "Duplicates"
+
+    onVisibleChanged: if (visible) dups.findIfNeeded()
+
+    DuplicatesModel {
+        id: dups
+        app: window.app
+    }
+
+    SystemPalette {
+        id: palette
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.margins: 14
+            spacing: 14
+
+            Switch {
+                text: "Include near-duplicates (bursts, retakes)"
+                checked: dups.includeSimilar
+                onToggled: dups.includeSimilar = checked
+            }
+            Item {
+                Layout.fillWidth: true
+            }
+            Label {
+                visible: dups.count > 0 && !dups.working
+                text: dups.summary
+                color: palette.placeholderText
+                font.pointSize: Qt.application.font.pointSize * 0.95
+            }
+            Button {
+                visible: dups.count > 0 && !dups.working
+                text: "Move to Trash"
+                highlighted: true
+                enabled: dups.canTrash
+                onClicked: dups.trash()
+            }
+        }
+
+        Rectangle {
+            Layout.fillWidth: true
+            implicitHeight: 1
+            color: palette.mid
+        }
+
+        Item {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            ColumnLayout {
+                anchors.centerIn: parent
+                width: parent.width - 80
+                visible: dups.working
+                spacing: 12
+
+                ProgressBar {
+                    Layout.fillWidth: true
+                    from: 0
+                    to: 1
+                    value: dups.progress
+                }
+                Label {
+                    Layout.alignment: Qt.AlignHCenter
+                    text: "Comparing every photo with every other…"
+                }
+            }
+
+            ListView {
+                id: groups
+                anchors.fill: parent
+                anchors.margins: 8
+                visible: !dups.working && dups.count > 0
+                clip: true
+                spacing: 10
+                model: dups
+                ScrollBar.vertical: ScrollBar {}
+                delegate: DuplicateGroup {
+                    width: groups.width
+                    app: window.app
+                    duplicates: dups
+                }
+            }
+
+            ColumnLayout {
+                anchors.centerIn: parent
+                visible: !dups.working && dups.count === 0
+                spacing: 8
+
+                Label {
+                    Layout.alignment: Qt.AlignHCenter
+                    text: "❐"
+                    font.pointSize: Qt.application.font.pointSize * 3
+                    color: palette.placeholderText
+                }
+                Label {
+                    Layout.alignment: Qt.AlignHCenter
+                    text: dups.searched ? "No duplicates" : "Find duplicate photos"
+                    font.bold: true
+                    font.pointSize: Qt.application.font.pointSize * 1.4
+                }
+                Label {
+                    Layout.alignment: Qt.AlignHCenter
+                    visible: dups.searched
+                    text: "Every photo in your folders is one of a kind."
+                    color: palette.placeholderText
+                }
+            }
+        }
+    }
+}

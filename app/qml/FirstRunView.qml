@@ -1,0 +1,147 @@
+// What the main window shows while no folder has been added: what Quillmere does, and the
+// one thing to do first: add a folder, by dropping it or choosing it.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import Quillmere
+
+Item {
+    id: view
+
+    property AppModel app
+    // A drag carrying a file is over the drop zone.
+    readonly property bool targeted: drop.containsDrag
+
+    implicitWidth: 640
+    implicitHeight: 560
+
+    SystemPalette {
+        id: palette
+    }
+
+    // A dropped or chosen folder's local path.
+    function add(url) {
+        const text = url.toString()
+        if (!text.startsWith("file://"))
+            return
+        view.app.handleAdd(decodeURIComponent(text.substring(7)))
+    }
+
+    ColumnLayout {
+        anchors.centerIn: parent
+        width: Math.min(parent.width - 80, 640)
+        spacing: 22
+
+        Label {
+            Layout.alignment: Qt.AlignHCenter
+            text: "▣"
+            font.pixelSize: 54
+            font.weight: Font.Light
+            color: palette.placeholderText
+        }
+        Label {
+            Layout.fillWidth: true
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+            text: "Find any moment in your photos and videos"
+            font.pointSize: Qt.application.font.pointSize * 2
+            font.weight: Font.DemiBold
+        }
+        Label {
+            Layout.alignment: Qt.AlignHCenter
+            Layout.maximumWidth: 560
+            Layout.fillWidth: true
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+            text: "Type what you remember — “red car at night”, “whiteboard with a diagram” — "
+                  + "and jump to the exact second."
+            font.pointSize: Qt.application.font.pointSize * 1.2
+            color: palette.placeholderText
+        }
+
+        Item {
+            Layout.alignment: Qt.AlignHCenter
+            implicitWidth: 440
+            implicitHeight: 190
+
+            Rectangle {
+                anchors.fill: parent
+                radius: 16
+                color: view.targeted ? Qt.rgba(palette.highlight.r, palette.highlight.g,
+                                               palette.highlight.b, 0.08)
+                                     : Qt.rgba(palette.text.r, palette.text.g, palette.text.b,
+                                               0.06)
+            }
+
+            Canvas {
+                id: outline
+                anchors.fill: parent
+                property color stroke: view.targeted
+                                       ? palette.highlight
+                                       : Qt.rgba(palette.text.r, palette.text.g,
+                                                 palette.text.b, 0.4)
+                onStrokeChanged: requestPaint()
+                onPaint: {
+                    const context = getContext("2d")
+                    context.reset()
+                    context.lineWidth = 2
+                    context.setLineDash([3.5, 3])
+                    context.strokeStyle = stroke
+                    context.roundedRect(1, 1, width - 2, height - 2, 15, 15)
+                    context.stroke()
+                }
+            }
+
+            ColumnLayout {
+                anchors.centerIn: parent
+                spacing: 10
+
+                Label {
+                    Layout.alignment: Qt.AlignHCenter
+                    text: "+"
+                    font.pixelSize: 30
+                    font.bold: true
+                    color: view.targeted ? palette.highlight : palette.placeholderText
+                }
+                Label {
+                    Layout.alignment: Qt.AlignHCenter
+                    text: "Drop a folder here"
+                    font.bold: true
+                }
+                Button {
+                    Layout.alignment: Qt.AlignHCenter
+                    text: "Add Folder…"
+                    highlighted: true
+                    focus: true
+                    onClicked: chooser.open()
+                    Keys.onReturnPressed: chooser.open()
+                }
+            }
+
+            DropArea {
+                id: drop
+                anchors.fill: parent
+                keys: ["text/uri-list"]
+                onDropped: event => {
+                    if (event.hasUrls && event.urls.length > 0) {
+                        view.add(event.urls[0])
+                        event.accept(Qt.CopyAction)
+                    }
+                }
+            }
+        }
+
+        Label {
+            Layout.alignment: Qt.AlignHCenter
+            text: "Everything is analysed on this computer. Nothing is uploaded."
+            color: palette.placeholderText
+        }
+    }
+
+    FolderDialog {
+        id: chooser
+        title: "Add a Folder"
+        onAccepted: view.add(selectedFolder)
+    }
+}

@@ -1,0 +1,271 @@
+// The settings window: the folders Quillmere indexes, what it keeps about them (and erasing
+// it), and the search model in use.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import Quillmere
+
+ApplicationWindow {
+    id: window
+
+    property AppModel app
+    // The tab shown: 0 Folders, 1 Privacy, 2 Model.
+    property alias currentTab: tabs.currentIndex
+    // The erase confirmation, for the snapshots.
+    readonly property Dialog confirmation: confirm
+
+    width: 540
+    height: 380
+    minimumWidth: 540
+    minimumHeight: 380
+    maximumWidth: 540
+    maximumHeight: 380
+    title: "Settings"
+
+    onVisibleChanged: if (visible) settings.refresh()
+
+    LibrarySettings {
+        id: settings
+        app: window.app
+    }
+
+    SystemPalette {
+        id: palette
+    }
+
+    header: TabBar {
+        id: tabs
+        TabButton {
+            text: "Folders"
+        }
+        TabButton {
+            text: "Privacy"
+            onClicked: settings.refresh()
+        }
+        TabButton {
+            text: "Model"
+        }
+    }
+
+    StackLayout {
+        anchors.fill: parent
+        anchors.margins: 16
+        currentIndex: tabs.currentIndex
+
+        // Folders
+        ColumnLayout {
+            spacing: 8
+
+            Frame {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                padding: 1
+
+                ListView {
+                    id: folders
+                    anchors.fill: parent
+                    clip: true
+                    currentIndex: -1
+                    model: window.app ? window.app.folders : null
+                    ScrollBar.vertical: ScrollBar {}
+                    delegate: Rectangle {
+                        id: row
+                        required property int index
+                        required property var rootId
+                        required property string name
+                        required property string path
+                        required property bool online
+                        required property bool external
+                        required property var files
+                        required property var indexed
+                        readonly property bool selected: ListView.isCurrentItem
+
+                        width: folders.width
+                        height: 44
+                        color: selected ? palette.highlight
+                                        : index % 2 ? palette.alternateBase : palette.base
+
+                        ColumnLayout {
+                            anchors.fill: parent
+                            anchors.leftMargin: 10
+                            anchors.rightMargin: 10
+                            spacing: 0
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                Label {
+                                    Layout.fillWidth: true
+                                    text: row.name
+                                    elide: Text.ElideRight
+                                    color: row.selected ? palette.highlightedText : palette.text
+                                }
+                                Label {
+                                    text: row.online ? row.indexed + " of " + row.files
+                                                     : (row.external ? "Drive not connected"
+                                                                     : "Not found")
+                                    color: row.selected ? palette.highlightedText
+                                                        : palette.placeholderText
+                                }
+                            }
+                            Label {
+                                Layout.fillWidth: true
+                                text: row.path
+                                elide: Text.ElideMiddle
+                                font.pointSize: Qt.application.font.pointSize * 0.85
+                                color: row.selected ? palette.highlightedText
+                                                    : palette.placeholderText
+                            }
+                        }
+
+                        MouseArea {
+                            anchors.fill: parent
+                            onClicked: folders.currentIndex = row.index
+                        }
+                    }
+                }
+            }
+
+            RowLayout {
+                spacing: 6
+
+                Button {
+                    text: "+"
+                    implicitWidth: 32
+                    ToolTip.visible: hovered
+                    ToolTip.text: "Add a folder"
+                    onClicked: chooser.open()
+                }
+                Button {
+                    text: "−"
+                    implicitWidth: 32
+                    enabled: folders.currentItem !== null
+                    ToolTip.visible: hovered
+                    ToolTip.text: "Remove the folder from Quillmere (its files stay where they are)"
+                    onClicked: {
+                        window.app.removeFolder(folders.currentItem.rootId)
+                        folders.currentIndex = -1
+                    }
+                }
+                Label {
+                    Layout.fillWidth: true
+                    Layout.leftMargin: 6
+                    text: "New and changed files are indexed by themselves."
+                    color: palette.placeholderText
+                    elide: Text.ElideRight
+                }
+            }
+        }
+
+        // Privacy
+        ColumnLayout {
+            spacing: 12
+
+            Label {
+                Layout.fillWidth: true
+                text: "Everything is analysed on this computer. Nothing is uploaded."
+                font.bold: true
+                wrapMode: Text.Wrap
+            }
+            Label {
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
+                text: "Quillmere looks at your photos and videos with a model that runs on this "
+                      + "computer. It keeps what it learned — and a small picture of each moment "
+                      + "— in its own library on this computer. It sends nothing anywhere: no "
+                      + "account, no analytics, no crash reports."
+            }
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 10
+
+                Label {
+                    objectName: "libraryLine"
+                    text: "Library: " + Qt.locale().formattedDataSize(settings.libraryBytes, 1,
+                                                                      Locale.DataSizeSIFormat)
+                    font.family: "monospace"
+                }
+                Button {
+                    text: "Show in Folder"
+                    onClicked: settings.showLibrary()
+                }
+            }
+            Button {
+                text: "Erase Library…"
+                enabled: window.app !== null && window.app.folders.count > 0
+                onClicked: confirm.open()
+            }
+            Item {
+                Layout.fillHeight: true
+            }
+        }
+
+        // Model
+        ColumnLayout {
+            spacing: 12
+
+            Label {
+                Layout.fillWidth: true
+                text: settings.modelName
+                font.bold: true
+                font.pointSize: Qt.application.font.pointSize * 1.2
+                elide: Text.ElideRight
+            }
+            Label {
+                Layout.fillWidth: true
+                text: settings.modelUnderstands
+                wrapMode: Text.Wrap
+            }
+            Label {
+                Layout.fillWidth: true
+                text: settings.modelHelp
+                wrapMode: Text.Wrap
+                color: palette.placeholderText
+            }
+            Item {
+                Layout.fillHeight: true
+            }
+        }
+    }
+
+    Dialog {
+        id: confirm
+        anchors.centerIn: parent
+        width: 420
+        modal: true
+        title: "Erase what Quillmere learned?"
+
+        Label {
+            width: parent.width
+            wrapMode: Text.Wrap
+            text: "Your photos and videos are not touched. Quillmere forgets its folders; add "
+                  + "them again to index them again."
+        }
+
+        footer: DialogButtonBox {
+            Button {
+                text: "Cancel"
+                DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+            }
+            Button {
+                text: "Erase and Index Again"
+                DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
+                palette.buttonText: "#c5221f"
+                onClicked: {
+                    settings.erase()
+                    confirm.close()
+                }
+            }
+        }
+    }
+
+    FolderDialog {
+        id: chooser
+        title: "Add a Folder"
+        onAccepted: {
+            const text = selectedFolder.toString()
+            if (text.startsWith("file://"))
+                window.app.handleAdd(decodeURIComponent(text.substring(7)))
+        }
+    }
+}
