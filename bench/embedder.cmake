@@ -10,3 +10,20 @@ add_custom_target(embedder_vit_model DEPENDS "${_vit_dir}/ImageEncoder.onnx")
 add_dependencies(${name} embedder_vit_model)
 target_compile_definitions(${name} PRIVATE EMBEDDER_VIT_DIR="${_vit_dir}")
 target_link_libraries(${name} PRIVATE PkgConfig::VIPS OnnxRuntime::OnnxRuntime)
+
+# The same compute in the Immich export layout (float NCHW input, batch fixed at 1), imported
+# by the engine when the benchmark starts.
+set(_published_dir "${CMAKE_CURRENT_BINARY_DIR}/embedder-published")
+set(_published_graph "${_published_dir}/immich/ViT-B-16-SigLIP2__webli/visual/model.onnx")
+add_custom_command(
+  OUTPUT "${_published_graph}"
+  COMMAND "${QUILLMERE_PYTHON}" "${CMAKE_SOURCE_DIR}/tools/make_published_models.py" --vit
+          "${_published_dir}"
+  DEPENDS "${CMAKE_SOURCE_DIR}/tools/make_published_models.py"
+          "${CMAKE_SOURCE_DIR}/tools/make_vit_model.py" "${CMAKE_SOURCE_DIR}/tools/onnx_graphs.py"
+  COMMENT "Generating the ViT-B/16-sized encoder in the Immich export layout"
+  VERBATIM)
+add_custom_target(embedder_published_model DEPENDS "${_published_graph}")
+add_dependencies(${name} embedder_published_model)
+target_compile_definitions(
+  ${name} PRIVATE EMBEDDER_PUBLISHED_DIR="${_published_dir}/immich/ViT-B-16-SigLIP2__webli")
