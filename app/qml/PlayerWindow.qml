@@ -15,8 +15,11 @@ ApplicationWindow {
     height: 560
     visible: true
 
+    // Before the file has loaded, the second waits for it.
     function seekTo(seconds) {
-        player.position = Math.round(seconds * 1000)
+        start = seconds
+        if (sized)
+            player.position = Math.round(seconds * 1000)
     }
     function timecode(ms) {
         const s = Math.floor(ms / 1000)

@@ -15,11 +15,12 @@ Item {
     function play() {
         if (player || facts.fileUrl.toString() === "")
             return
-        player = playerMaker.createObject(frame, {
-            frameId: facts.shownFrameId, source: facts.fileUrl, start: facts.openTime,
-            wanted: Qt.binding(() => root.visible && root.facts.shownFrameId === root.player?.frameId)
+        const made = playerMaker.createObject(frame, {
+            frameId: facts.shownFrameId, source: facts.fileUrl, start: facts.openTime
         })
-        player.released.connect(drop)
+        made.wanted = Qt.binding(() => root.visible && root.facts.shownFrameId === made.frameId)
+        made.released.connect(drop)
+        player = made
     }
     function drop() {
         if (!player)

@@ -1,0 +1,236 @@
+// The preview pane, the peek and the player windows, loaded from the application's QML
+// module over a real library with photos and generated clips.
+#include <QFontMetricsF>
+#include <QQmlApplicationEngine>
+#include <QQmlComponent>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QtTest/QSignalSpy>
+#include <memory>
+
+#include "AppFixture.h"
+#include "PlayerWindows.h"
+#include "PlayerWindowsSingleton.h"
+#include "PreviewFacts.h"
+#include "scan/Timecode.h"
+
+namespace quillmere::test {
+namespace {
+
+// The pane and the peek inside a window, as the main window holds them; placed beside the
+// module's own files, as the main window is.
+constexpr const char* windowSource = R"(
+import QtQuick
+import QtQuick.Controls
+import Quillmere
+
+ApplicationWindow {
+    id: window
+    required property AppModel app
+    property alias peek: peek
+    width: 900
+    height: 600
+    visible: true
+    PreviewPane {
+        objectName: "pane"
+        width: 320
+        height: parent.height
+        app: window.app
+    }
+    Peek {
+        id: peek
+        app: window.app
+    }
+}
+)";
+
+class PreviewTest : public AppTest {
+ protected:
+  // Photos (one with markup in its name) in A, two clips in B.
+  void makeLibrary() {
+    const auto a = makeFolder("A");
+    const auto b = makeFolder("B");
+    addPhotos(a, 2);
+    std::filesystem::copy_file(photos[2], a / "<b>x<i>.jpg");
+    clips = {addClip(b, "one.mp4"), addClip(b, "two.mp4")};
+    addIndexed(a);
+    addIndexed(b);
+    ASSERT_EQ(model().totals().indexed, 5);
+    search("colourful moving pattern");
+  }
+
+  QQuickWindow* loadWindow() {
+    engine = std::make_unique<QQmlApplicationEngine>();
+    QQmlComponent component(engine.get());
+    component.setData(windowSource, QUrl("qrc:/Quillmere/qml/PreviewTestWindow.qml"));
+    if (component.isError()) ADD_FAILURE() << component.errorString().toStdString();
+    auto* made = component.createWithInitialProperties({{"app", QVariant::fromValue(&model())}});
+    EXPECT_TRUE(made) << component.errorString().toStdString();
+    window.reset(qobject_cast<QQuickWindow*>(made));
+    return window.get();
+  }
+  QObject* find(const char* name) const {
+    auto* found = window->findChild<QObject*>(name);
+    EXPECT_TRUE(found) << name;
+    return found;
+  }
+  QObject* peek() const { return window->property("peek").value<QObject*>(); }
+  std::optional<SearchResult> resultNamed(const std::string& name) const {
+    for (const auto& result : model_->results()->results()) {
+      if (result.file.name() == name) return result;
+    }
+    return std::nullopt;
+  }
+  QObject* peekPlayer() const { return peek()->property("player").value<QObject*>(); }
+
+  void TearDown() override {
+    window.reset();
+    engine.reset();
+    AppTest::TearDown();
+  }
+
+  std::vector<std::filesystem::path> clips;
+  std::unique_ptr<QQmlApplicationEngine> engine;
+  std::unique_ptr<QQuickWindow> window;
+};
+
+struct MatchCase {
+  float best;
+  float score;
+  const char* words;
+};
+
+TEST(PreviewFactsTest, MatchWordsFollowTheDistanceFromTheBestScore) {
+  for (const auto& row :
+       {MatchCase{0.31f, 0.31f, "Best match"}, MatchCase{0.31f, 0.305f, "Best match"},
+        MatchCase{0.31f, 0.29f, "Strong match"}, MatchCase{0.31f, 0.27f, "Good match"},
+        MatchCase{0.31f, 0.25f, "Possible match"}}) {
+    EXPECT_EQ(PreviewFacts::matchWords(row.best, row.score), row.words) << row.score;
+  }
+}
+
+TEST(PreviewFactsTest, AspectIsClampedAndGuessedWhenUnknown) {
+  EXPECT_NEAR(PreviewFacts::aspect(1920, 1080), 1.78, 0.01);
+  EXPECT_EQ(PreviewFacts::aspect(1080, 4000), 0.5);
+  EXPECT_EQ(PreviewFacts::aspect(8000, 1000), 2.4);
+  EXPECT_EQ(PreviewFacts::aspect(0, 1080), 1.6);
+}
+
+TEST(PreviewFactsTest, PlayerTitlesCarryTheNameAndTheTime) {
+  EXPECT_EQ(PlayerWindows::title(QUrl::fromLocalFile("/m/clip.mov"), 3725.4),
+            QStringLiteral("clip.mov — 01:02:05"));
+}
+
+TEST_F(PreviewTest, ThePreviewShowsTheRefinedTimeOfASelectedVideo) {
+  makeLibrary();
+  ASSERT_TRUE(loadWindow());
+  const auto video = resultNamed("one.mp4");
+  ASSERT_TRUE(video);
+  QSignalSpy refined(&model(), &AppModel::exactTimesChanged);
+  model().select(video->frameID);
+  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(video->frameID); }));
+  const auto exact = QString::fromStdString(timecode(model().exactTimes().at(video->frameID)));
+  EXPECT_EQ(find("previewTime")->property("text").toString(), exact);
+  EXPECT_TRUE(find("exactFrame")->property("visible").toBool());
+  EXPECT_EQ(find("openButton")->property("text").toString(), "Open at " + exact);
+}
+
+TEST_F(PreviewTest, NamesFromFilesAreShownAsPlainText) {
+  makeLibrary();
+  ASSERT_TRUE(loadWindow());
+  const auto marked = resultNamed("<b>x<i>.jpg");
+  ASSERT_TRUE(marked);
+  model().select(marked->frameID);
+  auto* name = find("previewName");
+  ASSERT_TRUE(name);
+  EXPECT_EQ(name->property("text").toString(), "<b>x<i>.jpg");
+  // Rich text would keep five characters of the eleven.
+  EXPECT_EQ(name->property("length").toInt(), 11);
+  EXPECT_FALSE(find("openButton")->property("text").toString().contains("Open at"));
+
+  QMetaObject::invokeMethod(peek(), "open");
+  auto* caption = find("peekName");
+  ASSERT_TRUE(caption);
+  const QFontMetricsF metrics(caption->property("font").value<QFont>());
+  EXPECT_NEAR(caption->property("implicitWidth").toDouble(),
+              metrics.horizontalAdvance("<b>x<i>.jpg"), 2.0);
+}
+
+TEST_F(PreviewTest, APeekPlayerWhoseSeekLandsAfterThePeekClosedDoesNotPlay) {
+  makeLibrary();
+  ASSERT_TRUE(loadWindow());
+  const auto video = resultNamed("one.mp4");
+  ASSERT_TRUE(video);
+  model().select(video->frameID);
+  QMetaObject::invokeMethod(peek(), "open");
+  QPointer<QObject> player = peekPlayer();
+  ASSERT_TRUE(player);
+  ASSERT_TRUE(player->property("seeking").toBool());
+  QSignalSpy started(player, SIGNAL(started()));
+  QSignalSpy released(player, SIGNAL(released()));
+  QMetaObject::invokeMethod(peek(), "close");
+  ASSERT_TRUE(released.wait(answerWait));
+  EXPECT_EQ(started.count(), 0);
+  ASSERT_TRUE(waitFor([&] { return player.isNull(); }));
+}
+
+TEST_F(PreviewTest, APeekPlayerPlaysOnlyTheResultStillShown) {
+  makeLibrary();
+  ASSERT_TRUE(loadWindow());
+  const auto one = resultNamed("one.mp4");
+  const auto two = resultNamed("two.mp4");
+  ASSERT_TRUE(one && two);
+  model().select(one->frameID);
+  QMetaObject::invokeMethod(peek(), "open");
+  QPointer<QObject> first = peekPlayer();
+  ASSERT_TRUE(first);
+  QSignalSpy firstStarted(first, SIGNAL(started()));
+  QSignalSpy firstReleased(first, SIGNAL(released()));
+  // The arrow key moved on before the first seek landed.
+  model().select(two->frameID);
+  QPointer<QObject> second = peekPlayer();
+  ASSERT_TRUE(second);
+  ASSERT_NE(second, first);
+  QSignalSpy secondStarted(second, SIGNAL(started()));
+  ASSERT_TRUE(firstReleased.wait(answerWait));
+  EXPECT_EQ(firstStarted.count(), 0);
+  ASSERT_TRUE(secondStarted.count() > 0 || secondStarted.wait(answerWait));
+  EXPECT_TRUE(waitFor([&] { return second->property("playing").toBool(); }));
+  QMetaObject::invokeMethod(peek(), "close");
+  EXPECT_TRUE(waitFor([&] { return second.isNull(); }));
+}
+
+TEST_F(PreviewTest, OneWindowPerFileRaisedAndMovedWhenOpenedAgain) {
+  makeLibrary();
+  ASSERT_TRUE(loadWindow());
+  PlayerWindowsSingleton::install(*engine);
+  auto& windows = PlayerWindows::shared();
+  const auto one = QUrl::fromLocalFile(QString::fromStdString(clips[0].string()));
+  const auto two = QUrl::fromLocalFile(QString::fromStdString(clips[1].string()));
+  windows.open(one, 1);
+  ASSERT_EQ(windows.count(), 1);
+  QPointer<QWindow> first = windows.window(one);
+  ASSERT_TRUE(first);
+  windows.open(one, 4.5);
+  EXPECT_EQ(windows.count(), 1);
+  EXPECT_EQ(windows.window(one), first);
+  EXPECT_EQ(first->title(), "one.mp4 — 00:00:04");
+  EXPECT_EQ(first->property("start").toDouble(), 4.5);
+
+  windows.open(two, 0);
+  EXPECT_EQ(windows.count(), 2);
+  EXPECT_NE(windows.window(two), first);
+
+  // Closing lets the window go; the same file then gets a fresh one.
+  first->close();
+  EXPECT_EQ(windows.count(), 1);
+  EXPECT_TRUE(waitFor([&] { return first.isNull(); }));
+  windows.open(one, 2);
+  EXPECT_EQ(windows.count(), 2);
+  EXPECT_TRUE(windows.window(one));
+  for (auto* open : {windows.window(one), windows.window(two)}) open->close();
+  EXPECT_EQ(windows.count(), 0);
+}
+
+}  // namespace
+}  // namespace quillmere::test
