@@ -130,10 +130,10 @@ Popup {
                     PictureBox {
                         required property var modelData
                         anchors.fill: parent
-                        visible: !root.player || root.player.seeking
                         app: root.app
                         frameId: modelData
                         sharp: true
+                        time: root.facts.isVideo ? root.facts.openTime : null
                     }
                 }
             }

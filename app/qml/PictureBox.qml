@@ -1,15 +1,7 @@
-// The stored picture of a frame, cropped to fill.
+// The picture of a frame at a second (null: the frame's own), whole inside the item.
 import QtQuick
 import Quillmere
 
-Item {
-    id: root
-    required property AppModel app
-    required property var frameId
-    property bool sharp: false
-
-    Rectangle {
-        anchors.fill: parent
-        color: palette.mid
-    }
+ResultImage {
+    fit: true
 }

@@ -55,10 +55,10 @@ Item {
 
         PictureBox {
             anchors.fill: parent
-            visible: !root.player
             app: root.app
             frameId: root.facts.shownFrameId
             sharp: true
+            time: root.facts.isVideo ? root.facts.openTime : null
         }
     }
 
