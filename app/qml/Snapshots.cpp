@@ -291,6 +291,8 @@ void Snapshots::mainWindow() {
     QObject::disconnect(connection);
   }
   shootMain(*model, "main-video-selected");
+  // A photo, whose picture the peek shows at once.
+  if (const auto photo = firstResult(*model, MediaKind::photo)) model->select(*photo);
   shootMain(*model, "main-peek",
             [](QQuickWindow& window) { QMetaObject::invokeMethod(&window, "togglePeek"); });
   model->setNotice("Connect the drive to open LadyBird.jpg.");

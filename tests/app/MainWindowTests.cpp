@@ -1,0 +1,321 @@
+// The main window on a real library: keyboard navigation of the results, Return in the
+// search field, the content states, the moments line, the notice's timing, the flow layout
+// of the example chips and files dropped onto the window.
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QJSValue>
+#include <QQmlApplicationEngine>
+#include <QQmlComponent>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QUrl>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "AppFixture.h"
+
+namespace quillmere::test {
+namespace {
+
+// Stands in for the desktop's handler of file URLs while it lives: what would have opened.
+class OpenedFiles : public QObject {
+  Q_OBJECT
+
+ public:
+  OpenedFiles() { QDesktopServices::setUrlHandler("file", this, "open"); }
+  ~OpenedFiles() override { QDesktopServices::unsetUrlHandler("file"); }
+  std::vector<QUrl> opened;
+
+ public slots:
+  void open(const QUrl& url) { opened.push_back(url); }
+};
+
+class MainWindowTest : public AppTest {
+ protected:
+  void TearDown() override {
+    engine_.reset();
+    AppTest::TearDown();
+  }
+
+  QQuickWindow& window() {
+    if (!window_) {
+      engine_ = std::make_unique<QQmlApplicationEngine>();
+      engine_->setInitialProperties({{"app", QVariant::fromValue(&model())}});
+      engine_->load(QUrl("qrc:/Quillmere/qml/Main.qml"));
+      window_ = qobject_cast<QQuickWindow*>(engine_->rootObjects().value(0));
+      EXPECT_NE(window_, nullptr);
+      window_->resize(1280, 800);
+      EXPECT_TRUE(QTest::qWaitForWindowExposed(window_));
+      // Keys go to the active window's focused item.
+      window_->requestActivate();
+      EXPECT_TRUE(QTest::qWaitForWindowActive(window_));
+    }
+    return *window_;
+  }
+  QObject* part(const char* name) { return window().property(name).value<QObject*>(); }
+  QQuickItem* grid() { return qobject_cast<QQuickItem*>(part("resultsGrid")); }
+  QString content() { return window().property("content").toString(); }
+
+  static QVariant call(QObject* object, const char* function, QVariantList arguments = {}) {
+    QVariant answer;
+    QGenericArgument a[3];
+    for (qsizetype i = 0; i < arguments.size() && i < 3; ++i) a[i] = Q_ARG(QVariant, arguments[i]);
+    QMetaObject::invokeMethod(object, function, Q_RETURN_ARG(QVariant, answer), a[0], a[1], a[2]);
+    return answer;
+  }
+  int selectedIndex() { return call(grid(), "selectedIndex").toInt(); }
+  void press(Qt::Key key) { QTest::keyClick(&window(), key); }
+
+  // A library of six photos, searched, with the keyboard in the grid.
+  void showResults() {
+    const auto folder = makeFolder("Photos");
+    addPhotos(folder, 6);
+    addIndexed(folder);
+    window();
+    search("red");
+    ASSERT_EQ(content().toStdString(), "results");
+    grid()->forceActiveFocus();
+    ASSERT_TRUE(waitFor([this] { return grid()->hasActiveFocus(); }, 5000));
+  }
+
+  std::unique_ptr<QQmlApplicationEngine> engine_;
+  QQuickWindow* window_ = nullptr;
+};
+
+TEST_F(MainWindowTest, UpAndDownMoveByTheColumnsThatFitTheWidthAtTheTileWidth) {
+  window();
+  EXPECT_EQ(call(grid(), "columnCount", {900.0, 210.0}).toInt(), 3);
+  EXPECT_EQ(call(grid(), "columnCount", {120.0, 210.0}).toInt(), 1);
+  EXPECT_EQ(call(grid(), "columnCount", {1800.0, 130.0}).toInt(), 12);
+  const double width = grid()->width();
+  EXPECT_EQ(grid()->property("columns").toInt(),
+            call(grid(), "columnCount", {width, grid()->property("tileWidth")}).toInt());
+}
+
+TEST_F(MainWindowTest, ArrowKeysMoveTheSelectionAndStopAtTheEdges) {
+  showResults();
+  const int columns = grid()->property("columns").toInt();
+  const int count = model().results()->rowCount();
+  ASSERT_EQ(count, 6);
+  ASSERT_GE(columns, 2);
+  ASSERT_LT(columns, count);
+
+  model().select(std::nullopt);
+  press(Qt::Key_Right);
+  EXPECT_EQ(selectedIndex(), 0);
+  press(Qt::Key_Left);
+  EXPECT_EQ(selectedIndex(), 0);
+
+  model().select(std::nullopt);
+  press(Qt::Key_Down);
+  EXPECT_EQ(selectedIndex(), columns - 1);
+  press(Qt::Key_Up);
+  EXPECT_EQ(selectedIndex(), 0);
+
+  model().select(model().results()->results()[count - 2].frameID);
+  press(Qt::Key_Down);
+  EXPECT_EQ(selectedIndex(), count - 1);
+  press(Qt::Key_Right);
+  EXPECT_EQ(selectedIndex(), count - 1);
+}
+
+TEST_F(MainWindowTest, ReturnRightAfterTypingOpensTheFirstResultOfTheWholeQuery) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 4);
+  addIndexed(folder);
+  OpenedFiles opened;
+  QQuickItem* field = part("searchHeader")->property("field").value<QQuickItem*>();
+  field->forceActiveFocus();
+  search("sunse");
+  QSignalSpy asked(&model(), &AppModel::openRequested);
+  ASSERT_TRUE(waitFor([field] { return field->hasActiveFocus(); }, 5000));
+  QTest::keyClick(&window(), Qt::Key_T);
+  EXPECT_EQ(model().query().toStdString(), "sunset");
+  QTest::keyClick(&window(), Qt::Key_Return);
+  ASSERT_TRUE(waitFor([&asked] { return asked.count() > 0; }));
+  // Opened once the answer for the whole query was applied, never the one for "sunse".
+  EXPECT_EQ(model().searchedQuery().toStdString(), "sunset");
+  EXPECT_EQ(asked.front().front().toLongLong(), model().results()->results().front().frameID);
+  ASSERT_TRUE(waitFor([&] { return !opened.opened.empty(); }, 5000));
+  EXPECT_EQ(opened.opened.front().fileName().toStdString(),
+            model().results()->results().front().file.name());
+  EXPECT_TRUE(waitFor([this] { return grid()->hasActiveFocus(); }, 5000));
+}
+
+TEST_F(MainWindowTest, ReturnAfterTheAnswerOpensTheSelectionAtOnce) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 2);
+  addIndexed(folder);
+  OpenedFiles opened;
+  window();
+  search("red");
+  QSignalSpy asked(&model(), &AppModel::openRequested);
+  model().openSelectedWhenSearched();
+  ASSERT_EQ(asked.count(), 1);
+  EXPECT_EQ(asked.front().front().toLongLong(), model().selection().value_or(-1));
+}
+
+TEST_F(MainWindowTest, AQueryOfOnlySpacesShowsTheReadyView) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 2);
+  addIndexed(folder);
+  window();
+  model().setQuery("   ");
+  EXPECT_EQ(content().toStdString(), "ready");
+  search("red");
+  EXPECT_EQ(content().toStdString(), "results");
+  model().setQuery("");
+  EXPECT_EQ(content().toStdString(), "ready");
+}
+
+TEST_F(MainWindowTest, TheMomentsLineIsSingularForOneResult) {
+  QObject* header = part("searchHeader");
+  EXPECT_EQ(call(header, "momentsLine", {1, 12.4}).toString().toStdString(), "1 moment · 12 ms");
+  EXPECT_EQ(call(header, "momentsLine", {300, 40.6}).toString().toStdString(),
+            "300 moments · 41 ms");
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 3);
+  addIndexed(folder);
+  search("red");
+  auto* line = window().findChild<QObject*>("momentsLine");
+  ASSERT_NE(line, nullptr);
+  EXPECT_TRUE(line->property("text").toString().startsWith("3 moments · "));
+}
+
+TEST_F(MainWindowTest, ANoticeReplacedStaysItsFullTimeFromTheReplacement) {
+  QObject* bar = part("noticeBar");
+  EXPECT_EQ(bar->property("holdTime").toInt(), 6000);
+  // The rule at a tenth of the time: 0.6 s for 6 s, replaced after 0.4 s.
+  bar->setProperty("holdTime", 600);
+  model().setNotice("first");
+  QTest::qWait(400);
+  model().setNotice("second");
+  QElapsedTimer clock;
+  clock.start();
+  ASSERT_TRUE(waitFor([this] { return model().notice().isEmpty(); }, answerWait));
+  EXPECT_GE(clock.elapsed(), 590);
+  // A notice set again by the model after the bar cleared it stays its own full time.
+  model().setNotice("third");
+  clock.restart();
+  ASSERT_TRUE(waitFor([this] { return model().notice().isEmpty(); }, answerWait));
+  EXPECT_GE(clock.elapsed(), 590);
+}
+
+TEST_F(MainWindowTest, DroppingAFolderAndAPhotoAddsTheFolderAndSearchesByThePhoto) {
+  const auto folder = makeFolder("Dropped");
+  addPhotos(folder, 2);
+  const auto loose = makeFolder("Loose");
+  addPhotos(loose, 1, "like");
+  std::filesystem::path text = loose / "notes.txt";
+  std::FILE* file = std::fopen(text.c_str(), "w");
+  std::fclose(file);
+  window();
+  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  call(&window(), "dropped",
+       {QVariant::fromValue(
+           QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(folder.string())),
+                       QUrl::fromLocalFile(QString::fromStdString((loose / "like0.jpg").string())),
+                       QUrl::fromLocalFile(QString::fromStdString(text.string()))})});
+  EXPECT_EQ(model().folders()->rowCount(), 1);
+  ASSERT_TRUE(waitFor([&] { return !model().imageQueryName().isEmpty(); }));
+  EXPECT_TRUE(model().imageQueryName().startsWith("like0"));
+}
+
+// Scrolling a grid of 300 results from top to bottom, one 60-point step a frame, with the
+// pictures loading as tiles come into view: reports the longest frame. Three hundred photos
+// take minutes to index, so it runs when QUILLMERE_SCROLL_BENCH is set.
+TEST_F(MainWindowTest, ScrollingThroughThreeHundredResultsKeepsFramesShort) {
+  if (qEnvironmentVariableIsEmpty("QUILLMERE_SCROLL_BENCH")) GTEST_SKIP() << "benchmark";
+  const auto folder = makeFolder("Many");
+  addPhotos(folder, 300);
+  addIndexed(folder);
+  window();
+  search("red");
+  ASSERT_EQ(model().results()->rowCount(), 300);
+  QQuickItem* view = grid();
+  QTest::qWait(500);
+  std::int64_t longest = 0;
+  int frames = 0;
+  QElapsedTimer clock;
+  bool swapped = false;
+  QObject::connect(&window(), &QQuickWindow::frameSwapped, view, [&swapped] { swapped = true; });
+  const double end = view->property("contentHeight").toDouble() - view->height();
+  for (double y = 0; y <= end + 60; y += 60) {
+    swapped = false;
+    clock.start();
+    view->setProperty("contentY", y - view->property("topMargin").toDouble());
+    window().update();
+    ASSERT_TRUE(waitFor([&swapped] { return swapped; }, 5000));
+    longest = std::max<std::int64_t>(longest, clock.elapsed());
+    ++frames;
+  }
+  std::printf("scrolled 300 results in %d frames; longest frame %lld ms\n", frames,
+              static_cast<long long>(longest));
+  EXPECT_LE(longest, 50);
+}
+
+// The flow layout of the example chips, with blocks of known natural sizes.
+class FlowLayoutTest : public ::testing::Test {
+ protected:
+  QQuickItem* make(const QString& widths, double proposed) {
+    component_ = std::make_unique<QQmlComponent>(&engine_);
+    component_->setData(("import QtQuick\nimport Quillmere\nFlowLayout {\n spacing: 8\n"
+                         " proposedWidth: " +
+                         QString::number(proposed) + "\n Repeater {\n  model: [" + widths +
+                         "]\n  Rectangle { required property real modelData;"
+                         " implicitWidth: modelData; implicitHeight: 30 }\n }\n}\n")
+                            .toUtf8(),
+                        QUrl("qrc:/Quillmere/qml/FlowLayoutUnderTest.qml"));
+    item_.reset(qobject_cast<QQuickItem*>(component_->create()));
+    EXPECT_NE(item_, nullptr) << component_->errorString().toStdString();
+    QMetaObject::invokeMethod(item_.get(), "relayout");
+    return item_.get();
+  }
+  std::vector<int> rowSizes() {
+    std::vector<int> sizes;
+    QVariant rows = item_->property("rows");
+    if (rows.metaType() == QMetaType::fromType<QJSValue>())
+      rows = rows.value<QJSValue>().toVariant();
+    for (const auto& row : rows.toList()) {
+      sizes.push_back(static_cast<int>(row.toMap()["items"].toList().size()));
+    }
+    return sizes;
+  }
+
+  QQmlEngine engine_;
+  std::unique_ptr<QQmlComponent> component_;
+  std::unique_ptr<QQuickItem> item_;
+};
+
+TEST_F(FlowLayoutTest, WithNoProposedWidthRowsWrapAt600) {
+  QQuickItem* flow = make("100, 100, 100, 100, 100, 100, 100, 100", -1);
+  // Five blocks take 5 × 100 + 4 × 8 = 532; a sixth would need 640.
+  EXPECT_EQ(rowSizes(), (std::vector<int>{5, 3}));
+  EXPECT_DOUBLE_EQ(flow->implicitWidth(), 532);
+  EXPECT_DOUBLE_EQ(flow->implicitHeight(), 30 + 8 + 30);
+}
+
+TEST_F(FlowLayoutTest, AChipWiderThanTheWidthGetsARowOfItsOwn) {
+  QQuickItem* flow = make("100, 700, 100, 100", 600);
+  EXPECT_EQ(rowSizes(), (std::vector<int>{1, 1, 2}));
+  EXPECT_DOUBLE_EQ(flow->implicitWidth(), 600);
+  flow->setWidth(600);
+  QMetaObject::invokeMethod(flow, "relayout");
+  // Each row is centred: the last one, 208 wide, starts at (600 − 208) / 2.
+  const auto blocks = flow->childItems();
+  std::vector<double> xs;
+  for (auto* block : blocks) {
+    if (block->implicitWidth() > 0) xs.push_back(block->x());
+  }
+  ASSERT_EQ(xs.size(), 4u);
+  EXPECT_DOUBLE_EQ(xs[0], 250);
+  EXPECT_DOUBLE_EQ(xs[1], -50);
+  EXPECT_DOUBLE_EQ(xs[2], 196);
+  EXPECT_DOUBLE_EQ(xs[3], 304);
+}
+
+}  // namespace
+}  // namespace quillmere::test
+
+#include "MainWindowTests.moc"
