@@ -15,6 +15,7 @@
 
 #include "AppModel.h"
 #include "GuiQueue.h"
+#include "PlayerWindows.h"
 
 namespace quillmere {
 namespace {
@@ -58,7 +59,9 @@ void Actions::open(const SearchResult& result) {
   }
   const auto url = QUrl::fromLocalFile(fromPath(*location));
   if (result.file.kind == MediaKind::video) {
-    emit playVideo(url, model_.openTime(result));
+    const auto seconds = model_.openTime(result);
+    PlayerWindows::shared().open(url, seconds);
+    emit playVideo(url, seconds);
   } else {
     QDesktopServices::openUrl(url);
   }

@@ -75,7 +75,7 @@ class Actions : public QObject {
   bool exporting() const { return exporting_; }
 
  signals:
-  // A video to play in the application's player window, from this second.
+  // A video was handed to the application's player windows, to play from this second.
   void playVideo(const QUrl& url, double seconds);
   void exportAsked();
   void exportingChanged();

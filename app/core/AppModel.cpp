@@ -8,6 +8,7 @@
 #include "Actions.h"
 #include "FolderBookmark.h"
 #include "GuiQueue.h"
+#include "IndexingStatus.h"
 #include "SearchQueue.h"
 #include "VolumeWatcher.h"
 #include "core/Float16.h"
@@ -26,9 +27,6 @@ constexpr const char* missingModel = "The search model is missing. Reinstall Qui
 constexpr const char* notReady = "Quillmere isn't ready.";
 constexpr const char* busyAdding =
     "Another Quillmere process is indexing this library. Add the folder when it is done.";
-constexpr const char* busyNotice =
-    "Another Quillmere process is indexing this library. You can search; new files are "
-    "indexed when Quillmere is opened again after it ends.";
 
 bool isDirectory(const std::filesystem::path& path) {
   std::error_code error;
@@ -45,7 +43,8 @@ AppModel::AppModel(Setup setup, QObject* parent)
       gui_(new GuiQueue(this)),
       folders_(new FolderListModel(this)),
       results_(new ResultListModel(this)),
-      actions_(new Actions(*this, this)) {
+      actions_(new Actions(*this, this)),
+      indexing_(new IndexingStatus(*this, this)) {
   searchTimer_.setSingleShot(true);
   connect(&searchTimer_, &QTimer::timeout, this, &AppModel::startSearch);
   refreshTimer_.setSingleShot(true);

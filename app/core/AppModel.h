@@ -38,6 +38,7 @@
 namespace quillmere {
 
 class Actions;
+class IndexingStatus;
 class Embedder;
 class FolderWatcher;
 class GuiQueue;
@@ -80,6 +81,9 @@ class AppModel : public QObject {
   // The file operations on results (open, show in folder, copy path, export markers).
   Q_PROPERTY(Actions* actions READ actions CONSTANT)
   Q_MOC_INCLUDE("Actions.h")
+  // The indexer's progress, the totals and the status panel's actions.
+  Q_PROPERTY(IndexingStatus* indexing READ indexing CONSTANT)
+  Q_MOC_INCLUDE("IndexingStatus.h")
 
  public:
   enum class KindFilter { All, Photos, Videos };
@@ -104,6 +108,10 @@ class AppModel : public QObject {
   static constexpr std::chrono::milliseconds refreshInterval{1500};
   static constexpr std::size_t resultLimit = 300;
   static constexpr std::int64_t queryPixels = 384;
+  // Kept in view while another process writes the library.
+  static constexpr const char* busyNotice =
+      "Another Quillmere process is indexing this library. You can search; new files are "
+      "indexed when Quillmere is opened again after it ends.";
 
   // Runs the start-up sequence; a failure leaves the model not ready with startupError set,
   // and a library made by another model leaves it not ready with modelChange set.
@@ -151,6 +159,7 @@ class AppModel : public QObject {
   ResultListModel* results() const { return results_; }
   FolderListModel* folders() const { return folders_; }
   Actions* actions() const { return actions_; }
+  IndexingStatus* indexing() const { return indexing_; }
 
   // The single entry point that (re)runs a search.
   void scheduleSearch(bool now, bool keepSelection);
@@ -287,7 +296,8 @@ class AppModel : public QObject {
   GuiQueue* gui_;  // where the other threads' answers come back
   FolderListModel* folders_;
   ResultListModel* results_;
-  Actions* actions_;  // a child of the model
+  Actions* actions_;          // a child of the model
+  IndexingStatus* indexing_;  // a child of the model
   Indexer::Progress progress_;
   QString query_;
   KindFilter kindFilter_ = KindFilter::All;

@@ -40,15 +40,18 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const {
       return QVariant::fromValue<qint64>(folder.files);
     case IndexedRole:
       return QVariant::fromValue<qint64>(folder.indexed);
+    case VolumeNameRole:
+      return QString::fromStdString(folder.root.volumeName.value_or(""));
     default:
       return {};
   }
 }
 
 QHash<int, QByteArray> FolderListModel::roleNames() const {
-  return {{RootIdRole, "rootId"},  {PathRole, "path"},         {NameRole, "name"},
-          {OnlineRole, "online"},  {ExternalRole, "external"}, {FilesRole, "files"},
-          {IndexedRole, "indexed"}};
+  return {{RootIdRole, "rootId"},     {PathRole, "path"},
+          {NameRole, "name"},         {OnlineRole, "online"},
+          {ExternalRole, "external"}, {FilesRole, "files"},
+          {IndexedRole, "indexed"},   {VolumeNameRole, "volumeName"}};
 }
 
 void FolderListModel::setFolders(std::vector<Folder> folders) {

@@ -22,6 +22,7 @@ class FolderListModel : public QAbstractListModel {
     ExternalRole,
     FilesRole,
     IndexedRole,
+    VolumeNameRole,  // the drive's name; empty when none is stored
   };
   Q_ENUM(Role)
 

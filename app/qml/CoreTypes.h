@@ -7,6 +7,7 @@
 #include "Actions.h"
 #include "AppModel.h"
 #include "FolderListModel.h"
+#include "IndexingStatus.h"
 #include "ResultListModel.h"
 
 namespace quillmere {
@@ -23,6 +24,13 @@ struct ActionsForeign {
   QML_FOREIGN(quillmere::Actions)
   QML_NAMED_ELEMENT(Actions)
   QML_UNCREATABLE("Read from AppModel.actions")
+};
+
+struct IndexingStatusForeign {
+  Q_GADGET
+  QML_FOREIGN(quillmere::IndexingStatus)
+  QML_NAMED_ELEMENT(IndexingStatus)
+  QML_UNCREATABLE("Read from AppModel.indexing")
 };
 
 struct FolderListModelForeign {

@@ -1,0 +1,12 @@
+#include "AppCommands.h"
+
+namespace quillmere {
+
+AppCommands& AppCommands::shared() {
+  static AppCommands commands;
+  return commands;
+}
+
+AppCommands::AppCommands(QObject* parent) : QObject(parent) {}
+
+}  // namespace quillmere

@@ -1,0 +1,84 @@
+// What the sidebar's status panel draws: the indexer's progress as the model republishes
+// it (on the GUI thread, at most four times a second while indexing), the totals, the
+// failed files, and the actions of the panel. Reached from the views as `app.indexing`.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+
+namespace quillmere {
+
+class AppModel;
+
+class IndexingStatus : public QObject {
+  Q_OBJECT
+  // "idle", "scanning", "indexing" or "paused".
+  Q_PROPERTY(QString phase READ phase NOTIFY changed)
+  // "user", "lowPower", "hot" while paused; empty otherwise.
+  Q_PROPERTY(QString pauseReason READ pauseReason NOTIFY changed)
+  Q_PROPERTY(bool pausedByUser READ pausedByUser NOTIFY changed)
+  // "Indexing", or the pause reason's text.
+  Q_PROPERTY(QString title READ title NOTIFY changed)
+  // doneBytes / totalBytes, capped at 1; 0 below one byte in all.
+  Q_PROPERTY(double fraction READ fraction NOTIFY changed)
+  Q_PROPERTY(double doneBytes READ doneBytes NOTIFY changed)
+  Q_PROPERTY(double totalBytes READ totalBytes NOTIFY changed)
+  Q_PROPERTY(int doneFiles READ doneFiles NOTIFY changed)
+  Q_PROPERTY(int totalFiles READ totalFiles NOTIFY changed)
+  // Seconds left, or -1 while not yet estimated.
+  Q_PROPERTY(double secondsLeft READ secondsLeft NOTIFY changed)
+  Q_PROPERTY(QString currentFile READ currentFile NOTIFY changed)
+  Q_PROPERTY(qint64 unsupportedVideos READ unsupportedVideos NOTIFY changed)
+  Q_PROPERTY(qint64 indexed READ indexed NOTIFY changed)
+  Q_PROPERTY(qint64 files READ files NOTIFY changed)
+  Q_PROPERTY(qint64 failed READ failed NOTIFY changed)
+  // The library is open for reading only while another process indexes it.
+  Q_PROPERTY(bool readOnly READ readOnly NOTIFY changed)
+  Q_PROPERTY(QString readOnlyText READ readOnlyText CONSTANT)
+
+ public:
+  static constexpr int failedListLimit = 200;
+
+  explicit IndexingStatus(AppModel& model, QObject* parent = nullptr);
+
+  QString phase() const;
+  QString pauseReason() const;
+  bool pausedByUser() const;
+  QString title() const;
+  double fraction() const;
+  double doneBytes() const;
+  double totalBytes() const;
+  int doneFiles() const;
+  int totalFiles() const;
+  double secondsLeft() const;
+  QString currentFile() const;
+  qint64 unsupportedVideos() const;
+  qint64 indexed() const;
+  qint64 files() const;
+  qint64 failed() const;
+  bool readOnly() const;
+  QString readOnlyText() const;
+
+  // The failed files by path, the first failedListLimit: maps of relPath and error.
+  Q_INVOKABLE QVariantList failedFiles() const;
+  Q_INVOKABLE void pause();
+  Q_INVOKABLE void resume();
+  // The panel's button: resume a user pause, else pause (a pause for power or heat
+  // becomes the user's).
+  Q_INVOKABLE void togglePause();
+  // Indexes in power-saving mode too.
+  Q_INVOKABLE void indexAnyway();
+  // Marks the failed files pending again, indexes them, and refreshes the totals.
+  Q_INVOKABLE void retryFailed();
+  // Scans one folder again.
+  Q_INVOKABLE void indexAgain(qint64 rootID);
+
+ signals:
+  void changed();
+
+ private:
+  AppModel& model_;
+};
+
+}  // namespace quillmere

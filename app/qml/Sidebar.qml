@@ -1,0 +1,116 @@
+// The main window's left column: the folders, which narrow the results, and the indexing
+// status below them.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Controls.impl
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import Quillmere
+
+Pane {
+    id: sidebar
+    required property AppModel app
+
+    padding: 0
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        Flickable {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            contentHeight: folders.implicitHeight
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar {}
+
+            ColumnLayout {
+                id: folders
+                width: parent.width
+                spacing: 0
+
+                SectionHeading { text: qsTr("Library") }
+                ItemDelegate {
+                    objectName: "allFolders"
+                    Layout.fillWidth: true
+                    highlighted: sidebar.app.folderFilter === null || sidebar.app.folderFilter === undefined
+                    onClicked: sidebar.app.folderFilter = null
+                    contentItem: RowLayout {
+                        spacing: 8
+                        IconImage {
+                            Layout.preferredWidth: 18
+                            Layout.preferredHeight: 18
+                            sourceSize: Qt.size(18, 18)
+                            source: "icons/sidebar-grid.svg"
+                            color: sidebar.palette.highlight
+                        }
+                        Label {
+                            Layout.fillWidth: true
+                            text: qsTr("All Folders")
+                        }
+                    }
+                }
+
+                SectionHeading { text: qsTr("Folders") }
+                Repeater {
+                    model: sidebar.app.folders
+                    FolderRow {
+                        Layout.fillWidth: true
+                        app: sidebar.app
+                    }
+                }
+                ItemDelegate {
+                    objectName: "addFolder"
+                    Layout.fillWidth: true
+                    onClicked: folderDialog.open()
+                    contentItem: RowLayout {
+                        spacing: 8
+                        IconImage {
+                            Layout.preferredWidth: 18
+                            Layout.preferredHeight: 14
+                            sourceSize: Qt.size(14, 14)
+                            source: "icons/sidebar-plus.svg"
+                            color: sidebar.palette.placeholderText
+                        }
+                        Label {
+                            Layout.fillWidth: true
+                            text: qsTr("Add Folder…")
+                            opacity: 0.7
+                        }
+                    }
+                }
+            }
+        }
+
+        Rectangle {
+            Layout.fillWidth: true
+            implicitHeight: 1
+            color: sidebar.palette.mid
+        }
+
+        StatusPanel {
+            objectName: "statusPanel"
+            Layout.fillWidth: true
+            Layout.margins: 12
+            app: sidebar.app
+        }
+    }
+
+    component SectionHeading: Label {
+        Layout.fillWidth: true
+        leftPadding: 12
+        topPadding: 10
+        bottomPadding: 4
+        font.pointSize: Qt.application.font.pointSize * 0.85
+        font.weight: Font.DemiBold
+        opacity: 0.6
+    }
+
+    FolderDialog {
+        id: folderDialog
+        title: qsTr("Add Folder")
+        acceptLabel: qsTr("Add Folder")
+        onAccepted: sidebar.app.handleAdd(decodeURIComponent(selectedFolder.toString().replace(/^file:\/\//, "")))
+    }
+}

@@ -1,0 +1,139 @@
+// What the indexer is doing: up to date, looking for new files, indexing with its progress
+// and time left, or paused and why; the failed files and the read-only notice.
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Controls.impl
+import QtQuick.Layouts
+import Quillmere
+
+ColumnLayout {
+    id: panel
+    required property AppModel app
+    readonly property IndexingStatus status: app.indexing
+    readonly property bool working: status.phase === "indexing" || status.phase === "paused"
+    readonly property real captionSize: Qt.application.font.pointSize * 0.85
+
+    spacing: 6
+
+    // While another process indexes the library, this stays in view.
+    Label {
+        objectName: "readOnlyNotice"
+        Layout.fillWidth: true
+        visible: panel.status.readOnly
+        text: panel.status.readOnlyText
+        textFormat: Text.PlainText
+        wrapMode: Text.Wrap
+        font.pointSize: panel.captionSize
+        opacity: 0.7
+    }
+
+    RowLayout {
+        visible: panel.status.phase === "scanning"
+        spacing: 6
+        BusyIndicator {
+            Layout.preferredWidth: 16
+            Layout.preferredHeight: 16
+            running: parent.visible
+        }
+        Label {
+            objectName: "scanningLine"
+            text: qsTr("Looking for new files…")
+            font.pointSize: panel.captionSize
+            opacity: 0.7
+        }
+    }
+
+    RowLayout {
+        visible: panel.working
+        Layout.fillWidth: true
+        Label {
+            objectName: "statusTitle"
+            Layout.fillWidth: true
+            text: panel.status.title
+            font.pointSize: panel.captionSize
+            font.weight: Font.DemiBold
+            elide: Text.ElideRight
+        }
+        ToolButton {
+            objectName: "pauseButton"
+            flat: true
+            display: AbstractButton.IconOnly
+            icon.source: panel.status.pausedByUser ? "icons/sidebar-play.svg" : "icons/sidebar-pause.svg"
+            icon.width: 12
+            icon.height: 12
+            implicitWidth: 24
+            implicitHeight: 24
+            ToolTip.visible: hovered
+            ToolTip.text: panel.status.pausedByUser ? qsTr("Resume indexing") : qsTr("Pause indexing")
+            onClicked: panel.status.togglePause()
+        }
+    }
+
+    ProgressBar {
+        visible: panel.working
+        Layout.fillWidth: true
+        value: panel.status.fraction
+    }
+
+    Label {
+        objectName: "statusDetail"
+        visible: panel.working
+        Layout.fillWidth: true
+        text: {
+            const bytes = Format.bytesShort(panel.status.doneBytes, panel.status.totalBytes)
+            if (panel.status.phase !== "indexing")
+                return bytes
+            return bytes + " · " + (panel.status.secondsLeft < 0 ? qsTr("estimating time…")
+                                                                  : Format.timeLeft(panel.status.secondsLeft))
+        }
+        font.pointSize: panel.captionSize
+        elide: Text.ElideRight
+        opacity: 0.7
+    }
+
+    Button {
+        objectName: "indexAnyway"
+        visible: panel.status.phase === "paused" && panel.status.pauseReason === "lowPower"
+        text: qsTr("Index Anyway")
+        font.pointSize: panel.captionSize
+        onClicked: panel.status.indexAnyway()
+    }
+
+    RowLayout {
+        visible: panel.status.phase === "idle" && panel.status.files >= 1
+        spacing: 6
+        IconImage {
+            Layout.preferredWidth: 14
+            Layout.preferredHeight: 14
+            sourceSize: Qt.size(14, 14)
+            source: "icons/sidebar-check.svg"
+            color: "#34a853"
+        }
+        Label {
+            objectName: "idleLine"
+            Layout.fillWidth: true
+            text: qsTr("Up to date · ") + Number(panel.status.indexed).toLocaleString(Qt.locale(), "f", 0)
+                  + (panel.status.indexed === 1 ? qsTr(" item") : qsTr(" items"))
+            font.pointSize: panel.captionSize
+            elide: Text.ElideRight
+            opacity: 0.7
+        }
+    }
+
+    FailedFilesButton {
+        objectName: "failedFiles"
+        visible: panel.status.phase === "idle" && panel.status.files >= 1 && panel.status.failed >= 1
+        app: panel.app
+        count: panel.status.failed
+    }
+
+    Label {
+        objectName: "unsupportedLine"
+        Layout.fillWidth: true
+        visible: panel.status.phase === "idle" && panel.status.files >= 1 && panel.status.unsupportedVideos >= 1
+        text: qsTr("%1 videos are in formats this computer can't play").arg(panel.status.unsupportedVideos)
+        wrapMode: Text.Wrap
+        font.pointSize: panel.captionSize
+        opacity: 0.7
+    }
+}
