@@ -1,0 +1,250 @@
+// The sidebar as the user sees it: folder rows with their state, and the status
+// panel while indexing, paused for each reason, with failed files, and while
+// another process indexes. The machine's power and heat readings are real files
+// under the test's own system tree. With QUILLMERE_SIDEBAR_SHOTS set to a
+// directory, each state is also saved as a picture.
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "AppFixture.h"
+#include "IndexingStatus.h"
+#include "index/LibraryLock.h"
+#include "scan/Scanner.h"
+
+namespace quillmere::test {
+namespace {
+
+void writeFile(const std::filesystem::path& file, const std::string& text) {
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file) << text;
+}
+
+// Named and sized like a photo, so that the scanner lists it, but no picture inside.
+void writeBroken(const std::filesystem::path& file) {
+  writeFile(file, std::string(Scanner::minimumPhotoBytes, 'x'));
+}
+
+class SidebarTest : public AppTest {
+ protected:
+  void load() {
+    component = std::make_unique<QQmlComponent>(&engine, QUrl("qrc:/Quillmere/qml/Sidebar.qml"));
+    ASSERT_TRUE(component->isReady()) << component->errorString().toStdString();
+    window = std::make_unique<QQuickWindow>();
+    window->resize(260, 480);
+    sidebar.reset(qobject_cast<QQuickItem*>(
+        component->createWithInitialProperties({{"app", QVariant::fromValue(&model())}})));
+    ASSERT_TRUE(sidebar) << component->errorString().toStdString();
+    sidebar->setParentItem(window->contentItem());
+    sidebar->setSize(QSizeF(260, 480));
+    window->show();
+    QTest::qWait(50);
+  }
+  // The items with this name in the visual tree, in order: the views place
+  // their items with parent items, which need not be their QObject parents.
+  QList<QQuickItem*> items(const QString& name) const {
+    QList<QQuickItem*> found;
+    std::function<void(QQuickItem*)> walk = [&](QQuickItem* item) {
+      if (item->objectName() == name) found << item;
+      for (auto* child : item->childItems()) walk(child);
+    };
+    walk(sidebar.get());
+    return found;
+  }
+  QQuickItem* item(const QString& name) const {
+    const auto list = items(name);
+    return list.isEmpty() ? nullptr : list.front();
+  }
+  // The texts of the visible items with this name.
+  QStringList texts(const QString& name) const {
+    QStringList list;
+    for (auto* item : items(name)) {
+      if (item->isVisible()) list << item->property("text").toString();
+    }
+    return list;
+  }
+  QString text(const QString& name) const {
+    const auto list = texts(name);
+    return list.isEmpty() ? QString() : list.front();
+  }
+  bool shows(const QString& name) const {
+    auto* found = item(name);
+    return found && found->isVisible();
+  }
+  // Draws the window; saved when the caller asked for pictures.
+  void snapshot(const std::string& state) {
+    QTest::qWait(50);
+    const auto image = window->grabWindow();
+    ASSERT_FALSE(image.isNull());
+    const auto directory = qEnvironmentVariable("QUILLMERE_SIDEBAR_SHOTS");
+    if (!directory.isEmpty())
+      image.save(directory + "/sidebar-" + QString::fromStdString(state) + ".png");
+  }
+  IndexingStatus& status() { return *model().indexing(); }
+  // The views go before the model they read.
+  void TearDown() override {
+    sidebar.reset();
+    window.reset();
+    AppTest::TearDown();
+  }
+  std::filesystem::path machine() const { return systemRoot() / "machine"; }
+
+  QQmlEngine engine;
+  std::unique_ptr<QQmlComponent> component;
+  std::unique_ptr<QQuickWindow> window;
+  std::unique_ptr<QQuickItem> sidebar;
+};
+
+TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
+  const auto three = makeFolder("Three");
+  addPhotos(three, 3);
+  const auto one = makeFolder("One");
+  addPhotos(one, 1);
+  const auto empty = makeFolder("Empty");
+  const auto gone = makeFolder("Gone");
+  addPhotos(gone, 2);
+  addIndexed(three);
+  addIndexed(one);
+  addIndexed(empty);
+  addIndexed(gone);
+  std::filesystem::rename(gone, temp->path() / "Elsewhere");
+  model().resolveFolders();
+  ASSERT_NO_FATAL_FAILURE(load());
+  EXPECT_EQ(texts("folderName"), (QStringList{"Three", "One", "Empty", "Gone"}));
+  EXPECT_EQ(texts("folderSubtitle"),
+            (QStringList{"3 items", "1 item", QString::fromUtf8("Looking for photos and videos…"),
+                         QString::fromUtf8("Not connected · drive")}));
+  // The photos of the folder that is gone stay in the library.
+  EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 6 items"));
+  snapshot("folders");
+}
+
+TEST_F(SidebarTest, AFolderPartlyIndexedSaysHowManyAreReady) {
+  const auto folder = makeFolder("Half");
+  addPhotos(folder, 4);
+  addIndexed(folder);
+  addPhotos(folder, 6, "q");  // 6 more, found by the next scan
+  status().pause();
+  model().indexer()->run();
+  ASSERT_TRUE(waitFor([&] { return status().pausedByUser(); }));
+  model().refreshTotals();
+  ASSERT_NO_FATAL_FAILURE(load());
+  EXPECT_EQ(text("folderSubtitle"), "4 of 10 ready");
+  EXPECT_EQ(text("statusTitle"), "Paused");
+  EXPECT_FALSE(text("statusDetail").contains(QString::fromUtf8(" · ")));
+  EXPECT_FALSE(shows("indexAnyway"));
+  snapshot("paused-user");
+  status().resume();
+  waitIdle();
+  EXPECT_EQ(model().totals().indexed, 10);
+}
+
+TEST_F(SidebarTest, PowerSaverPausesUntilTheUserIndexesAnyway) {
+  writeFile(machine() / "sys/firmware/acpi/platform_profile", "low-power\n");
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 3);
+  model().addFolder(folder);
+  ASSERT_TRUE(waitFor([&] { return status().pauseReason() == "lowPower"; }));
+  ASSERT_NO_FATAL_FAILURE(load());
+  EXPECT_EQ(text("statusTitle"), "Paused while Power Saver is on");
+  EXPECT_TRUE(shows("indexAnyway"));
+  EXPECT_FALSE(text("statusDetail").contains(QString::fromUtf8(" · ")));
+  snapshot("paused-power-saver");
+
+  auto* button = item("indexAnyway");
+  QMetaObject::invokeMethod(button, "clicked");
+  waitIdle();
+  EXPECT_EQ(model().totals().indexed, 3);
+  EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 3 items"));
+}
+
+TEST_F(SidebarTest, HeatPausesAndThePauseButtonMakesItTheUsersPause) {
+  const auto zone = machine() / "sys/class/thermal/thermal_zone0";
+  writeFile(zone / "temp", "95000\n");
+  writeFile(zone / "trip_point_0_type", "passive\n");
+  writeFile(zone / "trip_point_0_temp", "90000\n");
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 2);
+  model().addFolder(folder);
+  ASSERT_TRUE(waitFor([&] { return status().pauseReason() == "hot"; }));
+  ASSERT_NO_FATAL_FAILURE(load());
+  EXPECT_EQ(text("statusTitle"), "Paused while the computer cools down");
+  EXPECT_FALSE(shows("indexAnyway"));
+  snapshot("paused-hot");
+
+  QMetaObject::invokeMethod(item("pauseButton"), "clicked");
+  ASSERT_TRUE(waitFor([&] { return status().pausedByUser(); }));
+  EXPECT_EQ(text("statusTitle"), "Paused");
+  std::filesystem::remove_all(zone);
+  QMetaObject::invokeMethod(item("pauseButton"), "clicked");
+  waitIdle();
+  EXPECT_EQ(model().totals().indexed, 2);
+}
+
+TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 2);
+  writeBroken(folder / "broken.jpg");
+  addIndexed(folder);
+  ASSERT_EQ(model().totals().failed, 1);
+  ASSERT_NO_FATAL_FAILURE(load());
+  EXPECT_EQ(text("failedLabel"), "1 file couldn't be read");
+  const auto failed = status().failedFiles();
+  ASSERT_EQ(failed.size(), 1);
+  EXPECT_EQ(failed.front().toMap()["relPath"].toString(), "broken.jpg");
+  EXPECT_FALSE(failed.front().toMap()["error"].toString().isEmpty());
+  snapshot("failed-files");
+
+  std::filesystem::copy_file(photos.front(), folder / "broken.jpg",
+                             std::filesystem::copy_options::overwrite_existing);
+  status().retryFailed();
+  waitIdle();
+  model().refreshTotals();
+  EXPECT_EQ(model().totals().failed, 0);
+  EXPECT_EQ(model().totals().indexed, 3);
+  EXPECT_FALSE(shows("failedFiles"));
+}
+
+TEST_F(SidebarTest, TheFailedListHoldsTheFirstTwoHundredByPath) {
+  const auto folder = makeFolder("Photos");
+  for (int i = 0; i < 205; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "bad%03d.jpg", 204 - i);
+    writeBroken(folder / name);
+  }
+  addIndexed(folder);
+  ASSERT_EQ(model().totals().failed, 205);
+  const auto failed = status().failedFiles();
+  ASSERT_EQ(failed.size(), IndexingStatus::failedListLimit);
+  EXPECT_EQ(failed.front().toMap()["relPath"].toString(), "bad000.jpg");
+  EXPECT_EQ(failed.back().toMap()["relPath"].toString(), "bad199.jpg");
+}
+
+TEST_F(SidebarTest, WhileAnotherProcessIndexesTheNoticeStaysInTheSidebar) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 1);
+  addIndexed(folder);
+  model_.reset();
+  LibraryLock other(*setup().libraryURL);
+  ASSERT_TRUE(model().ready()) << model().startupError().toStdString();
+  model().setNotice("");  // the window's notice goes; the sidebar's stays
+  ASSERT_NO_FATAL_FAILURE(load());
+  EXPECT_TRUE(status().readOnly());
+  EXPECT_EQ(text("readOnlyNotice"), QString::fromUtf8(AppModel::busyNotice));
+  snapshot("read-only");
+}
+
+TEST_F(SidebarTest, AnEmptyLibraryShowsNothingWhenIdle) {
+  ASSERT_NO_FATAL_FAILURE(load());
+  ASSERT_EQ(status().phase(), "idle");
+  EXPECT_FALSE(shows("idleLine"));
+  EXPECT_FALSE(shows("failedFiles"));
+  EXPECT_FALSE(shows("statusTitle"));
+}
+
+}  // namespace
+}  // namespace quillmere::test
