@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "AppModel.h"
+#include "PlayerWindowsSingleton.h"
 #include "Snapshots.h"
 
 // The views are a static QML module linked into the executable.
@@ -31,6 +32,9 @@ int main(int argc, char* argv[]) {
 
   quillmere::AppModel model;
   QQmlApplicationEngine engine;
+  // Videos opened through Actions get their player windows from this engine, even before any
+  // view has touched the PlayerWindows singleton.
+  quillmere::PlayerWindowsSingleton::install(engine);
   engine.setInitialProperties({{"app", QVariant::fromValue(&model)}});
   QObject::connect(
       &engine, &QQmlApplicationEngine::objectCreationFailed, &app,

@@ -58,6 +58,27 @@ ApplicationWindow {
     }
     function dropped(urls) { app.drop(urls) }
 
+    // The duplicates and settings windows: made when first asked for, then raised.
+    property var duplicatesWindow: null
+    property var settingsWindow: null
+    function showWindow(current, file) {
+        let shown = current
+        if (!shown) {
+            const made = Qt.createComponent(file)
+            if (made.status !== Component.Ready) {
+                console.warn(made.errorString())
+                return null
+            }
+            shown = made.createObject(window, { app: window.app })
+        }
+        shown.show()
+        shown.raise()
+        shown.requestActivate()
+        return shown
+    }
+    function showDuplicates() { duplicatesWindow = showWindow(duplicatesWindow, "DuplicatesWindow.qml") }
+    function showSettings() { settingsWindow = showWindow(settingsWindow, "SettingsWindow.qml") }
+
     // The parts other views provide are loaded by name, each with the model.
     function load(loader, file) { loader.setSource(file, { app: window.app }) }
 
@@ -257,6 +278,8 @@ ApplicationWindow {
         function onTogglePeek() { window.togglePeek() }
         function onFocusSearch() { header.focusSearch() }
         function onFocusResults() { window.focusResults() }
+        function onShowDuplicates() { window.showDuplicates() }
+        function onShowSettings() { window.showSettings() }
     }
     Connections {
         target: window.app

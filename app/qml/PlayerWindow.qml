@@ -97,8 +97,8 @@ ApplicationWindow {
                 font.family: "monospace"
             }
             ToolButton {
-                text: "⛶"
-                palette.buttonText: "white"
+                text: qsTr("Full Screen")
+                contentItem: Symbol { name: "fullScreen"; color: "white" }
                 onClicked: root.visibility === Window.FullScreen ? root.showNormal()
                                                                   : root.showFullScreen()
             }

@@ -38,10 +38,10 @@ Item {
         width: parent.width - 32
         spacing: 8
         visible: !root.facts.valid
-        Label {
+        Symbol {
             anchors.horizontalCenter: parent.horizontalCenter
-            text: "🖼"
-            font.pixelSize: 40
+            name: "photo"
+            size: 40
             color: palette.placeholderText
         }
         Label {

@@ -1,5 +1,5 @@
-// A small symbol drawn from path data in a 16-unit square, in one colour (the module ships
-// no image plugin for SVG, so the symbols are drawn rather than loaded).
+// A small symbol drawn from path data in a 16-unit square, in one colour, so that it never
+// depends on a font having the glyph.
 import QtQuick
 
 Canvas {
@@ -35,6 +35,7 @@ Canvas {
                  ["M8 7.2v4.3", "stroke", 1.7],
                  ["M9 4.8a1 1 0 1 1-2 0a1 1 0 1 1 2 0z", "fill", 0]],
         "export": [["M5.5 6H3.5v8.5h9V6h-2", "stroke", 1.4], ["M8 10V1.5M5.3 4.2L8 1.5l2.7 2.7", "stroke", 1.4]],
+        "fullScreen": [["M1.5 5.5v-4h4M10.5 1.5h4v4M14.5 10.5v4h-4M5.5 14.5h-4v-4", "stroke", 1.5]],
         "preview": [["M3.5 2.5h9a2 2 0 0 1 2 2v7a2 2 0 0 1-2 2h-9a2 2 0 0 1-2-2v-7a2 2 0 0 1 2-2z", "stroke", 1.3],
                     ["M10 3h2.5a1.5 1.5 0 0 1 1.5 1.5v7a1.5 1.5 0 0 1-1.5 1.5H10z", "fill", 0]]
     })
