@@ -35,6 +35,12 @@ ItemDelegate {
 
     highlighted: app.folderFilter === rootId
     onClicked: app.folderFilter = rootId
+    // Only the selected or pressed row is filled, so the rows sit on the sidebar's colour.
+    background: Rectangle {
+        color: row.highlighted ? row.palette.highlight
+                            : row.down ? row.palette.midlight : "transparent"
+    }
+    readonly property color textColor: highlighted ? palette.highlightedText : palette.windowText
     ToolTip.visible: hovered
     ToolTip.delay: 600
     ToolTip.text: path
@@ -47,7 +53,7 @@ ItemDelegate {
             sourceSize: Qt.size(18, 18)
             source: !row.online ? "icons/sidebar-drive-offline.svg"
                                 : row.external ? "icons/sidebar-drive.svg" : "icons/sidebar-folder.svg"
-            color: row.online ? row.palette.highlight : row.palette.placeholderText
+            color: row.highlighted ? row.textColor : row.online ? row.palette.highlight : row.palette.placeholderText
         }
         ColumnLayout {
             Layout.fillWidth: true
@@ -56,6 +62,7 @@ ItemDelegate {
                 objectName: "folderName"
                 Layout.fillWidth: true
                 text: row.name
+                color: row.textColor
                 textFormat: Text.PlainText
                 elide: Text.ElideMiddle
             }
@@ -63,6 +70,7 @@ ItemDelegate {
                 objectName: "folderSubtitle"
                 Layout.fillWidth: true
                 text: row.subtitle
+                color: row.textColor
                 textFormat: Text.PlainText
                 elide: Text.ElideRight
                 font.pointSize: Qt.application.font.pointSize * 0.85

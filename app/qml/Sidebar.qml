@@ -31,7 +31,8 @@ Pane {
                 spacing: 0
 
                 SectionHeading { text: qsTr("Library") }
-                ItemDelegate {
+                SidebarItem {
+                    id: allFolders
                     objectName: "allFolders"
                     Layout.fillWidth: true
                     highlighted: sidebar.app.folderFilter === null || sidebar.app.folderFilter === undefined
@@ -43,11 +44,12 @@ Pane {
                             Layout.preferredHeight: 18
                             sourceSize: Qt.size(18, 18)
                             source: "icons/sidebar-grid.svg"
-                            color: sidebar.palette.highlight
+                            color: allFolders.highlighted ? allFolders.textColor : sidebar.palette.highlight
                         }
                         Label {
                             Layout.fillWidth: true
                             text: qsTr("All Folders")
+                            color: allFolders.textColor
                         }
                     }
                 }
@@ -60,7 +62,7 @@ Pane {
                         app: sidebar.app
                     }
                 }
-                ItemDelegate {
+                SidebarItem {
                     objectName: "addFolder"
                     Layout.fillWidth: true
                     onClicked: folderDialog.open()
@@ -94,6 +96,17 @@ Pane {
             Layout.fillWidth: true
             Layout.margins: 12
             app: sidebar.app
+        }
+    }
+
+    // A row of the list: only the selected or pressed row is filled, so the rows sit on
+    // the sidebar's colour.
+    component SidebarItem: ItemDelegate {
+        id: item
+        readonly property color textColor: highlighted ? palette.highlightedText : palette.windowText
+        background: Rectangle {
+            color: item.highlighted ? item.palette.highlight
+                                    : item.down ? item.palette.midlight : "transparent"
         }
     }
 
