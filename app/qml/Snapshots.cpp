@@ -5,14 +5,18 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QQmlComponent>
 #include <QQuickWindow>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 
+#include "IndexingStatus.h"
 #include "ResultListModel.h"
+#include "platform/PowerMonitor.h"
 
 namespace quillmere {
 
@@ -47,6 +51,15 @@ bool runTool(const QString& program, const QStringList& arguments) {
                    process.exitCode() == 0;
   if (!ran) std::fprintf(stderr, "snapshots: %s failed\n", qPrintable(program));
   return ran;
+}
+
+void writeFile(const fs::path& file, const std::string& text) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file) << text;
+}
+
+QObject* child(QQuickWindow& window, const char* property) {
+  return window.property(property).value<QObject*>();
 }
 
 QPalette darkPalette() {
@@ -119,14 +132,17 @@ std::optional<std::int64_t> firstResult(AppModel& model, MediaKind kind) {
 
 }  // namespace
 
-// The sample: photos and clips in one folder, a folder on a drive that is gone by the time
-// the windows are drawn, and an empty folder.
+// The sample: photos and clips in one folder, a folder on a drive that is gone
+// by the time the windows are drawn, and an empty folder.
 struct Snapshots::Sample {
   fs::path media;
   fs::path holiday;
   fs::path empty;
   fs::path library;
   fs::path firstPhoto;
+  // Clips, a photo and a file that is no picture, indexed while the sidebar is
+  // drawn.
+  fs::path busy;
   std::int64_t emptyRoot = 0;
 };
 
@@ -136,9 +152,27 @@ Snapshots::Snapshots(QString directory)
 Snapshots::~Snapshots() = default;
 
 QStringList Snapshots::stateNames() {
-  return {"main-cant-start",  "main-first-run",      "main-getting-ready", "main-ready",
-          "main-results",     "main-video-selected", "main-peek",          "main-notice",
-          "main-image-query", "main-nothing-matches"};
+  return {"main-cant-start",
+          "main-first-run",
+          "main-getting-ready",
+          "main-ready",
+          "main-results",
+          "main-video-selected",
+          "main-peek",
+          "main-notice",
+          "main-image-query",
+          "main-nothing-matches",
+          "sidebar-paused-power-saver",
+          "sidebar-paused-hot",
+          "sidebar-paused-user",
+          "sidebar-indexing",
+          "sidebar-failed-files",
+          "duplicates-working",
+          "duplicates-groups",
+          "duplicates-none",
+          "settings-folders",
+          "settings-privacy",
+          "settings-model"};
 }
 
 int Snapshots::run() {
@@ -146,6 +180,10 @@ int Snapshots::run() {
   makeSample();
   indexSample();
   mainWindow();
+  const auto busy = sidebar();
+  const auto model = openModel(sample_->library);
+  duplicatesWindow(*model, *busy);
+  settingsWindow(*model);
   return failures_ == 0 ? 0 : 1;
 }
 
@@ -155,6 +193,10 @@ void Snapshots::makeSample() {
   sample_->holiday = root / "Holiday";
   sample_->empty = root / "Empty";
   sample_->library = root / "Library.sqlite";
+  sample_->busy = root / "Busy";
+  machine_ = root / "Machine";
+  fs::create_directories(machine_);
+  fs::create_directories(sample_->busy);
   fs::create_directories(sample_->media / "Videos");
   fs::create_directories(sample_->holiday);
   fs::create_directories(sample_->empty);
@@ -167,6 +209,13 @@ void Snapshots::makeSample() {
     runTool("vips", {"thumbnail", source, out + "[Q=90]", "640"});
     if (i == 0) sample_->firstPhoto = out.toStdString();
   }
+  // Two copies of the first photo, one exact and one smaller, for the
+  // duplicates window.
+  const fs::path first = sample_->firstPhoto;
+  fs::copy_file(first, first.parent_path() / (first.stem().string() + " copy.jpg"));
+  runTool("vips",
+          {"thumbnail", "/usr/share/backgrounds/mate/nature/" + wallpapers.value(0),
+           qs(first.parent_path() / (first.stem().string() + " small.jpg")) + "[Q=75]", "480"});
   // Clips of flat noisy scenes with a cut, as the command line's sample has.
   auto clip = [this](const char* name, const char* first, const char* second) {
     const QString filter = "[0][1]concat=n=2:v=1,noise=alls=30:allf=t";
@@ -178,11 +227,21 @@ void Snapshots::makeSample() {
   };
   clip("grey-then-red.mp4", "0x707070", "0xcc1a1a");
   clip("green-then-blue.mp4", "0x338c33", "0x2659cc");
+  for (int i = 0; i < 12; ++i) {
+    const auto name = (i % 2 ? "green-then-blue.mp4" : "grey-then-red.mp4");
+    fs::copy_file(sample_->media / "Videos" / name,
+                  sample_->busy / ("Clip " + std::to_string(i + 1) + ".mp4"));
+  }
+  fs::copy_file(first, sample_->busy / first.filename());
+  writeFile(sample_->busy / "Unfinished download.jpg", "not a picture at all");
 }
 
 AppModel::Setup Snapshots::setup(const fs::path& library) const {
   AppModel::Setup setup;
   setup.libraryURL = library;
+  // Made-up power and thermal readings: the machine's own never pause the
+  // sample.
+  setup.conditions = std::make_shared<PowerMonitor>(machine_);
   return setup;
 }
 
@@ -233,27 +292,48 @@ QQuickWindow* Snapshots::makeWindow(const QString& file, AppModel& model) {
 
 bool Snapshots::save(QQuickWindow& window, const QString& name) {
   const QString file = QDir(directory_).filePath(name + (dark_ ? "-dark" : "") + ".png");
-  const bool saved = window.grabWindow().save(file);
+  QImage shot = window.grabWindow();
+  if (shot.size() != QSize(width, height)) {
+    // A window of a fixed smaller size, centred on a plain desktop of the usual
+    // size.
+    QImage desktop(width, height, QImage::Format_RGB32);
+    desktop.fill(dark_ ? QColor(0x10, 0x10, 0x12) : QColor(0xc8, 0xc8, 0xcc));
+    QPainter painter(&desktop);
+    painter.drawImage((width - shot.width()) / 2, (height - shot.height()) / 2, shot);
+    painter.end();
+    shot = desktop;
+  }
+  const bool saved = shot.save(file);
   if (!saved) std::fprintf(stderr, "snapshots: could not write %s\n", qPrintable(file));
   return saved;
 }
 
 void Snapshots::shootMain(AppModel& model, const QString& name,
                           const std::function<void(QQuickWindow&)>& prepare) {
+  shoot("Main.qml", model, name, prepare);
+}
+
+void Snapshots::shoot(const QString& file, AppModel& model, const QString& name,
+                      const std::function<void(QQuickWindow&)>& prepare, int wait) {
+  const QPalette light = QGuiApplication::palette();
   for (const bool dark : {false, true}) {
     dark_ = dark;
-    std::unique_ptr<QQuickWindow> window(makeWindow("Main.qml", model));
+    // As on a dark desktop: the application's palette (which SystemPalette
+    // reads) and the window's.
+    QGuiApplication::setPalette(dark ? darkPalette() : light);
+    std::unique_ptr<QQuickWindow> window(makeWindow(file, model));
     if (!window) {
       ++failures_;
       continue;
     }
     if (dark) applyPalette(*window, darkPalette());
-    settle(400);
+    if (wait > 0) settle(400);
     if (prepare) prepare(*window);
     // Pictures load off the GUI thread.
-    settle(900);
+    settle(wait);
     if (!save(*window, name)) ++failures_;
   }
+  QGuiApplication::setPalette(light);
   dark_ = false;
 }
 
@@ -311,6 +391,69 @@ void Snapshots::mainWindow() {
   model->setFolderFilter(sample_->emptyRoot);
   search(*model, "a lighthouse by the sea");
   shootMain(*model, "main-nothing-matches");
+}
+
+std::unique_ptr<AppModel> Snapshots::sidebar() {
+  auto model = openModel(fs::path(temp_.path().toStdString()) / "Busy.sqlite");
+  auto& status = *model->indexing();
+  auto reason = [&status](const char* wanted) {
+    return [&status, wanted] { return status.pauseReason() == wanted; };
+  };
+  const auto profile = machine_ / "sys/firmware/acpi/platform_profile";
+  const auto zone = machine_ / "sys/class/thermal/thermal_zone0";
+  model->addFolder(sample_->busy);
+  waitUntil([&status] { return status.doneFiles() >= 1; }, 60000);
+  writeFile(profile, "low-power\n");
+  waitUntil(reason("lowPower"), 30000);
+  shootMain(*model, "sidebar-paused-power-saver");
+  fs::remove(profile);
+  writeFile(zone / "temp", "95000\n");
+  writeFile(zone / "trip_point_0_type", "passive\n");
+  writeFile(zone / "trip_point_0_temp", "90000\n");
+  waitUntil(reason("hot"), 30000);
+  shootMain(*model, "sidebar-paused-hot");
+  fs::remove_all(zone);
+  status.pause();
+  waitUntil(reason("user"), 30000);
+  shootMain(*model, "sidebar-paused-user");
+  status.resume();
+  waitUntil(reason(""), 30000);
+  shootMain(*model, "sidebar-indexing");
+  const bool idle = waitUntil(
+      [&model] {
+        return model->totalPending() == 0 &&
+               model->progress().phase.kind == Indexer::Phase::Kind::idle;
+      },
+      120000);
+  if (!idle) std::fprintf(stderr, "snapshots: the busy folder was not indexed in time\n");
+  model->refreshTotals();
+  shootMain(*model, "sidebar-failed-files");
+  return model;
+}
+
+void Snapshots::duplicatesWindow(AppModel& withGroups, AppModel& withoutGroups) {
+  // At once, while the comparison the window starts when shown still runs.
+  shoot("DuplicatesWindow.qml", withGroups, "duplicates-working", {}, 0);
+  auto searched = [](QQuickWindow& window) {
+    auto* duplicates = child(window, "duplicates");
+    waitUntil(
+        [duplicates] {
+          return !duplicates || (duplicates->property("searched").toBool() &&
+                                 !duplicates->property("working").toBool());
+        },
+        30000);
+  };
+  shoot("DuplicatesWindow.qml", withGroups, "duplicates-groups", searched);
+  shoot("DuplicatesWindow.qml", withoutGroups, "duplicates-none", searched);
+}
+
+void Snapshots::settingsWindow(AppModel& model) {
+  const std::pair<const char*, int> tabs[] = {
+      {"settings-folders", 0}, {"settings-privacy", 1}, {"settings-model", 2}};
+  for (const auto& [name, tab] : tabs) {
+    shoot("SettingsWindow.qml", model, name,
+          [tab](QQuickWindow& window) { window.setProperty("currentTab", tab); });
+  }
 }
 
 }  // namespace quillmere
