@@ -81,6 +81,15 @@ GridView {
             if (hasSelection())
                 openRequested(app.selection)
             break
+        case Qt.Key_Escape:
+            // An open peek has the keys and closes first; then Escape clears the search, as
+            // the clear button's shortcut.
+            if (app.query === "") {
+                event.accepted = false
+                return
+            }
+            app.query = ""
+            break
         default:
             event.accepted = false
             return

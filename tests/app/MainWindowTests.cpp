@@ -120,6 +120,19 @@ TEST_F(MainWindowTest, ArrowKeysMoveTheSelectionAndStopAtTheEdges) {
   EXPECT_EQ(selectedIndex(), count - 1);
 }
 
+TEST_F(MainWindowTest, EscapeClosesThePeekBeforeItClearsTheSearch) {
+  showResults();
+  press(Qt::Key_Right);
+  press(Qt::Key_Space);
+  ASSERT_TRUE(waitFor([this] { return window().property("peeking").toBool(); }, 5000));
+  press(Qt::Key_Escape);
+  ASSERT_TRUE(waitFor([this] { return !window().property("peeking").toBool(); }, 5000));
+  EXPECT_EQ(model().query().toStdString(), "red");
+  ASSERT_TRUE(waitFor([this] { return grid()->hasActiveFocus(); }, 5000));
+  press(Qt::Key_Escape);
+  EXPECT_EQ(model().query().toStdString(), "");
+}
+
 TEST_F(MainWindowTest, ReturnRightAfterTypingOpensTheFirstResultOfTheWholeQuery) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 4);
