@@ -72,12 +72,14 @@ AbstractButton {
                     width: ListView.view.width
                     spacing: 0
                     Label {
+                        objectName: "failedPath"
                         Layout.fillWidth: true
                         text: modelData.relPath
                         textFormat: Text.PlainText
                         elide: Text.ElideMiddle
                     }
                     Label {
+                        objectName: "failedError"
                         Layout.fillWidth: true
                         visible: text !== ""
                         text: modelData.error

@@ -52,7 +52,7 @@ class SidebarTest : public AppTest {
       if (item->objectName() == name) found << item;
       for (auto* child : item->childItems()) walk(child);
     };
-    walk(sidebar.get());
+    walk(window->contentItem());  // popups are drawn in the window's overlay
     return found;
   }
   QQuickItem* item(const QString& name) const {
@@ -197,16 +197,21 @@ TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
   ASSERT_EQ(failed.size(), 1);
   EXPECT_EQ(failed.front().toMap()["relPath"].toString(), "broken.jpg");
   EXPECT_FALSE(failed.front().toMap()["error"].toString().isEmpty());
+  QMetaObject::invokeMethod(item("failedFiles"), "clicked");
+  ASSERT_TRUE(waitFor([&] { return item("failedFiles")->property("shown").toBool(); }));
+  EXPECT_EQ(texts("failedPath"), QStringList{"broken.jpg"});
+  EXPECT_EQ(texts("failedError"), QStringList{failed.front().toMap()["error"].toString()});
   snapshot("failed-files");
 
   std::filesystem::copy_file(photos.front(), folder / "broken.jpg",
                              std::filesystem::copy_options::overwrite_existing);
-  status().retryFailed();
+  QMetaObject::invokeMethod(item("tryAgain"), "clicked");
+  EXPECT_FALSE(item("failedFiles")->property("shown").toBool());
   waitIdle();
-  model().refreshTotals();
   EXPECT_EQ(model().totals().failed, 0);
   EXPECT_EQ(model().totals().indexed, 3);
   EXPECT_FALSE(shows("failedFiles"));
+  EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 3 items"));
 }
 
 TEST_F(SidebarTest, TheFailedListHoldsTheFirstTwoHundredByPath) {
