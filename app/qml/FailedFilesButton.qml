@@ -32,7 +32,9 @@ AbstractButton {
                                      : qsTr("%1 files couldn't be read").arg(Number(button.count).toLocaleString(Qt.locale(), "f", 0))
             font.pointSize: Qt.application.font.pointSize * 0.85
             font.underline: button.hovered
-            color: button.palette.link
+            // The selection colour reads on light and dark palettes alike; not every
+            // palette sets a link colour for dark backgrounds.
+            color: button.palette.highlight
         }
     }
 
