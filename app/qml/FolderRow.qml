@@ -7,6 +7,7 @@ import Quillmere
 
 ItemDelegate {
     id: row
+    objectName: "folderRow"
     required property AppModel app
     required property var rootId
     required property string path
@@ -87,11 +88,13 @@ ItemDelegate {
     Menu {
         id: menu
         Action {
+            objectName: "showFolder"
             text: qsTr("Show in Folder")
             enabled: row.online
             onTriggered: row.app.actions.showFolder(row.rootId)
         }
         Action {
+            objectName: "indexAgain"
             text: qsTr("Index Again")
             enabled: row.online
             onTriggered: row.app.indexing.indexAgain(row.rootId)

@@ -71,6 +71,15 @@ class SidebarTest : public AppTest {
     const auto list = texts(name);
     return list.isEmpty() ? QString() : list.front();
   }
+  // Whether each folder row's menu item with this name is enabled, in row order.
+  QList<bool> menuEnabled(const QString& name) const {
+    QList<bool> list;
+    for (auto* row : items("folderRow")) {
+      auto* action = row->findChild<QObject*>(name);
+      list << (action && action->property("enabled").toBool());
+    }
+    return list;
+  }
   bool shows(const QString& name) const {
     auto* found = item(name);
     return found && found->isVisible();
@@ -118,6 +127,9 @@ TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
   EXPECT_EQ(texts("folderSubtitle"),
             (QStringList{"3 items", "1 item", QString::fromUtf8("Looking for photos and videos…"),
                          QString::fromUtf8("Not connected · drive")}));
+  // Only a folder that can be reached can be shown or indexed again.
+  EXPECT_EQ(menuEnabled("showFolder"), (QList<bool>{true, true, true, false}));
+  EXPECT_EQ(menuEnabled("indexAgain"), (QList<bool>{true, true, true, false}));
   // The photos of the folder that is gone stay in the library.
   EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 6 items"));
   snapshot("folders");
