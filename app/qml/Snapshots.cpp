@@ -17,6 +17,7 @@
 #include "IndexingStatus.h"
 #include "ResultListModel.h"
 #include "platform/PowerMonitor.h"
+#include "scan/Scanner.h"
 
 namespace quillmere {
 
@@ -233,7 +234,9 @@ void Snapshots::makeSample() {
                   sample_->busy / ("Clip " + std::to_string(i + 1) + ".mp4"));
   }
   fs::copy_file(first, sample_->busy / first.filename());
-  writeFile(sample_->busy / "Unfinished download.jpg", "not a picture at all");
+  // Large enough to be taken for a photo, yet no picture.
+  writeFile(sample_->busy / "Unfinished download.jpg",
+            std::string(Scanner::minimumPhotoBytes, 'x'));
 }
 
 AppModel::Setup Snapshots::setup(const fs::path& library) const {
@@ -285,7 +288,9 @@ QQuickWindow* Snapshots::makeWindow(const QString& file, AppModel& model) {
     delete made;
     return nullptr;
   }
-  window->resize(width, height);
+  // A window of a fixed size keeps it; the others are shown at the snapshot size.
+  window->resize(std::min(width, window->maximumWidth()),
+                 std::min(height, window->maximumHeight()));
   window->show();
   return window;
 }
