@@ -117,7 +117,7 @@ TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
   const auto gone = makeFolder("Gone");
   addPhotos(gone, 2);
   addIndexed(three);
-  addIndexed(one);
+  const auto oneID = addIndexed(one);
   addIndexed(empty);
   addIndexed(gone);
   std::filesystem::rename(gone, temp->path() / "Elsewhere");
@@ -133,6 +133,13 @@ TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
   // The photos of the folder that is gone stay in the library.
   EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 6 items"));
   snapshot("folders");
+
+  // A row narrows the results to its folder; "All Folders" widens them again.
+  QMetaObject::invokeMethod(items("folderRow").at(1), "clicked");
+  EXPECT_EQ(model().folderFilter(), oneID);
+  snapshot("folder-selected");
+  QMetaObject::invokeMethod(item("allFolders"), "clicked");
+  EXPECT_EQ(model().folderFilter(), std::nullopt);
 }
 
 TEST_F(SidebarTest, AFolderPartlyIndexedSaysHowManyAreReady) {
