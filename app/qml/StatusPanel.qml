@@ -52,7 +52,8 @@ ColumnLayout {
             text: panel.status.title
             font.pointSize: panel.captionSize
             font.weight: Font.DemiBold
-            elide: Text.ElideRight
+            // The pause reasons are longer than a narrow sidebar: wrapped, never cut.
+            wrapMode: Text.Wrap
         }
         ToolButton {
             objectName: "pauseButton"

@@ -192,6 +192,7 @@ TEST_F(SidebarTest, HeatPausesAndThePauseButtonMakesItTheUsersPause) {
   ASSERT_TRUE(waitFor([&] { return status().pauseReason() == "hot"; }));
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(text("statusTitle"), "Paused while the computer cools down");
+  EXPECT_FALSE(item("statusTitle")->property("truncated").toBool());
   EXPECT_FALSE(shows("indexAnyway"));
   snapshot("paused-hot");
 
