@@ -88,7 +88,7 @@ ColumnLayout {
                                                                   : Format.timeLeft(panel.status.secondsLeft))
         }
         font.pointSize: panel.captionSize
-        elide: Text.ElideRight
+        wrapMode: Text.Wrap
         opacity: 0.7
     }
 
