@@ -41,6 +41,9 @@ bool waitUntil(const std::function<bool()>& done, int milliseconds) {
   return true;
 }
 
+// How long a state with no new picture to load needs to be drawn.
+constexpr int textOnly = 250;
+
 void settle(int milliseconds) {
   waitUntil([] { return false; }, milliseconds);
 }
@@ -178,6 +181,8 @@ QStringList Snapshots::stateNames() {
 
 int Snapshots::run() {
   if (!temp_.isValid() || !QDir().mkpath(directory_)) return 1;
+  QElapsedTimer clock;
+  clock.start();
   makeSample();
   indexSample();
   mainWindow();
@@ -185,6 +190,8 @@ int Snapshots::run() {
   const auto model = openModel(sample_->library);
   duplicatesWindow(*model, *busy);
   settingsWindow(*model);
+  std::fprintf(stderr, "snapshots: %lld pictures in %.1f s\n",
+               static_cast<long long>(stateNames().size()) * 2, clock.elapsed() / 1000.0);
   return failures_ == 0 ? 0 : 1;
 }
 
@@ -228,7 +235,7 @@ void Snapshots::makeSample() {
   };
   clip("grey-then-red.mp4", "0x707070", "0xcc1a1a");
   clip("green-then-blue.mp4", "0x338c33", "0x2659cc");
-  for (int i = 0; i < 12; ++i) {
+  for (int i = 0; i < 8; ++i) {
     const auto name = (i % 2 ? "green-then-blue.mp4" : "grey-then-red.mp4");
     fs::copy_file(sample_->media / "Videos" / name,
                   sample_->busy / ("Clip " + std::to_string(i + 1) + ".mp4"));
@@ -332,7 +339,7 @@ void Snapshots::shoot(const QString& file, AppModel& model, const QString& name,
       continue;
     }
     if (dark) applyPalette(*window, darkPalette());
-    if (wait > 0) settle(400);
+    if (wait > 0) settle(300);
     if (prepare) prepare(*window);
     // Pictures load off the GUI thread.
     settle(wait);
@@ -349,11 +356,11 @@ void Snapshots::mainWindow() {
     auto setup = this->setup(root / "Broken.sqlite");
     setup.modelDirectory = root / "No Model";
     AppModel model(setup);
-    shootMain(model, "main-cant-start");
+    shoot("Main.qml", model, "main-cant-start", {}, textOnly);
   }
   {
     auto model = openModel(root / "Empty.sqlite");
-    shootMain(*model, "main-first-run");
+    shoot("Main.qml", *model, "main-first-run", {}, textOnly);
   }
   {
     // A folder whose files are not indexed yet: nothing to find so far.
@@ -361,10 +368,10 @@ void Snapshots::mainWindow() {
     model->addFolder(sample_->empty);
     settle(300);
     search(*model, "red car at night");
-    shootMain(*model, "main-getting-ready");
+    shoot("Main.qml", *model, "main-getting-ready", {}, textOnly);
   }
   auto model = openModel(sample_->library);
-  shootMain(*model, "main-ready");
+  shoot("Main.qml", *model, "main-ready", {}, textOnly);
   search(*model, "red");
   shootMain(*model, "main-results");
   if (const auto video = firstResult(*model, MediaKind::video)) {
@@ -395,7 +402,7 @@ void Snapshots::mainWindow() {
   model->clearImageQuery();
   model->setFolderFilter(sample_->emptyRoot);
   search(*model, "a lighthouse by the sea");
-  shootMain(*model, "main-nothing-matches");
+  shoot("Main.qml", *model, "main-nothing-matches", {}, textOnly);
 }
 
 std::unique_ptr<AppModel> Snapshots::sidebar() {
@@ -410,20 +417,20 @@ std::unique_ptr<AppModel> Snapshots::sidebar() {
   waitUntil([&status] { return status.doneFiles() >= 1; }, 60000);
   writeFile(profile, "low-power\n");
   waitUntil(reason("lowPower"), 30000);
-  shootMain(*model, "sidebar-paused-power-saver");
+  shoot("Main.qml", *model, "sidebar-paused-power-saver", {}, textOnly);
   fs::remove(profile);
   writeFile(zone / "temp", "95000\n");
   writeFile(zone / "trip_point_0_type", "passive\n");
   writeFile(zone / "trip_point_0_temp", "90000\n");
   waitUntil(reason("hot"), 30000);
-  shootMain(*model, "sidebar-paused-hot");
+  shoot("Main.qml", *model, "sidebar-paused-hot", {}, textOnly);
   fs::remove_all(zone);
   status.pause();
   waitUntil(reason("user"), 30000);
-  shootMain(*model, "sidebar-paused-user");
+  shoot("Main.qml", *model, "sidebar-paused-user", {}, textOnly);
   status.resume();
   waitUntil(reason(""), 30000);
-  shootMain(*model, "sidebar-indexing");
+  shoot("Main.qml", *model, "sidebar-indexing", {}, textOnly);
   const bool idle = waitUntil(
       [&model] {
         return model->totalPending() == 0 &&
@@ -432,7 +439,7 @@ std::unique_ptr<AppModel> Snapshots::sidebar() {
       120000);
   if (!idle) std::fprintf(stderr, "snapshots: the busy folder was not indexed in time\n");
   model->refreshTotals();
-  shootMain(*model, "sidebar-failed-files");
+  shoot("Main.qml", *model, "sidebar-failed-files", {}, textOnly);
   return model;
 }
 
@@ -449,15 +456,16 @@ void Snapshots::duplicatesWindow(AppModel& withGroups, AppModel& withoutGroups) 
         30000);
   };
   shoot("DuplicatesWindow.qml", withGroups, "duplicates-groups", searched);
-  shoot("DuplicatesWindow.qml", withoutGroups, "duplicates-none", searched);
+  shoot("DuplicatesWindow.qml", withoutGroups, "duplicates-none", searched, textOnly);
 }
 
 void Snapshots::settingsWindow(AppModel& model) {
   const std::pair<const char*, int> tabs[] = {
       {"settings-folders", 0}, {"settings-privacy", 1}, {"settings-model", 2}};
   for (const auto& [name, tab] : tabs) {
-    shoot("SettingsWindow.qml", model, name,
-          [tab](QQuickWindow& window) { window.setProperty("currentTab", tab); });
+    shoot(
+        "SettingsWindow.qml", model, name,
+        [tab](QQuickWindow& window) { window.setProperty("currentTab", tab); }, textOnly);
   }
 }
 
