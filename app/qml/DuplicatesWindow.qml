@@ -96,7 +96,9 @@ ApplicationWindow {
                 visible: !dups.working && dups.count > 0
                 clip: true
                 spacing: 10
-                model: dups
+                // Bound at run time: Qt 6.4's compiled binding stores the C++ model in the
+                // view's QVariant model as an invalid value, leaving the view without rows.
+                Component.onCompleted: model = Qt.binding(() => dups)
                 ScrollBar.vertical: ScrollBar {}
                 delegate: DuplicateGroup {
                     width: groups.width

@@ -1,7 +1,12 @@
 // The duplicates window's model over a real library: exact copies and near copies of the
 // wallpapers made with vips, indexed with the demo model, found, marked and moved to a real
 // freedesktop Trash under a temporary $XDG_DATA_HOME.
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QtTest/QSignalSpy>
+#include <QtTest/QTest>
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -234,6 +239,69 @@ TEST_F(DuplicatesTest, ASupersededSearchIsDroppedAndTrashWaitsForTheNewest) {
   ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_TRUE(std::filesystem::exists(folder / "a.jpg"));
   EXPECT_TRUE(std::filesystem::exists(folder / "b.jpg"));
+}
+
+// Items under the window's content whose QML type has the given name.
+void collect(QQuickItem* item, const char* type, std::vector<QQuickItem*>& found) {
+  if (QString(item->metaObject()->className()).startsWith(type)) found.push_back(item);
+  for (QQuickItem* child : item->childItems()) collect(child, type, found);
+}
+
+std::vector<QQuickItem*> itemsOf(QQuickWindow* window, const char* type) {
+  std::vector<QQuickItem*> found;
+  collect(window->contentItem(), type, found);
+  return found;
+}
+
+TEST_F(DuplicatesTest, TheWindowShowsEachGroupWithItsTitleAndTiles) {
+  const auto folder = makeFolder("Photos");
+  std::filesystem::copy_file(photos[1], folder / "beach.jpg");
+  std::filesystem::copy_file(photos[1], folder / "beach copy.jpg");
+  enlarged(photos[1], folder / "beach large.jpg", 1.5);
+  std::filesystem::copy_file(photos[0], folder / "hills.jpg");
+  brightened(photos[0], folder / "hills dusk.jpg", darker);
+  std::filesystem::copy_file(photos[2], folder / "alone.jpg");
+  addIndexed(folder);
+
+  QQmlEngine engine;
+  QQmlComponent component(&engine, QUrl("qrc:/Quillmere/qml/DuplicatesWindow.qml"));
+  std::unique_ptr<QObject> object(
+      component.createWithInitialProperties({{"app", QVariant::fromValue(&model())}}));
+  ASSERT_TRUE(object) << component.errorString().toStdString();
+  auto* window = qobject_cast<QQuickWindow*>(object.get());
+  ASSERT_NE(window, nullptr);
+  auto* model = object->property("duplicates").value<DuplicatesModel*>();
+  ASSERT_NE(model, nullptr);
+  QSignalSpy applied(model, &DuplicatesModel::groupsApplied);
+  window->show();
+  ASSERT_TRUE(applied.wait(answerWait));
+  ASSERT_EQ(model->rowCount(), 2);
+
+  std::vector<QQuickItem*> groups;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return (groups = itemsOf(window, "DuplicateGroup")).size() == 2; }, answerWait))
+      << itemsOf(window, "DuplicateGroup").size() << " group views for 2 groups";
+  std::set<QString> titles;
+  for (QQuickItem* group : groups) {
+    titles.insert(group->property("title").toString());
+    EXPECT_GT(group->height(), 100) << "a group too short for its photos";
+  }
+  EXPECT_EQ(titles, (std::set<QString>{"Same photo · 3 copies", "Very similar · 2 photos"}));
+
+  std::vector<QQuickItem*> tiles;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return (tiles = itemsOf(window, "DuplicateTile")).size() == 5; }, answerWait))
+      << tiles.size() << " tiles for 5 photos";
+  std::set<QString> names;
+  int marked = 0;
+  for (QQuickItem* tile : tiles) {
+    names.insert(tile->property("file").toMap()["name"].toString());
+    marked += tile->property("marked").toBool() ? 1 : 0;
+    EXPECT_TRUE(tile->isVisible());
+  }
+  EXPECT_EQ(names, (std::set<QString>{"beach.jpg", "beach copy.jpg", "beach large.jpg", "hills.jpg",
+                                      "hills dusk.jpg"}));
+  EXPECT_EQ(marked, 2) << "the two exact copies";
 }
 
 }  // namespace
