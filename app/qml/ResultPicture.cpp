@@ -170,13 +170,16 @@ QSGNode* ResultPicture::updatePaintNode(QSGNode* node, UpdatePaintNodeData*) {
     delete node;
     return nullptr;
   }
+  // A new picture gets a new node: the node owns its texture and frees it with itself,
+  // whereas replacing the texture of a node would leave the old one behind.
+  if (imageChanged_) {
+    delete node;
+    node = nullptr;
+  }
   auto* imageNode = static_cast<QSGImageNode*>(node);
   if (!imageNode) {
     imageNode = window()->createImageNode();
     imageNode->setOwnsTexture(true);
-    imageChanged_ = true;
-  }
-  if (imageChanged_) {
     imageNode->setTexture(window()->createTextureFromImage(image_));
     imageChanged_ = false;
   }
