@@ -1,8 +1,10 @@
 // The real indexer, library, search and export over a folder full of hostile names, links,
 // unreadable and sparse files, with the folder changing under the indexer's feet.
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <chrono>
 #include <fstream>
@@ -380,8 +382,13 @@ TEST_F(HostileIndexing, SearchesFindOnlyFilesThatExist) {
   const auto similar = engine.search(example.frames.front().image, {}, 20);
   ASSERT_FALSE(similar.empty());
   checkAll(similar);
-  EXPECT_EQ(similar.front().file.relPath, "caf\xe9.jpg");
-  EXPECT_GT(similar.front().score, 0.985f);
+  // Another file holds the same picture, embedded in another batch, so the example shares the
+  // top score with it up to the rounding of that batch.
+  const float top = similar.front().score;
+  EXPECT_GT(top, 0.985f);
+  EXPECT_TRUE(std::any_of(similar.begin(), similar.end(), [top](const SearchResult& result) {
+    return result.score > top - 1e-4f && result.file.relPath == "caf\xe9.jpg";
+  })) << similar.front().file.relPath;
 }
 
 TEST_F(HostileIndexing, ExportsOfTheResultsAreWellFormed) {
