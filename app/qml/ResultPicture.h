@@ -6,6 +6,7 @@
 
 #include <QtQml/qqmlregistration.h>
 #include <QImage>
+#include <QPointer>
 #include <QQuickItem>
 #include <QVariant>
 #include <algorithm>
@@ -76,7 +77,7 @@ class ResultPicture : public QQuickItem {
   void show(const QImage& image, bool sharp);
   int wantedPixels() const;
 
-  AppModel* app_ = nullptr;
+  QPointer<AppModel> app_;  // the model may go before a queued restart runs
   std::optional<qint64> frameID_;
   bool sharp_ = true;
   std::optional<double> time_;
