@@ -1,9 +1,9 @@
 // model.json decoding on arbitrary bytes: it either decodes or throws DecodingError (nothing
 // else escapes), and whatever it decodes, written back as JSON, decodes to the same value.
-#include <nlohmann/json.hpp>
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "model/ModelImport.h"
 #include "model/ModelInfo.h"
 
 using namespace quillmere;
@@ -20,31 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   fuzz::require(info.signature() == info.hf + "@" + std::to_string(info.imageSize), "signature");
 
-  const nlohmann::json written = {
-      {"hf", info.hf},
-      {"kind", info.kind},
-      {"imageSize", info.imageSize},
-      {"contextLength", info.contextLength},
-      {"dim", info.dim},
-      {"logitScale", info.logitScale},
-      {"logitBias", info.logitBias},
-      {"lowercase", info.lowercase},
-      {"padId", info.padId},
-      {"eosId", info.eosId},
-      {"resize", info.resize},
-      {"batch", info.batch},
-      {"pixels", info.pixels},
-      {"mean", info.mean},
-      {"std", info.standardDeviation},
-      {"interpolation", info.interpolation},
-      {"imageInput", info.imageInput},
-      {"imageOutput", info.imageOutput},
-      {"textInput", info.textInput},
-      {"textOutput", info.textOutput},
-  };
   ModelInfo again;
   try {
-    again = ModelInfo::decode(written.dump());
+    again = ModelInfo::decode(ModelImport::modelJSON(info));
   } catch (const ModelInfo::DecodingError& error) {
     fuzz::fail(std::string("a decoded description does not decode again: ") + error.what());
   }
