@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <algorithm>
 #include <charconv>
 #include <exception>
@@ -48,20 +47,10 @@ std::optional<Version> versionOf(const std::filesystem::path& url) {
 
 }  // namespace
 
-Thumbnails::Thumbnails(QObject* parent) : QObject(parent) {
-  smallPool_.setMaxThreadCount(2);
-  sharpPool_.setMaxThreadCount(sharpAtOnce);
-  // Threads idle a while between scrolls; keep them rather than start new ones each time.
-  smallPool_.setExpiryTimeout(60000);
-  sharpPool_.setExpiryTimeout(60000);
-}
+Thumbnails::Thumbnails(QObject* parent) : QObject(parent) {}
 
-Thumbnails::~Thumbnails() {
-  smallPool_.clear();
-  sharpPool_.clear();
-  smallPool_.waitForDone();
-  sharpPool_.waitForDone();
-}
+// The pools, members, drop their waiting work and wait for the decodes running.
+Thumbnails::~Thumbnails() = default;
 
 Thumbnails& Thumbnails::shared() {
   static Thumbnails* const instance = new Thumbnails(QCoreApplication::instance());
@@ -103,9 +92,8 @@ void Thumbnails::small(const SearchResult& result, Library& library, Cancelled c
     if (const auto data = library.thumbnail(frameID)) {
       if (const auto picture = ImageCodec::decode(*data)) image = toImage(*picture);
     }
-    QMetaObject::invokeMethod(
-        this, [this, key, image, cancelled, done] { deliver(small_, key, image, cancelled, done); },
-        Qt::QueuedConnection);
+    answers_.post(
+        [this, key, image, cancelled, done] { deliver(small_, key, image, cancelled, done); });
   });
 }
 
@@ -131,9 +119,8 @@ void Thumbnails::sharp(const std::filesystem::path& url, const MediaFile& file, 
       key = sharpKey(url, version->size, version->mtime, time, pixels);
       image = decodeSharp(url, kind, time, pixels);
     }
-    QMetaObject::invokeMethod(
-        this, [this, key, image, cancelled, done] { deliver(sharp_, key, image, cancelled, done); },
-        Qt::QueuedConnection);
+    answers_.post(
+        [this, key, image, cancelled, done] { deliver(sharp_, key, image, cancelled, done); });
   });
 }
 

@@ -9,13 +9,14 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
-#include <QThreadPool>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 
+#include "BackgroundPool.h"
+#include "GuiQueue.h"
 #include "search/SearchResult.h"
 
 namespace quillmere {
@@ -78,13 +79,16 @@ class Thumbnails : public QObject {
 
   QCache<QString, QImage> small_{smallLimit};
   QCache<QString, QImage> sharp_{sharpLimit};
-  QThreadPool smallPool_;
-  QThreadPool sharpPool_;
+  GuiQueue answers_;  // hands decoded pictures back to the GUI thread
   std::atomic<int> sharpStarted_{0};
   std::atomic<int> sharpRunning_{0};
   std::atomic<int> sharpPeak_{0};
   std::atomic<int> smallStarted_{0};
   std::function<void()> sharpHook_;
+  // Last, so that they are destroyed first: their decodes use everything above.
+  // Threads idle a while between scrolls; they are kept rather than started anew each time.
+  BackgroundPool smallPool_{2, 60000};
+  BackgroundPool sharpPool_{sharpAtOnce, 60000};
 };
 
 }  // namespace quillmere

@@ -1,0 +1,33 @@
+// A bounded set of background threads (a QThreadPool) whose work passes through a
+// mutex-guarded list rather than inside Qt's runnables, so that ThreadSanitizer sees the
+// hand-over from the caller to the worker (Qt's pool synchronises in code it cannot see).
+#pragma once
+
+#include <QThreadPool>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace quillmere {
+
+class BackgroundPool {
+ public:
+  // Idle threads are kept for idleMilliseconds before they end.
+  BackgroundPool(int threads, int idleMilliseconds);
+  BackgroundPool(const BackgroundPool&) = delete;
+  BackgroundPool& operator=(const BackgroundPool&) = delete;
+  // Drops the work not yet started and waits for the work running.
+  ~BackgroundPool();
+
+  // Safe from any thread; work runs on one of the pool's threads, in the order started.
+  void start(std::function<void()> work);
+
+ private:
+  void runOne();
+
+  std::mutex mutex_;  // guards work_
+  std::deque<std::function<void()>> work_;
+  QThreadPool pool_;
+};
+
+}  // namespace quillmere
