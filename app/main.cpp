@@ -1,24 +1,58 @@
-// quillmere: the desktop application. Makes the one AppModel and shows the main window.
+// quillmere: the desktop application. One instance per user: a later `quillmere [PATH]`
+// hands PATH to the running one and exits. Makes the one AppModel, shows the main window, and
+// where the desktop has a tray, stays there with its indexing when the window closes.
 // "--snapshot-windows DIR" instead renders every window state of a sample library to PNG
 // files in DIR, then quits.
 #include <QtQml/qqmlextensionplugin.h>
+#include <QApplication>
 #include <QCommandLineParser>
-#include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QUrl>
+#include <QWindow>
+#include <memory>
 
 #include "AppModel.h"
 #include "PlayerWindowsSingleton.h"
+#include "SingleInstance.h"
 #include "Snapshots.h"
+#include "SystemTrayIcon.h"
+#include "Tray.h"
 
 // The views are a static QML module linked into the executable.
 Q_IMPORT_QML_PLUGIN(QuillmerePlugin)
 
+namespace {
+
+using quillmere::SingleInstance;
+
+// The installed icon by its name, else Qt's search icon.
+QIcon applicationIcon() {
+  return QIcon::fromTheme(QStringLiteral(QUILLMERE_APPLICATION_ID),
+                          QIcon::fromTheme(QStringLiteral("edit-find")));
+}
+
+// Raises the main window; the launcher's token lets a Wayland compositor give it the focus.
+void showWindow(const QQmlApplicationEngine& engine, const QString& activationToken) {
+  if (engine.rootObjects().isEmpty()) return;
+  auto* window = qobject_cast<QWindow*>(engine.rootObjects().constFirst());
+  if (!window) return;
+  if (!activationToken.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+  if (window->visibility() == QWindow::Minimized || !window->isVisible()) window->show();
+  window->raise();
+  window->requestActivate();
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
-  QGuiApplication app(argc, argv);
+  // QApplication rather than QGuiApplication: the tray icon is a widget.
+  QApplication app(argc, argv);
   QGuiApplication::setApplicationName("Quillmere");
   QGuiApplication::setOrganizationDomain("quillmere.org");
+  QGuiApplication::setDesktopFileName(QUILLMERE_APPLICATION_ID);
+  QGuiApplication::setWindowIcon(applicationIcon());
   // A desktop style that follows the palette, unless the user chose another.
   if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE")) QQuickStyle::setStyle("Fusion");
 
@@ -27,8 +61,23 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption snapshot("snapshot-windows",
                                     "Render every window state of a sample library to DIR.", "DIR");
   parser.addOption(snapshot);
+  parser.addPositionalArgument("path", "A folder to add, or a photo or video to search by.",
+                               "[PATH...]");
   parser.process(app);
   if (parser.isSet(snapshot)) return quillmere::Snapshots(parser.value(snapshot)).run();
+
+  SingleInstance instance;
+  const auto request = SingleInstance::launchRequest(parser.positionalArguments());
+  switch (instance.claim(request)) {
+    case SingleInstance::Role::handedOver:
+      return 0;
+    case SingleInstance::Role::failed:
+      qCritical("%s", qPrintable(instance.error()));
+      return 1;
+    case SingleInstance::Role::first:
+      if (!instance.error().isEmpty()) qWarning("%s", qPrintable(instance.error()));
+      break;
+  }
 
   quillmere::AppModel model;
   QQmlApplicationEngine engine;
@@ -40,5 +89,26 @@ int main(int argc, char* argv[]) {
       &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
       [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
   engine.load(QUrl("qrc:/Quillmere/qml/Main.qml"));
-  return QGuiApplication::exec();
+  // A folder named at launch is added to the library; a photo or video becomes the query.
+  model.drop(request.files);
+  QObject::connect(&instance, &SingleInstance::requested, &model,
+                   [&](const QList<QUrl>& files, const QString& token) {
+                     model.drop(files);
+                     showWindow(engine, token);
+                   });
+
+  // With a tray the application outlives its windows, and its indexing goes on; without one
+  // the last window's closing quits, and the model stops the indexer cleanly as it goes.
+  std::unique_ptr<quillmere::SystemTrayIcon> trayIcon;
+  std::unique_ptr<quillmere::Tray> tray;
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    trayIcon = std::make_unique<quillmere::SystemTrayIcon>(applicationIcon());
+    tray = std::make_unique<quillmere::Tray>(model, *trayIcon);
+    QObject::connect(tray.get(), &quillmere::Tray::showRequested, &engine,
+                     [&engine] { showWindow(engine, {}); });
+    QObject::connect(tray.get(), &quillmere::Tray::quitRequested, &app, &QCoreApplication::quit);
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    trayIcon->show();
+  }
+  return QApplication::exec();
 }

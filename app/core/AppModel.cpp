@@ -406,23 +406,47 @@ void AppModel::useImageQuery(ImageQuery query) {
   scheduleSearch(true, false);
 }
 
+namespace {
+
+struct QueryPicture {
+  std::string name;
+  Picture image;
+};
+
+// What a file stands for as an image query: a photo itself; a video its middle frame, named
+// with that frame's time.
+std::optional<QueryPicture> queryPicture(const std::filesystem::path& path, std::int64_t pixels) {
+  if (Scanner::kind(path) == MediaKind::video) {
+    const double time = FrameSampler::videoInfo(path).duration / 2;
+    auto frames = FrameSampler::frames(path, std::vector<double>{time}, pixels);
+    if (frames.empty()) return std::nullopt;
+    MediaFile file;
+    file.relPath = path.filename().string();
+    file.kind = MediaKind::video;
+    return QueryPicture{MoreLikeThis::name(file, time), std::move(frames.front().image)};
+  }
+  auto sampled = FrameSampler::photo(path, pixels);
+  if (sampled.frames.empty()) return std::nullopt;
+  return QueryPicture{path.filename().string(), std::move(sampled.frames.front().image)};
+}
+
+}  // namespace
+
 void AppModel::searchByImage(const QString& path) {
   if (!embedder_) return;
   searchQueue_->post([this, path = std::filesystem::path(path.toStdString())] {
-    std::vector<float> vector;
+    ImageQuery query;
     try {
-      const auto sampled = FrameSampler::photo(path, queryPixels);
-      if (sampled.frames.empty()) return;
-      const std::vector<Picture> images{sampled.frames.front().image};
+      auto picture = queryPicture(path, queryPixels);
+      if (!picture) return;
+      const std::vector<Picture> images{std::move(picture->image)};
       const auto vectors = embedder_->embed(images);
       if (vectors.empty()) return;
-      vector = floatsFromHalves(vectors.front());
+      query = ImageQuery{std::move(picture->name), floatsFromHalves(vectors.front())};
     } catch (const std::exception&) {
-      return;  // an unreadable photo leaves the query as it was
+      return;  // an unreadable file leaves the query as it was
     }
-    gui_->post([this, query = ImageQuery{path.filename().string(), std::move(vector)}] {
-      useImageQuery(query);
-    });
+    gui_->post([this, query = std::move(query)] { useImageQuery(query); });
   });
 }
 
@@ -627,7 +651,7 @@ void AppModel::drop(const QList<QUrl>& urls) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
       handleAdd(dropped.toLocalFile());
-    } else if (Scanner::kind(path) == MediaKind::photo) {
+    } else if (Scanner::kind(path)) {
       searchByImage(dropped.toLocalFile());
     }
   }

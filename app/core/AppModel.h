@@ -166,7 +166,7 @@ class AppModel : public QObject {
   std::optional<SearchResult> selectedResult() const;
   double openTime(const SearchResult& result) const;
   void refineSelection();
-  // An image query from a photo file (prepared on the search queue).
+  // An image query from a photo file, or a video's middle frame (prepared on the search queue).
   Q_INVOKABLE void searchByImage(const QString& path);
   // An image query from a result's stored frame.
   void moreLikeThis(const SearchResult& result);
@@ -207,8 +207,8 @@ class AppModel : public QObject {
   // A listed video result's opening time (refined when known) as "1:15", or with full
   // "00:01:15"; empty for a photo or a frame not listed.
   Q_INVOKABLE QString openTimecode(qint64 frameID, bool full) const;
-  // Files dropped onto the window: a folder is added, a photo becomes the image query, and
-  // anything else is ignored.
+  // Files dropped onto the window or handed to the application: a folder is added, a photo
+  // or a video becomes the image query, and anything else is ignored.
   Q_INVOKABLE void drop(const QList<QUrl>& urls);
   // Return in the search field: a search still waiting or running is run at once and its
   // first result asked to open (openRequested) when it is applied; otherwise the selection.

@@ -1,0 +1,41 @@
+// The tray's logic: while the application lives in the tray, its icon's tooltip says what
+// indexing is doing and its menu shows the window, pauses or resumes indexing, and quits.
+// Works through a TrayIcon, the platform's icon or a test's.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace quillmere {
+
+class AppModel;
+class TrayIcon;
+
+class Tray : public QObject {
+  Q_OBJECT
+
+ public:
+  // Fills the icon's menu and tooltip, and keeps them current; does not show the icon.
+  Tray(AppModel& model, TrayIcon& icon, QObject* parent = nullptr);
+
+  QString toolTip() const;
+  // The menu's texts, in order.
+  QStringList menuTexts() const;
+
+ signals:
+  // "Show Quillmere", or a click on the icon.
+  void showRequested();
+  void quitRequested();
+
+ private:
+  void update();
+  QString indexingText() const;
+
+  AppModel& model_;
+  TrayIcon& icon_;
+  QString toolTip_;
+  QStringList menuTexts_;
+};
+
+}  // namespace quillmere

@@ -1,0 +1,142 @@
+// One instance per user: a later launch hands its files to the running one over the local
+// socket and exits; what it hands over is acted on as a drop onto the window.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+#include "AppFixture.h"
+#include "AppProcess.h"
+#include "FolderListModel.h"
+#include "SingleInstance.h"
+
+namespace quillmere::test {
+namespace {
+
+QString text(const std::filesystem::path& path) {
+  return QString::fromStdString(path.string());
+}
+
+class SingleInstanceTest : public AppTest {
+ protected:
+  std::filesystem::path home() const { return temp->path() / "home"; }
+  QString socket() const { return text(AppProcess::socketPath(home())); }
+
+  // The second launch, with a library path of its own that exists only if it starts up.
+  std::unique_ptr<AppProcess> launch() {
+    return std::make_unique<AppProcess>(home(), secondLibrary(), modelDirectory());
+  }
+  std::filesystem::path secondLibrary() const { return temp->path() / "Second.sqlite"; }
+
+  bool hasFolder(const std::filesystem::path& folder) {
+    for (const auto& known : model().folders()->folders()) {
+      if (std::filesystem::path(known.root.path) == std::filesystem::canonical(folder)) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(SingleInstanceTest, SecondLaunchHandsItsPhotoToTheRunningInstanceAndExits) {
+  const auto folder = makeFolder("photos");
+  addPhotos(folder, 4);
+  addIndexed(folder);
+  auto second = launch();
+  SingleInstance instance(socket());
+  ASSERT_EQ(instance.claim({}), SingleInstance::Role::first) << instance.error().toStdString();
+  QObject::connect(&instance, &SingleInstance::requested, &model(), &AppModel::drop);
+  QSignalSpy applied(&model(), &AppModel::searchApplied);
+
+  QElapsedTimer clock;
+  clock.start();
+  second->start({text(folder / "p2.jpg")});
+  ASSERT_TRUE(second->waitForExit(answerWait)) << second->output().toStdString();
+  const auto exitMS = clock.elapsed();
+  EXPECT_EQ(second->process().exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second->process().exitCode(), 0) << second->output().toStdString();
+  // It never started an application of its own.
+  EXPECT_FALSE(std::filesystem::exists(secondLibrary()));
+  std::cout << "second launch exited after " << exitMS << " ms\n";
+
+  ASSERT_TRUE(waitFor([&] { return model().imageQueryName() == "p2.jpg" && !applied.isEmpty(); }));
+  ASSERT_FALSE(model().results()->results().empty());
+  EXPECT_EQ(model().results()->results().front().file.relPath, "p2.jpg");
+}
+
+TEST_F(SingleInstanceTest, AHandedOverFolderIsAddedAndAVideoBecomesTheQuery) {
+  const auto folder = makeFolder("clips");
+  const auto clip = addClip(folder, "clip.mp4");
+  const auto more = makeFolder("more");
+  addPhotos(more, 2);
+  addIndexed(folder);
+  std::filesystem::create_directories(AppProcess::runtimeDirectory(home()));
+  SingleInstance instance(socket());
+  ASSERT_EQ(instance.claim({}), SingleInstance::Role::first);
+  QObject::connect(&instance, &SingleInstance::requested, &model(), &AppModel::drop);
+
+  SingleInstance later(socket());
+  const SingleInstance::Request request{
+      {QUrl::fromLocalFile(text(more)), QUrl::fromLocalFile(text(clip))}, "token"};
+  ASSERT_EQ(later.claim(request), SingleInstance::Role::handedOver);
+  ASSERT_TRUE(waitFor([&] { return hasFolder(more); }));
+  ASSERT_TRUE(waitFor([&] { return model().imageQueryName() == "clip.mp4 at 0:03"; }))
+      << model().imageQueryName().toStdString();
+}
+
+TEST_F(SingleInstanceTest, ASocketLeftByAKilledInstanceIsReplaced) {
+  // What a killed instance leaves: its socket file, bound but with nobody listening, and its
+  // lock file, unlocked by the kernel as the process went.
+  const auto runtime = AppProcess::runtimeDirectory(home());
+  std::filesystem::create_directories(runtime);
+  const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(stale, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const auto path = socket().toStdString();
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ::close(stale);
+  { std::ofstream(path + ".lock") << "12345"; }
+  ASSERT_TRUE(std::filesystem::exists(path));
+
+  SingleInstance instance(socket());
+  QElapsedTimer clock;
+  clock.start();
+  ASSERT_EQ(instance.claim({}), SingleInstance::Role::first);
+  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_TRUE(instance.error().isEmpty()) << instance.error().toStdString();
+  QSignalSpy requested(&instance, &SingleInstance::requested);
+
+  // And it answers the next launch.
+  const auto photo = QUrl::fromLocalFile(text(photos[0]));
+  SingleInstance later(socket());
+  ASSERT_EQ(later.claim({{photo}, {}}), SingleInstance::Role::handedOver)
+      << later.error().toStdString();
+  ASSERT_TRUE(requested.wait(answerWait));
+  EXPECT_EQ(requested.front()[0].value<QList<QUrl>>(), QList<QUrl>{photo});
+}
+
+TEST_F(SingleInstanceTest, OfTwoLaunchesAtOnceOneRunsAndTheOtherHandsOver) {
+  auto one = launch();
+  auto two = launch();
+  one->start({text(photos[0])});
+  two->start({text(photos[1])});
+  // Whichever lost the race ends at once; the winner runs until killed.
+  ASSERT_TRUE(waitFor([&] {
+    return one->process().state() == QProcess::NotRunning ||
+           two->process().state() == QProcess::NotRunning;
+  })) << one->output().toStdString()
+      << two->output().toStdString();
+  auto& ended = one->process().state() == QProcess::NotRunning ? *one : *two;
+  auto& running = &ended == one.get() ? *two : *one;
+  EXPECT_EQ(ended.process().exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(ended.process().exitCode(), 0) << ended.output().toStdString();
+  QTest::qWait(500);
+  EXPECT_EQ(running.process().state(), QProcess::Running) << running.output().toStdString();
+}
+
+}  // namespace
+}  // namespace quillmere::test
