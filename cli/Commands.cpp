@@ -866,8 +866,8 @@ int Commands::showModel() {
 int Commands::importModel(const std::string& source, const std::string& destination) {
   try {
     ModelImport import(source);
-    const auto target = destination.empty() ? ModelChoice::modelsDirectory() / import.name()
-                                            : std::filesystem::path(destination);
+    const auto target =
+        destination.empty() ? import.defaultDestination() : std::filesystem::path(destination);
     import.write(target);
     for (const auto& note : import.notes()) {
       std::fprintf(stderr, "quillmere-cli: note: %s\n", note.c_str());

@@ -1,11 +1,16 @@
 #include "LibrarySettings.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QLocale>
 #include <QUrl>
 #include <system_error>
 
 #include "AppModel.h"
+#include "GuiQueue.h"
+#include "SearchQueue.h"
+#include "model/ModelChoice.h"
+#include "model/ModelImport.h"
 
 namespace quillmere {
 namespace {
@@ -16,7 +21,14 @@ QString fileSize(qint64 bytes) {
 
 }  // namespace
 
-LibrarySettings::LibrarySettings(QObject* parent) : QObject(parent) {}
+LibrarySettings::LibrarySettings(QObject* parent)
+    : QObject(parent),
+      gui_(new GuiQueue(this)),
+      queue_(std::make_unique<SearchQueue>("quillmere.model-import")) {}
+
+LibrarySettings::~LibrarySettings() {
+  queue_.reset();
+}
 
 void LibrarySettings::setApp(AppModel* app) {
   if (app == app_) return;
@@ -100,9 +112,85 @@ QString LibrarySettings::modelUnderstands() const {
 
 QString LibrarySettings::modelHelp() const {
   return QStringLiteral(
-      "Real models are published as model folders (a model.json with an "
-      "image and a text encoder); start Quillmere with QUILLMERE_MODEL_DIR "
-      "set to one to use it. Every file is then indexed again.");
+      "Real models are published as ONNX exports of image-text models (Immich's "
+      "and Hugging Face's Optimum layouts, e.g. ViT-B-16-SigLIP2__webli): "
+      "download one's folder and choose it with \u201cUse a Model Folder\u2026\u201d. "
+      "Every file is then indexed again.");
+}
+
+QStringList LibrarySettings::importedModels() const {
+  const QDir models(QString::fromStdString(ModelChoice::modelsDirectory().string()));
+  QStringList names;
+  for (const QString& name : models.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+    // An import under way writes into a hidden sibling first.
+    if (models.exists(name + "/model.json") && !name.contains(".import-")) names << name;
+  }
+  return names;
+}
+
+QString LibrarySettings::chosenModel() const {
+  const auto chosen = ModelChoice::chosen();
+  if (!chosen || chosen->parent_path() != ModelChoice::modelsDirectory()) return {};
+  return QString::fromStdString(chosen->filename().string());
+}
+
+void LibrarySettings::importModel(const QUrl& folder) {
+  if (importing_) return;
+  importing_ = true;
+  importError_.clear();
+  emit importingChanged();
+  queue_->post([this, source = folder.toLocalFile().toStdString()] {
+    QString name;
+    QString error;
+    try {
+      const ModelImport import(source);
+      const auto destination = import.defaultDestination();
+      if (std::filesystem::exists(destination)) {
+        throw ModelImport::Refusal("A model named " + import.name() +
+                                   " is already imported: choose it in the list above.");
+      }
+      import.write(destination);
+      name = QString::fromStdString(import.name());
+    } catch (const std::exception& failure) {
+      error = QString::fromStdString(failure.what());
+    }
+    gui_->post([this, name, error] { finishImport(name, error); });
+  });
+}
+
+void LibrarySettings::finishImport(const QString& name, const QString& error) {
+  importing_ = false;
+  importError_ =
+      error.isEmpty() ? QString() : QStringLiteral("Couldn't import the model: ") + error;
+  emit importingChanged();
+  if (!error.isEmpty()) {
+    emit importFailed();
+    return;
+  }
+  emit importedModelsChanged();
+  emit imported(name);
+}
+
+bool LibrarySettings::useModel(const QString& name) {
+  try {
+    ModelChoice::choose(ModelChoice::resolve(name.toStdString()));
+  } catch (const std::exception& failure) {
+    importError_ = QStringLiteral("Couldn't choose the model: %1").arg(failure.what());
+    emit importingChanged();
+    return false;
+  }
+  emit importedModelsChanged();
+  if (app_) {
+    app_->setNotice(
+        qEnvironmentVariableIsSet("QUILLMERE_MODEL_DIR")
+            ? QStringLiteral("%1 is chosen, but QUILLMERE_MODEL_DIR names another model: unset "
+                             "it, then quit and open Quillmere again.")
+                  .arg(name)
+            : QStringLiteral("%1 is chosen. Quit and open Quillmere again to use it; every file "
+                             "is then indexed again.")
+                  .arg(name));
+  }
+  return true;
 }
 
 }  // namespace quillmere

@@ -6,11 +6,16 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <QUrl>
 #include <filesystem>
+#include <memory>
 
 namespace quillmere {
 
 class AppModel;
+class GuiQueue;
+class SearchQueue;
 
 class LibrarySettings : public QObject {
   Q_OBJECT
@@ -23,9 +28,18 @@ class LibrarySettings : public QObject {
   Q_PROPERTY(QString modelUnderstands READ modelUnderstands NOTIFY appChanged)
   // Where real models come from.
   Q_PROPERTY(QString modelHelp READ modelHelp CONSTANT)
+  // The names of the models the user imported, in their folder of models.
+  Q_PROPERTY(QStringList importedModels READ importedModels NOTIFY importedModelsChanged)
+  // The imported model stored as the one to use from the next start; empty for none.
+  Q_PROPERTY(QString chosenModel READ chosenModel NOTIFY importedModelsChanged)
+  Q_PROPERTY(bool importing READ importing NOTIFY importingChanged)
+  // Why the last import failed, in plain words; empty after a success.
+  Q_PROPERTY(QString importError READ importError NOTIFY importingChanged)
 
  public:
   explicit LibrarySettings(QObject* parent = nullptr);
+  // Lets an import under way finish.
+  ~LibrarySettings() override;
 
   AppModel* app() const { return app_; }
   void setApp(AppModel* app);
@@ -34,6 +48,10 @@ class LibrarySettings : public QObject {
   QString modelName() const;
   QString modelUnderstands() const;
   QString modelHelp() const;
+  QStringList importedModels() const;
+  QString chosenModel() const;
+  bool importing() const { return importing_; }
+  QString importError() const { return importError_; }
 
   // The sum of the sizes of the file and its "-wal" and "-shm" files; 0 for each missing.
   static qint64 bytesOnDisk(const std::filesystem::path& library);
@@ -44,18 +62,35 @@ class LibrarySettings : public QObject {
   Q_INVOKABLE void erase();
   // Opens the folder holding the library file in the file manager.
   Q_INVOKABLE void showLibrary() const;
+  // Imports the published export in `folder` into the folder of models, off this thread (it
+  // runs both encoders once); imported(name) or importFailed follows.
+  Q_INVOKABLE void importModel(const QUrl& folder);
+  // Stores the imported model `name` as the one to use; the application uses it once it is
+  // opened again, and then indexes every file again. Returns false, with importError set,
+  // when the choice can't be written.
+  Q_INVOKABLE bool useModel(const QString& name);
 
  signals:
   void appChanged();
   void libraryBytesChanged();
   // An erase finished; the notice says what the library now takes.
   void erased();
+  void importedModelsChanged();
+  void importingChanged();
+  // An import wrote the model `name`; the window asks before using it.
+  void imported(const QString& name);
+  void importFailed();
 
  private:
   bool isDemoModel() const;
+  void finishImport(const QString& name, const QString& error);
 
   QPointer<AppModel> app_;
   qint64 libraryBytes_ = 0;
+  bool importing_ = false;
+  QString importError_;
+  GuiQueue* gui_;
+  std::unique_ptr<SearchQueue> queue_;
 };
 
 }  // namespace quillmere

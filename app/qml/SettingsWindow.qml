@@ -16,11 +16,11 @@ ApplicationWindow {
     readonly property Dialog confirmation: confirm
 
     width: 540
-    height: 380
+    height: 420
     minimumWidth: 540
-    minimumHeight: 380
+    minimumHeight: 420
     maximumWidth: 540
-    maximumHeight: 380
+    maximumHeight: 420
     title: "Settings"
 
     onVisibleChanged: if (visible) settings.refresh()
@@ -202,7 +202,7 @@ ApplicationWindow {
 
         // Model
         ColumnLayout {
-            spacing: 12
+            spacing: 10
 
             Label {
                 Layout.fillWidth: true
@@ -216,6 +216,65 @@ ApplicationWindow {
                 text: settings.modelUnderstands
                 wrapMode: Text.Wrap
             }
+            Frame {
+                Layout.fillWidth: true
+                visible: importedList.count > 0
+                padding: 4
+
+                ListView {
+                    id: importedList
+                    anchors.fill: parent
+                    implicitHeight: Math.min(count, 3) * 34
+                    clip: true
+                    model: settings.importedModels
+                    delegate: RowLayout {
+                        width: ListView.view.width
+                        height: 34
+                        Label {
+                            Layout.fillWidth: true
+                            leftPadding: 6
+                            text: modelData
+                            elide: Text.ElideMiddle
+                        }
+                        Label {
+                            visible: modelData === settings.chosenModel
+                            rightPadding: 6
+                            text: "Chosen"
+                            color: palette.placeholderText
+                        }
+                        Button {
+                            visible: modelData !== settings.chosenModel
+                            text: "Use"
+                            onClicked: useConfirm.ask(modelData)
+                        }
+                    }
+                }
+            }
+            RowLayout {
+                spacing: 8
+                Button {
+                    text: "Use a Model Folder…"
+                    enabled: !settings.importing
+                    onClicked: modelFolder.open()
+                }
+                BusyIndicator {
+                    visible: settings.importing
+                    running: settings.importing
+                    Layout.preferredHeight: 24
+                    Layout.preferredWidth: 24
+                }
+                Label {
+                    visible: settings.importing
+                    text: "Importing and checking the model…"
+                }
+            }
+            Label {
+                Layout.fillWidth: true
+                visible: settings.importError !== ""
+                text: settings.importError
+                wrapMode: Text.Wrap
+                color: "#c5221f"
+            }
             Label {
                 Layout.fillWidth: true
                 text: settings.modelHelp
@@ -224,6 +283,59 @@ ApplicationWindow {
             }
             Item {
                 Layout.fillHeight: true
+            }
+        }
+    }
+
+    FolderDialog {
+        id: modelFolder
+        title: "Choose a Model Folder"
+        onAccepted: settings.importModel(selectedFolder)
+    }
+
+    Connections {
+        target: settings
+        function onImported(name) {
+            useConfirm.ask(name)
+        }
+    }
+
+    // Switching models drops every stored vector, so it is asked for.
+    Dialog {
+        id: useConfirm
+
+        property string name
+
+        function ask(model) {
+            name = model
+            open()
+        }
+
+        anchors.centerIn: parent
+        width: 420
+        modal: true
+        title: "Use “" + name + "”?"
+
+        Label {
+            width: parent.width
+            wrapMode: Text.Wrap
+            text: "Quillmere uses it from the next time you open it, and then indexes every "
+                  + "photo and video again, which takes a while. Your photos and videos are "
+                  + "not touched."
+        }
+
+        footer: DialogButtonBox {
+            Button {
+                text: "Cancel"
+                DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+            }
+            Button {
+                text: "Use Model"
+                DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
+                onClicked: {
+                    settings.useModel(useConfirm.name)
+                    useConfirm.close()
+                }
             }
         }
     }

@@ -8,6 +8,7 @@
 
 #include "model/Embedder.h"
 #include "model/HFTokenizerConverter.h"
+#include "model/ModelChoice.h"
 
 namespace quillmere {
 namespace {
@@ -243,6 +244,10 @@ void ModelImport::readTokenizer(const std::filesystem::path& tokenizerJSON,
   if (info_.imageSize < 1 || info_.dim < 1) {
     throw Refusal("The export's configuration gives no image size or no embedding width.");
   }
+}
+
+std::filesystem::path ModelImport::defaultDestination() const {
+  return ModelChoice::modelsDirectory() / name_;
 }
 
 std::string ModelImport::modelJSON(const ModelInfo& info) {

@@ -34,6 +34,9 @@ class ModelImport {
   // Remarks that do not stop the import (tokenizer differences, defaults taken).
   const std::vector<std::string>& notes() const { return notes_; }
 
+  // Where an import goes unless told otherwise: the user's folder of models, under name().
+  std::filesystem::path defaultDestination() const;
+
   // Writes the model directory at `destination`, which must not exist: into a temporary
   // sibling first, checked by running both encoders once, then renamed. Encoders are hard
   // links where the file system allows, copies otherwise. On failure nothing is left.

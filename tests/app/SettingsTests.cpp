@@ -1,9 +1,11 @@
 // The settings window's model over a real library: the size of its files, erasing what it
 // learned (nothing of the thumbnails may stay in the file or its log), and the model in use;
-// and the settings, first-run and duplicates views loading against a real model.
+// importing a published model export and choosing it; and the settings, first-run and
+// duplicates views loading against a real model.
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QtTest/QSignalSpy>
+#include <QtTest/QTest>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -11,6 +13,8 @@
 
 #include "AppFixture.h"
 #include "LibrarySettings.h"
+#include "model/Embedder.h"
+#include "model/ModelChoice.h"
 
 namespace quillmere::test {
 namespace {
@@ -136,6 +140,88 @@ TEST_F(SettingsTest, TheViewsLoad) {
     ASSERT_TRUE(object) << view << ": " << component.errorString().toStdString();
     EXPECT_EQ(object->property("app").value<AppModel*>(), &model()) << view;
   }
+}
+
+const std::filesystem::path immichExport =
+    std::filesystem::path(QUILLMERE_PUBLISHED_MODELS_DIR) / "immich" / "ViT-B-16-SigLIP2__webli";
+
+// The user's folders (where models are imported and the choice is stored) inside the test's
+// own directory.
+class ModelImportSettingsTest : public SettingsTest {
+ protected:
+  void SetUp() override {
+    SettingsTest::SetUp();
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "QUILLMERE_MODEL_DIR"}) {
+      saved_.emplace_back(name, qEnvironmentVariableIsSet(name), qgetenv(name));
+    }
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((temp->path() / "data").string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((temp->path() / "config").string()));
+    qunsetenv("QUILLMERE_MODEL_DIR");
+  }
+
+  void TearDown() override {
+    SettingsTest::TearDown();
+    for (const auto& [name, was, value] : saved_) {
+      if (was) {
+        qputenv(name, value);
+      } else {
+        qunsetenv(name);
+      }
+    }
+  }
+
+  // Imports through the settings and waits for the answer.
+  bool importNow(const std::filesystem::path& folder) {
+    QSignalSpy imported(&settings(), &LibrarySettings::imported);
+    QSignalSpy failed(&settings(), &LibrarySettings::importFailed);
+    settings().importModel(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+    EXPECT_TRUE(settings().importing());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return imported.count() + failed.count() > 0; }, answerWait));
+    EXPECT_FALSE(settings().importing());
+    return imported.count() == 1;
+  }
+
+  std::vector<std::tuple<const char*, bool, QByteArray>> saved_;
+};
+
+TEST_F(ModelImportSettingsTest, AnImportedExportIsListedAndChosen) {
+  model();
+  EXPECT_TRUE(settings().importedModels().isEmpty());
+  QSignalSpy imported(&settings(), &LibrarySettings::imported);
+  ASSERT_TRUE(importNow(immichExport)) << settings().importError().toStdString();
+  EXPECT_EQ(settings().importError(), "");
+  const QString name = imported.at(0).at(0).toString();
+  const auto directory = ModelChoice::modelsDirectory() / name.toStdString();
+  EXPECT_EQ(directory, temp->path() / "data" / "Quillmere" / "Models" / name.toStdString());
+  EXPECT_TRUE(std::filesystem::exists(directory / "model.json"));
+  EXPECT_EQ(settings().importedModels(), QStringList{name});
+  EXPECT_FALSE(ModelChoice::chosen()) << "chosen before the user agreed";
+
+  ASSERT_TRUE(settings().useModel(name));
+  ASSERT_TRUE(ModelChoice::chosen());
+  EXPECT_EQ(*ModelChoice::chosen(), directory);
+  EXPECT_EQ(Embedder::defaultDirectory(std::nullopt), directory) << "not used at the next start";
+  EXPECT_TRUE(model().notice().contains("Quit and open Quillmere again"))
+      << model().notice().toStdString();
+
+  EXPECT_FALSE(importNow(immichExport)) << "imported twice under one name";
+  EXPECT_TRUE(settings().importError().contains("already imported"));
+}
+
+TEST_F(ModelImportSettingsTest, AFailedImportLeavesNothingBehind) {
+  model();
+  // The export with a text encoder that is no ONNX graph: the configuration reads, the
+  // check of the written model fails.
+  const auto broken = temp->path() / "broken";
+  std::filesystem::copy(immichExport, broken, std::filesystem::copy_options::recursive);
+  std::ofstream(broken / "textual" / "model.onnx", std::ios::trunc) << "not a graph";
+  EXPECT_FALSE(importNow(broken));
+  EXPECT_TRUE(settings().importError().startsWith("Couldn't import the model: "))
+      << settings().importError().toStdString();
+  const auto models = ModelChoice::modelsDirectory();
+  EXPECT_TRUE(!std::filesystem::exists(models) || std::filesystem::is_empty(models));
+  EXPECT_TRUE(settings().importedModels().isEmpty());
+  EXPECT_FALSE(ModelChoice::chosen());
 }
 
 }  // namespace
