@@ -593,6 +593,15 @@ bool AppModel::isOnline(const MediaFile& file) const {
   return accessing_.contains(file.rootID);
 }
 
+std::optional<SearchResult> AppModel::storedFrame(std::int64_t fileID, std::int64_t frameID) const {
+  const auto file = library_ ? library_->file(fileID) : std::nullopt;
+  if (!file) return std::nullopt;
+  for (const auto& [row, vector] : library_->vectors().vectors(fileID)) {
+    if (row.frameID == frameID) return SearchResult{frameID, *file, row.time, 0, 0};
+  }
+  return std::nullopt;
+}
+
 std::optional<Folder> AppModel::folder(const MediaFile& file) const {
   for (const auto& folder : folders_->folders()) {
     if (folder.root.id == file.rootID) return folder;

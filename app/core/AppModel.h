@@ -184,6 +184,9 @@ class AppModel : public QObject {
   const Library::Totals& totals() const { return totals_; }
   std::optional<std::filesystem::path> url(const MediaFile& file) const;
   bool isOnline(const MediaFile& file) const;
+  // The stored frame frameID of the file fileID as a result without a score, for a picture
+  // of a frame that is not among the search results; nothing when either is gone.
+  std::optional<SearchResult> storedFrame(std::int64_t fileID, std::int64_t frameID) const;
   std::optional<Folder> folder(const MediaFile& file) const;
   // What the indexer's threads read: where a folder can be read now.
   std::optional<std::filesystem::path> reachableURL(const Root& root) const;

@@ -42,6 +42,7 @@ ColumnLayout {
                 anchors.fill: parent
                 app: tile.app
                 frameId: tile.file.frameId
+                fileId: tile.file.fileId
                 sharp: false
             }
         }

@@ -10,6 +10,8 @@ Item {
     property AppModel app
     // A result's frame id, or null.
     property var frameId: null
+    // The frame's file, or null: needed for a frame that is not among the results.
+    property var fileId: null
     property bool sharp: true
     // Seconds into a video overriding the result's own time, or null.
     property var time: null
@@ -31,6 +33,7 @@ Item {
         anchors.fill: parent
         app: root.app
         frameId: root.frameId
+        fileId: root.fileId
         sharp: root.sharp
         time: root.time
         fit: root.fit

@@ -60,6 +60,20 @@ void ResultPicture::setFrameId(const QVariant& frameId) {
   scheduleRestart();
 }
 
+QVariant ResultPicture::fileId() const {
+  return fileID_ ? QVariant(*fileID_) : QVariant();
+}
+
+void ResultPicture::setFileId(const QVariant& fileId) {
+  bool ok = false;
+  const qint64 id = fileId.toLongLong(&ok);
+  const std::optional<qint64> value = fileId.isNull() || !ok ? std::nullopt : std::optional(id);
+  if (fileID_ == value) return;
+  fileID_ = value;
+  emit fileIdChanged();
+  scheduleRestart();
+}
+
 void ResultPicture::setSharp(bool sharp) {
   if (sharp_ == sharp) return;
   sharp_ = sharp;
@@ -129,7 +143,9 @@ void ResultPicture::scheduleRestart() {
 
 void ResultPicture::restart() {
   const auto row = app_ && frameID_ ? app_->results()->row(*frameID_) : std::nullopt;
-  if (!row) {
+  const auto stored =
+      !row && app_ && frameID_ && fileID_ ? app_->storedFrame(*fileID_, *frameID_) : std::nullopt;
+  if (!row && !stored) {
     if (load_) load_->cancel();
     load_.reset();
     identity_.clear();
@@ -137,7 +153,8 @@ void ResultPicture::restart() {
     show(QImage(), false);
     return;
   }
-  const SearchResult& result = app_->results()->results()[static_cast<std::size_t>(*row)];
+  const SearchResult& result =
+      row ? app_->results()->results()[static_cast<std::size_t>(*row)] : *stored;
   const double time = time_.value_or(result.time);
   const int pixels = wantedPixels();
   const QString shownFor = Thumbnails::smallKey(result) + "-" + QString::number(time, 'g', 17);

@@ -25,6 +25,9 @@ class ResultPicture : public QQuickItem {
   Q_PROPERTY(quillmere::AppModel* app READ app WRITE setApp NOTIFY appChanged)
   // A result's frame id, or null.
   Q_PROPERTY(QVariant frameId READ frameId WRITE setFrameId NOTIFY frameIdChanged)
+  // The file of frameId, or null: then a frame that is not among the search results (a
+  // duplicate's) shows too.
+  Q_PROPERTY(QVariant fileId READ fileId WRITE setFileId NOTIFY fileIdChanged)
   // Whether to replace the stored thumbnail with a picture from the file.
   Q_PROPERTY(bool sharp READ sharp WRITE setSharp NOTIFY sharpChanged)
   // Seconds into a video overriding the result's own time, or null.
@@ -44,6 +47,8 @@ class ResultPicture : public QQuickItem {
   void setApp(AppModel* app);
   QVariant frameId() const;
   void setFrameId(const QVariant& frameId);
+  QVariant fileId() const;
+  void setFileId(const QVariant& fileId);
   bool sharp() const { return sharp_; }
   void setSharp(bool sharp);
   QVariant time() const;
@@ -61,6 +66,7 @@ class ResultPicture : public QQuickItem {
  signals:
   void appChanged();
   void frameIdChanged();
+  void fileIdChanged();
   void sharpChanged();
   void timeChanged();
   void fitChanged();
@@ -79,6 +85,7 @@ class ResultPicture : public QQuickItem {
 
   QPointer<AppModel> app_;  // the model may go before a queued restart runs
   std::optional<qint64> frameID_;
+  std::optional<qint64> fileID_;
   bool sharp_ = true;
   std::optional<double> time_;
   bool fit_ = false;

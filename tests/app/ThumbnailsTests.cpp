@@ -327,5 +327,33 @@ TEST_F(ThumbnailsTest, ResultImageShowsTheStoredThumbnailThenTheSharpPicture) {
   EXPECT_EQ(image->property("frameId").toLongLong(), results[1].frameID);
 }
 
+// A frame that is not among the results (a duplicate's tile) shows once its file is given.
+TEST_F(ThumbnailsTest, AFrameOutsideTheResultsShowsWhenItsFileIsGiven) {
+  const SearchResult stored = photoResults(1).at(0);
+  model().setQuery("");
+  ASSERT_TRUE(waitFor([&] { return model().results()->results().empty(); }));
+  QQmlEngine engine;
+  QQmlComponent component(&engine, QUrl("qrc:/Quillmere/qml/ResultImage.qml"));
+  QQuickWindow window;
+  window.resize(320, 120);
+  std::vector<std::unique_ptr<QObject>> images;
+  for (const bool withFile : {false, true}) {
+    images.emplace_back(component.create());
+    auto* image = qobject_cast<QQuickItem*>(images.back().get());
+    ASSERT_TRUE(image) << component.errorString().toStdString();
+    image->setParentItem(window.contentItem());
+    image->setSize(QSizeF(160, 120));
+    image->setX(withFile ? 160 : 0);
+    image->setProperty("sharp", false);
+    image->setProperty("app", QVariant::fromValue(&model()));
+    image->setProperty("frameId", QVariant::fromValue(stored.frameID));
+    if (withFile) image->setProperty("fileId", QVariant::fromValue(stored.file.id));
+  }
+  window.show();
+  ASSERT_TRUE(waitFor([&] { return images[1]->property("hasPicture").toBool(); }));
+  QTest::qWait(100);
+  EXPECT_FALSE(images[0]->property("hasPicture").toBool());
+}
+
 }  // namespace
 }  // namespace quillmere::test
