@@ -27,10 +27,10 @@ namespace {
 
 using quillmere::SingleInstance;
 
-// The installed icon by its name, else Qt's search icon.
+// The installed icon by its name, else the copy built in.
 QIcon applicationIcon() {
   return QIcon::fromTheme(QStringLiteral(QUILLMERE_APPLICATION_ID),
-                          QIcon::fromTheme(QStringLiteral("edit-find")));
+                          QIcon(QStringLiteral(":/icons/" QUILLMERE_APPLICATION_ID ".svg")));
 }
 
 // Raises the main window; the launcher's token lets a Wayland compositor give it the focus.
