@@ -33,11 +33,10 @@ Item {
         width: Math.min(parent.width - 80, 640)
         spacing: 22
 
-        Label {
+        Symbol {
             Layout.alignment: Qt.AlignHCenter
-            text: "▣"
-            font.pixelSize: 54
-            font.weight: Font.Light
+            name: "sparkleSearch"
+            size: 64
             color: palette.placeholderText
         }
         Label {

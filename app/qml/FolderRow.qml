@@ -31,6 +31,9 @@ ItemDelegate {
             return grouped(files) + qsTr(" items")
         if (external)
             return volumeName !== "" ? volumeName : qsTr("Drive")
+        // Once the scan is over, an empty folder is not being looked through any more.
+        if (app.indexing.phase === "idle")
+            return qsTr("No photos or videos")
         return qsTr("Looking for photos and videos…")
     }
 

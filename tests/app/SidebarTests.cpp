@@ -125,7 +125,7 @@ TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(texts("folderName"), (QStringList{"Three", "One", "Empty", "Gone"}));
   EXPECT_EQ(texts("folderSubtitle"),
-            (QStringList{"3 items", "1 item", QString::fromUtf8("Looking for photos and videos…"),
+            (QStringList{"3 items", "1 item", "No photos or videos",
                          QString::fromUtf8("Not connected · drive")}));
   // Only a folder that can be reached can be shown or indexed again.
   EXPECT_EQ(menuEnabled("showFolder"), (QList<bool>{true, true, true, false}));
