@@ -1,12 +1,12 @@
-// A bounded set of background threads (a QThreadPool) whose work passes through a
-// mutex-guarded list rather than inside Qt's runnables, so that ThreadSanitizer sees the
-// hand-over from the caller to the worker (Qt's pool synchronises in code it cannot see).
+// A bounded set of background threads (a QThreadPool) whose work passes through a WorkList
+// rather than inside Qt's runnables, so that ThreadSanitizer sees the hand-over from the
+// caller to the worker.
 #pragma once
 
 #include <QThreadPool>
-#include <deque>
 #include <functional>
-#include <mutex>
+
+#include "WorkList.h"
 
 namespace quillmere {
 
@@ -23,10 +23,7 @@ class BackgroundPool {
   void start(std::function<void()> work);
 
  private:
-  void runOne();
-
-  std::mutex mutex_;  // guards work_
-  std::deque<std::function<void()>> work_;
+  WorkList work_;
   QThreadPool pool_;
 };
 

@@ -1,13 +1,12 @@
 // Hands work from any thread to the thread this object lives on (the GUI thread), where it
 // runs as a queued call in the order it was posted. The work itself passes through a
-// mutex-guarded list rather than inside Qt's event, so that ThreadSanitizer sees the
-// hand-over (Qt's own event queue synchronises in code it cannot see).
+// WorkList rather than inside Qt's event, so that ThreadSanitizer sees the hand-over.
 #pragma once
 
 #include <QObject>
-#include <deque>
 #include <functional>
-#include <mutex>
+
+#include "WorkList.h"
 
 namespace quillmere {
 
@@ -25,8 +24,7 @@ class GuiQueue : public QObject {
   void deliver();
 
  private:
-  std::mutex mutex_;  // guards work_
-  std::deque<std::function<void()>> work_;
+  WorkList work_;
 };
 
 }  // namespace quillmere

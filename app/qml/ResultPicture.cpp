@@ -13,6 +13,13 @@ namespace quillmere {
 
 namespace {
 
+// An id from QML: null, or anything that is not a number, is none.
+std::optional<qint64> idOf(const QVariant& value) {
+  bool ok = false;
+  const qint64 id = value.toLongLong(&ok);
+  return value.isNull() || !ok ? std::nullopt : std::optional(id);
+}
+
 // The part of an image of size `source` that fills `target` when cropped to its proportions.
 QRectF cropped(const QSizeF& source, const QSizeF& target) {
   if (target.isEmpty()) return QRectF(QPointF(), source);
@@ -51,9 +58,7 @@ QVariant ResultPicture::frameId() const {
 }
 
 void ResultPicture::setFrameId(const QVariant& frameId) {
-  bool ok = false;
-  const qint64 id = frameId.toLongLong(&ok);
-  const std::optional<qint64> value = frameId.isNull() || !ok ? std::nullopt : std::optional(id);
+  const std::optional<qint64> value = idOf(frameId);
   if (frameID_ == value) return;
   frameID_ = value;
   emit frameIdChanged();
@@ -65,9 +70,7 @@ QVariant ResultPicture::fileId() const {
 }
 
 void ResultPicture::setFileId(const QVariant& fileId) {
-  bool ok = false;
-  const qint64 id = fileId.toLongLong(&ok);
-  const std::optional<qint64> value = fileId.isNull() || !ok ? std::nullopt : std::optional(id);
+  const std::optional<qint64> value = idOf(fileId);
   if (fileID_ == value) return;
   fileID_ = value;
   emit fileIdChanged();

@@ -1,0 +1,23 @@
+#include "WorkList.h"
+
+namespace quillmere {
+
+void WorkList::push(std::function<void()> work) {
+  std::lock_guard guard(mutex_);
+  work_.push_back(std::move(work));
+}
+
+std::function<void()> WorkList::take() {
+  std::lock_guard guard(mutex_);
+  if (work_.empty()) return {};
+  std::function<void()> work = std::move(work_.front());
+  work_.pop_front();
+  return work;
+}
+
+void WorkList::clear() {
+  std::lock_guard guard(mutex_);
+  work_.clear();
+}
+
+}  // namespace quillmere
