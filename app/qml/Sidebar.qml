@@ -94,6 +94,9 @@ Pane {
         StatusPanel {
             objectName: "statusPanel"
             Layout.fillWidth: true
+            // A layout fills the height by default; with nothing to say (no folders yet) it
+            // would take the folders' place.
+            Layout.fillHeight: false
             Layout.margins: 12
             app: sidebar.app
         }

@@ -108,6 +108,18 @@ class SidebarTest : public AppTest {
   std::unique_ptr<QQuickItem> sidebar;
 };
 
+// With no folder yet the status panel has nothing to say: it must not take the rows' place.
+TEST_F(SidebarTest, WithoutFoldersTheRowsKeepTheirPlace) {
+  ASSERT_NO_FATAL_FAILURE(load());
+  QQuickItem* add = item("addFolder");
+  ASSERT_TRUE(add);
+  QQuickItem* view = add;
+  while (view && !view->inherits("QQuickFlickable")) view = view->parentItem();
+  ASSERT_TRUE(view);
+  EXPECT_LE(add->mapToItem(view, QPointF(0, add->height())).y(), view->height())
+      << "the Add Folder row is cut off";
+}
+
 TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
   const auto three = makeFolder("Three");
   addPhotos(three, 3);
