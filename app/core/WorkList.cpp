@@ -2,6 +2,10 @@
 
 namespace quillmere {
 
+WorkList::~WorkList() {
+  clear();
+}
+
 void WorkList::push(std::function<void()> work) {
   std::lock_guard guard(mutex_);
   work_.push_back(std::move(work));

@@ -10,6 +10,13 @@ namespace quillmere {
 
 class WorkList {
  public:
+  WorkList() = default;
+  WorkList(const WorkList&) = delete;
+  WorkList& operator=(const WorkList&) = delete;
+  // Empties the list under its mutex: the last push, from another thread, then visibly
+  // happens before the list goes.
+  ~WorkList();
+
   void push(std::function<void()> work);
   // The oldest work, or an empty function when there is none.
   std::function<void()> take();
