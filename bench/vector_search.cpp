@@ -1,8 +1,8 @@
 // One query against 1,000,000 stored rows of 768 components, best 1200 kept: the vector
 // index's brute-force search beside its anchors, measured in interleaved rounds:
 //   - streaming: a plain read of the same number of bytes on the same threads with the same
-//     split into blocks of 2048 rows (the memory-bandwidth floor of any exact scan; the same
-//     read with software prefetch is shown beside it, as the scan's kernel prefetches too);
+//     split into blocks of 2048 rows, and the same read with software prefetch as the scan's
+//     kernel does; the faster of the two is the memory-bandwidth floor of any exact scan;
 //   - faiss_flat: FAISS IndexFlatIP over the vectors in 32-bit floats;
 //   - faiss_sq_fp16: FAISS IndexScalarQuantizer with 16-bit floats and inner product.
 // Everything runs on two threads (the scan's worker pool for ours and the streaming read,
@@ -29,8 +29,8 @@
 #include <set>
 #include <vector>
 
-#include "index/DotKernel.h"
 #include "core/Float16.h"
+#include "index/DotKernel.h"
 #include "index/VectorIndex.h"
 #include "index/WorkerPool.h"
 
@@ -65,7 +65,7 @@ void randomUnit(std::uint64_t seed, float* out) {
 }
 
 // Sums a block's bytes in 32-byte loads, four independent sums so that only memory limits
-// it. With prefetch, it also requests the data 8 KiB ahead, as the scan's kernel does.
+// it. With prefetch, it also requests the data 16 KiB ahead, as the scan's kernel does.
 template <bool prefetch>
 __attribute__((target("avx2"))) std::uint64_t streamBlock(const Half* data, std::size_t halves) {
   const auto* v = reinterpret_cast<const __m256i*>(data);
@@ -74,8 +74,8 @@ __attribute__((target("avx2"))) std::uint64_t streamBlock(const Half* data, std:
   std::size_t i = 0;
   for (; i + 4 <= loads; i += 4) {
     if constexpr (prefetch) {
-      _mm_prefetch(reinterpret_cast<const char*>(v + i + 256), _MM_HINT_T0);
-      _mm_prefetch(reinterpret_cast<const char*>(v + i + 258), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(v + i + 512), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(v + i + 514), _MM_HINT_T0);
     }
     s0 = _mm256_add_epi64(s0, _mm256_loadu_si256(v + i));
     s1 = _mm256_add_epi64(s1, _mm256_loadu_si256(v + i + 1));
@@ -212,7 +212,10 @@ int main() {
       "check: best hit equal to faiss_flat's in %zu of %d rounds; top %zu shared with "
       "faiss_sq_fp16 %.1f%%\n",
       sameBest, kRounds + 1, kLimit, 100.0 * overlap / kRounds);
-  std::printf("ratio ours/streaming %.3f target <= 1.25\n", oursMs / streamMs);
+  // The floor is the faster of the two reads: whichever way this machine streams best.
+  const double floorMs = std::min(streamMs, median(streamingPrefetched));
+  std::printf("scan %.2f GB/s, floor %.2f GB/s\n", bytes / oursMs / 1e6, bytes / floorMs / 1e6);
+  std::printf("ratio ours/streaming %.3f target <= 1.25\n", oursMs / floorMs);
   std::printf("ratio ours/faiss_flat %.3f target <= 1.0\n", oursMs / flatMs);
   std::printf("ratio ours/faiss_sq_fp16 %.3f target <= 1.0\n", oursMs / quantizedMs);
   return 0;
