@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "index/DotKernel.h"
+#include "index/TopRows.h"
 #include "index/WorkerPool.h"
 
 namespace quillmere {
@@ -53,6 +54,36 @@ void heapPush(std::vector<Candidate>& heap, std::size_t limit, Candidate candida
     std::swap(heap[p], heap[smallest]);
     p = smallest;
   }
+}
+
+// The selection over every score in row order, with the heap above: among equal scores it
+// keeps the order the heap's array gives them. admitted(r) says whether row r's file may be
+// listed; it is asked only for rows that would enter the heap.
+template <typename Admitted>
+std::vector<Candidate> selectInOrder(const std::vector<float>& scores,
+                                     const std::vector<bool>& dead, std::size_t limit,
+                                     const Admitted& admitted) {
+  std::vector<Candidate> heap;
+  heap.reserve(std::min(limit, scores.size()));
+  for (std::size_t r = 0; r < scores.size(); ++r) {
+    const float score = scores[r];
+    if (std::isnan(score) || score == -std::numeric_limits<float>::infinity()) continue;
+    if (heap.size() == limit && !(score > heap[0].score)) continue;
+    if (dead[r] || !admitted(r)) continue;
+    heapPush(heap, limit, {score, r});
+  }
+  std::stable_sort(heap.begin(), heap.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
+  return heap;
+}
+
+// Whether no two of the (sorted) best rows share a score: then the best limit rows are the
+// same, in the same order, however the heap would have met them.
+bool distinctScores(const std::vector<TopRows::Entry>& best) {
+  for (std::size_t i = 1; i < best.size(); ++i) {
+    if (!(best[i - 1].score > best[i].score)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -174,54 +205,74 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
   if (query.size() != dim_) contractBroken("query of the wrong length", query.size(), dim_);
   if (limit < 1) contractBroken("limit below 1", limit, 1);
 
+  // Reused by the thread's next search: a fresh buffer would be 4 MB of new pages at a
+  // million rows, faulted in on every keystroke.
+  thread_local std::vector<float> scores;
   std::optional<RowsSnapshot> rows;
   std::vector<bool> dead;
-  std::vector<float> scores;
+  std::vector<TopRows::Entry> best;  // the scan's best live rows
   {
     std::lock_guard guard(lock_);
     rows.emplace(chunks_, tail_);
     dead = dead_;
-    scores.assign(rowCountLocked(), -std::numeric_limits<float>::infinity());
-    scorePassLocked(query, scores);
+    scores.resize(rowCountLocked());
+    best = scorePassLocked(query, std::min(limit, scores.size()) + 1, scores);
   }
 
-  const std::size_t n = scores.size();
-  std::vector<Candidate> heap;
-  heap.reserve(std::min(limit, n));
+  // The scan kept the best limit + 1 live rows (all when there are fewer). When their scores all differ and every file
+  // among the first limit is admitted, those are the answer, as the selection over every
+  // score would find them; otherwise (ties, or a row left out) that selection runs.
   std::unordered_map<std::int64_t, bool> decisions;
-  for (std::size_t r = 0; r < n; ++r) {
-    const float score = scores[r];
-    if (std::isnan(score) || score == -std::numeric_limits<float>::infinity()) continue;
-    if (heap.size() == limit && !(score > heap[0].score)) continue;
-    if (dead[r]) continue;
-    if (include) {
-      const std::int64_t fileID = (*rows)[r].fileID;
-      auto decision = decisions.find(fileID);
-      if (decision == decisions.end()) decision = decisions.emplace(fileID, include(fileID)).first;
-      if (!decision->second) continue;
-    }
-    heapPush(heap, limit, {score, r});
+  const auto admitted = [&](std::size_t r) {
+    if (!include) return true;
+    const std::int64_t fileID = (*rows)[r].fileID;
+    auto decision = decisions.find(fileID);
+    if (decision == decisions.end()) decision = decisions.emplace(fileID, include(fileID)).first;
+    return decision->second;
+  };
+  std::vector<Candidate> chosen;
+  const std::size_t firsts = std::min(limit, best.size());
+  if (distinctScores(best) &&
+      std::all_of(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(firsts),
+                  [&](const TopRows::Entry& entry) { return admitted(entry.row); })) {
+    for (std::size_t i = 0; i < firsts; ++i) chosen.push_back({best[i].score, best[i].row});
+  } else {
+    chosen = selectInOrder(scores, dead, limit, admitted);
   }
 
-  std::stable_sort(heap.begin(), heap.end(),
-                   [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
   std::vector<Hit> hits;
-  hits.reserve(heap.size());
-  for (const Candidate& candidate : heap) hits.push_back({(*rows)[candidate.row], candidate.score});
+  hits.reserve(chosen.size());
+  for (const Candidate& candidate : chosen)
+    hits.push_back({(*rows)[candidate.row], candidate.score});
   return hits;
 }
 
-void VectorIndex::scorePassLocked(std::span<const float> query, std::vector<float>& scores) const {
+std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> query,
+                                                         std::size_t limit,
+                                                         std::vector<float>& scores) const {
   const std::size_t n = scores.size();
   const std::size_t blocks = n <= kBlockRows ? 1 : (n + kBlockRows - 1) / kBlockRows;
   const Half* vectors = vectors_.data();
   const std::size_t dim = dim_;
   float* out = scores.data();
-  WorkerPool::shared().run(blocks, [&](std::size_t block) {
+  WorkerPool& pool = WorkerPool::shared();
+  // The best live rows each thread saw, kept while the block is still in its cache.
+  std::vector<TopRows> tops(pool.slots(), TopRows(limit));
+  pool.run(blocks, [&](std::size_t block, std::size_t slot) {
     const std::size_t first = block * kBlockRows;
     const std::size_t end = std::min(n, first + kBlockRows);
-    if (first < end) DotKernel::score(query, vectors + first * dim, end - first, out + first);
+    if (first >= end) return;
+    DotKernel::score(query, vectors + first * dim, end - first, out + first);
+    TopRows& top = tops[slot];
+    for (std::size_t r = first; r < end; ++r) {
+      if (top.wouldKeep(out[r]) && !dead_[r]) top.offer({out[r], r});
+    }
   });
+  TopRows merged(limit);
+  for (const TopRows& top : tops) {
+    for (const TopRows::Entry& entry : top.sorted()) merged.offer(entry);
+  }
+  return merged.sorted();
 }
 
 std::size_t VectorIndex::storedRows() const {

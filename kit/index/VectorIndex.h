@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/Float16.h"
+#include "index/TopRows.h"
 
 namespace quillmere {
 
@@ -71,8 +72,10 @@ class VectorIndex {
   std::size_t rowCountLocked() const { return chunks_.size() * chunkRows + tail_.size(); }
   const Row& rowLocked(std::size_t r) const;
   void compactLocked();
-  // Scores every stored row (dead ones too) into scores, in parallel blocks; lock_ held.
-  void scorePassLocked(std::span<const float> query, std::vector<float>& scores) const;
+  // Scores every stored row (dead ones too) into scores, in parallel blocks, and returns
+  // the best limit live rows, best first; lock_ held.
+  std::vector<TopRows::Entry> scorePassLocked(std::span<const float> query, std::size_t limit,
+                                              std::vector<float>& scores) const;
 
   const std::size_t dim_;
   mutable std::mutex lock_;

@@ -11,7 +11,7 @@ WorkerPool& WorkerPool::shared() {
 
 WorkerPool::WorkerPool(std::size_t workers) {
   threads_.reserve(workers);
-  for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+  for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this, i] { work(i + 1); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -23,14 +23,18 @@ WorkerPool::~WorkerPool() {
   for (std::thread& thread : threads_) thread.join();
 }
 
-void WorkerPool::drain(const std::function<void(std::size_t)>& task, std::size_t count) {
-  for (std::size_t i = next_.fetch_add(1); i < count; i = next_.fetch_add(1)) task(i);
+void WorkerPool::drain(const Task& task, std::size_t count, std::size_t slot) {
+  for (std::size_t i = next_.fetch_add(1); i < count; i = next_.fetch_add(1)) task(i, slot);
 }
 
 void WorkerPool::run(std::size_t count, const std::function<void(std::size_t)>& task) {
+  run(count, Task([&task](std::size_t index, std::size_t) { task(index); }));
+}
+
+void WorkerPool::run(std::size_t count, const Task& task) {
   std::unique_lock job(jobLock_, std::try_to_lock);
   if (count <= 1 || threads_.empty() || !job.owns_lock()) {
-    for (std::size_t i = 0; i < count; ++i) task(i);
+    for (std::size_t i = 0; i < count; ++i) task(i, 0);
     return;
   }
   {
@@ -42,14 +46,14 @@ void WorkerPool::run(std::size_t count, const std::function<void(std::size_t)>& 
     ++generation_;
   }
   wake_.notify_all();
-  drain(task, count);
+  drain(task, count, 0);
   // Every worker checks in, so none can still be looking at this job when the next starts.
   std::unique_lock guard(lock_);
   done_.wait(guard, [this] { return pending_ == 0; });
   task_ = nullptr;
 }
 
-void WorkerPool::work() {
+void WorkerPool::work(std::size_t slot) {
   // Jobs are counted from 0 at construction: a worker that starts after the first job was
   // posted still takes part in it.
   std::uint64_t seen = 0;
@@ -61,7 +65,7 @@ void WorkerPool::work() {
     const auto* task = task_;
     const std::size_t count = count_;
     guard.unlock();
-    drain(*task, count);
+    drain(*task, count, slot);
     guard.lock();
     if (--pending_ == 0) done_.notify_one();
   }

@@ -1,7 +1,8 @@
-// A fixed set of worker threads for the vector scan: run(count, task) calls task(i) once for
-// every i below count, spread over the workers and the calling thread, and returns when all
-// calls are done. One job runs at a time; a caller that finds the pool busy with another
-// caller's job does its own job alone rather than wait.
+// A fixed set of worker threads for the vector scan: run(count, task) calls task(i, slot) once
+// for every i below count, spread over the workers and the calling thread, and returns when
+// all calls are done. slot (below slots()) names the thread making the call within this job,
+// so that a job can keep per-thread results without locks. One job runs at a time; a caller
+// that finds the pool busy with another caller's job does its own job alone rather than wait.
 #pragma once
 
 #include <atomic>
@@ -26,19 +27,24 @@ class WorkerPool {
   WorkerPool& operator=(const WorkerPool&) = delete;
   ~WorkerPool();
 
+  using Task = std::function<void(std::size_t index, std::size_t slot)>;
+
   std::size_t workers() const { return threads_.size(); }
+  // The threads a job may run on: the workers and the caller (slot 0).
+  std::size_t slots() const { return threads_.size() + 1; }
   // task must not throw.
+  void run(std::size_t count, const Task& task);
   void run(std::size_t count, const std::function<void(std::size_t)>& task);
 
  private:
-  void work();
-  void drain(const std::function<void(std::size_t)>& task, std::size_t count);
+  void work(std::size_t slot);
+  void drain(const Task& task, std::size_t count, std::size_t slot);
 
   std::mutex jobLock_;  // held by the caller whose job is running
   std::mutex lock_;     // guards the fields below
   std::condition_variable wake_;
   std::condition_variable done_;
-  const std::function<void(std::size_t)>* task_ = nullptr;
+  const Task* task_ = nullptr;
   std::size_t count_ = 0;
   std::uint64_t generation_ = 0;
   std::size_t pending_ = 0;  // workers that have not yet finished the current job

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "index/DotKernel.h"
 #include "core/Float16.h"
+#include "index/DotKernel.h"
 #include "index/VectorIndex.h"
 
 namespace quillmere {
@@ -312,6 +312,19 @@ TEST(VectorIndex, ManyBlocksGiveTheExactTopScores) {
       ASSERT_EQ(hits[i].score, all[i]) << "limit " << limit << " place " << i;
       ASSERT_EQ(hits[i].score, expectedScore(query, hits[i].row.frameID));
     }
+  }
+
+  // Files left out from among the best, or every file admitted, over the same blocks.
+  const std::vector<Hit> best = index.search(query, 10);
+  const std::set<std::int64_t> leftOut{best[0].row.fileID, best[4].row.fileID};
+  for (const bool leaving : {false, true}) {
+    const auto include = [&](std::int64_t file) { return !leaving || !leftOut.contains(file); };
+    const std::vector<Hit> hits = index.search(query, 300, include);
+    std::vector<Hit> expected;
+    for (const Hit& hit : index.search(query, 302)) {
+      if (include(hit.row.fileID) && expected.size() < 300) expected.push_back(hit);
+    }
+    EXPECT_EQ(hits, expected) << (leaving ? "two files left out" : "every file admitted");
   }
 }
 
