@@ -63,8 +63,8 @@ QVariantList DuplicatesModel::files(const DuplicateFinder::Group& group) const {
     const MediaFile& file = group.files[i];
     qint64 frameID = 0;
     if (app_ && app_->library()) {
-      const auto rows = app_->library()->vectors().vectors(file.id);
-      if (!rows.empty()) frameID = rows.front().first.frameID;
+      const auto rows = app_->library()->vectors().rows(file.id);
+      if (!rows.empty()) frameID = rows.front().frameID;
     }
     list.append(QVariantMap{{"fileId", QVariant::fromValue<qint64>(file.id)},
                             {"frameId", frameID},

@@ -199,6 +199,16 @@ std::vector<std::pair<VectorIndex::Row, std::vector<Half>>> VectorIndex::vectors
   return result;
 }
 
+std::vector<VectorIndex::Row> VectorIndex::rows(std::int64_t fileID) const {
+  std::lock_guard guard(lock_);
+  std::vector<Row> result;
+  const auto found = rowsByFile_.find(fileID);
+  if (found == rowsByFile_.end()) return result;
+  result.reserve(found->second.size());
+  for (const std::size_t r : found->second) result.push_back(rowLocked(r));
+  return result;
+}
+
 std::vector<VectorIndex::Hit> VectorIndex::search(
     std::span<const float> query, std::size_t limit,
     const std::function<bool(std::int64_t)>& include) const {

@@ -51,6 +51,8 @@ class VectorIndex {
   void remove(std::int64_t fileID);
   // The live rows of a file in the order they were added, each with a copy of its vector.
   std::vector<std::pair<Row, std::vector<Half>>> vectors(std::int64_t fileID) const;
+  // The same rows without their vectors (a long video has hundreds).
+  std::vector<Row> rows(std::int64_t fileID) const;
   // At most limit hits, best first. query must hold dim values and limit be at least 1.
   // include, when given, is asked once per file, never with the lock held.
   std::vector<Hit> search(std::span<const float> query, std::size_t limit,
