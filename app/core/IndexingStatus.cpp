@@ -1,10 +1,12 @@
 #include "IndexingStatus.h"
 
+#include <QLocale>
 #include <QVariantMap>
 #include <algorithm>
 #include <vector>
 
 #include "AppModel.h"
+#include "Format.h"
 
 namespace quillmere {
 namespace {
@@ -54,6 +56,20 @@ bool IndexingStatus::pausedByUser() const {
 QString IndexingStatus::title() const {
   const auto reason = model_.progress().phase.reason;
   return reason ? QString::fromUtf8(Indexer::text(*reason)) : QStringLiteral("Indexing");
+}
+
+QString IndexingStatus::summary() const {
+  if (readOnly()) return readOnlyText();
+  const QString now = phase();
+  if (now == QLatin1String("scanning")) return tr("Looking for new files…");
+  if (now == QLatin1String("indexing") || now == QLatin1String("paused")) {
+    if (totalBytes() < 1) return title();
+    return title() + " · " + Format::bytesShort(doneBytes(), totalBytes());
+  }
+  if (files() < 1) return {};
+  const qint64 count = indexed();
+  return tr("Up to date · ") + QLocale().toString(count) +
+         (count == 1 ? tr(" item") : tr(" items"));
 }
 
 double IndexingStatus::fraction() const {

@@ -36,6 +36,10 @@ class IndexingStatus : public QObject {
   // The library is open for reading only while another process indexes it.
   Q_PROPERTY(bool readOnly READ readOnly NOTIFY changed)
   Q_PROPERTY(QString readOnlyText READ readOnlyText CONSTANT)
+  // The state in one line, for the panel's scanning and idle lines and the tray's tooltip:
+  // "Looking for new files…", the title with the bytes done, "Up to date · N items", or
+  // empty when there is nothing to say.
+  Q_PROPERTY(QString summary READ summary NOTIFY changed)
 
  public:
   static constexpr int failedListLimit = 200;
@@ -59,6 +63,7 @@ class IndexingStatus : public QObject {
   qint64 failed() const;
   bool readOnly() const;
   QString readOnlyText() const;
+  QString summary() const;
 
   // The failed files by path, the first failedListLimit: maps of relPath and error.
   Q_INVOKABLE QVariantList failedFiles() const;

@@ -1,9 +1,6 @@
 #include "Tray.h"
 
-#include <QLocale>
-
 #include "AppModel.h"
-#include "Format.h"
 #include "IndexingStatus.h"
 #include "TrayIcon.h"
 
@@ -26,19 +23,7 @@ QStringList Tray::menuTexts() const {
 
 // The status panel's words for the same state, on one line.
 QString Tray::indexingText() const {
-  const auto* status = model_.indexing();
-  if (!model_.ready()) return {};
-  if (status->readOnly()) return status->readOnlyText();
-  const QString phase = status->phase();
-  if (phase == QLatin1String("scanning")) return tr("Looking for new files…");
-  if (phase == QLatin1String("indexing") || phase == QLatin1String("paused")) {
-    if (status->totalBytes() < 1) return status->title();
-    return status->title() + " · " + Format::bytesShort(status->doneBytes(), status->totalBytes());
-  }
-  if (status->files() < 1) return {};
-  const qint64 indexed = status->indexed();
-  return tr("Up to date · ") + QLocale().toString(indexed) +
-         (indexed == 1 ? tr(" item") : tr(" items"));
+  return model_.ready() ? model_.indexing()->summary() : QString();
 }
 
 void Tray::update() {

@@ -37,7 +37,7 @@ ColumnLayout {
         }
         Label {
             objectName: "scanningLine"
-            text: qsTr("Looking for new files…")
+            text: panel.status.summary
             font.pointSize: panel.captionSize
             opacity: 0.7
         }
@@ -113,8 +113,7 @@ ColumnLayout {
         Label {
             objectName: "idleLine"
             Layout.fillWidth: true
-            text: qsTr("Up to date · ") + Number(panel.status.indexed).toLocaleString(Qt.locale(), "f", 0)
-                  + (panel.status.indexed === 1 ? qsTr(" item") : qsTr(" items"))
+            text: panel.status.summary
             font.pointSize: panel.captionSize
             elide: Text.ElideRight
             opacity: 0.7
