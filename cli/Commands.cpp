@@ -30,6 +30,7 @@
 #include "model/ModelChoice.h"
 #include "model/ModelImport.h"
 #include "platform/ImageCodec.h"
+#include "platform/MountTable.h"
 #include "scan/FolderWatcher.h"
 #include "scan/Timecode.h"
 #include "search/MoreLikeThis.h"
@@ -76,9 +77,16 @@ const char* kindName(MediaKind kind) {
   return kind == MediaKind::video ? "video" : "photo";
 }
 
-bool isOnline(const Root& root) {
+// By the rule the indexer follows: on its own drive only.
+std::optional<std::string> placeOf(const Root& root, const MountTable& drives) {
+  const auto place = drives.locate(root);
   std::error_code error;
-  return std::filesystem::is_directory(root.path, error);
+  if (!place || !std::filesystem::is_directory(*place, error)) return std::nullopt;
+  return place;
+}
+
+bool isOnline(const Root& root, const MountTable& drives) {
+  return placeOf(root, drives).has_value();
 }
 
 std::size_t parseLimit(const std::string& text) {
@@ -439,8 +447,9 @@ int Commands::add(const Options& options) {
       throw Error("Folder not found: " + operand);
     }
   }
+  const MountTable drives;
   for (const auto& operand : options.operands) {
-    const auto result = FolderRules::add(*library_, operand);
+    const auto result = FolderRules::add(*library_, operand, drives);
     const auto path = FolderRules::standardised(operand);
     switch (result.outcome) {
       case FolderRules::Outcome::failed:
@@ -483,10 +492,11 @@ int Commands::folders(const Options&) {
     std::printf("No folders. Add one with 'quillmere-cli add FOLDER'.\n");
     return 0;
   }
+  const MountTable drives;
   for (const auto& root : roots) {
     const auto totals = library_->totals(std::set<std::int64_t>{root.id});
     std::printf("%s\n  %s, %s (%s, %s, %s): %lld indexed, %lld pending, %lld failed\n",
-                printable(root.path).c_str(), isOnline(root) ? "online" : "offline",
+                printable(root.path).c_str(), isOnline(root, drives) ? "online" : "offline",
                 counted(totals.files, "file").c_str(), counted(totals.photos, "photo").c_str(),
                 counted(totals.videos, "video").c_str(), ProgressBar::bytes(totals.bytes).c_str(),
                 static_cast<long long>(totals.indexed), static_cast<long long>(totals.pending),
@@ -505,8 +515,11 @@ int Commands::index(const Options& options) {
         "indexed again.\n",
         printable(*stored).c_str(), printable(library_->modelSignature()).c_str());
   }
+  const MountTable drives;
   for (const auto& root : roots) {
-    if (!isOnline(root)) std::printf("Offline, skipped: %s\n", printable(root.path).c_str());
+    if (!isOnline(root, drives)) {
+      std::printf("Offline, skipped: %s\n", printable(root.path).c_str());
+    }
   }
   std::mutex drawing;
   ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
@@ -521,7 +534,9 @@ int Commands::index(const Options& options) {
       indexer.run(std::vector<std::int64_t>(changed.begin(), changed.end()));
     });
     std::map<std::int64_t, std::string> paths;
-    for (const auto& root : roots) paths[root.id] = root.path;
+    for (const auto& root : roots) {
+      if (const auto place = placeOf(root, drives)) paths[root.id] = *place;
+    }
     watcher->watch(paths);
   }
   indexer.run();
@@ -709,9 +724,10 @@ int Commands::exportMarkers(const Options& options) {
     results = engine.refineAll(std::move(results), embedder_->embed(query));
   }
   std::vector<ExportPlan::Item> items;
+  const MountTable drives;
   for (const auto& result : results) {
     const auto root = library_->root(result.file.rootID);
-    const bool reachable = root && isOnline(*root);
+    const bool reachable = root && isOnline(*root, drives);
     items.push_back({result.file.kind,
                      reachable ? std::optional(location(result.file)) : std::nullopt, result.time,
                      result.score});

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "Actions.h"
-#include "FolderBookmark.h"
 #include "GuiQueue.h"
 #include "IndexingStatus.h"
 #include "SearchQueue.h"
@@ -469,7 +468,7 @@ AppModel::AddResult AppModel::addFolder(const std::filesystem::path& path) {
   if (!library_) return AddResult{FolderRules::Outcome::failed, {}, {}, notReady};
   if (!lock_) return AddResult{FolderRules::Outcome::failed, {}, {}, busyAdding};
   const auto standard = FolderRules::standardised(path);
-  auto result = FolderRules::add(*library_, standard, volumes_->describe(standard));
+  auto result = FolderRules::add(*library_, standard, volumes_->table());
   if (result.outcome != FolderRules::Outcome::added) return result;
   for (const auto& replaced : result.replaced) forgetFolder(replaced.id);
   resolveFolders();
@@ -510,10 +509,10 @@ void AppModel::removeFolder(qint64 rootID) {
 
 void AppModel::resolveFolders() {
   if (!library_) return;
-  const auto boot = volumes_->bootVolumeUUID();
+  const auto boot = volumes_->table().bootVolumeUUID();
   std::vector<Folder> folders;
   for (auto root : library_->roots()) {
-    const auto place = volumes_->locate(root);
+    const auto place = volumes_->table().locate(root);
     if (place && isDirectory(*place)) {
       accessing_[root.id] = *place;
       if (*place != root.path) {

@@ -79,6 +79,11 @@ FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem:
   return result;
 }
 
+FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem::path& path,
+                                        const MountTable& drives) {
+  return add(library, path, drives.describe(standardised(path)));
+}
+
 FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem::path& path) {
   return add(library, path, Volume{});
 }

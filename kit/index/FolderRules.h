@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Records.h"
+#include "platform/MountTable.h"
 
 namespace quillmere {
 
@@ -18,12 +19,7 @@ class Library;
 class FolderRules {
  public:
   // What the platform knows of the drive a folder lives on.
-  struct Volume {
-    std::optional<Bytes> bookmark;
-    std::optional<std::string> uuid;
-    std::optional<std::string> name;  // kept only for an external drive
-    bool external = false;
-  };
+  using Volume = MountTable::Volume;
 
   enum class Outcome { added, alreadyIncluded, failed };
 
@@ -55,6 +51,10 @@ class FolderRules {
   // Adds a directory that exists: stores its root, then removes the folders nested in it
   // (their files are indexed again under the new root by the caller's next scan).
   static AddResult add(Library& library, const std::filesystem::path& path, const Volume& volume);
+  // The same, storing what the mount table knows of the folder's drive, so that the folder is
+  // read later only on that drive.
+  static AddResult add(Library& library, const std::filesystem::path& path,
+                       const MountTable& drives);
   // The same for a folder whose drive nothing is known of.
   static AddResult add(Library& library, const std::filesystem::path& path);
 

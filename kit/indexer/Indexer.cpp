@@ -44,10 +44,12 @@ const char* Indexer::text(PauseReason reason) {
 }
 
 Indexer::Indexer(Library& library, Embedder& embedder, Policy policy,
-                 std::shared_ptr<const SystemConditions> conditions)
+                 std::shared_ptr<const SystemConditions> conditions,
+                 std::filesystem::path systemRoot)
     : library_(library),
       embedder_(embedder),
       conditions_(conditions ? std::move(conditions) : std::make_shared<PowerMonitor>()),
+      systemRoot_(std::move(systemRoot)),
       policy_(std::move(policy)) {}
 
 Indexer::~Indexer() {
@@ -224,19 +226,27 @@ void Indexer::waitUntilIdle() {
   }
 }
 
-std::optional<std::filesystem::path> Indexer::location(const Root& root) const {
-  // The owner's answer is final: a directory at the stored path may be an empty mount point
-  // or another drive, and scanning it would remove every file of the folder.
+std::optional<MountTable> Indexer::drives() const {
+  if (reachableURL) return std::nullopt;
+  return MountTable(systemRoot_);
+}
+
+std::optional<std::filesystem::path> Indexer::location(
+    const Root& root, const std::optional<MountTable>& drives) const {
   if (reachableURL) return reachableURL(root);
+  // Never just a directory at the stored path: that may be an empty mount point or another
+  // drive, and scanning it would remove every file of the folder.
+  const auto place = drives ? drives->locate(root) : std::nullopt;
   std::error_code ec;
-  if (std::filesystem::is_directory(root.path, ec)) return root.url();
-  return std::nullopt;
+  if (!place || !std::filesystem::is_directory(*place, ec)) return std::nullopt;
+  return Root{.path = *place}.url();
 }
 
 Indexer::Locations Indexer::reachableRoots() const {
   Locations reachable;
+  const auto table = drives();
   for (const Root& root : library_.roots()) {
-    if (auto url = location(root)) reachable.emplace(root.id, *url);
+    if (auto url = location(root, table)) reachable.emplace(root.id, *url);
   }
   return reachable;
 }
@@ -252,7 +262,7 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
     if (stop.stop_requested()) return;
     const std::optional<Root> root = library_.root(id);
     if (!root) continue;
-    const std::optional<std::filesystem::path> url = location(*root);
+    const std::optional<std::filesystem::path> url = location(*root, drives());
     if (!url) continue;
     Scanner::Result result = Scanner::scan(*url, [&stop] { return stop.stop_requested(); });
     // A cut-short listing lacks files that are still there; applying it would delete them.

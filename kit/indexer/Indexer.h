@@ -31,6 +31,7 @@
 
 #include "core/Records.h"
 #include "index/Library.h"
+#include "platform/MountTable.h"
 #include "platform/SystemConditions.h"
 #include "scan/FrameSampler.h"
 
@@ -86,9 +87,11 @@ class Indexer {
   static constexpr std::chrono::milliseconds pausePoll{1000};
   static constexpr std::chrono::milliseconds fairRest{20};
 
-  // conditions defaults to the machine's own readings (PowerMonitor).
+  // conditions defaults to the machine's own readings (PowerMonitor); the drives are read
+  // below systemRoot (see MountTable).
   Indexer(Library& library, Embedder& embedder, Policy policy = {},
-          std::shared_ptr<const SystemConditions> conditions = {});
+          std::shared_ptr<const SystemConditions> conditions = {},
+          std::filesystem::path systemRoot = "/");
   ~Indexer();
   Indexer(const Indexer&) = delete;
   Indexer& operator=(const Indexer&) = delete;
@@ -104,7 +107,8 @@ class Indexer {
   std::function<void(const Progress&)> onProgress;
   std::function<void(const MediaFile&)> onFileIndexed;
   // Where a folder can be read now, or nothing (then the folder is unreachable); when unset,
-  // the folder's own path if it is a directory.
+  // where the mount table finds it (a folder that names a drive only on that drive), if it is
+  // a directory there.
   std::function<std::optional<std::filesystem::path>(const Root&)> reachableURL;
   // When true, power-saving mode does not pause indexing.
   std::atomic<bool> ignoreLowPower{false};
@@ -165,7 +169,10 @@ class Indexer {
   // Clears the run's handle unless a request came in since the loop's last look.
   bool endRunUnlessWoken(std::stop_token stop);
 
-  std::optional<std::filesystem::path> location(const Root& root) const;
+  // The mount table as it is now, when no reachableURL answers for it.
+  std::optional<MountTable> drives() const;
+  std::optional<std::filesystem::path> location(const Root& root,
+                                                const std::optional<MountTable>& drives) const;
   Locations reachableRoots() const;
   void scan(const std::vector<std::int64_t>& ids, std::stop_token stop);
   void loop(std::stop_token stop);
@@ -225,6 +232,7 @@ class Indexer {
   Library& library_;
   Embedder& embedder_;
   std::shared_ptr<const SystemConditions> conditions_;
+  const std::filesystem::path systemRoot_;
 
   mutable std::mutex lock_;
   std::condition_variable_any wakeUp_;  // cuts the pause sleep short on cancellation

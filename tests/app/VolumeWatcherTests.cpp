@@ -1,47 +1,17 @@
-// Drives as the mount table and /dev/disk/by-uuid tell them, read from a made-up system
-// tree (this machine has no second drive to plug in), and the model's folders on them: a
-// drive that goes away and comes back at another mount point, and another drive with the
-// same name mounted at the same place.
+// The watched mount table, read from a made-up system tree (this machine has no second drive
+// to plug in), and the model's folders on its drives: a drive that goes away and comes back
+// at another mount point, and another drive with the same name mounted at the same place.
 #include <QtTest/QSignalSpy>
 #include <cstdlib>
 #include <fstream>
 
 #include "AppFixture.h"
-#include "FolderBookmark.h"
 #include "VolumeWatcher.h"
+#include "platform/FolderBookmark.h"
 #include "support/MediaFactory.h"
 
 namespace quillmere::test {
 namespace {
-
-struct MountInfoCase {
-  std::string name;
-  std::string text;
-  std::vector<VolumeWatcher::Mount> mounts;
-};
-
-class ParseMountInfoTest : public ::testing::TestWithParam<MountInfoCase> {};
-
-TEST_P(ParseMountInfoTest, ReadsMountPointsAndSources) {
-  EXPECT_EQ(VolumeWatcher::parseMountInfo(GetParam().text), GetParam().mounts);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ParseMountInfoTest,
-    ::testing::Values(MountInfoCase{"Plain",
-                                    "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
-                                    "22 27 0:21 / /proc rw,relatime - proc proc rw\n",
-                                    {{"/", "/dev/vda"}, {"/proc", "proc"}}},
-                      MountInfoCase{
-                          "OptionalFields",
-                          "40 27 8:17 / /media/me/DISK rw,nosuid shared:7 master:1 - vfat "
-                          "/dev/sdb1 rw,uid=1000",
-                          {{"/media/me/DISK", "/dev/sdb1"}}},
-                      MountInfoCase{"EscapedSpace",
-                                    "41 27 8:33 / /media/me/My\\040Card rw - exfat /dev/sdc1 rw\n",
-                                    {{"/media/me/My Card", "/dev/sdc1"}}},
-                      MountInfoCase{"TruncatedLineSkipped", "41 27 8:33 / /media/x rw\n\n", {}}),
-    [](const auto& info) { return info.param.name; });
 
 TEST(RealMountTable, AMountAndAnUnmountAreNoticed) {
   if (std::system("unshare -m --propagation private true 2>/dev/null") != 0) {
@@ -85,8 +55,8 @@ TEST_F(VolumeTest, ADriveIsKnownByItsUUIDAndFoundWhereverItIsMounted) {
   const auto disk = makeFolder("media/me/DISK/Photos");
   mountTable({{"/dev/sdb1", temp->path() / "media/me/DISK"}});
   VolumeWatcher volumes(systemRoot());
-  EXPECT_EQ(volumes.bootVolumeUUID(), "0f1e-root");
-  const auto volume = volumes.describe(disk.string());
+  EXPECT_EQ(volumes.table().bootVolumeUUID(), "0f1e-root");
+  const auto volume = volumes.table().describe(disk.string());
   EXPECT_EQ(volume.uuid, "AAAA-1111");
   EXPECT_TRUE(volume.external);
   EXPECT_EQ(volume.name, "DISK");
@@ -94,19 +64,19 @@ TEST_F(VolumeTest, ADriveIsKnownByItsUUIDAndFoundWhereverItIsMounted) {
   EXPECT_EQ(FolderBookmark::decode(*volume.bookmark), (FolderBookmark{"AAAA-1111", "Photos"}));
 
   Root root{.id = 1, .path = disk.string(), .bookmark = volume.bookmark, .volumeUUID = volume.uuid};
-  EXPECT_EQ(volumes.locate(root), disk.string());
+  EXPECT_EQ(volumes.table().locate(root), disk.string());
   mountTable({{"/dev/sdb1", temp->path() / "run/media/me/DISK"}});
   volumes.reload();
-  EXPECT_EQ(volumes.locate(root), (temp->path() / "run/media/me/DISK/Photos").string());
+  EXPECT_EQ(volumes.table().locate(root), (temp->path() / "run/media/me/DISK/Photos").string());
   mountTable({});
   volumes.reload();
-  EXPECT_EQ(volumes.locate(root), std::nullopt);
+  EXPECT_EQ(volumes.table().locate(root), std::nullopt);
 }
 
 TEST_F(VolumeTest, AFolderOnTheBootDriveIsInternal) {
   const auto folder = makeFolder("Home/Photos");
   VolumeWatcher volumes(systemRoot());
-  const auto volume = volumes.describe(folder.string());
+  const auto volume = volumes.table().describe(folder.string());
   EXPECT_EQ(volume.uuid, "0f1e-root");
   EXPECT_FALSE(volume.external);
   EXPECT_EQ(volume.name, std::nullopt);

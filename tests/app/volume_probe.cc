@@ -49,13 +49,13 @@ int main(int argc, char* argv[]) {
     return fail("mount failed");
   }
   if (!waitForChange(changes)) return fail("no change reported after mounting");
-  const auto mounted = volumes.mountOf(place + "/Photos");
+  const auto mounted = volumes.table().mountOf(place + "/Photos");
   if (!mounted || mounted->mountPoint != place || mounted->source != "quillmere-probe") {
     return fail("the new mount is not in the table");
   }
   if (::umount(place.c_str()) != 0) return fail("umount failed");
   if (!waitForChange(changes)) return fail("no change reported after unmounting");
-  const auto after = volumes.mountOf(place + "/Photos");
+  const auto after = volumes.table().mountOf(place + "/Photos");
   if (after && after->mountPoint == place) return fail("the mount is still in the table");
   std::puts("ok");
   return 0;

@@ -1,0 +1,81 @@
+// The drives mounted now, from the kernel's mount table (/proc/self/mountinfo) with their
+// UUIDs (/dev/disk/by-uuid) and whether they are external (removable, on USB, or not on the
+// boot disk); and the one rule by which a stored folder is found on its drive again, shared
+// by every front end and the indexer. Every path is read below a system root ("/" on a real
+// machine), so that a made-up tree can stand in for a machine with other drives.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Records.h"
+#include "platform/FolderBookmark.h"
+
+namespace quillmere {
+
+class MountTable {
+ public:
+  struct Mount {
+    std::string mountPoint;
+    std::string root = "/";           // the drive's directory shown there (a subvolume, a bind)
+    std::string source;               // the mounted device ("/dev/sdb1") or file system name
+    std::optional<std::string> uuid;  // when /dev/disk/by-uuid names the device
+    bool external = false;
+    bool operator==(const Mount&) const = default;
+  };
+
+  // What adding a folder stores about its drive.
+  struct Volume {
+    std::optional<Bytes> bookmark;
+    std::optional<std::string> uuid;
+    std::optional<std::string> name;  // kept only for an external drive
+    bool external = false;
+  };
+
+  // Reads the table below systemRoot.
+  explicit MountTable(std::filesystem::path systemRoot = "/");
+
+  // The mounts of a mountinfo text, in its order, without UUIDs; escaped characters
+  // ("\040" for a space) decoded.
+  static std::vector<Mount> parse(std::string_view text);
+
+  // The table file, for a watcher that keeps it open.
+  std::filesystem::path tablePath() const { return systemRoot_ / "proc/self/mountinfo"; }
+  // Reads the table file again.
+  void reload();
+  // Takes the table from a text of it read elsewhere.
+  void load(std::string_view text);
+
+  const std::vector<Mount>& mounts() const { return mounts_; }
+  // The mount that shows path (the deepest mount point; the later of two at one place).
+  std::optional<Mount> mountOf(const std::string& path) const;
+  std::optional<std::string> bootVolumeUUID() const;
+
+  // What adding the folder at path stores about its drive: a bookmark (the folder's path
+  // inside the drive) when the drive has a UUID, and its name (the mount point's last
+  // component) for an external drive.
+  Volume describe(const std::string& path) const;
+  // Where a stored folder can be read now: through its bookmark wherever its drive shows it
+  // (at its stored path when the drive shows it there too); a folder that names a drive only
+  // when that drive is the one at its path; else its path. Nothing when its drive is not
+  // connected.
+  std::optional<std::string> locate(const Root& root) const;
+
+ private:
+  std::optional<std::size_t> mountIndexOf(const std::string& path) const;
+  std::optional<std::string> onDrive(const FolderBookmark& bookmark,
+                                     const std::string& stored) const;
+  std::optional<std::string> placeOn(const Mount& mount, const FolderBookmark& bookmark) const;
+  void fillDrives();
+  bool isExternal(const std::string& device, const std::string& bootDisk) const;
+  std::string deviceName(const std::string& source) const;
+
+  std::filesystem::path systemRoot_;
+  std::vector<Mount> mounts_;
+};
+
+}  // namespace quillmere
