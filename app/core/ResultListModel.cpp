@@ -1,16 +1,42 @@
 #include "ResultListModel.h"
 
+#include <algorithm>
+#include <numeric>
+
 #include "scan/Timecode.h"
 
 namespace quillmere {
 namespace {
 
-bool sameFrames(const std::vector<SearchResult>& a, const std::vector<SearchResult>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].frameID != b[i].frameID) return false;
+// Each frame's row; none when a frame is listed twice, as rows then cannot be told apart.
+std::optional<std::unordered_map<std::int64_t, int>> frameRows(
+    const std::vector<SearchResult>& results) {
+  std::unordered_map<std::int64_t, int> rows;
+  rows.reserve(results.size());
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    if (!rows.emplace(results[i].frameID, static_cast<int>(i)).second) return std::nullopt;
   }
-  return true;
+  return rows;
+}
+
+// Marks the members of one longest increasing subsequence of distinct values, in O(n log n):
+// the rows that can stay while the others move around them.
+std::vector<bool> longestIncreasing(const std::vector<int>& values) {
+  std::vector<int> tails;  // for each length, the index of the smallest value ending one
+  std::vector<int> previous(values.size(), -1);
+  for (int i = 0; i < static_cast<int>(values.size()); ++i) {
+    const auto at = std::lower_bound(tails.begin(), tails.end(), values[i],
+                                     [&](int index, int value) { return values[index] < value; });
+    if (at != tails.begin()) previous[i] = *(at - 1);
+    if (at == tails.end()) {
+      tails.push_back(i);
+    } else {
+      *at = i;
+    }
+  }
+  std::vector<bool> members(values.size(), false);
+  for (int i = tails.empty() ? -1 : tails.back(); i >= 0; i = previous[i]) members[i] = true;
+  return members;
 }
 
 }  // namespace
@@ -65,22 +91,118 @@ std::optional<int> ResultListModel::row(std::int64_t frameID) const {
   return std::nullopt;
 }
 
-bool ResultListModel::setResults(std::vector<SearchResult> results) {
-  if (!sameFrames(results_, results)) {
-    const bool countMoved = results_.size() != results.size();
-    beginResetModel();
-    results_ = std::move(results);
-    endResetModel();
-    if (countMoved) emit countChanged();
-    return false;
+void ResultListModel::setResults(std::vector<SearchResult> results) {
+  const auto wanted = frameRows(results);
+  if (!wanted || !frameRows(results_)) {
+    reset(std::move(results));
+    return;
   }
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    if (results_[i] == results[i]) continue;
-    results_[i] = std::move(results[i]);
-    const auto at = index(static_cast<int>(i));
-    emit dataChanged(at, at);
+  const auto before = results_.size();
+  removeUnwanted(*wanted);
+  moveIntoOrder(*wanted);
+  insertMissing(results);
+  updateChanged(results);
+  if (results_.size() != before) emit countChanged();
+}
+
+void ResultListModel::reset(std::vector<SearchResult> results) {
+  const bool countMoved = results_.size() != results.size();
+  beginResetModel();
+  results_ = std::move(results);
+  endResetModel();
+  if (countMoved) emit countChanged();
+}
+
+void ResultListModel::removeUnwanted(const FrameRows& wanted) {
+  const auto unwanted = [&](int row) { return !wanted.contains(results_[row].frameID); };
+  // From the end, so the rows still to look at keep their numbers.
+  for (int last = static_cast<int>(results_.size()) - 1; last >= 0; --last) {
+    if (!unwanted(last)) continue;
+    int first = last;
+    while (first > 0 && unwanted(first - 1)) --first;
+    beginRemoveRows({}, first, last);
+    results_.erase(results_.begin() + first, results_.begin() + last + 1);
+    endRemoveRows();
+    last = first;
   }
-  return true;
+}
+
+void ResultListModel::moveIntoOrder(const FrameRows& wanted) {
+  const auto count = static_cast<int>(results_.size());
+  std::vector<int> targets(count);
+  for (int row = 0; row < count; ++row) targets[row] = wanted.at(results_[row].frameID);
+  const auto staying = longestIncreasing(targets);
+  // The listed frames in their new order, and whether each one has to move.
+  std::vector<int> byTarget(count);
+  std::iota(byTarget.begin(), byTarget.end(), 0);
+  std::sort(byTarget.begin(), byTarget.end(),
+            [&](int a, int b) { return targets[a] < targets[b]; });
+  std::vector<std::int64_t> frames(count);
+  std::vector<bool> moving(count);
+  for (int rank = 0; rank < count; ++rank) {
+    frames[rank] = results_[byTarget[rank]].frameID;
+    moving[rank] = !staying[byTarget[rank]];
+  }
+  // Each frame that moves goes just after the frame before it in the new order, which is
+  // already in place; frames that follow it both before and after travel with it.
+  for (int rank = 0; rank < count;) {
+    if (!moving[rank]) {
+      ++rank;
+      continue;
+    }
+    const int from = *row(frames[rank]);
+    int length = 1;
+    while (rank + length < count && moving[rank + length] && from + length < count &&
+           results_[from + length].frameID == frames[rank + length]) {
+      ++length;
+    }
+    moveRows(from, length, rank == 0 ? 0 : *row(frames[rank - 1]) + 1);
+    rank += length;
+  }
+}
+
+// `to` is the row before which the rows go, numbered before the move, as Qt counts it.
+void ResultListModel::moveRows(int from, int length, int to) {
+  if (to >= from && to <= from + length) return;  // already there
+  beginMoveRows({}, from, from + length - 1, {}, to);
+  const auto begin = results_.begin();
+  if (to < from) {
+    std::rotate(begin + to, begin + from, begin + from + length);
+  } else {
+    std::rotate(begin + from, begin + from + length, begin + to);
+  }
+  endMoveRows();
+}
+
+void ResultListModel::insertMissing(const std::vector<SearchResult>& results) {
+  const auto count = static_cast<int>(results.size());
+  for (int row = 0; row < count;) {
+    const auto next = row < static_cast<int>(results_.size())
+                          ? std::optional<std::int64_t>(results_[row].frameID)
+                          : std::nullopt;
+    if (next == results[row].frameID) {
+      ++row;
+      continue;
+    }
+    int end = row + 1;
+    while (end < count && next != results[end].frameID) ++end;
+    beginInsertRows({}, row, end - 1);
+    results_.insert(results_.begin() + row, results.begin() + row, results.begin() + end);
+    endInsertRows();
+    row = end;
+  }
+}
+
+void ResultListModel::updateChanged(std::vector<SearchResult>& results) {
+  const auto count = static_cast<int>(results.size());
+  for (int first = 0; first < count; ++first) {
+    if (results_[first] == results[first]) continue;
+    int last = first;
+    while (last + 1 < count && !(results_[last + 1] == results[last + 1])) ++last;
+    for (int row = first; row <= last; ++row) results_[row] = std::move(results[row]);
+    emit dataChanged(index(first), index(last));
+    first = last;
+  }
 }
 
 }  // namespace quillmere

@@ -1,9 +1,11 @@
-// The results the grid draws, best first. A re-run that finds the same frames in the same
-// order changes only the rows whose values moved, so the delegates are kept.
+// The results the grid draws, best first. A re-run is applied as removals, moves and
+// insertions keyed by frame, so the tiles of frames still listed keep their delegates (and
+// with them their pictures, the scroll position and the focus).
 #pragma once
 
 #include <QAbstractListModel>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "search/SearchResult.h"
@@ -37,14 +39,26 @@ class ResultListModel : public QAbstractListModel {
   const std::vector<SearchResult>& results() const { return results_; }
   // The row of the result with this frame, if listed.
   std::optional<int> row(std::int64_t frameID) const;
-  // Replaces the list; returns true when it was the same frames and the rows were updated
-  // in place rather than the whole list reset.
-  bool setResults(std::vector<SearchResult> results);
+  // Replaces the list. Rows of frames in both lists are moved and updated rather than made
+  // again; the model is reset only when a list names a frame twice.
+  void setResults(std::vector<SearchResult> results);
 
  signals:
   void countChanged();
 
  private:
+  // Frame id to its row in a list.
+  using FrameRows = std::unordered_map<std::int64_t, int>;
+
+  void reset(std::vector<SearchResult> results);
+  void removeUnwanted(const FrameRows& wanted);
+  // Puts the rows in the order of `wanted`, moving as few as it can.
+  void moveIntoOrder(const FrameRows& wanted);
+  void moveRows(int from, int length, int to);
+  // Inserts the frames of `results` not yet listed; the listed ones must already be in order.
+  void insertMissing(const std::vector<SearchResult>& results);
+  void updateChanged(std::vector<SearchResult>& results);
+
   std::vector<SearchResult> results_;
 };
 

@@ -251,6 +251,8 @@ TEST_F(AppTest, ALibraryOfAnotherModelKeepsItsFramesUntilTheUserIndexesAgain) {
 TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 24);
+  const auto later = makeFolder("Later");
+  addPhotos(later, 6, "l");
   search("green");  // nothing indexed yet: no results, but a query to re-run
   QSignalSpy refreshed(&model(), &AppModel::indexedFilesRefreshed);
   QSignalSpy started(&model(), &AppModel::searchStarted);
@@ -260,12 +262,35 @@ TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
     times.push_back(std::chrono::steady_clock::now());
     searchesAtRefresh.push_back(static_cast<int>(started.count()));
   });
-  model().addFolder(folder);
-  waitIdle();
-  // The last batch's refresh comes at most one interval after it.
-  QTest::qWait(static_cast<int>(AppModel::refreshInterval.count()) + 300);
+  // The first answer's last frame is selected, away from where a new search would select.
+  std::optional<std::int64_t> chosen;
+  QObject::connect(&model(), &AppModel::searchApplied, [&] {
+    const auto& results = model().results()->results();
+    if (chosen || results.size() < 2) return;
+    chosen = results.back().frameID;
+    model().select(*chosen);
+  });
+  QSignalSpy resets(model().results(), &QAbstractItemModel::modelReset);
+  const auto index = [&](const std::filesystem::path& added) {
+    model().addFolder(added);
+    waitIdle();
+    // The last batch's refresh comes at most one interval after it.
+    QTest::qWait(static_cast<int>(AppModel::refreshInterval.count()) + 300);
+  };
+  index(folder);
   ASSERT_GE(refreshed.count(), 1);
   EXPECT_EQ(model().results()->rowCount(), 24);
+  ASSERT_TRUE(chosen);
+
+  // The re-runs while more files are indexed keep the selection and the grid's rows.
+  const auto searches = started.count();
+  QSignalSpy selections(&model(), &AppModel::selectionChanged);
+  index(later);
+  EXPECT_GT(started.count(), searches);
+  EXPECT_EQ(model().results()->rowCount(), 30);
+  EXPECT_EQ(model().selection(), chosen);
+  EXPECT_EQ(selections.count(), 0);
+  EXPECT_EQ(resets.count(), 0);
   for (std::size_t i = 1; i < times.size(); ++i) {
     EXPECT_GE(times[i] - times[i - 1], AppModel::refreshInterval - std::chrono::milliseconds(20));
   }
