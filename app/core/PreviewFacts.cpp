@@ -3,14 +3,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMetaProperty>
 #include <algorithm>
+#include <utility>
 
 #include "AppModel.h"
 #include "scan/Timecode.h"
 
 namespace quillmere {
 
-PreviewFacts::PreviewFacts(QObject* parent) : QObject(parent) {}
+PreviewFacts::PreviewFacts(QObject* parent) : QObject(parent), announced_(values()) {}
 
 void PreviewFacts::setApp(AppModel* app) {
   if (app_ == app) return;
@@ -21,7 +23,6 @@ void PreviewFacts::setApp(AppModel* app) {
   }
   app_ = app;
   if (app_) follow(app_);
-  emit appChanged();
   refresh();
 }
 
@@ -46,7 +47,6 @@ void PreviewFacts::setFrameId(const QVariant& frameId) {
   if (frameId.isValid() && !frameId.isNull()) id = frameId.toLongLong();
   if (id == frameId_) return;
   frameId_ = id;
-  emit frameIdChanged();
   refresh();
 }
 
@@ -56,7 +56,24 @@ void PreviewFacts::refresh() {
     const auto row = app_->results()->row(*frameId_);
     if (row) result_ = app_->results()->results()[static_cast<std::size_t>(*row)];
   }
-  emit changed();
+  announce();
+}
+
+QVariantList PreviewFacts::values() const {
+  QVariantList values;
+  for (int i = staticMetaObject.propertyOffset(); i < staticMetaObject.propertyCount(); ++i) {
+    values.append(staticMetaObject.property(i).read(this));
+  }
+  return values;
+}
+
+void PreviewFacts::announce() {
+  const auto before = std::exchange(announced_, values());
+  for (int i = 0; i < static_cast<int>(announced_.size()); ++i) {
+    if (announced_[i] == before[i]) continue;
+    const auto property = staticMetaObject.property(staticMetaObject.propertyOffset() + i);
+    property.notifySignal().invoke(this, Qt::DirectConnection);
+  }
 }
 
 QString PreviewFacts::name() const {

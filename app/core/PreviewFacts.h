@@ -26,28 +26,28 @@ class PreviewFacts : public QObject {
   // A frame id, or null.
   Q_PROPERTY(QVariant frameId READ frameId WRITE setFrameId NOTIFY frameIdChanged)
   // The frame is among the model's results.
-  Q_PROPERTY(bool valid READ valid NOTIFY changed)
-  Q_PROPERTY(qint64 shownFrameId READ shownFrameId NOTIFY changed)
-  Q_PROPERTY(QString name READ name NOTIFY changed)
-  Q_PROPERTY(bool isVideo READ isVideo NOTIFY changed)
-  Q_PROPERTY(bool online READ online NOTIFY changed)
+  Q_PROPERTY(bool valid READ valid NOTIFY validChanged)
+  Q_PROPERTY(qint64 shownFrameId READ shownFrameId NOTIFY shownFrameIdChanged)
+  Q_PROPERTY(QString name READ name NOTIFY nameChanged)
+  Q_PROPERTY(bool isVideo READ isVideo NOTIFY isVideoChanged)
+  Q_PROPERTY(bool online READ online NOTIFY onlineChanged)
   // The file's location; empty while its folder is not reachable.
-  Q_PROPERTY(QUrl fileUrl READ fileUrl NOTIFY changed)
-  Q_PROPERTY(QString filePath READ filePath NOTIFY changed)
-  Q_PROPERTY(double openTime READ openTime NOTIFY changed)
-  Q_PROPERTY(QString openTimecode READ openTimecode NOTIFY changed)
-  Q_PROPERTY(bool exact READ exact NOTIFY changed)
-  Q_PROPERTY(QString durationTimecode READ durationTimecode NOTIFY changed)
+  Q_PROPERTY(QUrl fileUrl READ fileUrl NOTIFY fileUrlChanged)
+  Q_PROPERTY(QString filePath READ filePath NOTIFY filePathChanged)
+  Q_PROPERTY(double openTime READ openTime NOTIFY openTimeChanged)
+  Q_PROPERTY(QString openTimecode READ openTimecode NOTIFY openTimecodeChanged)
+  Q_PROPERTY(bool exact READ exact NOTIFY exactChanged)
+  Q_PROPERTY(QString durationTimecode READ durationTimecode NOTIFY durationTimecodeChanged)
   // Width over height, clamped to 0.5 ... 2.4; 1.6 when unknown.
-  Q_PROPERTY(double aspect READ aspect NOTIFY changed)
+  Q_PROPERTY(double aspect READ aspect NOTIFY aspectChanged)
   // The directory holding the file, home as "~"; empty when its folder is unknown.
-  Q_PROPERTY(QString folderPath READ folderPath NOTIFY changed)
+  Q_PROPERTY(QString folderPath READ folderPath NOTIFY folderPathChanged)
   // "1920 × 1080 · 2.1 MB"; empty when the width is unknown.
-  Q_PROPERTY(QString sizeText READ sizeText NOTIFY changed)
-  Q_PROPERTY(QString modifiedText READ modifiedText NOTIFY changed)
-  Q_PROPERTY(QString matchWords READ matchWords NOTIFY changed)
+  Q_PROPERTY(QString sizeText READ sizeText NOTIFY sizeTextChanged)
+  Q_PROPERTY(QString modifiedText READ modifiedText NOTIFY modifiedTextChanged)
+  Q_PROPERTY(QString matchWords READ matchWords NOTIFY matchWordsChanged)
   // The note under the buttons while the folder is not reachable; empty otherwise.
-  Q_PROPERTY(QString offlineNote READ offlineNote NOTIFY changed)
+  Q_PROPERTY(QString offlineNote READ offlineNote NOTIFY offlineNoteChanged)
 
  public:
   explicit PreviewFacts(QObject* parent = nullptr);
@@ -86,15 +86,38 @@ class PreviewFacts : public QObject {
  signals:
   void appChanged();
   void frameIdChanged();
-  void changed();
+  // Each only when its value changed, so that a re-run keeping the frame restarts no player.
+  void validChanged();
+  void shownFrameIdChanged();
+  void nameChanged();
+  void isVideoChanged();
+  void onlineChanged();
+  void fileUrlChanged();
+  void filePathChanged();
+  void openTimeChanged();
+  void openTimecodeChanged();
+  void exactChanged();
+  void durationTimecodeChanged();
+  void aspectChanged();
+  void folderPathChanged();
+  void sizeTextChanged();
+  void modifiedTextChanged();
+  void matchWordsChanged();
+  void offlineNoteChanged();
 
  private:
   void follow(AppModel* app);
   void refresh();
+  // The values of this type's own properties, in declaration order.
+  QVariantList values() const;
+  // Emits the notify signal of each property whose value differs from the one last announced;
+  // the model has already changed underneath, so the old values are kept rather than re-read.
+  void announce();
 
   QPointer<AppModel> app_;
   std::optional<qint64> frameId_;
   std::optional<SearchResult> result_;
+  QVariantList announced_;
 };
 
 }  // namespace quillmere

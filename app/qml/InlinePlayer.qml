@@ -13,6 +13,7 @@ Item {
     property bool wanted: true
     property bool seeking: true
     readonly property bool playing: player.playbackState === MediaPlayer.PlayingState
+    readonly property int position: player.position
 
     signal started
     signal released

@@ -200,6 +200,48 @@ TEST_F(PreviewTest, APeekPlayerPlaysOnlyTheResultStillShown) {
   EXPECT_TRUE(waitFor([&] { return second.isNull(); }));
 }
 
+// Both players keep their place while the results around the shown frame change.
+TEST_F(PreviewTest, PlayersCarryOnWhileIndexingSearchesAgain) {
+  makeLibrary();
+  ASSERT_TRUE(loadWindow());
+  const auto video = resultNamed("one.mp4");
+  ASSERT_TRUE(video);
+  model().select(video->frameID);
+  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(video->frameID); }));
+  const double start = model().exactTimes().at(video->frameID);
+  QPointer<QObject> media = find("previewMedia")->property("item").value<QObject*>();
+  ASSERT_TRUE(media);
+  QMetaObject::invokeMethod(media, "play");
+  QMetaObject::invokeMethod(peek(), "open");
+  QPointer<QObject> inlinePlayer = media->property("player").value<QObject*>();
+  QPointer<QObject> peeked = peekPlayer();
+  ASSERT_TRUE(inlinePlayer && peeked);
+  ASSERT_TRUE(waitFor([&] {
+    return inlinePlayer && peeked && inlinePlayer->property("playing").toBool() &&
+           peeked->property("playing").toBool();
+  }));
+  // Paused away from the opening time, where a needless seek would show.
+  const double away = start > 3 ? 1 : 5;
+  for (QObject* player : {inlinePlayer.data(), peeked.data()}) {
+    QMetaObject::invokeMethod(player, "pause");
+    QMetaObject::invokeMethod(player, "seekTo", Q_ARG(QVariant, away));
+  }
+  ASSERT_TRUE(waitFor([&] { return inlinePlayer->property("position").toInt() == away * 1000; }));
+
+  // New files indexed: the search runs again and keeps the selection.
+  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  const auto more = makeFolder("C");
+  addPhotos(more, 2);
+  addIndexed(more);
+  ASSERT_TRUE(applied.count() > 0 || applied.wait(answerWait));
+  QTest::qWait(300);
+  ASSERT_EQ(model().selection(), video->frameID);
+  EXPECT_EQ(peekPlayer(), peeked.data());
+  ASSERT_TRUE(media && inlinePlayer);
+  EXPECT_EQ(media->property("player").value<QObject*>(), inlinePlayer.data());
+  EXPECT_EQ(inlinePlayer->property("position").toInt(), away * 1000);
+}
+
 TEST_F(PreviewTest, OneWindowPerFileRaisedAndMovedWhenOpenedAgain) {
   makeLibrary();
   ASSERT_TRUE(loadWindow());
