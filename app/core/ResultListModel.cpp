@@ -144,7 +144,7 @@ void ResultListModel::moveIntoOrder(const FrameRows& wanted) {
     moving[rank] = !staying[byTarget[rank]];
   }
   // Each frame that moves goes just after the frame before it in the new order, which is
-  // already in place; frames that follow it both before and after travel with it.
+  // already in place; the frames right behind it both now and in the new order go with it.
   for (int rank = 0; rank < count;) {
     if (!moving[rank]) {
       ++rank;
