@@ -504,6 +504,9 @@ void AppModel::removeFolder(qint64 rootID) {
   forgetFolder(rootID);
   resolveFolders();
   watchFolders();
+  // A run in progress looks again for pending files after the file in work, rather than
+  // decoding and embedding the removed folder's files only to throw them away.
+  if (indexer_) indexer_->run(std::vector<std::int64_t>{});
   scheduleSearch(true, false);
 }
 
