@@ -127,9 +127,11 @@ void search(AppModel& model, const QString& query) {
   QObject::disconnect(connection);
 }
 
-std::optional<std::int64_t> firstResult(AppModel& model, MediaKind kind) {
+// The first result of the kind other than the selected one, so that selecting it shows a
+// picture of its own.
+std::optional<std::int64_t> firstOther(AppModel& model, MediaKind kind) {
   for (const auto& result : model.results()->results()) {
-    if (result.file.kind == kind) return result.frameID;
+    if (result.file.kind == kind && result.frameID != model.selection()) return result.frameID;
   }
   return std::nullopt;
 }
@@ -374,7 +376,7 @@ void Snapshots::mainWindow() {
   shoot("Main.qml", *model, "main-ready", {}, textOnly);
   search(*model, "red");
   shootMain(*model, "main-results");
-  if (const auto video = firstResult(*model, MediaKind::video)) {
+  if (const auto video = firstOther(*model, MediaKind::video)) {
     bool refined = false;
     const auto connection =
         QObject::connect(model.get(), &AppModel::exactTimesChanged, [&refined] { refined = true; });
@@ -384,7 +386,7 @@ void Snapshots::mainWindow() {
   }
   shootMain(*model, "main-video-selected");
   // A photo, whose picture the peek shows at once.
-  if (const auto photo = firstResult(*model, MediaKind::photo)) model->select(*photo);
+  if (const auto photo = firstOther(*model, MediaKind::photo)) model->select(*photo);
   shootMain(*model, "main-peek",
             [](QQuickWindow& window) { QMetaObject::invokeMethod(&window, "togglePeek"); });
   model->setNotice("Connect the drive to open LadyBird.jpg.");

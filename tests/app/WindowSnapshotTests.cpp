@@ -1,7 +1,9 @@
 // The application's snapshot mode, started as ./test starts it: it builds its own sample
 // library, renders every state of every window in the light and the dark palette, and each
 // picture is checked to exist at the window's size and not to be blank.
+#include <QFile>
 #include <QImage>
+#include <map>
 #include <set>
 
 #include "AppFixture.h"
@@ -40,6 +42,8 @@ TEST_F(AppTest, TheSnapshotModeRendersEveryWindowStateInBothPalettes) {
                                 "settings-privacy",
                                 "settings-model"};
   EXPECT_EQ(Snapshots::stateNames(), expected);
+  // Each state is a picture of its own: two alike means one state was never set up.
+  std::map<QByteArray, std::string> seen;
   for (const auto& state : Snapshots::stateNames()) {
     for (const char* palette : {"", "-dark"}) {
       const auto name = state.toStdString() + palette + ".png";
@@ -53,6 +57,10 @@ TEST_F(AppTest, TheSnapshotModeRendersEveryWindowStateInBothPalettes) {
         for (int x = 0; x < shot.width(); x += 3) colours.insert(shot.pixel(x, y));
       }
       EXPECT_GT(colours.size(), 20u) << name;
+      QFile file(QString::fromStdString((shots / name).string()));
+      ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+      const auto [alike, fresh] = seen.emplace(file.readAll(), name);
+      EXPECT_TRUE(fresh) << name << " is the same picture as " << alike->second;
     }
   }
   EXPECT_FALSE(std::filesystem::exists(temp->path() / "Unused.sqlite"));
