@@ -74,10 +74,12 @@ ApplicationWindow {
             anchors.margins: 6
             spacing: 8
             ToolButton {
-                text: player.playbackState === MediaPlayer.PlayingState ? "❚❚" : "▶"
-                palette.buttonText: "white"
-                onClicked: player.playbackState === MediaPlayer.PlayingState ? player.pause()
-                                                                             : player.play()
+                id: playButton
+                readonly property bool playing: player.playbackState === MediaPlayer.PlayingState
+                objectName: "playButton"
+                text: playing ? qsTr("Pause") : qsTr("Play")
+                contentItem: Symbol { name: playButton.playing ? "pause" : "play"; color: "white" }
+                onClicked: playing ? player.pause() : player.play()
             }
             Label {
                 text: root.timecode(player.position)

@@ -67,11 +67,15 @@ Item {
         visible: root.facts.isVideo && root.facts.online && !root.player
         width: 54
         height: 54
-        text: "▶"
-        font.pixelSize: 22
-        font.bold: true
         palette.button: Qt.rgba(0, 0, 0, 0.55)
-        palette.buttonText: "white"
+        contentItem: Item {
+            Symbol {
+                anchors.centerIn: parent
+                name: "play"
+                size: 22
+                color: "white"
+            }
+        }
         ToolTip.visible: hovered
         ToolTip.text: "Play from " + root.facts.openTimecode
         onClicked: root.play()

@@ -173,9 +173,10 @@ Item {
                 Layout.fillWidth: true
                 visible: root.facts.offlineNote !== ""
                 spacing: 6
-                Label {
+                Symbol {
                     Layout.alignment: Qt.AlignTop
-                    text: "⏏"
+                    name: "driveOffline"
+                    size: 14
                     color: palette.placeholderText
                 }
                 Label {
