@@ -221,12 +221,10 @@ MenuBar {
         }
     }
 
-    FolderDialog {
+    AddFolderDialog {
         id: folderDialog
         objectName: "folderDialog"
-        title: qsTr("Add Folder")
-        acceptLabel: qsTr("Add Folder")
-        onAccepted: bar.app.handleAdd(bar.localPath(selectedFolder))
+        app: bar.app
     }
 
     // Asked for by app.actions once it knows there is something to export.
@@ -265,9 +263,5 @@ MenuBar {
         text: "Quillmere"
         informativeText: qsTr("Finds moments in your own photos and videos, on this computer.")
         buttons: MessageDialog.Ok
-    }
-
-    function localPath(url) {
-        return decodeURIComponent(url.toString().replace(/^file:\/\//, ""))
     }
 }

@@ -2,7 +2,6 @@
 // one thing to do first: add a folder, by dropping it or choosing it.
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Dialogs
 import QtQuick.Layouts
 import Quillmere
 
@@ -138,9 +137,8 @@ Item {
         }
     }
 
-    FolderDialog {
+    AddFolderDialog {
         id: chooser
-        title: "Add a Folder"
-        onAccepted: view.add(selectedFolder)
+        app: view.app
     }
 }

@@ -371,13 +371,8 @@ ApplicationWindow {
         }
     }
 
-    FolderDialog {
+    AddFolderDialog {
         id: chooser
-        title: "Add a Folder"
-        onAccepted: {
-            const text = selectedFolder.toString()
-            if (text.startsWith("file://"))
-                window.app.handleAdd(decodeURIComponent(text.substring(7)))
-        }
+        app: window.app
     }
 }

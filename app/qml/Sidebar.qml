@@ -3,7 +3,6 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Controls.impl
-import QtQuick.Dialogs
 import QtQuick.Layouts
 import Quillmere
 
@@ -123,10 +122,8 @@ Pane {
         opacity: 0.6
     }
 
-    FolderDialog {
+    AddFolderDialog {
         id: folderDialog
-        title: qsTr("Add Folder")
-        acceptLabel: qsTr("Add Folder")
-        onAccepted: sidebar.app.handleAdd(decodeURIComponent(selectedFolder.toString().replace(/^file:\/\//, "")))
+        app: sidebar.app
     }
 }
