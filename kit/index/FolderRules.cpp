@@ -45,6 +45,11 @@ FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem:
                                         const Volume& volume) {
   AddResult result;
   const auto plan = FolderRules::plan(library.roots(), path);
+  // Before the disk is asked: a listed folder stays included while its drive is away.
+  if (plan.alreadyIncluded) {
+    result.outcome = Outcome::alreadyIncluded;
+    return result;
+  }
   std::error_code error;
   const auto status = std::filesystem::status(plan.path, error);
   if (!std::filesystem::exists(status)) {
@@ -53,10 +58,6 @@ FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem:
   }
   if (!std::filesystem::is_directory(status)) {
     result.message = "Not a folder: " + plan.path;
-    return result;
-  }
-  if (plan.alreadyIncluded) {
-    result.outcome = Outcome::alreadyIncluded;
     return result;
   }
   try {

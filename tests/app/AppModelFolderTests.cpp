@@ -19,6 +19,7 @@ struct AddCase {
   FolderRules::Outcome outcome;
   std::vector<std::string> listed;  // the folder list afterwards
   std::string message;              // the start of the failure text
+  bool unplugged = false;           // the folders added first are gone from the disk
 };
 
 class AddFolderTest : public AppTest, public ::testing::WithParamInterface<AddCase> {};
@@ -30,13 +31,16 @@ TEST_P(AddFolderTest, ReportsTheOutcomeAndListsTheFolders) {
   for (const auto& name : c.before) {
     ASSERT_EQ(model().addFolder(temp->path() / name).outcome, FolderRules::Outcome::added);
   }
+  if (c.unplugged) {
+    for (const auto& name : c.before) std::filesystem::remove_all(temp->path() / name);
+  }
   QSignalSpy notices(&model(), &AppModel::noticeChanged);
   const auto result = model().addFolder(temp->path().string() + "/" + c.add);
   EXPECT_EQ(result.outcome, c.outcome);
   EXPECT_TRUE(result.message.starts_with(c.message)) << result.message;
   std::vector<std::string> listed;
   for (const auto& folder : model().folders()->folders()) {
-    EXPECT_TRUE(folder.online) << folder.root.path;
+    EXPECT_TRUE(folder.online || c.unplugged) << folder.root.path;
     listed.push_back(std::filesystem::path(folder.root.path).lexically_relative(temp->path()));
   }
   EXPECT_EQ(listed, c.listed);
@@ -58,6 +62,13 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Photos"}},
         AddCase{
             "DotDot", {"Photos"}, "Photos/a/..", FolderRules::Outcome::alreadyIncluded, {"Photos"}},
+        AddCase{"SameWhileUnplugged",
+                {"Photos"},
+                "Photos",
+                FolderRules::Outcome::alreadyIncluded,
+                {"Photos"},
+                "",
+                true},
         AddCase{"ParentOfTwo",
                 {"Photos/a", "Photos/b"},
                 "Photos",
