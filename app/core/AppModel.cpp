@@ -598,7 +598,7 @@ bool AppModel::isOnline(const MediaFile& file) const {
 std::optional<SearchResult> AppModel::storedFrame(std::int64_t fileID, std::int64_t frameID) const {
   const auto file = library_ ? library_->file(fileID) : std::nullopt;
   if (!file) return std::nullopt;
-  for (const auto& [row, vector] : library_->vectors().vectors(fileID)) {
+  for (const VectorIndex::Row& row : library_->vectors().rows(fileID)) {
     if (row.frameID == frameID) return SearchResult{frameID, *file, row.time, 0, 0};
   }
   return std::nullopt;
