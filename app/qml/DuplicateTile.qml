@@ -88,9 +88,11 @@ ColumnLayout {
             onClicked: tile.duplicates.toggle(tile.file.fileId)
         }
 
-        ToolTip.visible: area.containsMouse
-        ToolTip.text: tile.tip
-        ToolTip.delay: 600
+        PlainToolTip {
+            visible: area.containsMouse
+            text: tile.tip
+            delay: 600
+        }
     }
 
     Label {

@@ -45,9 +45,11 @@ ItemDelegate {
                             : row.down ? row.palette.midlight : "transparent"
     }
     readonly property color textColor: highlighted ? palette.highlightedText : palette.windowText
-    ToolTip.visible: hovered
-    ToolTip.delay: 600
-    ToolTip.text: path
+    PlainToolTip {
+        visible: row.hovered
+        delay: 600
+        text: row.path
+    }
 
     contentItem: RowLayout {
         spacing: 8

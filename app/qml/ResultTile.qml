@@ -27,7 +27,8 @@ Item {
     implicitHeight: picture.height + 6 + caption.implicitHeight
 
     Accessible.role: Accessible.ListItem
-    Accessible.name: isVideo ? name + qsTr(", at ") + badgeTime : name
+    // The result's own time, which names the moment whatever time it opens at.
+    Accessible.name: isVideo ? name + qsTr(", at ") + timecode : name
 
     Item {
         id: picture
@@ -119,8 +120,11 @@ Item {
                 color: "white"
             }
             HoverHandler { id: offlineHover }
-            ToolTip.visible: offlineHover.hovered
-            ToolTip.text: root.offlineNote
+            PlainToolTip {
+                objectName: "offlineTip"
+                visible: offlineHover.hovered
+                text: root.offlineNote
+            }
         }
     }
 

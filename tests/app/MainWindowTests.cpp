@@ -3,6 +3,7 @@
 // of the example chips and files dropped onto the window.
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QFontMetricsF>
 #include <QJSValue>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
@@ -233,6 +234,49 @@ TEST_F(MainWindowTest, DroppingAFolderAndAPhotoAddsTheFolderAndSearchesByThePhot
   EXPECT_EQ(model().folders()->rowCount(), 1);
   ASSERT_TRUE(waitFor([&] { return !model().imageQueryName().isEmpty(); }));
   EXPECT_TRUE(model().imageQueryName().startsWith("like0"));
+}
+
+// A tile of a file on a drive that is gone, whose name has markup in it.
+constexpr const char* offlineTileSource = R"(
+import QtQuick
+import QtQuick.Controls
+import Quillmere
+
+ApplicationWindow {
+    id: window
+    required property AppModel app
+    width: 400
+    height: 400
+    visible: true
+    ResultTile {
+        width: 210
+        app: window.app
+        frameId: null
+        name: "clip.mp4"
+        isVideo: true
+        timecode: "0:05"
+        offlineNote: "On <b>Card</b> — not connected"
+    }
+}
+)";
+
+TEST_F(MainWindowTest, TheOfflineBadgeNamesTheDriveAsPlainText) {
+  QQmlEngine engine;
+  QQmlComponent component(&engine);
+  component.setData(offlineTileSource, QUrl("qrc:/Quillmere/qml/OfflineTileWindow.qml"));
+  std::unique_ptr<QObject> made(
+      component.createWithInitialProperties({{"app", QVariant::fromValue(&model())}}));
+  ASSERT_TRUE(made) << component.errorString().toStdString();
+  auto* tip = made->findChild<QObject*>("offlineTip");
+  ASSERT_TRUE(tip);
+  tip->setProperty("visible", true);
+  auto* text = tip->property("contentItem").value<QObject*>();
+  ASSERT_TRUE(text);
+  const QString literal = "On <b>Card</b> — not connected";
+  EXPECT_EQ(text->property("text").toString(), literal);
+  // Rich text would show "On Card — not connected" in bold.
+  const QFontMetricsF metrics(text->property("font").value<QFont>());
+  EXPECT_NEAR(text->property("implicitWidth").toDouble(), metrics.horizontalAdvance(literal), 2.0);
 }
 
 // Scrolling a grid of 300 results from top to bottom, one 60-point step a frame, with the
