@@ -363,6 +363,7 @@ void AppModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
                                  : std::optional<std::int64_t>(results.front().frameID));
     exactTimes_.clear();
     emit exactTimesChanged();
+    emit resultsReplaced();
   }
   emit searchApplied();
   if (std::exchange(openWhenApplied_, false) && selection_) emit openRequested(*selection_);

@@ -235,6 +235,9 @@ class AppModel : public QObject {
   void searchStarted();
   // A search's answer was applied.
   void searchApplied();
+  // The answer of a new search (not a re-run keeping the selection) replaced the results:
+  // the views show it from its top, even when its first result was selected before.
+  void resultsReplaced();
   // A refinement of this frame's time was started.
   void refinementStarted(qint64 frameID);
   // The coalesced refresh after indexed files ran.

@@ -107,6 +107,11 @@ GridView {
             grid.positionViewAtIndex(index, GridView.Contain)
         }
         function onExactTimesChanged() { ++grid.timesRevision }
+        // Results no longer reset the view, so a new search's answer brings its top back.
+        function onResultsReplaced() {
+            grid.currentIndex = grid.selectedIndex()
+            grid.positionViewAtBeginning()
+        }
     }
     Connections {
         target: grid.app.folders
