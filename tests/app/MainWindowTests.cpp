@@ -236,6 +236,20 @@ TEST_F(MainWindowTest, DroppingAFolderAndAPhotoAddsTheFolderAndSearchesByThePhot
   EXPECT_TRUE(model().imageQueryName().startsWith("like0"));
 }
 
+TEST_F(MainWindowTest, EveryFolderChooserAsksInTheSameWords) {
+  // With no folder yet: the menu's, the sidebar's and the first-run view's choosers.
+  int choosers = 0;
+  for (auto* object : window().findChildren<QObject*>()) {
+    if (!object->inherits("QQuickFolderDialog")) continue;
+    ++choosers;
+    EXPECT_EQ(object->property("acceptLabel").toString(), "Add");
+    EXPECT_EQ(object->property("title").toString(),
+              "Choose a folder with photos and videos. Quillmere looks at them on this "
+              "computer; nothing is uploaded.");
+  }
+  EXPECT_GE(choosers, 3);
+}
+
 // A tile of a file on a drive that is gone, whose name has markup in it.
 constexpr const char* offlineTileSource = R"(
 import QtQuick
