@@ -293,6 +293,26 @@ TEST_F(MainWindowTest, TheOfflineBadgeNamesTheDriveAsPlainText) {
   EXPECT_NEAR(text->property("implicitWidth").toDouble(), metrics.horizontalAdvance(literal), 2.0);
 }
 
+TEST_F(MainWindowTest, ANewSearchShowsItsAnswerFromTheTop) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 30);
+  addIndexed(folder);
+  window();
+  search("red");
+  QQuickItem* view = grid();
+  const auto first = model().selection();
+  const double top = view->property("contentY").toDouble();
+  view->setProperty("contentY", top + 400);
+  ASSERT_GT(view->property("contentY").toDouble(), top + 100);
+  // The same photos again, the same first one selected: only the new answer moves the view.
+  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  model().setKindFilter(AppModel::KindFilter::Photos);
+  ASSERT_TRUE(applied.wait(answerWait));
+  EXPECT_EQ(model().selection(), first);
+  EXPECT_TRUE(waitFor([&] { return view->property("contentY").toDouble() == top; }, 2000))
+      << view->property("contentY").toDouble();
+}
+
 // Scrolling a grid of 300 results from top to bottom, one 60-point step a frame, with the
 // pictures loading as tiles come into view: reports the longest frame (40 ms here). Indexing
 // 300 photos is slow under ThreadSanitizer, so it runs when QUILLMERE_SCROLL_BENCH is set.
