@@ -9,6 +9,7 @@
 #include "model/Embedder.h"
 #include "model/HFTokenizerConverter.h"
 #include "model/ModelChoice.h"
+#include "model/PictureFitter.h"
 
 namespace quillmere {
 namespace {
@@ -70,6 +71,10 @@ std::string interpolationOf(int pillowResample) {
       return "lanczos";
     case 3:
       return "bicubic";
+    case 4:
+      return "box";
+    case 5:
+      return "hamming";
     default:
       return "bilinear";
   }
@@ -173,7 +178,7 @@ void ModelImport::readImmich() {
   info_.pixels = "nchw";
   info_.mean = triple(preprocess, "mean", 0.0f);
   info_.standardDeviation = triple(preprocess, "std", 1.0f);
-  info_.interpolation = preprocess.value("interpolation", "bicubic");
+  useInterpolation(preprocess.value("interpolation", "bicubic"));
   info_.imageInput = "image";
   info_.imageOutput = "embedding";
   info_.textInput = "text";
@@ -212,7 +217,7 @@ void ModelImport::readOptimum() {
   info_.pixels = "nchw";
   info_.mean = triple(preprocess, "image_mean", 0.5f);
   info_.standardDeviation = triple(preprocess, "image_std", 0.5f);
-  info_.interpolation = interpolationOf(static_cast<int>(integerAt(preprocess, {"resample"}, 2)));
+  useInterpolation(interpolationOf(static_cast<int>(integerAt(preprocess, {"resample"}, 2))));
   info_.imageInput = "pixel_values";
   info_.imageOutput = "pooler_output";
   info_.textInput = "input_ids";
@@ -220,6 +225,18 @@ void ModelImport::readOptimum() {
   readTokenizer(need("tokenizer.json"), source_ / "tokenizer_config.json");
   // SigLIP's text tower was trained on lower-cased text.
   if (config.value("model_type", "").rfind("siglip", 0) == 0) info_.lowercase = true;
+}
+
+void ModelImport::useInterpolation(const std::string& asked) {
+  if (PictureFitter::knows(asked)) {
+    info_.interpolation = asked;
+    return;
+  }
+  // Close, not equal: the vectors differ a little from the exporter's, so the user hears of it.
+  info_.interpolation = "bilinear";
+  notes_.push_back("the export resamples pictures with \"" + asked +
+                   "\" filtering, which this program does not have: it resamples bilinearly "
+                   "instead, so its vectors differ slightly from the exporter's");
 }
 
 void ModelImport::readTokenizer(const std::filesystem::path& tokenizerJSON,

@@ -50,6 +50,8 @@ class ModelImport {
   void readLayout();
   void readImmich();
   void readOptimum();
+  // Sets info_.interpolation, or the nearest kernel this program has with a note.
+  void useInterpolation(const std::string& asked);
   void readTokenizer(const std::filesystem::path& tokenizerJSON,
                      const std::filesystem::path& tokenizerConfig);
   std::filesystem::path need(const std::filesystem::path& relative) const;

@@ -30,6 +30,11 @@ ImageCodec::Kernel PictureFitter::kernel(std::string_view interpolation) {
   return ImageCodec::Kernel::lanczos3;
 }
 
+bool PictureFitter::knows(std::string_view interpolation) {
+  return interpolation == "lanczos" || interpolation == "lanczos3" ||
+         kernel(interpolation) != ImageCodec::Kernel::lanczos3;
+}
+
 bool PictureFitter::draw(const Picture& picture, std::int64_t side, std::string_view resize,
                          std::uint8_t* out, std::string_view interpolation) {
   // An encoder input beyond an int's side could never be allocated anyway.

@@ -27,6 +27,8 @@ class PictureFitter {
   // The kernel of a model.json interpolation: PIL's and OpenCLIP's names ("nearest",
   // "bilinear", "bicubic", "lanczos"); anything else, lanczos3.
   static ImageCodec::Kernel kernel(std::string_view interpolation);
+  // Whether `interpolation` names one of those kernels rather than falling back.
+  static bool knows(std::string_view interpolation);
 
   // Draws the picture into `out`, side x side x 3 bytes of RGB, every byte written.
   // False when the picture is invalid or the image library fails.

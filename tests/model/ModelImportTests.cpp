@@ -226,21 +226,38 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 // The export's resampling setting, as model.json's interpolation: Hugging Face's PIL filter
-// numbers and OpenCLIP's names.
+// numbers and OpenCLIP's names. Filters without a kernel here become bilinear, said in a note.
 TEST(ModelImportInterpolation, FollowsTheExportsSetting) {
-  const std::vector<std::tuple<std::filesystem::path, const char*, Json, const char*>> cases = {
-      {optimum, "preprocessor_config.json", {{"resample", 0}}, "nearest"},
-      {optimum, "preprocessor_config.json", {{"resample", 1}}, "lanczos"},
-      {optimum, "preprocessor_config.json", {{"resample", 2}}, "bilinear"},
-      {optimum, "preprocessor_config.json", {{"resample", 3}}, "bicubic"},
-      {immich, "visual/preprocess_cfg.json", {{"interpolation", "bilinear"}}, "bilinear"},
-      {immich, "visual/preprocess_cfg.json", {{"interpolation", "bicubic"}}, "bicubic"}};
-  for (const auto& [layout, file, change, want] : cases) {
+  const std::vector<std::tuple<std::filesystem::path, const char*, Json, const char*, const char*>>
+      cases = {
+          {optimum, "preprocessor_config.json", {{"resample", 0}}, "nearest", ""},
+          {optimum, "preprocessor_config.json", {{"resample", 1}}, "lanczos", ""},
+          {optimum, "preprocessor_config.json", {{"resample", 2}}, "bilinear", ""},
+          {optimum, "preprocessor_config.json", {{"resample", 3}}, "bicubic", ""},
+          {optimum, "preprocessor_config.json", {{"resample", 4}}, "bilinear", "\"box\""},
+          {optimum, "preprocessor_config.json", {{"resample", 5}}, "bilinear", "\"hamming\""},
+          {immich, "visual/preprocess_cfg.json", {{"interpolation", "bilinear"}}, "bilinear", ""},
+          {immich, "visual/preprocess_cfg.json", {{"interpolation", "bicubic"}}, "bicubic", ""},
+          {immich,
+           "visual/preprocess_cfg.json",
+           {{"interpolation", "area"}},
+           "bilinear",
+           "\"area\""}};
+  for (const auto& [layout, file, change, want, note] : cases) {
     SCOPED_TRACE(std::string(file) + " " + change.dump());
     test::TempDirectory dir;
     const auto source = copyOf(layout, dir);
     editJSON(source / file, [&](Json& json) { json.update(change); });
-    EXPECT_EQ(ModelImport(source).info().interpolation, want);
+    const ModelImport import(source);
+    EXPECT_EQ(import.info().interpolation, want);
+    const auto said = std::find_if(import.notes().begin(), import.notes().end(),
+                                   [](const auto& n) { return n.find("resamples") != n.npos; });
+    if (*note == '\0') {
+      EXPECT_EQ(said, import.notes().end()) << *said;
+    } else {
+      ASSERT_NE(said, import.notes().end());
+      EXPECT_NE(said->find(note), std::string::npos) << *said;
+    }
   }
 }
 
