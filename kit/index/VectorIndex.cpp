@@ -77,13 +77,29 @@ std::vector<Candidate> selectInOrder(const std::vector<float>& scores,
   return heap;
 }
 
-// Whether no two of the (sorted) best rows share a score: then the best limit rows are the
-// same, in the same order, however the heap would have met them.
-bool distinctScores(const std::vector<TopRows::Entry>& best) {
-  for (std::size_t i = 1; i < best.size(); ++i) {
-    if (!(best[i - 1].score > best[i].score)) return false;
+// The answer read off the scan's best live rows (best first; `complete` when they are all
+// the live rows that have a score), or nothing when only the selection over every score can
+// give it. The first `limit` admitted rows are that selection's answer when their scores all
+// differ, so that its order among equal scores cannot matter, and no row outside them can
+// reach the last one's score.
+template <typename Admitted>
+std::optional<std::vector<Candidate>> readOff(const std::vector<TopRows::Entry>& best,
+                                              std::size_t limit, bool complete,
+                                              const Admitted& admitted) {
+  std::vector<Candidate> chosen;
+  std::size_t i = 0;
+  for (; i < best.size() && chosen.size() < limit; ++i) {
+    if (!admitted(best[i].row)) continue;
+    if (!chosen.empty() && !(chosen.back().score > best[i].score)) return std::nullopt;
+    chosen.push_back({best[i].score, best[i].row});
   }
-  return true;
+  if (i < best.size()) {
+    // Rows beyond the kept ones score at most as high as best[i].
+    if (!(best[i - 1].score > best[i].score)) return std::nullopt;
+  } else if (!complete) {
+    return std::nullopt;
+  }
+  return chosen;
 }
 
 }  // namespace
@@ -221,17 +237,19 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
   std::optional<RowsSnapshot> rows;
   std::vector<bool> dead;
   std::vector<TopRows::Entry> best;  // the scan's best live rows
+  std::size_t kept = 0;
   {
     std::lock_guard guard(lock_);
     rows.emplace(chunks_, tail_);
     dead = dead_;
     scores.resize(rowCountLocked());
-    best = scorePassLocked(query, std::min(limit, scores.size()) + 1, scores);
+    // With a filter some of the best rows may be refused: twice as many usually still hold
+    // the answer. One more than the answer shows whether the last one is tied.
+    const std::size_t wanted = std::min(limit, scores.size());
+    kept = std::min(include ? 2 * wanted : wanted, scores.size()) + 1;
+    best = scorePassLocked(query, kept, scores);
   }
 
-  // The scan kept the best limit + 1 live rows (all when there are fewer). When their scores all differ and every file
-  // among the first limit is admitted, those are the answer, as the selection over every
-  // score would find them; otherwise (ties, or a row left out) that selection runs.
   std::unordered_map<std::int64_t, bool> decisions;
   const auto admitted = [&](std::size_t r) {
     if (!include) return true;
@@ -240,15 +258,9 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
     if (decision == decisions.end()) decision = decisions.emplace(fileID, include(fileID)).first;
     return decision->second;
   };
-  std::vector<Candidate> chosen;
-  const std::size_t firsts = std::min(limit, best.size());
-  if (distinctScores(best) &&
-      std::all_of(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(firsts),
-                  [&](const TopRows::Entry& entry) { return admitted(entry.row); })) {
-    for (std::size_t i = 0; i < firsts; ++i) chosen.push_back({best[i].score, best[i].row});
-  } else {
-    chosen = selectInOrder(scores, dead, limit, admitted);
-  }
+  std::optional<std::vector<Candidate>> read = readOff(best, limit, best.size() < kept, admitted);
+  const std::vector<Candidate> chosen =
+      read ? std::move(*read) : selectInOrder(scores, dead, limit, admitted);
 
   std::vector<Hit> hits;
   hits.reserve(chosen.size());

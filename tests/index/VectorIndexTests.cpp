@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <functional>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -319,17 +320,21 @@ TEST(VectorIndex, ManyBlocksGiveTheExactTopScores) {
     }
   }
 
-  // Files left out from among the best, or every file admitted, over the same blocks.
-  const std::vector<Hit> best = index.search(query, 10);
-  const std::set<std::int64_t> leftOut{best[0].row.fileID, best[4].row.fileID};
-  for (const bool leaving : {false, true}) {
-    const auto include = [&](std::int64_t file) { return !leaving || !leftOut.contains(file); };
+  // Every file admitted, files left out from among the best, and so many left out that the
+  // scan's spare candidates cannot hold the answer, over the same blocks.
+  const std::vector<Hit> everyRow = index.search(query, rows);
+  const std::set<std::int64_t> twoBest{everyRow[0].row.fileID, everyRow[4].row.fileID};
+  const std::vector<std::pair<const char*, std::function<bool(std::int64_t)>>> filters = {
+      {"every file admitted", [](std::int64_t) { return true; }},
+      {"two files left out", [&](std::int64_t file) { return !twoBest.contains(file); }},
+      {"two of three left out", [](std::int64_t file) { return file % 3 == 0; }}};
+  for (const auto& [name, include] : filters) {
     const std::vector<Hit> hits = index.search(query, 300, include);
     std::vector<Hit> expected;
-    for (const Hit& hit : index.search(query, 302)) {
+    for (const Hit& hit : everyRow) {
       if (include(hit.row.fileID) && expected.size() < 300) expected.push_back(hit);
     }
-    EXPECT_EQ(hits, expected) << (leaving ? "two files left out" : "every file admitted");
+    EXPECT_EQ(hits, expected) << name;
   }
 }
 
