@@ -138,10 +138,12 @@ void LibrarySettings::importModel(const QUrl& folder) {
   if (importing_) return;
   importing_ = true;
   importError_.clear();
+  importNotes_.clear();
   emit importingChanged();
   queue_->post([this, source = folder.toLocalFile().toStdString()] {
     QString name;
     QString error;
+    QStringList notes;
     try {
       const ModelImport import(source);
       const auto destination = import.defaultDestination();
@@ -151,15 +153,19 @@ void LibrarySettings::importModel(const QUrl& folder) {
       }
       import.write(destination);
       name = QString::fromStdString(import.name());
+      for (const auto& note : import.notes()) notes << QString::fromStdString(note);
     } catch (const std::exception& failure) {
       error = QString::fromStdString(failure.what());
     }
-    gui_->post([this, name, error] { finishImport(name, error); });
+    gui_->post(
+        [this, name, error, notes = notes.join(u'\n')] { finishImport(name, error, notes); });
   });
 }
 
-void LibrarySettings::finishImport(const QString& name, const QString& error) {
+void LibrarySettings::finishImport(const QString& name, const QString& error,
+                                   const QString& notes) {
   importing_ = false;
+  importNotes_ = notes;
   importError_ =
       error.isEmpty() ? QString() : QStringLiteral("Couldn't import the model: ") + error;
   emit importingChanged();

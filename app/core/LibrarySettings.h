@@ -35,6 +35,8 @@ class LibrarySettings : public QObject {
   Q_PROPERTY(bool importing READ importing NOTIFY importingChanged)
   // Why the last import failed, in plain words; empty after a success.
   Q_PROPERTY(QString importError READ importError NOTIFY importingChanged)
+  // What the last import did differently from the export, one remark a line; empty for none.
+  Q_PROPERTY(QString importNotes READ importNotes NOTIFY importingChanged)
 
  public:
   explicit LibrarySettings(QObject* parent = nullptr);
@@ -52,6 +54,7 @@ class LibrarySettings : public QObject {
   QString chosenModel() const;
   bool importing() const { return importing_; }
   QString importError() const { return importError_; }
+  QString importNotes() const { return importNotes_; }
 
   // The sum of the sizes of the file and its "-wal" and "-shm" files; 0 for each missing.
   static qint64 bytesOnDisk(const std::filesystem::path& library);
@@ -83,12 +86,13 @@ class LibrarySettings : public QObject {
 
  private:
   bool isDemoModel() const;
-  void finishImport(const QString& name, const QString& error);
+  void finishImport(const QString& name, const QString& error, const QString& notes);
 
   QPointer<AppModel> app_;
   qint64 libraryBytes_ = 0;
   bool importing_ = false;
   QString importError_;
+  QString importNotes_;
   GuiQueue* gui_;
   std::unique_ptr<SearchQueue> queue_;
 };

@@ -272,8 +272,16 @@ ApplicationWindow {
                 Layout.fillWidth: true
                 visible: settings.importError !== ""
                 text: settings.importError
+                textFormat: Text.PlainText
                 wrapMode: Text.Wrap
                 color: "#c5221f"
+            }
+            Label {
+                Layout.fillWidth: true
+                visible: settings.importNotes !== ""
+                text: "Imported with these differences from the export:\n" + settings.importNotes
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
             }
             Label {
                 Layout.fillWidth: true

@@ -190,6 +190,8 @@ TEST_F(ModelImportSettingsTest, AnImportedExportIsListedAndChosen) {
   QSignalSpy imported(&settings(), &LibrarySettings::imported);
   ASSERT_TRUE(importNow(immichExport)) << settings().importError().toStdString();
   EXPECT_EQ(settings().importError(), "");
+  EXPECT_TRUE(settings().importNotes().contains("no logit scale"))  // the user hears of defaults
+      << settings().importNotes().toStdString();
   const QString name = imported.at(0).at(0).toString();
   const auto directory = ModelChoice::modelsDirectory() / name.toStdString();
   EXPECT_EQ(directory, temp->path() / "data" / "Quillmere" / "Models" / name.toStdString());
@@ -206,6 +208,7 @@ TEST_F(ModelImportSettingsTest, AnImportedExportIsListedAndChosen) {
 
   EXPECT_FALSE(importNow(immichExport)) << "imported twice under one name";
   EXPECT_TRUE(settings().importError().contains("already imported"));
+  EXPECT_EQ(settings().importNotes(), "");
 }
 
 TEST_F(ModelImportSettingsTest, AFailedImportLeavesNothingBehind) {
