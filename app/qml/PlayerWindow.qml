@@ -10,16 +10,38 @@ ApplicationWindow {
     required property url file
     required property double start
     property bool sized: false
+    // Until the player stands at `start`: a back end may drop a seek made before the file
+    // is seekable, or land on a keyframe, so each seek is checked and made again a few times.
+    property bool seeking: true
+    property int seekTries: 0
+    readonly property int seekTriesAllowed: 4
 
     width: 960
     height: 560
     visible: true
 
-    // Before the file has loaded, the second waits for it.
     function seekTo(seconds) {
         start = seconds
-        if (sized)
-            player.position = Math.round(seconds * 1000)
+        seeking = true
+        seekTries = 0
+        land()
+    }
+    // Seeks once the file can take it; the check comes back to see where it landed.
+    function land() {
+        const ready = player.mediaStatus === MediaPlayer.LoadedMedia
+                || player.mediaStatus === MediaPlayer.BufferedMedia
+        if (!seeking || !ready || !player.seekable || landing.running)
+            return
+        seekTries += 1
+        player.position = Math.round(start * 1000)
+        landing.restart()
+    }
+    function checkLanding() {
+        const landed = Math.abs(player.position - start * 1000) < 20
+        if (landed || seekTries >= seekTriesAllowed || !seeking)
+            seeking = false
+        else
+            land()
     }
     function timecode(ms) {
         const s = Math.floor(ms / 1000)
@@ -36,16 +58,24 @@ ApplicationWindow {
         source: root.file
         videoOutput: output
         audioOutput: AudioOutput {}
+        onSeekableChanged: root.land()
+        onErrorOccurred: root.seeking = false
         onMediaStatusChanged: {
+            root.land()
             if (mediaStatus === MediaPlayer.LoadedMedia && !root.sized) {
                 root.sized = true
-                root.seekTo(root.start)
                 // The window takes the upright picture's shape at the same width.
                 const size = output.sourceRect
                 if (size.width > 0 && size.height > 0)
                     root.height = Math.round(root.width * size.height / size.width)
             }
         }
+    }
+
+    Timer {
+        id: landing
+        interval: 120
+        onTriggered: root.checkLanding()
     }
 
     Rectangle {
@@ -79,7 +109,10 @@ ApplicationWindow {
                 objectName: "playButton"
                 text: playing ? qsTr("Pause") : qsTr("Play")
                 contentItem: Symbol { name: playButton.playing ? "pause" : "play"; color: "white" }
-                onClicked: playing ? player.pause() : player.play()
+                onClicked: {
+                    root.seeking = false
+                    playing ? player.pause() : player.play()
+                }
             }
             Label {
                 text: root.timecode(player.position)
@@ -91,7 +124,10 @@ ApplicationWindow {
                 from: 0
                 to: Math.max(1, player.duration)
                 value: player.position
-                onMoved: player.position = value
+                onMoved: {
+                    root.seeking = false
+                    player.position = value
+                }
             }
             Label {
                 text: root.timecode(player.duration)

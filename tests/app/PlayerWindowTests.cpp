@@ -1,0 +1,98 @@
+// The player windows made from the application's QML module over real clips: where a seek
+// lands, the size the user gave the last window, and the picture's shape.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QPointer>
+#include <QQmlApplicationEngine>
+#include <QScreen>
+#include <QSettings>
+#include <QWindow>
+#include <QtTest/QTest>
+#include <cmath>
+#include <memory>
+
+#include "PlayerWindows.h"
+#include "PlayerWindowsSingleton.h"
+#include "support/MediaFactory.h"
+#include "support/TempDirectory.h"
+
+namespace quillmere::test {
+namespace {
+
+constexpr int fps = 25;
+constexpr int frameMs = 1000 / fps;
+constexpr int loadWait = 20000;
+
+class PlayerWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    clips = std::make_unique<TempDirectory>();
+    // One keyframe at the start: any second after it lies between keyframes.
+    makePatternClip(clips->path() / "wide.mp4", 8,
+                    {.width = 320, .height = 240, .fps = fps, .keyframeSeconds = 8});
+    makePatternClip(clips->path() / "other.mp4", 8,
+                    {.width = 320, .height = 240, .fps = fps, .keyframeSeconds = 8});
+    makePatternClip(clips->path() / "upright.mp4", 4,
+                    {.width = 320,
+                     .height = 180,
+                     .fps = fps,
+                     .keyframeSeconds = 4,
+                     .extraOutputArgs = "-metadata:s:v:0 rotate=90"});
+  }
+  static void TearDownTestSuite() { clips.reset(); }
+
+  void SetUp() override {
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(settings.path().string()));
+    engine = std::make_unique<QQmlApplicationEngine>();
+    PlayerWindowsSingleton::install(*engine);
+  }
+  void TearDown() override {
+    auto& windows = PlayerWindows::shared();
+    for (const char* name : {"wide.mp4", "other.mp4", "upright.mp4"}) {
+      if (auto* open = windows.window(clip(name))) open->close();
+    }
+    QTest::qWait(50);
+    engine.reset();
+  }
+
+  static QUrl clip(const char* name) {
+    return QUrl::fromLocalFile(QString::fromStdString((clips->path() / name).string()));
+  }
+  static QObject* player(QWindow* window) { return window->findChild<QObject*>("player"); }
+  static qint64 position(QWindow* window) {
+    return player(window)->property("position").toLongLong();
+  }
+  // The window has loaded its file and stands at ms, within a frame.
+  static bool standsAt(QWindow* window, qint64 ms) {
+    return QTest::qWaitFor(
+        [&] {
+          return window->property("seeking").toBool() == false &&
+                 std::abs(position(window) - ms) <= frameMs;
+        },
+        loadWait);
+  }
+
+  static inline std::unique_ptr<TempDirectory> clips;
+  TempDirectory settings;
+  std::unique_ptr<QQmlApplicationEngine> engine;
+};
+
+TEST_F(PlayerWindowTest, ASeekBetweenKeyframesLandsOnTheSecondAsked) {
+  auto& windows = PlayerWindows::shared();
+  windows.open(clip("wide.mp4"), 5.32);
+  QPointer<QWindow> window = windows.window(clip("wide.mp4"));
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(standsAt(window, 5320)) << position(window);
+  // Opened again: the same window moves to the new second.
+  windows.open(clip("wide.mp4"), 3.16);
+  EXPECT_EQ(windows.window(clip("wide.mp4")), window.data());
+  EXPECT_TRUE(standsAt(window, 3160)) << position(window);
+  QTest::qWait(300);
+  EXPECT_LE(std::abs(position(window) - 3160), frameMs);
+}
+
+}  // namespace
+}  // namespace quillmere::test
