@@ -1,11 +1,19 @@
 #include "PlayerWindows.h"
 
 #include <QFileInfo>
+#include <QScreen>
+#include <QSettings>
 #include <algorithm>
 
 #include "scan/Timecode.h"
 
 namespace quillmere {
+
+namespace {
+
+const QString sizeKey = QStringLiteral("QuillmerePlayer");
+
+}  // namespace
 
 PlayerWindows& PlayerWindows::shared() {
   static auto* instance = new PlayerWindows;
@@ -41,13 +49,37 @@ void PlayerWindows::open(const QUrl& file, double seconds) {
   if (!factory_) return;
   auto* made = factory_(file, seconds, title(file, seconds));
   if (!made) return;
+  place(*made);
   windows_.push_back({file, made});
   // Closing hides the window: it leaves the list and goes, so the next open makes a new one.
   connect(made, &QWindow::visibleChanged, this, [this, made](bool visible) {
     if (!visible) forget(made, true);
   });
   connect(made, &QObject::destroyed, this, [this, made] { forget(made, false); });
+  made->show();
   emit windowsChanged();
+}
+
+QSize PlayerWindows::rememberedSize(const QSize& available) {
+  const auto saved = QSettings().value(sizeKey).toSize();
+  const auto size =
+      saved.isValid() && !saved.isEmpty() ? saved : QSize(contentWidth, contentHeight);
+  return available.isValid() ? size.boundedTo(available) : size;
+}
+
+void PlayerWindows::place(QWindow& window) {
+  auto* screen = window.screen();
+  const auto area = screen ? screen->availableGeometry() : QRect();
+  window.resize(rememberedSize(area.size()));
+  if (!screen) return;
+  window.setPosition(area.topLeft() +
+                     QPoint(area.width() - window.width(), area.height() - window.height()) / 2);
+}
+
+void PlayerWindows::remember(const QWindow& window) {
+  // A full-screen or maximised window's size is the screen's, not one the user chose.
+  if (window.windowStates() != Qt::WindowNoState) return;
+  QSettings().setValue(sizeKey, window.size());
 }
 
 void PlayerWindows::forget(QWindow* window, bool remove) {
@@ -56,6 +88,7 @@ void PlayerWindows::forget(QWindow* window, bool remove) {
                 [window](const Entry& entry) { return !entry.window || entry.window == window; });
   if (windows_.size() == before) return;
   if (remove) {
+    remember(*window);
     disconnect(window, nullptr, this, nullptr);
     window->deleteLater();
   }

@@ -18,7 +18,6 @@ ApplicationWindow {
 
     width: 960
     height: 560
-    visible: true
 
     function seekTo(seconds) {
         start = seconds

@@ -94,5 +94,33 @@ TEST_F(PlayerWindowTest, ASeekBetweenKeyframesLandsOnTheSecondAsked) {
   EXPECT_LE(std::abs(position(window) - 3160), frameMs);
 }
 
+TEST_F(PlayerWindowTest, ANewWindowTakesTheSizeTheLastOneWasLeftAtCentred) {
+  auto& windows = PlayerWindows::shared();
+  windows.open(clip("wide.mp4"), 1);
+  QPointer<QWindow> first = windows.window(clip("wide.mp4"));
+  ASSERT_TRUE(first);
+  const auto area = first->screen()->availableGeometry();
+  EXPECT_EQ(
+      first->size(),
+      QSize(PlayerWindows::contentWidth, PlayerWindows::contentHeight).boundedTo(area.size()));
+  first->resize(640, 400);
+  first->close();
+
+  windows.open(clip("other.mp4"), 1);
+  QPointer<QWindow> second = windows.window(clip("other.mp4"));
+  ASSERT_TRUE(second);
+  EXPECT_TRUE(second->isVisible());
+  EXPECT_EQ(second->size(), QSize(640, 400));
+  EXPECT_EQ(second->position(),
+            area.topLeft() + QPoint(area.width() - 640, area.height() - 400) / 2);
+
+  // A size larger than the screen is cut to it.
+  second->resize(area.width() + 300, 200);
+  second->close();
+  windows.open(clip("wide.mp4"), 1);
+  ASSERT_TRUE(windows.window(clip("wide.mp4")));
+  EXPECT_EQ(windows.window(clip("wide.mp4"))->width(), area.width());
+}
+
 }  // namespace
 }  // namespace quillmere::test
