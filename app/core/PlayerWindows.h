@@ -14,6 +14,9 @@
 #include <functional>
 #include <vector>
 
+#include "BackgroundPool.h"
+#include "GuiQueue.h"
+
 namespace quillmere {
 
 class PlayerWindows : public QObject {
@@ -45,6 +48,14 @@ class PlayerWindows : public QObject {
   // The content size of a new window: the last one the user left, else the default; never
   // larger than available.
   static QSize rememberedSize(const QSize& available);
+  // Width over height of the file's upright picture (its natural size through its display
+  // matrix); 0 without a video track or a known size. Reads the file.
+  static double aspect(const QUrl& file);
+  // The largest size of this width over height within bounds.
+  static QSize fitted(const QSize& bounds, double aspect);
+  // The size that keeps aspect after a resize from before to now: the side that moved most
+  // leads; now itself when it is within a pixel of the shape.
+  static QSize following(const QSize& before, const QSize& now, double aspect);
 
  signals:
   void windowsChanged();
@@ -53,16 +64,31 @@ class PlayerWindows : public QObject {
   struct Entry {
     QUrl file;
     QPointer<QWindow> window;
+    QSize opened;            // the remembered size it was placed at
+    QSize shaped;            // that size fitted to the picture, until the user resizes
+    double aspect = 0;       // 0 until known
+    QSize kept;              // the size after the last resize it followed
+    bool following = false;  // a resize waits to be followed
+    bool ours = false;       // the next resize is the window's answer to one of ours
   };
+  Entry* entry(const QWindow* window);
   // Gives a new window its remembered size and centres it on its screen.
   static void place(QWindow& window);
+  static void centre(QWindow& window);
   // Keeps the size of a window the user closed for the next one.
-  static void remember(const QWindow& window);
+  static void remember(const Entry& entry);
+  // Reads the file's picture shape away from the GUI thread and gives it to the window.
+  void readAspect(const QUrl& file, QWindow* window);
+  void shape(const QUrl& file, QWindow* window, double aspect);
+  void resized(QWindow* window);
+  void follow(QWindow* window);
   // Drops the window from the list; deletes it too unless it is already going.
   void forget(QWindow* window, bool remove);
 
   Factory factory_;
   std::vector<Entry> windows_;  // in opening order
+  GuiQueue answers_;
+  BackgroundPool reads_{1, 2000};  // goes first, so no read answers into a queue gone
 };
 
 }  // namespace quillmere

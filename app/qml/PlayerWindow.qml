@@ -9,7 +9,6 @@ ApplicationWindow {
     id: root
     required property url file
     required property double start
-    property bool sized: false
     // Until the player stands at `start`: a back end may drop a seek made before the file
     // is seekable, or land on a keyframe, so each seek is checked and made again a few times.
     property bool seeking: true
@@ -59,16 +58,7 @@ ApplicationWindow {
         audioOutput: AudioOutput {}
         onSeekableChanged: root.land()
         onErrorOccurred: root.seeking = false
-        onMediaStatusChanged: {
-            root.land()
-            if (mediaStatus === MediaPlayer.LoadedMedia && !root.sized) {
-                root.sized = true
-                // The window takes the upright picture's shape at the same width.
-                const size = output.sourceRect
-                if (size.width > 0 && size.height > 0)
-                    root.height = Math.round(root.width * size.height / size.width)
-            }
-        }
+        onMediaStatusChanged: root.land()
     }
 
     Timer {

@@ -33,12 +33,11 @@ class PlayerWindowTest : public ::testing::Test {
                     {.width = 320, .height = 240, .fps = fps, .keyframeSeconds = 8});
     makePatternClip(clips->path() / "other.mp4", 8,
                     {.width = 320, .height = 240, .fps = fps, .keyframeSeconds = 8});
-    makePatternClip(clips->path() / "upright.mp4", 4,
-                    {.width = 320,
-                     .height = 180,
-                     .fps = fps,
-                     .keyframeSeconds = 4,
-                     .extraOutputArgs = "-metadata:s:v:0 rotate=90"});
+    // A phone's portrait clip: stored sideways, with a display matrix that turns it upright.
+    makePatternClip(clips->path() / "sideways.mp4", 4,
+                    {.width = 320, .height = 180, .fps = fps, .keyframeSeconds = 4});
+    runCommand("ffmpeg -nostdin -y -v error -i " + shellQuoted(clips->path() / "sideways.mp4") +
+               " -c copy -metadata:s:v:0 rotate=90 " + shellQuoted(clips->path() / "upright.mp4"));
   }
   static void TearDownTestSuite() { clips.reset(); }
 
@@ -120,6 +119,49 @@ TEST_F(PlayerWindowTest, ANewWindowTakesTheSizeTheLastOneWasLeftAtCentred) {
   windows.open(clip("wide.mp4"), 1);
   ASSERT_TRUE(windows.window(clip("wide.mp4")));
   EXPECT_EQ(windows.window(clip("wide.mp4"))->width(), area.width());
+}
+
+struct ShapeCase {
+  const char* clip;
+  double aspect;  // of the upright picture
+};
+
+// Within a pixel of the picture's shape.
+bool inShape(const QSize& size, double aspect) {
+  return std::abs(size.height() - size.width() / aspect) <= 1;
+}
+
+TEST_F(PlayerWindowTest, AWindowKeepsTheShapeOfItsUprightPicture) {
+  auto& windows = PlayerWindows::shared();
+  for (const auto& row :
+       {ShapeCase{"wide.mp4", 320.0 / 240}, ShapeCase{"upright.mp4", 180.0 / 320}}) {
+    windows.open(clip(row.clip), 0.5);
+    QPointer<QWindow> window = windows.window(clip(row.clip));
+    ASSERT_TRUE(window);
+    const auto given = window->size();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inShape(window->size(), row.aspect); }, loadWait))
+        << row.clip << " " << window->width() << "x" << window->height();
+    // The largest picture within the size it was given.
+    EXPECT_TRUE(window->width() == given.width() || window->height() == given.height());
+    window->setWidth(300);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inShape(window->size(), row.aspect); }, loadWait))
+        << row.clip << " " << window->width() << "x" << window->height();
+    EXPECT_EQ(window->width(), 300);
+    window->close();
+  }
+}
+
+TEST_F(PlayerWindowTest, PicturesOfOtherShapesDoNotShrinkTheNextWindows) {
+  auto& windows = PlayerWindows::shared();
+  windows.open(clip("upright.mp4"), 0.5);
+  QPointer<QWindow> upright = windows.window(clip("upright.mp4"));
+  ASSERT_TRUE(upright);
+  const auto given = upright->size();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return upright->size() != given; }, loadWait));
+  upright->close();
+  windows.open(clip("wide.mp4"), 0.5);
+  ASSERT_TRUE(windows.window(clip("wide.mp4")));
+  EXPECT_EQ(windows.window(clip("wide.mp4"))->size(), given);
 }
 
 }  // namespace
