@@ -47,6 +47,20 @@ GridView {
         app.selection = frameAt(next)
     }
     function hasSelection() { return selectedIndex() >= 0 }
+    // Brings the tile into view with a short glide rather than a jump, so the eye can follow
+    // where the selection went.
+    function scrollToIndex(index) {
+        scrolling.stop()
+        const from = contentY
+        positionViewAtIndex(index, GridView.Contain)
+        const to = contentY
+        if (to === from)
+            return
+        contentY = from
+        scrolling.from = from
+        scrolling.to = to
+        scrolling.start()
+    }
 
     model: app.results
     clip: true
@@ -97,6 +111,14 @@ GridView {
         event.accepted = true
     }
 
+    NumberAnimation {
+        id: scrolling
+        target: grid
+        property: "contentY"
+        duration: 150
+        easing.type: Easing.OutCubic
+    }
+
     Connections {
         target: grid.app
         function onSelectionChanged() {
@@ -104,11 +126,12 @@ GridView {
             if (index < 0)
                 return
             grid.currentIndex = index
-            grid.positionViewAtIndex(index, GridView.Contain)
+            grid.scrollToIndex(index)
         }
         function onExactTimesChanged() { ++grid.timesRevision }
         // Results no longer reset the view, so a new search's answer brings its top back.
         function onResultsReplaced() {
+            scrolling.stop()
             grid.currentIndex = grid.selectedIndex()
             grid.positionViewAtBeginning()
         }
