@@ -25,11 +25,13 @@ std::string shortest(double value) {
   return std::string(buffer, end);
 }
 
+// In the 32-bit layout the renderers draw and upload without converting, on a decoding
+// thread rather than on the GUI thread.
 QImage toImage(const Picture& picture) {
   if (picture.width <= 0 || picture.height <= 0) return {};
   return QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3,
                 QImage::Format_RGB888)
-      .copy();
+      .convertToFormat(QImage::Format_RGB32);
 }
 
 // The file's size and modification time now, read as the scanner reads them.

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QQuickWindow>
 #include <QSGImageNode>
+#include <QSGRendererInterface>
 #include <cmath>
 
 #include "ResultListModel.h"
@@ -33,6 +34,17 @@ QRectF fitted(const QSizeF& source, const QRectF& target) {
   const QSizeF size = source.scaled(target.size(), Qt::KeepAspectRatio);
   return QRectF(target.x() + (target.width() - size.width()) / 2,
                 target.y() + (target.height() - size.height()) / 2, size.width(), size.height());
+}
+
+// The part `source` of a picture scaled to `size` device pixels. The software renderer filters
+// a scaled picture anew in every frame, handing its rows to Qt's image threads; scaled once
+// here, it is copied as it stands.
+QImage atDrawnSize(const QImage& image, const QRectF& source, const QSize& size, double ratio) {
+  if (size.isEmpty()) return image;
+  QImage scaled =
+      image.copy(source.toRect()).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  scaled.setDevicePixelRatio(ratio);
+  return scaled;
 }
 
 }  // namespace
@@ -101,6 +113,7 @@ void ResultPicture::setTime(const QVariant& time) {
 void ResultPicture::setFit(bool fit) {
   if (fit_ == fit) return;
   fit_ = fit;
+  imageChanged_ = true;  // another part of the picture is drawn
   emit fitChanged();
   update();
 }
@@ -190,9 +203,14 @@ QSGNode* ResultPicture::updatePaintNode(QSGNode* node, UpdatePaintNodeData*) {
     delete node;
     return nullptr;
   }
+  const QRectF bounds = boundingRect();
+  const QRectF source =
+      fit_ ? QRectF(QPointF(), image_.size()) : cropped(image_.size(), bounds.size());
+  const QRectF target = fit_ ? fitted(image_.size(), bounds) : bounds;
+  const QSize drawn = softwareSize(target.size());
   // A new picture gets a new node: the node owns its texture and frees it with itself,
   // whereas replacing the texture of a node would leave the old one behind.
-  if (imageChanged_) {
+  if (imageChanged_ || drawn != drawnSize_) {
     delete node;
     node = nullptr;
   }
@@ -200,20 +218,23 @@ QSGNode* ResultPicture::updatePaintNode(QSGNode* node, UpdatePaintNodeData*) {
   if (!imageNode) {
     imageNode = window()->createImageNode();
     imageNode->setOwnsTexture(true);
-    imageNode->setTexture(window()->createTextureFromImage(image_));
+    imageNode->setTexture(window()->createTextureFromImage(
+        drawn.isEmpty()
+            ? image_
+            : atDrawnSize(image_, source, drawn, window()->effectiveDevicePixelRatio())));
     imageChanged_ = false;
+    drawnSize_ = drawn;
   }
-  imageNode->setFiltering(QSGTexture::Linear);
-  const QRectF bounds = boundingRect();
-  const QSizeF source = image_.size();
-  if (fit_) {
-    imageNode->setSourceRect(QRectF(QPointF(), source));
-    imageNode->setRect(fitted(source, bounds));
-  } else {
-    imageNode->setSourceRect(cropped(source, bounds.size()));
-    imageNode->setRect(bounds);
-  }
+  // At the drawn size the picture is copied pixel for pixel: nothing to filter.
+  imageNode->setFiltering(drawn.isEmpty() ? QSGTexture::Linear : QSGTexture::Nearest);
+  imageNode->setSourceRect(drawn.isEmpty() ? source : QRectF(QPointF(), drawn));
+  imageNode->setRect(target);
   return imageNode;
+}
+
+QSize ResultPicture::softwareSize(const QSizeF& drawn) const {
+  if (window()->rendererInterface()->graphicsApi() != QSGRendererInterface::Software) return {};
+  return (drawn * window()->effectiveDevicePixelRatio()).toSize();
 }
 
 }  // namespace quillmere

@@ -82,6 +82,9 @@ class ResultPicture : public QQuickItem {
   void restart();
   void show(const QImage& image, bool sharp);
   int wantedPixels() const;
+  // The device pixels of `drawn` when the software renderer draws the item, else empty: that
+  // renderer gets its picture at the size it is drawn.
+  QSize softwareSize(const QSizeF& drawn) const;
 
   QPointer<AppModel> app_;  // the model may go before a queued restart runs
   std::optional<qint64> frameID_;
@@ -93,6 +96,7 @@ class ResultPicture : public QQuickItem {
   QImage image_;
   bool showsSharp_ = false;
   bool imageChanged_ = false;  // a new texture is due
+  QSize drawnSize_;            // what softwareSize gave for the texture
   bool restartPending_ = false;
   QString identity_;  // what the running load was started for
   QString shownFor_;  // the frame and time the shown picture belongs to

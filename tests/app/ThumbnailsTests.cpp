@@ -23,7 +23,7 @@ namespace {
 QImage toImage(const Picture& picture) {
   return QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3,
                 QImage::Format_RGB888)
-      .copy();
+      .convertToFormat(QImage::Format_RGB32);
 }
 
 // Holds sharp decodes inside the limit until released, counting those that got there.
