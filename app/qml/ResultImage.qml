@@ -25,6 +25,8 @@ Item {
 
     Rectangle {
         anchors.fill: parent
+        // Hidden behind a picture that fills the item.
+        visible: root.fit || !picture.hasPicture
         color: Qt.rgba(colours.text.r, colours.text.g, colours.text.b, 0.12)
     }
 

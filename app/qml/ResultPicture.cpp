@@ -73,6 +73,7 @@ void ResultPicture::setFrameId(const QVariant& frameId) {
   const std::optional<qint64> value = idOf(frameId);
   if (frameID_ == value) return;
   frameID_ = value;
+  forgetPicture();
   emit frameIdChanged();
   scheduleRestart();
 }
@@ -85,6 +86,7 @@ void ResultPicture::setFileId(const QVariant& fileId) {
   const std::optional<qint64> value = idOf(fileId);
   if (fileID_ == value) return;
   fileID_ = value;
+  forgetPicture();
   emit fileIdChanged();
   scheduleRestart();
 }
@@ -157,18 +159,21 @@ void ResultPicture::scheduleRestart() {
       Qt::QueuedConnection);
 }
 
+// At once rather than at the restart: a delegate reused for another row shows the picture of
+// its old row for not even one frame, nor an answer of the old row's load.
+void ResultPicture::forgetPicture() {
+  if (load_) load_->cancel();
+  load_.reset();
+  identity_.clear();
+  shownFor_.clear();
+  show(QImage(), false);
+}
+
 void ResultPicture::restart() {
   const auto row = app_ && frameID_ ? app_->results()->row(*frameID_) : std::nullopt;
   const auto stored =
       !row && app_ && frameID_ && fileID_ ? app_->storedFrame(*fileID_, *frameID_) : std::nullopt;
-  if (!row && !stored) {
-    if (load_) load_->cancel();
-    load_.reset();
-    identity_.clear();
-    shownFor_.clear();
-    show(QImage(), false);
-    return;
-  }
+  if (!row && !stored) return forgetPicture();
   const SearchResult& result =
       row ? app_->results()->results()[static_cast<std::size_t>(*row)] : *stored;
   const double time = time_.value_or(result.time);

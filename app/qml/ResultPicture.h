@@ -80,6 +80,8 @@ class ResultPicture : public QQuickItem {
  private:
   void scheduleRestart();
   void restart();
+  // Drops the picture shown and the load under way.
+  void forgetPicture();
   void show(const QImage& image, bool sharp);
   int wantedPixels() const;
   // The device pixels of `drawn` when the software renderer draws the item, else empty: that

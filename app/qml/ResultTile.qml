@@ -32,9 +32,14 @@ Item {
 
     Item {
         id: picture
-        width: root.imageWidth
+        // Whole points, so that a layer's pixels meet the screen's.
+        width: Math.round(root.imageWidth)
         height: Math.round(root.imageWidth / 1.6)
         anchors.horizontalCenter: parent.horizontalCenter
+        // The software renderer draws every part anew in each frame, and hands each translucent
+        // fill of more than a few rows to other threads; as a layer the picture is drawn once
+        // per change and copied while the grid scrolls.
+        layer.enabled: GraphicsInfo.api === GraphicsInfo.Software
 
         // The rounded picture: the image inside a clipping mask drawn by a rectangle.
         Rectangle {
