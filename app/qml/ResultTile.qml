@@ -107,28 +107,31 @@ Item {
             }
         }
 
-        // The file's drive is not connected.
-        Rectangle {
-            objectName: "offlineBadge"
-            visible: root.offlineNote !== ""
+        // The file's drive is not connected: made only then, as its tooltip is a popup, too
+        // heavy to make for every tile that scrolls into view.
+        Loader {
             anchors.left: parent.left
             anchors.top: parent.top
             anchors.margins: 6
-            width: 22
-            height: 22
-            radius: 4
-            color: Qt.rgba(0, 0, 0, 0.62)
-            Symbol {
-                anchors.centerIn: parent
-                name: "driveOffline"
-                size: 12
-                color: "white"
-            }
-            HoverHandler { id: offlineHover }
-            PlainToolTip {
-                objectName: "offlineTip"
-                visible: offlineHover.hovered
-                text: root.offlineNote
+            active: root.offlineNote !== ""
+            sourceComponent: Rectangle {
+                objectName: "offlineBadge"
+                width: 22
+                height: 22
+                radius: 4
+                color: Qt.rgba(0, 0, 0, 0.62)
+                Symbol {
+                    anchors.centerIn: parent
+                    name: "driveOffline"
+                    size: 12
+                    color: "white"
+                }
+                HoverHandler { id: offlineHover }
+                PlainToolTip {
+                    objectName: "offlineTip"
+                    visible: offlineHover.hovered
+                    text: root.offlineNote
+                }
             }
         }
     }
