@@ -113,6 +113,9 @@ void Thumbnails::sharp(const std::filesystem::path& url, const MediaFile& file, 
   }
   const MediaKind kind = file.kind;
   sharpPool_.start([this, url, kind, time, pixels, cancelled, done] {
+    // Its view moved on while it waited for a turn (a tile scrolled past): a decode that
+    // nobody shows would only hold up those of the tiles in view.
+    if (*cancelled) return;
     // The version read now names the picture, whatever the library last saw.
     const auto version = versionOf(url);
     QImage image;

@@ -59,7 +59,8 @@ class Thumbnails : public QObject {
   QImage cachedSharp(const std::filesystem::path& url, const MediaFile& file, double time,
                      int pixels);
   // A picture of the file at url, at time for a video, longest side at most pixels. Cached
-  // under the version of the file that was read.
+  // under the version of the file that was read. Not decoded at all when cancelled before
+  // its turn comes.
   void sharp(const std::filesystem::path& url, const MediaFile& file, double time, int pixels,
              Cancelled cancelled, Handler done);
 

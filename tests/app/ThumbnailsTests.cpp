@@ -134,6 +134,28 @@ TEST_F(ThumbnailsTest, TwentyRequestsRunFourSharpDecodesAtOnceAndStoredThumbnail
   EXPECT_EQ(thumbs->peakSharpDecodes(), Thumbnails::sharpAtOnce);
 }
 
+// A tile scrolled out of view while its sharp decode still waited for a turn.
+TEST_F(ThumbnailsTest, ASharpDecodeCancelledBeforeItsTurnIsNeverMade) {
+  const auto results = photoResults(5);
+  ASSERT_EQ(results.size(), 5u);
+  holdSharpDecodes();
+  int answered = 0;
+  for (int i = 0; i < Thumbnails::sharpAtOnce; ++i) {
+    const auto& result = results[static_cast<std::size_t>(i)];
+    thumbs->sharp(url(result), result.file, 0, 256, notCancelled(),
+                  [&answered](const QImage&) { ++answered; });
+  }
+  ASSERT_TRUE(waitFor([&] { return gate->entered() == Thumbnails::sharpAtOnce; }));
+  const auto cancelled = std::make_shared<std::atomic<bool>>(false);
+  thumbs->sharp(url(results[4]), results[4].file, 0, 256, cancelled,
+                [](const QImage&) { ADD_FAILURE() << "a cancelled decode answered"; });
+  *cancelled = true;
+  gate->open();
+  ASSERT_TRUE(waitFor([&] { return answered == Thumbnails::sharpAtOnce; }));
+  QTest::qWait(300);
+  EXPECT_EQ(thumbs->sharpDecodesStarted(), Thumbnails::sharpAtOnce);
+}
+
 TEST_F(ThumbnailsTest, AResultShowsItsStoredThumbnailThenTheSharpPictureOfItsFile) {
   const auto folder = makeFolder("Media");
   addPhotos(folder, 1);
