@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "AppFixture.h"
 
@@ -330,7 +331,7 @@ TEST_F(MainWindowTest, ANewSearchShowsItsAnswerFromTheTop) {
 }
 
 // Scrolling a grid of 300 results from top to bottom, one 60-point step a frame, with the
-// pictures loading as tiles come into view: reports the longest frame (40 ms here). Indexing
+// pictures loading as tiles come into view: reports the longest and the median frame. Indexing
 // 300 photos is slow under ThreadSanitizer, so it runs when QUILLMERE_SCROLL_BENCH is set.
 TEST_F(MainWindowTest, ScrollingThroughThreeHundredResultsKeepsFramesShort) {
   if (qEnvironmentVariableIsEmpty("QUILLMERE_SCROLL_BENCH")) GTEST_SKIP() << "benchmark";
@@ -344,6 +345,7 @@ TEST_F(MainWindowTest, ScrollingThroughThreeHundredResultsKeepsFramesShort) {
   QTest::qWait(500);
   std::int64_t longest = 0;
   int frames = 0;
+  std::vector<std::int64_t> times;
   QElapsedTimer clock;
   bool swapped = false;
   QObject::connect(&window(), &QQuickWindow::frameSwapped, view, [&swapped] { swapped = true; });
@@ -354,11 +356,14 @@ TEST_F(MainWindowTest, ScrollingThroughThreeHundredResultsKeepsFramesShort) {
     view->setProperty("contentY", y - view->property("topMargin").toDouble());
     window().update();
     ASSERT_TRUE(waitFor([&swapped] { return swapped; }, 5000));
-    longest = std::max<std::int64_t>(longest, clock.elapsed());
+    times.push_back(clock.elapsed());
+    longest = std::max(longest, times.back());
     ++frames;
   }
-  std::printf("scrolled 300 results in %d frames; longest frame %lld ms\n", frames,
-              static_cast<long long>(longest));
+  // The longest frame is what the eye catches; the median says more on a busy machine.
+  std::nth_element(times.begin(), times.begin() + frames / 2, times.end());
+  std::printf("scrolled 300 results in %d frames; longest frame %lld ms, median %lld ms\n", frames,
+              static_cast<long long>(longest), static_cast<long long>(times[frames / 2]));
   EXPECT_LE(longest, 50);
 }
 
