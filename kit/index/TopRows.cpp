@@ -5,25 +5,32 @@
 namespace quillmere {
 
 TopRows::TopRows(std::size_t limit) : limit_(limit) {
-  heap_.reserve(limit);
+  entries_.reserve(2 * limit);
 }
 
 void TopRows::offer(Entry entry) {
-  if (!wouldKeep(entry.score)) return;
-  if (heap_.size() < limit_) {
-    heap_.push_back(entry);
-    std::push_heap(heap_.begin(), heap_.end(), better);
-    return;
-  }
-  if (!better(entry, heap_.front())) return;
-  std::pop_heap(heap_.begin(), heap_.end(), better);
-  heap_.back() = entry;
-  std::push_heap(heap_.begin(), heap_.end(), better);
+  if (limit_ == 0 || !wouldKeep(entry.score)) return;
+  entries_.push_back(entry);
+  if (entries_.size() >= 2 * limit_) prune();
+}
+
+void TopRows::merge(const TopRows& other) {
+  for (const Entry& entry : other.entries_) offer(entry);
+}
+
+void TopRows::prune() {
+  const auto cut = entries_.begin() + static_cast<std::ptrdiff_t>(limit_);
+  std::nth_element(entries_.begin(), cut - 1, entries_.end(), better);
+  entries_.erase(cut, entries_.end());
+  floor_ = entries_.back().score;
 }
 
 std::vector<TopRows::Entry> TopRows::sorted() const {
-  std::vector<Entry> entries = heap_;
-  std::sort(entries.begin(), entries.end(), better);
+  std::vector<Entry> entries = entries_;
+  const std::size_t kept = std::min(limit_, entries.size());
+  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(kept),
+                    entries.end(), better);
+  entries.resize(kept);
   return entries;
 }
 

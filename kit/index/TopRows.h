@@ -3,7 +3,6 @@
 // order rows were offered in. NaN and minus infinity never count.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <limits>
 #include <vector>
@@ -20,11 +19,11 @@ class TopRows {
   explicit TopRows(std::size_t limit);
 
   // A cheap test before offer: false when a row of this score cannot get in.
-  bool wouldKeep(float score) const {
-    if (std::isnan(score) || score == -std::numeric_limits<float>::infinity()) return false;
-    return heap_.size() < limit_ || (!heap_.empty() && score >= heap_.front().score);
-  }
+  // The floor starts at the lowest finite value, so NaN and minus infinity fail the one test.
+  bool wouldKeep(float score) const { return score >= floor_; }
   void offer(Entry entry);
+  // Offers every row the other one kept.
+  void merge(const TopRows& other);
   // The rows kept, best first.
   std::vector<Entry> sorted() const;
 
@@ -32,9 +31,14 @@ class TopRows {
   static bool better(const Entry& a, const Entry& b) {
     return a.score > b.score || (a.score == b.score && a.row < b.row);
   }
+  // Keeps the best limit_ entries and raises the floor to the worst of them.
+  void prune();
 
   std::size_t limit_;
-  std::vector<Entry> heap_;  // the worst kept entry first
+  // Offers are collected unordered and cut back to the best limit_ when twice that many
+  // have come: far cheaper per row than a heap, and rows below the floor never enter.
+  std::vector<Entry> entries_;
+  float floor_ = std::numeric_limits<float>::lowest();
 };
 
 }  // namespace quillmere

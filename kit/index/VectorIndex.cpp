@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <optional>
@@ -56,6 +55,16 @@ void heapPush(std::vector<Candidate>& heap, std::size_t limit, Candidate candida
   }
 }
 
+constexpr std::size_t kStretch = 16;
+
+// Whether any of the kStretch scores from `from` is above `floor` (NaN never is): once the
+// heap is full, most stretches hold none and are passed over whole.
+bool anyAbove(const float* from, float floor) {
+  bool any = false;
+  for (std::size_t i = 0; i < kStretch; ++i) any |= from[i] > floor;
+  return any;
+}
+
 // The selection over every score in row order, with the heap above: among equal scores it
 // keeps the order the heap's array gives them. admitted(r) says whether row r's file may be
 // listed; it is asked only for rows that would enter the heap.
@@ -66,6 +75,11 @@ std::vector<Candidate> selectInOrder(const std::vector<float>& scores,
   std::vector<Candidate> heap;
   heap.reserve(std::min(limit, scores.size()));
   for (std::size_t r = 0; r < scores.size(); ++r) {
+    if (heap.size() == limit && r % kStretch == 0 && r + kStretch <= scores.size() &&
+        !anyAbove(scores.data() + r, heap[0].score)) {
+      r += kStretch - 1;
+      continue;
+    }
     const float score = scores[r];
     if (std::isnan(score) || score == -std::numeric_limits<float>::infinity()) continue;
     if (heap.size() == limit && !(score > heap[0].score)) continue;
@@ -238,6 +252,7 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
   std::vector<bool> dead;
   std::vector<TopRows::Entry> best;  // the scan's best live rows
   std::size_t kept = 0;
+  std::size_t files = 0;
   {
     std::lock_guard guard(lock_);
     rows.emplace(chunks_, tail_);
@@ -248,9 +263,11 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
     const std::size_t wanted = std::min(limit, scores.size());
     kept = std::min(include ? 2 * wanted : wanted, scores.size()) + 1;
     best = scorePassLocked(query, kept, scores);
+    files = rowsByFile_.size();
   }
 
   std::unordered_map<std::int64_t, bool> decisions;
+  if (include) decisions.reserve(kept);
   const auto admitted = [&](std::size_t r) {
     if (!include) return true;
     const std::int64_t fileID = (*rows)[r].fileID;
@@ -259,6 +276,7 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
     return decision->second;
   };
   std::optional<std::vector<Candidate>> read = readOff(best, limit, best.size() < kept, admitted);
+  if (!read && include) decisions.reserve(files);  // the selection may ask about every file
   const std::vector<Candidate> chosen =
       read ? std::move(*read) : selectInOrder(scores, dead, limit, admitted);
 
@@ -291,9 +309,7 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
     }
   });
   TopRows merged(limit);
-  for (const TopRows& top : tops) {
-    for (const TopRows::Entry& entry : top.sorted()) merged.offer(entry);
-  }
+  for (const TopRows& top : tops) merged.merge(top);
   return merged.sorted();
 }
 

@@ -97,10 +97,14 @@ TEST(VectorIndex, TiesFollowTheHeapOrder) {
     EXPECT_EQ(frameIDs(index.search(kOne, 10)), (std::vector<std::int64_t>{1, 0, 3, 2}));
   }
   {
-    // A greater score evicts the root; the equal pair moved down survives.
+    // A greater score evicts the root; the equal pair moved down survives. The lower
+    // scores between them, a whole run that cannot enter, must not hide the row after them.
     VectorIndex index(1);
-    addScalarRows(index, {0.5f, 0.5f, 0.75f});
-    EXPECT_EQ(frameIDs(index.search(kOne, 2)), (std::vector<std::int64_t>{2, 1}));
+    std::vector<float> scores(32, 0.25f);
+    scores[0] = scores[1] = 0.5f;
+    scores.push_back(0.75f);
+    addScalarRows(index, scores);
+    EXPECT_EQ(frameIDs(index.search(kOne, 2)), (std::vector<std::int64_t>{32, 1}));
   }
   {
     // A score equal to a full heap's minimum never enters.
