@@ -18,6 +18,12 @@ namespace quillmere {
 
 namespace {
 
+// Listings come in id order (the order files were added), whatever the map's order.
+void sortByID(std::vector<MediaFile>& files) {
+  std::sort(files.begin(), files.end(),
+            [](const MediaFile& a, const MediaFile& b) { return a.id < b.id; });
+}
+
 // Six statements_, each guarded so that the script can run on every opening. Ids are never
 // reused (AUTOINCREMENT): a deleted file's or frame's id may still be held by the indexer, a
 // search result or a thumbnail cache, and must not come to name another row.
@@ -109,7 +115,7 @@ void Library::loadCaches() {
                root.added = row.real(6);
                roots.insert_or_assign(root.id, std::move(root));
              });
-  std::map<std::int64_t, MediaFile> files;
+  std::unordered_map<std::int64_t, MediaFile> files;
   db_->query(
       "SELECT id, root_id, rel_path, kind, size, mtime, duration, width, height, state, error "
       "FROM files",
@@ -258,6 +264,7 @@ std::vector<MediaFile> Library::allFiles() const {
   std::vector<MediaFile> list;
   list.reserve(filesByID_.size());
   for (const auto& [id, file] : filesByID_) list.push_back(file);
+  sortByID(list);
   return list;
 }
 
@@ -267,6 +274,7 @@ std::vector<MediaFile> Library::files(std::int64_t rootID) const {
   for (const auto& [id, file] : filesByID_) {
     if (file.rootID == rootID) list.push_back(file);
   }
+  sortByID(list);
   return list;
 }
 

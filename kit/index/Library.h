@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Records.h"
@@ -99,8 +100,8 @@ class Library {
   // Cached lookups; each returns copies taken under the map lock.
   std::vector<Root> roots() const;  // oldest added first
   std::optional<Root> root(std::int64_t id) const;
-  std::vector<MediaFile> allFiles() const;                  // in no particular order
-  std::vector<MediaFile> files(std::int64_t rootID) const;  // in no particular order
+  std::vector<MediaFile> allFiles() const;                  // in id order
+  std::vector<MediaFile> files(std::int64_t rootID) const;  // in id order
   std::optional<MediaFile> file(std::int64_t id) const;
   // The file's location: its root's directory with relPath appended; absent when the root
   // is unknown.
@@ -164,7 +165,7 @@ class Library {
   std::mutex writing_;
   // Guards the two maps; held only for reading or changing them.
   mutable std::mutex lock_;
-  std::map<std::int64_t, MediaFile> filesByID_;
+  std::unordered_map<std::int64_t, MediaFile> filesByID_;  // hashed: searches look up thousands
   std::map<std::int64_t, Root> rootsByID_;
 };
 

@@ -37,7 +37,7 @@ std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanD
 }
 
 // The diff's memory side, once it is committed; the caller holds the map lock.
-void cacheDiff(std::map<std::int64_t, MediaFile>& filesByID_, std::int64_t rootID,
+void cacheDiff(std::unordered_map<std::int64_t, MediaFile>& filesByID_, std::int64_t rootID,
                const ScanDiff& diff, const std::vector<std::int64_t>& addedIDs) {
   for (std::size_t i = 0; i < diff.added.size(); ++i) {
     const ScannedFile& entry = diff.added[i];
@@ -177,10 +177,11 @@ std::vector<MediaFile> Library::pending(const std::set<std::int64_t>& roots) con
       if (file.state == FileState::pending && roots.contains(file.rootID)) list.push_back(file);
     }
   }
-  std::stable_sort(list.begin(), list.end(), [](const MediaFile& a, const MediaFile& b) {
+  std::sort(list.begin(), list.end(), [](const MediaFile& a, const MediaFile& b) {
     if (a.kind != b.kind) return a.kind == MediaKind::photo;
-    if (a.kind == MediaKind::photo) return a.mtime > b.mtime;
-    return a.size < b.size;
+    if (a.kind == MediaKind::photo && a.mtime != b.mtime) return a.mtime > b.mtime;
+    if (a.kind == MediaKind::video && a.size != b.size) return a.size < b.size;
+    return a.id < b.id;
   });
   return list;
 }
