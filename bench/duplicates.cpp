@@ -3,7 +3,9 @@
 //     library file, beside the bare cblas_sgemm calls for the same 210 tiles of the upper
 //     triangle (from a ready matrix of 32-bit floats into the same 4 MB tile);
 //   - SearchEngine::search(vector:) asking for 300 moments over 1,000,000 rows, beside the
-//     bare VectorIndex::search for the best 300 rows of the same index.
+//     bare VectorIndex::search for the best 300 rows of the same index. Both run on the
+//     same query back to back in each round; the ratio is the median of the rounds' ratios,
+//     which the machine's drift between rounds does not move.
 // The 1,000,000 rows belong to 20,000 videos of a second folder of the same library; they
 // are added straight to the library's vector index (storing 1.5 GB of vectors through
 // SQLite first would only lengthen the set-up: the engine reads the index, never the table).
@@ -40,7 +42,7 @@ constexpr std::size_t kVideos = 20'000;
 constexpr std::size_t kRowsPerVideo = 50;  // 1,000,000 rows
 constexpr std::size_t kLimit = 300;
 constexpr int kFindRounds = 5;
-constexpr int kSearchRounds = 15;
+constexpr int kSearchRounds = 31;
 
 using quillmere::bench::splitmix;
 
@@ -187,7 +189,7 @@ int main() {
 
     SearchEngine engine(library, embedder);
     const SearchFilter videosOnly{.kinds = {MediaKind::video}};
-    std::vector<double> searches, bare;
+    std::vector<double> searches, bare, ratios;
     std::size_t sameBest = 0, results = 0;
     std::vector<float> query(kDim);
     for (int round = -1; round < kSearchRounds; ++round) {
@@ -217,6 +219,7 @@ int main() {
       if (round < 0) continue;
       searches.push_back(oursMs);
       bare.push_back(bareMs);
+      ratios.push_back(oursMs / bareMs);
     }
 
     const double findMs = median(finds), tileMs = median(tiles);
@@ -231,7 +234,7 @@ int main() {
     std::printf("check: best result equal to the index's best hit in %zu of %d rounds\n", sameBest,
                 kSearchRounds + 1);
     std::printf("ratio duplicates_find/sgemm_tiles %.3f target <= 1.3\n", findMs / tileMs);
-    std::printf("ratio engine_search/index_search %.3f target <= 1.05\n", searchMs / indexMs);
+    std::printf("ratio engine_search/index_search %.3f target <= 1.05\n", median(ratios));
     if (groups == 0 || results != kLimit) status = 1;
   }
   std::filesystem::remove_all(dir);
