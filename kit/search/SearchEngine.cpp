@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -181,6 +182,7 @@ SearchEngine::Answer SearchEngine::search(std::span<const float> vector, const S
 std::vector<SearchResult> SearchEngine::ranked(std::vector<SearchResult> results,
                                                std::size_t limit) const {
   std::unordered_map<std::int64_t, std::vector<double>> accepted;  // moment times per file
+  accepted.reserve(results.size());
   std::vector<Candidate> candidates;
   candidates.reserve(results.size());
   for (SearchResult& result : results) {
@@ -195,13 +197,17 @@ std::vector<SearchResult> SearchEngine::ranked(std::vector<SearchResult> results
     const float rank = result.score - penalty;
     candidates.push_back(Candidate{.result = std::move(result), .rank = rank});
   }
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const Candidate& a, const Candidate& b) { return a.rank > b.rank; });
+  // Sorting places rather than the results spares moving a thousand file records about.
+  std::vector<std::size_t> order(candidates.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return candidates[a].rank > candidates[b].rank;
+  });
 
   std::vector<SearchResult> kept;
   kept.reserve(std::min(limit, candidates.size()));
-  for (std::size_t i = 0; i < candidates.size() && i < limit; ++i)
-    kept.push_back(std::move(candidates[i].result));
+  for (std::size_t i = 0; i < order.size() && i < limit; ++i)
+    kept.push_back(std::move(candidates[order[i]].result));
   return kept;
 }
 
