@@ -15,7 +15,9 @@ void TopRows::offer(Entry entry) {
 }
 
 void TopRows::merge(const TopRows& other) {
-  for (const Entry& entry : other.entries_) offer(entry);
+  if (limit_ == 0) return;
+  entries_.insert(entries_.end(), other.entries_.begin(), other.entries_.end());
+  if (entries_.size() >= 2 * limit_) prune();
 }
 
 void TopRows::prune() {
@@ -27,10 +29,12 @@ void TopRows::prune() {
 
 std::vector<TopRows::Entry> TopRows::sorted() const {
   std::vector<Entry> entries = entries_;
-  const std::size_t kept = std::min(limit_, entries.size());
-  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(kept),
-                    entries.end(), better);
-  entries.resize(kept);
+  if (entries.size() > limit_) {
+    const auto cut = entries.begin() + static_cast<std::ptrdiff_t>(limit_);
+    std::nth_element(entries.begin(), cut - 1, entries.end(), better);
+    entries.erase(cut, entries.end());
+  }
+  std::sort(entries.begin(), entries.end(), better);
   return entries;
 }
 
