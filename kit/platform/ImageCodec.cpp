@@ -2,6 +2,9 @@
 
 #include <vips/vips.h>
 
+// vips.h leaves this out, and it needs vips.h's types first.
+#include <vips/vector.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -24,6 +27,9 @@ void initialise() {
   static std::once_flag once;
   std::call_once(once, [] {
     if (VIPS_INIT("quillmere") != 0) throw std::runtime_error("libvips could not start");
+    // liborc (0.4.33) edits its list of code memory without its lock, and every resize
+    // compiles and frees orc programs: from several threads that corrupts the heap.
+    vips_vector_set_enabled(FALSE);
     // Decoded images are used once: no operation cache, so memory stays bounded.
     vips_cache_set_max(0);
     vips_cache_set_max_mem(0);
