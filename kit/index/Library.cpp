@@ -285,6 +285,13 @@ std::optional<MediaFile> Library::file(std::int64_t id) const {
   return found->second;
 }
 
+bool Library::fileMatches(std::int64_t id,
+                          const std::function<bool(const MediaFile&)>& test) const {
+  std::lock_guard guard(lock_);
+  auto found = filesByID_.find(id);
+  return found != filesByID_.end() && test(found->second);
+}
+
 std::optional<std::filesystem::path> Library::url(const MediaFile& file) const {
   std::optional<Root> owner = root(file.rootID);
   if (!owner) return std::nullopt;

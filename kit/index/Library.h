@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -103,6 +104,9 @@ class Library {
   std::vector<MediaFile> allFiles() const;                  // in id order
   std::vector<MediaFile> files(std::int64_t rootID) const;  // in id order
   std::optional<MediaFile> file(std::int64_t id) const;
+  // Whether the file is known and passes test, which sees the record under the map lock
+  // instead of a copy: searches ask this of thousands of files.
+  bool fileMatches(std::int64_t id, const std::function<bool(const MediaFile&)>& test) const;
   // The file's location: its root's directory with relPath appended; absent when the root
   // is unknown.
   std::optional<std::filesystem::path> url(const MediaFile& file) const;

@@ -158,8 +158,8 @@ SearchEngine::Answer SearchEngine::search(std::span<const float> vector, const S
 
   const std::vector<VectorIndex::Hit> hits =
       index.search(vector, limit * 4, [&](std::int64_t fileID) {
-        const std::optional<MediaFile> file = library_.file(fileID);
-        return file && filter.admits(*file);
+        return library_.fileMatches(fileID,
+                                    [&](const MediaFile& file) { return filter.admits(file); });
       });
 
   std::vector<SearchResult> found;
