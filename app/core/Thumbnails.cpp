@@ -49,7 +49,10 @@ std::optional<Version> versionOf(const std::filesystem::path& url) {
 
 }  // namespace
 
-Thumbnails::Thumbnails(QObject* parent) : QObject(parent) {}
+Thumbnails::Thumbnails(QObject* parent) : Thumbnails(smallBudgetKiB, sharpBudgetKiB, parent) {}
+
+Thumbnails::Thumbnails(int smallBudget, int sharpBudget, QObject* parent)
+    : QObject(parent), small_(smallBudget), sharp_(sharpBudget) {}
 
 // The pools, members, drop their waiting work and wait for the decodes running.
 Thumbnails::~Thumbnails() = default;
@@ -94,8 +97,9 @@ void Thumbnails::small(const SearchResult& result, Library& library, Cancelled c
     if (const auto data = library.thumbnail(frameID)) {
       if (const auto picture = ImageCodec::decode(*data)) image = toImage(*picture);
     }
-    answers_.post(
-        [this, key, image, cancelled, done] { deliver(small_, key, image, cancelled, done); });
+    answers_.post([this, key, image, cancelled, done] {
+      deliver(small_, smallLimit, key, image, cancelled, done);
+    });
   });
 }
 
@@ -124,8 +128,9 @@ void Thumbnails::sharp(const std::filesystem::path& url, const MediaFile& file, 
       key = sharpKey(url, version->size, version->mtime, time, pixels);
       image = decodeSharp(url, kind, time, pixels);
     }
-    answers_.post(
-        [this, key, image, cancelled, done] { deliver(sharp_, key, image, cancelled, done); });
+    answers_.post([this, key, image, cancelled, done] {
+      deliver(sharp_, sharpLimit, key, image, cancelled, done);
+    });
   });
 }
 
@@ -153,9 +158,13 @@ QImage Thumbnails::decodeSharp(const std::filesystem::path& url, MediaKind kind,
   return image;
 }
 
-void Thumbnails::deliver(QCache<QString, QImage>& cache, const QString& key, QImage image,
-                         const Cancelled& cancelled, const Handler& done) {
-  if (!image.isNull() && !key.isEmpty()) cache.insert(key, new QImage(image));
+void Thumbnails::deliver(QCache<QString, QImage>& cache, int limit, const QString& key,
+                         QImage image, const Cancelled& cancelled, const Handler& done) {
+  if (!image.isNull() && !key.isEmpty()) {
+    const auto kib = static_cast<qsizetype>((image.sizeInBytes() + 1023) / 1024);
+    const qsizetype share = cache.maxCost() / limit;
+    cache.insert(key, new QImage(image), std::max(kib, share));
+  }
   if (!*cancelled) done(image);
 }
 

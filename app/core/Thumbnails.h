@@ -32,11 +32,19 @@ class Thumbnails : public QObject {
   // A null image is "none".
   using Handler = std::function<void(const QImage&)>;
 
+  // Each cache holds at most so many pictures and so many KiB of them: a picture counts by
+  // its bytes, or by the budget's share of one picture when it is smaller. Nothing tells a
+  // Linux process that memory runs short, so the byte bound is what keeps large pictures
+  // from piling up.
   static constexpr int smallLimit = 3000;
   static constexpr int sharpLimit = 400;
+  static constexpr int smallBudgetKiB = 256 * 1024;
+  static constexpr int sharpBudgetKiB = 256 * 1024;
   static constexpr int sharpAtOnce = 4;
 
   explicit Thumbnails(QObject* parent = nullptr);
+  // With other budgets (KiB), for tests.
+  Thumbnails(int smallBudget, int sharpBudget, QObject* parent = nullptr);
   // Waits for the decodes already running; their answers are dropped.
   ~Thumbnails() override;
 
@@ -74,12 +82,12 @@ class Thumbnails : public QObject {
 
  private:
   // Hands an answer to the GUI thread: stores it, then calls done unless cancelled.
-  void deliver(QCache<QString, QImage>& cache, const QString& key, QImage image,
+  void deliver(QCache<QString, QImage>& cache, int limit, const QString& key, QImage image,
                const Cancelled& cancelled, const Handler& done);
   QImage decodeSharp(const std::filesystem::path& url, MediaKind kind, double time, int pixels);
 
-  QCache<QString, QImage> small_{smallLimit};
-  QCache<QString, QImage> sharp_{sharpLimit};
+  QCache<QString, QImage> small_;  // costs in KiB
+  QCache<QString, QImage> sharp_;
   GuiQueue answers_;  // hands decoded pictures back to the GUI thread
   std::atomic<int> sharpStarted_{0};
   std::atomic<int> sharpRunning_{0};

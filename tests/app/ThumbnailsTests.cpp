@@ -231,6 +231,26 @@ TEST_F(ThumbnailsTest, ACancelledLoadFillsTheCachesButShowsNothing) {
   EXPECT_EQ(shown.size(), 1u);
 }
 
+TEST_F(ThumbnailsTest, LargePicturesAreBoundedByTheirBytesNotTheirCount) {
+  const auto results = photoResults(3);
+  ASSERT_EQ(results.size(), 3u);
+  // Room for two pictures of 256 pixels, far below the count limit.
+  thumbs = std::make_unique<Thumbnails>(Thumbnails::smallBudgetKiB, 400);
+  for (const SearchResult& result : results) {
+    QImage sharp;
+    thumbs->sharp(url(result), result.file, 0, 256, notCancelled(),
+                  [&sharp](const QImage& image) { sharp = image; });
+    ASSERT_TRUE(waitFor([&] { return !sharp.isNull(); }));
+    ASSERT_LE(sharp.sizeInBytes(), 200 * 1024);
+  }
+  const auto cached = [&](const SearchResult& result) {
+    return !thumbs->cachedSharp(url(result), result.file, 0, 256).isNull();
+  };
+  EXPECT_FALSE(cached(results[0]));
+  EXPECT_TRUE(cached(results[1]));
+  EXPECT_TRUE(cached(results[2]));
+}
+
 TEST_F(ThumbnailsTest, AMissingStoredThumbnailShowsNothingUntilTheSharpPicture) {
   const auto results = photoResults(1);
   ASSERT_EQ(results.size(), 1u);
