@@ -95,7 +95,7 @@ std::vector<Candidate> selectInOrder(const std::vector<float>& scores,
 // the live rows that have a score), or nothing when only the selection over every score can
 // give it. The first `limit` admitted rows are that selection's answer when their scores all
 // differ, so that its order among equal scores cannot matter, and no row outside them can
-// reach the last one's score.
+// reach the last one's score. admitted(i) says whether best[i]'s file may be listed.
 template <typename Admitted>
 std::optional<std::vector<Candidate>> readOff(const std::vector<TopRows::Entry>& best,
                                               std::size_t limit, bool complete,
@@ -103,7 +103,7 @@ std::optional<std::vector<Candidate>> readOff(const std::vector<TopRows::Entry>&
   std::vector<Candidate> chosen;
   std::size_t i = 0;
   for (; i < best.size() && chosen.size() < limit; ++i) {
-    if (!admitted(best[i].row)) continue;
+    if (!admitted(i)) continue;
     if (!chosen.empty() && !(chosen.back().score > best[i].score)) return std::nullopt;
     chosen.push_back({best[i].score, best[i].row});
   }
@@ -267,15 +267,23 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
   }
 
   std::unordered_map<std::int64_t, bool> decisions;
-  if (include) decisions.reserve(kept);
-  const auto admitted = [&](std::size_t r) {
-    if (!include) return true;
-    const std::int64_t fileID = (*rows)[r].fileID;
+  const auto decide = [&](std::int64_t fileID) {
     auto decision = decisions.find(fileID);
     if (decision == decisions.end()) decision = decisions.emplace(fileID, include(fileID)).first;
     return decision->second;
   };
-  std::optional<std::vector<Candidate>> read = readOff(best, limit, best.size() < kept, admitted);
+  const auto admitted = [&](std::size_t r) { return !include || decide((*rows)[r].fileID); };
+  // The best rows' files, read in one pass before any is decided: the rows lie all over
+  // memory, and reads that do not wait on one another overlap.
+  std::vector<std::int64_t> bestFiles;
+  if (include) {
+    decisions.reserve(kept);
+    bestFiles.reserve(best.size());
+    for (const TopRows::Entry& entry : best) bestFiles.push_back((*rows)[entry.row].fileID);
+  }
+  const auto bestAdmitted = [&](std::size_t i) { return !include || decide(bestFiles[i]); };
+  std::optional<std::vector<Candidate>> read =
+      readOff(best, limit, best.size() < kept, bestAdmitted);
   if (!read && include) decisions.reserve(files);  // the selection may ask about every file
   const std::vector<Candidate> chosen =
       read ? std::move(*read) : selectInOrder(scores, dead, limit, admitted);
