@@ -71,6 +71,7 @@ void PlayerWindows::open(const QUrl& file, double seconds) {
   connect(made, &QWindow::widthChanged, this, [this, made] { resized(made); });
   connect(made, &QWindow::heightChanged, this, [this, made] { resized(made); });
   made->show();
+  made->requestActivate();
   readAspect(file, made);
   emit windowsChanged();
 }

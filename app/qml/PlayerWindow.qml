@@ -41,6 +41,15 @@ ApplicationWindow {
         else
             land()
     }
+    function togglePlay() {
+        seeking = false
+        player.playbackState === MediaPlayer.PlayingState ? player.pause() : player.play()
+    }
+    // Moves by a number of seconds, within the clip, landing as exactly as an opening seek.
+    function step(seconds) {
+        const end = Math.max(0, player.duration / 1000)
+        seekTo(Math.min(end, Math.max(0, player.position / 1000 + seconds)))
+    }
     function timecode(ms) {
         const s = Math.floor(ms / 1000)
         const two = n => (n < 10 ? "0" : "") + n
@@ -71,10 +80,17 @@ ApplicationWindow {
         anchors.fill: parent
         color: "black"
     }
+    // The picture takes the keys from the start: space plays and pauses, the arrows step
+    // five seconds, Escape leaves full screen. The controls never take them away.
     VideoOutput {
         id: output
         anchors.fill: parent
         fillMode: VideoOutput.PreserveAspectFit
+        focus: true
+        Keys.onSpacePressed: root.togglePlay()
+        Keys.onLeftPressed: root.step(-5)
+        Keys.onRightPressed: root.step(5)
+        Keys.onEscapePressed: if (root.visibility === Window.FullScreen) root.showNormal()
     }
 
     // Floating controls over the bottom of the picture.
@@ -96,12 +112,10 @@ ApplicationWindow {
                 id: playButton
                 readonly property bool playing: player.playbackState === MediaPlayer.PlayingState
                 objectName: "playButton"
+                focusPolicy: Qt.NoFocus
                 text: playing ? qsTr("Pause") : qsTr("Play")
                 contentItem: Symbol { name: playButton.playing ? "pause" : "play"; color: "white" }
-                onClicked: {
-                    root.seeking = false
-                    playing ? player.pause() : player.play()
-                }
+                onClicked: root.togglePlay()
             }
             Label {
                 text: root.timecode(player.position)
@@ -110,6 +124,7 @@ ApplicationWindow {
             }
             Slider {
                 Layout.fillWidth: true
+                focusPolicy: Qt.NoFocus
                 from: 0
                 to: Math.max(1, player.duration)
                 value: player.position
@@ -124,6 +139,7 @@ ApplicationWindow {
                 font.family: "monospace"
             }
             ToolButton {
+                focusPolicy: Qt.NoFocus
                 text: qsTr("Full Screen")
                 contentItem: Symbol { name: "fullScreen"; color: "white" }
                 onClicked: root.visibility === Window.FullScreen ? root.showNormal()

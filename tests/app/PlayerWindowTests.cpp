@@ -93,6 +93,25 @@ TEST_F(PlayerWindowTest, ASeekBetweenKeyframesLandsOnTheSecondAsked) {
   EXPECT_LE(std::abs(position(window) - 3160), frameMs);
 }
 
+TEST_F(PlayerWindowTest, ANewWindowTakesTheKeysAtOnce) {
+  auto& windows = PlayerWindows::shared();
+  windows.open(clip("other.mp4"), 2);
+  QPointer<QWindow> window = windows.window(clip("other.mp4"));
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(standsAt(window, 2000)) << position(window);
+  QTest::keyClick(window, Qt::Key_Right);
+  EXPECT_TRUE(standsAt(window, 7000)) << position(window);
+  QTest::keyClick(window, Qt::Key_Left);
+  EXPECT_TRUE(standsAt(window, 2000)) << position(window);
+  QTest::keyClick(window, Qt::Key_Left);  // no further back than the start
+  EXPECT_TRUE(standsAt(window, 0)) << position(window);
+  const auto state = [&] { return player(window)->property("playbackState").toInt(); };
+  QTest::keyClick(window, Qt::Key_Space);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return state() == 1; }, loadWait));  // playing
+  QTest::keyClick(window, Qt::Key_Space);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return state() == 2; }, loadWait));  // paused
+}
+
 TEST_F(PlayerWindowTest, ANewWindowTakesTheSizeTheLastOneWasLeftAtCentred) {
   auto& windows = PlayerWindows::shared();
   windows.open(clip("wide.mp4"), 1);
