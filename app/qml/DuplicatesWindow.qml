@@ -61,10 +61,8 @@ ApplicationWindow {
             }
         }
 
-        Rectangle {
+        Rule {
             Layout.fillWidth: true
-            implicitHeight: 1
-            color: palette.mid
         }
 
         Item {

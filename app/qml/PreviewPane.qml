@@ -189,10 +189,8 @@ Item {
                 }
             }
 
-            Rectangle {
+            Rule {
                 Layout.fillWidth: true
-                implicitHeight: 1
-                color: palette.mid
             }
 
             FactsGrid {

@@ -84,10 +84,9 @@ Pane {
             }
         }
 
-        Rectangle {
+        Rule {
             Layout.fillWidth: true
-            implicitHeight: 1
-            color: sidebar.palette.mid
+            palette: sidebar.palette
         }
 
         StatusPanel {
