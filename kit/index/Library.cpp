@@ -285,11 +285,15 @@ std::optional<MediaFile> Library::file(std::int64_t id) const {
   return found->second;
 }
 
-bool Library::fileMatches(std::int64_t id,
-                          const std::function<bool(const MediaFile&)>& test) const {
+std::vector<bool> Library::filesMatch(std::span<const std::int64_t> ids,
+                                      const std::function<bool(const MediaFile&)>& test) const {
+  std::vector<bool> matches(ids.size());
   std::lock_guard guard(lock_);
-  auto found = filesByID_.find(id);
-  return found != filesByID_.end() && test(found->second);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const auto found = filesByID_.find(ids[i]);
+    matches[i] = found != filesByID_.end() && test(found->second);
+  }
+  return matches;
 }
 
 std::optional<std::filesystem::path> Library::url(const MediaFile& file) const {

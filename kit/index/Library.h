@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -104,9 +105,11 @@ class Library {
   std::vector<MediaFile> allFiles() const;                  // in id order
   std::vector<MediaFile> files(std::int64_t rootID) const;  // in id order
   std::optional<MediaFile> file(std::int64_t id) const;
-  // Whether the file is known and passes test, which sees the record under the map lock
-  // instead of a copy: searches ask this of thousands of files.
-  bool fileMatches(std::int64_t id, const std::function<bool(const MediaFile&)>& test) const;
+  // For each id, whether the file is known and passes test, which sees the record under the
+  // map lock instead of a copy. Searches ask this of thousands of files: one hold of the
+  // lock for them all lets the lookups overlap.
+  std::vector<bool> filesMatch(std::span<const std::int64_t> ids,
+                               const std::function<bool(const MediaFile&)>& test) const;
   // The file's location: its root's directory with relPath appended; absent when the root
   // is unknown.
   std::optional<std::filesystem::path> url(const MediaFile& file) const;

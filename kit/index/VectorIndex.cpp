@@ -5,6 +5,11 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <unordered_map>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "index/DotKernel.h"
 #include "index/TopRows.h"
@@ -57,34 +62,108 @@ void heapPush(std::vector<Candidate>& heap, std::size_t limit, Candidate candida
 
 constexpr std::size_t kStretch = 16;
 
-// Whether any of the kStretch scores from `from` is above `floor` (NaN never is): once the
-// heap is full, most stretches hold none and are passed over whole.
+// Whether any of the kStretch scores from `from` is above `floor` (NaN never is).
 bool anyAbove(const float* from, float floor) {
+#if defined(__SSE2__)
+  // The compiler keeps the loop below scalar; four comparisons at a time pass a million
+  // rows in a fraction of the time.
+  const __m128 bar = _mm_set1_ps(floor);
+  __m128 above = _mm_cmpgt_ps(_mm_loadu_ps(from), bar);
+  for (std::size_t i = 4; i < kStretch; i += 4)
+    above = _mm_or_ps(above, _mm_cmpgt_ps(_mm_loadu_ps(from + i), bar));
+  return _mm_movemask_ps(above) != 0;
+#else
   bool any = false;
   for (std::size_t i = 0; i < kStretch; ++i) any |= from[i] > floor;
   return any;
+#endif
 }
 
+// The first row from `from` on that scores above floor (NaN never does), or `end`. Once a
+// selection's heap is full, most stretches hold none and are passed over whole.
+std::size_t nextAbove(const std::vector<float>& scores, std::size_t from, std::size_t end,
+                      float floor) {
+  for (std::size_t r = from; r < end;) {
+    if (r % kStretch == 0 && r + kStretch <= end && !anyAbove(scores.data() + r, floor)) {
+      r += kStretch;
+    } else if (scores[r] > floor) {
+      return r;
+    } else {
+      ++r;
+    }
+  }
+  return end;
+}
+
+// Which files a filtered search may list, by file slot: asked of the filter in batches,
+// each file at most once.
+class FileDecisions {
+ public:
+  FileDecisions(const VectorIndex::FileFilter& filter, std::size_t slots)
+      : filter_(filter), states_(slots, unasked) {}
+
+  bool known(std::uint32_t slot) const { return states_[slot] >= no; }
+  bool admitted(std::uint32_t slot) const { return states_[slot] == yes; }
+  // Queues a file for the next ask, unless it was asked about or queued already.
+  void queue(std::uint32_t slot, std::int64_t fileID) {
+    if (states_[slot] != unasked) return;
+    states_[slot] = waiting;
+    slots_.push_back(slot);
+    fileIDs_.push_back(fileID);
+  }
+  // Asks about the queued files in one call. A file the filter gave no answer for is refused.
+  void ask() {
+    if (fileIDs_.empty()) return;
+    const std::vector<bool> answers = filter_(fileIDs_);
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+      states_[slots_[i]] = i < answers.size() && answers[i] ? yes : no;
+    slots_.clear();
+    fileIDs_.clear();
+  }
+
+ private:
+  enum State : std::uint8_t { unasked, waiting, no, yes };
+  const VectorIndex::FileFilter& filter_;
+  std::vector<State> states_;
+  std::vector<std::uint32_t> slots_;  // queued
+  std::vector<std::int64_t> fileIDs_;
+};
+
+// The selection below takes rows a window at a time, and asks about the files of a window
+// in one call: while its heap fills, every row may enter, so windows are short lest files
+// be asked about that it would never reach; once it is full, few rows score above its
+// minimum, and windows are long.
+constexpr std::size_t kFillingWindow = 512;
+constexpr std::size_t kFullWindow = 8192;
+
 // The selection over every score in row order, with the heap above: among equal scores it
-// keeps the order the heap's array gives them. admitted(r) says whether row r's file may be
-// listed; it is asked only for rows that would enter the heap.
-template <typename Admitted>
+// keeps the order the heap's array gives them. decide(rows) prepares the answers for the
+// files of a window's rows that may enter the heap, admitted(r) then says whether row r's
+// file may be listed.
+template <typename Decide, typename Admitted>
 std::vector<Candidate> selectInOrder(const std::vector<float>& scores,
                                      const std::vector<bool>& dead, std::size_t limit,
-                                     const Admitted& admitted) {
+                                     const Decide& decide, const Admitted& admitted) {
   std::vector<Candidate> heap;
   heap.reserve(std::min(limit, scores.size()));
-  for (std::size_t r = 0; r < scores.size(); ++r) {
-    if (heap.size() == limit && r % kStretch == 0 && r + kStretch <= scores.size() &&
-        !anyAbove(scores.data() + r, heap[0].score)) {
-      r += kStretch - 1;
-      continue;
+  std::vector<std::size_t> window;
+  const std::size_t n = scores.size();
+  for (std::size_t first = 0; first < n;) {
+    const bool full = heap.size() == limit;
+    // Only a score strictly above the minimum enters a full heap; minus infinity never does.
+    const float floor = full ? heap[0].score : -std::numeric_limits<float>::infinity();
+    const std::size_t end = std::min(n, first + (full ? kFullWindow : kFillingWindow));
+    window.clear();
+    for (std::size_t r = nextAbove(scores, first, end, floor); r < end;
+         r = nextAbove(scores, r + 1, end, floor)) {
+      if (!dead[r]) window.push_back(r);
     }
-    const float score = scores[r];
-    if (std::isnan(score) || score == -std::numeric_limits<float>::infinity()) continue;
-    if (heap.size() == limit && !(score > heap[0].score)) continue;
-    if (dead[r] || !admitted(r)) continue;
-    heapPush(heap, limit, {score, r});
+    decide(std::span<const std::size_t>(window));
+    for (const std::size_t r : window) {
+      if (heap.size() == limit && !(scores[r] > heap[0].score)) continue;
+      if (admitted(r)) heapPush(heap, limit, {scores[r], r});
+    }
+    first = end;
   }
   std::stable_sort(heap.begin(), heap.end(),
                    [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
@@ -122,7 +201,7 @@ std::optional<std::vector<Candidate>> readOff(const std::vector<TopRows::Entry>&
 class VectorIndex::RowsSnapshot {
  public:
   RowsSnapshot(const SharedChunks& chunks, const RowChunk& tail) : chunks_(chunks), tail_(tail) {}
-  const Row& operator[](std::size_t r) const {
+  const StoredRow& operator[](std::size_t r) const {
     const std::size_t chunk = r / chunkRows;
     return chunk < chunks_.size() ? (*chunks_[chunk])[r % chunkRows] : tail_[r % chunkRows];
   }
@@ -154,9 +233,10 @@ void VectorIndex::removeAll() {
   dead_.clear();
   deadCount_ = 0;
   rowsByFile_.clear();
+  fileSlots_ = 0;
 }
 
-void VectorIndex::appendRow(SharedChunks& chunks, RowChunk& tail, const Row& row) {
+void VectorIndex::appendRow(SharedChunks& chunks, RowChunk& tail, const StoredRow& row) {
   if (tail.capacity() < chunkRows) tail.reserve(chunkRows);
   tail.push_back(row);
   if (tail.size() == chunkRows) {
@@ -167,14 +247,18 @@ void VectorIndex::appendRow(SharedChunks& chunks, RowChunk& tail, const Row& row
 
 const VectorIndex::Row& VectorIndex::rowLocked(std::size_t r) const {
   const std::size_t chunk = r / chunkRows;
-  return chunk < chunks_.size() ? (*chunks_[chunk])[r % chunkRows] : tail_[r % chunkRows];
+  const StoredRow& stored =
+      chunk < chunks_.size() ? (*chunks_[chunk])[r % chunkRows] : tail_[r % chunkRows];
+  return stored.row;
 }
 
 void VectorIndex::add(const Row& row, std::span<const Half> vector) {
   if (vector.size() != dim_) contractBroken("vector of the wrong length", vector.size(), dim_);
   std::lock_guard guard(lock_);
-  rowsByFile_[row.fileID].push_back(rowCountLocked());
-  appendRow(chunks_, tail_, row);
+  const auto [file, added] = rowsByFile_.try_emplace(row.fileID);
+  if (added) file->second.slot = fileSlots_++;
+  file->second.rows.push_back(rowCountLocked());
+  appendRow(chunks_, tail_, {row, file->second.slot});
   dead_.push_back(false);
   vectors_.insert(vectors_.end(), vector.begin(), vector.end());
 }
@@ -183,8 +267,8 @@ void VectorIndex::remove(std::int64_t fileID) {
   std::lock_guard guard(lock_);
   const auto found = rowsByFile_.find(fileID);
   if (found == rowsByFile_.end()) return;
-  for (const std::size_t r : found->second) dead_[r] = true;
-  deadCount_ += found->second.size();
+  for (const std::size_t r : found->second.rows) dead_[r] = true;
+  deadCount_ += found->second.rows.size();
   rowsByFile_.erase(found);
   if (deadCount_ > kCompactionMinimum && rowCountLocked() < 4 * deadCount_) compactLocked();
 }
@@ -197,12 +281,15 @@ void VectorIndex::compactLocked() {
   SharedChunks chunks;
   chunks.reserve(live / chunkRows + 1);
   RowChunk tail;
-  std::unordered_map<std::int64_t, std::vector<std::size_t>> rowsByFile;
+  std::unordered_map<std::int64_t, FileRows> rowsByFile;
+  std::uint32_t slots = 0;
   for (std::size_t r = 0, next = 0; r < stored; ++r) {
     if (dead_[r]) continue;
     const Row& row = rowLocked(r);
-    rowsByFile[row.fileID].push_back(next++);
-    appendRow(chunks, tail, row);
+    const auto [file, added] = rowsByFile.try_emplace(row.fileID);
+    if (added) file->second.slot = slots++;
+    file->second.rows.push_back(next++);
+    appendRow(chunks, tail, {row, file->second.slot});
     const auto from = vectors_.begin() + static_cast<std::ptrdiff_t>(r * dim_);
     vectors.insert(vectors.end(), from, from + static_cast<std::ptrdiff_t>(dim_));
   }
@@ -210,6 +297,7 @@ void VectorIndex::compactLocked() {
   chunks_ = std::move(chunks);
   tail_ = std::move(tail);
   rowsByFile_ = std::move(rowsByFile);
+  fileSlots_ = slots;
   dead_.assign(live, false);
   deadCount_ = 0;
 }
@@ -220,8 +308,8 @@ std::vector<std::pair<VectorIndex::Row, std::vector<Half>>> VectorIndex::vectors
   std::vector<std::pair<Row, std::vector<Half>>> result;
   const auto found = rowsByFile_.find(fileID);
   if (found == rowsByFile_.end()) return result;
-  result.reserve(found->second.size());
-  for (const std::size_t r : found->second) {
+  result.reserve(found->second.rows.size());
+  for (const std::size_t r : found->second.rows) {
     const auto from = vectors_.begin() + static_cast<std::ptrdiff_t>(r * dim_);
     result.emplace_back(rowLocked(r),
                         std::vector<Half>(from, from + static_cast<std::ptrdiff_t>(dim_)));
@@ -234,14 +322,25 @@ std::vector<VectorIndex::Row> VectorIndex::rows(std::int64_t fileID) const {
   std::vector<Row> result;
   const auto found = rowsByFile_.find(fileID);
   if (found == rowsByFile_.end()) return result;
-  result.reserve(found->second.size());
-  for (const std::size_t r : found->second) result.push_back(rowLocked(r));
+  result.reserve(found->second.rows.size());
+  for (const std::size_t r : found->second.rows) result.push_back(rowLocked(r));
   return result;
 }
 
 std::vector<VectorIndex::Hit> VectorIndex::search(
     std::span<const float> query, std::size_t limit,
     const std::function<bool(std::int64_t)>& include) const {
+  if (!include) return search(query, limit, FileFilter());
+  return search(query, limit, FileFilter([&](std::span<const std::int64_t> fileIDs) {
+                  std::vector<bool> admitted;
+                  admitted.reserve(fileIDs.size());
+                  for (const std::int64_t fileID : fileIDs) admitted.push_back(include(fileID));
+                  return admitted;
+                }));
+}
+
+std::vector<VectorIndex::Hit> VectorIndex::search(std::span<const float> query, std::size_t limit,
+                                                  const FileFilter& include) const {
   if (query.size() != dim_) contractBroken("query of the wrong length", query.size(), dim_);
   if (limit < 1) contractBroken("limit below 1", limit, 1);
 
@@ -252,7 +351,7 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
   std::vector<bool> dead;
   std::vector<TopRows::Entry> best;  // the scan's best live rows
   std::size_t kept = 0;
-  std::size_t files = 0;
+  std::size_t fileSlots = 0;
   {
     std::lock_guard guard(lock_);
     rows.emplace(chunks_, tail_);
@@ -263,35 +362,53 @@ std::vector<VectorIndex::Hit> VectorIndex::search(
     const std::size_t wanted = std::min(limit, scores.size());
     kept = std::min(include ? 2 * wanted : wanted, scores.size()) + 1;
     best = scorePassLocked(query, kept, scores);
-    files = rowsByFile_.size();
+    fileSlots = include ? fileSlots_ : 0;
   }
 
-  std::unordered_map<std::int64_t, bool> decisions;
-  const auto decide = [&](std::int64_t fileID) {
-    auto decision = decisions.find(fileID);
-    if (decision == decisions.end()) decision = decisions.emplace(fileID, include(fileID)).first;
-    return decision->second;
-  };
-  const auto admitted = [&](std::size_t r) { return !include || decide((*rows)[r].fileID); };
-  // The best rows' files, read in one pass before any is decided: the rows lie all over
-  // memory, and reads that do not wait on one another overlap.
-  std::vector<std::int64_t> bestFiles;
+  FileDecisions decisions(include, fileSlots);
+  // The best rows lie all over memory: fetched in one pass before any is decided, they
+  // arrive together.
+  std::vector<const StoredRow*> bestRows;
   if (include) {
-    decisions.reserve(kept);
-    bestFiles.reserve(best.size());
-    for (const TopRows::Entry& entry : best) bestFiles.push_back((*rows)[entry.row].fileID);
+    bestRows.reserve(best.size());
+    for (const TopRows::Entry& entry : best) {
+      bestRows.push_back(&(*rows)[entry.row]);
+      __builtin_prefetch(bestRows.back());
+    }
   }
-  const auto bestAdmitted = [&](std::size_t i) { return !include || decide(bestFiles[i]); };
+  std::size_t listed = 0;  // best rows admitted so far
+  const auto bestAdmitted = [&](std::size_t i) {
+    if (!include) return true;
+    if (!decisions.known(bestRows[i]->fileSlot)) {
+      // The files of as many rows as are still wanted: when all are admitted, no more.
+      const std::size_t end = std::min(bestRows.size(), i + (limit - listed));
+      for (std::size_t j = i; j < end; ++j)
+        decisions.queue(bestRows[j]->fileSlot, bestRows[j]->row.fileID);
+      decisions.ask();
+    }
+    const bool admitted = decisions.admitted(bestRows[i]->fileSlot);
+    listed += admitted ? 1 : 0;
+    return admitted;
+  };
+  const auto decideWindow = [&](std::span<const std::size_t> window) {
+    if (!include) return;
+    // The rows lie far apart in memory: fetched all at once, they arrive together.
+    for (const std::size_t r : window) __builtin_prefetch(&(*rows)[r]);
+    for (const std::size_t r : window) decisions.queue((*rows)[r].fileSlot, (*rows)[r].row.fileID);
+    decisions.ask();
+  };
+  const auto admitted = [&](std::size_t r) {
+    return !include || decisions.admitted((*rows)[r].fileSlot);
+  };
   std::optional<std::vector<Candidate>> read =
       readOff(best, limit, best.size() < kept, bestAdmitted);
-  if (!read && include) decisions.reserve(files);  // the selection may ask about every file
   const std::vector<Candidate> chosen =
-      read ? std::move(*read) : selectInOrder(scores, dead, limit, admitted);
+      read ? std::move(*read) : selectInOrder(scores, dead, limit, decideWindow, admitted);
 
   std::vector<Hit> hits;
   hits.reserve(chosen.size());
   for (const Candidate& candidate : chosen)
-    hits.push_back({(*rows)[candidate.row], candidate.score});
+    hits.push_back({(*rows)[candidate.row].row, candidate.score});
   return hits;
 }
 

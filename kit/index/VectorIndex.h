@@ -53,10 +53,17 @@ class VectorIndex {
   std::vector<std::pair<Row, std::vector<Half>>> vectors(std::int64_t fileID) const;
   // The same rows without their vectors (a long video has hundreds).
   std::vector<Row> rows(std::int64_t fileID) const;
+  // Decides a batch of files: one answer per id, in order. A filtered search may ask about
+  // tens of thousands of files; in batches the caller takes its own lock once per batch.
+  using FileFilter = std::function<std::vector<bool>(std::span<const std::int64_t> fileIDs)>;
+
   // At most limit hits, best first. query must hold dim values and limit be at least 1.
   // include, when given, is asked once per file, never with the lock held.
   std::vector<Hit> search(std::span<const float> query, std::size_t limit,
                           const std::function<bool(std::int64_t)>& include = {}) const;
+  // The same with the files asked about in batches; still at most once each.
+  std::vector<Hit> search(std::span<const float> query, std::size_t limit,
+                          const FileFilter& includeFiles) const;
 
   // Rows stored including dead ones, and dead ones (for tests of compaction).
   std::size_t storedRows() const;
@@ -66,10 +73,20 @@ class VectorIndex {
   // Rows are kept in chunks of chunkRows. Full chunks never change and are shared with
   // the snapshots searches take, so a snapshot copies only the last, partial chunk.
   static constexpr std::size_t chunkRows = 2048;
-  using RowChunk = std::vector<Row>;
+  // A row as stored, with its file's slot: a small number, unique among the files that have
+  // rows, by which a filtered search remembers its answers in an array instead of a map.
+  struct StoredRow {
+    Row row;
+    std::uint32_t fileSlot = 0;
+  };
+  struct FileRows {
+    std::uint32_t slot = 0;
+    std::vector<std::size_t> rows;  // live rows only, in the order they were added
+  };
+  using RowChunk = std::vector<StoredRow>;
   using SharedChunks = std::vector<std::shared_ptr<const RowChunk>>;
   class RowsSnapshot;
-  static void appendRow(SharedChunks& chunks, RowChunk& tail, const Row& row);
+  static void appendRow(SharedChunks& chunks, RowChunk& tail, const StoredRow& row);
 
   std::size_t rowCountLocked() const { return chunks_.size() * chunkRows + tail_.size(); }
   const Row& rowLocked(std::size_t r) const;
@@ -86,7 +103,8 @@ class VectorIndex {
   RowChunk tail_;              // the rows after those
   std::vector<bool> dead_;     // one flag per row: retired, waiting for compaction
   std::size_t deadCount_ = 0;
-  std::unordered_map<std::int64_t, std::vector<std::size_t>> rowsByFile_;  // live rows only
+  std::unordered_map<std::int64_t, FileRows> rowsByFile_;
+  std::uint32_t fileSlots_ = 0;  // slots handed out since the last compaction
 };
 
 }  // namespace quillmere

@@ -157,9 +157,9 @@ SearchEngine::Answer SearchEngine::search(std::span<const float> vector, const S
   if (limit == 0) return {};
 
   const std::vector<VectorIndex::Hit> hits =
-      index.search(vector, limit * 4, [&](std::int64_t fileID) {
-        return library_.fileMatches(fileID,
-                                    [&](const MediaFile& file) { return filter.admits(file); });
+      index.search(vector, limit * 4, [&](std::span<const std::int64_t> fileIDs) {
+        return library_.filesMatch(fileIDs,
+                                   [&](const MediaFile& file) { return filter.admits(file); });
       });
 
   std::vector<SearchResult> found;

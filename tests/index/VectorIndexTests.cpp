@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <functional>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
@@ -249,6 +249,17 @@ TEST(VectorIndex, CompactionKeepsSurvivorsRowsVectorsAndOrder) {
     EXPECT_EQ(hit.row, rowFor(hit.row.frameID, hit.row.fileID));
     EXPECT_EQ(hit.score, expectedScore(query, hit.row.frameID));
   }
+
+  // A filter's answers still go to the right files after compaction renumbered them, and
+  // to a file added back after its removal.
+  index.add(rowFor(frame, 0), vectorFor(frame, dim));
+  const auto include = [](std::int64_t file) { return file % 4 < 2; };
+  std::vector<Hit> expected;
+  for (const Hit& hit : index.search(query, 5000)) {
+    if (include(hit.row.fileID)) expected.push_back(hit);
+  }
+  ASSERT_EQ(expected.size(), 1251u);
+  EXPECT_EQ(index.search(query, 5000, include), expected);
 }
 
 TEST(VectorIndex, IncludeIsAskedOncePerFileAndExcludesAllItsRows) {
