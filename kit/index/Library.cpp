@@ -285,6 +285,16 @@ std::optional<MediaFile> Library::file(std::int64_t id) const {
   return found->second;
 }
 
+std::vector<std::optional<MediaFile>> Library::filesByID(std::span<const std::int64_t> ids) const {
+  std::vector<std::optional<MediaFile>> found(ids.size());
+  std::lock_guard guard(lock_);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const auto file = filesByID_.find(ids[i]);
+    if (file != filesByID_.end()) found[i] = file->second;
+  }
+  return found;
+}
+
 std::vector<bool> Library::filesMatch(std::span<const std::int64_t> ids,
                                       const std::function<bool(const MediaFile&)>& test) const {
   std::vector<bool> matches(ids.size());

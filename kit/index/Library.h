@@ -105,6 +105,9 @@ class Library {
   std::vector<MediaFile> allFiles() const;                  // in id order
   std::vector<MediaFile> files(std::int64_t rootID) const;  // in id order
   std::optional<MediaFile> file(std::int64_t id) const;
+  // The files of the ids, in their order, absent where unknown: a search's thousand hits
+  // are looked up under one hold of the lock.
+  std::vector<std::optional<MediaFile>> filesByID(std::span<const std::int64_t> ids) const;
   // For each id, whether the file is known and passes test, which sees the record under the
   // map lock instead of a copy. Searches ask this of thousands of files: one hold of the
   // lock for them all lets the lookups overlap.

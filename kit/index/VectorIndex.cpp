@@ -200,15 +200,21 @@ std::optional<std::vector<Candidate>> readOff(const std::vector<TopRows::Entry>&
 // What a search works on after releasing the lock: the rows as they were when it scored.
 class VectorIndex::RowsSnapshot {
  public:
-  RowsSnapshot(const SharedChunks& chunks, const RowChunk& tail) : chunks_(chunks), tail_(tail) {}
-  const StoredRow& operator[](std::size_t r) const {
-    const std::size_t chunk = r / chunkRows;
-    return chunk < chunks_.size() ? (*chunks_[chunk])[r % chunkRows] : tail_[r % chunkRows];
+  RowsSnapshot(const SharedChunks& chunks, const RowChunk& tail) : chunks_(chunks), tail_(tail) {
+    // Each chunk's rows by a plain pointer: a row then costs one read from memory, not two
+    // that wait on each other.
+    starts_.reserve(chunks_.size() + 1);
+    for (const auto& chunk : chunks_) starts_.push_back(chunk->data());
+    starts_.push_back(tail_.data());
   }
+  RowsSnapshot(const RowsSnapshot&) = delete;
+  RowsSnapshot& operator=(const RowsSnapshot&) = delete;
+  const StoredRow& operator[](std::size_t r) const { return starts_[r / chunkRows][r % chunkRows]; }
 
  private:
   SharedChunks chunks_;
   RowChunk tail_;
+  std::vector<const StoredRow*> starts_;  // chunks_ then tail_
 };
 
 VectorIndex::VectorIndex(std::size_t dim) : dim_(dim) {}

@@ -162,13 +162,17 @@ SearchEngine::Answer SearchEngine::search(std::span<const float> vector, const S
                                    [&](const MediaFile& file) { return filter.admits(file); });
       });
 
+  std::vector<std::int64_t> fileIDs;
+  fileIDs.reserve(hits.size());
+  for (const VectorIndex::Hit& hit : hits) fileIDs.push_back(hit.row.fileID);
+  std::vector<std::optional<MediaFile>> files = library_.filesByID(fileIDs);
   std::vector<SearchResult> found;
   found.reserve(hits.size());
-  for (const VectorIndex::Hit& hit : hits) {
-    std::optional<MediaFile> file = library_.file(hit.row.fileID);
-    if (!file) continue;  // gone since scoring
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    const VectorIndex::Hit& hit = hits[i];
+    if (!files[i]) continue;  // gone since scoring
     found.push_back(SearchResult{.frameID = hit.row.frameID,
-                                 .file = std::move(*file),
+                                 .file = std::move(*files[i]),
                                  .time = hit.row.time,
                                  .score = hit.score,
                                  .probability = embedder_.probability(hit.score)});
