@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -15,6 +16,9 @@ class TopRows {
     float score;
     std::size_t row;
   };
+
+  // Rows are numbered below this: a row and its score share one 64-bit sort key.
+  static constexpr std::size_t rowLimit = std::size_t{1} << 32;
 
   explicit TopRows(std::size_t limit);
 
@@ -28,16 +32,15 @@ class TopRows {
   std::vector<Entry> sorted() const;
 
  private:
-  static bool better(const Entry& a, const Entry& b) {
-    return a.score > b.score || (a.score == b.score && a.row < b.row);
-  }
   // Keeps the best limit_ entries and raises the floor to the worst of them.
   void prune();
 
   std::size_t limit_;
   // Offers are collected unordered and cut back to the best limit_ when twice that many
-  // have come: far cheaper per row than a heap, and rows below the floor never enter.
-  std::vector<Entry> entries_;
+  // have come: far cheaper per row than a heap, and rows below the floor never enter. Each
+  // is kept as one integer that sorts the better entry first, which sorts several times
+  // faster than comparing score and row in turn.
+  std::vector<std::uint64_t> keys_;
   float floor_ = std::numeric_limits<float>::lowest();
 };
 

@@ -261,6 +261,10 @@ const VectorIndex::Row& VectorIndex::rowLocked(std::size_t r) const {
 void VectorIndex::add(const Row& row, std::span<const Half> vector) {
   if (vector.size() != dim_) contractBroken("vector of the wrong length", vector.size(), dim_);
   std::lock_guard guard(lock_);
+  // The scan's selection packs a row's number into 32 bits: four billion rows of even one
+  // component each would not fit in memory anyway.
+  if (rowCountLocked() >= TopRows::rowLimit)
+    contractBroken("too many rows", rowCountLocked(), TopRows::rowLimit);
   const auto [file, added] = rowsByFile_.try_emplace(row.fileID);
   if (added) file->second.slot = fileSlots_++;
   file->second.rows.push_back(rowCountLocked());
