@@ -34,6 +34,7 @@
 #include "model/ImagePreprocess.h"
 #include "model/ModelImport.h"
 #include "model/PictureFitter.h"
+#include "model/RuntimeEnvironment.h"
 #include "platform/ResourceLocator.h"
 
 namespace {
@@ -159,7 +160,7 @@ int main(int argc, char** argv) {
     PictureFitter::draw(batch[i], kSide, "crop", ready.data() + i * kSide * kSide * 3);
   }
   const std::string model = std::string(EMBEDDER_VIT_DIR) + "/ImageEncoder.onnx";
-  Ort::Env env(ORT_LOGGING_LEVEL_FATAL, "anchor");
+  Ort::Env& env = quillmere::runtimeEnvironment();
   Ort::SessionOptions options;
   options.SetIntraOpNumThreads(static_cast<int>(std::thread::hardware_concurrency()));
   options.SetInterOpNumThreads(1);

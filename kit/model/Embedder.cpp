@@ -14,16 +14,11 @@
 #include "model/ModelChoice.h"
 #include "model/PictureFitter.h"
 #include "model/PixelBufferPool.h"
+#include "model/RuntimeEnvironment.h"
 #include "platform/ResourceLocator.h"
 
 namespace quillmere {
 namespace {
-
-Ort::Env& environment() {
-  // One runtime environment per process; the engine keeps no log, so only fatal messages.
-  static Ort::Env env(ORT_LOGGING_LEVEL_FATAL, "quillmere");
-  return env;
-}
 
 bool isFile(const std::filesystem::path& path) {
   std::error_code error;
@@ -123,7 +118,7 @@ struct Embedder::Encoder {
 
   Encoder(const std::filesystem::path& path, const Ort::SessionOptions& options, std::string input,
           std::string output)
-      : session(environment(), path.c_str(), options),
+      : session(runtimeEnvironment(), path.c_str(), options),
         inputName(std::move(input)),
         outputName(std::move(output)) {
     Ort::AllocatorWithDefaultOptions allocator;

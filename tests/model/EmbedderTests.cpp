@@ -10,6 +10,7 @@
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
 #include "model/ModelFixtures.h"
+#include "model/RuntimeEnvironment.h"
 #include "platform/ResourceLocator.h"
 #include "support/TempDirectory.h"
 
@@ -274,7 +275,7 @@ TEST_F(EmbedderTest, CompiledFormIsPreferredOverTheSource) {
   // The .ort of the tiny encoders beside the .onnx of the all-zero ones.
   std::filesystem::path path = model("zeros");
   {
-    Ort::Env env(ORT_LOGGING_LEVEL_FATAL, "test");
+    Ort::Env& env = runtimeEnvironment();
     for (const std::string name : {"ImageEncoder", "TextEncoder"}) {
       Ort::SessionOptions options;
       options.SetOptimizedModelFilePath((path / (name + ".ort")).c_str());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "model/RuntimeEnvironment.h"
 #include "support/TempDirectory.h"
 
 namespace quillmere {
@@ -29,7 +30,7 @@ onnx.save(model, sys.argv[1])
       std::string(QUILLMERE_PYTHON) + " " + script.string() + " " + model.string();
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
-  Ort::Env env(ORT_LOGGING_LEVEL_WARNING, "quillmere-test");
+  Ort::Env& env = runtimeEnvironment();
   Ort::SessionOptions options;
   options.SetIntraOpNumThreads(1);
   Ort::Session session(env, model.c_str(), options);
