@@ -11,6 +11,7 @@
 #include <QQuickStyle>
 #include <QUrl>
 #include <QWindow>
+#include <cstdio>
 #include <memory>
 
 #include "AppModel.h"
@@ -47,22 +48,41 @@ void showWindow(const QQmlApplicationEngine& engine, const QString& activationTo
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // --help and --version are answered before the GUI application is made: they work where
+  // there is no display.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  QCommandLineParser parser;
+  const QCommandLineOption help({"h", "help"}, "Show this help.");
+  const QCommandLineOption version("version", "Show the version.");
+  const QCommandLineOption snapshot("snapshot-windows",
+                                    "Render every window state of a sample library to DIR.", "DIR");
+  parser.setApplicationDescription("Quillmere finds moments in your own photos and videos.");
+  parser.addOptions({help, version, snapshot});
+  parser.addPositionalArgument("path", "A folder to add, or a photo or video to search by.",
+                               "[PATH...]");
+  // Qt's own options (-platform, -style) are known only to the application object: a wrong
+  // option is reported by the full parse below, once that exists.
+  parser.parse(arguments);
+  if (parser.isSet(help)) {
+    // Without an application object the parser cannot name the program itself.
+    std::fputs(qPrintable(parser.helpText().replace("<executable_name>", "quillmere")), stdout);
+    return 0;
+  }
+  if (parser.isSet(version)) {
+    std::fputs("quillmere " QUILLMERE_VERSION "\n", stdout);
+    return 0;
+  }
+
   // QApplication rather than QGuiApplication: the tray icon is a widget.
   QApplication app(argc, argv);
   QGuiApplication::setApplicationName("Quillmere");
+  QGuiApplication::setApplicationVersion(QUILLMERE_VERSION);
   QGuiApplication::setOrganizationDomain("quillmere.org");
   QGuiApplication::setDesktopFileName(QUILLMERE_APPLICATION_ID);
   QGuiApplication::setWindowIcon(applicationIcon());
   // A desktop style that follows the palette, unless the user chose another.
   if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE")) QQuickStyle::setStyle("Fusion");
-
-  QCommandLineParser parser;
-  parser.addHelpOption();
-  const QCommandLineOption snapshot("snapshot-windows",
-                                    "Render every window state of a sample library to DIR.", "DIR");
-  parser.addOption(snapshot);
-  parser.addPositionalArgument("path", "A folder to add, or a photo or video to search by.",
-                               "[PATH...]");
   parser.process(app);
   if (parser.isSet(snapshot)) return quillmere::Snapshots(parser.value(snapshot)).run();
 

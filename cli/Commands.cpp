@@ -284,7 +284,7 @@ std::string Commands::usage() {
     text += command.synopsis;
     text += '\n';
   }
-  return text + "Uses $QUILLMERE_LIBRARY and $QUILLMERE_MODEL_DIR when set.\n";
+  return text + "  --help, --version\nUses $QUILLMERE_LIBRARY and $QUILLMERE_MODEL_DIR when set.\n";
 }
 
 const Commands::Command& Commands::find(const std::string& name) {
@@ -349,6 +349,10 @@ int Commands::run(const std::vector<std::string>& args) {
   const auto& name = args.front();
   if (name == "help" || name == "--help" || name == "-h") {
     std::fputs(usage().c_str(), stdout);
+    return 0;
+  }
+  if (name == "--version") {
+    std::fputs("quillmere-cli " QUILLMERE_VERSION "\n", stdout);
     return 0;
   }
   const Command& command = find(name);
