@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 #include <QQmlComponent>
 #include <QQuickWindow>
 #include <QThread>
@@ -17,6 +16,7 @@
 #include "IndexingStatus.h"
 #include "ResultListModel.h"
 #include "platform/PowerMonitor.h"
+#include "platform/ResourceLocator.h"
 #include "scan/Scanner.h"
 
 namespace quillmere {
@@ -48,15 +48,6 @@ constexpr int atOnce = -1;
 
 void settle(int milliseconds) {
   waitUntil([] { return false; }, milliseconds);
-}
-
-bool runTool(const QString& program, const QStringList& arguments) {
-  QProcess process;
-  process.start(program, arguments);
-  const bool ran = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
-                   process.exitCode() == 0;
-  if (!ran) std::fprintf(stderr, "snapshots: %s failed\n", qPrintable(program));
-  return ran;
 }
 
 void writeFile(const fs::path& file, const std::string& text) {
@@ -185,9 +176,19 @@ QStringList Snapshots::stateNames() {
 
 int Snapshots::run() {
   if (!temp_.isValid() || !QDir().mkpath(directory_)) return 1;
+  // A failure returns rather than ends the process, so that the sample's folder is removed.
+  try {
+    return shootAll();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "snapshots: %s\n", error.what());
+    return 1;
+  }
+}
+
+int Snapshots::shootAll() {
   QElapsedTimer clock;
   clock.start();
-  makeSample();
+  if (!makeSample()) return 1;
   indexSample();
   mainWindow();
   const auto busy = sidebar();
@@ -199,7 +200,7 @@ int Snapshots::run() {
   return failures_ == 0 ? 0 : 1;
 }
 
-void Snapshots::makeSample() {
+bool Snapshots::makeSample() {
   const fs::path root = temp_.path().toStdString();
   sample_->media = root / "Media";
   sample_->holiday = root / "Holiday";
@@ -212,34 +213,31 @@ void Snapshots::makeSample() {
   fs::create_directories(sample_->media / "Videos");
   fs::create_directories(sample_->holiday);
   fs::create_directories(sample_->empty);
-  QStringList wallpapers = QDir("/usr/share/backgrounds/mate/nature").entryList({"*.jpg"});
-  wallpapers.sort();
-  for (int i = 0; i < wallpapers.size() && i < 7; ++i) {
-    const auto source = "/usr/share/backgrounds/mate/nature/" + wallpapers[i];
-    const auto folder = i == 6 ? sample_->holiday : sample_->media;
-    const auto out = qs(folder / wallpapers[i].toStdString());
-    runTool("vips", {"thumbnail", source, out + "[Q=90]", "640"});
-    if (i == 0) sample_->firstPhoto = out.toStdString();
+  // The sample media installed with the program: painted photos and two clips with a cut.
+  const auto resources = ResourceLocator::resourcesDirectory();
+  const fs::path samples = resources ? *resources / "Samples" : fs::path();
+  QStringList photos = QDir(qs(samples)).entryList({"Photo ?.jpg"}, QDir::Files, QDir::Name);
+  if (photos.size() < 7 || !fs::is_regular_file(samples / "grey-then-red.mp4") ||
+      !fs::is_regular_file(samples / "green-then-blue.mp4")) {
+    std::fprintf(stderr, "snapshots: the sample media are missing from %s\n",
+                 samples.empty() ? "the installation" : samples.c_str());
+    return false;
   }
-  // Two copies of the first photo, one exact and one smaller, for the
-  // duplicates window.
+  for (int i = 0; i < 7; ++i) {
+    const auto folder = i == 6 ? sample_->holiday : sample_->media;
+    fs::copy_file(samples / photos[i].toStdString(), folder / photos[i].toStdString());
+    if (i == 0) sample_->firstPhoto = folder / photos[i].toStdString();
+  }
+  // Two copies of the first photo, one exact and one smaller, for the duplicates window.
   const fs::path first = sample_->firstPhoto;
   fs::copy_file(first, first.parent_path() / (first.stem().string() + " copy.jpg"));
-  runTool("vips",
-          {"thumbnail", "/usr/share/backgrounds/mate/nature/" + wallpapers.value(0),
-           qs(first.parent_path() / (first.stem().string() + " small.jpg")) + "[Q=75]", "480"});
-  // Clips of flat noisy scenes with a cut, as the command line's sample has.
-  auto clip = [this](const char* name, const char* first, const char* second) {
-    const QString filter = "[0][1]concat=n=2:v=1,noise=alls=30:allf=t";
-    runTool("ffmpeg",
-            {"-loglevel", "error", "-y", "-f", "lavfi", "-i",
-             QString("color=c=%1:s=320x180:r=10:d=4").arg(first), "-f", "lavfi", "-i",
-             QString("color=c=%1:s=320x180:r=10:d=5").arg(second), "-filter_complex", filter,
-             "-c:v", "libx264", "-pix_fmt", "yuv420p", qs(sample_->media / "Videos" / name)});
-  };
-  clip("grey-then-red.mp4", "0x707070", "0xcc1a1a");
-  clip("green-then-blue.mp4", "0x338c33", "0x2659cc");
-  for (int i = 0; i < 8; ++i) {
+  fs::copy_file(samples / (first.stem().string() + " small.jpg"),
+                first.parent_path() / (first.stem().string() + " small.jpg"));
+  for (const char* clip : {"grey-then-red.mp4", "green-then-blue.mp4"}) {
+    fs::copy_file(samples / clip, sample_->media / "Videos" / clip);
+  }
+  // Enough clips that the busy folder is still at work through the sidebar's paused states.
+  for (int i = 0; i < 96; ++i) {
     const auto name = (i % 2 ? "green-then-blue.mp4" : "grey-then-red.mp4");
     fs::copy_file(sample_->media / "Videos" / name,
                   sample_->busy / ("Clip " + std::to_string(i + 1) + ".mp4"));
@@ -248,6 +246,7 @@ void Snapshots::makeSample() {
   // Large enough to be taken for a photo, yet no picture.
   writeFile(sample_->busy / "Unfinished download.jpg",
             std::string(Scanner::minimumPhotoBytes, 'x'));
+  return true;
 }
 
 AppModel::Setup Snapshots::setup(const fs::path& library) const {
@@ -419,6 +418,8 @@ std::unique_ptr<AppModel> Snapshots::sidebar() {
   const auto zone = machine_ / "sys/class/thermal/thermal_zone0";
   model->addFolder(sample_->busy);
   waitUntil([&status] { return status.doneFiles() >= 1; }, 60000);
+  // At work, while most of the folder is still to do.
+  shoot("Main.qml", *model, "sidebar-indexing", {}, textOnly);
   writeFile(profile, "low-power\n");
   waitUntil(reason("lowPower"), 30000);
   shoot("Main.qml", *model, "sidebar-paused-power-saver", {}, textOnly);
@@ -434,7 +435,6 @@ std::unique_ptr<AppModel> Snapshots::sidebar() {
   shoot("Main.qml", *model, "sidebar-paused-user", {}, textOnly);
   status.resume();
   waitUntil(reason(""), 30000);
-  shoot("Main.qml", *model, "sidebar-indexing", {}, textOnly);
   const bool idle = waitUntil(
       [&model] {
         return model->totalPending() == 0 &&

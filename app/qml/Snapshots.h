@@ -22,7 +22,7 @@ class QQuickWindow;
 namespace quillmere {
 
 class Snapshots {
-public:
+ public:
   static constexpr int width = 1280;
   static constexpr int height = 800;
 
@@ -35,7 +35,7 @@ public:
   // ".png".
   static QStringList stateNames();
 
-private:
+ private:
   struct Sample;
 
   // One function per window.
@@ -44,24 +44,24 @@ private:
   // snapshots change; ends with that library idle, for the duplicates window's
   // "none".
   std::unique_ptr<AppModel> sidebar();
-  void duplicatesWindow(AppModel &withGroups, AppModel &withoutGroups);
-  void settingsWindow(AppModel &model);
+  void duplicatesWindow(AppModel& withGroups, AppModel& withoutGroups);
+  void settingsWindow(AppModel& model);
 
-  void makeSample();
+  int shootAll();
+  // False when the installed sample media are missing.
+  bool makeSample();
   void indexSample();
-  AppModel::Setup setup(const std::filesystem::path &library) const;
-  std::unique_ptr<AppModel>
-  openModel(const std::filesystem::path &library) const;
+  AppModel::Setup setup(const std::filesystem::path& library) const;
+  std::unique_ptr<AppModel> openModel(const std::filesystem::path& library) const;
   // Shoots the main window over the model in light and dark after
   // prepare(window) ran.
-  void shootMain(AppModel &model, const QString &name,
-                 const std::function<void(QQuickWindow &)> &prepare = {});
+  void shootMain(AppModel& model, const QString& name,
+                 const std::function<void(QQuickWindow&)>& prepare = {});
   // The same for the window in file, waiting wait milliseconds after prepare.
-  void shoot(const QString &file, AppModel &model, const QString &name,
-             const std::function<void(QQuickWindow &)> &prepare = {},
-             int wait = 900);
-  QQuickWindow *makeWindow(const QString &file, AppModel &model);
-  bool save(QQuickWindow &window, const QString &name);
+  void shoot(const QString& file, AppModel& model, const QString& name,
+             const std::function<void(QQuickWindow&)>& prepare = {}, int wait = 900);
+  QQuickWindow* makeWindow(const QString& file, AppModel& model);
+  bool save(QQuickWindow& window, const QString& name);
 
   const QString directory_;
   QTemporaryDir temp_;
@@ -73,4 +73,4 @@ private:
   int failures_ = 0;
 };
 
-} // namespace quillmere
+}  // namespace quillmere
