@@ -196,6 +196,19 @@ std::optional<ModelInfo> AppModel::modelInfo() const {
   return embedder_->info();
 }
 
+QStringList AppModel::exampleQueries() const {
+  const auto info = modelInfo();
+  // The demo model knows colours, light and a coarse layout; promise nothing more of it.
+  if (!info || info->isDemo()) {
+    return {tr("red"),           tr("blue sky"),   tr("dark night"),       tr("green grass"),
+            tr("orange sunset"), tr("white snow"), tr("bright and sunny"), tr("pink flower")};
+  }
+  return {tr("red car at night"),          tr("whiteboard with a diagram"),
+          tr("dog running on the beach"),  tr("birthday cake with candles"),
+          tr("snowy mountains"),           tr("people dancing at a concert"),
+          tr("drone shot of a coastline"), tr("cooking in a kitchen")};
+}
+
 // ---- Search state ----
 
 void AppModel::setQuery(const QString& query) {

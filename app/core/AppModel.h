@@ -54,6 +54,8 @@ class AppModel : public QObject {
 
   Q_PROPERTY(bool ready READ ready NOTIFY readyChanged)
   Q_PROPERTY(QString startupError READ startupError NOTIFY readyChanged)
+  // Queries to try, chosen for what the model in use can find.
+  Q_PROPERTY(QStringList exampleQueries READ exampleQueries NOTIFY readyChanged)
   // The question asked when the library holds another model's frames; empty otherwise.
   Q_PROPERTY(QString modelChange READ modelChange NOTIFY modelChangeChanged)
   Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
@@ -123,6 +125,7 @@ class AppModel : public QObject {
 
   bool ready() const { return library_ != nullptr; }
   QString startupError() const { return startupError_; }
+  QStringList exampleQueries() const;
   QString modelChange() const { return modelChange_; }
   // The answer "Index Again" to modelChange: the library drops the other model's frames and
   // start-up goes on. ("Quit" is the application's.)

@@ -88,7 +88,7 @@ void LibrarySettings::showLibrary() const {
 
 bool LibrarySettings::isDemoModel() const {
   const auto info = app_ ? app_->modelInfo() : std::nullopt;
-  return info && (info->hf == "quillmere-demo" || info->kind.starts_with("demo"));
+  return info && info->isDemo();
 }
 
 QString LibrarySettings::modelName() const {

@@ -8,12 +8,7 @@ import Quillmere
 Item {
     id: root
     required property AppModel app
-    readonly property var examples: [
-        qsTr("red car at night"), qsTr("whiteboard with a diagram"),
-        qsTr("dog running on the beach"), qsTr("birthday cake with candles"),
-        qsTr("snowy mountains"), qsTr("people dancing at a concert"),
-        qsTr("drone shot of a coastline"), qsTr("cooking in a kitchen")
-    ]
+    readonly property var examples: app.exampleQueries
     readonly property string summary: summaryOf(app.totalIndexed, app.indexedPhotos,
                                                 app.indexedVideoSeconds)
 

@@ -48,6 +48,8 @@ struct ModelInfo {
   std::string signature() const;
   // Whether the image encoder takes float pixels the engine normalises.
   bool floatPixels() const { return pixels != "uint8"; }
+  // The hand-made demo model, which knows colours and light but no objects or scenes.
+  bool isDemo() const { return hf == "quillmere-demo" || kind.starts_with("demo"); }
 
   bool operator==(const ModelInfo&) const = default;
 };
