@@ -68,7 +68,15 @@ similar="$(run "$cli" similar "$first" --limit 2)"
 echo "$similar"
 grep -q copy.jpg <<<"$similar" || fail "the copy of the example photo is not among its similar photos"
 
+[[ $(run "$cli" --version) == "quillmere-cli "[0-9]* ]] || fail "quillmere-cli --version"
+
 if [[ $app == 1 ]]; then
+  # No display at all: --help and --version must not need one.
+  no_display=(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY)
+  [[ $(run "${no_display[@]}" "$prefix/bin/quillmere" --version) == "quillmere "[0-9]* ]] ||
+    fail "quillmere --version needs a display"
+  run "${no_display[@]}" "$prefix/bin/quillmere" --help | grep -q -- --snapshot-windows ||
+    fail "quillmere --help needs a display"
   run "$prefix/bin/quillmere" --snapshot-windows "$tmp/shots"
   shots=("$tmp/shots"/*.png)
   [[ -f ${shots[0]} ]] || fail "the snapshot mode wrote no pictures"
@@ -81,7 +89,9 @@ if [[ $app == 1 ]]; then
 
   id=org.quillmere.Quillmere
   desktop-file-validate "$prefix/share/applications/$id.desktop"
-  appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml"
-  [[ -f $prefix/share/icons/hicolor/scalable/apps/$id.svg ]] || fail "the icon was not installed"
+  appstreamcli validate --pedantic --no-net "$prefix/share/metainfo/$id.metainfo.xml"
+  for size in scalable/apps/$id.svg {16x16,48x48,512x512}/apps/$id.png; do
+    [[ -f $prefix/share/icons/hicolor/$size ]] || fail "the icon $size was not installed"
+  done
 fi
 echo "install test: passed"
