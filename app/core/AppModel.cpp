@@ -9,6 +9,7 @@
 #include "GuiQueue.h"
 #include "IndexingStatus.h"
 #include "SearchQueue.h"
+#include "Thumbnails.h"
 #include "VolumeWatcher.h"
 #include "core/Float16.h"
 #include "model/Embedder.h"
@@ -39,6 +40,7 @@ AppModel::AppModel(Setup setup, QObject* parent)
       setup_(std::move(setup)),
       searchQueue_(std::make_unique<SearchQueue>("quillmere.search")),
       refineQueue_(std::make_unique<SearchQueue>("quillmere.refine")),
+      thumbnails_(std::make_unique<Thumbnails>()),
       gui_(new GuiQueue(this)),
       folders_(new FolderListModel(this)),
       results_(new ResultListModel(this)),
@@ -55,7 +57,9 @@ AppModel::AppModel(Setup setup, QObject* parent)
 AppModel::AppModel(QObject* parent) : AppModel(Setup{}, parent) {}
 
 AppModel::~AppModel() {
-  // Every thread that may post back to the model ends before the model does.
+  // Every thread that may post back to the model, or read its library, ends before the model
+  // does.
+  thumbnails_.reset();
   watcher_.reset();
   indexer_.reset();
   refineQueue_.reset();

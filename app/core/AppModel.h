@@ -45,6 +45,7 @@ class GuiQueue;
 class SearchEngine;
 class SearchQueue;
 class SystemConditions;
+class Thumbnails;
 class VolumeWatcher;
 
 class AppModel : public QObject {
@@ -118,7 +119,7 @@ class AppModel : public QObject {
   explicit AppModel(Setup setup, QObject* parent = nullptr);
   // The user's own parts.
   explicit AppModel(QObject* parent = nullptr);
-  // Stops the indexer, the watcher and the queues before the engine goes.
+  // Stops the picture service, the indexer, the watcher and the queues before the engine goes.
   ~AppModel() override;
 
   bool ready() const { return library_ != nullptr; }
@@ -130,6 +131,8 @@ class AppModel : public QObject {
   Library* library() const { return library_.get(); }
   Indexer* indexer() const { return indexer_.get(); }
   VolumeWatcher* volumes() const { return volumes_; }
+  // The result pictures' service: its decodes read this model's library, so it ends with it.
+  Thumbnails& thumbnails() const { return *thumbnails_; }
   Indexer::Progress progress() const { return progress_; }
   // The queue exact-time refinements run on, one at a time (tests hold it to order answers).
   SearchQueue& refinementQueue() { return *refineQueue_; }
@@ -295,6 +298,7 @@ class AppModel : public QObject {
   std::unique_ptr<FolderWatcher> watcher_;
   std::unique_ptr<SearchQueue> searchQueue_;
   std::unique_ptr<SearchQueue> refineQueue_;
+  std::unique_ptr<Thumbnails> thumbnails_;
   VolumeWatcher* volumes_ = nullptr;  // a child of the model
 
   QString startupError_;

@@ -57,11 +57,6 @@ Thumbnails::Thumbnails(int smallBudget, int sharpBudget, QObject* parent)
 // The pools, members, drop their waiting work and wait for the decodes running.
 Thumbnails::~Thumbnails() = default;
 
-Thumbnails& Thumbnails::shared() {
-  static Thumbnails* const instance = new Thumbnails(QCoreApplication::instance());
-  return *instance;
-}
-
 QString Thumbnails::smallKey(const SearchResult& result) {
   const MediaFile& file = result.file;
   const std::string key = std::to_string(result.frameID) + "|" + std::to_string(file.id) + "|" +

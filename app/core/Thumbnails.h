@@ -1,4 +1,4 @@
-// The process-wide service behind every result picture: the stored thumbnails of frames and
+// The service behind every result picture, one per model: the stored thumbnails of frames and
 // sharp pictures taken from the media themselves, decoded off the GUI thread and kept in two
 // bounded caches. Stored thumbnails and sharp decodes run in pools of their own, so slow
 // sharp decodes (a network folder, a long video) never hold up the stored thumbnails; at
@@ -48,9 +48,6 @@ class Thumbnails : public QObject {
   // Waits for the decodes already running; their answers are dropped.
   ~Thumbnails() override;
 
-  // The one the views use; made on first use (on the GUI thread), never destroyed.
-  static Thumbnails& shared();
-
   // What a stored thumbnail is cached under: the frame and the file as the result knew it,
   // so that another library's frame of the same id, or a re-indexed file, never meets it.
   static QString smallKey(const SearchResult& result);
@@ -60,8 +57,9 @@ class Thumbnails : public QObject {
                           double time, int pixels);
 
   QImage cachedSmall(const SearchResult& result);
-  // The frame's stored thumbnail, read from the library and decoded in the background;
-  // the library must outlive the answer. Cached when there is one.
+  // The frame's stored thumbnail, read from the library and decoded in the background; the
+  // library must outlive this service (the model owns both and ends the service first).
+  // Cached when there is one.
   void small(const SearchResult& result, Library& library, Cancelled cancelled, Handler done);
 
   QImage cachedSharp(const std::filesystem::path& url, const MediaFile& file, double time,

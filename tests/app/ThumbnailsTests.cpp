@@ -329,7 +329,26 @@ TEST_F(ThumbnailsTest, AFrameIdOfAnotherLibraryDoesNotShowTheOldPicture) {
   EXPECT_NE(second[0].image, first[0].image);
 }
 
-// The QML item over the shared service: the background at once, then the pictures, and the
+// Quitting while pictures load: the views' service ends with the model, before its library,
+// so no read reaches a library that is gone and no answer a model that is gone.
+TEST_F(ThumbnailsTest, QuittingWhilePicturesLoadReachesNoLibraryThatIsGone) {
+  ASSERT_EQ(photoResults(8).size(), 8u);
+  for (int round = 0; round < 20; ++round) {
+    int shown = 0;
+    for (const SearchResult& result : model().results()->results()) {
+      for (const int pixels : {0, 128, 256}) {
+        ThumbnailLoad::start(model().thumbnails(), model(), result, result.time, pixels,
+                             [&shown](const QImage&, bool) { ++shown; });
+      }
+    }
+    model_.reset();
+    QTest::qWait(10);
+    EXPECT_EQ(shown, 0);
+    search("a photo");
+  }
+}
+
+// The QML item over the model's service: the background at once, then the pictures, and the
 // background again for another frame.
 TEST_F(ThumbnailsTest, ResultImageShowsTheStoredThumbnailThenTheSharpPicture) {
   const auto results = photoResults(2);
