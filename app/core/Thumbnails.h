@@ -51,8 +51,10 @@ class Thumbnails : public QObject {
   // What a stored thumbnail is cached under: the frame and the file as the result knew it,
   // so that another library's frame of the same id, or a re-indexed file, never meets it.
   static QString smallKey(const SearchResult& result);
-  // What a sharp picture is cached under: where, which version of the file (size and
-  // modification time), the time and the longest side.
+  // What a sharp picture is cached under, looked up and stored alike: where, the version of
+  // the file the library knows (size and modification time), the time and the longest side.
+  // An edit gets a new picture once the library has seen it, and no stat runs on the GUI
+  // thread.
   static QString sharpKey(const std::filesystem::path& url, std::int64_t size, double mtime,
                           double time, int pixels);
 
@@ -65,8 +67,8 @@ class Thumbnails : public QObject {
   QImage cachedSharp(const std::filesystem::path& url, const MediaFile& file, double time,
                      int pixels);
   // A picture of the file at url, at time for a video, longest side at most pixels. Cached
-  // under the version of the file that was read. Not decoded at all when cancelled before
-  // its turn comes.
+  // under the file's version as the library knows it. Not decoded at all when cancelled
+  // before its turn comes.
   void sharp(const std::filesystem::path& url, const MediaFile& file, double time, int pixels,
              Cancelled cancelled, Handler done);
 

@@ -298,6 +298,20 @@ TEST_F(ThumbnailsTest, AnEditedFileGivesANewPictureNotTheCachedOne) {
   EXPECT_NE(second[0].image, first[0].image);
   EXPECT_EQ(second[1].image, toImage(FrameSampler::photo(path, 256).frames.at(0).image));
   EXPECT_NE(second[1].image, first[1].image);
+
+  // Edited again and not yet seen by the library: its picture is decoded once, not each time.
+  SearchResult unseen = after;
+  unseen.file.mtime -= 1;
+  std::vector<Shown> third;
+  load(unseen, 256, third);
+  ASSERT_TRUE(waitFor([&] { return third.size() == 2; }));
+  const int decoded = thumbs->sharpDecodesStarted();
+  std::vector<Shown> fourth;
+  load(unseen, 256, fourth);
+  ASSERT_EQ(fourth.size(), 1u);
+  EXPECT_TRUE(fourth[0].sharp);
+  QTest::qWait(100);
+  EXPECT_EQ(thumbs->sharpDecodesStarted(), decoded);
 }
 
 TEST_F(ThumbnailsTest, AFrameIdOfAnotherLibraryDoesNotShowTheOldPicture) {
