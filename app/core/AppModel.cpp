@@ -298,6 +298,7 @@ void AppModel::scheduleSearch(bool now, bool keepSelection) {
     searching_ = false;
     openWhenApplied_ = false;
     results_->setResults({});
+    answered_.reset();
     if (!searchedQuery_.isEmpty()) {
       searchedQuery_.clear();
       emit searchedQueryChanged();
@@ -360,7 +361,12 @@ void AppModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
   lastSearchMS_ =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   emit lastSearchMSChanged();
-  const bool kept = job.keepSelection && remembered && results_->row(*remembered);
+  // A re-run for the question on show keeps its selection; a new question (typed while files
+  // were indexed, say) starts from its top with no exact times.
+  const Question question{job.text, job.imageQuery, job.filter};
+  const bool kept =
+      job.keepSelection && answered_ == question && remembered && results_->row(*remembered);
+  answered_ = question;
   if (!kept) {
     const auto& results = results_->results();
     setSelection(results.empty() ? std::nullopt

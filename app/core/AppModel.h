@@ -257,6 +257,13 @@ class AppModel : public QObject {
     SearchFilter filter;
     bool keepSelection = false;
   };
+  // What a search asked: a re-run keeps the selection only while this is unchanged.
+  struct Question {
+    std::string text;
+    std::optional<ImageQuery> imageQuery;
+    SearchFilter filter;
+    bool operator==(const Question&) const = default;
+  };
   // What the search queue hands back.
   struct SearchAnswer {
     std::vector<SearchResult> results;
@@ -318,6 +325,8 @@ class AppModel : public QObject {
   Library::Totals totals_;
   QString notice_;
   std::optional<ImageQuery> imageQuery_;
+  // What the results on show answered; absent while none are.
+  std::optional<Question> answered_;
   std::map<std::int64_t, double> exactTimes_;
   std::optional<std::vector<float>> lastQueryVector_;
   std::int64_t indexedPhotos_ = 0;

@@ -99,6 +99,7 @@ TEST_F(SearchTest, TheSameKindFilterTwiceSearchesOnce) {
 struct KeepCase {
   std::string name;
   bool removeSelected;  // the selected frame's folder leaves the library before the re-run
+  QString typed;        // a new query typed just before the re-run, as indexing refreshes
   bool selectionKept;
 };
 
@@ -116,9 +117,12 @@ TEST_P(KeepSelectionTest, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
   if (GetParam().removeSelected) model().library()->removeRoot(rootB);
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   QSignalSpy resets(model().results(), &QAbstractItemModel::modelReset);
+  QSignalSpy replaced(&model(), &AppModel::resultsReplaced);
+  if (!GetParam().typed.isEmpty()) model().setQuery(GetParam().typed);
   model().scheduleSearch(true, true);
   ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(resets.count(), 0);  // rows removed or updated in place
+  EXPECT_EQ(replaced.count(), GetParam().selectionKept ? 0 : 1);
   if (GetParam().selectionKept) {
     EXPECT_EQ(model().selection(), video->frameID);
     EXPECT_TRUE(model().exactTimes().contains(video->frameID));
@@ -130,8 +134,9 @@ TEST_P(KeepSelectionTest, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, KeepSelectionTest,
-                         ::testing::Values(KeepCase{"FrameStillListed", false, true},
-                                           KeepCase{"FrameGone", true, false}),
+                         ::testing::Values(KeepCase{"FrameStillListed", false, {}, true},
+                                           KeepCase{"FrameGone", true, {}, false},
+                                           KeepCase{"NewQueryTyped", false, "blue", false}),
                          [](const auto& info) { return info.param.name; });
 
 // The frames of a list before and after a re-run.
