@@ -559,19 +559,21 @@ void AppModel::watchFolders() {
   watcher_->watch(paths);
 }
 
+// The table changes for mounts that are none of ours (a container, a snap, another stick):
+// only a folder that went, came or moved searches again, keeping the selection.
 void AppModel::volumesChanged() {
   if (!library_) return;
-  std::set<std::int64_t> before;
-  for (const auto& entry : accessing_) before.insert(entry.first);
+  const auto before = accessing_;
   volumes_->reload();
   resolveFolders();
+  if (accessing_ == before) return;
   watchFolders();
   std::vector<std::int64_t> cameBack;
   for (const auto& entry : accessing_) {
     if (!before.contains(entry.first)) cameBack.push_back(entry.first);
   }
   if (!cameBack.empty() && indexer_) indexer_->run(cameBack);
-  scheduleSearch(true, false);
+  scheduleSearch(true, true);
 }
 
 void AppModel::refreshTotals() {
