@@ -254,6 +254,7 @@ void AppModel::select(std::optional<std::int64_t> frameID) {
 void AppModel::setSelection(std::optional<std::int64_t> frameID) {
   if (frameID == selection_) return;
   selection_ = frameID;
+  ++refineGeneration_;
   emit selectionChanged();
 }
 
@@ -351,6 +352,7 @@ void AppModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
     return;
   }
   const auto remembered = selection_;
+  if (lastQueryVector_ != answer.vector) ++refineGeneration_;
   lastQueryVector_ = std::move(answer.vector);
   results_->setResults(std::move(answer.results));
   const auto searched = QString::fromStdString(job.imageQuery ? job.imageQuery->name : job.text);
@@ -399,7 +401,10 @@ void AppModel::refineSelection() {
   const auto location = url(result->file);
   if (!location || !lastQueryVector_ || !engine_) return;
   emit refinementStarted(result->frameID);
-  refineQueue_->post([this, result = *result, query = *lastQueryVector_, location = *location] {
+  refineQueue_->post([this, generation = refineGeneration_.load(), result = *result,
+                      query = *lastQueryVector_, location = *location] {
+    // Quick moves through the results queue one refinement each: only the newest is made.
+    if (generation != refineGeneration_) return;
     const auto refined = engine_->refine(result, query, location);
     gui_->post([this, frameID = result.frameID, query, time = refined.time] {
       // An answer for an older search's vector would pin the wrong time on the frame.

@@ -339,6 +339,9 @@ class AppModel : public QObject {
   QTimer searchTimer_;
   std::optional<SearchJob> scheduled_;
   std::atomic<std::uint64_t> generation_{0};
+  // Moves on when the selection or the query vector changes: a refinement queued before
+  // then is not started (the refinement queue reads it).
+  std::atomic<std::uint64_t> refineGeneration_{0};
   QTimer refreshTimer_;
   bool refreshPending_ = false;
 

@@ -331,6 +331,34 @@ TEST_F(SearchTest, ARefinementForAnOlderSearchIsDropped) {
   EXPECT_FALSE(model().exactTimes().contains(video->frameID));
 }
 
+// Arrow keys held through the results: only the frame selected when the queue gets to it is
+// refined, so its exact time does not wait behind those of frames passed by.
+TEST_F(SearchTest, AQueuedRefinementOfAFrameNoLongerSelectedIsSkipped) {
+  makeLibrary();
+  const auto more = makeFolder("C");
+  for (const auto* name : {"two.mp4", "three.mp4"}) addClip(more, name);
+  addIndexed(more);
+  search("red");
+  model().refinementQueue().sync();  // the first result's own refinement
+  QTest::qWait(100);
+  const auto known = model().exactTimes();
+  std::vector<std::int64_t> videos;
+  for (const auto& result : model().results()->results()) {
+    if (result.file.kind == MediaKind::video && !known.contains(result.frameID)) {
+      videos.push_back(result.frameID);
+    }
+  }
+  ASSERT_GE(videos.size(), 3u);
+  std::promise<void> gate;
+  model().refinementQueue().post([opened = gate.get_future().share()] { opened.wait(); });
+  for (const auto frame : videos) model().select(frame);
+  gate.set_value();
+  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(videos.back()); }));
+  model().refinementQueue().sync();
+  QTest::qWait(100);
+  EXPECT_EQ(model().exactTimes().size(), known.size() + 1);
+}
+
 TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {
   // A model directory whose text encoder is gone: pictures still embed, text does not.
   const auto broken = temp->path() / "Model";
