@@ -581,23 +581,19 @@ void AppModel::volumesChanged() {
   scheduleSearch(true, true);
 }
 
+// Counted by the library in place: a copy of every record here, on the GUI thread and under
+// the library's lock, stalled the window at each refresh of a large library's indexing.
 void AppModel::refreshTotals() {
   if (!library_) return;
   totals_ = library_->totals();
-  std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> counts;
-  const auto files = library_->allFiles();
-  for (const auto& file : files) {
-    auto& count = counts[file.rootID];
-    ++count.first;
-    if (file.state == FileState::indexed) ++count.second;
-  }
-  indexedPhotos_ = std::count_if(files.begin(), files.end(), [](const MediaFile& file) {
-    return file.kind == MediaKind::photo && file.state == FileState::indexed;
-  });
+  const auto counts = library_->rootCounts();
+  indexedPhotos_ = 0;
+  for (const auto& entry : counts) indexedPhotos_ += entry.second.indexedPhotos;
   auto folders = folders_->folders();
   for (auto& folder : folders) {
-    folder.files = counts[folder.root.id].first;
-    folder.indexed = counts[folder.root.id].second;
+    const auto found = counts.find(folder.root.id);
+    folder.files = found != counts.end() ? found->second.files : 0;
+    folder.indexed = found != counts.end() ? found->second.indexed : 0;
   }
   folders_->setFolders(std::move(folders));
   emit totalsChanged();
