@@ -79,12 +79,12 @@ class ActionsTest : public AppTest {
     model().results()->setResults(std::move(results));
   }
   // Asks for an export and saves it to file; false when it was not asked for or failed.
-  bool exportTo(const std::filesystem::path& file) {
+  bool exportTo(const std::filesystem::path& file, int nameFilter = 0) {
     QSignalSpy asked(&actions(), &Actions::exportAsked);
     actions().exportMarkers();
     if (asked.count() != 1) return false;
     QSignalSpy finished(&actions(), &Actions::exportFinished);
-    actions().saveExport(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+    actions().saveExport(QUrl::fromLocalFile(QString::fromStdString(file.string())), nameFilter);
     return finished.wait(answerWait) && finished.front().front().toBool();
   }
 
@@ -175,6 +175,28 @@ TEST_F(ActionsTest, TwoHundredFiftyVideoResultsGiveAHundredMomentsButEveryRowInC
   EXPECT_EQ(occurrences(table, "\n"), 251u);  // the header and every row
   EXPECT_EQ(table.rfind("File,", 0), 0u);
   EXPECT_EQ(model().notice(), "Exported 250 moments to markers.CSV.");
+
+  // Without one, the chosen type's extension is added, and the type decides.
+  ASSERT_TRUE(exportTo(temp->path() / "table", 1));
+  EXPECT_EQ(readText(temp->path() / "table.csv"), table);
+  EXPECT_FALSE(std::filesystem::exists(temp->path() / "table"));
+  EXPECT_EQ(model().notice(), "Exported 250 moments to table.csv.");
+}
+
+TEST_F(ActionsTest, AnExportAskedForWhileOneIsBeingSavedSaysSo) {
+  makeLibrary();
+  listClipResults(3);
+  QSignalSpy asked(&actions(), &Actions::exportAsked);
+  QSignalSpy finished(&actions(), &Actions::exportFinished);
+  actions().exportMarkers();
+  actions().saveExport(
+      QUrl::fromLocalFile(QString::fromStdString((temp->path() / "a.csv").string())));
+  ASSERT_TRUE(actions().exporting());
+  actions().exportMarkers();
+  EXPECT_EQ(asked.count(), 1);
+  EXPECT_EQ(model().notice(), Actions::stillExporting);
+  ASSERT_TRUE(finished.wait(answerWait));
+  EXPECT_EQ(model().notice(), "Exported 3 moments to a.csv.");
 }
 
 TEST_F(ActionsTest, OneMomentIsReportedInTheSingular) {
@@ -348,6 +370,15 @@ TEST_F(MenuBarTest, ResultItemsWaitForASelectionAndExportOnlyForResults) {
   trigger("open");
   EXPECT_EQ(peek.count(), 1);
   EXPECT_EQ(open.count(), 1);
+
+  // Not again while an export is being saved.
+  QSignalSpy finished(&actions(), &Actions::exportFinished);
+  trigger("exportMarkers");
+  actions().saveExport(
+      QUrl::fromLocalFile(QString::fromStdString((temp->path() / "m.csv").string())));
+  EXPECT_FALSE(enabled("exportMarkers"));
+  ASSERT_TRUE(finished.wait(answerWait));
+  EXPECT_TRUE(enabled("exportMarkers"));
 
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().setKindFilter(AppModel::KindFilter::Photos);
