@@ -62,8 +62,9 @@ void Actions::open(const SearchResult& result) {
     const auto seconds = model_.openTime(result);
     PlayerWindows::shared().open(url, seconds);
     emit playVideo(url, seconds);
-  } else {
-    QDesktopServices::openUrl(url);
+  } else if (!QDesktopServices::openUrl(url)) {
+    model_.setNotice(
+        QString::fromStdString("No application is set up to open " + result.file.name() + "."));
   }
 }
 

@@ -46,7 +46,8 @@ class Actions : public QObject {
   ~Actions() override;
 
   // A video opens in our player at its opening time (playVideo), a photo in the user's
-  // default application; on an offline drive the notice says which drive to connect.
+  // default application (the notice says when there is none); on an offline drive the
+  // notice says which drive to connect.
   Q_INVOKABLE void open(qint64 frameID);
   void open(const SearchResult& result);
   // Reveals the file selected in a file-manager window; nothing while its folder is offline.

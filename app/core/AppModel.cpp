@@ -274,7 +274,7 @@ void AppModel::clearImageQuery() {
 }
 
 void AppModel::setNotice(const QString& notice) {
-  if (notice == notice_) return;
+  if (notice.isEmpty() && notice_.isEmpty()) return;
   notice_ = notice;
   emit noticeChanged();
 }
@@ -499,6 +499,12 @@ void AppModel::handleAdd(const QString& path) {
   if (result.outcome == FolderRules::Outcome::failed) {
     setNotice(QString::fromStdString(result.message));
   }
+}
+
+void AppModel::handleAddUrl(const QUrl& url) {
+  if (url.isLocalFile()) return handleAdd(url.toLocalFile());
+  setNotice(tr("%1 can't be added: Quillmere adds folders on this computer only.")
+                .arg(url.toDisplayString(QUrl::PreferLocalFile)));
 }
 
 // The model's own traces of a folder the library no longer has.

@@ -179,6 +179,9 @@ class AppModel : public QObject {
   AddResult addFolder(const std::filesystem::path& path);
   // addFolder, showing a failure as the notice.
   Q_INVOKABLE void handleAdd(const QString& path);
+  // A folder chosen in a dialog or dropped: a location that is not a local folder (an
+  // sftp:// place of the file manager's) is said to be one that cannot be added.
+  Q_INVOKABLE void handleAddUrl(const QUrl& url);
   Q_INVOKABLE void removeFolder(qint64 rootID);
   void resolveFolders();
   void watchFolders();
@@ -195,6 +198,7 @@ class AppModel : public QObject {
   std::optional<std::filesystem::path> reachableURL(const Root& root) const;
 
   QString notice() const { return notice_; }
+  // The same text set again is shown anew: the bar holds it its full time from now.
   void setNotice(const QString& notice);
 
   qint64 totalFiles() const { return totals_.files; }

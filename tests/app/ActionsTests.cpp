@@ -110,6 +110,17 @@ TEST_F(ActionsTest, AVideoOpensInThePlayerAtItsExactTimeAndAPhotoInTheDefaultApp
   EXPECT_EQ(played.count(), 1);
 }
 
+// The offscreen platform has no default applications, as a desktop may have none for a type.
+TEST_F(ActionsTest, APhotoWithNoApplicationToOpenItSaysSo) {
+  if (QGuiApplication::platformName() != "offscreen") GTEST_SKIP() << "needs no default handler";
+  makeLibrary();
+  const auto photo = first(MediaKind::photo);
+  ASSERT_TRUE(photo);
+  actions().open(photo->frameID);
+  EXPECT_EQ(model().notice().toStdString(),
+            "No application is set up to open " + photo->file.name() + ".");
+}
+
 TEST_F(ActionsTest, OpeningOnAnUnpluggedDriveNamesTheDriveAndOpensNothing) {
   makeLibrary();
   const auto photo = first(MediaKind::photo);
