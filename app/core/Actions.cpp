@@ -62,8 +62,9 @@ void Actions::open(const SearchResult& result) {
     const auto seconds = model_.openTime(result);
     PlayerWindows::shared().open(url, seconds);
     emit playVideo(url, seconds);
-  } else {
-    QDesktopServices::openUrl(url);
+  } else if (!QDesktopServices::openUrl(url)) {
+    model_.setNotice(
+        QString::fromStdString("No application is set up to open " + result.file.name() + "."));
   }
 }
 
@@ -151,6 +152,10 @@ ExportPlan Actions::plan() const {
 }
 
 void Actions::exportMarkers() {
+  if (exporting_) {
+    model_.setNotice(stillExporting);
+    return;
+  }
   auto asked = plan();
   if (asked.empty()) {
     asked_.reset();
@@ -161,15 +166,26 @@ void Actions::exportMarkers() {
   emit exportAsked();
 }
 
-void Actions::saveExport(const QUrl& file) {
-  if (!asked_ || exporting_ || !file.isLocalFile()) return;
+std::filesystem::path Actions::exportPath(const std::filesystem::path& path, int nameFilter) {
+  if (path.has_extension()) return path;
+  auto named = path;
+  named += nameFilter == 1 ? ".csv" : ".fcpxml";
+  return named;
+}
+
+void Actions::saveExport(const QUrl& file, int nameFilter) {
+  if (!asked_ || !file.isLocalFile()) return;
+  if (exporting_) {
+    model_.setNotice(stillExporting);
+    return;
+  }
   if (writer_.joinable()) writer_.join();
   exporting_ = true;
   emit exportingChanged();
-  writer_ = std::jthread([this, plan = std::move(*asked_), target = file.toLocalFile()] {
-    const auto path = std::filesystem::path(target.toStdString());
+  const auto path = exportPath(file.toLocalFile().toStdString(), nameFilter);
+  writer_ = std::jthread([this, plan = std::move(*asked_), path] {
     const auto document = plan.document(ExportPlan::format(path));
-    QSaveFile out(target);
+    QSaveFile out(fromPath(path));
     bool ok = out.open(QIODevice::WriteOnly);
     ok = ok && out.write(document.text.data(), static_cast<qint64>(document.text.size())) ==
                    static_cast<qint64>(document.text.size());
@@ -194,6 +210,11 @@ QString Actions::exportMessage() const {
       "A timeline with every found moment and a marker on the frame \u2014 for Final Cut Pro "
       "(File \u203a Import \u203a XML) and DaVinci Resolve (File \u203a Import \u203a Timeline). "
       "Save as .csv for a spreadsheet.");
+}
+
+QStringList Actions::exportNameFilters() const {
+  return {QStringLiteral("Final Cut Pro XML (*.fcpxml)"),
+          QStringLiteral("Comma-separated text (*.csv)")};
 }
 
 QString Actions::exportTitle() const {

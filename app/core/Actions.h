@@ -30,6 +30,8 @@ class Actions : public QObject {
   Q_PROPERTY(QString exportMessage READ exportMessage CONSTANT)
   Q_PROPERTY(QString exportTitle READ exportTitle NOTIFY exportAsked)
   Q_PROPERTY(QString exportFileName READ exportFileName NOTIFY exportAsked)
+  // The save dialog's file types, in the order saveExport numbers them.
+  Q_PROPERTY(QStringList exportNameFilters READ exportNameFilters CONSTANT)
   Q_PROPERTY(bool exporting READ exporting NOTIFY exportingChanged)
 
  public:
@@ -37,12 +39,15 @@ class Actions : public QObject {
   static constexpr const char* fileManagerService = "org.freedesktop.FileManager1";
   static constexpr const char* fileManagerPath = "/org/freedesktop/FileManager1";
   static constexpr int fileManagerTimeout = 3000;  // milliseconds before the fallback
+  static constexpr const char* stillExporting =
+      "An export is still being saved. Export again when it is done.";
 
   explicit Actions(AppModel& model, QObject* parent = nullptr);
   ~Actions() override;
 
   // A video opens in our player at its opening time (playVideo), a photo in the user's
-  // default application; on an offline drive the notice says which drive to connect.
+  // default application (the notice says when there is none); on an offline drive the
+  // notice says which drive to connect.
   Q_INVOKABLE void open(qint64 frameID);
   void open(const SearchResult& result);
   // Reveals the file selected in a file-manager window; nothing while its folder is offline.
@@ -53,11 +58,16 @@ class Actions : public QObject {
   // The absolute path, with " HH:MM:SS" of the opening time when withTime.
   Q_INVOKABLE void copyPath(qint64 frameID, bool withTime);
   void copyPath(const SearchResult& result, bool withTime);
-  // Starts an export: the notice when no reachable video result is listed, else exportAsked
-  // (the view shows the save dialog and answers with saveExport).
+  // Starts an export: the notice when no reachable video result is listed or an export is
+  // still being saved, else exportAsked (the view shows the save dialog and answers with
+  // saveExport).
   Q_INVOKABLE void exportMarkers();
   // Writes the asked-for export to the chosen file off the GUI thread; exportFinished follows.
-  Q_INVOKABLE void saveExport(const QUrl& file);
+  // A name without an extension takes that of the chosen type (an index of
+  // exportNameFilters), which then decides the format.
+  Q_INVOKABLE void saveExport(const QUrl& file, int nameFilter = 0);
+  // Where saveExport writes when the dialog answered path with that type.
+  static std::filesystem::path exportPath(const std::filesystem::path& path, int nameFilter);
   Q_INVOKABLE void openHelp() const;
   Q_INVOKABLE void openPrivacy() const;
 
@@ -72,6 +82,7 @@ class Actions : public QObject {
   QString exportMessage() const;
   QString exportTitle() const;
   QString exportFileName() const;
+  QStringList exportNameFilters() const;
   bool exporting() const { return exporting_; }
 
  signals:

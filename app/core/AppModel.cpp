@@ -9,6 +9,7 @@
 #include "GuiQueue.h"
 #include "IndexingStatus.h"
 #include "SearchQueue.h"
+#include "Thumbnails.h"
 #include "VolumeWatcher.h"
 #include "core/Float16.h"
 #include "model/Embedder.h"
@@ -39,6 +40,7 @@ AppModel::AppModel(Setup setup, QObject* parent)
       setup_(std::move(setup)),
       searchQueue_(std::make_unique<SearchQueue>("quillmere.search")),
       refineQueue_(std::make_unique<SearchQueue>("quillmere.refine")),
+      thumbnails_(std::make_unique<Thumbnails>()),
       gui_(new GuiQueue(this)),
       folders_(new FolderListModel(this)),
       results_(new ResultListModel(this)),
@@ -55,7 +57,9 @@ AppModel::AppModel(Setup setup, QObject* parent)
 AppModel::AppModel(QObject* parent) : AppModel(Setup{}, parent) {}
 
 AppModel::~AppModel() {
-  // Every thread that may post back to the model ends before the model does.
+  // Every thread that may post back to the model, or read its library, ends before the model
+  // does.
+  thumbnails_.reset();
   watcher_.reset();
   indexer_.reset();
   refineQueue_.reset();
@@ -263,6 +267,7 @@ void AppModel::select(std::optional<std::int64_t> frameID) {
 void AppModel::setSelection(std::optional<std::int64_t> frameID) {
   if (frameID == selection_) return;
   selection_ = frameID;
+  ++refineGeneration_;
   emit selectionChanged();
 }
 
@@ -282,7 +287,7 @@ void AppModel::clearImageQuery() {
 }
 
 void AppModel::setNotice(const QString& notice) {
-  if (notice == notice_) return;
+  if (notice.isEmpty() && notice_.isEmpty()) return;
   notice_ = notice;
   emit noticeChanged();
 }
@@ -307,6 +312,7 @@ void AppModel::scheduleSearch(bool now, bool keepSelection) {
     searching_ = false;
     openWhenApplied_ = false;
     results_->setResults({});
+    answered_.reset();
     if (!searchedQuery_.isEmpty()) {
       searchedQuery_.clear();
       emit searchedQueryChanged();
@@ -359,6 +365,7 @@ void AppModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
     return;
   }
   const auto remembered = selection_;
+  if (lastQueryVector_ != answer.vector) ++refineGeneration_;
   lastQueryVector_ = std::move(answer.vector);
   results_->setResults(std::move(answer.results));
   const auto searched = QString::fromStdString(job.imageQuery ? job.imageQuery->name : job.text);
@@ -369,7 +376,12 @@ void AppModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
   lastSearchMS_ =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   emit lastSearchMSChanged();
-  const bool kept = job.keepSelection && remembered && results_->row(*remembered);
+  // A re-run for the question on show keeps its selection; a new question (typed while files
+  // were indexed, say) starts from its top with no exact times.
+  const Question question{job.text, job.imageQuery, job.filter};
+  const bool kept =
+      job.keepSelection && answered_ == question && remembered && results_->row(*remembered);
+  answered_ = question;
   if (!kept) {
     const auto& results = results_->results();
     setSelection(results.empty() ? std::nullopt
@@ -402,7 +414,10 @@ void AppModel::refineSelection() {
   const auto location = url(result->file);
   if (!location || !lastQueryVector_ || !engine_) return;
   emit refinementStarted(result->frameID);
-  refineQueue_->post([this, result = *result, query = *lastQueryVector_, location = *location] {
+  refineQueue_->post([this, generation = refineGeneration_.load(), result = *result,
+                      query = *lastQueryVector_, location = *location] {
+    // Quick moves through the results queue one refinement each: only the newest is made.
+    if (generation != refineGeneration_) return;
     const auto refined = engine_->refine(result, query, location);
     gui_->post([this, frameID = result.frameID, query, time = refined.time] {
       // An answer for an older search's vector would pin the wrong time on the frame.
@@ -499,6 +514,12 @@ void AppModel::handleAdd(const QString& path) {
   }
 }
 
+void AppModel::handleAddUrl(const QUrl& url) {
+  if (url.isLocalFile()) return handleAdd(url.toLocalFile());
+  setNotice(tr("%1 can't be added: Quillmere adds folders on this computer only.")
+                .arg(url.toDisplayString(QUrl::PreferLocalFile)));
+}
+
 // The model's own traces of a folder the library no longer has.
 void AppModel::forgetFolder(std::int64_t rootID) {
   accessing_.erase(rootID);
@@ -562,38 +583,36 @@ void AppModel::watchFolders() {
   watcher_->watch(paths);
 }
 
+// The table changes for mounts that are none of ours (a container, a snap, another stick):
+// only a folder that went, came or moved searches again, keeping the selection.
 void AppModel::volumesChanged() {
   if (!library_) return;
-  std::set<std::int64_t> before;
-  for (const auto& entry : accessing_) before.insert(entry.first);
+  const auto before = accessing_;
   volumes_->reload();
   resolveFolders();
+  if (accessing_ == before) return;
   watchFolders();
   std::vector<std::int64_t> cameBack;
   for (const auto& entry : accessing_) {
     if (!before.contains(entry.first)) cameBack.push_back(entry.first);
   }
   if (!cameBack.empty() && indexer_) indexer_->run(cameBack);
-  scheduleSearch(true, false);
+  scheduleSearch(true, true);
 }
 
+// Counted by the library in place: a copy of every record here, on the GUI thread and under
+// the library's lock, stalled the window at each refresh of a large library's indexing.
 void AppModel::refreshTotals() {
   if (!library_) return;
   totals_ = library_->totals();
-  std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> counts;
-  const auto files = library_->allFiles();
-  for (const auto& file : files) {
-    auto& count = counts[file.rootID];
-    ++count.first;
-    if (file.state == FileState::indexed) ++count.second;
-  }
-  indexedPhotos_ = std::count_if(files.begin(), files.end(), [](const MediaFile& file) {
-    return file.kind == MediaKind::photo && file.state == FileState::indexed;
-  });
+  const auto counts = library_->rootCounts();
+  indexedPhotos_ = 0;
+  for (const auto& entry : counts) indexedPhotos_ += entry.second.indexedPhotos;
   auto folders = folders_->folders();
   for (auto& folder : folders) {
-    folder.files = counts[folder.root.id].first;
-    folder.indexed = counts[folder.root.id].second;
+    const auto found = counts.find(folder.root.id);
+    folder.files = found != counts.end() ? found->second.files : 0;
+    folder.indexed = found != counts.end() ? found->second.indexed : 0;
   }
   folders_->setFolders(std::move(folders));
   emit totalsChanged();

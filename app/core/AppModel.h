@@ -45,6 +45,7 @@ class GuiQueue;
 class SearchEngine;
 class SearchQueue;
 class SystemConditions;
+class Thumbnails;
 class VolumeWatcher;
 
 class AppModel : public QObject {
@@ -120,7 +121,7 @@ class AppModel : public QObject {
   explicit AppModel(Setup setup, QObject* parent = nullptr);
   // The user's own parts.
   explicit AppModel(QObject* parent = nullptr);
-  // Stops the indexer, the watcher and the queues before the engine goes.
+  // Stops the picture service, the indexer, the watcher and the queues before the engine goes.
   ~AppModel() override;
 
   bool ready() const { return library_ != nullptr; }
@@ -133,6 +134,8 @@ class AppModel : public QObject {
   Library* library() const { return library_.get(); }
   Indexer* indexer() const { return indexer_.get(); }
   VolumeWatcher* volumes() const { return volumes_; }
+  // The result pictures' service: its decodes read this model's library, so it ends with it.
+  Thumbnails& thumbnails() const { return *thumbnails_; }
   Indexer::Progress progress() const { return progress_; }
   // The queue exact-time refinements run on, one at a time (tests hold it to order answers).
   SearchQueue& refinementQueue() { return *refineQueue_; }
@@ -179,6 +182,9 @@ class AppModel : public QObject {
   AddResult addFolder(const std::filesystem::path& path);
   // addFolder, showing a failure as the notice.
   Q_INVOKABLE void handleAdd(const QString& path);
+  // A folder chosen in a dialog or dropped: a location that is not a local folder (an
+  // sftp:// place of the file manager's) is said to be one that cannot be added.
+  Q_INVOKABLE void handleAddUrl(const QUrl& url);
   Q_INVOKABLE void removeFolder(qint64 rootID);
   void resolveFolders();
   void watchFolders();
@@ -195,6 +201,7 @@ class AppModel : public QObject {
   std::optional<std::filesystem::path> reachableURL(const Root& root) const;
 
   QString notice() const { return notice_; }
+  // The same text set again is shown anew: the bar holds it its full time from now.
   void setNotice(const QString& notice);
 
   qint64 totalFiles() const { return totals_.files; }
@@ -257,6 +264,13 @@ class AppModel : public QObject {
     SearchFilter filter;
     bool keepSelection = false;
   };
+  // What a search asked: a re-run keeps the selection only while this is unchanged.
+  struct Question {
+    std::string text;
+    std::optional<ImageQuery> imageQuery;
+    SearchFilter filter;
+    bool operator==(const Question&) const = default;
+  };
   // What the search queue hands back.
   struct SearchAnswer {
     std::vector<SearchResult> results;
@@ -298,6 +312,7 @@ class AppModel : public QObject {
   std::unique_ptr<FolderWatcher> watcher_;
   std::unique_ptr<SearchQueue> searchQueue_;
   std::unique_ptr<SearchQueue> refineQueue_;
+  std::unique_ptr<Thumbnails> thumbnails_;
   VolumeWatcher* volumes_ = nullptr;  // a child of the model
 
   QString startupError_;
@@ -317,6 +332,8 @@ class AppModel : public QObject {
   Library::Totals totals_;
   QString notice_;
   std::optional<ImageQuery> imageQuery_;
+  // What the results on show answered; absent while none are.
+  std::optional<Question> answered_;
   std::map<std::int64_t, double> exactTimes_;
   std::optional<std::vector<float>> lastQueryVector_;
   std::int64_t indexedPhotos_ = 0;
@@ -329,6 +346,9 @@ class AppModel : public QObject {
   QTimer searchTimer_;
   std::optional<SearchJob> scheduled_;
   std::atomic<std::uint64_t> generation_{0};
+  // Moves on when the selection or the query vector changes: a refinement queued before
+  // then is not started (the refinement queue reads it).
+  std::atomic<std::uint64_t> refineGeneration_{0};
   QTimer refreshTimer_;
   bool refreshPending_ = false;
 

@@ -1,8 +1,5 @@
 #include "Thumbnails.h"
 
-#include <sys/stat.h>
-
-#include <QCoreApplication>
 #include <algorithm>
 #include <charconv>
 #include <exception>
@@ -34,19 +31,6 @@ QImage toImage(const Picture& picture) {
       .convertToFormat(QImage::Format_RGB32);
 }
 
-// The file's size and modification time now, read as the scanner reads them.
-struct Version {
-  std::int64_t size = 0;
-  double mtime = 0;
-};
-
-std::optional<Version> versionOf(const std::filesystem::path& url) {
-  struct stat info {};
-  if (::stat(url.c_str(), &info) != 0) return std::nullopt;
-  return Version{static_cast<std::int64_t>(info.st_size),
-                 static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec / 1e9};
-}
-
 }  // namespace
 
 Thumbnails::Thumbnails(QObject* parent) : Thumbnails(smallBudgetKiB, sharpBudgetKiB, parent) {}
@@ -56,11 +40,6 @@ Thumbnails::Thumbnails(int smallBudget, int sharpBudget, QObject* parent)
 
 // The pools, members, drop their waiting work and wait for the decodes running.
 Thumbnails::~Thumbnails() = default;
-
-Thumbnails& Thumbnails::shared() {
-  static Thumbnails* const instance = new Thumbnails(QCoreApplication::instance());
-  return *instance;
-}
 
 QString Thumbnails::smallKey(const SearchResult& result) {
   const MediaFile& file = result.file;
@@ -116,18 +95,12 @@ void Thumbnails::sharp(const std::filesystem::path& url, const MediaFile& file, 
     return;
   }
   const MediaKind kind = file.kind;
-  sharpPool_.start([this, url, kind, time, pixels, cancelled, done] {
+  const QString key = sharpKey(url, file.size, file.mtime, time, pixels);
+  sharpPool_.start([this, url, kind, time, pixels, key, cancelled, done] {
     // Its view moved on while it waited for a turn (a tile scrolled past): a decode that
     // nobody shows would only hold up those of the tiles in view.
     if (*cancelled) return;
-    // The version read now names the picture, whatever the library last saw.
-    const auto version = versionOf(url);
-    QImage image;
-    QString key;
-    if (version) {
-      key = sharpKey(url, version->size, version->mtime, time, pixels);
-      image = decodeSharp(url, kind, time, pixels);
-    }
+    QImage image = decodeSharp(url, kind, time, pixels);
     answers_.post([this, key, image, cancelled, done] {
       deliver(sharp_, sharpLimit, key, image, cancelled, done);
     });

@@ -1,4 +1,4 @@
-// The process-wide service behind every result picture: the stored thumbnails of frames and
+// The service behind every result picture, one per model: the stored thumbnails of frames and
 // sharp pictures taken from the media themselves, decoded off the GUI thread and kept in two
 // bounded caches. Stored thumbnails and sharp decodes run in pools of their own, so slow
 // sharp decodes (a network folder, a long video) never hold up the stored thumbnails; at
@@ -48,27 +48,27 @@ class Thumbnails : public QObject {
   // Waits for the decodes already running; their answers are dropped.
   ~Thumbnails() override;
 
-  // The one the views use; made on first use (on the GUI thread), never destroyed.
-  static Thumbnails& shared();
-
   // What a stored thumbnail is cached under: the frame and the file as the result knew it,
   // so that another library's frame of the same id, or a re-indexed file, never meets it.
   static QString smallKey(const SearchResult& result);
-  // What a sharp picture is cached under: where, which version of the file (size and
-  // modification time), the time and the longest side.
+  // What a sharp picture is cached under, looked up and stored alike: where, the version of
+  // the file the library knows (size and modification time), the time and the longest side.
+  // An edit gets a new picture once the library has seen it, and no stat runs on the GUI
+  // thread.
   static QString sharpKey(const std::filesystem::path& url, std::int64_t size, double mtime,
                           double time, int pixels);
 
   QImage cachedSmall(const SearchResult& result);
-  // The frame's stored thumbnail, read from the library and decoded in the background;
-  // the library must outlive the answer. Cached when there is one.
+  // The frame's stored thumbnail, read from the library and decoded in the background; the
+  // library must outlive this service (the model owns both and ends the service first).
+  // Cached when there is one.
   void small(const SearchResult& result, Library& library, Cancelled cancelled, Handler done);
 
   QImage cachedSharp(const std::filesystem::path& url, const MediaFile& file, double time,
                      int pixels);
   // A picture of the file at url, at time for a video, longest side at most pixels. Cached
-  // under the version of the file that was read. Not decoded at all when cancelled before
-  // its turn comes.
+  // under the file's version as the library knows it. Not decoded at all when cancelled
+  // before its turn comes.
   void sharp(const std::filesystem::path& url, const MediaFile& file, double time, int pixels,
              Cancelled cancelled, Handler done);
 

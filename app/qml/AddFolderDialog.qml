@@ -10,9 +10,5 @@ FolderDialog {
 
     title: qsTr("Choose a folder with photos and videos. Quillmere looks at them on this computer; nothing is uploaded.")
     acceptLabel: qsTr("Add")
-    onAccepted: {
-        const text = selectedFolder.toString()
-        if (text.startsWith("file://"))
-            dialog.app.handleAdd(decodeURIComponent(text.substring(7)))
-    }
+    onAccepted: dialog.app.handleAddUrl(selectedFolder)
 }

@@ -120,7 +120,7 @@ MenuBar {
             objectName: "exportMarkers"
             text: qsTr("Export Markers…")
             shortcut: "Ctrl+E"
-            enabled: bar.hasResults
+            enabled: bar.hasResults && !bar.app.actions.exporting
             onTriggered: bar.app.actions.exportMarkers()
         }
     }
@@ -234,8 +234,8 @@ MenuBar {
         fileMode: FileDialog.SaveFile
         title: bar.app.actions.exportMessage
         acceptLabel: qsTr("Export")
-        nameFilters: [qsTr("Final Cut Pro XML (*.fcpxml)"), qsTr("Comma-separated text (*.csv)")]
-        onAccepted: bar.app.actions.saveExport(selectedFile)
+        nameFilters: bar.app.actions.exportNameFilters
+        onAccepted: bar.app.actions.saveExport(selectedFile, selectedNameFilter.index)
     }
 
     Connections {

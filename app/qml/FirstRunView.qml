@@ -19,12 +19,9 @@ Item {
         id: palette
     }
 
-    // A dropped or chosen folder's local path.
+    // A dropped or chosen folder.
     function add(url) {
-        const text = url.toString()
-        if (!text.startsWith("file://"))
-            return
-        view.app.handleAdd(decodeURIComponent(text.substring(7)))
+        view.app.handleAddUrl(url)
     }
 
     ColumnLayout {

@@ -1,6 +1,7 @@
 // A player for one result, made when the view wants the moment to play: loads the file,
-// seeks exactly to `start`, and plays only if the view still wants it once the seek has
-// landed; otherwise it lets the file go and says `released` (the view then destroys it).
+// seeks exactly to `start` (moved by seekTo while it loads), and plays only if the view still
+// wants it once the seek has landed; otherwise it lets the file go and says `released` (the
+// view then destroys it).
 import QtQuick
 import QtMultimedia
 
@@ -11,23 +12,56 @@ Item {
     required property double start
     // Bound by the view: it still shows this result.
     property bool wanted: true
+    // Until the player stands at `start`: a back end may drop a seek made before the file
+    // is seekable, or land on a keyframe, so each seek is checked and made again a few times.
     property bool seeking: true
+    property int seekTries: 0
+    readonly property int seekTriesAllowed: 4
     readonly property bool playing: player.playbackState === MediaPlayer.PlayingState
     readonly property int position: player.position
 
     signal started
     signal released
 
+    // While the file loads, a new opening time (an exact time just found) replaces `start`.
     function seekTo(seconds) {
-        player.position = Math.round(seconds * 1000)
+        if (!seeking) {
+            player.position = Math.round(seconds * 1000)
+            return
+        }
+        start = seconds
+        seekTries = 0
+        land()
     }
     function pause() {
         player.pause()
     }
     function release() {
+        landing.stop()
         player.stop()
         player.source = ""
         released()
+    }
+    // Seeks once the file can take it; the check comes back to see where it landed. A file
+    // that never becomes seekable plays from where it stands after the tries.
+    function land() {
+        const ready = player.mediaStatus === MediaPlayer.LoadedMedia
+                || player.mediaStatus === MediaPlayer.BufferedMedia
+        if (!seeking || !ready || landing.running)
+            return
+        seekTries += 1
+        if (player.seekable)
+            player.position = Math.round(start * 1000)
+        landing.restart()
+    }
+    function checkLanding() {
+        if (!seeking)
+            return
+        const landed = Math.abs(player.position - start * 1000) < 20
+        if (landed || seekTries >= seekTriesAllowed)
+            seekLanded()
+        else
+            land()
     }
     function seekLanded() {
         if (!seeking)
@@ -51,16 +85,18 @@ Item {
         source: root.source
         videoOutput: output
         audioOutput: AudioOutput { muted: false }
-        onMediaStatusChanged: {
-            if (root.seeking && mediaStatus === MediaPlayer.LoadedMedia) {
-                position = Math.round(root.start * 1000)
-                Qt.callLater(root.seekLanded)
-            }
-        }
+        onSeekableChanged: root.land()
+        onMediaStatusChanged: root.land()
         onErrorOccurred: if (root.seeking) {
             root.seeking = false
             root.release()
         }
+    }
+
+    Timer {
+        id: landing
+        interval: 120
+        onTriggered: root.checkLanding()
     }
 
     VideoOutput {

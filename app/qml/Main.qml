@@ -95,7 +95,7 @@ ApplicationWindow {
                 objectName: "exportMarkers"
                 text: qsTr("Export Markers")
                 contentItem: Symbol { name: "export"; color: palette.buttonText; opacity: parent.enabled ? 1 : 0.4 }
-                enabled: window.app.results.count > 0
+                enabled: window.app.results.count > 0 && !window.app.actions.exporting
                 ToolTip.text: qsTr("Export the video results as Final Cut Pro / DaVinci Resolve markers")
                 ToolTip.visible: hovered
                 ToolTip.delay: 600

@@ -67,6 +67,10 @@ Popup {
             if (root.opened)
                 root.restart()
         }
+        function onOpenTimeChanged() {
+            if (root.player && root.facts.shownFrameId === root.player.frameId)
+                root.player.seekTo(root.facts.openTime)
+        }
     }
 
     Component {

@@ -55,6 +55,14 @@ class Library {
     bool operator==(const Totals&) const = default;
   };
 
+  // What a folder list shows of one root, and its indexed photos.
+  struct RootCounts {
+    std::int64_t files = 0;
+    std::int64_t indexed = 0;
+    std::int64_t indexedPhotos = 0;
+    bool operator==(const RootCounts&) const = default;
+  };
+
   // One file of a saveFrames batch: its new frames and what the indexer measured.
   struct FrameBatchEntry {
     MediaFile file;
@@ -153,6 +161,9 @@ class Library {
   std::vector<MediaFile> pending(const std::set<std::int64_t>& roots) const;
   // Counts over the files of the given roots (all roots when absent).
   Totals totals(const std::optional<std::set<std::int64_t>>& roots = std::nullopt) const;
+  // The counts of every root that has files, in one pass over the cached files: what a
+  // front end refreshes while indexing runs, without copying a record.
+  std::map<std::int64_t, RootCounts> rootCounts() const;
   // The stored thumbnail of a frame; absent when there is none or the read fails.
   std::optional<Bytes> thumbnail(std::int64_t frameID);
   // The times of a file's frames, ascending; what could be read when the read fails.

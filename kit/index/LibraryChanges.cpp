@@ -215,6 +215,19 @@ Library::Totals Library::totals(const std::optional<std::set<std::int64_t>>& roo
   return totals;
 }
 
+std::map<std::int64_t, Library::RootCounts> Library::rootCounts() const {
+  std::map<std::int64_t, RootCounts> counts;
+  std::lock_guard guard(lock_);
+  for (const auto& [id, file] : filesByID_) {
+    auto& count = counts[file.rootID];
+    count.files += 1;
+    if (file.state != FileState::indexed) continue;
+    count.indexed += 1;
+    if (file.kind == MediaKind::photo) count.indexedPhotos += 1;
+  }
+  return counts;
+}
+
 std::optional<Bytes> Library::thumbnail(std::int64_t frameID) {
   std::optional<Bytes> thumb;
   try {

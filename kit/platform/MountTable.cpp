@@ -59,6 +59,16 @@ std::optional<std::string> below(const std::string& folder, const std::string& p
   return std::nullopt;
 }
 
+// File systems reached through the network or a FUSE daemon rather than a block device.
+bool isShare(std::string_view type, std::string_view source) {
+  if (source.starts_with("/dev/")) return false;  // fuseblk and the like sit on a device
+  for (const std::string_view network : {"nfs", "nfs4", "cifs", "smb3", "smbfs", "9p", "ceph",
+                                         "glusterfs", "afs", "davfs", "fuse", "fuseblk"}) {
+    if (type == network) return true;
+  }
+  return type.starts_with("fuse.");
+}
+
 std::string joined(const std::string& folder, const std::string& rest) {
   if (rest.empty()) return folder;
   return folder == "/" ? rest : folder + rest;
@@ -82,8 +92,13 @@ std::vector<MountTable::Mount> MountTable::parse(std::string_view text) {
     std::size_t dash = 6;
     while (dash < fields.size() && fields[dash] != "-") ++dash;
     if (fields.size() < 5 || dash + 2 >= fields.size()) continue;
-    mounts.push_back(
-        Mount{unescaped(fields[4]), unescaped(fields[3]), unescaped(fields[dash + 2])});
+    Mount mount{unescaped(fields[4]), unescaped(fields[3]), unescaped(fields[dash + 2])};
+    const auto type = unescaped(fields[dash + 1]);
+    // One line of text: a bookmark keeps the identity on a line of its own.
+    if (isShare(type, mount.source) && mount.source.find('\n') == std::string::npos) {
+      mount.share = type + " " + mount.source;
+    }
+    mounts.push_back(std::move(mount));
   }
   return mounts;
 }
@@ -139,6 +154,11 @@ void MountTable::fillDrives() {
     if (mount.mountPoint == "/") bootDisk = diskOf(deviceName(mount.source));
   }
   for (auto& mount : mounts_) {
+    if (mount.share) {
+      mount.uuid = mount.share;
+      mount.external = true;
+      continue;
+    }
     const auto device = deviceName(mount.source);
     if (device.empty()) continue;
     if (const auto found = uuidOfDevice.find(device); found != uuidOfDevice.end()) {

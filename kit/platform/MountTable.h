@@ -21,9 +21,12 @@ class MountTable {
  public:
   struct Mount {
     std::string mountPoint;
-    std::string root = "/";           // the drive's directory shown there (a subvolume, a bind)
-    std::string source;               // the mounted device ("/dev/sdb1") or file system name
-    std::optional<std::string> uuid;  // when /dev/disk/by-uuid names the device
+    std::string root = "/";  // the drive's directory shown there (a subvolume, a bind)
+    std::string source;      // the mounted device ("/dev/sdb1") or file system name
+    // A network or FUSE file system's identity, in place of a UUID: its type and source
+    // ("nfs4 nas:/photos"); absent for other mounts.
+    std::optional<std::string> share;
+    std::optional<std::string> uuid;  // when /dev/disk/by-uuid names the device, or the share
     bool external = false;
     bool operator==(const Mount&) const = default;
   };
@@ -40,7 +43,7 @@ class MountTable {
   explicit MountTable(std::filesystem::path systemRoot = "/");
 
   // The mounts of a mountinfo text, in its order, without UUIDs; escaped characters
-  // ("\040" for a space) decoded.
+  // ("\040" for a space) decoded. A share is known by its type and source alone.
   static std::vector<Mount> parse(std::string_view text);
 
   // The table file, for a watcher that keeps it open.
@@ -56,8 +59,9 @@ class MountTable {
   std::optional<std::string> bootVolumeUUID() const;
 
   // What adding the folder at path stores about its drive: a bookmark (the folder's path
-  // inside the drive) when the drive has a UUID, and its name (the mount point's last
-  // component) for an external drive.
+  // inside the drive) when the drive has a UUID or is a share, and its name (the mount
+  // point's last component) for an external drive. A share is external: once unmounted,
+  // its bare mount point (or another share there) is not the folder.
   Volume describe(const std::string& path) const;
   // Where a stored folder can be read now: through its bookmark wherever its drive shows it
   // (at its stored path when the drive shows it there too); a folder that names a drive only

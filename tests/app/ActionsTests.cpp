@@ -79,12 +79,12 @@ class ActionsTest : public AppTest {
     model().results()->setResults(std::move(results));
   }
   // Asks for an export and saves it to file; false when it was not asked for or failed.
-  bool exportTo(const std::filesystem::path& file) {
+  bool exportTo(const std::filesystem::path& file, int nameFilter = 0) {
     QSignalSpy asked(&actions(), &Actions::exportAsked);
     actions().exportMarkers();
     if (asked.count() != 1) return false;
     QSignalSpy finished(&actions(), &Actions::exportFinished);
-    actions().saveExport(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+    actions().saveExport(QUrl::fromLocalFile(QString::fromStdString(file.string())), nameFilter);
     return finished.wait(answerWait) && finished.front().front().toBool();
   }
 
@@ -108,6 +108,17 @@ TEST_F(ActionsTest, AVideoOpensInThePlayerAtItsExactTimeAndAPhotoInTheDefaultApp
   EXPECT_EQ(opened.opened.front().toLocalFile().toStdString(),
             (temp->path() / "Photos" / photo->file.relPath).string());
   EXPECT_EQ(played.count(), 1);
+}
+
+// The offscreen platform has no default applications, as a desktop may have none for a type.
+TEST_F(ActionsTest, APhotoWithNoApplicationToOpenItSaysSo) {
+  if (QGuiApplication::platformName() != "offscreen") GTEST_SKIP() << "needs no default handler";
+  makeLibrary();
+  const auto photo = first(MediaKind::photo);
+  ASSERT_TRUE(photo);
+  actions().open(photo->frameID);
+  EXPECT_EQ(model().notice().toStdString(),
+            "No application is set up to open " + photo->file.name() + ".");
 }
 
 TEST_F(ActionsTest, OpeningOnAnUnpluggedDriveNamesTheDriveAndOpensNothing) {
@@ -175,6 +186,28 @@ TEST_F(ActionsTest, TwoHundredFiftyVideoResultsGiveAHundredMomentsButEveryRowInC
   EXPECT_EQ(occurrences(table, "\n"), 251u);  // the header and every row
   EXPECT_EQ(table.rfind("File,", 0), 0u);
   EXPECT_EQ(model().notice(), "Exported 250 moments to markers.CSV.");
+
+  // Without one, the chosen type's extension is added, and the type decides.
+  ASSERT_TRUE(exportTo(temp->path() / "table", 1));
+  EXPECT_EQ(readText(temp->path() / "table.csv"), table);
+  EXPECT_FALSE(std::filesystem::exists(temp->path() / "table"));
+  EXPECT_EQ(model().notice(), "Exported 250 moments to table.csv.");
+}
+
+TEST_F(ActionsTest, AnExportAskedForWhileOneIsBeingSavedSaysSo) {
+  makeLibrary();
+  listClipResults(3);
+  QSignalSpy asked(&actions(), &Actions::exportAsked);
+  QSignalSpy finished(&actions(), &Actions::exportFinished);
+  actions().exportMarkers();
+  actions().saveExport(
+      QUrl::fromLocalFile(QString::fromStdString((temp->path() / "a.csv").string())));
+  ASSERT_TRUE(actions().exporting());
+  actions().exportMarkers();
+  EXPECT_EQ(asked.count(), 1);
+  EXPECT_EQ(model().notice(), Actions::stillExporting);
+  ASSERT_TRUE(finished.wait(answerWait));
+  EXPECT_EQ(model().notice(), "Exported 3 moments to a.csv.");
 }
 
 TEST_F(ActionsTest, OneMomentIsReportedInTheSingular) {
@@ -348,6 +381,15 @@ TEST_F(MenuBarTest, ResultItemsWaitForASelectionAndExportOnlyForResults) {
   trigger("open");
   EXPECT_EQ(peek.count(), 1);
   EXPECT_EQ(open.count(), 1);
+
+  // Not again while an export is being saved.
+  QSignalSpy finished(&actions(), &Actions::exportFinished);
+  trigger("exportMarkers");
+  actions().saveExport(
+      QUrl::fromLocalFile(QString::fromStdString((temp->path() / "m.csv").string())));
+  EXPECT_FALSE(enabled("exportMarkers"));
+  ASSERT_TRUE(finished.wait(answerWait));
+  EXPECT_TRUE(enabled("exportMarkers"));
 
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   model().setKindFilter(AppModel::KindFilter::Photos);

@@ -99,6 +99,14 @@ TEST_F(AppTest, AFileDroppedAsAFolderIsShownAsTheNotice) {
   model().handleAdd(QString::fromStdString((folder / "p0.jpg").string()));
   EXPECT_EQ(model().notice().toStdString(), "Not a folder: " + (folder / "p0.jpg").string());
   EXPECT_EQ(model().folders()->rowCount(), 0);
+
+  // A folder dialog may offer the file manager's remote places too.
+  model().handleAddUrl(QUrl("sftp://nas.local/photos"));
+  EXPECT_EQ(
+      model().notice(),
+      "sftp://nas.local/photos can't be added: Quillmere adds folders on this computer only.");
+  model().handleAddUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+  EXPECT_EQ(model().folders()->rowCount(), 1);
 }
 
 TEST_F(AppTest, AParentReplacesNestedFoldersAndIndexesTheirFilesUnderItself) {

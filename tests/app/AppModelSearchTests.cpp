@@ -99,6 +99,7 @@ TEST_F(SearchTest, TheSameKindFilterTwiceSearchesOnce) {
 struct KeepCase {
   std::string name;
   bool removeSelected;  // the selected frame's folder leaves the library before the re-run
+  QString typed;        // a new query typed just before the re-run, as indexing refreshes
   bool selectionKept;
 };
 
@@ -116,9 +117,16 @@ TEST_P(KeepSelectionTest, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
   if (GetParam().removeSelected) model().library()->removeRoot(rootB);
   QSignalSpy applied(&model(), &AppModel::searchApplied);
   QSignalSpy resets(model().results(), &QAbstractItemModel::modelReset);
+  QSignalSpy replaced(&model(), &AppModel::resultsReplaced);
+  if (!GetParam().typed.isEmpty()) model().setQuery(GetParam().typed);
   model().scheduleSearch(true, true);
   ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(resets.count(), 0);  // rows removed or updated in place
+  EXPECT_EQ(replaced.count(), GetParam().selectionKept ? 0 : 1);
+  // A new query that lists the frame too, or keeping it would pass unseen.
+  if (!GetParam().typed.isEmpty()) {
+    ASSERT_TRUE(model().results()->row(video->frameID));
+  }
   if (GetParam().selectionKept) {
     EXPECT_EQ(model().selection(), video->frameID);
     EXPECT_TRUE(model().exactTimes().contains(video->frameID));
@@ -130,8 +138,9 @@ TEST_P(KeepSelectionTest, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, KeepSelectionTest,
-                         ::testing::Values(KeepCase{"FrameStillListed", false, true},
-                                           KeepCase{"FrameGone", true, false}),
+                         ::testing::Values(KeepCase{"FrameStillListed", false, {}, true},
+                                           KeepCase{"FrameGone", true, {}, false},
+                                           KeepCase{"NewQueryTyped", false, "red car", false}),
                          [](const auto& info) { return info.param.name; });
 
 // The frames of a list before and after a re-run.
@@ -324,6 +333,34 @@ TEST_F(SearchTest, ARefinementForAnOlderSearchIsDropped) {
   model().refinementQueue().sync();
   QTest::qWait(100);
   EXPECT_FALSE(model().exactTimes().contains(video->frameID));
+}
+
+// Arrow keys held through the results: only the frame selected when the queue gets to it is
+// refined, so its exact time does not wait behind those of frames passed by.
+TEST_F(SearchTest, AQueuedRefinementOfAFrameNoLongerSelectedIsSkipped) {
+  makeLibrary();
+  const auto more = makeFolder("C");
+  for (const auto* name : {"two.mp4", "three.mp4"}) addClip(more, name);
+  addIndexed(more);
+  search("red");
+  model().refinementQueue().sync();  // the first result's own refinement
+  QTest::qWait(100);
+  const auto known = model().exactTimes();
+  std::vector<std::int64_t> videos;
+  for (const auto& result : model().results()->results()) {
+    if (result.file.kind == MediaKind::video && !known.contains(result.frameID)) {
+      videos.push_back(result.frameID);
+    }
+  }
+  ASSERT_GE(videos.size(), 3u);
+  std::promise<void> gate;
+  model().refinementQueue().post([opened = gate.get_future().share()] { opened.wait(); });
+  for (const auto frame : videos) model().select(frame);
+  gate.set_value();
+  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(videos.back()); }));
+  model().refinementQueue().sync();
+  QTest::qWait(100);
+  EXPECT_EQ(model().exactTimes().size(), known.size() + 1);
 }
 
 TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {

@@ -216,6 +216,13 @@ TEST_F(MainWindowTest, ANoticeReplacedStaysItsFullTimeFromTheReplacement) {
   clock.restart();
   ASSERT_TRUE(waitFor([this] { return model().notice().isEmpty(); }, answerWait));
   EXPECT_GE(clock.elapsed(), 590);
+  // And so does the same text set again while it is shown (the same photo opened twice).
+  model().setNotice("third");
+  QTest::qWait(400);
+  model().setNotice("third");
+  clock.restart();
+  ASSERT_TRUE(waitFor([this] { return model().notice().isEmpty(); }, answerWait));
+  EXPECT_GE(clock.elapsed(), 590);
 }
 
 // Files dragged over the middle of the window and dropped, delivered as the window system

@@ -174,6 +174,24 @@ TEST_F(PreviewTest, APeekPlayerWhoseSeekLandsAfterThePeekClosedDoesNotPlay) {
   ASSERT_TRUE(waitFor([&] { return player.isNull(); }));
 }
 
+// An exact time found while the file loads: the peek's player (the preview's is the same
+// item) starts there, not at the time it was made with.
+TEST_F(PreviewTest, APeekPlayerStartsAtATimeThatCameWhileItsFileLoaded) {
+  makeLibrary();
+  ASSERT_TRUE(loadWindow());
+  const auto video = resultNamed("one.mp4");
+  ASSERT_TRUE(video);
+  model().select(video->frameID);
+  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(video->frameID); }));
+  const double moment = model().exactTimes().at(video->frameID) > 3 ? 1.5 : 4.5;
+  QMetaObject::invokeMethod(peek(), "open");
+  QPointer<QObject> player = peekPlayer();
+  ASSERT_TRUE(player && player->property("seeking").toBool());
+  QMetaObject::invokeMethod(player, "seekTo", Q_ARG(QVariant, moment));
+  ASSERT_TRUE(waitFor([&] { return player && player->property("playing").toBool(); }));
+  EXPECT_NEAR(player->property("position").toInt(), moment * 1000, 400);
+}
+
 TEST_F(PreviewTest, APeekPlayerPlaysOnlyTheResultStillShown) {
   makeLibrary();
   ASSERT_TRUE(loadWindow());

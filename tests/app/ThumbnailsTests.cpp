@@ -298,6 +298,20 @@ TEST_F(ThumbnailsTest, AnEditedFileGivesANewPictureNotTheCachedOne) {
   EXPECT_NE(second[0].image, first[0].image);
   EXPECT_EQ(second[1].image, toImage(FrameSampler::photo(path, 256).frames.at(0).image));
   EXPECT_NE(second[1].image, first[1].image);
+
+  // Edited again and not yet seen by the library: its picture is decoded once, not each time.
+  SearchResult unseen = after;
+  unseen.file.mtime -= 1;
+  std::vector<Shown> third;
+  load(unseen, 256, third);
+  ASSERT_TRUE(waitFor([&] { return third.size() == 2; }));
+  const int decoded = thumbs->sharpDecodesStarted();
+  std::vector<Shown> fourth;
+  load(unseen, 256, fourth);
+  ASSERT_EQ(fourth.size(), 1u);
+  EXPECT_TRUE(fourth[0].sharp);
+  QTest::qWait(100);
+  EXPECT_EQ(thumbs->sharpDecodesStarted(), decoded);
 }
 
 TEST_F(ThumbnailsTest, AFrameIdOfAnotherLibraryDoesNotShowTheOldPicture) {
@@ -329,7 +343,26 @@ TEST_F(ThumbnailsTest, AFrameIdOfAnotherLibraryDoesNotShowTheOldPicture) {
   EXPECT_NE(second[0].image, first[0].image);
 }
 
-// The QML item over the shared service: the background at once, then the pictures, and the
+// Quitting while pictures load: the views' service ends with the model, before its library,
+// so no read reaches a library that is gone and no answer a model that is gone.
+TEST_F(ThumbnailsTest, QuittingWhilePicturesLoadReachesNoLibraryThatIsGone) {
+  ASSERT_EQ(photoResults(8).size(), 8u);
+  for (int round = 0; round < 20; ++round) {
+    int shown = 0;
+    for (const SearchResult& result : model().results()->results()) {
+      for (const int pixels : {0, 128, 256}) {
+        ThumbnailLoad::start(model().thumbnails(), model(), result, result.time, pixels,
+                             [&shown](const QImage&, bool) { ++shown; });
+      }
+    }
+    model_.reset();
+    QTest::qWait(10);
+    EXPECT_EQ(shown, 0);
+    search("a photo");
+  }
+}
+
+// The QML item over the model's service: the background at once, then the pictures, and the
 // background again for another frame.
 TEST_F(ThumbnailsTest, ResultImageShowsTheStoredThumbnailThenTheSharpPicture) {
   const auto results = photoResults(2);

@@ -122,6 +122,33 @@ TEST_F(VolumeTest, ADriveBackAtAnotherMountPointIsOnlineAndScannedOnce) {
   EXPECT_EQ(after, before);  // the same files, still indexed: nothing indexed again
 }
 
+TEST_F(VolumeTest, AnUnrelatedMountLeavesTheResultsAndADriveLeavingKeepsTheSelection) {
+  const auto place = temp->path() / "media/me/DISK";
+  addPhotos(makeFolder("media/me/DISK/Photos"), 3);
+  mountTable({{"/dev/sdb1", place}});
+  addIndexed(place / "Photos");
+  search("a photo");
+  ASSERT_EQ(model().results()->rowCount(), 3);
+  const auto chosen = model().results()->results()[1].frameID;
+  model().select(chosen);
+  QSignalSpy started(&model(), &AppModel::searchStarted);
+  QSignalSpy replaced(&model(), &AppModel::resultsReplaced);
+
+  // A stick of someone else's mounted elsewhere: nothing of ours changed.
+  mountTable({{"/dev/sdb1", place}, {"/dev/sdc1", makeFolder("media/me/STICK")}});
+  model().volumesChanged();
+  EXPECT_FALSE(started.wait(300));
+
+  // The drive unplugged: its results stay, offline, and so does the selection.
+  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  mountTable({});
+  model().volumesChanged();
+  ASSERT_TRUE(applied.wait(answerWait));
+  EXPECT_EQ(started.count(), 1);
+  EXPECT_EQ(replaced.count(), 0);
+  EXPECT_EQ(model().selection(), chosen);
+}
+
 TEST_F(VolumeTest, AnotherDriveWithTheSameNameAtTheSamePlaceIsNotTheFolder) {
   const auto place = temp->path() / "media/me/DISK";
   addPhotos(makeFolder("media/me/DISK/Photos"), 3);

@@ -57,7 +57,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"/", "/@", "/dev/nvme0n1p2"},
                    {"/home", "/@home", "/dev/nvme0n1p2"},
                    {"/home/me/Trips", "/My Trips", "/dev/sdb1"}}},
-        ParseCase{"TruncatedLineSkipped", "41 27 8:33 / /media/x rw\n\n", {}}),
+        ParseCase{"TruncatedLineSkipped", "41 27 8:33 / /media/x rw\n\n", {}},
+        ParseCase{"SharesByTypeAndSource",
+                  "45 27 0:50 / /mnt/nas rw - nfs4 nas:/export/photos rw\n"
+                  "46 27 0:51 / /home/me/box rw - fuse.sshfs me@box:/data rw\n"
+                  "47 27 0:52 / /tmp rw - tmpfs tmpfs rw\n",
+                  {{"/mnt/nas", "/", "nas:/export/photos", "nfs4 nas:/export/photos"},
+                   {"/home/me/box", "/", "me@box:/data", "fuse.sshfs me@box:/data"},
+                   {"/tmp", "/", "tmpfs"}}}),
     [](const auto& info) { return info.param.name; });
 
 // One line of a made-up mount table: the device, the directory of its drive shown, and where.
@@ -65,6 +72,7 @@ struct Line {
   std::string device;
   std::string root;
   std::string place;
+  std::string type = "ext4";
 };
 
 // A made-up machine: the boot drive vda, two removable cards sdb and sdc, and a btrfs disk.
@@ -92,8 +100,8 @@ class DriveTree {
     std::ofstream table(root_ / "proc/self/mountinfo", std::ios::trunc);
     int id = 30;
     for (const auto& line : lines) {
-      table << id << " 1 8:17 " << line.root << " " << line.place << " rw shared:7 - ext4 "
-            << line.device << " rw\n";
+      table << id << " 1 8:17 " << line.root << " " << line.place << " rw shared:7 - " << line.type
+            << " " << line.device << " rw\n";
       ++id;
     }
   }
@@ -110,6 +118,10 @@ const Line card{"/dev/sdb1", "/", "/media/me/DISK"};
 const Line cardElsewhere{"/dev/sdb1", "/", "/run/media/me/DISK"};
 const Line otherCard{"/dev/sdc1", "/", "/media/me/DISK"};
 const Line cardPhotosBound{"/dev/sdb1", "/Photos", "/home/me/Pictures"};
+const Line share{"nas:/export/photos", "/", "/mnt/nas", "nfs4"};
+const Line otherShare{"nas:/export/videos", "/", "/mnt/nas", "nfs4"};
+const Line sshfs{"me@box:/data", "/", "/home/me/box", "fuse.sshfs"};
+const Line sshfsElsewhere{"me@box:/data", "/", "/run/user/1000/box", "fuse.sshfs"};
 const std::vector<Line> btrfs{{"/dev/nvme0n1p2", "/@", "/"}, {"/dev/nvme0n1p2", "/@home", "/home"}};
 
 struct LocateCase {
@@ -208,7 +220,20 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    {boot, cardPhotosBound},
                    std::nullopt,
-                   FolderBookmark{"AAAA-1111", "Photos", Base::mountPoint}}),
+                   FolderBookmark{"AAAA-1111", "Photos", Base::mountPoint}},
+        LocateCase{"OnAShare", "/mnt/nas/Photos", {boot, share}, {boot, share}, "/mnt/nas/Photos"},
+        LocateCase{
+            "NotTheBareMountPointOfAShare", "/mnt/nas/Photos", {boot, share}, {boot}, std::nullopt},
+        LocateCase{"NotOnAnotherShareAtItsPlace",
+                   "/mnt/nas/Photos",
+                   {boot, share},
+                   {boot, otherShare},
+                   std::nullopt},
+        LocateCase{"OnAnSshfsShareWhereItIsMountedNow",
+                   "/home/me/box/Photos",
+                   {boot, sshfs},
+                   {boot, sshfsElsewhere},
+                   "/run/user/1000/box/Photos"}),
     [](const auto& info) { return info.param.name; });
 
 // The indexer as the command line makes it: no front end answers where a folder is.
@@ -252,6 +277,28 @@ TEST_F(DriveIndexerTest, AnotherCardOrAnEmptyMountPointAtTheFoldersPathIsNotScan
   tree.mount({{"/dev/vda", "/", "/"}});
   indexAll(*indexer);
   EXPECT_EQ(library->files(id).size(), 3u);
+  EXPECT_EQ(library->totals().indexed, 3);
+}
+
+TEST_F(DriveIndexerTest, AnUnmountedShareKeepsItsFiles) {
+  DriveTree tree(temp->path() / "system");
+  const auto place = temp->path() / "mnt/nas";
+  addPhotos(makeFolder("mnt/nas/Photos"), 3);
+  tree.mount({boot, {"nas:/export", "/", place.string(), "nfs"}});
+  const auto added = FolderRules::add(*library, place / "Photos", tree.table());
+  ASSERT_EQ(added.outcome, FolderRules::Outcome::added);
+  EXPECT_EQ(added.root->volumeUUID, "nfs nas:/export");
+  EXPECT_EQ(added.root->volumeName, "nas");
+  auto indexer = indexerOn(tree.root());
+  indexAll(*indexer);
+  ASSERT_EQ(library->totals().indexed, 3);
+
+  // Unmounted: the mount point stays behind, empty.
+  std::filesystem::remove_all(place / "Photos");
+  std::filesystem::create_directories(place / "Photos");
+  tree.mount({boot});
+  indexAll(*indexer);
+  EXPECT_EQ(library->files(added.root->id).size(), 3u);
   EXPECT_EQ(library->totals().indexed, 3);
 }
 

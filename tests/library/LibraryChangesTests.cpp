@@ -406,6 +406,10 @@ TEST_F(OrderAndTotalsTest, TotalsCountTheFilteredFilesAndEveryFrame) {
   EXPECT_EQ(all.frames, 6);
   const Library::Totals none = library->totals(std::set<std::int64_t>{});
   EXPECT_EQ(none, (Library::Totals{.frames = 6}));
+  EXPECT_EQ(library->rootCounts(),
+            (std::map<std::int64_t, Library::RootCounts>{
+                {root.id, {.files = 4, .indexed = 2, .indexedPhotos = 1}},
+                {other.id, {.files = 1, .indexed = 1, .indexedPhotos = 1}}}));
 }
 
 }  // namespace
