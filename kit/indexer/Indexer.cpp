@@ -29,6 +29,17 @@ std::string describe(const std::exception_ptr& error) {
   }
 }
 
+// The library's reason when error is its refusal to take a write at all.
+std::optional<std::string> refusalReason(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const SQLite::Failure& failure) {
+    if (failure.isStorageFault()) return failure.reason();
+  } catch (...) {
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 const char* Indexer::text(PauseReason reason) {
@@ -122,6 +133,10 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
   task_ = task;
   threads_.push_back(task);
   passedOver_.clear();
+  heldBack_.clear();
+  refusedWrites_ = 0;
+  refusal_.reset();
+  progress_.problem.reset();
   // Made under the lock so that stop() and the thread's own end see the handle complete.
   task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
     try {
@@ -191,7 +206,7 @@ void Indexer::runBody(std::stop_token stop, std::vector<std::int64_t> ids) {
 
 bool Indexer::endRunUnlessWoken(std::stop_token stop) {
   std::lock_guard guard(lock_);
-  if (wake_ && !stop.stop_requested()) {
+  if (wake_ && !stop.stop_requested() && !refusal_) {
     wake_ = false;
     return false;
   }
@@ -283,7 +298,7 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
 
 void Indexer::loop(std::stop_token stop) {
   bool first = true;
-  while (!stop.stop_requested()) {
+  while (!stop.stop_requested() && !refused()) {
     const Locations roots = reachableRoots();
     const std::vector<MediaFile> pending = pendingIn(roots);
     if (pending.empty()) {
@@ -307,14 +322,16 @@ std::vector<MediaFile> Indexer::pendingIn(const Locations& roots) const {
   for (const auto& [id, url] : roots) rootIDs.insert(id);
   std::vector<MediaFile> pending = library_.pending(rootIDs);
   std::lock_guard guard(lock_);
-  std::erase_if(pending, [this](const MediaFile& f) { return passedOver_.contains(f.id); });
+  std::erase_if(pending, [this](const MediaFile& f) {
+    return passedOver_.contains(f.id) || heldBack_.contains(f.id);
+  });
   return pending;
 }
 
 void Indexer::workThrough(const std::vector<MediaFile>& pending, const Locations& roots,
                           std::stop_token stop) {
   std::size_t next = 0;
-  while (next < pending.size() && !stop.stop_requested()) {
+  while (next < pending.size() && !stop.stop_requested() && !refused()) {
     waitWhilePaused(stop);
     if (stop.stop_requested()) return;
     if (pending[next].kind == MediaKind::video) {
@@ -366,10 +383,33 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
   if (!stillListed(file)) return false;
   try {
     library_.setState(file.id, FileState::failed, message);
-  } catch (const std::exception&) {
-    // Unmarked, it stays pending and is tried again at the next run: nothing is lost.
+  } catch (const std::exception& e) {
+    // Unmarked, it stays pending for the next run; tried again in this one, it would be
+    // decoded and fail again without end.
+    const auto* failure = dynamic_cast<const SQLite::Failure*>(&e);
+    holdBack({file.id}, failure ? failure->reason() : e.what());
+    return false;
   }
+  countWritten();
   return true;
+}
+
+void Indexer::holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason) {
+  std::lock_guard guard(lock_);
+  heldBack_.insert(fileIDs.begin(), fileIDs.end());
+  if (++refusedWrites_ >= refusalLimit && !refusal_) {
+    refusal_ = "The library can't be written: " + reason;
+  }
+}
+
+void Indexer::countWritten() {
+  std::lock_guard guard(lock_);
+  refusedWrites_ = 0;
+}
+
+bool Indexer::refused() const {
+  std::lock_guard guard(lock_);
+  return refusal_.has_value();
 }
 
 void Indexer::indexPhotos(const std::vector<PhotoJob>& jobs) {
@@ -461,8 +501,22 @@ void Indexer::storePhotos(PhotoBatch& batch) {
   if (batch.entries.empty()) return;
   try {
     library_.saveFrames(batch.entries);
+    countWritten();
   } catch (...) {
-    storeOneByOne(batch, std::current_exception());
+    const std::exception_ptr error = std::current_exception();
+    if (const auto reason = refusalReason(error)) {
+      // A library that refuses writes would refuse each photo alone as well: none is the
+      // photo's fault, so each stays as it was.
+      std::vector<std::int64_t> ids;
+      for (std::size_t k = 0; k < batch.entries.size(); ++k) {
+        ids.push_back(batch.entries[k].file.id);
+        batch.stale[batch.entryIndex[k]] = true;
+      }
+      holdBack(ids, *reason);
+      batch.entries.clear();
+      return;
+    }
+    storeOneByOne(batch, error);
   }
 }
 
@@ -475,6 +529,7 @@ void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchEr
     if (batch.entries.size() > 1) {
       try {
         library_.saveFrames({batch.entries[k]});
+        countWritten();
         saved.push_back(std::move(batch.entries[k]));
         continue;
       } catch (...) {
@@ -482,7 +537,10 @@ void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchEr
       }
     }
     const std::size_t slot = batch.entryIndex[k];
-    if (stillListed(batch.entries[k].file)) {
+    if (const auto reason = refusalReason(error)) {
+      holdBack({batch.entries[k].file.id}, *reason);
+      batch.stale[slot] = true;
+    } else if (stillListed(batch.entries[k].file)) {
       batch.errors[slot] = describe(error);
     } else {
       batch.stale[slot] = true;
@@ -545,10 +603,16 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
       return;
     }
     library_.saveFrames({*entry});
+    countWritten();
   } catch (...) {
     // A sampler cut short before it kept a frame reports the file unreadable: a cancelled
     // video is never marked, it stays pending.
     if (stop.stop_requested()) return;
+    if (const auto reason = refusalReason(std::current_exception())) {
+      holdBack({file.id}, *reason);
+      finish(file, started, 0, false);
+      return;
+    }
     if (recordFailure(file, url, describe(std::current_exception()))) {
       {
         std::lock_guard guard(lock_);

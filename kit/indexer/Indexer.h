@@ -71,6 +71,9 @@ class Indexer {
     double framesPerSecond = 0;          // smoothed embedded frames per second
     int failed = 0;                      // files that failed in this run
     std::int64_t unsupportedVideos = 0;  // over all folders, set when a run ends
+    // Why the last run stopped before its files were done, when the library refused its
+    // writes ("The library can't be written: No space left on device"); cleared by a new run.
+    std::optional<std::string> problem;
     bool operator==(const Progress&) const = default;
   };
 
@@ -86,6 +89,8 @@ class Indexer {
   static constexpr std::chrono::milliseconds reportInterval{250};
   static constexpr std::chrono::milliseconds pausePoll{1000};
   static constexpr std::chrono::milliseconds fairRest{20};
+  // Library writes refused in a row that end a run: each costs a decode and an embedding.
+  static constexpr int refusalLimit = 3;
 
   // conditions defaults to the machine's own readings (PowerMonitor); the drives are read
   // below systemRoot (see MountTable).
@@ -211,6 +216,12 @@ class Indexer {
   // when it was marked.
   bool recordFailure(const MediaFile& file, const std::filesystem::path& url,
                      const std::string& message);
+  // Files of a write the library refused (full disk, I/O error, read-only) are left as they
+  // were and passed over for the rest of the run; refusalLimit refusals in a row end the
+  // run, saying why.
+  void holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason);
+  void countWritten();  // a write went through: refusals in a row start again from none
+  bool refused() const;
   // The library still holds the file with the size and time it was listed with: no scan
   // removed it or found it changed since.
   bool stillListed(const MediaFile& file) const;
@@ -254,6 +265,10 @@ class Indexer {
   // Files found gone when they failed, by id, with their folder: not offered again until a
   // scan of that folder.
   std::map<std::int64_t, std::int64_t> passedOver_;
+  // Files whose writes the library refused in this run: not offered again before the next.
+  std::set<std::int64_t> heldBack_;
+  int refusedWrites_ = 0;               // library writes refused in a row in this run
+  std::optional<std::string> refusal_;  // set when refusals ended the run
 };
 
 }  // namespace quillmere

@@ -1,6 +1,7 @@
 // Whole runs over real media with the demo model and a real library.
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -224,6 +225,72 @@ TEST_F(IndexerTest, UnreachableFolderKeepsItsFilesPendingAndOutOfTheRun) {
   indexer->waitUntilIdle();
   EXPECT_EQ(library->totals(std::set<std::int64_t>{external.id}).pending, 5);
 }
+
+// A library that cannot take writes, made so on the real database: each row holds the
+// statement that makes it so, the one that undoes it, and what the stopped run says.
+struct Refusal {
+  const char* name;
+  std::string refuse;  // "{pages}" stands for the database's size in pages
+  std::string allow;
+  std::string reason;
+};
+
+void PrintTo(const Refusal& r, std::ostream* out) {
+  *out << r.name;
+}
+
+class RefusedWrites : public IndexerTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedWrites, EndTheRunSayingWhyAndLeaveEveryFileAsItWas) {
+  const auto folder = makeFolder("Pictures");
+  const int count = 50;
+  addPhotos(folder, count);
+  const Root root = addRoot(folder);
+  library->applyScan(root.id, Scanner::scan(folder, [] { return false; }).files);
+  std::int64_t pages = 0;
+  library->db().query("PRAGMA page_count", [&](const SQLite::Row& row) { pages = row.integer(0); });
+  std::string refuse = GetParam().refuse;
+  if (auto at = refuse.find("{pages}"); at != std::string::npos) {
+    refuse.replace(at, 7, std::to_string(pages));
+  }
+  library->db().exec(refuse);
+
+  auto indexer = makeIndexer();
+  indexer->run(std::vector<std::int64_t>{});
+  auto idle = std::async(std::launch::async, [&] { indexer->waitUntilIdle(); });
+  if (idle.wait_for(std::chrono::seconds(40)) == std::future_status::timeout) {
+    indexer->stop();
+    ADD_FAILURE() << "the run went on: " << indexer->currentProgress().doneFiles << " files done";
+  }
+  idle.wait();
+
+  const auto progress = indexer->currentProgress();
+  EXPECT_EQ(progress.problem, "The library can't be written: " + GetParam().reason);
+  EXPECT_EQ(progress.failed, 0);
+  EXPECT_LE(progress.doneFiles, Indexer::refusalLimit * static_cast<int>(Indexer::photoBatch));
+  EXPECT_LT(progress.doneFiles, progress.totalFiles);
+  auto totals = library->totals();
+  EXPECT_EQ(totals.pending, count);
+  EXPECT_EQ(totals.failed, 0);
+  EXPECT_EQ(totals.frames, 0);
+
+  // Once the library takes writes again, the next run indexes everything.
+  library->db().exec(GetParam().allow);
+  indexer->run(std::vector<std::int64_t>{});
+  indexer->waitUntilIdle();
+  EXPECT_FALSE(indexer->currentProgress().problem);
+  totals = library->totals();
+  EXPECT_EQ(totals.indexed, count);
+  EXPECT_EQ(totals.failed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedWrites,
+    ::testing::Values(Refusal{"Full", "PRAGMA max_page_count={pages}",
+                              "PRAGMA max_page_count=1073741823", "No space left on device"},
+                      Refusal{"ReadOnly", "PRAGMA query_only=1", "PRAGMA query_only=0",
+                              "attempt to write a readonly database"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(IndexerTest, WaitUntilIdleWaitsForAScanAskedForDuringARunThatOutlivesIt) {
   const auto first = makeFolder("First");
