@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -29,6 +30,17 @@ namespace quillmere {
 class Library {
  public:
   static constexpr int schemaVersion = 1;
+
+  // saveFrames found a file of its batch with another size or modification time than its
+  // frames were made from: a scan saw it edited meanwhile.
+  class Stale : public std::runtime_error {
+   public:
+    explicit Stale(std::int64_t fileID);
+    std::int64_t fileID() const { return fileID_; }
+
+   private:
+    std::int64_t fileID_;
+  };
 
   // What applyScan did.
   struct ScanChanges {
@@ -142,6 +154,8 @@ class Library {
   // Replaces the frames of every file of the batch and marks them indexed, in one
   // transaction; a file's old frames leave search when its new ones arrive. Every vector
   // must have dim components (std::invalid_argument before anything is written otherwise).
+  // Each file must still have the size and mtime of the record the frames were made from:
+  // otherwise nothing is written and Stale is thrown (SQLite::Failure for a removed file).
   void saveFrames(const std::vector<FrameBatchEntry>& batch);
   void saveFrames(const MediaFile& file, const std::vector<FrameRecord>& frames, double duration,
                   int width, int height);
