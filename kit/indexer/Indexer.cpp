@@ -159,27 +159,49 @@ void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
   if (ids.empty()) return;  // wake is set: the run looks again for pending files
   std::lock_guard guard(lock_);
   if (closing_) return;
+  for (std::int64_t id : ids) {
+    if (std::find(scanQueue_.begin(), scanQueue_.end(), id) == scanQueue_.end()) {
+      scanQueue_.push_back(id);
+    }
+  }
+  if (scanWorker_) return;  // it takes the queue in its next round
+  scanWorker_ = true;
   auto task = std::make_shared<Task>();
   task->done = task->finished.get_future().share();
   Task* raw = task.get();
   threads_.push_back(task);
-  task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
-    scan(ids, stop);
-    // The run may have taken its last look while this scan was going on: then it is
-    // told again, or, when it has ended, a new run indexes what the scan found.
-    bool startNew = false;
-    {
-      std::lock_guard end(lock_);
-      if (task_) {
-        wake_ = true;
-      } else {
-        startNew = !closing_ && !stop.stop_requested();
-      }
-    }
-    if (startNew) run(std::vector<std::int64_t>{});
+  task->thread = std::jthread([this, raw](std::stop_token stop) {
+    drainScans(stop);
     raw->over = true;
     raw->finished.set_value();
   });
+}
+
+void Indexer::drainScans(std::stop_token stop) {
+  for (;;) {
+    std::vector<std::int64_t> ids;
+    bool startNew = false;
+    {
+      std::lock_guard guard(lock_);
+      if (stop.stop_requested()) scanQueue_.clear();
+      ids.swap(scanQueue_);
+      if (ids.empty()) {
+        scanWorker_ = false;
+        // The run may have taken its last look while the scans were going on: then it is
+        // told again, or, when it has ended, a new run indexes what they found.
+        if (task_) {
+          wake_ = true;
+        } else {
+          startNew = !closing_ && !stop.stop_requested();
+        }
+      }
+    }
+    if (ids.empty()) {
+      if (startNew) run(std::vector<std::int64_t>{});
+      return;
+    }
+    scan(ids, stop);
+  }
 }
 
 void Indexer::reapFinished() {
@@ -275,25 +297,48 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
   report(false);
   for (std::int64_t id : ids) {
     if (stop.stop_requested()) return;
-    const std::optional<Root> root = library_.root(id);
-    if (!root) continue;
-    const std::optional<std::filesystem::path> url = location(*root, drives());
-    if (!url) continue;
-    Scanner::Result result = Scanner::scan(*url, [&stop] { return stop.stop_requested(); });
-    // A cut-short listing lacks files that are still there; applying it would delete them.
-    if (stop.stop_requested()) return;
-    // Nor is the listing of a folder that went away during the walk complete.
-    std::error_code ec;
-    if (!std::filesystem::is_directory(*url, ec)) continue;
-    try {
-      library_.applyScan(id, result.files);
-    } catch (const std::exception&) {
-      continue;  // safe: the folder keeps its files as they were until its next scan
+    {
+      // Two listings of one folder applied out of order would undo the newer one.
+      std::lock_guard guard(lock_);
+      if (!scanning_.insert(id).second) {
+        rescan_.insert(id);
+        continue;
+      }
     }
-    std::lock_guard guard(lock_);
-    unsupported_[id] = result.unsupportedVideos;
-    std::erase_if(passedOver_, [id](const auto& entry) { return entry.second == id; });
+    bool again = true;
+    bool handOver = false;
+    while (again) {
+      scanFolder(id, stop);
+      std::lock_guard guard(lock_);
+      const bool asked = rescan_.erase(id) > 0;
+      again = asked && !stop.stop_requested();
+      handOver = asked && !again;
+      if (!again) scanning_.erase(id);
+    }
+    // Cancelled with another request merged into it: that request still stands.
+    if (handOver) startScanOnly({id});
   }
+}
+
+void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
+  const std::optional<Root> root = library_.root(id);
+  if (!root) return;
+  const std::optional<std::filesystem::path> url = location(*root, drives());
+  if (!url) return;
+  Scanner::Result result = Scanner::scan(*url, [&stop] { return stop.stop_requested(); });
+  // A cut-short listing lacks files that are still there; applying it would delete them.
+  if (stop.stop_requested()) return;
+  // Nor is the listing of a folder that went away during the walk complete.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(*url, ec)) return;
+  try {
+    library_.applyScan(id, result.files);
+  } catch (const std::exception&) {
+    return;  // safe: the folder keeps its files as they were until its next scan
+  }
+  std::lock_guard guard(lock_);
+  unsupported_[id] = result.unsupportedVideos;
+  std::erase_if(passedOver_, [id](const auto& entry) { return entry.second == id; });
 }
 
 void Indexer::loop(std::stop_token stop) {

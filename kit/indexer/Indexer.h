@@ -5,10 +5,11 @@
 // goes to onProgress (at most four times a second while indexing); indexing pauses when
 // the user asks, in power-saving mode and when the machine runs hot.
 //
-// Threads: one background thread per run, short-lived scan-only threads for requests made
-// during a run, and parallel photo decoding. The callbacks are called on those threads,
-// never with the indexer's lock held. The destructor stops and joins every thread it
-// started; it must not be called from a callback.
+// Threads: one background thread per run, one scan-only thread at a time for the folders
+// asked for during a run, and parallel photo decoding. A folder is never scanned by two
+// threads at once: a request while its scan is under way is merged into one rescan after it.
+// The callbacks are called on those threads, never with the indexer's lock held. The
+// destructor stops and joins every thread it started; it must not be called from a callback.
 #pragma once
 
 #include <atomic>
@@ -122,7 +123,8 @@ class Indexer {
 
   // Requests a run over the given folders (all, oldest added first, when absent; none, so
   // only what is pending gets indexed, when empty). Returns at once. During a run, the
-  // folders are scanned on a thread of their own and the run looks again for pending files.
+  // folders are queued for the run's scan-only thread, which scans them in the order asked,
+  // and the run looks again for pending files.
   void run(const std::optional<std::vector<std::int64_t>>& scan = std::nullopt);
   // Cancels the current run; a video in work stores nothing and stays pending.
   void stop();
@@ -180,6 +182,10 @@ class Indexer {
                                                 const std::optional<MountTable>& drives) const;
   Locations reachableRoots() const;
   void scan(const std::vector<std::int64_t>& ids, std::stop_token stop);
+  // One folder's scan, applied when the listing is whole.
+  void scanFolder(std::int64_t id, std::stop_token stop);
+  // The scan-only thread's work: the queued folders, round after round, until none is left.
+  void drainScans(std::stop_token stop);
   void loop(std::stop_token stop);
   // The pending files of these folders, in indexing order, less those passed over.
   std::vector<MediaFile> pendingIn(const Locations& roots) const;
@@ -256,6 +262,10 @@ class Indexer {
   bool wake_ = false;
   std::optional<Clock::time_point> lastReport_;
   std::map<std::int64_t, std::int64_t> unsupported_;
+  std::vector<std::int64_t> scanQueue_;  // asked for during a run, in order, each once
+  bool scanWorker_ = false;              // a scan-only thread is taking the queue
+  std::set<std::int64_t> scanning_;      // folders whose scan is under way
+  std::set<std::int64_t> rescan_;        // of those, asked for again meanwhile
   double photoRate_ = 6e-9;
   double videoRate_ = 4e-8;
   int measured_ = 0;

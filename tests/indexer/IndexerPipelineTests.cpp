@@ -398,6 +398,53 @@ TEST_F(IndexerTest, RequestsDuringARunJoinItAndNoneIsLostAtItsEnd) {
   EXPECT_EQ(firstIdle->progress.doneFiles, 23);
 }
 
+// Requests for one folder during a run, with files made between them: a listing applied
+// after a newer one would remove what was made in between, so the folder is scanned by one
+// thread at a time and the later requests merge into one rescan.
+TEST_F(IndexerTest, RequestsForOneFolderScanItOneAtATime) {
+  const auto folder = makeFolder("Pictures");
+  addPhotos(folder, 20);
+  const Root root = addRoot(folder);
+  library->applyScan(root.id, Scanner::scan(folder, [] { return false; }).files);
+  auto indexer = makeIndexer();
+  std::mutex lock;
+  std::optional<std::thread::id> runThread;
+  int inFlight = 0;
+  int most = 0;
+  indexer->onProgress = [&](const Indexer::Progress&) {
+    std::lock_guard guard(lock);
+    if (!runThread) runThread = std::this_thread::get_id();
+  };
+  // A scan off the run's thread takes a while to find its folder.
+  indexer->reachableURL = [&](const Root& asked) -> std::optional<std::filesystem::path> {
+    {
+      std::lock_guard guard(lock);
+      if (!runThread || *runThread == std::this_thread::get_id()) return asked.url();
+      most = std::max(most, ++inFlight);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard guard(lock);
+    --inFlight;
+    return asked.url();
+  };
+  std::atomic<bool> asked = false;
+  indexer->onFileIndexed = [&](const MediaFile&) {
+    if (asked.exchange(true)) return;
+    for (int i = 0; i < 5; ++i) {
+      addPhotos(folder, 1, "new" + std::to_string(i));
+      indexer->run(std::vector<std::int64_t>{root.id});
+    }
+  };
+  indexer->run(std::vector<std::int64_t>{});
+  ASSERT_TRUE(eventually([&] { return asked.load(); }));
+  indexer->waitUntilIdle();
+
+  EXPECT_EQ(most, 1);
+  const auto totals = library->totals();
+  EXPECT_EQ(totals.files, 25);
+  EXPECT_EQ(totals.indexed, 25);
+}
+
 TEST_F(IndexerTest, StopLeavesTheVideoPendingAndTheDestructorJoinsARunningTask) {
   const auto folder = makeFolder("Movies");
   makePatternClip(folder / "a.mp4", 40, {.width = 160, .height = 90, .fps = 10});
