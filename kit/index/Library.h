@@ -145,8 +145,10 @@ class Library {
   // new files are added pending, changed ones (size differs, or mtime by more than 0.5 s)
   // lose their frames and become pending, vanished ones are removed unless a newcomer with
   // the same name, size and whole-second mtime shows them moved (then only the path
-  // changes; id, frames and state stay). One transaction.
-  ScanChanges applyScan(std::int64_t rootID, const std::vector<ScannedFile>& entries);
+  // changes; id, frames and state stay). Files at or under the unreadable relative paths
+  // the scan names ("" for the whole folder) are kept as they are. One transaction.
+  ScanChanges applyScan(std::int64_t rootID, const std::vector<ScannedFile>& entries,
+                        const std::vector<std::string>& unreadable = {});
   // Records a file's state and error (absent clears it) and, when given, its duration.
   void setState(std::int64_t fileID, FileState state,
                 const std::optional<std::string>& error = std::nullopt,

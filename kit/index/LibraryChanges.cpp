@@ -66,9 +66,10 @@ Library::Stale::Stale(std::int64_t fileID)
       fileID_(fileID) {}
 
 Library::ScanChanges Library::applyScan(std::int64_t rootID,
-                                        const std::vector<ScannedFile>& entries) {
+                                        const std::vector<ScannedFile>& entries,
+                                        const std::vector<std::string>& unreadable) {
   std::lock_guard serial(writing_);
-  const ScanDiff diff = ScanDiff::between(files(rootID), entries);
+  const ScanDiff diff = ScanDiff::between(files(rootID), entries, unreadable);
   const std::vector<std::int64_t> addedIDs = writeDiff(*db_, rootID, diff);
   for (const MediaFile& file : diff.changed) vectors_.remove(file.id);
   for (const MediaFile& file : diff.removed) vectors_.remove(file.id);

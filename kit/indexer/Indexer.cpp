@@ -332,7 +332,7 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
   std::error_code ec;
   if (!std::filesystem::is_directory(*url, ec)) return;
   try {
-    library_.applyScan(id, result.files);
+    library_.applyScan(id, result.files, result.unreadable);
   } catch (const std::exception&) {
     return;  // safe: the folder keeps its files as they were until its next scan
   }

@@ -152,13 +152,15 @@ TEST(ScannerScan, GivesTheSameRelativePathsWithOrWithoutTrailingSlash) {
   EXPECT_EQ(plain, dotted);
 }
 
-TEST(ScannerScan, MissingRootGivesAnEmptyResult) {
+TEST(ScannerScan, MissingRootGivesNoFilesAndItselfUnreadable) {
   TempDirectory dir;
+  // Nothing could be read: an empty listing of it would empty the folder.
+  const Scanner::Result unread{.unreadable = {""}};
   const auto result = Scanner::scan(dir / "missing", [] { return false; });
-  EXPECT_EQ(result, Scanner::Result{});
+  EXPECT_EQ(result, unread);
   // A regular file is no folder either.
   writeBytes(dir / "file.jpg", 20000);
-  EXPECT_EQ(Scanner::scan(dir / "file.jpg", [] { return false; }), Scanner::Result{});
+  EXPECT_EQ(Scanner::scan(dir / "file.jpg", [] { return false; }), unread);
 }
 
 TEST(ScannerScan, UnreadableSubfolderDoesNotStopTheWalk) {
@@ -170,6 +172,7 @@ TEST(ScannerScan, UnreadableSubfolderDoesNotStopTheWalk) {
   const auto result = Scanner::scan(dir.path(), [] { return false; });
   fs::permissions(dir / "locked", fs::perms::owner_all);
   EXPECT_EQ(relPaths(result), (std::vector<std::string>{"open/b.jpg"}));
+  EXPECT_EQ(result.unreadable, (std::vector<std::string>{"locked"}));
 }
 
 TEST(ScannerScan, PollsCancellationOncePerItemAndReturnsThePartialResult) {
