@@ -1,5 +1,6 @@
 #include "scan/Scanner.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -64,6 +65,19 @@ bool isHidden(const std::filesystem::path& entry) {
 
 bool isPackage(const std::filesystem::path& directory) {
   return contains(packageExtensions, lowercaseExtension(directory));
+}
+
+// Another file system (or a bind mount) sits on the directory: a drive of its own, whose
+// files would vanish from the folder whenever it is unmounted.
+bool isMountPoint(const std::filesystem::path& directory, const struct stat& info,
+                  dev_t rootDevice) {
+  struct statx extra {};
+  if (::statx(AT_FDCWD, directory.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE,
+              &extra) == 0 &&
+      (extra.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (extra.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+  return info.st_dev != rootDevice;  // kernels before 5.8 tell only other file systems
 }
 
 // The root as "/"-ended text, "." and ".." resolved.
@@ -147,7 +161,8 @@ Scanner::Result Scanner::scan(const std::filesystem::path& root,
   // Each open directory with its relative path.
   std::vector<std::pair<fs::directory_iterator, std::string>> stack;
   stack.emplace_back(fs::directory_iterator(fs::path(rootText), error), std::string());
-  if (error) {
+  struct stat rootInfo {};
+  if (error || ::stat(rootText.c_str(), &rootInfo) != 0) {
     result.unreadable.emplace_back();
     return result;
   }
@@ -177,7 +192,7 @@ Scanner::Result Scanner::scan(const std::filesystem::path& root,
       continue;
     }
     if (S_ISDIR(info.st_mode)) {
-      if (isPackage(item)) continue;
+      if (isPackage(item) || isMountPoint(item, info, rootInfo.st_dev)) continue;
       fs::directory_iterator inside(item, error);
       if (error) {
         if (error != std::errc::no_such_file_or_directory) {

@@ -46,8 +46,8 @@ class Scanner {
   static std::optional<MediaKind> kind(const std::filesystem::path& file);
   static std::optional<MediaKind> kind(const std::filesystem::path& file, const Types& types);
 
-  // Walks the root (no symbolic links followed, hidden entries and packages skipped).
-  // Never fails: a directory or entry that
+  // Walks the root (no symbolic links followed; hidden entries, packages and the mount
+  // points of other drives below the root skipped). Never fails: a directory or entry that
   // can't be read (permissions, I/O errors, no file descriptors or memory left) is named in
   // unreadable and the walk goes on; a root that can't be opened, missing included, gives
   // no files and itself as unreadable; a cancelled walk gives a partial result.
