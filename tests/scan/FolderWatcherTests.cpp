@@ -189,6 +189,66 @@ TEST(FolderWatcher, QueueOverflowCountsAsAChangeUnderEveryRoot) {
   EXPECT_EQ(reports.all()[1].second, (Ids{1, 2}));
 }
 
+// Watches follow directories: a root moved aside and made anew is watched at its path again,
+// and what changes in the old directory is no longer the root's.
+TEST(FolderWatcher, ARootReplacedByANewDirectoryIsWatchedAgain) {
+  test::TempDirectory dir;
+  fs::create_directories(dir / "Photos" / "sub");
+  Reports reports;
+  FolderWatcher watcher(reports.callback(), 0.3);
+  watcher.watch({{4, (dir / "Photos").string()}});
+  watcher.sync();
+  fs::rename(dir / "Photos", dir / "Photos.old");
+  fs::create_directories(dir / "Photos");
+  ASSERT_EQ(reports.waitFor(1, 3s), 1u);
+  EXPECT_EQ(reports.all()[0].second, Ids{4});
+  save(dir / "Photos.old" / "sub" / "a.jpg");
+  save(dir / "Photos.old" / "b.jpg");
+  EXPECT_EQ(reports.waitFor(2, 1500ms), 1u);
+  save(dir / "Photos" / "c.jpg");
+  ASSERT_EQ(reports.waitFor(2, 3s), 2u);
+  EXPECT_EQ(reports.all()[1].second, Ids{4});
+  EXPECT_EQ(watcher.watchedDirectories(), 1u);
+}
+
+// A change made while the watcher is busy, with a new map queued behind it, is still
+// reported once the map is applied.
+TEST(FolderWatcher, ChangesMadeWhileTheRootsChangeAreKept) {
+  test::TempDirectory dir;
+  for (const auto* name : {"a", "b", "c"}) fs::create_directories(dir / name);
+  std::mutex mutex;
+  std::condition_variable released;
+  bool go = false;
+  Reports reports;
+  auto record = reports.callback();
+  bool first = true;
+  // The first report holds the watcher's thread while the change and the new map come.
+  FolderWatcher watcher(
+      [&](const Ids& ids) {
+        record(ids);
+        if (!first) return;
+        first = false;
+        std::unique_lock lock(mutex);
+        released.wait_for(lock, 30s, [&] { return go; });
+      },
+      0.2);
+  watcher.watch({{1, (dir / "a").string()}, {3, (dir / "c").string()}});
+  watcher.sync();
+  save(dir / "c" / "start.jpg");
+  ASSERT_EQ(reports.waitFor(1, 3s), 1u);
+  save(dir / "a" / "x.jpg");
+  watcher.watch({{1, (dir / "a").string()}, {2, (dir / "b").string()}, {3, (dir / "c").string()}});
+  std::this_thread::sleep_for(100ms);  // the kernel has queued the change
+  {
+    std::lock_guard lock(mutex);
+    go = true;
+  }
+  released.notify_all();
+  ASSERT_EQ(reports.waitFor(2, 3s), 2u);
+  EXPECT_EQ(reports.all()[1].second, Ids{1});
+  EXPECT_EQ(watcher.watchedDirectories(), 3u);
+}
+
 TEST(FolderWatcher, MissingRootIsNoError) {
   test::TempDirectory dir;
   Reports reports;
