@@ -452,6 +452,11 @@ void Indexer::countWritten() {
   refusedWrites_ = 0;
 }
 
+bool Indexer::isHeldBack(std::int64_t fileID) const {
+  std::lock_guard guard(lock_);
+  return heldBack_.contains(fileID);
+}
+
 bool Indexer::refused() const {
   std::lock_guard guard(lock_);
   return refusal_.has_value();
@@ -623,6 +628,7 @@ void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
   for (const PhotoJob& job : batch.jobs) batchBytes += job.file.size;
   for (std::size_t j = 0; j < n; ++j) {
     const MediaFile& file = batch.jobs[j].file;
+    if (isHeldBack(file.id)) continue;  // still to do: not finished, its bytes still left
     const double fraction = batchBytes < 1
                                 ? 1.0 / static_cast<double>(n)
                                 : static_cast<double>(file.size) / static_cast<double>(batchBytes);
@@ -655,7 +661,6 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
     if (stop.stop_requested()) return;
     if (const auto reason = refusalReason(std::current_exception())) {
       holdBack({file.id}, *reason);
-      finish(file, started, 0, false);
       return;
     }
     if (recordFailure(file, url, describe(std::current_exception()))) {
@@ -665,7 +670,7 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
       }
       report(false);
     }
-    finish(file, started, 0, false);
+    if (!isHeldBack(file.id)) finish(file, started, 0, false);
     return;
   }
   if (onFileIndexed) {

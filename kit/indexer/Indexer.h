@@ -227,6 +227,7 @@ class Indexer {
   // run, saying why.
   void holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason);
   void countWritten();  // a write went through: refusals in a row start again from none
+  bool isHeldBack(std::int64_t fileID) const;
   bool refused() const;
   // The library still holds the file with the size and time it was listed with: no scan
   // removed it or found it changed since.
