@@ -152,6 +152,7 @@ void FolderWatcher::apply(const std::map<std::int64_t, std::string>& paths) {
     if (!directories_.contains(parent->first)) ::inotify_rm_watch(stream_, parent->first);
     parent = parents_.erase(parent);
   }
+  exhausted_ = false;  // the dropped watches may have made room
   std::vector<std::string> found;
   for (const std::string& root : now) {
     if (before.contains(root)) continue;
