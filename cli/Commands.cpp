@@ -528,9 +528,11 @@ int Commands::index(const Options& options) {
   std::mutex drawing;
   ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
   Indexer indexer(*library_, *embedder_);
+  std::optional<std::string> problem;
   indexer.onProgress = [&](const Indexer::Progress& progress) {
     std::lock_guard hold(drawing);
     bar.show(progress);
+    problem = progress.problem;
   };
   std::unique_ptr<FolderWatcher> watcher;
   if (options.watch) {
@@ -570,6 +572,12 @@ int Commands::index(const Options& options) {
         static_cast<long long>(totals.indexed), static_cast<long long>(totals.pending),
         static_cast<long long>(totals.failed));
     return 130;
+  }
+  if (problem) {
+    std::printf("Stopped: %lld indexed, %lld pending, %lld failed.\n",
+                static_cast<long long>(totals.indexed), static_cast<long long>(totals.pending),
+                static_cast<long long>(totals.failed));
+    throw Error(*problem);
   }
   std::printf("Indexed %lld of %lld files (%lld frames), %lld pending, %lld failed.\n",
               static_cast<long long>(totals.indexed), static_cast<long long>(totals.files),

@@ -69,6 +69,7 @@ std::string ProgressBar::describe(const Indexer::Progress& progress) {
       text += ", " + timeLeft(*progress.secondsLeft) + " left";
     }
   }
+  if (progress.problem) text += ". " + *progress.problem;
   return text;
 }
 

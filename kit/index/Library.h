@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -29,6 +30,17 @@ namespace quillmere {
 class Library {
  public:
   static constexpr int schemaVersion = 1;
+
+  // saveFrames found a file of its batch with another size or modification time than its
+  // frames were made from: a scan saw it edited meanwhile.
+  class Stale : public std::runtime_error {
+   public:
+    explicit Stale(std::int64_t fileID);
+    std::int64_t fileID() const { return fileID_; }
+
+   private:
+    std::int64_t fileID_;
+  };
 
   // What applyScan did.
   struct ScanChanges {
@@ -141,8 +153,10 @@ class Library {
   // new files are added pending, changed ones (size differs, or mtime by more than 0.5 s)
   // lose their frames and become pending, vanished ones are removed unless a newcomer with
   // the same name, size and whole-second mtime shows them moved (then only the path
-  // changes; id, frames and state stay). One transaction.
-  ScanChanges applyScan(std::int64_t rootID, const std::vector<ScannedFile>& entries);
+  // changes; id, frames and state stay). Files at or under the unreadable relative paths
+  // the scan names ("" for the whole folder) are kept as they are. One transaction.
+  ScanChanges applyScan(std::int64_t rootID, const std::vector<ScannedFile>& entries,
+                        const std::vector<std::string>& unreadable = {});
   // Records a file's state and error (absent clears it) and, when given, its duration.
   void setState(std::int64_t fileID, FileState state,
                 const std::optional<std::string>& error = std::nullopt,
@@ -150,6 +164,8 @@ class Library {
   // Replaces the frames of every file of the batch and marks them indexed, in one
   // transaction; a file's old frames leave search when its new ones arrive. Every vector
   // must have dim components (std::invalid_argument before anything is written otherwise).
+  // Each file must still have the size and mtime of the record the frames were made from:
+  // otherwise nothing is written and Stale is thrown (SQLite::Failure for a removed file).
   void saveFrames(const std::vector<FrameBatchEntry>& batch);
   void saveFrames(const MediaFile& file, const std::vector<FrameRecord>& frames, double duration,
                   int width, int height);

@@ -61,10 +61,15 @@ void cacheDiff(std::unordered_map<std::int64_t, MediaFile>& filesByID_, std::int
 
 }  // namespace
 
+Library::Stale::Stale(std::int64_t fileID)
+    : std::runtime_error("file " + std::to_string(fileID) + " changed since it was read"),
+      fileID_(fileID) {}
+
 Library::ScanChanges Library::applyScan(std::int64_t rootID,
-                                        const std::vector<ScannedFile>& entries) {
+                                        const std::vector<ScannedFile>& entries,
+                                        const std::vector<std::string>& unreadable) {
   std::lock_guard serial(writing_);
-  const ScanDiff diff = ScanDiff::between(files(rootID), entries);
+  const ScanDiff diff = ScanDiff::between(files(rootID), entries, unreadable);
   const std::vector<std::int64_t> addedIDs = writeDiff(*db_, rootID, diff);
   for (const MediaFile& file : diff.changed) vectors_.remove(file.id);
   for (const MediaFile& file : diff.removed) vectors_.remove(file.id);
@@ -121,8 +126,13 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
         ids.push_back(db_->run("INSERT INTO frames(file_id, t, vec, thumb) VALUES(?,?,?,?)",
                                {fileID, frame.time, encodeVector(frame.vector), frame.thumbnail}));
       }
-      db_->run("UPDATE files SET state=1, error=NULL, duration=?, width=?, height=? WHERE id=?",
-               {entry.duration, entry.width, entry.height, fileID});
+      // Only over the content the frames were made from: a scan that found the file edited
+      // may have committed after the indexer last looked.
+      db_->run(
+          "UPDATE files SET state=1, error=NULL, duration=?, width=?, height=? "
+          "WHERE id=? AND size=? AND mtime=?",
+          {entry.duration, entry.width, entry.height, fileID, entry.file.size, entry.file.mtime});
+      if (db_->changes() == 0) throw Stale(fileID);
     }
     return ids;
   });

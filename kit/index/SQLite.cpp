@@ -2,14 +2,46 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace quillmere {
 
-SQLite::Failure::Failure(int code, std::string message)
+SQLite::Failure::Failure(int code, std::string message, int systemError)
     : std::runtime_error("SQLite " + std::to_string(code) + ": " + message),
       code_(code),
-      message_(std::move(message)) {}
+      message_(std::move(message)),
+      systemError_(systemError) {}
+
+bool SQLite::Failure::isStorageFault() const {
+  switch (code_ & 0xff) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_NOMEM:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string SQLite::Failure::reason() const {
+  // SQLite says "database or disk is full" also when its own page limit is reached.
+  const int primary = code_ & 0xff;
+  if (primary == SQLITE_FULL) return std::strerror(ENOSPC);
+  // SQLite keeps the system's number only from failed reads, writes and openings.
+  if ((primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) && systemError_ != 0) {
+    return std::strerror(systemError_);
+  }
+  return message_;
+}
 
 // A statement taken for one call. Normally the cached one; when that one is already
 // stepping further up this thread's stack (a callback running the same SQL), a private
@@ -76,7 +108,7 @@ void SQLite::exec(const std::string& sql) {
   if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
     std::string message = error ? error : "?";
     sqlite3_free(error);
-    throw Failure(sqlite3_errcode(db), message);
+    throw Failure(sqlite3_errcode(db), message, sqlite3_system_errno(db));
   }
   sqlite3_free(error);
 }
@@ -137,7 +169,7 @@ std::int64_t SQLite::run(const std::string& sql, std::span<const Value> values) 
   bind(statement.get(), values);
   const int result = sqlite3_step(statement.get());
   if (result != SQLITE_ROW && result != SQLITE_DONE) {
-    throw Failure(result, sqlite3_errmsg(db));
+    throw Failure(result, sqlite3_errmsg(db), sqlite3_system_errno(db));
   }
   return sqlite3_last_insert_rowid(db);
 }
@@ -155,7 +187,7 @@ void SQLite::query(const std::string& sql, std::span<const Value> values, const 
   while ((result = sqlite3_step(statement.get())) == SQLITE_ROW) {
     row(Row(statement.get()));  // a throw resets the statement through the lease
   }
-  if (result != SQLITE_DONE) throw Failure(result, sqlite3_errmsg(db));
+  if (result != SQLITE_DONE) throw Failure(result, sqlite3_errmsg(db), sqlite3_system_errno(db));
 }
 
 int SQLite::changes() {

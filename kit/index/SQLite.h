@@ -25,16 +25,23 @@ namespace quillmere {
 class SQLite {
  public:
   // The store's error: SQLite's result code (-1 when the file could not be opened) and
-  // message; what() is "SQLite {code}: {message}".
+  // message, with the system's error number behind it when there was one (else 0); what()
+  // is "SQLite {code}: {message}".
   class Failure : public std::runtime_error {
    public:
-    Failure(int code, std::string message);
+    Failure(int code, std::string message, int systemError = 0);
     int code() const { return code_; }
     const std::string& message() const { return message_; }
+    // The database could not take a write at all (disk full, I/O error, read-only, locked,
+    // damaged): a fault of the store, whatever was being written.
+    bool isStorageFault() const;
+    // Why, in the system's words when it gave any: a full database reads as a full disk.
+    std::string reason() const;
 
    private:
     int code_;
     std::string message_;
+    int systemError_;
   };
 
   // One bound parameter: integer, double, text, blob or null.

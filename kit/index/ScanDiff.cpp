@@ -1,5 +1,6 @@
 #include "index/ScanDiff.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -91,8 +92,30 @@ std::string ScanDiff::moveKey(const std::string& relPath, std::int64_t size, dou
   return key;
 }
 
+bool ScanDiff::isWithin(std::string_view relPath, std::string_view path) {
+  if (path.empty() || relPath == path) return true;
+  return relPath.size() > path.size() && relPath.starts_with(path) && relPath[path.size()] == '/';
+}
+
 ScanDiff ScanDiff::between(const std::vector<MediaFile>& cached,
-                           const std::vector<ScannedFile>& listing) {
+                           const std::vector<ScannedFile>& listing,
+                           const std::vector<std::string>& unreadable) {
+  if (!unreadable.empty()) {
+    // Both sides without what the scan could not read: those files stay as they are.
+    const auto known = [&](std::string_view relPath) {
+      return std::none_of(unreadable.begin(), unreadable.end(),
+                          [&](const std::string& path) { return isWithin(relPath, path); });
+    };
+    std::vector<MediaFile> readCached;
+    for (const MediaFile& file : cached) {
+      if (known(file.relPath)) readCached.push_back(file);
+    }
+    std::vector<ScannedFile> readListing;
+    for (const ScannedFile& entry : listing) {
+      if (known(entry.relPath)) readListing.push_back(entry);
+    }
+    return between(readCached, readListing);
+  }
   ScanDiff diff;
   std::vector<bool> seen(cached.size(), false);
   const std::vector<const ScannedFile*> newcomers = compareListed(cached, listing, seen, diff);

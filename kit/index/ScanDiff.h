@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/Records.h"
@@ -19,12 +20,17 @@ struct ScanDiff {
     bool operator==(const Move&) const = default;
   };
 
-  // cached: the library's files of one folder; listing: everything one complete scan of
-  // that folder found. A known file is changed when its size differs or its mtime differs by
-  // more than 0.5 s; a vanished file is moved when a newcomer has its move key (the later of
-  // two vanished files with one key wins, the first newcomer claims it), else removed.
+  // cached: the library's files of one folder; listing: everything one scan of that folder
+  // found; unreadable: the relative paths the scan could not read whole ("" for the folder
+  // itself). A known file is changed when its size differs or its mtime differs by more
+  // than 0.5 s; a vanished file is moved when a newcomer has its move key (the later of two
+  // vanished files with one key wins, the first newcomer claims it), else removed. Nothing
+  // at or under an unreadable path changes: the scan does not know what is there.
   static ScanDiff between(const std::vector<MediaFile>& cached,
-                          const std::vector<ScannedFile>& listing);
+                          const std::vector<ScannedFile>& listing,
+                          const std::vector<std::string>& unreadable = {});
+  // Whether relPath is path itself or lies under it ("" holds everything).
+  static bool isWithin(std::string_view relPath, std::string_view path);
 
   // name|size|whole seconds of mtime (truncated toward zero): what a moved file keeps.
   static std::string moveKey(const std::string& relPath, std::int64_t size, double mtime);

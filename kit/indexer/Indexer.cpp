@@ -29,6 +29,17 @@ std::string describe(const std::exception_ptr& error) {
   }
 }
 
+// The library's reason when error is its refusal to take a write at all.
+std::optional<std::string> refusalReason(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const SQLite::Failure& failure) {
+    if (failure.isStorageFault()) return failure.reason();
+  } catch (...) {
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 const char* Indexer::text(PauseReason reason) {
@@ -122,6 +133,10 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
   task_ = task;
   threads_.push_back(task);
   passedOver_.clear();
+  heldBack_.clear();
+  refusedWrites_ = 0;
+  refusal_.reset();
+  progress_.problem.reset();
   // Made under the lock so that stop() and the thread's own end see the handle complete.
   task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
     try {
@@ -144,27 +159,49 @@ void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
   if (ids.empty()) return;  // wake is set: the run looks again for pending files
   std::lock_guard guard(lock_);
   if (closing_) return;
+  for (std::int64_t id : ids) {
+    if (std::find(scanQueue_.begin(), scanQueue_.end(), id) == scanQueue_.end()) {
+      scanQueue_.push_back(id);
+    }
+  }
+  if (scanWorker_) return;  // it takes the queue in its next round
+  scanWorker_ = true;
   auto task = std::make_shared<Task>();
   task->done = task->finished.get_future().share();
   Task* raw = task.get();
   threads_.push_back(task);
-  task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
-    scan(ids, stop);
-    // The run may have taken its last look while this scan was going on: then it is
-    // told again, or, when it has ended, a new run indexes what the scan found.
-    bool startNew = false;
-    {
-      std::lock_guard end(lock_);
-      if (task_) {
-        wake_ = true;
-      } else {
-        startNew = !closing_ && !stop.stop_requested();
-      }
-    }
-    if (startNew) run(std::vector<std::int64_t>{});
+  task->thread = std::jthread([this, raw](std::stop_token stop) {
+    drainScans(stop);
     raw->over = true;
     raw->finished.set_value();
   });
+}
+
+void Indexer::drainScans(std::stop_token stop) {
+  for (;;) {
+    std::vector<std::int64_t> ids;
+    bool startNew = false;
+    {
+      std::lock_guard guard(lock_);
+      if (stop.stop_requested()) scanQueue_.clear();
+      ids.swap(scanQueue_);
+      if (ids.empty()) {
+        scanWorker_ = false;
+        // The run may have taken its last look while the scans were going on: then it is
+        // told again, or, when it has ended, a new run indexes what they found.
+        if (task_) {
+          wake_ = true;
+        } else {
+          startNew = !closing_ && !stop.stop_requested();
+        }
+      }
+    }
+    if (ids.empty()) {
+      if (startNew) run(std::vector<std::int64_t>{});
+      return;
+    }
+    scan(ids, stop);
+  }
 }
 
 void Indexer::reapFinished() {
@@ -191,7 +228,7 @@ void Indexer::runBody(std::stop_token stop, std::vector<std::int64_t> ids) {
 
 bool Indexer::endRunUnlessWoken(std::stop_token stop) {
   std::lock_guard guard(lock_);
-  if (wake_ && !stop.stop_requested()) {
+  if (wake_ && !stop.stop_requested() && !refusal_) {
     wake_ = false;
     return false;
   }
@@ -260,30 +297,53 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
   report(false);
   for (std::int64_t id : ids) {
     if (stop.stop_requested()) return;
-    const std::optional<Root> root = library_.root(id);
-    if (!root) continue;
-    const std::optional<std::filesystem::path> url = location(*root, drives());
-    if (!url) continue;
-    Scanner::Result result = Scanner::scan(*url, [&stop] { return stop.stop_requested(); });
-    // A cut-short listing lacks files that are still there; applying it would delete them.
-    if (stop.stop_requested()) return;
-    // Nor is the listing of a folder that went away during the walk complete.
-    std::error_code ec;
-    if (!std::filesystem::is_directory(*url, ec)) continue;
-    try {
-      library_.applyScan(id, result.files);
-    } catch (const std::exception&) {
-      continue;  // safe: the folder keeps its files as they were until its next scan
+    {
+      // Two listings of one folder applied out of order would undo the newer one.
+      std::lock_guard guard(lock_);
+      if (!scanning_.insert(id).second) {
+        rescan_.insert(id);
+        continue;
+      }
     }
-    std::lock_guard guard(lock_);
-    unsupported_[id] = result.unsupportedVideos;
-    std::erase_if(passedOver_, [id](const auto& entry) { return entry.second == id; });
+    bool again = true;
+    bool handOver = false;
+    while (again) {
+      scanFolder(id, stop);
+      std::lock_guard guard(lock_);
+      const bool asked = rescan_.erase(id) > 0;
+      again = asked && !stop.stop_requested();
+      handOver = asked && !again;
+      if (!again) scanning_.erase(id);
+    }
+    // Cancelled with another request merged into it: that request still stands.
+    if (handOver) startScanOnly({id});
   }
+}
+
+void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
+  const std::optional<Root> root = library_.root(id);
+  if (!root) return;
+  const std::optional<std::filesystem::path> url = location(*root, drives());
+  if (!url) return;
+  Scanner::Result result = Scanner::scan(*url, [&stop] { return stop.stop_requested(); });
+  // A cut-short listing lacks files that are still there; applying it would delete them.
+  if (stop.stop_requested()) return;
+  // Nor is the listing of a folder that went away during the walk complete.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(*url, ec)) return;
+  try {
+    library_.applyScan(id, result.files, result.unreadable);
+  } catch (const std::exception&) {
+    return;  // safe: the folder keeps its files as they were until its next scan
+  }
+  std::lock_guard guard(lock_);
+  unsupported_[id] = result.unsupportedVideos;
+  std::erase_if(passedOver_, [id](const auto& entry) { return entry.second == id; });
 }
 
 void Indexer::loop(std::stop_token stop) {
   bool first = true;
-  while (!stop.stop_requested()) {
+  while (!stop.stop_requested() && !refused()) {
     const Locations roots = reachableRoots();
     const std::vector<MediaFile> pending = pendingIn(roots);
     if (pending.empty()) {
@@ -307,14 +367,16 @@ std::vector<MediaFile> Indexer::pendingIn(const Locations& roots) const {
   for (const auto& [id, url] : roots) rootIDs.insert(id);
   std::vector<MediaFile> pending = library_.pending(rootIDs);
   std::lock_guard guard(lock_);
-  std::erase_if(pending, [this](const MediaFile& f) { return passedOver_.contains(f.id); });
+  std::erase_if(pending, [this](const MediaFile& f) {
+    return passedOver_.contains(f.id) || heldBack_.contains(f.id);
+  });
   return pending;
 }
 
 void Indexer::workThrough(const std::vector<MediaFile>& pending, const Locations& roots,
                           std::stop_token stop) {
   std::size_t next = 0;
-  while (next < pending.size() && !stop.stop_requested()) {
+  while (next < pending.size() && !stop.stop_requested() && !refused()) {
     waitWhilePaused(stop);
     if (stop.stop_requested()) return;
     if (pending[next].kind == MediaKind::video) {
@@ -366,10 +428,38 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
   if (!stillListed(file)) return false;
   try {
     library_.setState(file.id, FileState::failed, message);
-  } catch (const std::exception&) {
-    // Unmarked, it stays pending and is tried again at the next run: nothing is lost.
+  } catch (const std::exception& e) {
+    // Unmarked, it stays pending for the next run; tried again in this one, it would be
+    // decoded and fail again without end.
+    const auto* failure = dynamic_cast<const SQLite::Failure*>(&e);
+    holdBack({file.id}, failure ? failure->reason() : e.what());
+    return false;
   }
+  countWritten();
   return true;
+}
+
+void Indexer::holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason) {
+  std::lock_guard guard(lock_);
+  heldBack_.insert(fileIDs.begin(), fileIDs.end());
+  if (++refusedWrites_ >= refusalLimit && !refusal_) {
+    refusal_ = "The library can't be written: " + reason;
+  }
+}
+
+void Indexer::countWritten() {
+  std::lock_guard guard(lock_);
+  refusedWrites_ = 0;
+}
+
+bool Indexer::isHeldBack(std::int64_t fileID) const {
+  std::lock_guard guard(lock_);
+  return heldBack_.contains(fileID);
+}
+
+bool Indexer::refused() const {
+  std::lock_guard guard(lock_);
+  return refusal_.has_value();
 }
 
 void Indexer::indexPhotos(const std::vector<PhotoJob>& jobs) {
@@ -461,8 +551,22 @@ void Indexer::storePhotos(PhotoBatch& batch) {
   if (batch.entries.empty()) return;
   try {
     library_.saveFrames(batch.entries);
+    countWritten();
   } catch (...) {
-    storeOneByOne(batch, std::current_exception());
+    const std::exception_ptr error = std::current_exception();
+    if (const auto reason = refusalReason(error)) {
+      // A library that refuses writes would refuse each photo alone as well: none is the
+      // photo's fault, so each stays as it was.
+      std::vector<std::int64_t> ids;
+      for (std::size_t k = 0; k < batch.entries.size(); ++k) {
+        ids.push_back(batch.entries[k].file.id);
+        batch.stale[batch.entryIndex[k]] = true;
+      }
+      holdBack(ids, *reason);
+      batch.entries.clear();
+      return;
+    }
+    storeOneByOne(batch, error);
   }
 }
 
@@ -475,6 +579,7 @@ void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchEr
     if (batch.entries.size() > 1) {
       try {
         library_.saveFrames({batch.entries[k]});
+        countWritten();
         saved.push_back(std::move(batch.entries[k]));
         continue;
       } catch (...) {
@@ -482,7 +587,10 @@ void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchEr
       }
     }
     const std::size_t slot = batch.entryIndex[k];
-    if (stillListed(batch.entries[k].file)) {
+    if (const auto reason = refusalReason(error)) {
+      holdBack({batch.entries[k].file.id}, *reason);
+      batch.stale[slot] = true;
+    } else if (stillListed(batch.entries[k].file)) {
       batch.errors[slot] = describe(error);
     } else {
       batch.stale[slot] = true;
@@ -520,6 +628,7 @@ void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
   for (const PhotoJob& job : batch.jobs) batchBytes += job.file.size;
   for (std::size_t j = 0; j < n; ++j) {
     const MediaFile& file = batch.jobs[j].file;
+    if (isHeldBack(file.id)) continue;  // still to do: not finished, its bytes still left
     const double fraction = batchBytes < 1
                                 ? 1.0 / static_cast<double>(n)
                                 : static_cast<double>(file.size) / static_cast<double>(batchBytes);
@@ -545,10 +654,15 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
       return;
     }
     library_.saveFrames({*entry});
+    countWritten();
   } catch (...) {
     // A sampler cut short before it kept a frame reports the file unreadable: a cancelled
     // video is never marked, it stays pending.
     if (stop.stop_requested()) return;
+    if (const auto reason = refusalReason(std::current_exception())) {
+      holdBack({file.id}, *reason);
+      return;
+    }
     if (recordFailure(file, url, describe(std::current_exception()))) {
       {
         std::lock_guard guard(lock_);
@@ -556,7 +670,7 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
       }
       report(false);
     }
-    finish(file, started, 0, false);
+    if (!isHeldBack(file.id)) finish(file, started, 0, false);
     return;
   }
   if (onFileIndexed) {

@@ -5,10 +5,11 @@
 // goes to onProgress (at most four times a second while indexing); indexing pauses when
 // the user asks, in power-saving mode and when the machine runs hot.
 //
-// Threads: one background thread per run, short-lived scan-only threads for requests made
-// during a run, and parallel photo decoding. The callbacks are called on those threads,
-// never with the indexer's lock held. The destructor stops and joins every thread it
-// started; it must not be called from a callback.
+// Threads: one background thread per run, one scan-only thread at a time for the folders
+// asked for during a run, and parallel photo decoding. A folder is never scanned by two
+// threads at once: a request while its scan is under way is merged into one rescan after it.
+// The callbacks are called on those threads, never with the indexer's lock held. The
+// destructor stops and joins every thread it started; it must not be called from a callback.
 #pragma once
 
 #include <atomic>
@@ -71,6 +72,9 @@ class Indexer {
     double framesPerSecond = 0;          // smoothed embedded frames per second
     int failed = 0;                      // files that failed in this run
     std::int64_t unsupportedVideos = 0;  // over all folders, set when a run ends
+    // Why the last run stopped before its files were done, when the library refused its
+    // writes ("The library can't be written: No space left on device"); cleared by a new run.
+    std::optional<std::string> problem;
     bool operator==(const Progress&) const = default;
   };
 
@@ -86,6 +90,8 @@ class Indexer {
   static constexpr std::chrono::milliseconds reportInterval{250};
   static constexpr std::chrono::milliseconds pausePoll{1000};
   static constexpr std::chrono::milliseconds fairRest{20};
+  // Library writes refused in a row that end a run: each costs a decode and an embedding.
+  static constexpr int refusalLimit = 3;
 
   // conditions defaults to the machine's own readings (PowerMonitor); the drives are read
   // below systemRoot (see MountTable).
@@ -117,7 +123,8 @@ class Indexer {
 
   // Requests a run over the given folders (all, oldest added first, when absent; none, so
   // only what is pending gets indexed, when empty). Returns at once. During a run, the
-  // folders are scanned on a thread of their own and the run looks again for pending files.
+  // folders are queued for the run's scan-only thread, which scans them in the order asked,
+  // and the run looks again for pending files.
   void run(const std::optional<std::vector<std::int64_t>>& scan = std::nullopt);
   // Cancels the current run; a video in work stores nothing and stays pending.
   void stop();
@@ -175,6 +182,10 @@ class Indexer {
                                                 const std::optional<MountTable>& drives) const;
   Locations reachableRoots() const;
   void scan(const std::vector<std::int64_t>& ids, std::stop_token stop);
+  // One folder's scan, applied when the listing is whole.
+  void scanFolder(std::int64_t id, std::stop_token stop);
+  // The scan-only thread's work: the queued folders, round after round, until none is left.
+  void drainScans(std::stop_token stop);
   void loop(std::stop_token stop);
   // The pending files of these folders, in indexing order, less those passed over.
   std::vector<MediaFile> pendingIn(const Locations& roots) const;
@@ -211,6 +222,13 @@ class Indexer {
   // when it was marked.
   bool recordFailure(const MediaFile& file, const std::filesystem::path& url,
                      const std::string& message);
+  // Files of a write the library refused (full disk, I/O error, read-only) are left as they
+  // were and passed over for the rest of the run; refusalLimit refusals in a row end the
+  // run, saying why.
+  void holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason);
+  void countWritten();  // a write went through: refusals in a row start again from none
+  bool isHeldBack(std::int64_t fileID) const;
+  bool refused() const;
   // The library still holds the file with the size and time it was listed with: no scan
   // removed it or found it changed since.
   bool stillListed(const MediaFile& file) const;
@@ -245,6 +263,10 @@ class Indexer {
   bool wake_ = false;
   std::optional<Clock::time_point> lastReport_;
   std::map<std::int64_t, std::int64_t> unsupported_;
+  std::vector<std::int64_t> scanQueue_;  // asked for during a run, in order, each once
+  bool scanWorker_ = false;              // a scan-only thread is taking the queue
+  std::set<std::int64_t> scanning_;      // folders whose scan is under way
+  std::set<std::int64_t> rescan_;        // of those, asked for again meanwhile
   double photoRate_ = 6e-9;
   double videoRate_ = 4e-8;
   int measured_ = 0;
@@ -254,6 +276,10 @@ class Indexer {
   // Files found gone when they failed, by id, with their folder: not offered again until a
   // scan of that folder.
   std::map<std::int64_t, std::int64_t> passedOver_;
+  // Files whose writes the library refused in this run: not offered again before the next.
+  std::set<std::int64_t> heldBack_;
+  int refusedWrites_ = 0;               // library writes refused in a row in this run
+  std::optional<std::string> refusal_;  // set when refusals ended the run
 };
 
 }  // namespace quillmere

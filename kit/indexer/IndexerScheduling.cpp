@@ -124,6 +124,7 @@ void Indexer::closeRun() {
     std::int64_t sum = 0;
     for (const auto& [id, count] : unsupported_) sum += count;
     progress_.unsupportedVideos = sum;
+    progress_.problem = refusal_;
   }
   report(false);
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -34,6 +35,8 @@ bool isUnder(const std::string& event, const std::string& root) {
   const std::string prefix = bare == "/" ? bare : bare + "/";
   return event.starts_with(prefix);
 }
+
+namespace fs = std::filesystem;
 
 bool hiddenLastComponent(const std::string& path) {
   const std::string bare = withoutTrailingSlash(path);
@@ -121,10 +124,41 @@ void FolderWatcher::run() {
 
 void FolderWatcher::apply(const std::map<std::int64_t, std::string>& paths) {
   if (paths == paths_ && (stream_ >= 0 || paths.empty())) return;
+  if (stream_ < 0 || paths.empty()) {
+    paths_ = paths;
+    stopStream();
+    if (!paths_.empty()) startStream();
+    return;
+  }
+  // The stream stays: what it holds is read under the old roots, the watches of the roots
+  // that stay are kept, so no change made meanwhile is lost.
+  readEvents();
+  std::set<std::string> before;
+  for (const auto& [id, path] : paths_) before.insert(withoutTrailingSlash(path));
   paths_ = paths;
-  stopStream();
-  if (paths_.empty()) return;
-  startStream();
+  std::set<std::string> now;
+  for (const auto& [id, path] : paths_) now.insert(withoutTrailingSlash(path));
+  for (const std::string& root : before) {
+    if (!now.contains(root)) dropTree(root);
+  }
+  for (auto parent = parents_.begin(); parent != parents_.end();) {
+    const bool used = std::any_of(now.begin(), now.end(), [&](const std::string& root) {
+      return fs::path(root).parent_path() == fs::path(parent->second);
+    });
+    if (used) {
+      ++parent;
+      continue;
+    }
+    if (!directories_.contains(parent->first)) ::inotify_rm_watch(stream_, parent->first);
+    parent = parents_.erase(parent);
+  }
+  exhausted_ = false;  // the dropped watches may have made room
+  std::vector<std::string> found;
+  for (const std::string& root : now) {
+    if (before.contains(root)) continue;
+    watchParent(root);
+    addTree(root, found);
+  }
 }
 
 void FolderWatcher::startStream() {
@@ -132,19 +166,54 @@ void FolderWatcher::startStream() {
   if (stream_ < 0) return;  // no stream, no error: changes are found by the next scan
   exhausted_ = false;
   std::vector<std::string> found;
-  for (const auto& [id, path] : paths_) addTree(withoutTrailingSlash(path), found);
+  for (const auto& [id, path] : paths_) {
+    watchParent(withoutTrailingSlash(path));
+    addTree(withoutTrailingSlash(path), found);
+  }
 }
 
 void FolderWatcher::stopStream() {
   if (stream_ >= 0) ::close(stream_);
   stream_ = -1;
   directories_.clear();
+  parents_.clear();
+}
+
+void FolderWatcher::watchParent(const std::string& root) {
+  const std::string parent = fs::path(root).parent_path().string();
+  if (parent.empty() || parent == root) return;
+  // Added to whatever watch the parent already has as a directory of another root.
+  const int wd = inotify_add_watch(
+      stream_, parent.c_str(),
+      IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR | IN_MASK_ADD);
+  if (wd >= 0) parents_[wd] = parent;
+}
+
+void FolderWatcher::dropTree(const std::string& path) {
+  for (auto it = directories_.begin(); it != directories_.end();) {
+    const bool held = std::any_of(paths_.begin(), paths_.end(), [&](const auto& root) {
+      return isUnder(it->second, root.second) && !isUnder(withoutTrailingSlash(root.second), path);
+    });
+    if (!isUnder(it->second, path) || held) {
+      ++it;
+      continue;
+    }
+    // A parent's watch is the same watch: it stays, watching names only.
+    if (!parents_.contains(it->first)) ::inotify_rm_watch(stream_, it->first);
+    it = directories_.erase(it);
+  }
+}
+
+void FolderWatcher::rewatch(const std::string& root, std::vector<std::string>& changed) {
+  dropTree(root);
+  changed.push_back(root);
+  struct stat info {};
+  if (::lstat(root.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) addTree(root, changed);
 }
 
 // Watches directory and every directory below it (symbolic links not followed). found
 // gets what the new directories already hold, which may predate their watches.
 void FolderWatcher::addTree(const std::string& directory, std::vector<std::string>& found) {
-  namespace fs = std::filesystem;
   std::vector<std::string> stack = {directory};
   while (!stack.empty() && !exhausted_) {
     const std::string current = stack.back();
@@ -181,10 +250,21 @@ void FolderWatcher::readEvents() {
         overflow = true;
         continue;
       }
+      const bool named = event->len > 0 && event->name[0] != '\0';
+      if (const auto parent = parents_.find(event->wd);
+          parent != parents_.end() && named && (event->mask & IN_ISDIR)) {
+        const std::string path = (fs::path(parent->second) / event->name).string();
+        if (isRoot(path)) rewatch(path, changed);
+      }
       const auto directory = directories_.find(event->wd);
       if (directory == directories_.end()) continue;
       std::string path = directory->second;
-      if (event->len > 0 && event->name[0] != '\0') path += "/" + std::string(event->name);
+      if (named) path += "/" + std::string(event->name);
+      if ((event->mask & (IN_MOVE_SELF | IN_DELETE_SELF)) && isRoot(path)) {
+        // The root's directory went elsewhere: its watches would report it as the root.
+        rewatch(path, changed);
+        continue;
+      }
       if (event->mask & IN_IGNORED) directories_.erase(directory);
       changed.push_back(path);
       if ((event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO)))
@@ -200,6 +280,11 @@ void FolderWatcher::readEvents() {
     }
   }
   if (!changed.empty()) received(changed);
+}
+
+bool FolderWatcher::isRoot(const std::string& path) const {
+  return std::any_of(paths_.begin(), paths_.end(),
+                     [&](const auto& root) { return withoutTrailingSlash(root.second) == path; });
 }
 
 void FolderWatcher::received(const std::vector<std::string>& paths) {

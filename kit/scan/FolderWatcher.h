@@ -1,5 +1,7 @@
 // Listens for file changes under the watched roots (inotify, recursively) and reports,
 // after a quiet period, which roots saw changes. It never says what changed, only where.
+// Watches follow directories, not paths: each root's parent is watched too, so that a root
+// moved away or deleted stops being watched and a directory that takes its place is.
 #pragma once
 
 #include <chrono>
@@ -28,8 +30,8 @@ class FolderWatcher {
   FolderWatcher(const FolderWatcher&) = delete;
   FolderWatcher& operator=(const FolderWatcher&) = delete;
 
-  // Root id -> folder path. Queued; returns at once. The same map keeps the running
-  // watches; an empty map stops them.
+  // Root id -> folder path. Queued; returns at once. The watches of roots that stay are
+  // kept, with the changes not yet reported; an empty map stops them.
   void watch(const std::map<std::int64_t, std::string>& paths);
 
   // Returns once everything queued before the call has run (watches are in place).
@@ -48,6 +50,14 @@ class FolderWatcher {
   void startStream();
   void stopStream();
   void addTree(const std::string& directory, std::vector<std::string>& found);
+  // Watches the root's parent for the root's own name coming and going.
+  void watchParent(const std::string& root);
+  // Drops the watches of directories at or under path that no other root holds.
+  void dropTree(const std::string& path);
+  // The root at path was moved away, deleted or made anew: its old watches go, and the
+  // directory now at path (if any) is watched from scratch.
+  void rewatch(const std::string& root, std::vector<std::string>& changed);
+  bool isRoot(const std::string& path) const;  // a watched root's path, without a trailing /
   void readEvents();
   void received(const std::vector<std::string>& paths);
   void report();
@@ -66,6 +76,7 @@ class FolderWatcher {
   std::optional<Clock::time_point> timer_;
   int stream_ = -1;                         // inotify descriptor, or -1
   std::map<int, std::string> directories_;  // watch descriptor -> directory path
+  std::map<int, std::string> parents_;      // watch descriptor -> a parent of roots
   bool exhausted_ = false;                  // the system's watch limit was reached
 
   std::thread thread_;

@@ -1,10 +1,12 @@
 #include "scan/Scanner.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <system_error>
 #include <utility>
 
@@ -63,6 +65,19 @@ bool isHidden(const std::filesystem::path& entry) {
 
 bool isPackage(const std::filesystem::path& directory) {
   return contains(packageExtensions, lowercaseExtension(directory));
+}
+
+// Another file system (or a bind mount) sits on the directory: a drive of its own, whose
+// files would vanish from the folder whenever it is unmounted.
+bool isMountPoint(const std::filesystem::path& directory, const struct stat& info,
+                  dev_t rootDevice) {
+  struct statx extra {};
+  if (::statx(AT_FDCWD, directory.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE,
+              &extra) == 0 &&
+      (extra.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (extra.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+  return info.st_dev != rootDevice;  // kernels before 5.8 tell only other file systems
 }
 
 // The root as "/"-ended text, "." and ".." resolved.
@@ -136,13 +151,24 @@ Scanner::Result Scanner::scan(const std::filesystem::path& root,
   const std::string rootText = standardised(root);
   const std::string rootPath = rootText == "/" ? rootText : rootText + "/";
 
+  // The relative path of an entry of the walk.
+  const auto relative = [&](const fs::path& item) {
+    const std::string path = item.lexically_normal().string();
+    return path.starts_with(rootPath) ? path.substr(rootPath.size()) : std::string();
+  };
+
   std::error_code error;
-  std::vector<fs::directory_iterator> stack;
-  stack.emplace_back(fs::path(rootText), error);
-  if (error) return result;
+  // Each open directory with its relative path.
+  std::vector<std::pair<fs::directory_iterator, std::string>> stack;
+  stack.emplace_back(fs::directory_iterator(fs::path(rootText), error), std::string());
+  struct stat rootInfo {};
+  if (error || ::stat(rootText.c_str(), &rootInfo) != 0) {
+    result.unreadable.emplace_back();
+    return result;
+  }
 
   while (!stack.empty()) {
-    auto& current = stack.back();
+    auto& [current, directory] = stack.back();
     if (current == fs::directory_iterator()) {
       stack.pop_back();
       continue;
@@ -150,8 +176,9 @@ Scanner::Result Scanner::scan(const std::filesystem::path& root,
     const fs::path item = current->path();
     current.increment(error);
     if (error) {
-      // This directory can't be read further; the rest of the walk goes on.
-      stack.back() = fs::directory_iterator();
+      // This directory can't be read further: what it holds beyond here is unknown.
+      result.unreadable.push_back(directory);
+      current = fs::directory_iterator();
       error.clear();
     }
 
@@ -159,15 +186,22 @@ Scanner::Result Scanner::scan(const std::filesystem::path& root,
     if (isHidden(item)) continue;
 
     struct stat info {};
-    if (::lstat(item.c_str(), &info) != 0) continue;
+    if (::lstat(item.c_str(), &info) != 0) {
+      // Gone since it was listed is a plain answer; anything else leaves it unknown.
+      if (errno != ENOENT) result.unreadable.push_back(relative(item));
+      continue;
+    }
     if (S_ISDIR(info.st_mode)) {
-      if (isPackage(item)) continue;
+      if (isPackage(item) || isMountPoint(item, info, rootInfo.st_dev)) continue;
       fs::directory_iterator inside(item, error);
       if (error) {
+        if (error != std::errc::no_such_file_or_directory) {
+          result.unreadable.push_back(relative(item));
+        }
         error.clear();
         continue;
       }
-      stack.push_back(std::move(inside));
+      stack.emplace_back(std::move(inside), relative(item));
       continue;
     }
     if (!S_ISREG(info.st_mode)) continue;

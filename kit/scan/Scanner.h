@@ -21,6 +21,9 @@ class Scanner {
     std::vector<ScannedFile> files;  // in enumeration order
     std::int64_t unsupportedVideos = 0;
     std::int64_t bytes = 0;  // sum of the files' sizes
+    // Relative paths of the entries the walk could not read whole ("" for the root itself):
+    // what lies under them is missing from files or only partly there.
+    std::vector<std::string> unreadable;
     bool operator==(const Result&) const = default;
   };
 
@@ -43,8 +46,11 @@ class Scanner {
   static std::optional<MediaKind> kind(const std::filesystem::path& file);
   static std::optional<MediaKind> kind(const std::filesystem::path& file, const Types& types);
 
-  // Walks the root (no symbolic links followed, hidden entries and packages skipped).
-  // Never fails: a missing root gives an empty result, a cancelled walk a partial one.
+  // Walks the root (no symbolic links followed; hidden entries, packages and the mount
+  // points of other drives below the root skipped). Never fails: a directory or entry that
+  // can't be read (permissions, I/O errors, no file descriptors or memory left) is named in
+  // unreadable and the walk goes on; a root that can't be opened, missing included, gives
+  // no files and itself as unreadable; a cancelled walk gives a partial result.
   static Result scan(const std::filesystem::path& root, const std::function<bool()>& isCancelled);
   static Result scan(const std::filesystem::path& root, const std::function<bool()>& isCancelled,
                      const Types& types);

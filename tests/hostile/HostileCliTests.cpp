@@ -238,8 +238,27 @@ TEST_F(HostileCli, LockedEntriesFailOrStayUnseenForAUserWithoutAccess) {
   const auto failed = cli("failed", user);
   EXPECT_EQ(failed.out, (root / "locked.jpg").string() + ": This file can't be read.\n");
 
+  // Opened, the two directories are indexed; closed again, or with the folder itself
+  // closed, their files stay with their frames: what can't be read is not gone.
   fs::permissions(root / "locked dir", fs::perms::owner_all);
   fs::permissions(root / "exec-only dir", fs::perms::owner_all);
+  ASSERT_EQ(cli("index", user).status, 0);
+  const auto opened = nlohmann::json::parse(cli("status --json", user).out);
+  ASSERT_EQ(opened["files"], 4);
+  ASSERT_EQ(opened["indexed"], 3);
+  const auto listed = cli("failed", user).out;
+  for (const auto& [path, mode] : std::vector<std::pair<fs::path, fs::perms>>{
+           {root / "locked dir", fs::perms::none},
+           {root / "exec-only dir", fs::perms::owner_write | fs::perms::owner_exec},
+           {root, fs::perms::none}}) {
+    SCOPED_TRACE(path);
+    fs::permissions(path, mode);
+    const auto again = cli("index", user);
+    fs::permissions(path, fs::perms::owner_all);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(nlohmann::json::parse(cli("status --json", user).out), opened);
+    EXPECT_EQ(cli("failed", user).out, listed);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Whole runs over real media with the demo model and a real library.
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -225,6 +227,44 @@ TEST_F(IndexerTest, UnreachableFolderKeepsItsFilesPendingAndOutOfTheRun) {
   EXPECT_EQ(library->totals(std::set<std::int64_t>{external.id}).pending, 5);
 }
 
+// A library that cannot take writes, made so on the real database (read-only, or full at
+// its page limit): the run ends saying why and leaves every file as it was.
+TEST_F(IndexerTest, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItWas) {
+  const auto folder = makeFolder("Pictures");
+  const int count = 50;
+  addPhotos(folder, count);
+  const Root root = addRoot(folder);
+  library->applyScan(root.id, Scanner::scan(folder, [] { return false; }).files);
+  std::int64_t pages = 0;
+  library->db().query("PRAGMA page_count", [&](const SQLite::Row& row) { pages = row.integer(0); });
+  auto indexer = makeIndexer();
+  for (const auto& [refuse, allow, reason] : std::vector<std::array<std::string, 3>>{
+           {"PRAGMA query_only=1", "PRAGMA query_only=0", "attempt to write a readonly database"},
+           {"PRAGMA max_page_count=" + std::to_string(pages), "PRAGMA max_page_count=1073741823",
+            "No space left on device"}}) {
+    SCOPED_TRACE(refuse);
+    library->db().exec(refuse);
+    indexer->run(std::vector<std::int64_t>{});
+    auto idle = std::async(std::launch::async, [&] { indexer->waitUntilIdle(); });
+    if (idle.wait_for(std::chrono::seconds(40)) == std::future_status::timeout) {
+      indexer->stop();
+      ADD_FAILURE() << "the run went on: " << indexer->currentProgress().doneFiles << " files done";
+    }
+    idle.wait();
+    const auto progress = indexer->currentProgress();
+    EXPECT_EQ(progress.problem, "The library can't be written: " + reason);
+    EXPECT_EQ(progress.failed, 0);
+    EXPECT_EQ(progress.doneFiles, 0);  // none was finished: each is still to do
+    EXPECT_EQ(library->totals().pending, count);
+    EXPECT_EQ(library->totals().frames, 0);
+    library->db().exec(allow);
+  }
+  indexer->run(std::vector<std::int64_t>{});
+  indexer->waitUntilIdle();
+  EXPECT_FALSE(indexer->currentProgress().problem);
+  EXPECT_EQ(library->totals().indexed, count);
+}
+
 TEST_F(IndexerTest, WaitUntilIdleWaitsForAScanAskedForDuringARunThatOutlivesIt) {
   const auto first = makeFolder("First");
   addPhotos(first, 20);
@@ -329,6 +369,46 @@ TEST_F(IndexerTest, RequestsDuringARunJoinItAndNoneIsLostAtItsEnd) {
   ASSERT_NE(firstIdle, all.end());
   EXPECT_EQ(firstIdle->progress.totalFiles, 23);
   EXPECT_EQ(firstIdle->progress.doneFiles, 23);
+}
+
+// Requests for one folder during a run, with files made between them: scans of it on two
+// threads could apply an older listing after a newer one, so they take turns.
+TEST_F(IndexerTest, RequestsForOneFolderScanItOneAtATime) {
+  const auto folder = makeFolder("Pictures");
+  addPhotos(folder, 20);
+  const Root root = addRoot(folder);
+  library->applyScan(root.id, Scanner::scan(folder, [] { return false; }).files);
+  auto indexer = makeIndexer();
+  std::mutex lock;
+  std::optional<std::thread::id> runThread;
+  int inFlight = 0, most = 0;
+  indexer->onFileIndexed = [&](const MediaFile&) {
+    {
+      std::lock_guard guard(lock);
+      if (runThread) return;
+      runThread = std::this_thread::get_id();
+    }
+    for (int i = 0; i < 5; ++i) {
+      addPhotos(folder, 1, "new" + std::to_string(i));
+      indexer->run(std::vector<std::int64_t>{root.id});
+    }
+  };
+  // A scan off the run's thread takes a while to find its folder.
+  indexer->reachableURL = [&](const Root& asked) -> std::optional<std::filesystem::path> {
+    std::unique_lock guard(lock);
+    if (!runThread || *runThread == std::this_thread::get_id()) return asked.url();
+    most = std::max(most, ++inFlight);
+    guard.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    guard.lock();
+    --inFlight;
+    return asked.url();
+  };
+  indexer->run(std::vector<std::int64_t>{});
+  ASSERT_TRUE(eventually([&] { return library->totals().indexed == 25; }));
+  indexer->waitUntilIdle();
+  EXPECT_EQ(most, 1);
+  EXPECT_EQ(library->totals().files, 25);
 }
 
 TEST_F(IndexerTest, StopLeavesTheVideoPendingAndTheDestructorJoinsARunningTask) {

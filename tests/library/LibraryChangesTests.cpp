@@ -299,6 +299,23 @@ TEST_F(FramesTest, SavingForAFileDeletedMeanwhileChangesNothing) {
   EXPECT_EQ(library->frameTimes(p.id), (std::vector<double>{0}));
 }
 
+// The indexer read p before a scan found it edited: its frames show the old picture.
+TEST_F(FramesTest, FramesOfContentAScanFoundChangedAreRefused) {
+  const MediaFile read = p;
+  library->applyScan(root.id, {photo("p.jpg", 11, 100), video("v.mp4", 1000, 200)});
+  const std::vector<std::string> rows = test::databaseRows(library->db());
+  EXPECT_THROW(library->saveFrames({{.file = v, .frames = {testFrame(dim, 1, 0)}, .duration = 1},
+                                    {.file = read, .frames = {testFrame(dim, 2, 0)}}}),
+               Library::Stale);
+  EXPECT_EQ(test::databaseRows(library->db()), rows);
+  EXPECT_EQ(cached(*library, p.id).state, FileState::pending);
+  EXPECT_EQ(cached(*library, v.id).state, FileState::pending);
+  EXPECT_EQ(library->vectors().count(), 0u);
+
+  library->saveFrames(cached(*library, p.id), {testFrame(dim, 3, 0)}, 0, 1, 1);
+  EXPECT_EQ(cached(*library, p.id).state, FileState::indexed);
+}
+
 TEST_F(FramesTest, AVectorOfAnotherWidthIsRefusedBeforeAnythingIsWritten) {
   const std::vector<std::string> rows = test::databaseRows(library->db());
   const test::MemorySnapshot before = test::memorySnapshot(*library);

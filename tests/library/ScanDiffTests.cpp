@@ -75,6 +75,7 @@ struct DiffCase {
   std::vector<MediaFile> cached;
   std::vector<ScannedFile> listing;
   Told expected;
+  std::vector<std::string> unreadable = {};
 };
 
 void PrintTo(const DiffCase& c, std::ostream* out) {
@@ -85,7 +86,7 @@ class ScanDiffCases : public ::testing::TestWithParam<DiffCase> {};
 
 TEST_P(ScanDiffCases, SortsTheListingAgainstTheCache) {
   const DiffCase& c = GetParam();
-  EXPECT_EQ(tell(ScanDiff::between(c.cached, c.listing)), c.expected);
+  EXPECT_EQ(tell(ScanDiff::between(c.cached, c.listing, c.unreadable)), c.expected);
 }
 
 const DiffCase diffCases[] = {
@@ -145,6 +146,18 @@ const DiffCase diffCases[] = {
       .changed = {"2:grow.jpg@11/10"},
       .moved = {"3>new/move.jpg"},
       .removed = {"4"}}},
+    {"WhatTheScanCouldNotReadStaysAsItIs",
+     {known(1, "locked/a.jpg", 10, 10), known(2, "locked/deep/b.jpg", 10, 10),
+      known(3, "lockedness.jpg", 10, 10), known(4, "torn.jpg", 10, 10),
+      known(5, "open/c.jpg", 10, 10)},
+     {listed("locked/a.jpg", 99, 99), listed("locked/new.jpg", 10, 10)},
+     {.removed = {"3", "5"}},
+     {"locked", "torn.jpg"}},
+    {"AnUnreadableFolderKeepsEverything",
+     {known(1, "a.jpg", 10, 10), known(2, "sub/b.jpg", 10, 10)},
+     {},
+     {},
+     {""}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, ScanDiffCases, ::testing::ValuesIn(diffCases),

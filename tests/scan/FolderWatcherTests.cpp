@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 #include "scan/FolderWatcher.h"
 #include "support/TempDirectory.h"
@@ -40,6 +41,30 @@ class Reports {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::pair<Clock::time_point, Ids>> reports_;
+};
+
+// Reports whose first one holds the watcher's thread until release().
+class HeldReports : public Reports {
+ public:
+  FolderWatcher::OnChange callback() {
+    return [this, record = Reports::callback()](const Ids& ids) {
+      record(ids);
+      std::unique_lock lock(mutex_);
+      if (std::exchange(held_, true)) return;
+      released_.wait_for(lock, 30s, [&] { return go_; });
+    };
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    go_ = true;
+    released_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool held_ = false;
+  bool go_ = false;
 };
 
 void save(const fs::path& file, const std::string& text = "data") {
@@ -155,22 +180,9 @@ TEST(FolderWatcher, QueueOverflowCountsAsAChangeUnderEveryRoot) {
   test::TempDirectory dir;
   fs::create_directories(dir / "busy");
   fs::create_directories(dir / "quiet");
-  std::mutex mutex;
-  std::condition_variable released;
-  bool go = false;
-  Reports reports;
-  auto record = reports.callback();
-  bool first = true;
   // The first report holds the watcher's thread while the kernel queue overflows.
-  FolderWatcher watcher(
-      [&](const Ids& ids) {
-        record(ids);
-        if (!first) return;
-        first = false;
-        std::unique_lock lock(mutex);
-        released.wait_for(lock, 30s, [&] { return go; });
-      },
-      0.2);
+  HeldReports reports;
+  FolderWatcher watcher(reports.callback(), 0.2);
   watcher.watch({{1, (dir / "busy").string()}, {2, (dir / "quiet").string()}});
   watcher.sync();
   save(dir / "busy" / "start.jpg");
@@ -180,13 +192,51 @@ TEST(FolderWatcher, QueueOverflowCountsAsAChangeUnderEveryRoot) {
   for (long i = 0; i < limit / 2 + 200; ++i) {
     std::ofstream(dir / "busy" / ("f" + std::to_string(i))).put('x');
   }
-  {
-    std::lock_guard lock(mutex);
-    go = true;
-  }
-  released.notify_all();
+  reports.release();
   ASSERT_EQ(reports.waitFor(2, 10s), 2u);
   EXPECT_EQ(reports.all()[1].second, (Ids{1, 2}));
+}
+
+// Watches follow directories: a root moved aside and made anew is watched at its path again,
+// and what changes in the old directory is no longer the root's.
+TEST(FolderWatcher, ARootReplacedByANewDirectoryIsWatchedAgain) {
+  test::TempDirectory dir;
+  fs::create_directories(dir / "Photos" / "sub");
+  Reports reports;
+  FolderWatcher watcher(reports.callback(), 0.3);
+  watcher.watch({{4, (dir / "Photos").string()}});
+  watcher.sync();
+  fs::rename(dir / "Photos", dir / "Photos.old");
+  fs::create_directories(dir / "Photos");
+  ASSERT_EQ(reports.waitFor(1, 3s), 1u);
+  EXPECT_EQ(reports.all()[0].second, Ids{4});
+  save(dir / "Photos.old" / "sub" / "a.jpg");
+  save(dir / "Photos.old" / "b.jpg");
+  EXPECT_EQ(reports.waitFor(2, 1500ms), 1u);
+  save(dir / "Photos" / "c.jpg");
+  ASSERT_EQ(reports.waitFor(2, 3s), 2u);
+  EXPECT_EQ(reports.all()[1].second, Ids{4});
+  EXPECT_EQ(watcher.watchedDirectories(), 1u);
+}
+
+// A change made while the watcher is busy, with a new map of roots queued behind it, is
+// still reported once the map is applied.
+TEST(FolderWatcher, ChangesMadeWhileTheRootsChangeAreKept) {
+  test::TempDirectory dir;
+  for (const auto* name : {"a", "b", "c"}) fs::create_directories(dir / name);
+  HeldReports reports;
+  FolderWatcher watcher(reports.callback(), 0.2);
+  watcher.watch({{1, (dir / "a").string()}, {3, (dir / "c").string()}});
+  watcher.sync();
+  save(dir / "c" / "start.jpg");
+  ASSERT_EQ(reports.waitFor(1, 3s), 1u);
+  save(dir / "a" / "x.jpg");
+  watcher.watch({{1, (dir / "a").string()}, {2, (dir / "b").string()}, {3, (dir / "c").string()}});
+  std::this_thread::sleep_for(100ms);  // the kernel has queued the change
+  reports.release();
+  ASSERT_EQ(reports.waitFor(2, 3s), 2u);
+  EXPECT_EQ(reports.all()[1].second, Ids{1});
+  EXPECT_EQ(watcher.watchedDirectories(), 3u);
 }
 
 TEST(FolderWatcher, MissingRootIsNoError) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "scan/Scanner.h"
@@ -152,13 +156,15 @@ TEST(ScannerScan, GivesTheSameRelativePathsWithOrWithoutTrailingSlash) {
   EXPECT_EQ(plain, dotted);
 }
 
-TEST(ScannerScan, MissingRootGivesAnEmptyResult) {
+TEST(ScannerScan, MissingRootGivesNoFilesAndItselfUnreadable) {
   TempDirectory dir;
+  // Nothing could be read: an empty listing of it would empty the folder.
+  const Scanner::Result unread{.unreadable = {""}};
   const auto result = Scanner::scan(dir / "missing", [] { return false; });
-  EXPECT_EQ(result, Scanner::Result{});
+  EXPECT_EQ(result, unread);
   // A regular file is no folder either.
   writeBytes(dir / "file.jpg", 20000);
-  EXPECT_EQ(Scanner::scan(dir / "file.jpg", [] { return false; }), Scanner::Result{});
+  EXPECT_EQ(Scanner::scan(dir / "file.jpg", [] { return false; }), unread);
 }
 
 TEST(ScannerScan, UnreadableSubfolderDoesNotStopTheWalk) {
@@ -170,6 +176,40 @@ TEST(ScannerScan, UnreadableSubfolderDoesNotStopTheWalk) {
   const auto result = Scanner::scan(dir.path(), [] { return false; });
   fs::permissions(dir / "locked", fs::perms::owner_all);
   EXPECT_EQ(relPaths(result), (std::vector<std::string>{"open/b.jpg"}));
+  EXPECT_EQ(result.unreadable, (std::vector<std::string>{"locked"}));
+}
+
+// A drive mounted inside the folder is not walked: unmounted, it would take its files out of
+// the folder. As root, the test runs again alone in a mount namespace of its own.
+TEST(ScannerScan, DoesNotCrossIntoDrivesMountedBelowTheRoot) {
+  constexpr const char* inside = "QUILLMERE_SCANNER_MOUNT_NAMESPACE";
+  if (!std::getenv(inside)) {
+    if (geteuid() != 0 || std::system("unshare -m --propagation private true 2>/dev/null") != 0) {
+      GTEST_SKIP() << "this machine lets no test make a mount namespace";
+    }
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string command = std::string(inside) + "=1 unshare -m --propagation private " +
+                                test::shellQuoted(fs::read_symlink("/proc/self/exe")) +
+                                " --gtest_brief=1 --gtest_filter=" + test->test_suite_name() + "." +
+                                test->name();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    return;
+  }
+  TempDirectory dir;
+  writeBytes(dir / "root" / "a.jpg", 20000);
+  fs::create_directories(dir / "root" / "card");
+  ASSERT_EQ(::mount("tmpfs", (dir / "root" / "card").c_str(), "tmpfs", 0, "size=1m"), 0);
+  writeBytes(dir / "root" / "card" / "b.jpg", 20000);
+  // A bind mount stays on the same file system.
+  writeBytes(dir / "elsewhere" / "c.jpg", 20000);
+  fs::create_directories(dir / "root" / "bound");
+  ASSERT_EQ(::mount((dir / "elsewhere").c_str(), (dir / "root" / "bound").c_str(), nullptr, MS_BIND,
+                    nullptr),
+            0);
+  const auto result = Scanner::scan(dir / "root", [] { return false; });
+  ::umount((dir / "root" / "card").c_str());
+  ::umount((dir / "root" / "bound").c_str());
+  EXPECT_EQ(relPaths(result), (std::vector<std::string>{"a.jpg"}));
 }
 
 TEST(ScannerScan, PollsCancellationOncePerItemAndReturnsThePartialResult) {
