@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The platform's tray icon (QSystemTrayIcon, which needs a QApplication) behind the tray's
 // seam. Exists only where the desktop has a tray.
 #pragma once

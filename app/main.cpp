@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillmere: the desktop application. One instance per user: a later `quillmere [PATH]`
 // hands PATH to the running one and exits. Makes the one AppModel, shows the main window, and
 // where the desktop has a tray, stays there with its indexing when the window closes.

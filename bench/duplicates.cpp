@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library tools against their anchors, measured in interleaved rounds, medians:
 //   - DuplicateFinder::find over 20,000 indexed photos of 768 components stored in a real
 //     library file, beside the bare cblas_sgemm calls for the same 210 tiles of the upper

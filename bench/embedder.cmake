@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A random-weight image encoder with the compute of ViT-B/16 at 224, made at build time.
 set(_vit_dir "${CMAKE_CURRENT_BINARY_DIR}/embedder-vit")
 add_custom_command(

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The embedder's own costs beside what the model runtime needs anyway.
 //   - encode: the tokenizer's throughput for distinct queries (every one tokenised and cached)
 //     and for repeated ones (answered from the cache), with the demo model's tokenizer;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Photos per second of a whole indexing run (scan, decode, embed with the demo model,
 // thumbnails, store) over a folder of 8-megapixel JPEGs, against vipsthumbnail making
 // 384-pixel thumbnails of the same files in one process. Usage: index_photos [ROUNDS]

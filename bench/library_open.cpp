@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a large library against reading its frames with the sqlite3 command, and the
 // throughput of saveFrames against the same statements run bare.
 //

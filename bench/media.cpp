@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Media intake speed against the command-line tools of the same libraries, side by side:
 //  - photos per second of FrameSampler::photo at 384 pixels over 60 JPEGs of 8-12
 //    megapixels (made from the mate-backgrounds wallpapers), against one vipsthumbnail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bench/run scroll [ROUNDS]: the main window's grid of 300 results scrolled from top to
 # bottom, one 60-point step a frame, with the pictures loading as tiles come into view. The
 # application's test of it runs in an optimised tree of its own (the benchmark tree has no

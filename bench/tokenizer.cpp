@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a production tokenizer and encoding queries with it, ours beside the Hugging Face
 // `tokenizers` library on the same tokenizer.json (bench/tokenizer.sh prepares both).
 //

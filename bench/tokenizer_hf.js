@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The anchor of bench/tokenizer.sh: Hugging Face `tokenizers` loading tokenizer.json and
 // encoding the same queries (lower-cased first, no special tokens, as the engine does).
 //   node tokenizer_hf.js TOKENIZER.JSON QUERIES.TXT ROUNDS

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One query against 1,000,000 stored rows of 768 components, best 1200 kept: the vector
 // index's brute-force search beside its anchors, measured in interleaved rounds:
 //   - streaming: a plain read of the same number of bytes on the same threads with the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The subcommands of quillmere-cli over the engine: the library file ($QUILLMERE_LIBRARY or
 // the per-user default) and the model directory ($QUILLMERE_MODEL_DIR or the installed one)
 // that the desktop application uses too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the indexer's progress: one redrawn line with a bar on a terminal, plain lines (at
 // most one a second, and at every change of phase) otherwise.
 #pragma once

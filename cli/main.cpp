@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillmere-cli: the engine from the command line.
 #include <cstdio>
 #include <exception>

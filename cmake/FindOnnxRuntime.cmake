@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # ONNX Runtime either from the distribution (libonnxruntime-dev) or from the folder that
 # scripts/setup fills on systems without that package. Defines OnnxRuntime::OnnxRuntime.
 if(TARGET OnnxRuntime::OnnxRuntime)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every library the engine, tests and tools use, found once for the whole tree.
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the fuzz targets: invariant checks that abort (libFuzzer then keeps the
 // input as a crash) and a per-process scratch file for the media readers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A deliberately plain QMBPE1 reader and tokenizer, written from the file layout and the
 // merge rule as stated (rescan the whole list after every merge), for the fuzz targets to
 // compare the engine's tokenizer against. Slow on purpose: quadratic merging, no cache.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Marker export with arbitrary labels, titles, paths, times and probed media: the FCPXML text
 // must be a well-formed XML document in valid UTF-8 (checked by libxml2), with one clip and
 // one marker per moment whose attribute values read back as the text given; the CSV text must

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // model.json decoding on arbitrary bytes: it either decodes or throws DecodingError (nothing
 // else escapes), and whatever it decodes, written back as JSON, decodes to the same value.
 #include <string_view>

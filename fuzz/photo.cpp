@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FrameSampler.photo on arbitrary bytes under a photo extension (chosen by the first byte):
 // it returns one well-formed picture no larger than asked, or fails with its own failure.
 // The JPEG thumbnail of what it returns must decode again.

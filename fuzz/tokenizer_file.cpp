@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tokenizer.bin from arbitrary bytes: the engine's parser must fail exactly where a plain
 // reading of the layout fails, with the same text, and a file it accepts must tokenize every
 // query as the plain rescan-after-every-merge algorithm does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo model's tokenizer on arbitrary query text: every encoding has exactly the context
 // length, holds only ids of the vocabulary, agrees with the plain rescan-after-every-merge
 // algorithm, and a cached answer equals a fresh one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FFmpeg-backed readers on arbitrary bytes under a video extension (chosen by the first
 // byte): the marker export's probe, the media probe, FrameSampler.videoInfo, .video and
 // .frames. None may crash, leak or run away; what they return must be well-formed.

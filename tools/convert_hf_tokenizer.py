@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Converts a Hugging Face tokenizer.json (BPE with byte fallback and the "▁" space
 convention, as SentencePiece-derived tokenizers such as Gemma's use) into tokenizer.bin.
 

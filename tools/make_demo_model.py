@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the demo search model into a directory: model.json, ImageEncoder.onnx,
 TextEncoder.onnx and tokenizer.bin.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes tiny random-weight stand-ins of the two published folder layouts of SigLIP 2 ONNX
 exports under OUTPUT_DIRECTORY, with the exporters' file names, input and output names,
 dtypes and dimension conventions:

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the small purpose-made model directories the engine's tests use, one per case,
 under OUTPUT_DIRECTORY. Every directory holds model.json, ImageEncoder.onnx, TextEncoder.onnx
 and tokenizer.bin.

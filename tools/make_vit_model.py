@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes an image encoder with the compute of ViT-B/16 at 224 pixels (about 17.5 billion
 multiply-adds per image) and random weights, for benchmarks: model.json and ImageEncoder.onnx.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Small helpers for building ONNX graphs with python3-onnx (opset 17, IR version 8)."""
 
 import numpy as np

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The QMBPE1 tokenizer file: writer, reader-side tokenizer and a small BPE trainer.
 
 Layout (little-endian): "QMBPE1", u32 vocabCount, per entry u16 length + UTF-8 bytes (id order),

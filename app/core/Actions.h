@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file operations on a search result that several windows share: open, show in the file
 // manager, copy the path, export markers; and the shell's links (help, privacy, updates).
 // Lives on the GUI thread beside the one model, which the views reach as `app.actions`.

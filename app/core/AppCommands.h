@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application-wide commands the menus send to whichever window acts on them (the main
 // window's views, the duplicates and settings windows): one shared object, its signals the
 // commands. The views reach it as the QML singleton "AppCommands" and emit by calling them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one coordinator of the desktop application: owns the engine (library, embedder,
 // search engine, indexer, folder watcher) and every piece of state the windows draw. Lives
 // on the GUI thread; all published state changes there. Work runs on the serial search queue

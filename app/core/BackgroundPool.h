@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A bounded set of background threads (a QThreadPool) whose work passes through a WorkList
 // rather than inside Qt's runnables, so that ThreadSanitizer sees the hand-over from the
 // caller to the worker.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The duplicates window's state: the groups of duplicate photos the finder found, one row per
 // group with the copy to keep first, the photos marked for the Trash, and moving them there.
 // A photo is pre-marked only when its own similarity to the copy to keep is exact, so that a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One folder of the library as the application shows it: the stored root with whether it
 // can be read now and how many of its files are indexed. Identity is root.id.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder list the sidebar and settings draw: one row per library root, in the library's
 // order. Rows whose folder stays the same root are updated in place.
 #pragma once

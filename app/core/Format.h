@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's short texts for numbers, durations and byte counts, in the user's locale.
 // Pure functions: the same input and locale always give the same text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hands work from any thread to the thread this object lives on (the GUI thread), where it
 // runs as a queued call in the order it was posted. The work itself passes through a
 // WorkList rather than inside Qt's event, so that ThreadSanitizer sees the hand-over.

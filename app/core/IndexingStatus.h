@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the sidebar's status panel draws: the indexer's progress as the model republishes
 // it (on the GUI thread, at most four times a second while indexing), the totals, the
 // failed files, and the actions of the panel. Reached from the views as `app.indexing`.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the settings window shows and does beyond the folder list: the size of the library
 // files, erasing what the library learned, and the search model in use. The AppModel it is
 // given must outlive it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's video players: one window per file, opened at a second and brought
 // forward (and moved to the new second) when the same file is opened again. The windows
 // themselves are the views'; a factory the views install makes them. A new window takes the

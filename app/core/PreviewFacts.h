@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the preview pane and the peek show of one result, as plain properties for the views:
 // follows the model's results, exact times and folder reachability, and reads nothing from
 // disk. Set `app`, then `frameId` (null shows nothing).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results the grid draws, best first. A re-run is applied as removals, moves and
 // insertions keyed by frame, so the tiles of frames still listed keep their delegates (and
 // with them their pictures, the scroll position and the focus).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A serial work queue on one thread of its own: items run one at a time, in the order they
 // were posted. The model's "quillmere.search" queue embeds queries and searches on it, so
 // that at most one query is being computed at any moment.

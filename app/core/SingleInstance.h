@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One running application per user: the first launch holds a lock and listens on a local
 // socket in the runtime directory, both named after the application id; a later launch hands
 // its paths to that one and exits. The lock is the kernel's (flock), so it goes with a

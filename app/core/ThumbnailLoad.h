@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One result picture being loaded for a view: the sharp picture at once when it is cached,
 // else the stored thumbnail as soon as it is decoded, then the sharp picture when the file's
 // folder is reachable. Cancelling stops every later step from reaching the view; decodes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The service behind every result picture, one per model: the stored thumbnails of frames and
 // sharp pictures taken from the media themselves, decoded off the GUI thread and kept in two
 // bounded caches. Stored thumbnails and sharp decodes run in pools of their own, so slow

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The result tile width the user chose, kept in the preferences (QSettings "tileWidth") and
 // read live by every results grid.
 #pragma once

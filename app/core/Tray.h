@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray's logic: while the application lives in the tray, its icon's tooltip says what
 // indexing is doing and its menu shows the window, pauses or resumes indexing, and quits.
 // Works through a TrayIcon, the platform's icon or a test's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop's notification-area icon as the tray drives it: the seam between the tray's
 // logic (Tray) and the platform's icon, which needs widgets and a desktop that has a tray.
 #pragma once

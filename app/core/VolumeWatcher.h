@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mount table (MountTable), kept up to date: watches the kernel's table and says when it
 // changed, on the thread that made it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Work handed from one thread to another through a list guarded by a std::mutex, which
 // ThreadSanitizer sees (Qt's own hand-overs synchronise in code it cannot see).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder chooser of every "Add Folder…" command: the chosen folder is added to the
 // library as a dropped one is.
 import QtQuick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared AppCommands for the views: the QML singleton "AppCommands".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's menu bar: every command with its shortcut, enabled only when it can act.
 // Commands that a window carries out go out through AppCommands; file operations through
 // app.actions; indexing through app.indexing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model's types as the views see them: the application makes the one AppModel and
 // hands it to the main window; the list models come from its properties.
 #pragma once

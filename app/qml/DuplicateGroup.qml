@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One group of the duplicates window: its title, then its photos in a row that scrolls
 // sideways, the copy to keep first.
 import QtQuick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One photo of a duplicates group: its picture with a badge (a red cross when marked for the
 // Trash, a star on the copy to keep, an empty ring otherwise), its name, size and pixels.
 // A click marks or unmarks it.

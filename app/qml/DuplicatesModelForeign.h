@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The duplicates window's model as the views see it: each window makes its own and hands it
 // the application's model.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The duplicates window: groups of photos that show the same picture, the copy to keep
 // starred first, the other copies of the same picture marked for the Trash. Clicking a
 // photo marks or unmarks it; "Move to Trash" moves the marked ones.

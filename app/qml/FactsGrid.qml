@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The facts of the shown file: folder, size, modification date and the match words.
 import QtQuick
 import QtQuick.Controls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "N files couldn't be read": opens the list of the library's failed files, with "Try Again".
 import QtQuick
 import QtQuick.Controls

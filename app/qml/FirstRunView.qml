@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the main window shows while no folder has been added: what Quillmere does, and the
 // one thing to do first: add a folder, by dropping it or choosing it.
 import QtQuick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One bordered button per item, wrapped in centred rows; choosing one reports its text.
 import QtQuick
 import QtQuick.Controls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lays its children out in rows, left to right, each row centred; a child that does not fit
 // in the row's width starts a new row, and a child wider than the width gets a row of its own.
 import QtQuick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One folder of the sidebar: its icon, name and state, with the folder's menu.
 import QtQuick
 import QtQuick.Controls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Format's functions for the views: the QML singleton "Format".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A player for one result, made when the view wants the moment to play: loads the file,
 // seeks exactly to `start` (moved by seekTo while it loads), and plays only if the view still
 // wants it once the seek has landed; otherwise it lets the file go and says `released` (the

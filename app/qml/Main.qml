@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: the folders on the left, the search and its results in the middle, the
 // preview of the selected result on the right.
 import QtQuick

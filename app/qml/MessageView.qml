@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A centred message of the content area: a symbol, a title and a description.
 import QtQuick
 import QtQuick.Controls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one-line notice at the bottom of the window. Each new notice is cleared after six
 // seconds unless another one replaced it meanwhile.
 import QtQuick

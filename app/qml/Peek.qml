@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The peek: the selected moment large over the whole window. Space and Escape close it,
 // the arrow keys move the selection while it is open; a video plays from its opening time.
 import QtQuick

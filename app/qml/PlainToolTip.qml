@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A tooltip that shows its text as it stands: the names of files, folders and drives in it
 // are never taken for markup.
 import QtQuick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One video file in a window of its own, positioned at the opened second; playback starts
 // when the user asks. Hiding the window pauses it.
 import QtQuick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player windows for the views (the QML singleton "PlayerWindows"), and the factory that
 // makes each window from PlayerWindow.qml in the application's engine.
 #pragma once

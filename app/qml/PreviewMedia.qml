@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The moment's picture, or its inline player once the user pressed play; a play button over
 // a reachable video. Rebuilt by the pane whenever the shown frame changes.
 import QtQuick

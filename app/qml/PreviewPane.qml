@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview column: the selected result's picture or inline player, its name and time,
 // the actions on it, and a few facts about the file.
 import QtQuick

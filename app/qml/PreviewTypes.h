@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview's C++ helpers as the views see them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shown before anything is searched: what the library holds, example queries to try, and
 // the hint that a photo can be dropped.
 import QtQuick

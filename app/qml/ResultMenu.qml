@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A result's context menu: open, show in the folder, more like this, copy the path.
 import QtQuick
 import QtQuick.Controls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture of one result, drawn from the Thumbnails service: nothing at first, the stored
 // thumbnail as soon as it is decoded, then the sharp picture at the item's pixel size when
 // the file's folder is reachable. Changing the frame, the time or the size cancels the

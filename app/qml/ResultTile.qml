@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One result in the grid: its picture, the video badge with the opening time, the badge of
 // an offline drive, and the file name.
 import QtQuick

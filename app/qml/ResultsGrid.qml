@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results, best first, in a grid whose columns adapt to the width and the tile width
 // preference. The arrow keys move the selection (Up and Down by a row), Space peeks, Return
 // opens.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A one-pixel rule between sections: the text colour, faint, so that it shows on light and
 // dark palettes alike (a palette's mid colour can be all but the window's own in a dark one).
 import QtQuick

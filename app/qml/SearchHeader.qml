@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search header: the search field (or the chip of the picture searched by), the kind
 // filter and the moments line.
 import QtQuick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings window: the folders Quillmere indexes, what it keeps about them (and erasing
 // it), and the search model in use.
 import QtQuick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's left column: the folders, which narrow the results, and the indexing
 // status below them.
 import QtQuick

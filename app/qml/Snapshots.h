@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The snapshot mode (quillmere --snapshot-windows DIR): builds a small sample
 // library in a temporary directory, drives the model into each state a window
 // can show and writes one PNG per state and palette (main-results.png,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the indexer is doing: up to date, looking for new files, indexing with its progress
 // and time left, or paused and why; the failed files and the read-only notice.
 import QtQuick

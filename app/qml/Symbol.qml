@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small symbol drawn from path data in a 16-unit square, in one colour, so that it never
 // depends on a font having the glyph.
 import QtQuick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared Tiles for the views: the QML singleton "Tiles" (Tiles.tileWidth, Tiles.zoom()).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Timing and random-number helpers shared by the benchmarks.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // IEEE 754 binary16 ("half") conversions. Halves are kept as their bit patterns.
 // Every path rounds to nearest, ties to even, and gives the same bits as the CPU's own
 // conversion instructions (F16C) where those exist, NaN payloads included.

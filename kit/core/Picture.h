@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A decoded picture: what the frame sampler produces and the embedder consumes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's plain records, passed by value between its parts. None of them refers to
 // the store; the library persists them and everything else reads copies.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/Utf8.h"
 
 #include <unicode/utf8.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UTF-8 as file names and user text meet it: any bytes at all. A walk hands out one
 // character at a time, or one ill-formed sequence (the longest prefix of a sequence that
 // could still have been well-formed, or a single byte), the way ICU and web browsers split

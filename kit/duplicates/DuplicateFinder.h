@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finds photos of the library that show the same picture by comparing the embedding vectors
 // indexing already stored: every indexed photo with every other, as dense single-precision
 // matrix products in tiles, joining photos whose similarity reaches a threshold into groups.

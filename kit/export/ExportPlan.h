@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What exporting search results as markers writes, shared by every front end: the video
 // results whose folder is reachable, in result order; the first 100 as FCPXML moments of
 // 5 s with 2.5 s handles under the title "Quillmere – " and the query; every one of them as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Found video moments as files that video editors import: an FCPXML 1.9 document (one
 // sequence, one clip per moment, each clip with a one-frame marker at the moment) for Final
 // Cut Pro and DaVinci Resolve, or a CSV table for a spreadsheet.

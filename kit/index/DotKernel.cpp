@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Built with -ffp-contract=off (kit/CMakeLists.txt): a fused multiply-add rounds once
 // instead of twice and would give other bits than the scalar reference.
 #include "index/DotKernel.h"

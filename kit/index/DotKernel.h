@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Single-precision dot products of a float query with rows of binary16 values, the inner
 // loop of the vector scan. Every path adds in one fixed order, so all of them give the same
 // bits as the scalar reference:

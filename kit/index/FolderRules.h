@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules by which folders join the library, shared by every front end: a folder is known
 // by its standardised path; adding a folder that is already in the list, or lies inside a
 // folder in the list, changes nothing; adding a parent of folders in the list replaces them,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's persistent store: one SQLite file holding the user's folders (roots), every
 // known media file and every embedded frame with its vector and thumbnail. Roots and files
 // are answered from memory; every frame vector lives in the owned VectorIndex. Each write

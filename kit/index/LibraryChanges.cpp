@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Library operations that change files and frames, and the read-outs built on them.
 #include <algorithm>
 #include <map>

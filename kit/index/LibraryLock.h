@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The advisory lock that keeps two processes from writing one library at once: flock(2) on
 // a sidecar "<library>.lock" file (SQLite's own POSIX locks on the database stay apart).
 // A writer holds it alone and nobody waits for it; readers never take it, as SQLite's

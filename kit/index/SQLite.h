@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A thin, thread-safe wrapper over one SQLite connection: cached prepared statements,
 // positional binding, and four ways to talk to the database (a script, one statement, a
 // query with a per-row callback, an immediate transaction).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What one complete listing of a folder changes in the files the library holds for it:
 // newcomers, files changed on disk, files moved to another path and files gone. Pure: it
 // reads two lists and touches no database, so Library::applyScan only has to apply it.

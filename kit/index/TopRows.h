@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The best rows of a scan by score, at most a fixed number of them. Higher scores are
 // better; among equal scores the earlier row is, so that the answer does not depend on the
 // order rows were offered in. NaN and minus infinity never count.

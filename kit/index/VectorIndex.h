@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every stored frame vector of the library, in memory as one flat array of binary16
 // values, searched by brute force: a dot product with every row in parallel blocks,
 // then a bounded top-k selection. Rows of a file are retired together and only marked

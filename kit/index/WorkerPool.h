@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fixed set of worker threads for the vector scan: run(count, task) calls task(i, slot) once
 // for every i below count, spread over the workers and the calling thread, and returns when
 // all calls are done. slot (below slots()) names the thread making the call within this job,

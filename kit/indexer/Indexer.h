@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Brings the library up to date in the background. A run scans the requested folders and
 // records what changed, then works through the pending files (photos newest first in
 // batches of 16, then videos smallest first): frames, vectors and thumbnails are stored

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The indexer's manners: pausing, the progress report throttle and the time-left estimate.
 #include <algorithm>
 #include <utility>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Byte-pair encoding of search queries into the text encoder's token ids, with the
 // vocabulary and merge table of a QMBPE1 file (tokenizer.bin).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the search model's two encoders on ONNX Runtime: pictures become unit vectors in half
 // precision, queries unit vectors in 32-bit floats, both of ModelInfo::dim components in one
 // space. The encoders, the tokenizer and the pixel-buffer pool are created on first use under

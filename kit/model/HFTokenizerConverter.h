@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Converts a Hugging Face tokenizer.json (BPE with byte fallback and "▁" for spaces, as
 // SentencePiece-derived tokenizers such as Gemma's are) into the bytes of tokenizer.bin:
 // entry k is the token with id k (added tokens included, unused ids empty), merges in rank

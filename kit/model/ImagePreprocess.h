@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image encoder's input for encoders that take float pixels: a picture fitted into the
 // square as for byte input, then each value scaled to 0..1, less the channel's mean, divided by
 // its standard deviation, laid out NCHW or NHWC as model.json says.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The merge rules of a BPE vocabulary, looked up by the pair of ids they join: a flat
 // open-addressing table over the rules in rank order. Built in one pass with no allocation
 // per rule and its memory reads overlapped, so half a million merges load in milliseconds.

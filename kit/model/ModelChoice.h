@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model the user chose last, a small setting shared by the command line and the
 // application: one line holding the model directory, in $XDG_CONFIG_HOME/Quillmere/model.
 // Imported models live in $XDG_DATA_HOME/Quillmere/Models/<name>.

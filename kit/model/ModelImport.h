@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads a published ONNX export of an image-text model and writes a model directory the
 // engine loads. Two folder layouts are known:
 //  - Immich's exports: visual/model.onnx + visual/preprocess_cfg.json, textual/model.onnx +

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The description of a search model, decoded from the model directory's model.json.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fits a picture into the image encoder's square input: "squash" stretches it to the square,
 // any other mode scales it to fill the square and crops the centre. Geometry in double
 // precision; resampling with the model's interpolation (lanczos3 unless it names another).

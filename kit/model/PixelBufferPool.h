@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reusable RGB8 buffers for the image encoder's input: a lease holds `count` square frames of
 // side x side x 3 bytes back to back, the layout of one [count, side, side, 3] batch tensor.
 // Returned buffers are kept for the next lease, so steady batches allocate nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The process's one ONNX Runtime environment. Every session of the engine, its tests, its
 // benchmarks and its tools is made in it, so that none can start the runtime's telemetry.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The persistent handle of a folder: the UUID of the drive it lives on and its path inside
 // that drive, so that the folder is found again when the drive is mounted at another place,
 // or through another of its mounts (a btrfs subvolume, a bind mount).

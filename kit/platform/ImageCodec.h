@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Thin adapter over libvips: reduced-size decoding with orientation applied, resizing and
 // JPEG encoding of plain RGB pictures. libvips is set up once per process, on first use.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a decoding pass starts for each requested time: the keyframe at or before it, or,
 // with a tolerance, the nearest keyframe when that alone is close enough. Pure logic on the
 // stream's index; the decoder carries the plan out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What FFmpeg reads from a media file's container and stream headers, without decoding
 // any frame: duration, whether there is sound, and the first video track's geometry and rate.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drives mounted now, from the kernel's mount table (/proc/self/mountinfo) with their
 // UUIDs (/dev/disk/by-uuid) and whether they are external (removable, on USB, or not on the
 // boot disk); and the one rule by which a stored folder is found on its drive again, shared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real system readings, from files: power-profiles-daemon's saved profile or the ACPI
 // platform profile for the power-saving mode, and the /sys/class/thermal zones against their
 // trip points for the thermal state. Every path is taken below a root directory ("/" on a

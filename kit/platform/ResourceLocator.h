@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the installed resources are: <prefix>/share/quillmere, found from the running
 // executable's own location (<prefix>/bin, or a build tree's tests/, cli/, bench/ folders).
 #pragma once

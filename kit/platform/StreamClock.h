@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stream's time stamps and seconds from its start, converted both ways. Hostile time
 // stamps and bases must not overflow 64 bits: the arithmetic is in doubles and saturated.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The machine's readings that decide whether background work should rest: the power-saving
 // mode and the thermal state. An interface so that the indexer can be driven by a stand-in
 // where the machine has no such readings.

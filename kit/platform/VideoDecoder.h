@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Thin adapter over FFmpeg (libavformat, libavcodec, libswscale): a video's duration, its
 // first video stream with the display matrix, the protected-content flag, and upright RGB
 // frames near (or exactly at) requested times, delivered in one forward pass.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-user base directories of the XDG base directory rules.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listens for file changes under the watched roots (inotify, recursively) and reports,
 // after a quiet period, which roots saw changes. It never says what changed, only where.
 // Watches follow directories, not paths: each root's parent is watched too, so that a root

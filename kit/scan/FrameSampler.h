@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns a media file into the pictures that get embedded: one reduced, upright picture for a
 // photo; for a video, a sparse scene-aware selection of frames. Also makes the small JPEG
 // thumbnail stored with every frame. Stateless; every operation is re-entrant. The video

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lists the photos and videos of one folder that are worth indexing, and counts the videos
 // of formats this computer can't play.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time codes of a number of seconds, both on whole seconds rounded down.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "More Like This": a stored frame's vector becomes the query, so the search needs no model
 // run and finds what the library itself saw. Both front ends build image queries here.
 #pragma once

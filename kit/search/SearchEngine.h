@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns a query (a text, an example picture or a ready vector) into ranked moments: scores
 // every stored frame through the library's vector index, keeps frames of the wanted kinds
 // and folders, merges hits of one video that lie close together into one moment, lowers

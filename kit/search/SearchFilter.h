@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which files a search may return: the wanted kinds, and optionally only some folders.
 #pragma once
 

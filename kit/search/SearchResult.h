@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One found moment: a matched frame of a file, as the library knew the file at search time.
 #pragma once
 

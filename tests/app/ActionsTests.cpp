@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file operations on results: opening, copying the path, exporting markers, showing in
 // the file manager over a real session bus; and the menu bar's items, their order and when
 // they can be used. Against the demo model, a real library, real photos and a real clip.

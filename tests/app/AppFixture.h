@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An AppModel over a fresh library file in a temporary directory, with the demo model, a
 // machine whose power and thermal readings never pause indexing, and a made-up system tree
 // for the mount table. Photos are the Debian wallpapers, reduced; clips come from ffmpeg.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Adding, removing and resolving folders through the model: the outcome it reports, the
 // folder list it publishes and the notice it shows. The rules themselves are the engine's
 // (FolderRules); these check that the model follows them.

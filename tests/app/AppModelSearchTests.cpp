@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Searching through the model: debouncing, cancellation, applying answers with kept
 // selections, image queries and exact times, against the demo model and a real library.
 #include <QtTest/QAbstractItemModelTester>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real `quillmere` executable run as a user would, in an environment of its own: the
 // offscreen platform, a runtime directory (where its instance socket lives), settings and
 // data directories under `home`, the given library, and the demo model.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The duplicates window's model over a real library: exact copies and near copies of the
 // wallpapers made with vips, indexed with the demo model, found, marked and moved to a real
 // freedesktop Trash under a temporary $XDG_DATA_HOME.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A file manager that answers org.freedesktop.FileManager1.ShowItems on a session bus of
 // the test's own, on a connection apart from the application's, and remembers what it was
 // asked to show.

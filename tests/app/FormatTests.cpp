@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The short texts of numbers, durations and byte counts, in English and in a locale whose
 // decimal separator is a comma; and the tile width preference.
 #include <gtest/gtest.h>

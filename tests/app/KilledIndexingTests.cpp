@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application killed outright while it indexes loses nothing: every batch is stored in
 // one transaction, so the library reopens with each file indexed or still pending, and the
 // next start (which the killed instance's socket must not stop) indexes the rest.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application-wide commands the main window answers by opening another
 // window: the duplicates and the settings, one of each however often they are
 // asked for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on a real library: keyboard navigation of the results, Return in the
 // search field, the content states, the moments line, the notice's timing, the flow layout
 // of the example chips and files dropped onto the window.

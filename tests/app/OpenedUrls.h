@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Takes the place of the desktop's URL handlers for some schemes while it lives (Qt's own
 // QDesktopServices::setUrlHandler), so that a test sees what would have been opened
 // without starting an application.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player windows made from the application's QML module over real clips: where a seek
 // lands, the size the user gave the last window, and the picture's shape.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview pane, the peek and the player windows, loaded from the application's QML
 // module over a real library with photos and generated clips.
 #include <QFontMetricsF>

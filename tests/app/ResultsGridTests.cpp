@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results grid on its own in a small window, over a real library of photos.
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>

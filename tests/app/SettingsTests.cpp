@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings window's model over a real library: the size of its files, erasing what it
 // learned (nothing of the thumbnails may stay in the file or its log), and the model in use;
 // importing a published model export and choosing it; and the settings, first-run and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sidebar as the user sees it: folder rows with their state, and the status
 // panel while indexing, paused for each reason, with failed files, and while
 // another process indexes. The machine's power and heat readings are real files

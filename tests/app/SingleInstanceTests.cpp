@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One instance per user: a later launch hands its files to the running one over the local
 // socket and exits; what it hands over is acted on as a drop onto the window.
 #include <sys/socket.h>

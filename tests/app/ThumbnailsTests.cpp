@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pictures of results: stored thumbnails and sharp pictures from a real library of
 // wallpapers and a generated clip, the limit on sharp decodes, cancellation, offline files,
 // and pictures that must not outlive the file or frame they were taken from.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray's menu and tooltip over a real library, through the icon's seam: a recording
 // stand-in for the desktop's tray, which the offscreen platform does not have.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The watched mount table, read from a made-up system tree (this machine has no second drive
 // to plug in), and the model's folders on its drives: a drive that goes away and comes back
 // at another mount point, and another drive with the same name mounted at the same place.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's snapshot mode, started as ./test starts it: it builds its own sample
 // library, renders every state of every window in the light and the dark palette, and each
 // picture is checked to exist at the window's size and not to be blank.

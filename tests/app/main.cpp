@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The suite runs inside a QGuiApplication on the offscreen platform (unless the caller
 // chose one), so that the model's timers and queued calls run as in the application.
 #include <gtest/gtest.h>

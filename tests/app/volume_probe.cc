@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Run in a mount namespace of its own (unshare -m): mounts a small tmpfs at the given
 // directory and unmounts it again, and checks that a VolumeWatcher over the real
 // /proc/self/mountinfo is told of each change and sees the table as it is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillmere-cli driven as a user would: a temporary home, real photos and generated clips.
 #include <fcntl.h>
 #include <gtest/gtest.h>

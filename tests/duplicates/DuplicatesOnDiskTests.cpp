@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Duplicate groups checked against the files on disk: real photos indexed with the demo
 // model into a real library, then moved, deleted or stored twice.
 #include <gtest/gtest.h>

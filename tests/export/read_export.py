@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Reads an exported FCPXML document and CSV table back with Python's own parsers and prints
 what they hold as JSON, so that the tests compare values, not text."""
 import csv

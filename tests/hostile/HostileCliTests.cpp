@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillmere-cli over the hostile folder: every command ends with its documented status and
 // every printed path stands on one line, escaped so that it reads back to the file's bytes.
 #include <gtest/gtest.h>

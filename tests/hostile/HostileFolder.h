@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A folder of real photos and clips under every kind of name and file a user's disk may
 // hold: quotes, newlines, tabs, leading dashes, backslashes, markup characters, 255-byte
 // names, bytes that are not UTF-8, symbolic-link loops, dangling and outward links,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real indexer, library, search and export over a folder full of hostile names, links,
 // unreadable and sparse files, with the folder changing under the indexer's feet.
 #include <gtest/gtest.h>

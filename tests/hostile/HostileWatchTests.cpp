@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder watcher over the hostile folder: link loops and closed directories don't trap
 // it, changes under hostile names are reported, changes behind a link out are not.
 #include <gtest/gtest.h>

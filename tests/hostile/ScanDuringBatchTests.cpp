@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scan that lands while a photo batch is being decoded: what it removed or changed must
 // not turn the rest of the batch into failures.
 #include <fcntl.h>

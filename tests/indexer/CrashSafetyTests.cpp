@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Indexing is killed at random moments; every time, the library must reopen whole: each
 // file pending, indexed with its frames, or failed, and the vector index holding exactly
 // the stored frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Searches and library readers running beside a whole indexing run: what they see must be
 // a consistent, growing library at every moment. Also run under ThreadSanitizer.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real library, the demo model and media made at test time for the indexer's tests.
 #pragma once
 

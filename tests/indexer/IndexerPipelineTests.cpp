@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole runs over real media with the demo model and a real library.
 #include <algorithm>
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pausing, the power and heat readings, the report throttle and the estimate.
 #include <thread>
 

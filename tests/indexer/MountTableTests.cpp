@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives as the mount table and /dev/disk/by-uuid tell them, and the one rule by which a
 // stored folder is found on its drive again, which the indexer follows when no front end
 // answers for it: from a made-up system tree, and from real drives (file-system images

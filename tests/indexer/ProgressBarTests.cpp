@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line's progress lines, drawn into a real file from a real indexer's reports.
 #include <cstdio>
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Indexes one folder into one library and exits: the process the crash-safety test kills.
 // Usage: quillmere_indexing_child LIBRARY FOLDER MODEL_DIRECTORY
 #include <cstdio>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs a build tree into a temporary prefix and runs what was installed with a clean
 # environment (nothing of the build tree on any path): the command line's main job (add a
 # folder, index, search, similar) on the per-user default library, and, when the application

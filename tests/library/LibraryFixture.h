@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A library file in a fresh directory, with helpers to fill it and to take exact snapshots
 // of what the database and the memory of a Library hold.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan diff on its own: plain lists in, plain lists out, no database.
 #include <gtest/gtest.h>
 

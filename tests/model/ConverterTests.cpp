@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tools/convert_hf_tokenizer.py, run as the model tooling runs it, read back by the engine.
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo model that the build makes, end to end on real photos (Debian's mate-backgrounds).
 #include <gtest/gtest.h>
 #include <vips/vips.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model suite's purpose-made model directories (made at build time by
 // tools/make_test_models.py) and the numbers their graphs are built from.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Importing the two published ONNX export layouts (tiny random-weight stand-ins made by
 // tools/make_published_models.py, with the exporters' names, dtypes and dimensions), running
 // the imported model, and every refusal.

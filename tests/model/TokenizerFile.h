@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds QMBPE1 tokenizer files for tests, remembering where each field starts.
 #pragma once
 

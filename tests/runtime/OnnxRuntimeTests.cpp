@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The provisioned ONNX Runtime loads a graph made by the model tooling and runs it.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real library file in a fresh directory searched with the demo model, and helpers that
 // store frames whose scores against a fixed query are known in advance.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test media made at test time with the ffmpeg, vips and exiftool commands, and small
 // helpers to write and read raw pictures. Nothing here is committed as binary media.
 #pragma once
