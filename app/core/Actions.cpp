@@ -14,9 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "AppModel.h"
+#include "FolderModel.h"
 #include "GuiQueue.h"
 #include "PlayerWindows.h"
+#include "SearchModel.h"
 
 namespace quillmere {
 namespace {
@@ -27,8 +28,13 @@ QString fromPath(const std::filesystem::path& path) {
 
 }  // namespace
 
-Actions::Actions(AppModel& model, QObject* parent)
-    : QObject(parent), model_(model), gui_(new GuiQueue(this)) {}
+Actions::Actions(const SearchModel& search, const FolderModel& folders, Notify notify,
+                 QObject* parent)
+    : QObject(parent),
+      search_(search),
+      folders_(folders),
+      notify_(std::move(notify)),
+      gui_(new GuiQueue(this)) {}
 
 // The writing thread touches only its own copy of the plan; it ends before the queue it
 // answers on goes.
@@ -37,7 +43,7 @@ Actions::~Actions() {
 }
 
 std::optional<SearchResult> Actions::result(qint64 frameID) const {
-  const auto* results = model_.results();
+  const auto* results = search_.results();
   const auto row = results->row(frameID);
   if (!row) return std::nullopt;
   return results->results()[static_cast<std::size_t>(*row)];
@@ -50,22 +56,20 @@ void Actions::open(qint64 frameID) {
 }
 
 void Actions::open(const SearchResult& result) {
-  const auto location = model_.url(result.file);
+  const auto location = folders_.url(result.file);
   if (!location) {
-    const auto folder = model_.folder(result.file);
+    const auto folder = folders_.folder(result.file);
     const auto drive = folder && folder->root.volumeName ? *folder->root.volumeName : "the drive";
-    model_.setNotice(
-        QString::fromStdString("Connect " + drive + " to open " + result.file.name() + "."));
+    notify_(QString::fromStdString("Connect " + drive + " to open " + result.file.name() + "."));
     return;
   }
   const auto url = QUrl::fromLocalFile(fromPath(*location));
   if (result.file.kind == MediaKind::video) {
-    const auto seconds = model_.openTime(result);
+    const auto seconds = search_.openTime(result);
     PlayerWindows::shared().open(url, seconds);
     emit playVideo(url, seconds);
   } else if (!QDesktopServices::openUrl(url)) {
-    model_.setNotice(
-        QString::fromStdString("No application is set up to open " + result.file.name() + "."));
+    notify_(QString::fromStdString("No application is set up to open " + result.file.name() + "."));
   }
 }
 
@@ -76,13 +80,13 @@ void Actions::showInFolder(qint64 frameID) {
 }
 
 void Actions::showInFolder(const SearchResult& result) {
-  if (const auto location = model_.url(result.file)) reveal(*location);
+  if (const auto location = folders_.url(result.file)) reveal(*location);
 }
 
 void Actions::showFolder(qint64 rootID) {
-  for (const auto& folder : model_.folders()->folders()) {
+  for (const auto& folder : folders_.list()->folders()) {
     if (folder.root.id != rootID || !folder.online) continue;
-    if (const auto location = model_.reachableURL(folder.root)) {
+    if (const auto location = folders_.reachableURL(folder.root)) {
       reveal(location->has_filename() ? *location : location->parent_path());
     }
   }
@@ -123,11 +127,11 @@ void Actions::copyPath(qint64 frameID, bool withTime) {
 }
 
 void Actions::copyPath(const SearchResult& result, bool withTime) {
-  const auto folder = model_.folder(result.file);
+  const auto folder = folders_.folder(result.file);
   if (!folder) return;
   auto text = fromPath(
       std::filesystem::absolute(std::filesystem::path(folder->root.path) / result.file.relPath));
-  if (withTime) text += " " + timecode(model_.openTime(result));
+  if (withTime) text += " " + timecode(search_.openTime(result));
   auto* clipboard = QGuiApplication::clipboard();
   clipboard->clear();
   clipboard->setText(text);
@@ -145,22 +149,22 @@ QString Actions::timecode(double seconds) {
 
 ExportPlan Actions::plan() const {
   std::vector<ExportPlan::Item> items;
-  for (const auto& result : model_.results()->results()) {
+  for (const auto& result : search_.results()->results()) {
     items.push_back(
-        {result.file.kind, model_.url(result.file), model_.openTime(result), result.score});
+        {result.file.kind, folders_.url(result.file), search_.openTime(result), result.score});
   }
-  return ExportPlan(model_.searchedQuery().toStdString(), items);
+  return ExportPlan(search_.searchedQuery().toStdString(), items);
 }
 
 void Actions::exportMarkers() {
   if (exporting_) {
-    model_.setNotice(stillExporting);
+    notify_(stillExporting);
     return;
   }
   auto asked = plan();
   if (asked.empty()) {
     asked_.reset();
-    model_.setNotice(ExportPlan::nothingToExport);
+    notify_(ExportPlan::nothingToExport);
     return;
   }
   asked_ = std::move(asked);
@@ -177,7 +181,7 @@ std::filesystem::path Actions::exportPath(const std::filesystem::path& path, int
 void Actions::saveExport(const QUrl& file, int nameFilter) {
   if (!asked_ || !file.isLocalFile()) return;
   if (exporting_) {
-    model_.setNotice(stillExporting);
+    notify_(stillExporting);
     return;
   }
   if (writer_.joinable()) writer_.join();
@@ -201,7 +205,7 @@ void Actions::saveExport(const QUrl& file, int nameFilter) {
 
 void Actions::finishExport(bool ok, const QString& notice) {
   exporting_ = false;
-  model_.setNotice(notice);
+  notify_(notice);
   emit exportingChanged();
   emit exportFinished(ok);
 }

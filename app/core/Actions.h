@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The file operations on a search result that several windows share: open, show in the file
 // manager, copy the path, export markers; and the shell's links (help, privacy, updates).
-// Lives on the GUI thread beside the one model, which the views reach as `app.actions`.
+// Lives on the GUI thread beside the search and folder models; the views reach it as
+// `app.actions`.
 #pragma once
 
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <QUrl>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,7 +21,8 @@
 
 namespace quillmere {
 
-class AppModel;
+class FolderModel;
+class SearchModel;
 class GuiQueue;
 
 class Actions : public QObject {
@@ -43,7 +46,12 @@ class Actions : public QObject {
   static constexpr const char* stillExporting =
       "An export is still being saved. Export again when it is done.";
 
-  explicit Actions(AppModel& model, QObject* parent = nullptr);
+  // Shows a text in the window's notice bar.
+  using Notify = std::function<void(const QString&)>;
+
+  // Acts on search's results, finding their files through folders.
+  Actions(const SearchModel& search, const FolderModel& folders, Notify notify,
+          QObject* parent = nullptr);
   ~Actions() override;
 
   // A video opens in our player at its opening time (playVideo), a photo in the user's
@@ -103,7 +111,9 @@ class Actions : public QObject {
   void revealFallback(const std::filesystem::path& item);
   void finishExport(bool ok, const QString& notice);
 
-  AppModel& model_;
+  const SearchModel& search_;
+  const FolderModel& folders_;
+  Notify notify_;
   GuiQueue* gui_;
   std::optional<ExportPlan> asked_;  // between exportAsked and saveExport
   std::jthread writer_;              // the last export's writing

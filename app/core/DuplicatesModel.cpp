@@ -192,7 +192,7 @@ void DuplicatesModel::trash() {
   for (const auto& group : groups_) {
     for (const MediaFile& file : group.files) {
       if (!marked_.contains(file.id)) continue;
-      const auto location = app_->url(file);
+      const auto location = app_->folders()->url(file);
       if (!location) {
         ++leftOut;  // its drive is not connected
         continue;

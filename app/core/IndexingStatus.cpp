@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// IndexingStatus: the indexer's progress and the totals as the status panel words them, and
+// the panel's actions.
 #include "IndexingStatus.h"
 
 #include <QLocale>
@@ -6,8 +8,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "AppModel.h"
+#include "FolderModel.h"
 #include "Format.h"
+#include "index/Library.h"
 
 namespace quillmere {
 namespace {
@@ -16,14 +19,24 @@ using Kind = Indexer::Phase::Kind;
 
 }  // namespace
 
-IndexingStatus::IndexingStatus(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
-  connect(&model_, &AppModel::progressChanged, this, &IndexingStatus::changed);
-  connect(&model_, &AppModel::totalsChanged, this, &IndexingStatus::changed);
-  connect(&model_, &AppModel::readyChanged, this, &IndexingStatus::changed);
+IndexingStatus::IndexingStatus(FolderModel& folders, QObject* parent)
+    : QObject(parent), folders_(folders) {
+  connect(&folders_, &FolderModel::totalsChanged, this, &IndexingStatus::changed);
+}
+
+void IndexingStatus::attach(Library* library, Indexer* indexer) {
+  library_ = library;
+  indexer_ = indexer;
+  emit changed();
+}
+
+void IndexingStatus::setProgress(const Indexer::Progress& progress) {
+  progress_ = progress;
+  emit changed();
 }
 
 QString IndexingStatus::phase() const {
-  switch (model_.progress().phase.kind) {
+  switch (progress_.phase.kind) {
     case Kind::paused:
       return QStringLiteral("paused");
     case Kind::scanning:
@@ -37,7 +50,7 @@ QString IndexingStatus::phase() const {
 }
 
 QString IndexingStatus::pauseReason() const {
-  const auto reason = model_.progress().phase.reason;
+  const auto reason = progress_.phase.reason;
   if (!reason) return {};
   switch (*reason) {
     case Indexer::PauseReason::lowPower:
@@ -51,11 +64,11 @@ QString IndexingStatus::pauseReason() const {
 }
 
 bool IndexingStatus::pausedByUser() const {
-  return model_.progress().phase == Indexer::Phase::paused(Indexer::PauseReason::user);
+  return progress_.phase == Indexer::Phase::paused(Indexer::PauseReason::user);
 }
 
 QString IndexingStatus::title() const {
-  const auto reason = model_.progress().phase.reason;
+  const auto reason = progress_.phase.reason;
   return reason ? QString::fromUtf8(Indexer::text(*reason)) : QStringLiteral("Indexing");
 }
 
@@ -74,62 +87,62 @@ QString IndexingStatus::summary() const {
 }
 
 double IndexingStatus::fraction() const {
-  const auto& progress = model_.progress();
+  const auto& progress = progress_;
   if (progress.totalBytes < 1) return 0;
   return std::min(
       1.0, static_cast<double>(progress.doneBytes) / static_cast<double>(progress.totalBytes));
 }
 
 double IndexingStatus::doneBytes() const {
-  return static_cast<double>(model_.progress().doneBytes);
+  return static_cast<double>(progress_.doneBytes);
 }
 
 double IndexingStatus::totalBytes() const {
-  return static_cast<double>(model_.progress().totalBytes);
+  return static_cast<double>(progress_.totalBytes);
 }
 
 int IndexingStatus::doneFiles() const {
-  return model_.progress().doneFiles;
+  return progress_.doneFiles;
 }
 
 int IndexingStatus::totalFiles() const {
-  return model_.progress().totalFiles;
+  return progress_.totalFiles;
 }
 
 double IndexingStatus::secondsLeft() const {
-  return model_.progress().secondsLeft.value_or(-1);
+  return progress_.secondsLeft.value_or(-1);
 }
 
 QString IndexingStatus::currentFile() const {
-  return QString::fromStdString(model_.progress().current.value_or(""));
+  return QString::fromStdString(progress_.current.value_or(""));
 }
 
 qint64 IndexingStatus::unsupportedVideos() const {
-  return model_.progress().unsupportedVideos;
+  return progress_.unsupportedVideos;
 }
 
 qint64 IndexingStatus::indexed() const {
-  return model_.totalIndexed();
+  return folders_.totalIndexed();
 }
 
 qint64 IndexingStatus::files() const {
-  return model_.totalFiles();
+  return folders_.totalFiles();
 }
 
 qint64 IndexingStatus::failed() const {
-  return model_.totalFailed();
+  return folders_.totalFailed();
 }
 
 bool IndexingStatus::readOnly() const {
-  return model_.ready() && !model_.indexer();
+  return library_ && !indexer_;
 }
 
 QString IndexingStatus::readOnlyText() const {
-  return QString::fromUtf8(AppModel::busyNotice);
+  return QString::fromUtf8(busyNotice);
 }
 
 QVariantList IndexingStatus::failedFiles() const {
-  const auto* library = model_.library();
+  const auto* library = library_;
   if (!library) return {};
   std::vector<MediaFile> failed;
   for (auto& file : library->allFiles()) {
@@ -146,11 +159,11 @@ QVariantList IndexingStatus::failedFiles() const {
 }
 
 void IndexingStatus::pause() {
-  if (auto* indexer = model_.indexer()) indexer->pause();
+  if (auto* indexer = indexer_) indexer->pause();
 }
 
 void IndexingStatus::resume() {
-  if (auto* indexer = model_.indexer()) indexer->resume();
+  if (auto* indexer = indexer_) indexer->resume();
 }
 
 void IndexingStatus::togglePause() {
@@ -162,15 +175,15 @@ void IndexingStatus::togglePause() {
 }
 
 void IndexingStatus::indexAnyway() {
-  auto* indexer = model_.indexer();
+  auto* indexer = indexer_;
   if (!indexer) return;
   indexer->ignoreLowPower = true;
   indexer->resume();
 }
 
 void IndexingStatus::retryFailed() {
-  auto* library = model_.library();
-  auto* indexer = model_.indexer();
+  auto* library = library_;
+  auto* indexer = indexer_;
   if (library && indexer) {
     try {
       library->retryFailed();
@@ -179,11 +192,11 @@ void IndexingStatus::retryFailed() {
     }
     indexer->run(std::vector<std::int64_t>{});
   }
-  model_.refreshTotals();
+  folders_.refreshTotals();
 }
 
 void IndexingStatus::indexAgain(qint64 rootID) {
-  if (auto* indexer = model_.indexer()) indexer->run(std::vector<std::int64_t>{rootID});
+  if (auto* indexer = indexer_) indexer->run(std::vector<std::int64_t>{rootID});
 }
 
 }  // namespace quillmere

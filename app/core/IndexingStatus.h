@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the sidebar's status panel draws: the indexer's progress as the model republishes
-// it (on the GUI thread, at most four times a second while indexing), the totals, the
-// failed files, and the actions of the panel. Reached from the views as `app.indexing`.
+// What the sidebar's status panel draws: the indexer's progress as the application
+// republishes it (on the GUI thread, at most four times a second while indexing), the
+// totals, the failed files, and the actions of the panel. Reached from the views as
+// `app.indexing`.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <QVariantList>
 
+#include "indexer/Indexer.h"
+
 namespace quillmere {
 
-class AppModel;
+class FolderModel;
+class Library;
 
 class IndexingStatus : public QObject {
   Q_OBJECT
@@ -44,8 +48,18 @@ class IndexingStatus : public QObject {
 
  public:
   static constexpr int failedListLimit = 200;
+  // Kept in view while another process writes the library.
+  static constexpr const char* busyNotice =
+      "Another Quillmere process is indexing this library. You can search; new files are "
+      "indexed when Quillmere is opened again after it ends.";
 
-  explicit IndexingStatus(AppModel& model, QObject* parent = nullptr);
+  // Reads the totals from folders.
+  explicit IndexingStatus(FolderModel& folders, QObject* parent = nullptr);
+
+  // The library and its indexer once opened; no indexer while another process writes.
+  void attach(Library* library, Indexer* indexer);
+  void setProgress(const Indexer::Progress& progress);
+  const Indexer::Progress& progress() const { return progress_; }
 
   QString phase() const;
   QString pauseReason() const;
@@ -84,7 +98,10 @@ class IndexingStatus : public QObject {
   void changed();
 
  private:
-  AppModel& model_;
+  FolderModel& folders_;
+  Library* library_ = nullptr;
+  Indexer* indexer_ = nullptr;
+  Indexer::Progress progress_;
 };
 
 }  // namespace quillmere

@@ -61,9 +61,9 @@ void LibrarySettings::refresh() {
 
 void LibrarySettings::erase() {
   if (!app_ || !app_->library()) return;
-  const auto folders = app_->folders()->folders();
+  const auto folders = app_->folders()->list()->folders();
   if (folders.empty()) return;
-  for (const auto& folder : folders) app_->removeFolder(folder.root.id);
+  for (const auto& folder : folders) app_->folders()->removeFolder(folder.root.id);
   try {
     app_->library()->compact();
   } catch (const std::exception& failure) {

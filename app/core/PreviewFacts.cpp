@@ -18,9 +18,9 @@ PreviewFacts::PreviewFacts(QObject* parent) : QObject(parent), announced_(values
 void PreviewFacts::setApp(AppModel* app) {
   if (app_ == app) return;
   if (app_) {
-    disconnect(app_, nullptr, this, nullptr);
-    disconnect(app_->results(), nullptr, this, nullptr);
-    disconnect(app_->folders(), nullptr, this, nullptr);
+    disconnect(app_->search(), nullptr, this, nullptr);
+    disconnect(app_->search()->results(), nullptr, this, nullptr);
+    disconnect(app_->folders()->list(), nullptr, this, nullptr);
   }
   app_ = app;
   if (app_) follow(app_);
@@ -28,10 +28,10 @@ void PreviewFacts::setApp(AppModel* app) {
 }
 
 void PreviewFacts::follow(AppModel* app) {
-  connect(app, &AppModel::exactTimesChanged, this, &PreviewFacts::refresh);
+  connect(app->search(), &SearchModel::exactTimesChanged, this, &PreviewFacts::refresh);
   // Rows and folders change under a kept frame id: a re-run, a drive coming and going.
-  for (QAbstractItemModel* list : {static_cast<QAbstractItemModel*>(app->results()),
-                                   static_cast<QAbstractItemModel*>(app->folders())}) {
+  for (QAbstractItemModel* list : {static_cast<QAbstractItemModel*>(app->search()->results()),
+                                   static_cast<QAbstractItemModel*>(app->folders()->list())}) {
     connect(list, &QAbstractItemModel::modelReset, this, &PreviewFacts::refresh);
     connect(list, &QAbstractItemModel::dataChanged, this, &PreviewFacts::refresh);
     connect(list, &QAbstractItemModel::rowsInserted, this, &PreviewFacts::refresh);
@@ -54,8 +54,8 @@ void PreviewFacts::setFrameId(const QVariant& frameId) {
 void PreviewFacts::refresh() {
   result_.reset();
   if (app_ && frameId_) {
-    const auto row = app_->results()->row(*frameId_);
-    if (row) result_ = app_->results()->results()[static_cast<std::size_t>(*row)];
+    const auto row = app_->search()->results()->row(*frameId_);
+    if (row) result_ = app_->search()->results()->results()[static_cast<std::size_t>(*row)];
   }
   announce();
 }
@@ -86,12 +86,12 @@ bool PreviewFacts::isVideo() const {
 }
 
 bool PreviewFacts::online() const {
-  return result_ && app_ && app_->isOnline(result_->file);
+  return result_ && app_ && app_->folders()->isOnline(result_->file);
 }
 
 QString PreviewFacts::filePath() const {
   if (!result_ || !app_) return {};
-  const auto location = app_->url(result_->file);
+  const auto location = app_->folders()->url(result_->file);
   return location ? QString::fromStdString(location->string()) : QString();
 }
 
@@ -101,7 +101,7 @@ QUrl PreviewFacts::fileUrl() const {
 }
 
 double PreviewFacts::openTime() const {
-  return result_ && app_ ? app_->openTime(*result_) : 0;
+  return result_ && app_ ? app_->search()->openTime(*result_) : 0;
 }
 
 QString PreviewFacts::openTimecode() const {
@@ -109,7 +109,7 @@ QString PreviewFacts::openTimecode() const {
 }
 
 bool PreviewFacts::exact() const {
-  return result_ && app_ && app_->exactTimes().contains(result_->frameID);
+  return result_ && app_ && app_->search()->exactTimes().contains(result_->frameID);
 }
 
 QString PreviewFacts::durationTimecode() const {
@@ -134,7 +134,7 @@ QString PreviewFacts::homeShortened(const QString& path) {
 
 QString PreviewFacts::folderPath() const {
   if (!result_ || !app_) return {};
-  const auto folder = app_->folder(result_->file);
+  const auto folder = app_->folders()->folder(result_->file);
   if (!folder) return {};
   const auto file = std::filesystem::path(folder->root.path) / result_->file.relPath;
   return homeShortened(QString::fromStdString(file.parent_path().string()));
@@ -167,13 +167,13 @@ QString PreviewFacts::matchWords(float best, float score) {
 }
 
 QString PreviewFacts::matchWords() const {
-  if (!result_ || !app_ || app_->results()->results().empty()) return {};
-  return matchWords(app_->results()->results().front().score, result_->score);
+  if (!result_ || !app_ || app_->search()->results()->results().empty()) return {};
+  return matchWords(app_->search()->results()->results().front().score, result_->score);
 }
 
 QString PreviewFacts::offlineNote() const {
   if (!result_ || !app_ || online()) return {};
-  const auto folder = app_->folder(result_->file);
+  const auto folder = app_->folders()->folder(result_->file);
   const auto volume = folder && folder->root.volumeName && !folder->root.volumeName->empty()
                           ? QString::fromStdString(*folder->root.volumeName)
                           : QStringLiteral("a drive");
@@ -182,8 +182,8 @@ QString PreviewFacts::offlineNote() const {
 
 QVariant PreviewFacts::neighbour(int step) const {
   if (!result_ || !app_) return {};
-  const auto& results = app_->results()->results();
-  const auto row = app_->results()->row(result_->frameID);
+  const auto& results = app_->search()->results()->results();
+  const auto row = app_->search()->results()->row(result_->frameID);
   if (!row) return {};
   const auto last = static_cast<int>(results.size()) - 1;
   const auto next = std::clamp(*row + step, 0, last);

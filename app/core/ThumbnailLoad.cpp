@@ -25,7 +25,7 @@ ThumbnailLoad::ThumbnailLoad(Thumbnails& thumbnails, const AppModel& app,
       show_(std::move(show)) {}
 
 void ThumbnailLoad::run() {
-  if (const auto url = pixels_ > 0 ? app_.url(result_.file) : std::nullopt) {
+  if (const auto url = pixels_ > 0 ? app_.folders()->url(result_.file) : std::nullopt) {
     const QImage cached = thumbnails_.cachedSharp(*url, result_.file, time_, pixels_);
     if (!cached.isNull()) {
       show_(cached, true);
@@ -48,8 +48,8 @@ void ThumbnailLoad::run() {
 }
 
 void ThumbnailLoad::loadSharp() {
-  if (cancelled() || pixels_ <= 0 || !app_.isOnline(result_.file)) return;
-  const auto url = app_.url(result_.file);
+  if (cancelled() || pixels_ <= 0 || !app_.folders()->isOnline(result_.file)) return;
+  const auto url = app_.folders()->url(result_.file);
   if (!url) return;
   thumbnails_.sharp(*url, result_.file, time_, pixels_, cancelled_,
                     [self = shared_from_this()](const QImage& image) {

@@ -11,5 +11,5 @@ FolderDialog {
 
     title: qsTr("Choose a folder with photos and videos. Quillmere looks at them on this computer; nothing is uploaded.")
     acceptLabel: qsTr("Add")
-    onAccepted: dialog.app.handleAddUrl(selectedFolder)
+    onAccepted: dialog.app.folders.handleAddUrl(selectedFolder)
 }

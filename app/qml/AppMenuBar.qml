@@ -11,8 +11,8 @@ MenuBar {
     id: bar
     required property AppModel app
 
-    readonly property bool hasSelection: app.selection !== null && app.selection !== undefined
-    readonly property bool hasResults: app.results.count > 0
+    readonly property bool hasSelection: app.search.selection !== null && app.search.selection !== undefined
+    readonly property bool hasResults: app.search.results.count > 0
 
     // Text commands act on the focused text field, when there is one.
     function editing(command) {
@@ -100,21 +100,21 @@ MenuBar {
             text: qsTr("Show in Folder")
             shortcut: "Ctrl+R"
             enabled: bar.hasSelection
-            onTriggered: bar.app.actions.showInFolder(bar.app.selection)
+            onTriggered: bar.app.actions.showInFolder(bar.app.search.selection)
         }
         Action {
             objectName: "moreLikeThis"
             text: qsTr("More Like This")
             shortcut: "Ctrl+L"
             enabled: bar.hasSelection
-            onTriggered: bar.app.moreLikeThis(bar.app.selection)
+            onTriggered: bar.app.search.moreLikeThis(bar.app.search.selection)
         }
         Action {
             objectName: "copyPath"
             text: qsTr("Copy Path")
             shortcut: "Ctrl+Alt+C"
             enabled: bar.hasSelection
-            onTriggered: bar.app.actions.copyPath(bar.app.selection, false)
+            onTriggered: bar.app.actions.copyPath(bar.app.search.selection, false)
         }
         MenuSeparator {}
         Action {
@@ -142,27 +142,27 @@ MenuBar {
             text: qsTr("All")
             shortcut: "Ctrl+1"
             checkable: true
-            checked: bar.app.kindFilter === 0
+            checked: bar.app.search.kindFilter === 0
             ActionGroup.group: kinds
-            onTriggered: bar.app.kindFilter = 0
+            onTriggered: bar.app.search.kindFilter = 0
         }
         Action {
             objectName: "showPhotos"
             text: qsTr("Photos")
             shortcut: "Ctrl+2"
             checkable: true
-            checked: bar.app.kindFilter === 1
+            checked: bar.app.search.kindFilter === 1
             ActionGroup.group: kinds
-            onTriggered: bar.app.kindFilter = 1
+            onTriggered: bar.app.search.kindFilter = 1
         }
         Action {
             objectName: "showVideos"
             text: qsTr("Videos")
             shortcut: "Ctrl+3"
             checkable: true
-            checked: bar.app.kindFilter === 2
+            checked: bar.app.search.kindFilter === 2
             ActionGroup.group: kinds
-            onTriggered: bar.app.kindFilter = 2
+            onTriggered: bar.app.search.kindFilter = 2
         }
         MenuSeparator {}
         Action {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The model's types as the views see them: the application makes the one AppModel and
-// hands it to the main window; the list models come from its properties.
+// hands it to the main window; the search, the folders and their lists come from its
+// properties.
 #pragma once
 
 #include <QtQml/qqml.h>
@@ -8,8 +9,10 @@
 #include "Actions.h"
 #include "AppModel.h"
 #include "FolderListModel.h"
+#include "FolderModel.h"
 #include "IndexingStatus.h"
 #include "ResultListModel.h"
+#include "SearchModel.h"
 
 namespace quillmere {
 
@@ -18,6 +21,20 @@ struct AppModelForeign {
   QML_FOREIGN(quillmere::AppModel)
   QML_NAMED_ELEMENT(AppModel)
   QML_UNCREATABLE("The application makes the one model")
+};
+
+struct SearchModelForeign {
+  Q_GADGET
+  QML_FOREIGN(quillmere::SearchModel)
+  QML_NAMED_ELEMENT(SearchModel)
+  QML_UNCREATABLE("Read from AppModel.search")
+};
+
+struct FolderModelForeign {
+  Q_GADGET
+  QML_FOREIGN(quillmere::FolderModel)
+  QML_NAMED_ELEMENT(FolderModel)
+  QML_UNCREATABLE("Read from AppModel.folders")
 };
 
 struct ActionsForeign {
@@ -38,14 +55,14 @@ struct FolderListModelForeign {
   Q_GADGET
   QML_FOREIGN(quillmere::FolderListModel)
   QML_NAMED_ELEMENT(FolderListModel)
-  QML_UNCREATABLE("Read from AppModel.folders")
+  QML_UNCREATABLE("Read from AppModel.folders.list")
 };
 
 struct ResultListModelForeign {
   Q_GADGET
   QML_FOREIGN(quillmere::ResultListModel)
   QML_NAMED_ELEMENT(ResultListModel)
-  QML_UNCREATABLE("Read from AppModel.results")
+  QML_UNCREATABLE("Read from AppModel.search.results")
 };
 
 }  // namespace quillmere

@@ -22,7 +22,7 @@ Item {
 
     // A dropped or chosen folder.
     function add(url) {
-        view.app.handleAddUrl(url)
+        view.app.folders.handleAddUrl(url)
     }
 
     ColumnLayout {

@@ -38,8 +38,8 @@ ItemDelegate {
         return qsTr("Looking for photos and videos…")
     }
 
-    highlighted: app.folderFilter === rootId
-    onClicked: app.folderFilter = rootId
+    highlighted: app.search.folderFilter === rootId
+    onClicked: app.search.folderFilter = rootId
     // Only the selected or pressed row is filled, so the rows sit on the sidebar's colour.
     background: Rectangle {
         color: row.highlighted ? row.palette.highlight
@@ -130,7 +130,7 @@ ItemDelegate {
                 DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
                 onClicked: {
                     removeDialog.close()
-                    row.app.removeFolder(row.rootId)
+                    row.app.folders.removeFolder(row.rootId)
                 }
             }
             Button {

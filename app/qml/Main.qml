@@ -14,22 +14,8 @@ ApplicationWindow {
     property var peek: null
     readonly property bool peeking: peek !== null && peek.opened
     readonly property bool dropTargeted: drop.containsDrag
-    // Which content the detail area shows, decided in this order.
-    readonly property string content: {
-        if (app.startupError !== "")
-            return "cantStart"
-        if (app.query.trim() === "" && app.imageQueryName === "")
-            return "ready"
-        if (app.results.count > 0)
-            return "results"
-        if (app.totalFrames === 0)
-            return "gettingReady"
-        if (app.searchedQuery !== "")
-            return "nothingMatches"
-        return "none"
-    }
-    readonly property bool firstRun: app.folders.count === 0 && app.startupError === ""
-    readonly property bool hasSelection: app.selection !== null && app.selection !== undefined
+    readonly property bool firstRun: app.folders.list.count === 0 && app.startupError === ""
+    readonly property bool hasSelection: app.search.selection !== null && app.search.selection !== undefined
     readonly property alias searchHeader: header
     readonly property alias resultsGrid: grid
     readonly property alias noticeBar: notice
@@ -54,7 +40,7 @@ ApplicationWindow {
             peek.open()
     }
     function focusResults() {
-        if (content === "results")
+        if (app.search.content === SearchModel.Results)
             grid.forceActiveFocus()
     }
     function dropped(urls) { app.drop(urls) }
@@ -96,7 +82,7 @@ ApplicationWindow {
                 objectName: "exportMarkers"
                 text: qsTr("Export Markers")
                 contentItem: Symbol { name: "export"; color: palette.buttonText; opacity: parent.enabled ? 1 : 0.4 }
-                enabled: window.app.results.count > 0 && !window.app.actions.exporting
+                enabled: window.app.search.results.count > 0 && !window.app.actions.exporting
                 ToolTip.text: qsTr("Export the video results as Final Cut Pro / DaVinci Resolve markers")
                 ToolTip.visible: hovered
                 ToolTip.delay: 600
@@ -148,7 +134,7 @@ ApplicationWindow {
                     id: header
                     Layout.fillWidth: true
                     app: window.app
-                    onOpenSelected: window.app.openSelectedWhenSearched()
+                    onOpenSelected: window.app.search.openSelectedWhenSearched()
                     onFocusResults: window.focusResults()
                 }
                 Rectangle {
@@ -164,7 +150,7 @@ ApplicationWindow {
                     MessageView {
                         objectName: "cantStart"
                         anchors.fill: parent
-                        visible: window.content === "cantStart"
+                        visible: window.app.search.content === SearchModel.CantStart
                         icon: "warning"
                         title: qsTr("Quillmere can't start")
                         description: window.app.startupError
@@ -172,21 +158,21 @@ ApplicationWindow {
                     ReadyView {
                         objectName: "readyView"
                         anchors.fill: parent
-                        visible: window.content === "ready"
+                        visible: window.app.search.content === SearchModel.Ready
                         app: window.app
                     }
                     ResultsGrid {
                         id: grid
                         objectName: "resultsGrid"
                         anchors.fill: parent
-                        visible: window.content === "results"
+                        visible: window.app.search.content === SearchModel.Results
                         app: window.app
                         onPeekToggled: window.togglePeek()
                         onOpenRequested: frameId => window.openResult(frameId)
                         onMenuRequested: (frameId, tile, x, y) => {
                             resultMenu.frameId = frameId
                             resultMenu.isVideo = tile.isVideo
-                            resultMenu.openTime = window.app.openTimecode(frameId, true)
+                            resultMenu.openTime = window.app.search.openTimecode(frameId, true)
                             resultMenu.online = tile.offlineNote === ""
                             resultMenu.popup(tile, x, y)
                         }
@@ -194,7 +180,7 @@ ApplicationWindow {
                     MessageView {
                         objectName: "gettingReady"
                         anchors.fill: parent
-                        visible: window.content === "gettingReady"
+                        visible: window.app.search.content === SearchModel.GettingReady
                         icon: "hourglass"
                         title: qsTr("Getting your library ready")
                         description: qsTr("Results appear here as soon as the first files are indexed.")
@@ -202,9 +188,9 @@ ApplicationWindow {
                     MessageView {
                         objectName: "nothingMatches"
                         anchors.fill: parent
-                        visible: window.content === "nothingMatches"
+                        visible: window.app.search.content === SearchModel.NothingMatches
                         icon: "magnifier"
-                        title: qsTr("Nothing matches “") + window.app.searchedQuery + qsTr("”")
+                        title: qsTr("Nothing matches “") + window.app.search.searchedQuery + qsTr("”")
                         description: qsTr("Try other words, or describe what is in the picture rather than its name.")
                     }
                 }
@@ -274,7 +260,7 @@ ApplicationWindow {
         target: AppCommands
         function onOpenSelected() {
             if (window.hasSelection)
-                window.openResult(window.app.selection)
+                window.openResult(window.app.search.selection)
         }
         function onTogglePeek() { window.togglePeek() }
         function onFocusSearch() { header.focusSearch() }
@@ -283,7 +269,7 @@ ApplicationWindow {
         function onShowSettings() { window.showSettings() }
     }
     Connections {
-        target: window.app
+        target: window.app.search
         function onOpenRequested(frameId) { window.openResult(frameId) }
     }
 

@@ -12,7 +12,7 @@ Popup {
     property int columns: 1
     readonly property PreviewFacts facts: PreviewFacts {
         app: root.app
-        frameId: root.app.selection
+        frameId: root.app.search.selection
     }
     property InlinePlayer player: null
 
@@ -30,7 +30,7 @@ Popup {
     function move(step) {
         const next = root.facts.neighbour(step)
         if (next !== undefined && next !== null)
-            root.app.selection = next
+            root.app.search.selection = next
     }
 
     // A new result (or a reopened peek) drops the old player before anything else.

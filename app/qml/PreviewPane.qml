@@ -11,7 +11,7 @@ Item {
     required property AppModel app
     readonly property PreviewFacts facts: PreviewFacts {
         app: root.app
-        frameId: root.app.selection
+        frameId: root.app.search.selection
     }
 
     // Asked of the window when the model gives no action service of its own.
@@ -164,7 +164,7 @@ Item {
                         width: secondary.stacked ? secondary.width : implicitWidth
                         icon.name: "edit-find"
                         text: "More Like This"
-                        onClicked: root.app.moreLikeThis(root.facts.shownFrameId)
+                        onClicked: root.app.search.moreLikeThis(root.facts.shownFrameId)
                     }
                 }
             }

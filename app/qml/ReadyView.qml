@@ -10,8 +10,8 @@ Item {
     id: root
     required property AppModel app
     readonly property var examples: app.exampleQueries
-    readonly property string summary: summaryOf(app.totalIndexed, app.indexedPhotos,
-                                                app.indexedVideoSeconds)
+    readonly property string summary: summaryOf(app.folders.totalIndexed, app.folders.indexedPhotos,
+                                                app.folders.indexedVideoSeconds)
 
     function summaryOf(indexed, photos, videoSeconds) {
         if (indexed === 0)
@@ -64,7 +64,7 @@ Item {
                 Layout.preferredWidth: Math.min(560, column.width)
                 proposedWidth: Math.min(560, column.width)
                 items: root.examples
-                onChosen: item => root.app.query = item
+                onChosen: item => root.app.search.query = item
             }
             Label {
                 Layout.fillWidth: true

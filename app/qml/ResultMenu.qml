@@ -27,7 +27,7 @@ Menu {
     }
     MenuItem {
         text: qsTr("More Like This")
-        onTriggered: menu.app.moreLikeThis(menu.frameId)
+        onTriggered: menu.app.search.moreLikeThis(menu.frameId)
     }
     MenuSeparator {}
     MenuItem {

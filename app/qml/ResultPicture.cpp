@@ -171,12 +171,12 @@ void ResultPicture::forgetPicture() {
 }
 
 void ResultPicture::restart() {
-  const auto row = app_ && frameID_ ? app_->results()->row(*frameID_) : std::nullopt;
+  const auto row = app_ && frameID_ ? app_->search()->results()->row(*frameID_) : std::nullopt;
   const auto stored =
-      !row && app_ && frameID_ && fileID_ ? app_->storedFrame(*fileID_, *frameID_) : std::nullopt;
+      !row && app_ && frameID_ && fileID_ ? app_->search()->storedFrame(*fileID_, *frameID_) : std::nullopt;
   if (!row && !stored) return forgetPicture();
   const SearchResult& result =
-      row ? app_->results()->results()[static_cast<std::size_t>(*row)] : *stored;
+      row ? app_->search()->results()->results()[static_cast<std::size_t>(*row)] : *stored;
   const double time = time_.value_or(result.time);
   const int pixels = wantedPixels();
   const QString shownFor = Thumbnails::smallKey(result) + "-" + QString::number(time, 'g', 17);

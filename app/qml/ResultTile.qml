@@ -173,7 +173,7 @@ Item {
     }
     Item {
         id: dragItem
-        readonly property url file: mouse.drag.active ? root.app.fileUrl(root.frameId) : ""
+        readonly property url file: mouse.drag.active ? root.app.search.fileUrl(root.frameId) : ""
         Drag.active: mouse.drag.active && file.toString() !== ""
         Drag.dragType: Drag.Automatic
         Drag.supportedActions: Qt.CopyAction

@@ -29,23 +29,23 @@ GridView {
         return Math.max(1, Math.floor((areaWidth - 36 + 14) / (tile + 14)))
     }
     function selectedIndex() {
-        const selection = app.selection
+        const selection = app.search.selection
         if (selection === null || selection === undefined)
             return -1
         for (let i = 0; i < count; ++i) {
-            if (app.results.data(app.results.index(i, 0), ResultListModel.FrameIdRole) === selection)
+            if (app.search.results.data(app.search.results.index(i, 0), ResultListModel.FrameIdRole) === selection)
                 return i
         }
         return -1
     }
     function frameAt(index) {
-        return app.results.data(app.results.index(index, 0), ResultListModel.FrameIdRole)
+        return app.search.results.data(app.search.results.index(index, 0), ResultListModel.FrameIdRole)
     }
     function moveSelection(step) {
         if (count === 0)
             return
         const next = Math.min(count - 1, Math.max(0, selectedIndex() + step))
-        app.selection = frameAt(next)
+        app.search.selection = frameAt(next)
     }
     function hasSelection() { return selectedIndex() >= 0 }
     // Brings the tile into view with a short glide rather than a jump, so the eye can follow
@@ -63,7 +63,7 @@ GridView {
         scrolling.start()
     }
 
-    model: app.results
+    model: app.search.results
     clip: true
     focus: true
     activeFocusOnTab: true
@@ -94,16 +94,16 @@ GridView {
         case Qt.Key_Return:
         case Qt.Key_Enter:
             if (hasSelection())
-                openRequested(app.selection)
+                openRequested(app.search.selection)
             break
         case Qt.Key_Escape:
             // An open peek has the keys and closes first; then Escape clears the search, as
             // the clear button's shortcut.
-            if (app.query === "") {
+            if (app.search.query === "") {
                 event.accepted = false
                 return
             }
-            app.query = ""
+            app.search.query = ""
             break
         default:
             event.accepted = false
@@ -121,7 +121,7 @@ GridView {
     }
 
     Connections {
-        target: grid.app
+        target: grid.app.search
         function onSelectionChanged() {
             const index = grid.selectedIndex()
             if (index < 0)
@@ -138,7 +138,7 @@ GridView {
         }
     }
     Connections {
-        target: grid.app.folders
+        target: grid.app.folders.list
         function onDataChanged() { ++grid.foldersRevision }
         function onModelReset() { ++grid.foldersRevision }
         function onRowsInserted() { ++grid.foldersRevision }
@@ -150,20 +150,20 @@ GridView {
         width: grid.columnWidth
         imageWidth: grid.columnWidth
         app: grid.app
-        selected: grid.app.selection === frameId
-        badgeTime: grid.timesRevision >= 0 && isVideo ? grid.app.openTimecode(frameId, false) : ""
+        selected: grid.app.search.selection === frameId
+        badgeTime: grid.timesRevision >= 0 && isVideo ? grid.app.search.openTimecode(frameId, false) : ""
         cornerColor: grid.palette.window
-        offlineNote: grid.foldersRevision >= 0 ? grid.app.offlineNote(frameId) : ""
+        offlineNote: grid.foldersRevision >= 0 ? grid.app.search.offlineNote(frameId) : ""
         onClicked: {
-            grid.app.selection = frameId
+            grid.app.search.selection = frameId
             grid.forceActiveFocus()
         }
         onDoubleClicked: {
-            grid.app.selection = frameId
+            grid.app.search.selection = frameId
             grid.openRequested(frameId)
         }
         onMenuRequested: (x, y) => {
-            grid.app.selection = frameId
+            grid.app.search.selection = frameId
             grid.menuRequested(frameId, this, x, y)
         }
     }

@@ -47,7 +47,7 @@ Pane {
             // The picture searched by.
             Rectangle {
                 objectName: "imageQueryChip"
-                visible: root.app.imageQueryName !== ""
+                visible: root.app.search.imageQueryName !== ""
                 Layout.maximumWidth: root.availableWidth - 40
                 implicitWidth: chipRow.implicitWidth + 20
                 implicitHeight: chipRow.implicitHeight + 10
@@ -66,7 +66,7 @@ Pane {
                     }
                     Label {
                         Layout.fillWidth: true
-                        text: qsTr("Like ") + root.app.imageQueryName
+                        text: qsTr("Like ") + root.app.search.imageQueryName
                         textFormat: Text.PlainText
                         elide: Text.ElideMiddle
                         font.pixelSize: 15
@@ -82,7 +82,7 @@ Pane {
                     }
                         ToolTip.text: qsTr("Clear")
                         ToolTip.visible: hovered
-                        onClicked: root.app.clearImageQuery()
+                        onClicked: root.app.search.clearImageQuery()
                     }
                 }
             }
@@ -90,27 +90,27 @@ Pane {
             TextField {
                 id: field
                 objectName: "searchField"
-                visible: root.app.imageQueryName === ""
+                visible: root.app.search.imageQueryName === ""
                 Layout.fillWidth: true
                 font.pixelSize: 20
                 placeholderText: qsTr("Describe a moment… “red car at night”")
-                text: root.app.query
+                text: root.app.search.query
                 focus: true
                 background: Item {}
                 leftPadding: 0
-                onTextEdited: root.app.query = text
+                onTextEdited: root.app.search.query = text
                 Keys.onReturnPressed: root.returnPressed()
                 Keys.onEnterPressed: root.returnPressed()
                 Keys.onDownPressed: root.focusResults()
                 Keys.onEscapePressed: event => {
-                    event.accepted = root.app.query !== ""
-                    root.app.query = ""
+                    event.accepted = root.app.search.query !== ""
+                    root.app.search.query = ""
                 }
             }
 
             ToolButton {
                 objectName: "clearSearch"
-                visible: root.app.query !== "" && root.app.imageQueryName === ""
+                visible: root.app.search.query !== "" && root.app.search.imageQueryName === ""
                 implicitWidth: 26
                 implicitHeight: 26
                 padding: 4
@@ -120,7 +120,7 @@ Pane {
             }
                 ToolTip.text: qsTr("Clear the search")
                 ToolTip.visible: hovered
-                onClicked: root.app.query = ""
+                onClicked: root.app.search.query = ""
             }
         }
 
@@ -131,10 +131,10 @@ Pane {
             TabBar {
                 id: kinds
                 objectName: "kindFilter"
-                currentIndex: root.app.kindFilter
-                onCurrentIndexChanged: root.app.kindFilter = currentIndex
+                currentIndex: root.app.search.kindFilter
+                onCurrentIndexChanged: root.app.search.kindFilter = currentIndex
                 Repeater {
-                    model: root.app.kindFilterNames
+                    model: root.app.search.kindFilterNames
                     TabButton {
                         required property string modelData
                         text: modelData
@@ -148,8 +148,8 @@ Pane {
 
             Label {
                 objectName: "momentsLine"
-                visible: root.app.results.count > 0
-                text: root.momentsLine(root.app.results.count, root.app.lastSearchMS)
+                visible: root.app.search.results.count > 0
+                text: root.momentsLine(root.app.search.results.count, root.app.search.lastSearchMS)
                 textFormat: Text.PlainText
                 font.pixelSize: 12
                 font.family: "monospace"

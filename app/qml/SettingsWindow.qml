@@ -68,7 +68,7 @@ ApplicationWindow {
                     anchors.fill: parent
                     clip: true
                     currentIndex: -1
-                    model: window.app ? window.app.folders : null
+                    model: window.app ? window.app.folders.list : null
                     ScrollBar.vertical: ScrollBar {}
                     delegate: Rectangle {
                         id: row
@@ -144,7 +144,7 @@ ApplicationWindow {
                     ToolTip.visible: hovered
                     ToolTip.text: "Remove the folder from Quillmere (its files stay where they are)"
                     onClicked: {
-                        window.app.removeFolder(folders.currentItem.rootId)
+                        window.app.folders.removeFolder(folders.currentItem.rootId)
                         folders.currentIndex = -1
                     }
                 }
@@ -193,7 +193,7 @@ ApplicationWindow {
             }
             Button {
                 text: "Erase Library…"
-                enabled: window.app !== null && window.app.folders.count > 0
+                enabled: window.app !== null && window.app.folders.list.count > 0
                 onClicked: confirm.open()
             }
             Item {

@@ -35,8 +35,8 @@ Pane {
                     id: allFolders
                     objectName: "allFolders"
                     Layout.fillWidth: true
-                    highlighted: sidebar.app.folderFilter === null || sidebar.app.folderFilter === undefined
-                    onClicked: sidebar.app.folderFilter = null
+                    highlighted: sidebar.app.search.folderFilter === null || sidebar.app.search.folderFilter === undefined
+                    onClicked: sidebar.app.search.folderFilter = null
                     contentItem: RowLayout {
                         spacing: 8
                         IconImage {
@@ -56,7 +56,7 @@ Pane {
 
                 SectionHeading { text: qsTr("Folders") }
                 Repeater {
-                    model: sidebar.app.folders
+                    model: sidebar.app.folders.list
                     FolderRow {
                         Layout.fillWidth: true
                         app: sidebar.app

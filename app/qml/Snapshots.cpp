@@ -115,8 +115,8 @@ void applyPalette(QQuickWindow& window, const QPalette& palette) {
 void search(AppModel& model, const QString& query) {
   bool applied = false;
   const auto connection =
-      QObject::connect(&model, &AppModel::searchApplied, [&applied] { applied = true; });
-  model.setQuery(query);
+      QObject::connect(model.search(), &SearchModel::searchApplied, [&applied] { applied = true; });
+  model.search()->setQuery(query);
   waitUntil([&applied] { return applied; }, 30000);
   QObject::disconnect(connection);
 }
@@ -124,8 +124,8 @@ void search(AppModel& model, const QString& query) {
 // The first result of the kind other than the selected one, so that selecting it shows a
 // picture of its own.
 std::optional<std::int64_t> firstOther(AppModel& model, MediaKind kind) {
-  for (const auto& result : model.results()->results()) {
-    if (result.file.kind == kind && result.frameID != model.selection()) return result.frameID;
+  for (const auto& result : model.search()->results()->results()) {
+    if (result.file.kind == kind && result.frameID != model.search()->selection()) return result.frameID;
   }
   return std::nullopt;
 }
@@ -269,12 +269,12 @@ std::unique_ptr<AppModel> Snapshots::openModel(const fs::path& library) const {
 void Snapshots::indexSample() {
   auto model = openModel(sample_->library);
   for (const auto& folder : {sample_->media, sample_->holiday, sample_->empty}) {
-    const auto added = model->addFolder(folder);
+    const auto added = model->folders()->addFolder(folder);
     if (folder == sample_->empty && added.root) sample_->emptyRoot = added.root->id;
   }
   const bool indexed = waitUntil(
       [&model] {
-        return model->totalFiles() > 0 && model->totalPending() == 0 &&
+        return model->folders()->totalFiles() > 0 && model->folders()->totalPending() == 0 &&
                model->progress().phase.kind == Indexer::Phase::Kind::idle;
       },
       120000);
@@ -369,7 +369,7 @@ void Snapshots::mainWindow() {
   {
     // A folder whose files are not indexed yet: nothing to find so far.
     auto model = openModel(root / "New.sqlite");
-    model->addFolder(sample_->empty);
+    model->folders()->addFolder(sample_->empty);
     settle(300);
     search(*model, "red car at night");
     shoot("Main.qml", *model, "main-getting-ready", {}, textOnly);
@@ -381,14 +381,14 @@ void Snapshots::mainWindow() {
   if (const auto video = firstOther(*model, MediaKind::video)) {
     bool refined = false;
     const auto connection =
-        QObject::connect(model.get(), &AppModel::exactTimesChanged, [&refined] { refined = true; });
-    model->select(*video);
+        QObject::connect(model->search(), &SearchModel::exactTimesChanged, [&refined] { refined = true; });
+    model->search()->select(*video);
     waitUntil([&refined] { return refined; }, 10000);
     QObject::disconnect(connection);
   }
   shootMain(*model, "main-video-selected");
   // A photo, whose picture the peek shows at once.
-  if (const auto photo = firstOther(*model, MediaKind::photo)) model->select(*photo);
+  if (const auto photo = firstOther(*model, MediaKind::photo)) model->search()->select(*photo);
   shootMain(*model, "main-peek",
             [](QQuickWindow& window) { QMetaObject::invokeMethod(&window, "togglePeek"); });
   model->setNotice("Connect the drive to open LadyBird.jpg.");
@@ -397,14 +397,14 @@ void Snapshots::mainWindow() {
   {
     bool applied = false;
     const auto connection =
-        QObject::connect(model.get(), &AppModel::searchApplied, [&applied] { applied = true; });
-    model->searchByImage(qs(sample_->firstPhoto));
+        QObject::connect(model->search(), &SearchModel::searchApplied, [&applied] { applied = true; });
+    model->search()->searchByImage(qs(sample_->firstPhoto));
     waitUntil([&applied] { return applied; }, 30000);
     QObject::disconnect(connection);
   }
   shootMain(*model, "main-image-query");
-  model->clearImageQuery();
-  model->setFolderFilter(sample_->emptyRoot);
+  model->search()->clearImageQuery();
+  model->search()->setFolderFilter(sample_->emptyRoot);
   search(*model, "a lighthouse by the sea");
   shoot("Main.qml", *model, "main-nothing-matches", {}, textOnly);
 }
@@ -417,7 +417,7 @@ std::unique_ptr<AppModel> Snapshots::sidebar() {
   };
   const auto profile = machine_ / "sys/firmware/acpi/platform_profile";
   const auto zone = machine_ / "sys/class/thermal/thermal_zone0";
-  model->addFolder(sample_->busy);
+  model->folders()->addFolder(sample_->busy);
   waitUntil([&status] { return status.doneFiles() >= 1; }, 60000);
   // At work, while most of the folder is still to do.
   shoot("Main.qml", *model, "sidebar-indexing", {}, textOnly);
@@ -438,12 +438,12 @@ std::unique_ptr<AppModel> Snapshots::sidebar() {
   waitUntil(reason(""), 30000);
   const bool idle = waitUntil(
       [&model] {
-        return model->totalPending() == 0 &&
+        return model->folders()->totalPending() == 0 &&
                model->progress().phase.kind == Indexer::Phase::Kind::idle;
       },
       120000);
   if (!idle) std::fprintf(stderr, "snapshots: the busy folder was not indexed in time\n");
-  model->refreshTotals();
+  model->folders()->refreshTotals();
   shoot("Main.qml", *model, "sidebar-failed-files", {}, textOnly);
   return model;
 }

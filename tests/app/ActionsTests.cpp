@@ -46,12 +46,12 @@ class ActionsTest : public AppTest {
     clip = addClip(videos, "clip.mp4");
     addIndexed(photos);
     addIndexed(videos);
-    ASSERT_EQ(model().totals().indexed, 4);
+    ASSERT_EQ(model().folders()->totals().indexed, 4);
     search("red");
   }
   Actions& actions() { return *model().actions(); }
   std::optional<SearchResult> first(MediaKind kind) const {
-    for (const auto& result : model_->results()->results()) {
+    for (const auto& result : model_->search()->results()->results()) {
       if (result.file.kind == kind) return result;
     }
     return std::nullopt;
@@ -61,8 +61,8 @@ class ActionsTest : public AppTest {
     const auto video = first(MediaKind::video);
     EXPECT_TRUE(video);
     if (!video) return {};
-    model().select(video->frameID);
-    EXPECT_TRUE(waitFor([&] { return model().exactTimes().contains(video->frameID); }));
+    model().search()->select(video->frameID);
+    EXPECT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video->frameID); }));
     return *video;
   }
   // count results of the clip, each at its own time, as the list the model shows.
@@ -77,7 +77,7 @@ class ActionsTest : public AppTest {
       result.score = 0.5f - static_cast<float>(i) / 1000;
       results.push_back(result);
     }
-    model().results()->setResults(std::move(results));
+    model().search()->results()->setResults(std::move(results));
   }
   // Asks for an export and saves it to file; false when it was not asked for or failed.
   bool exportTo(const std::filesystem::path& file, int nameFilter = 0) {
@@ -99,7 +99,7 @@ TEST_F(ActionsTest, AVideoOpensInThePlayerAtItsExactTimeAndAPhotoInTheDefaultApp
   actions().open(video.frameID);
   ASSERT_EQ(played.count(), 1);
   EXPECT_EQ(played.front()[0].toUrl().toLocalFile().toStdString(), clip.string());
-  EXPECT_DOUBLE_EQ(played.front()[1].toDouble(), model().exactTimes().at(video.frameID));
+  EXPECT_DOUBLE_EQ(played.front()[1].toDouble(), model().search()->exactTimes().at(video.frameID));
 
   OpenedUrls opened;
   const auto photo = first(MediaKind::photo);
@@ -127,7 +127,7 @@ TEST_F(ActionsTest, OpeningOnAnUnpluggedDriveNamesTheDriveAndOpensNothing) {
   const auto photo = first(MediaKind::photo);
   ASSERT_TRUE(photo);
   std::filesystem::rename(temp->path() / "Photos", temp->path() / "Unplugged");
-  model().resolveFolders();
+  model().folders()->resolveFolders();
   OpenedUrls opened;
   actions().open(photo->frameID);
   EXPECT_TRUE(opened.opened.empty());
@@ -143,7 +143,7 @@ TEST_F(ActionsTest, CopyPathCopiesTheAbsolutePathWithTheExactTimeWhenAsked) {
   EXPECT_EQ(QGuiApplication::clipboard()->text(), path);
   actions().copyPath(video.frameID, true);
   EXPECT_EQ(QGuiApplication::clipboard()->text(),
-            path + " " + Actions::timecode(model().exactTimes().at(video.frameID)));
+            path + " " + Actions::timecode(model().search()->exactTimes().at(video.frameID)));
 }
 
 TEST(ActionsTimecode, IsWholeSecondsAsHoursMinutesAndSeconds) {
@@ -161,10 +161,10 @@ TEST(ActionsHelp, ThePageFollowsTheFirstPreferredLanguage) {
 
 TEST_F(ActionsTest, ExportingOnlyPhotosSaysThereAreNoVideoResults) {
   makeLibrary();
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().setKindFilter(AppModel::KindFilter::Photos);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->setKindFilter(SearchModel::KindFilter::Photos);
   ASSERT_TRUE(applied.wait(answerWait));
-  ASSERT_GT(model().results()->rowCount(), 0);
+  ASSERT_GT(model().search()->results()->rowCount(), 0);
   QSignalSpy asked(&actions(), &Actions::exportAsked);
   actions().exportMarkers();
   EXPECT_EQ(asked.count(), 0);
@@ -238,11 +238,11 @@ TEST_F(ActionsTest, ASlashInTheQueryBecomesAHyphenInTheSuggestedNameOnly) {
 TEST_F(ActionsTest, TheExactTimeIsWhatIsExported) {
   makeLibrary();
   const auto video = refinedVideo();
-  model().results()->setResults({video});
+  model().search()->results()->setResults({video});
   const auto csv = temp->path() / "exact.csv";
   ASSERT_TRUE(exportTo(csv));
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, ",%.2f,", model().exactTimes().at(video.frameID));
+  std::snprintf(seconds, sizeof seconds, ",%.2f,", model().search()->exactTimes().at(video.frameID));
   EXPECT_NE(readText(csv).find(seconds), std::string::npos) << readText(csv);
 }
 
@@ -365,14 +365,14 @@ TEST_F(MenuBarTest, TheMenusHoldTheirItemsInOrder) {
 
 TEST_F(MenuBarTest, ResultItemsWaitForASelectionAndExportOnlyForResults) {
   makeLibrary();
-  model().select(std::nullopt);
+  model().search()->select(std::nullopt);
   ASSERT_NO_FATAL_FAILURE(load());
   for (const auto* name : {"open", "quickLook", "showInFolder", "moreLikeThis", "copyPath"}) {
     EXPECT_FALSE(enabled(name)) << name;
   }
   EXPECT_TRUE(enabled("exportMarkers"));
 
-  model().select(model().results()->results().front().frameID);
+  model().search()->select(model().search()->results()->results().front().frameID);
   for (const auto* name : {"open", "quickLook", "showInFolder", "moreLikeThis", "copyPath"}) {
     EXPECT_TRUE(enabled(name)) << name;
   }
@@ -392,16 +392,16 @@ TEST_F(MenuBarTest, ResultItemsWaitForASelectionAndExportOnlyForResults) {
   ASSERT_TRUE(finished.wait(answerWait));
   EXPECT_TRUE(enabled("exportMarkers"));
 
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().setKindFilter(AppModel::KindFilter::Photos);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->setKindFilter(SearchModel::KindFilter::Photos);
   ASSERT_TRUE(applied.wait(answerWait));
   QSignalSpy asked(&actions(), &Actions::exportAsked);
   trigger("exportMarkers");
   EXPECT_EQ(asked.count(), 0);
   EXPECT_EQ(model().notice().toStdString(), ExportPlan::nothingToExport);
 
-  model().setQuery(" ");
-  ASSERT_TRUE(waitFor([&] { return model().results()->rowCount() == 0; }));
+  model().search()->setQuery(" ");
+  ASSERT_TRUE(waitFor([&] { return model().search()->results()->rowCount() == 0; }));
   EXPECT_FALSE(enabled("exportMarkers"));
   EXPECT_FALSE(enabled("open"));
 }
@@ -422,17 +422,17 @@ TEST_F(MenuBarTest, CommandsGoOutAndIndexingPausesAndResumes) {
   trigger("pauseIndexing");
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 2);
-  model().addFolder(folder);
+  model().folders()->addFolder(folder);
   ASSERT_TRUE(waitFor([&] { return model().indexing()->pausedByUser(); }));
   EXPECT_EQ(item("pauseIndexing")->property("text").toString(), "Resume Indexing");
   trigger("pauseIndexing");
   ASSERT_TRUE(waitFor([&] { return !model().indexing()->pausedByUser(); }));
   EXPECT_EQ(item("pauseIndexing")->property("text").toString(), "Pause Indexing");
   waitIdle();
-  EXPECT_EQ(model().totals().indexed, 2);
+  EXPECT_EQ(model().folders()->totals().indexed, 2);
 
   trigger("showVideos");
-  EXPECT_EQ(model().kindFilter(), AppModel::KindFilter::Videos);
+  EXPECT_EQ(model().search()->kindFilter(), SearchModel::KindFilter::Videos);
 }
 
 }  // namespace

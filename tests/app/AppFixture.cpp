@@ -85,7 +85,7 @@ void AppTest::waitIdle() {
     model().indexer()->waitUntilIdle();
     QTest::qWait(100);
     std::set<std::int64_t> online;
-    for (const auto& folder : model().folders()->folders()) {
+    for (const auto& folder : model().folders()->list()->folders()) {
       if (folder.online) online.insert(folder.root.id);
     }
     const bool settled = model().progress().phase.kind == Indexer::Phase::Kind::idle &&
@@ -95,15 +95,15 @@ void AppTest::waitIdle() {
 }
 
 std::int64_t AppTest::addIndexed(const std::filesystem::path& folder) {
-  const auto result = model().addFolder(folder);
+  const auto result = model().folders()->addFolder(folder);
   EXPECT_EQ(result.outcome, FolderRules::Outcome::added) << result.message;
   waitIdle();
   return result.root ? result.root->id : 0;
 }
 
 void AppTest::search(const QString& query) {
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().setQuery(query);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->setQuery(query);
   EXPECT_TRUE(applied.wait(answerWait)) << "no answer for " << query.toStdString();
 }
 

@@ -30,22 +30,22 @@ TEST_P(AddFolderTest, ReportsTheOutcomeAndListsTheFolders) {
   for (const auto& dir : {"Photos/2024", "Photos/a", "Photos/b", "Photos 2"}) makeFolder(dir);
   addPhotos(temp->path() / "Photos", 1, "x");
   for (const auto& name : c.before) {
-    ASSERT_EQ(model().addFolder(temp->path() / name).outcome, FolderRules::Outcome::added);
+    ASSERT_EQ(model().folders()->addFolder(temp->path() / name).outcome, FolderRules::Outcome::added);
   }
   if (c.unplugged) {
     for (const auto& name : c.before) std::filesystem::remove_all(temp->path() / name);
   }
   QSignalSpy notices(&model(), &AppModel::noticeChanged);
-  const auto result = model().addFolder(temp->path().string() + "/" + c.add);
+  const auto result = model().folders()->addFolder(temp->path().string() + "/" + c.add);
   EXPECT_EQ(result.outcome, c.outcome);
   EXPECT_TRUE(result.message.starts_with(c.message)) << result.message;
   std::vector<std::string> listed;
-  for (const auto& folder : model().folders()->folders()) {
+  for (const auto& folder : model().folders()->list()->folders()) {
     EXPECT_TRUE(folder.online || c.unplugged) << folder.root.path;
     listed.push_back(std::filesystem::path(folder.root.path).lexically_relative(temp->path()));
   }
   EXPECT_EQ(listed, c.listed);
-  EXPECT_EQ(model().folders()->rowCount(), static_cast<int>(c.listed.size()));
+  EXPECT_EQ(model().folders()->list()->rowCount(), static_cast<int>(c.listed.size()));
   EXPECT_EQ(notices.count(), 0);  // addFolder reports; only handleAdd shows a notice
 }
 
@@ -97,17 +97,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AppTest, AFileDroppedAsAFolderIsShownAsTheNotice) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 1);
-  model().handleAdd(QString::fromStdString((folder / "p0.jpg").string()));
+  model().folders()->handleAdd(QString::fromStdString((folder / "p0.jpg").string()));
   EXPECT_EQ(model().notice().toStdString(), "Not a folder: " + (folder / "p0.jpg").string());
-  EXPECT_EQ(model().folders()->rowCount(), 0);
+  EXPECT_EQ(model().folders()->list()->rowCount(), 0);
 
   // A folder dialog may offer the file manager's remote places too.
-  model().handleAddUrl(QUrl("sftp://nas.local/photos"));
+  model().folders()->handleAddUrl(QUrl("sftp://nas.local/photos"));
   EXPECT_EQ(
       model().notice(),
       "sftp://nas.local/photos can't be added: Quillmere adds folders on this computer only.");
-  model().handleAddUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
-  EXPECT_EQ(model().folders()->rowCount(), 1);
+  model().folders()->handleAddUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+  EXPECT_EQ(model().folders()->list()->rowCount(), 1);
 }
 
 TEST_F(AppTest, AParentReplacesNestedFoldersAndIndexesTheirFilesUnderItself) {
@@ -117,14 +117,14 @@ TEST_F(AppTest, AParentReplacesNestedFoldersAndIndexesTheirFilesUnderItself) {
   addPhotos(b, 3, "b");
   addIndexed(a);
   addIndexed(b);
-  ASSERT_EQ(model().totals().indexed, 5);
+  ASSERT_EQ(model().folders()->totals().indexed, 5);
   const auto parent = addIndexed(temp->path() / "Photos");
-  ASSERT_EQ(model().folders()->rowCount(), 1);
-  const auto& folder = model().folders()->folders().front();
+  ASSERT_EQ(model().folders()->list()->rowCount(), 1);
+  const auto& folder = model().folders()->list()->folders().front();
   EXPECT_EQ(folder.root.id, parent);
   EXPECT_EQ(folder.files, 5);
   EXPECT_EQ(folder.indexed, 5);
-  EXPECT_EQ(model().totals().files, 5);
+  EXPECT_EQ(model().folders()->totals().files, 5);
 }
 
 TEST_F(AppTest, RemovingTheFilteredFolderClearsTheFilterAndSearchesAgain) {
@@ -135,20 +135,20 @@ TEST_F(AppTest, RemovingTheFilteredFolderClearsTheFilterAndSearchesAgain) {
   const auto first = addIndexed(a);
   const auto second = addIndexed(b);
   search("green");
-  ASSERT_EQ(model().results()->rowCount(), 6);
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().setFolderFilter(first);
+  ASSERT_EQ(model().search()->results()->rowCount(), 6);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->setFolderFilter(first);
   ASSERT_TRUE(applied.wait(answerWait));
-  ASSERT_EQ(model().results()->rowCount(), 3);
+  ASSERT_EQ(model().search()->results()->rowCount(), 3);
 
-  QSignalSpy filter(&model(), &AppModel::folderFilterChanged);
-  model().removeFolder(first);
-  EXPECT_EQ(model().folderFilter(), std::nullopt);
+  QSignalSpy filter(model().search(), &SearchModel::folderFilterChanged);
+  model().folders()->removeFolder(first);
+  EXPECT_EQ(model().search()->folderFilter(), std::nullopt);
   EXPECT_EQ(filter.count(), 1);
   ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().results()->rowCount(), 3);
-  for (const auto& result : model().results()->results()) EXPECT_EQ(result.file.rootID, second);
-  EXPECT_EQ(model().folders()->rowCount(), 1);
+  EXPECT_EQ(model().search()->results()->rowCount(), 3);
+  for (const auto& result : model().search()->results()->results()) EXPECT_EQ(result.file.rootID, second);
+  EXPECT_EQ(model().folders()->list()->rowCount(), 1);
 }
 
 TEST_F(AppTest, AFolderWhoseDirectoryWentAwayIsOfflineAndItsResultsStay) {
@@ -156,16 +156,16 @@ TEST_F(AppTest, AFolderWhoseDirectoryWentAwayIsOfflineAndItsResultsStay) {
   addPhotos(folder, 2);
   addIndexed(folder);
   const auto file = model().library()->allFiles().front();
-  ASSERT_TRUE(model().isOnline(file));
-  EXPECT_EQ(model().url(file), folder / file.relPath);
+  ASSERT_TRUE(model().folders()->isOnline(file));
+  EXPECT_EQ(model().folders()->url(file), folder / file.relPath);
   std::filesystem::rename(folder, temp->path() / "Gone");
-  model().volumesChanged();
-  EXPECT_FALSE(model().isOnline(file));
-  EXPECT_EQ(model().url(file), std::nullopt);
-  ASSERT_TRUE(model().folder(file));
-  EXPECT_FALSE(model().folder(file)->online);
-  EXPECT_EQ(model().folder(file)->indexed, 2);
-  EXPECT_EQ(model().reachableURL(model().library()->roots().front()), std::nullopt);
+  model().folders()->volumesChanged();
+  EXPECT_FALSE(model().folders()->isOnline(file));
+  EXPECT_EQ(model().folders()->url(file), std::nullopt);
+  ASSERT_TRUE(model().folders()->folder(file));
+  EXPECT_FALSE(model().folders()->folder(file)->online);
+  EXPECT_EQ(model().folders()->folder(file)->indexed, 2);
+  EXPECT_EQ(model().folders()->reachableURL(model().library()->roots().front()), std::nullopt);
 }
 
 TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
@@ -173,8 +173,8 @@ TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
   const auto b = makeFolder("B");
   addPhotos(a, 56, "a");  // older than B's: indexed after them, in several batches
   addPhotos(b, 24, "b");
-  model().addFolder(a);
-  const auto kept = model().addFolder(b).root->id;
+  model().folders()->addFolder(a);
+  const auto kept = model().folders()->addFolder(b).root->id;
   model_.reset();  // started again: one run over both folders, which nothing else wakes
   // The files the indexer names as in work, before and after the folder goes.
   bool removed = false;
@@ -185,7 +185,7 @@ TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
   });
   ASSERT_TRUE(
       waitFor([&] { return model().progress().phase.kind == Indexer::Phase::Kind::indexing; }));
-  model().removeFolder(model().folders()->folders().front().root.id);
+  model().folders()->removeFolder(model().folders()->list()->folders().front().root.id);
   removed = true;
   waitIdle();
   // At most the batch the indexer had already taken up.
@@ -194,10 +194,10 @@ TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
                             return !before.contains(name) && name.starts_with("a");
                           }),
             1);
-  EXPECT_EQ(model().folders()->rowCount(), 1);
-  EXPECT_EQ(model().totals().files, 24);
-  EXPECT_EQ(model().totals().failed, 0);
-  EXPECT_EQ(model().totals().indexed, 24);
+  EXPECT_EQ(model().folders()->list()->rowCount(), 1);
+  EXPECT_EQ(model().folders()->totals().files, 24);
+  EXPECT_EQ(model().folders()->totals().failed, 0);
+  EXPECT_EQ(model().folders()->totals().indexed, 24);
   for (const auto& file : model().library()->files(kept)) {
     EXPECT_EQ(file.state, FileState::indexed) << file.relPath << ": " << file.error.value_or("");
   }
@@ -218,19 +218,19 @@ TEST_F(AppTest, WhileAnotherProcessWritesTheLibraryTheAppSearchesAndWritesNothin
   EXPECT_TRUE(model().notice().startsWith("Another Quillmere process is indexing this library"));
   EXPECT_EQ(model().indexer(), nullptr);
   search("red");
-  EXPECT_EQ(model().results()->rowCount(), 3);
-  const auto added = model().addFolder(makeFolder("More"));
+  EXPECT_EQ(model().search()->results()->rowCount(), 3);
+  const auto added = model().folders()->addFolder(makeFolder("More"));
   EXPECT_EQ(added.outcome, FolderRules::Outcome::failed);
   EXPECT_EQ(added.message,
             "Another Quillmere process is indexing this library. Add the folder when it is done.");
-  EXPECT_EQ(model().folders()->rowCount(), 1);
+  EXPECT_EQ(model().folders()->list()->rowCount(), 1);
 
   // Once it is done, the next start writes again.
   model_.reset();
   commandLine.reset();
   model_ = std::make_unique<AppModel>(setup());
   EXPECT_NE(model().indexer(), nullptr);
-  EXPECT_EQ(model().addFolder(temp->path() / "More").outcome, FolderRules::Outcome::added);
+  EXPECT_EQ(model().folders()->addFolder(temp->path() / "More").outcome, FolderRules::Outcome::added);
 }
 
 TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {
@@ -240,11 +240,11 @@ TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {
   EXPECT_FALSE(model.ready());
   EXPECT_EQ(model.startupError().toStdString(),
             "The search model is incomplete (model.json is missing). Reinstall Quillmere.");
-  const auto result = model.addFolder(temp->path());
+  const auto result = model.folders()->addFolder(temp->path());
   EXPECT_EQ(result.outcome, FolderRules::Outcome::failed);
   EXPECT_EQ(result.message, "Quillmere isn't ready.");
-  model.setQuery("red");
-  QSignalSpy started(&model, &AppModel::searchStarted);
+  model.search()->setQuery("red");
+  QSignalSpy started(model.search(), &SearchModel::searchStarted);
   EXPECT_FALSE(started.wait(200));
 }
 
@@ -280,9 +280,9 @@ TEST_F(AppTest, ALibraryOfAnotherModelKeepsItsFramesUntilTheUserIndexesAgain) {
   EXPECT_TRUE(agreed.ready());
   EXPECT_EQ(ready.count(), 1);
   EXPECT_EQ(agreed.modelChange(), "");
-  ASSERT_EQ(agreed.folders()->rowCount(), 1);
+  ASSERT_EQ(agreed.folders()->list()->rowCount(), 1);
   waitIdle();
-  EXPECT_EQ(agreed.totals().indexed, 1);  // indexed again with this model
+  EXPECT_EQ(agreed.folders()->totals().indexed, 1);  // indexed again with this model
 }
 
 TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
@@ -292,7 +292,7 @@ TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
   addPhotos(later, 6, "l");
   search("green");  // nothing indexed yet: no results, but a query to re-run
   QSignalSpy refreshed(&model(), &AppModel::indexedFilesRefreshed);
-  QSignalSpy started(&model(), &AppModel::searchStarted);
+  QSignalSpy started(model().search(), &SearchModel::searchStarted);
   std::vector<std::chrono::steady_clock::time_point> times;
   std::vector<int> searchesAtRefresh;
   QObject::connect(&model(), &AppModel::indexedFilesRefreshed, [&] {
@@ -301,31 +301,31 @@ TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
   });
   // The first answer's last frame is selected, away from where a new search would select.
   std::optional<std::int64_t> chosen;
-  QObject::connect(&model(), &AppModel::searchApplied, [&] {
-    const auto& results = model().results()->results();
+  QObject::connect(model().search(), &SearchModel::searchApplied, [&] {
+    const auto& results = model().search()->results()->results();
     if (chosen || results.size() < 2) return;
     chosen = results.back().frameID;
-    model().select(*chosen);
+    model().search()->select(*chosen);
   });
-  QSignalSpy resets(model().results(), &QAbstractItemModel::modelReset);
+  QSignalSpy resets(model().search()->results(), &QAbstractItemModel::modelReset);
   const auto index = [&](const std::filesystem::path& added) {
-    model().addFolder(added);
+    model().folders()->addFolder(added);
     waitIdle();
     // The last batch's refresh comes at most one interval after it.
     QTest::qWait(static_cast<int>(AppModel::refreshInterval.count()) + 300);
   };
   index(folder);
   ASSERT_GE(refreshed.count(), 1);
-  EXPECT_EQ(model().results()->rowCount(), 24);
+  EXPECT_EQ(model().search()->results()->rowCount(), 24);
   ASSERT_TRUE(chosen);
 
   // The re-runs while more files are indexed keep the selection and the grid's rows.
   const auto searches = started.count();
-  QSignalSpy selections(&model(), &AppModel::selectionChanged);
+  QSignalSpy selections(model().search(), &SearchModel::selectionChanged);
   index(later);
   EXPECT_GT(started.count(), searches);
-  EXPECT_EQ(model().results()->rowCount(), 30);
-  EXPECT_EQ(model().selection(), chosen);
+  EXPECT_EQ(model().search()->results()->rowCount(), 30);
+  EXPECT_EQ(model().search()->selection(), chosen);
   EXPECT_EQ(selections.count(), 0);
   EXPECT_EQ(resets.count(), 0);
   for (std::size_t i = 1; i < times.size(); ++i) {

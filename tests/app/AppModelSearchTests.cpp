@@ -30,16 +30,16 @@ class SearchTest : public AppTest {
     for (const auto& file : model().library()->allFiles()) {
       EXPECT_EQ(file.state, FileState::indexed) << file.relPath << " " << file.error.value_or("");
     }
-    ASSERT_EQ(model().totals().indexed, 7);
+    ASSERT_EQ(model().folders()->totals().indexed, 7);
   }
   std::optional<SearchResult> firstVideo() const {
-    for (const auto& result : model_->results()->results()) {
+    for (const auto& result : model_->search()->results()->results()) {
       if (result.file.kind == MediaKind::video) return result;
     }
     return std::nullopt;
   }
   std::optional<SearchResult> firstPhoto() const {
-    for (const auto& result : model_->results()->results()) {
+    for (const auto& result : model_->search()->results()->results()) {
       if (result.file.kind == MediaKind::photo) return result;
     }
     return std::nullopt;
@@ -52,47 +52,47 @@ class SearchTest : public AppTest {
 
 TEST_F(SearchTest, TypingWithinTheDelaySearchesOnceForTheLastText) {
   makeLibrary();
-  QSignalSpy started(&model(), &AppModel::searchStarted);
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().setQuery("red");
+  QSignalSpy started(model().search(), &SearchModel::searchStarted);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->setQuery("red");
   QTest::qWait(30);
-  model().setQuery("red car");
+  model().search()->setQuery("red car");
   ASSERT_TRUE(applied.wait(answerWait));
   QTest::qWait(300);
   EXPECT_EQ(started.count(), 1);
   EXPECT_EQ(applied.count(), 1);
-  EXPECT_EQ(model().searchedQuery(), "red car");
-  EXPECT_GT(model().lastSearchMS(), 0);
+  EXPECT_EQ(model().search()->searchedQuery(), "red car");
+  EXPECT_GT(model().search()->lastSearchMS(), 0);
 }
 
 TEST_F(SearchTest, ASpaceOnlyQueryEmptiesEverythingWithoutSearching) {
   makeLibrary();
   search("red");
-  ASSERT_GT(model().results()->rowCount(), 0);
-  ASSERT_TRUE(model().selection());
-  QSignalSpy started(&model(), &AppModel::searchStarted);
-  model().setQuery(" \t \n ");
-  EXPECT_EQ(model().results()->rowCount(), 0);
-  EXPECT_EQ(model().selection(), std::nullopt);
-  EXPECT_EQ(model().searchedQuery(), "");
+  ASSERT_GT(model().search()->results()->rowCount(), 0);
+  ASSERT_TRUE(model().search()->selection());
+  QSignalSpy started(model().search(), &SearchModel::searchStarted);
+  model().search()->setQuery(" \t \n ");
+  EXPECT_EQ(model().search()->results()->rowCount(), 0);
+  EXPECT_EQ(model().search()->selection(), std::nullopt);
+  EXPECT_EQ(model().search()->searchedQuery(), "");
   EXPECT_FALSE(started.wait(300));
 }
 
 TEST_F(SearchTest, TheSameKindFilterTwiceSearchesOnce) {
   makeLibrary();
   search("red");
-  QSignalSpy started(&model(), &AppModel::searchStarted);
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().setKindFilter(AppModel::KindFilter::Photos);
+  QSignalSpy started(model().search(), &SearchModel::searchStarted);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->setKindFilter(SearchModel::KindFilter::Photos);
   ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().results()->rowCount(), 6);
-  model().setKindFilter(AppModel::KindFilter::Photos);
+  EXPECT_EQ(model().search()->results()->rowCount(), 6);
+  model().search()->setKindFilter(SearchModel::KindFilter::Photos);
   EXPECT_FALSE(started.wait(300));
   EXPECT_EQ(started.count(), 1);
-  model().setKindFilter(AppModel::KindFilter::Videos);
+  model().search()->setKindFilter(SearchModel::KindFilter::Videos);
   ASSERT_TRUE(applied.wait(answerWait));
-  ASSERT_GT(model().results()->rowCount(), 0);
-  for (const auto& result : model().results()->results()) {
+  ASSERT_GT(model().search()->results()->rowCount(), 0);
+  for (const auto& result : model().search()->results()->results()) {
     EXPECT_EQ(result.file.kind, MediaKind::video);
   }
 }
@@ -111,30 +111,30 @@ TEST_P(KeepSelectionTest, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
   search("red");
   const auto video = firstVideo();
   ASSERT_TRUE(video);
-  QSignalSpy exact(&model(), &AppModel::exactTimesChanged);
-  model().select(video->frameID);
-  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(video->frameID); }));
+  QSignalSpy exact(model().search(), &SearchModel::exactTimesChanged);
+  model().search()->select(video->frameID);
+  ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video->frameID); }));
 
   if (GetParam().removeSelected) model().library()->removeRoot(rootB);
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  QSignalSpy resets(model().results(), &QAbstractItemModel::modelReset);
-  QSignalSpy replaced(&model(), &AppModel::resultsReplaced);
-  if (!GetParam().typed.isEmpty()) model().setQuery(GetParam().typed);
-  model().scheduleSearch(true, true);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  QSignalSpy resets(model().search()->results(), &QAbstractItemModel::modelReset);
+  QSignalSpy replaced(model().search(), &SearchModel::resultsReplaced);
+  if (!GetParam().typed.isEmpty()) model().search()->setQuery(GetParam().typed);
+  model().search()->scheduleSearch(true, true);
   ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(resets.count(), 0);  // rows removed or updated in place
   EXPECT_EQ(replaced.count(), GetParam().selectionKept ? 0 : 1);
   // A new query that lists the frame too, or keeping it would pass unseen.
   if (!GetParam().typed.isEmpty()) {
-    ASSERT_TRUE(model().results()->row(video->frameID));
+    ASSERT_TRUE(model().search()->results()->row(video->frameID));
   }
   if (GetParam().selectionKept) {
-    EXPECT_EQ(model().selection(), video->frameID);
-    EXPECT_TRUE(model().exactTimes().contains(video->frameID));
+    EXPECT_EQ(model().search()->selection(), video->frameID);
+    EXPECT_TRUE(model().search()->exactTimes().contains(video->frameID));
   } else {
-    ASSERT_GT(model().results()->rowCount(), 0);
-    EXPECT_EQ(model().selection(), model().results()->results().front().frameID);
-    EXPECT_TRUE(model().exactTimes().empty());
+    ASSERT_GT(model().search()->results()->rowCount(), 0);
+    EXPECT_EQ(model().search()->selection(), model().search()->results()->results().front().frameID);
+    EXPECT_TRUE(model().search()->exactTimes().empty());
   }
 }
 
@@ -253,24 +253,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SearchTest, AnImageQueryOverridesTheText) {
   makeLibrary();
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().searchByImage(QString::fromStdString(photos[2].string()));
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->searchByImage(QString::fromStdString(photos[2].string()));
   ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().imageQueryName(), "base2.jpg");
-  EXPECT_EQ(model().searchedQuery(), "base2.jpg");
-  EXPECT_EQ(model().query(), "");
-  const auto results = model().results()->results();
+  EXPECT_EQ(model().search()->imageQueryName(), "base2.jpg");
+  EXPECT_EQ(model().search()->searchedQuery(), "base2.jpg");
+  EXPECT_EQ(model().search()->query(), "");
+  const auto results = model().search()->results()->results();
   ASSERT_FALSE(results.empty());
   EXPECT_EQ(results.front().file.name(), "p2.jpg");  // the same picture, copied into A
 
-  model().setQuery("blue");
+  model().search()->setQuery("blue");
   ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().searchedQuery(), "base2.jpg");
-  EXPECT_EQ(model().results()->results(), results);
+  EXPECT_EQ(model().search()->searchedQuery(), "base2.jpg");
+  EXPECT_EQ(model().search()->results()->results(), results);
 
-  model().clearImageQuery();
+  model().search()->clearImageQuery();
   ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().searchedQuery(), "blue");
+  EXPECT_EQ(model().search()->searchedQuery(), "blue");
 }
 
 TEST_F(SearchTest, MoreLikeThisSearchesWithTheStoredFrame) {
@@ -278,12 +278,12 @@ TEST_F(SearchTest, MoreLikeThisSearchesWithTheStoredFrame) {
   search("red");
   const auto video = firstVideo();
   ASSERT_TRUE(video);
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().moreLikeThis(video->frameID);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->moreLikeThis(video->frameID);
   ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().searchedQuery().toStdString(), MoreLikeThis::name(video->file, video->time));
-  ASSERT_FALSE(model().results()->results().empty());
-  EXPECT_EQ(model().results()->results().front().frameID, video->frameID);
+  EXPECT_EQ(model().search()->searchedQuery().toStdString(), MoreLikeThis::name(video->file, video->time));
+  ASSERT_FALSE(model().search()->results()->results().empty());
+  EXPECT_EQ(model().search()->results()->results().front().frameID, video->frameID);
 }
 
 TEST_F(SearchTest, RefinementStartsOnlyForAReachableVideo) {
@@ -292,26 +292,26 @@ TEST_F(SearchTest, RefinementStartsOnlyForAReachableVideo) {
   const auto photo = firstPhoto();
   const auto video = firstVideo();
   ASSERT_TRUE(photo && video);
-  QSignalSpy refinements(&model(), &AppModel::refinementStarted);
-  model().select(photo->frameID);
+  QSignalSpy refinements(model().search(), &SearchModel::refinementStarted);
+  model().search()->select(photo->frameID);
   EXPECT_EQ(refinements.count(), 0);
 
   const auto b = temp->path() / "B";
   std::filesystem::rename(b, temp->path() / "Unplugged");
-  model().volumesChanged();  // searches again without keeping the selection
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  model().folders()->volumesChanged();  // searches again without keeping the selection
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
   ASSERT_TRUE(applied.wait(answerWait));
-  model().select(video->frameID);
+  model().search()->select(video->frameID);
   EXPECT_EQ(refinements.count(), 0);
 
   std::filesystem::rename(temp->path() / "Unplugged", b);
-  model().resolveFolders();
-  model().select(photo->frameID);
-  model().select(video->frameID);
+  model().folders()->resolveFolders();
+  model().search()->select(photo->frameID);
+  model().search()->select(video->frameID);
   ASSERT_EQ(refinements.count(), 1);
   EXPECT_EQ(refinements.front().front().toLongLong(), video->frameID);
-  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(video->frameID); }));
-  const auto open = model().openTime(*video);
+  ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video->frameID); }));
+  const auto open = model().search()->openTime(*video);
   EXPECT_LE(std::abs(open - video->time), SearchEngine::refineSpan + 1e-9);
 }
 
@@ -323,17 +323,17 @@ TEST_F(SearchTest, ARefinementForAnOlderSearchIsDropped) {
   // The refinement waits behind a gate until a newer search has been applied.
   std::promise<void> gate;
   model().refinementQueue().post([opened = gate.get_future().share()] { opened.wait(); });
-  QSignalSpy refinements(&model(), &AppModel::refinementStarted);
-  model().select(video->frameID);
+  QSignalSpy refinements(model().search(), &SearchModel::refinementStarted);
+  model().search()->select(video->frameID);
   ASSERT_EQ(refinements.count(), 1);
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().setKindFilter(AppModel::KindFilter::Photos);
-  model().setQuery("blue");
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->setKindFilter(SearchModel::KindFilter::Photos);
+  model().search()->setQuery("blue");
   ASSERT_TRUE(applied.wait(answerWait));
   gate.set_value();
   model().refinementQueue().sync();
   QTest::qWait(100);
-  EXPECT_FALSE(model().exactTimes().contains(video->frameID));
+  EXPECT_FALSE(model().search()->exactTimes().contains(video->frameID));
 }
 
 // Arrow keys held through the results: only the frame selected when the queue gets to it is
@@ -346,9 +346,9 @@ TEST_F(SearchTest, AQueuedRefinementOfAFrameNoLongerSelectedIsSkipped) {
   search("red");
   model().refinementQueue().sync();  // the first result's own refinement
   QTest::qWait(100);
-  const auto known = model().exactTimes();
+  const auto known = model().search()->exactTimes();
   std::vector<std::int64_t> videos;
-  for (const auto& result : model().results()->results()) {
+  for (const auto& result : model().search()->results()->results()) {
     if (result.file.kind == MediaKind::video && !known.contains(result.frameID)) {
       videos.push_back(result.frameID);
     }
@@ -356,12 +356,12 @@ TEST_F(SearchTest, AQueuedRefinementOfAFrameNoLongerSelectedIsSkipped) {
   ASSERT_GE(videos.size(), 3u);
   std::promise<void> gate;
   model().refinementQueue().post([opened = gate.get_future().share()] { opened.wait(); });
-  for (const auto frame : videos) model().select(frame);
+  for (const auto frame : videos) model().search()->select(frame);
   gate.set_value();
-  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(videos.back()); }));
+  ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(videos.back()); }));
   model().refinementQueue().sync();
   QTest::qWait(100);
-  EXPECT_EQ(model().exactTimes().size(), known.size() + 1);
+  EXPECT_EQ(model().search()->exactTimes().size(), known.size() + 1);
 }
 
 TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {
@@ -377,19 +377,19 @@ TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {
   const auto a = makeFolder("A");
   addPhotos(a, 3);
   addIndexed(a);
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().searchByImage(QString::fromStdString(photos[0].string()));
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->searchByImage(QString::fromStdString(photos[0].string()));
   ASSERT_TRUE(applied.wait(answerWait));
-  const auto results = model().results()->results();
+  const auto results = model().search()->results()->results();
   ASSERT_EQ(results.size(), 3u);
-  model().setQuery("red");  // the image query still decides what is searched
+  model().search()->setQuery("red");  // the image query still decides what is searched
   ASSERT_TRUE(applied.wait(answerWait));
   QSignalSpy notices(&model(), &AppModel::noticeChanged);
-  model().clearImageQuery();
+  model().search()->clearImageQuery();
   ASSERT_TRUE(notices.wait(answerWait));
   EXPECT_EQ(model().notice().toStdString(),
             "The search model is incomplete (TextEncoder is missing). Reinstall Quillmere.");
-  EXPECT_EQ(model().results()->results(), results);
+  EXPECT_EQ(model().search()->results()->results(), results);
 }
 
 }  // namespace

@@ -185,7 +185,7 @@ TEST_F(DuplicatesTest, TrashMovesTheMarkedFileAndTheLibraryForgetsItBeforeTheNex
   ASSERT_TRUE(duplicates().isMarked(copyID));
   ASSERT_EQ(duplicates().markedCount(), 2);
   std::filesystem::rename(drive, temp->path() / "Unplugged");
-  model().volumesChanged();
+  model().folders()->volumesChanged();
 
   QSignalSpy answered(&duplicates(), &DuplicatesModel::trashAnswered);
   QSignalSpy applied(&duplicates(), &DuplicatesModel::groupsApplied);

@@ -59,7 +59,13 @@ class MainWindowTest : public AppTest {
   }
   QObject* part(const char* name) { return window().property(name).value<QObject*>(); }
   QQuickItem* grid() { return qobject_cast<QQuickItem*>(part("resultsGrid")); }
-  QString content() { return window().property("content").toString(); }
+  // The content state's name as the views' objects are named: "results", "nothingMatches".
+  QString content() {
+    QString key = QMetaEnum::fromType<SearchModel::Content>().valueToKey(
+        static_cast<int>(model().search()->content()));
+    key[0] = key[0].toLower();
+    return key;
+  }
 
   static QVariant call(QObject* object, const char* function, QVariantList arguments = {}) {
     QVariant answer;
@@ -100,24 +106,24 @@ TEST_F(MainWindowTest, UpAndDownMoveByTheColumnsThatFitTheWidthAtTheTileWidth) {
 TEST_F(MainWindowTest, ArrowKeysMoveTheSelectionAndStopAtTheEdges) {
   showResults();
   const int columns = grid()->property("columns").toInt();
-  const int count = model().results()->rowCount();
+  const int count = model().search()->results()->rowCount();
   ASSERT_EQ(count, 6);
   ASSERT_GE(columns, 2);
   ASSERT_LT(columns, count);
 
-  model().select(std::nullopt);
+  model().search()->select(std::nullopt);
   press(Qt::Key_Right);
   EXPECT_EQ(selectedIndex(), 0);
   press(Qt::Key_Left);
   EXPECT_EQ(selectedIndex(), 0);
 
-  model().select(std::nullopt);
+  model().search()->select(std::nullopt);
   press(Qt::Key_Down);
   EXPECT_EQ(selectedIndex(), columns - 1);
   press(Qt::Key_Up);
   EXPECT_EQ(selectedIndex(), 0);
 
-  model().select(model().results()->results()[count - 2].frameID);
+  model().search()->select(model().search()->results()->results()[count - 2].frameID);
   press(Qt::Key_Down);
   EXPECT_EQ(selectedIndex(), count - 1);
   press(Qt::Key_Right);
@@ -131,10 +137,10 @@ TEST_F(MainWindowTest, EscapeClosesThePeekBeforeItClearsTheSearch) {
   ASSERT_TRUE(waitFor([this] { return window().property("peeking").toBool(); }, 5000));
   press(Qt::Key_Escape);
   ASSERT_TRUE(waitFor([this] { return !window().property("peeking").toBool(); }, 5000));
-  EXPECT_EQ(model().query().toStdString(), "red");
+  EXPECT_EQ(model().search()->query().toStdString(), "red");
   ASSERT_TRUE(waitFor([this] { return grid()->hasActiveFocus(); }, 5000));
   press(Qt::Key_Escape);
-  EXPECT_EQ(model().query().toStdString(), "");
+  EXPECT_EQ(model().search()->query().toStdString(), "");
 }
 
 TEST_F(MainWindowTest, ReturnRightAfterTypingOpensTheFirstResultOfTheWholeQuery) {
@@ -145,18 +151,18 @@ TEST_F(MainWindowTest, ReturnRightAfterTypingOpensTheFirstResultOfTheWholeQuery)
   QQuickItem* field = part("searchHeader")->property("field").value<QQuickItem*>();
   field->forceActiveFocus();
   search("sunse");
-  QSignalSpy asked(&model(), &AppModel::openRequested);
+  QSignalSpy asked(model().search(), &SearchModel::openRequested);
   ASSERT_TRUE(waitFor([field] { return field->hasActiveFocus(); }, 5000));
   QTest::keyClick(&window(), Qt::Key_T);
-  EXPECT_EQ(model().query().toStdString(), "sunset");
+  EXPECT_EQ(model().search()->query().toStdString(), "sunset");
   QTest::keyClick(&window(), Qt::Key_Return);
   ASSERT_TRUE(waitFor([&asked] { return asked.count() > 0; }));
   // Opened once the answer for the whole query was applied, never the one for "sunse".
-  EXPECT_EQ(model().searchedQuery().toStdString(), "sunset");
-  EXPECT_EQ(asked.front().front().toLongLong(), model().results()->results().front().frameID);
+  EXPECT_EQ(model().search()->searchedQuery().toStdString(), "sunset");
+  EXPECT_EQ(asked.front().front().toLongLong(), model().search()->results()->results().front().frameID);
   ASSERT_TRUE(waitFor([&] { return !opened.opened.empty(); }, 5000));
   EXPECT_EQ(opened.opened.front().fileName().toStdString(),
-            model().results()->results().front().file.name());
+            model().search()->results()->results().front().file.name());
   EXPECT_TRUE(waitFor([this] { return grid()->hasActiveFocus(); }, 5000));
 }
 
@@ -167,10 +173,10 @@ TEST_F(MainWindowTest, ReturnAfterTheAnswerOpensTheSelectionAtOnce) {
   OpenedFiles opened;
   window();
   search("red");
-  QSignalSpy asked(&model(), &AppModel::openRequested);
-  model().openSelectedWhenSearched();
+  QSignalSpy asked(model().search(), &SearchModel::openRequested);
+  model().search()->openSelectedWhenSearched();
   ASSERT_EQ(asked.count(), 1);
-  EXPECT_EQ(asked.front().front().toLongLong(), model().selection().value_or(-1));
+  EXPECT_EQ(asked.front().front().toLongLong(), model().search()->selection().value_or(-1));
 }
 
 TEST_F(MainWindowTest, AQueryOfOnlySpacesShowsTheReadyView) {
@@ -178,11 +184,11 @@ TEST_F(MainWindowTest, AQueryOfOnlySpacesShowsTheReadyView) {
   addPhotos(folder, 2);
   addIndexed(folder);
   window();
-  model().setQuery("   ");
+  model().search()->setQuery("   ");
   EXPECT_EQ(content().toStdString(), "ready");
   search("red");
   EXPECT_EQ(content().toStdString(), "results");
-  model().setQuery("");
+  model().search()->setQuery("");
   EXPECT_EQ(content().toStdString(), "ready");
 }
 
@@ -256,9 +262,9 @@ TEST_F(MainWindowTest, DroppingAFolderAndAPhotoAddsTheFolderAndSearchesByThePhot
                       QUrl::fromLocalFile(QString::fromStdString(text.string()))},
                      Qt::MoveAction | Qt::CopyAction),
             Qt::CopyAction);
-  EXPECT_EQ(model().folders()->rowCount(), 1);
-  ASSERT_TRUE(waitFor([&] { return !model().imageQueryName().isEmpty(); }));
-  EXPECT_TRUE(model().imageQueryName().startsWith("like0"));
+  EXPECT_EQ(model().folders()->list()->rowCount(), 1);
+  ASSERT_TRUE(waitFor([&] { return !model().search()->imageQueryName().isEmpty(); }));
+  EXPECT_TRUE(model().search()->imageQueryName().startsWith("like0"));
 }
 
 TEST_F(MainWindowTest, EveryFolderChooserAsksInTheSameWords) {
@@ -325,15 +331,15 @@ TEST_F(MainWindowTest, ANewSearchShowsItsAnswerFromTheTop) {
   window();
   search("red");
   QQuickItem* view = grid();
-  const auto first = model().selection();
+  const auto first = model().search()->selection();
   const double top = view->property("contentY").toDouble();
   view->setProperty("contentY", top + 400);
   ASSERT_GT(view->property("contentY").toDouble(), top + 100);
   // The same photos again, the same first one selected: only the new answer moves the view.
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
-  model().setKindFilter(AppModel::KindFilter::Photos);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->setKindFilter(SearchModel::KindFilter::Photos);
   ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().selection(), first);
+  EXPECT_EQ(model().search()->selection(), first);
   EXPECT_TRUE(waitFor([&] { return view->property("contentY").toDouble() == top; }, 2000))
       << view->property("contentY").toDouble();
 }
@@ -348,7 +354,7 @@ TEST_F(MainWindowTest, ScrollingThroughThreeHundredResultsKeepsFramesShort) {
   addIndexed(folder);
   window();
   search("red");
-  ASSERT_EQ(model().results()->rowCount(), 300);
+  ASSERT_EQ(model().search()->results()->rowCount(), 300);
   QQuickItem* view = grid();
   QTest::qWait(500);
   std::int64_t longest = 0;

@@ -56,7 +56,7 @@ class PreviewTest : public AppTest {
     clips = {addClip(b, "one.mp4"), addClip(b, "two.mp4")};
     addIndexed(a);
     addIndexed(b);
-    ASSERT_EQ(model().totals().indexed, 5);
+    ASSERT_EQ(model().folders()->totals().indexed, 5);
     search("colourful moving pattern");
   }
 
@@ -77,7 +77,7 @@ class PreviewTest : public AppTest {
   }
   QObject* peek() const { return window->property("peek").value<QObject*>(); }
   std::optional<SearchResult> resultNamed(const std::string& name) const {
-    for (const auto& result : model_->results()->results()) {
+    for (const auto& result : model_->search()->results()->results()) {
       if (result.file.name() == name) return result;
     }
     return std::nullopt;
@@ -127,10 +127,10 @@ TEST_F(PreviewTest, ThePreviewShowsTheRefinedTimeOfASelectedVideo) {
   ASSERT_TRUE(loadWindow());
   const auto video = resultNamed("one.mp4");
   ASSERT_TRUE(video);
-  QSignalSpy refined(&model(), &AppModel::exactTimesChanged);
-  model().select(video->frameID);
-  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(video->frameID); }));
-  const auto exact = QString::fromStdString(timecode(model().exactTimes().at(video->frameID)));
+  QSignalSpy refined(model().search(), &SearchModel::exactTimesChanged);
+  model().search()->select(video->frameID);
+  ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video->frameID); }));
+  const auto exact = QString::fromStdString(timecode(model().search()->exactTimes().at(video->frameID)));
   EXPECT_EQ(find("previewTime")->property("text").toString(), exact);
   EXPECT_TRUE(find("exactFrame")->property("visible").toBool());
   EXPECT_EQ(find("openButton")->property("text").toString(), "Open at " + exact);
@@ -141,7 +141,7 @@ TEST_F(PreviewTest, NamesFromFilesAreShownAsPlainText) {
   ASSERT_TRUE(loadWindow());
   const auto marked = resultNamed("<b>x<i>.jpg");
   ASSERT_TRUE(marked);
-  model().select(marked->frameID);
+  model().search()->select(marked->frameID);
   auto* name = find("previewName");
   ASSERT_TRUE(name);
   EXPECT_EQ(name->property("text").toString(), "<b>x<i>.jpg");
@@ -162,7 +162,7 @@ TEST_F(PreviewTest, APeekPlayerWhoseSeekLandsAfterThePeekClosedDoesNotPlay) {
   ASSERT_TRUE(loadWindow());
   const auto video = resultNamed("one.mp4");
   ASSERT_TRUE(video);
-  model().select(video->frameID);
+  model().search()->select(video->frameID);
   QMetaObject::invokeMethod(peek(), "open");
   QPointer<QObject> player = peekPlayer();
   ASSERT_TRUE(player);
@@ -182,9 +182,9 @@ TEST_F(PreviewTest, APeekPlayerStartsAtATimeThatCameWhileItsFileLoaded) {
   ASSERT_TRUE(loadWindow());
   const auto video = resultNamed("one.mp4");
   ASSERT_TRUE(video);
-  model().select(video->frameID);
-  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(video->frameID); }));
-  const double moment = model().exactTimes().at(video->frameID) > 3 ? 1.5 : 4.5;
+  model().search()->select(video->frameID);
+  ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video->frameID); }));
+  const double moment = model().search()->exactTimes().at(video->frameID) > 3 ? 1.5 : 4.5;
   QMetaObject::invokeMethod(peek(), "open");
   QPointer<QObject> player = peekPlayer();
   ASSERT_TRUE(player && player->property("seeking").toBool());
@@ -199,14 +199,14 @@ TEST_F(PreviewTest, APeekPlayerPlaysOnlyTheResultStillShown) {
   const auto one = resultNamed("one.mp4");
   const auto two = resultNamed("two.mp4");
   ASSERT_TRUE(one && two);
-  model().select(one->frameID);
+  model().search()->select(one->frameID);
   QMetaObject::invokeMethod(peek(), "open");
   QPointer<QObject> first = peekPlayer();
   ASSERT_TRUE(first);
   QSignalSpy firstStarted(first, SIGNAL(started()));
   QSignalSpy firstReleased(first, SIGNAL(released()));
   // The arrow key moved on before the first seek landed.
-  model().select(two->frameID);
+  model().search()->select(two->frameID);
   QPointer<QObject> second = peekPlayer();
   ASSERT_TRUE(second);
   ASSERT_NE(second, first);
@@ -225,9 +225,9 @@ TEST_F(PreviewTest, PlayersCarryOnWhileIndexingSearchesAgain) {
   ASSERT_TRUE(loadWindow());
   const auto video = resultNamed("one.mp4");
   ASSERT_TRUE(video);
-  model().select(video->frameID);
-  ASSERT_TRUE(waitFor([&] { return model().exactTimes().contains(video->frameID); }));
-  const double start = model().exactTimes().at(video->frameID);
+  model().search()->select(video->frameID);
+  ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video->frameID); }));
+  const double start = model().search()->exactTimes().at(video->frameID);
   QPointer<QObject> media = find("previewMedia")->property("item").value<QObject*>();
   ASSERT_TRUE(media);
   QMetaObject::invokeMethod(media, "play");
@@ -248,13 +248,13 @@ TEST_F(PreviewTest, PlayersCarryOnWhileIndexingSearchesAgain) {
   ASSERT_TRUE(waitFor([&] { return inlinePlayer->property("position").toInt() == away * 1000; }));
 
   // New files indexed: the search runs again and keeps the selection.
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
   const auto more = makeFolder("C");
   addPhotos(more, 2);
   addIndexed(more);
   ASSERT_TRUE(applied.count() > 0 || applied.wait(answerWait));
   QTest::qWait(300);
-  ASSERT_EQ(model().selection(), video->frameID);
+  ASSERT_EQ(model().search()->selection(), video->frameID);
   EXPECT_EQ(peekPlayer(), peeked.data());
   ASSERT_TRUE(media && inlinePlayer);
   EXPECT_EQ(media->property("player").value<QObject*>(), inlinePlayer.data());

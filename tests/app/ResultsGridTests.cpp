@@ -59,12 +59,12 @@ TEST_F(ResultsGridTest, TheViewGlidesToASelectionOutOfSight) {
   search("red");
   auto* grid = loadGrid();
   ASSERT_TRUE(grid);
-  const auto& results = model().results()->results();
+  const auto& results = model().search()->results()->results();
   ASSERT_EQ(results.size(), 12u);
   QTest::qWait(100);
   const double top = grid->property("contentY").toDouble();
 
-  model().select(results.back().frameID);
+  model().search()->select(results.back().frameID);
   // No jump: the view sets off from where it was...
   EXPECT_EQ(grid->property("contentY").toDouble(), top);
   // ...and soon shows the whole tile.

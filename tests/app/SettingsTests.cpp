@@ -92,7 +92,7 @@ TEST_F(SettingsTest, ErasingForgetsEveryFolderAndLeavesNoThumbnailInTheFiles) {
   settings().erase();
   ASSERT_EQ(erased.count(), 1);
   waitIdle();
-  EXPECT_EQ(model().folders()->rowCount(), 0);
+  EXPECT_EQ(model().folders()->list()->rowCount(), 0);
   EXPECT_TRUE(model().library()->allFiles().empty());
   EXPECT_LT(settings().libraryBytes(), before / 2) << "the file keeps its size";
   const std::string file = contents(library());

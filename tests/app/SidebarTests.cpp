@@ -134,7 +134,7 @@ TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
   addIndexed(empty);
   addIndexed(gone);
   std::filesystem::rename(gone, temp->path() / "Elsewhere");
-  model().resolveFolders();
+  model().folders()->resolveFolders();
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(texts("folderName"), (QStringList{"Three", "One", "Empty", "Gone"}));
   EXPECT_EQ(texts("folderSubtitle"),
@@ -149,10 +149,10 @@ TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
 
   // A row narrows the results to its folder; "All Folders" widens them again.
   QMetaObject::invokeMethod(items("folderRow").at(1), "clicked");
-  EXPECT_EQ(model().folderFilter(), oneID);
+  EXPECT_EQ(model().search()->folderFilter(), oneID);
   snapshot("folder-selected");
   QMetaObject::invokeMethod(item("allFolders"), "clicked");
-  EXPECT_EQ(model().folderFilter(), std::nullopt);
+  EXPECT_EQ(model().search()->folderFilter(), std::nullopt);
 }
 
 TEST_F(SidebarTest, AFolderPartlyIndexedSaysHowManyAreReady) {
@@ -163,7 +163,7 @@ TEST_F(SidebarTest, AFolderPartlyIndexedSaysHowManyAreReady) {
   status().pause();
   model().indexer()->run();
   ASSERT_TRUE(waitFor([&] { return status().pausedByUser(); }));
-  model().refreshTotals();
+  model().folders()->refreshTotals();
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(text("folderSubtitle"), "4 of 10 ready");
   EXPECT_EQ(text("statusTitle"), "Paused");
@@ -172,14 +172,14 @@ TEST_F(SidebarTest, AFolderPartlyIndexedSaysHowManyAreReady) {
   snapshot("paused-user");
   status().resume();
   waitIdle();
-  EXPECT_EQ(model().totals().indexed, 10);
+  EXPECT_EQ(model().folders()->totals().indexed, 10);
 }
 
 TEST_F(SidebarTest, PowerSaverPausesUntilTheUserIndexesAnyway) {
   writeFile(machine() / "sys/firmware/acpi/platform_profile", "low-power\n");
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 3);
-  model().addFolder(folder);
+  model().folders()->addFolder(folder);
   ASSERT_TRUE(waitFor([&] { return status().pauseReason() == "lowPower"; }));
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(text("statusTitle"), "Paused while Power Saver is on");
@@ -190,7 +190,7 @@ TEST_F(SidebarTest, PowerSaverPausesUntilTheUserIndexesAnyway) {
   auto* button = item("indexAnyway");
   QMetaObject::invokeMethod(button, "clicked");
   waitIdle();
-  EXPECT_EQ(model().totals().indexed, 3);
+  EXPECT_EQ(model().folders()->totals().indexed, 3);
   EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 3 items"));
 }
 
@@ -201,7 +201,7 @@ TEST_F(SidebarTest, HeatPausesAndThePauseButtonMakesItTheUsersPause) {
   writeFile(zone / "trip_point_0_temp", "90000\n");
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 2);
-  model().addFolder(folder);
+  model().folders()->addFolder(folder);
   ASSERT_TRUE(waitFor([&] { return status().pauseReason() == "hot"; }));
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(text("statusTitle"), "Paused while the computer cools down");
@@ -215,7 +215,7 @@ TEST_F(SidebarTest, HeatPausesAndThePauseButtonMakesItTheUsersPause) {
   std::filesystem::remove_all(zone);
   QMetaObject::invokeMethod(item("pauseButton"), "clicked");
   waitIdle();
-  EXPECT_EQ(model().totals().indexed, 2);
+  EXPECT_EQ(model().folders()->totals().indexed, 2);
 }
 
 TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
@@ -223,7 +223,7 @@ TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
   addPhotos(folder, 2);
   writeBroken(folder / "broken.jpg");
   addIndexed(folder);
-  ASSERT_EQ(model().totals().failed, 1);
+  ASSERT_EQ(model().folders()->totals().failed, 1);
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(text("failedLabel"), "1 file couldn't be read");
   const auto failed = status().failedFiles();
@@ -241,8 +241,8 @@ TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
   QMetaObject::invokeMethod(item("tryAgain"), "clicked");
   EXPECT_FALSE(item("failedFiles")->property("shown").toBool());
   waitIdle();
-  EXPECT_EQ(model().totals().failed, 0);
-  EXPECT_EQ(model().totals().indexed, 3);
+  EXPECT_EQ(model().folders()->totals().failed, 0);
+  EXPECT_EQ(model().folders()->totals().indexed, 3);
   EXPECT_FALSE(shows("failedFiles"));
   EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 3 items"));
 }
@@ -255,7 +255,7 @@ TEST_F(SidebarTest, TheFailedListHoldsTheFirstTwoHundredByPath) {
     writeBroken(folder / name);
   }
   addIndexed(folder);
-  ASSERT_EQ(model().totals().failed, 205);
+  ASSERT_EQ(model().folders()->totals().failed, 205);
   const auto failed = status().failedFiles();
   ASSERT_EQ(failed.size(), IndexingStatus::failedListLimit);
   EXPECT_EQ(failed.front().toMap()["relPath"].toString(), "bad000.jpg");
@@ -272,7 +272,7 @@ TEST_F(SidebarTest, WhileAnotherProcessIndexesTheNoticeStaysInTheSidebar) {
   model().setNotice("");  // the window's notice goes; the sidebar's stays
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_TRUE(status().readOnly());
-  EXPECT_EQ(text("readOnlyNotice"), QString::fromUtf8(AppModel::busyNotice));
+  EXPECT_EQ(text("readOnlyNotice"), QString::fromUtf8(IndexingStatus::busyNotice));
   snapshot("read-only");
 }
 

@@ -34,7 +34,7 @@ class SingleInstanceTest : public AppTest {
   std::filesystem::path secondLibrary() const { return temp->path() / "Second.sqlite"; }
 
   bool hasFolder(const std::filesystem::path& folder) {
-    for (const auto& known : model().folders()->folders()) {
+    for (const auto& known : model().folders()->list()->folders()) {
       if (std::filesystem::path(known.root.path) == std::filesystem::canonical(folder)) return true;
     }
     return false;
@@ -49,7 +49,7 @@ TEST_F(SingleInstanceTest, SecondLaunchHandsItsPhotoToTheRunningInstanceAndExits
   SingleInstance instance(socket());
   ASSERT_EQ(instance.claim({}), SingleInstance::Role::first) << instance.error().toStdString();
   QObject::connect(&instance, &SingleInstance::requested, &model(), &AppModel::drop);
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
 
   QElapsedTimer clock;
   clock.start();
@@ -62,9 +62,9 @@ TEST_F(SingleInstanceTest, SecondLaunchHandsItsPhotoToTheRunningInstanceAndExits
   EXPECT_FALSE(std::filesystem::exists(secondLibrary()));
   std::cout << "second launch exited after " << exitMS << " ms\n";
 
-  ASSERT_TRUE(waitFor([&] { return model().imageQueryName() == "p2.jpg" && !applied.isEmpty(); }));
-  ASSERT_FALSE(model().results()->results().empty());
-  EXPECT_EQ(model().results()->results().front().file.relPath, "p2.jpg");
+  ASSERT_TRUE(waitFor([&] { return model().search()->imageQueryName() == "p2.jpg" && !applied.isEmpty(); }));
+  ASSERT_FALSE(model().search()->results()->results().empty());
+  EXPECT_EQ(model().search()->results()->results().front().file.relPath, "p2.jpg");
 }
 
 TEST_F(SingleInstanceTest, AHandedOverFolderIsAddedAndAVideoBecomesTheQuery) {
@@ -83,8 +83,8 @@ TEST_F(SingleInstanceTest, AHandedOverFolderIsAddedAndAVideoBecomesTheQuery) {
       {QUrl::fromLocalFile(text(more)), QUrl::fromLocalFile(text(clip))}, "token"};
   ASSERT_EQ(later.claim(request), SingleInstance::Role::handedOver);
   ASSERT_TRUE(waitFor([&] { return hasFolder(more); }));
-  ASSERT_TRUE(waitFor([&] { return model().imageQueryName() == "clip.mp4 at 0:03"; }))
-      << model().imageQueryName().toStdString();
+  ASSERT_TRUE(waitFor([&] { return model().search()->imageQueryName() == "clip.mp4 at 0:03"; }))
+      << model().search()->imageQueryName().toStdString();
 }
 
 TEST_F(SingleInstanceTest, ASocketLeftByAKilledInstanceIsReplaced) {

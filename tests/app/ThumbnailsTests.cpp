@@ -69,7 +69,7 @@ class ThumbnailsTest : public AppTest {
     addPhotos(folder, n);
     addIndexed(folder);
     search("a photo");
-    return model().results()->results();
+    return model().search()->results()->results();
   }
 
   void holdSharpDecodes() {
@@ -79,7 +79,7 @@ class ThumbnailsTest : public AppTest {
 
   static Thumbnails::Cancelled notCancelled() { return std::make_shared<std::atomic<bool>>(false); }
 
-  std::filesystem::path url(const SearchResult& result) { return *model().url(result.file); }
+  std::filesystem::path url(const SearchResult& result) { return *model().folders()->url(result.file); }
 
   QImage storedThumbnail(std::int64_t frameID) {
     const auto data = model().library()->thumbnail(frameID);
@@ -163,7 +163,7 @@ TEST_F(ThumbnailsTest, AResultShowsItsStoredThumbnailThenTheSharpPictureOfItsFil
   const auto clip = addClip(folder, "clip.mp4");
   addIndexed(folder);
   search("a test pattern");
-  for (const auto& result : model().results()->results()) {
+  for (const auto& result : model().search()->results()->results()) {
     SCOPED_TRACE(result.file.relPath + " at " + std::to_string(result.time));
     std::vector<Shown> shown;
     const auto running = load(result, 256, shown);
@@ -196,8 +196,8 @@ TEST_F(ThumbnailsTest, AFileWhoseFolderIsOfflineNeverStartsASharpDecode) {
   EXPECT_EQ(thumbs->sharpDecodesStarted(), 1);
 
   std::filesystem::rename(folder, temp->path() / "Unplugged");
-  model().volumesChanged();
-  ASSERT_FALSE(model().isOnline(results[1].file));
+  model().folders()->volumesChanged();
+  ASSERT_FALSE(model().folders()->isOnline(results[1].file));
   std::vector<Shown> offline;
   load(results[1], 256, offline);
   ASSERT_TRUE(waitFor([&] { return !offline.empty(); }));
@@ -288,8 +288,8 @@ TEST_F(ThumbnailsTest, AnEditedFileGivesANewPictureNotTheCachedOne) {
     return file && file->size == size && file->state == FileState::indexed;
   }));
   search("another photo");
-  ASSERT_EQ(model().results()->rowCount(), 1);
-  const SearchResult after = model().results()->results()[0];
+  ASSERT_EQ(model().search()->results()->rowCount(), 1);
+  const SearchResult after = model().search()->results()->results()[0];
   ASSERT_EQ(url(after), path);
 
   std::vector<Shown> second;
@@ -333,8 +333,8 @@ TEST_F(ThumbnailsTest, AFrameIdOfAnotherLibraryDoesNotShowTheOldPicture) {
   std::filesystem::copy_file(photos.at(5), folder / "p0.jpg");
   addIndexed(folder);
   search("a photo");
-  ASSERT_EQ(model().results()->rowCount(), 1);
-  const SearchResult now = model().results()->results()[0];
+  ASSERT_EQ(model().search()->results()->rowCount(), 1);
+  const SearchResult now = model().search()->results()->results()[0];
   ASSERT_EQ(now.frameID, old[0].frameID);
 
   std::vector<Shown> second;
@@ -350,7 +350,7 @@ TEST_F(ThumbnailsTest, QuittingWhilePicturesLoadReachesNoLibraryThatIsGone) {
   ASSERT_EQ(photoResults(8).size(), 8u);
   for (int round = 0; round < 20; ++round) {
     int shown = 0;
-    for (const SearchResult& result : model().results()->results()) {
+    for (const SearchResult& result : model().search()->results()->results()) {
       for (const int pixels : {0, 128, 256}) {
         ThumbnailLoad::start(model().thumbnails(), model(), result, result.time, pixels,
                              [&shown](const QImage&, bool) { ++shown; });
@@ -410,8 +410,8 @@ TEST_F(ThumbnailsTest, ResultImageShowsTheStoredThumbnailThenTheSharpPicture) {
 // view test: its window renders on a thread of Qt's, so it stays out of the ThreadSanitizer run).
 TEST_F(ThumbnailsTest, ResultImageOfAFrameOutsideTheResultsShowsWhenItsFileIsGiven) {
   const SearchResult stored = photoResults(1).at(0);
-  model().setQuery("");
-  ASSERT_TRUE(waitFor([&] { return model().results()->results().empty(); }));
+  model().search()->setQuery("");
+  ASSERT_TRUE(waitFor([&] { return model().search()->results()->results().empty(); }));
   QQmlEngine engine;
   QQmlComponent component(&engine, QUrl("qrc:/Quillmere/qml/ResultImage.qml"));
   QQuickWindow window;

@@ -50,7 +50,7 @@ TEST_F(TrayTest, MenuPausesAndResumesIndexingAndTheTooltipFollows) {
   EXPECT_EQ(icon.texts(), (QStringList{"Show Quillmere", "Pause Indexing", "Quit"}));
   EXPECT_FALSE(icon.shown);  // showing is the application's choice
 
-  ASSERT_EQ(model().addFolder(folder).outcome, FolderRules::Outcome::added);
+  ASSERT_EQ(model().folders()->addFolder(folder).outcome, FolderRules::Outcome::added);
   icon.choose("Pause Indexing");
   ASSERT_TRUE(waitFor([&] { return icon.texts().contains("Resume Indexing"); }));
   EXPECT_TRUE(model().indexing()->pausedByUser());

@@ -89,15 +89,15 @@ TEST_F(VolumeTest, ADriveBackAtAnotherMountPointIsOnlineAndScannedOnce) {
   addPhotos(makeFolder("media/me/DISK/Photos"), 3);
   mountTable({{"/dev/sdb1", first}});
   const auto id = addIndexed(first / "Photos");
-  ASSERT_EQ(model().folders()->rowCount(), 1);
-  EXPECT_TRUE(model().folders()->folders().front().isExternal);
+  ASSERT_EQ(model().folders()->list()->rowCount(), 1);
+  EXPECT_TRUE(model().folders()->list()->folders().front().isExternal);
   const auto before = model().library()->files(id);
   ASSERT_EQ(before.size(), 3u);
 
   // Unplugged: the folder goes offline and keeps its files.
   mountTable({});
-  model().volumesChanged();
-  EXPECT_FALSE(model().folders()->folders().front().online);
+  model().folders()->volumesChanged();
+  EXPECT_FALSE(model().folders()->list()->folders().front().online);
   waitIdle();
   EXPECT_EQ(model().library()->files(id).size(), 3u);
 
@@ -109,12 +109,12 @@ TEST_F(VolumeTest, ADriveBackAtAnotherMountPointIsOnlineAndScannedOnce) {
   QObject::connect(&model(), &AppModel::progressChanged, &model(), [&] {
     if (model().progress().phase.kind == Indexer::Phase::Kind::scanning) ++scans;
   });
-  model().volumesChanged();
-  const auto& folder = model().folders()->folders().front();
+  model().folders()->volumesChanged();
+  const auto& folder = model().folders()->list()->folders().front();
   EXPECT_TRUE(folder.online);
   EXPECT_EQ(folder.root.path, (second / "Photos").string());
   waitIdle();
-  model().volumesChanged();  // nothing came back this time: no scan
+  model().folders()->volumesChanged();  // nothing came back this time: no scan
   waitIdle();
   QTest::qWait(100);
   EXPECT_EQ(scans, 1);
@@ -129,25 +129,25 @@ TEST_F(VolumeTest, AnUnrelatedMountLeavesTheResultsAndADriveLeavingKeepsTheSelec
   mountTable({{"/dev/sdb1", place}});
   addIndexed(place / "Photos");
   search("a photo");
-  ASSERT_EQ(model().results()->rowCount(), 3);
-  const auto chosen = model().results()->results()[1].frameID;
-  model().select(chosen);
-  QSignalSpy started(&model(), &AppModel::searchStarted);
-  QSignalSpy replaced(&model(), &AppModel::resultsReplaced);
+  ASSERT_EQ(model().search()->results()->rowCount(), 3);
+  const auto chosen = model().search()->results()->results()[1].frameID;
+  model().search()->select(chosen);
+  QSignalSpy started(model().search(), &SearchModel::searchStarted);
+  QSignalSpy replaced(model().search(), &SearchModel::resultsReplaced);
 
   // A stick of someone else's mounted elsewhere: nothing of ours changed.
   mountTable({{"/dev/sdb1", place}, {"/dev/sdc1", makeFolder("media/me/STICK")}});
-  model().volumesChanged();
+  model().folders()->volumesChanged();
   EXPECT_FALSE(started.wait(300));
 
   // The drive unplugged: its results stay, offline, and so does the selection.
-  QSignalSpy applied(&model(), &AppModel::searchApplied);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
   mountTable({});
-  model().volumesChanged();
+  model().folders()->volumesChanged();
   ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(started.count(), 1);
   EXPECT_EQ(replaced.count(), 0);
-  EXPECT_EQ(model().selection(), chosen);
+  EXPECT_EQ(model().search()->selection(), chosen);
 }
 
 TEST_F(VolumeTest, AnotherDriveWithTheSameNameAtTheSamePlaceIsNotTheFolder) {
@@ -161,16 +161,16 @@ TEST_F(VolumeTest, AnotherDriveWithTheSameNameAtTheSamePlaceIsNotTheFolder) {
   std::filesystem::remove_all(place / "Photos");
   addPhotos(makeFolder("media/me/DISK/Photos"), 1, "other");
   mountTable({{"/dev/sdc1", place}});
-  model().volumesChanged();
-  EXPECT_FALSE(model().folders()->folders().front().online);
-  EXPECT_EQ(model().reachableURL(model().library()->roots().front()), std::nullopt);
+  model().folders()->volumesChanged();
+  EXPECT_FALSE(model().folders()->list()->folders().front().online);
+  EXPECT_EQ(model().folders()->reachableURL(model().library()->roots().front()), std::nullopt);
   waitIdle();
   // Nor is it scanned when the application starts again with that card in place.
   model_.reset();
-  EXPECT_FALSE(model().folders()->folders().front().online);
+  EXPECT_FALSE(model().folders()->list()->folders().front().online);
   waitIdle();
   EXPECT_EQ(model().library()->files(id).size(), 3u);
-  EXPECT_EQ(model().totals().indexed, 3);
+  EXPECT_EQ(model().folders()->totals().indexed, 3);
 }
 
 }  // namespace

@@ -1,0 +1,397 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SearchModel: the query and filters, the debounced search on the search queue, the
+// selection's refinement, image queries, and the window's content state.
+#include "SearchModel.h"
+
+#include <set>
+#include <utility>
+
+#include "FolderModel.h"
+#include "GuiQueue.h"
+#include "SearchQueue.h"
+#include "core/Float16.h"
+#include "index/Library.h"
+#include "model/Embedder.h"
+#include "scan/FrameSampler.h"
+#include "scan/Scanner.h"
+#include "scan/Timecode.h"
+#include "search/SearchEngine.h"
+
+namespace quillmere {
+
+SearchModel::SearchModel(SearchQueue& searchQueue, SearchQueue& refineQueue,
+                         const FolderModel& folders, Notify notify, QObject* parent)
+    : QObject(parent),
+      searchQueue_(searchQueue),
+      refineQueue_(refineQueue),
+      folders_(folders),
+      notify_(std::move(notify)),
+      gui_(new GuiQueue(this)),
+      results_(new ResultListModel(this)) {
+  searchTimer_.setSingleShot(true);
+  connect(&searchTimer_, &QTimer::timeout, this, &SearchModel::startSearch);
+  connect(this, &SearchModel::queryChanged, this, &SearchModel::updateContent);
+  connect(this, &SearchModel::imageQueryChanged, this, &SearchModel::updateContent);
+  connect(this, &SearchModel::searchedQueryChanged, this, &SearchModel::updateContent);
+  connect(results_, &ResultListModel::countChanged, this, &SearchModel::updateContent);
+  connect(&folders_, &FolderModel::totalsChanged, this, &SearchModel::updateContent);
+  updateContent();
+}
+
+SearchModel::~SearchModel() = default;
+
+void SearchModel::attach(Embedder* embedder, Library* library, SearchEngine* engine) {
+  embedder_ = embedder;
+  library_ = library;
+  engine_ = engine;
+}
+
+void SearchModel::setStartupFailed(bool failed) {
+  startupFailed_ = failed;
+  updateContent();
+}
+
+void SearchModel::updateContent() {
+  const auto content = [this] {
+    if (startupFailed_) return Content::CantStart;
+    if (query_.trimmed().isEmpty() && !imageQuery_) return Content::Ready;
+    if (results_->rowCount() > 0) return Content::Results;
+    if (folders_.totalFrames() == 0) return Content::GettingReady;
+    if (!searchedQuery_.isEmpty()) return Content::NothingMatches;
+    return Content::None;
+  }();
+  if (content == content_) return;
+  content_ = content;
+  emit contentChanged();
+}
+
+// ---- Search state ----
+
+void SearchModel::setQuery(const QString& query) {
+  if (query == query_) return;
+  query_ = query;
+  emit queryChanged();
+  scheduleSearch(false, false);
+}
+
+void SearchModel::setKindFilter(KindFilter filter) {
+  if (filter == kindFilter_) return;
+  kindFilter_ = filter;
+  emit kindFilterChanged();
+  scheduleSearch(true, false);
+}
+
+QStringList SearchModel::kindFilterNames() const {
+  return {"All", "Photos", "Videos"};
+}
+
+void SearchModel::setFolderFilter(std::optional<std::int64_t> rootID) {
+  if (rootID == folderFilter_) return;
+  folderFilter_ = rootID;
+  emit folderFilterChanged();
+  scheduleSearch(true, false);
+}
+
+void SearchModel::forgetFolder(qint64 rootID) {
+  if (folderFilter_ != rootID) return;
+  folderFilter_.reset();
+  emit folderFilterChanged();
+}
+
+QVariant SearchModel::folderFilterValue() const {
+  return folderFilter_ ? QVariant::fromValue<qint64>(*folderFilter_) : QVariant();
+}
+
+void SearchModel::setFolderFilterValue(const QVariant& value) {
+  setFolderFilter(value.isValid() && !value.isNull()
+                      ? std::optional<std::int64_t>(value.toLongLong())
+                      : std::nullopt);
+}
+
+QVariant SearchModel::selectionValue() const {
+  return selection_ ? QVariant::fromValue<qint64>(*selection_) : QVariant();
+}
+
+void SearchModel::setSelectionValue(const QVariant& value) {
+  select(value.isValid() && !value.isNull() ? std::optional<std::int64_t>(value.toLongLong())
+                                            : std::nullopt);
+}
+
+void SearchModel::select(std::optional<std::int64_t> frameID) {
+  setSelection(frameID);
+  refineSelection();
+}
+
+void SearchModel::setSelection(std::optional<std::int64_t> frameID) {
+  if (frameID == selection_) return;
+  selection_ = frameID;
+  ++refineGeneration_;
+  emit selectionChanged();
+}
+
+QString SearchModel::imageQueryName() const {
+  return imageQuery_ ? QString::fromStdString(imageQuery_->name) : QString();
+}
+
+void SearchModel::setImageQuery(std::optional<ImageQuery> query) {
+  if (query == imageQuery_) return;
+  imageQuery_ = std::move(query);
+  emit imageQueryChanged();
+}
+
+void SearchModel::clearImageQuery() {
+  setImageQuery(std::nullopt);
+  scheduleSearch(true, false);
+}
+
+// ---- Searching ----
+
+SearchFilter SearchModel::currentFilter() const {
+  SearchFilter filter;
+  if (kindFilter_ == KindFilter::Photos) filter.kinds = {MediaKind::photo};
+  if (kindFilter_ == KindFilter::Videos) filter.kinds = {MediaKind::video};
+  if (folderFilter_) filter.roots = std::set<std::int64_t>{*folderFilter_};
+  return filter;
+}
+
+void SearchModel::scheduleSearch(bool now, bool keepSelection) {
+  // A newer search cancels whatever an older one is doing: its answer will be dropped.
+  const auto generation = ++generation_;
+  searchTimer_.stop();
+  scheduled_.reset();
+  auto text = SearchEngine::queryText(query_.toStdString());
+  if (!imageQuery_ && text.empty()) {
+    searching_ = false;
+    openWhenApplied_ = false;
+    results_->setResults({});
+    answered_.reset();
+    if (!searchedQuery_.isEmpty()) {
+      searchedQuery_.clear();
+      emit searchedQueryChanged();
+    }
+    setSelection(std::nullopt);
+    return;
+  }
+  if (!engine_) return;
+  scheduled_ = SearchJob{generation, std::move(text), imageQuery_, currentFilter(), keepSelection};
+  // Even a search "now" waits for the event loop, so that changes made together search once.
+  searchTimer_.start(now ? std::chrono::milliseconds(0) : typingDelay);
+}
+
+void SearchModel::startSearch() {
+  if (!scheduled_) return;
+  const auto job = *scheduled_;
+  scheduled_.reset();
+  searching_ = true;
+  const auto started = std::chrono::steady_clock::now();
+  emit searchStarted();
+  searchQueue_.post([this, job, started] {
+    if (job.generation != generation_) return;  // superseded while it waited
+    auto answer = computeSearch(job);
+    gui_->post([this, job, answer = std::move(answer), started]() mutable {
+      applyAnswer(job, std::move(answer), started);
+    });
+  });
+}
+
+// On the search queue.
+SearchModel::SearchAnswer SearchModel::computeSearch(const SearchJob& job) {
+  SearchAnswer answer;
+  try {
+    answer.vector = job.imageQuery ? job.imageQuery->vector : embedder_->embed(job.text);
+    answer.results = engine_->search(answer.vector, job.filter, resultLimit).results;
+  } catch (const std::exception& failure) {
+    answer.failure = failure.what();
+  }
+  return answer;
+}
+
+void SearchModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
+                              std::chrono::steady_clock::time_point started) {
+  if (job.generation != generation_) return;
+  searching_ = false;
+  if (answer.failure) {
+    openWhenApplied_ = false;
+    // The previous results stay; the user learns why nothing changed.
+    notify_(QString::fromStdString(*answer.failure));
+    return;
+  }
+  const auto remembered = selection_;
+  if (lastQueryVector_ != answer.vector) ++refineGeneration_;
+  lastQueryVector_ = std::move(answer.vector);
+  results_->setResults(std::move(answer.results));
+  const auto searched = QString::fromStdString(job.imageQuery ? job.imageQuery->name : job.text);
+  if (searched != searchedQuery_) {
+    searchedQuery_ = searched;
+    emit searchedQueryChanged();
+  }
+  lastSearchMS_ =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  emit lastSearchMSChanged();
+  // A re-run for the question on show keeps its selection; a new question (typed while files
+  // were indexed, say) starts from its top with no exact times.
+  const Question question{job.text, job.imageQuery, job.filter};
+  const bool kept =
+      job.keepSelection && answered_ == question && remembered && results_->row(*remembered);
+  answered_ = question;
+  if (!kept) {
+    const auto& results = results_->results();
+    setSelection(results.empty() ? std::nullopt
+                                 : std::optional<std::int64_t>(results.front().frameID));
+    exactTimes_.clear();
+    emit exactTimesChanged();
+    emit resultsReplaced();
+  }
+  emit searchApplied();
+  if (std::exchange(openWhenApplied_, false) && selection_) emit openRequested(*selection_);
+  refineSelection();
+}
+
+std::optional<SearchResult> SearchModel::selectedResult() const {
+  if (!selection_) return std::nullopt;
+  const auto row = results_->row(*selection_);
+  if (!row) return std::nullopt;
+  return results_->results()[static_cast<std::size_t>(*row)];
+}
+
+double SearchModel::openTime(const SearchResult& result) const {
+  const auto found = exactTimes_.find(result.frameID);
+  return found != exactTimes_.end() ? found->second : result.time;
+}
+
+void SearchModel::refineSelection() {
+  const auto result = selectedResult();
+  if (!result || result->file.kind != MediaKind::video) return;
+  if (exactTimes_.contains(result->frameID)) return;
+  const auto location = folders_.url(result->file);
+  if (!location || !lastQueryVector_ || !engine_) return;
+  emit refinementStarted(result->frameID);
+  refineQueue_.post([this, generation = refineGeneration_.load(), result = *result,
+                     query = *lastQueryVector_, location = *location] {
+    // Quick moves through the results queue one refinement each: only the newest is made.
+    if (generation != refineGeneration_) return;
+    const auto refined = engine_->refine(result, query, location);
+    gui_->post([this, frameID = result.frameID, query, time = refined.time] {
+      // An answer for an older search's vector would pin the wrong time on the frame.
+      if (lastQueryVector_ != query) return;
+      exactTimes_[frameID] = time;
+      emit exactTimesChanged();
+    });
+  });
+}
+
+void SearchModel::useImageQuery(ImageQuery query) {
+  setImageQuery(std::move(query));
+  setQuery(QString());
+  scheduleSearch(true, false);
+}
+
+namespace {
+
+struct QueryPicture {
+  std::string name;
+  Picture image;
+};
+
+// What a file stands for as an image query: a photo itself; a video its middle frame, named
+// with that frame's time.
+std::optional<QueryPicture> queryPicture(const std::filesystem::path& path, std::int64_t pixels) {
+  if (Scanner::kind(path) == MediaKind::video) {
+    const double time = FrameSampler::videoInfo(path).duration / 2;
+    auto frames = FrameSampler::frames(path, std::vector<double>{time}, pixels);
+    if (frames.empty()) return std::nullopt;
+    MediaFile file;
+    file.relPath = path.filename().string();
+    file.kind = MediaKind::video;
+    return QueryPicture{MoreLikeThis::name(file, time), std::move(frames.front().image)};
+  }
+  auto sampled = FrameSampler::photo(path, pixels);
+  if (sampled.frames.empty()) return std::nullopt;
+  return QueryPicture{path.filename().string(), std::move(sampled.frames.front().image)};
+}
+
+}  // namespace
+
+void SearchModel::searchByImage(const QString& path) {
+  if (!embedder_) return;
+  searchQueue_.post([this, path = std::filesystem::path(path.toStdString())] {
+    ImageQuery query;
+    try {
+      auto picture = queryPicture(path, queryPixels);
+      if (!picture) return;
+      const std::vector<Picture> images{std::move(picture->image)};
+      const auto vectors = embedder_->embed(images);
+      if (vectors.empty()) return;
+      query = ImageQuery{std::move(picture->name), floatsFromHalves(vectors.front())};
+    } catch (const std::exception&) {
+      return;  // an unreadable file leaves the query as it was
+    }
+    gui_->post([this, query = std::move(query)] { useImageQuery(query); });
+  });
+}
+
+void SearchModel::moreLikeThis(const SearchResult& result) {
+  if (!library_) return;
+  if (auto query = MoreLikeThis::frame(*library_, result.file, result.frameID, result.time)) {
+    useImageQuery(std::move(*query));
+  }
+}
+
+void SearchModel::moreLikeThis(qint64 frameID) {
+  if (const auto row = results_->row(frameID)) {
+    moreLikeThis(results_->results()[static_cast<std::size_t>(*row)]);
+  }
+}
+
+std::optional<SearchResult> SearchModel::storedFrame(std::int64_t fileID,
+                                                     std::int64_t frameID) const {
+  const auto file = library_ ? library_->file(fileID) : std::nullopt;
+  if (!file) return std::nullopt;
+  for (const VectorIndex::Row& row : library_->vectors().rows(fileID)) {
+    if (row.frameID == frameID) return SearchResult{frameID, *file, row.time, 0, 0};
+  }
+  return std::nullopt;
+}
+
+// ---- For the main window ----
+
+QString SearchModel::offlineNote(qint64 frameID) const {
+  const auto row = results_->row(frameID);
+  if (!row) return {};
+  const auto& file = results_->results()[*row].file;
+  if (folders_.isOnline(file)) return {};
+  const auto found = folders_.folder(file);
+  const auto volume =
+      found && found->root.volumeName ? QString::fromStdString(*found->root.volumeName) : QString();
+  return tr("On %1 — not connected").arg(volume.isEmpty() ? tr("a drive") : volume);
+}
+
+QUrl SearchModel::fileUrl(qint64 frameID) const {
+  const auto row = results_->row(frameID);
+  if (!row) return {};
+  const auto path = folders_.url(results_->results()[*row].file);
+  return path ? QUrl::fromLocalFile(QString::fromStdString(path->string())) : QUrl();
+}
+
+QString SearchModel::openTimecode(qint64 frameID, bool full) const {
+  const auto row = results_->row(frameID);
+  if (!row) return {};
+  const auto& result = results_->results()[*row];
+  if (result.file.kind != MediaKind::video) return {};
+  const double time = openTime(result);
+  return QString::fromStdString(full ? timecode(time) : shortTimecode(time));
+}
+
+void SearchModel::openSelectedWhenSearched() {
+  if (scheduled_) {
+    searchTimer_.stop();
+    startSearch();
+  }
+  if (searching_) {
+    openWhenApplied_ = true;
+  } else if (selection_) {
+    emit openRequested(*selection_);
+  }
+}
+
+}  // namespace quillmere
