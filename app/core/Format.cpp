@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Format: the application's short texts for numbers, durations and counts.
 #include "Format.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
+
+#include "scan/Timecode.h"
 
 namespace quillmere {
 
@@ -42,6 +46,24 @@ QString Format::hours(double seconds, const QLocale& locale) {
     return words("%1 min").arg(whole(std::max(1.0, std::round(seconds / 60)), locale));
   }
   return words("%1 h").arg(decimal(seconds / 3600, locale));
+}
+
+QString Format::summary(qint64 indexed, qint64 photos, double videoSeconds, const QLocale& locale) {
+  if (indexed == 0) return words("Your library is being indexed");
+  QStringList parts;
+  if (photos > 0)
+    parts << QString::number(photos) + (photos == 1 ? words(" photo") : words(" photos"));
+  if (videoSeconds > 0) parts << hours(videoSeconds, locale) + words(" of video");
+  return parts.join(words(" and ")) + words(" ready to search");
+}
+
+QString Format::moments(int count, double milliseconds) {
+  return QString::number(count) + (count == 1 ? words(" moment · ") : words(" moments · ")) +
+         QString::number(std::round(milliseconds), 'f', 0) + words(" ms");
+}
+
+QString Format::timecode(double seconds) {
+  return QString::fromStdString(quillmere::timecode(seconds));
 }
 
 }  // namespace quillmere

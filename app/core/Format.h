@@ -18,6 +18,14 @@ class Format {
   static QString bytesShort(double done, double total, const QLocale& locale = QLocale());
   // "N min" (at least 1) below an hour, else "D h".
   static QString hours(double seconds, const QLocale& locale = QLocale());
+  // The ready view's line: "N photos and D h of video ready to search", either part only
+  // when the other is none, or "Your library is being indexed" while nothing is indexed.
+  static QString summary(qint64 indexed, qint64 photos, double videoSeconds,
+                         const QLocale& locale = QLocale());
+  // The search header's line: "N moments · M ms".
+  static QString moments(int count, double milliseconds);
+  // The player's "HH:MM:SS" of whole seconds.
+  static QString timecode(double seconds);
 };
 
 }  // namespace quillmere

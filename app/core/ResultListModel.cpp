@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// ResultListModel: the rows and their roles, and applying a re-run as the fewest moves.
 #include "ResultListModel.h"
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 #include "scan/Timecode.h"
 
@@ -74,15 +76,69 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
       return result.score;
     case ProbabilityRole:
       return result.probability;
+    case OpenTimecodeRole:
+      return video ? QString::fromStdString(shortTimecode(openTime(result))) : QString();
+    case OfflineNoteRole:
+      return offlineNote_ ? offlineNote_(result.file) : QString();
     default:
       return {};
   }
 }
 
 QHash<int, QByteArray> ResultListModel::roleNames() const {
-  return {{FrameIdRole, "frameId"},   {FileIdRole, "fileId"},   {NameRole, "name"},
-          {RelPathRole, "relPath"},   {IsVideoRole, "isVideo"}, {TimeRole, "time"},
-          {TimecodeRole, "timecode"}, {ScoreRole, "score"},     {ProbabilityRole, "probability"}};
+  return {{FrameIdRole, "frameId"},
+          {FileIdRole, "fileId"},
+          {NameRole, "name"},
+          {RelPathRole, "relPath"},
+          {IsVideoRole, "isVideo"},
+          {TimeRole, "time"},
+          {TimecodeRole, "timecode"},
+          {ScoreRole, "score"},
+          {ProbabilityRole, "probability"},
+          {OpenTimecodeRole, "openTimecode"},
+          {OfflineNoteRole, "offlineNote"}};
+}
+
+int ResultListModel::rowOf(qint64 frameID) const {
+  return row(frameID).value_or(-1);
+}
+
+QVariant ResultListModel::frameAt(int row) const {
+  if (row < 0 || row >= rowCount()) return {};
+  return QVariant::fromValue<qint64>(results_[static_cast<std::size_t>(row)].frameID);
+}
+
+void ResultListModel::setExactTime(std::int64_t frameID, double time) {
+  exactTimes_[frameID] = time;
+  if (const auto found = row(frameID)) {
+    const auto at = index(*found);
+    emit dataChanged(at, at, {OpenTimecodeRole});
+  }
+}
+
+void ResultListModel::clearExactTimes() {
+  if (exactTimes_.empty()) return;
+  exactTimes_.clear();
+  everyRowChanged({OpenTimecodeRole});
+}
+
+double ResultListModel::openTime(const SearchResult& result) const {
+  const auto found = exactTimes_.find(result.frameID);
+  return found != exactTimes_.end() ? found->second : result.time;
+}
+
+void ResultListModel::setOfflineNote(OfflineNote note) {
+  offlineNote_ = std::move(note);
+  offlineChanged();
+}
+
+void ResultListModel::offlineChanged() {
+  everyRowChanged({OfflineNoteRole});
+}
+
+void ResultListModel::everyRowChanged(const QList<int>& roles) {
+  if (results_.empty()) return;
+  emit dataChanged(index(0), index(rowCount() - 1), roles);
 }
 
 std::optional<int> ResultListModel::row(std::int64_t frameID) const {

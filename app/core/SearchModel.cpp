@@ -35,6 +35,14 @@ SearchModel::SearchModel(SearchQueue& searchQueue, SearchQueue& refineQueue,
   connect(this, &SearchModel::searchedQueryChanged, this, &SearchModel::updateContent);
   connect(results_, &ResultListModel::countChanged, this, &SearchModel::updateContent);
   connect(&folders_, &FolderModel::totalsChanged, this, &SearchModel::updateContent);
+  results_->setOfflineNote([this](const MediaFile& file) { return offlineNote(file); });
+  connect(&folders_, &FolderModel::accessChanged, results_, &ResultListModel::offlineChanged);
+  // The selected row moves with the selection and with the rows around it.
+  connect(this, &SearchModel::selectionChanged, this, &SearchModel::selectedRowChanged);
+  connect(results_, &ResultListModel::rowsInserted, this, &SearchModel::selectedRowChanged);
+  connect(results_, &ResultListModel::rowsRemoved, this, &SearchModel::selectedRowChanged);
+  connect(results_, &ResultListModel::rowsMoved, this, &SearchModel::selectedRowChanged);
+  connect(results_, &ResultListModel::modelReset, this, &SearchModel::selectedRowChanged);
   updateContent();
 }
 
@@ -127,6 +135,10 @@ void SearchModel::setSelection(std::optional<std::int64_t> frameID) {
   selection_ = frameID;
   ++refineGeneration_;
   emit selectionChanged();
+}
+
+int SearchModel::selectedRow() const {
+  return selection_ ? results_->rowOf(*selection_) : -1;
 }
 
 QString SearchModel::imageQueryName() const {
@@ -238,7 +250,7 @@ void SearchModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
     const auto& results = results_->results();
     setSelection(results.empty() ? std::nullopt
                                  : std::optional<std::int64_t>(results.front().frameID));
-    exactTimes_.clear();
+    results_->clearExactTimes();
     emit exactTimesChanged();
     emit resultsReplaced();
   }
@@ -255,14 +267,13 @@ std::optional<SearchResult> SearchModel::selectedResult() const {
 }
 
 double SearchModel::openTime(const SearchResult& result) const {
-  const auto found = exactTimes_.find(result.frameID);
-  return found != exactTimes_.end() ? found->second : result.time;
+  return results_->openTime(result);
 }
 
 void SearchModel::refineSelection() {
   const auto result = selectedResult();
   if (!result || result->file.kind != MediaKind::video) return;
-  if (exactTimes_.contains(result->frameID)) return;
+  if (exactTimes().contains(result->frameID)) return;
   const auto location = folders_.url(result->file);
   if (!location || !lastQueryVector_ || !engine_) return;
   emit refinementStarted(result->frameID);
@@ -274,7 +285,7 @@ void SearchModel::refineSelection() {
     gui_->post([this, frameID = result.frameID, query, time = refined.time] {
       // An answer for an older search's vector would pin the wrong time on the frame.
       if (lastQueryVector_ != query) return;
-      exactTimes_[frameID] = time;
+      results_->setExactTime(frameID, time);
       emit exactTimesChanged();
     });
   });
@@ -355,10 +366,7 @@ std::optional<SearchResult> SearchModel::storedFrame(std::int64_t fileID,
 
 // ---- For the main window ----
 
-QString SearchModel::offlineNote(qint64 frameID) const {
-  const auto row = results_->row(frameID);
-  if (!row) return {};
-  const auto& file = results_->results()[*row].file;
+QString SearchModel::offlineNote(const MediaFile& file) const {
   if (folders_.isOnline(file)) return {};
   const auto found = folders_.folder(file);
   const auto volume =

@@ -46,6 +46,8 @@ class SearchModel : public QObject {
   Q_PROPERTY(double lastSearchMS READ lastSearchMS NOTIFY lastSearchMSChanged)
   // A frame id, or null.
   Q_PROPERTY(QVariant selection READ selectionValue WRITE setSelectionValue NOTIFY selectionChanged)
+  // The selection's row in results, or -1.
+  Q_PROPERTY(int selectedRow READ selectedRow NOTIFY selectedRowChanged)
   // The image query's name, empty without one.
   Q_PROPERTY(QString imageQueryName READ imageQueryName NOTIFY imageQueryChanged)
   Q_PROPERTY(ResultListModel* results READ results CONSTANT)
@@ -89,12 +91,13 @@ class SearchModel : public QObject {
   QString searchedQuery() const { return searchedQuery_; }
   double lastSearchMS() const { return lastSearchMS_; }
   std::optional<std::int64_t> selection() const { return selection_; }
+  int selectedRow() const;
   // Selects a result (or none) and starts its refinement.
   void select(std::optional<std::int64_t> frameID);
   const std::optional<ImageQuery>& imageQuery() const { return imageQuery_; }
   QString imageQueryName() const;
   Q_INVOKABLE void clearImageQuery();
-  const std::map<std::int64_t, double>& exactTimes() const { return exactTimes_; }
+  const std::map<std::int64_t, double>& exactTimes() const { return results_->exactTimes(); }
   ResultListModel* results() const { return results_; }
   Content content() const { return content_; }
 
@@ -114,9 +117,6 @@ class SearchModel : public QObject {
   // The folder filter goes with its folder.
   void forgetFolder(qint64 rootID);
 
-  // For the result tiles: "On <drive> — not connected" while the result's folder is offline,
-  // else empty.
-  Q_INVOKABLE QString offlineNote(qint64 frameID) const;
   // The result's file, or an empty URL while its folder is offline.
   Q_INVOKABLE QUrl fileUrl(qint64 frameID) const;
   // A listed video result's opening time (refined when known) as "1:15", or with full
@@ -133,6 +133,7 @@ class SearchModel : public QObject {
   void searchedQueryChanged();
   void lastSearchMSChanged();
   void selectionChanged();
+  void selectedRowChanged();
   void imageQueryChanged();
   void exactTimesChanged();
   void contentChanged();
@@ -179,6 +180,9 @@ class SearchModel : public QObject {
   void setImageQuery(std::optional<ImageQuery> query);
   void useImageQuery(ImageQuery query);
   SearchFilter currentFilter() const;
+  // For a result tile: "On <drive> — not connected" while the file's folder is offline, else
+  // empty.
+  QString offlineNote(const MediaFile& file) const;
   void updateContent();
 
   QVariant folderFilterValue() const;
@@ -206,7 +210,6 @@ class SearchModel : public QObject {
   std::optional<ImageQuery> imageQuery_;
   // What the results on show answered; absent while none are.
   std::optional<Question> answered_;
-  std::map<std::int64_t, double> exactTimes_;
   std::optional<std::vector<float>> lastQueryVector_;
   Content content_ = Content::None;
   // A search was handed to the search queue and its answer is not applied yet.

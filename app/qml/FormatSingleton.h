@@ -22,6 +22,13 @@ class FormatSingleton : public QObject {
     return Format::bytesShort(done, total);
   }
   Q_INVOKABLE QString hours(double seconds) const { return Format::hours(seconds); }
+  Q_INVOKABLE QString summary(qint64 indexed, qint64 photos, double videoSeconds) const {
+    return Format::summary(indexed, photos, videoSeconds);
+  }
+  Q_INVOKABLE QString moments(int count, double milliseconds) const {
+    return Format::moments(count, milliseconds);
+  }
+  Q_INVOKABLE QString timecode(double seconds) const { return Format::timecode(seconds); }
 };
 
 }  // namespace quillmere

@@ -5,6 +5,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import QtMultimedia
+import Quillmere
 
 ApplicationWindow {
     id: root
@@ -50,11 +51,6 @@ ApplicationWindow {
     function step(seconds) {
         const end = Math.max(0, player.duration / 1000)
         seekTo(Math.min(end, Math.max(0, player.position / 1000 + seconds)))
-    }
-    function timecode(ms) {
-        const s = Math.floor(ms / 1000)
-        const two = n => (n < 10 ? "0" : "") + n
-        return two(Math.floor(s / 3600)) + ":" + two(Math.floor(s / 60) % 60) + ":" + two(s % 60)
     }
 
     onVisibleChanged: if (!visible) player.pause()
@@ -119,7 +115,7 @@ ApplicationWindow {
                 onClicked: root.togglePlay()
             }
             Label {
-                text: root.timecode(player.position)
+                text: Format.timecode(player.position / 1000)
                 color: "white"
                 font.family: "monospace"
             }
@@ -135,7 +131,7 @@ ApplicationWindow {
                 }
             }
             Label {
-                text: root.timecode(player.duration)
+                text: Format.timecode(player.duration / 1000)
                 color: "white"
                 font.family: "monospace"
             }

@@ -10,19 +10,8 @@ Item {
     id: root
     required property AppModel app
     readonly property var examples: app.exampleQueries
-    readonly property string summary: summaryOf(app.folders.totalIndexed, app.folders.indexedPhotos,
-                                                app.folders.indexedVideoSeconds)
-
-    function summaryOf(indexed, photos, videoSeconds) {
-        if (indexed === 0)
-            return qsTr("Your library is being indexed")
-        let parts = []
-        if (photos > 0)
-            parts.push(photos + (photos === 1 ? qsTr(" photo") : qsTr(" photos")))
-        if (videoSeconds > 0)
-            parts.push(Format.hours(videoSeconds) + qsTr(" of video"))
-        return parts.join(qsTr(" and ")) + qsTr(" ready to search")
-    }
+    readonly property string summary: Format.summary(app.folders.totalIndexed, app.folders.indexedPhotos,
+                                                     app.folders.indexedVideoSeconds)
 
     Flickable {
         anchors.fill: parent

@@ -16,10 +16,6 @@ GridView {
     // The width each tile gets: the row shared out, no wider than 1.6 tile widths.
     readonly property real columnWidth: Math.min(tileWidth * 1.6,
                                                  (width - 36 - 14 * (columns - 1)) / columns)
-    // Bumped when any folder's state changes, so tiles re-read their offline note.
-    property int foldersRevision: 0
-    // Bumped when a refined opening time arrives.
-    property int timesRevision: 0
 
     signal peekToggled()
     signal openRequested(var frameId)
@@ -28,24 +24,12 @@ GridView {
     function columnCount(areaWidth, tile) {
         return Math.max(1, Math.floor((areaWidth - 36 + 14) / (tile + 14)))
     }
-    function selectedIndex() {
-        const selection = app.search.selection
-        if (selection === null || selection === undefined)
-            return -1
-        for (let i = 0; i < count; ++i) {
-            if (app.search.results.data(app.search.results.index(i, 0), ResultListModel.FrameIdRole) === selection)
-                return i
-        }
-        return -1
-    }
-    function frameAt(index) {
-        return app.search.results.data(app.search.results.index(index, 0), ResultListModel.FrameIdRole)
-    }
+    function selectedIndex() { return app.search.selectedRow }
     function moveSelection(step) {
         if (count === 0)
             return
         const next = Math.min(count - 1, Math.max(0, selectedIndex() + step))
-        app.search.selection = frameAt(next)
+        app.search.selection = app.search.results.frameAt(next)
     }
     function hasSelection() { return selectedIndex() >= 0 }
     // Brings the tile into view with a short glide rather than a jump, so the eye can follow
@@ -129,7 +113,6 @@ GridView {
             grid.currentIndex = index
             grid.scrollToIndex(index)
         }
-        function onExactTimesChanged() { ++grid.timesRevision }
         // Results no longer reset the view, so a new search's answer brings its top back.
         function onResultsReplaced() {
             scrolling.stop()
@@ -137,23 +120,17 @@ GridView {
             grid.positionViewAtBeginning()
         }
     }
-    Connections {
-        target: grid.app.folders.list
-        function onDataChanged() { ++grid.foldersRevision }
-        function onModelReset() { ++grid.foldersRevision }
-        function onRowsInserted() { ++grid.foldersRevision }
-        function onRowsRemoved() { ++grid.foldersRevision }
-    }
 
     delegate: ResultTile {
         required property int index
+        required property var model
         width: grid.columnWidth
         imageWidth: grid.columnWidth
         app: grid.app
         selected: grid.app.search.selection === frameId
-        badgeTime: grid.timesRevision >= 0 && isVideo ? grid.app.search.openTimecode(frameId, false) : ""
+        badgeTime: model.openTimecode
         cornerColor: grid.palette.window
-        offlineNote: grid.foldersRevision >= 0 ? grid.app.search.offlineNote(frameId) : ""
+        offlineNote: model.offlineNote
         onClicked: {
             grid.app.search.selection = frameId
             grid.forceActiveFocus()

@@ -18,10 +18,7 @@ Pane {
     signal focusResults()
 
     function focusSearch() { field.forceActiveFocus() }
-    function momentsLine(count, milliseconds) {
-        return count + (count === 1 ? qsTr(" moment · ") : qsTr(" moments · "))
-                + Math.round(milliseconds) + qsTr(" ms")
-    }
+    function momentsLine(count, milliseconds) { return Format.moments(count, milliseconds) }
 
     leftPadding: 18
     rightPadding: 18

@@ -78,7 +78,20 @@ INSTANTIATE_TEST_SUITE_P(
         row(
             "hoursAndAHalf", [](auto& l) { return Format::hours(5400, l); }, "1.5 h", "1,5 h"),
         row(
-            "hoursWhole", [](auto& l) { return Format::hours(43200, l); }, "12 h", "12 h")),
+            "hoursWhole", [](auto& l) { return Format::hours(43200, l); }, "12 h", "12 h"),
+        row(
+            "summaryWhileNothingIsIndexed", [](auto& l) { return Format::summary(0, 0, 0, l); },
+            "Your library is being indexed", "Your library is being indexed"),
+        row(
+            "summaryOfOnePhoto", [](auto& l) { return Format::summary(1, 1, 0, l); },
+            "1 photo ready to search", "1 photo ready to search"),
+        row(
+            "summaryOfPhotosAndVideo", [](auto& l) { return Format::summary(5, 4, 5400, l); },
+            "4 photos and 1.5 h of video ready to search",
+            "4 photos and 1,5 h of video ready to search"),
+        row(
+            "playerTimecode", [](auto&) { return Format::timecode(3 * 3600 + 25 * 60 + 7.9); },
+            "03:25:07", "03:25:07")),
     [](const auto& info) { return info.param.name; });
 
 class TilesTest : public ::testing::Test {
