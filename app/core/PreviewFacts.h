@@ -4,7 +4,6 @@
 // disk. Set `app`, then `frameId` (null shows nothing).
 #pragma once
 
-#include <QtQml/qqmlregistration.h>
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
@@ -21,7 +20,6 @@ class AppModel;
 
 class PreviewFacts : public QObject {
   Q_OBJECT
-  QML_ELEMENT
 
   Q_PROPERTY(AppModel* app READ app WRITE setApp NOTIFY appChanged)
   // A frame id, or null.

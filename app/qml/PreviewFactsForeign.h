@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The preview's C++ helpers as the views see them.
+// The preview's facts as the views see them: each preview makes its own and hands it the
+// application's model.
 #pragma once
 
 #include <QtQml/qqml.h>
