@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Snapshots: the sample library, each window's states, and writing the pictures.
 #include "Snapshots.h"
 
 #include <QCoreApplication>
