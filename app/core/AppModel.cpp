@@ -10,7 +10,7 @@
 #include "Actions.h"
 #include "GuiQueue.h"
 #include "IndexingStatus.h"
-#include "SearchQueue.h"
+#include "SerialQueue.h"
 #include "Thumbnails.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"
@@ -28,8 +28,8 @@ constexpr const char* missingModel = "The search model is missing. Reinstall Qui
 AppModel::AppModel(Setup setup, QObject* parent)
     : QObject(parent),
       setup_(std::move(setup)),
-      searchQueue_(std::make_unique<SearchQueue>("quillmere.search")),
-      refineQueue_(std::make_unique<SearchQueue>("quillmere.refine")),
+      searchQueue_(std::make_unique<SerialQueue>("quillmere.search")),
+      refineQueue_(std::make_unique<SerialQueue>("quillmere.refine")),
       thumbnails_(std::make_unique<Thumbnails>()),
       gui_(new GuiQueue(this)) {
   const auto notify = [this](const QString& text) { setNotice(text); };

@@ -31,7 +31,7 @@ class IndexingStatus;
 class Embedder;
 class GuiQueue;
 class SearchEngine;
-class SearchQueue;
+class SerialQueue;
 class SystemConditions;
 class Thumbnails;
 
@@ -93,7 +93,7 @@ class AppModel : public QObject {
   // The indexer's progress as last published on the GUI thread.
   Indexer::Progress progress() const;
   // The queue exact-time refinements run on, one at a time (tests hold it to order answers).
-  SearchQueue& refinementQueue() { return *refineQueue_; }
+  SerialQueue& refinementQueue() { return *refineQueue_; }
 
   // The library file this model opens.
   std::filesystem::path libraryURL() const;
@@ -141,8 +141,8 @@ class AppModel : public QObject {
   std::unique_ptr<Library> library_;
   std::unique_ptr<SearchEngine> engine_;
   std::unique_ptr<Indexer> indexer_;
-  std::unique_ptr<SearchQueue> searchQueue_;
-  std::unique_ptr<SearchQueue> refineQueue_;
+  std::unique_ptr<SerialQueue> searchQueue_;
+  std::unique_ptr<SerialQueue> refineQueue_;
   std::unique_ptr<Thumbnails> thumbnails_;
 
   QString startupError_;

@@ -7,7 +7,7 @@
 
 #include "AppModel.h"
 #include "GuiQueue.h"
-#include "SearchQueue.h"
+#include "SerialQueue.h"
 #include "index/Library.h"
 
 namespace quillmere {
@@ -26,7 +26,7 @@ QString photos(int n) {
 DuplicatesModel::DuplicatesModel(QObject* parent)
     : QAbstractListModel(parent),
       gui_(new GuiQueue(this)),
-      queue_(std::make_unique<SearchQueue>("quillmere.duplicates")) {}
+      queue_(std::make_unique<SerialQueue>("quillmere.duplicates")) {}
 
 DuplicatesModel::~DuplicatesModel() {
   queue_.reset();

@@ -22,7 +22,7 @@ namespace quillmere {
 
 class AppModel;
 class GuiQueue;
-class SearchQueue;
+class SerialQueue;
 
 class DuplicatesModel : public QAbstractListModel {
   Q_OBJECT
@@ -149,7 +149,7 @@ class DuplicatesModel : public QAbstractListModel {
   bool awaitingRescan_ = false;
   bool indexerBusySince_ = false;
   GuiQueue* gui_;
-  std::unique_ptr<SearchQueue> queue_;
+  std::unique_ptr<SerialQueue> queue_;
 };
 
 }  // namespace quillmere

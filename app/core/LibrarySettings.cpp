@@ -9,7 +9,7 @@
 
 #include "AppModel.h"
 #include "GuiQueue.h"
-#include "SearchQueue.h"
+#include "SerialQueue.h"
 #include "model/ModelChoice.h"
 #include "model/ModelImport.h"
 
@@ -25,7 +25,7 @@ QString fileSize(qint64 bytes) {
 LibrarySettings::LibrarySettings(QObject* parent)
     : QObject(parent),
       gui_(new GuiQueue(this)),
-      queue_(std::make_unique<SearchQueue>("quillmere.model-import")) {}
+      queue_(std::make_unique<SerialQueue>("quillmere.model-import")) {}
 
 LibrarySettings::~LibrarySettings() {
   queue_.reset();

@@ -16,7 +16,7 @@ namespace quillmere {
 
 class AppModel;
 class GuiQueue;
-class SearchQueue;
+class SerialQueue;
 
 class LibrarySettings : public QObject {
   Q_OBJECT
@@ -95,7 +95,7 @@ class LibrarySettings : public QObject {
   QString importError_;
   QString importNotes_;
   GuiQueue* gui_;
-  std::unique_ptr<SearchQueue> queue_;
+  std::unique_ptr<SerialQueue> queue_;
 };
 
 }  // namespace quillmere

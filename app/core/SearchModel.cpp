@@ -8,7 +8,7 @@
 
 #include "FolderModel.h"
 #include "GuiQueue.h"
-#include "SearchQueue.h"
+#include "SerialQueue.h"
 #include "core/Float16.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
@@ -19,7 +19,7 @@
 
 namespace quillmere {
 
-SearchModel::SearchModel(SearchQueue& searchQueue, SearchQueue& refineQueue,
+SearchModel::SearchModel(SerialQueue& searchQueue, SerialQueue& refineQueue,
                          const FolderModel& folders, Notify notify, QObject* parent)
     : QObject(parent),
       searchQueue_(searchQueue),

@@ -32,7 +32,7 @@ class FolderModel;
 class GuiQueue;
 class Library;
 class SearchEngine;
-class SearchQueue;
+class SerialQueue;
 
 class SearchModel : public QObject {
   Q_OBJECT
@@ -72,7 +72,7 @@ class SearchModel : public QObject {
 
   // Searches on searchQueue and refines on refineQueue (both outlive the model); reads where
   // files are from folders.
-  SearchModel(SearchQueue& searchQueue, SearchQueue& refineQueue, const FolderModel& folders,
+  SearchModel(SerialQueue& searchQueue, SerialQueue& refineQueue, const FolderModel& folders,
               Notify notify, QObject* parent = nullptr);
   ~SearchModel() override;
 
@@ -190,8 +190,8 @@ class SearchModel : public QObject {
   QVariant selectionValue() const;
   void setSelectionValue(const QVariant& value);
 
-  SearchQueue& searchQueue_;
-  SearchQueue& refineQueue_;
+  SerialQueue& searchQueue_;
+  SerialQueue& refineQueue_;
   const FolderModel& folders_;
   Notify notify_;
   Embedder* embedder_ = nullptr;

@@ -8,12 +8,12 @@ WorkList::~WorkList() {
 }
 
 void WorkList::push(std::function<void()> work) {
-  std::lock_guard guard(mutex_);
+  std::lock_guard guard(workMutex_);
   work_.push_back(std::move(work));
 }
 
 std::function<void()> WorkList::take() {
-  std::lock_guard guard(mutex_);
+  std::lock_guard guard(workMutex_);
   if (work_.empty()) return {};
   std::function<void()> work = std::move(work_.front());
   work_.pop_front();
@@ -21,7 +21,7 @@ std::function<void()> WorkList::take() {
 }
 
 void WorkList::clear() {
-  std::lock_guard guard(mutex_);
+  std::lock_guard guard(workMutex_);
   work_.clear();
 }
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <set>
 
-#include "SearchQueue.h"
+#include "SerialQueue.h"
 
 #include "AppFixture.h"
 #include "search/SearchEngine.h"

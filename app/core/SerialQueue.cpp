@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "SearchQueue.h"
+#include "SerialQueue.h"
 
 #include <future>
 
@@ -7,15 +7,15 @@
 
 namespace quillmere {
 
-SearchQueue::SearchQueue(std::string label) : label_(std::move(label)) {
+SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
   thread_ = std::thread([this] { run(); });
   // Thread names are at most 15 characters.
   pthread_setname_np(thread_.native_handle(), label_.substr(0, 15).c_str());
 }
 
-SearchQueue::~SearchQueue() {
+SerialQueue::~SerialQueue() {
   {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(itemsMutex_);
     stopping_ = true;
     items_.clear();
   }
@@ -23,26 +23,26 @@ SearchQueue::~SearchQueue() {
   thread_.join();
 }
 
-void SearchQueue::post(std::function<void()> work) {
+void SerialQueue::post(std::function<void()> work) {
   {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(itemsMutex_);
     items_.push_back(std::move(work));
   }
   wake_.notify_one();
 }
 
-void SearchQueue::sync() {
+void SerialQueue::sync() {
   std::promise<void> reached;
   auto done = reached.get_future();
   post([&reached] { reached.set_value(); });
   done.wait();
 }
 
-void SearchQueue::run() {
+void SerialQueue::run() {
   for (;;) {
     std::function<void()> work;
     {
-      std::unique_lock guard(mutex_);
+      std::unique_lock guard(itemsMutex_);
       wake_.wait(guard, [this] { return stopping_ || !items_.empty(); });
       if (stopping_) return;
       work = std::move(items_.front());

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A serial work queue on one thread of its own: items run one at a time, in the order they
-// were posted. The model's "quillmere.search" queue embeds queries and searches on it, so
-// that at most one query is being computed at any moment.
+// A serial work queue on one thread of its own, named after its label: items run one at a
+// time, in the order they were posted. The searches, the refinements, the duplicate finder
+// and the model import each have one, so that at most one of each runs at any moment.
 #pragma once
 
 #include <condition_variable>
@@ -13,13 +13,13 @@
 
 namespace quillmere {
 
-class SearchQueue {
+class SerialQueue {
  public:
-  explicit SearchQueue(std::string label);
+  explicit SerialQueue(std::string label);
   // Lets the running item finish, drops those still waiting, joins the thread.
-  ~SearchQueue();
-  SearchQueue(const SearchQueue&) = delete;
-  SearchQueue& operator=(const SearchQueue&) = delete;
+  ~SerialQueue();
+  SerialQueue(const SerialQueue&) = delete;
+  SerialQueue& operator=(const SerialQueue&) = delete;
 
   const std::string& label() const { return label_; }
 
@@ -32,7 +32,7 @@ class SearchQueue {
   void run();
 
   const std::string label_;
-  std::mutex mutex_;  // guards items_ and stopping_
+  std::mutex itemsMutex_;  // guards items_ and stopping_
   std::condition_variable wake_;
   std::deque<std::function<void()>> items_;
   bool stopping_ = false;
