@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// SystemTrayIcon: the tray seam over QSystemTrayIcon and its menu.
 #include "SystemTrayIcon.h"
 
 namespace quillmere {

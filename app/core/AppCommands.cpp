@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// AppCommands: the process's one shared command object.
 #include "AppCommands.h"
 
 namespace quillmere {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// BackgroundPool: posting work to the pool through the WorkList.
 #include "BackgroundPool.h"
 
 namespace quillmere {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// DuplicatesModel: finding the groups, marking copies, and moving them to the Trash.
 #include "DuplicatesModel.h"
 
 #include <QFile>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// FolderListModel: the folder rows and their roles, updated in place.
 #include "FolderListModel.h"
 
 namespace quillmere {

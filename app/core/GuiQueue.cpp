@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// GuiQueue: the hand-over to the GUI thread.
 #include "GuiQueue.h"
 
 #include <QMetaObject>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// LibrarySettings: the library's size, erasing it, and importing a search model.
 #include "LibrarySettings.h"
 
 #include <QDesktopServices>

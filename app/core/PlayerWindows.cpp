@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// PlayerWindows: one player window per file, and keeping its shape when resized.
 #include "PlayerWindows.h"
 
 #include <QFileInfo>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// PreviewFacts: the facts of the shown result, refreshed as the model changes.
 #include "PreviewFacts.h"
 
 #include <QDir>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// SerialQueue: the queue's thread, posting, and waiting for what was posted.
 #include "SerialQueue.h"
 
 #include <future>

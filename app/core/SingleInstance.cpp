@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// SingleInstance: the lock, the local socket, and handing a launch to the running one.
 #include "SingleInstance.h"
 
 #include <fcntl.h>

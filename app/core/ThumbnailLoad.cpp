@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// ThumbnailLoad: the steps of one result picture, from cache to stored thumbnail to file.
 #include "ThumbnailLoad.h"
 
 #include "AppModel.h"

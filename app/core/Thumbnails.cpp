@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Thumbnails: the decoding threads and the two caches of pictures.
 #include "Thumbnails.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Tiles: the tile width preference and its zoom steps.
 #include "Tiles.h"
 
 #include <QSettings>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Tray: the tray icon's tooltip and menu after the indexing state.
 #include "Tray.h"
 
 #include "AppModel.h"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// VolumeWatcher: polling the kernel's mount table for changes.
 #include "VolumeWatcher.h"
 
 #include <QSocketNotifier>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// WorkList: the guarded list of work between threads.
 #include "WorkList.h"
 
 namespace quillmere {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// PlayerWindowsSingleton: making player windows in the views' engine.
 #include "PlayerWindowsSingleton.h"
 
 #include <QQmlComponent>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// ResultPicture: loading and painting one result's picture at the item's size.
 #include "ResultPicture.h"
 
 #include <QMetaObject>

@@ -113,7 +113,7 @@ GridView {
             grid.currentIndex = index
             grid.scrollToIndex(index)
         }
-        // Results no longer reset the view, so a new search's answer brings its top back.
+        // A new search's answer shows from its top: a re-run keeps the tiles and the scroll.
         function onResultsReplaced() {
             scrolling.stop()
             grid.currentIndex = grid.selectedIndex()
