@@ -83,6 +83,17 @@ class PreviewTest : public AppTest {
     return std::nullopt;
   }
   QObject* peekPlayer() const { return peek()->property("player").value<QObject*>(); }
+  // The library in the window, with "one.mp4" selected and its exact time found.
+  void selectRefinedVideo() {
+    makeLibrary();
+    ASSERT_TRUE(loadWindow());
+    const auto found = resultNamed("one.mp4");
+    ASSERT_TRUE(found);
+    video = *found;
+    model().search()->select(video.frameID);
+    ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video.frameID); }));
+  }
+  double exactTime() { return model().search()->exactTimes().at(video.frameID); }
 
   void TearDown() override {
     window.reset();
@@ -91,6 +102,7 @@ class PreviewTest : public AppTest {
   }
 
   std::vector<std::filesystem::path> clips;
+  SearchResult video;  // the one selectRefinedVideo selected
   std::unique_ptr<QQmlApplicationEngine> engine;
   std::unique_ptr<QQuickWindow> window;
 };
@@ -123,14 +135,8 @@ TEST(PreviewFactsTest, PlayerTitlesCarryTheNameAndTheTime) {
 }
 
 TEST_F(PreviewTest, ThePreviewShowsTheRefinedTimeOfASelectedVideo) {
-  makeLibrary();
-  ASSERT_TRUE(loadWindow());
-  const auto video = resultNamed("one.mp4");
-  ASSERT_TRUE(video);
-  QSignalSpy refined(model().search(), &SearchModel::exactTimesChanged);
-  model().search()->select(video->frameID);
-  ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video->frameID); }));
-  const auto exact = QString::fromStdString(timecode(model().search()->exactTimes().at(video->frameID)));
+  ASSERT_NO_FATAL_FAILURE(selectRefinedVideo());
+  const auto exact = QString::fromStdString(timecode(exactTime()));
   EXPECT_EQ(find("previewTime")->property("text").toString(), exact);
   EXPECT_TRUE(find("exactFrame")->property("visible").toBool());
   EXPECT_EQ(find("openButton")->property("text").toString(), "Open at " + exact);
@@ -178,13 +184,8 @@ TEST_F(PreviewTest, APeekPlayerWhoseSeekLandsAfterThePeekClosedDoesNotPlay) {
 // An exact time found while the file loads: the peek's player (the preview's is the same
 // item) starts there, not at the time it was made with.
 TEST_F(PreviewTest, APeekPlayerStartsAtATimeThatCameWhileItsFileLoaded) {
-  makeLibrary();
-  ASSERT_TRUE(loadWindow());
-  const auto video = resultNamed("one.mp4");
-  ASSERT_TRUE(video);
-  model().search()->select(video->frameID);
-  ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video->frameID); }));
-  const double moment = model().search()->exactTimes().at(video->frameID) > 3 ? 1.5 : 4.5;
+  ASSERT_NO_FATAL_FAILURE(selectRefinedVideo());
+  const double moment = exactTime() > 3 ? 1.5 : 4.5;
   QMetaObject::invokeMethod(peek(), "open");
   QPointer<QObject> player = peekPlayer();
   ASSERT_TRUE(player && player->property("seeking").toBool());
@@ -221,13 +222,8 @@ TEST_F(PreviewTest, APeekPlayerPlaysOnlyTheResultStillShown) {
 
 // Both players keep their place while the results around the shown frame change.
 TEST_F(PreviewTest, PlayersCarryOnWhileIndexingSearchesAgain) {
-  makeLibrary();
-  ASSERT_TRUE(loadWindow());
-  const auto video = resultNamed("one.mp4");
-  ASSERT_TRUE(video);
-  model().search()->select(video->frameID);
-  ASSERT_TRUE(waitFor([&] { return model().search()->exactTimes().contains(video->frameID); }));
-  const double start = model().search()->exactTimes().at(video->frameID);
+  ASSERT_NO_FATAL_FAILURE(selectRefinedVideo());
+  const double start = exactTime();
   QPointer<QObject> media = find("previewMedia")->property("item").value<QObject*>();
   ASSERT_TRUE(media);
   QMetaObject::invokeMethod(media, "play");
@@ -254,7 +250,7 @@ TEST_F(PreviewTest, PlayersCarryOnWhileIndexingSearchesAgain) {
   addIndexed(more);
   ASSERT_TRUE(applied.count() > 0 || applied.wait(answerWait));
   QTest::qWait(300);
-  ASSERT_EQ(model().search()->selection(), video->frameID);
+  ASSERT_EQ(model().search()->selection(), video.frameID);
   EXPECT_EQ(peekPlayer(), peeked.data());
   ASSERT_TRUE(media && inlinePlayer);
   EXPECT_EQ(media->property("player").value<QObject*>(), inlinePlayer.data());
