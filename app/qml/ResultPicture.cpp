@@ -173,8 +173,9 @@ void ResultPicture::forgetPicture() {
 
 void ResultPicture::restart() {
   const auto row = app_ && frameID_ ? app_->search()->results()->row(*frameID_) : std::nullopt;
-  const auto stored =
-      !row && app_ && frameID_ && fileID_ ? app_->search()->storedFrame(*fileID_, *frameID_) : std::nullopt;
+  const auto stored = !row && app_ && frameID_ && fileID_
+                          ? app_->search()->storedFrame(*fileID_, *frameID_)
+                          : std::nullopt;
   if (!row && !stored) return forgetPicture();
   const SearchResult& result =
       row ? app_->search()->results()->results()[static_cast<std::size_t>(*row)] : *stored;

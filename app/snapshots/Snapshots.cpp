@@ -126,7 +126,8 @@ void search(AppModel& model, const QString& query) {
 // picture of its own.
 std::optional<std::int64_t> firstOther(AppModel& model, MediaKind kind) {
   for (const auto& result : model.search()->results()->results()) {
-    if (result.file.kind == kind && result.frameID != model.search()->selection()) return result.frameID;
+    if (result.file.kind == kind && result.frameID != model.search()->selection())
+      return result.frameID;
   }
   return std::nullopt;
 }
@@ -381,8 +382,8 @@ void Snapshots::mainWindow() {
   shootMain(*model, "main-results");
   if (const auto video = firstOther(*model, MediaKind::video)) {
     bool refined = false;
-    const auto connection =
-        QObject::connect(model->search(), &SearchModel::exactTimesChanged, [&refined] { refined = true; });
+    const auto connection = QObject::connect(model->search(), &SearchModel::exactTimesChanged,
+                                             [&refined] { refined = true; });
     model->search()->select(*video);
     waitUntil([&refined] { return refined; }, 10000);
     QObject::disconnect(connection);
@@ -397,8 +398,8 @@ void Snapshots::mainWindow() {
   model->setNotice("");
   {
     bool applied = false;
-    const auto connection =
-        QObject::connect(model->search(), &SearchModel::searchApplied, [&applied] { applied = true; });
+    const auto connection = QObject::connect(model->search(), &SearchModel::searchApplied,
+                                             [&applied] { applied = true; });
     model->search()->searchByImage(qs(sample_->firstPhoto));
     waitUntil([&applied] { return applied; }, 30000);
     QObject::disconnect(connection);

@@ -242,7 +242,8 @@ TEST_F(ActionsTest, TheExactTimeIsWhatIsExported) {
   const auto csv = temp->path() / "exact.csv";
   ASSERT_TRUE(exportTo(csv));
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, ",%.2f,", model().search()->exactTimes().at(video.frameID));
+  std::snprintf(seconds, sizeof seconds, ",%.2f,",
+                model().search()->exactTimes().at(video.frameID));
   EXPECT_NE(readText(csv).find(seconds), std::string::npos) << readText(csv);
 }
 

@@ -30,7 +30,8 @@ TEST_P(AddFolderTest, ReportsTheOutcomeAndListsTheFolders) {
   for (const auto& dir : {"Photos/2024", "Photos/a", "Photos/b", "Photos 2"}) makeFolder(dir);
   addPhotos(temp->path() / "Photos", 1, "x");
   for (const auto& name : c.before) {
-    ASSERT_EQ(model().folders()->addFolder(temp->path() / name).outcome, FolderRules::Outcome::added);
+    ASSERT_EQ(model().folders()->addFolder(temp->path() / name).outcome,
+              FolderRules::Outcome::added);
   }
   if (c.unplugged) {
     for (const auto& name : c.before) std::filesystem::remove_all(temp->path() / name);
@@ -147,7 +148,8 @@ TEST_F(AppTest, RemovingTheFilteredFolderClearsTheFilterAndSearchesAgain) {
   EXPECT_EQ(filter.count(), 1);
   ASSERT_TRUE(applied.wait(answerWait));
   EXPECT_EQ(model().search()->results()->rowCount(), 3);
-  for (const auto& result : model().search()->results()->results()) EXPECT_EQ(result.file.rootID, second);
+  for (const auto& result : model().search()->results()->results())
+    EXPECT_EQ(result.file.rootID, second);
   EXPECT_EQ(model().folders()->list()->rowCount(), 1);
 }
 
@@ -230,7 +232,8 @@ TEST_F(AppTest, WhileAnotherProcessWritesTheLibraryTheAppSearchesAndWritesNothin
   commandLine.reset();
   model_ = std::make_unique<AppModel>(setup());
   EXPECT_NE(model().indexer(), nullptr);
-  EXPECT_EQ(model().folders()->addFolder(temp->path() / "More").outcome, FolderRules::Outcome::added);
+  EXPECT_EQ(model().folders()->addFolder(temp->path() / "More").outcome,
+            FolderRules::Outcome::added);
 }
 
 TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {

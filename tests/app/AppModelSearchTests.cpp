@@ -133,7 +133,8 @@ TEST_P(KeepSelectionTest, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
     EXPECT_TRUE(model().search()->exactTimes().contains(video->frameID));
   } else {
     ASSERT_GT(model().search()->results()->rowCount(), 0);
-    EXPECT_EQ(model().search()->selection(), model().search()->results()->results().front().frameID);
+    EXPECT_EQ(model().search()->selection(),
+              model().search()->results()->results().front().frameID);
     EXPECT_TRUE(model().search()->exactTimes().empty());
   }
 }
@@ -281,7 +282,8 @@ TEST_F(SearchTest, MoreLikeThisSearchesWithTheStoredFrame) {
   QSignalSpy applied(model().search(), &SearchModel::searchApplied);
   model().search()->moreLikeThis(video->frameID);
   ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().search()->searchedQuery().toStdString(), MoreLikeThis::name(video->file, video->time));
+  EXPECT_EQ(model().search()->searchedQuery().toStdString(),
+            MoreLikeThis::name(video->file, video->time));
   ASSERT_FALSE(model().search()->results()->results().empty());
   EXPECT_EQ(model().search()->results()->results().front().frameID, video->frameID);
 }

@@ -14,39 +14,37 @@ namespace quillmere::test {
 namespace {
 
 class MainWindowCommandsTest : public AppTest {
-protected:
+ protected:
   void SetUp() override {
     AppTest::SetUp();
     engine = std::make_unique<QQmlApplicationEngine>();
     engine->setInitialProperties({{"app", QVariant::fromValue(&model())}});
     engine->load(QUrl("qrc:/Quillmere/qml/Main.qml"));
-    main = qobject_cast<QQuickWindow *>(engine->rootObjects().value(0));
+    main = qobject_cast<QQuickWindow*>(engine->rootObjects().value(0));
     ASSERT_NE(main, nullptr);
   }
   void TearDown() override {
     engine.reset();
     AppTest::TearDown();
   }
-  QQuickWindow *shown(const char *property) {
-    return qobject_cast<QQuickWindow *>(
-        main->property(property).value<QObject *>());
+  QQuickWindow* shown(const char* property) {
+    return qobject_cast<QQuickWindow*>(main->property(property).value<QObject*>());
   }
 
   std::unique_ptr<QQmlApplicationEngine> engine;
-  QQuickWindow *main = nullptr;
+  QQuickWindow* main = nullptr;
 };
 
-TEST_F(MainWindowCommandsTest,
-       EachCommandShowsItsOneWindowAgainWhenAskedAgain) {
+TEST_F(MainWindowCommandsTest, EachCommandShowsItsOneWindowAgainWhenAskedAgain) {
   const struct {
     void (AppCommands::*command)();
-    const char *property;
-    const char *title;
+    const char* property;
+    const char* title;
   } cases[] = {{&AppCommands::showDuplicates, "duplicatesWindow", "Duplicates"},
                {&AppCommands::showSettings, "settingsWindow", "Settings"}};
-  for (const auto &row : cases) {
+  for (const auto& row : cases) {
     (AppCommands::shared().*row.command)();
-    QQuickWindow *first = shown(row.property);
+    QQuickWindow* first = shown(row.property);
     ASSERT_NE(first, nullptr) << row.property;
     EXPECT_TRUE(first->isVisible()) << row.property;
     EXPECT_EQ(first->title(), row.title);
@@ -58,5 +56,5 @@ TEST_F(MainWindowCommandsTest,
   }
 }
 
-} // namespace
-} // namespace quillmere::test
+}  // namespace
+}  // namespace quillmere::test

@@ -159,7 +159,8 @@ TEST_F(MainWindowTest, ReturnRightAfterTypingOpensTheFirstResultOfTheWholeQuery)
   ASSERT_TRUE(waitFor([&asked] { return asked.count() > 0; }));
   // Opened once the answer for the whole query was applied, never the one for "sunse".
   EXPECT_EQ(model().search()->searchedQuery().toStdString(), "sunset");
-  EXPECT_EQ(asked.front().front().toLongLong(), model().search()->results()->results().front().frameID);
+  EXPECT_EQ(asked.front().front().toLongLong(),
+            model().search()->results()->results().front().frameID);
   ASSERT_TRUE(waitFor([&] { return !opened.opened.empty(); }, 5000));
   EXPECT_EQ(opened.opened.front().fileName().toStdString(),
             model().search()->results()->results().front().file.name());

@@ -137,9 +137,8 @@ TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
   model().folders()->resolveFolders();
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(texts("folderName"), (QStringList{"Three", "One", "Empty", "Gone"}));
-  EXPECT_EQ(texts("folderSubtitle"),
-            (QStringList{"3 items", "1 item", "No photos or videos",
-                         QString::fromUtf8("Not connected · drive")}));
+  EXPECT_EQ(texts("folderSubtitle"), (QStringList{"3 items", "1 item", "No photos or videos",
+                                                  QString::fromUtf8("Not connected · drive")}));
   // Only a folder that can be reached can be shown or indexed again.
   EXPECT_EQ(menuEnabled("showFolder"), (QList<bool>{true, true, true, false}));
   EXPECT_EQ(menuEnabled("indexAgain"), (QList<bool>{true, true, true, false}));

@@ -62,7 +62,8 @@ TEST_F(SingleInstanceTest, SecondLaunchHandsItsPhotoToTheRunningInstanceAndExits
   EXPECT_FALSE(std::filesystem::exists(secondLibrary()));
   std::cout << "second launch exited after " << exitMS << " ms\n";
 
-  ASSERT_TRUE(waitFor([&] { return model().search()->imageQueryName() == "p2.jpg" && !applied.isEmpty(); }));
+  ASSERT_TRUE(waitFor(
+      [&] { return model().search()->imageQueryName() == "p2.jpg" && !applied.isEmpty(); }));
   ASSERT_FALSE(model().search()->results()->results().empty());
   EXPECT_EQ(model().search()->results()->results().front().file.relPath, "p2.jpg");
 }

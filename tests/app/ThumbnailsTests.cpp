@@ -79,7 +79,9 @@ class ThumbnailsTest : public AppTest {
 
   static Thumbnails::Cancelled notCancelled() { return std::make_shared<std::atomic<bool>>(false); }
 
-  std::filesystem::path url(const SearchResult& result) { return *model().folders()->url(result.file); }
+  std::filesystem::path url(const SearchResult& result) {
+    return *model().folders()->url(result.file);
+  }
 
   QImage storedThumbnail(std::int64_t frameID) {
     const auto data = model().library()->thumbnail(frameID);

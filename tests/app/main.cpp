@@ -3,8 +3,8 @@
 // chose one), so that the model's timers and queued calls run as in the application.
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QtQml/qqmlextensionplugin.h>
+#include <QGuiApplication>
 
 // The views' tests load the application's static QML module.
 Q_IMPORT_QML_PLUGIN(QuillmerePlugin)
