@@ -19,6 +19,7 @@
 
 #include "ProgressBar.h"
 #include "core/Float16.h"
+#include "core/StandardPath.h"
 #include "core/Utf8.h"
 #include "duplicates/DuplicateFinder.h"
 #include "export/ExportPlan.h"
@@ -56,20 +57,10 @@ void catchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-// A folder as the library stores it: absolute, normal, no trailing separator.
-std::string folderKey(const std::filesystem::path& path) {
-  std::error_code error;
-  auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path), error);
-  if (error) full = std::filesystem::absolute(path).lexically_normal();
-  auto text = full.string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
-
 std::optional<Root> findRoot(const Library& library, const std::string& folder) {
-  const auto key = folderKey(folder);
+  const auto key = standardPath(folder);
   for (const auto& root : library.roots()) {
-    if (folderKey(root.path) == key) return root;
+    if (standardPath(root.path) == key) return root;
   }
   return std::nullopt;
 }
@@ -455,7 +446,7 @@ int Commands::add(const Options& options) {
   const MountTable drives;
   for (const auto& operand : options.operands) {
     const auto result = FolderRules::add(*library_, operand, drives);
-    const auto path = FolderRules::standardised(operand);
+    const auto path = standardPath(operand);
     switch (result.outcome) {
       case FolderRules::Outcome::failed:
         throw Error(result.message);

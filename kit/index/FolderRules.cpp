@@ -3,6 +3,7 @@
 
 #include <system_error>
 
+#include "core/StandardPath.h"
 #include "index/Library.h"
 
 namespace quillmere {
@@ -14,15 +15,6 @@ std::string withSlash(const std::string& folder) {
 
 }  // namespace
 
-std::string FolderRules::standardised(const std::filesystem::path& path) {
-  std::error_code error;
-  auto full = std::filesystem::absolute(path, error);
-  if (error) full = path;
-  auto text = full.lexically_normal().string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
-
 bool FolderRules::contains(const std::string& folder, const std::string& path) {
   return path == folder || path.starts_with(withSlash(folder));
 }
@@ -30,7 +22,7 @@ bool FolderRules::contains(const std::string& folder, const std::string& path) {
 FolderRules::Plan FolderRules::plan(const std::vector<Root>& roots,
                                     const std::filesystem::path& path) {
   Plan plan;
-  plan.path = standardised(path);
+  plan.path = standardPath(path);
   for (const auto& root : roots) {
     if (contains(root.path, plan.path)) {
       plan.alreadyIncluded = true;
@@ -83,7 +75,7 @@ FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem:
 
 FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem::path& path,
                                         const MountTable& drives) {
-  return add(library, path, drives.describe(standardised(path)));
+  return add(library, path, drives.describe(standardPath(path)));
 }
 
 FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem::path& path) {
@@ -92,9 +84,9 @@ FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem:
 
 std::optional<MediaFile> FolderRules::storedFile(const Library& library,
                                                  const std::filesystem::path& path) {
-  const auto wanted = standardised(path);
+  const auto wanted = standardPath(path);
   for (const auto& root : library.roots()) {
-    const auto folder = standardised(root.path);
+    const auto folder = standardPath(root.path);
     if (wanted == folder || !contains(folder, wanted)) continue;
     const auto relative = wanted.substr(withSlash(folder).size());
     for (const auto& file : library.files(root.id)) {

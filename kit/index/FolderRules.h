@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The rules by which folders join the library, shared by every front end: a folder is known
-// by its standardised path; adding a folder that is already in the list, or lies inside a
+// by its standard path (standardPath); adding a folder that is already in the list, or lies inside a
 // folder in the list, changes nothing; adding a parent of folders in the list replaces them,
 // so that no file is ever stored under two roots. Also finds the stored file at a path.
 #pragma once
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/Records.h"
+#include "core/StandardPath.h"
 #include "platform/MountTable.h"
 
 namespace quillmere {
@@ -42,9 +43,9 @@ class FolderRules {
 
   FolderRules() = delete;
 
-  // Absolute, with "." and ".." resolved (links are left alone) and no trailing "/"
-  // except for "/" itself.
-  static std::string standardised(const std::filesystem::path& path);
+  // The same as standardPath (core/StandardPath.h), which the engine and the CLI call; kept
+  // for the application until it calls that too.
+  static std::string standardised(const std::filesystem::path& path) { return standardPath(path); }
   // Whether `path` is `folder` or lies inside it; "Photos 2" is not inside "Photos".
   static bool contains(const std::string& folder, const std::string& path);
   static Plan plan(const std::vector<Root>& roots, const std::filesystem::path& path);
