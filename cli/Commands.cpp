@@ -69,16 +69,8 @@ const char* kindName(MediaKind kind) {
   return kind == MediaKind::video ? "video" : "photo";
 }
 
-// By the rule the indexer follows: on its own drive only.
-std::optional<std::string> placeOf(const Root& root, const MountTable& drives) {
-  const auto place = drives.locate(root);
-  std::error_code error;
-  if (!place || !std::filesystem::is_directory(*place, error)) return std::nullopt;
-  return place;
-}
-
 bool isOnline(const Root& root, const MountTable& drives) {
-  return placeOf(root, drives).has_value();
+  return FolderRules::reachablePath(root, drives).has_value();
 }
 
 std::size_t parseLimit(const std::string& text) {
@@ -533,7 +525,7 @@ int Commands::index(const Options& options) {
     });
     std::map<std::int64_t, std::string> paths;
     for (const auto& root : roots) {
-      if (const auto place = placeOf(root, drives)) paths[root.id] = *place;
+      if (const auto place = FolderRules::reachablePath(root, drives)) paths[root.id] = *place;
     }
     watcher->watch(paths);
   }

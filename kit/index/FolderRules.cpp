@@ -82,6 +82,14 @@ FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem:
   return add(library, path, Volume{});
 }
 
+std::optional<std::string> FolderRules::reachablePath(const Root& root,
+                                                      const MountTable& drives) {
+  auto place = drives.locate(root);
+  std::error_code error;
+  if (!place || !std::filesystem::is_directory(*place, error)) return std::nullopt;
+  return place;
+}
+
 std::optional<MediaFile> FolderRules::storedFile(const Library& library,
                                                  const std::filesystem::path& path) {
   const auto wanted = standardPath(path);

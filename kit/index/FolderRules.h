@@ -60,6 +60,12 @@ class FolderRules {
   // The same for a folder whose drive nothing is known of.
   static AddResult add(Library& library, const std::filesystem::path& path);
 
+  // Where the folder can be read now: the place the mount table finds it at (a folder that
+  // names a drive only on that drive), when a directory stands there; nothing when it is
+  // unreachable. Never just a directory at the stored path: that may be an empty mount point
+  // or another drive, and scanning it would remove every file of the folder.
+  static std::optional<std::string> reachablePath(const Root& root, const MountTable& drives);
+
   // The file stored at `path` (as the user names it), through the root that contains it.
   static std::optional<MediaFile> storedFile(const Library& library,
                                              const std::filesystem::path& path);

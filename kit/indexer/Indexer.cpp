@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "index/FolderRules.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"
 #include "scan/Scanner.h"
@@ -272,11 +273,8 @@ std::optional<MountTable> Indexer::drives() const {
 std::optional<std::filesystem::path> Indexer::location(
     const Root& root, const std::optional<MountTable>& drives) const {
   if (reachableURL) return reachableURL(root);
-  // Never just a directory at the stored path: that may be an empty mount point or another
-  // drive, and scanning it would remove every file of the folder.
-  const auto place = drives ? drives->locate(root) : std::nullopt;
-  std::error_code ec;
-  if (!place || !std::filesystem::is_directory(*place, ec)) return std::nullopt;
+  const auto place = drives ? FolderRules::reachablePath(root, *drives) : std::nullopt;
+  if (!place) return std::nullopt;
   return Root{.path = *place}.url();
 }
 

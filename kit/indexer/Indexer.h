@@ -114,8 +114,7 @@ class Indexer {
   std::function<void(const Progress&)> onProgress;
   std::function<void(const MediaFile&)> onFileIndexed;
   // Where a folder can be read now, or nothing (then the folder is unreachable); when unset,
-  // where the mount table finds it (a folder that names a drive only on that drive), if it is
-  // a directory there.
+  // FolderRules::reachablePath over the mount table.
   std::function<std::optional<std::filesystem::path>(const Root&)> reachableURL;
   // When true, power-saving mode does not pause indexing.
   std::atomic<bool> ignoreLowPower{false};
