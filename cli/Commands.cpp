@@ -18,7 +18,6 @@
 #include <thread>
 
 #include "ProgressBar.h"
-#include "core/Float16.h"
 #include "core/StandardPath.h"
 #include "core/Utf8.h"
 #include "duplicates/DuplicateFinder.h"
@@ -31,7 +30,6 @@
 #include "model/Embedder.h"
 #include "model/ModelChoice.h"
 #include "model/ModelImport.h"
-#include "platform/ImageCodec.h"
 #include "platform/MountTable.h"
 #include "scan/FolderWatcher.h"
 #include "scan/Timecode.h"
@@ -639,28 +637,16 @@ int Commands::similar(const Options& options) {
   }
   if (!std::filesystem::is_regular_file(path, error))
     throw Error("File not found: " + path.string());
-  const auto stored = FolderRules::storedFile(*library_, path);
-  SearchEngine engine(*library_, *embedder_);
   const auto filter = this->filter(options);
-  const auto limit = options.limit.value_or(defaultLimit);
-  std::vector<SearchResult> results;
-  std::vector<float> query;
-  if (const auto like =
-          stored ? MoreLikeThis::nearest(*library_, *stored, seconds.value_or(0)) : std::nullopt) {
-    query = like->vector;
-    results = engine.search(query, filter, limit).results;
-  } else if (seconds || (stored && stored->kind == MediaKind::video)) {
-    throw Error(path.string() +
-                " is not indexed: add its folder and run 'quillmere-cli index' first.");
-  } else {
-    const auto picture = ImageCodec::thumbnail(path, 1024);
-    if (!picture) throw Error(path.string() + " could not be read as a photo.");
-    results = engine.search(*picture, filter, limit);
-    if (options.exact) {
-      auto vectors = embedder_->embed(std::span<const Picture>(&*picture, 1));
-      query = floatsFromHalves(vectors.front());
-    }
+  MoreLikeThis::ImageQuery like;
+  try {
+    like = MoreLikeThis::file(*library_, *embedder_, path, seconds);
+  } catch (const MoreLikeThis::Unreadable& failure) {
+    throw Error(failure.what());
   }
+  SearchEngine engine(*library_, *embedder_);
+  const std::vector<float>& query = like.vector;
+  auto results = engine.search(query, filter, options.limit.value_or(defaultLimit)).results;
   if (options.exact && !query.empty() && !results.empty()) {
     results = engine.refineAll(std::move(results), query);
   }

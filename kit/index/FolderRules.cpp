@@ -82,8 +82,7 @@ FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem:
   return add(library, path, Volume{});
 }
 
-std::optional<std::string> FolderRules::reachablePath(const Root& root,
-                                                      const MountTable& drives) {
+std::optional<std::string> FolderRules::reachablePath(const Root& root, const MountTable& drives) {
   auto place = drives.locate(root);
   std::error_code error;
   if (!place || !std::filesystem::is_directory(*place, error)) return std::nullopt;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The rules by which folders join the library, shared by every front end: a folder is known
-// by its standard path (standardPath); adding a folder that is already in the list, or lies inside a
-// folder in the list, changes nothing; adding a parent of folders in the list replaces them,
-// so that no file is ever stored under two roots. Also finds the stored file at a path.
+// by its standard path (standardPath); adding a folder that is already in the list, or lies inside
+// a folder in the list, changes nothing; adding a parent of folders in the list replaces them, so
+// that no file is ever stored under two roots. Also finds the stored file at a path.
 #pragma once
 
 #include <filesystem>

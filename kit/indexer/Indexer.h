@@ -86,7 +86,7 @@ class Indexer {
 
   static constexpr std::size_t photoBatch = 16;
   static constexpr std::size_t videoChunk = 8;
-  static constexpr std::int64_t embedPixels = 384;
+  static constexpr std::int64_t embedPixels = FrameSampler::embedPixels;
   static constexpr std::int64_t thumbnailPixels = 200;
   static constexpr std::chrono::milliseconds reportInterval{250};
   static constexpr std::chrono::milliseconds pausePoll{1000};
