@@ -24,7 +24,7 @@
 
 #include "core/Records.h"
 #include "index/SQLite.h"
-#include "index/VectorIndex.h"
+#include "vectors/VectorIndex.h"
 
 namespace quillmere {
 

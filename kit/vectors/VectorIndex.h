@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/Float16.h"
-#include "index/TopRows.h"
+#include "vectors/TopRows.h"
 
 namespace quillmere {
 

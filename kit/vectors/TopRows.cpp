@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "index/TopRows.h"
+#include "vectors/TopRows.h"
 
 #include <algorithm>
 #include <bit>

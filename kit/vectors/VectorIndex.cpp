@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "index/VectorIndex.h"
+#include "vectors/VectorIndex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,9 +12,9 @@
 #include <immintrin.h>
 #endif
 
-#include "index/DotKernel.h"
-#include "index/TopRows.h"
-#include "index/WorkerPool.h"
+#include "vectors/DotKernel.h"
+#include "vectors/TopRows.h"
+#include "vectors/WorkerPool.h"
 
 namespace quillmere {
 

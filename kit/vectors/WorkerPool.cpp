@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "index/WorkerPool.h"
+#include "vectors/WorkerPool.h"
 
 #include <algorithm>
 
