@@ -218,6 +218,63 @@ class VectorIndex::RowsSnapshot {
   std::vector<const StoredRow*> starts_;  // chunks_ then tail_
 };
 
+// Which rows one search may list: its filter's answers about the rows' files, asked in
+// batches and each file at most once, over the rows as the search scored them. Without a
+// filter every row is admitted.
+class VectorIndex::Admission {
+ public:
+  Admission(const FileFilter& include, const RowsSnapshot& rows, std::size_t fileSlots,
+            const std::vector<TopRows::Entry>& best, std::size_t limit)
+      : include_(include), rows_(rows), decisions_(include, fileSlots), limit_(limit) {
+    if (!include_) return;
+    // The best rows lie all over memory: fetched in one pass before any is decided, they
+    // arrive together.
+    bestRows_.reserve(best.size());
+    for (const TopRows::Entry& entry : best) {
+      bestRows_.push_back(&rows_[entry.row]);
+      __builtin_prefetch(bestRows_.back());
+    }
+  }
+  Admission(const Admission&) = delete;
+  Admission& operator=(const Admission&) = delete;
+
+  // Whether the i-th of the best rows may be listed. An undecided file is asked about
+  // together with the files of as many of the following best rows as are still wanted:
+  // when all are admitted, no more.
+  bool bestAdmitted(std::size_t i) {
+    if (!include_) return true;
+    if (!decisions_.known(bestRows_[i]->fileSlot)) {
+      const std::size_t end = std::min(bestRows_.size(), i + (limit_ - listed_));
+      for (std::size_t j = i; j < end; ++j)
+        decisions_.queue(bestRows_[j]->fileSlot, bestRows_[j]->row.fileID);
+      decisions_.ask();
+    }
+    const bool admitted = decisions_.admitted(bestRows_[i]->fileSlot);
+    listed_ += admitted ? 1 : 0;
+    return admitted;
+  }
+
+  // Asks about the files of a window of rows in one call.
+  void decideWindow(std::span<const std::size_t> window) {
+    if (!include_) return;
+    // The rows lie far apart in memory: fetched all at once, they arrive together.
+    for (const std::size_t r : window) __builtin_prefetch(&rows_[r]);
+    for (const std::size_t r : window) decisions_.queue(rows_[r].fileSlot, rows_[r].row.fileID);
+    decisions_.ask();
+  }
+
+  // Whether row r may be listed, once its window was decided.
+  bool admitted(std::size_t r) const { return !include_ || decisions_.admitted(rows_[r].fileSlot); }
+
+ private:
+  const FileFilter& include_;
+  const RowsSnapshot& rows_;
+  FileDecisions decisions_;
+  std::vector<const StoredRow*> bestRows_;  // the best rows, when there is a filter
+  const std::size_t limit_;
+  std::size_t listed_ = 0;  // best rows admitted so far
+};
+
 VectorIndex::VectorIndex(std::size_t dim) : dim_(dim) {}
 
 std::size_t VectorIndex::count() const {
@@ -376,45 +433,15 @@ std::vector<VectorIndex::Hit> VectorIndex::search(std::span<const float> query, 
     fileSlots = include ? fileSlots_ : 0;
   }
 
-  FileDecisions decisions(include, fileSlots);
-  // The best rows lie all over memory: fetched in one pass before any is decided, they
-  // arrive together.
-  std::vector<const StoredRow*> bestRows;
-  if (include) {
-    bestRows.reserve(best.size());
-    for (const TopRows::Entry& entry : best) {
-      bestRows.push_back(&(*rows)[entry.row]);
-      __builtin_prefetch(bestRows.back());
-    }
-  }
-  std::size_t listed = 0;  // best rows admitted so far
-  const auto bestAdmitted = [&](std::size_t i) {
-    if (!include) return true;
-    if (!decisions.known(bestRows[i]->fileSlot)) {
-      // The files of as many rows as are still wanted: when all are admitted, no more.
-      const std::size_t end = std::min(bestRows.size(), i + (limit - listed));
-      for (std::size_t j = i; j < end; ++j)
-        decisions.queue(bestRows[j]->fileSlot, bestRows[j]->row.fileID);
-      decisions.ask();
-    }
-    const bool admitted = decisions.admitted(bestRows[i]->fileSlot);
-    listed += admitted ? 1 : 0;
-    return admitted;
-  };
-  const auto decideWindow = [&](std::span<const std::size_t> window) {
-    if (!include) return;
-    // The rows lie far apart in memory: fetched all at once, they arrive together.
-    for (const std::size_t r : window) __builtin_prefetch(&(*rows)[r]);
-    for (const std::size_t r : window) decisions.queue((*rows)[r].fileSlot, (*rows)[r].row.fileID);
-    decisions.ask();
-  };
-  const auto admitted = [&](std::size_t r) {
-    return !include || decisions.admitted((*rows)[r].fileSlot);
-  };
-  std::optional<std::vector<Candidate>> read =
-      readOff(best, limit, best.size() < kept, bestAdmitted);
+  Admission admission(include, *rows, fileSlots, best, limit);
+  std::optional<std::vector<Candidate>> read = readOff(
+      best, limit, best.size() < kept, [&](std::size_t i) { return admission.bestAdmitted(i); });
   const std::vector<Candidate> chosen =
-      read ? std::move(*read) : selectInOrder(scores, dead, limit, decideWindow, admitted);
+      read ? std::move(*read)
+           : selectInOrder(
+                 scores, dead, limit,
+                 [&](std::span<const std::size_t> window) { admission.decideWindow(window); },
+                 [&](std::size_t r) { return admission.admitted(r); });
 
   std::vector<Hit> hits;
   hits.reserve(chosen.size());

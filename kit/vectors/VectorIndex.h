@@ -87,6 +87,7 @@ class VectorIndex {
   using RowChunk = std::vector<StoredRow>;
   using SharedChunks = std::vector<std::shared_ptr<const RowChunk>>;
   class RowsSnapshot;
+  class Admission;  // which rows one search may list
   static void appendRow(SharedChunks& chunks, RowChunk& tail, const StoredRow& row);
 
   std::size_t rowCountLocked() const { return chunks_.size() * chunkRows + tail_.size(); }
