@@ -507,12 +507,12 @@ int Commands::index(const Options& options) {
       std::printf("Offline, skipped: %s\n", printable(root.path).c_str());
     }
   }
-  std::mutex drawing;
+  std::mutex drawLock;  // guards bar and problem, which the indexer's thread sets
   ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
   Indexer indexer(*library_, *embedder_);
   std::optional<std::string> problem;
   indexer.onProgress = [&](const Indexer::Progress& progress) {
-    std::lock_guard hold(drawing);
+    std::lock_guard hold(drawLock);
     bar.show(progress);
     problem = progress.problem;
   };
@@ -543,7 +543,7 @@ int Commands::index(const Options& options) {
   indexer.waitUntilIdle();
   indexer.onProgress = nullptr;
   {
-    std::lock_guard hold(drawing);
+    std::lock_guard hold(drawLock);
     bar.finish();
   }
   const auto totals = library_->totals();

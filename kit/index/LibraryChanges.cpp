@@ -69,13 +69,13 @@ Library::Stale::Stale(std::int64_t fileID)
 Library::ScanChanges Library::applyScan(std::int64_t rootID,
                                         const std::vector<ScannedFile>& entries,
                                         const std::vector<std::string>& unreadable) {
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   const ScanDiff diff = ScanDiff::between(files(rootID), entries, unreadable);
   const std::vector<std::int64_t> addedIDs = writeDiff(*db_, rootID, diff);
   for (const MediaFile& file : diff.changed) vectors_.remove(file.id);
   for (const MediaFile& file : diff.removed) vectors_.remove(file.id);
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     cacheDiff(filesByID_, rootID, diff, addedIDs);
   }
   return {.added = static_cast<std::int64_t>(diff.added.size()),
@@ -87,14 +87,14 @@ Library::ScanChanges Library::applyScan(std::int64_t rootID,
 void Library::setState(std::int64_t fileID, FileState state,
                        const std::optional<std::string>& error,
                        const std::optional<double>& duration) {
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   if (duration) {
     db_->run("UPDATE files SET state=?, error=?, duration=? WHERE id=?",
              {rawValue(state), error, *duration, fileID});
   } else {
     db_->run("UPDATE files SET state=?, error=? WHERE id=?", {rawValue(state), error, fileID});
   }
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto found = filesByID_.find(fileID);
   if (found == filesByID_.end()) return;
   found->second.state = state;
@@ -117,7 +117,7 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
       }
     }
   }
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   const std::vector<std::int64_t> frameIDs = db_->transaction([&] {
     std::vector<std::int64_t> ids;
     for (const FrameBatchEntry& entry : batch) {
@@ -140,7 +140,7 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
 
   // Files first: a search that meets the new vectors must find their file indexed.
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     for (const FrameBatchEntry& entry : batch) {
       auto found = filesByID_.find(entry.file.id);
       if (found == filesByID_.end()) continue;
@@ -169,9 +169,9 @@ void Library::saveFrames(const MediaFile& file, const std::vector<FrameRecord>& 
 }
 
 void Library::retryFailed() {
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   db_->run("UPDATE files SET state=0, error=NULL WHERE state=2");
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   for (auto& [id, file] : filesByID_) {
     if (file.state != FileState::failed) continue;
     file.state = FileState::pending;
@@ -183,7 +183,7 @@ std::vector<MediaFile> Library::pending(const std::set<std::int64_t>& roots) con
   std::vector<MediaFile> list;
   if (roots.empty()) return list;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     for (const auto& [id, file] : filesByID_) {
       if (file.state == FileState::pending && roots.contains(file.rootID)) list.push_back(file);
     }
@@ -200,7 +200,7 @@ std::vector<MediaFile> Library::pending(const std::set<std::int64_t>& roots) con
 Library::Totals Library::totals(const std::optional<std::set<std::int64_t>>& roots) const {
   Totals totals;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     for (const auto& [id, file] : filesByID_) {
       if (roots && !roots->contains(file.rootID)) continue;
       totals.files += 1;
@@ -228,7 +228,7 @@ Library::Totals Library::totals(const std::optional<std::set<std::int64_t>>& roo
 
 std::map<std::int64_t, Library::RootCounts> Library::rootCounts() const {
   std::map<std::int64_t, RootCounts> counts;
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   for (const auto& [id, file] : filesByID_) {
     auto& count = counts[file.rootID];
     count.files += 1;

@@ -68,7 +68,7 @@ Indexer::Indexer(Library& library, Embedder& embedder, Policy policy,
 Indexer::~Indexer() {
   std::vector<std::shared_ptr<Task>> threads;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     closing_ = true;  // no thread is started from now on
     threads = threads_;
   }
@@ -79,17 +79,17 @@ Indexer::~Indexer() {
 }
 
 Indexer::Policy Indexer::policy() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return policy_;
 }
 
 void Indexer::setPolicy(const Policy& policy) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   policy_ = policy;
 }
 
 Indexer::Progress Indexer::currentProgress() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return progress_;
 }
 
@@ -97,7 +97,7 @@ void Indexer::run(const std::optional<std::vector<std::int64_t>>& scan) {
   reapFinished();
   bool active = false;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (closing_) return;
     active = task_ != nullptr;
     if (active) wake_ = true;
@@ -120,7 +120,7 @@ std::vector<std::int64_t> Indexer::allRootIDs() const {
 }
 
 void Indexer::startRun(std::vector<std::int64_t> ids) {
-  std::unique_lock guard(lock_);
+  MutexLock guard(lock_);
   if (closing_) return;
   if (task_) {
     // Another request started a run in the meantime: merge into it.
@@ -146,7 +146,7 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
     } catch (...) {
       // Nothing below is meant to throw; if it did, the run still ends cleanly.
       {
-        std::lock_guard end(lock_);
+        MutexLock end(lock_);
         if (task_.get() == raw) task_.reset();
         progress_.phase = Phase::idle();
       }
@@ -159,7 +159,7 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
 
 void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
   if (ids.empty()) return;  // wake is set: the run looks again for pending files
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (closing_) return;
   for (std::int64_t id : ids) {
     if (std::find(scanQueue_.begin(), scanQueue_.end(), id) == scanQueue_.end()) {
@@ -184,7 +184,7 @@ void Indexer::drainScans(std::stop_token stop) {
     std::vector<std::int64_t> ids;
     bool startNew = false;
     {
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       if (stop.stop_requested()) scanQueue_.clear();
       ids.swap(scanQueue_);
       if (ids.empty()) {
@@ -209,7 +209,7 @@ void Indexer::drainScans(std::stop_token stop) {
 void Indexer::reapFinished() {
   std::vector<std::shared_ptr<Task>> finished;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     auto split = std::stable_partition(threads_.begin(), threads_.end(),
                                        [](const auto& task) { return !task->over.load(); });
     finished.assign(std::make_move_iterator(split), std::make_move_iterator(threads_.end()));
@@ -229,7 +229,7 @@ void Indexer::runBody(std::stop_token stop, std::vector<std::int64_t> ids) {
 }
 
 bool Indexer::endRunUnlessWoken(std::stop_token stop) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (wake_ && !stop.stop_requested() && !refusal_) {
     wake_ = false;
     return false;
@@ -239,7 +239,7 @@ bool Indexer::endRunUnlessWoken(std::stop_token stop) {
 }
 
 void Indexer::stop() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (task_) task_->thread.request_stop();
 }
 
@@ -247,7 +247,7 @@ void Indexer::waitUntilIdle() {
   for (;;) {
     std::shared_future<void> done;
     {
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       if (task_) {
         done = task_->done;
       } else {
@@ -290,7 +290,7 @@ Indexer::Locations Indexer::reachableRoots() const {
 void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
   if (ids.empty()) return;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (progress_.phase == Phase::idle()) progress_.phase = Phase::scanning();
   }
   report(false);
@@ -298,7 +298,7 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
     if (stop.stop_requested()) return;
     {
       // Two listings of one folder applied out of order would undo the newer one.
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       if (!scanning_.insert(id).second) {
         rescan_.insert(id);
         continue;
@@ -308,7 +308,7 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
     bool handOver = false;
     while (again) {
       scanFolder(id, stop);
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       const bool asked = rescan_.erase(id) > 0;
       again = asked && !stop.stop_requested();
       handOver = asked && !again;
@@ -335,7 +335,7 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
   } catch (const std::exception&) {
     return;  // safe: the folder keeps its files as they were until its next scan
   }
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   unsupported_[id] = result.unsupportedVideos;
   std::erase_if(passedOver_, [id](const auto& entry) { return entry.second == id; });
 }
@@ -365,9 +365,9 @@ std::vector<MediaFile> Indexer::pendingIn(const Locations& roots) const {
   std::set<std::int64_t> rootIDs;
   for (const auto& [id, url] : roots) rootIDs.insert(id);
   std::vector<MediaFile> pending = library_.pending(rootIDs);
-  std::lock_guard guard(lock_);
-  std::erase_if(pending, [this](const MediaFile& f) {
-    return passedOver_.contains(f.id) || heldBack_.contains(f.id);
+  MutexLock guard(lock_);
+  std::erase_if(pending, [passed = &passedOver_, held = &heldBack_](const MediaFile& f) {
+    return passed->contains(f.id) || held->contains(f.id);  // under the lock taken above
   });
   return pending;
 }
@@ -404,12 +404,12 @@ std::vector<Indexer::PhotoJob> Indexer::nextPhotoBatch(const std::vector<MediaFi
 }
 
 bool Indexer::takeWake() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return std::exchange(wake_, false);
 }
 
 bool Indexer::isWoken() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return wake_;
 }
 
@@ -418,7 +418,7 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
   if (!existsAt(url)) {
     // Gone with its folder still reachable: it stays pending for the next scan to settle,
     // and is not tried again before then.
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     passedOver_[file.id] = file.rootID;
     return false;
   }
@@ -439,7 +439,7 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
 }
 
 void Indexer::holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   heldBack_.insert(fileIDs.begin(), fileIDs.end());
   if (++refusedWrites_ >= refusalLimit && !refusal_) {
     refusal_ = "The library can't be written: " + reason;
@@ -447,24 +447,24 @@ void Indexer::holdBack(const std::vector<std::int64_t>& fileIDs, const std::stri
 }
 
 void Indexer::countWritten() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   refusedWrites_ = 0;
 }
 
 bool Indexer::isHeldBack(std::int64_t fileID) const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return heldBack_.contains(fileID);
 }
 
 bool Indexer::refused() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return refusal_.has_value();
 }
 
 void Indexer::indexPhotos(const std::vector<PhotoJob>& jobs) {
   if (jobs.empty()) return;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     progress_.current = jobs.back().file.name();
   }
   report(false);
@@ -611,7 +611,7 @@ void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
   }
   if (marked > 0) {
     {
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       progress_.failed += marked;
     }
     report(false);
@@ -638,7 +638,7 @@ void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
 
 void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop) {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     progress_.current = file.name();
   }
   report(false);
@@ -664,7 +664,7 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
     }
     if (recordFailure(file, url, describe(std::current_exception()))) {
       {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         progress_.failed += 1;
       }
       report(false);

@@ -60,7 +60,7 @@ class PixelBufferPool : public std::enable_shared_from_this<PixelBufferPool> {
   };
   std::int64_t side_;
   std::size_t frameBytes_;
-  mutable std::mutex mutex_;
+  mutable std::mutex lock_;  // guards idle_
   std::vector<Idle> idle_;
 };
 

@@ -278,19 +278,19 @@ class VectorIndex::Admission {
 VectorIndex::VectorIndex(std::size_t dim) : dim_(dim) {}
 
 std::size_t VectorIndex::count() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return rowCountLocked() - deadCount_;
 }
 
 void VectorIndex::reserve(std::size_t n) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   vectors_.reserve(n * dim_);
   chunks_.reserve(n / chunkRows + 1);
   dead_.reserve(n);
 }
 
 void VectorIndex::removeAll() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   vectors_.clear();
   chunks_.clear();
   tail_.clear();
@@ -318,7 +318,7 @@ const VectorIndex::Row& VectorIndex::rowLocked(std::size_t r) const {
 
 void VectorIndex::add(const Row& row, std::span<const Half> vector) {
   if (vector.size() != dim_) contractBroken("vector of the wrong length", vector.size(), dim_);
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   // The scan's selection packs a row's number into 32 bits: four billion rows of even one
   // component each would not fit in memory anyway.
   if (rowCountLocked() >= TopRows::rowLimit)
@@ -332,7 +332,7 @@ void VectorIndex::add(const Row& row, std::span<const Half> vector) {
 }
 
 void VectorIndex::remove(std::int64_t fileID) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   const auto found = rowsByFile_.find(fileID);
   if (found == rowsByFile_.end()) return;
   for (const std::size_t r : found->second.rows) dead_[r] = true;
@@ -372,7 +372,7 @@ void VectorIndex::compactLocked() {
 
 std::vector<std::pair<VectorIndex::Row, std::vector<Half>>> VectorIndex::vectors(
     std::int64_t fileID) const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   std::vector<std::pair<Row, std::vector<Half>>> result;
   const auto found = rowsByFile_.find(fileID);
   if (found == rowsByFile_.end()) return result;
@@ -386,7 +386,7 @@ std::vector<std::pair<VectorIndex::Row, std::vector<Half>>> VectorIndex::vectors
 }
 
 std::vector<VectorIndex::Row> VectorIndex::rows(std::int64_t fileID) const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   std::vector<Row> result;
   const auto found = rowsByFile_.find(fileID);
   if (found == rowsByFile_.end()) return result;
@@ -421,7 +421,7 @@ std::vector<VectorIndex::Hit> VectorIndex::search(std::span<const float> query, 
   std::size_t kept = 0;
   std::size_t fileSlots = 0;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     rows.emplace(chunks_, tail_);
     dead = dead_;
     scores.resize(rowCountLocked());
@@ -458,6 +458,8 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
   const Half* vectors = vectors_.data();
   const std::size_t dim = dim_;
   float* out = scores.data();
+  // The workers read the flags while this thread holds the lock for them.
+  const std::vector<bool>* dead = &dead_;
   WorkerPool& pool = WorkerPool::shared();
   // The best live rows each thread saw, kept while the block is still in its cache.
   std::vector<TopRows> tops(pool.slots(), TopRows(limit));
@@ -468,7 +470,7 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
     DotKernel::score(query, vectors + first * dim, end - first, out + first);
     TopRows& top = tops[slot];
     for (std::size_t r = first; r < end; ++r) {
-      if (top.wouldKeep(out[r]) && !dead_[r]) top.offer({out[r], r});
+      if (top.wouldKeep(out[r]) && !(*dead)[r]) top.offer({out[r], r});
     }
   });
   TopRows merged(limit);
@@ -477,12 +479,12 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
 }
 
 std::size_t VectorIndex::storedRows() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return rowCountLocked();
 }
 
 std::size_t VectorIndex::deadRows() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return deadCount_;
 }
 
