@@ -83,11 +83,6 @@ Indexer::Policy Indexer::policy() const {
   return policy_;
 }
 
-void Indexer::setPolicy(const Policy& policy) {
-  MutexLock guard(lock_);
-  policy_ = policy;
-}
-
 Indexer::Progress Indexer::currentProgress() const {
   MutexLock guard(lock_);
   return progress_;

@@ -107,8 +107,6 @@ class Indexer {
   Embedder& embedder() const { return embedder_; }
 
   Policy policy() const;
-  // Applies from the next video.
-  void setPolicy(const Policy& policy);
 
   // Set by the owner before the first run.
   std::function<void(const Progress&)> onProgress;

@@ -235,10 +235,6 @@ void Embedder::prepareText() {
   loadText();
 }
 
-void Embedder::prepareImages() {
-  loadImages();
-}
-
 std::vector<std::vector<Half>> Embedder::embed(std::span<const Picture> images) {
   std::shared_ptr<Encoder> model = loadImages();
   if (images.empty()) return {};

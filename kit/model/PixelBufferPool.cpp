@@ -65,9 +65,4 @@ void PixelBufferPool::giveBack(std::unique_ptr<std::uint8_t[]> block, std::size_
   if (smallest->capacity < capacity) *smallest = Idle{std::move(block), capacity};
 }
 
-std::size_t PixelBufferPool::idleBuffers() const {
-  std::lock_guard guard(lock_);
-  return idle_.size();
-}
-
 }  // namespace quillmere
