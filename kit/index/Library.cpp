@@ -95,7 +95,7 @@ void Library::migrate(Opening opening) {
   if (opening == Opening::readOnly) return;
   db_->transaction([&] {
     db_->run("DELETE FROM frames");
-    db_->run("UPDATE files SET state=0, error=NULL");
+    db_->run("UPDATE files SET state=?, error=NULL", {rawValue(FileState::pending)});
     db_->run("INSERT OR REPLACE INTO meta(key, value) VALUES('model', ?)", {modelSignature_});
     db_->run("INSERT OR REPLACE INTO meta(key, value) VALUES('schema', ?)",
              {std::to_string(schemaVersion)});

@@ -18,13 +18,14 @@ std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanD
     ids.reserve(diff.added.size());
     for (const ScannedFile& entry : diff.added) {
       ids.push_back(db.run(
-          "INSERT INTO files(root_id, rel_path, kind, size, mtime, state) VALUES(?,?,?,?,?,0)",
-          {rootID, entry.relPath, rawValue(entry.kind), entry.size, entry.mtime}));
+          "INSERT INTO files(root_id, rel_path, kind, size, mtime, state) VALUES(?,?,?,?,?,?)",
+          {rootID, entry.relPath, rawValue(entry.kind), entry.size, entry.mtime,
+           rawValue(FileState::pending)}));
     }
     for (const MediaFile& file : diff.changed) {
       db.run("DELETE FROM frames WHERE file_id=?", {file.id});
-      db.run("UPDATE files SET size=?, mtime=?, state=0, error=NULL WHERE id=?",
-             {file.size, file.mtime, file.id});
+      db.run("UPDATE files SET size=?, mtime=?, state=?, error=NULL WHERE id=?",
+             {file.size, file.mtime, rawValue(FileState::pending), file.id});
     }
     for (const ScanDiff::Move& move : diff.moved) {
       db.run("UPDATE files SET rel_path=? WHERE id=?", {move.relPath, move.file.id});
@@ -130,9 +131,10 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
       // Only over the content the frames were made from: a scan that found the file edited
       // may have committed after the indexer last looked.
       db_->run(
-          "UPDATE files SET state=1, error=NULL, duration=?, width=?, height=? "
+          "UPDATE files SET state=?, error=NULL, duration=?, width=?, height=? "
           "WHERE id=? AND size=? AND mtime=?",
-          {entry.duration, entry.width, entry.height, fileID, entry.file.size, entry.file.mtime});
+          {rawValue(FileState::indexed), entry.duration, entry.width, entry.height, fileID,
+           entry.file.size, entry.file.mtime});
       if (db_->changes() == 0) throw Stale(fileID);
     }
     return ids;
@@ -170,7 +172,8 @@ void Library::saveFrames(const MediaFile& file, const std::vector<FrameRecord>& 
 
 void Library::retryFailed() {
   MutexLock serial(writeLock_);
-  db_->run("UPDATE files SET state=0, error=NULL WHERE state=2");
+  db_->run("UPDATE files SET state=?, error=NULL WHERE state=?",
+           {rawValue(FileState::pending), rawValue(FileState::failed)});
   MutexLock guard(lock_);
   for (auto& [id, file] : filesByID_) {
     if (file.state != FileState::failed) continue;
