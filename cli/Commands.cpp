@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The quillmere-cli subcommands: parsing their options, opening the engine, running each.
 #include "Commands.h"
 
 #include <unistd.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The rules by which folders join the library, where they can be read, and stored files by path.
 #include "index/FolderRules.h"
 
 #include <system_error>

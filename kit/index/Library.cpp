@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The library's schema, opening and migration, its caches and loading its vectors.
 #include "index/Library.h"
 
 #include <algorithm>

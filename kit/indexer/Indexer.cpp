@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The indexer's runs: their threads, scanning folders and indexing photos and videos.
 #include "indexer/Indexer.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Byte-pair encoding of query text into the text encoder's token ids, with its cache.
 #include "model/BPETokenizer.h"
 
 #include <fcntl.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The pool of reusable RGB8 input buffers of the image encoder, and its leases.
 #include "model/PixelBufferPool.h"
 
 #include <stdexcept>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// MediaProbe::read: a media file's duration, sound and first video track, from its headers.
 #include "platform/MediaProbe.h"
 
 #include <cmath>

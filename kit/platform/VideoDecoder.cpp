@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The FFmpeg video decoder: opening, seeking, decoding passes and upright, scaled frames.
 #include "platform/VideoDecoder.h"
 
 #include "platform/KeyframePlan.h"

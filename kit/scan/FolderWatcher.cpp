@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The inotify watch over the folders' trees and the debounced reports of changed folders.
 #include "scan/FolderWatcher.h"
 
 #include <poll.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The folder walk that lists photos and videos worth indexing, and the file types it takes.
 #include "scan/Scanner.h"
 
 #include <fcntl.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Image queries from stored frames, or from a file decoded and embedded.
 #include "search/MoreLikeThis.h"
 
 #include <cmath>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The bounded selection of a scan's best rows by score.
 #include "vectors/TopRows.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The in-memory vector index: adding and retiring rows, compaction and the searches.
 #include "vectors/VectorIndex.h"
 
 #include <algorithm>

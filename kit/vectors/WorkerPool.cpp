@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The worker threads that run the vector scan's blocks.
 #include "vectors/WorkerPool.h"
 
 #include <algorithm>
