@@ -4,9 +4,8 @@
 
 #include <cmath>
 #include <exception>
-#include <utility>
-
 #include <span>
+#include <utility>
 
 #include "core/Float16.h"
 #include "index/FolderRules.h"
