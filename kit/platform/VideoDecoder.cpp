@@ -524,13 +524,13 @@ VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make
   if (const int code = header.error(); code < 0) {
     throw Error(describe(code), !isFileSystemError(code));
   }
+  s.stream = header.videoStream();
   s.format = header.release();
   if (s.format->nb_streams == 0) throw Error(describe(AVERROR_INVALIDDATA), true);
 
   if (s.format->duration != AV_NOPTS_VALUE && s.format->duration > 0) {
     s.info.duration = static_cast<double>(s.format->duration) / AV_TIME_BASE;
   }
-  s.stream = header.videoStream();
   if (s.stream < 0) return;
 
   AVStream* stream = s.format->streams[s.stream];
