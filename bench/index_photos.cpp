@@ -13,8 +13,8 @@
 #include <vector>
 #include "support/Measure.h"
 
-#include "indexer/Indexer.h"
 #include "index/Library.h"
+#include "indexer/Indexer.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"
 

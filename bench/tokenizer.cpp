@@ -69,9 +69,10 @@ int main(int argc, char* argv[]) {
       ids << '\n';
     }
   });
-  std::printf("ours: load+first encode %.1f ms (median of %d), tables %.1f MB = %.2f x file "
-              "(%.1f MB), %zu queries %.1f ms\n",
-              median(loads), rounds, heapBytes / 1e6, heapBytes / fileBytes, fileBytes / 1e6,
-              queries.size(), encodeMS);
+  std::printf(
+      "ours: load+first encode %.1f ms (median of %d), tables %.1f MB = %.2f x file "
+      "(%.1f MB), %zu queries %.1f ms\n",
+      median(loads), rounds, heapBytes / 1e6, heapBytes / fileBytes, fileBytes / 1e6,
+      queries.size(), encodeMS);
   return 0;
 }

@@ -31,9 +31,9 @@
 #include <vector>
 
 #include "core/Float16.h"
-#include "index/DotKernel.h"
-#include "index/VectorIndex.h"
-#include "index/WorkerPool.h"
+#include "vectors/DotKernel.h"
+#include "vectors/VectorIndex.h"
+#include "vectors/WorkerPool.h"
 
 namespace {
 

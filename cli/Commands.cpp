@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The quillmere-cli subcommands: parsing their options, opening the engine, running each.
 #include "Commands.h"
 
 #include <unistd.h>
@@ -18,7 +19,7 @@
 #include <thread>
 
 #include "ProgressBar.h"
-#include "core/Float16.h"
+#include "core/StandardPath.h"
 #include "core/Utf8.h"
 #include "duplicates/DuplicateFinder.h"
 #include "export/ExportPlan.h"
@@ -30,7 +31,6 @@
 #include "model/Embedder.h"
 #include "model/ModelChoice.h"
 #include "model/ModelImport.h"
-#include "platform/ImageCodec.h"
 #include "platform/MountTable.h"
 #include "scan/FolderWatcher.h"
 #include "scan/Timecode.h"
@@ -56,20 +56,10 @@ void catchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-// A folder as the library stores it: absolute, normal, no trailing separator.
-std::string folderKey(const std::filesystem::path& path) {
-  std::error_code error;
-  auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(path), error);
-  if (error) full = std::filesystem::absolute(path).lexically_normal();
-  auto text = full.string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
-
 std::optional<Root> findRoot(const Library& library, const std::string& folder) {
-  const auto key = folderKey(folder);
+  const auto key = standardPath(folder);
   for (const auto& root : library.roots()) {
-    if (folderKey(root.path) == key) return root;
+    if (standardPath(root.path) == key) return root;
   }
   return std::nullopt;
 }
@@ -78,16 +68,8 @@ const char* kindName(MediaKind kind) {
   return kind == MediaKind::video ? "video" : "photo";
 }
 
-// By the rule the indexer follows: on its own drive only.
-std::optional<std::string> placeOf(const Root& root, const MountTable& drives) {
-  const auto place = drives.locate(root);
-  std::error_code error;
-  if (!place || !std::filesystem::is_directory(*place, error)) return std::nullopt;
-  return place;
-}
-
 bool isOnline(const Root& root, const MountTable& drives) {
-  return placeOf(root, drives).has_value();
+  return FolderRules::reachablePath(root, drives).has_value();
 }
 
 std::size_t parseLimit(const std::string& text) {
@@ -455,7 +437,7 @@ int Commands::add(const Options& options) {
   const MountTable drives;
   for (const auto& operand : options.operands) {
     const auto result = FolderRules::add(*library_, operand, drives);
-    const auto path = FolderRules::standardised(operand);
+    const auto path = standardPath(operand);
     switch (result.outcome) {
       case FolderRules::Outcome::failed:
         throw Error(result.message);
@@ -526,12 +508,12 @@ int Commands::index(const Options& options) {
       std::printf("Offline, skipped: %s\n", printable(root.path).c_str());
     }
   }
-  std::mutex drawing;
+  std::mutex drawLock;  // guards bar and problem, which the indexer's thread sets
   ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
   Indexer indexer(*library_, *embedder_);
   std::optional<std::string> problem;
   indexer.onProgress = [&](const Indexer::Progress& progress) {
-    std::lock_guard hold(drawing);
+    std::lock_guard hold(drawLock);
     bar.show(progress);
     problem = progress.problem;
   };
@@ -542,7 +524,7 @@ int Commands::index(const Options& options) {
     });
     std::map<std::int64_t, std::string> paths;
     for (const auto& root : roots) {
-      if (const auto place = placeOf(root, drives)) paths[root.id] = *place;
+      if (const auto place = FolderRules::reachablePath(root, drives)) paths[root.id] = *place;
     }
     watcher->watch(paths);
   }
@@ -562,7 +544,7 @@ int Commands::index(const Options& options) {
   indexer.waitUntilIdle();
   indexer.onProgress = nullptr;
   {
-    std::lock_guard hold(drawing);
+    std::lock_guard hold(drawLock);
     bar.finish();
   }
   const auto totals = library_->totals();
@@ -656,28 +638,16 @@ int Commands::similar(const Options& options) {
   }
   if (!std::filesystem::is_regular_file(path, error))
     throw Error("File not found: " + path.string());
-  const auto stored = FolderRules::storedFile(*library_, path);
-  SearchEngine engine(*library_, *embedder_);
   const auto filter = this->filter(options);
-  const auto limit = options.limit.value_or(defaultLimit);
-  std::vector<SearchResult> results;
-  std::vector<float> query;
-  if (const auto like =
-          stored ? MoreLikeThis::nearest(*library_, *stored, seconds.value_or(0)) : std::nullopt) {
-    query = like->vector;
-    results = engine.search(query, filter, limit).results;
-  } else if (seconds || (stored && stored->kind == MediaKind::video)) {
-    throw Error(path.string() +
-                " is not indexed: add its folder and run 'quillmere-cli index' first.");
-  } else {
-    const auto picture = ImageCodec::thumbnail(path, 1024);
-    if (!picture) throw Error(path.string() + " could not be read as a photo.");
-    results = engine.search(*picture, filter, limit);
-    if (options.exact) {
-      auto vectors = embedder_->embed(std::span<const Picture>(&*picture, 1));
-      query = floatsFromHalves(vectors.front());
-    }
+  MoreLikeThis::ImageQuery like;
+  try {
+    like = MoreLikeThis::file(*library_, *embedder_, path, seconds);
+  } catch (const MoreLikeThis::Unreadable& failure) {
+    throw Error(failure.what());
   }
+  SearchEngine engine(*library_, *embedder_);
+  const std::vector<float>& query = like.vector;
+  auto results = engine.search(query, filter, options.limit.value_or(defaultLimit)).results;
   if (options.exact && !query.empty() && !results.empty()) {
     results = engine.refineAll(std::move(results), query);
   }

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The indexer's progress drawn as a redrawn bar on a terminal, or as plain lines elsewhere.
 #include "ProgressBar.h"
 
 #include <algorithm>

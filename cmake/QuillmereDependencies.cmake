@@ -9,7 +9,6 @@ pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswsc
 pkg_check_modules(OPENBLAS REQUIRED IMPORTED_TARGET openblas)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
 find_package(nlohmann_json 3 REQUIRED)
-find_package(TBB REQUIRED)
 include(FindOnnxRuntime)
 
 if(QUILLMERE_TESTS)
@@ -17,6 +16,8 @@ if(QUILLMERE_TESTS)
 endif()
 if(QUILLMERE_BENCH)
   find_package(benchmark REQUIRED)
+  # Only the vector search benchmark's parallel_for anchor uses TBB.
+  find_package(TBB REQUIRED)
 endif()
 
 find_program(QUILLMERE_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Conversions between floats and IEEE 754 binary16 bit patterns, one value or a vector.
 #include "core/Float16.h"
 
 #include <cpuid.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The engine's plain records: their stored column values and derived paths and names.
 #include "core/Records.h"
 
 #include <cstring>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The UTF-8 walk over any bytes, one character or one ill-formed piece at a time.
 #include "core/Utf8.h"
 
 #include <unicode/utf8.h>

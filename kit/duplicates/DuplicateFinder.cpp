@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Groups of the library's photos whose stored vectors show the same picture.
 #include "duplicates/DuplicateFinder.h"
 
 #include <cblas.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The export plan: which found moments become markers, and the document written.
 #include "export/ExportPlan.h"
 
 #include <algorithm>

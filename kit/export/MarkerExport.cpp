@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// FCPXML and CSV documents of found video moments, with what each media file says of itself.
 #include "export/MarkerExport.h"
 
 #include <algorithm>

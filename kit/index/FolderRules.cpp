@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The rules by which folders join the library, where they can be read, and stored files by path.
 #include "index/FolderRules.h"
 
 #include <system_error>
 
+#include "core/StandardPath.h"
 #include "index/Library.h"
 
 namespace quillmere {
@@ -14,15 +16,6 @@ std::string withSlash(const std::string& folder) {
 
 }  // namespace
 
-std::string FolderRules::standardised(const std::filesystem::path& path) {
-  std::error_code error;
-  auto full = std::filesystem::absolute(path, error);
-  if (error) full = path;
-  auto text = full.lexically_normal().string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
-
 bool FolderRules::contains(const std::string& folder, const std::string& path) {
   return path == folder || path.starts_with(withSlash(folder));
 }
@@ -30,7 +23,7 @@ bool FolderRules::contains(const std::string& folder, const std::string& path) {
 FolderRules::Plan FolderRules::plan(const std::vector<Root>& roots,
                                     const std::filesystem::path& path) {
   Plan plan;
-  plan.path = standardised(path);
+  plan.path = standardPath(path);
   for (const auto& root : roots) {
     if (contains(root.path, plan.path)) {
       plan.alreadyIncluded = true;
@@ -83,18 +76,25 @@ FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem:
 
 FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem::path& path,
                                         const MountTable& drives) {
-  return add(library, path, drives.describe(standardised(path)));
+  return add(library, path, drives.describe(standardPath(path)));
 }
 
 FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem::path& path) {
   return add(library, path, Volume{});
 }
 
+std::optional<std::string> FolderRules::reachablePath(const Root& root, const MountTable& drives) {
+  auto place = drives.locate(root);
+  std::error_code error;
+  if (!place || !std::filesystem::is_directory(*place, error)) return std::nullopt;
+  return place;
+}
+
 std::optional<MediaFile> FolderRules::storedFile(const Library& library,
                                                  const std::filesystem::path& path) {
-  const auto wanted = standardised(path);
+  const auto wanted = standardPath(path);
   for (const auto& root : library.roots()) {
-    const auto folder = standardised(root.path);
+    const auto folder = standardPath(root.path);
     if (wanted == folder || !contains(folder, wanted)) continue;
     const auto relative = wanted.substr(withSlash(folder).size());
     for (const auto& file : library.files(root.id)) {

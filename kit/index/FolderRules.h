@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The rules by which folders join the library, shared by every front end: a folder is known
-// by its standardised path; adding a folder that is already in the list, or lies inside a
-// folder in the list, changes nothing; adding a parent of folders in the list replaces them,
-// so that no file is ever stored under two roots. Also finds the stored file at a path.
+// by its standard path (standardPath); adding a folder that is already in the list, or lies inside
+// a folder in the list, changes nothing; adding a parent of folders in the list replaces them, so
+// that no file is ever stored under two roots. Also finds the stored file at a path.
 #pragma once
 
 #include <filesystem>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/Records.h"
+#include "core/StandardPath.h"
 #include "platform/MountTable.h"
 
 namespace quillmere {
@@ -42,9 +43,9 @@ class FolderRules {
 
   FolderRules() = delete;
 
-  // Absolute, with "." and ".." resolved (links are left alone) and no trailing "/"
-  // except for "/" itself.
-  static std::string standardised(const std::filesystem::path& path);
+  // The same as standardPath (core/StandardPath.h), which the engine and the CLI call; kept
+  // for the application until it calls that too.
+  static std::string standardised(const std::filesystem::path& path) { return standardPath(path); }
   // Whether `path` is `folder` or lies inside it; "Photos 2" is not inside "Photos".
   static bool contains(const std::string& folder, const std::string& path);
   static Plan plan(const std::vector<Root>& roots, const std::filesystem::path& path);
@@ -58,6 +59,12 @@ class FolderRules {
                        const MountTable& drives);
   // The same for a folder whose drive nothing is known of.
   static AddResult add(Library& library, const std::filesystem::path& path);
+
+  // Where the folder can be read now: the place the mount table finds it at (a folder that
+  // names a drive only on that drive), when a directory stands there; nothing when it is
+  // unreachable. Never just a directory at the stored path: that may be an empty mount point
+  // or another drive, and scanning it would remove every file of the folder.
+  static std::optional<std::string> reachablePath(const Root& root, const MountTable& drives);
 
   // The file stored at `path` (as the user names it), through the root that contains it.
   static std::optional<MediaFile> storedFile(const Library& library,

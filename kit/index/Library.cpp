@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The library's schema, opening and migration, its caches and loading its vectors.
 #include "index/Library.h"
 
 #include <algorithm>
@@ -95,7 +96,7 @@ void Library::migrate(Opening opening) {
   if (opening == Opening::readOnly) return;
   db_->transaction([&] {
     db_->run("DELETE FROM frames");
-    db_->run("UPDATE files SET state=0, error=NULL");
+    db_->run("UPDATE files SET state=?, error=NULL", {rawValue(FileState::pending)});
     db_->run("INSERT OR REPLACE INTO meta(key, value) VALUES('model', ?)", {modelSignature_});
     db_->run("INSERT OR REPLACE INTO meta(key, value) VALUES('schema', ?)",
              {std::to_string(schemaVersion)});
@@ -135,7 +136,7 @@ void Library::loadCaches() {
         file.error = row.text(10);
         files.insert_or_assign(file.id, std::move(file));
       });
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   rootsByID_ = std::move(roots);
   filesByID_ = std::move(files);
 }
@@ -175,7 +176,7 @@ class BatchQueue {
 
  private:
   static constexpr std::size_t kDepth = 4;
-  std::mutex lock_;
+  std::mutex lock_;  // guards batches_ and closed_
   std::condition_variable ready_, room_;
   std::deque<VectorBatch> batches_;
   bool closed_ = false;
@@ -244,7 +245,7 @@ void Library::loadVectors() {
 std::vector<Root> Library::roots() const {
   std::vector<Root> list;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     list.reserve(rootsByID_.size());
     for (const auto& [id, root] : rootsByID_) list.push_back(root);
   }
@@ -254,14 +255,14 @@ std::vector<Root> Library::roots() const {
 }
 
 std::optional<Root> Library::root(std::int64_t id) const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto found = rootsByID_.find(id);
   if (found == rootsByID_.end()) return std::nullopt;
   return found->second;
 }
 
 std::vector<MediaFile> Library::allFiles() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   std::vector<MediaFile> list;
   list.reserve(filesByID_.size());
   for (const auto& [id, file] : filesByID_) list.push_back(file);
@@ -270,7 +271,7 @@ std::vector<MediaFile> Library::allFiles() const {
 }
 
 std::vector<MediaFile> Library::files(std::int64_t rootID) const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   std::vector<MediaFile> list;
   for (const auto& [id, file] : filesByID_) {
     if (file.rootID == rootID) list.push_back(file);
@@ -280,7 +281,7 @@ std::vector<MediaFile> Library::files(std::int64_t rootID) const {
 }
 
 std::optional<MediaFile> Library::file(std::int64_t id) const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto found = filesByID_.find(id);
   if (found == filesByID_.end()) return std::nullopt;
   return found->second;
@@ -288,7 +289,7 @@ std::optional<MediaFile> Library::file(std::int64_t id) const {
 
 std::vector<std::optional<MediaFile>> Library::filesByID(std::span<const std::int64_t> ids) const {
   std::vector<std::optional<MediaFile>> found(ids.size());
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const auto file = filesByID_.find(ids[i]);
     if (file != filesByID_.end()) found[i] = file->second;
@@ -299,7 +300,7 @@ std::vector<std::optional<MediaFile>> Library::filesByID(std::span<const std::in
 std::vector<bool> Library::filesMatch(std::span<const std::int64_t> ids,
                                       const std::function<bool(const MediaFile&)>& test) const {
   std::vector<bool> matches(ids.size());
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const auto found = filesByID_.find(ids[i]);
     matches[i] = found != filesByID_.end() && test(found->second);
@@ -316,7 +317,7 @@ std::optional<std::filesystem::path> Library::url(const MediaFile& file) const {
 Root Library::addRoot(const std::string& path, const std::optional<Bytes>& bookmark,
                       const std::optional<std::string>& volumeUUID,
                       const std::optional<std::string>& volumeName, bool removable) {
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   for (const Root& existing : roots()) {
     if (existing.path == path) return existing;
   }
@@ -330,22 +331,22 @@ Root Library::addRoot(const std::string& path, const std::optional<Bytes>& bookm
       "INSERT INTO roots(path, bookmark, volume_uuid, volume_name, removable, added) "
       "VALUES(?,?,?,?,?,?)",
       {path, bookmark, volumeUUID, volumeName, std::int64_t{removable ? 1 : 0}, root.added});
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   rootsByID_.insert_or_assign(root.id, root);
   return root;
 }
 
 void Library::updateRoot(const Root& root) {
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   db_->run("UPDATE roots SET path=?, bookmark=?, volume_name=? WHERE id=?",
            {root.path, root.bookmark, root.volumeName, root.id});
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   // A root forgotten meanwhile stays forgotten.
   if (auto found = rootsByID_.find(root.id); found != rootsByID_.end()) found->second = root;
 }
 
 void Library::removeRoot(std::int64_t id) {
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   std::vector<std::int64_t> fileIDs;
   for (const MediaFile& file : files(id)) fileIDs.push_back(file.id);
   db_->transaction([&] {
@@ -354,13 +355,13 @@ void Library::removeRoot(std::int64_t id) {
     db_->run("DELETE FROM roots WHERE id=?", {id});
   });
   for (std::int64_t fileID : fileIDs) vectors_.remove(fileID);
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   rootsByID_.erase(id);
   for (std::int64_t fileID : fileIDs) filesByID_.erase(fileID);
 }
 
 void Library::compact() {
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   // VACUUM writes the new file through the log; the second checkpoint moves it home and
   // truncates both.
   db_->exec("PRAGMA wal_checkpoint(TRUNCATE)");

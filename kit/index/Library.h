@@ -12,7 +12,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <span>
@@ -23,8 +22,9 @@
 #include <vector>
 
 #include "core/Records.h"
+#include "core/ThreadAnnotations.h"
 #include "index/SQLite.h"
-#include "index/VectorIndex.h"
+#include "vectors/VectorIndex.h"
 
 namespace quillmere {
 
@@ -199,12 +199,14 @@ class Library {
 
   // Serialises the writes, each from its database step to its last memory step, so that
   // the vector index and the maps take the writes in commit order. Only writes take it;
-  // nothing called under it ever takes it.
-  std::mutex writing_;
-  // Guards the two maps; held only for reading or changing them.
-  mutable std::mutex lock_;
-  std::unordered_map<std::int64_t, MediaFile> filesByID_;  // hashed: searches look up thousands
-  std::map<std::int64_t, Root> rootsByID_;
+  // nothing called under it ever takes it. Guards no member: the order of the writes.
+  Mutex writeLock_;
+  // Guards the two maps below; held only for reading or changing them, never across a
+  // database step.
+  mutable Mutex lock_;
+  // Hashed: searches look up thousands.
+  std::unordered_map<std::int64_t, MediaFile> filesByID_ GUARDED_BY(lock_);
+  std::map<std::int64_t, Root> rootsByID_ GUARDED_BY(lock_);
 };
 
 }  // namespace quillmere

@@ -18,13 +18,14 @@ std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanD
     ids.reserve(diff.added.size());
     for (const ScannedFile& entry : diff.added) {
       ids.push_back(db.run(
-          "INSERT INTO files(root_id, rel_path, kind, size, mtime, state) VALUES(?,?,?,?,?,0)",
-          {rootID, entry.relPath, rawValue(entry.kind), entry.size, entry.mtime}));
+          "INSERT INTO files(root_id, rel_path, kind, size, mtime, state) VALUES(?,?,?,?,?,?)",
+          {rootID, entry.relPath, rawValue(entry.kind), entry.size, entry.mtime,
+           rawValue(FileState::pending)}));
     }
     for (const MediaFile& file : diff.changed) {
       db.run("DELETE FROM frames WHERE file_id=?", {file.id});
-      db.run("UPDATE files SET size=?, mtime=?, state=0, error=NULL WHERE id=?",
-             {file.size, file.mtime, file.id});
+      db.run("UPDATE files SET size=?, mtime=?, state=?, error=NULL WHERE id=?",
+             {file.size, file.mtime, rawValue(FileState::pending), file.id});
     }
     for (const ScanDiff::Move& move : diff.moved) {
       db.run("UPDATE files SET rel_path=? WHERE id=?", {move.relPath, move.file.id});
@@ -69,13 +70,13 @@ Library::Stale::Stale(std::int64_t fileID)
 Library::ScanChanges Library::applyScan(std::int64_t rootID,
                                         const std::vector<ScannedFile>& entries,
                                         const std::vector<std::string>& unreadable) {
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   const ScanDiff diff = ScanDiff::between(files(rootID), entries, unreadable);
   const std::vector<std::int64_t> addedIDs = writeDiff(*db_, rootID, diff);
   for (const MediaFile& file : diff.changed) vectors_.remove(file.id);
   for (const MediaFile& file : diff.removed) vectors_.remove(file.id);
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     cacheDiff(filesByID_, rootID, diff, addedIDs);
   }
   return {.added = static_cast<std::int64_t>(diff.added.size()),
@@ -87,14 +88,14 @@ Library::ScanChanges Library::applyScan(std::int64_t rootID,
 void Library::setState(std::int64_t fileID, FileState state,
                        const std::optional<std::string>& error,
                        const std::optional<double>& duration) {
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   if (duration) {
     db_->run("UPDATE files SET state=?, error=?, duration=? WHERE id=?",
              {rawValue(state), error, *duration, fileID});
   } else {
     db_->run("UPDATE files SET state=?, error=? WHERE id=?", {rawValue(state), error, fileID});
   }
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   auto found = filesByID_.find(fileID);
   if (found == filesByID_.end()) return;
   found->second.state = state;
@@ -117,7 +118,7 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
       }
     }
   }
-  std::lock_guard serial(writing_);
+  MutexLock serial(writeLock_);
   const std::vector<std::int64_t> frameIDs = db_->transaction([&] {
     std::vector<std::int64_t> ids;
     for (const FrameBatchEntry& entry : batch) {
@@ -130,9 +131,10 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
       // Only over the content the frames were made from: a scan that found the file edited
       // may have committed after the indexer last looked.
       db_->run(
-          "UPDATE files SET state=1, error=NULL, duration=?, width=?, height=? "
+          "UPDATE files SET state=?, error=NULL, duration=?, width=?, height=? "
           "WHERE id=? AND size=? AND mtime=?",
-          {entry.duration, entry.width, entry.height, fileID, entry.file.size, entry.file.mtime});
+          {rawValue(FileState::indexed), entry.duration, entry.width, entry.height, fileID,
+           entry.file.size, entry.file.mtime});
       if (db_->changes() == 0) throw Stale(fileID);
     }
     return ids;
@@ -140,7 +142,7 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
 
   // Files first: a search that meets the new vectors must find their file indexed.
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     for (const FrameBatchEntry& entry : batch) {
       auto found = filesByID_.find(entry.file.id);
       if (found == filesByID_.end()) continue;
@@ -169,9 +171,10 @@ void Library::saveFrames(const MediaFile& file, const std::vector<FrameRecord>& 
 }
 
 void Library::retryFailed() {
-  std::lock_guard serial(writing_);
-  db_->run("UPDATE files SET state=0, error=NULL WHERE state=2");
-  std::lock_guard guard(lock_);
+  MutexLock serial(writeLock_);
+  db_->run("UPDATE files SET state=?, error=NULL WHERE state=?",
+           {rawValue(FileState::pending), rawValue(FileState::failed)});
+  MutexLock guard(lock_);
   for (auto& [id, file] : filesByID_) {
     if (file.state != FileState::failed) continue;
     file.state = FileState::pending;
@@ -183,7 +186,7 @@ std::vector<MediaFile> Library::pending(const std::set<std::int64_t>& roots) con
   std::vector<MediaFile> list;
   if (roots.empty()) return list;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     for (const auto& [id, file] : filesByID_) {
       if (file.state == FileState::pending && roots.contains(file.rootID)) list.push_back(file);
     }
@@ -200,7 +203,7 @@ std::vector<MediaFile> Library::pending(const std::set<std::int64_t>& roots) con
 Library::Totals Library::totals(const std::optional<std::set<std::int64_t>>& roots) const {
   Totals totals;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     for (const auto& [id, file] : filesByID_) {
       if (roots && !roots->contains(file.rootID)) continue;
       totals.files += 1;
@@ -228,7 +231,7 @@ Library::Totals Library::totals(const std::optional<std::set<std::int64_t>>& roo
 
 std::map<std::int64_t, Library::RootCounts> Library::rootCounts() const {
   std::map<std::int64_t, RootCounts> counts;
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   for (const auto& [id, file] : filesByID_) {
     auto& count = counts[file.rootID];
     count.files += 1;

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The advisory flock(2) that keeps two processes from writing one library at once.
 #include "index/LibraryLock.h"
 
 #include <fcntl.h>

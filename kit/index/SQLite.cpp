@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The SQLite connection wrapper: cached statements, bound values, transactions, failures.
 #include "index/SQLite.h"
 
 #include <sqlite3.h>

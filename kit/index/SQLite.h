@@ -132,6 +132,8 @@ class SQLite {
   void commitAfter(const std::function<void()>& body);
 
   sqlite3* db = nullptr;
+  // Guards the connection and statements_: held through every call that uses them, and by a
+  // transaction throughout (recursive: its body, or a row callback, runs statements too).
   std::recursive_mutex lock_;
   std::unordered_map<std::string, Cached> statements_;
 };

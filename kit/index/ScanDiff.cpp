@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The changes one complete listing of a folder makes to the files the library holds for it.
 #include "index/ScanDiff.h"
 
 #include <algorithm>

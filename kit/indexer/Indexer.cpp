@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The indexer's runs: their threads, scanning folders and indexing photos and videos.
 #include "indexer/Indexer.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "index/FolderRules.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"
 #include "scan/Scanner.h"
@@ -67,7 +69,7 @@ Indexer::Indexer(Library& library, Embedder& embedder, Policy policy,
 Indexer::~Indexer() {
   std::vector<std::shared_ptr<Task>> threads;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     closing_ = true;  // no thread is started from now on
     threads = threads_;
   }
@@ -78,17 +80,12 @@ Indexer::~Indexer() {
 }
 
 Indexer::Policy Indexer::policy() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return policy_;
 }
 
-void Indexer::setPolicy(const Policy& policy) {
-  std::lock_guard guard(lock_);
-  policy_ = policy;
-}
-
 Indexer::Progress Indexer::currentProgress() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return progress_;
 }
 
@@ -96,7 +93,7 @@ void Indexer::run(const std::optional<std::vector<std::int64_t>>& scan) {
   reapFinished();
   bool active = false;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (closing_) return;
     active = task_ != nullptr;
     if (active) wake_ = true;
@@ -119,7 +116,7 @@ std::vector<std::int64_t> Indexer::allRootIDs() const {
 }
 
 void Indexer::startRun(std::vector<std::int64_t> ids) {
-  std::unique_lock guard(lock_);
+  MutexLock guard(lock_);
   if (closing_) return;
   if (task_) {
     // Another request started a run in the meantime: merge into it.
@@ -145,7 +142,7 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
     } catch (...) {
       // Nothing below is meant to throw; if it did, the run still ends cleanly.
       {
-        std::lock_guard end(lock_);
+        MutexLock end(lock_);
         if (task_.get() == raw) task_.reset();
         progress_.phase = Phase::idle();
       }
@@ -158,7 +155,7 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
 
 void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
   if (ids.empty()) return;  // wake is set: the run looks again for pending files
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (closing_) return;
   for (std::int64_t id : ids) {
     if (std::find(scanQueue_.begin(), scanQueue_.end(), id) == scanQueue_.end()) {
@@ -183,7 +180,7 @@ void Indexer::drainScans(std::stop_token stop) {
     std::vector<std::int64_t> ids;
     bool startNew = false;
     {
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       if (stop.stop_requested()) scanQueue_.clear();
       ids.swap(scanQueue_);
       if (ids.empty()) {
@@ -208,7 +205,7 @@ void Indexer::drainScans(std::stop_token stop) {
 void Indexer::reapFinished() {
   std::vector<std::shared_ptr<Task>> finished;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     auto split = std::stable_partition(threads_.begin(), threads_.end(),
                                        [](const auto& task) { return !task->over.load(); });
     finished.assign(std::make_move_iterator(split), std::make_move_iterator(threads_.end()));
@@ -228,7 +225,7 @@ void Indexer::runBody(std::stop_token stop, std::vector<std::int64_t> ids) {
 }
 
 bool Indexer::endRunUnlessWoken(std::stop_token stop) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (wake_ && !stop.stop_requested() && !refusal_) {
     wake_ = false;
     return false;
@@ -238,7 +235,7 @@ bool Indexer::endRunUnlessWoken(std::stop_token stop) {
 }
 
 void Indexer::stop() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (task_) task_->thread.request_stop();
 }
 
@@ -246,7 +243,7 @@ void Indexer::waitUntilIdle() {
   for (;;) {
     std::shared_future<void> done;
     {
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       if (task_) {
         done = task_->done;
       } else {
@@ -272,11 +269,8 @@ std::optional<MountTable> Indexer::drives() const {
 std::optional<std::filesystem::path> Indexer::location(
     const Root& root, const std::optional<MountTable>& drives) const {
   if (reachableURL) return reachableURL(root);
-  // Never just a directory at the stored path: that may be an empty mount point or another
-  // drive, and scanning it would remove every file of the folder.
-  const auto place = drives ? drives->locate(root) : std::nullopt;
-  std::error_code ec;
-  if (!place || !std::filesystem::is_directory(*place, ec)) return std::nullopt;
+  const auto place = drives ? FolderRules::reachablePath(root, *drives) : std::nullopt;
+  if (!place) return std::nullopt;
   return Root{.path = *place}.url();
 }
 
@@ -292,7 +286,7 @@ Indexer::Locations Indexer::reachableRoots() const {
 void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
   if (ids.empty()) return;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (progress_.phase == Phase::idle()) progress_.phase = Phase::scanning();
   }
   report(false);
@@ -300,7 +294,7 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
     if (stop.stop_requested()) return;
     {
       // Two listings of one folder applied out of order would undo the newer one.
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       if (!scanning_.insert(id).second) {
         rescan_.insert(id);
         continue;
@@ -310,7 +304,7 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
     bool handOver = false;
     while (again) {
       scanFolder(id, stop);
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       const bool asked = rescan_.erase(id) > 0;
       again = asked && !stop.stop_requested();
       handOver = asked && !again;
@@ -337,7 +331,7 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
   } catch (const std::exception&) {
     return;  // safe: the folder keeps its files as they were until its next scan
   }
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   unsupported_[id] = result.unsupportedVideos;
   std::erase_if(passedOver_, [id](const auto& entry) { return entry.second == id; });
 }
@@ -367,9 +361,9 @@ std::vector<MediaFile> Indexer::pendingIn(const Locations& roots) const {
   std::set<std::int64_t> rootIDs;
   for (const auto& [id, url] : roots) rootIDs.insert(id);
   std::vector<MediaFile> pending = library_.pending(rootIDs);
-  std::lock_guard guard(lock_);
-  std::erase_if(pending, [this](const MediaFile& f) {
-    return passedOver_.contains(f.id) || heldBack_.contains(f.id);
+  MutexLock guard(lock_);
+  std::erase_if(pending, [passed = &passedOver_, held = &heldBack_](const MediaFile& f) {
+    return passed->contains(f.id) || held->contains(f.id);  // under the lock taken above
   });
   return pending;
 }
@@ -406,12 +400,12 @@ std::vector<Indexer::PhotoJob> Indexer::nextPhotoBatch(const std::vector<MediaFi
 }
 
 bool Indexer::takeWake() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return std::exchange(wake_, false);
 }
 
 bool Indexer::isWoken() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return wake_;
 }
 
@@ -420,7 +414,7 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
   if (!existsAt(url)) {
     // Gone with its folder still reachable: it stays pending for the next scan to settle,
     // and is not tried again before then.
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     passedOver_[file.id] = file.rootID;
     return false;
   }
@@ -441,7 +435,7 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
 }
 
 void Indexer::holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   heldBack_.insert(fileIDs.begin(), fileIDs.end());
   if (++refusedWrites_ >= refusalLimit && !refusal_) {
     refusal_ = "The library can't be written: " + reason;
@@ -449,24 +443,24 @@ void Indexer::holdBack(const std::vector<std::int64_t>& fileIDs, const std::stri
 }
 
 void Indexer::countWritten() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   refusedWrites_ = 0;
 }
 
 bool Indexer::isHeldBack(std::int64_t fileID) const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return heldBack_.contains(fileID);
 }
 
 bool Indexer::refused() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return refusal_.has_value();
 }
 
 void Indexer::indexPhotos(const std::vector<PhotoJob>& jobs) {
   if (jobs.empty()) return;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     progress_.current = jobs.back().file.name();
   }
   report(false);
@@ -613,7 +607,7 @@ void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
   }
   if (marked > 0) {
     {
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       progress_.failed += marked;
     }
     report(false);
@@ -640,7 +634,7 @@ void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
 
 void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop) {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     progress_.current = file.name();
   }
   report(false);
@@ -666,7 +660,7 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
     }
     if (recordFailure(file, url, describe(std::current_exception()))) {
       {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         progress_.failed += 1;
       }
       report(false);

@@ -23,7 +23,6 @@
 #include <future>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <stop_token>
@@ -32,6 +31,7 @@
 #include <vector>
 
 #include "core/Records.h"
+#include "core/ThreadAnnotations.h"
 #include "index/Library.h"
 #include "platform/MountTable.h"
 #include "platform/SystemConditions.h"
@@ -86,7 +86,7 @@ class Indexer {
 
   static constexpr std::size_t photoBatch = 16;
   static constexpr std::size_t videoChunk = 8;
-  static constexpr std::int64_t embedPixels = 384;
+  static constexpr std::int64_t embedPixels = FrameSampler::embedPixels;
   static constexpr std::int64_t thumbnailPixels = 200;
   static constexpr std::chrono::milliseconds reportInterval{250};
   static constexpr std::chrono::milliseconds pausePoll{1000};
@@ -107,15 +107,12 @@ class Indexer {
   Embedder& embedder() const { return embedder_; }
 
   Policy policy() const;
-  // Applies from the next video.
-  void setPolicy(const Policy& policy);
 
   // Set by the owner before the first run.
   std::function<void(const Progress&)> onProgress;
   std::function<void(const MediaFile&)> onFileIndexed;
   // Where a folder can be read now, or nothing (then the folder is unreachable); when unset,
-  // where the mount table finds it (a folder that names a drive only on that drive), if it is
-  // a directory there.
+  // FolderRules::reachablePath over the mount table.
   std::function<std::optional<std::filesystem::path>(const Root&)> reachableURL;
   // When true, power-saving mode does not pause indexing.
   std::atomic<bool> ignoreLowPower{false};
@@ -253,34 +250,38 @@ class Indexer {
   std::shared_ptr<const SystemConditions> conditions_;
   const std::filesystem::path systemRoot_;
 
-  mutable std::mutex lock_;
+  // Guards the members below marked GUARDED_BY: the run's handle and threads, the progress
+  // and its bookkeeping, the scan queue, the pause and wake flags, the files passed over or
+  // held back.
+  mutable Mutex lock_;
   std::condition_variable_any wakeUp_;  // cuts the pause sleep short on cancellation
-  Policy policy_;
-  Progress progress_;
-  std::shared_ptr<Task> task_;
-  std::vector<std::shared_ptr<Task>> threads_;  // every thread not yet joined
-  bool closing_ = false;
-  bool userPaused_ = false;
-  bool wake_ = false;
-  std::optional<Clock::time_point> lastReport_;
-  std::map<std::int64_t, std::int64_t> unsupported_;
-  std::vector<std::int64_t> scanQueue_;  // asked for during a run, in order, each once
-  bool scanWorker_ = false;              // a scan-only thread is taking the queue
-  std::set<std::int64_t> scanning_;      // folders whose scan is under way
-  std::set<std::int64_t> rescan_;        // of those, asked for again meanwhile
-  double photoRate_ = 6e-9;
-  double videoRate_ = 4e-8;
-  int measured_ = 0;
-  std::int64_t leftPhotoBytes_ = 0;
-  std::int64_t leftVideoBytes_ = 0;
-  std::set<std::int64_t> counted_;
+  Policy policy_ GUARDED_BY(lock_);
+  Progress progress_ GUARDED_BY(lock_);
+  std::shared_ptr<Task> task_ GUARDED_BY(lock_);
+  std::vector<std::shared_ptr<Task>> threads_ GUARDED_BY(lock_);  // every thread not yet joined
+  bool closing_ GUARDED_BY(lock_) = false;
+  bool userPaused_ GUARDED_BY(lock_) = false;
+  bool wake_ GUARDED_BY(lock_) = false;
+  std::optional<Clock::time_point> lastReport_ GUARDED_BY(lock_);
+  std::map<std::int64_t, std::int64_t> unsupported_ GUARDED_BY(lock_);
+  std::vector<std::int64_t> scanQueue_
+      GUARDED_BY(lock_);                       // asked for during a run, in order, each once
+  bool scanWorker_ GUARDED_BY(lock_) = false;  // a scan-only thread is taking the queue
+  std::set<std::int64_t> scanning_ GUARDED_BY(lock_);  // folders whose scan is under way
+  std::set<std::int64_t> rescan_ GUARDED_BY(lock_);    // of those, asked for again meanwhile
+  double photoRate_ GUARDED_BY(lock_) = 6e-9;
+  double videoRate_ GUARDED_BY(lock_) = 4e-8;
+  int measured_ GUARDED_BY(lock_) = 0;
+  std::int64_t leftPhotoBytes_ GUARDED_BY(lock_) = 0;
+  std::int64_t leftVideoBytes_ GUARDED_BY(lock_) = 0;
+  std::set<std::int64_t> counted_ GUARDED_BY(lock_);
   // Files found gone when they failed, by id, with their folder: not offered again until a
   // scan of that folder.
-  std::map<std::int64_t, std::int64_t> passedOver_;
+  std::map<std::int64_t, std::int64_t> passedOver_ GUARDED_BY(lock_);
   // Files whose writes the library refused in this run: not offered again before the next.
-  std::set<std::int64_t> heldBack_;
-  int refusedWrites_ = 0;               // library writes refused in a row in this run
-  std::optional<std::string> refusal_;  // set when refusals ended the run
+  std::set<std::int64_t> heldBack_ GUARDED_BY(lock_);
+  int refusedWrites_ GUARDED_BY(lock_) = 0;  // library writes refused in a row in this run
+  std::optional<std::string> refusal_ GUARDED_BY(lock_);  // set when refusals ended the run
 };
 
 }  // namespace quillmere

@@ -9,7 +9,7 @@ namespace quillmere {
 
 void Indexer::pause() {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     userPaused_ = true;
     if (progress_.phase != Phase::idle()) progress_.phase = Phase::paused(PauseReason::user);
   }
@@ -18,7 +18,7 @@ void Indexer::pause() {
 
 void Indexer::resume() {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     userPaused_ = false;
     if (progress_.phase.isPaused()) progress_.phase = Phase::indexing();
   }
@@ -27,13 +27,13 @@ void Indexer::resume() {
 }
 
 bool Indexer::isPausedByUser() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return userPaused_;
 }
 
 std::optional<Indexer::PauseReason> Indexer::pauseReason() const {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (userPaused_) return PauseReason::user;
   }
   // The readings come from the system; they are taken without the lock.
@@ -50,21 +50,21 @@ void Indexer::waitWhilePaused(std::stop_token stop) {
   if (!reason) return;
   for (;;) {
     {
-      std::lock_guard guard(lock_);
+      MutexLock guard(lock_);
       progress_.phase = Phase::paused(*reason);
       progress_.secondsLeft.reset();
     }
     report(false);
     releaseImages();
     {
-      std::unique_lock guard(lock_);
+      MutexLock guard(lock_);
       // Returns early only when the run is cancelled.
       wakeUp_.wait_for(guard, stop, pausePoll, [] { return false; });
     }
     reason = pauseReason();
     if (stop.stop_requested() || !reason) {
       {
-        std::lock_guard guard(lock_);
+        MutexLock guard(lock_);
         progress_.phase = Phase::indexing();
       }
       report(false);
@@ -74,7 +74,7 @@ void Indexer::waitWhilePaused(std::stop_token stop) {
 }
 
 void Indexer::countLeft(const std::vector<MediaFile>& pending) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   for (const MediaFile& file : pending) {
     if (!counted_.insert(file.id).second) continue;
     (file.kind == MediaKind::video ? leftVideoBytes_ : leftPhotoBytes_) += file.size;
@@ -87,7 +87,7 @@ void Indexer::startTotals(const std::vector<MediaFile>& pending) {
   std::int64_t bytes = 0;
   for (const MediaFile& file : pending) bytes += file.size;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     progress_.phase = Phase::indexing();
     progress_.totalBytes = bytes;
     progress_.doneBytes = 0;
@@ -101,7 +101,7 @@ void Indexer::startTotals(const std::vector<MediaFile>& pending) {
 
 void Indexer::growTotals(const std::vector<MediaFile>& pending) {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     const std::size_t remaining =
         static_cast<std::size_t>(std::max(0, progress_.totalFiles - progress_.doneFiles));
     if (pending.size() <= remaining) return;
@@ -118,7 +118,7 @@ void Indexer::growTotals(const std::vector<MediaFile>& pending) {
 void Indexer::closeRun() {
   releaseImages();
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     progress_.phase = Phase::idle();
     progress_.secondsLeft.reset();
     progress_.current.reset();
@@ -134,7 +134,7 @@ void Indexer::report(bool force) {
   const Clock::time_point now = Clock::now();
   Progress copy;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (!force && progress_.phase == Phase::indexing() && lastReport_ &&
         now - *lastReport_ < reportInterval) {
       return;
@@ -148,7 +148,7 @@ void Indexer::report(bool force) {
 void Indexer::finish(const MediaFile& file, Clock::time_point started, int frames, bool counted) {
   const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     const bool video = file.kind == MediaKind::video;
     if (counted_.erase(file.id) > 0) (video ? leftVideoBytes_ : leftPhotoBytes_) -= file.size;
     if (counted && file.size > 0) {
@@ -170,7 +170,7 @@ void Indexer::finish(const MediaFile& file, Clock::time_point started, int frame
 
 void Indexer::estimate() {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     if (measured_ < 3) {
       progress_.secondsLeft.reset();
     } else {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Byte-pair encoding of query text into the text encoder's token ids, with its cache.
 #include "model/BPETokenizer.h"
 
 #include <fcntl.h>
@@ -134,14 +135,14 @@ std::optional<std::uint32_t> singleScalar(const std::uint8_t* text, std::size_t 
 class BPETokenizer::Cache {
  public:
   std::optional<std::vector<std::int32_t>> find(const std::string& key) {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(lock_);
     auto it = index_.find(key);
     if (it == index_.end()) return std::nullopt;
     order_.splice(order_.begin(), order_, it->second);
     return it->second->second;
   }
   void store(const std::string& key, const std::vector<std::int32_t>& ids) {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(lock_);
     if (auto it = index_.find(key); it != index_.end()) {
       order_.splice(order_.begin(), order_, it->second);
       return;
@@ -156,7 +157,7 @@ class BPETokenizer::Cache {
 
  private:
   using Entry = std::pair<std::string, std::vector<std::int32_t>>;
-  std::mutex mutex_;
+  std::mutex lock_;  // guards order_ and index_
   std::list<Entry> order_;
   std::unordered_map<std::string, std::list<Entry>::iterator> index_;
 };

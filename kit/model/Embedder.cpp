@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The search model's two encoders on ONNX Runtime, loaded lazily, and their input and output.
 #include "model/Embedder.h"
 
 #include <onnxruntime_cxx_api.h>
@@ -233,10 +234,6 @@ Embedder::Shapes Embedder::textShapes() {
 
 void Embedder::prepareText() {
   loadText();
-}
-
-void Embedder::prepareImages() {
-  loadImages();
 }
 
 std::vector<std::vector<Half>> Embedder::embed(std::span<const Picture> images) {

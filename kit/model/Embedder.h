@@ -95,9 +95,8 @@ class Embedder {
   Shapes imageShapes();
   Shapes textShapes();
 
-  // The lazy loads on their own (the text side is warmed up at start-up).
+  // The text side's lazy load on its own, to warm it up at start-up.
   void prepareText();
-  void prepareImages();
 
  private:
   struct Encoder;

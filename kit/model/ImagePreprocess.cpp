@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The image encoder's float input: fitted pixels, normalised, in its channel layout.
 #include "model/ImagePreprocess.h"
 
 #include "model/PictureFitter.h"

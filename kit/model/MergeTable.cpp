@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The BPE merge rules as a flat open-addressing table keyed by the pair of ids.
 #include "model/MergeTable.h"
 
 #include <algorithm>

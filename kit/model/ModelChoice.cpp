@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The setting file that names the model the user chose, read and written.
 #include "model/ModelChoice.h"
 
 #include <unistd.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Import of a published ONNX image-text model into a model directory the engine reads.
 #include "model/ModelImport.h"
 
 #include <unistd.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// model.json decoded into a model's description, and the signature that names the model.
 #include "model/ModelInfo.h"
 
 #include <cmath>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Drawing a picture into the image encoder's square input, squashed, cropped or padded.
 #include "model/PictureFitter.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The pool of reusable RGB8 input buffers of the image encoder, and its leases.
 #include "model/PixelBufferPool.h"
 
 #include <stdexcept>
@@ -33,7 +34,7 @@ PixelBufferPool::PixelBufferPool(std::int64_t side)
 PixelBufferPool::Lease PixelBufferPool::acquire(std::size_t count) {
   std::size_t frames = count == 0 ? 1 : count;
   {
-    std::lock_guard guard(mutex_);
+    std::lock_guard guard(lock_);
     // The smallest idle block that fits.
     auto best = idle_.end();
     for (auto it = idle_.begin(); it != idle_.end(); ++it) {
@@ -52,7 +53,7 @@ PixelBufferPool::Lease PixelBufferPool::acquire(std::size_t count) {
 }
 
 void PixelBufferPool::giveBack(std::unique_ptr<std::uint8_t[]> block, std::size_t capacity) {
-  std::lock_guard guard(mutex_);
+  std::lock_guard guard(lock_);
   if (idle_.size() < maxIdleBuffers) {
     idle_.push_back(Idle{std::move(block), capacity});
     return;
@@ -63,11 +64,6 @@ void PixelBufferPool::giveBack(std::unique_ptr<std::uint8_t[]> block, std::size_
     if (it->capacity < smallest->capacity) smallest = it;
   }
   if (smallest->capacity < capacity) *smallest = Idle{std::move(block), capacity};
-}
-
-std::size_t PixelBufferPool::idleBuffers() const {
-  std::lock_guard guard(mutex_);
-  return idle_.size();
 }
 
 }  // namespace quillmere

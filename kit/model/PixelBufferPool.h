@@ -45,7 +45,6 @@ class PixelBufferPool : public std::enable_shared_from_this<PixelBufferPool> {
 
   std::int64_t side() const { return side_; }
   std::size_t frameBytes() const { return frameBytes_; }
-  std::size_t idleBuffers() const;
 
   static constexpr std::int64_t maxSide = 8192;
   static constexpr std::size_t maxIdleBuffers = 4;
@@ -60,7 +59,7 @@ class PixelBufferPool : public std::enable_shared_from_this<PixelBufferPool> {
   };
   std::int64_t side_;
   std::size_t frameBytes_;
-  mutable std::mutex mutex_;
+  std::mutex lock_;  // guards idle_
   std::vector<Idle> idle_;
 };
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The process's one ONNX Runtime environment, with telemetry off.
 #include "model/RuntimeEnvironment.h"
 
 #include <cstdlib>

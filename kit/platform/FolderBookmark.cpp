@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Folder bookmarks encoded to bytes and decoded from them.
 #include "platform/FolderBookmark.h"
 
 #include <string_view>

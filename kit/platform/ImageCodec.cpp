@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The libvips adapter: reduced, upright decoding, resizing and JPEG encoding.
 #include "platform/ImageCodec.h"
 
 #include <vips/vips.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The decoding passes planned: where each starts for the requested times, from the keyframes.
 #include "platform/KeyframePlan.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The mount table read from /proc/self/mountinfo, drives described and folders located.
 #include "platform/MountTable.h"
 
 #include <cctype>

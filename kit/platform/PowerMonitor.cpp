@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The power-saving mode and thermal state, read from files below a system root.
 #include "platform/PowerMonitor.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The installed resources' folder, found from the running program's own path.
 #include "platform/ResourceLocator.h"
 
 #include <system_error>

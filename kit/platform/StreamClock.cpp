@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// A stream's time stamps converted to seconds from its start and back, saturating.
 #include "platform/StreamClock.h"
 
 #include <algorithm>

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The FFmpeg video decoder: opening, seeking, decoding passes and upright, scaled frames.
 #include "platform/VideoDecoder.h"
 
 #include "platform/KeyframePlan.h"
+#include "platform/MediaHeader.h"
 #include "platform/StreamClock.h"
 
 extern "C" {
@@ -13,12 +15,11 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <deque>
 #include <limits>
-#include <mutex>
 #include <set>
 
 namespace quillmere {
@@ -56,13 +57,6 @@ using FramePtr = std::shared_ptr<AVFrame>;
 
 FramePtr makeFrame() {
   return FramePtr(av_frame_alloc(), FrameFree{});
-}
-
-// A side length in whole pixels; a hostile aspect ratio or display matrix can make it far
-// larger than an int holds, which saturates instead of overflowing.
-int pixelSide(double value) {
-  if (!(value > 0)) return 0;
-  return value >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(value);
 }
 
 // The picture, turned by quarter turns clockwise, optionally mirrored first.
@@ -525,36 +519,17 @@ void VideoDecoder::Pass::finish() {
 }
 
 VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make_unique<State>()) {
-  // Damaged files are reported as failures; FFmpeg's console messages would only be noise.
-  static std::once_flag quiet;
-  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   State& s = *state_;
-  // Only the local file itself: a playlist posing as a video must not make the indexer
-  // fetch its segments over the network. The "file:" prefix keeps a name with a colon
-  // from being taken for a protocol.
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  const std::string url = "file:" + file.string();
-  int code = avformat_open_input(&s.format, url.c_str(), nullptr, &options);
-  av_dict_free(&options);
-  if (code < 0) {
-    s.format = nullptr;
+  MediaHeader header(file);
+  if (const int code = header.error(); code < 0) {
     throw Error(describe(code), !isFileSystemError(code));
   }
-  code = avformat_find_stream_info(s.format, nullptr);
-  if (code < 0) throw Error(describe(code), !isFileSystemError(code));
+  s.stream = header.videoStream();
+  s.format = header.release();
   if (s.format->nb_streams == 0) throw Error(describe(AVERROR_INVALIDDATA), true);
 
   if (s.format->duration != AV_NOPTS_VALUE && s.format->duration > 0) {
     s.info.duration = static_cast<double>(s.format->duration) / AV_TIME_BASE;
-  }
-  for (unsigned i = 0; i < s.format->nb_streams; ++i) {
-    const AVStream* stream = s.format->streams[i];
-    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-        !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-      s.stream = static_cast<int>(i);
-      break;
-    }
   }
   if (s.stream < 0) return;
 
@@ -568,30 +543,27 @@ VideoDecoder::VideoDecoder(const std::filesystem::path& file) : state_(std::make
   }
   if (!std::isfinite(s.info.duration) || s.info.duration < 0) s.info.duration = 0;
 
-  double w = stream->codecpar->width, h = stream->codecpar->height;
-  const AVRational sar = stream->codecpar->sample_aspect_ratio;
-  if (sar.num > 0 && sar.den > 0) w = w * sar.num / sar.den;
-  s.info.naturalWidth = pixelSide(w);
-  s.info.naturalHeight = pixelSide(h);
+  const auto natural = MediaHeader::naturalSize(stream);
+  const double w = natural.width, h = natural.height;
+  s.info.naturalWidth = MediaHeader::pixels(w);
+  s.info.naturalHeight = MediaHeader::pixels(h);
   s.info.width = s.info.naturalWidth;
   s.info.height = s.info.naturalHeight;
 
-  std::size_t size = 0;
-  const auto* matrix = reinterpret_cast<const std::int32_t*>(
-      av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size));
-  if (matrix && size >= 9 * sizeof(std::int32_t)) {
+  if (const auto matrix = MediaHeader::displayMatrix(stream)) {
     // The rectangle through the matrix (16.16 fixed point): its sides are the display size.
-    const double a = matrix[0] / 65536.0, b = matrix[1] / 65536.0;
-    const double c = matrix[3] / 65536.0, d = matrix[4] / 65536.0;
+    const double a = (*matrix)[0] / 65536.0, b = (*matrix)[1] / 65536.0;
+    const double c = (*matrix)[3] / 65536.0, d = (*matrix)[4] / 65536.0;
     const double xs[4] = {0, a * w, c * h, a * w + c * h};
     const double ys[4] = {0, b * w, d * h, b * w + d * h};
-    s.info.width = pixelSide(*std::max_element(xs, xs + 4) - *std::min_element(xs, xs + 4));
-    s.info.height = pixelSide(*std::max_element(ys, ys + 4) - *std::min_element(ys, ys + 4));
+    s.info.width =
+        MediaHeader::pixels(*std::max_element(xs, xs + 4) - *std::min_element(xs, xs + 4));
+    s.info.height =
+        MediaHeader::pixels(*std::max_element(ys, ys + 4) - *std::min_element(ys, ys + 4));
     s.mirror = a * d - b * c < 0;
-    std::int32_t upright[9];
-    std::copy_n(matrix, 9, upright);
-    if (s.mirror) av_display_matrix_flip(upright, 1, 0);
-    const double rotation = av_display_rotation_get(upright);  // counter-clockwise degrees
+    std::array<std::int32_t, 9> upright = *matrix;
+    if (s.mirror) av_display_matrix_flip(upright.data(), 1, 0);
+    const double rotation = av_display_rotation_get(upright.data());  // counter-clockwise degrees
     if (std::isfinite(rotation)) {
       const long clockwise = std::lround(-rotation / 90.0);
       s.quarterTurns = static_cast<int>(((clockwise % 4) + 4) % 4);

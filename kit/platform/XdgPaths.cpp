@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The XDG base directories of the user, from the environment or their defaults.
 #include "platform/XdgPaths.h"
 
 #include <pwd.h>

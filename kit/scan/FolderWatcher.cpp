@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The inotify watch over the folders' trees and the debounced reports of changed folders.
 #include "scan/FolderWatcher.h"
 
 #include <poll.h>
@@ -57,7 +58,7 @@ FolderWatcher::FolderWatcher(OnChange onChange, double quietSeconds)
 
 FolderWatcher::~FolderWatcher() {
   {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(lock_);
     stopping_ = true;
   }
   const std::uint64_t one = 1;
@@ -87,7 +88,7 @@ std::size_t FolderWatcher::watchedDirectories() {
 
 void FolderWatcher::post(std::function<void()> work) {
   {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(lock_);
     queue_.push_back(std::move(work));
   }
   const std::uint64_t one = 1;
@@ -113,7 +114,7 @@ void FolderWatcher::run() {
     }
     std::deque<std::function<void()>> work;
     {
-      std::lock_guard lock(mutex_);
+      std::lock_guard lock(lock_);
       if (stopping_) return;
       work.swap(queue_);
     }

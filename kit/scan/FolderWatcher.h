@@ -66,7 +66,7 @@ class FolderWatcher {
   const OnChange onChange_;
   const double quietSeconds_;
 
-  std::mutex mutex_;  // guards queue_ and stopping_ only
+  std::mutex lock_;  // guards queue_ and stopping_ only
   std::deque<std::function<void()>> queue_;
   bool stopping_ = false;
   int wake_ = -1;  // eventfd that wakes the thread for queued work

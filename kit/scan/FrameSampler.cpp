@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Photos and videos turned into the pictures that get embedded, and their thumbnails.
 #include "scan/FrameSampler.h"
 
 #include <algorithm>

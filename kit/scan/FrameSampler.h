@@ -34,12 +34,16 @@ class FrameSampler {
     bool operator==(const Sampled&) const = default;
   };
 
+  // The longest side, in pixels, of every frame decoded to be embedded: the indexer's photos
+  // and video frames, and a file that becomes an image query.
+  static constexpr std::int64_t embedPixels = 384;
+
   struct VideoPlan {
     double step = 2.0;          // seconds between candidate frames
     double sceneChange = 14.0;  // difference at or above which a candidate is a new scene
     double softGap = 6.0;       // seconds after which a difference of 3.0 is enough
     double hardGap = 30.0;      // seconds after which a candidate is kept whatever it shows
-    std::int64_t maxPixels = 384;
+    std::int64_t maxPixels = embedPixels;
     bool operator==(const VideoPlan&) const = default;
   };
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The folder walk that lists photos and videos worth indexing, and the file types it takes.
 #include "scan/Scanner.h"
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <system_error>
 #include <utility>
 
+#include "core/StandardPath.h"
 #include "platform/ImageCodec.h"
 #include "platform/VideoDecoder.h"
 
@@ -81,13 +83,6 @@ bool isMountPoint(const std::filesystem::path& directory, const struct stat& inf
   return info.st_dev != rootDevice;  // kernels before 5.8 tell only other file systems
 }
 
-// The root as "/"-ended text, "." and ".." resolved.
-std::string standardised(const std::filesystem::path& root) {
-  std::string path = root.lexically_normal().string();
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path.empty() ? std::string(".") : path;
-}
-
 }  // namespace
 
 const Scanner::Types& Scanner::Types::installed() {
@@ -149,7 +144,7 @@ Scanner::Result Scanner::scan(const std::filesystem::path& root,
                               const std::function<bool()>& isCancelled, const Types& types) {
   namespace fs = std::filesystem;
   Result result;
-  const std::string rootText = standardised(root);
+  const std::string rootText = standardPath(root);
   const std::string rootPath = rootText == "/" ? rootText : rootText + "/";
 
   // The relative path of an entry of the walk.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Time codes of seconds, long ("00:01:15") and short ("1:15").
 #include "scan/Timecode.h"
 
 #include <cmath>

@@ -1,13 +1,62 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Image queries from stored frames, or from a file decoded and embedded.
 #include "search/MoreLikeThis.h"
 
 #include <cmath>
+#include <exception>
+#include <span>
+#include <utility>
 
 #include "core/Float16.h"
+#include "index/FolderRules.h"
 #include "index/Library.h"
+#include "model/Embedder.h"
+#include "scan/FrameSampler.h"
+#include "scan/Scanner.h"
 #include "scan/Timecode.h"
 
 namespace quillmere {
+namespace {
+
+// The picture a file not in the library stands for, with the time of a video's frame.
+std::optional<std::pair<FrameSampler::Frame, MediaKind>> decoded(const std::filesystem::path& path,
+                                                                 std::optional<double> seconds) {
+  try {
+    if (Scanner::kind(path) == MediaKind::video) {
+      const double time = seconds.value_or(FrameSampler::videoInfo(path).duration / 2);
+      auto frames =
+          FrameSampler::frames(path, std::vector<double>{time}, FrameSampler::embedPixels);
+      if (frames.empty()) return std::nullopt;
+      return std::pair(std::move(frames.front()), MediaKind::video);
+    }
+    auto sampled = FrameSampler::photo(path, FrameSampler::embedPixels);
+    if (sampled.frames.empty()) return std::nullopt;
+    return std::pair(std::move(sampled.frames.front()), MediaKind::photo);
+  } catch (const std::exception&) {
+    return std::nullopt;  // FrameSampler's failures, and the file system's
+  }
+}
+
+}  // namespace
+
+MoreLikeThis::ImageQuery MoreLikeThis::file(const Library& library, Embedder& embedder,
+                                            const std::filesystem::path& path,
+                                            std::optional<double> seconds) {
+  if (const auto stored = FolderRules::storedFile(library, path)) {
+    const double time =
+        seconds.value_or(stored->kind == MediaKind::video ? stored->duration / 2 : 0);
+    if (auto query = nearest(library, *stored, time)) return std::move(*query);
+  }
+  auto picture = decoded(path, seconds);
+  if (!picture) throw Unreadable(path.string() + " could not be read as a photo or a video.");
+  const auto vectors = embedder.embed(std::span<const Picture>(&picture->first.image, 1));
+  if (vectors.empty())
+    throw Unreadable(path.string() + " could not be read as a photo or a video.");
+  MediaFile file;
+  file.relPath = path.filename().string();
+  file.kind = picture->second;
+  return ImageQuery{name(file, picture->first.time), floatsFromHalves(vectors.front())};
+}
 
 std::optional<MoreLikeThis::ImageQuery> MoreLikeThis::frame(const Library& library,
                                                             const MediaFile& file,

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // "More Like This": a stored frame's vector becomes the query, so the search needs no model
-// run and finds what the library itself saw. Both front ends build image queries here.
+// run and finds what the library itself saw; a file the library does not hold is decoded as
+// the indexer decodes frames and embedded. Both front ends build image queries here.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 
 namespace quillmere {
 
+class Embedder;
 class Library;
 
 class MoreLikeThis {
@@ -23,7 +27,21 @@ class MoreLikeThis {
     bool operator==(const ImageQuery&) const = default;
   };
 
+  // A file that could be read neither as a photo nor as a video; what() is one line for
+  // the user.
+  class Unreadable : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
   MoreLikeThis() = delete;
+
+  // The query a file on disk stands for. A file the library holds gives its stored frame
+  // nearest `seconds` (a video without a time: nearest its middle), with no model run. Any
+  // other file is decoded as the indexer decodes frames (FrameSampler::embedPixels; a video
+  // at `seconds`, else its middle frame) and embedded. Throws Unreadable.
+  static ImageQuery file(const Library& library, Embedder& embedder,
+                         const std::filesystem::path& path, std::optional<double> seconds);
 
   // The query of the file's stored frame `frameID`; nothing when that frame is no longer
   // in the index.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Searching: a query's vector, the scan, the moments and the exact times refined.
 #include "search/SearchEngine.h"
 
 #include <unicode/uchar.h>

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "core/Picture.h"
-#include "index/VectorIndex.h"
 #include "search/SearchFilter.h"
 #include "search/SearchResult.h"
+#include "vectors/VectorIndex.h"
 
 namespace quillmere {
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Whether a file passes a search filter of kinds and folders.
 #include "search/SearchFilter.h"
 
 namespace quillmere {

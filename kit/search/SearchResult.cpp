@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Found moments hashed over the same fields their equality compares.
 #include "search/SearchResult.h"
 
 #include <optional>

@@ -10,8 +10,8 @@
 #include <future>
 
 #include "HostileFolder.h"
-#include "indexer/Indexer.h"
 #include "index/Library.h"
+#include "indexer/Indexer.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"
 #include "scan/Scanner.h"

@@ -5,8 +5,8 @@
 #include <exception>
 #include <memory>
 
-#include "indexer/Indexer.h"
 #include "index/Library.h"
+#include "indexer/Indexer.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"
 

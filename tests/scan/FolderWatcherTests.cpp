@@ -73,6 +73,16 @@ void save(const fs::path& file, const std::string& text = "data") {
   std::ofstream(file) << text;
 }
 
+// Watches the roots and changes a file in `changed`: the report of that change, the first,
+// then holds the watcher's thread until the reports are released.
+void holdFirstReport(FolderWatcher& watcher, HeldReports& reports,
+                     const std::map<std::int64_t, std::string>& roots, const fs::path& changed) {
+  watcher.watch(roots);
+  watcher.sync();
+  save(changed / "start.jpg");
+  ASSERT_EQ(reports.waitFor(1, 3s), 1u);
+}
+
 TEST(FolderWatcher, ThreeSavesGiveOneReportAfterTheQuietPeriod) {
   test::TempDirectory dir;
   Reports reports;
@@ -184,10 +194,9 @@ TEST(FolderWatcher, QueueOverflowCountsAsAChangeUnderEveryRoot) {
   // The first report holds the watcher's thread while the kernel queue overflows.
   HeldReports reports;
   FolderWatcher watcher(reports.callback(), 0.2);
-  watcher.watch({{1, (dir / "busy").string()}, {2, (dir / "quiet").string()}});
-  watcher.sync();
-  save(dir / "busy" / "start.jpg");
-  ASSERT_EQ(reports.waitFor(1, 3s), 1u);
+  ASSERT_NO_FATAL_FAILURE(
+      holdFirstReport(watcher, reports,
+                      {{1, (dir / "busy").string()}, {2, (dir / "quiet").string()}}, dir / "busy"));
   EXPECT_EQ(reports.all()[0].second, Ids{1});
   // Two events a file (create, close): enough files to overflow the queue.
   for (long i = 0; i < limit / 2 + 200; ++i) {
@@ -227,10 +236,8 @@ TEST(FolderWatcher, ChangesMadeWhileTheRootsChangeAreKept) {
   for (const auto* name : {"a", "b", "c"}) fs::create_directories(dir / name);
   HeldReports reports;
   FolderWatcher watcher(reports.callback(), 0.2);
-  watcher.watch({{1, (dir / "a").string()}, {3, (dir / "c").string()}});
-  watcher.sync();
-  save(dir / "c" / "start.jpg");
-  ASSERT_EQ(reports.waitFor(1, 3s), 1u);
+  ASSERT_NO_FATAL_FAILURE(holdFirstReport(
+      watcher, reports, {{1, (dir / "a").string()}, {3, (dir / "c").string()}}, dir / "c"));
   save(dir / "a" / "x.jpg");
   watcher.watch({{1, (dir / "a").string()}, {2, (dir / "b").string()}, {3, (dir / "c").string()}});
   std::this_thread::sleep_for(100ms);  // the kernel has queued the change

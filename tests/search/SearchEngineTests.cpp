@@ -3,10 +3,14 @@
 
 #include <cmath>
 #include <filesystem>
+#include <optional>
+#include <span>
 
 #include "core/Float16.h"
 #include "scan/FrameSampler.h"
+#include "search/MoreLikeThis.h"
 #include "search/SearchFixture.h"
+#include "support/MediaFactory.h"
 
 namespace quillmere {
 namespace {
@@ -231,6 +235,34 @@ TEST_F(SearchEngineQueries, AnExamplePhotoFindsItsOwnFrameFirst) {
     EXPECT_GT(results[0].score, results[1].score);
   }
   EXPECT_TRUE(engine->search(pictures[0], SearchFilter{.kinds = {MediaKind::video}}, 3).empty());
+}
+
+// One rule for a file as an image query: the stored frame when the library holds the file,
+// else the file decoded at the indexer's size and embedded.
+TEST_F(SearchEngineMoments, AFileQueriesWithItsStoredFrameElseWithItsDecodedPicture) {
+  const MediaFile clip = storedFile("v.mp4", MediaKind::video, {{10.0, 0.5f}, {290.0, 0.4f}});
+  const auto clipPath = dir / "folder1" / "v.mp4";  // stored only: not on disk
+  const auto atTime = MoreLikeThis::file(*library, *embedder, clipPath, 12.0);
+  EXPECT_EQ(atTime.vector, floatsFromHalves(scoring(0.5f)));
+  EXPECT_EQ(atTime.name, MoreLikeThis::name(clip, 10.0));
+  // Without a time, the frame nearest the middle of its 600 seconds.
+  const auto middle = MoreLikeThis::file(*library, *embedder, clipPath, std::nullopt);
+  EXPECT_EQ(middle.vector, floatsFromHalves(scoring(0.4f)));
+  EXPECT_EQ(middle.name, MoreLikeThis::name(clip, 290.0));
+
+  const auto photo = dir / "loose.png";
+  test::savePicture(test::solidPicture(800, 600, 200, 30, 30), photo);
+  const auto loose = MoreLikeThis::file(*library, *embedder, photo, std::nullopt);
+  const auto sampled = FrameSampler::photo(photo, FrameSampler::embedPixels);
+  ASSERT_EQ(sampled.frames.size(), 1u);
+  const auto expected = embedder->embed(std::span<const Picture>(&sampled.frames.front().image, 1));
+  ASSERT_EQ(expected.size(), 1u);
+  EXPECT_EQ(loose.vector, floatsFromHalves(expected.front()));
+  EXPECT_EQ(loose.name, "loose.png");
+
+  test::writeRandom(dir / "noise.jpg", 4096, 7);
+  EXPECT_THROW(MoreLikeThis::file(*library, *embedder, dir / "noise.jpg", std::nullopt),
+               MoreLikeThis::Unreadable);
 }
 
 }  // namespace

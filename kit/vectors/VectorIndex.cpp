@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "index/VectorIndex.h"
+// The in-memory vector index: adding and retiring rows, compaction and the searches.
+#include "vectors/VectorIndex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,9 +13,9 @@
 #include <immintrin.h>
 #endif
 
-#include "index/DotKernel.h"
-#include "index/TopRows.h"
-#include "index/WorkerPool.h"
+#include "vectors/DotKernel.h"
+#include "vectors/TopRows.h"
+#include "vectors/WorkerPool.h"
 
 namespace quillmere {
 
@@ -218,22 +219,79 @@ class VectorIndex::RowsSnapshot {
   std::vector<const StoredRow*> starts_;  // chunks_ then tail_
 };
 
+// Which rows one search may list: its filter's answers about the rows' files, asked in
+// batches and each file at most once, over the rows as the search scored them. Without a
+// filter every row is admitted.
+class VectorIndex::Admission {
+ public:
+  Admission(const FileFilter& include, const RowsSnapshot& rows, std::size_t fileSlots,
+            const std::vector<TopRows::Entry>& best, std::size_t limit)
+      : include_(include), rows_(rows), decisions_(include, fileSlots), limit_(limit) {
+    if (!include_) return;
+    // The best rows lie all over memory: fetched in one pass before any is decided, they
+    // arrive together.
+    bestRows_.reserve(best.size());
+    for (const TopRows::Entry& entry : best) {
+      bestRows_.push_back(&rows_[entry.row]);
+      __builtin_prefetch(bestRows_.back());
+    }
+  }
+  Admission(const Admission&) = delete;
+  Admission& operator=(const Admission&) = delete;
+
+  // Whether the i-th of the best rows may be listed. An undecided file is asked about
+  // together with the files of as many of the following best rows as are still wanted:
+  // when all are admitted, no more.
+  bool bestAdmitted(std::size_t i) {
+    if (!include_) return true;
+    if (!decisions_.known(bestRows_[i]->fileSlot)) {
+      const std::size_t end = std::min(bestRows_.size(), i + (limit_ - listed_));
+      for (std::size_t j = i; j < end; ++j)
+        decisions_.queue(bestRows_[j]->fileSlot, bestRows_[j]->row.fileID);
+      decisions_.ask();
+    }
+    const bool admitted = decisions_.admitted(bestRows_[i]->fileSlot);
+    listed_ += admitted ? 1 : 0;
+    return admitted;
+  }
+
+  // Asks about the files of a window of rows in one call.
+  void decideWindow(std::span<const std::size_t> window) {
+    if (!include_) return;
+    // The rows lie far apart in memory: fetched all at once, they arrive together.
+    for (const std::size_t r : window) __builtin_prefetch(&rows_[r]);
+    for (const std::size_t r : window) decisions_.queue(rows_[r].fileSlot, rows_[r].row.fileID);
+    decisions_.ask();
+  }
+
+  // Whether row r may be listed, once its window was decided.
+  bool admitted(std::size_t r) const { return !include_ || decisions_.admitted(rows_[r].fileSlot); }
+
+ private:
+  const FileFilter& include_;
+  const RowsSnapshot& rows_;
+  FileDecisions decisions_;
+  std::vector<const StoredRow*> bestRows_;  // the best rows, when there is a filter
+  const std::size_t limit_;
+  std::size_t listed_ = 0;  // best rows admitted so far
+};
+
 VectorIndex::VectorIndex(std::size_t dim) : dim_(dim) {}
 
 std::size_t VectorIndex::count() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return rowCountLocked() - deadCount_;
 }
 
 void VectorIndex::reserve(std::size_t n) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   vectors_.reserve(n * dim_);
   chunks_.reserve(n / chunkRows + 1);
   dead_.reserve(n);
 }
 
 void VectorIndex::removeAll() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   vectors_.clear();
   chunks_.clear();
   tail_.clear();
@@ -261,7 +319,7 @@ const VectorIndex::Row& VectorIndex::rowLocked(std::size_t r) const {
 
 void VectorIndex::add(const Row& row, std::span<const Half> vector) {
   if (vector.size() != dim_) contractBroken("vector of the wrong length", vector.size(), dim_);
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   // The scan's selection packs a row's number into 32 bits: four billion rows of even one
   // component each would not fit in memory anyway.
   if (rowCountLocked() >= TopRows::rowLimit)
@@ -275,7 +333,7 @@ void VectorIndex::add(const Row& row, std::span<const Half> vector) {
 }
 
 void VectorIndex::remove(std::int64_t fileID) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   const auto found = rowsByFile_.find(fileID);
   if (found == rowsByFile_.end()) return;
   for (const std::size_t r : found->second.rows) dead_[r] = true;
@@ -315,7 +373,7 @@ void VectorIndex::compactLocked() {
 
 std::vector<std::pair<VectorIndex::Row, std::vector<Half>>> VectorIndex::vectors(
     std::int64_t fileID) const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   std::vector<std::pair<Row, std::vector<Half>>> result;
   const auto found = rowsByFile_.find(fileID);
   if (found == rowsByFile_.end()) return result;
@@ -329,7 +387,7 @@ std::vector<std::pair<VectorIndex::Row, std::vector<Half>>> VectorIndex::vectors
 }
 
 std::vector<VectorIndex::Row> VectorIndex::rows(std::int64_t fileID) const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   std::vector<Row> result;
   const auto found = rowsByFile_.find(fileID);
   if (found == rowsByFile_.end()) return result;
@@ -364,7 +422,7 @@ std::vector<VectorIndex::Hit> VectorIndex::search(std::span<const float> query, 
   std::size_t kept = 0;
   std::size_t fileSlots = 0;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     rows.emplace(chunks_, tail_);
     dead = dead_;
     scores.resize(rowCountLocked());
@@ -376,45 +434,15 @@ std::vector<VectorIndex::Hit> VectorIndex::search(std::span<const float> query, 
     fileSlots = include ? fileSlots_ : 0;
   }
 
-  FileDecisions decisions(include, fileSlots);
-  // The best rows lie all over memory: fetched in one pass before any is decided, they
-  // arrive together.
-  std::vector<const StoredRow*> bestRows;
-  if (include) {
-    bestRows.reserve(best.size());
-    for (const TopRows::Entry& entry : best) {
-      bestRows.push_back(&(*rows)[entry.row]);
-      __builtin_prefetch(bestRows.back());
-    }
-  }
-  std::size_t listed = 0;  // best rows admitted so far
-  const auto bestAdmitted = [&](std::size_t i) {
-    if (!include) return true;
-    if (!decisions.known(bestRows[i]->fileSlot)) {
-      // The files of as many rows as are still wanted: when all are admitted, no more.
-      const std::size_t end = std::min(bestRows.size(), i + (limit - listed));
-      for (std::size_t j = i; j < end; ++j)
-        decisions.queue(bestRows[j]->fileSlot, bestRows[j]->row.fileID);
-      decisions.ask();
-    }
-    const bool admitted = decisions.admitted(bestRows[i]->fileSlot);
-    listed += admitted ? 1 : 0;
-    return admitted;
-  };
-  const auto decideWindow = [&](std::span<const std::size_t> window) {
-    if (!include) return;
-    // The rows lie far apart in memory: fetched all at once, they arrive together.
-    for (const std::size_t r : window) __builtin_prefetch(&(*rows)[r]);
-    for (const std::size_t r : window) decisions.queue((*rows)[r].fileSlot, (*rows)[r].row.fileID);
-    decisions.ask();
-  };
-  const auto admitted = [&](std::size_t r) {
-    return !include || decisions.admitted((*rows)[r].fileSlot);
-  };
-  std::optional<std::vector<Candidate>> read =
-      readOff(best, limit, best.size() < kept, bestAdmitted);
+  Admission admission(include, *rows, fileSlots, best, limit);
+  std::optional<std::vector<Candidate>> read = readOff(
+      best, limit, best.size() < kept, [&](std::size_t i) { return admission.bestAdmitted(i); });
   const std::vector<Candidate> chosen =
-      read ? std::move(*read) : selectInOrder(scores, dead, limit, decideWindow, admitted);
+      read ? std::move(*read)
+           : selectInOrder(
+                 scores, dead, limit,
+                 [&](std::span<const std::size_t> window) { admission.decideWindow(window); },
+                 [&](std::size_t r) { return admission.admitted(r); });
 
   std::vector<Hit> hits;
   hits.reserve(chosen.size());
@@ -431,6 +459,8 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
   const Half* vectors = vectors_.data();
   const std::size_t dim = dim_;
   float* out = scores.data();
+  // The workers read the flags while this thread holds the lock for them.
+  const std::vector<bool>* dead = &dead_;
   WorkerPool& pool = WorkerPool::shared();
   // The best live rows each thread saw, kept while the block is still in its cache.
   std::vector<TopRows> tops(pool.slots(), TopRows(limit));
@@ -441,7 +471,7 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
     DotKernel::score(query, vectors + first * dim, end - first, out + first);
     TopRows& top = tops[slot];
     for (std::size_t r = first; r < end; ++r) {
-      if (top.wouldKeep(out[r]) && !dead_[r]) top.offer({out[r], r});
+      if (top.wouldKeep(out[r]) && !(*dead)[r]) top.offer({out[r], r});
     }
   });
   TopRows merged(limit);
@@ -450,12 +480,12 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
 }
 
 std::size_t VectorIndex::storedRows() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return rowCountLocked();
 }
 
 std::size_t VectorIndex::deadRows() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return deadCount_;
 }
 

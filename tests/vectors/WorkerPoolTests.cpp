@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "index/WorkerPool.h"
+#include "vectors/WorkerPool.h"
 
 namespace quillmere {
 namespace {

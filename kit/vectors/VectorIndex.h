@@ -9,14 +9,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "core/Float16.h"
-#include "index/TopRows.h"
+#include "core/ThreadAnnotations.h"
+#include "vectors/TopRows.h"
 
 namespace quillmere {
 
@@ -87,25 +87,31 @@ class VectorIndex {
   using RowChunk = std::vector<StoredRow>;
   using SharedChunks = std::vector<std::shared_ptr<const RowChunk>>;
   class RowsSnapshot;
+  class Admission;  // which rows one search may list
   static void appendRow(SharedChunks& chunks, RowChunk& tail, const StoredRow& row);
 
-  std::size_t rowCountLocked() const { return chunks_.size() * chunkRows + tail_.size(); }
-  const Row& rowLocked(std::size_t r) const;
-  void compactLocked();
+  std::size_t rowCountLocked() const REQUIRES(lock_) {
+    return chunks_.size() * chunkRows + tail_.size();
+  }
+  const Row& rowLocked(std::size_t r) const REQUIRES(lock_);
+  void compactLocked() REQUIRES(lock_);
   // Scores every stored row (dead ones too) into scores, in parallel blocks, and returns
   // the best limit live rows, best first; lock_ held.
   std::vector<TopRows::Entry> scorePassLocked(std::span<const float> query, std::size_t limit,
-                                              std::vector<float>& scores) const;
+                                              std::vector<float>& scores) const REQUIRES(lock_);
 
   const std::size_t dim_;
-  mutable std::mutex lock_;
-  std::vector<Half> vectors_;  // row i at [i * dim_, (i + 1) * dim_)
-  SharedChunks chunks_;        // rows 0 .. chunks_.size() * chunkRows - 1
-  RowChunk tail_;              // the rows after those
-  std::vector<bool> dead_;     // one flag per row: retired, waiting for compaction
-  std::size_t deadCount_ = 0;
-  std::unordered_map<std::int64_t, FileRows> rowsByFile_;
-  std::uint32_t fileSlots_ = 0;  // slots handed out since the last compaction
+  // Guards every member below: the vectors, the rows and their flags, the files' rows and
+  // slots. A search holds it only to score and to snapshot the rows, never while it asks
+  // its filter.
+  mutable Mutex lock_;
+  std::vector<Half> vectors_ GUARDED_BY(lock_);  // row i at [i * dim_, (i + 1) * dim_)
+  SharedChunks chunks_ GUARDED_BY(lock_);        // rows 0 .. chunks_.size() * chunkRows - 1
+  RowChunk tail_ GUARDED_BY(lock_);              // the rows after those
+  std::vector<bool> dead_ GUARDED_BY(lock_);  // one flag per row: retired, waiting for compaction
+  std::size_t deadCount_ GUARDED_BY(lock_) = 0;
+  std::unordered_map<std::int64_t, FileRows> rowsByFile_ GUARDED_BY(lock_);
+  std::uint32_t fileSlots_ GUARDED_BY(lock_) = 0;  // slots handed out since the last compaction
 };
 
 }  // namespace quillmere

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "core/Float16.h"
-#include "index/DotKernel.h"
-#include "index/VectorIndex.h"
+#include "vectors/DotKernel.h"
+#include "vectors/VectorIndex.h"
 
 namespace quillmere {
 namespace {

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "index/DotKernel.h"
 #include "core/Float16.h"
+#include "vectors/DotKernel.h"
 
 namespace quillmere {
 namespace {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "index/TopRows.h"
+// The bounded selection of a scan's best rows by score.
+#include "vectors/TopRows.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "index/WorkerPool.h"
+// The worker threads that run the vector scan's blocks.
+#include "vectors/WorkerPool.h"
 
 #include <algorithm>
 

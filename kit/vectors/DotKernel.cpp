@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Built with -ffp-contract=off (kit/CMakeLists.txt): a fused multiply-add rounds once
 // instead of twice and would give other bits than the scalar reference.
-#include "index/DotKernel.h"
+#include "vectors/DotKernel.h"
 
 #include <cpuid.h>
 #include <immintrin.h>
