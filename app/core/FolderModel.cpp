@@ -9,6 +9,7 @@
 
 #include "GuiQueue.h"
 #include "VolumeWatcher.h"
+#include "core/StandardPath.h"
 #include "indexer/Indexer.h"
 #include "scan/FolderWatcher.h"
 
@@ -18,11 +19,6 @@ namespace {
 constexpr const char* notReady = "Quillmere isn't ready.";
 constexpr const char* busyAdding =
     "Another Quillmere process is indexing this library. Add the folder when it is done.";
-
-bool isDirectory(const std::filesystem::path& path) {
-  std::error_code error;
-  return std::filesystem::is_directory(path, error);
-}
 
 }  // namespace
 
@@ -60,7 +56,7 @@ std::vector<std::int64_t> FolderModel::reachable() const {
 }
 
 std::optional<std::filesystem::path> FolderModel::reachableURL(const Root& root) const {
-  std::lock_guard guard(accessCacheMutex_);
+  std::lock_guard guard(accessCacheLock_);
   const auto found = accessCache_.find(root.id);
   if (found == accessCache_.end()) return std::nullopt;
   return found->second;
@@ -69,7 +65,7 @@ std::optional<std::filesystem::path> FolderModel::reachableURL(const Root& root)
 FolderModel::AddResult FolderModel::addFolder(const std::filesystem::path& path) {
   if (!library_) return AddResult{FolderRules::Outcome::failed, {}, {}, notReady};
   if (!indexer_) return AddResult{FolderRules::Outcome::failed, {}, {}, busyAdding};
-  const auto standard = FolderRules::standardised(path);
+  const auto standard = standardPath(path);
   auto result = FolderRules::add(*library_, standard, volumes_->table());
   if (result.outcome != FolderRules::Outcome::added) return result;
   for (const auto& replaced : result.replaced) forgetFolder(replaced.id);
@@ -121,8 +117,8 @@ void FolderModel::resolveFolders() {
   const auto boot = volumes_->table().bootVolumeUUID();
   std::vector<Folder> folders;
   for (auto root : library_->roots()) {
-    const auto place = volumes_->table().locate(root);
-    if (place && isDirectory(*place)) {
+    const auto place = FolderRules::reachablePath(root, volumes_->table());
+    if (place) {
       accessing_[root.id] = *place;
       if (*place != root.path) {
         root.path = *place;
@@ -140,7 +136,7 @@ void FolderModel::resolveFolders() {
     folders.push_back(Folder{root, accessing_.contains(root.id), external});
   }
   {
-    std::lock_guard guard(accessCacheMutex_);
+    std::lock_guard guard(accessCacheLock_);
     accessCache_ = accessing_;
   }
   list_->setFolders(std::move(folders));

@@ -111,7 +111,7 @@ class FolderModel : public QObject {
   // Folders that can be read now, with where (GUI thread only), and the copy the indexer's
   // threads read.
   std::map<std::int64_t, std::filesystem::path> accessing_;
-  mutable std::mutex accessCacheMutex_;  // guards accessCache_
+  mutable std::mutex accessCacheLock_;  // guards accessCache_
   std::map<std::int64_t, std::filesystem::path> accessCache_;
 };
 

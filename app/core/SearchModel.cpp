@@ -9,11 +9,8 @@
 #include "FolderModel.h"
 #include "GuiQueue.h"
 #include "SerialQueue.h"
-#include "core/Float16.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
-#include "scan/FrameSampler.h"
-#include "scan/Scanner.h"
 #include "scan/Timecode.h"
 #include "search/SearchEngine.h"
 
@@ -297,43 +294,12 @@ void SearchModel::useImageQuery(ImageQuery query) {
   scheduleSearch(true, false);
 }
 
-namespace {
-
-struct QueryPicture {
-  std::string name;
-  Picture image;
-};
-
-// What a file stands for as an image query: a photo itself; a video its middle frame, named
-// with that frame's time.
-std::optional<QueryPicture> queryPicture(const std::filesystem::path& path, std::int64_t pixels) {
-  if (Scanner::kind(path) == MediaKind::video) {
-    const double time = FrameSampler::videoInfo(path).duration / 2;
-    auto frames = FrameSampler::frames(path, std::vector<double>{time}, pixels);
-    if (frames.empty()) return std::nullopt;
-    MediaFile file;
-    file.relPath = path.filename().string();
-    file.kind = MediaKind::video;
-    return QueryPicture{MoreLikeThis::name(file, time), std::move(frames.front().image)};
-  }
-  auto sampled = FrameSampler::photo(path, pixels);
-  if (sampled.frames.empty()) return std::nullopt;
-  return QueryPicture{path.filename().string(), std::move(sampled.frames.front().image)};
-}
-
-}  // namespace
-
 void SearchModel::searchByImage(const QString& path) {
-  if (!embedder_) return;
+  if (!embedder_ || !library_) return;
   searchQueue_.post([this, path = std::filesystem::path(path.toStdString())] {
     ImageQuery query;
     try {
-      auto picture = queryPicture(path, queryPixels);
-      if (!picture) return;
-      const std::vector<Picture> images{std::move(picture->image)};
-      const auto vectors = embedder_->embed(images);
-      if (vectors.empty()) return;
-      query = ImageQuery{std::move(picture->name), floatsFromHalves(vectors.front())};
+      query = MoreLikeThis::file(*library_, *embedder_, path, std::nullopt);
     } catch (const std::exception&) {
       return;  // an unreadable file leaves the query as it was
     }

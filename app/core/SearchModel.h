@@ -68,7 +68,6 @@ class SearchModel : public QObject {
 
   static constexpr std::chrono::milliseconds typingDelay{90};
   static constexpr std::size_t resultLimit = 300;
-  static constexpr std::int64_t queryPixels = 384;
 
   // Searches on searchQueue and refines on refineQueue (both outlive the model); reads where
   // files are from folders.

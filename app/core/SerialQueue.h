@@ -32,7 +32,7 @@ class SerialQueue {
   void run();
 
   const std::string label_;
-  std::mutex itemsMutex_;  // guards items_ and stopping_
+  std::mutex lock_;  // guards items_ and stopping_
   std::condition_variable wake_;
   std::deque<std::function<void()>> items_;
   bool stopping_ = false;

@@ -24,7 +24,7 @@ class WorkList {
   void clear();
 
  private:
-  std::mutex workMutex_;  // guards work_
+  std::mutex lock_;  // guards work_
   std::deque<std::function<void()>> work_;
 };
 

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "core/Records.h"
-#include "core/StandardPath.h"
 #include "platform/MountTable.h"
 
 namespace quillmere {
@@ -35,7 +34,7 @@ class FolderRules {
 
   // What adding `path` to a library holding `roots` would do, without doing it.
   struct Plan {
-    std::string path;  // standardised
+    std::string path;  // in standardPath form
     bool alreadyIncluded = false;
     std::vector<Root> nested;  // in list order
     bool operator==(const Plan&) const = default;
@@ -43,9 +42,6 @@ class FolderRules {
 
   FolderRules() = delete;
 
-  // The same as standardPath (core/StandardPath.h), which the engine and the CLI call; kept
-  // for the application until it calls that too.
-  static std::string standardised(const std::filesystem::path& path) { return standardPath(path); }
   // Whether `path` is `folder` or lies inside it; "Photos 2" is not inside "Photos".
   static bool contains(const std::string& folder, const std::string& path);
   static Plan plan(const std::vector<Root>& roots, const std::filesystem::path& path);
