@@ -116,6 +116,14 @@ MenuBar {
             enabled: bar.hasSelection
             onTriggered: bar.app.actions.copyPath(bar.app.search.selection, false)
         }
+        Action {
+            objectName: "copyPathAndTime"
+            text: qsTr("Copy Path and Time")
+            shortcut: "Ctrl+Alt+Shift+C"
+            // A video's time: the timecode is empty for a photo.
+            enabled: bar.hasSelection && bar.app.search.openTimecode(bar.app.search.selection, true) !== ""
+            onTriggered: bar.app.actions.copyPath(bar.app.search.selection, true)
+        }
         MenuSeparator {}
         Action {
             objectName: "exportMarkers"

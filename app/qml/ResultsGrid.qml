@@ -65,6 +65,12 @@ GridView {
     highlightFollowsCurrentItem: false
     ScrollBar.vertical: ScrollBar {}
 
+    // The selection's menu, from the keyboard, under its tile.
+    function openMenu() {
+        if (hasSelection() && currentItem)
+            menuRequested(app.search.selection, currentItem, 12, currentItem.height / 2)
+    }
+
     Keys.onPressed: event => {
         switch (event.key) {
         case Qt.Key_Left: moveSelection(-1); break
@@ -79,6 +85,16 @@ GridView {
         case Qt.Key_Enter:
             if (hasSelection())
                 openRequested(app.search.selection)
+            break
+        case Qt.Key_Menu:
+            openMenu()
+            break
+        case Qt.Key_F10:
+            if (!(event.modifiers & Qt.ShiftModifier)) {
+                event.accepted = false
+                return
+            }
+            openMenu()
             break
         case Qt.Key_Escape:
             // An open peek has the keys and closes first; then Escape clears the search, as

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QWindow>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 #include <chrono>
@@ -57,5 +58,9 @@ class AppTest : public ::testing::Test {
   std::unique_ptr<TempDirectory> temp;
   std::unique_ptr<AppModel> model_;
 };
+
+// The shown controls of the window's accessibility tree that take the keyboard and have no
+// name for a screen reader to say, by their types.
+QStringList unnamedControls(QWindow* window);
 
 }  // namespace quillmere::test

@@ -5,6 +5,8 @@
 // duplicates views loading against a real model.
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 #include <fstream>
@@ -140,6 +142,36 @@ TEST_F(SettingsTest, TheViewsLoad) {
         component.createWithInitialProperties({{"app", QVariant::fromValue(&model())}}));
     ASSERT_TRUE(object) << view << ": " << component.errorString().toStdString();
     EXPECT_EQ(object->property("app").value<AppModel*>(), &model()) << view;
+  }
+}
+
+// The choice in the Folders list is a folder, not a row: removing the one above leaves it on
+// its folder, and Delete (as "−") removes the chosen one. Every shown control has a name.
+TEST_F(SettingsTest, TheChosenFolderStaysChosenWhenAnotherGoes) {
+  std::vector<std::int64_t> ids;
+  for (const char* name : {"A", "B", "C"}) ids.push_back(addIndexed(makeFolder(name)));
+  QQmlEngine engine;
+  QQmlComponent component(&engine, QUrl("qrc:/Quillmere/qml/SettingsWindow.qml"));
+  std::unique_ptr<QObject> object(
+      component.createWithInitialProperties({{"app", QVariant::fromValue(&model())}}));
+  auto* window = qobject_cast<QQuickWindow*>(object.get());
+  ASSERT_TRUE(window) << component.errorString().toStdString();
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  auto* list = window->findChild<QQuickItem*>("settingsFolders");
+  list->forceActiveFocus();
+  QTest::keyClick(window, Qt::Key_Down);
+  EXPECT_EQ(object->property("selectedRoot").toLongLong(), ids[1]);
+  model().folders()->removeFolder(ids[0]);
+  EXPECT_EQ(object->property("selectedRoot").toLongLong(), ids[1]);
+  EXPECT_EQ(list->property("currentIndex").toInt(), 0);
+  QTest::keyClick(window, Qt::Key_Delete);
+  EXPECT_EQ(model().folders()->list()->rowOf(ids[2]), 0);
+  EXPECT_EQ(model().folders()->list()->rowCount(), 1);
+  for (int tab : {0, 1, 2}) {
+    object->setProperty("currentTab", tab);
+    EXPECT_TRUE(unnamedControls(window).isEmpty())
+        << tab << ": " << unnamedControls(window).join(", ").toStdString();
   }
 }
 
