@@ -186,6 +186,13 @@ MenuBar {
             onTriggered: Tiles.zoom(1 / 1.15)
         }
         MenuSeparator {}
+        // F11 and the desktop's full-screen key are the main window's shortcuts.
+        Action {
+            objectName: "fullScreen"
+            text: bar.Window.window && bar.Window.window.visibility === Window.FullScreen
+                  ? qsTr("Exit Full Screen") : qsTr("Full Screen")
+            onTriggered: bar.Window.window.toggleFullScreen()
+        }
     }
 
     Menu {

@@ -18,7 +18,10 @@ RowLayout {
     required property string volumeName
     // On a selected row: the icon takes the text's colour.
     property bool highlighted: false
-    property color textColor: palette.windowText
+    // The row's colours: its text, and the icon's when the row is not selected.
+    required property color textColor
+    required property color accent
+    required property color muted
     // A third line, such as the folder's path; none when empty.
     property string detail: ""
 
@@ -49,8 +52,7 @@ RowLayout {
         sourceSize: Qt.size(18, 18)
         source: !label.online ? "icons/sidebar-drive-offline.svg"
                               : label.external ? "icons/sidebar-drive.svg" : "icons/sidebar-folder.svg"
-        color: label.highlighted ? label.textColor
-                                 : label.online ? label.palette.highlight : label.palette.placeholderText
+        color: label.highlighted ? label.textColor : label.online ? label.accent : label.muted
     }
     ColumnLayout {
         Layout.fillWidth: true

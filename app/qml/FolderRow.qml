@@ -56,6 +56,8 @@ ItemDelegate {
         volumeName: row.volumeName
         highlighted: row.highlighted
         textColor: row.textColor
+        accent: row.palette.highlight
+        muted: row.palette.placeholderText
     }
 
     TapHandler {

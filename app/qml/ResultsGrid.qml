@@ -52,6 +52,8 @@ GridView {
     focus: true
     activeFocusOnTab: true
     keyNavigationEnabled: false
+    Accessible.role: Accessible.List
+    Accessible.name: qsTr("Results")
     boundsBehavior: Flickable.StopAtBounds
     reuseItems: true
     cacheBuffer: 400

@@ -138,6 +138,8 @@ ApplicationWindow {
                             indexed: row.indexed
                             volumeName: row.volumeName
                             detail: row.path
+                            accent: row.palette.highlight
+                            muted: row.palette.placeholderText
                             highlighted: row.highlighted
                             textColor: row.highlighted ? row.palette.highlightedText : row.palette.text
                         }

@@ -14,10 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <optional>
 
-#include "FolderListModel.h"
-#include "FolderModel.h"
 #include "IndexingStatus.h"
 #include "ResultListModel.h"
 #include "platform/PowerMonitor.h"
@@ -176,7 +173,6 @@ QStringList Snapshots::stateNames() {
           "duplicates-groups",
           "duplicates-none",
           "settings-folders",
-          "settings-folders-after-removal",
           "settings-privacy",
           "settings-model"};
 }
@@ -483,22 +479,6 @@ void Snapshots::settingsWindow(AppModel& model) {
         "SettingsWindow.qml", model, name,
         [tab](QQuickWindow& window) { window.setProperty("currentTab", tab); }, textOnly);
   }
-  // The last folder chosen, then the first removed: the choice stays on its folder. Once
-  // for both palettes.
-  std::optional<std::int64_t> chosen;
-  shoot(
-      "SettingsWindow.qml", model, "settings-folders-after-removal",
-      [&model, &chosen](QQuickWindow& window) {
-        const auto& folders = model.folders()->list()->folders();
-        if (!chosen && folders.size() > 1) {
-          chosen = folders.back().root.id;
-          window.setProperty("selectedRoot", QVariant::fromValue<qint64>(*chosen));
-          model.folders()->removeFolder(folders.front().root.id);
-        } else if (chosen) {
-          window.setProperty("selectedRoot", QVariant::fromValue<qint64>(*chosen));
-        }
-      },
-      textOnly);
 }
 
 }  // namespace quillmere

@@ -109,10 +109,8 @@ void AppTest::search(const QString& query) {
   EXPECT_TRUE(applied.wait(answerWait)) << "no answer for " << query.toStdString();
 }
 
-QStringList unnamedControls(QWindow* window) {
-  // The controls join the tree once a screen reader listens. They then take their text (a text
-  // field its placeholder) for a name, which the offscreen platform, never active, does not
-  // do: those are read here in its place.
+QString unnamedControls(QWindow* window) {
+  // Controls join once a reader listens, named by their text or placeholder (read here).
   QAccessible::setActive(true);
   QStringList unnamed;
   std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
@@ -129,7 +127,7 @@ QStringList unnamedControls(QWindow* window) {
   };
   walk(QAccessible::queryAccessibleInterface(window));
   QAccessible::setActive(false);
-  return unnamed;
+  return unnamed.join(", ");
 }
 
 }  // namespace quillmere::test

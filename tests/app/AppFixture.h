@@ -59,8 +59,7 @@ class AppTest : public ::testing::Test {
   std::unique_ptr<AppModel> model_;
 };
 
-// The shown controls of the window's accessibility tree that take the keyboard and have no
-// name for a screen reader to say, by their types.
-QStringList unnamedControls(QWindow* window);
+// The shown keyboard-reachable controls of the window's accessibility tree with no name.
+QString unnamedControls(QWindow* window);
 
 }  // namespace quillmere::test

@@ -306,20 +306,16 @@ TEST_F(DuplicatesTest, TheWindowShowsEachGroupWithItsTitleAndTiles) {
   EXPECT_EQ(marked, 2) << "the two exact copies";
 
   // Without a mouse: a focused photo is marked and unmarked with Space, and says so.
-  window->requestActivate();
   QQuickItem* tile = tiles.front();
   tile->forceActiveFocus();
   const bool was = tile->property("marked").toBool();
-  const auto spoken = [&] {
-    return QAccessible::queryAccessibleInterface(window)->focusChild()->text(QAccessible::Name);
-  };
   QTest::keyClick(window, Qt::Key_Space);
   EXPECT_NE(tile->property("marked").toBool(), was);
-  EXPECT_TRUE(spoken().startsWith(tile->property("file").toMap()["name"].toString()))
-      << spoken().toStdString();
-  EXPECT_EQ(spoken().endsWith(", kept"), was);
-  EXPECT_TRUE(unnamedControls(window).isEmpty())
-      << unnamedControls(window).join(", ").toStdString();
+  const auto spoken =
+      QAccessible::queryAccessibleInterface(window)->focusChild()->text(QAccessible::Name);
+  EXPECT_TRUE(spoken.startsWith(tile->property("file").toMap()["name"].toString() + ", "));
+  EXPECT_EQ(spoken.endsWith(", kept"), was) << spoken.toStdString();
+  EXPECT_EQ(unnamedControls(window), "");
 }
 
 }  // namespace
