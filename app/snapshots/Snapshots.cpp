@@ -156,10 +156,12 @@ Snapshots::~Snapshots() = default;
 QStringList Snapshots::stateNames() {
   return {"main-cant-start",
           "main-first-run",
+          "main-first-run-targeted",
           "main-getting-ready",
           "main-ready",
           "main-results",
           "main-video-selected",
+          "main-video-playing",
           "main-peek",
           "main-notice",
           "main-image-query",
@@ -367,6 +369,14 @@ void Snapshots::mainWindow() {
   {
     auto model = openModel(root / "Empty.sqlite");
     shoot("Main.qml", *model, "main-first-run", {}, textOnly);
+    // A drag over the drop zone.
+    shoot(
+        "Main.qml", *model, "main-first-run-targeted",
+        [](QQuickWindow& window) {
+          if (auto* view = window.findChild<QObject*>("firstRunView"))
+            view->setProperty("targeted", true);
+        },
+        textOnly);
   }
   {
     // A folder whose files are not indexed yet: nothing to find so far.
@@ -389,6 +399,18 @@ void Snapshots::mainWindow() {
     QObject::disconnect(connection);
   }
   shootMain(*model, "main-video-selected");
+  // Played a moment in the preview, then paused, with its controls over the picture.
+  shootMain(*model, "main-video-playing", [](QQuickWindow& window) {
+    auto* loader = window.findChild<QObject*>("previewMedia");
+    auto* media = loader ? loader->property("item").value<QObject*>() : nullptr;
+    if (!media) return;
+    QMetaObject::invokeMethod(media, "play");
+    auto* player = media->property("player").value<QObject*>();
+    if (!player) return;
+    waitUntil([player] { return player->property("playing").toBool(); }, 10000);
+    settle(1200);
+    QMetaObject::invokeMethod(player, "pause");
+  });
   // A photo, whose picture the peek shows at once.
   if (const auto photo = firstOther(*model, MediaKind::photo)) model->search()->select(*photo);
   shootMain(*model, "main-peek",
