@@ -176,7 +176,8 @@ QStringList Snapshots::stateNames() {
           "duplicates-none",
           "settings-folders",
           "settings-privacy",
-          "settings-model"};
+          "settings-model",
+          "player-window"};
 }
 
 int Snapshots::run() {
@@ -200,6 +201,7 @@ int Snapshots::shootAll() {
   const auto model = openModel(sample_->library);
   duplicatesWindow(*model, *busy);
   settingsWindow(*model);
+  playerWindow();
   std::fprintf(stderr, "snapshots: %lld pictures in %.1f s\n",
                static_cast<long long>(stateNames().size()) * 2, clock.elapsed() / 1000.0);
   return failures_ == 0 ? 0 : 1;
@@ -501,6 +503,32 @@ void Snapshots::settingsWindow(AppModel& model) {
         "SettingsWindow.qml", model, name,
         [tab](QQuickWindow& window) { window.setProperty("currentTab", tab); }, textOnly);
   }
+}
+
+void Snapshots::playerWindow() {
+  const auto clip = QUrl::fromLocalFile(qs(sample_->media / "Videos" / "green-then-blue.mp4"));
+  const QPalette light = QGuiApplication::palette();
+  for (const bool dark : {false, true}) {
+    dark_ = dark;
+    QGuiApplication::setPalette(dark ? darkPalette() : light);
+    QQmlComponent component(&engine_, QUrl("qrc:/Quillmere/qml/PlayerWindow.qml"));
+    std::unique_ptr<QQuickWindow> window(qobject_cast<QQuickWindow*>(
+        component.createWithInitialProperties({{"file", clip}, {"start", 2.0}})));
+    if (!window) {
+      std::fprintf(stderr, "snapshots: PlayerWindow.qml: %s\n",
+                   qPrintable(component.errorString()));
+      ++failures_;
+      continue;
+    }
+    if (dark) applyPalette(*window, darkPalette());
+    window->resize(width, height);
+    window->show();
+    waitUntil([&window] { return !window->property("seeking").toBool(); }, 10000);
+    settle(textOnly);
+    if (!save(*window, "player-window")) ++failures_;
+  }
+  QGuiApplication::setPalette(light);
+  dark_ = false;
 }
 
 }  // namespace quillmere
