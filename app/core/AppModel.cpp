@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Actions.h"
+#include "FolderListModel.h"
 #include "GuiQueue.h"
 #include "IndexingStatus.h"
 #include "SerialQueue.h"
@@ -228,6 +229,8 @@ void AppModel::drop(const QList<QUrl>& urls) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
       folders_->handleAdd(dropped.toLocalFile());
+    } else if (folders_->list()->rowCount() == 0) {
+      setNotice(tr("Not a folder: %1").arg(QString::fromStdString(path.filename().string())));
     } else if (Scanner::kind(path)) {
       search_->searchByImage(dropped.toLocalFile());
     }

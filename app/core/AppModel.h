@@ -110,7 +110,8 @@ class AppModel : public QObject {
   void setNotice(const QString& notice);
 
   // Files dropped onto the window or handed to the application: a folder is added, a photo
-  // or a video becomes the image query, and anything else is ignored.
+  // or a video becomes the image query, and anything else is ignored. While the library has
+  // no folder yet there is nothing to search: a file is said to be no folder.
   Q_INVOKABLE void drop(const QList<QUrl>& urls);
 
  signals:

@@ -8,10 +8,11 @@ import Quillmere
 
 Item {
     id: view
+    objectName: "firstRunView"
 
     property AppModel app
     // A drag carrying a file is over the drop zone.
-    readonly property bool targeted: drop.containsDrag
+    property bool targeted: drop.containsDrag
 
     implicitWidth: 640
     implicitHeight: 560
@@ -20,10 +21,7 @@ Item {
         id: palette
     }
 
-    // A dropped or chosen folder.
-    function add(url) {
-        view.app.folders.handleAddUrl(url)
-    }
+    Component.onCompleted: choose.forceActiveFocus()
 
     ColumnLayout {
         anchors.centerIn: parent
@@ -57,6 +55,7 @@ Item {
         }
 
         Item {
+            objectName: "dropZone"
             Layout.alignment: Qt.AlignHCenter
             implicitWidth: 440
             implicitHeight: 190
@@ -106,24 +105,32 @@ Item {
                     font.bold: true
                 }
                 Button {
+                    id: choose
+                    objectName: "chooseFolder"
                     Layout.alignment: Qt.AlignHCenter
-                    text: "Add Folder…"
+                    text: "Choose Folder…"
                     highlighted: true
                     focus: true
                     onClicked: chooser.open()
-                    Keys.onReturnPressed: chooser.open()
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                 }
             }
 
+            // As the window's: copied or linked, never moved; the model adds the folders.
             DropArea {
                 id: drop
                 anchors.fill: parent
                 keys: ["text/uri-list"]
+                onEntered: drag => {
+                    drag.accepted = drag.hasUrls
+                    if (drag.hasUrls)
+                        drag.action = (drag.supportedActions & Qt.CopyAction) ? Qt.CopyAction : Qt.LinkAction
+                }
                 onDropped: event => {
-                    if (event.hasUrls && event.urls.length > 0) {
-                        view.add(event.urls[0])
-                        event.accept(Qt.CopyAction)
-                    }
+                    event.action = (event.supportedActions & Qt.CopyAction) ? Qt.CopyAction : Qt.LinkAction
+                    event.accept()
+                    view.app.drop(event.urls)
                 }
             }
         }

@@ -2,9 +2,10 @@
 // A player for one result, made when the view wants the moment to play: loads the file,
 // seeks exactly to `start` (moved by seekTo while it loads), and plays only if the view still
 // wants it once the seek has landed; otherwise it lets the file go and says `released` (the
-// view then destroys it).
+// view then destroys it). Its controls float over the picture when `controlled`.
 import QtQuick
 import QtMultimedia
+import Quillmere
 
 Item {
     id: root
@@ -17,6 +18,10 @@ Item {
     // is seekable, or land on a keyframe, so each seek is checked and made again a few times.
     property bool seeking: true
     property int seekTries: 0
+    // Paused by the user before the landing seek: it stays paused once landed.
+    property bool held: false
+    // The preview's player shows its controls; the peek's plays bare.
+    property bool controlled: false
     readonly property int seekTriesAllowed: 4
     readonly property bool playing: player.playbackState === MediaPlayer.PlayingState
     readonly property int position: player.position
@@ -35,7 +40,17 @@ Item {
         land()
     }
     function pause() {
+        if (seeking)
+            held = true
         player.pause()
+    }
+    function togglePlay() {
+        if (seeking)
+            held = !held
+        else if (playing)
+            player.pause()
+        else
+            player.play()
     }
     function release() {
         landing.stop()
@@ -69,7 +84,8 @@ Item {
             return
         seeking = false
         if (wanted) {
-            player.play()
+            if (!held)
+                player.play()
             started()
         } else {
             release()
@@ -104,5 +120,18 @@ Item {
         id: output
         anchors.fill: parent
         fillMode: VideoOutput.PreserveAspectFit
+    }
+
+    PlayerControls {
+        visible: root.controlled
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: 6
+        compact: true
+        media: player
+        playing: root.seeking ? !root.held : root.playing
+        onTogglePlay: root.togglePlay()
+        onScrubbed: position => player.position = position
     }
 }

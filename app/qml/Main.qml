@@ -226,6 +226,7 @@ ApplicationWindow {
         Loader {
             visible: window.showInspector
             Component.onCompleted: window.load(this, "PreviewPane.qml")
+            onLoaded: item.covered = Qt.binding(() => window.peeking)
             SplitView.minimumWidth: 260
             SplitView.preferredWidth: 320
             SplitView.maximumWidth: 460
@@ -238,7 +239,11 @@ ApplicationWindow {
         onOpenRequested: frameId => window.openResult(frameId)
     }
 
+    // The keyboard starts in the search field, and goes there once the first folder is added.
+    onFirstRunChanged: if (!firstRun) header.focusSearch()
     Component.onCompleted: {
+        if (!firstRun)
+            header.focusSearch()
         const made = Qt.createComponent("Peek.qml")
         if (made.status === Component.Ready) {
             peek = made.createObject(window, { app: window.app })
@@ -249,8 +254,10 @@ ApplicationWindow {
     }
 
     // Folders and photos dropped anywhere on the window, as a copy or a link, never a move.
+    // Beneath the views, so that a drop zone of theirs (the first run's) takes its drags.
     DropArea {
         id: drop
+        z: -1
         anchors.fill: parent
         keys: ["text/uri-list"]
         onEntered: drag => {

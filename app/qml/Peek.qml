@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The peek: the selected moment large over the whole window. Space and Escape close it,
 // the arrow keys move the selection while it is open; a video plays from its opening time.
+// With no selection left it closes.
 import QtQuick
 import QtQuick.Controls
 import Quillmere
@@ -60,10 +61,15 @@ Popup {
         // A player still seeking lets go by itself when the seek lands.
     }
 
-    onOpened: restart()
+    // Nothing selected (the search cleared or changed under it): nothing to show.
+    onOpened: facts.valid ? restart() : close()
     onClosed: dropPlayer()
     Connections {
         target: root.facts
+        function onValidChanged() {
+            if (root.opened && !root.facts.valid)
+                root.close()
+        }
         function onShownFrameIdChanged() {
             if (root.opened)
                 root.restart()

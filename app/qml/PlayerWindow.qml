@@ -3,7 +3,6 @@
 // when the user asks. Hiding the window pauses it.
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Layouts
 import QtMultimedia
 import Quillmere
 
@@ -53,6 +52,10 @@ ApplicationWindow {
         seekTo(Math.min(end, Math.max(0, player.position / 1000 + seconds)))
     }
 
+    function toggleFullScreen() {
+        root.visibility === Window.FullScreen ? root.showNormal() : root.showFullScreen()
+    }
+
     onVisibleChanged: if (!visible) player.pause()
     onClosing: player.pause()
 
@@ -78,7 +81,7 @@ ApplicationWindow {
         color: "black"
     }
     // The picture takes the keys from the start: space plays and pauses, the arrows step
-    // five seconds, Escape leaves full screen. The controls never take them away.
+    // five seconds, M mutes, Escape leaves full screen. The controls never take them away.
     VideoOutput {
         id: output
         anchors.fill: parent
@@ -88,60 +91,43 @@ ApplicationWindow {
         Keys.onLeftPressed: root.step(-5)
         Keys.onRightPressed: root.step(5)
         Keys.onEscapePressed: if (root.visibility === Window.FullScreen) root.showNormal()
+        Keys.onPressed: event => {
+            if (event.key === Qt.Key_M && player.audioOutput) {
+                player.audioOutput.muted = !player.audioOutput.muted
+                event.accepted = true
+            } else if (event.key === Qt.Key_F11) {
+                root.toggleFullScreen()
+                event.accepted = true
+            }
+        }
+    }
+    // The desktop's own full screen keys, where they are not F11.
+    Shortcut {
+        sequences: [StandardKey.FullScreen]
+        onActivated: root.toggleFullScreen()
     }
 
     // Floating controls over the bottom of the picture.
-    Rectangle {
+    PlayerControls {
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         anchors.margins: 12
-        height: bar.implicitHeight + 12
-        radius: 8
-        color: Qt.rgba(0, 0, 0, 0.55)
-
-        RowLayout {
-            id: bar
-            anchors.fill: parent
-            anchors.margins: 6
-            spacing: 8
-            ToolButton {
-                id: playButton
-                readonly property bool playing: player.playbackState === MediaPlayer.PlayingState
-                objectName: "playButton"
-                focusPolicy: Qt.NoFocus
-                text: playing ? qsTr("Pause") : qsTr("Play")
-                contentItem: Symbol { name: playButton.playing ? "pause" : "play"; color: "white" }
-                onClicked: root.togglePlay()
-            }
-            Label {
-                text: Format.timecode(player.position / 1000)
-                color: "white"
-                font.family: "monospace"
-            }
-            Slider {
-                Layout.fillWidth: true
-                focusPolicy: Qt.NoFocus
-                from: 0
-                to: Math.max(1, player.duration)
-                value: player.position
-                onMoved: {
-                    root.seeking = false
-                    player.position = value
-                }
-            }
-            Label {
-                text: Format.timecode(player.duration / 1000)
-                color: "white"
-                font.family: "monospace"
-            }
-            ToolButton {
-                focusPolicy: Qt.NoFocus
-                text: qsTr("Full Screen")
-                contentItem: Symbol { name: "fullScreen"; color: "white" }
-                onClicked: root.visibility === Window.FullScreen ? root.showNormal()
-                                                                  : root.showFullScreen()
-            }
+        media: player
+        onTogglePlay: root.togglePlay()
+        onScrubbed: position => {
+            root.seeking = false
+            player.position = position
+        }
+        ToolButton {
+            objectName: "fullScreenButton"
+            focusPolicy: Qt.NoFocus
+            text: root.visibility === Window.FullScreen ? qsTr("Leave Full Screen") : qsTr("Full Screen")
+            display: AbstractButton.IconOnly
+            Accessible.name: text
+            Accessible.role: Accessible.Button
+            contentItem: Symbol { name: "fullScreen"; color: "white" }
+            onClicked: root.toggleFullScreen()
         }
     }
 }

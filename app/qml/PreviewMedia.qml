@@ -1,17 +1,33 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The moment's picture, or its inline player once the user pressed play; a play button over
-// a reachable video. Rebuilt by the pane whenever the shown frame changes.
+// a reachable video. Rebuilt by the pane whenever the shown frame changes. It takes the
+// keyboard when clicked or tabbed to: Space plays and pauses.
 import QtQuick
 import QtQuick.Controls
 import Quillmere
 
-Item {
+Control {
     id: root
     required property AppModel app
     required property PreviewFacts facts
     property InlinePlayer player: null
+    // Something over the window (the peek) plays instead: the player pauses, and stays so.
+    property bool covered: false
 
     implicitHeight: width / facts.aspect
+    padding: 0
+    focusPolicy: root.facts.isVideo && root.facts.online ? Qt.StrongFocus : Qt.NoFocus
+    Accessible.role: Accessible.Graphic
+    Accessible.name: root.facts.name
+
+    function togglePlay() {
+        if (player)
+            player.togglePlay()
+        else
+            play()
+    }
+    onCoveredChanged: if (covered && player) player.pause()
+    Keys.onSpacePressed: togglePlay()
 
     function play() {
         if (player || facts.fileUrl.toString() === "")
@@ -22,6 +38,7 @@ Item {
         made.wanted = Qt.binding(() => root.visible && root.facts.shownFrameId === made.frameId)
         made.released.connect(drop)
         player = made
+        forceActiveFocus()
     }
     function drop() {
         if (!player)
@@ -44,6 +61,7 @@ Item {
         id: playerMaker
         InlinePlayer {
             anchors.fill: parent
+            controlled: true
         }
     }
 
@@ -63,7 +81,18 @@ Item {
         }
     }
 
+    // The keyboard's ring, over the picture and the player.
+    Rectangle {
+        anchors.fill: frame
+        visible: root.visualFocus
+        radius: 8
+        color: "transparent"
+        border.width: 2
+        border.color: palette.highlight
+    }
+
     RoundButton {
+        objectName: "previewPlay"
         anchors.centerIn: parent
         visible: root.facts.isVideo && root.facts.online && !root.player
         width: 54
@@ -79,6 +108,8 @@ Item {
         }
         ToolTip.visible: hovered
         ToolTip.text: "Play from " + root.facts.openTimecode
+        Accessible.role: Accessible.Button
+        Accessible.name: ToolTip.text
         onClicked: root.play()
     }
 }

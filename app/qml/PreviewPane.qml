@@ -9,6 +9,8 @@ import Quillmere
 Item {
     id: root
     required property AppModel app
+    // The peek shows over the window: the inline player pauses.
+    property bool covered: false
     readonly property PreviewFacts facts: PreviewFacts {
         app: root.app
         frameId: root.app.search.selection
@@ -85,6 +87,7 @@ Item {
                 sourceComponent: PreviewMedia {
                     app: root.app
                     facts: root.facts
+                    covered: root.covered
                 }
             }
 

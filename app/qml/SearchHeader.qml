@@ -74,9 +74,11 @@ Pane {
                         implicitHeight: 22
                         padding: 3
                         contentItem: Item {
-                        Symbol { anchors.fill: parent; name: "clear"; color: root.palette.placeholderText }
-                        Symbol { anchors.fill: parent; name: "clearMark"; color: root.palette.window }
-                    }
+                            Symbol { anchors.fill: parent; name: "clear"; color: root.palette.placeholderText }
+                            Symbol { anchors.fill: parent; name: "clearMark"; color: root.palette.window }
+                        }
+                        // The button shows a symbol only: a screen reader says this instead.
+                        Accessible.name: qsTr("Clear the image query")
                         ToolTip.text: qsTr("Clear")
                         ToolTip.visible: hovered
                         onClicked: root.app.search.clearImageQuery()
@@ -112,9 +114,10 @@ Pane {
                 implicitHeight: 26
                 padding: 4
                 contentItem: Item {
-                Symbol { anchors.fill: parent; name: "clear"; color: root.palette.placeholderText }
-                Symbol { anchors.fill: parent; name: "clearMark"; color: root.palette.window }
-            }
+                    Symbol { anchors.fill: parent; name: "clear"; color: root.palette.placeholderText }
+                    Symbol { anchors.fill: parent; name: "clearMark"; color: root.palette.window }
+                }
+                Accessible.name: qsTr("Clear the search")
                 ToolTip.text: qsTr("Clear the search")
                 ToolTip.visible: hovered
                 onClicked: root.app.search.query = ""

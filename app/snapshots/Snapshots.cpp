@@ -156,10 +156,12 @@ Snapshots::~Snapshots() = default;
 QStringList Snapshots::stateNames() {
   return {"main-cant-start",
           "main-first-run",
+          "main-first-run-targeted",
           "main-getting-ready",
           "main-ready",
           "main-results",
           "main-video-selected",
+          "main-video-playing",
           "main-peek",
           "main-notice",
           "main-image-query",
@@ -174,7 +176,8 @@ QStringList Snapshots::stateNames() {
           "duplicates-none",
           "settings-folders",
           "settings-privacy",
-          "settings-model"};
+          "settings-model",
+          "player-window"};
 }
 
 int Snapshots::run() {
@@ -198,6 +201,7 @@ int Snapshots::shootAll() {
   const auto model = openModel(sample_->library);
   duplicatesWindow(*model, *busy);
   settingsWindow(*model);
+  playerWindow();
   std::fprintf(stderr, "snapshots: %lld pictures in %.1f s\n",
                static_cast<long long>(stateNames().size()) * 2, clock.elapsed() / 1000.0);
   return failures_ == 0 ? 0 : 1;
@@ -367,6 +371,14 @@ void Snapshots::mainWindow() {
   {
     auto model = openModel(root / "Empty.sqlite");
     shoot("Main.qml", *model, "main-first-run", {}, textOnly);
+    // A drag over the drop zone.
+    shoot(
+        "Main.qml", *model, "main-first-run-targeted",
+        [](QQuickWindow& window) {
+          if (auto* view = window.findChild<QObject*>("firstRunView"))
+            view->setProperty("targeted", true);
+        },
+        textOnly);
   }
   {
     // A folder whose files are not indexed yet: nothing to find so far.
@@ -389,6 +401,18 @@ void Snapshots::mainWindow() {
     QObject::disconnect(connection);
   }
   shootMain(*model, "main-video-selected");
+  // Played a moment in the preview, then paused, with its controls over the picture.
+  shootMain(*model, "main-video-playing", [](QQuickWindow& window) {
+    auto* loader = window.findChild<QObject*>("previewMedia");
+    auto* media = loader ? loader->property("item").value<QObject*>() : nullptr;
+    if (!media) return;
+    QMetaObject::invokeMethod(media, "play");
+    auto* player = media->property("player").value<QObject*>();
+    if (!player) return;
+    waitUntil([player] { return player->property("playing").toBool(); }, 10000);
+    settle(1200);
+    QMetaObject::invokeMethod(player, "pause");
+  });
   // A photo, whose picture the peek shows at once.
   if (const auto photo = firstOther(*model, MediaKind::photo)) model->search()->select(*photo);
   shootMain(*model, "main-peek",
@@ -479,6 +503,32 @@ void Snapshots::settingsWindow(AppModel& model) {
         "SettingsWindow.qml", model, name,
         [tab](QQuickWindow& window) { window.setProperty("currentTab", tab); }, textOnly);
   }
+}
+
+void Snapshots::playerWindow() {
+  const auto clip = QUrl::fromLocalFile(qs(sample_->media / "Videos" / "green-then-blue.mp4"));
+  const QPalette light = QGuiApplication::palette();
+  for (const bool dark : {false, true}) {
+    dark_ = dark;
+    QGuiApplication::setPalette(dark ? darkPalette() : light);
+    QQmlComponent component(&engine_, QUrl("qrc:/Quillmere/qml/PlayerWindow.qml"));
+    std::unique_ptr<QQuickWindow> window(qobject_cast<QQuickWindow*>(
+        component.createWithInitialProperties({{"file", clip}, {"start", 2.0}})));
+    if (!window) {
+      std::fprintf(stderr, "snapshots: PlayerWindow.qml: %s\n",
+                   qPrintable(component.errorString()));
+      ++failures_;
+      continue;
+    }
+    if (dark) applyPalette(*window, darkPalette());
+    window->resize(width, height);
+    window->show();
+    waitUntil([&window] { return !window->property("seeking").toBool(); }, 10000);
+    settle(textOnly);
+    if (!save(*window, "player-window")) ++failures_;
+  }
+  QGuiApplication::setPalette(light);
+  dark_ = false;
 }
 
 }  // namespace quillmere

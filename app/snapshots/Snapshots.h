@@ -47,6 +47,8 @@ class Snapshots {
   std::unique_ptr<AppModel> sidebar();
   void duplicatesWindow(AppModel& withGroups, AppModel& withoutGroups);
   void settingsWindow(AppModel& model);
+  // A clip's own window, paused a moment in, with its controls.
+  void playerWindow();
 
   int shootAll();
   // False when the installed sample media are missing.

@@ -158,8 +158,9 @@ TEST_F(MainWindowTest, ReturnRightAfterTypingOpensTheFirstResultOfTheWholeQuery)
   addPhotos(folder, 4);
   addIndexed(folder);
   OpenedFiles opened;
+  // The field has the keyboard from the start.
   QQuickItem* field = part("searchHeader")->property("field").value<QQuickItem*>();
-  field->forceActiveFocus();
+  ASSERT_TRUE(waitFor([field] { return field->hasActiveFocus(); }, 5000));
   search("sunse");
   QSignalSpy asked(model().search(), &SearchModel::openRequested);
   ASSERT_TRUE(waitFor([field] { return field->hasActiveFocus(); }, 5000));
@@ -276,6 +277,33 @@ TEST_F(MainWindowTest, DroppingAFolderAndAPhotoAddsTheFolderAndSearchesByThePhot
   EXPECT_EQ(model().folders()->list()->rowCount(), 1);
   ASSERT_TRUE(waitFor([&] { return !model().search()->imageQueryName().isEmpty(); }));
   EXPECT_TRUE(model().search()->imageQueryName().startsWith("like0"));
+}
+
+// Before any folder: the keyboard is on the chooser, the drop zone takes the drag, a file is
+// said to be no folder and a folder is added; the search field then has the keyboard.
+TEST_F(MainWindowTest, TheFirstRunViewTakesDroppedFoldersAndHandsTheKeysToTheSearch) {
+  const auto folder = makeFolder("Dropped");
+  addPhotos(folder, 1);
+  const auto url = [](const std::filesystem::path& path) {
+    return QUrl::fromLocalFile(QString::fromStdString(path.string()));
+  };
+  EXPECT_EQ(window().activeFocusItem()->objectName(), "chooseFolder");
+  QMimeData data;
+  data.setUrls({url(folder)});
+  auto* zone = window().findChild<QQuickItem*>("dropZone");
+  const QPointF middle = zone->mapToScene({zone->width() / 2, zone->height() / 2});
+  QDragEnterEvent enter(middle.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&window(), &enter);
+  EXPECT_TRUE(window().findChild<QObject*>("firstRunView")->property("targeted").toBool());
+  QDragLeaveEvent leave;
+  QCoreApplication::sendEvent(&window(), &leave);
+  EXPECT_EQ(dropOnto(window(), {url(folder / "p0.jpg")}, Qt::CopyAction), Qt::CopyAction);
+  EXPECT_EQ(model().notice(), "Not a folder: p0.jpg");
+  EXPECT_EQ(model().folders()->list()->rowCount(), 0);
+  dropOnto(window(), {url(folder)}, Qt::CopyAction);
+  EXPECT_EQ(model().folders()->list()->rowCount(), 1);
+  EXPECT_TRUE(
+      waitFor([this] { return window().activeFocusItem()->objectName() == "searchField"; }));
 }
 
 TEST_F(MainWindowTest, EveryFolderChooserAsksInTheSameWords) {

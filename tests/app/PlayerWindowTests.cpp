@@ -111,6 +111,10 @@ TEST_F(PlayerWindowTest, ANewWindowTakesTheKeysAtOnce) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return state() == 1; }, loadWait));  // playing
   QTest::keyClick(window, Qt::Key_Space);
   EXPECT_TRUE(QTest::qWaitFor([&] { return state() == 2; }, loadWait));  // paused
+  QTest::keyClick(window, Qt::Key_F11);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window->visibility() == QWindow::FullScreen; }));
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window->visibility() == QWindow::Windowed; }));
 }
 
 TEST_F(PlayerWindowTest, ANewWindowTakesTheSizeTheLastOneWasLeftAtCentred) {

@@ -37,6 +37,7 @@ ApplicationWindow {
         width: 320
         height: parent.height
         app: window.app
+        covered: peek.opened
     }
     Peek {
         id: peek
@@ -220,6 +221,31 @@ TEST_F(PreviewTest, APeekPlayerPlaysOnlyTheResultStillShown) {
   EXPECT_TRUE(waitFor([&] { return second.isNull(); }));
 }
 
+// The keyboard plays and pauses the preview's player; the peek pauses it for good.
+TEST_F(PreviewTest, SpacePlaysThePreviewAndThePeekPausesItUntilAskedAgain) {
+  ASSERT_NO_FATAL_FAILURE(selectRefinedVideo());
+  auto* media = qobject_cast<QQuickItem*>(find("previewMedia")->property("item").value<QObject*>());
+  ASSERT_TRUE(media && QTest::qWaitForWindowActive(window.get()));
+  media->forceActiveFocus();
+  const auto playing = [&] {
+    auto* player = media->property("player").value<QObject*>();
+    return player && player->property("playing").toBool();
+  };
+  for (const bool expected : {true, false, true}) {
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    EXPECT_TRUE(waitFor([&] { return playing() == expected; })) << expected;
+  }
+  QMetaObject::invokeMethod(peek(), "open");
+  EXPECT_TRUE(waitFor([&] { return !playing(); }));
+  QMetaObject::invokeMethod(peek(), "close");
+  QTest::qWait(300);
+  EXPECT_FALSE(playing());
+  // With the selection gone the peek has nothing to show, and closes.
+  QMetaObject::invokeMethod(peek(), "open");
+  model().search()->select(std::nullopt);
+  EXPECT_TRUE(waitFor([&] { return !peek()->property("opened").toBool(); }));
+}
+
 // Both players keep their place while the results around the shown frame change.
 TEST_F(PreviewTest, PlayersCarryOnWhileIndexingSearchesAgain) {
   ASSERT_NO_FATAL_FAILURE(selectRefinedVideo());
@@ -227,14 +253,11 @@ TEST_F(PreviewTest, PlayersCarryOnWhileIndexingSearchesAgain) {
   QPointer<QObject> media = find("previewMedia")->property("item").value<QObject*>();
   ASSERT_TRUE(media);
   QMetaObject::invokeMethod(media, "play");
-  QMetaObject::invokeMethod(peek(), "open");
   QPointer<QObject> inlinePlayer = media->property("player").value<QObject*>();
+  ASSERT_TRUE(waitFor([&] { return inlinePlayer && inlinePlayer->property("playing").toBool(); }));
+  QMetaObject::invokeMethod(peek(), "open");
   QPointer<QObject> peeked = peekPlayer();
-  ASSERT_TRUE(inlinePlayer && peeked);
-  ASSERT_TRUE(waitFor([&] {
-    return inlinePlayer && peeked && inlinePlayer->property("playing").toBool() &&
-           peeked->property("playing").toBool();
-  }));
+  ASSERT_TRUE(waitFor([&] { return peeked && peeked->property("playing").toBool(); }));
   // Paused away from the opening time, where a needless seek would show.
   const double away = start > 3 ? 1 : 5;
   for (QObject* player : {inlinePlayer.data(), peeked.data()}) {

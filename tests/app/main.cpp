@@ -5,6 +5,7 @@
 
 #include <QtQml/qqmlextensionplugin.h>
 #include <QGuiApplication>
+#include <QThreadPool>
 
 // The views' tests load the application's static QML module.
 Q_IMPORT_QML_PLUGIN(QuillmerePlugin)
@@ -13,5 +14,9 @@ int main(int argc, char* argv[]) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // Joins the pool's idle threads now, so that none is still exiting when the leak check
+  // stops the process's threads.
+  QThreadPool::globalInstance()->waitForDone();
+  return result;
 }
