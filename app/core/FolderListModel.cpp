@@ -56,6 +56,13 @@ QHash<int, QByteArray> FolderListModel::roleNames() const {
           {IndexedRole, "indexed"},   {VolumeNameRole, "volumeName"}};
 }
 
+int FolderListModel::rowOf(qint64 rootId) const {
+  for (std::size_t i = 0; i < folders_.size(); ++i) {
+    if (folders_[i].root.id == rootId) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 void FolderListModel::setFolders(std::vector<Folder> folders) {
   if (!sameRoots(folders_, folders)) {
     const bool countMoved = folders_.size() != folders.size();

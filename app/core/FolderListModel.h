@@ -33,6 +33,9 @@ class FolderListModel : public QAbstractListModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QHash<int, QByteArray> roleNames() const override;
 
+  // The row of the folder with this root id, or -1: views hold a folder, not a row.
+  Q_INVOKABLE int rowOf(qint64 rootId) const;
+
   const std::vector<Folder>& folders() const { return folders_; }
   // Replaces the list; the same roots in the same order change only the rows that differ.
   void setFolders(std::vector<Folder> folders);

@@ -116,6 +116,14 @@ MenuBar {
             enabled: bar.hasSelection
             onTriggered: bar.app.actions.copyPath(bar.app.search.selection, false)
         }
+        Action {
+            objectName: "copyPathAndTime"
+            text: qsTr("Copy Path and Time")
+            shortcut: "Ctrl+Alt+Shift+C"
+            // A video's time: the timecode is empty for a photo.
+            enabled: bar.hasSelection && bar.app.search.openTimecode(bar.app.search.selection, true) !== ""
+            onTriggered: bar.app.actions.copyPath(bar.app.search.selection, true)
+        }
         MenuSeparator {}
         Action {
             objectName: "exportMarkers"
@@ -178,6 +186,13 @@ MenuBar {
             onTriggered: Tiles.zoom(1 / 1.15)
         }
         MenuSeparator {}
+        // F11 and the desktop's full-screen key are the main window's shortcuts.
+        Action {
+            objectName: "fullScreen"
+            text: bar.Window.window && bar.Window.window.visibility === Window.FullScreen
+                  ? qsTr("Exit Full Screen") : qsTr("Full Screen")
+            onTriggered: bar.Window.window.toggleFullScreen()
+        }
     }
 
     Menu {

@@ -22,6 +22,19 @@ ColumnLayout {
 
     width: 180
     spacing: 4
+    // Tab reaches each photo; Space marks or unmarks it, as a click does.
+    activeFocusOnTab: true
+    Keys.onSpacePressed: duplicates.toggle(file.fileId)
+    Accessible.role: Accessible.CheckBox
+    Accessible.checkable: true
+    Accessible.checked: marked
+    Accessible.focusable: true
+    Accessible.focused: activeFocus
+    Accessible.name: file.name + ", " + Qt.locale().formattedDataSize(file.size, 1, Locale.DataSizeSIFormat)
+                     + (file.isBest ? ", the copy to keep" : "")
+                     + (marked ? ", goes to the Trash" : ", kept")
+    Accessible.onToggleAction: duplicates.toggle(file.fileId)
+    Accessible.onPressAction: duplicates.toggle(file.fileId)
 
     SystemPalette {
         id: palette
@@ -68,6 +81,17 @@ ColumnLayout {
                 font.pixelSize: 14
                 font.bold: true
             }
+        }
+
+        // The keyboard's place, around the picture.
+        Rectangle {
+            anchors.fill: parent
+            anchors.margins: -3
+            radius: 8
+            color: "transparent"
+            border.width: 2
+            border.color: palette.highlight
+            visible: tile.activeFocus
         }
 
         // A soft shadow under the badge, so that it reads on light pictures.

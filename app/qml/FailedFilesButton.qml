@@ -14,6 +14,9 @@ AbstractButton {
 
     implicitWidth: content.implicitWidth
     implicitHeight: content.implicitHeight
+    text: count === 1 ? qsTr("1 file couldn't be read")
+                      : qsTr("%1 files couldn't be read").arg(Number(count).toLocaleString(Qt.locale(), "f", 0))
+    Accessible.role: Accessible.Link
     onClicked: popup.open()
 
     contentItem: RowLayout {
@@ -29,10 +32,9 @@ AbstractButton {
         Label {
             id: label
             objectName: "failedLabel"
-            text: button.count === 1 ? qsTr("1 file couldn't be read")
-                                     : qsTr("%1 files couldn't be read").arg(Number(button.count).toLocaleString(Qt.locale(), "f", 0))
+            text: button.text
             font.pointSize: Qt.application.font.pointSize * 0.85
-            font.underline: button.hovered
+            font.underline: button.hovered || button.visualFocus
             // The selection colour reads on light and dark palettes alike; not every
             // palette sets a link colour for dark backgrounds.
             color: button.palette.highlight
@@ -46,6 +48,8 @@ AbstractButton {
         width: 380
         height: Math.min(420, column.implicitHeight + topPadding + bottomPadding)
         padding: 12
+        // Escape closes it, and Tab reaches "Try Again".
+        focus: true
         onAboutToShow: list.model = button.app.indexing.failedFiles()
 
         ColumnLayout {

@@ -2,8 +2,6 @@
 // One folder of the sidebar: its icon, name and state, with the folder's menu.
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Controls.impl
-import QtQuick.Layouts
 import Quillmere
 
 ItemDelegate {
@@ -19,31 +17,26 @@ ItemDelegate {
     required property var indexed
     required property string volumeName
 
-    // The second line, by the first condition that holds.
-    readonly property string subtitle: {
-        const grouped = n => Number(n).toLocaleString(Qt.locale(), "f", 0)
-        if (!online)
-            return qsTr("Not connected · ") + (volumeName !== "" ? volumeName : qsTr("drive"))
-        if (files > 0 && indexed < files)
-            return grouped(indexed) + qsTr(" of ") + grouped(files) + qsTr(" ready")
-        if (files === 1)
-            return qsTr("1 item")
-        if (files > 1)
-            return grouped(files) + qsTr(" items")
-        if (external)
-            return volumeName !== "" ? volumeName : qsTr("Drive")
-        // Once the scan is over, an empty folder is not being looked through any more.
-        if (app.indexing.phase === "idle")
-            return qsTr("No photos or videos")
-        return qsTr("Looking for photos and videos…")
-    }
-
     highlighted: app.search.folderFilter === rootId
     onClicked: app.search.folderFilter = rootId
+    focusPolicy: Qt.StrongFocus
+    Accessible.role: Accessible.ListItem
+    Accessible.name: name + ", " + label.subtitle
+    Accessible.selected: highlighted
+    // The Menu key and Shift+F10 open the folder's menu under the row, as a right click does.
+    Keys.onPressed: event => {
+        if (event.key === Qt.Key_Menu
+                || (event.key === Qt.Key_F10 && (event.modifiers & Qt.ShiftModifier))) {
+            menu.popup(row, 12, row.height)
+            event.accepted = true
+        }
+    }
     // Only the selected or pressed row is filled, so the rows sit on the sidebar's colour.
     background: Rectangle {
         color: row.highlighted ? row.palette.highlight
                             : row.down ? row.palette.midlight : "transparent"
+        border.width: row.visualFocus ? 2 : 0
+        border.color: row.highlighted ? row.palette.highlightedText : row.palette.highlight
     }
     readonly property color textColor: highlighted ? palette.highlightedText : palette.windowText
     PlainToolTip {
@@ -52,38 +45,19 @@ ItemDelegate {
         text: row.path
     }
 
-    contentItem: RowLayout {
-        spacing: 8
-        IconImage {
-            Layout.preferredWidth: 18
-            Layout.preferredHeight: 18
-            sourceSize: Qt.size(18, 18)
-            source: !row.online ? "icons/sidebar-drive-offline.svg"
-                                : row.external ? "icons/sidebar-drive.svg" : "icons/sidebar-folder.svg"
-            color: row.highlighted ? row.textColor : row.online ? row.palette.highlight : row.palette.placeholderText
-        }
-        ColumnLayout {
-            Layout.fillWidth: true
-            spacing: 0
-            Label {
-                objectName: "folderName"
-                Layout.fillWidth: true
-                text: row.name
-                color: row.textColor
-                textFormat: Text.PlainText
-                elide: Text.ElideMiddle
-            }
-            Label {
-                objectName: "folderSubtitle"
-                Layout.fillWidth: true
-                text: row.subtitle
-                color: row.textColor
-                textFormat: Text.PlainText
-                elide: Text.ElideRight
-                font.pointSize: Qt.application.font.pointSize * 0.85
-                opacity: 0.7
-            }
-        }
+    contentItem: FolderLabel {
+        id: label
+        app: row.app
+        name: row.name
+        online: row.online
+        external: row.external
+        files: row.files
+        indexed: row.indexed
+        volumeName: row.volumeName
+        highlighted: row.highlighted
+        textColor: row.textColor
+        accent: row.palette.highlight
+        muted: row.palette.placeholderText
     }
 
     TapHandler {
@@ -93,6 +67,7 @@ ItemDelegate {
 
     Menu {
         id: menu
+        objectName: "folderMenu"
         Action {
             objectName: "showFolder"
             text: qsTr("Show in Folder")
@@ -107,6 +82,7 @@ ItemDelegate {
         }
         MenuSeparator {}
         Action {
+            objectName: "removeFolder"
             text: qsTr("Remove from Quillmere…")
             onTriggered: removeDialog.open()
         }
@@ -114,24 +90,28 @@ ItemDelegate {
 
     Dialog {
         id: removeDialog
+        objectName: "removeDialog"
         parent: Overlay.overlay
         anchors.centerIn: parent
         modal: true
+        // The dialog takes the keys: Return removes (the default button), Escape cancels.
+        focus: true
         title: qsTr("Remove “%1” from Quillmere?").arg(row.name)
+        onAccepted: row.app.folders.removeFolder(row.rootId)
         Label {
             width: 380
             wrapMode: Text.Wrap
+            focus: true
             text: qsTr("Its files stay where they are. Quillmere forgets what it learned about them; adding the folder again indexes it again.")
+            Keys.onReturnPressed: removeDialog.accept()
+            Keys.onEnterPressed: removeDialog.accept()
         }
         footer: DialogButtonBox {
             Button {
                 text: qsTr("Remove")
                 highlighted: true
                 DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
-                onClicked: {
-                    removeDialog.close()
-                    row.app.folders.removeFolder(row.rootId)
-                }
+                onClicked: removeDialog.accept()
             }
             Button {
                 text: qsTr("Cancel")

@@ -45,6 +45,24 @@ ApplicationWindow {
     }
     function dropped(urls) { app.drop(urls) }
 
+    // Full screen and back to the way the window was before.
+    property int windowedVisibility: Window.Windowed
+    function toggleFullScreen() {
+        if (visibility === Window.FullScreen) {
+            visibility = windowedVisibility
+        } else {
+            windowedVisibility = visibility
+            visibility = Window.FullScreen
+        }
+    }
+    // F11 everywhere, and the desktop's own key; where they are the same key the shortcut is
+    // found twice and reports it as ambiguous, which toggles just the same.
+    Shortcut {
+        sequences: [StandardKey.FullScreen, "F11"]
+        onActivated: window.toggleFullScreen()
+        onActivatedAmbiguously: window.toggleFullScreen()
+    }
+
     // The duplicates and settings windows: made when first asked for, then raised.
     property var duplicatesWindow: null
     property var settingsWindow: null

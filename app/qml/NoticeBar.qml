@@ -84,8 +84,12 @@ Item {
                 implicitWidth: 22
                 implicitHeight: 22
                 padding: 4
+                // Named for screen readers; the symbol is what shows.
+                text: qsTr("Close")
                 contentItem: Symbol { name: "close"; color: root.palette.windowText }
-                ToolTip.text: qsTr("Close")
+                ToolTip.text: text
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
                 onClicked: root.app.notice = ""
             }
         }

@@ -28,6 +28,9 @@ Item {
     implicitHeight: picture.height + 6 + caption.implicitHeight
 
     Accessible.role: Accessible.ListItem
+    // The grid gives its current tile the focus, so that a screen reader reads each selection.
+    Accessible.focusable: true
+    Accessible.selected: selected
     // The result's own time, which names the moment whatever time it opens at.
     Accessible.name: isVideo ? name + qsTr(", at ") + timecode : name
 

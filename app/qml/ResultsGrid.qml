@@ -52,6 +52,8 @@ GridView {
     focus: true
     activeFocusOnTab: true
     keyNavigationEnabled: false
+    Accessible.role: Accessible.List
+    Accessible.name: qsTr("Results")
     boundsBehavior: Flickable.StopAtBounds
     reuseItems: true
     cacheBuffer: 400
@@ -64,6 +66,12 @@ GridView {
     cellHeight: Math.round(columnWidth / 1.6) + 6 + 16 + 16
     highlightFollowsCurrentItem: false
     ScrollBar.vertical: ScrollBar {}
+
+    // The selection's menu, from the keyboard, under its tile.
+    function openMenu() {
+        if (hasSelection() && currentItem)
+            menuRequested(app.search.selection, currentItem, 12, currentItem.height / 2)
+    }
 
     Keys.onPressed: event => {
         switch (event.key) {
@@ -79,6 +87,16 @@ GridView {
         case Qt.Key_Enter:
             if (hasSelection())
                 openRequested(app.search.selection)
+            break
+        case Qt.Key_Menu:
+            openMenu()
+            break
+        case Qt.Key_F10:
+            if (!(event.modifiers & Qt.ShiftModifier)) {
+                event.accepted = false
+                return
+            }
+            openMenu()
             break
         case Qt.Key_Escape:
             // An open peek has the keys and closes first; then Escape clears the search, as

@@ -15,6 +15,8 @@ ApplicationWindow {
     property alias currentTab: tabs.currentIndex
     // The erase confirmation, for the snapshots.
     readonly property Dialog confirmation: confirm
+    // The folder chosen in the Folders tab, by its root id: rows move as folders come and go.
+    property var selectedRoot: null
 
     width: 540
     height: 420
@@ -65,12 +67,43 @@ ApplicationWindow {
 
                 ListView {
                     id: folders
+                    objectName: "settingsFolders"
                     anchors.fill: parent
                     clip: true
                     currentIndex: -1
+                    activeFocusOnTab: true
+                    keyNavigationEnabled: false
                     model: window.app ? window.app.folders.list : null
                     ScrollBar.vertical: ScrollBar {}
-                    delegate: Rectangle {
+                    Accessible.role: Accessible.List
+                    Accessible.name: "Folders"
+
+                    function select(rowIndex) {
+                        if (rowIndex < 0 || rowIndex >= count)
+                            return
+                        currentIndex = rowIndex
+                        window.selectedRoot = currentItem.rootId
+                    }
+                    // The list gets the keys from Tab with its first folder chosen.
+                    onActiveFocusChanged: if (activeFocus && window.selectedRoot === null) select(0)
+                    Keys.onUpPressed: select(Math.max(0, currentIndex - 1))
+                    Keys.onDownPressed: select(currentIndex + 1)
+                    Keys.onDeletePressed: remove.clicked()
+
+                    // The rows come anew after a folder is added or removed; the choice stays
+                    // on its folder, or goes with it.
+                    Connections {
+                        target: folders.model
+                        function onModelReset() {
+                            const at = window.selectedRoot === null ? -1
+                                                                    : folders.model.rowOf(window.selectedRoot)
+                            if (at < 0)
+                                window.selectedRoot = null
+                            folders.currentIndex = at
+                        }
+                    }
+
+                    delegate: ItemDelegate {
                         id: row
                         required property int index
                         required property var rootId
@@ -80,48 +113,39 @@ ApplicationWindow {
                         required property bool external
                         required property var files
                         required property var indexed
-                        readonly property bool selected: ListView.isCurrentItem
+                        required property string volumeName
 
                         width: folders.width
-                        height: 44
-                        color: selected ? palette.highlight
-                                        : index % 2 ? palette.alternateBase : palette.base
-
-                        ColumnLayout {
-                            anchors.fill: parent
-                            anchors.leftMargin: 10
-                            anchors.rightMargin: 10
-                            spacing: 0
-
-                            RowLayout {
-                                Layout.fillWidth: true
-                                Label {
-                                    Layout.fillWidth: true
-                                    text: row.name
-                                    elide: Text.ElideRight
-                                    color: row.selected ? palette.highlightedText : palette.text
-                                }
-                                Label {
-                                    text: row.online ? row.indexed + " of " + row.files
-                                                     : (row.external ? "Drive not connected"
-                                                                     : "Not found")
-                                    color: row.selected ? palette.highlightedText
-                                                        : palette.placeholderText
-                                }
-                            }
-                            Label {
-                                Layout.fillWidth: true
-                                text: row.path
-                                elide: Text.ElideMiddle
-                                font.pointSize: Qt.application.font.pointSize * 0.85
-                                color: row.selected ? palette.highlightedText
-                                                    : palette.placeholderText
-                            }
+                        highlighted: rootId === window.selectedRoot
+                        focusPolicy: Qt.NoFocus
+                        Accessible.role: Accessible.ListItem
+                        Accessible.name: name + ", " + label.subtitle
+                        Accessible.description: path
+                        Accessible.selected: highlighted
+                        background: Rectangle {
+                            color: row.highlighted ? row.palette.highlight
+                                                   : row.index % 2 ? row.palette.alternateBase : row.palette.base
+                            border.width: row.highlighted && folders.activeFocus ? 1 : 0
+                            border.color: row.palette.highlightedText
                         }
-
-                        MouseArea {
-                            anchors.fill: parent
-                            onClicked: folders.currentIndex = row.index
+                        contentItem: FolderLabel {
+                            id: label
+                            app: window.app
+                            name: row.name
+                            online: row.online
+                            external: row.external
+                            files: row.files
+                            indexed: row.indexed
+                            volumeName: row.volumeName
+                            detail: row.path
+                            accent: row.palette.highlight
+                            muted: row.palette.placeholderText
+                            highlighted: row.highlighted
+                            textColor: row.highlighted ? row.palette.highlightedText : row.palette.text
+                        }
+                        onClicked: {
+                            folders.forceActiveFocus()
+                            folders.select(row.index)
                         }
                     }
                 }
@@ -133,19 +157,23 @@ ApplicationWindow {
                 Button {
                     text: "+"
                     implicitWidth: 32
+                    Accessible.name: "Add Folder"
                     ToolTip.visible: hovered
                     ToolTip.text: "Add a folder"
                     onClicked: chooser.open()
                 }
                 Button {
+                    id: remove
+                    objectName: "removeFolder"
                     text: "−"
                     implicitWidth: 32
-                    enabled: folders.currentItem !== null
+                    enabled: window.selectedRoot !== null
+                    Accessible.name: "Remove Folder"
                     ToolTip.visible: hovered
                     ToolTip.text: "Remove the folder from Quillmere (its files stay where they are)"
                     onClicked: {
-                        window.app.folders.removeFolder(folders.currentItem.rootId)
-                        folders.currentIndex = -1
+                        if (window.selectedRoot !== null)
+                            window.app.folders.removeFolder(window.selectedRoot)
                     }
                 }
                 Label {

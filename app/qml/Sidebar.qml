@@ -35,6 +35,7 @@ Pane {
                     id: allFolders
                     objectName: "allFolders"
                     Layout.fillWidth: true
+                    text: qsTr("All Folders")
                     highlighted: sidebar.app.search.folderFilter === null || sidebar.app.search.folderFilter === undefined
                     onClicked: sidebar.app.search.folderFilter = null
                     contentItem: RowLayout {
@@ -48,7 +49,7 @@ Pane {
                         }
                         Label {
                             Layout.fillWidth: true
-                            text: qsTr("All Folders")
+                            text: allFolders.text
                             color: allFolders.textColor
                         }
                     }
@@ -63,8 +64,10 @@ Pane {
                     }
                 }
                 SidebarItem {
+                    id: addFolder
                     objectName: "addFolder"
                     Layout.fillWidth: true
+                    text: qsTr("Add Folder…")
                     onClicked: folderDialog.open()
                     contentItem: RowLayout {
                         spacing: 8
@@ -77,7 +80,7 @@ Pane {
                         }
                         Label {
                             Layout.fillWidth: true
-                            text: qsTr("Add Folder…")
+                            text: addFolder.text
                             opacity: 0.7
                         }
                     }
@@ -106,9 +109,12 @@ Pane {
     component SidebarItem: ItemDelegate {
         id: item
         readonly property color textColor: highlighted ? palette.highlightedText : palette.windowText
+        focusPolicy: Qt.StrongFocus
         background: Rectangle {
             color: item.highlighted ? item.palette.highlight
                                     : item.down ? item.palette.midlight : "transparent"
+            border.width: item.visualFocus ? 2 : 0
+            border.color: item.highlighted ? item.palette.highlightedText : item.palette.highlight
         }
     }
 

@@ -65,8 +65,9 @@ ColumnLayout {
             icon.height: 12
             implicitWidth: 24
             implicitHeight: 24
+            text: panel.status.pausedByUser ? qsTr("Resume indexing") : qsTr("Pause indexing")
             ToolTip.visible: hovered
-            ToolTip.text: panel.status.pausedByUser ? qsTr("Resume indexing") : qsTr("Pause indexing")
+            ToolTip.text: text
             onClicked: panel.status.togglePause()
         }
     }

@@ -354,8 +354,8 @@ class MenuBarTest : public ActionsTest {
 TEST_F(MenuBarTest, TheMenusHoldTheirItemsInOrder) {
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(texts("resultMenu"),
-            (QStringList{"Open", "Quick Look", "Show in Folder", "More Like This", "Copy Path", "-",
-                         "Export Markers…"}));
+            (QStringList{"Open", "Quick Look", "Show in Folder", "More Like This", "Copy Path",
+                         "Copy Path and Time", "-", "Export Markers…"}));
   EXPECT_EQ(texts("libraryMenu"), (QStringList{"Pause Indexing", "Find Duplicates…"}));
   EXPECT_EQ(texts("helpMenu"), (QStringList{"Quillmere Help", "Privacy", "-", "Check for Updates…",
                                             "About Quillmere"}));

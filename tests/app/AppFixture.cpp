@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "AppFixture.h"
 
+#include <QAccessible>
+#include <QQuickItem>
 #include <algorithm>
 #include <set>
 
@@ -105,6 +107,27 @@ void AppTest::search(const QString& query) {
   QSignalSpy applied(model().search(), &SearchModel::searchApplied);
   model().search()->setQuery(query);
   EXPECT_TRUE(applied.wait(answerWait)) << "no answer for " << query.toStdString();
+}
+
+QString unnamedControls(QWindow* window) {
+  // Controls join once a reader listens, named by their text or placeholder (read here).
+  QAccessible::setActive(true);
+  QStringList unnamed;
+  std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+    const auto state = node->state();
+    auto* item = qobject_cast<QQuickItem*>(node->object());
+    bool named = !node->text(QAccessible::Name).trimmed().isEmpty();
+    for (const char* text : {"text", "placeholderText"})
+      named = named || !node->object()->property(text).toString().trimmed().isEmpty();
+    if (item && item->activeFocusOnTab() && !state.invisible && !named)
+      unnamed << item->objectName() + " " + item->metaObject()->className();
+    for (int i = 0; i < node->childCount(); ++i) {
+      if (auto* child = node->child(i)) walk(child);
+    }
+  };
+  walk(QAccessible::queryAccessibleInterface(window));
+  QAccessible::setActive(false);
+  return unnamed.join(", ");
 }
 
 }  // namespace quillmere::test

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QWindow>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 #include <chrono>
@@ -57,5 +58,8 @@ class AppTest : public ::testing::Test {
   std::unique_ptr<TempDirectory> temp;
   std::unique_ptr<AppModel> model_;
 };
+
+// The shown keyboard-reachable controls of the window's accessibility tree with no name.
+QString unnamedControls(QWindow* window);
 
 }  // namespace quillmere::test

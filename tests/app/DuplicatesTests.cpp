@@ -2,6 +2,7 @@
 // The duplicates window's model over a real library: exact copies and near copies of the
 // wallpapers made with vips, indexed with the demo model, found, marked and moved to a real
 // freedesktop Trash under a temporary $XDG_DATA_HOME.
+#include <QAccessible>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -303,6 +304,18 @@ TEST_F(DuplicatesTest, TheWindowShowsEachGroupWithItsTitleAndTiles) {
   EXPECT_EQ(names, (std::set<QString>{"beach.jpg", "beach copy.jpg", "beach large.jpg", "hills.jpg",
                                       "hills dusk.jpg"}));
   EXPECT_EQ(marked, 2) << "the two exact copies";
+
+  // Without a mouse: a focused photo is marked and unmarked with Space, and says so.
+  QQuickItem* tile = tiles.front();
+  tile->forceActiveFocus();
+  const bool was = tile->property("marked").toBool();
+  QTest::keyClick(window, Qt::Key_Space);
+  EXPECT_NE(tile->property("marked").toBool(), was);
+  const auto spoken =
+      QAccessible::queryAccessibleInterface(window)->focusChild()->text(QAccessible::Name);
+  EXPECT_TRUE(spoken.startsWith(tile->property("file").toMap()["name"].toString() + ", "));
+  EXPECT_EQ(spoken.endsWith(", kept"), was) << spoken.toStdString();
+  EXPECT_EQ(unnamedControls(window), "");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // The main window on a real library: keyboard navigation of the results, Return in the
 // search field, the content states, the moments line, the notice's timing, the flow layout
 // of the example chips and files dropped onto the window.
+#include <QAccessible>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFontMetricsF>
@@ -128,6 +129,15 @@ TEST_F(MainWindowTest, ArrowKeysMoveTheSelectionAndStopAtTheEdges) {
   EXPECT_EQ(selectedIndex(), count - 1);
   press(Qt::Key_Right);
   EXPECT_EQ(selectedIndex(), count - 1);
+
+  press(Qt::Key_Left);
+  const auto* results = model().search()->results();
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&window())->focusChild()->text(QAccessible::Name),
+            results->data(results->index(count - 2), ResultListModel::NameRole).toString());
+  model().search()->setQuery("");
+  EXPECT_EQ(unnamedControls(&window()), "");
+  press(Qt::Key_F11);
+  EXPECT_EQ(window().visibility(), QWindow::FullScreen);
 }
 
 TEST_F(MainWindowTest, EscapeClosesThePeekBeforeItClearsTheSearch) {

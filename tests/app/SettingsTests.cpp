@@ -5,6 +5,8 @@
 // duplicates views loading against a real model.
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 #include <fstream>
@@ -141,6 +143,30 @@ TEST_F(SettingsTest, TheViewsLoad) {
     ASSERT_TRUE(object) << view << ": " << component.errorString().toStdString();
     EXPECT_EQ(object->property("app").value<AppModel*>(), &model()) << view;
   }
+}
+
+// The choice in the Folders list is a folder, not a row: removing the one above leaves it on
+// its folder, and Delete (as "−") removes the chosen one. Every control on it has a name.
+TEST_F(SettingsTest, TheChosenFolderStaysChosenWhenAnotherGoes) {
+  const std::int64_t ids[] = {addIndexed(makeFolder("A")), addIndexed(makeFolder("B")),
+                              addIndexed(makeFolder("C"))};
+  QQmlEngine engine;
+  QQmlComponent component(&engine, QUrl("qrc:/Quillmere/qml/SettingsWindow.qml"));
+  std::unique_ptr<QObject> object(
+      component.createWithInitialProperties({{"app", QVariant::fromValue(&model())}}));
+  auto* window = qobject_cast<QQuickWindow*>(object.get());
+  ASSERT_TRUE(window) << component.errorString().toStdString();
+  window->show();
+  auto* list = window->findChild<QQuickItem*>("settingsFolders");
+  list->forceActiveFocus();
+  QTest::keyClick(window, Qt::Key_Down);
+  EXPECT_EQ(object->property("selectedRoot").toLongLong(), ids[1]);
+  model().folders()->removeFolder(ids[0]);
+  EXPECT_EQ(object->property("selectedRoot").toLongLong(), ids[1]);
+  EXPECT_EQ(list->property("currentIndex").toInt(), 0);
+  QTest::keyClick(window, Qt::Key_Delete);
+  EXPECT_EQ(model().folders()->list()->rowOf(ids[2]), 0);
+  EXPECT_EQ(unnamedControls(window), "");
 }
 
 const std::filesystem::path immichExport =

@@ -154,6 +154,28 @@ TEST_F(SidebarTest, FolderRowsSayHowManyItemsOrWhyNone) {
   EXPECT_EQ(model().search()->folderFilter(), std::nullopt);
 }
 
+// Shift+F10 opens a folder's menu; its third item asks: Escape cancels, Return removes.
+TEST_F(SidebarTest, TheKeyboardOpensAFoldersMenuAndRemovesIt) {
+  for (const char* name : {"Keep", "Gone"}) addIndexed(makeFolder(name));
+  ASSERT_NO_FATAL_FAILURE(load());
+  QQuickItem* row = items("folderRow").value(1);
+  auto* dialog = row->findChild<QObject*>("removeDialog");
+  const auto ask = [&] {
+    row->forceActiveFocus();
+    QTest::keyClick(window.get(), Qt::Key_F10, Qt::ShiftModifier);
+    for (int item = 0; item < 3; ++item) QTest::keyClick(window.get(), Qt::Key_Down);
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return dialog->property("opened").toBool(); }, 2000));
+  };
+  ASSERT_NO_FATAL_FAILURE(ask());
+  QTest::keyClick(window.get(), Qt::Key_Escape);
+  EXPECT_TRUE(waitFor([&] { return !dialog->property("visible").toBool(); }, 2000));
+  ASSERT_NO_FATAL_FAILURE(ask());
+  QTest::keyClick(window.get(), Qt::Key_Return);
+  EXPECT_EQ(texts("folderName"), QStringList{"Keep"});
+  EXPECT_EQ(unnamedControls(window.get()), "");
+}
+
 TEST_F(SidebarTest, AFolderPartlyIndexedSaysHowManyAreReady) {
   const auto folder = makeFolder("Half");
   addPhotos(folder, 4);
