@@ -14,7 +14,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 
+#include "FolderListModel.h"
+#include "FolderModel.h"
 #include "IndexingStatus.h"
 #include "ResultListModel.h"
 #include "platform/PowerMonitor.h"
@@ -38,6 +41,9 @@ bool waitUntil(const std::function<bool()>& done, int milliseconds) {
   while (!done()) {
     if (clock.elapsed() > milliseconds) return false;
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // Snapshots run before the event loop starts, where deleteLater() would wait forever:
+    // a delegate a model reset let go goes now, while its window can still free its pictures.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QThread::msleep(5);
   }
   return true;
@@ -175,6 +181,7 @@ QStringList Snapshots::stateNames() {
           "duplicates-groups",
           "duplicates-none",
           "settings-folders",
+          "settings-folders-after-removal",
           "settings-privacy",
           "settings-model",
           "player-window"};
@@ -503,6 +510,22 @@ void Snapshots::settingsWindow(AppModel& model) {
         "SettingsWindow.qml", model, name,
         [tab](QQuickWindow& window) { window.setProperty("currentTab", tab); }, textOnly);
   }
+  // The last folder chosen, then the first removed: the choice stays on its folder. Once
+  // for both palettes.
+  std::optional<std::int64_t> chosen;
+  shoot(
+      "SettingsWindow.qml", model, "settings-folders-after-removal",
+      [&model, &chosen](QQuickWindow& window) {
+        const auto& folders = model.folders()->list()->folders();
+        if (!chosen && folders.size() > 1) {
+          chosen = folders.back().root.id;
+          window.setProperty("selectedRoot", QVariant::fromValue<qint64>(*chosen));
+          model.folders()->removeFolder(folders.front().root.id);
+        } else if (chosen) {
+          window.setProperty("selectedRoot", QVariant::fromValue<qint64>(*chosen));
+        }
+      },
+      textOnly);
 }
 
 void Snapshots::playerWindow() {
