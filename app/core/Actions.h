@@ -62,6 +62,8 @@ class Actions : public QObject {
   // Reveals the file selected in a file-manager window; nothing while its folder is offline.
   Q_INVOKABLE void showInFolder(qint64 frameID);
   void showInFolder(const SearchResult& result);
+  // Shows the item selected in the file manager, or opens its folder when none answers.
+  void reveal(const std::filesystem::path& item);
   // Reveals a folder of the library itself (the sidebar's "Show in Folder").
   Q_INVOKABLE void showFolder(qint64 rootID);
   // The absolute path, with " HH:MM:SS" of the opening time when withTime.
@@ -107,7 +109,6 @@ class Actions : public QObject {
  private:
   std::optional<SearchResult> result(qint64 frameID) const;
   ExportPlan plan() const;
-  void reveal(const std::filesystem::path& item);
   void revealFallback(const std::filesystem::path& item);
   void finishExport(bool ok, const QString& notice);
 

@@ -2,14 +2,15 @@
 // LibrarySettings: the library's size, erasing it, and importing a search model.
 #include "LibrarySettings.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QLocale>
 #include <QUrl>
 #include <system_error>
 
+#include "Actions.h"
 #include "AppModel.h"
 #include "GuiQueue.h"
+#include "IndexingStatus.h"
 #include "SerialQueue.h"
 #include "model/ModelChoice.h"
 #include "model/ModelImport.h"
@@ -34,7 +35,10 @@ LibrarySettings::~LibrarySettings() {
 
 void LibrarySettings::setApp(AppModel* app) {
   if (app == app_) return;
+  if (app_) disconnect(app_->indexing(), nullptr, this, nullptr);
   app_ = app;
+  // The library grows as files are indexed: the size shown follows.
+  if (app_) connect(app_->indexing(), &IndexingStatus::changed, this, &LibrarySettings::refresh);
   emit appChanged();
   refresh();
 }
@@ -83,9 +87,7 @@ void LibrarySettings::erase() {
 }
 
 void LibrarySettings::showLibrary() const {
-  if (!app_) return;
-  QDesktopServices::openUrl(
-      QUrl::fromLocalFile(QString::fromStdString(app_->libraryURL().parent_path().string())));
+  if (app_) app_->actions()->reveal(app_->libraryURL());
 }
 
 bool LibrarySettings::isDemoModel() const {

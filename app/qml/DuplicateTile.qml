@@ -57,7 +57,7 @@ ColumnLayout {
                 app: tile.app
                 frameId: tile.file.frameId
                 fileId: tile.file.fileId
-                sharp: false
+                sharp: true
             }
         }
 
@@ -123,6 +123,7 @@ ColumnLayout {
     Label {
         Layout.preferredWidth: 180
         text: tile.file.name
+        textFormat: Text.PlainText
         elide: Text.ElideMiddle
         font.pointSize: Qt.application.font.pointSize * 0.9
     }

@@ -13,8 +13,8 @@ ApplicationWindow {
     property AppModel app
     property alias duplicates: dups
 
-    width: 820
-    height: 560
+    width: 900
+    height: 620
     minimumWidth: 560
     minimumHeight: 320
     title: "Duplicates"

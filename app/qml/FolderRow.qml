@@ -88,7 +88,7 @@ ItemDelegate {
         }
     }
 
-    Dialog {
+    PlainDialog {
         id: removeDialog
         objectName: "removeDialog"
         parent: Overlay.overlay

@@ -338,7 +338,7 @@ ApplicationWindow {
     }
 
     // Switching models drops every stored vector, so it is asked for.
-    Dialog {
+    PlainDialog {
         id: useConfirm
 
         property string name

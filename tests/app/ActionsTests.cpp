@@ -18,6 +18,7 @@
 #include "AppFixture.h"
 #include "FileManagerStandIn.h"
 #include "IndexingStatus.h"
+#include "LibrarySettings.h"
 #include "OpenedUrls.h"
 
 namespace quillmere::test {
@@ -283,6 +284,13 @@ TEST_F(ShowInFolderBus, TheFileManagerShowsTheFileAndWithoutOneTheFolderOpens) {
   EXPECT_TRUE(revealed.front()[1].toBool());
   EXPECT_EQ(fileManager.shown,
             QStringList{QUrl::fromLocalFile(QString::fromStdString(clip.string())).toString()});
+  // The Privacy tab's "Show in Folder" shows the library file the same way.
+  LibrarySettings settings;
+  settings.setApp(&model());
+  settings.showLibrary();
+  ASSERT_TRUE(revealed.wait(answerWait));
+  EXPECT_EQ(fileManager.shown.back(),
+            QUrl::fromLocalFile(QString::fromStdString(model().libraryURL().string())).toString());
   EXPECT_TRUE(opened.opened.empty());
 
   fileManager.stop();
@@ -291,7 +299,7 @@ TEST_F(ShowInFolderBus, TheFileManagerShowsTheFileAndWithoutOneTheFolderOpens) {
   EXPECT_FALSE(revealed.back()[1].toBool());
   ASSERT_EQ(opened.opened.size(), 1u);
   EXPECT_EQ(opened.opened.front().toLocalFile().toStdString(), clip.parent_path().string());
-  EXPECT_EQ(fileManager.shown.size(), 1);
+  EXPECT_EQ(fileManager.shown.size(), 2);
 }
 
 TEST(ShowInFolder, WorksAgainstARealSessionBus) {

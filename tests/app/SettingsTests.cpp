@@ -63,9 +63,11 @@ class SettingsTest : public AppTest {
 
 TEST_F(SettingsTest, TheLibraryCountsItsFileWithItsLogs) {
   EXPECT_EQ(LibrarySettings::bytesOnDisk(temp->path() / "none.sqlite"), 0);
+  const auto empty = settings().libraryBytes();
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 4);
   addIndexed(folder);
+  EXPECT_GT(settings().libraryBytes(), empty) << "the size follows indexing";
   settings().refresh();
   std::int64_t sum = 0;
   for (const char* suffix : {"", "-wal", "-shm"}) {
