@@ -93,6 +93,8 @@ Pane {
                 Layout.fillWidth: true
                 font.pixelSize: 20
                 placeholderText: qsTr("Describe a moment… “red car at night”")
+                Accessible.name: qsTr("Search")
+                Accessible.description: placeholderText
                 text: root.app.search.query
                 focus: true
                 background: Item {}

@@ -60,6 +60,6 @@ class AppTest : public ::testing::Test {
 };
 
 // The shown keyboard-reachable controls of the window's accessibility tree with no name.
-QString unnamedControls(QWindow* window);
+std::string unnamedControls(QWindow* window);
 
 }  // namespace quillmere::test
