@@ -125,12 +125,14 @@ MarkerExport::Rate MarkerExport::Rate::from(double fps) {
 
 std::string MarkerExport::Rate::time(double seconds) const {
   if (num <= 0 || den <= 0) return "0s";
-  const std::int64_t frames =
-      roundedCount(seconds * static_cast<double>(den) / static_cast<double>(num));
-  if (frames == 0) return "0s";
+  return frames(roundedCount(seconds * static_cast<double>(den) / static_cast<double>(num)));
+}
+
+std::string MarkerExport::Rate::frames(std::int64_t count) const {
+  if (num <= 0 || den <= 0 || count == 0) return "0s";
   // A product past 64 bits would print garbage; saturate instead.
   const std::int64_t limit = std::numeric_limits<std::int64_t>::max() / num;
-  const std::int64_t value = std::clamp(frames, -limit, limit) * num;
+  const std::int64_t value = std::clamp(count, -limit, limit) * num;
   return std::to_string(value) + "/" + std::to_string(den) + "s";
 }
 
@@ -221,8 +223,11 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
     sequenceFormat = fileFormats.at(first);
   }
 
+  // Offsets and durations count the sequence's frames, whatever each file's own rate: a
+  // clip measured in its file's frames would end between two frames of the sequence and
+  // overlap the next.
   std::string clips;
-  double offset = 0;
+  std::int64_t offset = 0;
   for (const Moment& moment : moments) {
     const std::string path = key(moment.url);
     const Media& fileMedia = byPath.at(path);
@@ -233,15 +238,16 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
     const double wantedEnd = t + std::max(handles, moment.duration);
     const double oneFrame = static_cast<double>(rate.num) / static_cast<double>(rate.den);
     const double length = std::max(std::min(mediaEnd, wantedEnd) - start, oneFrame);
+    const std::int64_t frames =
+        std::max<std::int64_t>(roundedCount(length * sequenceRate.fps()), 1);
     const std::string clipName = name(moment.url);
     clips += "            <asset-clip ref=\"" + assetIDs.at(path) + "\" name=\"" + clipName +
-             "\" offset=\"" + sequenceRate.time(offset) + "\" start=\"" + rate.time(start) +
-             "\" duration=\"" + rate.time(length) + "\" tcFormat=\"NDF\">\n";
+             "\" offset=\"" + sequenceRate.frames(offset) + "\" start=\"" + rate.time(start) +
+             "\" duration=\"" + sequenceRate.frames(frames) + "\" tcFormat=\"NDF\">\n";
     clips += "              <marker start=\"" + rate.time(t) + "\" duration=\"" +
              frameDuration(rate) + "\" value=\"" + escaped(moment.label) + "\"/>\n";
     clips += "            </asset-clip>\n";
-    const double fps = sequenceRate.fps();
-    offset += static_cast<double>(roundedCount(length * fps)) / fps;
+    offset += frames;
   }
 
   const std::string escapedTitle = escaped(title);
@@ -257,7 +263,7 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
   out += "    <event name=\"" + escapedTitle + "\">\n";
   out += "      <project name=\"" + escapedTitle + "\">\n";
   out += "        <sequence format=\"" + sequenceFormat + "\" duration=\"" +
-         sequenceRate.time(offset) + "\" tcStart=\"0s\" tcFormat=\"NDF\">\n";
+         sequenceRate.frames(offset) + "\" tcStart=\"0s\" tcFormat=\"NDF\">\n";
   out += "          <spine>\n";
   out += clips;
   out += "          </spine>\n";

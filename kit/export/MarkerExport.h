@@ -24,6 +24,8 @@ class MarkerExport {
     double fps() const { return static_cast<double>(den) / static_cast<double>(num); }
     // seconds snapped to whole frames, as an FCPXML time: "0s" or "{frames*num}/{den}s".
     std::string time(double seconds) const;
+    // A whole number of frames as an FCPXML time.
+    std::string frames(std::int64_t count) const;
 
     bool operator==(const Rate&) const = default;
   };

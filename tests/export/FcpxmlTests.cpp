@@ -151,9 +151,9 @@ TEST(MarkerDocument, FormatsSharedAndAssetsInPathOrder) {
   for (std::size_t i = 0; i < clips.size(); ++i) {
     EXPECT_NE(clips[i].find(refs[i]), std::string::npos) << clips[i];
   }
-  // Every clip lasts 5 s; the NTSC one is written as 150 of its own frames but moves the
-  // 25 fps sequence on by 125 of the sequence's frames.
-  EXPECT_NE(clips[1].find("offset=\"125/25s\" start=\"75075/30000s\" duration=\"150150/30000s\""),
+  // Every clip lasts 5 s, the NTSC one too: 125 of the 25 fps sequence's frames, in which
+  // its offset and duration are written so that it ends where the next clip starts.
+  EXPECT_NE(clips[1].find("offset=\"125/25s\" start=\"75075/30000s\" duration=\"125/25s\""),
             std::string::npos)
       << clips[1];
   EXPECT_NE(clips[4].find("offset=\"500/25s\""), std::string::npos) << clips[4];
@@ -186,9 +186,21 @@ TEST(MarkerDocument, SequenceFollowsTheFirstMoment) {
   const auto clips = linesContaining(text, "<asset-clip ");
   ASSERT_EQ(clips.size(), 2u);
   EXPECT_NE(clips[1].find("ref=\"r3\" name=\"a\" offset=\"150150/30000s\" start=\"63/25s\" "
-                          "duration=\"125/25s\""),
+                          "duration=\"150150/30000s\""),
             std::string::npos)
       << clips[1];
+
+  // 7.52 s of the 25 fps file (188 of its frames) is 225 of the sequence's: the next clip
+  // starts where it ends, not 12.5 ms before.
+  const auto mixed = linesContaining(
+      MarkerExport::fcpxml({{"/z.mov", 5, 0, "x"}, {"/a.mov", 5, 5.02, "x"}, {"/z.mov", 9, 0, "x"}},
+                           "t", 2.5, {{"/z.mov", ntsc}, {"/a.mov", pal}}),
+      "<asset-clip ");
+  ASSERT_EQ(mixed.size(), 3u);
+  EXPECT_NE(mixed[1].find("offset=\"150150/30000s\" start=\"63/25s\" duration=\"225225/30000s\""),
+            std::string::npos)
+      << mixed[1];
+  EXPECT_NE(mixed[2].find("offset=\"375375/30000s\""), std::string::npos) << mixed[2];
 }
 
 TEST(MarkerDocument, ClipLengthsAtTheEdgesOfTheMedia) {
