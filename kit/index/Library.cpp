@@ -87,7 +87,7 @@ void Library::migrate(Opening opening) {
   db_->query("SELECT value FROM meta WHERE key='model'",
              [&](const SQLite::Row& row) { storedSignature_ = row.text(0); });
   const std::optional<std::string>& stored = storedSignature_;
-  if (stored && *stored == modelSignature_) return;
+  if (stored && *stored == modelSignature_ && framesFitWidth()) return;
   // A library without a signature is new: it has no frames to keep.
   if (stored && opening != Opening::adopt) {
     modelMatches_ = false;
@@ -101,6 +101,15 @@ void Library::migrate(Opening opening) {
     db_->run("INSERT OR REPLACE INTO meta(key, value) VALUES('schema', ?)",
              {std::to_string(schemaVersion)});
   });
+}
+
+bool Library::framesFitWidth() const {
+  // One model writes every frame of a library, so the first tells the width of them all.
+  bool fits = true;
+  db_->query("SELECT length(vec) FROM frames LIMIT 1", [&](const SQLite::Row& row) {
+    fits = row.integer(0) == static_cast<std::int64_t>(2 * vectors_.dim());
+  });
+  return fits;
 }
 
 void Library::loadCaches() {

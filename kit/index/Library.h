@@ -188,6 +188,9 @@ class Library {
 
  private:
   void migrate(Opening opening);
+  // Whether the stored vectors have this model's width: a model of another width that took
+  // the same signature must not be searched against them.
+  bool framesFitWidth() const;
   void loadCaches();
   void loadVectors();
 

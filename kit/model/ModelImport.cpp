@@ -2,10 +2,12 @@
 // Import of a published ONNX image-text model into a model directory the engine reads.
 #include "model/ModelImport.h"
 
+#include <glib.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "model/Embedder.h"
@@ -103,6 +105,22 @@ std::int32_t firstId(const HFTokenizerConverter& converter, std::optional<std::i
   return 0;
 }
 
+// The first 16 hex digits of the SHA-256 of the files' bytes, one after the other.
+std::string digestOf(std::initializer_list<std::filesystem::path> files) {
+  std::unique_ptr<GChecksum, decltype(&g_checksum_free)> sum(g_checksum_new(G_CHECKSUM_SHA256),
+                                                             &g_checksum_free);
+  std::vector<char> buffer(1 << 20);
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    while (in) {
+      in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+      g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(buffer.data()), in.gcount());
+    }
+    if (in.bad()) throw ModelImport::Refusal("Cannot read " + file.string() + ".");
+  }
+  return std::string(g_checksum_get_string(sum.get())).substr(0, 16);
+}
+
 void link(const std::filesystem::path& from, const std::filesystem::path& to) {
   std::error_code error;
   std::filesystem::create_hard_link(from, to, error);
@@ -139,6 +157,8 @@ ModelImport::ModelImport(std::filesystem::path source) : source_(std::move(sourc
     throw Refusal("The export's configuration files are not in the form its exporter writes (" +
                   std::string(error.what()) + "). Download the folder of the export again.");
   }
+  // Two exports downloaded into folders of one name must not pass for one model.
+  info_.weights = digestOf({imageEncoder_, textEncoder_});
 }
 
 void ModelImport::readLayout() {
@@ -270,26 +290,27 @@ std::filesystem::path ModelImport::defaultDestination() const {
 }
 
 std::string ModelImport::modelJSON(const ModelInfo& info) {
-  const Json json = {{"hf", info.hf},
-                     {"kind", info.kind},
-                     {"imageSize", info.imageSize},
-                     {"contextLength", info.contextLength},
-                     {"dim", info.dim},
-                     {"logitScale", info.logitScale},
-                     {"logitBias", info.logitBias},
-                     {"lowercase", info.lowercase},
-                     {"padId", info.padId},
-                     {"eosId", info.eosId},
-                     {"resize", info.resize},
-                     {"batch", info.batch},
-                     {"pixels", info.pixels},
-                     {"mean", info.mean},
-                     {"std", info.standardDeviation},
-                     {"interpolation", info.interpolation},
-                     {"imageInput", info.imageInput},
-                     {"imageOutput", info.imageOutput},
-                     {"textInput", info.textInput},
-                     {"textOutput", info.textOutput}};
+  Json json = {{"hf", info.hf},
+               {"kind", info.kind},
+               {"imageSize", info.imageSize},
+               {"contextLength", info.contextLength},
+               {"dim", info.dim},
+               {"logitScale", info.logitScale},
+               {"logitBias", info.logitBias},
+               {"lowercase", info.lowercase},
+               {"padId", info.padId},
+               {"eosId", info.eosId},
+               {"resize", info.resize},
+               {"batch", info.batch},
+               {"pixels", info.pixels},
+               {"mean", info.mean},
+               {"std", info.standardDeviation},
+               {"interpolation", info.interpolation},
+               {"imageInput", info.imageInput},
+               {"imageOutput", info.imageOutput},
+               {"textInput", info.textInput},
+               {"textOutput", info.textOutput}};
+  if (!info.weights.empty()) json["weights"] = info.weights;
   return json.dump(2) + "\n";
 }
 

@@ -104,6 +104,7 @@ void decodeOptional(const Json& root, ModelInfo& info) {
   optionalString(root, "imageOutput", info.imageOutput);
   optionalString(root, "textInput", info.textInput);
   optionalString(root, "textOutput", info.textOutput);
+  optionalString(root, "weights", info.weights);
 }
 
 }  // namespace
@@ -135,7 +136,8 @@ ModelInfo ModelInfo::decode(std::string_view json) {
 }
 
 std::string ModelInfo::signature() const {
-  return hf + "@" + std::to_string(imageSize);
+  const std::string base = hf + "@" + std::to_string(imageSize);
+  return weights.empty() ? base : base + "#" + weights;
 }
 
 }  // namespace quillmere

@@ -39,13 +39,16 @@ struct ModelInfo {
   std::string imageOutput = "embedding";
   std::string textInput = "input_ids";
   std::string textOutput = "embedding";
+  // For an imported model, a digest of its encoders' files: two exports under one name differ.
+  std::string weights;
 
   // Every one of the twelve keys is required; integers must be written as integers and fit
   // their field. The optional keys keep their defaults when absent. Extra keys are ignored.
   // Throws DecodingError.
   static ModelInfo decode(std::string_view json);
 
-  // hf + "@" + imageSize: what the library stores to notice a change of model.
+  // hf + "@" + imageSize, then "#" + weights when known: what the library stores to notice a
+  // change of model.
   std::string signature() const;
   // Whether the image encoder takes float pixels the engine normalises.
   bool floatPixels() const { return pixels != "uint8"; }

@@ -103,6 +103,14 @@ TEST_P(PublishedLayout, ImportsAndRunsWithThePublishedPreprocessing) {
   Embedder embedder(destination);
   const ModelInfo& info = embedder.info();
   EXPECT_EQ(info.hf, row.source.filename().string());
+  // The signature names the weights, not only the folder: the other layout's export in a
+  // folder of the same name is another model.
+  EXPECT_EQ(info.signature(), import.info().signature());
+  const auto twin = dir.path() / "twin" / row.source.filename();
+  std::filesystem::create_directories(twin);
+  std::filesystem::copy(row.source == immich ? optimum : immich, twin,
+                        std::filesystem::copy_options::recursive);
+  EXPECT_NE(ModelImport(twin).info().signature(), info.signature());
   EXPECT_EQ(info.imageSize, 32);
   EXPECT_EQ(info.contextLength, 16);
   EXPECT_EQ(info.dim, test::fixtureDim);

@@ -169,6 +169,8 @@ TEST(ModelInfo, SignatureFollowsOnlyIdentifierAndImageSize) {
   EXPECT_EQ(other.signature(), "org/model@384");
   other.hf = "";
   EXPECT_EQ(other.signature(), "@384");
+  other.weights = "0123abcd";
+  EXPECT_EQ(other.signature(), "@384#0123abcd");
 }
 
 }  // namespace
