@@ -285,7 +285,7 @@ std::size_t VectorIndex::count() const {
 
 void VectorIndex::reserve(std::size_t n) {
   MutexLock guard(lock_);
-  vectors_.reserve(n * dim_);
+  vectors_.reserve(n / chunkRows + 1);
   chunks_.reserve(n / chunkRows + 1);
   dead_.reserve(n);
 }
@@ -310,6 +310,14 @@ void VectorIndex::appendRow(SharedChunks& chunks, RowChunk& tail, const StoredRo
   }
 }
 
+void VectorIndex::appendVector(VectorChunks& chunks, std::size_t r, std::span<const Half> vector) {
+  // Uninitialised: the pages are touched only as rows are written.
+  if (r / chunkRows == chunks.size())
+    chunks.push_back(std::make_unique_for_overwrite<Half[]>(chunkRows * vector.size()));
+  std::copy(vector.begin(), vector.end(),
+            chunks[r / chunkRows].get() + r % chunkRows * vector.size());
+}
+
 const VectorIndex::Row& VectorIndex::rowLocked(std::size_t r) const {
   const std::size_t chunk = r / chunkRows;
   const StoredRow& stored =
@@ -324,12 +332,13 @@ void VectorIndex::add(const Row& row, std::span<const Half> vector) {
   // component each would not fit in memory anyway.
   if (rowCountLocked() >= TopRows::rowLimit)
     contractBroken("too many rows", rowCountLocked(), TopRows::rowLimit);
+  const std::size_t r = rowCountLocked();
   const auto [file, added] = rowsByFile_.try_emplace(row.fileID);
   if (added) file->second.slot = fileSlots_++;
-  file->second.rows.push_back(rowCountLocked());
+  file->second.rows.push_back(r);
   appendRow(chunks_, tail_, {row, file->second.slot});
   dead_.push_back(false);
-  vectors_.insert(vectors_.end(), vector.begin(), vector.end());
+  appendVector(vectors_, r, vector);
 }
 
 void VectorIndex::remove(std::int64_t fileID) {
@@ -345,8 +354,8 @@ void VectorIndex::remove(std::int64_t fileID) {
 void VectorIndex::compactLocked() {
   const std::size_t stored = rowCountLocked();
   const std::size_t live = stored - deadCount_;
-  std::vector<Half> vectors;
-  vectors.reserve(live * dim_);
+  VectorChunks vectors;
+  vectors.reserve(live / chunkRows + 1);
   SharedChunks chunks;
   chunks.reserve(live / chunkRows + 1);
   RowChunk tail;
@@ -357,10 +366,9 @@ void VectorIndex::compactLocked() {
     const Row& row = rowLocked(r);
     const auto [file, added] = rowsByFile.try_emplace(row.fileID);
     if (added) file->second.slot = slots++;
-    file->second.rows.push_back(next++);
+    file->second.rows.push_back(next);
     appendRow(chunks, tail, {row, file->second.slot});
-    const auto from = vectors_.begin() + static_cast<std::ptrdiff_t>(r * dim_);
-    vectors.insert(vectors.end(), from, from + static_cast<std::ptrdiff_t>(dim_));
+    appendVector(vectors, next++, {vectorLocked(r), dim_});
   }
   vectors_ = std::move(vectors);
   chunks_ = std::move(chunks);
@@ -379,9 +387,8 @@ std::vector<std::pair<VectorIndex::Row, std::vector<Half>>> VectorIndex::vectors
   if (found == rowsByFile_.end()) return result;
   result.reserve(found->second.rows.size());
   for (const std::size_t r : found->second.rows) {
-    const auto from = vectors_.begin() + static_cast<std::ptrdiff_t>(r * dim_);
-    result.emplace_back(rowLocked(r),
-                        std::vector<Half>(from, from + static_cast<std::ptrdiff_t>(dim_)));
+    const Half* from = vectorLocked(r);
+    result.emplace_back(rowLocked(r), std::vector<Half>(from, from + dim_));
   }
   return result;
 }
@@ -456,8 +463,9 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
                                                          std::vector<float>& scores) const {
   const std::size_t n = scores.size();
   const std::size_t blocks = n <= kBlockRows ? 1 : (n + kBlockRows - 1) / kBlockRows;
-  const Half* vectors = vectors_.data();
-  const std::size_t dim = dim_;
+  // A block of the scan is one block of the vectors.
+  static_assert(kBlockRows == chunkRows);
+  const VectorChunks& vectors = vectors_;
   float* out = scores.data();
   // The workers read the flags while this thread holds the lock for them.
   const std::vector<bool>* dead = &dead_;
@@ -468,7 +476,7 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
     const std::size_t first = block * kBlockRows;
     const std::size_t end = std::min(n, first + kBlockRows);
     if (first >= end) return;
-    DotKernel::score(query, vectors + first * dim, end - first, out + first);
+    DotKernel::score(query, vectors[block].get(), end - first, out + first);
     TopRows& top = tops[slot];
     for (std::size_t r = first; r < end; ++r) {
       if (top.wouldKeep(out[r]) && !(*dead)[r]) top.offer({out[r], r});

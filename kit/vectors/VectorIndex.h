@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Every stored frame vector of the library, in memory as one flat array of binary16
-// values, searched by brute force: a dot product with every row in parallel blocks,
-// then a bounded top-k selection. Rows of a file are retired together and only marked
-// dead; the arrays are compacted when dead rows pile up.
+// Every stored frame vector of the library, in memory as binary16 values in blocks of a
+// fixed number of rows, searched by brute force: a dot product with every row in parallel
+// blocks, then a bounded top-k selection. Rows of a file are retired together and only
+// marked dead; the arrays are compacted when dead rows pile up.
 #pragma once
 
 #include <cstddef>
@@ -86,6 +86,11 @@ class VectorIndex {
   };
   using RowChunk = std::vector<StoredRow>;
   using SharedChunks = std::vector<std::shared_ptr<const RowChunk>>;
+  // Vectors in blocks of chunkRows rows, each block allocated whole when its first row
+  // comes: growing adds a block and never moves (or copies) the rows already stored, which
+  // at millions of rows would mean gigabytes under the lock every search needs.
+  using VectorChunks = std::vector<std::unique_ptr<Half[]>>;
+  static void appendVector(VectorChunks& chunks, std::size_t r, std::span<const Half> vector);
   class RowsSnapshot;
   class Admission;  // which rows one search may list
   static void appendRow(SharedChunks& chunks, RowChunk& tail, const StoredRow& row);
@@ -94,6 +99,9 @@ class VectorIndex {
     return chunks_.size() * chunkRows + tail_.size();
   }
   const Row& rowLocked(std::size_t r) const REQUIRES(lock_);
+  const Half* vectorLocked(std::size_t r) const REQUIRES(lock_) {
+    return vectors_[r / chunkRows].get() + r % chunkRows * dim_;
+  }
   void compactLocked() REQUIRES(lock_);
   // Scores every stored row (dead ones too) into scores, in parallel blocks, and returns
   // the best limit live rows, best first; lock_ held.
@@ -105,9 +113,10 @@ class VectorIndex {
   // slots. A search holds it only to score and to snapshot the rows, never while it asks
   // its filter.
   mutable Mutex lock_;
-  std::vector<Half> vectors_ GUARDED_BY(lock_);  // row i at [i * dim_, (i + 1) * dim_)
-  SharedChunks chunks_ GUARDED_BY(lock_);        // rows 0 .. chunks_.size() * chunkRows - 1
-  RowChunk tail_ GUARDED_BY(lock_);              // the rows after those
+  VectorChunks vectors_
+      GUARDED_BY(lock_);  // row r at vectors_[r / chunkRows] + r % chunkRows * dim_
+  SharedChunks chunks_ GUARDED_BY(lock_);     // rows 0 .. chunks_.size() * chunkRows - 1
+  RowChunk tail_ GUARDED_BY(lock_);           // the rows after those
   std::vector<bool> dead_ GUARDED_BY(lock_);  // one flag per row: retired, waiting for compaction
   std::size_t deadCount_ GUARDED_BY(lock_) = 0;
   std::unordered_map<std::int64_t, FileRows> rowsByFile_ GUARDED_BY(lock_);
