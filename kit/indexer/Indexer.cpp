@@ -9,7 +9,9 @@
 #include <utility>
 
 #include "index/FolderRules.h"
+#include "indexer/DecodeBudget.h"
 #include "model/Embedder.h"
+#include "platform/ImageCodec.h"
 #include "platform/PowerMonitor.h"
 #include "scan/Scanner.h"
 
@@ -487,7 +489,12 @@ void Indexer::decodePhotos(PhotoBatch& batch) {
   const auto work = [&] {
     for (std::size_t i = nextJob++; i < n; i = nextJob++) {
       try {
-        FrameSampler::Sampled result = FrameSampler::photo(batch.jobs[i].url, embedPixels);
+        const auto header = ImageCodec::header(batch.jobs[i].url);
+        if (!header) throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
+        // Huge pictures decode a few at a time, whatever the number of workers.
+        const DecodeBudget::Hold hold(DecodeBudget::shared(),
+                                      DecodeBudget::estimate(header->width, header->height));
+        FrameSampler::Sampled result = FrameSampler::photo(batch.jobs[i].url, *header, embedPixels);
         if (result.frames.empty()) {
           throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
         }

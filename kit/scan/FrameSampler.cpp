@@ -92,12 +92,18 @@ FrameSampler::Sampled FrameSampler::photo(const std::filesystem::path& url,
                                           std::int64_t maxPixels) {
   const auto header = ImageCodec::header(url);
   if (!header) throw Failure(Failure::Reason::unreadable);
+  return photo(url, *header, maxPixels);
+}
+
+FrameSampler::Sampled FrameSampler::photo(const std::filesystem::path& url,
+                                          const ImageCodec::Header& header,
+                                          std::int64_t maxPixels) {
   Sampled sampled;
-  sampled.width = header->width;
-  sampled.height = header->height;
-  if (header->orientation > 4) std::swap(sampled.width, sampled.height);
+  sampled.width = header.width;
+  sampled.height = header.height;
+  if (header.orientation > 4) std::swap(sampled.width, sampled.height);
   auto picture =
-      reducedPhoto(url, *header, std::max(sampled.width, sampled.height), pixelLimit(maxPixels));
+      reducedPhoto(url, header, std::max(sampled.width, sampled.height), pixelLimit(maxPixels));
   if (!picture) throw Failure(Failure::Reason::unreadable);
   sampled.frames.emplace_back();
   sampled.frames.back().image = std::move(*picture);

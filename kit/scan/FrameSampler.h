@@ -15,6 +15,7 @@
 
 #include "core/Picture.h"
 #include "core/Records.h"
+#include "platform/ImageCodec.h"
 
 namespace quillmere {
 
@@ -87,6 +88,9 @@ class FrameSampler {
 
   // One upright picture at reduced size; the embedded thumbnail when big enough.
   static Sampled photo(const std::filesystem::path& url, std::int64_t maxPixels);
+  // The same from the file's header, already read.
+  static Sampled photo(const std::filesystem::path& url, const ImageCodec::Header& header,
+                       std::int64_t maxPixels);
 
   // Scene-aware frames of a video. isCancelled is asked once per delivered candidate; a
   // cancelled run returns what was kept so far.
