@@ -1,0 +1,615 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>AddFolderDialog</name>
+    <message>
+        <source>Choose a folder with photos and videos. Quillmere looks at them on this computer; nothing is uploaded.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>AppMenuBar</name>
+    <message>
+        <source>&amp;File</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add Folder…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Paste</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select All</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find a Moment</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Settings…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Result</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quick Look</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show in Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>More Like This</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy Path</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy Path and Time</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export Markers…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Photos</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Videos</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bigger Thumbnails</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Smaller Thumbnails</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Exit Full Screen</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Full Screen</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Library</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Resume Indexing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pause Indexing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find Duplicates…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillmere Help</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Privacy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Check for Updates…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>About Quillmere</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Check for Updates</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Finds moments in your own photos and videos, on this computer.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FailedFilesButton</name>
+    <message>
+        <source>1 file couldn&apos;t be read</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 files couldn&apos;t be read</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files Quillmere couldn&apos;t read</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Usually a damaged file, a format this computer can&apos;t open, or a video that is copy-protected.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Try Again</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FolderLabel</name>
+    <message>
+        <source>Not connected · </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>drive</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> of </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> ready</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>1 item</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> items</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Drive</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No photos or videos</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Looking for photos and videos…</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FolderRow</name>
+    <message>
+        <source>Show in Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Index Again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove from Quillmere…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove “%1” from Quillmere?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Its files stay where they are. Quillmere forgets what it learned about them; adding the folder again indexes it again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Main</name>
+    <message>
+        <source>Export Markers</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Export the video results as Final Cut Pro / DaVinci Resolve markers</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Hide the preview</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show the preview</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillmere can&apos;t start</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Getting your library ready</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Results appear here as soon as the first files are indexed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Nothing matches “</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>”</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Try other words, or describe what is in the picture rather than its name.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Index every file again?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Index Again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>NoticeBar</name>
+    <message>
+        <source>Close</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>PlayerControls</name>
+    <message>
+        <source>Pause</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Play</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Unmute</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mute</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Volume</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>PlayerWindow</name>
+    <message>
+        <source>Leave Full Screen</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Full Screen</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ReadyView</name>
+    <message>
+        <source>Describe what you see in the picture. Try:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You can also drop a photo here to find pictures like it.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ResultMenu</name>
+    <message>
+        <source>Open at </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show in Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>More Like This</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy Path</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy Path and Time</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ResultTile</name>
+    <message>
+        <source>, at </source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ResultsGrid</name>
+    <message>
+        <source>Results</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SearchHeader</name>
+    <message>
+        <source>Like </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clear the image query</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Describe a moment… “red car at night”</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clear the search</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Sidebar</name>
+    <message>
+        <source>Library</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All Folders</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Folders</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add Folder…</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>StatusPanel</name>
+    <message>
+        <source>Resume indexing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pause indexing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>estimating time…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Index Anyway</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 videos are in formats this computer can&apos;t play</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::AppModel</name>
+    <message>
+        <source>red</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>blue sky</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>dark night</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>green grass</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>orange sunset</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>white snow</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>bright and sunny</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>pink flower</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>red car at night</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>whiteboard with a diagram</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>dog running on the beach</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>birthday cake with candles</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>snowy mountains</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>people dancing at a concert</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>drone shot of a coastline</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>cooking in a kitchen</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not a folder: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::FolderModel</name>
+    <message>
+        <source>%1 can&apos;t be added: Quillmere adds folders on this computer only.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::IndexingStatus</name>
+    <message>
+        <source>Looking for new files…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Up to date · </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> item</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> items</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::SearchModel</name>
+    <message>
+        <source>On %1 — not connected</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>a drive</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::Tray</name>
+    <message>
+        <source>Show Quillmere</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Resume Indexing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pause Indexing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+</TS>
