@@ -170,17 +170,99 @@
         <source>Finds moments in your own photos and videos, on this computer.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Quillmere</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>DuplicateTile</name>
+    <message>
+        <source>The copy to keep: the largest</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Goes to the Trash — click to keep</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Click to move to the Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%2, %1, the copy to keep, goes to the Trash</source>
+        <extracomment>%2 is the file&apos;s name, %1 its size</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%2, %1, the copy to keep, kept</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%2, %1, goes to the Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%2, %1, kept</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>DuplicatesWindow</name>
+    <message>
+        <source>Duplicates</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Include near-duplicates (bursts, retakes)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Move to Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Comparing every photo with every other…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No duplicates</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Find duplicate photos</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Every photo in your folders is one of a kind.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>FactsGrid</name>
+    <message>
+        <source>Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Modified</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Match</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>How sure Quillmere is that this picture matches your words</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>FailedFilesButton</name>
-    <message>
-        <source>1 file couldn&apos;t be read</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>%1 files couldn&apos;t be read</source>
-        <translation type="unfinished"></translation>
-    </message>
     <message>
         <source>Files Quillmere couldn&apos;t read</source>
         <translation type="unfinished"></translation>
@@ -193,31 +275,41 @@
         <source>Try Again</source>
         <translation type="unfinished"></translation>
     </message>
+    <message numerus="yes">
+        <source>%Ln file(s) couldn&apos;t be read</source>
+        <translation>
+            <numerusform>%Ln file couldn&apos;t be read</numerusform>
+            <numerusform>%Ln files couldn&apos;t be read</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>FirstRunView</name>
+    <message>
+        <source>Find any moment in your photos and videos</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Type what you remember — “red car at night”, “whiteboard with a diagram” — and jump to the exact second.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Drop a folder here</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose Folder…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Everything is analysed on this computer. Nothing is uploaded.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>FolderLabel</name>
     <message>
-        <source>Not connected · </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>drive</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source> of </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source> ready</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>1 item</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source> items</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -231,6 +323,21 @@
     <message>
         <source>Looking for photos and videos…</source>
         <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not connected · %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 of %2 ready</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%Ln item(s)</source>
+        <translation>
+            <numerusform>%Ln item</numerusform>
+            <numerusform>%Ln items</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -299,14 +406,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Nothing matches “</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>”</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Try other words, or describe what is in the picture rather than its name.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -320,6 +419,14 @@
     </message>
     <message>
         <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillmere</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Nothing matches “%1”</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -369,6 +476,52 @@
     </message>
 </context>
 <context>
+    <name>PreviewMedia</name>
+    <message>
+        <source>Play from %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>PreviewPane</name>
+    <message>
+        <source>No Selection</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select a result to see it here.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>exact frame</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open at %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Return</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show in Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>More Like This</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ReadyView</name>
     <message>
         <source>Describe what you see in the picture. Try:</source>
@@ -381,10 +534,6 @@
 </context>
 <context>
     <name>ResultMenu</name>
-    <message>
-        <source>Open at </source>
-        <translation type="unfinished"></translation>
-    </message>
     <message>
         <source>Open</source>
         <translation type="unfinished"></translation>
@@ -405,11 +554,16 @@
         <source>Copy Path and Time</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Open at %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ResultTile</name>
     <message>
-        <source>, at </source>
+        <source>%2, at %1</source>
+        <extracomment>%2 is the file&apos;s name, %1 the time of the moment in it</extracomment>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -422,10 +576,6 @@
 </context>
 <context>
     <name>SearchHeader</name>
-    <message>
-        <source>Like </source>
-        <translation type="unfinished"></translation>
-    </message>
     <message>
         <source>Clear the image query</source>
         <translation type="unfinished"></translation>
@@ -440,6 +590,122 @@
     </message>
     <message>
         <source>Clear the search</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Like %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SettingsWindow</name>
+    <message>
+        <source>Settings</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Folders</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Privacy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Model</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add a folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove the folder from Quillmere (its files stay where they are)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>New and changed files are indexed by themselves.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Everything is analysed on this computer. Nothing is uploaded.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillmere looks at your photos and videos with a model that runs on this computer. It keeps what it learned — and a small picture of each moment — in its own library on this computer. It sends nothing anywhere: no account, no analytics, no crash reports.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Library: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show in Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Erase Library…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Chosen</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Use</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Use a Model Folder…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Importing and checking the model…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Imported with these differences from the export:
+%1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose a Model Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Use “%1”?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillmere uses it from the next time you open it, and then indexes every photo and video again, which takes a while. Your photos and videos are not touched.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Use Model</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Erase what Quillmere learned?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Your photos and videos are not touched. Quillmere forgets its folders; add them again to index them again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Erase and Index Again</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -481,8 +747,15 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>%1 videos are in formats this computer can&apos;t play</source>
+        <source>%1 · %2</source>
         <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%Ln video(s) are in formats this computer can&apos;t play</source>
+        <translation>
+            <numerusform>%Ln video is in a format this computer can&apos;t play</numerusform>
+            <numerusform>%Ln videos are in formats this computer can&apos;t play</numerusform>
+        </translation>
     </message>
 </context>
 <context>
