@@ -372,6 +372,71 @@
     </message>
 </context>
 <context>
+    <name>Format</name>
+    <message>
+        <source>less than a minute left</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>about %1 min left</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>about %1 h left</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 of %2 GB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 of %2 MB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 h</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Your library is being indexed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n photo(s) and %1 of video ready to search</source>
+        <extracomment>%1 is a length of video, such as &quot;1.5 h&quot;</extracomment>
+        <translation>
+            <numerusform>%n photo and %1 of video ready to search</numerusform>
+            <numerusform>%n photos and %1 of video ready to search</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n photo(s) ready to search</source>
+        <translation>
+            <numerusform>%n photo ready to search</numerusform>
+            <numerusform>%n photos ready to search</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 of video ready to search</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 ready to search</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n moment(s) · %1 ms</source>
+        <translation>
+            <numerusform>%n moment · %1 ms</numerusform>
+            <numerusform>%n moments · %1 ms</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>Main</name>
     <message>
         <source>Export Markers</source>
@@ -759,6 +824,45 @@
     </message>
 </context>
 <context>
+    <name>quillmere::Actions</name>
+    <message>
+        <source>the drive</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Connect %1 to open %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No application is set up to open %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A timeline with every found moment and a marker on the frame — for Final Cut Pro (File › Import › XML) and DaVinci Resolve (File › Import › Timeline). Save as .csv for a spreadsheet.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Final Cut Pro XML (*.fcpxml)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Comma-separated text (*.csv)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This is a development build</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Updates come with the release from %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>An export is still being saved. Export again when it is done.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>quillmere::AppModel</name>
     <message>
         <source>red</source>
@@ -828,11 +932,70 @@
         <source>Not a folder: %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The search model is missing. Reinstall Quillmere.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The library was indexed with %1; using %2 means indexing every file again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::DuplicatesModel</name>
+    <message numerus="yes">
+        <source>Same photo · %n copies</source>
+        <translation>
+            <numerusform>Same photo · %n copy</numerusform>
+            <numerusform>Same photo · %n copies</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Very similar · %n photo(s)</source>
+        <translation>
+            <numerusform>Very similar · %n photo</numerusform>
+            <numerusform>Very similar · %n photos</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n group(s) · %1 to remove · %2 to free</source>
+        <extracomment>%1 is the number of photos marked for the Trash, %2 their size</extracomment>
+        <translation>
+            <numerusform>%n group · %1 to remove · %2 to free</numerusform>
+            <numerusform>%n groups · %1 to remove · %2 to free</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Moved %n photo(s) to the Trash.</source>
+        <translation>
+            <numerusform>Moved %n photo to the Trash.</numerusform>
+            <numerusform>Moved %n photos to the Trash.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Some files couldn&apos;t be moved to the Trash: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n photo(s) left where they are: their drive is not connected.</source>
+        <translation>
+            <numerusform>%n photo left where it is: its drive is not connected.</numerusform>
+            <numerusform>%n photos left where they are: their drive is not connected.</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>quillmere::FolderModel</name>
     <message>
         <source>%1 can&apos;t be added: Quillmere adds folders on this computer only.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillmere isn&apos;t ready.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Another Quillmere process is indexing this library. Add the folder when it is done.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -843,15 +1006,105 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Up to date · </source>
+        <source>Indexing</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source> item</source>
+        <source>%1 · %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Up to date · %Ln item(s)</source>
+        <translation>
+            <numerusform>Up to date · %Ln item</numerusform>
+            <numerusform>Up to date · %Ln items</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Another Quillmere process is indexing this library. You can search; new files are indexed when Quillmere is opened again after it ends.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::LibrarySettings</name>
+    <message>
+        <source>Quillmere forgot its folders but couldn&apos;t compact its library: %1</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source> items</source>
+        <source>Quillmere forgot its folders. The library now takes %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No model loaded</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Demo model (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>It knows colours and light only: it can find a red photo or a dark one, but not a dog, a beach or a face.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>It finds photos and moments from a description in words (%1).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Real models are published as ONNX exports of image-text models (Immich&apos;s and Hugging Face&apos;s Optimum layouts, e.g. ViT-B-16-SigLIP2__webli): download one&apos;s folder and choose it with “Use a Model Folder…”. Every file is then indexed again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A model named %1 is already imported: choose it in the list above.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t import the model: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t choose the model: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is chosen, but QUILLMERE_MODEL_DIR names another model: unset it, then quit and open Quillmere again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is chosen. Quit and open Quillmere again to use it; every file is then indexed again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::PreviewFacts</name>
+    <message>
+        <source>%1, %2</source>
+        <extracomment>%1 is the date a file was changed, %2 the time</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Best match</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Strong match</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Good match</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Possible match</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>a drive</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>On %1 that isn&apos;t connected. Connect it to open this file.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -863,6 +1116,18 @@
     </message>
     <message>
         <source>a drive</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Photos</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Videos</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -882,6 +1147,15 @@
     </message>
     <message>
         <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillmere</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillmere
+%1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
