@@ -370,6 +370,11 @@
         <source>Cancel</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%2, %1</source>
+        <extracomment>%2 is the folder&apos;s name, %1 its count or state</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Format</name>
@@ -771,6 +776,11 @@
     </message>
     <message>
         <source>Erase and Index Again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%2, %1</source>
+        <extracomment>%2 is the folder&apos;s name, %1 its count or state</extracomment>
         <translation type="unfinished"></translation>
     </message>
 </context>
