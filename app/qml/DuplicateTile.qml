@@ -30,7 +30,7 @@ ColumnLayout {
     Accessible.checked: marked
     Accessible.focusable: true
     Accessible.focused: activeFocus
-    // The size goes in first: a name with "%1" in it is then left as it is.
+    // The name goes in last, so that a "%1" in it stays as written.
     Accessible.name: {
         //: %2 is the file's name, %1 its size
         const said = file.isBest ? (marked ? qsTr("%2, %1, the copy to keep, goes to the Trash")

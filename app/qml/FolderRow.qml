@@ -21,7 +21,7 @@ ItemDelegate {
     onClicked: app.search.folderFilter = rootId
     focusPolicy: Qt.StrongFocus
     Accessible.role: Accessible.ListItem
-    // The second line goes in first: a name with "%1" in it is then left as it is.
+    // The name goes in last, so that a "%1" in it stays as written.
     //: %2 is the folder's name, %1 its count or state
     Accessible.name: qsTr("%2, %1").arg(label.subtitle).arg(name)
     Accessible.selected: highlighted

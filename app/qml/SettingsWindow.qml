@@ -119,7 +119,7 @@ ApplicationWindow {
                         highlighted: rootId === window.selectedRoot
                         focusPolicy: Qt.NoFocus
                         Accessible.role: Accessible.ListItem
-                        // The second line goes in first: a name with "%1" in it is then left as it is.
+                        // The name goes in last, so that a "%1" in it stays as written.
                         //: %2 is the folder's name, %1 its count or state
                         Accessible.name: qsTr("%2, %1").arg(label.subtitle).arg(name)
                         Accessible.description: path
