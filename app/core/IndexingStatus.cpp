@@ -69,7 +69,17 @@ bool IndexingStatus::pausedByUser() const {
 
 QString IndexingStatus::title() const {
   const auto reason = progress_.phase.reason;
-  return reason ? QString::fromUtf8(Indexer::text(*reason)) : tr("Indexing");
+  if (!reason) return tr("Indexing");
+  // The engine's own words are English only; these go through the catalogue.
+  switch (*reason) {
+    case Indexer::PauseReason::user:
+      return tr("Paused");
+    case Indexer::PauseReason::lowPower:
+      return tr("Paused while Power Saver is on");
+    case Indexer::PauseReason::hot:
+      return tr("Paused while the computer cools down");
+  }
+  return tr("Paused");
 }
 
 QString IndexingStatus::summary() const {

@@ -1034,6 +1034,18 @@
         <source>Another Quillmere process is indexing this library. You can search; new files are indexed when Quillmere is opened again after it ends.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Paused</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Paused while Power Saver is on</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Paused while the computer cools down</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>quillmere::LibrarySettings</name>
