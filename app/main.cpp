@@ -20,6 +20,7 @@
 #include "SingleInstance.h"
 #include "Snapshots.h"
 #include "SystemTrayIcon.h"
+#include "Translations.h"
 #include "Tray.h"
 
 // The views are a static QML module linked into the executable.
@@ -82,6 +83,7 @@ int main(int argc, char* argv[]) {
   QGuiApplication::setOrganizationDomain("quillmere.org");
   QGuiApplication::setDesktopFileName(QUILLMERE_APPLICATION_ID);
   QGuiApplication::setWindowIcon(applicationIcon());
+  quillmere::installTranslations(app);
   // A desktop style that follows the palette, unless the user chose another.
   if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE")) QQuickStyle::setStyle("Fusion");
   parser.process(app);

@@ -59,8 +59,10 @@ void Actions::open(const SearchResult& result) {
   const auto location = folders_.url(result.file);
   if (!location) {
     const auto folder = folders_.folder(result.file);
-    const auto drive = folder && folder->root.volumeName ? *folder->root.volumeName : "the drive";
-    notify_(QString::fromStdString("Connect " + drive + " to open " + result.file.name() + "."));
+    const auto drive = folder && folder->root.volumeName
+                           ? QString::fromStdString(*folder->root.volumeName)
+                           : tr("the drive");
+    notify_(tr("Connect %1 to open %2.").arg(drive, QString::fromStdString(result.file.name())));
     return;
   }
   const auto url = QUrl::fromLocalFile(fromPath(*location));
@@ -69,7 +71,8 @@ void Actions::open(const SearchResult& result) {
     PlayerWindows::shared().open(url, seconds);
     emit playVideo(url, seconds);
   } else if (!QDesktopServices::openUrl(url)) {
-    notify_(QString::fromStdString("No application is set up to open " + result.file.name() + "."));
+    notify_(
+        tr("No application is set up to open %1.").arg(QString::fromStdString(result.file.name())));
   }
 }
 
@@ -158,7 +161,7 @@ ExportPlan Actions::plan() const {
 
 void Actions::exportMarkers() {
   if (exporting_) {
-    notify_(stillExporting);
+    notify_(tr(stillExporting));
     return;
   }
   auto asked = plan();
@@ -181,7 +184,7 @@ std::filesystem::path Actions::exportPath(const std::filesystem::path& path, int
 void Actions::saveExport(const QUrl& file, int nameFilter) {
   if (!asked_ || !file.isLocalFile()) return;
   if (exporting_) {
-    notify_(stillExporting);
+    notify_(tr(stillExporting));
     return;
   }
   if (writer_.joinable()) writer_.join();
@@ -211,15 +214,14 @@ void Actions::finishExport(bool ok, const QString& notice) {
 }
 
 QString Actions::exportMessage() const {
-  return QStringLiteral(
+  return tr(
       "A timeline with every found moment and a marker on the frame \u2014 for Final Cut Pro "
       "(File \u203a Import \u203a XML) and DaVinci Resolve (File \u203a Import \u203a Timeline). "
       "Save as .csv for a spreadsheet.");
 }
 
 QStringList Actions::exportNameFilters() const {
-  return {QStringLiteral("Final Cut Pro XML (*.fcpxml)"),
-          QStringLiteral("Comma-separated text (*.csv)")};
+  return {tr("Final Cut Pro XML (*.fcpxml)"), tr("Comma-separated text (*.csv)")};
 }
 
 QString Actions::exportTitle() const {
@@ -253,11 +255,11 @@ void Actions::openPrivacy() const {
 }
 
 QString Actions::updateMessage() const {
-  return QStringLiteral("This is a development build");
+  return tr("This is a development build");
 }
 
 QString Actions::updateDetail() const {
-  return QStringLiteral("Updates come with the release from ") + QString::fromLatin1(site) + ".";
+  return tr("Updates come with the release from %1.").arg(QString::fromLatin1(site));
 }
 
 }  // namespace quillmere

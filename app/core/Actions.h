@@ -44,7 +44,7 @@ class Actions : public QObject {
   static constexpr const char* fileManagerPath = "/org/freedesktop/FileManager1";
   static constexpr int fileManagerTimeout = 3000;  // milliseconds before the fallback
   static constexpr const char* stillExporting =
-      "An export is still being saved. Export again when it is done.";
+      QT_TR_NOOP("An export is still being saved. Export again when it is done.");
 
   // Shows a text in the window's notice bar.
   using Notify = std::function<void(const QString&)>;

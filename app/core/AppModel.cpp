@@ -22,7 +22,8 @@
 namespace quillmere {
 namespace {
 
-constexpr const char* missingModel = "The search model is missing. Reinstall Quillmere.";
+constexpr const char* missingModel =
+    QT_TRANSLATE_NOOP("quillmere::AppModel", "The search model is missing. Reinstall Quillmere.");
 
 }  // namespace
 
@@ -72,11 +73,11 @@ void AppModel::start() {
     embedder_.reset();
     return;
   }
-  if (!lock_) setNotice(IndexingStatus::busyNotice);
+  if (!lock_) setNotice(IndexingStatus::tr(IndexingStatus::busyNotice));
   if (!library_->modelMatches()) {
-    modelChange_ = QString::fromStdString(
-        "The library was indexed with " + library_->storedModelSignature().value_or("") +
-        "; using " + embedder_->info().signature() + " means indexing every file again.");
+    modelChange_ = tr("The library was indexed with %1; using %2 means indexing every file again.")
+                       .arg(QString::fromStdString(library_->storedModelSignature().value_or("")),
+                            QString::fromStdString(embedder_->info().signature()));
     library_.reset();
     return;
   }
@@ -129,7 +130,7 @@ bool AppModel::openLibrary(Library::Opening opening) {
   const auto directory =
       setup_.modelDirectory ? setup_.modelDirectory : Embedder::defaultDirectory();
   if (!directory) {
-    startupError_ = missingModel;
+    startupError_ = tr(missingModel);
     return false;
   }
   const auto url = setup_.libraryURL.value_or(Library::defaultURL());

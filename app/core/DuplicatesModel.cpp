@@ -18,8 +18,12 @@ bool isCopy(const DuplicateFinder::Group& group, std::size_t i) {
   return i > 0 && i < group.similarities.size() && group.similarities[i] >= DuplicateFinder::exact;
 }
 
-QString photos(int n) {
-  return n == 1 ? QStringLiteral("1 photo") : QStringLiteral("%1 photos").arg(n);
+// Every photo after the first is an exact copy of it.
+bool allCopies(const DuplicateFinder::Group& group) {
+  for (std::size_t i = 1; i < group.files.size(); ++i) {
+    if (!isCopy(group, i)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -46,7 +50,7 @@ QVariant DuplicatesModel::data(const QModelIndex& index, int role) const {
     case TitleRole:
       return title(group);
     case ExactRole:
-      return title(group).startsWith(QStringLiteral("Same"));
+      return allCopies(group);
     case FilesRole:
       return files(group);
     default:
@@ -81,10 +85,8 @@ QVariantList DuplicatesModel::files(const DuplicateFinder::Group& group) const {
 
 QString DuplicatesModel::title(const DuplicateFinder::Group& group) {
   const int count = static_cast<int>(group.files.size());
-  for (std::size_t i = 1; i < group.files.size(); ++i) {
-    if (!isCopy(group, i)) return QStringLiteral("Very similar · %1 photos").arg(count);
-  }
-  return QStringLiteral("Same photo · %1 copies").arg(count);
+  return allCopies(group) ? tr("Same photo · %n copies", nullptr, count)
+                          : tr("Very similar · %n photo(s)", nullptr, count);
 }
 
 std::set<std::int64_t> DuplicatesModel::preMarked(
@@ -126,10 +128,11 @@ qint64 DuplicatesModel::markedBytes() const {
 QString DuplicatesModel::summary() const {
   if (groups_.empty()) return {};
   const int count = static_cast<int>(groups_.size());
-  const QString groups =
-      count == 1 ? QStringLiteral("1 group") : QStringLiteral("%1 groups").arg(count);
   const QString bytes = QLocale().formattedDataSize(markedBytes(), 1, QLocale::DataSizeSIFormat);
-  return QStringLiteral("%1 · %2 to remove · %3 to free").arg(groups).arg(markedCount()).arg(bytes);
+  //: %1 is the number of photos marked for the Trash, %2 their size
+  return tr("%n group(s) · %1 to remove · %2 to free", nullptr, count)
+      .arg(markedCount())
+      .arg(bytes);
 }
 
 bool DuplicatesModel::canTrash() const {
@@ -227,15 +230,13 @@ QString DuplicatesModel::notice(const Moved& moved, int leftOut) {
   const int count = static_cast<int>(moved.movedIDs.size());
   QStringList parts;
   if (count > 0 || (moved.failed == 0 && leftOut == 0)) {
-    parts << QStringLiteral("Moved %1 to the Trash.").arg(photos(count));
+    parts << tr("Moved %n photo(s) to the Trash.", nullptr, count);
   }
   if (moved.failed > 0) {
-    parts << QStringLiteral("Some files couldn't be moved to the Trash: %1").arg(moved.failure);
+    parts << tr("Some files couldn't be moved to the Trash: %1").arg(moved.failure);
   }
   if (leftOut > 0) {
-    parts << QStringLiteral("%1 left where %2: %3 drive is not connected.")
-                 .arg(photos(leftOut), leftOut == 1 ? "it is" : "they are",
-                      leftOut == 1 ? "its" : "their");
+    parts << tr("%n photo(s) left where they are: their drive is not connected.", nullptr, leftOut);
   }
   return parts.join(' ');
 }

@@ -16,9 +16,11 @@
 namespace quillmere {
 namespace {
 
-constexpr const char* notReady = "Quillmere isn't ready.";
-constexpr const char* busyAdding =
-    "Another Quillmere process is indexing this library. Add the folder when it is done.";
+constexpr const char* notReady =
+    QT_TRANSLATE_NOOP("quillmere::FolderModel", "Quillmere isn't ready.");
+constexpr const char* busyAdding = QT_TRANSLATE_NOOP(
+    "quillmere::FolderModel",
+    "Another Quillmere process is indexing this library. Add the folder when it is done.");
 
 }  // namespace
 
@@ -63,8 +65,10 @@ std::optional<std::filesystem::path> FolderModel::reachableURL(const Root& root)
 }
 
 FolderModel::AddResult FolderModel::addFolder(const std::filesystem::path& path) {
-  if (!library_) return AddResult{FolderRules::Outcome::failed, {}, {}, notReady};
-  if (!indexer_) return AddResult{FolderRules::Outcome::failed, {}, {}, busyAdding};
+  if (!library_) return AddResult{FolderRules::Outcome::failed, {}, {}, tr(notReady).toStdString()};
+  if (!indexer_) {
+    return AddResult{FolderRules::Outcome::failed, {}, {}, tr(busyAdding).toStdString()};
+  }
   const auto standard = standardPath(path);
   auto result = FolderRules::add(*library_, standard, volumes_->table());
   if (result.outcome != FolderRules::Outcome::added) return result;

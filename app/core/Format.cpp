@@ -3,7 +3,6 @@
 #include "Format.h"
 
 #include <QCoreApplication>
-#include <QStringList>
 #include <algorithm>
 #include <cmath>
 
@@ -12,10 +11,6 @@
 namespace quillmere {
 
 namespace {
-
-QString words(const char* text) {
-  return QCoreApplication::translate("Format", text);
-}
 
 QString whole(double x, const QLocale& locale) {
   return locale.toString(std::round(x), 'f', 0);
@@ -28,38 +23,42 @@ QString Format::decimal(double x, const QLocale& locale) {
 }
 
 QString Format::timeLeft(double seconds, const QLocale& locale) {
-  if (seconds < 60) return words("less than a minute left");
-  if (seconds < 3600) return words("about %1 min left").arg(whole(seconds / 60, locale));
-  return words("about %1 h left").arg(decimal(seconds / 3600, locale));
+  if (seconds < 60) return tr("less than a minute left");
+  if (seconds < 3600) return tr("about %1 min left").arg(whole(seconds / 60, locale));
+  return tr("about %1 h left").arg(decimal(seconds / 3600, locale));
 }
 
 QString Format::bytesShort(double done, double total, const QLocale& locale) {
   if (total / 1e9 >= 1) {
-    return words("%1 of %2 GB").arg(decimal(done / 1e9, locale), decimal(total / 1e9, locale));
+    return tr("%1 of %2 GB").arg(decimal(done / 1e9, locale), decimal(total / 1e9, locale));
   }
-  return words("%1 of %2 MB")
+  return tr("%1 of %2 MB")
       .arg(whole(done / 1e6, locale), whole(std::max(total / 1e6, 1.0), locale));
 }
 
 QString Format::hours(double seconds, const QLocale& locale) {
   if (seconds < 3600) {
-    return words("%1 min").arg(whole(std::max(1.0, std::round(seconds / 60)), locale));
+    return tr("%1 min").arg(whole(std::max(1.0, std::round(seconds / 60)), locale));
   }
-  return words("%1 h").arg(decimal(seconds / 3600, locale));
+  return tr("%1 h").arg(decimal(seconds / 3600, locale));
 }
 
 QString Format::summary(qint64 indexed, qint64 photos, double videoSeconds, const QLocale& locale) {
-  if (indexed == 0) return words("Your library is being indexed");
-  QStringList parts;
-  if (photos > 0)
-    parts << QString::number(photos) + (photos == 1 ? words(" photo") : words(" photos"));
-  if (videoSeconds > 0) parts << hours(videoSeconds, locale) + words(" of video");
-  return parts.join(words(" and ")) + words(" ready to search");
+  if (indexed == 0) return tr("Your library is being indexed");
+  const int count = static_cast<int>(photos);
+  if (photos > 0 && videoSeconds > 0) {
+    //: %1 is a length of video, such as "1.5 h"
+    return tr("%n photo(s) and %1 of video ready to search", nullptr, count)
+        .arg(hours(videoSeconds, locale));
+  }
+  if (photos > 0) return tr("%n photo(s) ready to search", nullptr, count);
+  if (videoSeconds > 0) return tr("%1 of video ready to search").arg(hours(videoSeconds, locale));
+  return tr("%1 ready to search").arg(QString());
 }
 
 QString Format::moments(int count, double milliseconds) {
-  return QString::number(count) + (count == 1 ? words(" moment · ") : words(" moments · ")) +
-         QString::number(std::round(milliseconds), 'f', 0) + words(" ms");
+  return tr("%n moment(s) · %1 ms", nullptr, count)
+      .arg(QString::number(std::round(milliseconds), 'f', 0));
 }
 
 QString Format::timecode(double seconds) {

@@ -3,12 +3,15 @@
 // Pure functions: the same input and locale always give the same text.
 #pragma once
 
+#include <QCoreApplication>
 #include <QLocale>
 #include <QString>
 
 namespace quillmere {
 
 class Format {
+  Q_DECLARE_TR_FUNCTIONS(Format)
+
  public:
   // One digit after the decimal separator below 10, none from 10 on.
   static QString decimal(double x, const QLocale& locale = QLocale());

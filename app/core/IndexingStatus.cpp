@@ -69,7 +69,17 @@ bool IndexingStatus::pausedByUser() const {
 
 QString IndexingStatus::title() const {
   const auto reason = progress_.phase.reason;
-  return reason ? QString::fromUtf8(Indexer::text(*reason)) : QStringLiteral("Indexing");
+  if (!reason) return tr("Indexing");
+  // The engine's own words are English only; these go through the catalogue.
+  switch (*reason) {
+    case Indexer::PauseReason::user:
+      return tr("Paused");
+    case Indexer::PauseReason::lowPower:
+      return tr("Paused while Power Saver is on");
+    case Indexer::PauseReason::hot:
+      return tr("Paused while the computer cools down");
+  }
+  return tr("Paused");
 }
 
 QString IndexingStatus::summary() const {
@@ -78,12 +88,11 @@ QString IndexingStatus::summary() const {
   if (now == QLatin1String("scanning")) return tr("Looking for new files…");
   if (now == QLatin1String("indexing") || now == QLatin1String("paused")) {
     if (totalBytes() < 1) return title();
-    return title() + " · " + Format::bytesShort(doneBytes(), totalBytes());
+    return tr("%1 · %2").arg(title(), Format::bytesShort(doneBytes(), totalBytes()));
   }
   if (files() < 1) return {};
   const qint64 count = indexed();
-  return tr("Up to date · ") + QLocale().toString(count) +
-         (count == 1 ? tr(" item") : tr(" items"));
+  return tr("Up to date · %Ln item(s)", nullptr, static_cast<int>(count));
 }
 
 double IndexingStatus::fraction() const {
@@ -138,7 +147,7 @@ bool IndexingStatus::readOnly() const {
 }
 
 QString IndexingStatus::readOnlyText() const {
-  return QString::fromUtf8(busyNotice);
+  return tr(busyNotice);
 }
 
 QVariantList IndexingStatus::failedFiles() const {

@@ -49,9 +49,9 @@ class IndexingStatus : public QObject {
  public:
   static constexpr int failedListLimit = 200;
   // Kept in view while another process writes the library.
-  static constexpr const char* busyNotice =
-      "Another Quillmere process is indexing this library. You can search; new files are "
-      "indexed when Quillmere is opened again after it ends.";
+  static constexpr const char* busyNotice = QT_TR_NOOP(
+      "Another Quillmere process is indexing this library. You can search; new files "
+      "are indexed when Quillmere is opened again after it ends.");
 
   // Reads the totals from folders.
   explicit IndexingStatus(FolderModel& folders, QObject* parent = nullptr);

@@ -73,16 +73,15 @@ void LibrarySettings::erase() {
     app_->library()->compact();
   } catch (const std::exception& failure) {
     // The folders are gone; what they left may still be in the file's free pages.
-    app_->setNotice(QStringLiteral("Quillmere forgot its folders but couldn't compact its "
-                                   "library: %1")
+    app_->setNotice(tr("Quillmere forgot its folders but couldn't compact its library: %1")
                         .arg(QString::fromStdString(failure.what())));
     refresh();
     emit erased();
     return;
   }
   refresh();
-  app_->setNotice(QStringLiteral("Quillmere forgot its folders. The library now takes %1.")
-                      .arg(fileSize(libraryBytes_)));
+  app_->setNotice(
+      tr("Quillmere forgot its folders. The library now takes %1.").arg(fileSize(libraryBytes_)));
   emit erased();
 }
 
@@ -97,25 +96,25 @@ bool LibrarySettings::isDemoModel() const {
 
 QString LibrarySettings::modelName() const {
   const auto info = app_ ? app_->modelInfo() : std::nullopt;
-  if (!info) return QStringLiteral("No model loaded");
+  if (!info) return tr("No model loaded");
   const QString id = QString::fromStdString(info->hf);
-  return isDemoModel() ? QStringLiteral("Demo model (%1)").arg(id) : id;
+  return isDemoModel() ? tr("Demo model (%1)").arg(id) : id;
 }
 
 QString LibrarySettings::modelUnderstands() const {
   const auto info = app_ ? app_->modelInfo() : std::nullopt;
   if (!info) return {};
   if (isDemoModel()) {
-    return QStringLiteral(
+    return tr(
         "It knows colours and light only: it can find a red photo or a dark "
         "one, but not a dog, a beach or a face.");
   }
-  return QStringLiteral("It finds photos and moments from a description in words (%1).")
+  return tr("It finds photos and moments from a description in words (%1).")
       .arg(QString::fromStdString(info->kind));
 }
 
 QString LibrarySettings::modelHelp() const {
-  return QStringLiteral(
+  return tr(
       "Real models are published as ONNX exports of image-text models (Immich's "
       "and Hugging Face's Optimum layouts, e.g. ViT-B-16-SigLIP2__webli): "
       "download one's folder and choose it with \u201cUse a Model Folder\u2026\u201d. "
@@ -152,8 +151,10 @@ void LibrarySettings::importModel(const QUrl& folder) {
       const ModelImport import(source);
       const auto destination = import.defaultDestination();
       if (std::filesystem::exists(destination)) {
-        throw ModelImport::Refusal("A model named " + import.name() +
-                                   " is already imported: choose it in the list above.");
+        throw ModelImport::Refusal(
+            tr("A model named %1 is already imported: choose it in the list above.")
+                .arg(QString::fromStdString(import.name()))
+                .toStdString());
       }
       import.write(destination);
       name = QString::fromStdString(import.name());
@@ -170,8 +171,7 @@ void LibrarySettings::finishImport(const QString& name, const QString& error,
                                    const QString& notes) {
   importing_ = false;
   importNotes_ = notes;
-  importError_ =
-      error.isEmpty() ? QString() : QStringLiteral("Couldn't import the model: ") + error;
+  importError_ = error.isEmpty() ? QString() : tr("Couldn't import the model: %1").arg(error);
   emit importingChanged();
   if (!error.isEmpty()) {
     emit importFailed();
@@ -185,7 +185,7 @@ bool LibrarySettings::useModel(const QString& name) {
   try {
     ModelChoice::choose(ModelChoice::resolve(name.toStdString()));
   } catch (const std::exception& failure) {
-    importError_ = QStringLiteral("Couldn't choose the model: %1").arg(failure.what());
+    importError_ = tr("Couldn't choose the model: %1").arg(failure.what());
     emit importingChanged();
     return false;
   }
@@ -193,11 +193,11 @@ bool LibrarySettings::useModel(const QString& name) {
   if (app_) {
     app_->setNotice(
         qEnvironmentVariableIsSet("QUILLMERE_MODEL_DIR")
-            ? QStringLiteral("%1 is chosen, but QUILLMERE_MODEL_DIR names another model: unset "
-                             "it, then quit and open Quillmere again.")
+            ? tr("%1 is chosen, but QUILLMERE_MODEL_DIR names another model: unset it, then "
+                 "quit and open Quillmere again.")
                   .arg(name)
-            : QStringLiteral("%1 is chosen. Quit and open Quillmere again to use it; every file "
-                             "is then indexed again.")
+            : tr("%1 is chosen. Quit and open Quillmere again to use it; every file is then "
+                 "indexed again.")
                   .arg(name));
   }
   return true;

@@ -155,16 +155,17 @@ QString PreviewFacts::modifiedText() const {
   const auto when =
       QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(result_->file.mtime * 1000.0));
   const QLocale locale;
-  return locale.toString(when.date(), QStringLiteral("d MMM yyyy")) + ", " +
-         locale.toString(when.time(), QLocale::ShortFormat);
+  //: %1 is the date a file was changed, %2 the time
+  return tr("%1, %2").arg(locale.toString(when.date(), QStringLiteral("d MMM yyyy")),
+                          locale.toString(when.time(), QLocale::ShortFormat));
 }
 
 QString PreviewFacts::matchWords(float best, float score) {
   const float d = best - score;
-  if (d < 0.01f) return "Best match";
-  if (d < 0.03f) return "Strong match";
-  if (d < 0.06f) return "Good match";
-  return "Possible match";
+  if (d < 0.01f) return tr("Best match");
+  if (d < 0.03f) return tr("Strong match");
+  if (d < 0.06f) return tr("Good match");
+  return tr("Possible match");
 }
 
 QString PreviewFacts::matchWords() const {
@@ -177,8 +178,8 @@ QString PreviewFacts::offlineNote() const {
   const auto folder = app_->folders()->folder(result_->file);
   const auto volume = folder && folder->root.volumeName && !folder->root.volumeName->empty()
                           ? QString::fromStdString(*folder->root.volumeName)
-                          : QStringLiteral("a drive");
-  return "On " + volume + " that isn't connected. Connect it to open this file.";
+                          : tr("a drive");
+  return tr("On %1 that isn't connected. Connect it to open this file.").arg(volume);
 }
 
 QVariant PreviewFacts::neighbour(int step) const {

@@ -87,7 +87,7 @@ void SearchModel::setKindFilter(KindFilter filter) {
 }
 
 QStringList SearchModel::kindFilterNames() const {
-  return {"All", "Photos", "Videos"};
+  return {tr("All"), tr("Photos"), tr("Videos")};
 }
 
 void SearchModel::setFolderFilter(std::optional<std::int64_t> rootID) {

@@ -30,7 +30,7 @@ QString Tray::indexingText() const {
 
 void Tray::update() {
   const QString state = indexingText();
-  const QString tip = state.isEmpty() ? QStringLiteral("Quillmere") : "Quillmere\n" + state;
+  const QString tip = state.isEmpty() ? tr("Quillmere") : tr("Quillmere\n%1").arg(state);
   if (tip != toolTip_) {
     toolTip_ = tip;
     icon_.setToolTip(toolTip_);

@@ -276,7 +276,7 @@ MenuBar {
         id: aboutAlert
         objectName: "aboutAlert"
         title: qsTr("About Quillmere")
-        text: "Quillmere"
+        text: qsTr("Quillmere")
         informativeText: qsTr("Finds moments in your own photos and videos, on this computer.")
         buttons: MessageDialog.Ok
     }

@@ -16,9 +16,9 @@ ColumnLayout {
     property var file: ({})
     readonly property bool marked: duplicates !== null && duplicates.marksRevision >= 0
                                    && duplicates.isMarked(file.fileId)
-    readonly property string tip: file.isBest ? "The copy to keep: the largest"
-                                : marked ? "Goes to the Trash — click to keep"
-                                : "Click to move to the Trash"
+    readonly property string tip: file.isBest ? qsTr("The copy to keep: the largest")
+                                : marked ? qsTr("Goes to the Trash — click to keep")
+                                : qsTr("Click to move to the Trash")
 
     width: 180
     spacing: 4
@@ -30,9 +30,14 @@ ColumnLayout {
     Accessible.checked: marked
     Accessible.focusable: true
     Accessible.focused: activeFocus
-    Accessible.name: file.name + ", " + Qt.locale().formattedDataSize(file.size, 1, Locale.DataSizeSIFormat)
-                     + (file.isBest ? ", the copy to keep" : "")
-                     + (marked ? ", goes to the Trash" : ", kept")
+    // The name goes in last, so that a "%1" in it stays as written.
+    Accessible.name: {
+        //: %2 is the file's name, %1 its size
+        const said = file.isBest ? (marked ? qsTr("%2, %1, the copy to keep, goes to the Trash")
+                                           : qsTr("%2, %1, the copy to keep, kept"))
+                                 : (marked ? qsTr("%2, %1, goes to the Trash") : qsTr("%2, %1, kept"))
+        return said.arg(Qt.locale().formattedDataSize(file.size, 1, Locale.DataSizeSIFormat)).arg(file.name)
+    }
     Accessible.onToggleAction: duplicates.toggle(file.fileId)
     Accessible.onPressAction: duplicates.toggle(file.fileId)
 

@@ -17,7 +17,7 @@ ApplicationWindow {
     height: 620
     minimumWidth: 560
     minimumHeight: 320
-    title: "Duplicates"
+    title: qsTr("Duplicates")
 
     onVisibleChanged: if (visible) dups.findIfNeeded()
 
@@ -40,7 +40,7 @@ ApplicationWindow {
             spacing: 14
 
             Switch {
-                text: "Include near-duplicates (bursts, retakes)"
+                text: qsTr("Include near-duplicates (bursts, retakes)")
                 checked: dups.includeSimilar
                 onToggled: dups.includeSimilar = checked
             }
@@ -55,7 +55,7 @@ ApplicationWindow {
             }
             Button {
                 visible: dups.count > 0 && !dups.working
-                text: "Move to Trash"
+                text: qsTr("Move to Trash")
                 highlighted: true
                 enabled: dups.canTrash
                 onClicked: dups.trash()
@@ -84,7 +84,7 @@ ApplicationWindow {
                 }
                 Label {
                     Layout.alignment: Qt.AlignHCenter
-                    text: "Comparing every photo with every other…"
+                    text: qsTr("Comparing every photo with every other…")
                 }
             }
 
@@ -119,14 +119,14 @@ ApplicationWindow {
                 }
                 Label {
                     Layout.alignment: Qt.AlignHCenter
-                    text: dups.searched ? "No duplicates" : "Find duplicate photos"
+                    text: dups.searched ? qsTr("No duplicates") : qsTr("Find duplicate photos")
                     font.bold: true
                     font.pointSize: Qt.application.font.pointSize * 1.4
                 }
                 Label {
                     Layout.alignment: Qt.AlignHCenter
                     visible: dups.searched
-                    text: "Every photo in your folders is one of a kind."
+                    text: qsTr("Every photo in your folders is one of a kind.")
                     color: palette.placeholderText
                 }
             }

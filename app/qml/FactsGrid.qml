@@ -23,7 +23,7 @@ GridLayout {
         wrapMode: Text.Wrap
     }
 
-    Fact { text: "Folder"; visible: root.facts.folderPath !== "" }
+    Fact { text: qsTr("Folder"); visible: root.facts.folderPath !== "" }
     TextEdit {
         objectName: "folderValue"
         visible: root.facts.folderPath !== ""
@@ -39,15 +39,15 @@ GridLayout {
         selectionColor: palette.highlight
         selectedTextColor: palette.highlightedText
     }
-    Fact { text: "Size"; visible: root.facts.sizeText !== "" }
+    Fact { text: qsTr("Size"); visible: root.facts.sizeText !== "" }
     Value { text: root.facts.sizeText; visible: root.facts.sizeText !== "" }
-    Fact { text: "Modified" }
+    Fact { text: qsTr("Modified") }
     Value { text: root.facts.modifiedText }
     Fact {
-        text: "Match"
+        text: qsTr("Match")
         HoverHandler { id: matchHover }
         ToolTip.visible: matchHover.hovered
-        ToolTip.text: "How sure Quillmere is that this picture matches your words"
+        ToolTip.text: qsTr("How sure Quillmere is that this picture matches your words")
     }
     Value { objectName: "matchValue"; text: root.facts.matchWords }
 }

@@ -14,8 +14,7 @@ AbstractButton {
 
     implicitWidth: content.implicitWidth
     implicitHeight: content.implicitHeight
-    text: count === 1 ? qsTr("1 file couldn't be read")
-                      : qsTr("%1 files couldn't be read").arg(Number(count).toLocaleString(Qt.locale(), "f", 0))
+    text: qsTr("%Ln file(s) couldn't be read", "", count)
     Accessible.role: Accessible.Link
     onClicked: popup.open()
 

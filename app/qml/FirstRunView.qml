@@ -38,7 +38,7 @@ Item {
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
-            text: "Find any moment in your photos and videos"
+            text: qsTr("Find any moment in your photos and videos")
             font.pointSize: Qt.application.font.pointSize * 2
             font.weight: Font.DemiBold
         }
@@ -48,8 +48,7 @@ Item {
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
-            text: "Type what you remember — “red car at night”, “whiteboard with a diagram” — "
-                  + "and jump to the exact second."
+            text: qsTr("Type what you remember — “red car at night”, “whiteboard with a diagram” — and jump to the exact second.")
             font.pointSize: Qt.application.font.pointSize * 1.2
             color: palette.placeholderText
         }
@@ -101,14 +100,14 @@ Item {
                 }
                 Label {
                     Layout.alignment: Qt.AlignHCenter
-                    text: "Drop a folder here"
+                    text: qsTr("Drop a folder here")
                     font.bold: true
                 }
                 Button {
                     id: choose
                     objectName: "chooseFolder"
                     Layout.alignment: Qt.AlignHCenter
-                    text: "Choose Folder…"
+                    text: qsTr("Choose Folder…")
                     highlighted: true
                     focus: true
                     onClicked: chooser.open()
@@ -137,7 +136,7 @@ Item {
 
         Label {
             Layout.alignment: Qt.AlignHCenter
-            text: "Everything is analysed on this computer. Nothing is uploaded."
+            text: qsTr("Everything is analysed on this computer. Nothing is uploaded.")
             color: palette.placeholderText
         }
     }

@@ -29,13 +29,11 @@ RowLayout {
     readonly property string subtitle: {
         const grouped = n => Number(n).toLocaleString(Qt.locale(), "f", 0)
         if (!online)
-            return qsTr("Not connected · ") + (volumeName !== "" ? volumeName : qsTr("drive"))
+            return qsTr("Not connected · %1").arg(volumeName !== "" ? volumeName : qsTr("drive"))
         if (files > 0 && indexed < files)
-            return grouped(indexed) + qsTr(" of ") + grouped(files) + qsTr(" ready")
-        if (files === 1)
-            return qsTr("1 item")
-        if (files > 1)
-            return grouped(files) + qsTr(" items")
+            return qsTr("%1 of %2 ready").arg(grouped(indexed)).arg(grouped(files))
+        if (files >= 1)
+            return qsTr("%Ln item(s)", "", files)
         if (external)
             return volumeName !== "" ? volumeName : qsTr("Drive")
         // Once the scan is over, an empty folder is not being looked through any more.

@@ -21,7 +21,9 @@ ItemDelegate {
     onClicked: app.search.folderFilter = rootId
     focusPolicy: Qt.StrongFocus
     Accessible.role: Accessible.ListItem
-    Accessible.name: name + ", " + label.subtitle
+    // The name goes in last, so that a "%1" in it stays as written.
+    //: %2 is the folder's name, %1 its count or state
+    Accessible.name: qsTr("%2, %1").arg(label.subtitle).arg(name)
     Accessible.selected: highlighted
     // The Menu key and Shift+F10 open the folder's menu under the row, as a right click does.
     Keys.onPressed: event => {

@@ -25,7 +25,7 @@ ApplicationWindow {
     minimumWidth: 860
     minimumHeight: 540
     visible: true
-    title: "Quillmere"
+    title: qsTr("Quillmere")
 
     function openResult(frameId) {
         if (frameId !== null && frameId !== undefined && app.actions)
@@ -208,7 +208,7 @@ ApplicationWindow {
                         anchors.fill: parent
                         visible: window.app.search.content === SearchModel.NothingMatches
                         icon: "magnifier"
-                        title: qsTr("Nothing matches “") + window.app.search.searchedQuery + qsTr("”")
+                        title: qsTr("Nothing matches “%1”").arg(window.app.search.searchedQuery)
                         description: qsTr("Try other words, or describe what is in the picture rather than its name.")
                     }
                 }

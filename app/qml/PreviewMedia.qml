@@ -107,7 +107,7 @@ Control {
             }
         }
         ToolTip.visible: hovered
-        ToolTip.text: "Play from " + root.facts.openTimecode
+        ToolTip.text: qsTr("Play from %1").arg(root.facts.openTimecode)
         Accessible.role: Accessible.Button
         Accessible.name: ToolTip.text
         onClicked: root.play()

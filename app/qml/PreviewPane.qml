@@ -50,7 +50,7 @@ Item {
         Label {
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
-            text: "No Selection"
+            text: qsTr("No Selection")
             font.pixelSize: 17
             font.bold: true
         }
@@ -58,7 +58,7 @@ Item {
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
-            text: "Select a result to see it here."
+            text: qsTr("Select a result to see it here.")
             color: palette.placeholderText
         }
     }
@@ -121,12 +121,12 @@ Item {
                 Label {
                     objectName: "exactFrame"
                     visible: root.facts.exact
-                    text: "exact frame"
+                    text: qsTr("exact frame")
                     color: palette.placeholderText
                     font.pixelSize: 11
                 }
                 Label {
-                    text: "of " + root.facts.durationTimecode
+                    text: qsTr("of %1").arg(root.facts.durationTimecode)
                     color: palette.placeholderText
                     font.family: "monospace"
                 }
@@ -140,9 +140,9 @@ Item {
                     Layout.fillWidth: true
                     highlighted: true
                     icon.name: "document-open"
-                    text: root.facts.isVideo ? "Open at " + root.facts.openTimecode : "Open"
+                    text: root.facts.isVideo ? qsTr("Open at %1").arg(root.facts.openTimecode) : qsTr("Open")
                     ToolTip.visible: hovered
-                    ToolTip.text: "Return"
+                    ToolTip.text: qsTr("Return")
                     onClicked: root.open()
                 }
                 Flow {
@@ -157,7 +157,7 @@ Item {
                         objectName: "showButton"
                         width: secondary.stacked ? secondary.width : implicitWidth
                         icon.name: "folder"
-                        text: "Show in Folder"
+                        text: qsTr("Show in Folder")
                         enabled: root.facts.online
                         onClicked: root.showInFolder()
                     }
@@ -166,7 +166,7 @@ Item {
                         objectName: "moreButton"
                         width: secondary.stacked ? secondary.width : implicitWidth
                         icon.name: "edit-find"
-                        text: "More Like This"
+                        text: qsTr("More Like This")
                         onClicked: root.app.search.moreLikeThis(root.facts.shownFrameId)
                     }
                 }

@@ -17,7 +17,7 @@ Menu {
     function actions() { return app.actions }
 
     MenuItem {
-        text: menu.isVideo ? qsTr("Open at ") + menu.openTime : qsTr("Open")
+        text: menu.isVideo ? qsTr("Open at %1").arg(menu.openTime) : qsTr("Open")
         onTriggered: menu.openRequested(menu.frameId)
     }
     MenuItem {

@@ -32,7 +32,9 @@ Item {
     Accessible.focusable: true
     Accessible.selected: selected
     // The result's own time, which names the moment whatever time it opens at.
-    Accessible.name: isVideo ? name + qsTr(", at ") + timecode : name
+    // The name goes in last, so that a "%1" in it stays as written.
+    //: %2 is the file's name, %1 the time of the moment in it
+    Accessible.name: isVideo ? qsTr("%2, at %1").arg(timecode).arg(name) : name
 
     Item {
         id: picture

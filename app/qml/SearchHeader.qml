@@ -63,7 +63,7 @@ Pane {
                     }
                     Label {
                         Layout.fillWidth: true
-                        text: qsTr("Like ") + root.app.search.imageQueryName
+                        text: qsTr("Like %1").arg(root.app.search.imageQueryName)
                         textFormat: Text.PlainText
                         elide: Text.ElideMiddle
                         font.pixelSize: 15

@@ -24,7 +24,7 @@ ApplicationWindow {
     minimumHeight: 420
     maximumWidth: 540
     maximumHeight: 420
-    title: "Settings"
+    title: qsTr("Settings")
 
     onVisibleChanged: if (visible) settings.refresh()
 
@@ -40,14 +40,14 @@ ApplicationWindow {
     header: TabBar {
         id: tabs
         TabButton {
-            text: "Folders"
+            text: qsTr("Folders")
         }
         TabButton {
-            text: "Privacy"
+            text: qsTr("Privacy")
             onClicked: settings.refresh()
         }
         TabButton {
-            text: "Model"
+            text: qsTr("Model")
         }
     }
 
@@ -76,7 +76,7 @@ ApplicationWindow {
                     model: window.app ? window.app.folders.list : null
                     ScrollBar.vertical: ScrollBar {}
                     Accessible.role: Accessible.List
-                    Accessible.name: "Folders"
+                    Accessible.name: qsTr("Folders")
 
                     function select(rowIndex) {
                         if (rowIndex < 0 || rowIndex >= count)
@@ -119,7 +119,9 @@ ApplicationWindow {
                         highlighted: rootId === window.selectedRoot
                         focusPolicy: Qt.NoFocus
                         Accessible.role: Accessible.ListItem
-                        Accessible.name: name + ", " + label.subtitle
+                        // The name goes in last, so that a "%1" in it stays as written.
+                        //: %2 is the folder's name, %1 its count or state
+                        Accessible.name: qsTr("%2, %1").arg(label.subtitle).arg(name)
                         Accessible.description: path
                         Accessible.selected: highlighted
                         background: Rectangle {
@@ -157,9 +159,9 @@ ApplicationWindow {
                 Button {
                     text: "+"
                     implicitWidth: 32
-                    Accessible.name: "Add Folder"
+                    Accessible.name: qsTr("Add Folder")
                     ToolTip.visible: hovered
-                    ToolTip.text: "Add a folder"
+                    ToolTip.text: qsTr("Add a folder")
                     onClicked: chooser.open()
                 }
                 Button {
@@ -168,9 +170,9 @@ ApplicationWindow {
                     text: "−"
                     implicitWidth: 32
                     enabled: window.selectedRoot !== null
-                    Accessible.name: "Remove Folder"
+                    Accessible.name: qsTr("Remove Folder")
                     ToolTip.visible: hovered
-                    ToolTip.text: "Remove the folder from Quillmere (its files stay where they are)"
+                    ToolTip.text: qsTr("Remove the folder from Quillmere (its files stay where they are)")
                     onClicked: {
                         if (window.selectedRoot !== null)
                             window.app.folders.removeFolder(window.selectedRoot)
@@ -179,7 +181,7 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     Layout.leftMargin: 6
-                    text: "New and changed files are indexed by themselves."
+                    text: qsTr("New and changed files are indexed by themselves.")
                     color: palette.placeholderText
                     elide: Text.ElideRight
                 }
@@ -192,17 +194,14 @@ ApplicationWindow {
 
             Label {
                 Layout.fillWidth: true
-                text: "Everything is analysed on this computer. Nothing is uploaded."
+                text: qsTr("Everything is analysed on this computer. Nothing is uploaded.")
                 font.bold: true
                 wrapMode: Text.Wrap
             }
             Label {
                 Layout.fillWidth: true
                 wrapMode: Text.Wrap
-                text: "Quillmere looks at your photos and videos with a model that runs on this "
-                      + "computer. It keeps what it learned — and a small picture of each moment "
-                      + "— in its own library on this computer. It sends nothing anywhere: no "
-                      + "account, no analytics, no crash reports."
+                text: qsTr("Quillmere looks at your photos and videos with a model that runs on this computer. It keeps what it learned — and a small picture of each moment — in its own library on this computer. It sends nothing anywhere: no account, no analytics, no crash reports.")
             }
             RowLayout {
                 Layout.fillWidth: true
@@ -210,17 +209,17 @@ ApplicationWindow {
 
                 Label {
                     objectName: "libraryLine"
-                    text: "Library: " + Qt.locale().formattedDataSize(settings.libraryBytes, 1,
-                                                                      Locale.DataSizeSIFormat)
+                    text: qsTr("Library: %1").arg(Qt.locale().formattedDataSize(settings.libraryBytes, 1,
+                                                                             Locale.DataSizeSIFormat))
                     font.family: "monospace"
                 }
                 Button {
-                    text: "Show in Folder"
+                    text: qsTr("Show in Folder")
                     onClicked: settings.showLibrary()
                 }
             }
             Button {
-                text: "Erase Library…"
+                text: qsTr("Erase Library…")
                 enabled: window.app !== null && window.app.folders.list.count > 0
                 onClicked: confirm.open()
             }
@@ -268,12 +267,12 @@ ApplicationWindow {
                         Label {
                             visible: modelData === settings.chosenModel
                             rightPadding: 6
-                            text: "Chosen"
+                            text: qsTr("Chosen")
                             color: palette.placeholderText
                         }
                         Button {
                             visible: modelData !== settings.chosenModel
-                            text: "Use"
+                            text: qsTr("Use")
                             onClicked: useConfirm.ask(modelData)
                         }
                     }
@@ -282,7 +281,7 @@ ApplicationWindow {
             RowLayout {
                 spacing: 8
                 Button {
-                    text: "Use a Model Folder…"
+                    text: qsTr("Use a Model Folder…")
                     enabled: !settings.importing
                     onClicked: modelFolder.open()
                 }
@@ -294,7 +293,7 @@ ApplicationWindow {
                 }
                 Label {
                     visible: settings.importing
-                    text: "Importing and checking the model…"
+                    text: qsTr("Importing and checking the model…")
                 }
             }
             Label {
@@ -308,7 +307,7 @@ ApplicationWindow {
             Label {
                 Layout.fillWidth: true
                 visible: settings.importNotes !== ""
-                text: "Imported with these differences from the export:\n" + settings.importNotes
+                text: qsTr("Imported with these differences from the export:\n%1").arg(settings.importNotes)
                 textFormat: Text.PlainText
                 wrapMode: Text.Wrap
             }
@@ -326,7 +325,7 @@ ApplicationWindow {
 
     FolderDialog {
         id: modelFolder
-        title: "Choose a Model Folder"
+        title: qsTr("Choose a Model Folder")
         onAccepted: settings.importModel(selectedFolder)
     }
 
@@ -351,23 +350,21 @@ ApplicationWindow {
         anchors.centerIn: parent
         width: 420
         modal: true
-        title: "Use “" + name + "”?"
+        title: qsTr("Use “%1”?").arg(name)
 
         Label {
             width: parent.width
             wrapMode: Text.Wrap
-            text: "Quillmere uses it from the next time you open it, and then indexes every "
-                  + "photo and video again, which takes a while. Your photos and videos are "
-                  + "not touched."
+            text: qsTr("Quillmere uses it from the next time you open it, and then indexes every photo and video again, which takes a while. Your photos and videos are not touched.")
         }
 
         footer: DialogButtonBox {
             Button {
-                text: "Cancel"
+                text: qsTr("Cancel")
                 DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
             }
             Button {
-                text: "Use Model"
+                text: qsTr("Use Model")
                 DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
                 onClicked: {
                     settings.useModel(useConfirm.name)
@@ -382,22 +379,21 @@ ApplicationWindow {
         anchors.centerIn: parent
         width: 420
         modal: true
-        title: "Erase what Quillmere learned?"
+        title: qsTr("Erase what Quillmere learned?")
 
         Label {
             width: parent.width
             wrapMode: Text.Wrap
-            text: "Your photos and videos are not touched. Quillmere forgets its folders; add "
-                  + "them again to index them again."
+            text: qsTr("Your photos and videos are not touched. Quillmere forgets its folders; add them again to index them again.")
         }
 
         footer: DialogButtonBox {
             Button {
-                text: "Cancel"
+                text: qsTr("Cancel")
                 DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
             }
             Button {
-                text: "Erase and Index Again"
+                text: qsTr("Erase and Index Again")
                 DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
                 palette.buttonText: "#c5221f"
                 onClicked: {

@@ -86,8 +86,8 @@ ColumnLayout {
             const bytes = Format.bytesShort(panel.status.doneBytes, panel.status.totalBytes)
             if (panel.status.phase !== "indexing")
                 return bytes
-            return bytes + " · " + (panel.status.secondsLeft < 0 ? qsTr("estimating time…")
-                                                                  : Format.timeLeft(panel.status.secondsLeft))
+            return qsTr("%1 · %2").arg(bytes).arg(panel.status.secondsLeft < 0 ? qsTr("estimating time…")
+                                                                                : Format.timeLeft(panel.status.secondsLeft))
         }
         font.pointSize: panel.captionSize
         wrapMode: Text.Wrap
@@ -133,7 +133,7 @@ ColumnLayout {
         objectName: "unsupportedLine"
         Layout.fillWidth: true
         visible: panel.status.phase === "idle" && panel.status.files >= 1 && panel.status.unsupportedVideos >= 1
-        text: qsTr("%1 videos are in formats this computer can't play").arg(panel.status.unsupportedVideos)
+        text: qsTr("%Ln video(s) are in formats this computer can't play", "", panel.status.unsupportedVideos)
         wrapMode: Text.Wrap
         font.pointSize: panel.captionSize
         opacity: 0.7

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <optional>
 
+#include "Actions.h"
 #include "FolderListModel.h"
 #include "FolderModel.h"
 #include "IndexingStatus.h"
@@ -424,7 +425,9 @@ void Snapshots::mainWindow() {
   if (const auto photo = firstOther(*model, MediaKind::photo)) model->search()->select(*photo);
   shootMain(*model, "main-peek",
             [](QQuickWindow& window) { QMetaObject::invokeMethod(&window, "togglePeek"); });
-  model->setNotice("Connect the drive to open LadyBird.jpg.");
+  // The notice in the words the real one takes, in the user's language.
+  model->setNotice(
+      Actions::tr("Connect %1 to open %2.").arg(Actions::tr("the drive"), "LadyBird.jpg"));
   shootMain(*model, "main-notice");
   model->setNotice("");
   {
