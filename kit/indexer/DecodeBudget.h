@@ -20,7 +20,7 @@ class DecodeBudget {
 
   // The process's budget for photo decodes: an eighth of the memory, between 256 MiB and 2 GiB.
   static DecodeBudget& shared();
-  // The memory a decode of a width x height picture may need at its peak (RGBA, 8 bits).
+  // The memory a decode of a width x height picture may need at its peak.
   static std::int64_t estimate(std::int64_t width, std::int64_t height);
 
   // Taken on construction (waiting until it fits), given back on destruction.

@@ -31,7 +31,7 @@ TEST(DecodeBudget, WaitsForRoomAndLetsAHugeDecodeRunAlone) {
     const DecodeBudget::Hold huge(budget, 1000);
     EXPECT_EQ(budget.inUse(), 1000);
   }
-  EXPECT_EQ(DecodeBudget::estimate(16384, 16384), std::int64_t{1} << 30);
+  EXPECT_EQ(DecodeBudget::estimate(16384, 16384), std::int64_t{5} << 28);
 }
 
 }  // namespace
