@@ -90,6 +90,8 @@ QString IndexingStatus::summary() const {
     if (totalBytes() < 1) return title();
     return tr("%1 · %2").arg(title(), Format::bytesShort(doneBytes(), totalBytes()));
   }
+  // A run the library refused to store says why instead of "Up to date".
+  if (progress_.problem) return QString::fromStdString(*progress_.problem);
   if (files() < 1) return {};
   const qint64 count = indexed();
   return tr("Up to date · %Ln item(s)", nullptr, static_cast<int>(count));

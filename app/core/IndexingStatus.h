@@ -42,9 +42,11 @@ class IndexingStatus : public QObject {
   Q_PROPERTY(bool readOnly READ readOnly NOTIFY changed)
   Q_PROPERTY(QString readOnlyText READ readOnlyText CONSTANT)
   // The state in one line, for the panel's scanning and idle lines and the tray's tooltip:
-  // "Looking for new files…", the title with the bytes done, "Up to date · N items", or
-  // empty when there is nothing to say.
+  // "Looking for new files…", the title with the bytes done, "Up to date · N items", why the
+  // last run stopped, or empty when there is nothing to say.
   Q_PROPERTY(QString summary READ summary NOTIFY changed)
+  // Why the last run stopped before its files were done (the library refused its writes).
+  Q_PROPERTY(bool stopped READ stopped NOTIFY changed)
 
  public:
   static constexpr int failedListLimit = 200;
@@ -79,6 +81,7 @@ class IndexingStatus : public QObject {
   bool readOnly() const;
   QString readOnlyText() const;
   QString summary() const;
+  bool stopped() const { return progress_.problem.has_value(); }
 
   // The failed files by path, the first failedListLimit: maps of relPath and error.
   Q_INVOKABLE QVariantList failedFiles() const;

@@ -103,22 +103,27 @@ ColumnLayout {
     }
 
     RowLayout {
-        visible: panel.status.phase === "idle" && panel.status.files >= 1
+        visible: panel.status.phase === "idle" && (panel.status.files >= 1 || panel.status.stopped)
         spacing: 6
         IconImage {
             Layout.preferredWidth: 14
             Layout.preferredHeight: 14
+            Layout.alignment: Qt.AlignTop
             sourceSize: Qt.size(14, 14)
-            source: "icons/sidebar-check.svg"
-            color: "#34a853"
+            source: panel.status.stopped ? "icons/sidebar-warning.svg" : "icons/sidebar-check.svg"
+            color: panel.status.stopped ? "#e37400" : "#34a853"
         }
         Label {
             objectName: "idleLine"
             Layout.fillWidth: true
             text: panel.status.summary
+            textFormat: Text.PlainText
             font.pointSize: panel.captionSize
+            // Why a run stopped may take a few lines.
+            wrapMode: Text.Wrap
+            maximumLineCount: 3
             elide: Text.ElideRight
-            opacity: 0.7
+            opacity: panel.status.stopped ? 1 : 0.7
         }
     }
 

@@ -266,6 +266,13 @@ TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
   EXPECT_EQ(model().folders()->totals().indexed, 3);
   EXPECT_FALSE(shows("failedFiles"));
   EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 3 items"));
+
+  // A run the library refused to store says why in place of "Up to date".
+  auto stopped = status().progress();
+  stopped.problem = "The library can't be written: No space left on device";
+  status().setProgress(stopped);
+  EXPECT_EQ(text("idleLine").toStdString(), *stopped.problem);
+  snapshot("stopped");
 }
 
 TEST_F(SidebarTest, TheFailedListHoldsTheFirstTwoHundredByPath) {
