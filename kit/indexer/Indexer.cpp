@@ -341,6 +341,10 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
 void Indexer::loop(std::stop_token stop) {
   bool first = true;
   while (!stop.stop_requested() && !refused()) {
+    // This look answers every request made so far. Left set, the flag would send the run
+    // back here after every batch: with a million files pending, a million-file copy and
+    // sort each time, under the lock searches need.
+    takeWake();
     const Locations roots = reachableRoots();
     const std::vector<MediaFile> pending = pendingIn(roots);
     if (pending.empty()) {
