@@ -247,7 +247,8 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
     clips += "              <marker start=\"" + rate.time(t) + "\" duration=\"" +
              frameDuration(rate) + "\" value=\"" + escaped(moment.label) + "\"/>\n";
     clips += "            </asset-clip>\n";
-    offset += frames;
+    // Both are at most largestCount, so the sum cannot overflow before it is capped.
+    offset = std::min(offset + frames, static_cast<std::int64_t>(largestCount));
   }
 
   const std::string escapedTitle = escaped(title);

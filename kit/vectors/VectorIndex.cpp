@@ -465,7 +465,7 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
   const std::size_t blocks = n <= kBlockRows ? 1 : (n + kBlockRows - 1) / kBlockRows;
   // A block of the scan is one block of the vectors.
   static_assert(kBlockRows == chunkRows);
-  const VectorChunks& vectors = vectors_;
+  const VectorChunks* vectors = &vectors_;
   float* out = scores.data();
   // The workers read the flags while this thread holds the lock for them.
   const std::vector<bool>* dead = &dead_;
@@ -476,7 +476,7 @@ std::vector<TopRows::Entry> VectorIndex::scorePassLocked(std::span<const float> 
     const std::size_t first = block * kBlockRows;
     const std::size_t end = std::min(n, first + kBlockRows);
     if (first >= end) return;
-    DotKernel::score(query, vectors[block].get(), end - first, out + first);
+    DotKernel::score(query, (*vectors)[block].get(), end - first, out + first);
     TopRows& top = tops[slot];
     for (std::size_t r = first; r < end; ++r) {
       if (top.wouldKeep(out[r]) && !(*dead)[r]) top.offer({out[r], r});
