@@ -48,7 +48,12 @@ Item {
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
-            text: qsTr("Type what you remember — “red car at night”, “whiteboard with a diagram” — and jump to the exact second.")
+            // Examples the model can answer: colours and light for the demo model.
+            readonly property var examples: view.app && view.app.exampleQueries.length >= 2
+                                            ? view.app.exampleQueries
+                                            : [qsTr("red car at night"), qsTr("whiteboard with a diagram")]
+            text: qsTr("Type what you remember — “%1”, “%2” — and jump to the exact second.")
+                      .arg(examples[0]).arg(examples[1])
             font.pointSize: Qt.application.font.pointSize * 1.2
             color: palette.placeholderText
         }

@@ -290,10 +290,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Type what you remember — “red car at night”, “whiteboard with a diagram” — and jump to the exact second.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Drop a folder here</source>
         <translation type="unfinished"></translation>
     </message>
@@ -303,6 +299,18 @@
     </message>
     <message>
         <source>Everything is analysed on this computer. Nothing is uploaded.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>red car at night</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>whiteboard with a diagram</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Type what you remember — “%1”, “%2” — and jump to the exact second.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
