@@ -75,9 +75,16 @@ void AppModel::start() {
   }
   if (!lock_) setNotice(IndexingStatus::tr(IndexingStatus::busyNotice));
   if (!library_->modelMatches()) {
-    modelChange_ = tr("The library was indexed with %1; using %2 means indexing every file again.")
-                       .arg(QString::fromStdString(library_->storedModelSignature().value_or("")),
-                            QString::fromStdString(embedder_->info().signature()));
+    const QString stored = QString::fromStdString(library_->storedModelSignature().value_or(""));
+    const QString current = QString::fromStdString(embedder_->info().signature());
+    // One name over vectors of another width: a different model that took the same name.
+    modelChange_ =
+        stored == current
+            ? tr("The library was indexed with another model named %1, whose vectors have "
+                 "another width; using this one means indexing every file again.")
+                  .arg(current)
+            : tr("The library was indexed with %1; using %2 means indexing every file again.")
+                  .arg(stored, current);
     library_.reset();
     return;
   }

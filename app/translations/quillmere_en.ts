@@ -962,6 +962,10 @@
         <source>The library was indexed with %1; using %2 means indexing every file again.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The library was indexed with another model named %1, whose vectors have another width; using this one means indexing every file again.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>quillmere::DuplicatesModel</name>
