@@ -13,6 +13,7 @@
 #include "model/Embedder.h"
 #include "platform/ImageCodec.h"
 #include "platform/PowerMonitor.h"
+#include "platform/ThreadPriority.h"
 #include "scan/Scanner.h"
 
 namespace quillmere {
@@ -139,6 +140,7 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
   progress_.problem.reset();
   // Made under the lock so that stop() and the thread's own end see the handle complete.
   task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
+    ThreadPriority::background();  // the decode helpers it starts inherit it
     try {
       runBody(stop, ids);
     } catch (...) {
@@ -171,6 +173,7 @@ void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
   Task* raw = task.get();
   threads_.push_back(task);
   task->thread = std::jthread([this, raw](std::stop_token stop) {
+    ThreadPriority::background();
     drainScans(stop);
     raw->over = true;
     raw->finished.set_value();

@@ -7,7 +7,8 @@
 // the user asks, in power-saving mode and when the machine runs hot.
 //
 // Threads: one background thread per run, one scan-only thread at a time for the folders
-// asked for during a run, and parallel photo decoding. A folder is never scanned by two
+// asked for during a run, and parallel photo decoding, all at background priority (the
+// window and searches go first). A folder is never scanned by two
 // threads at once: a request while its scan is under way is merged into one rescan after it.
 // The callbacks are called on those threads, never with the indexer's lock held. The
 // destructor stops and joins every thread it started; it must not be called from a callback.

@@ -18,6 +18,7 @@
 #include "model/PixelBufferPool.h"
 #include "model/RuntimeEnvironment.h"
 #include "platform/ResourceLocator.h"
+#include "platform/ThreadPriority.h"
 
 namespace quillmere {
 namespace {
@@ -25,6 +26,26 @@ namespace {
 bool isFile(const std::filesystem::path& path) {
   std::error_code error;
   return std::filesystem::exists(path, error);
+}
+
+// Worker threads for an encoder whose work is background work: images are embedded mostly
+// while indexing, and the window and a search typed meanwhile must not wait behind them.
+OrtCustomThreadHandle startBackgroundThread(void*, OrtThreadWorkerFn work, void* param) {
+  try {
+    auto* thread = new std::thread([work, param] {
+      ThreadPriority::background();
+      work(param);
+    });
+    return reinterpret_cast<OrtCustomThreadHandle>(thread);
+  } catch (...) {
+    return nullptr;  // the runtime reports a thread it could not have
+  }
+}
+
+void joinBackgroundThread(OrtCustomThreadHandle handle) {
+  auto* thread = reinterpret_cast<std::thread*>(const_cast<OrtCustomHandleType*>(handle));
+  thread->join();
+  delete thread;
 }
 
 std::string readModelJSON(const std::filesystem::path& path) {
@@ -199,7 +220,8 @@ Embedder::TextSide Embedder::loadText() {
                                              info_.padId, info_.eosId, info_.lowercase);
   }
   if (!textModel_) {
-    textModel_ = openEncoder("TextEncoder", textComputeUnits_, info_.textInput, info_.textOutput);
+    textModel_ = openEncoder("TextEncoder", textComputeUnits_, info_.textInput, info_.textOutput,
+                             Priority::normal);
   }
   return TextSide{tokenizer_, textModel_};
 }
@@ -207,7 +229,8 @@ Embedder::TextSide Embedder::loadText() {
 std::shared_ptr<Embedder::Encoder> Embedder::loadImages() {
   std::lock_guard guard(lock_);
   if (!imageModel_) {
-    imageModel_ = openEncoder("ImageEncoder", computeUnits_, info_.imageInput, info_.imageOutput);
+    imageModel_ = openEncoder("ImageEncoder", computeUnits_, info_.imageInput, info_.imageOutput,
+                              Priority::background);
   }
   return imageModel_;
 }
@@ -337,7 +360,8 @@ void Embedder::releaseImages() {
 std::shared_ptr<Embedder::Encoder> Embedder::openEncoder(const std::string& name,
                                                          ComputeUnits units,
                                                          const std::string& input,
-                                                         const std::string& output) const {
+                                                         const std::string& output,
+                                                         Priority priority) const {
   const std::filesystem::path compiled = directory_ / (name + ".ort");
   const std::filesystem::path source = directory_ / (name + ".onnx");
   Ort::SessionOptions options;
@@ -345,6 +369,10 @@ std::shared_ptr<Embedder::Encoder> Embedder::openEncoder(const std::string& name
   if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   options.SetIntraOpNumThreads(threads);
   options.SetInterOpNumThreads(1);
+  if (priority == Priority::background) {
+    options.SetCustomCreateThreadFn(startBackgroundThread);
+    options.SetCustomJoinThreadFn(joinBackgroundThread);
+  }
   options.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
   options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
   if (isFile(compiled)) {

@@ -3,7 +3,8 @@
 // precision, queries unit vectors in 32-bit floats, both of ModelInfo::dim components in one
 // space. The encoders, the tokenizer and the pixel-buffer pool are created on first use under
 // a lock (a failed creation stores nothing and is tried again next time); predictions run
-// outside it, so the text and image sides may run at the same time.
+// outside it, so the text and image sides may run at the same time. The image encoder's own
+// worker threads run at background priority, as indexing does.
 #pragma once
 
 #include <cstdint>
@@ -105,8 +106,11 @@ class Embedder {
     std::shared_ptr<Encoder> model;
   };
   // <name>.ort (pre-optimised) first, then <name>.onnx (optimised as it loads).
+  // The runtime's worker threads for the image encoder run at background priority.
+  enum class Priority { normal, background };
   std::shared_ptr<Encoder> openEncoder(const std::string& name, ComputeUnits units,
-                                       const std::string& input, const std::string& output) const;
+                                       const std::string& input, const std::string& output,
+                                       Priority priority) const;
   // Frames start..start+count of the lease as the encoder's input of `items` images (the
   // last frame repeated to fill a fixed batch).
   Ort::Value imageTensor(PixelBufferPool::Lease& lease, std::size_t start, std::size_t count,

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "IndexerFixture.h"
+#include "platform/ThreadPriority.h"
 #include "scan/FrameSampler.h"
 #include "scan/Scanner.h"
 #include "support/MediaFactory.h"
@@ -38,13 +39,14 @@ TEST_F(IndexerTest, IndexesPhotosInBatchesThenTheVideoAndMakesThemSearchable) {
   struct Stored {
     MediaFile file;
     std::int64_t indexedThen;
+    int niceness;  // of the thread that stored it
   };
   std::mutex storedLock;
   std::vector<Stored> stored;
   indexer->onFileIndexed = [&](const MediaFile& file) {
     const auto indexed = library->totals().indexed;
     std::lock_guard guard(storedLock);
-    stored.push_back({file, indexed});
+    stored.push_back({file, indexed, ThreadPriority::niceness()});
   };
   indexer->run();
   indexer->waitUntilIdle();
@@ -57,6 +59,7 @@ TEST_F(IndexerTest, IndexesPhotosInBatchesThenTheVideoAndMakesThemSearchable) {
   EXPECT_EQ(stored[0].file.relPath, photos[4].filename().string());
   EXPECT_EQ(stored[1].file.relPath, photos[0].filename().string());
   EXPECT_EQ(stored[2].file.relPath, "clip.mp4");
+  EXPECT_EQ(stored[0].niceness, ThreadPriority::backgroundNiceness);
   EXPECT_EQ(stored[2].file.state, FileState::indexed);
   EXPECT_GT(stored[2].file.duration, 3.5);
   EXPECT_EQ(stored[2].file.width, 320);

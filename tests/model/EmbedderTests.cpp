@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "core/Float16.h"
@@ -13,6 +14,7 @@
 #include "model/ModelFixtures.h"
 #include "model/RuntimeEnvironment.h"
 #include "platform/ResourceLocator.h"
+#include "platform/ThreadPriority.h"
 #include "support/TempDirectory.h"
 
 namespace quillmere {
@@ -304,6 +306,34 @@ TEST_F(EmbedderTest, ReleasedImagesLoadAgain) {
   EXPECT_EQ(textOf([&] { embedder.embed(std::vector{solidPicture(8, 8, red)}); }),
             missingText("ImageEncoder"));
   EXPECT_EQ(embedder.embed("a").size(), 8u);
+}
+
+// Threads of this process at background niceness, read from /proc.
+int backgroundThreads() {
+  int count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream file(task.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int i = 0; i <= 16 && fields >> field; ++i) {
+    }
+    if (field == std::to_string(ThreadPriority::backgroundNiceness)) ++count;
+  }
+  return count;
+}
+
+TEST_F(EmbedderTest, TheImageEncodersWorkersRunInTheBackgroundAndEndWithIt) {
+  if (ThreadPriority::niceness() >= ThreadPriority::backgroundNiceness) {
+    GTEST_SKIP() << "the tests run at background priority already";
+  }
+  Embedder embedder(model("tiny"), Embedder::ComputeUnits{3});
+  const int before = backgroundThreads();
+  embedder.embed(std::vector{solidPicture(8, 8, red)});
+  EXPECT_EQ(backgroundThreads(), before + 2);  // the caller is the third
+  EXPECT_LT(ThreadPriority::niceness(), ThreadPriority::backgroundNiceness);
+  embedder.releaseImages();
+  EXPECT_EQ(backgroundThreads(), before);
 }
 
 TEST_F(EmbedderTest, ProbabilityUsesScaleAndBias) {
