@@ -512,10 +512,12 @@ int Commands::index(const Options& options) {
   ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
   Indexer indexer(*library_, *embedder_);
   std::optional<std::string> problem;
+  std::vector<std::string> unreadable;
   indexer.onProgress = [&](const Indexer::Progress& progress) {
     std::lock_guard hold(drawLock);
     bar.show(progress);
     problem = progress.problem;
+    unreadable = progress.unreadable;
   };
   std::unique_ptr<FolderWatcher> watcher;
   if (options.watch) {
@@ -546,6 +548,9 @@ int Commands::index(const Options& options) {
   {
     std::lock_guard hold(drawLock);
     bar.finish();
+  }
+  for (const std::string& path : unreadable) {
+    std::printf("Can't read %s: what was stored from it is kept.\n", printable(path).c_str());
   }
   const auto totals = library_->totals();
   if (interrupted) {

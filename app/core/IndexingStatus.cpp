@@ -132,6 +132,12 @@ qint64 IndexingStatus::unsupportedVideos() const {
   return progress_.unsupportedVideos;
 }
 
+QStringList IndexingStatus::unreadable() const {
+  QStringList paths;
+  for (const std::string& path : progress_.unreadable) paths << QString::fromStdString(path);
+  return paths;
+}
+
 qint64 IndexingStatus::indexed() const {
   return folders_.totalIndexed();
 }

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include "indexer/Indexer.h"
@@ -35,6 +36,8 @@ class IndexingStatus : public QObject {
   Q_PROPERTY(double secondsLeft READ secondsLeft NOTIFY changed)
   Q_PROPERTY(QString currentFile READ currentFile NOTIFY changed)
   Q_PROPERTY(qint64 unsupportedVideos READ unsupportedVideos NOTIFY changed)
+  // Places the last scans could not read; what the library holds from them is kept.
+  Q_PROPERTY(QStringList unreadable READ unreadable NOTIFY changed)
   Q_PROPERTY(qint64 indexed READ indexed NOTIFY changed)
   Q_PROPERTY(qint64 files READ files NOTIFY changed)
   Q_PROPERTY(qint64 failed READ failed NOTIFY changed)
@@ -75,6 +78,7 @@ class IndexingStatus : public QObject {
   double secondsLeft() const;
   QString currentFile() const;
   qint64 unsupportedVideos() const;
+  QStringList unreadable() const;
   qint64 indexed() const;
   qint64 files() const;
   qint64 failed() const;

@@ -143,4 +143,24 @@ ColumnLayout {
         font.pointSize: panel.captionSize
         opacity: 0.7
     }
+
+    Label {
+        objectName: "unreadableLine"
+        Layout.fillWidth: true
+        visible: panel.status.phase === "idle" && panel.status.unreadable.length >= 1
+        text: qsTr("%Ln folder(s) can't be read; their files are kept", "", panel.status.unreadable.length)
+        wrapMode: Text.Wrap
+        font.pointSize: panel.captionSize
+        opacity: 0.7
+        // The places themselves, one a line.
+        readonly property string places: panel.status.unreadable.join("\n")
+        ToolTip.text: places
+        ToolTip.visible: unreadableHover.hovered
+        ToolTip.delay: 500
+        Accessible.description: ToolTip.text
+
+        HoverHandler {
+            id: unreadableHover
+        }
+    }
 }

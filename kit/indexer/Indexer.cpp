@@ -338,6 +338,13 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
   }
   MutexLock guard(lock_);
   unsupported_[id] = result.unsupportedVideos;
+  std::vector<std::string>& unreadable = unreadable_[id];
+  unreadable.clear();
+  for (const std::string& relative : result.unreadable) {
+    std::filesystem::path place = (*url / relative).lexically_normal();
+    if (!place.has_filename()) place = place.parent_path();  // no trailing separator
+    unreadable.push_back(place.string());
+  }
   std::erase_if(passedOver_, [id](const auto& entry) { return entry.second == id; });
 }
 

@@ -74,6 +74,9 @@ class Indexer {
     double framesPerSecond = 0;          // smoothed embedded frames per second
     int failed = 0;                      // files that failed in this run
     std::int64_t unsupportedVideos = 0;  // over all folders, set when a run ends
+    // Folders and files the last scans could not read, whose stored files are kept as they
+    // were (full paths, in order; set when a run ends).
+    std::vector<std::string> unreadable;
     // Why the last run stopped before its files were done, when the library refused its
     // writes ("The library can't be written: No space left on device"); cleared by a new run.
     std::optional<std::string> problem;
@@ -265,6 +268,7 @@ class Indexer {
   bool wake_ GUARDED_BY(lock_) = false;
   std::optional<Clock::time_point> lastReport_ GUARDED_BY(lock_);
   std::map<std::int64_t, std::int64_t> unsupported_ GUARDED_BY(lock_);
+  std::map<std::int64_t, std::vector<std::string>> unreadable_ GUARDED_BY(lock_);
   std::vector<std::int64_t> scanQueue_
       GUARDED_BY(lock_);                       // asked for during a run, in order, each once
   bool scanWorker_ GUARDED_BY(lock_) = false;  // a scan-only thread is taking the queue

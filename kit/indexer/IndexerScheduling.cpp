@@ -117,6 +117,12 @@ void Indexer::growTotals(const std::vector<MediaFile>& pending) {
 
 void Indexer::closeRun() {
   releaseImages();
+  std::set<std::int64_t> kept;  // folders still in the library
+  try {
+    for (const Root& root : library_.roots()) kept.insert(root.id);
+  } catch (const std::exception&) {
+    kept.clear();  // nothing is known: nothing said about unreadable folders
+  }
   {
     MutexLock guard(lock_);
     progress_.phase = Phase::idle();
@@ -125,6 +131,12 @@ void Indexer::closeRun() {
     std::int64_t sum = 0;
     for (const auto& [id, count] : unsupported_) sum += count;
     progress_.unsupportedVideos = sum;
+    progress_.unreadable.clear();
+    for (const auto& [id, paths] : unreadable_) {
+      if (!kept.contains(id)) continue;
+      progress_.unreadable.insert(progress_.unreadable.end(), paths.begin(), paths.end());
+    }
+    std::sort(progress_.unreadable.begin(), progress_.unreadable.end());
     progress_.problem = refusal_;
   }
   report(false);

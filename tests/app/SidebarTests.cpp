@@ -273,6 +273,15 @@ TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
   status().setProgress(stopped);
   EXPECT_EQ(text("idleLine").toStdString(), *stopped.problem);
   snapshot("stopped");
+
+  // Folders a scan could not read are named; their files stay.
+  stopped.problem.reset();
+  stopped.unreadable = {(folder / "Private").string(), (folder / "Shared").string()};
+  status().setProgress(stopped);
+  EXPECT_EQ(text("unreadableLine"), "2 folders can't be read; their files are kept");
+  EXPECT_EQ(item("unreadableLine")->property("places").toString().toStdString(),
+            stopped.unreadable[0] + "\n" + stopped.unreadable[1]);
+  snapshot("unreadable-folders");
 }
 
 TEST_F(SidebarTest, TheFailedListHoldsTheFirstTwoHundredByPath) {

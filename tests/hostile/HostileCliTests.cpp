@@ -257,6 +257,9 @@ TEST_F(HostileCli, LockedEntriesFailOrStayUnseenForAUserWithoutAccess) {
     const auto again = cli("index", user);
     fs::permissions(path, fs::perms::owner_all);
     ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find("Can't read " + path.string() + ": what was stored from it is kept."),
+              std::string::npos)
+        << again.out;
     EXPECT_EQ(nlohmann::json::parse(cli("status --json", user).out), opened);
     EXPECT_EQ(cli("failed", user).out, listed);
   }
