@@ -232,7 +232,10 @@ void AppModel::finishRefresh() {
 
 void AppModel::drop(const QList<QUrl>& urls) {
   for (const auto& dropped : urls) {
-    if (!dropped.isLocalFile()) continue;
+    if (!dropped.isLocalFile()) {
+      folders_->handleAddUrl(dropped);  // says it can't be added
+      continue;
+    }
     const std::filesystem::path path = dropped.toLocalFile().toStdString();
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {

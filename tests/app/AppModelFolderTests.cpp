@@ -107,6 +107,10 @@ TEST_F(AppTest, AFileDroppedAsAFolderIsShownAsTheNotice) {
   EXPECT_EQ(
       model().notice(),
       "sftp://nas.local/photos can't be added: Quillmere adds folders on this computer only.");
+  // Or dropped on the window from a file manager's remote place.
+  model().drop({QUrl("smb://nas.local/share")});
+  EXPECT_EQ(model().notice(),
+            "smb://nas.local/share can't be added: Quillmere adds folders on this computer only.");
   model().folders()->handleAddUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
   EXPECT_EQ(model().folders()->list()->rowCount(), 1);
 }
