@@ -28,7 +28,12 @@ FolderModel::FolderModel(Notify notify, QObject* parent)
     : QObject(parent),
       notify_(std::move(notify)),
       gui_(new GuiQueue(this)),
-      list_(new FolderListModel(this)) {}
+      list_(new FolderListModel(this)),
+      picker_(new FolderPicker(this)) {
+  connect(picker_, &FolderPicker::chosen, this, [this](const QList<QUrl>& folders) {
+    for (const QUrl& folder : folders) handleAddUrl(folder);
+  });
+}
 
 FolderModel::~FolderModel() = default;
 

@@ -18,6 +18,7 @@
 
 #include "Folder.h"
 #include "FolderListModel.h"
+#include "FolderPicker.h"
 #include "index/FolderRules.h"
 #include "index/Library.h"
 
@@ -31,6 +32,8 @@ class VolumeWatcher;
 class FolderModel : public QObject {
   Q_OBJECT
   Q_PROPERTY(FolderListModel* list READ list CONSTANT)
+  // The chooser of several folders at once; what it gives is added in order.
+  Q_PROPERTY(FolderPicker* picker READ picker CONSTANT)
   Q_PROPERTY(qint64 totalFiles READ totalFiles NOTIFY totalsChanged)
   Q_PROPERTY(qint64 totalIndexed READ totalIndexed NOTIFY totalsChanged)
   Q_PROPERTY(qint64 totalPending READ totalPending NOTIFY totalsChanged)
@@ -57,6 +60,7 @@ class FolderModel : public QObject {
   std::vector<std::int64_t> reachable() const;
 
   FolderListModel* list() const { return list_; }
+  FolderPicker* picker() const { return picker_; }
   VolumeWatcher* volumes() const { return volumes_; }
 
   AddResult addFolder(const std::filesystem::path& path);
@@ -105,6 +109,7 @@ class FolderModel : public QObject {
   VolumeWatcher* volumes_ = nullptr;  // a child of the model
   GuiQueue* gui_;                     // where the watcher's changes come back
   FolderListModel* list_;
+  FolderPicker* picker_;
   Library::Totals totals_;
   std::int64_t indexedPhotos_ = 0;
 

@@ -844,6 +844,13 @@
             <numerusform>%Ln videos are in formats this computer can&apos;t play</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%Ln folder(s) can&apos;t be read; their files are kept</source>
+        <translation>
+            <numerusform>%Ln folder can&apos;t be read; its files are kept</numerusform>
+            <numerusform>%Ln folders can&apos;t be read; their files are kept</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>quillmere::Actions</name>

@@ -10,6 +10,7 @@
 #include <QQuickItem>
 #include <QtTest/QSignalSpy>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -20,6 +21,7 @@
 #include "IndexingStatus.h"
 #include "LibrarySettings.h"
 #include "OpenedUrls.h"
+#include "PortalStandIn.h"
 
 namespace quillmere::test {
 namespace {
@@ -258,10 +260,10 @@ TEST_F(ActionsTest, AFailedWriteLeavesNoFileAndSaysWhy) {
       << model().notice().toStdString();
 }
 
-// ---- Show in Folder, on a session bus of the test's own ----
+// ---- The desktop's services, on a session bus of the test's own ----
 
 // Runs inside dbus-run-session (started by the test below); skipped anywhere else.
-class ShowInFolderBus : public ActionsTest {
+class SessionBusTest : public ActionsTest {
  protected:
   void SetUp() override {
     if (qEnvironmentVariableIsEmpty("QUILLMERE_TEST_SESSION_BUS")) {
@@ -271,7 +273,7 @@ class ShowInFolderBus : public ActionsTest {
   }
 };
 
-TEST_F(ShowInFolderBus, TheFileManagerShowsTheFileAndWithoutOneTheFolderOpens) {
+TEST_F(SessionBusTest, TheFileManagerShowsTheFileAndWithoutOneTheFolderOpens) {
   makeLibrary();
   const auto video = first(MediaKind::video);
   ASSERT_TRUE(video);
@@ -302,7 +304,42 @@ TEST_F(ShowInFolderBus, TheFileManagerShowsTheFileAndWithoutOneTheFolderOpens) {
   EXPECT_EQ(fileManager.shown.size(), 2);
 }
 
-TEST(ShowInFolder, WorksAgainstARealSessionBus) {
+// Several folders picked at once in the desktop's chooser are added in the order picked, each
+// with its own notice; with no chooser on the bus, Qt's is asked to open instead.
+TEST_F(SessionBusTest, SeveralFoldersPickedInTheDesktopsChooserAreAddedInOrder) {
+  makeLibrary();
+  const auto a = makeFolder("Picked/b first");
+  const auto b = makeFolder("Picked/a second");
+  const auto url = [](const std::filesystem::path& path) {
+    return QUrl::fromLocalFile(QString::fromStdString(path.string())).toString();
+  };
+  PortalStandIn portal;
+  ASSERT_TRUE(portal.start());
+  portal.answer = {url(a), url(b), "sftp://nas.local/photos"};
+  FolderPicker* picker = model().folders()->picker();
+  QSignalSpy chosen(picker, &FolderPicker::chosen);
+  ASSERT_TRUE(picker->choose(nullptr, "Choose", "Add"));
+  EXPECT_FALSE(picker->choose(nullptr, "Choose", "Add"));  // one pick at a time
+  ASSERT_TRUE(chosen.wait(answerWait));
+  EXPECT_TRUE(portal.options["directory"].toBool());
+  EXPECT_TRUE(portal.options["multiple"].toBool());
+  std::map<std::string, std::int64_t> ids;  // folder -> id, given in the order added
+  for (const auto& folder : model().folders()->list()->folders()) {
+    ids[folder.root.path] = folder.root.id;
+  }
+  ASSERT_TRUE(ids.contains(a.string()) && ids.contains(b.string()));
+  EXPECT_LT(ids[a.string()], ids[b.string()]);
+  EXPECT_EQ(
+      model().notice(),
+      "sftp://nas.local/photos can't be added: Quillmere adds folders on this computer only.");
+
+  portal.stop();
+  QSignalSpy unavailable(picker, &FolderPicker::unavailable);
+  ASSERT_TRUE(picker->choose(nullptr, "Choose", "Add"));
+  EXPECT_TRUE(unavailable.wait(answerWait));
+}
+
+TEST(SessionBus, TheDesktopsServicesWorkAgainstARealSessionBus) {
   if (!qEnvironmentVariableIsEmpty("QUILLMERE_TEST_SESSION_BUS")) GTEST_SKIP();
   QProcess run;
   auto environment = QProcessEnvironment::systemEnvironment();
@@ -310,11 +347,11 @@ TEST(ShowInFolder, WorksAgainstARealSessionBus) {
   run.setProcessEnvironment(environment);
   run.setProcessChannelMode(QProcess::MergedChannels);
   run.start("dbus-run-session",
-            {"--", QCoreApplication::applicationFilePath(), "--gtest_filter=ShowInFolderBus.*"});
+            {"--", QCoreApplication::applicationFilePath(), "--gtest_filter=SessionBusTest.*"});
   ASSERT_TRUE(run.waitForFinished(240000));
   const auto output = QString::fromUtf8(run.readAll());
   EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
-  EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+  EXPECT_TRUE(output.contains("[  PASSED  ] 2 tests")) << output.toStdString();
 }
 
 // ---- The menu bar ----
