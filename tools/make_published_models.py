@@ -17,8 +17,9 @@ dtypes and dimension conventions:
 
 Pixels are resized and normalised outside the graphs. Image: mean over the pixels of the
 normalised values @ W; text: sum of table[id % ROWS]; W and table as in make_test_models.py.
-With --vit, only the Immich layout, its image graph of ViT-B/16's compute (for benchmarks).
-  make_published_models.py [--vit] OUTPUT_DIRECTORY [TOKENIZER_JSON]
+With --vit, only the Immich layout, its image graph of ViT-B/16's compute (for benchmarks);
+with --siglip2-b16, that and a text graph with SigLIP 2's 256,000-row table of 768 (786 MB).
+  make_published_models.py [--vit | --siglip2-b16] OUTPUT_DIRECTORY [TOKENIZER_JSON]
 """
 
 import json
@@ -58,12 +59,14 @@ def image_graph(path, input_name, batch, outputs):
     g.save(path)
 
 
-def text_graph(path, input_name, elem_type, batch, outputs, dim=DIM):
+def text_graph(path, input_name, elem_type, batch, outputs, dim=DIM, rows=ROWS):
     g = onnx_graphs.Graph("published_text_encoder")
     shape = [1, CONTEXT_LENGTH] if batch == 1 else [batch, "sequence_length"]
     ids = g.input(input_name, elem_type, shape)
-    rows = g.op("Mod", [g.op("Cast", [ids], to=TensorProto.INT64), g.const(np.int64(ROWS))])
-    gathered = g.op("Gather", [g.const(table(dim)), rows], axis=0)
+    weights = table(dim) if rows == ROWS else \
+        np.random.default_rng(7).standard_normal((rows, dim), dtype=np.float32)
+    index = g.op("Mod", [g.op("Cast", [ids], to=TensorProto.INT64), g.const(np.int64(rows))])
+    gathered = g.op("Gather", [g.const(weights), index], axis=0)
     pooled = g.op("ReduceSum", [gathered, g.const(np.array([1], np.int64))], keepdims=0)
     finish(g, pooled, batch, outputs, dim)
     g.save(path)
@@ -120,9 +123,10 @@ def tokenizer_config():
             "model_max_length": CONTEXT_LENGTH}
 
 
-def immich(root, tokenizer, vit=False):
+def immich(root, tokenizer, vit=False, text_rows=ROWS):
     """vit: the image graph has the compute of ViT-B/16 at 224 (make_vit_model.py's, float
-    input) and the vectors its width, for the embedder benchmark."""
+    input) and the vectors its width, for the embedder benchmark; text_rows: the rows of the
+    text graph's table."""
     out = os.path.join(root, "immich", "ViT-B-16-SigLIP2__webli")
     for part in ("visual", "textual"):
         os.makedirs(os.path.join(out, part), exist_ok=True)
@@ -132,7 +136,7 @@ def immich(root, tokenizer, vit=False):
     else:
         image_graph(os.path.join(out, "visual", "model.onnx"), "image", 1, ["embedding"])
     text_graph(os.path.join(out, "textual", "model.onnx"), "text", TensorProto.INT32, 1,
-               ["embedding"], dim)
+               ["embedding"], dim, text_rows)
     write_json(os.path.join(out, "visual", "preprocess_cfg.json"),
                {"size": [size, size], "mode": "RGB", "mean": MEAN, "std": STD,
                 "interpolation": "bicubic", "resize_mode": "shortest" if vit else "squash",
@@ -182,9 +186,12 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--vit":
         immich(sys.argv[2], small_tokenizer(), vit=True)
         return
+    if len(sys.argv) == 3 and sys.argv[1] == "--siglip2-b16":
+        immich(sys.argv[2], small_tokenizer(), vit=True, text_rows=256000)
+        return
     if len(sys.argv) not in (2, 3):
-        raise SystemExit("usage: make_published_models.py [--vit] OUTPUT_DIRECTORY "
-                         "[TOKENIZER_JSON]")
+        raise SystemExit("usage: make_published_models.py [--vit | --siglip2-b16] "
+                         "OUTPUT_DIRECTORY [TOKENIZER_JSON]")
     tokenizer = sys.argv[2] if len(sys.argv) == 3 else small_tokenizer()
     immich(sys.argv[1], tokenizer)
     optimum(sys.argv[1], tokenizer)

@@ -45,6 +45,13 @@ AppModel::AppModel(Setup setup, QObject* parent)
   refreshTimer_.setSingleShot(true);
   refreshTimer_.setInterval(refreshInterval);
   connect(&refreshTimer_, &QTimer::timeout, this, &AppModel::finishRefresh);
+  idleTimer_.setInterval(encoderIdle / 5);
+  connect(&idleTimer_, &QTimer::timeout, this, [this] {
+    if (!embedder_) return;
+    // Off the GUI thread: a session's teardown can take a while.
+    searchQueue_->post([embedder = embedder_.get()] { embedder->releaseIdle(encoderIdle); });
+  });
+  idleTimer_.start();
   start();
   attachEngine();
 }

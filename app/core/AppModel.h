@@ -70,6 +70,8 @@ class AppModel : public QObject {
   };
 
   static constexpr std::chrono::milliseconds refreshInterval{1500};
+  // An encoder not used for this long is let go (a large model's gigabyte with it).
+  static constexpr std::chrono::minutes encoderIdle{5};
 
   // Runs the start-up sequence; a failure leaves the model not ready with startupError set,
   // and a library made by another model leaves it not ready with modelChange set.
@@ -158,6 +160,7 @@ class AppModel : public QObject {
   // The indexed-file refresh: at most one per refreshInterval.
   QTimer refreshTimer_;
   bool refreshPending_ = false;
+  QTimer idleTimer_;  // looks for idle encoders now and then
 };
 
 }  // namespace quillmere

@@ -17,6 +17,7 @@
 #include "model/PictureFitter.h"
 #include "model/PixelBufferPool.h"
 #include "model/RuntimeEnvironment.h"
+#include "platform/MappedFile.h"
 #include "platform/ResourceLocator.h"
 #include "platform/ThreadPriority.h"
 
@@ -131,6 +132,9 @@ std::vector<float> readVector(const Ort::Value& value, std::size_t row, std::siz
 }  // namespace
 
 struct Embedder::Encoder {
+  // The compiled form's bytes, which the session's weights point into; made before the
+  // session and gone after it.
+  std::unique_ptr<MappedFile> mapped;
   Ort::Session session;
   std::string inputName;
   std::string outputName;
@@ -144,6 +148,19 @@ struct Embedder::Encoder {
       : session(runtimeEnvironment(), path.c_str(), options),
         inputName(std::move(input)),
         outputName(std::move(output)) {
+    readShapes();
+  }
+
+  Encoder(std::unique_ptr<MappedFile> bytes, const Ort::SessionOptions& options, std::string input,
+          std::string output)
+      : mapped(std::move(bytes)),
+        session(runtimeEnvironment(), mapped->data(), mapped->size(), options),
+        inputName(std::move(input)),
+        outputName(std::move(output)) {
+    readShapes();
+  }
+
+  void readShapes() {
     Ort::AllocatorWithDefaultOptions allocator;
     for (std::size_t i = 0; i < session.GetInputCount(); ++i) {
       if (session.GetInputNameAllocated(i, allocator).get() != inputName) continue;
@@ -223,6 +240,7 @@ Embedder::TextSide Embedder::loadText() {
     textModel_ = openEncoder("TextEncoder", textComputeUnits_, info_.textInput, info_.textOutput,
                              Priority::normal);
   }
+  textUsed_ = std::chrono::steady_clock::now();
   return TextSide{tokenizer_, textModel_};
 }
 
@@ -232,6 +250,7 @@ std::shared_ptr<Embedder::Encoder> Embedder::loadImages() {
     imageModel_ = openEncoder("ImageEncoder", computeUnits_, info_.imageInput, info_.imageOutput,
                               Priority::background);
   }
+  imagesUsed_ = std::chrono::steady_clock::now();
   return imageModel_;
 }
 
@@ -357,6 +376,42 @@ void Embedder::releaseImages() {
   // Freed here, outside the lock (a run in progress keeps its own references).
 }
 
+void Embedder::releaseIdle(std::chrono::steady_clock::duration idle) {
+  std::shared_ptr<Encoder> images;
+  std::shared_ptr<PixelBufferPool> pool;
+  std::shared_ptr<Encoder> text;
+  std::shared_ptr<const BPETokenizer> tokenizer;
+  {
+    std::lock_guard guard(lock_);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - imagesUsed_ >= idle) {
+      images = std::move(imageModel_);
+      pool = std::move(pixelPool_);
+    }
+    if (now - textUsed_ >= idle) {
+      text = std::move(textModel_);
+      tokenizer = std::move(tokenizer_);
+    }
+  }
+  // Freed here, outside the lock; a prediction under way keeps its own references.
+}
+
+void Embedder::compile(const std::filesystem::path& source, const std::filesystem::path& target) {
+  Ort::SessionOptions options;
+  options.SetIntraOpNumThreads(1);
+  // Beyond the extended level the optimisations fit this machine's processor only.
+  options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_EXTENDED);
+  options.SetOptimizedModelFilePath(target.c_str());
+  options.AddConfigEntry("session.save_model_format", "ORT");
+  try {
+    Ort::Session session(runtimeEnvironment(), source.c_str(), options);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(target, ignored);
+    throw;
+  }
+}
+
 std::shared_ptr<Embedder::Encoder> Embedder::openEncoder(const std::string& name,
                                                          ComputeUnits units,
                                                          const std::string& input,
@@ -364,24 +419,38 @@ std::shared_ptr<Embedder::Encoder> Embedder::openEncoder(const std::string& name
                                                          Priority priority) const {
   const std::filesystem::path compiled = directory_ / (name + ".ort");
   const std::filesystem::path source = directory_ / (name + ".onnx");
-  Ort::SessionOptions options;
-  int threads = units.intraOpThreads;
-  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  options.SetIntraOpNumThreads(threads);
-  options.SetInterOpNumThreads(1);
-  if (priority == Priority::background) {
-    options.SetCustomCreateThreadFn(startBackgroundThread);
-    options.SetCustomJoinThreadFn(joinBackgroundThread);
-  }
-  options.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
-  options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+  const auto options = [&] {
+    Ort::SessionOptions made;
+    int threads = units.intraOpThreads;
+    if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    made.SetIntraOpNumThreads(threads);
+    made.SetInterOpNumThreads(1);
+    if (priority == Priority::background) {
+      made.SetCustomCreateThreadFn(startBackgroundThread);
+      made.SetCustomJoinThreadFn(joinBackgroundThread);
+    }
+    made.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
+    made.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+    return made;
+  };
   if (isFile(compiled)) {
-    options.AddConfigEntry("session.load_model_format", "ORT");
-    return std::make_shared<Encoder>(compiled, options, input, output);
+    Ort::SessionOptions mapped = options();
+    mapped.AddConfigEntry("session.load_model_format", "ORT");
+    // The weights stay in the mapped file: no copy of a gigabyte-sized table.
+    mapped.AddConfigEntry("session.use_ort_model_bytes_directly", "1");
+    mapped.AddConfigEntry("session.use_ort_model_bytes_for_initializers", "1");
+    try {
+      return std::make_shared<Encoder>(std::make_unique<MappedFile>(compiled), mapped, input,
+                                       output);
+    } catch (const Ort::Exception&) {
+      // Written by a runtime whose form this one does not read: the source still serves.
+      if (!isFile(source)) throw;
+    }
   }
   if (isFile(source)) {
-    options.AddConfigEntry("session.load_model_format", "ONNX");
-    return std::make_shared<Encoder>(source, options, input, output);
+    Ort::SessionOptions whole = options();
+    whole.AddConfigEntry("session.load_model_format", "ONNX");
+    return std::make_shared<Encoder>(source, whole, input, output);
   }
   throw Failure::missing(name);
 }

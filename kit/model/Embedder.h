@@ -7,6 +7,7 @@
 // worker threads run at background priority, as indexing does.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -86,6 +87,15 @@ class Embedder {
   float probability(float score) const;
   // Drops the image encoder and the pixel pool; the next image embedding loads them again.
   void releaseImages();
+  // Drops each side not used for `idle` (the text side: its encoder and tokenizer); the next
+  // use loads it again. Front ends call it now and then, so that a model of a gigabyte does
+  // not stay in memory between searches.
+  void releaseIdle(std::chrono::steady_clock::duration idle);
+
+  // Writes <name>.ort beside an encoder's <name>.onnx: the graph optimised once, in the form
+  // the runtime maps from disk instead of copying its weights into memory. Throws the
+  // runtime's error when the graph can't be loaded; nothing is left behind then.
+  static void compile(const std::filesystem::path& source, const std::filesystem::path& target);
 
   // Dimensions an encoder's graph declares for its named input and output (-1: any size;
   // empty: no such name). Loads that side.
@@ -105,7 +115,8 @@ class Embedder {
     std::shared_ptr<const BPETokenizer> tokenizer;
     std::shared_ptr<Encoder> model;
   };
-  // <name>.ort (pre-optimised) first, then <name>.onnx (optimised as it loads).
+  // <name>.ort (pre-optimised, mapped from disk) first, then <name>.onnx (optimised as it
+  // loads, its weights copied into memory).
   // The runtime's worker threads for the image encoder run at background priority.
   enum class Priority { normal, background };
   std::shared_ptr<Encoder> openEncoder(const std::string& name, ComputeUnits units,
@@ -124,11 +135,13 @@ class Embedder {
   ComputeUnits computeUnits_;
   ComputeUnits textComputeUnits_;
 
-  std::mutex lock_;  // guards the four members below, only while they are made or dropped
+  std::mutex lock_;  // guards the members below, only while they are made, used or dropped
   std::shared_ptr<Encoder> imageModel_;
   std::shared_ptr<Encoder> textModel_;
   std::shared_ptr<const BPETokenizer> tokenizer_;
   std::shared_ptr<PixelBufferPool> pixelPool_;
+  std::chrono::steady_clock::time_point imagesUsed_;
+  std::chrono::steady_clock::time_point textUsed_;
 };
 
 }  // namespace quillmere

@@ -277,20 +277,21 @@ TEST_F(EmbedderTest, PicturesThatCannotBePreparedAreNoResult) {
 TEST_F(EmbedderTest, CompiledFormIsPreferredOverTheSource) {
   // The .ort of the tiny encoders beside the .onnx of the all-zero ones.
   std::filesystem::path path = model("zeros");
-  {
-    Ort::Env& env = runtimeEnvironment();
-    for (const std::string name : {"ImageEncoder", "TextEncoder"}) {
-      Ort::SessionOptions options;
-      options.SetOptimizedModelFilePath((path / (name + ".ort")).c_str());
-      options.AddConfigEntry("session.save_model_format", "ORT");
-      Ort::Session convert(env, (test::fixtureDirectory("tiny") / (name + ".onnx")).c_str(),
-                           options);
-    }
+  for (const std::string name : {"ImageEncoder", "TextEncoder"}) {
+    Embedder::compile(test::fixtureDirectory("tiny") / (name + ".onnx"), path / (name + ".ort"));
   }
   Embedder embedder(path);
   expectNear(floats(embedder.embed(std::vector{solidPicture(8, 8, red)}).front()),
              test::tinyImageVector(red), 2e-3f);
   expectNear(embedder.embed("abc"), test::tinyTextVector(embedder.tokenize("abc")), 1e-6f);
+
+  // A compiled form this runtime can't read gives way to the source.
+  std::ofstream(path / "TextEncoder.ort") << "not a compiled graph";
+  embedder.releaseIdle(std::chrono::seconds(0));
+  EXPECT_EQ(embedder.embed("abc"), std::vector<float>(8, 0.0f));
+  // A source that can't be compiled leaves nothing behind.
+  EXPECT_THROW(Embedder::compile(path / "TextEncoder.ort", path / "Broken.ort"), Ort::Exception);
+  EXPECT_FALSE(std::filesystem::exists(path / "Broken.ort"));
 }
 
 TEST_F(EmbedderTest, ReleasedImagesLoadAgain) {
@@ -306,6 +307,14 @@ TEST_F(EmbedderTest, ReleasedImagesLoadAgain) {
   EXPECT_EQ(textOf([&] { embedder.embed(std::vector{solidPicture(8, 8, red)}); }),
             missingText("ImageEncoder"));
   EXPECT_EQ(embedder.embed("a").size(), 8u);
+
+  // Idle sides go and come back the same; a side used since then stays.
+  const auto text = embedder.embed("abc");
+  embedder.releaseIdle(std::chrono::seconds(0));
+  EXPECT_EQ(embedder.embed("abc"), text);
+  std::filesystem::remove(path / "TextEncoder.onnx");
+  embedder.releaseIdle(std::chrono::hours(1));
+  EXPECT_EQ(embedder.embed("abc"), text);
 }
 
 // Threads of this process at background niceness, read from /proc.

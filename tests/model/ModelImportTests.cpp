@@ -128,6 +128,9 @@ TEST_P(PublishedLayout, ImportsAndRunsWithThePublishedPreprocessing) {
   EXPECT_EQ(info.interpolation, row.interpolation);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "Models" /
                                        (import.name() + ".import-" + std::to_string(::getpid()))));
+  // Each encoder in the compiled form that runs mapped from disk.
+  EXPECT_TRUE(std::filesystem::exists(destination / "ImageEncoder.ort"));
+  EXPECT_TRUE(std::filesystem::exists(destination / "TextEncoder.ort"));
 
   // Three pictures in one call: a graph fixed at batch 1 runs them one by one.
   const std::array<std::array<std::uint8_t, 3>, 3> colours{
