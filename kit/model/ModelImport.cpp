@@ -273,7 +273,8 @@ void ModelImport::readTokenizer(const std::filesystem::path& tokenizerJSON,
   tokenizerBytes_ = converter->fileBytes();
   const Json config = present(tokenizerConfig) ? readJSON(tokenizerConfig) : Json::object();
   info_.padId = firstId(*converter, specialId(*converter, config, "pad_token"), {"<pad>"});
-  info_.eosId = firstId(*converter, specialId(*converter, config, "eos_token"), {"<eos>", "</s>"});
+  info_.eosId = firstId(*converter, specialId(*converter, config, "eos_token"),
+                        {"<eos>", "</s>", "<|endoftext|>"});
   info_.lowercase = converter->lowercases() || config.value("do_lower_case", false);
   info_.logitScale = familyLogitScale;
   info_.logitBias = familyLogitBias;
