@@ -236,6 +236,9 @@ void BPETokenizer::parse(const std::uint8_t* data, std::size_t size) {
   }
   constexpr auto maxID = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
   std::uint32_t vocabCount = reader.u32();
+  if (scheme_ && (scheme_->flags & ByteLevelScheme::ignoreMerges)) {
+    words_.reserve(std::min<std::size_t>(vocabCount, reader.remaining() / 2));
+  }
   for (std::uint32_t k = 0; k < vocabCount; ++k) {
     // An id past the signed range needs a file of gigabytes; refuse it rather than wrap.
     if (k > maxID) throw Failure::badFile("truncated at " + std::to_string(reader.offset()));
@@ -295,12 +298,14 @@ std::vector<std::int32_t> BPETokenizer::byteLevelTokens(std::string_view text) c
   return ids;
 }
 
-// One word: its bytes as table characters, the last one with the end-of-word suffix, merged.
+// One word: its bytes as table characters, the last one with the end-of-word suffix, merged;
+// or, when the scheme ignores merges, the word's own entry if it has one.
 // A byte without an entry is left out, as the character scheme leaves out unknown bytes.
 void BPETokenizer::appendWord(const std::string& word, std::vector<std::int32_t>& ids) const {
   const std::string& suffix = scheme_->endOfWordSuffix;
   if (!words_.empty()) {
-    auto it = words_.find(ByteLevelScheme::charactersOf(word) + suffix);
+    // Hugging Face looks the word up as spelt, without the suffix.
+    auto it = words_.find(ByteLevelScheme::charactersOf(word));
     if (it != words_.end()) {
       ids.push_back(it->second);
       return;
