@@ -11,6 +11,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstring>
+#include <set>
 #include <span>
 
 #include "FuzzSupport.h"
@@ -34,13 +35,23 @@ int checkByteLevel(const std::vector<std::uint8_t>& file, const std::string& que
   } catch (const BPETokenizer::Failure&) {
     return 0;
   }
-  // Accepted, so the header is whole: pattern, flags, start token, suffix, vocabulary count.
+  // Accepted, so the file is whole: header, entries, merges. An id is an entry's or a
+  // merge's result.
   const auto bos = static_cast<std::int32_t>(u32At(file, 8));
-  const std::size_t suffixLength = file[12] | (file[13] << 8);
-  const std::uint32_t vocabCount = u32At(file, 14 + suffixLength);
+  std::size_t offset = 14 + (file[12] | (file[13] << 8));
+  const std::uint32_t vocabCount = u32At(file, offset);
+  offset += 4;
+  for (std::uint32_t k = 0; k < vocabCount; ++k)
+    offset += 2 + (file[offset] | (file[offset + 1] << 8));
+  std::set<std::int32_t> merged;
+  const std::uint32_t mergeCount = u32At(file, offset);
+  for (std::uint32_t r = 0; r < mergeCount; ++r) {
+    merged.insert(static_cast<std::int32_t>(u32At(file, offset + 4 + 12 * r + 8)));
+  }
   const std::vector<std::int32_t> ids = tokenizer->tokens(query);
   for (std::int32_t id : ids) {
-    fuzz::require(id >= 0 && static_cast<std::uint32_t>(id) < vocabCount, "an id out of range");
+    fuzz::require((id >= 0 && static_cast<std::uint32_t>(id) < vocabCount) || merged.count(id),
+                  "an id out of range");
   }
   fuzz::require(tokenizer->tokens(query) == ids, "the cached answer differs");
   const std::vector<std::int32_t> framed = tokenizer->encode(query);
