@@ -3,11 +3,16 @@
 // `tokenizers` library on the same tokenizer.json (bench/tokenizer.sh prepares both).
 //
 //   tokenizer TOKENIZER.BIN QUERIES.TXT [--rounds N]
+//   tokenizer TOKENIZER.BIN QUERIES.JSONL [--rounds N]
 //
+// Queries in a .jsonl file (one JSON string a line, so they may hold newlines) are taken as
+// they stand; a .txt file's lines are lower-cased first, as SigLIP's model.json asks.
 // Prints the median of N fresh loads (construction plus the first encode), the heap the
 // tables hold beside the file's size, and the time for all queries; one line per query's
 // ids goes to QUERIES.TXT.ids so the script can compare them with the reference.
 #include <malloc.h>
+
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,15 +32,21 @@ using namespace quillmere;
 using quillmere::bench::median;
 using quillmere::bench::millisecondsOf;
 
-std::unique_ptr<BPETokenizer> load(const std::filesystem::path& file) {
-  // SigLIP 2's settings: 64 ids, <pad> 0, <eos> 1, lower-cased.
-  return std::make_unique<BPETokenizer>(file, 64, 0, 1, true);
+std::unique_ptr<BPETokenizer> load(const std::filesystem::path& file, bool lowercase) {
+  // SigLIP 2's settings: 64 ids, <pad> 0, <eos> 1.
+  return std::make_unique<BPETokenizer>(file, 64, 0, 1, lowercase);
+}
+
+bool isJSONLines(const std::filesystem::path& file) {
+  return file.extension() == ".jsonl";
 }
 
 std::vector<std::string> readLines(const std::filesystem::path& file) {
   std::ifstream in(file);
   std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(isJSONLines(file) ? nlohmann::json::parse(line).get<std::string>() : line);
+  }
   return lines;
 }
 
@@ -48,17 +59,18 @@ int main(int argc, char* argv[]) {
   }
   const std::filesystem::path file = argv[1];
   const auto queries = readLines(argv[2]);
+  const bool lowercase = !isJSONLines(argv[2]);
   const int rounds = argc > 4 ? std::atoi(argv[4]) : 7;
 
   std::vector<double> loads;
   for (int round = 0; round < rounds; ++round) {
     loads.push_back(millisecondsOf([&] {
-      auto tokenizer = load(file);
+      auto tokenizer = load(file, lowercase);
       tokenizer->encode(queries.empty() ? "a photo" : queries.front());
     }));
   }
   const auto before = mallinfo2().uordblks;
-  auto tokenizer = load(file);
+  auto tokenizer = load(file, lowercase);
   const double heapBytes = static_cast<double>(mallinfo2().uordblks - before);
   const double fileBytes = static_cast<double>(std::filesystem::file_size(file));
 

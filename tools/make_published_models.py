@@ -14,6 +14,11 @@ dtypes and dimension conventions:
                                    [batch_size, sequence_length] -> the same two), quantised and
                                    fp16 files beside them, config.json, preprocessor_config.json,
                                    tokenizer.json, tokenizer_config.json
+  immich/ViT-B-32__openai          Immich's layout for OpenAI CLIP: a byte-level tokenizer
+                                   with "</w>" (make_clip_tokenizer.py), CLIP's mean and
+                                   standard deviation, shortest-side resize
+  optimum/clip-vit-base-patch32    the same in the Optimum layout, "image_embeds" and
+                                   "text_embeds" of the projection width
 
 Pixels are resized and normalised outside the graphs. Image: mean over the pixels of the
 normalised values @ W; text: sum of table[id % ROWS]; W and table as in make_test_models.py.
@@ -29,6 +34,7 @@ import sys
 import numpy as np
 from onnx import TensorProto
 
+import make_clip_tokenizer
 import make_test_models
 import make_vit_model
 import onnx_graphs
@@ -182,6 +188,62 @@ def optimum(root, tokenizer):
                                   "image_size": IMAGE_SIZE, "patch_size": 16}})
 
 
+CLIP_MEAN = [0.48145466, 0.4578275, 0.40821073]
+CLIP_STD = [0.26862954, 0.26130258, 0.27577711]
+
+
+def clip_immich(root):
+    """An OpenAI CLIP export in Immich's layout: byte-level tokenizer with "</w>", CLIP's
+    mean and standard deviation, shortest-side resize."""
+    out = os.path.join(root, "immich", "ViT-B-32__openai")
+    for part in ("visual", "textual"):
+        os.makedirs(os.path.join(out, part), exist_ok=True)
+    image_graph(os.path.join(out, "visual", "model.onnx"), "image", 1, ["embedding"])
+    text_graph(os.path.join(out, "textual", "model.onnx"), "text", TensorProto.INT32, 1,
+               ["embedding"])
+    write_json(os.path.join(out, "visual", "preprocess_cfg.json"),
+               {"size": [IMAGE_SIZE, IMAGE_SIZE], "mode": "RGB", "mean": CLIP_MEAN,
+                "std": CLIP_STD, "interpolation": "bicubic", "resize_mode": "shortest",
+                "fill_color": 0})
+    write_json(os.path.join(out, "textual", "tokenizer.json"), make_clip_tokenizer.tokenizer_json())
+    write_json(os.path.join(out, "textual", "tokenizer_config.json"),
+               make_clip_tokenizer.tokenizer_config(CONTEXT_LENGTH))
+    write_json(os.path.join(out, "config.json"),
+               {"embed_dim": DIM, "quick_gelu": True,
+                "vision_cfg": {"image_size": IMAGE_SIZE, "layers": 12, "width": 768,
+                               "patch_size": 32},
+                "text_cfg": {"context_length": CONTEXT_LENGTH, "vocab_size": 49408,
+                             "width": 512, "heads": 8, "layers": 12}})
+
+
+def clip_optimum(root):
+    """OpenAI CLIP in the Optimum / transformers.js layout: towers of other widths than the
+    projection they end in, projected outputs "image_embeds" and "text_embeds"."""
+    out = os.path.join(root, "optimum", "clip-vit-base-patch32")
+    os.makedirs(os.path.join(out, "onnx"), exist_ok=True)
+    image_graph(os.path.join(out, "onnx", "vision_model.onnx"), "pixel_values", "batch_size",
+                ["image_embeds", "last_hidden_state"])
+    text_graph(os.path.join(out, "onnx", "text_model.onnx"), "input_ids", TensorProto.INT64,
+               "batch_size", ["text_embeds", "last_hidden_state"])
+    write_json(os.path.join(out, "preprocessor_config.json"),
+               {"crop_size": {"height": IMAGE_SIZE, "width": IMAGE_SIZE}, "do_center_crop": True,
+                "do_normalize": True, "do_resize": True, "image_mean": CLIP_MEAN,
+                "image_std": CLIP_STD, "resample": 3, "rescale_factor": 1 / 255,
+                "size": {"shortest_edge": IMAGE_SIZE},
+                "image_processor_type": "CLIPImageProcessor", "processor_class": "CLIPProcessor"})
+    write_json(os.path.join(out, "tokenizer.json"), make_clip_tokenizer.tokenizer_json())
+    write_json(os.path.join(out, "tokenizer_config.json"),
+               make_clip_tokenizer.tokenizer_config(CONTEXT_LENGTH))
+    write_json(os.path.join(out, "config.json"),
+               {"model_type": "clip", "architectures": ["CLIPModel"], "projection_dim": DIM,
+                "logit_scale_init_value": 2.6592,
+                "text_config": {"model_type": "clip_text_model", "hidden_size": 2 * DIM,
+                                "max_position_embeddings": CONTEXT_LENGTH,
+                                "vocab_size": 49408},
+                "vision_config": {"model_type": "clip_vision_model", "hidden_size": 3 * DIM,
+                                  "image_size": IMAGE_SIZE, "patch_size": 32}})
+
+
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--vit":
         immich(sys.argv[2], small_tokenizer(), vit=True)
@@ -195,6 +257,8 @@ def main():
     tokenizer = sys.argv[2] if len(sys.argv) == 3 else small_tokenizer()
     immich(sys.argv[1], tokenizer)
     optimum(sys.argv[1], tokenizer)
+    clip_immich(sys.argv[1])
+    clip_optimum(sys.argv[1])
 
 
 if __name__ == "__main__":

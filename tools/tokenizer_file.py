@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """The QMBPE1 tokenizer file: writer, reader-side tokenizer and a small BPE trainer.
 
-Layout (little-endian): "QMBPE1", u32 vocabCount, per entry u16 length + UTF-8 bytes (id order),
+Layout (little-endian): "QMBPE1" (or "QMBPE2", u8 pattern, u8 flags, i32 start token, u16 length
++ end-of-word suffix, for byte-level BPE), u32 vocabCount, per entry u16 length + UTF-8 bytes (id order),
 u32 mergeCount, per merge i32 left, u32 right, i32 merged (rank order).
 """
 
@@ -15,9 +16,14 @@ def byte_token(value):
     return "<0x%02X>" % value
 
 
-def write(path, vocab, merges):
-    """vocab: list of str (or bytes) in id order; merges: list of (left, right, merged) ids."""
-    out = bytearray(MAGIC)
+def write(path, vocab, merges, scheme=None):
+    """vocab: list of str (or bytes) in id order; merges: list of (left, right, merged) ids;
+    scheme: (pattern, flags, bos id, end-of-word suffix) of a byte-level file (QMBPE2)."""
+    out = bytearray(MAGIC if scheme is None else b"QMBPE2")
+    if scheme is not None:
+        pattern, flags, bos, suffix = scheme
+        suffix = suffix.encode("utf-8")
+        out += struct.pack("<BBiH", pattern, flags, bos, len(suffix)) + suffix
     out += struct.pack("<I", len(vocab))
     for entry in vocab:
         data = entry.encode("utf-8") if isinstance(entry, str) else bytes(entry)

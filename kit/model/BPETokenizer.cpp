@@ -2,73 +2,27 @@
 // Byte-pair encoding of query text into the text encoder's token ids, with its cache.
 #include "model/BPETokenizer.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <list>
 #include <mutex>
 #include <optional>
 #include <queue>
-#include <system_error>
+
+#include "platform/MappedFile.h"
 
 namespace quillmere {
 namespace {
 
 constexpr char magic[] = "QMBPE1";
+constexpr char byteLevelMagic[] = "QMBPE2";
 constexpr std::size_t magicSize = 6;
-
-// A read-only private mapping of a whole file, unmapped when it goes away.
-class MappedFile {
- public:
-  explicit MappedFile(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail(path);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-      int saved = errno;
-      ::close(fd);
-      errno = saved;
-      fail(path);
-    }
-    size_ = static_cast<std::size_t>(info.st_size);
-    if (size_ > 0) {
-      void* address = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-      if (address == MAP_FAILED) {
-        int saved = errno;
-        ::close(fd);
-        errno = saved;
-        fail(path);
-      }
-      data_ = static_cast<const std::uint8_t*>(address);
-    }
-    ::close(fd);
-  }
-  ~MappedFile() {
-    if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);
-  }
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-
-  const std::uint8_t* data() const { return data_; }
-  std::size_t size() const { return size_; }
-
- private:
-  [[noreturn]] static void fail(const std::filesystem::path& path) {
-    throw std::system_error(errno, std::generic_category(), "cannot read " + path.string());
-  }
-  const std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
-};
 
 // Bounds-checked little-endian reads; a field that does not fit names its own offset.
 class Reader {
@@ -126,6 +80,32 @@ std::optional<std::uint32_t> singleScalar(const std::uint8_t* text, std::size_t 
   U8_NEXT(text, i, static_cast<std::int32_t>(length), scalar);
   if (static_cast<std::size_t>(i) != length) return std::nullopt;
   return scalar < 0 ? 0xFFFDu : static_cast<std::uint32_t>(scalar);
+}
+
+// QMBPE2's header: u8 pattern, u8 flags, i32 start token, u16 length + end-of-word suffix.
+ByteLevelScheme readScheme(Reader& reader) {
+  ByteLevelScheme scheme;
+  const std::size_t patternOffset = reader.offset();
+  const std::uint8_t pattern = *reader.take(1);
+  if (!ByteLevelScheme::knows(pattern)) {
+    throw BPETokenizer::Failure::badFile("pattern at " + std::to_string(patternOffset));
+  }
+  scheme.pattern = static_cast<ByteLevelScheme::Pattern>(pattern);
+  scheme.flags = *reader.take(1);
+  scheme.bosID = reader.i32();
+  const std::uint16_t length = reader.u16();
+  const std::uint8_t* suffix = reader.take(length);
+  scheme.endOfWordSuffix.assign(reinterpret_cast<const char*>(suffix), length);
+  return scheme;
+}
+
+// The byte a vocabulary entry of one table character stands for.
+std::optional<std::uint8_t> tableByte(std::string_view text) {
+  auto scalar = singleScalar(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  if (!scalar) return std::nullopt;
+  const int byte = ByteLevelScheme::byteOf(*scalar);
+  if (byte < 0) return std::nullopt;
+  return static_cast<std::uint8_t>(byte);
 }
 
 }  // namespace
@@ -194,28 +174,30 @@ BPETokenizer::BPETokenizer(std::int64_t contextLength, std::int32_t padID, std::
                                 std::to_string(maxContextLength));
   }
   std::fill(std::begin(byteIDs_), std::end(byteIDs_), -1);
+  std::fill(std::begin(suffixedByteIDs_), std::end(suffixedByteIDs_), -1);
 }
 
 BPETokenizer::~BPETokenizer() = default;
 
 void BPETokenizer::parse(const std::uint8_t* data, std::size_t size) {
   Reader reader(data, size);
-  if (std::memcmp(reader.take(magicSize), magic, magicSize) != 0) {
+  const std::uint8_t* head = reader.take(magicSize);
+  if (std::memcmp(head, byteLevelMagic, magicSize) == 0) {
+    scheme_ = readScheme(reader);
+  } else if (std::memcmp(head, magic, magicSize) != 0) {
     throw Failure::badFile("magic");
   }
   constexpr auto maxID = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
   std::uint32_t vocabCount = reader.u32();
+  if (scheme_ && (scheme_->flags & ByteLevelScheme::ignoreMerges)) {
+    words_.reserve(std::min<std::size_t>(vocabCount, reader.remaining() / 2));
+  }
   for (std::uint32_t k = 0; k < vocabCount; ++k) {
     // An id past the signed range needs a file of gigabytes; refuse it rather than wrap.
     if (k > maxID) throw Failure::badFile("truncated at " + std::to_string(reader.offset()));
     std::uint16_t length = reader.u16();
     const std::uint8_t* text = reader.take(length);
-    auto id = static_cast<std::int32_t>(k);
-    if (auto byte = byteToken(text, length)) {
-      if (byteIDs_[*byte] == -1) byteIDs_[*byte] = id;
-    } else if (auto scalar = singleScalar(text, length)) {
-      scalarIDs_.emplace(*scalar, id);  // keeps the first entry
-    }
+    addEntry(static_cast<std::int32_t>(k), text, length);
   }
   std::uint32_t mergeCount = reader.u32();
   // Sized up front, but never beyond what the file can hold: a hostile count can't make
@@ -232,7 +214,68 @@ void BPETokenizer::parse(const std::uint8_t* data, std::size_t size) {
   merges_ = MergeTable(std::move(rules));
 }
 
+// The first entry of a scalar, a byte or (QMBPE2) a text wins.
+void BPETokenizer::addEntry(std::int32_t id, const std::uint8_t* text, std::size_t length) {
+  if (!scheme_) {
+    if (auto byte = byteToken(text, length)) {
+      if (byteIDs_[*byte] == -1) byteIDs_[*byte] = id;
+    } else if (auto scalar = singleScalar(text, length)) {
+      scalarIDs_.emplace(*scalar, id);
+    }
+    return;
+  }
+  std::string_view entry(reinterpret_cast<const char*>(text), length);
+  if (scheme_->flags & ByteLevelScheme::ignoreMerges) words_.emplace(entry, id);
+  if (auto byte = tableByte(entry)) {
+    if (byteIDs_[*byte] == -1) byteIDs_[*byte] = id;
+    return;
+  }
+  const std::string& suffix = scheme_->endOfWordSuffix;
+  if (!suffix.empty() && entry.size() > suffix.size() && entry.ends_with(suffix)) {
+    auto byte = tableByte(entry.substr(0, entry.size() - suffix.size()));
+    if (byte && suffixedByteIDs_[*byte] == -1) suffixedByteIDs_[*byte] = id;
+  }
+}
+
 std::vector<std::int32_t> BPETokenizer::tokens(std::string_view text) const {
+  return scheme_ ? byteLevelTokens(text) : characterTokens(text);
+}
+
+std::vector<std::int32_t> BPETokenizer::byteLevelTokens(std::string_view text) const {
+  if (text.empty()) return {};
+  const std::string key(text);
+  if (auto cached = cache_->find(key)) return *cached;
+  std::vector<std::int32_t> ids;
+  for (const std::string& word : scheme_->words(text, lowercase_)) appendWord(word, ids);
+  cache_->store(key, ids);
+  return ids;
+}
+
+// One word: its bytes as table characters, the last one with the end-of-word suffix, merged;
+// or, when the scheme ignores merges, the word's own entry if it has one.
+// A byte without an entry is left out, as the character scheme leaves out unknown bytes.
+void BPETokenizer::appendWord(const std::string& word, std::vector<std::int32_t>& ids) const {
+  const std::string& suffix = scheme_->endOfWordSuffix;
+  if (!words_.empty()) {
+    // Hugging Face looks the word up as spelt, without the suffix.
+    auto it = words_.find(ByteLevelScheme::charactersOf(word));
+    if (it != words_.end()) {
+      ids.push_back(it->second);
+      return;
+    }
+  }
+  std::vector<std::int32_t> start;
+  start.reserve(word.size());
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(word[i]);
+    const bool last = i + 1 == word.size() && !suffix.empty();
+    const std::int32_t id = last ? suffixedByteIDs_[byte] : byteIDs_[byte];
+    if (id != -1) start.push_back(id);
+  }
+  for (std::int32_t id : merge(std::move(start))) ids.push_back(id);
+}
+
+std::vector<std::int32_t> BPETokenizer::characterTokens(std::string_view text) const {
   icu::UnicodeString processed = icu::UnicodeString::fromUTF8(
       icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
   if (lowercase_) processed.toLower(icu::Locale::getRoot());
@@ -317,8 +360,10 @@ std::vector<std::int32_t> BPETokenizer::merge(std::vector<std::int32_t> ids) con
 
 std::vector<std::int32_t> BPETokenizer::encode(std::string_view text) const {
   std::vector<std::int32_t> ids = tokens(text);
-  auto keep = static_cast<std::size_t>(contextLength_ - 1);
+  const bool start = scheme_ && scheme_->bosID >= 0 && contextLength_ > 1;
+  auto keep = static_cast<std::size_t>(contextLength_ - (start ? 2 : 1));
   if (ids.size() > keep) ids.resize(keep);
+  if (start) ids.insert(ids.begin(), scheme_->bosID);
   ids.push_back(eosID_);
   ids.resize(static_cast<std::size_t>(contextLength_), padID_);
   return ids;

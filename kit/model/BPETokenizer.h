@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Byte-pair encoding of search queries into the text encoder's token ids, with the
-// vocabulary and merge table of a QMBPE1 file (tokenizer.bin).
+// vocabulary and merge table of a tokenizer.bin: QMBPE1 (characters with byte fallback, "▁"
+// for spaces) or QMBPE2 (byte-level, the scheme its header describes).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -13,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/ByteLevelScheme.h"
 #include "model/MergeTable.h"
 
 namespace quillmere {
@@ -44,7 +47,8 @@ class BPETokenizer {
 
   // The query's token ids, unframed (invalid UTF-8 reads as U+FFFD). Safe on many threads.
   std::vector<std::int32_t> tokens(std::string_view text) const;
-  // Exactly contextLength ids: the first contextLength - 1 tokens, eosID, then padID.
+  // Exactly contextLength ids: the file's start token if it names one, as many tokens as fit
+  // before eosID, then padID.
   std::vector<std::int32_t> encode(std::string_view text) const;
 
   std::int64_t contextLength() const { return contextLength_; }
@@ -61,6 +65,10 @@ class BPETokenizer {
 
   BPETokenizer(std::int64_t contextLength, std::int32_t padID, std::int32_t eosID, bool lowercase);
   void parse(const std::uint8_t* data, std::size_t size);
+  void addEntry(std::int32_t id, const std::uint8_t* text, std::size_t length);
+  std::vector<std::int32_t> characterTokens(std::string_view text) const;
+  std::vector<std::int32_t> byteLevelTokens(std::string_view text) const;
+  void appendWord(const std::string& word, std::vector<std::int32_t>& ids) const;
   std::vector<std::int32_t> merge(std::vector<std::int32_t> ids) const;
 
   std::int64_t contextLength_;
@@ -70,6 +78,11 @@ class BPETokenizer {
   std::unordered_map<std::uint32_t, std::int32_t> scalarIDs_;
   MergeTable merges_;
   std::int32_t byteIDs_[256];
+  // QMBPE2 only: the scheme, the ids of each byte's character with the end-of-word suffix,
+  // and, when the scheme ignores merges for known words, every entry by its text.
+  std::optional<ByteLevelScheme> scheme_;
+  std::int32_t suffixedByteIDs_[256];
+  std::unordered_map<std::string, std::int32_t> words_;
   std::unique_ptr<Cache> cache_;
 };
 

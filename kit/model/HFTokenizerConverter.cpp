@@ -74,6 +74,69 @@ void appendU32(std::string& out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(value >> shift));
 }
 
+void appendU16(std::string& out, std::size_t value) {
+  out.push_back(static_cast<char>(value & 0xFF));
+  out.push_back(static_cast<char>((value >> 8) & 0xFF));
+}
+
+// The split patterns the engine has written out, as the exporters spell them.
+constexpr const char* clipPattern = R"('s|'t|'re|'ve|'m|'ll|'d|[\p{L}]+|[\p{N}]|[^\s\p{L}\p{N}]+)";
+constexpr const char* clipPatternWithSpecials =
+    R"(<\|startoftext\|>|<\|endoftext\|>|'s|'t|'re|'ve|'m|'ll|'d|[\p{L}]+|[\p{N}]|[^\s\p{L}\p{N}]+)";
+constexpr const char* llama3Pattern =
+    R"((?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}| ?[^\s\p{L}\p{N}]+[\r\n]*|\s*[\r\n]+|\s+(?!\S)|\s+)";
+
+std::string typeOf(const Json& node) {
+  return node.is_object() && node.contains("type") && node["type"].is_string()
+             ? node["type"].get<std::string>()
+             : "";
+}
+
+// A Sequence's parts, or the node alone.
+std::vector<Json> partsOf(const Json& node, const char* key) {
+  if (node.is_null()) return {};
+  if (typeOf(node) == "Sequence" && node.contains(key) && node[key].is_array()) {
+    return node[key].get<std::vector<Json>>();
+  }
+  return {node};
+}
+
+// The pre-tokenizer's Split pattern, if it is one the engine knows.
+std::optional<ByteLevelScheme::Pattern> patternOf(const Json& split) {
+  const Json pattern = split.value("pattern", Json::object());
+  const std::string regex = pattern.is_object() ? pattern.value("Regex", "") : "";
+  const std::string behavior = split.value("behavior", "");
+  const bool invert = split.value("invert", false);
+  if ((regex == clipPattern || regex == clipPatternWithSpecials) && behavior == "Removed" &&
+      invert) {
+    return ByteLevelScheme::Pattern::clip;
+  }
+  if (regex == llama3Pattern && behavior == "Isolated" && !invert) {
+    return ByteLevelScheme::Pattern::llama3;
+  }
+  return std::nullopt;
+}
+
+// The start token a post-processor puts before the text: Roberta's or BERT's cls, or the
+// first special token of a template's single-sequence form.
+std::int32_t startTokenOf(const Json& processor, const Vocabulary& vocabulary) {
+  for (const Json& part : partsOf(processor, "processors")) {
+    const std::string type = typeOf(part);
+    if ((type == "RobertaProcessing" || type == "BertProcessing") && part.contains("cls") &&
+        part["cls"].is_array() && part["cls"].size() == 2 && part["cls"][1].is_number_integer()) {
+      return part["cls"][1].get<std::int32_t>();
+    }
+    if (type == "TemplateProcessing" && part.contains("single") && part["single"].is_array() &&
+        !part["single"].empty() && part["single"][0].contains("SpecialToken")) {
+      const std::string name = part["single"][0]["SpecialToken"].value("id", "");
+      if (auto it = vocabulary.find(name); it != vocabulary.end()) {
+        return static_cast<std::int32_t>(it->second);
+      }
+    }
+  }
+  return -1;
+}
+
 }  // namespace
 
 HFTokenizerConverter::HFTokenizerConverter(std::string_view json) {
@@ -88,7 +151,11 @@ HFTokenizerConverter::HFTokenizerConverter(std::string_view json) {
   const std::string type = model.is_object() && model.contains("type") && model["type"].is_string()
                                ? model["type"].get<std::string>()
                                : "none";
-  if (type != "BPE") refuse("only BPE tokenizers can be converted (this one is " + type + ")");
+  if (type != "BPE") {
+    refuse("it uses a" + std::string(type == "none" ? "n unnamed" : " " + type) +
+           " model, which Quillmere can't read yet; use an export whose tokenizer is BPE "
+           "(SigLIP, SigLIP 2, CLIP)");
+  }
   const Vocabulary vocabulary = vocabularyOf(model, root);
   readIds(vocabulary);
   checkScheme(root, model, vocabulary);
@@ -116,10 +183,17 @@ void HFTokenizerConverter::checkScheme(const Json& root, const Json& model,
                                        const Vocabulary& vocabulary) {
   const std::string pre = dumped(root, "pre_tokenizer");
   if (contains(pre, "ByteLevel") || (vocabulary.count("\u0120") && !vocabulary.count(space))) {
-    refuse(
-        "byte-level BPE (GPT-2 / CLIP style, \"\u0120\" for spaces) is not the byte-fallback "
-        "scheme the engine tokenises with; use an export whose tokenizer is SentencePiece-based "
-        "(SigLIP or SigLIP 2)");
+    readByteLevel(root, model);
+    scheme_->bosID = startTokenOf(root.value("post_processor", Json()), vocabulary);
+    for (int b = 0; b < 256; ++b) {
+      const std::string character =
+          ByteLevelScheme::charactersOf(std::string(1, static_cast<char>(b)));
+      if (!vocabulary.count(character)) {
+        notes_.push_back("not every byte has a token; characters without one will be dropped");
+        break;
+      }
+    }
+    return;
   }
   const bool byteFallback = model.contains("byte_fallback") &&
                             model["byte_fallback"].is_boolean() &&
@@ -133,6 +207,60 @@ void HFTokenizerConverter::checkScheme(const Json& root, const Json& model,
     notes_.push_back("this tokenizer adds a \u2581 at the start of the text; the engine does not");
   }
   lowercases_ = contains(normalizer, "Lowercase");
+}
+
+// The byte-level scheme: a known split pattern, then ByteLevel without a prefix space; CLIP's
+// clean-up and lower-casing, or none.
+void HFTokenizerConverter::readByteLevel(const Json& root, const Json& model) {
+  ByteLevelScheme scheme;
+  std::optional<ByteLevelScheme::Pattern> pattern;
+  bool byteLevel = false;
+  for (const Json& part : partsOf(root.value("pre_tokenizer", Json()), "pretokenizers")) {
+    const std::string type = typeOf(part);
+    if (type == "Split" && !pattern && !byteLevel) {
+      pattern = patternOf(part);
+    } else if (type == "ByteLevel" && pattern && !byteLevel &&
+               !part.value("add_prefix_space", false)) {
+      byteLevel = true;
+    } else {
+      pattern.reset();
+      break;
+    }
+  }
+  if (!pattern || !byteLevel) {
+    refuse(
+        "it is byte-level BPE with a pre-tokenizer Quillmere can't read yet (it reads CLIP's "
+        "and Llama 3's word splits)");
+  }
+  scheme.pattern = *pattern;
+  bool nfc = false, spaces = false;
+  for (const Json& part : partsOf(root.value("normalizer", Json()), "normalizers")) {
+    const std::string type = typeOf(part);
+    const Json replacePattern = part.value("pattern", Json::object());
+    if (type == "NFC") {
+      nfc = true;
+    } else if (type == "Replace" && replacePattern.is_object() &&
+               replacePattern.value("Regex", "") == "\\s+" && part.value("content", "") == " ") {
+      spaces = true;
+    } else if (type == "Lowercase") {
+      scheme.flags |= ByteLevelScheme::lowercase;
+      lowercases_ = true;
+    } else {
+      refuse("it is byte-level BPE with a normalizer Quillmere can't read yet (" + part.dump() +
+             ")");
+    }
+  }
+  if (nfc != spaces) refuse("it is byte-level BPE with a normalizer Quillmere can't read yet");
+  if (nfc) scheme.flags |= ByteLevelScheme::cleanUp;
+  if (model.value("ignore_merges", false)) scheme.flags |= ByteLevelScheme::ignoreMerges;
+  const Json prefix = model.value("continuing_subword_prefix", Json());
+  if (prefix.is_string() && !prefix.get<std::string>().empty()) {
+    refuse("it is byte-level BPE with a continuing-subword prefix, which Quillmere can't read yet");
+  }
+  const Json suffix = model.value("end_of_word_suffix", Json());
+  if (suffix.is_string()) scheme.endOfWordSuffix = suffix.get<std::string>();
+  if (scheme.endOfWordSuffix.size() > 0xFFFF) refuse("the end-of-word suffix is too long");
+  scheme_ = scheme;
 }
 
 void HFTokenizerConverter::readMerges(const Json& model, const Vocabulary& vocabulary) {
@@ -151,11 +279,17 @@ void HFTokenizerConverter::readMerges(const Json& model, const Vocabulary& vocab
 }
 
 std::string HFTokenizerConverter::fileBytes() const {
-  std::string out = "QMBPE1";
+  std::string out = scheme_ ? "QMBPE2" : "QMBPE1";
+  if (scheme_) {
+    out.push_back(static_cast<char>(scheme_->pattern));
+    out.push_back(static_cast<char>(scheme_->flags));
+    appendU32(out, static_cast<std::uint32_t>(scheme_->bosID));
+    appendU16(out, scheme_->endOfWordSuffix.size());
+    out += scheme_->endOfWordSuffix;
+  }
   appendU32(out, static_cast<std::uint32_t>(byId_.size()));
   for (const std::string& entry : byId_) {
-    out.push_back(static_cast<char>(entry.size() & 0xFF));
-    out.push_back(static_cast<char>(entry.size() >> 8));
+    appendU16(out, entry.size());
     out += entry;
   }
   appendU32(out, static_cast<std::uint32_t>(merges_.size()));

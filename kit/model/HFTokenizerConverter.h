@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Converts a Hugging Face tokenizer.json (BPE with byte fallback and "▁" for spaces, as
-// SentencePiece-derived tokenizers such as Gemma's are) into the bytes of tokenizer.bin:
-// entry k is the token with id k (added tokens included, unused ids empty), merges in rank
-// order. The same rules as tools/convert_hf_tokenizer.py, byte for byte.
+// Converts a Hugging Face tokenizer.json into the bytes of tokenizer.bin: BPE with byte
+// fallback and "▁" for spaces (SentencePiece-derived, such as Gemma's) into QMBPE1, byte-level
+// BPE (CLIP's, Llama 3's) into QMBPE2 with its scheme. Entry k is the token with id k (added
+// tokens included, unused ids empty), merges in rank order. The same rules as
+// tools/convert_hf_tokenizer.py, byte for byte.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "model/ByteLevelScheme.h"
 
 namespace quillmere {
 
@@ -35,6 +38,8 @@ class HFTokenizerConverter {
   std::optional<std::int32_t> idOf(const std::string& token) const;
   std::size_t vocabularySize() const { return byId_.size(); }
   std::size_t mergeCount() const { return merges_.size(); }
+  // The byte-level scheme, for a QMBPE2 file.
+  const std::optional<ByteLevelScheme>& scheme() const { return scheme_; }
 
  private:
   struct Merge {
@@ -47,12 +52,14 @@ class HFTokenizerConverter {
   void readIds(const Vocabulary& vocabulary);
   void checkScheme(const nlohmann::json& root, const nlohmann::json& model,
                    const Vocabulary& vocabulary);
+  void readByteLevel(const nlohmann::json& root, const nlohmann::json& model);
   void readMerges(const nlohmann::json& model, const Vocabulary& vocabulary);
 
   std::vector<std::string> byId_;
   std::vector<Merge> merges_;
   std::vector<std::string> notes_;
   bool lowercases_ = false;
+  std::optional<ByteLevelScheme> scheme_;
 };
 
 }  // namespace quillmere

@@ -228,22 +228,24 @@ void ModelImport::readOptimum() {
   info_.contextLength = integerAt(config, {"text_config", "max_position_embeddings"}, 64);
   const std::int64_t textWidth = integerAt(config, {"text_config", "hidden_size"}, 0);
   const std::int64_t imageWidth = integerAt(config, {"vision_config", "hidden_size"}, 0);
-  if (textWidth && imageWidth && textWidth != imageWidth) {
+  // CLIP's towers end in projections to one width; their outputs are the projected vectors.
+  const bool clip = config.value("model_type", "") == "clip";
+  if (!clip && textWidth && imageWidth && textWidth != imageWidth) {
     throw Refusal("The encoders' output widths differ (image " + std::to_string(imageWidth) +
                   ", text " + std::to_string(textWidth) +
                   "): their pooled outputs are not in one space. Use an export of the whole "
                   "image-text model whose two towers end in vectors of the same width.");
   }
-  info_.dim = imageWidth ? imageWidth : textWidth;
+  info_.dim = clip ? integerAt(config, {"projection_dim"}, 0) : imageWidth ? imageWidth : textWidth;
   info_.resize = shortestEdge ? "crop" : "squash";
   info_.pixels = "nchw";
   info_.mean = triple(preprocess, "image_mean", 0.5f);
   info_.standardDeviation = triple(preprocess, "image_std", 0.5f);
   useInterpolation(interpolationOf(static_cast<int>(integerAt(preprocess, {"resample"}, 2))));
   info_.imageInput = "pixel_values";
-  info_.imageOutput = "pooler_output";
+  info_.imageOutput = clip ? "image_embeds" : "pooler_output";
   info_.textInput = "input_ids";
-  info_.textOutput = "pooler_output";
+  info_.textOutput = clip ? "text_embeds" : "pooler_output";
   readTokenizer(need("tokenizer.json"), source_ / "tokenizer_config.json");
   // SigLIP's text tower was trained on lower-cased text.
   if (config.value("model_type", "").rfind("siglip", 0) == 0) info_.lowercase = true;
@@ -273,7 +275,8 @@ void ModelImport::readTokenizer(const std::filesystem::path& tokenizerJSON,
   tokenizerBytes_ = converter->fileBytes();
   const Json config = present(tokenizerConfig) ? readJSON(tokenizerConfig) : Json::object();
   info_.padId = firstId(*converter, specialId(*converter, config, "pad_token"), {"<pad>"});
-  info_.eosId = firstId(*converter, specialId(*converter, config, "eos_token"), {"<eos>", "</s>"});
+  info_.eosId = firstId(*converter, specialId(*converter, config, "eos_token"),
+                        {"<eos>", "</s>", "<|endoftext|>"});
   info_.lowercase = converter->lowercases() || config.value("do_lower_case", false);
   info_.logitScale = familyLogitScale;
   info_.logitBias = familyLogitBias;

@@ -305,7 +305,7 @@ TEST_F(BPETokenizerTest, MagicAndReadErrors) {
   test::TokenizerFile file;
   file.add("a");
   std::vector<std::uint8_t> bytes = file.bytes();
-  bytes[5] = '2';
+  bytes[5] = '3';
   EXPECT_EQ(badFileText(bytes), "magic");
   EXPECT_EQ(badFileText({'Q', 'M', 'B'}), "truncated at 0");
   EXPECT_EQ(badFileText({}), "truncated at 0");

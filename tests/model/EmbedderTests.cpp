@@ -198,7 +198,7 @@ TEST_F(EmbedderTest, MissingOrDamagedTokenizerIsTriedAgainNextTime) {
   std::filesystem::path path = model("tiny", {"tokenizer.bin"});
   Embedder embedder(path);
   EXPECT_THROW(embedder.embed("abc"), std::system_error);
-  std::ofstream(path / "tokenizer.bin") << "QMBPE2";
+  std::ofstream(path / "tokenizer.bin") << "QMBPE9";
   EXPECT_EQ(textOf([&] { embedder.embed("abc"); }), "magic");
   std::filesystem::copy_file(test::fixtureDirectory("tiny") / "tokenizer.bin",
                              path / "tokenizer.bin",

@@ -30,6 +30,8 @@ constexpr int rows = 97;  // the text graphs gather table[id % rows]
 const std::filesystem::path published = QUILLMERE_PUBLISHED_MODELS_DIR;
 const std::filesystem::path immich = published / "immich/ViT-B-16-SigLIP2__webli";
 const std::filesystem::path optimum = published / "optimum/siglip2-base-patch16";
+const std::filesystem::path clip = published / "immich/ViT-B-32__openai";
+const std::filesystem::path clipOptimum = published / "optimum/clip-vit-base-patch32";
 
 std::string slurp(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -158,6 +160,47 @@ INSTANTIATE_TEST_SUITE_P(Exports, PublishedLayout,
                                                                                    : "Optimum";
                          });
 
+// OpenAI CLIP in both layouts: its byte-level tokenizer with the start token and "</w>",
+// CLIP's mean and standard deviation, shortest-side resize, the projected outputs.
+class CLIPExport : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(CLIPExport, TakesTheByteLevelTokenizerAndCLIPsPreprocessing) {
+  const Layout& row = GetParam();
+  test::TempDirectory dir;
+  ModelImport import(row.source);
+  const auto destination = dir.path() / "Models" / import.name();
+  import.write(destination);
+  Embedder embedder(destination);
+  const ModelInfo& info = embedder.info();
+  EXPECT_EQ(info.resize, "crop");
+  EXPECT_EQ(info.mean, (std::array<float, 3>{0.48145466f, 0.4578275f, 0.40821073f}));
+  EXPECT_EQ(info.standardDeviation, (std::array<float, 3>{0.26862954f, 0.26130258f, 0.27577711f}));
+  EXPECT_EQ(info.dim, test::fixtureDim);
+  EXPECT_EQ(info.imageOutput, row.imageOutput);
+  EXPECT_EQ(info.textOutput, row.textOutput);
+  EXPECT_TRUE(info.lowercase);
+  EXPECT_EQ(info.padId, 913);
+  EXPECT_EQ(info.eosId, 913);
+  // Hugging Face tokenizers (npm 0.23) on the fixture's tokenizer.json, padded to 16.
+  std::vector<std::int32_t> expected{912, 708, 793, 566, 540, 672, 913};
+  expected.resize(16, 913);
+  const auto ids = embedder.tokenize("Dog  running\ton the BEACH");
+  EXPECT_EQ(ids, expected);
+  expectNear(embedder.embed(std::string_view("Dog  running\ton the BEACH")), textVector(ids),
+             1e-5f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Exports, CLIPExport,
+                         ::testing::Values(Layout{clip, ModelImport::Layout::immich, "image",
+                                                  "embedding", "text", "embedding", "bicubic"},
+                                           Layout{clipOptimum, ModelImport::Layout::optimum,
+                                                  "pixel_values", "image_embeds", "input_ids",
+                                                  "text_embeds", "bicubic"}),
+                         [](const auto& info) {
+                           return info.param.layout == ModelImport::Layout::immich ? "Immich"
+                                                                                   : "Optimum";
+                         });
+
 struct RefusalCase {
   std::string name;
   std::filesystem::path source;
@@ -205,6 +248,12 @@ INSTANTIATE_TEST_SUITE_P(
                       });
                     },
                     "byte-level BPE"},
+        RefusalCase{"UnigramTokenizer", optimum,
+                    [](const auto& s) {
+                      editJSON(s / "tokenizer.json",
+                               [](Json& j) { j["model"]["type"] = "Unigram"; });
+                    },
+                    "uses a Unigram model, which Quillmere can't read yet"},
         RefusalCase{"WidthsDifferInTheConfiguration", optimum,
                     [](const auto& s) {
                       editJSON(s / "config.json",
@@ -419,10 +468,11 @@ std::string pythonConversion(const std::filesystem::path& json, const test::Temp
   return slurp(out);
 }
 
-TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnTheFixture) {
+TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnTheFixtures) {
   test::TempDirectory dir;
-  const auto json = optimum / "tokenizer.json";
-  EXPECT_EQ(HFTokenizerConverter(slurp(json)).fileBytes(), pythonConversion(json, dir));
+  for (const auto& json : {optimum / "tokenizer.json", clip / "textual/tokenizer.json"}) {
+    EXPECT_EQ(HFTokenizerConverter(slurp(json)).fileBytes(), pythonConversion(json, dir)) << json;
+  }
 }
 
 // The real 256k Gemma tokenizer.json where scripts/setup puts it, or
