@@ -170,6 +170,20 @@ class Library {
   void saveFrames(const std::vector<FrameBatchEntry>& batch);
   void saveFrames(const MediaFile& file, const std::vector<FrameRecord>& frames, double duration,
                   int width, int height);
+  // Where a chunk goes among the frames the library holds for its file.
+  struct ChunkPlace {
+    bool restart = false;   // the file's stored frames are dropped first
+    bool complete = false;  // the last chunk: the file is marked indexed, as saveFrames does
+  };
+  // Stores one chunk of a video's frames in one transaction, after the frames already stored
+  // for it, so that a long video is written as it is sampled and an interrupted one keeps
+  // what was stored. Until the complete chunk the file stays pending and its stored frames
+  // are searchable. The file must be pending with the size and mtime of entry.file:
+  // otherwise (removed, edited, or indexed meanwhile) nothing is written and Stale is thrown.
+  void saveChunk(const FrameBatchEntry& entry, ChunkPlace place);
+  // The time of the file's latest stored frame; absent when it has none. Throws
+  // SQLite::Failure.
+  std::optional<double> lastFrameTime(std::int64_t fileID);
   // Every failed file becomes pending again, with no error.
   void retryFailed();
 
@@ -188,6 +202,16 @@ class Library {
 
  private:
   void migrate(Opening opening);
+  // saveFrames and saveChunk: replace drops the stored frames first; complete marks indexed;
+  // chunk asks for the file to be pending.
+  struct FrameWrite {
+    bool replace = true;
+    bool complete = true;
+    bool chunk = false;
+  };
+  void writeFrames(const std::vector<FrameBatchEntry>& batch, FrameWrite how);
+  std::vector<std::int64_t> insertFrames(const std::vector<FrameBatchEntry>& batch, FrameWrite how);
+  void checkVectors(const std::vector<FrameBatchEntry>& batch) const;
   // Whether the stored vectors have this model's width: a model of another width that took
   // the same signature must not be searched against them.
   bool framesFitWidth() const;
