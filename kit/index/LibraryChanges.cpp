@@ -154,8 +154,13 @@ std::vector<std::int64_t> Library::insertFrames(const std::vector<FrameBatchEntr
       }
       if (how.replace) db_->run("DELETE FROM frames WHERE file_id=?", {fileID});
       for (const FrameRecord& frame : entry.frames) {
-        ids.push_back(db_->run("INSERT INTO frames(file_id, t, vec, thumb) VALUES(?,?,?,?)",
-                               {fileID, frame.time, encodeVector(frame.vector), frame.thumbnail}));
+        ids.push_back(db_->run("INSERT INTO frames(file_id, t, vec) VALUES(?,?,?)",
+                               {fileID, frame.time, encodeVector(frame.vector)}));
+        // A zero-length thumbnail reads as none: no row for it.
+        if (frame.thumbnail && !frame.thumbnail->empty()) {
+          db_->run("INSERT INTO thumbs(frame_id, jpeg) VALUES(?,?)",
+                   {ids.back(), *frame.thumbnail});
+        }
       }
       if (!how.complete) continue;
       db_->run(
@@ -281,7 +286,7 @@ std::map<std::int64_t, Library::RootCounts> Library::rootCounts() const {
 std::optional<Bytes> Library::thumbnail(std::int64_t frameID) {
   std::optional<Bytes> thumb;
   try {
-    db_->query("SELECT thumb FROM frames WHERE id=?", {frameID},
+    db_->query("SELECT jpeg FROM thumbs WHERE frame_id=?", {frameID},
                [&](const SQLite::Row& row) { thumb = row.blob(0); });
   } catch (const SQLite::Failure&) {
     return std::nullopt;  // display only: a failed read shows nothing

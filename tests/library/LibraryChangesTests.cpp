@@ -398,10 +398,12 @@ TEST_F(FramesTest, DisplayReadsTurnFailuresIntoNothing) {
   library->saveFrames(v, {testFrame(dim, 1, 0, Bytes{5})}, 1, 1, 1);
   const std::int64_t frameID = library->vectors().vectors(v.id).at(0).first.frameID;
   ASSERT_EQ(library->thumbnail(frameID), Bytes{5});
-  library->db().exec("ALTER TABLE frames RENAME TO frames_elsewhere");
+  library->db().exec(
+      "ALTER TABLE frames RENAME TO frames_elsewhere; ALTER TABLE thumbs RENAME TO elsewhere");
   EXPECT_EQ(library->thumbnail(frameID), std::nullopt);
   EXPECT_TRUE(library->frameTimes(v.id).empty());
-  library->db().exec("ALTER TABLE frames_elsewhere RENAME TO frames");
+  library->db().exec(
+      "ALTER TABLE frames_elsewhere RENAME TO frames; ALTER TABLE elsewhere RENAME TO thumbs");
   EXPECT_EQ(library->thumbnail(frameID), Bytes{5});
 }
 
