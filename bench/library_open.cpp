@@ -2,10 +2,13 @@
 // Opening a large library against reading its frames with the sqlite3 command, and the
 // throughput of saveFrames against the same statements run bare.
 //
-//   library_open [--frames N] [--rounds N]
+//   library_open [--frames N] [--rounds N] [--thumb BYTES] [--upgrade]
 //
-// The library (N frames of 768 components with 200-byte thumbnails, default 1,000,000) is
-// built once and kept under the build tree; later runs reuse it when its shape matches.
+// The library (N frames of 768 components with thumbnails of BYTES, default 1,000,000 frames
+// and 6,000 bytes, about what a 200-pixel JPEG takes) is built once and kept under the build
+// tree; later runs reuse it when its shape matches. --upgrade instead builds a library of the
+// first schema (each thumbnail in its frame's row), times opening it read-only as it is, then
+// the opening that upgrades it, then openings of the upgraded file.
 #include <benchmark/benchmark.h>
 #include "support/Measure.h"
 
@@ -27,7 +30,7 @@ using namespace quillmere;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t dim = 768;
-constexpr std::size_t thumbBytes = 200;
+std::size_t thumbBytes = 6000;  // --thumb
 constexpr std::int64_t framesPerFile = 20;
 constexpr const char* signature = "bench/model@224";
 
@@ -39,7 +42,8 @@ using quillmere::bench::median;
 
 std::string shapeText(std::int64_t frames) {
   return "frames=" + std::to_string(frames) + " dim=" + std::to_string(dim) +
-         " thumb=" + std::to_string(thumbBytes) + " perFile=" + std::to_string(framesPerFile);
+         " thumb=" + std::to_string(thumbBytes) + " perFile=" + std::to_string(framesPerFile) +
+         " schema=" + std::to_string(Library::schemaVersion);
 }
 
 // The shape recorded when the build finished; empty for a missing or unfinished file.
@@ -80,7 +84,8 @@ void removeLibraryFiles(const std::filesystem::path& path) {
   }
 }
 
-void buildLibrary(const std::filesystem::path& path, std::int64_t frames) {
+// firstSchema: the layout of schema version 1, thumbnails in the frames' rows.
+void buildLibrary(const std::filesystem::path& path, std::int64_t frames, bool firstSchema) {
   removeLibraryFiles(path);
   std::printf("building %s (%s)...\n", path.c_str(), shapeText(frames).c_str());
   std::fflush(stdout);
@@ -88,6 +93,11 @@ void buildLibrary(const std::filesystem::path& path, std::int64_t frames) {
   Library library(path, dim, signature);
   Root root = library.addRoot("/bench/media", std::nullopt, std::nullopt, std::nullopt, false);
   SQLite& db = library.db();
+  if (firstSchema) {
+    db.exec(
+        "DROP TABLE thumbs; ALTER TABLE frames ADD COLUMN thumb BLOB;"
+        "UPDATE meta SET value='1' WHERE key='schema'");
+  }
   std::mt19937_64 random(42);
   // A pool of vectors keeps building quick; the rows still differ from their neighbours.
   std::vector<Bytes> pool;
@@ -106,9 +116,17 @@ void buildLibrary(const std::filesystem::path& path, std::int64_t frames) {
             {root.id, relPath, isVideo ? 1 : 0, 1'000'000 + f, 1.7e9 + f, isVideo ? 60.0 : 0.0,
              1920, 1080});
         for (std::int64_t k = 0; k < framesPerFile && written < frames; ++k, ++written) {
-          db.run("INSERT INTO frames(file_id, t, vec, thumb) VALUES(?,?,?,?)",
-                 {fileID, 2.0 * static_cast<double>(k), pool[written % pool.size()],
-                  randomBytes(random, thumbBytes)});
+          const double t = 2.0 * static_cast<double>(k);
+          const Bytes& vec = pool[written % pool.size()];
+          if (firstSchema) {
+            db.run("INSERT INTO frames(file_id, t, vec, thumb) VALUES(?,?,?,?)",
+                   {fileID, t, vec, randomBytes(random, thumbBytes)});
+            continue;
+          }
+          const std::int64_t id =
+              db.run("INSERT INTO frames(file_id, t, vec) VALUES(?,?,?)", {fileID, t, vec});
+          db.run("INSERT INTO thumbs(frame_id, jpeg) VALUES(?,?)",
+                 {id, randomBytes(random, thumbBytes)});
         }
       }
     });
@@ -118,9 +136,10 @@ void buildLibrary(const std::filesystem::path& path, std::int64_t frames) {
   std::printf("built in %.1f s\n", seconds(Clock::now() - start));
 }
 
-double timeOpening(const std::filesystem::path& path, std::size_t& loaded) {
+double timeOpening(const std::filesystem::path& path, std::size_t& loaded,
+                   Library::Opening opening = Library::Opening::adopt) {
   const Clock::time_point start = Clock::now();
-  auto library = std::make_unique<Library>(path, dim, signature);
+  auto library = std::make_unique<Library>(path, dim, signature, opening);
   const double elapsed = seconds(Clock::now() - start);
   loaded = library->vectors().count();
   benchmark::DoNotOptimize(library.get());
@@ -189,8 +208,9 @@ SaveRun timeSaving(const std::filesystem::path& dir, std::size_t files, bool bar
         for (const Library::FrameBatchEntry& entry : batch) {
           const FrameRecord& frame = entry.frames.front();
           db.run("DELETE FROM frames WHERE file_id=?", {entry.file.id});
-          db.run("INSERT INTO frames(file_id, t, vec, thumb) VALUES(?,?,?,?)",
-                 {entry.file.id, frame.time, encodeVector(frame.vector), frame.thumbnail});
+          const std::int64_t id = db.run("INSERT INTO frames(file_id, t, vec) VALUES(?,?,?)",
+                                         {entry.file.id, frame.time, encodeVector(frame.vector)});
+          db.run("INSERT INTO thumbs(frame_id, jpeg) VALUES(?,?)", {id, frame.thumbnail});
           db.run("UPDATE files SET state=1, error=NULL, duration=?, width=?, height=? WHERE id=?",
                  {entry.duration, entry.width, entry.height, entry.file.id});
         }
@@ -203,27 +223,65 @@ SaveRun timeSaving(const std::filesystem::path& dir, std::size_t files, bool bar
   return run;
 }
 
+double medianOpening(const std::filesystem::path& path, int rounds, Library::Opening opening) {
+  std::size_t loaded = 0;
+  std::vector<double> times;
+  for (int round = 0; round < rounds; ++round) times.push_back(timeOpening(path, loaded, opening));
+  return median(times);
+}
+
+// The first schema's library opened as it is, upgraded, and opened upgraded.
+int upgrade(const std::filesystem::path& dir, std::int64_t frames, int rounds) {
+  const std::filesystem::path path = dir / ("Library-first-" + std::to_string(frames) + ".sqlite");
+  buildLibrary(path, frames, true);
+  std::printf("library %s, %.2f GB\n", path.c_str(),
+              static_cast<double>(std::filesystem::file_size(path)) / 1e9);
+  std::size_t loaded = 0;
+  timeOpening(path, loaded, Library::Opening::readOnly);  // into the page cache
+  const double before = medianOpening(path, rounds, Library::Opening::readOnly);
+  const Clock::time_point start = Clock::now();
+  Library(path, dim, signature, Library::Opening::adopt, [](double fraction) {
+    std::printf("\rupgrading %3.0f%%", fraction * 100);
+    std::fflush(stdout);
+  });
+  const double upgrading = seconds(Clock::now() - start);
+  timeOpening(path, loaded);
+  const double after = medianOpening(path, rounds, Library::Opening::adopt);
+  removeLibraryFiles(path);
+  std::printf("\nupgrade %.1f s; open median: first schema %.3f s, upgraded %.3f s\n", upgrading,
+              before, after);
+  std::printf("ratio upgraded/first_schema_open %.3f\n", after / before);
+  return loaded == static_cast<std::size_t>(frames) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::int64_t frames = 1'000'000;
   int rounds = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool upgradeOnly = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
-    if (option == "--frames") {
-      frames = std::atoll(argv[i + 1]);
-    } else if (option == "--rounds") {
-      rounds = std::atoi(argv[i + 1]);
+    if (option == "--upgrade") {
+      upgradeOnly = true;
+    } else if (i + 1 < argc && option == "--frames") {
+      frames = std::atoll(argv[++i]);
+    } else if (i + 1 < argc && option == "--rounds") {
+      rounds = std::atoi(argv[++i]);
+    } else if (i + 1 < argc && option == "--thumb") {
+      thumbBytes = static_cast<std::size_t>(std::atoll(argv[++i]));
     }
   }
   if (frames < 1 || rounds < 1) {
-    std::fprintf(stderr, "usage: library_open [--frames N] [--rounds N]\n");
+    std::fprintf(stderr,
+                 "usage: library_open [--frames N] [--rounds N] [--thumb BYTES] [--upgrade]\n");
     return 2;
   }
   const std::filesystem::path dir = std::filesystem::path(QUILLMERE_BENCH_DIR) / "library_open";
   std::filesystem::create_directories(dir);
+  if (upgradeOnly) return upgrade(dir, frames, rounds);
   const std::filesystem::path path = dir / ("Library-" + std::to_string(frames) + ".sqlite");
-  if (storedShape(path) != shapeText(frames)) buildLibrary(path, frames);
+  if (storedShape(path) != shapeText(frames)) buildLibrary(path, frames, false);
   std::printf("library %s, %.2f GB\n", path.c_str(),
               static_cast<double>(std::filesystem::file_size(path)) / 1e9);
 

@@ -397,10 +397,15 @@ void Commands::openLibrary(Access access) {
   const auto opening = reads                       ? Library::Opening::readOnly
                        : access == Access::indexes ? Library::Opening::adopt
                                                    : Library::Opening::keepFrames;
+  // A library of an older schema is upgraded once, on this opening: a large one takes a while.
+  const auto upgrading = [](double fraction) {
+    std::fprintf(stderr, "\rUpgrading the library: %3d%%", static_cast<int>(fraction * 100));
+    if (fraction >= 1) std::fprintf(stderr, "\n");
+  };
   try {
     library_ =
         std::make_unique<Library>(libraryURL_, static_cast<std::size_t>(embedder_->info().dim),
-                                  embedder_->info().signature(), opening);
+                                  embedder_->info().signature(), opening, upgrading);
   } catch (const std::exception& failure) {
     throw Error("Cannot open the library " + libraryURL_.string() + " (" + failure.what() +
                 "). Check that it is a Quillmere library you may " +

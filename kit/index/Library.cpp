@@ -43,9 +43,14 @@ constexpr const char* schemaScript =
     "UNIQUE(root_id, rel_path));"
     "CREATE TABLE IF NOT EXISTS frames(id INTEGER PRIMARY KEY AUTOINCREMENT, "
     "file_id INTEGER NOT NULL REFERENCES files(id) ON DELETE CASCADE, t REAL NOT NULL, "
-    "vec BLOB NOT NULL, thumb BLOB);"
+    "vec BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS thumbs(frame_id INTEGER PRIMARY KEY "
+    "REFERENCES frames(id) ON DELETE CASCADE, jpeg BLOB NOT NULL);"
     "CREATE INDEX IF NOT EXISTS frames_file ON frames(file_id);"
     "CREATE INDEX IF NOT EXISTS files_state ON files(state);";
+
+// The frames an upgrade copies per step; its progress is told after each.
+constexpr std::int64_t upgradeStep = 20000;
 
 constexpr std::string_view devSuffix = ".dev";
 
@@ -57,7 +62,7 @@ double secondsSince1970() {
 }  // namespace
 
 Library::Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature,
-                 Opening opening)
+                 Opening opening, const UpgradeProgress& onUpgrade)
     : vectors_(dim), modelSignature_(std::move(modelSignature)) {
   const bool readOnly = opening == Opening::readOnly;
   if (!readOnly && url.has_parent_path()) {
@@ -65,7 +70,7 @@ Library::Library(const std::filesystem::path& url, std::size_t dim, std::string 
   }
   db_ = std::make_unique<SQLite>(url.string(),
                                  readOnly ? SQLite::Access::readOnly : SQLite::Access::readWrite);
-  migrate(opening);
+  migrate(opening, onUpgrade);
   loadCaches();
   if (modelMatches_) loadVectors();
 }
@@ -82,8 +87,16 @@ std::filesystem::path Library::defaultURL(std::string_view applicationID) {
   return XdgPaths::dataHome() / (dev ? "Quillmere Dev" : "Quillmere") / "Library.sqlite";
 }
 
-void Library::migrate(Opening opening) {
-  if (opening != Opening::readOnly) db_->exec(schemaScript);
+Library::Newer::Newer()
+    : std::runtime_error("This library was made by a newer version of Quillmere.") {}
+
+void Library::migrate(Opening opening, const UpgradeProgress& onUpgrade) {
+  refuseNewer();
+  if (opening != Opening::readOnly) {
+    // Before the script, which would add a thumbs table over the old frames.
+    if (framesHoldThumbnails()) upgradeThumbnails(onUpgrade);
+    db_->exec(schemaScript);
+  }
   db_->query("SELECT value FROM meta WHERE key='model'",
              [&](const SQLite::Row& row) { storedSignature_ = row.text(0); });
   const std::optional<std::string>& stored = storedSignature_;
@@ -95,12 +108,68 @@ void Library::migrate(Opening opening) {
   }
   if (opening == Opening::readOnly) return;
   db_->transaction([&] {
+    db_->run("DELETE FROM thumbs");  // at once, not one cascade per frame
     db_->run("DELETE FROM frames");
     db_->run("UPDATE files SET state=?, error=NULL", {rawValue(FileState::pending)});
     db_->run("INSERT OR REPLACE INTO meta(key, value) VALUES('model', ?)", {modelSignature_});
     db_->run("INSERT OR REPLACE INTO meta(key, value) VALUES('schema', ?)",
              {std::to_string(schemaVersion)});
   });
+}
+
+void Library::refuseNewer() {
+  bool hasMeta = false;
+  db_->query("SELECT 1 FROM sqlite_master WHERE type='table' AND name='meta'",
+             [&](const SQLite::Row&) { hasMeta = true; });
+  if (!hasMeta) return;
+  std::optional<std::string> stored;
+  db_->query("SELECT value FROM meta WHERE key='schema'",
+             [&](const SQLite::Row& row) { stored = row.text(0); });
+  if (stored && std::strtoll(stored->c_str(), nullptr, 10) > schemaVersion) throw Newer();
+}
+
+bool Library::framesHoldThumbnails() {
+  bool holds = false;
+  db_->query("SELECT 1 FROM pragma_table_info('frames') WHERE name='thumb'",
+             [&](const SQLite::Row&) { holds = true; });
+  return holds;
+}
+
+void Library::upgradeThumbnails(const UpgradeProgress& onUpgrade) {
+  db_->transaction([&] {
+    std::int64_t first = 0, last = 0;
+    db_->query("SELECT ifnull(min(id), 0), ifnull(max(id), 0) FROM frames",
+               [&](const SQLite::Row& row) {
+                 first = row.integer(0);
+                 last = row.integer(1);
+               });
+    // The old table and its index step aside; the new ones take their names.
+    db_->exec("ALTER TABLE frames RENAME TO frames_v1; DROP INDEX IF EXISTS frames_file;");
+    db_->exec(schemaScript);
+    for (std::int64_t from = first; from <= last; from += upgradeStep) {
+      const std::int64_t to = std::min(last, from + upgradeStep - 1);
+      db_->run(
+          "INSERT INTO frames(id, file_id, t, vec) SELECT id, file_id, t, vec FROM frames_v1 "
+          "WHERE id BETWEEN ? AND ? ORDER BY id",
+          {from, to});
+      db_->run(
+          "INSERT INTO thumbs(frame_id, jpeg) SELECT id, thumb FROM frames_v1 "
+          "WHERE id BETWEEN ? AND ? AND length(thumb) > 0 ORDER BY id",
+          {from, to});
+      // Done is told once, after the commit.
+      if (onUpgrade && to < last) {
+        onUpgrade(static_cast<double>(to - first + 1) / static_cast<double>(last - first + 1));
+      }
+    }
+    // Ids of deleted frames are never given again: the old table's sequence carries on.
+    db_->exec(
+        "DELETE FROM sqlite_sequence WHERE name='frames';"
+        "UPDATE sqlite_sequence SET name='frames' WHERE name='frames_v1';"
+        "DROP TABLE frames_v1;");
+    db_->run("INSERT OR REPLACE INTO meta(key, value) VALUES('schema', ?)",
+             {std::to_string(schemaVersion)});
+  });
+  if (onUpgrade) onUpgrade(1);
 }
 
 bool Library::framesFitWidth() const {

@@ -30,7 +30,18 @@ namespace quillmere {
 
 class Library {
  public:
-  static constexpr int schemaVersion = 1;
+  // 2: thumbnails in a table of their own, so that a frame's row holds little beside its
+  // vector and loading the vectors reads few pages. Version 1 files are upgraded on opening.
+  static constexpr int schemaVersion = 2;
+
+  // The file's schema is of a later version than this build knows: it is left as it is.
+  class Newer : public std::runtime_error {
+   public:
+    Newer();
+  };
+
+  // Told how far an upgrade of an older file has come, from 0 to 1.
+  using UpgradeProgress = std::function<void(double)>;
 
   // saveFrames found a file of its batch with another size or modification time than its
   // frames were made from: a scan saw it edited meanwhile.
@@ -95,10 +106,12 @@ class Library {
 
   // Opens the library file at url for vectors of dim components made by the model with
   // modelSignature. Adopting (as the app and the indexer do), a library made by another model
-  // keeps its roots and files but loses every frame, and every file becomes pending. Throws
-  // SQLite::Failure, or the file system's error when the directory cannot be created.
+  // keeps its roots and files but loses every frame, and every file becomes pending. A file of
+  // an older schema is upgraded in one transaction (not when read-only), telling
+  // onUpgrade how far it is. Throws Newer, SQLite::Failure, or the file system's error when
+  // the directory cannot be created.
   Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature,
-          Opening opening = Opening::adopt);
+          Opening opening = Opening::adopt, const UpgradeProgress& onUpgrade = {});
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 
@@ -170,6 +183,20 @@ class Library {
   void saveFrames(const std::vector<FrameBatchEntry>& batch);
   void saveFrames(const MediaFile& file, const std::vector<FrameRecord>& frames, double duration,
                   int width, int height);
+  // Where a chunk goes among the frames the library holds for its file.
+  struct ChunkPlace {
+    bool restart = false;   // the file's stored frames are dropped first
+    bool complete = false;  // the last chunk: the file is marked indexed, as saveFrames does
+  };
+  // Stores one chunk of a video's frames in one transaction, after the frames already stored
+  // for it, so that a long video is written as it is sampled and an interrupted one keeps
+  // what was stored. Until the complete chunk the file stays pending and its stored frames
+  // are searchable. The file must be pending with the size and mtime of entry.file:
+  // otherwise (removed, edited, or indexed meanwhile) nothing is written and Stale is thrown.
+  void saveChunk(const FrameBatchEntry& entry, ChunkPlace place);
+  // The time of the file's latest stored frame; absent when it has none. Throws
+  // SQLite::Failure.
+  std::optional<double> lastFrameTime(std::int64_t fileID);
   // Every failed file becomes pending again, with no error.
   void retryFailed();
 
@@ -187,7 +214,23 @@ class Library {
   std::vector<double> frameTimes(std::int64_t fileID);
 
  private:
-  void migrate(Opening opening);
+  void migrate(Opening opening, const UpgradeProgress& onUpgrade);
+  // Throws Newer when the file says it has a later schema.
+  void refuseNewer();
+  // Version 1 kept each thumbnail in its frame's row.
+  bool framesHoldThumbnails();
+  // Moves them to the thumbs table, keeping every frame id and the id sequence.
+  void upgradeThumbnails(const UpgradeProgress& onUpgrade);
+  // saveFrames and saveChunk: replace drops the stored frames first; complete marks indexed;
+  // chunk asks for the file to be pending.
+  struct FrameWrite {
+    bool replace = true;
+    bool complete = true;
+    bool chunk = false;
+  };
+  void writeFrames(const std::vector<FrameBatchEntry>& batch, FrameWrite how);
+  std::vector<std::int64_t> insertFrames(const std::vector<FrameBatchEntry>& batch, FrameWrite how);
+  void checkVectors(const std::vector<FrameBatchEntry>& batch) const;
   // Whether the stored vectors have this model's width: a model of another width that took
   // the same signature must not be searched against them.
   bool framesFitWidth() const;

@@ -104,6 +104,22 @@ void Library::setState(std::int64_t fileID, FileState state,
 }
 
 void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
+  writeFrames(batch, {});
+}
+
+void Library::saveChunk(const FrameBatchEntry& entry, ChunkPlace place) {
+  writeFrames({entry}, {.replace = place.restart, .complete = place.complete, .chunk = true});
+}
+
+std::optional<double> Library::lastFrameTime(std::int64_t fileID) {
+  std::optional<double> last;
+  db_->query("SELECT max(t) FROM frames WHERE file_id=?", {fileID}, [&](const SQLite::Row& row) {
+    if (!row.isNull(0)) last = row.real(0);
+  });
+  return last;
+}
+
+void Library::checkVectors(const std::vector<FrameBatchEntry>& batch) const {
   if (!modelMatches_) {
     throw std::logic_error("the library holds frames of the model " +
                            storedSignature_.value_or("?") + "; open it adopting " +
@@ -118,18 +134,35 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
       }
     }
   }
-  MutexLock serial(writeLock_);
-  const std::vector<std::int64_t> frameIDs = db_->transaction([&] {
+}
+
+std::vector<std::int64_t> Library::insertFrames(const std::vector<FrameBatchEntry>& batch,
+                                                FrameWrite how) {
+  return db_->transaction([&] {
     std::vector<std::int64_t> ids;
     for (const FrameBatchEntry& entry : batch) {
       const std::int64_t fileID = entry.file.id;
-      db_->run("DELETE FROM frames WHERE file_id=?", {fileID});
-      for (const FrameRecord& frame : entry.frames) {
-        ids.push_back(db_->run("INSERT INTO frames(file_id, t, vec, thumb) VALUES(?,?,?,?)",
-                               {fileID, frame.time, encodeVector(frame.vector), frame.thumbnail}));
-      }
       // Only over the content the frames were made from: a scan that found the file edited
-      // may have committed after the indexer last looked.
+      // may have committed after the indexer last looked. A chunk goes only to a file still
+      // being indexed, after frames of that same content.
+      if (how.chunk) {
+        bool current = false;
+        db_->query("SELECT 1 FROM files WHERE id=? AND size=? AND mtime=? AND state=?",
+                   {fileID, entry.file.size, entry.file.mtime, rawValue(FileState::pending)},
+                   [&](const SQLite::Row&) { current = true; });
+        if (!current) throw Stale(fileID);
+      }
+      if (how.replace) db_->run("DELETE FROM frames WHERE file_id=?", {fileID});
+      for (const FrameRecord& frame : entry.frames) {
+        ids.push_back(db_->run("INSERT INTO frames(file_id, t, vec) VALUES(?,?,?)",
+                               {fileID, frame.time, encodeVector(frame.vector)}));
+        // A zero-length thumbnail reads as none: no row for it.
+        if (frame.thumbnail && !frame.thumbnail->empty()) {
+          db_->run("INSERT INTO thumbs(frame_id, jpeg) VALUES(?,?)",
+                   {ids.back(), *frame.thumbnail});
+        }
+      }
+      if (!how.complete) continue;
       db_->run(
           "UPDATE files SET state=?, error=NULL, duration=?, width=?, height=? "
           "WHERE id=? AND size=? AND mtime=?",
@@ -139,9 +172,15 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
     }
     return ids;
   });
+}
 
-  // Files first: a search that meets the new vectors must find their file indexed.
-  {
+void Library::writeFrames(const std::vector<FrameBatchEntry>& batch, FrameWrite how) {
+  checkVectors(batch);
+  MutexLock serial(writeLock_);
+  const std::vector<std::int64_t> frameIDs = insertFrames(batch, how);
+
+  // Files first: a search that meets the new vectors of a complete file finds it indexed.
+  if (how.complete) {
     MutexLock guard(lock_);
     for (const FrameBatchEntry& entry : batch) {
       auto found = filesByID_.find(entry.file.id);
@@ -154,7 +193,9 @@ void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
     }
   }
 
-  for (const FrameBatchEntry& entry : batch) vectors_.remove(entry.file.id);
+  if (how.replace) {
+    for (const FrameBatchEntry& entry : batch) vectors_.remove(entry.file.id);
+  }
   std::size_t next = 0;
   for (const FrameBatchEntry& entry : batch) {
     for (const FrameRecord& frame : entry.frames) {
@@ -245,7 +286,7 @@ std::map<std::int64_t, Library::RootCounts> Library::rootCounts() const {
 std::optional<Bytes> Library::thumbnail(std::int64_t frameID) {
   std::optional<Bytes> thumb;
   try {
-    db_->query("SELECT thumb FROM frames WHERE id=?", {frameID},
+    db_->query("SELECT jpeg FROM thumbs WHERE frame_id=?", {frameID},
                [&](const SQLite::Row& row) { thumb = row.blob(0); });
   } catch (const SQLite::Failure&) {
     return std::nullopt;  // display only: a failed read shows nothing

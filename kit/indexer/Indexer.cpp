@@ -2,8 +2,11 @@
 // The indexer's runs: their threads, scanning folders and indexing photos and videos.
 #include "indexer/Indexer.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -22,6 +25,15 @@ namespace {
 bool existsAt(const std::filesystem::path& url) {
   std::error_code ec;
   return std::filesystem::exists(url, ec);
+}
+
+// The file at url still has the size and modification time it was listed with (within the
+// half second a scan allows).
+bool unchangedOnDisk(const MediaFile& file, const std::filesystem::path& url) {
+  struct stat info {};
+  if (::stat(url.c_str(), &info) != 0) return false;
+  const double mtime = static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec / 1e9;
+  return info.st_size == file.size && std::abs(mtime - file.mtime) <= 0.5;
 }
 
 std::string describe(const std::exception_ptr& error) {
@@ -660,17 +672,10 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
   }
   report(false);
   const Clock::time_point started = Clock::now();
-  std::optional<Library::FrameBatchEntry> entry;
+  std::optional<int> stored;
   try {
-    entry = embedVideo(file, url, stop);
-    if (!entry) return;  // cancelled: nothing stored, it stays pending
-    // Removed or changed by a scan while it was sampled: its new content waits, pending.
-    if (!stillListed(file)) {
-      finish(file, started, 0, false);
-      return;
-    }
-    library_.saveFrames({*entry});
-    countWritten();
+    stored = embedVideo(file, url, stop);
+    if (!stored) return;  // cancelled: it stays pending, its stored chunks kept
   } catch (...) {
     // A sampler cut short before it kept a frame reports the file unreadable: a cancelled
     // video is never marked, it stays pending.
@@ -679,6 +684,8 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
       holdBack({file.id}, *reason);
       return;
     }
+    // A scan that found it removed or changed meanwhile made the library refuse the chunk
+    // (Stale): not marked, its new content waits, pending.
     if (recordFailure(file, url, describe(std::current_exception()))) {
       {
         MutexLock guard(lock_);
@@ -690,42 +697,69 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
     return;
   }
   if (onFileIndexed) {
-    if (auto stored = library_.file(file.id)) onFileIndexed(*stored);
+    if (auto indexed = library_.file(file.id)) onFileIndexed(*indexed);
   }
-  finish(file, started, static_cast<int>(entry->frames.size()), true);
+  finish(file, started, *stored, true);
 }
 
-std::optional<Library::FrameBatchEntry> Indexer::embedVideo(const MediaFile& file,
-                                                            const std::filesystem::path& url,
-                                                            std::stop_token stop) {
+std::optional<int> Indexer::embedVideo(const MediaFile& file, const std::filesystem::path& url,
+                                       std::stop_token stop) {
   const FrameSampler::VideoPlan plan = policy().plan;
-  FrameSampler::Sampled sampled =
-      FrameSampler::video(url, plan, [&stop] { return stop.stop_requested(); });
+  const std::optional<FrameSampler::Resume> resume = resumePoint(file, url, plan);
+  VideoRun run{.file = file, .restart = !resume};
+  const FrameSampler::VideoInfo info = FrameSampler::video(
+      url, plan, [&stop] { return stop.stop_requested(); },
+      [&](FrameSampler::Frame&& frame) {
+        run.chunk.push_back(std::move(frame));
+        if (run.chunk.size() < videoChunk) return;
+        storeChunk(run, std::nullopt);
+        if (conditions_->thermalState() == SystemConditions::ThermalState::fair) {
+          std::this_thread::sleep_for(fairRest);
+        }
+      },
+      resume);
+  // Frames kept after the last stored chunk are dropped: a resumed run samples them again.
   if (stop.stop_requested()) return std::nullopt;
-  Library::FrameBatchEntry entry{.file = file,
-                                 .duration = sampled.duration,
-                                 .width = static_cast<int>(sampled.width),
-                                 .height = static_cast<int>(sampled.height)};
-  for (std::size_t from = 0; from < sampled.frames.size(); from += videoChunk) {
-    const std::size_t to = std::min(from + videoChunk, sampled.frames.size());
-    embedChunk(sampled.frames, from, to, entry.frames);
-    if (stop.stop_requested()) return std::nullopt;
-    if (to < sampled.frames.size() &&
-        conditions_->thermalState() == SystemConditions::ThermalState::fair) {
-      std::this_thread::sleep_for(fairRest);
-    }
-  }
-  return entry;
+  storeChunk(run, info);
+  return run.stored;
 }
 
-void Indexer::embedChunk(std::vector<FrameSampler::Frame>& frames, std::size_t from, std::size_t to,
+std::optional<FrameSampler::Resume> Indexer::resumePoint(const MediaFile& file,
+                                                         const std::filesystem::path& url,
+                                                         const FrameSampler::VideoPlan& plan) {
+  const std::optional<double> last = library_.lastFrameTime(file.id);
+  // Edited since it was listed, and not yet scanned again: its frames show other content.
+  if (!last || !unchangedOnDisk(file, url)) return std::nullopt;
+  std::optional<FrameSampler::Signature> signature =
+      FrameSampler::signatureAt(url, *last, plan.maxPixels);
+  if (!signature) return std::nullopt;
+  return FrameSampler::Resume{.after = *last, .signature = std::move(*signature)};
+}
+
+void Indexer::storeChunk(VideoRun& run, const std::optional<FrameSampler::VideoInfo>& info) {
+  Library::FrameBatchEntry entry{.file = run.file};
+  if (info) {
+    entry.duration = info->duration;
+    entry.width = static_cast<int>(info->width);
+    entry.height = static_cast<int>(info->height);
+  }
+  embedChunk(run.chunk, entry.frames);
+  library_.saveChunk(entry, {.restart = run.restart, .complete = info.has_value()});
+  countWritten();
+  run.restart = false;
+  run.stored += static_cast<int>(entry.frames.size());
+  run.chunk.clear();
+}
+
+void Indexer::embedChunk(std::vector<FrameSampler::Frame>& frames,
                          std::vector<FrameRecord>& records) {
+  if (frames.empty()) return;
   std::vector<Picture> chunk;
-  for (std::size_t i = from; i < to; ++i) chunk.push_back(std::move(frames[i].image));
+  for (FrameSampler::Frame& frame : frames) chunk.push_back(std::move(frame.image));
   const std::vector<std::vector<Half>> vectors = embedder_.embed(chunk);
   if (vectors.size() != chunk.size()) throw Embedder::Failure::output();
   for (std::size_t k = 0; k < chunk.size(); ++k) {
-    records.push_back({.time = frames[from + k].time,
+    records.push_back({.time = frames[k].time,
                        .vector = vectors[k],
                        .thumbnail = FrameSampler::thumbnailData(chunk[k], thumbnailPixels)});
   }

@@ -128,7 +128,8 @@ class Indexer {
   // folders are queued for the run's scan-only thread, which scans them in the order asked,
   // and the run looks again for pending files.
   void run(const std::optional<std::vector<std::int64_t>>& scan = std::nullopt);
-  // Cancels the current run; a video in work stores nothing and stays pending.
+  // Cancels the current run; a video in work keeps the chunks of frames it stored and stays
+  // pending, and the next run resumes it after them.
   void stop();
   // Returns when no run is active and no scan asked for during one is still going.
   void waitUntilIdle();
@@ -211,14 +212,30 @@ class Indexer {
   // Marks the failures, tells onFileIndexed, and books every photo with its share of time.
   void settlePhotos(PhotoBatch& batch, Clock::time_point started);
   void index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop);
-  // The video's frames, embedded 8 at a time, as the entry to store; nothing when the run
-  // was cancelled meanwhile. Throws what sampling or embedding throws.
-  std::optional<Library::FrameBatchEntry> embedVideo(const MediaFile& file,
-                                                     const std::filesystem::path& url,
-                                                     std::stop_token stop);
-  // Embeds frames [from, to) (their images are moved out) and appends their records.
-  void embedChunk(std::vector<FrameSampler::Frame>& frames, std::size_t from, std::size_t to,
-                  std::vector<FrameRecord>& records);
+  // One video on its way to the library: the kept frames not yet stored.
+  struct VideoRun {
+    const MediaFile& file;
+    std::vector<FrameSampler::Frame> chunk;
+    bool restart = true;  // the next write drops the frames the library holds for the file
+    int stored = 0;       // frames stored by this run
+  };
+  // Samples the video and stores its frames videoChunk at a time as they are kept, so that
+  // memory does not grow with its length; the last chunk marks it indexed. Picks up after
+  // the chunks an interrupted run stored. Returns the frames it stored; nothing when the
+  // run was cancelled meanwhile (stored chunks stay, the file pending). Throws what
+  // sampling, embedding or storing throws.
+  std::optional<int> embedVideo(const MediaFile& file, const std::filesystem::path& url,
+                                std::stop_token stop);
+  // Where an interrupted run left the video: after its last stored frame, decoded again for
+  // the scene comparison. Nothing (start over) when no frame is stored, the file on disk is
+  // no longer the one listed, or that frame cannot be decoded.
+  std::optional<FrameSampler::Resume> resumePoint(const MediaFile& file,
+                                                  const std::filesystem::path& url,
+                                                  const FrameSampler::VideoPlan& plan);
+  // Embeds and stores the chunk; with info, as the video's last.
+  void storeChunk(VideoRun& run, const std::optional<FrameSampler::VideoInfo>& info);
+  // Embeds the frames (their images are moved out) and appends their records.
+  void embedChunk(std::vector<FrameSampler::Frame>& frames, std::vector<FrameRecord>& records);
   // A failed file is marked only while it still exists, unchanged since it was listed; a
   // vanished one is passed over for the rest of the run (until a scan of its folder). True
   // when it was marked.

@@ -88,6 +88,12 @@ FrameSampler::Selector::Verdict FrameSampler::Selector::offer(double t,
   return Verdict::kept;
 }
 
+FrameSampler::Selector::Selector(const VideoPlan& plan, const Resume& resume)
+    : plan_(plan),
+      previous_(resume.signature),
+      lastKept_(resume.after),
+      lastExamined_(resume.after) {}
+
 FrameSampler::Sampled FrameSampler::photo(const std::filesystem::path& url,
                                           std::int64_t maxPixels) {
   const auto header = ImageCodec::header(url);
@@ -129,40 +135,59 @@ std::vector<double> FrameSampler::candidateTimes(double duration, const VideoPla
   return times;
 }
 
-FrameSampler::Sampled FrameSampler::video(const std::filesystem::path& url, const VideoPlan& plan,
-                                          const std::function<bool()>& isCancelled) {
+FrameSampler::VideoInfo FrameSampler::video(const std::filesystem::path& url, const VideoPlan& plan,
+                                            const std::function<bool()>& isCancelled,
+                                            const std::function<void(Frame&&)>& onFrame,
+                                            const std::optional<Resume>& resume) {
   VideoDecoder decoder = open(url);
   if (decoder.hasProtectedContent()) throw Failure(Failure::Reason::isProtected);
   const VideoDecoder::Info& info = decoder.info();
   if (!info.hasVideo) throw Failure(Failure::Reason::noVideoTrack);
 
+  VideoInfo result{info.duration, info.width, info.height};
+  const double step = candidateStep(info.duration, plan);
+  const int limit = pixelLimit(plan.maxPixels);
+  std::vector<double> times = candidateTimes(info.duration, plan);
+  // A candidate at or before the resumed frame delivers frames already examined.
+  if (resume) std::erase_if(times, [after = resume->after](double t) { return t <= after; });
+
+  Selector selector = resume ? Selector(plan, *resume) : Selector(plan);
+  std::int64_t kept = 0;
+  const VideoDecoder::Reach reach =
+      decoder.generate(times, step / 2, limit, [&](const VideoDecoder::Result& candidate) {
+        if (isCancelled && isCancelled()) return false;
+        if (!candidate.picture) return true;
+        if (selector.offer(candidate.time, signature(*candidate.picture)) ==
+            Selector::Verdict::kept) {
+          ++kept;
+          onFrame(Frame{candidate.time, *candidate.picture});
+        }
+        return true;
+      });
+  if (kept > 0 || resume) {
+    result.duration = readableDuration(info.duration, reach, step);
+    return result;
+  }
+
+  bool found = false;
+  decoder.generate({0.0}, step / 2, limit, [&](const VideoDecoder::Result& first) {
+    found = first.picture.has_value();
+    if (found) onFrame(Frame{0, *first.picture});
+    return false;
+  });
+  if (!found) throw Failure(Failure::Reason::unreadable);
+  return result;
+}
+
+FrameSampler::Sampled FrameSampler::video(const std::filesystem::path& url, const VideoPlan& plan,
+                                          const std::function<bool()>& isCancelled) {
   Sampled sampled;
+  const VideoInfo info = video(url, plan, isCancelled, [&sampled](Frame&& frame) {
+    sampled.frames.push_back(std::move(frame));
+  });
   sampled.duration = info.duration;
   sampled.width = info.width;
   sampled.height = info.height;
-  const double step = candidateStep(info.duration, plan);
-  const int limit = pixelLimit(plan.maxPixels);
-
-  Selector selector(plan);
-  const VideoDecoder::Reach reach = decoder.generate(
-      candidateTimes(info.duration, plan), step / 2, limit,
-      [&](const VideoDecoder::Result& result) {
-        if (isCancelled && isCancelled()) return false;
-        if (!result.picture) return true;
-        if (selector.offer(result.time, signature(*result.picture)) == Selector::Verdict::kept)
-          sampled.frames.push_back(Frame{result.time, *result.picture});
-        return true;
-      });
-  if (!sampled.frames.empty()) {
-    sampled.duration = readableDuration(info.duration, reach, step);
-    return sampled;
-  }
-
-  decoder.generate({0.0}, step / 2, limit, [&](const VideoDecoder::Result& result) {
-    if (result.picture) sampled.frames.push_back(Frame{0, *result.picture});
-    return false;
-  });
-  if (sampled.frames.empty()) throw Failure(Failure::Reason::unreadable);
   return sampled;
 }
 
@@ -239,6 +264,14 @@ double FrameSampler::difference(const Signature& a, const Signature& b) {
     }
   }
   return count == 0 ? 0 : sum / static_cast<double>(count);
+}
+
+std::optional<FrameSampler::Signature> FrameSampler::signatureAt(const std::filesystem::path& url,
+                                                                 double time,
+                                                                 std::int64_t maxPixels) {
+  const std::vector<Frame> found = frames(url, std::vector<double>{time}, maxPixels);
+  if (found.empty()) return std::nullopt;
+  return signature(found.front().image);
 }
 
 bool FrameSampler::sameScene(const Signature& a, const Signature& b, const VideoPlan& plan) {

@@ -70,11 +70,21 @@ class FrameSampler {
   static constexpr int signatureWidth = 16;
   static constexpr int signatureHeight = 9;
 
+  // Where sampling picks a video up again: after the frame an earlier pass kept last, as if
+  // that pass had just kept it.
+  struct Resume {
+    double after = 0;     // the time of that frame
+    Signature signature;  // its scene signature (signatureAt)
+    bool operator==(const Resume&) const = default;
+  };
+
   // Keeps a candidate when the picture changed enough since the last kept frame, or when
   // enough time has passed. Comparison is always against the last kept frame.
   class Selector {
    public:
     explicit Selector(const VideoPlan& plan) : plan_(plan) {}
+    // Picking up after the frame an earlier pass kept last.
+    Selector(const VideoPlan& plan, const Resume& resume);
     enum class Verdict { repeated, dropped, kept };
     // A candidate delivered at time t with its signature.
     Verdict offer(double t, const Signature& signature);
@@ -92,8 +102,17 @@ class FrameSampler {
   static Sampled photo(const std::filesystem::path& url, const ImageCodec::Header& header,
                        std::int64_t maxPixels);
 
-  // Scene-aware frames of a video. isCancelled is asked once per delivered candidate; a
-  // cancelled run returns what was kept so far.
+  // Scene-aware frames of a video, handed to onFrame one by one as they are kept, in
+  // increasing time, so that memory does not grow with the video's length. isCancelled is
+  // asked once per delivered candidate. Without resume, a video that gives no kept frame
+  // hands over its frame at time 0, or fails unreadable; with it, only candidates after
+  // resume->after are examined, and none may be kept. Returns the duration that could be
+  // read and the display size. What onFrame throws ends the pass and passes through.
+  static VideoInfo video(const std::filesystem::path& url, const VideoPlan& plan,
+                         const std::function<bool()>& isCancelled,
+                         const std::function<void(Frame&&)>& onFrame,
+                         const std::optional<Resume>& resume = std::nullopt);
+  // The same, every frame collected. A cancelled run returns what was kept so far.
   static Sampled video(const std::filesystem::path& url, const VideoPlan& plan,
                        const std::function<bool()>& isCancelled);
   // With the default plan, never cancelled.
@@ -118,6 +137,10 @@ class FrameSampler {
   static double difference(const Signature& a, const Signature& b);
 
   static Signature signature(const Picture& image);
+  // The signature of the frame on screen at time, decoded exactly as video() decodes it;
+  // nothing when that frame cannot be made.
+  static std::optional<Signature> signatureAt(const std::filesystem::path& url, double time,
+                                              std::int64_t maxPixels);
 
   // Whether two signatures show one scene: the sampler would not take the second for a
   // new scene after the first.

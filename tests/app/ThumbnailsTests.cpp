@@ -257,7 +257,7 @@ TEST_F(ThumbnailsTest, LargePicturesAreBoundedByTheirBytesNotTheirCount) {
 TEST_F(ThumbnailsTest, AMissingStoredThumbnailShowsNothingUntilTheSharpPicture) {
   const auto results = photoResults(1);
   ASSERT_EQ(results.size(), 1u);
-  model().library()->db().run("UPDATE frames SET thumb=NULL WHERE id=?", {results[0].frameID});
+  model().library()->db().run("DELETE FROM thumbs WHERE frame_id=?", {results[0].frameID});
 
   QImage small(1, 1, QImage::Format_RGB888);
   thumbs->small(results[0], *model().library(), notCancelled(),

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <future>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -428,7 +429,7 @@ TEST_F(IndexerTest, StopLeavesTheVideoPendingAndTheDestructorJoinsARunningTask) 
     indexer->waitUntilIdle();
     EXPECT_EQ(indexer->currentProgress().phase, Phase::idle());
     EXPECT_EQ(library->totals().pending, 1);
-    EXPECT_EQ(library->totals().frames, 0);
+    EXPECT_EQ(library->totals().frames % Indexer::videoChunk, 0);  // whole chunks only
   }
   addPhotos(folder, 30);
   {
@@ -439,6 +440,56 @@ TEST_F(IndexerTest, StopLeavesTheVideoPendingAndTheDestructorJoinsARunningTask) 
   const auto totals = library->totals();
   EXPECT_EQ(totals.failed, 0);
   EXPECT_EQ(totals.indexed + totals.pending, totals.files);
+}
+
+TEST_F(IndexerTest, AStoppedVideoKeepsItsStoredChunksAndTheNextRunResumesAfterThem) {
+  // One kept frame per scene; every eighth scene lasts 7 s, so each chunk ends on a frame
+  // whose next candidates show the same picture and are dropped only against that frame.
+  const char* colours[] = {"0xDC1E1E", "0x1EDC1E", "0x1E1EDC", "0xF0F0F0", "0x101010"};
+  std::vector<Scene> scenes;
+  for (int i = 0; i < 60; ++i) scenes.push_back({i % 8 == 7 ? 7.0 : 2.0, colours[i % 5]});
+  const auto folder = makeFolder("Movies");
+  // Padded to a constant bit rate: flat colours alone stay under the scanner's least size.
+  makeSceneClip(folder / "long.mp4", scenes,
+                {.fps = 5,
+                 .extraOutputArgs = "-b:v 100k -minrate 100k -maxrate 100k -bufsize 100k "
+                                    "-x264-params nal-hrd=cbr"});
+  std::vector<double> whole;
+  for (const auto& frame : FrameSampler::video(folder / "long.mp4").frames) {
+    whole.push_back(frame.time);
+  }
+  ASSERT_EQ(whole.size(), 60u);
+  addRoot(folder);
+  const auto stored = [&] {
+    std::map<std::int64_t, double> rows;  // frame id to time
+    library->db().query("SELECT id, t FROM frames",
+                        [&](const SQLite::Row& row) { rows[row.integer(0)] = row.real(1); });
+    return rows;
+  };
+
+  auto indexer = makeIndexer();
+  indexer->run();
+  ASSERT_TRUE(eventually([&] { return library->vectors().count() >= Indexer::videoChunk; }));
+  indexer->stop();
+  indexer->waitUntilIdle();
+  const auto before = stored();
+  ASSERT_EQ(library->totals().pending, 1);
+  ASSERT_LT(before.size(), whole.size());
+  EXPECT_EQ(before.size() % Indexer::videoChunk, 0u);
+
+  indexer->run();
+  indexer->waitUntilIdle();
+  EXPECT_EQ(library->totals().indexed, 1);
+  const auto after = stored();
+  // The stored chunks stand as they were: neither embedded nor written again.
+  for (const auto& [id, time] : before) EXPECT_TRUE(after.contains(id)) << time;
+  // Nothing lost, nothing twice: the frames of one uninterrupted pass.
+  std::vector<double> times;
+  for (const auto& [id, time] : after) times.push_back(time);
+  std::sort(times.begin(), times.end());
+  ASSERT_EQ(times.size(), whole.size());
+  for (std::size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], whole[i], 1e-6) << i;
+  EXPECT_EQ(library->vectors().count(), whole.size());
 }
 
 }  // namespace

@@ -317,6 +317,35 @@ TEST_F(FramesTest, FramesOfContentAScanFoundChangedAreRefused) {
   EXPECT_EQ(cached(*library, p.id).state, FileState::indexed);
 }
 
+// A long video is stored as it is sampled: its chunks add up, searchable while it stays
+// pending, until the last marks it indexed. Only content still being indexed takes one.
+TEST_F(FramesTest, ChunksAddToAPendingVideoUntilTheLastMarksItIndexed) {
+  library->saveChunk({.file = v, .frames = {testFrame(dim, 1, 0), testFrame(dim, 2, 2)}},
+                     {.restart = true});
+  library->saveChunk({.file = v, .frames = {testFrame(dim, 3, 4)}}, {});
+  EXPECT_EQ(cached(*library, v.id).state, FileState::pending);
+  EXPECT_EQ(library->vectors().vectors(v.id).size(), 3u);
+  EXPECT_EQ(library->lastFrameTime(v.id), 4);
+  library->saveChunk({.file = v, .frames = {testFrame(dim, 4, 0.5)}}, {.restart = true});
+  library->saveChunk({.file = v, .frames = {testFrame(dim, 5, 2.5)}, .duration = 3, .width = 2},
+                     {.complete = true});
+  EXPECT_EQ(library->frameTimes(v.id), (std::vector<double>{0.5, 2.5}));
+  EXPECT_EQ(library->vectors().vectors(v.id).size(), 2u);
+  EXPECT_EQ(cached(*library, v.id).state, FileState::indexed);
+  EXPECT_EQ(cached(*library, v.id).width, 2);
+
+  const std::vector<std::string> rows = test::databaseRows(library->db());
+  EXPECT_THROW(
+      library->saveChunk({.file = cached(*library, v.id), .frames = {testFrame(dim, 6, 5)}},
+                         {.complete = true}),
+      Library::Stale);
+  EXPECT_EQ(test::databaseRows(library->db()), rows);
+  library->applyScan(root.id, {photo("p.jpg", 10, 100), video("v.mp4", 1001, 200)});
+  EXPECT_THROW(library->saveChunk({.file = v, .frames = {testFrame(dim, 7, 0)}}, {.restart = true}),
+               Library::Stale);
+  EXPECT_EQ(library->lastFrameTime(v.id), std::nullopt);
+}
+
 TEST_F(FramesTest, AVectorOfAnotherWidthIsRefusedBeforeAnythingIsWritten) {
   const std::vector<std::string> rows = test::databaseRows(library->db());
   const test::MemorySnapshot before = test::memorySnapshot(*library);
@@ -369,10 +398,12 @@ TEST_F(FramesTest, DisplayReadsTurnFailuresIntoNothing) {
   library->saveFrames(v, {testFrame(dim, 1, 0, Bytes{5})}, 1, 1, 1);
   const std::int64_t frameID = library->vectors().vectors(v.id).at(0).first.frameID;
   ASSERT_EQ(library->thumbnail(frameID), Bytes{5});
-  library->db().exec("ALTER TABLE frames RENAME TO frames_elsewhere");
+  library->db().exec(
+      "ALTER TABLE frames RENAME TO frames_elsewhere; ALTER TABLE thumbs RENAME TO elsewhere");
   EXPECT_EQ(library->thumbnail(frameID), std::nullopt);
   EXPECT_TRUE(library->frameTimes(v.id).empty());
-  library->db().exec("ALTER TABLE frames_elsewhere RENAME TO frames");
+  library->db().exec(
+      "ALTER TABLE frames_elsewhere RENAME TO frames; ALTER TABLE elsewhere RENAME TO thumbs");
   EXPECT_EQ(library->thumbnail(frameID), Bytes{5});
 }
 

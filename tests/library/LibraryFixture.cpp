@@ -22,7 +22,7 @@ std::vector<std::string> databaseRows(SQLite& db) {
       "'|' || ifnull(error, 'NULL') FROM files ORDER BY id");
   collect(
       "SELECT 'frame|' || id || '|' || file_id || '|' || t || '|' || hex(vec) || '|' || "
-      "ifnull(hex(thumb), 'NULL') FROM frames ORDER BY id");
+      "ifnull(hex(jpeg), 'NULL') FROM frames LEFT JOIN thumbs ON frame_id=id ORDER BY id");
   return rows;
 }
 
