@@ -875,8 +875,11 @@ int Commands::showModel() {
 int Commands::importModel(const std::string& source, const std::string& destination) {
   try {
     ModelImport import(source);
-    const auto target =
-        destination.empty() ? import.defaultDestination() : std::filesystem::path(destination);
+    // A relative destination is taken from here, and named in full so that 'model use' finds
+    // it from anywhere.
+    const auto target = destination.empty()
+                            ? import.defaultDestination()
+                            : std::filesystem::absolute(destination).lexically_normal();
     import.write(target);
     for (const auto& note : import.notes()) {
       std::fprintf(stderr, "quillmere-cli: note: %s\n", note.c_str());

@@ -317,7 +317,10 @@ std::string ModelImport::modelJSON(const ModelInfo& info) {
   return json.dump(2) + "\n";
 }
 
-void ModelImport::write(const std::filesystem::path& destination) const {
+void ModelImport::write(const std::filesystem::path& given) const {
+  // Relative to the working directory; the temporary folder is made beside it.
+  std::filesystem::path destination = std::filesystem::absolute(given).lexically_normal();
+  if (!destination.has_filename()) destination = destination.parent_path();  // "dir/"
   if (present(destination)) {
     throw Refusal(destination.string() +
                   " already exists. Remove it, or give another destination.");

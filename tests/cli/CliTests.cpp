@@ -530,7 +530,8 @@ TEST_F(CliTest, ImportedModelIsChosenIndexesAndSearches) {
     const auto out = home->path() / "out.txt";
     const auto err = home->path() / "err.txt";
     const auto command =
-        "env -u QUILLMERE_MODEL_DIR HOME=" + shellQuoted(home->path()) +
+        "cd " + shellQuoted(home->path()) +
+        " && env -u QUILLMERE_MODEL_DIR HOME=" + shellQuoted(home->path()) +
         " XDG_CONFIG_HOME=" + shellQuoted(config) + " XDG_DATA_HOME=" + shellQuoted(data) +
         " QUILLMERE_LIBRARY=" + shellQuoted(library) + " " + shellQuoted(binary()) + " " + args +
         " >" + shellQuoted(out) + " 2>" + shellQuoted(err) + " </dev/null";
@@ -548,6 +549,13 @@ TEST_F(CliTest, ImportedModelIsChosenIndexesAndSearches) {
   const auto again = run("model import " + shellQuoted(source));
   EXPECT_NE(again.status, 0);
   EXPECT_NE(again.err.find("already exists"), std::string::npos) << again.err;
+  // A relative destination is taken from where the command runs, and named in full.
+  const auto relative = run("model import " + shellQuoted(source) + " mine");
+  ASSERT_EQ(relative.status, 0) << relative.err;
+  EXPECT_TRUE(std::filesystem::exists(home->path() / "mine" / "model.json"));
+  EXPECT_NE(relative.out.find("model use " + (home->path() / "mine").string() + "'"),
+            std::string::npos)
+      << relative.out;
 
   const auto unknown = run("model use NoSuchModel");
   EXPECT_NE(unknown.status, 0);
