@@ -6,6 +6,7 @@
 
 #include "core/StandardPath.h"
 #include "index/Library.h"
+#include "platform/DriveBoundary.h"
 
 namespace quillmere {
 namespace {
@@ -24,13 +25,17 @@ FolderRules::Plan FolderRules::plan(const std::vector<Root>& roots,
                                     const std::filesystem::path& path) {
   Plan plan;
   plan.path = standardPath(path);
+  // A drive mounted inside a folder is not part of it (the scan does not cross into it): it
+  // is a folder of its own, neither included in the one around it nor replaced by it.
   for (const auto& root : roots) {
-    if (contains(root.path, plan.path)) {
+    if (contains(root.path, plan.path) && !DriveBoundary::crosses(root.path, plan.path)) {
       plan.alreadyIncluded = true;
       plan.nested.clear();
       return plan;
     }
-    if (contains(plan.path, root.path)) plan.nested.push_back(root);
+    if (contains(plan.path, root.path) && !DriveBoundary::crosses(plan.path, root.path)) {
+      plan.nested.push_back(root);
+    }
   }
   return plan;
 }

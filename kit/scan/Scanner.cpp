@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "core/StandardPath.h"
+#include "platform/DriveBoundary.h"
 #include "platform/ImageCodec.h"
 #include "platform/VideoDecoder.h"
 
@@ -68,19 +69,6 @@ bool isHidden(const std::filesystem::path& entry) {
 
 bool isPackage(const std::filesystem::path& directory) {
   return contains(packageExtensions, lowercaseExtension(directory));
-}
-
-// Another file system (or a bind mount) sits on the directory: a drive of its own, whose
-// files would vanish from the folder whenever it is unmounted.
-bool isMountPoint(const std::filesystem::path& directory, const struct stat& info,
-                  dev_t rootDevice) {
-  struct statx extra {};
-  if (::statx(AT_FDCWD, directory.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE,
-              &extra) == 0 &&
-      (extra.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
-    return (extra.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-  }
-  return info.st_dev != rootDevice;  // kernels before 5.8 tell only other file systems
 }
 
 }  // namespace
@@ -188,7 +176,7 @@ Scanner::Result Scanner::scan(const std::filesystem::path& root,
       continue;
     }
     if (S_ISDIR(info.st_mode)) {
-      if (isPackage(item) || isMountPoint(item, info, rootInfo.st_dev)) continue;
+      if (isPackage(item) || DriveBoundary::isMountPoint(item, info, rootInfo.st_dev)) continue;
       fs::directory_iterator inside(item, error);
       if (error) {
         if (error != std::errc::no_such_file_or_directory) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "index/FolderRules.h"
 #include "scan/Scanner.h"
 #include "support/MediaFactory.h"
 #include "support/TempDirectory.h"
@@ -208,6 +209,13 @@ TEST(ScannerScan, DoesNotCrossIntoDrivesMountedBelowTheRoot) {
                     nullptr),
             0);
   const auto result = Scanner::scan(dir / "root", [] { return false; });
+  // So such a drive is a folder of its own: not already in the folder around it, and not
+  // replaced when that folder is added after it.
+  const auto root = (dir / "root").string();
+  const auto card = (dir / "root" / "card").string();
+  EXPECT_FALSE(FolderRules::plan({Root{.id = 1, .path = root}}, card).alreadyIncluded);
+  EXPECT_TRUE(FolderRules::plan({Root{.id = 1, .path = root}}, dir / "root" / "x").alreadyIncluded);
+  EXPECT_TRUE(FolderRules::plan({Root{.id = 2, .path = card}}, root).nested.empty());
   ::umount((dir / "root" / "card").c_str());
   ::umount((dir / "root" / "bound").c_str());
   EXPECT_EQ(relPaths(result), (std::vector<std::string>{"a.jpg"}));
