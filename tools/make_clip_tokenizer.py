@@ -13,6 +13,8 @@ Ids: the 256 byte characters, the same with "</w>", one per merge, then <|starto
 import json
 import sys
 
+import tokenizer_file
+
 SUFFIX = "</w>"
 SPLIT = r"""'s|'t|'re|'ve|'m|'ll|'d|[\p{L}]+|[\p{N}]|[^\s\p{L}\p{N}]+"""
 CORPUS = (
@@ -68,15 +70,7 @@ def train(merge_count):
         merges.append("%s %s" % (vocab[pair[0]], vocab[pair[1]]))
         merged = ids[text]
         for n, seq in enumerate(words):
-            out, i = [], 0
-            while i < len(seq):
-                if i + 1 < len(seq) and (seq[i], seq[i + 1]) == pair:
-                    out.append(merged)
-                    i += 2
-                else:
-                    out.append(seq[i])
-                    i += 1
-            words[n] = out
+            words[n] = tokenizer_file.merge_pair(seq, pair, merged)
     return vocab, merges
 
 

@@ -81,6 +81,19 @@ class Tokenizer:
         return ids
 
 
+def merge_pair(seq, pair, merged):
+    """seq with every non-overlapping occurrence of pair, left to right, replaced by merged."""
+    out, i = [], 0
+    while i < len(seq):
+        if i + 1 < len(seq) and (seq[i], seq[i + 1]) == pair:
+            out.append(merged)
+            i += 2
+        else:
+            out.append(seq[i])
+            i += 1
+    return out
+
+
 def train(words, alphabet, special=("<pad>", "<eos>")):
     """Byte-pair training over a word list until every word is one token.
 
@@ -110,13 +123,5 @@ def train(words, alphabet, special=("<pad>", "<eos>")):
         vocab.append(merged_text)
         merges.append((pair[0], pair[1], merged))
         for n, seq in enumerate(pieces):
-            out, i = [], 0
-            while i < len(seq):
-                if i + 1 < len(seq) and (seq[i], seq[i + 1]) == pair:
-                    out.append(merged)
-                    i += 2
-                else:
-                    out.append(seq[i])
-                    i += 1
-            pieces[n] = out
+            pieces[n] = merge_pair(seq, pair, merged)
     return vocab, merges
