@@ -10,6 +10,19 @@ add_custom_command(
 add_custom_target(embedder_vit_model DEPENDS "${_vit_dir}/ImageEncoder.onnx")
 add_dependencies(${name} embedder_vit_model)
 target_compile_definitions(${name} PRIVATE EMBEDDER_VIT_DIR="${_vit_dir}")
+
+# The same weights quantised per channel as the published dynamic int8 exports are.
+set(_vit_int8_dir "${CMAKE_CURRENT_BINARY_DIR}/embedder-vit-int8")
+add_custom_command(
+  OUTPUT "${_vit_int8_dir}/ImageEncoder.onnx" "${_vit_int8_dir}/model.json"
+  COMMAND "${QUILLMERE_PYTHON}" "${CMAKE_SOURCE_DIR}/tools/make_vit_model.py" --int8
+          "${_vit_int8_dir}"
+  DEPENDS "${CMAKE_SOURCE_DIR}/tools/make_vit_model.py" "${CMAKE_SOURCE_DIR}/tools/onnx_graphs.py"
+  COMMENT "Generating the ViT-B/16-sized benchmark encoder quantised to int8"
+  VERBATIM)
+add_custom_target(embedder_vit_int8_model DEPENDS "${_vit_int8_dir}/ImageEncoder.onnx")
+add_dependencies(${name} embedder_vit_int8_model)
+target_compile_definitions(${name} PRIVATE EMBEDDER_VIT_INT8_DIR="${_vit_int8_dir}")
 target_link_libraries(${name} PRIVATE PkgConfig::VIPS OnnxRuntime::OnnxRuntime)
 
 # The same compute in the Immich export layout (float NCHW input, batch fixed at 1), imported

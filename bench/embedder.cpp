@@ -12,7 +12,11 @@
 //   - the same compute in the Immich export layout (float NCHW input, batch fixed at 1),
 //     imported by the engine: our embed(images) on it against plain ONNX Runtime running the
 //     same graph one picture at a time on ready-made normalised tensors (same session options),
-//     and its photos per second against our own layout's, all in the same rounds.
+//     and its photos per second against our own layout's, all in the same rounds;
+//   - the same encoder with its weights quantised to int8 per channel (DynamicQuantizeLinear and
+//     MatMulInteger, as the published int8 exports are): its photos per second against the
+//     float encoder's, and the median cosine between the two encoders' vectors of the photos
+//     (random weights: a floor, not a published figure).
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
 #include <vips/vips.h>
@@ -30,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Float16.h"
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
 #include "model/ImagePreprocess.h"
@@ -218,15 +223,19 @@ int main(int argc, char** argv) {
     }
   };
   auto runPublished = [&] { benchmark::DoNotOptimize(published.embed(batch)); };
+  Embedder quantised(EMBEDDER_VIT_INT8_DIR);
+  auto runQuantised = [&] { benchmark::DoNotOptimize(quantised.embed(batch)); };
 
   std::vector<Contender> contenders = {{"ours", runOurs},
                                        {"plain onnxruntime", runAnchor},
                                        {"ours, published layout", runPublished},
-                                       {"plain onnxruntime, published layout", runPublishedAnchor}};
+                                       {"plain onnxruntime, published layout", runPublishedAnchor},
+                                       {"ours, int8", runQuantised}};
   for (auto& contender : contenders) contender.run();  // loads the sessions
   // Each round runs all four back to back, in an order that turns each round, so that a busy
   // machine weighs on them alike; ratios are medians of the rounds' ratios.
-  std::vector<double> wallRatios, cpuRatios, publishedRatios, layoutRatios, publishedCPU, layoutCPU;
+  std::vector<double> wallRatios, cpuRatios, publishedRatios, layoutRatios, publishedCPU, layoutCPU,
+      int8Speedups;
   for (int round = 0; round < kRounds; ++round) {
     std::printf("round %d:", round + 1);
     for (std::size_t k = 0; k < contenders.size(); ++k) {
@@ -243,6 +252,7 @@ int main(int argc, char** argv) {
     layoutRatios.push_back(contenders[2].wall.back() / contenders[0].wall.back());
     publishedCPU.push_back(contenders[2].cpu.back() / contenders[3].cpu.back());
     layoutCPU.push_back(contenders[2].cpu.back() / contenders[0].cpu.back());
+    int8Speedups.push_back(contenders[0].wall.back() / contenders[4].wall.back());
   }
   std::printf("median:");
   for (const auto& contender : contenders) {
@@ -258,5 +268,19 @@ int main(int argc, char** argv) {
               median(publishedRatios));
   // Time per photo, published over own layout: 1.1 is photos per second 10 % below ours.
   std::printf("ratio published_layout/own_layout %.3f target <= 1.1\n", median(layoutRatios));
+  const auto floatVectors = embedder.embed(batch);
+  const auto int8Vectors = quantised.embed(batch);
+  std::vector<double> cosines;
+  for (std::size_t i = 0; i < floatVectors.size(); ++i) {
+    const auto a = quillmere::floatsFromHalves(floatVectors[i]);
+    const auto b = quillmere::floatsFromHalves(int8Vectors[i]);
+    double dot = 0;
+    for (std::size_t k = 0; k < a.size(); ++k) dot += static_cast<double>(a[k]) * b[k];
+    cosines.push_back(dot);  // both are unit vectors
+  }
+  std::printf(
+      "ratio int8_images_per_second/float %.3f target >= 2.5 (median cosine of the %zu "
+      "photos' vectors %.4f)\n",
+      median(int8Speedups), cosines.size(), median(cosines));
   return 0;
 }

@@ -7,7 +7,12 @@ Patch embedding of 16 x 16 patches to 768 widths, then 12 pre-norm transformer b
 of 64, MLP of 3072) and a 768-wide head on the first token. The blocks share one set of weights
 to keep the file small; the arithmetic is the same as with twelve.
 
-  make_vit_model.py OUTPUT_DIRECTORY
+With --int8, the same weights quantised per output channel the way the published dynamic int8
+exports are: each weight product becomes DynamicQuantizeLinear on the activations, MatMulInteger
+with the int8 weights, and the two scales applied to its int32 result; the products of two
+activations (attention) stay in float.
+
+  make_vit_model.py [--int8] OUTPUT_DIRECTORY
 """
 
 import json
@@ -23,13 +28,29 @@ SIZE, PATCH, WIDTH, HEADS, MLP, BLOCKS = 224, 16, 768, 12, 3072, 12
 TOKENS = (SIZE // PATCH) ** 2
 
 
-def graph(float_input=False):
+def graph(float_input=False, int8=False):
     """The encoder. float_input: the published layout instead of ours, float32 [1, 3, S, S]
-    pixels already normalised, as the Immich exports take them."""
+    pixels already normalised, as the Immich exports take them. int8: weights quantised."""
     rng = np.random.default_rng(16)
 
     def weight(*shape):
         return (rng.standard_normal(shape) * 0.02).astype(np.float32)
+
+    def constant(w):
+        """A weight matrix as the product's right side: float, or int8 with its scales."""
+        if not int8:
+            return g.const(w)
+        scales = np.maximum(np.abs(w).max(axis=0), 1e-12) / 127
+        q = np.clip(np.round(w / scales), -127, 127).astype(np.int8)
+        return (g.const(q), g.const(scales.astype(np.float32)))
+
+    def product(x, w, output=None):
+        if not int8:
+            return g.op("MatMul", [x, w], output=output)
+        q, scales = w
+        xq, xscale, xzero = g.op("DynamicQuantizeLinear", [x], outputs=3)
+        y = g.op("Cast", [g.op("MatMulInteger", [xq, q, xzero])], to=TensorProto.FLOAT)
+        return g.op("Mul", [g.op("Mul", [y, xscale]), scales], output=output)
 
     def i64(*values):
         return g.const(np.array(values, dtype=np.int64))
@@ -46,13 +67,13 @@ def graph(float_input=False):
     x = g.op("Reshape", [x, i64(-1, grid, PATCH, grid, PATCH, 3)])
     x = g.op("Transpose", [x], perm=[0, 1, 3, 2, 4, 5])
     x = g.op("Reshape", [x, i64(-1, TOKENS, PATCH * PATCH * 3)])
-    x = g.op("Add", [g.op("MatMul", [x, g.const(weight(PATCH * PATCH * 3, WIDTH))]),
+    x = g.op("Add", [product(x, constant(weight(PATCH * PATCH * 3, WIDTH))),
                      g.const(weight(TOKENS, WIDTH))])
 
     gamma = g.const(np.ones(WIDTH, np.float32))
     beta = g.const(np.zeros(WIDTH, np.float32))
-    w_qkv, w_out = g.const(weight(WIDTH, 3 * WIDTH)), g.const(weight(WIDTH, WIDTH))
-    w_up, w_down = g.const(weight(WIDTH, MLP)), g.const(weight(MLP, WIDTH))
+    w_qkv, w_out = constant(weight(WIDTH, 3 * WIDTH)), constant(weight(WIDTH, WIDTH))
+    w_up, w_down = constant(weight(WIDTH, MLP)), constant(weight(MLP, WIDTH))
     scale = g.const(np.float32(1 / np.sqrt(WIDTH // HEADS)))
     gelu = g.const(np.float32(1.702))
 
@@ -60,7 +81,7 @@ def graph(float_input=False):
         return g.op("LayerNormalization", [v, gamma, beta], axis=-1)
 
     for _ in range(BLOCKS):
-        qkv = g.op("MatMul", [norm(x), w_qkv])
+        qkv = product(norm(x), w_qkv)
         qkv = g.op("Reshape", [qkv, i64(-1, TOKENS, 3, HEADS, WIDTH // HEADS)])
         qkv = g.op("Transpose", [qkv], perm=[2, 0, 3, 1, 4])  # 3, N, heads, tokens, 64
         q, k, v = (g.op("Gather", [qkv, g.const(np.array(i, np.int64))], axis=0) for i in range(3))
@@ -68,23 +89,24 @@ def graph(float_input=False):
         attended = g.op("MatMul", [g.op("Softmax", [scores], axis=-1), v])
         attended = g.op("Reshape", [g.op("Transpose", [attended], perm=[0, 2, 1, 3]),
                                     i64(-1, TOKENS, WIDTH)])
-        x = g.op("Add", [x, g.op("MatMul", [attended, w_out])])
-        up = g.op("MatMul", [norm(x), w_up])
+        x = g.op("Add", [x, product(attended, w_out)])
+        up = product(norm(x), w_up)
         up = g.op("Mul", [up, g.op("Sigmoid", [g.op("Mul", [up, gelu])])])
-        x = g.op("Add", [x, g.op("MatMul", [up, w_down])])
+        x = g.op("Add", [x, product(up, w_down)])
 
     first = g.op("Gather", [norm(x), g.const(np.array(0, np.int64))], axis=1)
-    g.op("MatMul", [first, g.const(weight(WIDTH, WIDTH))], output="embedding")
+    product(first, constant(weight(WIDTH, WIDTH)), output="embedding")
     g.output("embedding", TensorProto.FLOAT, [1 if float_input else "N", WIDTH])
     return g
 
 
 def main():
-    if len(sys.argv) != 2:
-        raise SystemExit("usage: make_vit_model.py OUTPUT_DIRECTORY")
-    out = sys.argv[1]
+    int8 = len(sys.argv) == 3 and sys.argv[1] == "--int8"
+    if len(sys.argv) != 2 and not int8:
+        raise SystemExit("usage: make_vit_model.py [--int8] OUTPUT_DIRECTORY")
+    out = sys.argv[-1]
     os.makedirs(out, exist_ok=True)
-    graph().save(os.path.join(out, "ImageEncoder.onnx"))
+    graph(int8=int8).save(os.path.join(out, "ImageEncoder.onnx"))
     info = {"hf": "benchmark/vit-b16-random", "kind": "benchmark", "imageSize": SIZE,
             "contextLength": 64, "dim": WIDTH, "logitScale": 10, "logitBias": -10,
             "lowercase": True, "padId": 0, "eosId": 1, "resize": "crop", "batch": 16}

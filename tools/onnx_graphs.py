@@ -34,7 +34,12 @@ class Graph:
         self.initializers.append(numpy_helper.from_array(np.asarray(array), name))
         return name
 
-    def op(self, op_type, inputs, output=None, **attributes):
+    def op(self, op_type, inputs, output=None, outputs=1, **attributes):
+        """The node's output name, or a list of `outputs` names when it has several."""
+        if outputs > 1:
+            names = [self.fresh(op_type.lower()) for _ in range(outputs)]
+            self.nodes.append(helper.make_node(op_type, inputs, names, **attributes))
+            return names
         output = output or self.fresh(op_type.lower())
         self.nodes.append(helper.make_node(op_type, inputs, [output], **attributes))
         return output
