@@ -12,6 +12,7 @@ BackgroundPool::BackgroundPool(int threads, int idleMilliseconds) {
 BackgroundPool::~BackgroundPool() {
   work_.clear();
   pool_.waitForDone();
+  std::lock_guard after(ended_);
 }
 
 void BackgroundPool::start(std::function<void()> work) {
@@ -19,6 +20,7 @@ void BackgroundPool::start(std::function<void()> work) {
   // One runnable an item: whichever runs first takes the oldest.
   pool_.start([this] {
     if (const auto work = work_.take()) work();
+    std::lock_guard end(ended_);
   });
 }
 

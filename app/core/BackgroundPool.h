@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A bounded set of background threads (a QThreadPool) whose work passes through a WorkList
 // rather than inside Qt's runnables, so that ThreadSanitizer sees the hand-over from the
-// caller to the worker.
+// caller to the worker, and the end of each piece of work before the pool goes.
 #pragma once
 
 #include <QThreadPool>
 #include <functional>
+#include <mutex>
 
 #include "WorkList.h"
 
@@ -25,6 +26,10 @@ class BackgroundPool {
 
  private:
   WorkList work_;
+  // Taken as each piece of work ends and once more after the pool is done: Qt's own wait is
+  // invisible to ThreadSanitizer, which would take what the work touched last for a race
+  // with what is destroyed after the pool.
+  std::mutex ended_;
   QThreadPool pool_;
 };
 
