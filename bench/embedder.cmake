@@ -1,28 +1,28 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# A random-weight image encoder with the compute of ViT-B/16 at 224, made at build time.
-set(_vit_dir "${CMAKE_CURRENT_BINARY_DIR}/embedder-vit")
-add_custom_command(
-  OUTPUT "${_vit_dir}/ImageEncoder.onnx" "${_vit_dir}/model.json"
-  COMMAND "${QUILLMERE_PYTHON}" "${CMAKE_SOURCE_DIR}/tools/make_vit_model.py" "${_vit_dir}"
-  DEPENDS "${CMAKE_SOURCE_DIR}/tools/make_vit_model.py" "${CMAKE_SOURCE_DIR}/tools/onnx_graphs.py"
-  COMMENT "Generating the ViT-B/16-sized benchmark encoder"
-  VERBATIM)
-add_custom_target(embedder_vit_model DEPENDS "${_vit_dir}/ImageEncoder.onnx")
-add_dependencies(${name} embedder_vit_model)
-target_compile_definitions(${name} PRIVATE EMBEDDER_VIT_DIR="${_vit_dir}")
-
-# The same weights quantised per channel as the published dynamic int8 exports are.
-set(_vit_int8_dir "${CMAKE_CURRENT_BINARY_DIR}/embedder-vit-int8")
-add_custom_command(
-  OUTPUT "${_vit_int8_dir}/ImageEncoder.onnx" "${_vit_int8_dir}/model.json"
-  COMMAND "${QUILLMERE_PYTHON}" "${CMAKE_SOURCE_DIR}/tools/make_vit_model.py" --int8
-          "${_vit_int8_dir}"
-  DEPENDS "${CMAKE_SOURCE_DIR}/tools/make_vit_model.py" "${CMAKE_SOURCE_DIR}/tools/onnx_graphs.py"
-  COMMENT "Generating the ViT-B/16-sized benchmark encoder quantised to int8"
-  VERBATIM)
-add_custom_target(embedder_vit_int8_model DEPENDS "${_vit_int8_dir}/ImageEncoder.onnx")
-add_dependencies(${name} embedder_vit_int8_model)
-target_compile_definitions(${name} PRIVATE EMBEDDER_VIT_INT8_DIR="${_vit_int8_dir}")
+# Random-weight image encoders with the compute of ViT-B/16 at 224, made at build time: the
+# float one (EMBEDDER_VIT_DIR), and the same weights quantised per channel as the published
+# dynamic int8 exports are (EMBEDDER_VIT_INT8_DIR).
+foreach(_variant IN ITEMS float int8)
+  if(_variant STREQUAL "float")
+    set(_vit_dir "${CMAKE_CURRENT_BINARY_DIR}/embedder-vit")
+    set(_vit_args "")
+    set(_vit_define EMBEDDER_VIT_DIR)
+  else()
+    set(_vit_dir "${CMAKE_CURRENT_BINARY_DIR}/embedder-vit-${_variant}")
+    set(_vit_args "--${_variant}")
+    set(_vit_define EMBEDDER_VIT_INT8_DIR)
+  endif()
+  add_custom_command(
+    OUTPUT "${_vit_dir}/ImageEncoder.onnx" "${_vit_dir}/model.json"
+    COMMAND "${QUILLMERE_PYTHON}" "${CMAKE_SOURCE_DIR}/tools/make_vit_model.py" ${_vit_args}
+            "${_vit_dir}"
+    DEPENDS "${CMAKE_SOURCE_DIR}/tools/make_vit_model.py" "${CMAKE_SOURCE_DIR}/tools/onnx_graphs.py"
+    COMMENT "Generating the ViT-B/16-sized benchmark encoder (${_variant})"
+    VERBATIM)
+  add_custom_target(embedder_vit_${_variant}_model DEPENDS "${_vit_dir}/ImageEncoder.onnx")
+  add_dependencies(${name} embedder_vit_${_variant}_model)
+  target_compile_definitions(${name} PRIVATE ${_vit_define}="${_vit_dir}")
+endforeach()
 target_link_libraries(${name} PRIVATE PkgConfig::VIPS OnnxRuntime::OnnxRuntime)
 
 # The same compute in the Immich export layout (float NCHW input, batch fixed at 1), imported
