@@ -29,7 +29,9 @@
 #include "indexer/Indexer.h"
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
+#include "model/ModelCatalogue.h"
 #include "model/ModelChoice.h"
+#include "model/ModelDownload.h"
 #include "model/ModelImport.h"
 #include "platform/MountTable.h"
 #include "scan/FolderWatcher.h"
@@ -248,7 +250,8 @@ const std::vector<Commands::Command>& Commands::commands() {
        .mostOperands = 0,
        .handler = &Commands::retry},
       {.name = "model",
-       .synopsis = "model [import SOURCE [DEST] | use NAME|DIR|default]  the search model",
+       .synopsis = "model [import SOURCE [DEST] | use NAME|DIR|default | list [--available] |\n"
+                   "        download ID|OWNER/NAME [--use]]  the search model",
        .access = A::none,
        .mostOperands = 3,
        .handler = &Commands::model},
@@ -846,7 +849,20 @@ int Commands::model(const Options& options) {
     return importModel(operands[1], operands.size() == 3 ? operands[2] : std::string());
   }
   if (operands[0] == "use" && operands.size() == 2) return useModel(operands[1]);
-  throw Error("usage: quillmere-cli model [import SOURCE [DEST] | use NAME|DIR|default]", 2);
+  if (operands[0] == "list" && operands.size() <= 2 &&
+      (operands.size() == 1 || operands[1] == "--available")) {
+    return listModels(operands.size() == 2);
+  }
+  if (operands[0] == "download" && operands.size() >= 2) {
+    const bool use = std::find(operands.begin() + 1, operands.end(), "--use") != operands.end();
+    if (operands.size() == (use ? 3u : 2u) && operands[1] != "--use") {
+      return downloadModel(operands[1], use);
+    }
+  }
+  throw Error(
+      "usage: quillmere-cli model [import SOURCE [DEST] | use NAME|DIR|default | "
+      "list [--available] | download ID|OWNER/NAME [--use]]",
+      2);
 }
 
 int Commands::showModel() {
@@ -893,13 +909,105 @@ int Commands::importModel(const std::string& source, const std::string& destinat
   return 0;
 }
 
+int Commands::listModels(bool available) {
+  const auto models = ModelChoice::modelsDirectory();
+  const auto chosen = ModelChoice::chosen();
+  std::error_code error;
+  const auto catalogue = ModelCatalogue::installed();
+  if (available) {
+    for (const auto& entry : catalogue.entries()) {
+      const auto name = entry.repository.substr(entry.repository.find('/') + 1);
+      const bool here = std::filesystem::exists(models / name, error);
+      std::printf("%-18s %-28s %5llu MB  %-15s ImageNet %.1f %%%s\n", entry.id.c_str(),
+                  entry.name.c_str(), static_cast<unsigned long long>(entry.megabytes),
+                  entry.languages.c_str(), entry.quality, here ? "  (downloaded)" : "");
+    }
+    std::printf("Download one with 'quillmere-cli model download ID'.\n");
+    return 0;
+  }
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(models, error)) {
+    const auto name = item.path().filename().string();
+    if (item.is_directory(error) && name.front() != '.') names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    const bool inUse = chosen && chosen->lexically_normal() == (models / name).lexically_normal();
+    std::printf("%s%s\n", printable(name).c_str(), inUse ? "  (in use)" : "");
+  }
+  if (names.empty())
+    std::printf("No model is downloaded or imported into %s.\n",
+                printable(models.string()).c_str());
+  return 0;
+}
+
+int Commands::downloadModel(const std::string& wanted, bool use) {
+  const auto catalogue = ModelCatalogue::installed();
+  const auto* entry = catalogue.find(wanted);
+  if (!entry && !ModelDownload::isRepository(wanted)) {
+    throw Error("'" + wanted + "' is not in the list of models (" + catalogue.ids() +
+                    ") nor a repository of the hub (owner/name).",
+                2);
+  }
+  const auto models = ModelChoice::modelsDirectory();
+  try {
+    ModelDownload download(entry ? entry->repository : wanted, ModelDownload::hubEndpoint());
+    std::error_code error;
+    if (std::filesystem::exists(download.destination(models), error)) {
+      std::printf("%s is already in %s.\n", download.name().c_str(),
+                  printable(download.destination(models).string()).c_str());
+      return use ? useModel(download.name()) : 0;
+    }
+    const auto total = download.totalBytes();
+    std::printf("Downloading %s (%s) from %s\n", download.name().c_str(),
+                ProgressBar::bytes(static_cast<std::int64_t>(total)).c_str(),
+                ModelDownload::hubEndpoint().c_str());
+    std::fflush(stdout);
+    catchInterrupts();
+    ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<std::uint64_t> first;
+    const auto report = [&](std::uint64_t done, std::uint64_t all) {
+      if (interrupted) return false;
+      if (!first) first = done;
+      const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+      const double rate = spent.count() > 0.5 ? double(done - *first) / spent.count() : 0.0;
+      bar.showTransfer(done, all, rate);
+      return true;
+    };
+    std::filesystem::path directory;
+    try {
+      directory = download.run(models, report);
+    } catch (...) {
+      bar.finish();
+      throw;
+    }
+    bar.finish();
+    for (const auto& note : download.notes()) {
+      std::fprintf(stderr, "quillmere-cli: note: %s\n", note.c_str());
+    }
+    std::printf("Downloaded %s into %s.\n", download.name().c_str(),
+                printable(directory.string()).c_str());
+    if (use) return useModel(download.name());
+    std::printf("Choose it with 'quillmere-cli model use %s'.\n", download.name().c_str());
+  } catch (const ModelDownload::Failure& failure) {
+    throw Error(failure.what());
+  } catch (const ModelImport::Refusal& refusal) {
+    throw Error("Cannot import " + wanted + ": " + refusal.what());
+  }
+  return 0;
+}
+
 int Commands::useModel(const std::string& nameOrDirectory) {
   if (nameOrDirectory == "default") {
     ModelChoice::forget();
     std::printf("The built-in model is used again (unless QUILLMERE_MODEL_DIR is set).\n");
     return 0;
   }
-  const auto directory = ModelChoice::resolve(nameOrDirectory);
+  // A downloaded model is found by its id in the list too.
+  const auto* entry = ModelCatalogue::installed().find(nameOrDirectory);
+  const auto directory = ModelChoice::resolve(
+      entry ? entry->repository.substr(entry->repository.find('/') + 1) : nameOrDirectory);
   std::string signature;
   try {
     signature = Embedder(directory).info().signature();

@@ -114,6 +114,8 @@ class Commands {
   int showModel();
   int importModel(const std::string& source, const std::string& destination);
   int useModel(const std::string& nameOrDirectory);
+  int listModels(bool available);
+  int downloadModel(const std::string& wanted, bool use);
 
   SearchFilter filter(const Options& options) const;
   void print(const std::string& query, const std::vector<SearchResult>& results, bool json) const;

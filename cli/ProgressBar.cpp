@@ -76,18 +76,42 @@ std::string ProgressBar::describe(const Indexer::Progress& progress) {
 }
 
 void ProgressBar::show(const Indexer::Progress& progress) {
+  const bool phaseChanged = !lastPhase_ || *lastPhase_ != progress.phase;
+  lastPhase_ = progress.phase;
+  draw(isTerminal_ ? bar(progress.doneBytes, progress.totalBytes, 24) + " " + describe(progress)
+                   : describe(progress),
+       phaseChanged, std::chrono::seconds(1));
+}
+
+std::string ProgressBar::describeTransfer(std::uint64_t done, std::uint64_t total,
+                                          double bytesPerSecond) {
+  const auto count = [](std::uint64_t value) { return bytes(static_cast<std::int64_t>(value)); };
+  std::string text = count(done) + " of " + count(total);
+  if (bytesPerSecond > 0) {
+    text += ", " + count(static_cast<std::uint64_t>(bytesPerSecond)) + "/s, " +
+            timeLeft(static_cast<double>(total - std::min(done, total)) / bytesPerSecond) + " left";
+  }
+  return text;
+}
+
+void ProgressBar::showTransfer(std::uint64_t done, std::uint64_t total, double bytesPerSecond) {
+  const auto text = describeTransfer(done, total, bytesPerSecond);
+  draw(isTerminal_
+           ? bar(static_cast<std::int64_t>(done), static_cast<std::int64_t>(total), 24) + " " + text
+           : text,
+       done == total, std::chrono::seconds(5));
+}
+
+void ProgressBar::draw(const std::string& text, bool force, std::chrono::seconds every) {
   const auto now = std::chrono::steady_clock::now();
   if (isTerminal_) {
-    std::fprintf(out_, "\r%s %s\033[K", bar(progress.doneBytes, progress.totalBytes, 24).c_str(),
-                 describe(progress).c_str());
+    std::fprintf(out_, "\r%s\033[K", text.c_str());
     lineOpen_ = true;
   } else {
-    const bool phaseChanged = !lastPhase_ || *lastPhase_ != progress.phase;
-    if (!phaseChanged && lastLine_ && now - *lastLine_ < std::chrono::seconds(1)) return;
-    std::fprintf(out_, "%s\n", describe(progress).c_str());
+    if (!force && lastLine_ && now - *lastLine_ < every) return;
+    std::fprintf(out_, "%s\n", text.c_str());
     lastLine_ = now;
   }
-  lastPhase_ = progress.phase;
   std::fflush(out_);
 }
 

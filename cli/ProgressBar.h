@@ -19,6 +19,10 @@ class ProgressBar {
   ProgressBar(std::FILE* out, bool isTerminal);
 
   void show(const Indexer::Progress& progress);
+  // A download: bytes done of total, the rate since it started, and the time left.
+  void showTransfer(std::uint64_t done, std::uint64_t total, double bytesPerSecond);
+  static std::string describeTransfer(std::uint64_t done, std::uint64_t total,
+                                      double bytesPerSecond);
   // Ends a redrawn line so that what follows starts on its own.
   void finish();
 
@@ -36,6 +40,8 @@ class ProgressBar {
  private:
   // Idle, yet not every file the run counted was done: cancelled, or a folder went away.
   static bool stoppedShort(const Indexer::Progress& progress);
+  // Writes one report: redrawn on a terminal, else a line at most every `every`.
+  void draw(const std::string& text, bool force, std::chrono::seconds every);
 
   std::FILE* out_;
   bool isTerminal_;

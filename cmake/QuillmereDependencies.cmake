@@ -8,6 +8,7 @@ pkg_check_modules(VIPS REQUIRED IMPORTED_TARGET vips)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libavutil)
 pkg_check_modules(OPENBLAS REQUIRED IMPORTED_TARGET openblas)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 find_package(nlohmann_json 3 REQUIRED)
 include(FindOnnxRuntime)
 

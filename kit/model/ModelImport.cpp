@@ -5,6 +5,7 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -159,6 +160,24 @@ ModelImport::ModelImport(std::filesystem::path source) : source_(std::move(sourc
   }
   // Two exports downloaded into folders of one name must not pass for one model.
   info_.weights = digestOf({imageEncoder_, textEncoder_});
+}
+
+std::vector<std::string> ModelImport::filesOf(Layout layout) {
+  if (layout == Layout::immich) {
+    return {
+        "visual/model.onnx",          "textual/model.onnx",     "config.json",
+        "visual/preprocess_cfg.json", "textual/tokenizer.json", "textual/tokenizer_config.json"};
+  }
+  return {"onnx/vision_model.onnx",   "onnx/text_model.onnx", "config.json",
+          "preprocessor_config.json", "tokenizer.json",       "tokenizer_config.json"};
+}
+
+std::optional<ModelImport::Layout> ModelImport::layoutOf(const std::vector<std::string>& paths) {
+  for (const auto layout : {Layout::immich, Layout::optimum}) {
+    const auto encoder = filesOf(layout).front();
+    if (std::find(paths.begin(), paths.end(), encoder) != paths.end()) return layout;
+  }
+  return std::nullopt;
 }
 
 void ModelImport::readLayout() {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -46,6 +47,12 @@ class ModelImport {
 
   // The model.json text of info().
   static std::string modelJSON(const ModelInfo& info);
+
+  // The files of an export in `layout` that the import reads, the encoders first; a download
+  // fetches these and nothing else.
+  static std::vector<std::string> filesOf(Layout layout);
+  // The layout of an export holding `paths` (relative, with '/'); nothing when neither fits.
+  static std::optional<Layout> layoutOf(const std::vector<std::string>& paths);
 
  private:
   void readLayout();

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The published exports the program offers to download, read from the models.json installed
+// with it (<prefix>/share/quillmere/models.json). Both front ends list and look up models here.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quillmere {
+
+class ModelCatalogue {
+ public:
+  class Failure : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
+  struct Entry {
+    std::string id;
+    std::string name;
+    std::string repository;       // owner/name on the hub
+    std::uint64_t megabytes = 0;  // the download
+    std::string languages;
+    double quality = 0;  // zero-shot ImageNet-1k top-1, in percent
+    std::string qualitySource;
+    double imageGflops = 0;  // the image encoder's cost per photo
+    bool confirmed = false;  // sizes and files checked against the hub
+    bool recommended = false;
+
+    bool operator==(const Entry&) const = default;
+  };
+
+  // Reads a catalogue file. Throws Failure.
+  explicit ModelCatalogue(const std::filesystem::path& file);
+  // The catalogue installed with the program; empty when there is none.
+  static ModelCatalogue installed();
+
+  const std::vector<Entry>& entries() const { return entries_; }
+  // The entry with this id or repository; nullptr when none has it.
+  const Entry* find(const std::string& idOrRepository) const;
+  // The ids, for a message naming what can be asked for.
+  std::string ids() const;
+
+ private:
+  ModelCatalogue() = default;
+  std::vector<Entry> entries_;
+};
+
+}  // namespace quillmere

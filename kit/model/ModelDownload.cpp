@@ -1,0 +1,286 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The hub's interface: GET {endpoint}/api/models/{repo}/tree/main?recursive=true lists the
+// files (path, size, oid, and lfs.oid for large ones); {endpoint}/{repo}/resolve/main/{path}
+// answers with the file or a redirect to where it is stored.
+#include "model/ModelDownload.h"
+
+#include <glib.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "platform/HttpClient.h"
+
+namespace quillmere {
+namespace {
+
+using Json = nlohmann::json;
+
+bool nameCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+}
+
+bool validPart(const std::string& part) {
+  return !part.empty() && part != "." && part != ".." && part.size() <= 96 &&
+         std::all_of(part.begin(), part.end(), nameCharacter);
+}
+
+std::string percentEncoded(const std::string& path) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char c : path) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string megabytes(std::uint64_t bytes) {
+  return std::to_string((bytes + 999'999) / 1'000'000) + " MB";
+}
+
+// The file's SHA-256, or its git blob id, in lower-case hex.
+std::string digestOf(const std::filesystem::path& path, GChecksumType type,
+                     const std::string& prefix) {
+  std::unique_ptr<GChecksum, decltype(&g_checksum_free)> sum(g_checksum_new(type),
+                                                             &g_checksum_free);
+  g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(prefix.data()),
+                    static_cast<gssize>(prefix.size()));
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> buffer(1 << 20);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(buffer.data()), in.gcount());
+  }
+  return g_checksum_get_string(sum.get());
+}
+
+bool intact(const ModelDownload::File& file, const std::filesystem::path& path) {
+  if (!file.sha256.empty()) return digestOf(path, G_CHECKSUM_SHA256, "") == file.sha256;
+  if (!file.gitOid.empty()) {
+    const std::string header = "blob " + std::to_string(file.size) + std::string(1, '\0');
+    return digestOf(path, G_CHECKSUM_SHA1, header) == file.gitOid;
+  }
+  return false;  // nothing to check against: never taken on trust
+}
+
+std::uint64_t sizeOf(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return error ? 0 : size;
+}
+
+bool optional(const std::string& path) {
+  return path.ends_with("tokenizer_config.json");
+}
+
+}  // namespace
+
+ModelDownload::ModelDownload(std::string repository, std::string endpoint,
+                             std::chrono::seconds stallTime)
+    : repository_(std::move(repository)),
+      endpoint_(std::move(endpoint)),
+      http_(std::make_unique<HttpClient>(stallTime)) {
+  if (!isRepository(repository_)) {
+    throw Failure("'" + repository_ + "' is not a model of the hub: give owner/name.");
+  }
+  name_ = repository_.substr(repository_.find('/') + 1);
+  while (!endpoint_.empty() && endpoint_.back() == '/') endpoint_.pop_back();
+}
+
+ModelDownload::~ModelDownload() = default;
+
+std::string ModelDownload::hubEndpoint() {
+  const char* set = std::getenv("HF_ENDPOINT");
+  return set && *set ? set : "https://huggingface.co";
+}
+
+bool ModelDownload::isRepository(const std::string& text) {
+  const auto slash = text.find('/');
+  return slash != std::string::npos && validPart(text.substr(0, slash)) &&
+         validPart(text.substr(slash + 1));
+}
+
+std::string ModelDownload::host() const {
+  auto rest =
+      endpoint_.substr(endpoint_.find("://") == std::string::npos ? 0 : endpoint_.find("://") + 3);
+  return rest.substr(0, rest.find('/'));
+}
+
+std::string ModelDownload::url(const std::string& relative) const {
+  return endpoint_ + "/" + repository_ + "/resolve/main/" + percentEncoded(relative);
+}
+
+const std::vector<ModelDownload::File>& ModelDownload::files() {
+  if (listed_) return files_;
+  std::string body;
+  try {
+    body = http_->fetch(endpoint_ + "/api/models/" + repository_ + "/tree/main?recursive=true");
+  } catch (const HttpClient::Failure& failure) {
+    if (failure.status() == 404 || failure.status() == 401) {
+      throw Failure("The hub at " + host() + " has no public model " + repository_ + ".");
+    }
+    fail(failure, "the list of files of " + repository_);
+  }
+  readListing(body);
+  listed_ = true;
+  return files_;
+}
+
+void ModelDownload::readListing(const std::string& body) {
+  std::vector<File> all;
+  try {
+    for (const auto& entry : Json::parse(body)) {
+      if (entry.value("type", "") != "file") continue;
+      File file{entry.at("path").get<std::string>(), entry.value("size", std::uint64_t{0}), "",
+                entry.value("oid", "")};
+      if (entry.contains("lfs") && entry["lfs"].is_object()) {
+        file.sha256 = entry["lfs"].value("oid", "");
+        file.size = entry["lfs"].value("size", file.size);
+      }
+      all.push_back(std::move(file));
+    }
+  } catch (const Json::exception& error) {
+    throw Failure("The hub at " + host() + " sent a file list this program can't read (" +
+                  error.what() + ").");
+  }
+  std::vector<std::string> paths;
+  for (const auto& file : all) paths.push_back(file.path);
+  const auto layout = ModelImport::layoutOf(paths);
+  if (!layout) {
+    throw Failure(repository_ +
+                  " is not an export this program reads: it has neither visual/model.onnx "
+                  "(Immich's layout) nor onnx/vision_model.onnx (Optimum / transformers.js).");
+  }
+  layout_ = *layout;
+  for (const auto& wanted : ModelImport::filesOf(layout_)) {
+    const auto found =
+        std::find_if(all.begin(), all.end(), [&](const File& file) { return file.path == wanted; });
+    if (found != all.end()) {
+      files_.push_back(*found);
+    } else if (!optional(wanted)) {
+      throw Failure(repository_ + " lacks " + wanted + ", which the import needs.");
+    }
+  }
+}
+
+std::uint64_t ModelDownload::totalBytes() {
+  std::uint64_t total = 0;
+  for (const auto& file : files()) total += file.size;
+  return total;
+}
+
+std::filesystem::path ModelDownload::destination(const std::filesystem::path& models) const {
+  return models / name_;
+}
+
+std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
+                                         const Progress& progress) {
+  files();
+  const auto target = destination(models);
+  std::error_code error;
+  if (std::filesystem::exists(target, error)) {
+    throw Failure(target.string() + " already exists. Remove it first to download " + repository_ +
+                  " again.");
+  }
+  const auto downloads = models / ".downloads";
+  const auto staging = downloads / name_;
+  std::filesystem::create_directories(staging, error);
+  if (error) throw Failure("Cannot write " + staging.string() + ": " + error.message() + ".");
+  checkRoom(staging);
+  std::uint64_t before = 0;
+  for (const auto& file : files_) {
+    fetch(file, staging, before, progress);
+    before += file.size;
+  }
+  ModelImport import(staging);
+  import.write(target);
+  notes_ = import.notes();
+  std::filesystem::remove_all(staging, error);
+  std::filesystem::remove(downloads, error);  // only when no other download waits there
+  return target;
+}
+
+// The files still to come and the compiled encoders the import writes must fit.
+void ModelDownload::checkRoom(const std::filesystem::path& staging) {
+  std::uint64_t needed = 0;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    const auto have = sizeOf(staging / files_[i].path);
+    needed += files_[i].size - std::min(files_[i].size, have);
+    if (i < 2) needed += files_[i].size;  // the encoders' compiled forms
+  }
+  struct statvfs room {};
+  if (statvfs(staging.c_str(), &room) != 0) return;
+  const auto free = static_cast<std::uint64_t>(room.f_bavail) * room.f_frsize;
+  if (free < needed) {
+    throw Failure("Not enough room in " + staging.parent_path().parent_path().string() + ": " +
+                  repository_ + " needs " + megabytes(needed) + ", " + megabytes(free) +
+                  " are free.");
+  }
+}
+
+void ModelDownload::fetch(const File& file, const std::filesystem::path& staging,
+                          std::uint64_t before, const Progress& progress) {
+  const auto path = staging / file.path;
+  std::error_code error;
+  std::filesystem::create_directories(path.parent_path(), error);
+  if (sizeOf(path) > file.size) std::filesystem::remove(path, error);
+  if (sizeOf(path) < file.size || !std::filesystem::exists(path, error)) {
+    const HttpClient::Progress each = [&](std::uint64_t have, std::uint64_t) {
+      return !progress || progress(before + std::min(have, file.size), totalBytes());
+    };
+    try {
+      http_->download(url(file.path), path, each);
+    } catch (const HttpClient::Failure& failure) {
+      if (failure.kind() == HttpClient::Failure::Kind::disk) {
+        std::filesystem::remove_all(staging, error);
+      }
+      fail(failure, file.path);
+    }
+  }
+  if (!intact(file, path)) {
+    std::filesystem::remove(path, error);
+    throw Failure(file.path + " of " + repository_ +
+                  " did not arrive intact: its checksum differs from the hub's. It was deleted; "
+                  "run the download again.");
+  }
+}
+
+void ModelDownload::fail(const std::exception& failure, const std::string& what) const {
+  const auto* http = dynamic_cast<const HttpClient::Failure*>(&failure);
+  using Kind = HttpClient::Failure::Kind;
+  const std::string detail = failure.what();
+  const std::string again = " Run the download again to go on where it stopped.";
+  switch (http ? http->kind() : Kind::other) {
+    case Kind::unreachable:
+      throw Failure("Can't reach " + host() + ": " + detail);
+    case Kind::status:
+      if (http->status() == 404) {
+        throw Failure("The hub at " + host() + " has no " + what + " in " + repository_ +
+                      " (404).");
+      }
+      throw Failure(host() + " refused " + what + " (HTTP " + std::to_string(http->status()) +
+                    ").");
+    case Kind::stalled:
+      throw Failure(host() + " stopped sending " + what + " (" + detail + ")." + again);
+    case Kind::interrupted:
+      throw Failure("The download stopped." + again);
+    case Kind::disk:
+      throw Failure("Cannot store " + what + ": " + detail +
+                    ". What was downloaded of the model was removed.");
+    case Kind::other:
+      throw Failure("The transfer of " + what + " from " + host() + " broke off (" + detail + ")." +
+                    again);
+  }
+  throw Failure(detail);
+}
+
+}  // namespace quillmere

@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Fetches a published export from the model hub and imports it. The hub's file list gives
+// each file's size and checksum; only the files the import reads are fetched, into
+// <models>/.downloads/<name>, where an interrupted download is resumed from. Every file is
+// checked before the import, which writes <models>/<name> whole or not at all.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "model/ModelImport.h"
+
+namespace quillmere {
+
+class HttpClient;
+
+class ModelDownload {
+ public:
+  // What went wrong, in words for the user; the model folder and the library are unchanged.
+  class Failure : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
+  struct File {
+    std::string path;  // relative, with '/'
+    std::uint64_t size = 0;
+    std::string sha256;  // large files: the hub's object id
+    std::string gitOid;  // small files: the git blob id (SHA-1 of "blob <size>\0" + bytes)
+  };
+
+  // `repository` is "owner/name"; the hub is at `endpoint` (see hubEndpoint()).
+  ModelDownload(std::string repository, std::string endpoint,
+                std::chrono::seconds stallTime = std::chrono::seconds(30));
+  ~ModelDownload();
+
+  // $HF_ENDPOINT when set (as the hub's own tools read it), else https://huggingface.co.
+  static std::string hubEndpoint();
+  // Whether `text` has the form owner/name of a hub repository.
+  static bool isRepository(const std::string& text);
+
+  const std::string& name() const { return name_; }
+  // Asks the hub for the export's files and keeps those the import reads. Throws Failure.
+  const std::vector<File>& files();
+  std::uint64_t totalBytes();
+
+  // Told bytes done of all files and the whole; false stops the download (kept for later).
+  using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+
+  // Where run() puts the model: <models>/<name>.
+  std::filesystem::path destination(const std::filesystem::path& models) const;
+  // Downloads what is missing, checks and imports. Throws Failure, or ModelImport::Refusal
+  // when the files arrived whole but are not an export the program reads.
+  std::filesystem::path run(const std::filesystem::path& models, const Progress& progress);
+  // Remarks of the import (see ModelImport::notes).
+  const std::vector<std::string>& notes() const { return notes_; }
+
+ private:
+  std::string host() const;
+  std::string url(const std::string& relative) const;
+  void readListing(const std::string& body);
+  void checkRoom(const std::filesystem::path& staging);
+  void fetch(const File& file, const std::filesystem::path& staging, std::uint64_t before,
+             const Progress& progress);
+  [[noreturn]] void fail(const std::exception& failure, const std::string& what) const;
+
+  std::string repository_;
+  std::string endpoint_;
+  std::string name_;
+  std::unique_ptr<HttpClient> http_;
+  bool listed_ = false;
+  std::vector<File> files_;
+  ModelImport::Layout layout_ = ModelImport::Layout::immich;
+  std::vector<std::string> notes_;
+};
+
+}  // namespace quillmere

@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Downloading an export from a stand-in of the model hub on the loopback address: resuming
+// after a broken or stopped transfer, and each failure leaving no model directory behind.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "model/ModelDownload.h"
+#include "support/HubServer.h"
+#include "support/TempDirectory.h"
+
+namespace quillmere {
+namespace {
+
+const std::filesystem::path fixture =
+    std::filesystem::path(QUILLMERE_PUBLISHED_MODELS_DIR) / "immich/ViT-B-16-SigLIP2__webli";
+const std::string repository = "immich-app/ViT-B-16-SigLIP2__webli";
+
+std::string slurp(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), {});
+}
+
+class ModelDownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(hubRoot / "immich-app");
+    std::filesystem::create_directory_symlink(fixture,
+                                              hubRoot / "immich-app/ViT-B-16-SigLIP2__webli");
+  }
+  void failWith(const std::string& fault) {
+    std::ofstream(hubRoot / (repository + ".fault")) << fault;
+  }
+  std::string runExpectingFailure(ModelDownload& download,
+                                  const ModelDownload::Progress& progress = {}) {
+    try {
+      download.run(models, progress);
+    } catch (const ModelDownload::Failure& failure) {
+      return failure.what();
+    }
+    ADD_FAILURE() << "the download did not fail";
+    return {};
+  }
+  void expectWhole() {
+    const auto directory = models / "ViT-B-16-SigLIP2__webli";
+    EXPECT_EQ(slurp(directory / "ImageEncoder.onnx"), slurp(fixture / "visual/model.onnx"));
+    EXPECT_EQ(slurp(directory / "TextEncoder.onnx"), slurp(fixture / "textual/model.onnx"));
+    EXPECT_FALSE(std::filesystem::exists(models / ".downloads"));
+  }
+
+  test::TempDirectory temporary;
+  std::filesystem::path hubRoot = temporary / "hub";
+  std::filesystem::path models = temporary / "Models";
+};
+
+TEST_F(ModelDownloadTest, ABrokenTransferIsResumedToTheSameBytes) {
+  failWith("drop");
+  test::HubServer hub(hubRoot);
+  ModelDownload download(repository, hub.endpoint());
+  EXPECT_NE(runExpectingFailure(download).find("broke off"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(models / "ViT-B-16-SigLIP2__webli"));
+  download.run(models, {});
+  // The second run asked only for what the first did not get.
+  const auto size = std::filesystem::file_size(fixture / "textual/tokenizer.json");
+  const auto log = slurp(hubRoot / "requests.log");
+  EXPECT_NE(log.find("textual/tokenizer.json whole\ntextual/tokenizer.json bytes=" +
+                     std::to_string(size * 4 / 10) + "-\n"),
+            std::string::npos)
+      << log;
+  expectWhole();
+}
+
+TEST_F(ModelDownloadTest, AStoppedDownloadGoesOnWhereItStopped) {
+  test::HubServer hub(hubRoot);
+  ModelDownload download(repository, hub.endpoint());
+  const auto total = download.totalBytes();
+  const auto message = runExpectingFailure(
+      download, [&](std::uint64_t done, std::uint64_t) { return done < total * 4 / 10; });
+  EXPECT_NE(message.find("Run the download again"), std::string::npos) << message;
+  EXPECT_FALSE(std::filesystem::exists(models / "ViT-B-16-SigLIP2__webli"));
+  ModelDownload(repository, hub.endpoint()).run(models, {});
+  expectWhole();
+}
+
+TEST_F(ModelDownloadTest, EveryFailureLeavesNoModelBehind) {
+  struct Case {
+    std::string fault;
+    std::string endpoint;  // empty: the stand-in's
+    std::string repository;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"corrupt", "", repository, "did not arrive intact"},
+      {"missing", "", repository, "(404)"},
+      {"stall", "", repository, "stopped sending"},
+      {"", "", "immich-app/NoSuchExport", "has no public model immich-app/NoSuchExport"},
+      {"", "http://127.0.0.1:9", repository, "Can't reach 127.0.0.1:9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says);
+    failWith(c.fault);
+    test::HubServer hub(hubRoot);
+    std::string message;
+    try {
+      ModelDownload download(c.repository, c.endpoint.empty() ? hub.endpoint() : c.endpoint,
+                             std::chrono::seconds(2));
+      message = runExpectingFailure(download);
+    } catch (const ModelDownload::Failure& failure) {
+      message = failure.what();
+    }
+    EXPECT_NE(message.find(c.says), std::string::npos) << message;
+    EXPECT_FALSE(std::filesystem::exists(models / "ViT-B-16-SigLIP2__webli"));
+    if (c.fault == "corrupt") {
+      // The damaged file (the fixture's largest) is gone, so the next run fetches it whole.
+      EXPECT_FALSE(std::filesystem::exists(models / ".downloads/ViT-B-16-SigLIP2__webli" /
+                                           "textual/tokenizer.json"));
+      EXPECT_TRUE(std::filesystem::exists(models / ".downloads/ViT-B-16-SigLIP2__webli" /
+                                          "textual/model.onnx"));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillmere
