@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/HubServer.h"
 #include "support/MediaFactory.h"
 #include "support/TempDirectory.h"
 
@@ -109,6 +110,21 @@ class CliTest : public ::testing::Test {
     }
     EXPECT_GE(child, 0);
     return child;
+  }
+
+  // As a user runs it from home: no model set by the environment, the XDG folders in home.
+  Outcome asUser(const std::string& args, const std::string& environment = "") const {
+    const auto out = home->path() / "out.txt";
+    const auto err = home->path() / "err.txt";
+    const auto command = "cd " + shellQuoted(home->path()) +
+                         " && env -u QUILLMERE_MODEL_DIR HOME=" + shellQuoted(home->path()) +
+                         " XDG_CONFIG_HOME=" + shellQuoted(home->path() / "config") +
+                         " XDG_DATA_HOME=" + shellQuoted(home->path() / "share") +
+                         " QUILLMERE_LIBRARY=" + shellQuoted(library) + " " + environment + " " +
+                         shellQuoted(binary()) + " " + args + " >" + shellQuoted(out) + " 2>" +
+                         shellQuoted(err) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
   }
 
   std::unique_ptr<TempDirectory> home;
@@ -524,20 +540,8 @@ TEST_F(CliTest, TokenizeArgumentsAndStandardInputAgree) {
 
 // No QUILLMERE_MODEL_DIR: the model comes from the user's choice or is the built-in one.
 TEST_F(CliTest, ImportedModelIsChosenIndexesAndSearches) {
-  const auto config = home->path() / "config";
   const auto data = home->path() / "share";
-  auto run = [&](const std::string& args) {
-    const auto out = home->path() / "out.txt";
-    const auto err = home->path() / "err.txt";
-    const auto command =
-        "cd " + shellQuoted(home->path()) +
-        " && env -u QUILLMERE_MODEL_DIR HOME=" + shellQuoted(home->path()) +
-        " XDG_CONFIG_HOME=" + shellQuoted(config) + " XDG_DATA_HOME=" + shellQuoted(data) +
-        " QUILLMERE_LIBRARY=" + shellQuoted(library) + " " + shellQuoted(binary()) + " " + args +
-        " >" + shellQuoted(out) + " 2>" + shellQuoted(err) + " </dev/null";
-    const int raw = std::system(command.c_str());
-    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-  };
+  const auto run = [&](const std::string& args) { return asUser(args); };
   EXPECT_NE(run("model").out.find("Found: the built-in demo model"), std::string::npos);
 
   const std::string source =
@@ -580,6 +584,46 @@ TEST_F(CliTest, ImportedModelIsChosenIndexesAndSearches) {
 
   ASSERT_EQ(run("model use default").status, 0);
   EXPECT_NE(run("model").out.find("Found: the built-in demo model"), std::string::npos);
+}
+
+TEST_F(CliTest, DownloadedModelIsChosenAndSearches) {
+  const auto hubRoot = home->path() / "hub";
+  const std::filesystem::path published = QUILLMERE_PUBLISHED_MODELS_DIR;
+  for (const auto& [repository, source] :
+       {std::pair{"immich-app/ViT-B-16-SigLIP2__webli", "immich/ViT-B-16-SigLIP2__webli"},
+        std::pair{"onnx-community/siglip2-base-patch16", "optimum/siglip2-base-patch16"}}) {
+    std::filesystem::create_directories((hubRoot / repository).parent_path());
+    std::filesystem::create_directory_symlink(published / source, hubRoot / repository);
+  }
+  HubServer hub(hubRoot);
+  const auto run = [&](const std::string& args, const std::string& endpoint = "") {
+    return asUser(args, "HF_ENDPOINT=" + (endpoint.empty() ? hub.endpoint() : endpoint));
+  };
+  const auto models = home->path() / "share/Quillmere/Models";
+  EXPECT_NE(run("model list --available").out.find("siglip2-b16 "), std::string::npos);
+  const auto unknown = run("model download no-such-model");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("clip-b32-openai"), std::string::npos) << unknown.err;
+  const auto unreachable = run("model download siglip2-b16 --use", "http://127.0.0.1:9");
+  EXPECT_EQ(unreachable.status, 1);
+  EXPECT_NE(unreachable.err.find("Can't reach 127.0.0.1:9"), std::string::npos) << unreachable.err;
+  EXPECT_FALSE(std::filesystem::exists(models / "ViT-B-16-SigLIP2__webli"));
+  EXPECT_NE(run("model").out.find("Found: the built-in demo model"), std::string::npos);
+
+  const auto optimum = run("model download onnx-community/siglip2-base-patch16");
+  ASSERT_EQ(optimum.status, 0) << optimum.err;
+  EXPECT_TRUE(std::filesystem::exists(models / "siglip2-base-patch16/model.json"));
+  const auto chosen = run("model download siglip2-b16 --use");
+  ASSERT_EQ(chosen.status, 0) << chosen.err;
+  EXPECT_NE(chosen.out.find("The search model is now ViT-B-16-SigLIP2__webli@32#"),
+            std::string::npos)
+      << chosen.out;
+  EXPECT_NE(run("model list").out.find("ViT-B-16-SigLIP2__webli  (in use)"), std::string::npos);
+  ASSERT_EQ(run("add " + folder("photos")).status, 0);
+  ASSERT_EQ(run("index").status, 0);
+  const auto found = run("search 'dog running on the beach' --json --limit 3");
+  ASSERT_EQ(found.status, 0) << found.err;
+  EXPECT_EQ(nlohmann::json::parse(found.out)["results"].size(), 3u) << found.out;
 }
 
 }  // namespace
