@@ -1005,7 +1005,8 @@ int Commands::useModel(const std::string& nameOrDirectory) {
     return 0;
   }
   // A downloaded model is found by its id in the list too.
-  const auto* entry = ModelCatalogue::installed().find(nameOrDirectory);
+  const auto catalogue = ModelCatalogue::installed();
+  const auto* entry = catalogue.find(nameOrDirectory);
   const auto directory = ModelChoice::resolve(
       entry ? entry->repository.substr(entry->repository.find('/') + 1) : nameOrDirectory);
   std::string signature;

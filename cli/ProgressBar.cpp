@@ -99,7 +99,8 @@ void ProgressBar::showTransfer(std::uint64_t done, std::uint64_t total, double b
   draw(isTerminal_
            ? bar(static_cast<std::int64_t>(done), static_cast<std::int64_t>(total), 24) + " " + text
            : text,
-       done == total, std::chrono::seconds(5));
+       done == total && transferShown_ != total, std::chrono::seconds(5));
+  transferShown_ = done;
 }
 
 void ProgressBar::draw(const std::string& text, bool force, std::chrono::seconds every) {

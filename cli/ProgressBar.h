@@ -48,6 +48,7 @@ class ProgressBar {
   bool lineOpen_ = false;
   std::optional<Indexer::Phase> lastPhase_;
   std::optional<std::chrono::steady_clock::time_point> lastLine_;
+  std::uint64_t transferShown_ = 0;
 };
 
 }  // namespace quillmere

@@ -618,6 +618,8 @@ TEST_F(CliTest, DownloadedModelIsChosenAndSearches) {
   EXPECT_NE(chosen.out.find("The search model is now ViT-B-16-SigLIP2__webli@32#"),
             std::string::npos)
       << chosen.out;
+  ASSERT_EQ(run("model use default").status, 0);
+  ASSERT_EQ(run("model use siglip2-b16").status, 0);  // the list's id names it too
   EXPECT_NE(run("model list").out.find("ViT-B-16-SigLIP2__webli  (in use)"), std::string::npos);
   ASSERT_EQ(run("add " + folder("photos")).status, 0);
   ASSERT_EQ(run("index").status, 0);
