@@ -26,6 +26,8 @@ class AppCommands : public QObject {
   void focusResults();
   void showDuplicates();
   void showSettings();
+  // The settings window on its Model tab.
+  void showModelSettings();
 };
 
 }  // namespace quillmere

@@ -11,6 +11,7 @@
 #include "FolderListModel.h"
 #include "GuiQueue.h"
 #include "IndexingStatus.h"
+#include "ModelDownloads.h"
 #include "SerialQueue.h"
 #include "Thumbnails.h"
 #include "model/Embedder.h"
@@ -39,6 +40,7 @@ AppModel::AppModel(Setup setup, QObject* parent)
   search_ = new SearchModel(*searchQueue_, *refineQueue_, *folders_, notify, this);
   actions_ = new Actions(*search_, *folders_, notify, this);
   indexing_ = new IndexingStatus(*folders_, this);
+  downloads_ = new ModelDownloads(this);
   connect(folders_, &FolderModel::folderForgotten, search_, &SearchModel::forgetFolder);
   connect(folders_, &FolderModel::searchNeeded, search_,
           [this](bool keepSelection) { search_->scheduleSearch(true, keepSelection); });
@@ -162,6 +164,7 @@ bool AppModel::openLibrary(Library::Opening opening) {
     if (!embedder_) {
       embedder_ = std::make_unique<Embedder>(*directory, Embedder::ComputeUnits::allCores(),
                                              Embedder::ComputeUnits::oneThread());
+      downloads_->setUsingDemo(embedder_->info().isDemo());
     }
     library_ = std::make_unique<Library>(url, embedder_->info().dim, embedder_->info().signature(),
                                          opening);

@@ -28,6 +28,7 @@ namespace quillmere {
 
 class Actions;
 class IndexingStatus;
+class ModelDownloads;
 class Embedder;
 class GuiQueue;
 class SearchEngine;
@@ -55,6 +56,9 @@ class AppModel : public QObject {
   // The indexer's progress, the totals and the status panel's actions.
   Q_PROPERTY(IndexingStatus* indexing READ indexing CONSTANT)
   Q_MOC_INCLUDE("IndexingStatus.h")
+  // The published models to download, and the download under way.
+  Q_PROPERTY(ModelDownloads* downloads READ downloads CONSTANT)
+  Q_MOC_INCLUDE("ModelDownloads.h")
 
  public:
   // Where the model finds its parts; the defaults are the user's own.
@@ -106,6 +110,7 @@ class AppModel : public QObject {
   FolderModel* folders() const { return folders_; }
   Actions* actions() const { return actions_; }
   IndexingStatus* indexing() const { return indexing_; }
+  ModelDownloads* downloads() const { return downloads_; }
 
   QString notice() const { return notice_; }
   // The same text set again is shown anew: the bar holds it its full time from now.
@@ -151,11 +156,12 @@ class AppModel : public QObject {
   QString startupError_;
   QString modelChange_;
   QString notice_;
-  GuiQueue* gui_;             // where the indexer's answers come back
-  FolderModel* folders_;      // a child of the model
-  SearchModel* search_;       // a child of the model
-  Actions* actions_;          // a child of the model
-  IndexingStatus* indexing_;  // a child of the model
+  GuiQueue* gui_;              // where the indexer's answers come back
+  FolderModel* folders_;       // a child of the model
+  SearchModel* search_;        // a child of the model
+  Actions* actions_;           // a child of the model
+  IndexingStatus* indexing_;   // a child of the model
+  ModelDownloads* downloads_;  // a child of the model
 
   // The indexed-file refresh: at most one per refreshInterval.
   QTimer refreshTimer_;

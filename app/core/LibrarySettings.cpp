@@ -115,10 +115,9 @@ QString LibrarySettings::modelUnderstands() const {
 
 QString LibrarySettings::modelHelp() const {
   return tr(
-      "Real models are published as ONNX exports of image-text models (Immich's "
-      "and Hugging Face's Optimum layouts, e.g. ViT-B-16-SigLIP2__webli): "
-      "download one's folder and choose it with \u201cUse a Model Folder\u2026\u201d. "
-      "Every file is then indexed again.");
+      "Download one of the models below (the only time Quillmere goes online, to the model "
+      "hub alone), or choose an export's folder you downloaded yourself (Immich's or "
+      "Optimum's layout). Every file is then indexed again.");
 }
 
 QStringList LibrarySettings::importedModels() const {

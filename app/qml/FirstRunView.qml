@@ -138,6 +138,11 @@ Item {
                 }
             }
         }
+        ModelOffer {
+            Layout.alignment: Qt.AlignHCenter
+            Layout.maximumWidth: 560
+            app: view.app
+        }
 
         Label {
             Layout.alignment: Qt.AlignHCenter

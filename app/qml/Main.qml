@@ -292,6 +292,10 @@ ApplicationWindow {
         function onFocusResults() { window.focusResults() }
         function onShowDuplicates() { window.showDuplicates() }
         function onShowSettings() { window.showSettings() }
+        function onShowModelSettings() {
+            window.showSettings()
+            window.settingsWindow.currentTab = 2
+        }
     }
     Connections {
         target: window.app.search

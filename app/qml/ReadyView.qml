@@ -62,6 +62,12 @@ Item {
                 text: qsTr("You can also drop a photo here to find pictures like it.")
                 font.pixelSize: 13
             }
+            ModelOffer {
+                Layout.alignment: Qt.AlignHCenter
+                Layout.maximumWidth: 560
+                Layout.topMargin: 12
+                app: root.app
+            }
         }
     }
 }

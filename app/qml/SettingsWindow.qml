@@ -317,8 +317,84 @@ ApplicationWindow {
                 wrapMode: Text.Wrap
                 color: palette.placeholderText
             }
-            Item {
+            Label {
+                text: qsTr("Download a Model")
+                font.bold: true
+            }
+            Frame {
+                Layout.fillWidth: true
                 Layout.fillHeight: true
+                padding: 4
+
+                ListView {
+                    id: downloadList
+                    objectName: "downloadList"
+                    anchors.fill: parent
+                    clip: true
+                    model: window.app ? window.app.downloads : null
+                    ScrollBar.vertical: ScrollBar {}
+                    delegate: RowLayout {
+                        id: row
+                        required property string modelId
+                        required property string name
+                        required property string folder
+                        required property string details
+                        required property string state
+                        required property real progress
+                        required property string error
+                        readonly property bool chosen: state === "downloaded"
+                                                       && folder === settings.chosenModel
+
+                        width: ListView.view.width
+                        height: 50
+                        spacing: 8
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            Layout.leftMargin: 6
+                            spacing: 2
+                            Label {
+                                Layout.fillWidth: true
+                                text: row.name
+                                font.bold: true
+                                elide: Text.ElideRight
+                            }
+                            Label {
+                                Layout.fillWidth: true
+                                visible: row.state !== "downloading"
+                                text: row.error !== "" ? row.error : row.details
+                                textFormat: Text.PlainText
+                                elide: Text.ElideRight
+                                color: row.error !== "" ? "#c5221f" : palette.placeholderText
+                            }
+                            ProgressBar {
+                                Layout.fillWidth: true
+                                visible: row.state === "downloading"
+                                value: row.progress
+                            }
+                        }
+                        Label {
+                            visible: row.chosen
+                            rightPadding: 6
+                            text: qsTr("Chosen")
+                            color: palette.placeholderText
+                        }
+                        Button {
+                            visible: !row.chosen
+                            Layout.rightMargin: 4
+                            text: row.state === "downloading" ? qsTr("Cancel")
+                                  : row.state === "downloaded" ? qsTr("Use")
+                                  : qsTr("Download")
+                            onClicked: {
+                                if (row.state === "downloading")
+                                    window.app.downloads.cancel()
+                                else if (row.state === "downloaded")
+                                    useConfirm.ask(row.folder)
+                                else
+                                    window.app.downloads.download(row.modelId)
+                            }
+                        }
+                    }
+                }
             }
         }
     }
@@ -333,6 +409,15 @@ ApplicationWindow {
         target: settings
         function onImported(name) {
             useConfirm.ask(name)
+        }
+    }
+    // A download that ends while the window is open asks at once, as an import does.
+    Connections {
+        target: window.app ? window.app.downloads : null
+        function onDownloaded(folder) {
+            settings.importedModelsChanged()
+            if (window.visible)
+                useConfirm.ask(folder)
         }
     }
 
@@ -368,6 +453,8 @@ ApplicationWindow {
                 DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
                 onClicked: {
                     settings.useModel(useConfirm.name)
+                    if (window.app)
+                        window.app.downloads.refresh()
                     useConfirm.close()
                 }
             }

@@ -20,6 +20,7 @@
 #include "FolderListModel.h"
 #include "FolderModel.h"
 #include "IndexingStatus.h"
+#include "ModelDownloads.h"
 #include "ResultListModel.h"
 #include "platform/PowerMonitor.h"
 #include "platform/ResourceLocator.h"
@@ -185,6 +186,7 @@ QStringList Snapshots::stateNames() {
           "settings-folders-after-removal",
           "settings-privacy",
           "settings-model",
+          "settings-model-downloading",
           "player-window"};
 }
 
@@ -513,6 +515,14 @@ void Snapshots::settingsWindow(AppModel& model) {
         "SettingsWindow.qml", model, name,
         [tab](QQuickWindow& window) { window.setProperty("currentTab", tab); }, textOnly);
   }
+  shoot(
+      "SettingsWindow.qml", model, "settings-model-downloading",
+      [&model](QQuickWindow& window) {
+        window.setProperty("currentTab", 2);
+        model.downloads()->show(model.downloads()->offerId(), 0.42);
+      },
+      textOnly);
+  model.downloads()->show(model.downloads()->offerId(), -1);
   // The last folder chosen, then the first removed: the choice stays on its folder. Once
   // for both palettes.
   std::optional<std::int64_t> chosen;

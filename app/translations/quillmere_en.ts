@@ -509,6 +509,21 @@
     </message>
 </context>
 <context>
+    <name>ModelOffer</name>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>NoticeBar</name>
     <message>
         <source>Close</source>
@@ -793,6 +808,14 @@
     <message>
         <source>%2, %1</source>
         <extracomment>%2 is the folder&apos;s name, %1 its count or state</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download a Model</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1097,10 +1120,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Real models are published as ONNX exports of image-text models (Immich&apos;s and Hugging Face&apos;s Optimum layouts, e.g. ViT-B-16-SigLIP2__webli): download one&apos;s folder and choose it with “Use a Model Folder…”. Every file is then indexed again.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>A model named %1 is already imported: choose it in the list above.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -1118,6 +1137,33 @@
     </message>
     <message>
         <source>%1 is chosen. Quit and open Quillmere again to use it; every file is then indexed again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Download one of the models below (the only time Quillmere goes online, to the model hub alone), or choose an export&apos;s folder you downloaded yourself (Immich&apos;s or Optimum&apos;s layout). Every file is then indexed again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::ModelDownloads</name>
+    <message>
+        <source>%1 · %2 · ImageNet %3 %</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading %1: %2 %</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is downloaded. Choose it in Settings to search by meaning.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t download %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The demo model only knows colours. Download %1 (%2) to search by meaning.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -16,8 +16,10 @@
 
 #include "AppFixture.h"
 #include "LibrarySettings.h"
+#include "ModelDownloads.h"
 #include "model/Embedder.h"
 #include "model/ModelChoice.h"
+#include "support/HubServer.h"
 
 namespace quillmere::test {
 namespace {
@@ -180,7 +182,8 @@ class ModelImportSettingsTest : public SettingsTest {
  protected:
   void SetUp() override {
     SettingsTest::SetUp();
-    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "QUILLMERE_MODEL_DIR"}) {
+    for (const char* name :
+         {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "QUILLMERE_MODEL_DIR", "HF_ENDPOINT"}) {
       saved_.emplace_back(name, qEnvironmentVariableIsSet(name), qgetenv(name));
     }
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString((temp->path() / "data").string()));
@@ -254,6 +257,51 @@ TEST_F(ModelImportSettingsTest, AFailedImportLeavesNothingBehind) {
   EXPECT_TRUE(!std::filesystem::exists(models) || std::filesystem::is_empty(models));
   EXPECT_TRUE(settings().importedModels().isEmpty());
   EXPECT_FALSE(ModelChoice::chosen());
+}
+
+TEST_F(ModelImportSettingsTest, ADownloadIsCancelledOrChosenAndTheNextStartAsksFirst) {
+  const auto hubRoot = temp->path() / "hub";
+  std::filesystem::create_directories(hubRoot / "immich-app");
+  std::filesystem::create_directory_symlink(immichExport,
+                                            hubRoot / "immich-app/ViT-B-16-SigLIP2__webli");
+  std::ofstream(hubRoot / "immich-app/ViT-B-16-SigLIP2__webli.fault") << "stall";
+  HubServer hub(hubRoot);
+  qputenv("HF_ENDPOINT", QByteArray::fromStdString(hub.endpoint()));
+  const auto photos = makeFolder("Photos");
+  addPhotos(photos, 1);
+  addIndexed(photos);
+  auto& downloads = *model().downloads();
+  ASSERT_TRUE(downloads.offered()) << "the demo model is in use";
+
+  // A stalled download, cancelled from the application, leaves no model and no error.
+  downloads.download(downloads.offerId());
+  EXPECT_EQ(downloads.offerState(), "downloading");
+  downloads.cancel();
+  ASSERT_TRUE(waitFor([&] { return downloads.offerState() != "downloading"; }));
+  EXPECT_EQ(downloads.offerState(), "available") << downloads.offer().toStdString();
+  EXPECT_FALSE(std::filesystem::exists(ModelChoice::modelsDirectory() / "ViT-B-16-SigLIP2__webli"));
+
+  std::filesystem::remove(hubRoot / "immich-app/ViT-B-16-SigLIP2__webli.fault");
+  QSignalSpy downloaded(&downloads, &ModelDownloads::downloaded);
+  downloads.download(downloads.offerId());
+  ASSERT_TRUE(waitFor([&] { return downloaded.count() == 1; })) << downloads.offer().toStdString();
+  const QString folder = downloaded.at(0).at(0).toString();
+  EXPECT_EQ(folder, "ViT-B-16-SigLIP2__webli");
+  EXPECT_EQ(downloads.offerState(), "downloaded");
+  EXPECT_FALSE(ModelChoice::chosen()) << "chosen before the user agreed";
+  ASSERT_TRUE(settings().useModel(folder));
+  downloads.refresh();
+  EXPECT_FALSE(downloads.offered());
+
+  // The next start uses it, and asks before the library is indexed again.
+  settings_.reset();
+  model_.reset();
+  auto next = setup();
+  next.modelDirectory.reset();
+  const AppModel reopened(next);
+  EXPECT_FALSE(reopened.ready());
+  EXPECT_TRUE(reopened.modelChange().contains("ViT-B-16-SigLIP2__webli"))
+      << reopened.modelChange().toStdString();
 }
 
 }  // namespace

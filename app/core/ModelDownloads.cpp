@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ModelDownloads.h"
+
+#include <QDir>
+#include <QLocale>
+#include <chrono>
+
+#include "GuiQueue.h"
+#include "model/ModelChoice.h"
+#include "model/ModelDownload.h"
+
+namespace quillmere {
+namespace {
+
+QString folderOf(const ModelCatalogue::Entry& entry) {
+  return QString::fromStdString(entry.repository.substr(entry.repository.find('/') + 1));
+}
+
+QString sizeText(std::uint64_t megabytes) {
+  return QLocale().formattedDataSize(static_cast<qint64>(megabytes) * 1'000'000, 1,
+                                     QLocale::DataSizeSIFormat);
+}
+
+}  // namespace
+
+ModelDownloads::ModelDownloads(QObject* parent)
+    : QAbstractListModel(parent), gui_(new GuiQueue(this)) {
+  try {
+    const auto catalogue = ModelCatalogue::installed();
+    for (const auto& entry : catalogue.entries()) rows_.push_back({entry});
+  } catch (const ModelCatalogue::Failure&) {
+    // A damaged list offers nothing; importing a folder still works.
+  }
+  refresh();
+}
+
+ModelDownloads::~ModelDownloads() {
+  stop_ = true;
+  join();
+}
+
+void ModelDownloads::join() {
+  if (worker_.joinable()) worker_.join();
+}
+
+int ModelDownloads::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+QVariant ModelDownloads::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const Row& row = rows_[static_cast<std::size_t>(index.row())];
+  switch (role) {
+    case IdRole:
+      return QString::fromStdString(row.entry.id);
+    case NameRole:
+      return QString::fromStdString(row.entry.name);
+    case FolderRole:
+      return folderOf(row.entry);
+    case DetailsRole:
+      return tr("%1 · %2 · ImageNet %3 %")
+          .arg(sizeText(row.entry.megabytes), QString::fromStdString(row.entry.languages),
+               QLocale().toString(row.entry.quality, 'f', 1));
+    case StateRole:
+      return row.progress >= 0 ? QStringLiteral("downloading")
+             : row.present     ? QStringLiteral("downloaded")
+                               : QStringLiteral("available");
+    case ProgressRole:
+      return std::max(row.progress, 0.0);
+    case ErrorRole:
+      return row.error;
+  }
+  return {};
+}
+
+QHash<int, QByteArray> ModelDownloads::roleNames() const {
+  return {{IdRole, "modelId"},      {NameRole, "name"},   {FolderRole, "folder"},
+          {DetailsRole, "details"}, {StateRole, "state"}, {ProgressRole, "progress"},
+          {ErrorRole, "error"}};
+}
+
+int ModelDownloads::rowOf(const QString& id) const {
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (QString::fromStdString(rows_[i].entry.id) == id) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+QString ModelDownloads::offerId() const {
+  for (const auto& row : rows_) {
+    if (row.entry.recommended) return QString::fromStdString(row.entry.id);
+  }
+  return {};
+}
+
+bool ModelDownloads::offered() const {
+  return usingDemo_ && !choiceMade_ && !offerId().isEmpty();
+}
+
+void ModelDownloads::setUsingDemo(bool demo) {
+  if (demo == usingDemo_) return;
+  usingDemo_ = demo;
+  emit changed();
+}
+
+void ModelDownloads::show(const QString& id, double progress) {
+  const int row = rowOf(id);
+  if (row < 0) return;
+  rows_[row].progress = progress;
+  update(row);
+}
+
+QString ModelDownloads::offerState() const {
+  const int row = rowOf(offerId());
+  if (row < 0) return {};
+  if (!rows_[row].error.isEmpty() && rows_[row].progress < 0) return QStringLiteral("failed");
+  return data(index(row), StateRole).toString();
+}
+
+double ModelDownloads::offerProgress() const {
+  const int row = rowOf(offerId());
+  return row < 0 ? 0.0 : std::max(rows_[row].progress, 0.0);
+}
+
+QString ModelDownloads::offer() const {
+  const int row = rowOf(offerId());
+  if (row < 0) return {};
+  const Row& offered = rows_[row];
+  const auto name = QString::fromStdString(offered.entry.name);
+  if (offered.progress >= 0) {
+    return tr("Downloading %1: %2 %").arg(name).arg(qRound(offered.progress * 100));
+  }
+  if (offered.present) {
+    return tr("%1 is downloaded. Choose it in Settings to search by meaning.").arg(name);
+  }
+  if (!offered.error.isEmpty()) return tr("Couldn't download %1: %2").arg(name, offered.error);
+  return tr("The demo model only knows colours. Download %1 (%2) to search by meaning.")
+      .arg(name, sizeText(offered.entry.megabytes));
+}
+
+void ModelDownloads::refresh() {
+  const auto models = ModelChoice::modelsDirectory();
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    std::error_code error;
+    const bool present = std::filesystem::exists(
+        models / folderOf(rows_[i].entry).toStdString() / "model.json", error);
+    if (present != rows_[i].present) {
+      rows_[i].present = present;
+      update(static_cast<int>(i));
+    }
+  }
+  const bool chosen = ModelChoice::chosen().has_value();
+  if (chosen != choiceMade_) {
+    choiceMade_ = chosen;
+    emit changed();
+  }
+}
+
+void ModelDownloads::update(int row) {
+  emit dataChanged(index(row), index(row));
+  if (rows_[static_cast<std::size_t>(row)].entry.id == offerId().toStdString()) emit changed();
+}
+
+void ModelDownloads::download(const QString& id) {
+  const int row = rowOf(id);
+  if (row < 0 || worker_.joinable()) return;
+  rows_[row].progress = 0;
+  rows_[row].error.clear();
+  update(row);
+  stop_ = false;
+  worker_ = std::thread([this, row, repository = rows_[row].entry.repository] {
+    QString error;
+    try {
+      ModelDownload download(repository, ModelDownload::hubEndpoint());
+      auto last = std::chrono::steady_clock::now();
+      download.run(ModelChoice::modelsDirectory(), [&](std::uint64_t done, std::uint64_t all) {
+        const auto now = std::chrono::steady_clock::now();
+        if (all > 0 && now - last > std::chrono::milliseconds(100)) {
+          last = now;
+          const double fraction = static_cast<double>(done) / static_cast<double>(all);
+          gui_->post([this, row, fraction] {
+            if (rows_[row].progress < 0) return;
+            rows_[row].progress = fraction;
+            update(row);
+          });
+        }
+        return !stop_;
+      });
+    } catch (const std::exception& failure) {
+      error = QString::fromUtf8(failure.what());
+    }
+    gui_->post([this, row, error] { finish(row, error); });
+  });
+}
+
+void ModelDownloads::cancel() {
+  stop_ = true;
+}
+
+void ModelDownloads::finish(int row, const QString& error) {
+  join();
+  const bool stopped = stop_;
+  rows_[row].progress = -1;
+  rows_[row].error = stopped ? QString() : error;
+  refresh();
+  update(row);
+  if (rows_[row].present && error.isEmpty()) emit downloaded(folderOf(rows_[row].entry));
+}
+
+}  // namespace quillmere
