@@ -250,10 +250,11 @@ const std::vector<Commands::Command>& Commands::commands() {
        .mostOperands = 0,
        .handler = &Commands::retry},
       {.name = "model",
-       .synopsis = "model [import SOURCE [DEST] | use NAME|DIR|default | list [--available] |\n"
-                   "        download ID|OWNER/NAME [--use]]  the search model",
+       .synopsis = "model [import SOURCE [DEST] [--variant NAME] | use NAME|DIR|default |\n"
+                   "        list [--available] | download ID|OWNER/NAME [--use] [--variant "
+                   "NAME]]\n"
+                   "                           the search model",
        .access = A::none,
-       .mostOperands = 3,
        .handler = &Commands::model},
       {.name = "tokenize",
        .synopsis = "tokenize [TEXT...]       token ids of each query (one query a line from stdin)",
@@ -843,25 +844,41 @@ int Commands::tokenize(const Options& options) {
 }
 
 int Commands::model(const Options& options) {
-  const auto& operands = options.operands;
-  if (operands.empty()) return showModel();
-  if (operands[0] == "import" && (operands.size() == 2 || operands.size() == 3)) {
-    return importModel(operands[1], operands.size() == 3 ? operands[2] : std::string());
-  }
-  if (operands[0] == "use" && operands.size() == 2) return useModel(operands[1]);
-  if (operands[0] == "list" && operands.size() <= 2 &&
-      (operands.size() == 1 || operands[1] == "--available")) {
-    return listModels(operands.size() == 2);
-  }
-  if (operands[0] == "download" && operands.size() >= 2) {
-    const bool use = std::find(operands.begin() + 1, operands.end(), "--use") != operands.end();
-    if (operands.size() == (use ? 3u : 2u) && operands[1] != "--use") {
-      return downloadModel(operands[1], use);
+  // The model command's own flags come among its operands.
+  std::vector<std::string> operands;
+  bool use = false;
+  bool available = false;
+  std::string variant;
+  for (std::size_t i = 0; i < options.operands.size(); ++i) {
+    const auto& arg = options.operands[i];
+    if (arg == "--use") {
+      use = true;
+    } else if (arg == "--available") {
+      available = true;
+    } else if (arg == "--variant") {
+      if (i + 1 == options.operands.size()) throw Error("--variant needs a value", 2);
+      variant = options.operands[++i];
+    } else {
+      operands.push_back(arg);
     }
   }
+  const std::string verb = operands.empty() ? "" : operands[0];
+  const bool flags = use || available || !variant.empty();
+  if (operands.empty() && !flags) return showModel();
+  if (verb == "import" && (operands.size() == 2 || operands.size() == 3) && !use && !available) {
+    return importModel(operands[1], operands.size() == 3 ? operands[2] : std::string(), variant);
+  }
+  if (verb == "use" && operands.size() == 2 && !flags) return useModel(operands[1]);
+  if (verb == "list" && operands.size() == 1 && !use && variant.empty()) {
+    return listModels(available);
+  }
+  if (verb == "download" && operands.size() == 2 && !available) {
+    return downloadModel(operands[1], use, variant);
+  }
   throw Error(
-      "usage: quillmere-cli model [import SOURCE [DEST] | use NAME|DIR|default | "
-      "list [--available] | download ID|OWNER/NAME [--use]]",
+      "usage: quillmere-cli model [import SOURCE [DEST] [--variant NAME] | "
+      "use NAME|DIR|default | list [--available] | "
+      "download ID|OWNER/NAME [--use] [--variant NAME]]",
       2);
 }
 
@@ -888,9 +905,10 @@ int Commands::showModel() {
   return 0;
 }
 
-int Commands::importModel(const std::string& source, const std::string& destination) {
+int Commands::importModel(const std::string& source, const std::string& destination,
+                          const std::string& variant) {
   try {
-    ModelImport import(source);
+    ModelImport import(source, variant);
     // A relative destination is taken from here, and named in full so that 'model use' finds
     // it from anywhere.
     const auto target = destination.empty()
@@ -941,7 +959,7 @@ int Commands::listModels(bool available) {
   return 0;
 }
 
-int Commands::downloadModel(const std::string& wanted, bool use) {
+int Commands::downloadModel(const std::string& wanted, bool use, const std::string& variant) {
   const auto catalogue = ModelCatalogue::installed();
   const auto* entry = catalogue.find(wanted);
   if (!entry && !ModelDownload::isRepository(wanted)) {
@@ -951,7 +969,8 @@ int Commands::downloadModel(const std::string& wanted, bool use) {
   }
   const auto models = ModelChoice::modelsDirectory();
   try {
-    ModelDownload download(entry ? entry->repository : wanted, ModelDownload::hubEndpoint());
+    ModelDownload download(entry ? entry->repository : wanted, ModelDownload::hubEndpoint(),
+                           variant);
     std::error_code error;
     if (std::filesystem::exists(download.destination(models), error)) {
       std::printf("%s is already in %s.\n", download.name().c_str(),

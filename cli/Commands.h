@@ -112,10 +112,11 @@ class Commands {
   int tokenize(const Options& options);
   int model(const Options& options);
   int showModel();
-  int importModel(const std::string& source, const std::string& destination);
+  int importModel(const std::string& source, const std::string& destination,
+                  const std::string& variant);
   int useModel(const std::string& nameOrDirectory);
   int listModels(bool available);
-  int downloadModel(const std::string& wanted, bool use);
+  int downloadModel(const std::string& wanted, bool use, const std::string& variant);
 
   SearchFilter filter(const Options& options) const;
   void print(const std::string& query, const std::vector<SearchResult>& results, bool json) const;

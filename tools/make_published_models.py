@@ -54,23 +54,35 @@ def table(dim=DIM):
                     dtype=np.float32)
 
 
-def image_graph(path, input_name, batch, outputs):
+def int8_levels(w):
+    """The weights as a per-column int8 quantisation leaves them, the way the published
+    `_quantized` variants store theirs."""
+    scales = np.abs(w).max(axis=0, keepdims=True) / 127
+    scales[scales == 0] = 1
+    return (np.round(w / scales) * scales).astype(np.float32)
+
+
+def image_graph(path, input_name, batch, outputs, quantized=False):
     g = onnx_graphs.Graph("published_image_encoder")
     pixels = g.input(input_name, TensorProto.FLOAT,
                      [batch, 3, IMAGE_SIZE, IMAGE_SIZE] if batch == 1
                      else [batch, 3, "height", "width"])
     mean = g.op("ReduceMean", [pixels], axes=[2, 3], keepdims=0)  # [N, 3]
-    pooled = g.op("MatMul", [mean, g.const(make_test_models.weights())])
+    w = make_test_models.weights()
+    pooled = g.op("MatMul", [mean, g.const(int8_levels(w) if quantized else w)])
     finish(g, pooled, batch, outputs)
     g.save(path)
 
 
-def text_graph(path, input_name, elem_type, batch, outputs, dim=DIM, rows=ROWS):
+def text_graph(path, input_name, elem_type, batch, outputs, dim=DIM, rows=ROWS,
+               quantized=False):
     g = onnx_graphs.Graph("published_text_encoder")
     shape = [1, CONTEXT_LENGTH] if batch == 1 else [batch, "sequence_length"]
     ids = g.input(input_name, elem_type, shape)
     weights = table(dim) if rows == ROWS else \
         np.random.default_rng(7).standard_normal((rows, dim), dtype=np.float32)
+    if quantized:
+        weights = int8_levels(weights)
     index = g.op("Mod", [g.op("Cast", [ids], to=TensorProto.INT64), g.const(np.int64(rows))])
     gathered = g.op("Gather", [g.const(weights), index], axis=0)
     pooled = g.op("ReduceSum", [gathered, g.const(np.array([1], np.int64))], keepdims=0)
@@ -166,9 +178,13 @@ def optimum(root, tokenizer):
                 outputs)
     text_graph(os.path.join(out, "onnx", "text_model.onnx"), "input_ids", TensorProto.INT64,
                "batch_size", outputs)
-    # The variants beside the fp32 files: the importer must not take them.
-    for variant in ("vision_model_quantized", "vision_model_fp16", "text_model_quantized",
-                    "text_model_fp16"):
+    # The variants beside the fp32 files: taken only when asked for. The fp16 ones are no
+    # graphs at all, so that taking them by mistake fails.
+    image_graph(os.path.join(out, "onnx", "vision_model_quantized.onnx"), "pixel_values",
+                "batch_size", outputs, quantized=True)
+    text_graph(os.path.join(out, "onnx", "text_model_quantized.onnx"), "input_ids",
+               TensorProto.INT64, "batch_size", outputs, quantized=True)
+    for variant in ("vision_model_fp16", "text_model_fp16"):
         with open(os.path.join(out, "onnx", variant + ".onnx"), "wb") as f:
             f.write(b"not the float32 graph")
     write_json(os.path.join(out, "preprocessor_config.json"),

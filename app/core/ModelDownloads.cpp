@@ -16,9 +16,10 @@ QString folderOf(const ModelCatalogue::Entry& entry) {
   return QString::fromStdString(entry.repository.substr(entry.repository.find('/') + 1));
 }
 
+// "608 MB", "1.5 GB": a download's size to the precision that helps choosing.
 QString sizeText(std::uint64_t megabytes) {
-  return QLocale().formattedDataSize(static_cast<qint64>(megabytes) * 1'000'000, 1,
-                                     QLocale::DataSizeSIFormat);
+  return QLocale().formattedDataSize(static_cast<qint64>(megabytes) * 1'000'000,
+                                     megabytes < 1000 ? 0 : 1, QLocale::DataSizeSIFormat);
 }
 
 }  // namespace

@@ -332,7 +332,10 @@ ApplicationWindow {
                     anchors.fill: parent
                     clip: true
                     model: window.app ? window.app.downloads : null
-                    ScrollBar.vertical: ScrollBar {}
+                    // Always drawn: the list is taller than its frame.
+                    ScrollBar.vertical: ScrollBar {
+                        policy: ScrollBar.AlwaysOn
+                    }
                     delegate: RowLayout {
                         id: row
                         required property string modelId
@@ -345,7 +348,7 @@ ApplicationWindow {
                         readonly property bool chosen: state === "downloaded"
                                                        && folder === settings.chosenModel
 
-                        width: ListView.view.width
+                        width: ListView.view.width - 12
                         height: 50
                         spacing: 8
                         ColumnLayout {

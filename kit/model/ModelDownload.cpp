@@ -84,13 +84,17 @@ bool optional(const std::string& path) {
 
 }  // namespace
 
-ModelDownload::ModelDownload(std::string repository, std::string endpoint,
+ModelDownload::ModelDownload(std::string repository, std::string endpoint, std::string variant,
                              std::chrono::seconds stallTime)
     : repository_(std::move(repository)),
       endpoint_(std::move(endpoint)),
+      variant_(std::move(variant)),
       http_(std::make_unique<HttpClient>(stallTime)) {
   if (!isRepository(repository_)) {
     throw Failure("'" + repository_ + "' is not a model of the hub: give owner/name.");
+  }
+  if (!variant_.empty() && !ModelImport::isVariant(variant_)) {
+    throw Failure("'" + variant_ + "' is not a variant's name (such as quantized or fp16).");
   }
   name_ = repository_.substr(repository_.find('/') + 1);
   while (!endpoint_.empty() && endpoint_.back() == '/') endpoint_.pop_back();
@@ -161,7 +165,12 @@ void ModelDownload::readListing(const std::string& body) {
                   "(Immich's layout) nor onnx/vision_model.onnx (Optimum / transformers.js).");
   }
   layout_ = *layout;
-  for (const auto& wanted : ModelImport::filesOf(layout_)) {
+  if (layout_ == ModelImport::Layout::immich && !variant_.empty()) {
+    throw Failure(repository_ +
+                  " is in Immich's layout, which publishes no ONNX variants: "
+                  "download it without one.");
+  }
+  for (const auto& wanted : ModelImport::filesOf(layout_, variant_)) {
     const auto found =
         std::find_if(all.begin(), all.end(), [&](const File& file) { return file.path == wanted; });
     if (found != all.end()) {
@@ -179,7 +188,7 @@ std::uint64_t ModelDownload::totalBytes() {
 }
 
 std::filesystem::path ModelDownload::destination(const std::filesystem::path& models) const {
-  return models / name_;
+  return models / name();
 }
 
 std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
@@ -201,7 +210,7 @@ std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
     fetch(file, staging, before, progress);
     before += file.size;
   }
-  ModelImport import(staging);
+  ModelImport import(staging, variant_);
   import.write(target);
   notes_ = import.notes();
   std::filesystem::remove_all(staging, error);

@@ -35,8 +35,9 @@ class ModelDownload {
     std::string gitOid;  // small files: the git blob id (SHA-1 of "blob <size>\0" + bytes)
   };
 
-  // `repository` is "owner/name"; the hub is at `endpoint` (see hubEndpoint()).
-  ModelDownload(std::string repository, std::string endpoint,
+  // `repository` is "owner/name"; the hub is at `endpoint` (see hubEndpoint()); `variant`
+  // picks encoders published beside the float32 ones (see ModelImport).
+  ModelDownload(std::string repository, std::string endpoint, std::string variant = {},
                 std::chrono::seconds stallTime = std::chrono::seconds(30));
   ~ModelDownload();
 
@@ -45,7 +46,8 @@ class ModelDownload {
   // Whether `text` has the form owner/name of a hub repository.
   static bool isRepository(const std::string& text);
 
-  const std::string& name() const { return name_; }
+  // The model's name once imported: the repository's, with _<variant> for a variant.
+  std::string name() const { return variant_.empty() ? name_ : name_ + "_" + variant_; }
   // Asks the hub for the export's files and keeps those the import reads. Throws Failure.
   const std::vector<File>& files();
   std::uint64_t totalBytes();
@@ -72,6 +74,7 @@ class ModelDownload {
 
   std::string repository_;
   std::string endpoint_;
+  std::string variant_;
   std::string name_;
   std::unique_ptr<HttpClient> http_;
   bool listed_ = false;

@@ -145,13 +145,18 @@ std::string dimensions(const std::vector<std::int64_t>& dims) {
 
 }  // namespace
 
-ModelImport::ModelImport(std::filesystem::path source) : source_(std::move(source)) {
+ModelImport::ModelImport(std::filesystem::path source, std::string variant)
+    : source_(std::move(source)), variant_(std::move(variant)) {
   std::error_code error;
   if (!std::filesystem::is_directory(source_, error)) {
     throw Refusal(source_.string() + " is not a folder. Give the folder of a downloaded export.");
   }
+  if (!variant_.empty() && !isVariant(variant_)) {
+    throw Refusal("'" + variant_ + "' is not a variant's name (such as quantized or fp16).");
+  }
   name_ = std::filesystem::absolute(source_).lexically_normal().filename().string();
   if (name_.empty()) name_ = std::filesystem::absolute(source_).parent_path().filename().string();
+  if (!variant_.empty()) name_ += "_" + variant_;
   try {
     readLayout();
   } catch (const Json::exception& error) {
@@ -162,7 +167,21 @@ ModelImport::ModelImport(std::filesystem::path source) : source_(std::move(sourc
   info_.weights = digestOf({imageEncoder_, textEncoder_});
 }
 
-std::vector<std::string> ModelImport::filesOf(Layout layout) {
+bool ModelImport::isVariant(const std::string& variant) {
+  return !variant.empty() && variant.size() <= 32 &&
+         std::all_of(variant.begin(), variant.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+std::vector<std::string> ModelImport::filesOf(Layout layout, const std::string& variant) {
+  if (layout == Layout::optimum && !variant.empty()) {
+    return {"onnx/vision_model_" + variant + ".onnx",
+            "onnx/text_model_" + variant + ".onnx",
+            "config.json",
+            "preprocessor_config.json",
+            "tokenizer.json",
+            "tokenizer_config.json"};
+  }
   if (layout == Layout::immich) {
     return {
         "visual/model.onnx",          "textual/model.onnx",     "config.json",
@@ -205,6 +224,10 @@ std::filesystem::path ModelImport::need(const std::filesystem::path& relative) c
 
 void ModelImport::readImmich() {
   layout_ = Layout::immich;
+  if (!variant_.empty()) {
+    throw Refusal("Immich's exports publish no ONNX variants beside their encoders; import " +
+                  source_.string() + " without a variant.");
+  }
   const Json config = readJSON(need("config.json"));
   const Json preprocess = readJSON(need("visual/preprocess_cfg.json"));
   imageEncoder_ = need("visual/model.onnx");
@@ -234,8 +257,9 @@ void ModelImport::readOptimum() {
   layout_ = Layout::optimum;
   const Json config = readJSON(need("config.json"));
   const Json preprocess = readJSON(need("preprocessor_config.json"));
-  imageEncoder_ = need("onnx/vision_model.onnx");
-  textEncoder_ = need("onnx/text_model.onnx");
+  const auto files = filesOf(Layout::optimum, variant_);
+  imageEncoder_ = need(files[0]);
+  textEncoder_ = need(files[1]);
   info_.hf = name_;
   info_.kind = "imported (Optimum)";
   const Json size = preprocess.value("size", Json::object());

@@ -27,8 +27,12 @@ class ModelImport {
 
   enum class Layout { immich, optimum };
 
-  // Reads the export's configuration and tokenizer. Throws Refusal.
-  explicit ModelImport(std::filesystem::path source);
+  // Reads the export's configuration and tokenizer. `variant` names encoders published beside
+  // the float32 ones (Optimum's onnx/vision_model_<variant>.onnx: "quantized", "int8",
+  // "uint8", "fp16", "q4"...); empty for the float32 encoders. A variant's vectors differ
+  // from the float32 encoders', so it is a model of its own: its name (and signature) ends in
+  // _<variant>. Throws Refusal.
+  explicit ModelImport(std::filesystem::path source, std::string variant = {});
 
   Layout layout() const { return layout_; }
   const std::string& name() const { return name_; }
@@ -50,7 +54,9 @@ class ModelImport {
 
   // The files of an export in `layout` that the import reads, the encoders first; a download
   // fetches these and nothing else.
-  static std::vector<std::string> filesOf(Layout layout);
+  static std::vector<std::string> filesOf(Layout layout, const std::string& variant = {});
+  // Whether `variant` may name encoders: lower-case letters and digits.
+  static bool isVariant(const std::string& variant);
   // The layout of an export holding `paths` (relative, with '/'); nothing when neither fits.
   static std::optional<Layout> layoutOf(const std::vector<std::string>& paths);
 
@@ -66,6 +72,7 @@ class ModelImport {
   void check(const std::filesystem::path& directory) const;
 
   std::filesystem::path source_;
+  std::string variant_;
   Layout layout_ = Layout::immich;
   std::string name_;
   ModelInfo info_;

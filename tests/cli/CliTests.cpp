@@ -613,6 +613,12 @@ TEST_F(CliTest, DownloadedModelIsChosenAndSearches) {
   const auto optimum = run("model download onnx-community/siglip2-base-patch16");
   ASSERT_EQ(optimum.status, 0) << optimum.err;
   EXPECT_TRUE(std::filesystem::exists(models / "siglip2-base-patch16/model.json"));
+  const auto variant =
+      run("model download onnx-community/siglip2-base-patch16 --variant quantized");
+  ASSERT_EQ(variant.status, 0) << variant.err;
+  EXPECT_TRUE(std::filesystem::exists(models / "siglip2-base-patch16_quantized/model.json"));
+  const auto none = run("model download siglip2-b16 --variant quantized");
+  EXPECT_NE(none.err.find("publishes no ONNX variants"), std::string::npos) << none.err;
   const auto chosen = run("model download siglip2-b16 --use");
   ASSERT_EQ(chosen.status, 0) << chosen.err;
   EXPECT_NE(chosen.out.find("The search model is now ViT-B-16-SigLIP2__webli@32#"),

@@ -102,7 +102,7 @@ TEST_F(ModelDownloadTest, EveryFailureLeavesNoModelBehind) {
     test::HubServer hub(hubRoot);
     std::string message;
     try {
-      ModelDownload download(c.repository, c.endpoint.empty() ? hub.endpoint() : c.endpoint,
+      ModelDownload download(c.repository, c.endpoint.empty() ? hub.endpoint() : c.endpoint, "",
                              std::chrono::seconds(2));
       message = runExpectingFailure(download);
     } catch (const ModelDownload::Failure& failure) {

@@ -149,6 +149,29 @@ TEST_P(PublishedLayout, ImportsAndRunsWithThePublishedPreprocessing) {
   expectNear(embedder.embed(std::string_view("Dog running on the Beach")), textVector(ids), 1e-5f);
 }
 
+// A variant published beside the float32 encoders is a model of its own, and only Optimum's
+// layout publishes them.
+TEST(ModelImportVariant, IsAModelOfItsOwnWithCloseVectors) {
+  test::TempDirectory dir;
+  const ModelImport plain(optimum);
+  const ModelImport quantized(optimum, "quantized");
+  EXPECT_EQ(quantized.name(), "siglip2-base-patch16_quantized");
+  EXPECT_EQ(quantized.defaultDestination().filename(), "siglip2-base-patch16_quantized");
+  EXPECT_NE(quantized.info().signature(), plain.info().signature());
+  plain.write(dir / "plain");
+  quantized.write(dir / "quantized");
+  const auto a = Embedder(dir / "plain").embed(std::string_view("red car at night"));
+  const auto b = Embedder(dir / "quantized").embed(std::string_view("red car at night"));
+  float dot = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) dot += a[i] * b[i];
+  EXPECT_GT(dot, 0.99f);
+  EXPECT_NE(a, b) << "the float32 encoders were taken";
+  for (const auto& [source, variant] :
+       {std::pair{immich, "quantized"}, std::pair{optimum, "../q"}, std::pair{optimum, "q8"}}) {
+    EXPECT_THROW(ModelImport(source, variant), ModelImport::Refusal) << variant;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Exports, PublishedLayout,
                          ::testing::Values(Layout{immich, ModelImport::Layout::immich, "image",
                                                   "embedding", "text", "embedding", "bicubic"},
