@@ -70,6 +70,8 @@ echo "$similar"
 grep -q copy.jpg <<<"$similar" || fail "the copy of the example photo is not among its similar photos"
 
 [[ $(run "$cli" --version) == "quillmere-cli "[0-9]* ]] || fail "quillmere-cli --version"
+run "$cli" model list --available | grep "^siglip2-b16 " >/dev/null ||
+  fail "the installed command line does not list the models it offers to download"
 
 if [[ $app == 1 ]]; then
   # No display at all: --help and --version must not need one.
