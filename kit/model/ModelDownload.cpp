@@ -82,6 +82,13 @@ bool optional(const std::string& path) {
   return path.ends_with("tokenizer_config.json");
 }
 
+// Removes what a download fetched, and the folder of downloads when no other waits there.
+void discard(const std::filesystem::path& staging) {
+  std::error_code error;
+  std::filesystem::remove_all(staging, error);
+  std::filesystem::remove(staging.parent_path(), error);
+}
+
 }  // namespace
 
 ModelDownload::ModelDownload(std::string repository, std::string endpoint, std::string variant,
@@ -204,7 +211,12 @@ std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
   const auto staging = downloads / name_;
   std::filesystem::create_directories(staging, error);
   if (error) throw Failure("Cannot write " + staging.string() + ": " + error.message() + ".");
-  checkRoom(staging);
+  try {
+    checkRoom(staging);
+  } catch (const Failure&) {
+    if (std::filesystem::is_empty(staging, error)) discard(staging);
+    throw;
+  }
   std::uint64_t before = 0;
   for (const auto& file : files_) {
     fetch(file, staging, before, progress);
@@ -213,8 +225,7 @@ std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
   ModelImport import(staging, variant_);
   import.write(target);
   notes_ = import.notes();
-  std::filesystem::remove_all(staging, error);
-  std::filesystem::remove(downloads, error);  // only when no other download waits there
+  discard(staging);
   return target;
 }
 
@@ -249,9 +260,7 @@ void ModelDownload::fetch(const File& file, const std::filesystem::path& staging
     try {
       http_->download(url(file.path), path, each);
     } catch (const HttpClient::Failure& failure) {
-      if (failure.kind() == HttpClient::Failure::Kind::disk) {
-        std::filesystem::remove_all(staging, error);
-      }
+      if (failure.kind() == HttpClient::Failure::Kind::disk) discard(staging);
       fail(failure, file.path);
     }
   }

@@ -3,10 +3,14 @@
 // after a broken or stopped transfer, and each failure leaving no model directory behind.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <fstream>
 
 #include "model/ModelDownload.h"
 #include "support/HubServer.h"
+#include "support/MediaFactory.h"
 #include "support/TempDirectory.h"
 
 namespace quillmere {
@@ -117,6 +121,36 @@ TEST_F(ModelDownloadTest, EveryFailureLeavesNoModelBehind) {
       EXPECT_TRUE(std::filesystem::exists(models / ".downloads/ViT-B-16-SigLIP2__webli" /
                                           "textual/model.onnx"));
     }
+  }
+}
+
+// A disk too small is seen before anything is fetched; one that fills up on the way leaves
+// nothing behind. As root, the test runs again alone in a mount namespace of its own, with
+// the models on small tmpfs: the fixture needs about 16 KB by the room check and 7 pages.
+TEST_F(ModelDownloadTest, AFullDiskLeavesNothingBehind) {
+  constexpr const char* inside = "QUILLMERE_DOWNLOAD_MOUNT_NAMESPACE";
+  if (!std::getenv(inside)) {
+    if (geteuid() != 0 || std::system("unshare -m --propagation private true 2>/dev/null") != 0) {
+      GTEST_SKIP() << "this machine lets no test make a mount namespace";
+    }
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string command = std::string(inside) + "=1 unshare -m --propagation private " +
+                                test::shellQuoted(std::filesystem::read_symlink("/proc/self/exe")) +
+                                " --gtest_brief=1 --gtest_filter=" + test->test_suite_name() + "." +
+                                test->name();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    return;
+  }
+  test::HubServer hub(hubRoot);
+  for (const auto& [size, says] : {std::pair{"size=12k", "Not enough room"},
+                                   std::pair{"size=20k", "No space left on device"}}) {
+    std::filesystem::create_directories(models);
+    ASSERT_EQ(::mount("tmpfs", models.c_str(), "tmpfs", 0, size), 0);
+    ModelDownload download(repository, hub.endpoint());
+    const auto message = runExpectingFailure(download);
+    EXPECT_NE(message.find(says), std::string::npos) << message;
+    EXPECT_TRUE(std::filesystem::is_empty(models));
+    ASSERT_EQ(::umount(models.c_str()), 0);
   }
 }
 
