@@ -5,7 +5,9 @@
 #include <QLocale>
 #include <chrono>
 
+#include "Format.h"
 #include "GuiQueue.h"
+#include "model/ComputeSpeed.h"
 #include "model/ModelChoice.h"
 #include "model/ModelDownload.h"
 
@@ -37,11 +39,24 @@ ModelDownloads::ModelDownloads(QObject* parent)
 
 ModelDownloads::~ModelDownloads() {
   stop_ = true;
-  join();
+  if (worker_.joinable()) worker_.join();
+  if (measurer_.joinable()) measurer_.join();
 }
 
 void ModelDownloads::join() {
   if (worker_.joinable()) worker_.join();
+}
+
+void ModelDownloads::measureSpeed() {
+  if (measurer_.joinable() || rate_ > 0) return;
+  measurer_ = std::thread([this] {
+    const double rate = ComputeSpeed::measure();
+    gui_->post([this, rate] {
+      measurer_.join();  // posting was its last act
+      rate_ = rate;
+      if (!rows_.empty()) emit dataChanged(index(0), index(rowCount() - 1), {EstimateRole});
+    });
+  });
 }
 
 int ModelDownloads::rowCount(const QModelIndex& parent) const {
@@ -62,6 +77,10 @@ QVariant ModelDownloads::data(const QModelIndex& index, int role) const {
       return tr("%1 · %2 · ImageNet %3 %")
           .arg(sizeText(row.entry.megabytes), QString::fromStdString(row.entry.languages),
                QLocale().toString(row.entry.quality, 'f', 1));
+    case EstimateRole:
+      if (rate_ <= 0 || row.entry.imageGflops <= 0) return QString();
+      return tr("Indexes 10,000 photos in about %1 on this computer")
+          .arg(Format::hours(ComputeSpeed::secondsFor(10'000, row.entry.imageGflops, rate_)));
     case StateRole:
       return row.progress >= 0 ? QStringLiteral("downloading")
              : row.present     ? QStringLiteral("downloaded")
@@ -75,9 +94,9 @@ QVariant ModelDownloads::data(const QModelIndex& index, int role) const {
 }
 
 QHash<int, QByteArray> ModelDownloads::roleNames() const {
-  return {{IdRole, "modelId"},      {NameRole, "name"},   {FolderRole, "folder"},
-          {DetailsRole, "details"}, {StateRole, "state"}, {ProgressRole, "progress"},
-          {ErrorRole, "error"}};
+  return {{IdRole, "modelId"},      {NameRole, "name"},        {FolderRole, "folder"},
+          {DetailsRole, "details"}, {StateRole, "state"},      {ProgressRole, "progress"},
+          {ErrorRole, "error"},     {EstimateRole, "estimate"}};
 }
 
 int ModelDownloads::rowOf(const QString& id) const {

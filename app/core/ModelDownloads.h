@@ -36,6 +36,7 @@ class ModelDownloads : public QAbstractListModel {
     StateRole,     // "available", "downloading", "downloaded"
     ProgressRole,  // 0–1 while downloading
     ErrorRole,     // why the last try failed; empty when it did not
+    EstimateRole,  // how long 10,000 photos would take here; empty until measured
   };
   Q_ENUM(Role)
 
@@ -59,6 +60,9 @@ class ModelDownloads : public QAbstractListModel {
   Q_INVOKABLE void cancel();
   // Reads again which models are downloaded and chosen.
   Q_INVOKABLE void refresh();
+  // Measures this computer's speed once, off the GUI thread, so that each row tells how long
+  // indexing 10,000 photos would take with its model.
+  Q_INVOKABLE void measureSpeed();
   // Whether the model in use is the demo model; only then is a download offered.
   void setUsingDemo(bool demo);
   // Draws a download under way without one running: the snapshot mode's picture of it.
@@ -84,6 +88,8 @@ class ModelDownloads : public QAbstractListModel {
   std::vector<Row> rows_;
   GuiQueue* gui_;  // a child
   std::thread worker_;
+  std::thread measurer_;
+  double rate_ = 0;  // GFLOP/s once measured
   std::atomic<bool> stop_{false};
   bool choiceMade_ = false;
   bool usingDemo_ = false;

@@ -26,7 +26,13 @@ ApplicationWindow {
     maximumHeight: 420
     title: qsTr("Settings")
 
-    onVisibleChanged: if (visible) settings.refresh()
+    onVisibleChanged: {
+        if (!visible)
+            return
+        settings.refresh()
+        if (app)
+            app.downloads.measureSpeed()
+    }
 
     LibrarySettings {
         id: settings
@@ -345,11 +351,12 @@ ApplicationWindow {
                         required property string state
                         required property real progress
                         required property string error
+                        required property string estimate
                         readonly property bool chosen: state === "downloaded"
                                                        && folder === settings.chosenModel
 
                         width: ListView.view.width - 12
-                        height: 50
+                        height: 66
                         spacing: 8
                         ColumnLayout {
                             Layout.fillWidth: true
@@ -373,6 +380,12 @@ ApplicationWindow {
                                 Layout.fillWidth: true
                                 visible: row.state === "downloading"
                                 value: row.progress
+                            }
+                            Label {
+                                Layout.fillWidth: true
+                                text: row.estimate
+                                elide: Text.ElideRight
+                                color: palette.placeholderText
                             }
                         }
                         Label {

@@ -1166,6 +1166,10 @@
         <source>The demo model only knows colours. Download %1 (%2) to search by meaning.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Indexes 10,000 photos in about %1 on this computer</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>quillmere::PreviewFacts</name>
