@@ -217,6 +217,8 @@ void Library::loadCaches() {
   MutexLock guard(lock_);
   rootsByID_ = std::move(roots);
   filesByID_ = std::move(files);
+  pendingOrder_.clear();
+  for (const auto& [id, file] : filesByID_) pendingOrder_.add(file);
 }
 
 namespace {
@@ -435,7 +437,12 @@ void Library::removeRoot(std::int64_t id) {
   for (std::int64_t fileID : fileIDs) vectors_.remove(fileID);
   MutexLock guard(lock_);
   rootsByID_.erase(id);
-  for (std::int64_t fileID : fileIDs) filesByID_.erase(fileID);
+  for (std::int64_t fileID : fileIDs) {
+    if (auto found = filesByID_.find(fileID); found != filesByID_.end()) {
+      pendingOrder_.remove(found->second);
+      filesByID_.erase(found);
+    }
+  }
 }
 
 void Library::compact() {
