@@ -11,6 +11,7 @@
 #include <deque>
 #include <exception>
 #include <span>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -73,6 +74,24 @@ Library::Library(const std::filesystem::path& url, std::size_t dim, std::string 
   migrate(opening, onUpgrade);
   loadCaches();
   if (modelMatches_) loadVectors();
+}
+
+bool Library::isOlder(const std::filesystem::path& url) {
+  std::error_code missing;
+  if (!std::filesystem::is_regular_file(url, missing)) return false;
+  SQLite db(url.string(), SQLite::Access::readOnly);
+  bool older = false;
+  db.query("SELECT 1 FROM pragma_table_info('frames') WHERE name='thumb'",
+           [&](const SQLite::Row&) { older = true; });
+  bool hasMeta = false;
+  db.query("SELECT 1 FROM sqlite_master WHERE type='table' AND name='meta'",
+           [&](const SQLite::Row&) { hasMeta = true; });
+  if (!hasMeta) return older;
+  db.query("SELECT value FROM meta WHERE key='schema'", [&](const SQLite::Row& row) {
+    const auto stored = row.text(0);
+    if (stored && std::strtoll(stored->c_str(), nullptr, 10) < schemaVersion) older = true;
+  });
+  return older;
 }
 
 std::filesystem::path Library::defaultURL() {

@@ -116,6 +116,11 @@ class Library {
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 
+  // Whether the file at url holds an older schema, which an opening that writes upgrades
+  // first: a front end opens such a file where a long upgrade blocks no window. False for a
+  // missing file. Throws SQLite::Failure.
+  static bool isOlder(const std::filesystem::path& url);
+
   // $QUILLMERE_LIBRARY when set (and not empty); else the per-user data directory
   // ($XDG_DATA_HOME, or ~/.local/share) / "Quillmere" / "Library.sqlite", with
   // "Quillmere Dev" instead for a build whose application id ends in ".dev".
