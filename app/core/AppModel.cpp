@@ -61,6 +61,8 @@ AppModel::AppModel(Setup setup, QObject* parent)
 AppModel::AppModel(QObject* parent) : AppModel(Setup{}, parent) {}
 
 AppModel::~AppModel() {
+  // An upgrade under way cannot be cut short: it ends, and its answer is dropped.
+  if (setup_.upgradeQueue) setup_.upgradeQueue->sync();
   // Every thread that may post back to the models, or read the library, ends before the
   // engine does.
   thumbnails_.reset();
@@ -73,7 +75,23 @@ AppModel::~AppModel() {
 // Start-up: the embedder and the library; when the library holds another model's frames,
 // nothing goes further (and nothing is dropped) until the user chooses to index again.
 void AppModel::start() {
-  if (!openLibrary(Library::Opening::keepFrames)) return;
+  const auto opening = prepareOpening(Library::Opening::keepFrames);
+  if (!opening) return;
+  bool older = false;
+  try {
+    older = *opening != Library::Opening::readOnly && Library::isOlder(libraryURL());
+  } catch (const std::exception&) {
+    // The opening below meets the same fault and says what it is.
+  }
+  if (older) {
+    upgradeLibrary(*opening);
+    return;
+  }
+  if (!makeLibrary(*opening)) return;
+  startOpened();
+}
+
+void AppModel::startOpened() {
   if (!lock_ && !library_->modelMatches()) {
     // Nothing can be indexed again while another process writes: say so and stop here.
     startupError_ = QString::fromStdString(
@@ -142,22 +160,21 @@ void AppModel::startEngine() {
   folders_->refreshTotals();
 }
 
-bool AppModel::openLibrary(Library::Opening opening) {
+std::optional<Library::Opening> AppModel::prepareOpening(Library::Opening opening) {
   const auto directory =
       setup_.modelDirectory ? setup_.modelDirectory : Embedder::defaultDirectory();
   if (!directory) {
     startupError_ = tr(missingModel);
-    return false;
+    return std::nullopt;
   }
-  const auto url = setup_.libraryURL.value_or(Library::defaultURL());
   if (!lock_) {
     try {
-      lock_ = std::make_unique<LibraryLock>(url);
+      lock_ = std::make_unique<LibraryLock>(libraryURL());
     } catch (const LibraryLock::Busy&) {
       opening = Library::Opening::readOnly;
     } catch (const std::exception& failure) {
       startupError_ = QString::fromStdString(failure.what());
-      return false;
+      return std::nullopt;
     }
   }
   try {
@@ -166,8 +183,22 @@ bool AppModel::openLibrary(Library::Opening opening) {
                                              Embedder::ComputeUnits::oneThread());
       downloads_->setUsingDemo(embedder_->info().isDemo());
     }
-    library_ = std::make_unique<Library>(url, embedder_->info().dim, embedder_->info().signature(),
-                                         opening);
+  } catch (const std::exception& failure) {
+    startupError_ = QString::fromStdString(failure.what());
+    return std::nullopt;
+  }
+  return opening;
+}
+
+bool AppModel::openLibrary(Library::Opening opening) {
+  const auto prepared = prepareOpening(opening);
+  return prepared && makeLibrary(*prepared);
+}
+
+bool AppModel::makeLibrary(Library::Opening opening) {
+  try {
+    library_ = std::make_unique<Library>(libraryURL(), embedder_->info().dim,
+                                         embedder_->info().signature(), opening);
   } catch (const std::exception& failure) {
     // Not ready: none of the engine stays.
     embedder_.reset();
@@ -175,6 +206,51 @@ bool AppModel::openLibrary(Library::Opening opening) {
     return false;
   }
   return true;
+}
+
+void AppModel::upgradeLibrary(Library::Opening opening) {
+  upgrading_ = true;
+  upgradeProgress_ = -1;
+  SerialQueue& queue = setup_.upgradeQueue ? *setup_.upgradeQueue : *searchQueue_;
+  // What the queue hands back; shared, as the queued calls are copied.
+  struct Opened {
+    std::unique_ptr<Library> library;
+    QString error;
+  };
+  // The answers hop to the GUI thread through gui_, a child of the model: one that comes
+  // after the model went is dropped with it.
+  queue.post([this, gui = gui_, url = libraryURL(), dim = embedder_->info().dim,
+              signature = embedder_->info().signature(), opening] {
+    auto opened = std::make_shared<Opened>();
+    try {
+      opened->library =
+          std::make_unique<Library>(url, dim, signature, opening, [this, gui](double done) {
+            gui->post([this, done] {
+              upgradeProgress_ = done;
+              emit upgradingChanged();
+            });
+          });
+    } catch (const std::exception& failure) {
+      opened->error = QString::fromStdString(failure.what());
+    }
+    gui->post([this, opened] { finishUpgrade(std::move(opened->library), opened->error); });
+  });
+}
+
+void AppModel::finishUpgrade(std::unique_ptr<Library> library, const QString& error) {
+  library_ = std::move(library);
+  if (library_) {
+    startOpened();
+  } else {
+    embedder_.reset();
+    startupError_ = error;
+  }
+  upgrading_ = false;
+  attachEngine();
+  emit upgradingChanged();
+  emit modelChangeChanged();
+  emit readyChanged();
+  drop(std::exchange(heldDrops_, {}));
 }
 
 // The indexer's callbacks run on its threads: they read the folders' access copy under its
@@ -241,6 +317,10 @@ void AppModel::finishRefresh() {
 }
 
 void AppModel::drop(const QList<QUrl>& urls) {
+  if (upgrading_) {
+    heldDrops_ += urls;
+    return;
+  }
   for (const auto& dropped : urls) {
     if (!dropped.isLocalFile()) {
       folders_->handleAddUrl(dropped);  // says it can't be added

@@ -43,6 +43,11 @@ class AppModel : public QObject {
   Q_PROPERTY(QString startupError READ startupError NOTIFY readyChanged)
   // Queries to try, chosen for what the model in use can find.
   Q_PROPERTY(QStringList exampleQueries READ exampleQueries NOTIFY readyChanged)
+  // An older library is being brought up to date (and opened) off the GUI thread; nothing
+  // else is ready meanwhile.
+  Q_PROPERTY(bool upgrading READ upgrading NOTIFY upgradingChanged)
+  // How far, from 0 to 1; -1 until the upgrade first says.
+  Q_PROPERTY(double upgradeProgress READ upgradeProgress NOTIFY upgradingChanged)
   // The question asked when the library holds another model's frames; empty otherwise.
   Q_PROPERTY(QString modelChange READ modelChange NOTIFY modelChangeChanged)
   Q_PROPERTY(QString notice READ notice WRITE setNotice NOTIFY noticeChanged)
@@ -71,6 +76,9 @@ class AppModel : public QObject {
     std::shared_ptr<const SystemConditions> conditions;
     // Where the mount table and drive names are read.
     std::filesystem::path systemRoot = "/";
+    // Where an older library is upgraded and opened; default: the model's search queue. It
+    // must outlive the model (the window snapshots hold one to show the upgrade under way).
+    SerialQueue* upgradeQueue = nullptr;
   };
 
   static constexpr std::chrono::milliseconds refreshInterval{1500};
@@ -78,7 +86,9 @@ class AppModel : public QObject {
   static constexpr std::chrono::minutes encoderIdle{5};
 
   // Runs the start-up sequence; a failure leaves the model not ready with startupError set,
-  // and a library made by another model leaves it not ready with modelChange set.
+  // and a library made by another model leaves it not ready with modelChange set. A library
+  // of an older schema is opened on a queue while the model says it is upgrading; start-up
+  // goes on when it is open.
   explicit AppModel(Setup setup, QObject* parent = nullptr);
   // The user's own parts.
   explicit AppModel(QObject* parent = nullptr);
@@ -86,6 +96,8 @@ class AppModel : public QObject {
   ~AppModel() override;
 
   bool ready() const { return library_ != nullptr; }
+  bool upgrading() const { return upgrading_; }
+  double upgradeProgress() const { return upgradeProgress_; }
   QString startupError() const { return startupError_; }
   QStringList exampleQueries() const;
   QString modelChange() const { return modelChange_; }
@@ -123,6 +135,7 @@ class AppModel : public QObject {
 
  signals:
   void readyChanged();
+  void upgradingChanged();
   void modelChangeChanged();
   void noticeChanged();
   void progressChanged();
@@ -131,10 +144,19 @@ class AppModel : public QObject {
 
  private:
   void start();
-  // The embedder (once) and the library; false with startupError set when either fails.
-  // Takes the writer's lock first; while another process holds it the library opens
-  // read-only and nothing is indexed.
+  // What follows the library's opening: the model check, then the engine.
+  void startOpened();
+  // The embedder (once) and the writer's lock: the opening to use (read-only while another
+  // process holds the lock, so that nothing is indexed), or nothing with startupError set.
+  std::optional<Library::Opening> prepareOpening(Library::Opening opening);
+  // Both, then the library; false with startupError set when either fails.
   bool openLibrary(Library::Opening opening);
+  // The library alone, in the opening prepared.
+  bool makeLibrary(Library::Opening opening);
+  // The library opened, and upgraded, on the upgrade queue; finishUpgrade goes on from there
+  // on the GUI thread.
+  void upgradeLibrary(Library::Opening opening);
+  void finishUpgrade(std::unique_ptr<Library> library, const QString& error);
   void startEngine();
   void wireIndexer();
   // Hands the engine as it stands to the models.
@@ -154,6 +176,9 @@ class AppModel : public QObject {
   std::unique_ptr<Thumbnails> thumbnails_;
 
   QString startupError_;
+  bool upgrading_ = false;
+  double upgradeProgress_ = -1;
+  QList<QUrl> heldDrops_;  // dropped or handed over while upgrading
   QString modelChange_;
   QString notice_;
   GuiQueue* gui_;              // where the indexer's answers come back

@@ -15,6 +15,7 @@ ApplicationWindow {
     readonly property bool peeking: peek !== null && peek.opened
     readonly property bool dropTargeted: drop.containsDrag
     readonly property bool firstRun: app.folders.list.count === 0 && app.startupError === ""
+                                     && !app.upgrading
     readonly property bool hasSelection: app.search.selection !== null && app.search.selection !== undefined
     readonly property alias searchHeader: header
     readonly property alias resultsGrid: grid
@@ -92,6 +93,8 @@ ApplicationWindow {
     }
 
     header: ToolBar {
+        // Its tools act on results, and none can be shown while the library is updated.
+        visible: !window.app.upgrading
         RowLayout {
             anchors.fill: parent
             spacing: 4
@@ -230,6 +233,65 @@ ApplicationWindow {
             SplitView.minimumWidth: 260
             SplitView.preferredWidth: 320
             SplitView.maximumWidth: 460
+        }
+    }
+
+    // An older library is brought up to date before the folders and the search can show.
+    Rectangle {
+        objectName: "updatingLibrary"
+        anchors.fill: parent
+        visible: window.app.upgrading
+        color: palette.window
+
+        // Nothing beneath takes a click or a wheel meanwhile.
+        MouseArea {
+            anchors.fill: parent
+            acceptedButtons: Qt.AllButtons
+            hoverEnabled: true
+            onWheel: wheel => wheel.accepted = true
+        }
+        ColumnLayout {
+            anchors.centerIn: parent
+            width: Math.min(parent.width - 60, 440)
+            spacing: 10
+            Symbol {
+                Layout.alignment: Qt.AlignHCenter
+                name: "hourglass"
+                size: 40
+                color: palette.placeholderText
+            }
+            Label {
+                Layout.fillWidth: true
+                horizontalAlignment: Text.AlignHCenter
+                wrapMode: Text.Wrap
+                text: qsTr("Updating the library…")
+                textFormat: Text.PlainText
+                font.pixelSize: 20
+                font.weight: Font.DemiBold
+            }
+            Label {
+                Layout.fillWidth: true
+                horizontalAlignment: Text.AlignHCenter
+                wrapMode: Text.Wrap
+                text: qsTr("This version of Quillmere stores the library in a new way. It is updated once; a large library can take a few minutes.")
+                textFormat: Text.PlainText
+                color: palette.placeholderText
+                font.pixelSize: 14
+            }
+            ProgressBar {
+                Layout.fillWidth: true
+                Layout.topMargin: 8
+                from: 0
+                to: 1
+                indeterminate: window.app.upgradeProgress < 0
+                value: Math.max(0, window.app.upgradeProgress)
+            }
+            Label {
+                Layout.alignment: Qt.AlignHCenter
+                visible: window.app.upgradeProgress >= 0
+                text: qsTr("%1% done").arg(Math.floor(window.app.upgradeProgress * 100))
+                color: palette.placeholderText
+            }
         }
     }
 

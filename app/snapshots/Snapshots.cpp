@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <optional>
 
 #include "Actions.h"
@@ -22,6 +23,8 @@
 #include "IndexingStatus.h"
 #include "ModelDownloads.h"
 #include "ResultListModel.h"
+#include "SerialQueue.h"
+#include "index/SQLite.h"
 #include "platform/PowerMonitor.h"
 #include "platform/ResourceLocator.h"
 #include "scan/Scanner.h"
@@ -140,6 +143,19 @@ std::optional<std::int64_t> firstOther(AppModel& model, MediaKind kind) {
   return std::nullopt;
 }
 
+// A copy of the library as the first schema kept it: each thumbnail in its frame's row.
+void makeOlder(const fs::path& library, const fs::path& older) {
+  for (const char* suffix : {"", "-wal"}) {
+    const fs::path from = library.string() + suffix;
+    if (fs::exists(from)) fs::copy_file(from, older.string() + suffix);
+  }
+  SQLite db(older.string());
+  db.exec(
+      "ALTER TABLE frames ADD COLUMN thumb BLOB;"
+      "UPDATE frames SET thumb=(SELECT jpeg FROM thumbs WHERE frame_id=frames.id);"
+      "DROP TABLE thumbs; UPDATE meta SET value='1' WHERE key='schema';");
+}
+
 }  // namespace
 
 // The sample: photos and clips in one folder, a folder on a drive that is gone
@@ -163,6 +179,7 @@ Snapshots::~Snapshots() = default;
 
 QStringList Snapshots::stateNames() {
   return {"main-cant-start",
+          "main-updating-library",
           "main-first-run",
           "main-first-run-targeted",
           "main-getting-ready",
@@ -377,6 +394,24 @@ void Snapshots::mainWindow() {
     setup.modelDirectory = root / "No Model";
     AppModel model(setup);
     shoot("Main.qml", model, "main-cant-start", {}, textOnly);
+  }
+  {
+    // An older library being brought up to date: the queue it is upgraded on is held until
+    // the window is drawn.
+    const fs::path older = root / "Older.sqlite";
+    makeOlder(sample_->library, older);
+    SerialQueue queue("quillmere.upgrade");
+    std::promise<void> go;
+    queue.post([held = go.get_future().share()] { held.wait(); });
+    auto setup = this->setup(older);
+    setup.upgradeQueue = &queue;
+    AppModel model(setup);
+    shoot("Main.qml", model, "main-updating-library", {}, textOnly);
+    go.set_value();
+    if (!waitUntil([&model] { return model.ready(); }, 60000)) {
+      std::fprintf(stderr, "snapshots: the older library was not upgraded in time\n");
+      ++failures_;
+    }
   }
   {
     auto model = openModel(root / "Empty.sqlite");

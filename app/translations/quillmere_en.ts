@@ -507,6 +507,18 @@
         <source>Nothing matches “%1”</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Updating the library…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This version of Quillmere stores the library in a new way. It is updated once; a large library can take a few minutes.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1% done</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ModelOffer</name>

@@ -11,6 +11,7 @@
 #include <deque>
 #include <exception>
 #include <span>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -73,6 +74,24 @@ Library::Library(const std::filesystem::path& url, std::size_t dim, std::string 
   migrate(opening, onUpgrade);
   loadCaches();
   if (modelMatches_) loadVectors();
+}
+
+bool Library::isOlder(const std::filesystem::path& url) {
+  std::error_code missing;
+  if (!std::filesystem::is_regular_file(url, missing)) return false;
+  SQLite db(url.string(), SQLite::Access::readOnly);
+  bool older = false;
+  db.query("SELECT 1 FROM pragma_table_info('frames') WHERE name='thumb'",
+           [&](const SQLite::Row&) { older = true; });
+  bool hasMeta = false;
+  db.query("SELECT 1 FROM sqlite_master WHERE type='table' AND name='meta'",
+           [&](const SQLite::Row&) { hasMeta = true; });
+  if (!hasMeta) return older;
+  db.query("SELECT value FROM meta WHERE key='schema'", [&](const SQLite::Row& row) {
+    const auto stored = row.text(0);
+    if (stored && std::strtoll(stored->c_str(), nullptr, 10) < schemaVersion) older = true;
+  });
+  return older;
 }
 
 std::filesystem::path Library::defaultURL() {
@@ -217,6 +236,8 @@ void Library::loadCaches() {
   MutexLock guard(lock_);
   rootsByID_ = std::move(roots);
   filesByID_ = std::move(files);
+  pendingOrder_.clear();
+  for (const auto& [id, file] : filesByID_) pendingOrder_.add(file);
 }
 
 namespace {
@@ -435,7 +456,12 @@ void Library::removeRoot(std::int64_t id) {
   for (std::int64_t fileID : fileIDs) vectors_.remove(fileID);
   MutexLock guard(lock_);
   rootsByID_.erase(id);
-  for (std::int64_t fileID : fileIDs) filesByID_.erase(fileID);
+  for (std::int64_t fileID : fileIDs) {
+    if (auto found = filesByID_.find(fileID); found != filesByID_.end()) {
+      pendingOrder_.remove(found->second);
+      filesByID_.erase(found);
+    }
+  }
 }
 
 void Library::compact() {

@@ -23,6 +23,7 @@
 
 #include "core/Records.h"
 #include "core/ThreadAnnotations.h"
+#include "index/PendingOrder.h"
 #include "index/SQLite.h"
 #include "vectors/VectorIndex.h"
 
@@ -115,6 +116,11 @@ class Library {
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 
+  // Whether the file at url holds an older schema, which an opening that writes upgrades
+  // first: a front end opens such a file where a long upgrade blocks no window. False for a
+  // missing file. Throws SQLite::Failure.
+  static bool isOlder(const std::filesystem::path& url);
+
   // $QUILLMERE_LIBRARY when set (and not empty); else the per-user data directory
   // ($XDG_DATA_HOME, or ~/.local/share) / "Quillmere" / "Library.sqlite", with
   // "Quillmere Dev" instead for a build whose application id ends in ".dev".
@@ -203,6 +209,13 @@ class Library {
   // Pending files of the given roots in indexing order: photos newest first, then videos
   // smallest first.
   std::vector<MediaFile> pending(const std::set<std::int64_t>& roots) const;
+  // Up to count of those, after the file at `after` in that order (from the first when
+  // absent): what a run takes next, without a copy of the rest.
+  std::vector<MediaFile> pendingAfter(const std::set<std::int64_t>& roots,
+                                      const std::optional<PendingOrder::Key>& after,
+                                      std::size_t count) const;
+  // Counts and bytes of the pending files of the given roots.
+  PendingOrder::Sums pendingSums(const std::set<std::int64_t>& roots) const;
   // Counts over the files of the given roots (all roots when absent).
   Totals totals(const std::optional<std::set<std::int64_t>>& roots = std::nullopt) const;
   // The counts of every root that has files, in one pass over the cached files: what a
@@ -253,6 +266,8 @@ class Library {
   // Hashed: searches look up thousands.
   std::unordered_map<std::int64_t, MediaFile> filesByID_ GUARDED_BY(lock_);
   std::map<std::int64_t, Root> rootsByID_ GUARDED_BY(lock_);
+  // The pending files of filesByID_, changed with it.
+  PendingOrder pendingOrder_ GUARDED_BY(lock_);
 };
 
 }  // namespace quillmere

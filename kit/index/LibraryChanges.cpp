@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Library operations that change files and frames, and the read-outs built on them.
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <stdexcept>
 
@@ -38,27 +39,40 @@ std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanD
   });
 }
 
-// The diff's memory side, once it is committed; the caller holds the map lock.
-void cacheDiff(std::unordered_map<std::int64_t, MediaFile>& filesByID_, std::int64_t rootID,
-               const ScanDiff& diff, const std::vector<std::int64_t>& addedIDs) {
+// The diff's memory side, once it is committed; the caller holds the map lock. A move
+// keeps the file's place in the pending order, which does not depend on its path.
+void cacheDiff(std::unordered_map<std::int64_t, MediaFile>& filesByID_, PendingOrder& order,
+               std::int64_t rootID, const ScanDiff& diff,
+               const std::vector<std::int64_t>& addedIDs) {
   for (std::size_t i = 0; i < diff.added.size(); ++i) {
     const ScannedFile& entry = diff.added[i];
-    filesByID_.insert_or_assign(addedIDs[i], MediaFile{.id = addedIDs[i],
-                                                       .rootID = rootID,
-                                                       .relPath = entry.relPath,
-                                                       .kind = entry.kind,
-                                                       .size = entry.size,
-                                                       .mtime = entry.mtime});
+    MediaFile file{.id = addedIDs[i],
+                   .rootID = rootID,
+                   .relPath = entry.relPath,
+                   .kind = entry.kind,
+                   .size = entry.size,
+                   .mtime = entry.mtime};
+    order.add(file);
+    filesByID_.insert_or_assign(addedIDs[i], std::move(file));
   }
   for (const MediaFile& file : diff.changed) {
-    if (auto found = filesByID_.find(file.id); found != filesByID_.end()) found->second = file;
+    if (auto found = filesByID_.find(file.id); found != filesByID_.end()) {
+      order.remove(found->second);
+      found->second = file;
+      order.add(file);
+    }
   }
   for (const ScanDiff::Move& move : diff.moved) {
     if (auto found = filesByID_.find(move.file.id); found != filesByID_.end()) {
       found->second.relPath = move.relPath;
     }
   }
-  for (const MediaFile& file : diff.removed) filesByID_.erase(file.id);
+  for (const MediaFile& file : diff.removed) {
+    if (auto found = filesByID_.find(file.id); found != filesByID_.end()) {
+      order.remove(found->second);
+      filesByID_.erase(found);
+    }
+  }
 }
 
 }  // namespace
@@ -77,7 +91,7 @@ Library::ScanChanges Library::applyScan(std::int64_t rootID,
   for (const MediaFile& file : diff.removed) vectors_.remove(file.id);
   {
     MutexLock guard(lock_);
-    cacheDiff(filesByID_, rootID, diff, addedIDs);
+    cacheDiff(filesByID_, pendingOrder_, rootID, diff, addedIDs);
   }
   return {.added = static_cast<std::int64_t>(diff.added.size()),
           .changed = static_cast<std::int64_t>(diff.changed.size()),
@@ -98,9 +112,11 @@ void Library::setState(std::int64_t fileID, FileState state,
   MutexLock guard(lock_);
   auto found = filesByID_.find(fileID);
   if (found == filesByID_.end()) return;
+  pendingOrder_.remove(found->second);
   found->second.state = state;
   found->second.error = error;
   if (duration) found->second.duration = *duration;
+  pendingOrder_.add(found->second);
 }
 
 void Library::saveFrames(const std::vector<FrameBatchEntry>& batch) {
@@ -185,6 +201,7 @@ void Library::writeFrames(const std::vector<FrameBatchEntry>& batch, FrameWrite 
     for (const FrameBatchEntry& entry : batch) {
       auto found = filesByID_.find(entry.file.id);
       if (found == filesByID_.end()) continue;
+      pendingOrder_.remove(found->second);
       found->second.state = FileState::indexed;
       found->second.error.reset();
       found->second.duration = entry.duration;
@@ -220,25 +237,28 @@ void Library::retryFailed() {
     if (file.state != FileState::failed) continue;
     file.state = FileState::pending;
     file.error.reset();
+    pendingOrder_.add(file);
   }
 }
 
 std::vector<MediaFile> Library::pending(const std::set<std::int64_t>& roots) const {
+  return pendingAfter(roots, std::nullopt, std::numeric_limits<std::size_t>::max());
+}
+
+std::vector<MediaFile> Library::pendingAfter(const std::set<std::int64_t>& roots,
+                                             const std::optional<PendingOrder::Key>& after,
+                                             std::size_t count) const {
   std::vector<MediaFile> list;
-  if (roots.empty()) return list;
-  {
-    MutexLock guard(lock_);
-    for (const auto& [id, file] : filesByID_) {
-      if (file.state == FileState::pending && roots.contains(file.rootID)) list.push_back(file);
-    }
+  MutexLock guard(lock_);
+  for (const PendingOrder::Key& key : pendingOrder_.next(roots, after, count)) {
+    list.push_back(filesByID_.at(key.id));
   }
-  std::sort(list.begin(), list.end(), [](const MediaFile& a, const MediaFile& b) {
-    if (a.kind != b.kind) return a.kind == MediaKind::photo;
-    if (a.kind == MediaKind::photo && a.mtime != b.mtime) return a.mtime > b.mtime;
-    if (a.kind == MediaKind::video && a.size != b.size) return a.size < b.size;
-    return a.id < b.id;
-  });
   return list;
+}
+
+PendingOrder::Sums Library::pendingSums(const std::set<std::int64_t>& roots) const {
+  MutexLock guard(lock_);
+  return pendingOrder_.sums(roots);
 }
 
 Library::Totals Library::totals(const std::optional<std::set<std::int64_t>>& roots) const {

@@ -363,13 +363,12 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
 void Indexer::loop(std::stop_token stop) {
   bool first = true;
   while (!stop.stop_requested() && !refused()) {
-    // This look answers every request made so far. Left set, the flag would send the run
-    // back here after every batch: with a million files pending, a million-file copy and
-    // sort each time, under the lock searches need.
+    // This look answers every request made so far; left set, the flag would send the run
+    // back here after every batch.
     takeWake();
     const Locations roots = reachableRoots();
-    const std::vector<MediaFile> pending = pendingIn(roots);
-    if (pending.empty()) {
+    const PendingOrder::Sums pending = pendingIn(roots);
+    if (pending.files() == 0) {
       if (takeWake()) continue;
       break;
     }
@@ -380,51 +379,88 @@ void Indexer::loop(std::stop_token stop) {
     } else {
       growTotals(pending);
     }
-    workThrough(pending, roots, stop);
+    // Files counted but none found to take: they went meanwhile, and the next look says so.
+    if (!workThrough(roots, stop) && !isWoken()) break;
   }
   closeRun();
 }
 
-std::vector<MediaFile> Indexer::pendingIn(const Locations& roots) const {
-  std::set<std::int64_t> rootIDs;
-  for (const auto& [id, url] : roots) rootIDs.insert(id);
-  std::vector<MediaFile> pending = library_.pending(rootIDs);
-  MutexLock guard(lock_);
-  std::erase_if(pending, [passed = &passedOver_, held = &heldBack_](const MediaFile& f) {
-    return passed->contains(f.id) || held->contains(f.id);  // under the lock taken above
-  });
-  return pending;
+std::set<std::int64_t> Indexer::idsOf(const Locations& roots) {
+  std::set<std::int64_t> ids;
+  for (const auto& [id, url] : roots) ids.insert(id);
+  return ids;
 }
 
-void Indexer::workThrough(const std::vector<MediaFile>& pending, const Locations& roots,
-                          std::stop_token stop) {
-  std::size_t next = 0;
-  while (next < pending.size() && !stop.stop_requested() && !refused()) {
+PendingOrder::Sums Indexer::pendingIn(const Locations& roots) const {
+  const std::set<std::int64_t> rootIDs = idsOf(roots);
+  PendingOrder::Sums sums = library_.pendingSums(rootIDs);
+  std::vector<std::int64_t> aside;
+  {
+    MutexLock guard(lock_);
+    for (const auto& [id, root] : passedOver_) aside.push_back(id);
+    aside.insert(aside.end(), heldBack_.begin(), heldBack_.end());
+  }
+  // Only the files set aside in this run are looked up: a look costs what changed, not
+  // the whole list.
+  std::set<std::int64_t> seen;
+  for (std::int64_t id : aside) {
+    if (!seen.insert(id).second) continue;
+    const std::optional<MediaFile> file = library_.file(id);
+    if (!file || file->state != FileState::pending || !rootIDs.contains(file->rootID)) continue;
+    const bool photo = file->kind == MediaKind::photo;
+    (photo ? sums.photos : sums.videos) -= 1;
+    (photo ? sums.photoBytes : sums.videoBytes) -= file->size;
+  }
+  return sums;
+}
+
+bool Indexer::workThrough(const Locations& roots, std::stop_token stop) {
+  const std::set<std::int64_t> rootIDs = idsOf(roots);
+  std::optional<PendingOrder::Key> after;
+  bool took = false;
+  while (!stop.stop_requested() && !refused()) {
+    const std::vector<MediaFile> work = nextWork(rootIDs, after);
+    if (work.empty()) break;
+    took = true;
     waitWhilePaused(stop);
-    if (stop.stop_requested()) return;
-    if (pending[next].kind == MediaKind::video) {
-      const MediaFile file = pending[next++];
-      auto root = roots.find(file.rootID);
-      if (root == roots.end()) continue;
-      index(file, root->second / file.relPath, stop);
+    if (stop.stop_requested()) break;
+    if (work.front().kind == MediaKind::video) {
+      const MediaFile& file = work.front();
+      index(file, roots.at(file.rootID) / file.relPath, stop);
     } else {
-      indexPhotos(nextPhotoBatch(pending, next, roots));
+      std::vector<PhotoJob> jobs;
+      for (const MediaFile& file : work)
+        jobs.push_back({file, roots.at(file.rootID) / file.relPath});
+      indexPhotos(jobs);
     }
     // A request came in: look again for pending files before going on.
-    if (isWoken()) return;
+    if (isWoken()) break;
   }
+  return took;
 }
 
-std::vector<Indexer::PhotoJob> Indexer::nextPhotoBatch(const std::vector<MediaFile>& pending,
-                                                       std::size_t& next, const Locations& roots) {
-  std::vector<PhotoJob> batch;
-  while (batch.size() < photoBatch && next < pending.size() &&
-         pending[next].kind == MediaKind::photo) {
-    const MediaFile& file = pending[next++];
-    auto root = roots.find(file.rootID);
-    if (root != roots.end()) batch.push_back({file, root->second / file.relPath});
+std::vector<MediaFile> Indexer::nextWork(const std::set<std::int64_t>& rootIDs,
+                                         std::optional<PendingOrder::Key>& after) const {
+  std::vector<MediaFile> work;
+  for (;;) {
+    const std::vector<MediaFile> next = library_.pendingAfter(rootIDs, after, photoBatch);
+    std::vector<bool> aside(next.size());
+    {
+      MutexLock guard(lock_);
+      for (std::size_t i = 0; i < next.size(); ++i) {
+        aside[i] = passedOver_.contains(next[i].id) || heldBack_.contains(next[i].id);
+      }
+    }
+    for (std::size_t i = 0; i < next.size(); ++i) {
+      const bool video = next[i].kind == MediaKind::video;
+      if (video && !work.empty()) return work;  // a photo batch ends where the videos start
+      after = PendingOrder::Key::of(next[i]);
+      if (aside[i]) continue;
+      work.push_back(next[i]);
+      if (video || work.size() == photoBatch) return work;
+    }
+    if (next.size() < photoBatch) return work;
   }
-  return batch;
 }
 
 bool Indexer::takeWake() {

@@ -190,14 +190,17 @@ class Indexer {
   // The scan-only thread's work: the queued folders, round after round, until none is left.
   void drainScans(std::stop_token stop);
   void loop(std::stop_token stop);
-  // The pending files of these folders, in indexing order, less those passed over.
-  std::vector<MediaFile> pendingIn(const Locations& roots) const;
-  // Indexes from the front of pending until it is done, the run is cancelled or woken.
-  void workThrough(const std::vector<MediaFile>& pending, const Locations& roots,
-                   std::stop_token stop);
-  // Up to photoBatch photos from pending[next] on, skipping unreachable ones; moves next.
-  static std::vector<PhotoJob> nextPhotoBatch(const std::vector<MediaFile>& pending,
-                                              std::size_t& next, const Locations& roots);
+  static std::set<std::int64_t> idsOf(const Locations& roots);
+  // Counts and bytes of the pending files of these folders, less those set aside in this
+  // run (passed over or held back).
+  PendingOrder::Sums pendingIn(const Locations& roots) const;
+  // Indexes pending files from the first in order until none is left, the run is
+  // cancelled or woken. False when it found none to take.
+  bool workThrough(const Locations& roots, std::stop_token stop);
+  // The next work after `after` in the pending order, which it moves on: up to photoBatch
+  // photos or one video, less the files set aside; empty when none is left.
+  std::vector<MediaFile> nextWork(const std::set<std::int64_t>& rootIDs,
+                                  std::optional<PendingOrder::Key>& after) const;
   bool takeWake();  // reads and clears wake
   bool isWoken() const;
 
@@ -256,11 +259,11 @@ class Indexer {
   std::optional<PauseReason> pauseReason() const;
   void waitWhilePaused(std::stop_token stop);
   void report(bool force);
-  // Run bookkeeping: bytes of newly seen pending files enter the time-left counts; the
-  // first query sets the run's totals, later ones grow them; the end of a run goes idle.
-  void countLeft(const std::vector<MediaFile>& pending);
-  void startTotals(const std::vector<MediaFile>& pending);
-  void growTotals(const std::vector<MediaFile>& pending);
+  // Run bookkeeping: each look at the pending files sets the time-left counts; the first
+  // sets the run's totals, later ones grow them; the end of a run goes idle.
+  void countLeft(const PendingOrder::Sums& pending);
+  void startTotals(const PendingOrder::Sums& pending);
+  void growTotals(const PendingOrder::Sums& pending);
   void closeRun();
   void finish(const MediaFile& file, Clock::time_point started, int frames, bool counted);
   void estimate();
@@ -296,7 +299,6 @@ class Indexer {
   int measured_ GUARDED_BY(lock_) = 0;
   std::int64_t leftPhotoBytes_ GUARDED_BY(lock_) = 0;
   std::int64_t leftVideoBytes_ GUARDED_BY(lock_) = 0;
-  std::set<std::int64_t> counted_ GUARDED_BY(lock_);
   // Files found gone when they failed, by id, with their folder: not offered again until a
   // scan of that folder.
   std::map<std::int64_t, std::int64_t> passedOver_ GUARDED_BY(lock_);

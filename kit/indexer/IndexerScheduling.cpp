@@ -73,44 +73,36 @@ void Indexer::waitWhilePaused(std::stop_token stop) {
   }
 }
 
-void Indexer::countLeft(const std::vector<MediaFile>& pending) {
+void Indexer::countLeft(const PendingOrder::Sums& pending) {
   MutexLock guard(lock_);
-  for (const MediaFile& file : pending) {
-    if (!counted_.insert(file.id).second) continue;
-    (file.kind == MediaKind::video ? leftVideoBytes_ : leftPhotoBytes_) += file.size;
-  }
+  leftPhotoBytes_ = pending.photoBytes;
+  leftVideoBytes_ = pending.videoBytes;
 }
 
-void Indexer::startTotals(const std::vector<MediaFile>& pending) {
-  // The pending list is exactly the pending files of the reachable folders, less the ones
-  // passed over as vanished: its count and bytes are the run's totals.
-  std::int64_t bytes = 0;
-  for (const MediaFile& file : pending) bytes += file.size;
+void Indexer::startTotals(const PendingOrder::Sums& pending) {
   {
     MutexLock guard(lock_);
     progress_.phase = Phase::indexing();
-    progress_.totalBytes = bytes;
+    progress_.totalBytes = pending.photoBytes + pending.videoBytes;
     progress_.doneBytes = 0;
     progress_.doneFiles = 0;
-    progress_.totalFiles = static_cast<int>(pending.size());
+    progress_.totalFiles = static_cast<int>(pending.files());
     progress_.failed = 0;
     progress_.secondsLeft.reset();
   }
   report(false);
 }
 
-void Indexer::growTotals(const std::vector<MediaFile>& pending) {
+void Indexer::growTotals(const PendingOrder::Sums& pending) {
   {
     MutexLock guard(lock_);
-    const std::size_t remaining =
-        static_cast<std::size_t>(std::max(0, progress_.totalFiles - progress_.doneFiles));
-    if (pending.size() <= remaining) return;
-    // The newcomers are taken to be the last of the list.
-    const std::size_t extra = pending.size() - remaining;
-    progress_.totalFiles += static_cast<int>(extra);
-    for (std::size_t i = pending.size() - extra; i < pending.size(); ++i) {
-      progress_.totalBytes += pending[i].size;
-    }
+    const std::int64_t remaining = std::max(0, progress_.totalFiles - progress_.doneFiles);
+    if (pending.files() <= remaining) return;
+    progress_.totalFiles += static_cast<int>(pending.files() - remaining);
+    const std::int64_t remainingBytes =
+        std::max<std::int64_t>(0, progress_.totalBytes - progress_.doneBytes);
+    progress_.totalBytes +=
+        std::max<std::int64_t>(0, pending.photoBytes + pending.videoBytes - remainingBytes);
   }
   report(false);
 }
@@ -162,7 +154,8 @@ void Indexer::finish(const MediaFile& file, Clock::time_point started, int frame
   {
     MutexLock guard(lock_);
     const bool video = file.kind == MediaKind::video;
-    if (counted_.erase(file.id) > 0) (video ? leftVideoBytes_ : leftPhotoBytes_) -= file.size;
+    std::int64_t& left = video ? leftVideoBytes_ : leftPhotoBytes_;
+    left = std::max<std::int64_t>(0, left - file.size);
     if (counted && file.size > 0) {
       const double sample = elapsed / static_cast<double>(file.size);
       const double alpha = video ? 0.3 : 0.1;
@@ -172,6 +165,9 @@ void Indexer::finish(const MediaFile& file, Clock::time_point started, int frame
     }
     progress_.doneFiles += 1;
     progress_.doneBytes += file.size;
+    // A file that arrived after the last look and was taken before the next one.
+    progress_.totalFiles = std::max(progress_.totalFiles, progress_.doneFiles);
+    progress_.totalBytes = std::max(progress_.totalBytes, progress_.doneBytes);
     if (elapsed > 0 && frames >= 1) {
       progress_.framesPerSecond = 0.2 * frames / elapsed + 0.8 * progress_.framesPerSecond;
     }

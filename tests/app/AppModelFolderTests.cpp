@@ -4,10 +4,13 @@
 // (FolderRules); these check that the model follows them.
 #include <QtTest/QSignalSpy>
 #include <algorithm>
+#include <future>
 #include <set>
 #include <string>
 
 #include "AppFixture.h"
+#include "SerialQueue.h"
+#include "index/SQLite.h"
 #include "model/Embedder.h"
 
 namespace quillmere::test {
@@ -238,6 +241,44 @@ TEST_F(AppTest, WhileAnotherProcessWritesTheLibraryTheAppSearchesAndWritesNothin
   EXPECT_NE(model().indexer(), nullptr);
   EXPECT_EQ(model().folders()->addFolder(temp->path() / "More").outcome,
             FolderRules::Outcome::added);
+}
+
+TEST_F(AppTest, AnOlderLibraryIsUpgradedOffTheGuiThreadThenStartUpGoesOn) {
+  const auto folder = makeFolder("Photos");
+  addPhotos(folder, 3);
+  addIndexed(folder);
+  model_.reset();
+  const auto url = *setup().libraryURL;
+  // Back to the first schema: each thumbnail in its frame's row.
+  SQLite(url.string())
+      .exec(
+          "ALTER TABLE frames ADD COLUMN thumb BLOB;"
+          "UPDATE frames SET thumb=(SELECT jpeg FROM thumbs WHERE frame_id=frames.id);"
+          "DROP TABLE thumbs; UPDATE meta SET value='1' WHERE key='schema';");
+  ASSERT_TRUE(Library::isOlder(url));
+
+  SerialQueue queue("quillmere.upgrade");
+  std::promise<void> go;
+  queue.post([held = go.get_future().share()] { held.wait(); });
+  auto parts = setup();
+  parts.upgradeQueue = &queue;
+  model_ = std::make_unique<AppModel>(parts);
+  // Start-up returned with the upgrade still to come, and says so.
+  EXPECT_TRUE(model().upgrading());
+  EXPECT_FALSE(model().ready());
+  EXPECT_EQ(model().upgradeProgress(), -1);
+  model().drop({QUrl::fromLocalFile(QString::fromStdString(makeFolder("Later").string()))});
+  go.set_value();
+  ASSERT_TRUE(waitFor([this] { return !model().upgrading(); }));
+  ASSERT_TRUE(model().ready()) << model().startupError().toStdString();
+  EXPECT_EQ(model().upgradeProgress(), 1);
+  EXPECT_FALSE(Library::isOlder(url));
+  // The folder dropped meanwhile was added once the library was open.
+  EXPECT_EQ(model().folders()->list()->rowCount(), 2);
+  waitIdle();
+  search("red");
+  EXPECT_EQ(model().search()->results()->rowCount(), 3);
+  model_.reset();
 }
 
 TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {

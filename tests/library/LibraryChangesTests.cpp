@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "LibraryFixture.h"
 
 namespace quillmere {
@@ -423,6 +425,53 @@ TEST_F(OrderAndTotalsTest, PendingPhotosNewestFirstThenVideosSmallestFirst) {
   EXPECT_EQ(library->pending({root.id, other.id}).size(), 6u);
   EXPECT_TRUE(library->pending({}).empty());
   EXPECT_TRUE(library->pending({424242}).empty());
+}
+
+TEST_F(OrderAndTotalsTest, ThePendingOrderFollowsEveryChangeAsASortWould) {
+  Root other = addRootWithFiles(*library, "/other", {photo("o.jpg", 7, 15), video("o.mp4", 9, 1)});
+  const std::set<std::int64_t> both{root.id, other.id};
+  const auto expectInStep = [&](const char* step) {
+    SCOPED_TRACE(step);
+    std::vector<MediaFile> sorted;
+    for (const MediaFile& file : library->allFiles()) {
+      if (file.state == FileState::pending) sorted.push_back(file);
+    }
+    std::sort(sorted.begin(), sorted.end(), [](const MediaFile& a, const MediaFile& b) {
+      return PendingOrder::Key::of(a) < PendingOrder::Key::of(b);
+    });
+    EXPECT_EQ(library->pending(both), sorted);
+    std::vector<MediaFile> inPairs;  // taken two at a time, as a run takes its batches
+    for (std::optional<PendingOrder::Key> after;;) {
+      const std::vector<MediaFile> two = library->pendingAfter(both, after, 2);
+      if (two.empty()) break;
+      inPairs.insert(inPairs.end(), two.begin(), two.end());
+      after = PendingOrder::Key::of(two.back());
+    }
+    EXPECT_EQ(inPairs, sorted);
+    const Library::Totals totals = library->totals();
+    const PendingOrder::Sums sums = library->pendingSums(both);
+    EXPECT_EQ(sums.files(), totals.pending);
+    EXPECT_EQ(sums.photoBytes + sums.videoBytes, totals.pendingBytes);
+  };
+  library->applyScan(root.id, {photo("a.jpg", 1, 10), photo("b.jpg", 2, 30), photo("c.jpg", 3, 20),
+                               video("v.mp4", 50, 1), video("w.mp4", 40, 2)});
+  expectInStep("added");
+  library->applyScan(root.id, {photo("a.jpg", 1, 40), photo("moved/b.jpg", 2, 30),
+                               photo("c.jpg", 3, 20), video("w.mp4", 60, 9)});
+  expectInStep("changed, moved and removed");
+  index("c.jpg", 1);
+  library->setState(fileAt(*library, root.id, "a.jpg").id, FileState::failed, "bad");
+  expectInStep("indexed and failed");
+  library->retryFailed();
+  expectInStep("failed retried");
+  library->applyScan(root.id, {photo("a.jpg", 1, 40), photo("moved/b.jpg", 2, 30),
+                               photo("c.jpg", 5, 20), video("w.mp4", 60, 9)});
+  expectInStep("indexed file edited");
+  library->removeRoot(other.id);
+  expectInStep("folder removed");
+  library.reset();
+  library = open();
+  expectInStep("reopened");
 }
 
 TEST_F(OrderAndTotalsTest, TotalsCountTheFilteredFilesAndEveryFrame) {
