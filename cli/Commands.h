@@ -62,6 +62,10 @@ class Commands {
     std::optional<std::string> folder;
     std::optional<std::size_t> limit;
     std::optional<std::string> output;
+    std::optional<double> after;  // seconds since 1970: the start of the day or month given
+    std::optional<double> before;
+    SearchFilter::Order order = SearchFilter::Order::best;
+    std::optional<float> minProbability;
   };
 
   // What a command does with the library.
@@ -116,7 +120,11 @@ class Commands {
   int useModel(const std::string& nameOrDirectory);
 
   SearchFilter filter(const Options& options) const;
-  void print(const std::string& query, const std::vector<SearchResult>& results, bool json) const;
+  void print(const std::string& query, const std::vector<SearchResult>& results,
+             const Options& options) const;
+  // search and similar after the query's vector is made: search, refine when asked, print.
+  int searchAndPrint(const std::string& query, std::span<const float> vector,
+                     const Options& options);
   std::filesystem::path location(const MediaFile& file) const;
 
   std::filesystem::path modelDirectory_;

@@ -173,14 +173,17 @@ SearchEngine::Answer SearchEngine::search(std::span<const float> vector, const S
   for (std::size_t i = 0; i < hits.size(); ++i) {
     const VectorIndex::Hit& hit = hits[i];
     if (!files[i]) continue;  // gone since scoring
+    const float probability = embedder_.probability(hit.score);
+    if (probability < filter.minProbability) continue;
     found.push_back(SearchResult{.frameID = hit.row.frameID,
                                  .file = std::move(*files[i]),
                                  .time = hit.row.time,
                                  .score = hit.score,
-                                 .probability = embedder_.probability(hit.score)});
+                                 .probability = probability});
   }
   Answer answer;
   answer.results = ranked(std::move(found), limit);
+  inOrder(answer.results, filter.order);
   answer.timing.scan = secondsSince(start);
   return answer;
 }
@@ -215,6 +218,18 @@ std::vector<SearchResult> SearchEngine::ranked(std::vector<SearchResult> results
   for (std::size_t i = 0; i < order.size() && i < limit; ++i)
     kept.push_back(std::move(candidates[order[i]].result));
   return kept;
+}
+
+void SearchEngine::inOrder(std::vector<SearchResult>& results, SearchFilter::Order order) {
+  if (order == SearchFilter::Order::best) return;
+  const bool newest = order == SearchFilter::Order::newest;
+  // Stable: moments taken at one time (the frames of one video) keep their best-first order.
+  std::stable_sort(results.begin(), results.end(),
+                   [newest](const SearchResult& a, const SearchResult& b) {
+                     const double ta = a.file.captureTime().seconds;
+                     const double tb = b.file.captureTime().seconds;
+                     return newest ? ta > tb : ta < tb;
+                   });
 }
 
 SearchEngine::Refinement SearchEngine::refine(const SearchResult& result,

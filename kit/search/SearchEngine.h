@@ -64,7 +64,12 @@ class SearchEngine {
   std::vector<SearchResult> search(const Picture& image, const SearchFilter& filter,
                                    std::size_t limit);
   // Query of the index's width (std::invalid_argument otherwise); a limit of 0 finds nothing.
+  // The filter's capture-time range is applied in the scan; its least probability and date
+  // order to the moments kept.
   Answer search(std::span<const float> vector, const SearchFilter& filter, std::size_t limit);
+
+  // Sorts results by capture time as the order asks (stable); best leaves them as they are.
+  static void inOrder(std::vector<SearchResult>& results, SearchFilter::Order order);
 
   // Looks at exact frames every 0.2 s within 1.5 s of a video result's time that show the
   // same scene as the result's own frame, and returns the best-scoring instant; keeps the

@@ -153,6 +153,31 @@ TEST_F(SearchEngineFilters, ResultsCarryTheFileAsTheLibraryHasIt) {
   EXPECT_EQ(results[0].frameID, library->vectors().vectors(file.id).front().first.frameID);
 }
 
+TEST_F(SearchEngineFilters, CaptureTimesBoundTheScanAndDateOrdersSortOnlyTheMomentsKept) {
+  const auto taken = [&](const MediaFile& file, double seconds) {
+    library->setTaken({{.file = file, .taken = {.seconds = seconds, .source = TakenSource::exif}}});
+  };
+  taken(storedFile("a.jpg", MediaKind::photo, {{0.0, 0.9f}}), 1.2e9);
+  storedFile("b.jpg", MediaKind::photo, {{0.0, 0.5f}});  // not read yet: its mtime, 1e9
+  taken(storedFile("v.mp4", MediaKind::video, {{0.0, 0.7f}, {30.0, 0.6f}}), 1.5e9);
+  taken(storedFile("c.jpg", MediaKind::photo, {{0.0, 0.1f}}), 1.6e9);
+  const auto search = [&](SearchFilter filter, std::size_t limit) {
+    return moments(engine->search(axis(), filter, limit).results);
+  };
+  // From inclusive, before exclusive; the range is in the scan, so the limit counts only
+  // what it admits.
+  EXPECT_EQ(search({.takenFrom = 1.2e9, .takenBefore = 1.5e9}, 5), (Moments{{"a.jpg", 0.0}}));
+  EXPECT_EQ(search({.takenBefore = 1.1e9}, 5), (Moments{{"b.jpg", 0.0}}));
+  EXPECT_EQ(search({.takenFrom = 1.55e9}, 1), (Moments{{"c.jpg", 0.0}}));
+  // The best three, then by date: c, the newest, is not among them.
+  EXPECT_EQ(search({.order = SearchFilter::Order::newest}, 3),
+            (Moments{{"v.mp4", 0.0}, {"v.mp4", 30.0}, {"a.jpg", 0.0}}));
+  EXPECT_EQ(search({.order = SearchFilter::Order::oldest}, 4),
+            (Moments{{"b.jpg", 0.0}, {"a.jpg", 0.0}, {"v.mp4", 0.0}, {"v.mp4", 30.0}}));
+  const float least = embedder->probability(stored(0.65f));
+  EXPECT_EQ(search({.minProbability = least}, 5), (Moments{{"a.jpg", 0.0}, {"v.mp4", 0.0}}));
+}
+
 using SearchEngineQueries = test::SearchTest;
 
 // Frames stored with the vectors of some words, so a text query has several hits.
