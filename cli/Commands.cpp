@@ -35,6 +35,7 @@
 #include "scan/FolderWatcher.h"
 #include "scan/Timecode.h"
 #include "search/MoreLikeThis.h"
+#include "search/QueryTerms.h"
 #include "search/SearchEngine.h"
 
 namespace quillmere {
@@ -241,7 +242,8 @@ const std::vector<Commands::Command>& Commands::commands() {
            "           [--after DATE] [--before DATE] [--order best|newest|oldest]\n"
            "           [--min-probability P]\n"
            "    DATE is 2024-06-01 or 2024-06, in local time: --after takes moments from its\n"
-           "    start on, --before those before its start. P is 0-1 or a percentage (10%).",
+           "    start on, --before those before its start. P is 0-1 or a percentage (10%).\n"
+           "    TEXT may add and take away terms: 'beach + sunset - people', '2:golden retriever'.",
        .options = {"--photos", "--videos", "--folder", "--limit", "--exact", "--json", "--after",
                    "--before", "--order", "--min-probability"},
        .access = A::reads,
@@ -250,9 +252,10 @@ const std::vector<Commands::Command>& Commands::commands() {
        .needsVectors = true,
        .handler = &Commands::search},
       {.name = "similar",
-       .synopsis = "similar PHOTO|FILE@SECONDS [same options as search]",
+       .synopsis = "similar PHOTO|FILE@SECONDS [--plus TEXT] [--minus TEXT] [same options as "
+                   "search]",
        .options = {"--photos", "--videos", "--folder", "--limit", "--exact", "--json", "--after",
-                   "--before", "--order", "--min-probability"},
+                   "--before", "--order", "--min-probability", "--plus", "--minus"},
        .access = A::reads,
        .leastOperands = 1,
        .wanted = "a PHOTO or FILE@SECONDS",
@@ -355,6 +358,8 @@ Commands::Options Commands::parse(const Command& command, const std::vector<std:
     if (arg == "--before") options.before = parseDate(arg, value());
     if (arg == "--order") options.order = parseOrder(value());
     if (arg == "--min-probability") options.minProbability = parseProbability(value());
+    if (arg == "--plus") options.plus.push_back(value());
+    if (arg == "--minus") options.minus.push_back(value());
   }
   if (options.photos && options.videos) throw Error("give --photos or --videos, not both", 2);
   if (options.after && options.before && *options.after >= *options.before)
@@ -713,13 +718,18 @@ int Commands::searchAndPrint(const std::string& query, std::span<const float> ve
 int Commands::search(const Options& options) {
   std::string query;
   for (const auto& word : options.operands) query += (query.empty() ? "" : " ") + word;
-  const std::string searched = SearchEngine::queryText(query);
-  if (searched.empty()) {
-    filter(options);  // its mistakes are reported even so
+  filter(options);  // its mistakes are told before anything is embedded
+  std::vector<float> vector;
+  try {
+    vector = SearchEngine(*library_, *embedder_).queryVector(query);
+  } catch (const QueryTerms::Failure& failure) {
+    throw Error(failure.what(), 2);
+  }
+  if (vector.empty()) {
     print(query, {}, options);
     return 0;
   }
-  return searchAndPrint(query, embedder_->embed(searched), options);
+  return searchAndPrint(query, vector, options);
 }
 
 int Commands::similar(const Options& options) {
@@ -747,7 +757,27 @@ int Commands::similar(const Options& options) {
     print(operand, {}, options);
     return 0;
   }
-  return searchAndPrint(operand, like.vector, options);
+  if (options.plus.empty() && options.minus.empty())
+    return searchAndPrint(operand, like.vector, options);
+  // The picture is one term of weight 1 beside the texts, by the rule of combined queries.
+  std::vector<float> weights{1};
+  std::vector<std::vector<float>> vectors{like.vector};
+  for (const auto* texts : {&options.plus, &options.minus}) {
+    const float sign = texts == &options.minus ? -1.0f : 1.0f;
+    for (const std::string& text : *texts) {
+      for (const QueryTerms::Term& term : QueryTerms::parse(SearchEngine::queryText(text))) {
+        weights.push_back(sign * term.weight);
+        vectors.push_back(embedder_->embed(term.text));
+      }
+    }
+  }
+  std::vector<float> combined;
+  try {
+    combined = QueryTerms::combine(weights, vectors);
+  } catch (const QueryTerms::Failure& failure) {
+    throw Error(failure.what(), 2);
+  }
+  return searchAndPrint(operand, combined, options);
 }
 
 int Commands::duplicates(const Options& options) {
@@ -797,9 +827,14 @@ int Commands::exportMarkers(const Options& options) {
   videoOptions.videos = true;
   videoOptions.photos = false;
   SearchEngine engine(*library_, *embedder_);
-  auto results = engine.search(query, filter(videoOptions), exportLimit).results;
-  if (options.exact && !results.empty()) {
-    results = engine.refineAll(std::move(results), embedder_->embed(query));
+  std::vector<SearchResult> results;
+  try {
+    results = engine.search(query, filter(videoOptions), exportLimit).results;
+    if (options.exact && !results.empty()) {
+      results = engine.refineAll(std::move(results), engine.queryVector(query));
+    }
+  } catch (const QueryTerms::Failure& failure) {
+    throw Error(failure.what(), 2);
   }
   std::vector<ExportPlan::Item> items;
   const MountTable drives;

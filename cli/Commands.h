@@ -66,6 +66,8 @@ class Commands {
     std::optional<double> before;
     SearchFilter::Order order = SearchFilter::Order::best;
     std::optional<float> minProbability;
+    std::vector<std::string> plus;  // similar: texts added to the picture, and taken away
+    std::vector<std::string> minus;
   };
 
   // What a command does with the library.

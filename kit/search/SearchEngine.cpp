@@ -19,6 +19,7 @@
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "scan/FrameSampler.h"
+#include "search/QueryTerms.h"
 
 namespace quillmere {
 namespace {
@@ -126,12 +127,25 @@ std::string SearchEngine::queryText(std::string_view text) {
   return std::string(trimmed(text));
 }
 
+std::vector<float> SearchEngine::queryVector(std::string_view text) {
+  const std::vector<QueryTerms::Term> terms = QueryTerms::parse(queryText(text));
+  if (terms.empty()) return {};
+  // One plain term: the text's own vector, as a query always had.
+  if (terms.size() == 1 && terms.front().weight == 1) return embedder_.embed(terms.front().text);
+  std::vector<float> weights;
+  std::vector<std::vector<float>> vectors;
+  for (const QueryTerms::Term& term : terms) {
+    weights.push_back(term.weight);
+    vectors.push_back(embedder_.embed(term.text));
+  }
+  return QueryTerms::combine(weights, vectors);
+}
+
 SearchEngine::Answer SearchEngine::search(std::string_view text, const SearchFilter& filter,
                                           std::size_t limit) {
-  const std::string searched = queryText(text);
-  if (searched.empty()) return {};
   const Clock::time_point start = Clock::now();
-  const std::vector<float> query = embedder_.embed(searched);
+  const std::vector<float> query = queryVector(text);
+  if (query.empty()) return {};
   const double embedSeconds = secondsSince(start);
   Answer answer = search(std::span<const float>(query), filter, limit);
   answer.timing.embed = embedSeconds;

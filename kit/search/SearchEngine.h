@@ -57,8 +57,13 @@ class SearchEngine {
   // included) at either end. Every front end asks this before searching.
   static std::string queryText(std::string_view text);
 
-  // Text query, as queryText gives it; an empty one finds nothing and embeds nothing. The
-  // embedder's failures pass through.
+  // The vector a text query searches with (as queryText gives it): one term's own vector, or
+  // its terms combined by QueryTerms' rule; empty for a text with no term. Throws
+  // QueryTerms::Failure; the embedder's failures pass through.
+  std::vector<float> queryVector(std::string_view text);
+
+  // Text query, its vector from queryVector; an empty one finds nothing and embeds nothing.
+  // QueryTerms' and the embedder's failures pass through.
   Answer search(std::string_view text, const SearchFilter& filter, std::size_t limit);
   // Example picture; the embedder's failures pass through.
   std::vector<SearchResult> search(const Picture& image, const SearchFilter& filter,
