@@ -37,6 +37,7 @@
 #include "scan/FolderWatcher.h"
 #include "scan/Timecode.h"
 #include "search/MoreLikeThis.h"
+#include "search/QueryTerms.h"
 #include "search/SearchEngine.h"
 
 namespace quillmere {
@@ -98,6 +99,43 @@ std::optional<double> parseSeconds(const std::string& text) {
     // Not a number: the caller reports the operand as it was given.
   }
   return std::nullopt;
+}
+
+// A day "2024-06-01" or month "2024-06" as the start of it in local time.
+double parseDate(const std::string& option, const std::string& text) {
+  const std::optional<double> start = CaptureTime::startOf(text);
+  if (!start) {
+    throw Commands::Error(
+        option + " wants a date like 2024-06-01 or a month like 2024-06, not '" + text + "'", 2);
+  }
+  return *start;
+}
+
+SearchFilter::Order parseOrder(const std::string& text) {
+  if (text == "best") return SearchFilter::Order::best;
+  if (text == "newest") return SearchFilter::Order::newest;
+  if (text == "oldest") return SearchFilter::Order::oldest;
+  throw Commands::Error("--order wants best, newest or oldest, not '" + text + "'", 2);
+}
+
+// "0.25" or "25%".
+float parseProbability(const std::string& text) {
+  const bool percent = !text.empty() && text.back() == '%';
+  const std::string number = percent ? text.substr(0, text.size() - 1) : text;
+  std::size_t used = 0;
+  double value = -1;
+  try {
+    value = std::stod(number, &used);
+  } catch (const std::exception&) {
+    // Not a number: reported below.
+  }
+  if (percent) value /= 100;
+  if (number.empty() || used != number.size() || !(value >= 0 && value <= 1)) {
+    throw Commands::Error(
+        "--min-probability wants a number from 0 to 1 or a percentage like 10%, not '" + text + "'",
+        2);
+  }
+  return static_cast<float>(value);
 }
 
 // Writes text to file through a temporary file in its directory, so no half file is left.
@@ -202,16 +240,24 @@ const std::vector<Commands::Command>& Commands::commands() {
        .handler = &Commands::index},
       {.name = "search",
        .synopsis =
-           "search TEXT [--photos|--videos] [--folder FOLDER] [--limit N] [--exact] [--json]",
-       .options = {"--photos", "--videos", "--folder", "--limit", "--exact", "--json"},
+           "search TEXT [--photos|--videos] [--folder FOLDER] [--limit N] [--exact] [--json]\n"
+           "           [--after DATE] [--before DATE] [--order best|newest|oldest]\n"
+           "           [--min-probability P]\n"
+           "    DATE is 2024-06-01 or 2024-06, in local time: --after takes moments from its\n"
+           "    start on, --before those before its start. P is 0-1 or a percentage (10%).\n"
+           "    TEXT may add and take away terms: 'beach + sunset - people', '2:golden retriever'.",
+       .options = {"--photos", "--videos", "--folder", "--limit", "--exact", "--json", "--after",
+                   "--before", "--order", "--min-probability"},
        .access = A::reads,
        .leastOperands = 1,
        .wanted = "a TEXT to search for",
        .needsVectors = true,
        .handler = &Commands::search},
       {.name = "similar",
-       .synopsis = "similar PHOTO|FILE@SECONDS [same options as search]",
-       .options = {"--photos", "--videos", "--folder", "--limit", "--exact", "--json"},
+       .synopsis = "similar PHOTO|FILE@SECONDS [--plus TEXT] [--minus TEXT] [same options as "
+                   "search]",
+       .options = {"--photos", "--videos", "--folder", "--limit", "--exact", "--json", "--after",
+                   "--before", "--order", "--min-probability", "--plus", "--minus"},
        .access = A::reads,
        .leastOperands = 1,
        .wanted = "a PHOTO or FILE@SECONDS",
@@ -312,8 +358,16 @@ Commands::Options Commands::parse(const Command& command, const std::vector<std:
     if (arg == "--folder") options.folder = value();
     if (arg == "--limit") options.limit = parseLimit(value());
     if (arg == "-o" || arg == "--output") options.output = value();
+    if (arg == "--after") options.after = parseDate(arg, value());
+    if (arg == "--before") options.before = parseDate(arg, value());
+    if (arg == "--order") options.order = parseOrder(value());
+    if (arg == "--min-probability") options.minProbability = parseProbability(value());
+    if (arg == "--plus") options.plus.push_back(value());
+    if (arg == "--minus") options.minus.push_back(value());
   }
   if (options.photos && options.videos) throw Error("give --photos or --videos, not both", 2);
+  if (options.after && options.before && *options.after >= *options.before)
+    throw Error("--after must name a time before --before's", 2);
   return options;
 }
 
@@ -596,46 +650,90 @@ SearchFilter Commands::filter(const Options& options) const {
     }
     filter.roots = std::set<std::int64_t>{root->id};
   }
+  filter.takenFrom = options.after;
+  filter.takenBefore = options.before;
+  filter.order = options.order;
+  if (options.minProbability) {
+    // Its scores are not calibrated: a cut-off would keep or drop moments at random.
+    if (embedder_->info().isDemo()) {
+      throw Error(
+          "--min-probability needs a real search model: the demo model's probabilities mean "
+          "little (see 'quillmere-cli model')",
+          2);
+    }
+    filter.minProbability = *options.minProbability;
+  }
   return filter;
 }
 
 void Commands::print(const std::string& query, const std::vector<SearchResult>& results,
-                     bool json) const {
-  if (json) {
+                     const Options& options) const {
+  if (options.json) {
     auto list = nlohmann::json::array();
     for (const auto& result : results) {
-      nlohmann::json entry = {{"kind", kindName(result.file.kind)}, {"time", result.time},
-                              {"timecode", timecode(result.time)},  {"score", result.score},
-                              {"probability", result.probability},  {"file_id", result.file.id},
-                              {"frame_id", result.frameID}};
+      const CaptureTime taken = result.file.captureTime();
+      nlohmann::json entry = {{"kind", kindName(result.file.kind)},
+                              {"time", result.time},
+                              {"timecode", timecode(result.time)},
+                              {"score", result.score},
+                              {"probability", result.probability},
+                              {"file_id", result.file.id},
+                              {"frame_id", result.frameID},
+                              {"taken", taken.iso()},
+                              {"taken_source", CaptureTime::name(taken.source)}};
       putPath(entry, "path", location(result.file).string());
       list.push_back(std::move(entry));
     }
-    const nlohmann::json document = {{"query", query}, {"results", list}};
+    nlohmann::json document = {{"query", query}, {"results", list}};
+    if (options.minProbability) document["likely_matches"] = results.size();
     std::printf("%s\n",
                 document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return;
   }
-  if (results.empty()) std::fprintf(stderr, "No moments found for '%s'.\n", query.c_str());
+  if (options.minProbability) {
+    std::fprintf(stderr, "%zu likely match%s\n", results.size(), results.size() == 1 ? "" : "es");
+  } else if (results.empty()) {
+    std::fprintf(stderr, "No moments found for '%s'.\n", query.c_str());
+  }
   for (const auto& result : results) {
-    // Score, probability, then the path (with the time code for a video), as copied.
+    // Score, probability, the day it was taken, then the path (with the time code for a
+    // video), as copied.
     std::string where = printable(location(result.file).string());
     if (result.file.kind == MediaKind::video) where += " " + timecode(result.time);
-    std::printf("%.4f  %3.0f%%  %s\n", result.score, result.probability * 100.0, where.c_str());
+    const std::string day = result.file.captureTime().iso().substr(0, 10);
+    std::printf("%.4f  %3.0f%%  %s  %s\n", result.score, result.probability * 100.0, day.c_str(),
+                where.c_str());
   }
+}
+
+int Commands::searchAndPrint(const std::string& query, std::span<const float> vector,
+                             const Options& options) {
+  SearchEngine engine(*library_, *embedder_);
+  const SearchFilter filter = this->filter(options);
+  auto results = engine.search(vector, filter, options.limit.value_or(defaultLimit)).results;
+  if (options.exact && !results.empty()) {
+    results = engine.refineAll(std::move(results), vector);
+    SearchEngine::inOrder(results, filter.order);
+  }
+  print(query, results, options);
+  return 0;
 }
 
 int Commands::search(const Options& options) {
   std::string query;
   for (const auto& word : options.operands) query += (query.empty() ? "" : " ") + word;
-  SearchEngine engine(*library_, *embedder_);
-  auto results =
-      engine.search(query, filter(options), options.limit.value_or(defaultLimit)).results;
-  if (options.exact && !results.empty()) {
-    results = engine.refineAll(std::move(results), embedder_->embed(query));
+  filter(options);  // its mistakes are told before anything is embedded
+  std::vector<float> vector;
+  try {
+    vector = SearchEngine(*library_, *embedder_).queryVector(query);
+  } catch (const QueryTerms::Failure& failure) {
+    throw Error(failure.what(), 2);
   }
-  print(query, results, options.json);
-  return 0;
+  if (vector.empty()) {
+    print(query, {}, options);
+    return 0;
+  }
+  return searchAndPrint(query, vector, options);
 }
 
 int Commands::similar(const Options& options) {
@@ -652,21 +750,38 @@ int Commands::similar(const Options& options) {
   }
   if (!std::filesystem::is_regular_file(path, error))
     throw Error("File not found: " + path.string());
-  const auto filter = this->filter(options);
+  filter(options);  // a wrong folder is told before the file is read
   MoreLikeThis::ImageQuery like;
   try {
     like = MoreLikeThis::file(*library_, *embedder_, path, seconds);
   } catch (const MoreLikeThis::Unreadable& failure) {
     throw Error(failure.what());
   }
-  SearchEngine engine(*library_, *embedder_);
-  const std::vector<float>& query = like.vector;
-  auto results = engine.search(query, filter, options.limit.value_or(defaultLimit)).results;
-  if (options.exact && !query.empty() && !results.empty()) {
-    results = engine.refineAll(std::move(results), query);
+  if (like.vector.empty()) {
+    print(operand, {}, options);
+    return 0;
   }
-  print(operand, results, options.json);
-  return 0;
+  if (options.plus.empty() && options.minus.empty())
+    return searchAndPrint(operand, like.vector, options);
+  // The picture is one term of weight 1 beside the texts, by the rule of combined queries.
+  std::vector<float> weights{1};
+  std::vector<std::vector<float>> vectors{like.vector};
+  for (const auto* texts : {&options.plus, &options.minus}) {
+    const float sign = texts == &options.minus ? -1.0f : 1.0f;
+    for (const std::string& text : *texts) {
+      for (const QueryTerms::Term& term : QueryTerms::parse(SearchEngine::queryText(text))) {
+        weights.push_back(sign * term.weight);
+        vectors.push_back(embedder_->embed(term.text));
+      }
+    }
+  }
+  std::vector<float> combined;
+  try {
+    combined = QueryTerms::combine(weights, vectors);
+  } catch (const QueryTerms::Failure& failure) {
+    throw Error(failure.what(), 2);
+  }
+  return searchAndPrint(operand, combined, options);
 }
 
 int Commands::duplicates(const Options& options) {
@@ -716,9 +831,14 @@ int Commands::exportMarkers(const Options& options) {
   videoOptions.videos = true;
   videoOptions.photos = false;
   SearchEngine engine(*library_, *embedder_);
-  auto results = engine.search(query, filter(videoOptions), exportLimit).results;
-  if (options.exact && !results.empty()) {
-    results = engine.refineAll(std::move(results), embedder_->embed(query));
+  std::vector<SearchResult> results;
+  try {
+    results = engine.search(query, filter(videoOptions), exportLimit).results;
+    if (options.exact && !results.empty()) {
+      results = engine.refineAll(std::move(results), engine.queryVector(query));
+    }
+  } catch (const QueryTerms::Failure& failure) {
+    throw Error(failure.what(), 2);
   }
   std::vector<ExportPlan::Item> items;
   const MountTable drives;

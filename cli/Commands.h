@@ -62,6 +62,12 @@ class Commands {
     std::optional<std::string> folder;
     std::optional<std::size_t> limit;
     std::optional<std::string> output;
+    std::optional<double> after;  // seconds since 1970: the start of the day or month given
+    std::optional<double> before;
+    SearchFilter::Order order = SearchFilter::Order::best;
+    std::optional<float> minProbability;
+    std::vector<std::string> plus;  // similar: texts added to the picture, and taken away
+    std::vector<std::string> minus;
   };
 
   // What a command does with the library.
@@ -119,7 +125,11 @@ class Commands {
   int downloadModel(const std::string& wanted, bool use, const std::string& variant);
 
   SearchFilter filter(const Options& options) const;
-  void print(const std::string& query, const std::vector<SearchResult>& results, bool json) const;
+  void print(const std::string& query, const std::vector<SearchResult>& results,
+             const Options& options) const;
+  // search and similar after the query's vector is made: search, refine when asked, print.
+  int searchAndPrint(const std::string& query, std::span<const float> vector,
+                     const Options& options);
   std::filesystem::path location(const MediaFile& file) const;
 
   std::filesystem::path modelDirectory_;

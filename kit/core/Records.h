@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/CaptureTime.h"
 #include "core/Float16.h"
 
 namespace quillmere {
@@ -65,8 +66,11 @@ struct MediaFile {
   int height = 0;
   FileState state = FileState::pending;
   std::optional<std::string> error;  // only when failed
+  std::optional<CaptureTime> taken;  // absent until read from the file
 
   std::string name() const;  // last component of relPath
+  // When it was taken; its modification time until that is read.
+  CaptureTime captureTime() const { return taken.value_or(CaptureTime::modified(mtime)); }
 
   bool operator==(const MediaFile&) const = default;
 };

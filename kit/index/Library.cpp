@@ -41,7 +41,7 @@ constexpr const char* schemaScript =
     "kind INTEGER NOT NULL, size INTEGER NOT NULL, mtime REAL NOT NULL, "
     "duration REAL NOT NULL DEFAULT 0, width INTEGER NOT NULL DEFAULT 0, "
     "height INTEGER NOT NULL DEFAULT 0, state INTEGER NOT NULL DEFAULT 0, error TEXT, "
-    "UNIQUE(root_id, rel_path));"
+    "taken REAL, taken_offset INTEGER, taken_source INTEGER, UNIQUE(root_id, rel_path));"
     "CREATE TABLE IF NOT EXISTS frames(id INTEGER PRIMARY KEY AUTOINCREMENT, "
     "file_id INTEGER NOT NULL REFERENCES files(id) ON DELETE CASCADE, t REAL NOT NULL, "
     "vec BLOB NOT NULL);"
@@ -54,6 +54,16 @@ constexpr const char* schemaScript =
 constexpr std::int64_t upgradeStep = 20000;
 
 constexpr std::string_view devSuffix = ".dev";
+
+// taken, taken_offset and taken_source from column `at` on; absent until read.
+std::optional<CaptureTime> capturedAt(const SQLite::Row& row, int at) {
+  if (row.isNull(at) || row.isNull(at + 2)) return std::nullopt;
+  const std::optional<TakenSource> source = CaptureTime::sourceFromRaw(row.integer(at + 2));
+  if (!source) return std::nullopt;
+  CaptureTime taken{.seconds = row.real(at), .source = *source};
+  if (!row.isNull(at + 1)) taken.offsetMinutes = static_cast<int>(row.integer(at + 1));
+  return taken;
+}
 
 double secondsSince1970() {
   using namespace std::chrono;
@@ -114,6 +124,7 @@ void Library::migrate(Opening opening, const UpgradeProgress& onUpgrade) {
   if (opening != Opening::readOnly) {
     // Before the script, which would add a thumbs table over the old frames.
     if (framesHoldThumbnails()) upgradeThumbnails(onUpgrade);
+    if (filesLackCaptureTimes()) addCaptureTimes();
     db_->exec(schemaScript);
   }
   db_->query("SELECT value FROM meta WHERE key='model'",
@@ -191,6 +202,27 @@ void Library::upgradeThumbnails(const UpgradeProgress& onUpgrade) {
   if (onUpgrade) onUpgrade(1);
 }
 
+bool Library::filesLackCaptureTimes() {
+  bool hasFiles = false, hasTaken = false;
+  db_->query("SELECT name FROM pragma_table_info('files')", [&](const SQLite::Row& row) {
+    hasFiles = true;
+    if (row.text(0) == "taken") hasTaken = true;
+  });
+  return hasFiles && !hasTaken;
+}
+
+void Library::addCaptureTimes() {
+  // Empty until read: the indexer fills them from the files' headers, embedding nothing.
+  db_->transaction([&] {
+    db_->exec(
+        "ALTER TABLE files ADD COLUMN taken REAL;"
+        "ALTER TABLE files ADD COLUMN taken_offset INTEGER;"
+        "ALTER TABLE files ADD COLUMN taken_source INTEGER;");
+    db_->run("INSERT OR REPLACE INTO meta(key, value) VALUES('schema', ?)",
+             {std::to_string(schemaVersion)});
+  });
+}
+
 bool Library::framesFitWidth() const {
   // One model writes every frame of a library, so the first tells the width of them all.
   bool fits = true;
@@ -215,9 +247,12 @@ void Library::loadCaches() {
                roots.insert_or_assign(root.id, std::move(root));
              });
   std::unordered_map<std::int64_t, MediaFile> files;
+  // A file of the second schema opened read-only has no capture times yet.
+  const std::string taken =
+      filesLackCaptureTimes() ? "NULL, NULL, NULL" : "taken, taken_offset, taken_source";
   db_->query(
-      "SELECT id, root_id, rel_path, kind, size, mtime, duration, width, height, state, error "
-      "FROM files",
+      "SELECT id, root_id, rel_path, kind, size, mtime, duration, width, height, state, error, " +
+          taken + " FROM files",
       [&](const SQLite::Row& row) {
         MediaFile file;
         file.id = row.integer(0);
@@ -231,6 +266,7 @@ void Library::loadCaches() {
         file.height = static_cast<int>(row.integer(8));
         file.state = fileStateFromColumn(row.integer(9));
         file.error = row.text(10);
+        file.taken = capturedAt(row, 11);
         files.insert_or_assign(file.id, std::move(file));
       });
   MutexLock guard(lock_);

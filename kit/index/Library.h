@@ -32,8 +32,9 @@ namespace quillmere {
 class Library {
  public:
   // 2: thumbnails in a table of their own, so that a frame's row holds little beside its
-  // vector and loading the vectors reads few pages. Version 1 files are upgraded on opening.
-  static constexpr int schemaVersion = 2;
+  // vector and loading the vectors reads few pages. 3: each file's capture time (taken,
+  // taken_offset, taken_source), empty until read. Older files are upgraded on opening.
+  static constexpr int schemaVersion = 3;
 
   // The file's schema is of a later version than this build knows: it is left as it is.
   class Newer : public std::runtime_error {
@@ -95,6 +96,7 @@ class Library {
     double duration = 0;
     int width = 0;
     int height = 0;
+    std::optional<CaptureTime> taken;  // stored with the complete file when given
     bool operator==(const FrameBatchEntry&) const = default;
   };
 
@@ -203,6 +205,18 @@ class Library {
   // The time of the file's latest stored frame; absent when it has none. Throws
   // SQLite::Failure.
   std::optional<double> lastFrameTime(std::int64_t fileID);
+  // A file and the capture time read from it.
+  struct TakenEntry {
+    MediaFile file;
+    CaptureTime taken;
+    bool operator==(const TakenEntry&) const = default;
+  };
+  // Stores the capture times in one transaction, each only while its file still has the size
+  // and mtime it was read with (a file edited meanwhile is read again).
+  void setTaken(const std::vector<TakenEntry>& entries);
+  // Files of the given roots whose capture time was never read, pending ones left out
+  // (indexing reads it), in id order.
+  std::vector<MediaFile> untimed(const std::set<std::int64_t>& roots) const;
   // Every failed file becomes pending again, with no error.
   void retryFailed();
 
@@ -234,6 +248,9 @@ class Library {
   bool framesHoldThumbnails();
   // Moves them to the thumbs table, keeping every frame id and the id sequence.
   void upgradeThumbnails(const UpgradeProgress& onUpgrade);
+  // Version 2 and older had no capture times.
+  bool filesLackCaptureTimes();
+  void addCaptureTimes();
   // saveFrames and saveChunk: replace drops the stored frames first; complete marks indexed;
   // chunk asks for the file to be pending.
   struct FrameWrite {

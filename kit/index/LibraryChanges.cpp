@@ -25,8 +25,10 @@ std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanD
     }
     for (const MediaFile& file : diff.changed) {
       db.run("DELETE FROM frames WHERE file_id=?", {file.id});
-      db.run("UPDATE files SET size=?, mtime=?, state=?, error=NULL WHERE id=?",
-             {file.size, file.mtime, rawValue(FileState::pending), file.id});
+      db.run(
+          "UPDATE files SET size=?, mtime=?, state=?, error=NULL, taken=NULL, taken_offset=NULL, "
+          "taken_source=NULL WHERE id=?",
+          {file.size, file.mtime, rawValue(FileState::pending), file.id});
     }
     for (const ScanDiff::Move& move : diff.moved) {
       db.run("UPDATE files SET rel_path=? WHERE id=?", {move.relPath, move.file.id});
@@ -37,6 +39,13 @@ std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanD
     }
     return ids;
   });
+}
+
+void writeTaken(SQLite& db, std::int64_t fileID, const CaptureTime& taken) {
+  db.run("UPDATE files SET taken=?, taken_offset=?, taken_source=? WHERE id=?",
+         {taken.seconds,
+          taken.offsetMinutes ? SQLite::Value(std::int64_t{*taken.offsetMinutes}) : nullptr,
+          static_cast<std::int64_t>(taken.source), fileID});
 }
 
 // The diff's memory side, once it is committed; the caller holds the map lock. A move
@@ -185,6 +194,7 @@ std::vector<std::int64_t> Library::insertFrames(const std::vector<FrameBatchEntr
           {rawValue(FileState::indexed), entry.duration, entry.width, entry.height, fileID,
            entry.file.size, entry.file.mtime});
       if (db_->changes() == 0) throw Stale(fileID);
+      if (entry.taken) writeTaken(*db_, fileID, *entry.taken);
     }
     return ids;
   });
@@ -207,6 +217,7 @@ void Library::writeFrames(const std::vector<FrameBatchEntry>& batch, FrameWrite 
       found->second.duration = entry.duration;
       found->second.width = entry.width;
       found->second.height = entry.height;
+      if (entry.taken) found->second.taken = entry.taken;
     }
   }
 
@@ -226,6 +237,44 @@ void Library::saveFrames(const MediaFile& file, const std::vector<FrameRecord>& 
                          double duration, int width, int height) {
   saveFrames(std::vector<FrameBatchEntry>{
       {.file = file, .frames = frames, .duration = duration, .width = width, .height = height}});
+}
+
+void Library::setTaken(const std::vector<TakenEntry>& entries) {
+  if (entries.empty()) return;
+  MutexLock serial(writeLock_);
+  std::vector<bool> written(entries.size(), false);
+  db_->transaction([&] {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const MediaFile& file = entries[i].file;
+      bool current = false;
+      db_->query("SELECT 1 FROM files WHERE id=? AND size=? AND mtime=?",
+                 {file.id, file.size, file.mtime}, [&](const SQLite::Row&) { current = true; });
+      if (!current) continue;
+      writeTaken(*db_, file.id, entries[i].taken);
+      written[i] = true;
+    }
+  });
+  MutexLock guard(lock_);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!written[i]) continue;
+    if (auto found = filesByID_.find(entries[i].file.id); found != filesByID_.end()) {
+      found->second.taken = entries[i].taken;
+    }
+  }
+}
+
+std::vector<MediaFile> Library::untimed(const std::set<std::int64_t>& roots) const {
+  std::vector<MediaFile> list;
+  {
+    MutexLock guard(lock_);
+    for (const auto& [id, file] : filesByID_) {
+      if (!file.taken && file.state != FileState::pending && roots.contains(file.rootID))
+        list.push_back(file);
+    }
+  }
+  std::sort(list.begin(), list.end(),
+            [](const MediaFile& a, const MediaFile& b) { return a.id < b.id; });
+  return list;
 }
 
 void Library::retryFailed() {

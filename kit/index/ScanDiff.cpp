@@ -28,6 +28,7 @@ MediaFile changedRecord(const MediaFile& known, const ScannedFile& entry) {
   update.mtime = entry.mtime;
   update.state = FileState::pending;
   update.error.reset();
+  update.taken.reset();  // new content: read again
   return update;
 }
 

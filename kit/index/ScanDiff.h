@@ -37,7 +37,8 @@ struct ScanDiff {
   static std::string moveKey(const std::string& relPath, std::int64_t size, double mtime);
 
   std::vector<ScannedFile> added;  // listing order; a repeated path once
-  // The new records: size and mtime from the listing, pending, no error; the rest kept.
+  // The new records: size and mtime from the listing, pending, no error nor capture time;
+  // the rest kept.
   std::vector<MediaFile> changed;
   std::vector<Move> moved;         // listing order of the newcomers
   std::vector<MediaFile> removed;  // cached order

@@ -17,6 +17,7 @@
 #include "platform/ImageCodec.h"
 #include "platform/PowerMonitor.h"
 #include "platform/ThreadPriority.h"
+#include "scan/CaptureTimeReader.h"
 #include "scan/Scanner.h"
 
 namespace quillmere {
@@ -235,6 +236,7 @@ void Indexer::runBody(std::stop_token stop, std::vector<std::int64_t> ids) {
   for (;;) {
     scan(ids, stop);
     loop(stop);
+    fillCaptureTimes(stop);
     if (endRunUnlessWoken(stop)) break;
     ids.clear();  // a request came after the loop's last look: index what it found
   }
@@ -540,6 +542,7 @@ Indexer::PhotoBatch::PhotoBatch(const std::vector<PhotoJob>& jobs)
     : jobs(jobs),
       sampled(jobs.size()),
       thumbnails(jobs.size()),
+      taken(jobs.size()),
       errors(jobs.size()),
       stale(jobs.size(), false) {}
 
@@ -553,6 +556,7 @@ void Indexer::decodePhotos(PhotoBatch& batch) {
       try {
         const auto header = ImageCodec::header(batch.jobs[i].url);
         if (!header) throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
+        batch.taken[i] = CaptureTimeReader::fromHeader(*header, batch.jobs[i].file.mtime);
         // Huge pictures decode a few at a time, whatever the number of workers.
         const DecodeBudget::Hold hold(DecodeBudget::shared(),
                                       DecodeBudget::estimate(header->width, header->height));
@@ -600,7 +604,8 @@ void Indexer::embedPhotos(PhotoBatch& batch) {
                .time = 0, .vector = vectors[k], .thumbnail = std::move(batch.thumbnails[i])}},
            .duration = 0,
            .width = static_cast<int>(batch.sampled[i]->width),
-           .height = static_cast<int>(batch.sampled[i]->height)});
+           .height = static_cast<int>(batch.sampled[i]->height),
+           .taken = batch.taken[i]});
       batch.entryIndex.push_back(i);
     }
   } catch (...) {
@@ -756,6 +761,7 @@ std::optional<int> Indexer::embedVideo(const MediaFile& file, const std::filesys
       resume);
   // Frames kept after the last stored chunk are dropped: a resumed run samples them again.
   if (stop.stop_requested()) return std::nullopt;
+  run.taken = CaptureTimeReader::read(url, file);  // the container's header only
   storeChunk(run, info);
   return run.stored;
 }
@@ -778,6 +784,7 @@ void Indexer::storeChunk(VideoRun& run, const std::optional<FrameSampler::VideoI
     entry.duration = info->duration;
     entry.width = static_cast<int>(info->width);
     entry.height = static_cast<int>(info->height);
+    entry.taken = run.taken;
   }
   embedChunk(run.chunk, entry.frames);
   library_.saveChunk(entry, {.restart = run.restart, .complete = info.has_value()});

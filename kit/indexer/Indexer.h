@@ -162,6 +162,7 @@ class Indexer {
     const std::vector<PhotoJob>& jobs;
     std::vector<std::optional<FrameSampler::Sampled>> sampled;
     std::vector<std::optional<Bytes>> thumbnails;
+    std::vector<std::optional<CaptureTime>> taken;  // from the header each decode reads
     std::vector<std::optional<std::string>> errors;
     std::vector<bool> stale;  // removed or changed by a scan meanwhile: neither stored nor marked
     std::vector<Library::FrameBatchEntry> entries;  // what is stored, in slot order
@@ -190,6 +191,9 @@ class Indexer {
   // The scan-only thread's work: the queued folders, round after round, until none is left.
   void drainScans(std::stop_token stop);
   void loop(std::stop_token stop);
+  // Reads the capture times the library lacks (files indexed before it kept them, or
+  // failed) from the headers of the reachable folders' files; embeds nothing.
+  void fillCaptureTimes(std::stop_token stop);
   static std::set<std::int64_t> idsOf(const Locations& roots);
   // Counts and bytes of the pending files of these folders, less those set aside in this
   // run (passed over or held back).
@@ -221,6 +225,7 @@ class Indexer {
     std::vector<FrameSampler::Frame> chunk;
     bool restart = true;  // the next write drops the frames the library holds for the file
     int stored = 0;       // frames stored by this run
+    std::optional<CaptureTime> taken;  // stored with the last chunk
   };
   // Samples the video and stores its frames videoChunk at a time as they are kept, so that
   // memory does not grow with its length; the last chunk marks it indexed. Picks up after

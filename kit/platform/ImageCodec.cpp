@@ -234,6 +234,16 @@ std::optional<Picture> orientedThumbnail(VipsImage* image, int orientation, int 
   return toPicture(reduced.get());
 }
 
+// An EXIF field's value as the file holds it: libvips shows "value (value, ASCII, ...)".
+std::string exifText(VipsImage* image, const char* field) {
+  const char* text = nullptr;
+  if (!vips_image_get_typeof(image, field) || vips_image_get_string(image, field, &text) != 0 ||
+      !text)
+    return {};
+  const std::string_view value(text);
+  return std::string(value.substr(0, value.find(" (")));
+}
+
 }  // namespace
 
 void ImageCodec::start() {
@@ -265,6 +275,8 @@ std::optional<ImageCodec::Header> ImageCodec::header(const std::filesystem::path
     if (auto bytes = exifThumbnailBytes(static_cast<const std::uint8_t*>(exif), exifSize))
       header.exifThumbnail = std::move(*bytes);
   }
+  header.exifDateTime = exifText(image.get(), "exif-ifd2-DateTimeOriginal");
+  header.exifOffset = exifText(image.get(), "exif-ifd2-OffsetTimeOriginal");
   vips_error_clear();
   if (static_cast<std::int64_t>(header.width) * header.height > maxSourcePixels)
     return std::nullopt;

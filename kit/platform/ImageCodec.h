@@ -27,6 +27,8 @@ class ImageCodec {
     int orientation = 1;  // EXIF orientation 1-8
     std::string loader;   // libvips loader class, e.g. "VipsForeignLoadJpegFile"
     std::vector<std::uint8_t> exifThumbnail;  // the JPEG in EXIF IFD1, when there is one
+    std::string exifDateTime;  // DateTimeOriginal as written ("2024:06:01 12:30:45"), or ""
+    std::string exifOffset;    // OffsetTimeOriginal as written ("+02:00"), or ""
     bool operator==(const Header&) const = default;
   };
 

@@ -54,6 +54,10 @@ MediaProbe::Info MediaProbe::read(const std::filesystem::path& file) {
   const MediaHeader header(file);
   if (!header.opened()) return info;
   info.duration = containerDuration(header.format());
+  if (const AVDictionaryEntry* created =
+          av_dict_get(header.format()->metadata, "creation_time", nullptr, 0)) {
+    info.creationTime = created->value;
+  }
   if (header.error() < 0) return info;
   info.tracksLoaded = true;
   const AVFormatContext* format = header.format();

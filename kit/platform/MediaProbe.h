@@ -6,6 +6,7 @@
 #include <array>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace quillmere {
 
@@ -25,7 +26,8 @@ class MediaProbe {
     std::optional<double> duration;  // seconds, when the container knows a finite one
     bool tracksLoaded = false;       // the stream headers could be read
     bool hasAudio = false;
-    std::optional<VideoTrack> video;  // first video track (cover pictures do not count)
+    std::optional<VideoTrack> video;          // first video track (cover pictures do not count)
+    std::optional<std::string> creationTime;  // the container's creation_time, as written
 
     bool operator==(const Info&) const = default;
   };

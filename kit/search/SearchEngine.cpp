@@ -19,6 +19,7 @@
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "scan/FrameSampler.h"
+#include "search/QueryTerms.h"
 
 namespace quillmere {
 namespace {
@@ -126,12 +127,25 @@ std::string SearchEngine::queryText(std::string_view text) {
   return std::string(trimmed(text));
 }
 
+std::vector<float> SearchEngine::queryVector(std::string_view text) {
+  const std::vector<QueryTerms::Term> terms = QueryTerms::parse(queryText(text));
+  if (terms.empty()) return {};
+  // One plain term: the text's own vector, as a query always had.
+  if (terms.size() == 1 && terms.front().weight == 1) return embedder_.embed(terms.front().text);
+  std::vector<float> weights;
+  std::vector<std::vector<float>> vectors;
+  for (const QueryTerms::Term& term : terms) {
+    weights.push_back(term.weight);
+    vectors.push_back(embedder_.embed(term.text));
+  }
+  return QueryTerms::combine(weights, vectors);
+}
+
 SearchEngine::Answer SearchEngine::search(std::string_view text, const SearchFilter& filter,
                                           std::size_t limit) {
-  const std::string searched = queryText(text);
-  if (searched.empty()) return {};
   const Clock::time_point start = Clock::now();
-  const std::vector<float> query = embedder_.embed(searched);
+  const std::vector<float> query = queryVector(text);
+  if (query.empty()) return {};
   const double embedSeconds = secondsSince(start);
   Answer answer = search(std::span<const float>(query), filter, limit);
   answer.timing.embed = embedSeconds;
@@ -173,14 +187,17 @@ SearchEngine::Answer SearchEngine::search(std::span<const float> vector, const S
   for (std::size_t i = 0; i < hits.size(); ++i) {
     const VectorIndex::Hit& hit = hits[i];
     if (!files[i]) continue;  // gone since scoring
+    const float probability = embedder_.probability(hit.score);
+    if (probability < filter.minProbability) continue;
     found.push_back(SearchResult{.frameID = hit.row.frameID,
                                  .file = std::move(*files[i]),
                                  .time = hit.row.time,
                                  .score = hit.score,
-                                 .probability = embedder_.probability(hit.score)});
+                                 .probability = probability});
   }
   Answer answer;
   answer.results = ranked(std::move(found), limit);
+  inOrder(answer.results, filter.order);
   answer.timing.scan = secondsSince(start);
   return answer;
 }
@@ -215,6 +232,18 @@ std::vector<SearchResult> SearchEngine::ranked(std::vector<SearchResult> results
   for (std::size_t i = 0; i < order.size() && i < limit; ++i)
     kept.push_back(std::move(candidates[order[i]].result));
   return kept;
+}
+
+void SearchEngine::inOrder(std::vector<SearchResult>& results, SearchFilter::Order order) {
+  if (order == SearchFilter::Order::best) return;
+  const bool newest = order == SearchFilter::Order::newest;
+  // Stable: moments taken at one time (the frames of one video) keep their best-first order.
+  std::stable_sort(results.begin(), results.end(),
+                   [newest](const SearchResult& a, const SearchResult& b) {
+                     const double ta = a.file.captureTime().seconds;
+                     const double tb = b.file.captureTime().seconds;
+                     return newest ? ta > tb : ta < tb;
+                   });
 }
 
 SearchEngine::Refinement SearchEngine::refine(const SearchResult& result,

@@ -57,14 +57,24 @@ class SearchEngine {
   // included) at either end. Every front end asks this before searching.
   static std::string queryText(std::string_view text);
 
-  // Text query, as queryText gives it; an empty one finds nothing and embeds nothing. The
-  // embedder's failures pass through.
+  // The vector a text query searches with (as queryText gives it): one term's own vector, or
+  // its terms combined by QueryTerms' rule; empty for a text with no term. Throws
+  // QueryTerms::Failure; the embedder's failures pass through.
+  std::vector<float> queryVector(std::string_view text);
+
+  // Text query, its vector from queryVector; an empty one finds nothing and embeds nothing.
+  // QueryTerms' and the embedder's failures pass through.
   Answer search(std::string_view text, const SearchFilter& filter, std::size_t limit);
   // Example picture; the embedder's failures pass through.
   std::vector<SearchResult> search(const Picture& image, const SearchFilter& filter,
                                    std::size_t limit);
   // Query of the index's width (std::invalid_argument otherwise); a limit of 0 finds nothing.
+  // The filter's capture-time range is applied in the scan; its least probability and date
+  // order to the moments kept.
   Answer search(std::span<const float> vector, const SearchFilter& filter, std::size_t limit);
+
+  // Sorts results by capture time as the order asks (stable); best leaves them as they are.
+  static void inOrder(std::vector<SearchResult>& results, SearchFilter::Order order);
 
   // Looks at exact frames every 0.2 s within 1.5 s of a video result's time that show the
   // same scene as the result's own frame, and returns the best-scoring instant; keeps the

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Which files a search may return: the wanted kinds, and optionally only some folders.
+// Which moments a search may return and in what order: the wanted kinds, optionally only
+// some folders, a range of capture times and a least probability; best match first, or by
+// when they were taken.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +13,21 @@
 namespace quillmere {
 
 struct SearchFilter {
+  enum class Order { best, newest, oldest };
+
   std::set<MediaKind> kinds{MediaKind::photo, MediaKind::video};
   std::optional<std::set<std::int64_t>> roots;  // absent: every folder
+  // Capture times (MediaFile::captureTime, seconds since 1970) from takenFrom on and before
+  // takenBefore; absent: unbounded on that side.
+  std::optional<double> takenFrom;
+  std::optional<double> takenBefore;
+  // Moments less likely than this (0 to 1) to match are left out; 0 leaves none out.
+  float minProbability = 0;
+  // Date orders sort the moments the search keeps, not the whole library.
+  Order order = Order::best;
 
-  // The file's kind is wanted and, when roots are given, it lies in one of them.
+  // The file's kind is wanted, it lies in one of the roots when they are given, and it was
+  // taken within the range.
   bool admits(const MediaFile& file) const;
 
   bool operator==(const SearchFilter&) const = default;

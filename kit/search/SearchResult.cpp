@@ -35,6 +35,7 @@ std::size_t hashValue(const SearchResult& result) {
   combineValue(seed, file.height);
   combineValue(seed, rawValue(file.state));
   combineValue(seed, file.error);
+  if (file.taken) combineValue(seed, file.taken->seconds);
   combineValue(seed, result.time);
   combineValue(seed, result.score);
   combineValue(seed, result.probability);

@@ -70,7 +70,9 @@ class CliTest : public ::testing::Test {
   std::string binary() const { return std::string(QUILLMERE_BINARY_DIR) + "/cli/quillmere-cli"; }
 
   std::string environment(const std::string& model) const {
-    return "env HOME=" + shellQuoted(home->path()) + " QUILLMERE_LIBRARY=" + shellQuoted(library) +
+    // Dates without an offset are read and typed in UTC here, whatever the machine's zone.
+    return "env TZ=UTC0 HOME=" + shellQuoted(home->path()) +
+           " QUILLMERE_LIBRARY=" + shellQuoted(library) +
            " QUILLMERE_MODEL_DIR=" + shellQuoted(model) + " ";
   }
 
@@ -167,6 +169,67 @@ TEST_F(CliTest, AddIndexSearchAndStatusAsAUserWould) {
 
   const auto folders = cli("folders");
   EXPECT_NE(folders.out.find("online, 5 files"), std::string::npos) << folders.out;
+}
+
+TEST_F(CliTest, DatesFilterAndOrderTheMomentsAndShowWithEach) {
+  const auto dated = home->path() / "dated";
+  std::filesystem::create_directories(dated);
+  const auto photo = [&](const char* from, const char* to, const std::string& tags) {
+    runCommand("exiftool -q -all= " + tags + " -o " + shellQuoted(dated / to) + " " +
+               shellQuoted(media->path() / "photos" / from));
+  };
+  photo("Aqua.jpg", "june.jpg",
+        "'-DateTimeOriginal=2024:06:01 12:00:00' '-OffsetTimeOriginal=+02:00'");
+  photo("Dune.jpg", "christmas.jpg", "'-DateTimeOriginal=2021:12:24 18:00:00'");
+  runCommand("ffmpeg -v error -i " + shellQuoted(media->path() / "videos/cut.mp4") +
+             " -c copy -metadata creation_time=2023-05-04T10:20:30Z " +
+             shellQuoted(dated / "may.mp4"));
+  ASSERT_EQ(cli("add " + shellQuoted(dated)).status, 0);
+  ASSERT_EQ(cli("index").status, 0);
+  const auto found = [&](const std::string& options) {
+    const auto outcome = cli("search red --json " + options);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    std::vector<std::string> list;
+    const auto document = nlohmann::json::parse(outcome.out);
+    for (const auto& r : document["results"]) {
+      list.push_back(std::filesystem::path(r["path"].get<std::string>()).filename().string() + " " +
+                     r["taken"].get<std::string>() + " " + r["taken_source"].get<std::string>());
+    }
+    return list;
+  };
+  using Names = std::vector<std::string>;
+  const std::string june = "june.jpg 2024-06-01T12:00:00+02:00 exif";
+  const std::string christmas = "christmas.jpg 2021-12-24T18:00:00 exif";
+  const std::string may = "may.mp4 2023-05-04T10:20:30+00:00 container";
+  EXPECT_EQ(found("--limit 1 --order newest"), Names{may}) << "the best match, alone";
+  EXPECT_EQ(found("--order newest --limit 3 --photos"), (Names{june, christmas}));
+  EXPECT_EQ(found("--after 2022-01 --before 2024-06 --limit 3"), Names{may});
+  EXPECT_EQ(found("--after 2024-06 --limit 3"), Names{june});
+  EXPECT_EQ(found("--before 2021-12-25 --limit 3"), Names{christmas});
+  const auto text = cli("search red --videos --limit 1");
+  EXPECT_NE(text.out.find("2023-05-04  " + (dated / "may.mp4").string()), std::string::npos)
+      << text.out;
+
+  for (const auto* wrong :
+       {"--after 2024", "--before 2024-6-1", "--after 2024-02-30", "--order random",
+        "--min-probability 1.5", "--min-probability ten%", "--after 2024-06 --before 2024-06",
+        "--min-probability 10%", "- red"}) {  // the last cancels: nothing left to look for
+    const auto outcome = cli(std::string("search red ") + wrong);
+    EXPECT_EQ(outcome.status, 2) << wrong;
+    EXPECT_EQ(outcome.out, "") << wrong;
+  }
+  EXPECT_NE(cli("search red --min-probability 10%").err.find("demo model"), std::string::npos);
+
+  // Words added to a picture and taken away.
+  const auto like = [&](const std::string& options) {
+    const auto outcome = cli("similar " + shellQuoted(dated / "june.jpg") + " --json " + options);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const auto document = nlohmann::json::parse(outcome.out);
+    return std::filesystem::path(document["results"].at(0)["path"].get<std::string>()).filename();
+  };
+  EXPECT_EQ(like(""), "june.jpg");
+  EXPECT_EQ(like("--plus 3:red"), "may.mp4");
+  EXPECT_EQ(like("--plus 3:red --minus 3:red"), "june.jpg");
 }
 
 TEST_F(CliTest, SimilarDuplicatesExportAndRemove) {
@@ -580,7 +643,16 @@ TEST_F(CliTest, ImportedModelIsChosenIndexesAndSearches) {
   EXPECT_EQ(status["model_matches"], true);
   const auto found = run("search 'dog running on the beach' --json --limit 3");
   ASSERT_EQ(found.status, 0) << found.err;
-  EXPECT_EQ(nlohmann::json::parse(found.out)["results"].size(), 3u) << found.out;
+  const auto results = nlohmann::json::parse(found.out)["results"];
+  EXPECT_EQ(results.size(), 3u) << found.out;
+  // Its probabilities are calibrated: a least probability keeps the moments above it.
+  const double second = results.at(1)["probability"].get<double>();
+  const auto likely = nlohmann::json::parse(
+      run("search 'dog running on the beach' --json --limit 3 --min-probability " +
+          std::to_string(second * 100 - 1e-4) + "%")
+          .out);
+  EXPECT_EQ(likely["likely_matches"], 2) << likely;
+  EXPECT_EQ(likely["results"].size(), 2u);
 
   ASSERT_EQ(run("model use default").status, 0);
   EXPECT_NE(run("model").out.find("Found: the built-in demo model"), std::string::npos);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
 
 #include "core/Records.h"
 #include "scan/Timecode.h"
@@ -51,6 +53,31 @@ TEST(Records, VectorBlobsAreLittleEndianAndExactlySized) {
   EXPECT_EQ(decodeVector(blob.data(), blob.size() - 2, 3), std::nullopt);
   EXPECT_EQ(decodeVector(blob.data(), blob.size(), 2), std::nullopt);
   EXPECT_EQ(decodeVector(nullptr, 0, 0), std::vector<Half>{});
+}
+
+TEST(CaptureTime, ExifContainerAndTypedDatesReadAndPrint) {
+  // New York's local time, summer time included, whatever the machine's zone.
+  setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
+  tzset();
+  using C = CaptureTime;
+  EXPECT_EQ(C::fromExif("2024:06:01 12:30:45", "+02:00"), (C{1717237845, 120, TakenSource::exif}));
+  EXPECT_EQ(C::fromExif("2024:06:01 12:30:45", "-0530"),
+            (C{1717237845 + 7.5 * 3600, -330, TakenSource::exif}));
+  EXPECT_EQ(C::fromExif("2024:06:01 12:30:45", ""), (C{1717259445, {}, TakenSource::exif}));  // EDT
+  EXPECT_EQ(C::fromExif("0000:00:00 00:00:00", ""), std::nullopt);
+  EXPECT_EQ(C::fromExif("2024:06:01 12:30:45", "+02:00")->iso(), "2024-06-01T12:30:45+02:00");
+  EXPECT_EQ(C::fromExif("2024:06:01 12:30:45", "")->iso(), "2024-06-01T12:30:45");
+
+  const C clip{1683195630, 0, TakenSource::container};
+  EXPECT_EQ(C::fromContainer("2023-05-04T10:20:30.000000Z"), clip);
+  EXPECT_EQ(C::fromContainer("yesterday"), std::nullopt);
+  EXPECT_EQ(clip.iso(), "2023-05-04T10:20:30+00:00");
+  EXPECT_EQ(C::modified(1683195630.7).iso(), "2023-05-04T06:20:30-04:00");
+
+  EXPECT_EQ(C::startOf("2024-06"), 1717214400);  // midnight EDT
+  EXPECT_EQ(C::startOf("2024-06-01"), 1717214400);
+  for (const char* bad : {"2024-13", "2024-6-1", "2024-02-30", "2024-06-01x", "June", ""})
+    EXPECT_EQ(C::startOf(bad), std::nullopt) << bad;
 }
 
 TEST(Timecode, WholeSecondsRoundedDown) {

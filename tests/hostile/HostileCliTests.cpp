@@ -106,7 +106,7 @@ class HostileCli : public ::testing::Test {
       EXPECT_TRUE(Utf8::isValid(text)) << text;
       const auto percent = text.find("%  ");
       ASSERT_NE(percent, std::string::npos) << text;
-      const std::string where = text.substr(percent + 3);
+      const std::string where = text.substr(percent + 3 + 12);  // past "YYYY-MM-DD  " taken
       const std::string path = unescaped(where);
       if (isRegularFile(path)) continue;
       // A video: the path, a space and HH:MM:SS.

@@ -9,6 +9,8 @@
 #include <optional>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "IndexerFixture.h"
 #include "platform/ThreadPriority.h"
 #include "scan/FrameSampler.h"
@@ -490,6 +492,121 @@ TEST_F(IndexerTest, AStoppedVideoKeepsItsStoredChunksAndTheNextRunResumesAfterTh
   ASSERT_EQ(times.size(), whole.size());
   for (std::size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], whole[i], 1e-6) << i;
   EXPECT_EQ(library->vectors().count(), whole.size());
+}
+
+}  // namespace
+}  // namespace quillmere::test
+
+namespace quillmere::test {
+namespace {
+
+double statMtime(const std::filesystem::path& file) {
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) return -1;
+  return static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec / 1e9;
+}
+
+std::vector<std::int64_t> frameIDs(Library& library) {
+  std::vector<std::int64_t> ids;
+  library.db().query("SELECT id FROM frames ORDER BY id",
+                     [&](const SQLite::Row& row) { ids.push_back(row.integer(0)); });
+  return ids;
+}
+
+std::optional<CaptureTime> takenOf(const Library& library, const std::string& name) {
+  const auto files = library.allFiles();
+  return std::find_if(files.begin(), files.end(), [&](auto& f) { return f.relPath == name; })
+      ->taken;
+}
+
+// A library the second schema wrote (kept in tests/indexer/fixtures: three photos and two
+// videos indexed with the demo model), its files made again here with the dates they held.
+TEST_F(IndexerTest, ASecondSchemaLibraryGainsCaptureTimesFromItsFilesWithoutEmbeddingAgain) {
+  const auto photos = makeFolder("Photos"), videos = makeFolder("Videos");
+  addPhotos(temp->path(), 3, "p");
+  for (const auto& [from, to, tags] : std::vector<std::array<std::string, 3>>{
+           {"p00", "offset", "-DateTimeOriginal='2024:06:01 12:30:45' -OffsetTimeOriginal=+02:00"},
+           {"p01", "local", "-DateTimeOriginal='2021:12:24 18:00:00'"},
+           {"p02", "plain", ""},
+           {"p00", "new", "-DateTimeOriginal='2019:01:02 03:04:05' -OffsetTimeOriginal=-05:00"}}) {
+    runCommand("exiftool -q -all= " + tags + " -o " + shellQuoted(photos / (to + ".jpg")) + " " +
+               shellQuoted(temp->path() / (from + ".jpg")));
+  }
+  runCommand("ffmpeg -v error -i " + shellQuoted(baseVideo) +
+             " -c copy -metadata creation_time=2023-05-04T10:20:30.000000Z " +
+             shellQuoted(videos / "clip.mp4"));
+  addVideo(videos, "bare.mp4");
+
+  const auto url = temp->path() / "Old.sqlite";
+  std::filesystem::copy_file(
+      std::filesystem::path(QUILLMERE_SOURCE_DIR) / "tests/indexer/fixtures/library-v2.sqlite",
+      url);
+  {
+    // The same files at this test's place: the videos in a second folder.
+    SQLite db(url.string(), SQLite::Access::readWrite);
+    db.run("UPDATE roots SET path=? WHERE id=1", {photos.string()});
+    db.run("INSERT INTO roots(id, path, removable, added) VALUES(2, ?, 0, 1)", {videos.string()});
+    db.run("UPDATE files SET root_id=2 WHERE rel_path LIKE '%.mp4'");
+    for (const std::string name :
+         {"offset.jpg", "local.jpg", "plain.jpg", "clip.mp4", "bare.mp4"}) {
+      const auto file = (name.ends_with(".mp4") ? videos : photos) / name;
+      db.run("UPDATE files SET size=?, mtime=? WHERE rel_path=?",
+             {static_cast<std::int64_t>(std::filesystem::file_size(file)), statMtime(file), name});
+    }
+  }
+  library.reset();
+  const auto sig = embedder->info().signature();
+  // Read beside a writer of its own version, it is loaded as it stands.
+  EXPECT_EQ(Library(url, embedder->info().dim, sig, Library::Opening::readOnly).totals().indexed,
+            5);
+  library = std::make_unique<Library>(url, embedder->info().dim, sig);
+  ASSERT_TRUE(library->modelMatches());
+  const std::vector<std::int64_t> frames = frameIDs(*library);
+  ASSERT_EQ(frames.size(), 11u);
+  for (const MediaFile& file : library->allFiles()) EXPECT_EQ(file.taken, std::nullopt);
+  const auto search = [&] {
+    std::vector<std::pair<std::int64_t, float>> found;
+    for (const auto& hit : library->vectors().search(embedder->embed("red"), 20))
+      found.emplace_back(hit.row.frameID, hit.score);
+    std::sort(found.begin(), found.end());  // equal scores come in either order
+    return found;
+  };
+  const auto before = search();
+
+  std::atomic<bool> videosOnline = false;
+  auto indexer = makeIndexer();
+  indexer->reachableURL = [&](const Root& root) -> std::optional<std::filesystem::path> {
+    if (root.id == 2 && !videosOnline) return std::nullopt;
+    return Root{.path = root.path}.url();
+  };
+  indexer->run();
+  indexer->waitUntilIdle();
+  // Only the new photo was embedded; every stored frame kept its id.
+  std::vector<std::int64_t> after = frameIDs(*library);
+  ASSERT_EQ(after.size(), 12u);
+  EXPECT_TRUE(std::equal(frames.begin(), frames.end(), after.begin()));
+  EXPECT_EQ(takenOf(*library, "offset.jpg"),
+            (CaptureTime{1717237845, 120, TakenSource::exif}));  // 10:30:45 UTC
+  EXPECT_EQ(takenOf(*library, "new.jpg"), (CaptureTime{1546416245, -300, TakenSource::exif}));
+  EXPECT_EQ(takenOf(*library, "local.jpg")->iso(), "2021-12-24T18:00:00");
+  EXPECT_EQ(takenOf(*library, "plain.jpg"), CaptureTime::modified(statMtime(photos / "plain.jpg")));
+  EXPECT_EQ(takenOf(*library, "clip.mp4"), std::nullopt);  // its folder is offline
+
+  videosOnline = true;
+  indexer->run();
+  indexer->waitUntilIdle();
+  EXPECT_EQ(frameIDs(*library), after);
+  EXPECT_EQ(takenOf(*library, "clip.mp4"), (CaptureTime{1683195630, 0, TakenSource::container}));
+  EXPECT_EQ(takenOf(*library, "bare.mp4"), CaptureTime::modified(statMtime(videos / "bare.mp4")));
+
+  // Kept in the file, and searched as before.
+  indexer.reset();
+  const auto filled = library->allFiles();
+  library = std::make_unique<Library>(url, embedder->info().dim, sig);
+  EXPECT_EQ(library->allFiles(), filled);
+  auto again = search();
+  std::erase_if(again, [&](const auto& hit) { return hit.first == after.back(); });
+  EXPECT_EQ(again, before);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "core/Float16.h"
 #include "scan/FrameSampler.h"
 #include "search/MoreLikeThis.h"
+#include "search/QueryTerms.h"
 #include "search/SearchFixture.h"
 #include "support/MediaFactory.h"
 
@@ -153,6 +154,31 @@ TEST_F(SearchEngineFilters, ResultsCarryTheFileAsTheLibraryHasIt) {
   EXPECT_EQ(results[0].frameID, library->vectors().vectors(file.id).front().first.frameID);
 }
 
+TEST_F(SearchEngineFilters, CaptureTimesBoundTheScanAndDateOrdersSortOnlyTheMomentsKept) {
+  const auto taken = [&](const MediaFile& file, double seconds) {
+    library->setTaken({{.file = file, .taken = {.seconds = seconds, .source = TakenSource::exif}}});
+  };
+  taken(storedFile("a.jpg", MediaKind::photo, {{0.0, 0.9f}}), 1.2e9);
+  storedFile("b.jpg", MediaKind::photo, {{0.0, 0.5f}});  // not read yet: its mtime, 1e9
+  taken(storedFile("v.mp4", MediaKind::video, {{0.0, 0.7f}, {30.0, 0.6f}}), 1.5e9);
+  taken(storedFile("c.jpg", MediaKind::photo, {{0.0, 0.1f}}), 1.6e9);
+  const auto search = [&](SearchFilter filter, std::size_t limit) {
+    return moments(engine->search(axis(), filter, limit).results);
+  };
+  // From inclusive, before exclusive; the range is in the scan, so the limit counts only
+  // what it admits.
+  EXPECT_EQ(search({.takenFrom = 1.2e9, .takenBefore = 1.5e9}, 5), (Moments{{"a.jpg", 0.0}}));
+  EXPECT_EQ(search({.takenBefore = 1.1e9}, 5), (Moments{{"b.jpg", 0.0}}));
+  EXPECT_EQ(search({.takenFrom = 1.55e9}, 1), (Moments{{"c.jpg", 0.0}}));
+  // The best three, then by date: c, the newest, is not among them.
+  EXPECT_EQ(search({.order = SearchFilter::Order::newest}, 3),
+            (Moments{{"v.mp4", 0.0}, {"v.mp4", 30.0}, {"a.jpg", 0.0}}));
+  EXPECT_EQ(search({.order = SearchFilter::Order::oldest}, 4),
+            (Moments{{"b.jpg", 0.0}, {"a.jpg", 0.0}, {"v.mp4", 0.0}, {"v.mp4", 30.0}}));
+  const float least = embedder->probability(stored(0.65f));
+  EXPECT_EQ(search({.minProbability = least}, 5), (Moments{{"a.jpg", 0.0}, {"v.mp4", 0.0}}));
+}
+
 using SearchEngineQueries = test::SearchTest;
 
 // Frames stored with the vectors of some words, so a text query has several hits.
@@ -184,6 +210,39 @@ TEST_F(SearchEngineQueries, TextIsTrimmedEmbeddedAndTimed) {
   EXPECT_GT(answer.timing.scan, 0.0);
   // Unicode white space (a no-break space, an ideographic space) goes too.
   EXPECT_EQ(engine->search("\u00a0red\u3000", {}, 5).results, expected.results);
+}
+
+TEST(QueryTerms, TermsAreSplitWeightedAndCombinedByTheWrittenRule) {
+  using T = QueryTerms::Term;
+  const std::vector<std::pair<std::string, std::vector<T>>> rows = {
+      {"beach + sunset - people", {{"beach", 1}, {"sunset", 1}, {"people", -1}}},
+      {"2:golden retriever", {{"golden retriever", 2}}},
+      {"- rain + 0.5: sun", {{"rain", -1}, {"sun", 0.5f}}},
+      {"t-shirt +red", {{"t-shirt +red", 1}}},
+      {"2:30 pm + 0:x", {{"2:30 pm", 1}, {"0:x", 1}}},
+      {"red +", {{"red", 1}}},
+      {" + - ", {}},
+  };
+  for (const auto& [text, terms] : rows) EXPECT_EQ(QueryTerms::parse(text), terms) << text;
+
+  // 2 (3,4)/5 - (0,2)/2 = (1.2, 0.6), over its length sqrt(1.8).
+  const std::vector<std::vector<float>> vectors{{3, 4}, {0, 2}};
+  const auto combined = QueryTerms::combine(std::vector<float>{2, -1}, vectors);
+  ASSERT_EQ(combined.size(), 2u);
+  EXPECT_NEAR(combined[0], 1.2 / std::sqrt(1.8), 1e-6);
+  EXPECT_NEAR(combined[1], 0.6 / std::sqrt(1.8), 1e-6);
+  EXPECT_THROW(QueryTerms::combine(std::vector<float>{-1, -2}, vectors), QueryTerms::Failure);
+  const std::vector<std::vector<float>> same{{3, 4}, {6, 8}};
+  EXPECT_THROW(QueryTerms::combine(std::vector<float>{1, -1}, same), QueryTerms::Failure);
+}
+
+TEST_F(SearchEngineQueries, ATextOfSeveralTermsSearchesWithTheirCombinedVector) {
+  const std::vector<std::vector<float>> terms{embedder->embed("red"), embedder->embed("blue"),
+                                              embedder->embed("night")};
+  EXPECT_EQ(engine->queryVector("  red + 2:blue - night "),
+            QueryTerms::combine(std::vector<float>{1, 2, -1}, terms));
+  EXPECT_EQ(engine->queryVector("red"), terms[0]);
+  EXPECT_THROW(engine->search("- red", {}, 5), QueryTerms::Failure);
 }
 
 TEST_F(SearchEngineQueries, AQueryOfOnlyWhiteSpaceFindsNothing) {
