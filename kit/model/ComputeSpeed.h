@@ -16,8 +16,8 @@ class ComputeSpeed {
   static double measure(std::chrono::milliseconds budget = std::chrono::milliseconds(300));
 
   // Seconds for `photos` photos through an image encoder of `gflops` a photo at `rate`: the
-  // encoders reach about half of the plain product's rate (attention, normalisation), and a
-  // photo's decoding adds its own time.
+  // encoders reach about half of the plain product's rate (attention, normalisation, the
+  // smaller products), and a photo's decoding adds its own time.
   static double secondsFor(std::int64_t photos, double gflops, double rate);
 };
 
