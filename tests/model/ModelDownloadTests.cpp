@@ -10,7 +10,7 @@
 
 #include "model/ModelDownload.h"
 #include "support/HubServer.h"
-#include "support/MediaFactory.h"
+#include "support/MountNamespace.h"
 #include "support/TempDirectory.h"
 
 namespace quillmere {
@@ -119,18 +119,13 @@ TEST_F(ModelDownloadTest, EveryFailureLeavesNoModelBehind) {
 // nothing behind. As root, the test runs again alone in a mount namespace of its own, with
 // the models on small tmpfs: the fixture needs about 16 KB by the room check and 7 pages.
 TEST_F(ModelDownloadTest, AFullDiskLeavesNothingBehind) {
-  constexpr const char* inside = "QUILLMERE_DOWNLOAD_MOUNT_NAMESPACE";
-  if (!std::getenv(inside)) {
-    if (geteuid() != 0 || std::system("unshare -m --propagation private true 2>/dev/null") != 0) {
+  switch (test::inMountNamespace("QUILLMERE_DOWNLOAD_MOUNT_NAMESPACE")) {
+    case test::MountNamespace::unavailable:
       GTEST_SKIP() << "this machine lets no test make a mount namespace";
-    }
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string command = std::string(inside) + "=1 unshare -m --propagation private " +
-                                test::shellQuoted(std::filesystem::read_symlink("/proc/self/exe")) +
-                                " --gtest_brief=1 --gtest_filter=" + test->test_suite_name() + "." +
-                                test->name();
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    return;
+    case test::MountNamespace::ran:
+      return;
+    case test::MountNamespace::inside:
+      break;
   }
   test::HubServer hub(hubRoot);
   for (const auto& [size, says] : {std::pair{"size=12k", "Not enough room"},

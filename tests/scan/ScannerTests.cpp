@@ -11,6 +11,7 @@
 #include "index/FolderRules.h"
 #include "scan/Scanner.h"
 #include "support/MediaFactory.h"
+#include "support/MountNamespace.h"
 #include "support/TempDirectory.h"
 
 namespace quillmere {
@@ -184,18 +185,13 @@ TEST(ScannerScan, UnreadableSubfolderDoesNotStopTheWalk) {
 // A drive mounted inside the folder is not walked: unmounted, it would take its files out of
 // the folder. As root, the test runs again alone in a mount namespace of its own.
 TEST(ScannerScan, DoesNotCrossIntoDrivesMountedBelowTheRoot) {
-  constexpr const char* inside = "QUILLMERE_SCANNER_MOUNT_NAMESPACE";
-  if (!std::getenv(inside)) {
-    if (geteuid() != 0 || std::system("unshare -m --propagation private true 2>/dev/null") != 0) {
+  switch (test::inMountNamespace("QUILLMERE_SCANNER_MOUNT_NAMESPACE")) {
+    case test::MountNamespace::unavailable:
       GTEST_SKIP() << "this machine lets no test make a mount namespace";
-    }
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string command = std::string(inside) + "=1 unshare -m --propagation private " +
-                                test::shellQuoted(fs::read_symlink("/proc/self/exe")) +
-                                " --gtest_brief=1 --gtest_filter=" + test->test_suite_name() + "." +
-                                test->name();
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    return;
+    case test::MountNamespace::ran:
+      return;
+    case test::MountNamespace::inside:
+      break;
   }
   TempDirectory dir;
   writeBytes(dir / "root" / "a.jpg", 20000);
