@@ -87,7 +87,7 @@ std::optional<int> offset(std::string_view text) {
 }
 
 std::string formatted(const std::tm& tm) {
-  char text[32];
+  char text[96];  // room for any int in each field, as the compiler checks
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900,
                 tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   return text;
