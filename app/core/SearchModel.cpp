@@ -207,8 +207,11 @@ void SearchModel::startSearch() {
 SearchModel::SearchAnswer SearchModel::computeSearch(const SearchJob& job) {
   SearchAnswer answer;
   try {
-    answer.vector = job.imageQuery ? job.imageQuery->vector : embedder_->embed(job.text);
-    answer.results = engine_->search(answer.vector, job.filter, resultLimit).results;
+    // Text goes through the engine's rule for several terms ("beach + sunset - people").
+    answer.vector = job.imageQuery ? job.imageQuery->vector : engine_->queryVector(job.text);
+    if (!answer.vector.empty()) {
+      answer.results = engine_->search(answer.vector, job.filter, resultLimit).results;
+    }
   } catch (const std::exception& failure) {
     answer.failure = failure.what();
   }

@@ -394,5 +394,20 @@ TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {
   EXPECT_EQ(model().search()->results()->results(), results);
 }
 
+TEST_F(SearchTest, TextGoesThroughTheTermRuleAndOnlyMinusesAreExplained) {
+  const auto a = makeFolder("A");
+  addPhotos(a, 3);
+  addIndexed(a);
+  search("red");
+  const auto red = model().search()->results()->results();
+  ASSERT_FALSE(red.empty());
+  QSignalSpy notices(&model(), &AppModel::noticeChanged);
+  model().search()->setQuery("- red");
+  ASSERT_TRUE(notices.wait(answerWait));
+  EXPECT_EQ(model().notice().toStdString(),
+            "A query needs something to look for: add a term without a minus.");
+  EXPECT_EQ(model().search()->results()->results(), red);
+}
+
 }  // namespace
 }  // namespace quillmere::test
