@@ -1054,8 +1054,7 @@ int Commands::listModels(bool available) {
   const auto catalogue = ModelCatalogue::installed();
   if (available) {
     for (const auto& entry : catalogue.entries()) {
-      const auto name = entry.repository.substr(entry.repository.find('/') + 1);
-      const bool here = std::filesystem::exists(models / name, error);
+      const bool here = std::filesystem::exists(models / entry.folder(), error);
       std::printf("%-18s %-28s %5llu MB  %-15s ImageNet %.1f %%%s\n", entry.id.c_str(),
                   entry.name.c_str(), static_cast<unsigned long long>(entry.megabytes),
                   entry.languages.c_str(), entry.quality, here ? "  (downloaded)" : "");
@@ -1146,8 +1145,7 @@ int Commands::useModel(const std::string& nameOrDirectory) {
   // A downloaded model is found by its id in the list too.
   const auto catalogue = ModelCatalogue::installed();
   const auto* entry = catalogue.find(nameOrDirectory);
-  const auto directory = ModelChoice::resolve(
-      entry ? entry->repository.substr(entry->repository.find('/') + 1) : nameOrDirectory);
+  const auto directory = ModelChoice::resolve(entry ? entry->folder() : nameOrDirectory);
   std::string signature;
   try {
     signature = Embedder(directory).info().signature();

@@ -14,10 +14,6 @@
 namespace quillmere {
 namespace {
 
-QString folderOf(const ModelCatalogue::Entry& entry) {
-  return QString::fromStdString(entry.repository.substr(entry.repository.find('/') + 1));
-}
-
 // "608 MB", "1.5 GB": a download's size to the precision that helps choosing.
 QString sizeText(std::uint64_t megabytes) {
   return QLocale().formattedDataSize(static_cast<qint64>(megabytes) * 1'000'000,
@@ -72,7 +68,7 @@ QVariant ModelDownloads::data(const QModelIndex& index, int role) const {
     case NameRole:
       return QString::fromStdString(row.entry.name);
     case FolderRole:
-      return folderOf(row.entry);
+      return QString::fromStdString(row.entry.folder());
     case DetailsRole:
       return tr("%1 · %2 · ImageNet %3 %")
           .arg(sizeText(row.entry.megabytes), QString::fromStdString(row.entry.languages),
@@ -162,8 +158,8 @@ void ModelDownloads::refresh() {
   const auto models = ModelChoice::modelsDirectory();
   for (std::size_t i = 0; i < rows_.size(); ++i) {
     std::error_code error;
-    const bool present = std::filesystem::exists(
-        models / folderOf(rows_[i].entry).toStdString() / "model.json", error);
+    const bool present =
+        std::filesystem::exists(models / rows_[i].entry.folder() / "model.json", error);
     if (present != rows_[i].present) {
       rows_[i].present = present;
       update(static_cast<int>(i));
@@ -224,7 +220,8 @@ void ModelDownloads::finish(int row, const QString& error) {
   rows_[row].error = stopped ? QString() : error;
   refresh();
   update(row);
-  if (rows_[row].present && error.isEmpty()) emit downloaded(folderOf(rows_[row].entry));
+  if (rows_[row].present && error.isEmpty())
+    emit downloaded(QString::fromStdString(rows_[row].entry.folder()));
 }
 
 }  // namespace quillmere

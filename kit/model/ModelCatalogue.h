@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "model/ModelDownload.h"
+
 namespace quillmere {
 
 class ModelCatalogue {
@@ -29,6 +31,9 @@ class ModelCatalogue {
     double imageGflops = 0;  // the image encoder's cost per photo
     bool confirmed = false;  // sizes and files checked against the hub
     bool recommended = false;
+
+    // The folder it is downloaded into, under the models folder: the repository's name.
+    std::string folder() const { return ModelDownload::nameOf(repository); }
 
     bool operator==(const Entry&) const = default;
   };

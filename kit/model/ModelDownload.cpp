@@ -103,7 +103,7 @@ ModelDownload::ModelDownload(std::string repository, std::string endpoint, std::
   if (!variant_.empty() && !ModelImport::isVariant(variant_)) {
     throw Failure("'" + variant_ + "' is not a variant's name (such as quantized or fp16).");
   }
-  name_ = repository_.substr(repository_.find('/') + 1);
+  name_ = nameOf(repository_);
   while (!endpoint_.empty() && endpoint_.back() == '/') endpoint_.pop_back();
 }
 
@@ -118,6 +118,10 @@ bool ModelDownload::isRepository(const std::string& text) {
   const auto slash = text.find('/');
   return slash != std::string::npos && validPart(text.substr(0, slash)) &&
          validPart(text.substr(slash + 1));
+}
+
+std::string ModelDownload::nameOf(const std::string& repository) {
+  return repository.substr(repository.find('/') + 1);
 }
 
 std::string ModelDownload::host() const {

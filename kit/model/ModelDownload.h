@@ -45,6 +45,8 @@ class ModelDownload {
   static std::string hubEndpoint();
   // Whether `text` has the form owner/name of a hub repository.
   static bool isRepository(const std::string& text);
+  // The name part of owner/name: what a download's folder is called.
+  static std::string nameOf(const std::string& repository);
 
   // The model's name once imported: the repository's, with _<variant> for a variant.
   std::string name() const { return variant_.empty() ? name_ : name_ + "_" + variant_; }
