@@ -761,23 +761,20 @@ int Commands::similar(const Options& options) {
     print(operand, {}, options);
     return 0;
   }
-  if (options.plus.empty() && options.minus.empty())
-    return searchAndPrint(operand, like.vector, options);
-  // The picture is one term of weight 1 beside the texts, by the rule of combined queries.
-  std::vector<float> weights{1};
-  std::vector<std::vector<float>> vectors{like.vector};
+  std::vector<QueryTerms::Term> terms;
   for (const auto* texts : {&options.plus, &options.minus}) {
     const float sign = texts == &options.minus ? -1.0f : 1.0f;
     for (const std::string& text : *texts) {
-      for (const QueryTerms::Term& term : QueryTerms::parse(SearchEngine::queryText(text))) {
-        weights.push_back(sign * term.weight);
-        vectors.push_back(embedder_->embed(term.text));
+      for (QueryTerms::Term term : QueryTerms::parse(SearchEngine::queryText(text))) {
+        term.weight *= sign;
+        terms.push_back(std::move(term));
       }
     }
   }
   std::vector<float> combined;
   try {
-    combined = QueryTerms::combine(weights, vectors);
+    combined = SearchEngine(*library_, *embedder_)
+                   .queryVector(std::span<const QueryTerms::Term>(terms), like.vector);
   } catch (const QueryTerms::Failure& failure) {
     throw Error(failure.what(), 2);
   }

@@ -56,9 +56,12 @@ QString Format::summary(qint64 indexed, qint64 photos, double videoSeconds, cons
   return tr("%1 ready to search").arg(QString());
 }
 
-QString Format::moments(int count, double milliseconds) {
-  return tr("%n moment(s) · %1 ms", nullptr, count)
-      .arg(QString::number(std::round(milliseconds), 'f', 0));
+QString Format::moments(int count, double milliseconds, bool likely, const QStringList& applied) {
+  QStringList parts{likely ? tr("%n likely match(es)", nullptr, count)
+                           : tr("%n moment(s)", nullptr, count)};
+  parts << applied;
+  parts << tr("%1 ms").arg(QString::number(std::round(milliseconds), 'f', 0));
+  return parts.join(QStringLiteral(" · "));
 }
 
 QString Format::timecode(double seconds) {

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 namespace quillmere {
 
@@ -25,8 +26,10 @@ class Format {
   // when the other is none, or "Your library is being indexed" while nothing is indexed.
   static QString summary(qint64 indexed, qint64 photos, double videoSeconds,
                          const QLocale& locale = QLocale());
-  // The search header's line: "N moments · M ms".
-  static QString moments(int count, double milliseconds);
+  // The search header's line: "N moments · M ms", or "N likely matches", with what the
+  // results were filtered and ordered by between ("this month · newest first").
+  static QString moments(int count, double milliseconds, bool likely = false,
+                         const QStringList& applied = {});
   // The player's "HH:MM:SS" of whole seconds.
   static QString timecode(double seconds);
 };

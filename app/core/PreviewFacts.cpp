@@ -150,14 +150,24 @@ QString PreviewFacts::sizeText() const {
       .arg(QLocale().formattedDataSize(file.size, 1, QLocale::DataSizeSIFormat));
 }
 
-QString PreviewFacts::modifiedText() const {
-  if (!result_) return {};
-  const auto when =
-      QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(result_->file.mtime * 1000.0));
+QString PreviewFacts::dateAndTime(double seconds, std::optional<int> offsetMinutes) {
+  auto when = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(seconds * 1000.0));
+  // The clock where it was taken, not where it is looked at.
+  if (offsetMinutes) when = when.toOffsetFromUtc(*offsetMinutes * 60);
   const QLocale locale;
-  //: %1 is the date a file was changed, %2 the time
+  //: %1 is a date, %2 a time of day
   return tr("%1, %2").arg(locale.toString(when.date(), QStringLiteral("d MMM yyyy")),
                           locale.toString(when.time(), QLocale::ShortFormat));
+}
+
+QString PreviewFacts::modifiedText() const {
+  return result_ ? dateAndTime(result_->file.mtime) : QString();
+}
+
+QString PreviewFacts::takenText() const {
+  if (!result_ || !result_->file.taken || result_->file.taken->source == TakenSource::modified)
+    return {};
+  return dateAndTime(result_->file.taken->seconds, result_->file.taken->offsetMinutes);
 }
 
 QString PreviewFacts::matchWords(float best, float score) {

@@ -44,6 +44,8 @@ class PreviewFacts : public QObject {
   // "1920 × 1080 · 2.1 MB"; empty when the width is unknown.
   Q_PROPERTY(QString sizeText READ sizeText NOTIFY sizeTextChanged)
   Q_PROPERTY(QString modifiedText READ modifiedText NOTIFY modifiedTextChanged)
+  // When the photo or video was taken, as the file recorded it; empty when it did not.
+  Q_PROPERTY(QString takenText READ takenText NOTIFY takenTextChanged)
   Q_PROPERTY(QString matchWords READ matchWords NOTIFY matchWordsChanged)
   // The note under the buttons while the folder is not reachable; empty otherwise.
   Q_PROPERTY(QString offlineNote READ offlineNote NOTIFY offlineNoteChanged)
@@ -71,6 +73,7 @@ class PreviewFacts : public QObject {
   QString folderPath() const;
   QString sizeText() const;
   QString modifiedText() const;
+  QString takenText() const;
   QString matchWords() const;
   QString offlineNote() const;
   // The frame id step rows away in the results, kept within the list; null when none is shown.
@@ -81,6 +84,8 @@ class PreviewFacts : public QObject {
   static double aspect(int width, int height);
   // "~/x" for a path under home.
   static QString homeShortened(const QString& path);
+  // "1 Jun 2024, 12:30": a date and time, at the offset given, else in local time.
+  static QString dateAndTime(double seconds, std::optional<int> offsetMinutes = std::nullopt);
 
  signals:
   void appChanged();
@@ -101,6 +106,7 @@ class PreviewFacts : public QObject {
   void folderPathChanged();
   void sizeTextChanged();
   void modifiedTextChanged();
+  void takenTextChanged();
   void matchWordsChanged();
   void offlineNoteChanged();
 

@@ -3,13 +3,19 @@
 // selection's refinement, image queries, and the window's content state.
 #include "SearchModel.h"
 
+#include <QLocale>
+#include <QSettings>
+#include <algorithm>
 #include <set>
+#include <span>
 #include <utility>
 
+#include "Format.h"
 #include "FolderModel.h"
 #include "GuiQueue.h"
 #include "SerialQueue.h"
 #include "index/Library.h"
+#include "core/CaptureTime.h"
 #include "model/Embedder.h"
 #include "scan/Timecode.h"
 #include "search/SearchEngine.h"
@@ -32,6 +38,8 @@ SearchModel::SearchModel(SerialQueue& searchQueue, SerialQueue& refineQueue,
   connect(this, &SearchModel::searchedQueryChanged, this, &SearchModel::updateContent);
   connect(results_, &ResultListModel::countChanged, this, &SearchModel::updateContent);
   connect(&folders_, &FolderModel::totalsChanged, this, &SearchModel::updateContent);
+  const double saved = QSettings().value(likelyThresholdKey, defaultLikelyThreshold).toDouble();
+  likelyThreshold_ = saved > 0 && saved < 1 ? saved : defaultLikelyThreshold;
   results_->setOfflineNote([this](const MediaFile& file) { return offlineNote(file); });
   connect(&folders_, &FolderModel::accessChanged, results_, &ResultListModel::offlineChanged);
   // The selected row moves with the selection and with the rows around it.
@@ -49,6 +57,7 @@ void SearchModel::attach(Embedder* embedder, Library* library, SearchEngine* eng
   embedder_ = embedder;
   library_ = library;
   engine_ = engine;
+  emit likelyAvailableChanged();
 }
 
 void SearchModel::setStartupFailed(bool failed) {
@@ -88,6 +97,94 @@ void SearchModel::setKindFilter(KindFilter filter) {
 
 QStringList SearchModel::kindFilterNames() const {
   return {tr("All"), tr("Photos"), tr("Videos")};
+}
+
+void SearchModel::setWhen(When when) {
+  if (when == when_) return;
+  // Custom stands for the range typed, which setCustomRange sets.
+  if (when == When::Custom && !customRange_.from && !customRange_.before) return;
+  when_ = when;
+  emit whenChanged();
+  scheduleSearch(true, false);
+}
+
+QStringList SearchModel::whenNames() const {
+  return {tr("Any Time"),  tr("Today"),     tr("This Week"),    tr("This Month"),
+          tr("This Year"), tr("Last Year"), tr("Custom Range…")};
+}
+
+QString SearchModel::setCustomRange(const QString& from, const QString& to) {
+  const auto start = CaptureTime::startOf(from.trimmed().toStdString());
+  const auto end = CaptureTime::endOf(to.trimmed().toStdString());
+  if (from.trimmed().isEmpty() && to.trimmed().isEmpty())
+    return tr("Type the first day or month, the last, or both.");
+  if (!from.trimmed().isEmpty() && !start)
+    return tr("“%1” is not a day like 2024-06-01 or a month like 2024-06.").arg(from.trimmed());
+  if (!to.trimmed().isEmpty() && !end)
+    return tr("“%1” is not a day like 2024-06-01 or a month like 2024-06.").arg(to.trimmed());
+  if (start && end && *end <= *start) return tr("The range ends before it starts.");
+  customFrom_ = from.trimmed();
+  customTo_ = to.trimmed();
+  customRange_ = {start, end};
+  when_ = When::Custom;
+  emit whenChanged();
+  scheduleSearch(true, false);
+  return {};
+}
+
+SearchModel::TakenRange SearchModel::takenRange(When when, QDate today, Qt::DayOfWeek firstDay) {
+  const auto at = [](QDate day) { return double(day.startOfDay().toSecsSinceEpoch()); };
+  const QDate month(today.year(), today.month(), 1);
+  const QDate year(today.year(), 1, 1);
+  switch (when) {
+    case When::Today:
+      return {at(today), at(today.addDays(1))};
+    case When::ThisWeek: {
+      const QDate start = today.addDays(-((today.dayOfWeek() - firstDay + 7) % 7));
+      return {at(start), at(start.addDays(7))};
+    }
+    case When::ThisMonth:
+      return {at(month), at(month.addMonths(1))};
+    case When::ThisYear:
+      return {at(year), at(year.addYears(1))};
+    case When::LastYear:
+      return {at(year.addYears(-1)), at(year)};
+    case When::AnyTime:
+    case When::Custom:
+      break;
+  }
+  return {};
+}
+
+void SearchModel::setOrder(Order order) {
+  if (order == order_) return;
+  order_ = order;
+  emit orderChanged();
+  scheduleSearch(true, false);
+}
+
+QStringList SearchModel::orderNames() const {
+  return {tr("Best Match"), tr("Newest"), tr("Oldest")};
+}
+
+void SearchModel::setLikelyOnly(bool on) {
+  if (on == likelyOnly_) return;
+  likelyOnly_ = on;
+  emit likelyOnlyChanged();
+  scheduleSearch(true, false);
+}
+
+bool SearchModel::likelyAvailable() const {
+  return embedder_ && !embedder_->info().isDemo();
+}
+
+void SearchModel::setLikelyThreshold(double threshold) {
+  threshold = std::clamp(threshold, 0.01, 0.99);
+  if (threshold == likelyThreshold_) return;
+  likelyThreshold_ = threshold;
+  QSettings().setValue(likelyThresholdKey, threshold);
+  emit likelyThresholdChanged();
+  if (likelyOnly_) scheduleSearch(true, false);
 }
 
 void SearchModel::setFolderFilter(std::optional<std::int64_t> rootID) {
@@ -160,7 +257,35 @@ SearchFilter SearchModel::currentFilter() const {
   if (kindFilter_ == KindFilter::Photos) filter.kinds = {MediaKind::photo};
   if (kindFilter_ == KindFilter::Videos) filter.kinds = {MediaKind::video};
   if (folderFilter_) filter.roots = std::set<std::int64_t>{*folderFilter_};
+  const QLocale locale;
+  const auto range = when_ == When::Custom
+                         ? customRange_
+                         : takenRange(when_, QDate::currentDate(), locale.firstDayOfWeek());
+  filter.takenFrom = range.from;
+  filter.takenBefore = range.before;
+  if (likelyOnly_ && likelyAvailable()) filter.minProbability = float(likelyThreshold_);
+  if (order_ == Order::Newest) filter.order = SearchFilter::Order::newest;
+  if (order_ == Order::Oldest) filter.order = SearchFilter::Order::oldest;
   return filter;
+}
+
+QStringList SearchModel::appliedWords() const {
+  QStringList words;
+  if (when_ == When::Custom) {
+    if (customFrom_.isEmpty()) {
+      words << tr("until %1").arg(customTo_);
+    } else if (customTo_.isEmpty()) {
+      words << tr("from %1").arg(customFrom_);
+    } else {
+      words << tr("%1 to %2").arg(customFrom_, customTo_);
+    }
+  } else if (when_ != When::AnyTime) {
+    words << QStringList{{}, tr("today"), tr("this week"), tr("this month"), tr("this year"),
+                         tr("last year")}[int(when_)];
+  }
+  if (order_ == Order::Newest) words << tr("newest first");
+  if (order_ == Order::Oldest) words << tr("oldest first");
+  return words;
 }
 
 void SearchModel::scheduleSearch(bool now, bool keepSelection) {
@@ -182,7 +307,8 @@ void SearchModel::scheduleSearch(bool now, bool keepSelection) {
     return;
   }
   if (!engine_) return;
-  scheduled_ = SearchJob{generation, std::move(text), imageQuery_, currentFilter(), keepSelection};
+  scheduled_ = SearchJob{generation,     std::move(text), imageQuery_, currentFilter(),
+                         appliedWords(), keepSelection};
   // Even a search "now" waits for the event loop, so that changes made together search once.
   searchTimer_.start(now ? std::chrono::milliseconds(0) : typingDelay);
 }
@@ -207,8 +333,11 @@ void SearchModel::startSearch() {
 SearchModel::SearchAnswer SearchModel::computeSearch(const SearchJob& job) {
   SearchAnswer answer;
   try {
-    // Text goes through the engine's rule for several terms ("beach + sunset - people").
-    answer.vector = job.imageQuery ? job.imageQuery->vector : engine_->queryVector(job.text);
+    // Text goes through the engine's rule for several terms ("beach + sunset - people"), a
+    // picture searched by being one more term.
+    answer.vector = engine_->queryVector(
+        job.text, job.imageQuery ? std::span<const float>(job.imageQuery->vector)
+                                 : std::span<const float>());
     if (!answer.vector.empty()) {
       answer.results = engine_->search(answer.vector, job.filter, resultLimit).results;
     }
@@ -216,6 +345,15 @@ SearchModel::SearchAnswer SearchModel::computeSearch(const SearchJob& job) {
     answer.failure = failure.what();
   }
   return answer;
+}
+
+QString SearchModel::searchedName(const SearchJob& job) {
+  const auto text = QString::fromStdString(job.text);
+  if (!job.imageQuery) return text;
+  const auto name = QString::fromStdString(job.imageQuery->name);
+  if (text.isEmpty()) return name;
+  const bool joined = text.startsWith(u'+') || text.startsWith(u'-');
+  return name + (joined ? QStringLiteral(" ") : QStringLiteral(" + ")) + text;
 }
 
 void SearchModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
@@ -232,7 +370,7 @@ void SearchModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
   if (lastQueryVector_ != answer.vector) ++refineGeneration_;
   lastQueryVector_ = std::move(answer.vector);
   results_->setResults(std::move(answer.results));
-  const auto searched = QString::fromStdString(job.imageQuery ? job.imageQuery->name : job.text);
+  const auto searched = searchedName(job);
   if (searched != searchedQuery_) {
     searchedQuery_ = searched;
     emit searchedQueryChanged();
@@ -240,6 +378,9 @@ void SearchModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
   lastSearchMS_ =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   emit lastSearchMSChanged();
+  momentsLine_ = Format::moments(results_->rowCount(), lastSearchMS_,
+                                 job.filter.minProbability > 0, job.applied);
+  emit momentsLineChanged();
   // A re-run for the question on show keeps its selection; a new question (typed while files
   // were indexed, say) starts from its top with no exact times.
   const Question question{job.text, job.imageQuery, job.filter};

@@ -5,6 +5,7 @@
 // own; their answers come back as queued calls (GuiQueue) and touch no state before that.
 #pragma once
 
+#include <QDate>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,22 @@ class SearchModel : public QObject {
   Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
   Q_PROPERTY(KindFilter kindFilter READ kindFilter WRITE setKindFilter NOTIFY kindFilterChanged)
   Q_PROPERTY(QStringList kindFilterNames READ kindFilterNames CONSTANT)
+  // When the moments were taken, in this computer's time zone.
+  Q_PROPERTY(When when READ when WRITE setWhen NOTIFY whenChanged)
+  Q_PROPERTY(QStringList whenNames READ whenNames CONSTANT)
+  // The custom range as typed, a day ("2024-06-01") or a month; empty for an open side.
+  Q_PROPERTY(QString customFrom READ customFrom NOTIFY whenChanged)
+  Q_PROPERTY(QString customTo READ customTo NOTIFY whenChanged)
+  Q_PROPERTY(Order order READ order WRITE setOrder NOTIFY orderChanged)
+  Q_PROPERTY(QStringList orderNames READ orderNames CONSTANT)
+  // Only moments at least likelyThreshold likely to match; offered only with a model whose
+  // probabilities mean something.
+  Q_PROPERTY(bool likelyOnly READ likelyOnly WRITE setLikelyOnly NOTIFY likelyOnlyChanged)
+  Q_PROPERTY(bool likelyAvailable READ likelyAvailable NOTIFY likelyAvailableChanged)
+  Q_PROPERTY(double likelyThreshold READ likelyThreshold WRITE setLikelyThreshold NOTIFY
+                 likelyThresholdChanged)
+  // How many moments are shown, what they were filtered and ordered by, and the search's time.
+  Q_PROPERTY(QString momentsLine READ momentsLine NOTIFY momentsLineChanged)
   // A root id, or null for every folder.
   Q_PROPERTY(QVariant folderFilter READ folderFilterValue WRITE setFolderFilterValue NOTIFY
                  folderFilterChanged)
@@ -57,6 +74,10 @@ class SearchModel : public QObject {
  public:
   enum class KindFilter { All, Photos, Videos };
   Q_ENUM(KindFilter)
+  enum class When { AnyTime, Today, ThisWeek, ThisMonth, ThisYear, LastYear, Custom };
+  Q_ENUM(When)
+  enum class Order { Best, Newest, Oldest };
+  Q_ENUM(Order)
   // Decided in this order: start-up failed; no query; results; nothing indexed yet; a
   // searched query matched nothing; a search still on its way.
   enum class Content { CantStart, Ready, Results, GettingReady, NothingMatches, None };
@@ -68,6 +89,17 @@ class SearchModel : public QObject {
 
   static constexpr std::chrono::milliseconds typingDelay{90};
   static constexpr std::size_t resultLimit = 300;
+  static constexpr double defaultLikelyThreshold = 0.10;
+  static constexpr const char* likelyThresholdKey = "search/likelyThreshold";
+
+  // The capture times a choice covers, from its start to before its end, for a day `today`
+  // in local time and weeks that begin on `firstDay`; Any Time and Custom cover everything.
+  struct TakenRange {
+    std::optional<double> from;
+    std::optional<double> before;
+    bool operator==(const TakenRange&) const = default;
+  };
+  static TakenRange takenRange(When when, QDate today, Qt::DayOfWeek firstDay);
 
   // Searches on searchQueue and refines on refineQueue (both outlive the model); reads where
   // files are from folders.
@@ -87,6 +119,23 @@ class SearchModel : public QObject {
   QStringList kindFilterNames() const;
   std::optional<std::int64_t> folderFilter() const { return folderFilter_; }
   void setFolderFilter(std::optional<std::int64_t> rootID);
+  When when() const { return when_; }
+  void setWhen(When when);
+  QStringList whenNames() const;
+  QString customFrom() const { return customFrom_; }
+  QString customTo() const { return customTo_; }
+  // Filters by the range typed; returns why it can't (and changes nothing), or "" when taken.
+  Q_INVOKABLE QString setCustomRange(const QString& from, const QString& to);
+  Order order() const { return order_; }
+  void setOrder(Order order);
+  QStringList orderNames() const;
+  bool likelyOnly() const { return likelyOnly_; }
+  void setLikelyOnly(bool on);
+  bool likelyAvailable() const;
+  double likelyThreshold() const { return likelyThreshold_; }
+  // Kept for the next start too.
+  void setLikelyThreshold(double threshold);
+  QString momentsLine() const { return momentsLine_; }
   QString searchedQuery() const { return searchedQuery_; }
   double lastSearchMS() const { return lastSearchMS_; }
   std::optional<std::int64_t> selection() const { return selection_; }
@@ -128,6 +177,12 @@ class SearchModel : public QObject {
  signals:
   void queryChanged();
   void kindFilterChanged();
+  void whenChanged();
+  void orderChanged();
+  void likelyOnlyChanged();
+  void likelyAvailableChanged();
+  void likelyThresholdChanged();
+  void momentsLineChanged();
   void folderFilterChanged();
   void searchedQueryChanged();
   void lastSearchMSChanged();
@@ -155,6 +210,7 @@ class SearchModel : public QObject {
     std::string text;
     std::optional<ImageQuery> imageQuery;
     SearchFilter filter;
+    QStringList applied;  // the filter and order, as the moments line says them
     bool keepSelection = false;
   };
   // What a search asked: a re-run keeps the selection only while this is unchanged.
@@ -172,6 +228,9 @@ class SearchModel : public QObject {
   };
 
   void startSearch();
+  // What a search is called ("Nothing matches …", an export's name): its picture's name, its
+  // text, or both ("beach.jpg + at night").
+  static QString searchedName(const SearchJob& job);
   SearchAnswer computeSearch(const SearchJob& job);
   void applyAnswer(const SearchJob& job, SearchAnswer answer,
                    std::chrono::steady_clock::time_point started);
@@ -179,6 +238,8 @@ class SearchModel : public QObject {
   void setImageQuery(std::optional<ImageQuery> query);
   void useImageQuery(ImageQuery query);
   SearchFilter currentFilter() const;
+  // The date range and order in words ("this month", "newest first"), as the filter applies.
+  QStringList appliedWords() const;
   // For a result tile: "On <drive> — not connected" while the file's folder is offline, else
   // empty.
   QString offlineNote(const MediaFile& file) const;
@@ -203,6 +264,14 @@ class SearchModel : public QObject {
   QString query_;
   KindFilter kindFilter_ = KindFilter::All;
   std::optional<std::int64_t> folderFilter_;
+  When when_ = When::AnyTime;
+  QString customFrom_;
+  QString customTo_;
+  TakenRange customRange_;
+  Order order_ = Order::Best;
+  bool likelyOnly_ = false;
+  double likelyThreshold_ = defaultLikelyThreshold;
+  QString momentsLine_;
   QString searchedQuery_;
   double lastSearchMS_ = 0;
   std::optional<std::int64_t> selection_;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The facts of the shown file: folder, size, modification date and the match words.
+// The facts of the shown file: folder, size, when it was taken and changed, and the match
+// words.
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -41,6 +42,8 @@ GridLayout {
     }
     Fact { text: qsTr("Size"); visible: root.facts.sizeText !== "" }
     Value { text: root.facts.sizeText; visible: root.facts.sizeText !== "" }
+    Fact { text: qsTr("Taken"); visible: root.facts.takenText !== "" }
+    Value { objectName: "takenValue"; text: root.facts.takenText; visible: text !== "" }
     Fact { text: qsTr("Modified") }
     Value { text: root.facts.modifiedText }
     Fact {

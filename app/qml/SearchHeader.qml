@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The search header: the search field (or the chip of the picture searched by), the kind
-// filter and the moments line.
+// The search header: the search field with the chip of the picture searched by, the kind,
+// date and likelihood filters, the order and the moments line.
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -18,7 +18,6 @@ Pane {
     signal focusResults()
 
     function focusSearch() { field.forceActiveFocus() }
-    function momentsLine(count, milliseconds) { return Format.moments(count, milliseconds) }
 
     leftPadding: 18
     rightPadding: 18
@@ -89,10 +88,11 @@ Pane {
             TextField {
                 id: field
                 objectName: "searchField"
-                visible: root.app.search.imageQueryName === ""
                 Layout.fillWidth: true
                 font.pixelSize: 20
-                placeholderText: qsTr("Describe a moment… “red car at night”")
+                placeholderText: root.app.search.imageQueryName === ""
+                                 ? qsTr("Describe a moment… “red car at night”")
+                                 : qsTr("Add words… “at night”, “- people”")
                 Accessible.name: qsTr("Search")
                 Accessible.description: placeholderText
                 text: root.app.search.query
@@ -107,11 +107,19 @@ Pane {
                     event.accepted = root.app.search.query !== ""
                     root.app.search.query = ""
                 }
+                // As in a field of tokens: Backspace at its start takes the picture away.
+                Keys.onPressed: event => {
+                    if (event.key === Qt.Key_Backspace && cursorPosition === 0
+                            && selectedText === "" && root.app.search.imageQueryName !== "") {
+                        root.app.search.clearImageQuery()
+                        event.accepted = true
+                    }
+                }
             }
 
             ToolButton {
                 objectName: "clearSearch"
-                visible: root.app.search.query !== "" && root.app.search.imageQueryName === ""
+                visible: root.app.search.query !== ""
                 implicitWidth: 26
                 implicitHeight: 26
                 padding: 4
@@ -127,6 +135,7 @@ Pane {
         }
 
         RowLayout {
+            Layout.fillWidth: true
             spacing: 14
 
             // "Show": All, Photos, Videos.
@@ -148,16 +157,74 @@ Pane {
                 }
             }
 
+            ComboBox {
+                id: when
+                objectName: "whenFilter"
+                model: root.app.search.whenNames
+                currentIndex: root.app.search.when
+                displayText: root.app.search.when === SearchModel.Custom ? root.customText() : currentText
+                implicitContentWidthPolicy: ComboBox.WidestTextWhenCompleted
+                Accessible.name: qsTr("When taken")
+                onActivated: index => {
+                    if (index === SearchModel.Custom)
+                        customRange.open()
+                    else
+                        root.app.search.when = index
+                    currentIndex = Qt.binding(() => root.app.search.when)
+                }
+            }
+
+            ComboBox {
+                objectName: "orderFilter"
+                model: root.app.search.orderNames
+                currentIndex: root.app.search.order
+                implicitContentWidthPolicy: ComboBox.WidestTextWhenCompleted
+                Accessible.name: qsTr("Order")
+                onActivated: index => {
+                    root.app.search.order = index
+                    currentIndex = Qt.binding(() => root.app.search.order)
+                }
+            }
+
+            CheckBox {
+                objectName: "likelyOnly"
+                visible: root.app.search.likelyAvailable
+                text: qsTr("Show only likely matches")
+                checked: root.app.search.likelyOnly
+                onToggled: root.app.search.likelyOnly = checked
+                ToolTip.text: qsTr("Only moments at least %1% likely to match your words")
+                                  .arg(Math.round(root.app.search.likelyThreshold * 100))
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+            }
+
+            Item { Layout.fillWidth: true }
+
             Label {
                 objectName: "momentsLine"
                 visible: root.app.search.results.count > 0
-                text: root.momentsLine(root.app.search.results.count, root.app.search.lastSearchMS)
+                text: root.app.search.momentsLine
                 textFormat: Text.PlainText
                 font.pixelSize: 12
                 font.family: "monospace"
                 color: root.palette.placeholderText
             }
         }
+    }
+
+    CustomRangePopup {
+        id: customRange
+        search: root.app.search
+        parent: when
+        y: when.height + 4
+    }
+
+    function customText() {
+        const from = root.app.search.customFrom
+        const to = root.app.search.customTo
+        if (from === "") return qsTr("Until %1").arg(to)
+        if (to === "") return qsTr("From %1").arg(from)
+        return qsTr("%1 – %2").arg(from).arg(to)
     }
 
     function returnPressed() {

@@ -250,6 +250,22 @@ ApplicationWindow {
                 text: settings.modelUnderstands
                 wrapMode: Text.Wrap
             }
+            // What "Show only likely matches" keeps; the demo model's probabilities mean little.
+            RowLayout {
+                visible: window.app !== null && window.app.search.likelyAvailable
+                spacing: 6
+                Label { text: qsTr("Likely matches are at least") }
+                SpinBox {
+                    objectName: "likelyThreshold"
+                    from: 1
+                    to: 99
+                    editable: true
+                    value: window.app ? Math.round(window.app.search.likelyThreshold * 100) : 10
+                    onValueModified: window.app.search.likelyThreshold = value / 100
+                    Accessible.name: qsTr("Least likelihood of a likely match, in percent")
+                }
+                Label { text: qsTr("% likely to match.") }
+            }
             Frame {
                 Layout.fillWidth: true
                 visible: importedList.count > 0

@@ -176,6 +176,45 @@
     </message>
 </context>
 <context>
+    <name>CustomRangePopup</name>
+    <message>
+        <source>From</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>2024-06-01</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>First day or month</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>To</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>2024-08</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Last day or month</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A day like 2024-06-01 or a month like 2024-06; the last one is included.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>DuplicateTile</name>
     <message>
         <source>The copy to keep: the largest</source>
@@ -258,6 +297,10 @@
     </message>
     <message>
         <source>How sure Quillmere is that this picture matches your words</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Taken</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -442,11 +485,22 @@
         <translation type="unfinished"></translation>
     </message>
     <message numerus="yes">
-        <source>%n moment(s) · %1 ms</source>
+        <source>%n likely match(es)</source>
         <translation>
-            <numerusform>%n moment · %1 ms</numerusform>
-            <numerusform>%n moments · %1 ms</numerusform>
+            <numerusform>%n likely match</numerusform>
+            <numerusform>%n likely matches</numerusform>
         </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n moment(s)</source>
+        <translation>
+            <numerusform>%n moment</numerusform>
+            <numerusform>%n moments</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 ms</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 <context>
@@ -705,6 +759,38 @@
         <source>Search</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Add words… “at night”, “- people”</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>When taken</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Order</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show only likely matches</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Only moments at least %1% likely to match your words</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Until %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>From %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 – %2</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SettingsWindow</name>
@@ -828,6 +914,18 @@
     </message>
     <message>
         <source>Download</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Likely matches are at least</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Least likelihood of a likely match, in percent</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>% likely to match.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1187,7 +1285,7 @@
     <name>quillmere::PreviewFacts</name>
     <message>
         <source>%1, %2</source>
-        <extracomment>%1 is the date a file was changed, %2 the time</extracomment>
+        <extracomment>%1 is a date, %2 a time of day</extracomment>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1235,6 +1333,98 @@
     </message>
     <message>
         <source>Videos</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Any Time</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Today</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This Week</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This Month</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This Year</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Last Year</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Custom Range…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Type the first day or month, the last, or both.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>“%1” is not a day like 2024-06-01 or a month like 2024-06.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The range ends before it starts.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Best Match</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Newest</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Oldest</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>until %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>from %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>today</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>this week</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>this month</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>this year</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>last year</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>newest first</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>oldest first</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

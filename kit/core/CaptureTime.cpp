@@ -148,7 +148,10 @@ std::string CaptureTime::iso() const {
   return formatted(tm) + offsetText(tm.tm_gmtoff / 60);
 }
 
-std::optional<double> CaptureTime::startOf(std::string_view text) {
+namespace {
+
+// A typed day "2024-06-01" or month "2024-06" as the wall clock of its start.
+std::optional<WallClock> typedDate(std::string_view text) {
   WallClock clock;
   clock.year = digits(text, 0, 4);
   if (text.size() != 7 && text.size() != 10) return std::nullopt;
@@ -158,8 +161,31 @@ std::optional<double> CaptureTime::startOf(std::string_view text) {
     if (text[7] != '-') return std::nullopt;
     clock.day = digits(text, 8, 2);
   }
-  if (!plausible(clock)) return std::nullopt;
-  return asLocal(clock);
+  if (!plausible(clock) || !asLocal(clock)) return std::nullopt;
+  return clock;
+}
+
+}  // namespace
+
+std::optional<double> CaptureTime::startOf(std::string_view text) {
+  const auto clock = typedDate(text);
+  return clock ? asLocal(*clock) : std::nullopt;
+}
+
+std::optional<double> CaptureTime::endOf(std::string_view text) {
+  auto clock = typedDate(text);
+  if (!clock) return std::nullopt;
+  // The next day, or the first of the next month when this was a month or its last day.
+  if (text.size() == 10) {
+    ++clock->day;
+    if (asLocal(*clock)) return asLocal(*clock);
+  }
+  clock->day = 1;
+  if (++clock->month > 12) {
+    clock->month = 1;
+    ++clock->year;
+  }
+  return asLocal(*clock);
 }
 
 const char* CaptureTime::name(TakenSource source) {

@@ -38,6 +38,8 @@ struct CaptureTime {
   // The start of a typed day "2024-06-01" or month "2024-06" in local time, as seconds since
   // 1970; nothing for any other text or an impossible date.
   static std::optional<double> startOf(std::string_view dateOrMonth);
+  // Where that day or month ends: the start of the day or month after it.
+  static std::optional<double> endOf(std::string_view dateOrMonth);
 
   // "modified", "exif", "container".
   static const char* name(TakenSource source);

@@ -127,13 +127,24 @@ std::string SearchEngine::queryText(std::string_view text) {
   return std::string(trimmed(text));
 }
 
-std::vector<float> SearchEngine::queryVector(std::string_view text) {
+std::vector<float> SearchEngine::queryVector(std::string_view text,
+                                             std::span<const float> picture) {
   const std::vector<QueryTerms::Term> terms = QueryTerms::parse(queryText(text));
-  if (terms.empty()) return {};
-  // One plain term: the text's own vector, as a query always had.
-  if (terms.size() == 1 && terms.front().weight == 1) return embedder_.embed(terms.front().text);
+  return queryVector(std::span<const QueryTerms::Term>(terms), picture);
+}
+
+std::vector<float> SearchEngine::queryVector(std::span<const QueryTerms::Term> terms,
+                                             std::span<const float> picture) {
+  // One plain term or a picture alone: its own vector, as a query always had.
+  if (terms.empty()) return {picture.begin(), picture.end()};
+  if (picture.empty() && terms.size() == 1 && terms.front().weight == 1)
+    return embedder_.embed(terms.front().text);
   std::vector<float> weights;
   std::vector<std::vector<float>> vectors;
+  if (!picture.empty()) {
+    weights.push_back(1);
+    vectors.emplace_back(picture.begin(), picture.end());
+  }
   for (const QueryTerms::Term& term : terms) {
     weights.push_back(term.weight);
     vectors.push_back(embedder_.embed(term.text));

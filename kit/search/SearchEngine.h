@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/Picture.h"
+#include "search/QueryTerms.h"
 #include "search/SearchFilter.h"
 #include "search/SearchResult.h"
 #include "vectors/VectorIndex.h"
@@ -58,9 +59,13 @@ class SearchEngine {
   static std::string queryText(std::string_view text);
 
   // The vector a text query searches with (as queryText gives it): one term's own vector, or
-  // its terms combined by QueryTerms' rule; empty for a text with no term. Throws
-  // QueryTerms::Failure; the embedder's failures pass through.
-  std::vector<float> queryVector(std::string_view text);
+  // its terms combined by QueryTerms' rule; empty for a text with no term. An example
+  // picture's vector, when given, is one more term of weight 1. Throws QueryTerms::Failure;
+  // the embedder's failures pass through.
+  std::vector<float> queryVector(std::string_view text, std::span<const float> picture = {});
+  // The same for terms already parsed, whose texts are embedded as they stand.
+  std::vector<float> queryVector(std::span<const QueryTerms::Term> terms,
+                                 std::span<const float> picture = {});
 
   // Text query, its vector from queryVector; an empty one finds nothing and embeds nothing.
   // QueryTerms' and the embedder's failures pass through.

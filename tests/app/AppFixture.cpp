@@ -121,7 +121,9 @@ std::string unnamedControls(QWindow* window) {
     bool named = !node->text(QAccessible::Name).trimmed().isEmpty();
     if (node->role() != QAccessible::EditableText)
       named = named || !node->object()->property("text").toString().trimmed().isEmpty();
-    if (item && item->activeFocusOnTab() && !state.invisible && !named)
+    // A combo box's text is a disabled field inside it, no control of its own.
+    const bool control = item && item->activeFocusOnTab() && item->isEnabled();
+    if (control && !state.invisible && !named)
       unnamed << item->objectName() + " " + item->metaObject()->className();
     for (int i = 0; i < node->childCount(); ++i) {
       if (auto* child = node->child(i)) walk(child);

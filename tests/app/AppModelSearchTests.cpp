@@ -11,6 +11,7 @@
 #include "SerialQueue.h"
 
 #include "AppFixture.h"
+#include "model/Embedder.h"
 #include "search/SearchEngine.h"
 #include "support/MediaFactory.h"
 
@@ -252,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 shuffled(frameRange(300, 1500))}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(SearchTest, AnImageQueryOverridesTheText) {
+TEST_F(SearchTest, AnImageQueryCombinesWithTheTextByTheTermRule) {
   makeLibrary();
   QSignalSpy applied(model().search(), &SearchModel::searchApplied);
   model().search()->searchByImage(QString::fromStdString(photos[2].string()));
@@ -264,14 +265,86 @@ TEST_F(SearchTest, AnImageQueryOverridesTheText) {
   ASSERT_FALSE(results.empty());
   EXPECT_EQ(results.front().file.name(), "p2.jpg");  // the same picture, copied into A
 
-  model().search()->setQuery("blue");
-  ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().search()->searchedQuery(), "base2.jpg");
-  EXPECT_EQ(model().search()->results()->results(), results);
+  // Words beside the picture may only take away from it.
+  model().search()->setQuery("- red");
+  ASSERT_TRUE(waitFor([this] { return model().search()->searchedQuery() == "base2.jpg - red"; }));
+  Embedder embedder(modelDirectory());
+  SearchEngine engine(*model().library(), embedder);
+  const auto picture = model().search()->imageQuery()->vector;
+  EXPECT_EQ(model().search()->results()->results(),
+            engine.search(engine.queryVector("- red", picture), {}, SearchModel::resultLimit)
+                .results);
+  EXPECT_NE(model().search()->results()->results(), results);
 
+  model().search()->setQuery("blue");
+  ASSERT_TRUE(waitFor([this] { return model().search()->searchedQuery() == "base2.jpg + blue"; }));
   model().search()->clearImageQuery();
+  ASSERT_TRUE(waitFor([this] { return model().search()->searchedQuery() == "blue"; }));
+}
+
+TEST_F(SearchTest, WhenOrderAndLikelihoodReachTheSearchAndTheMomentsLine) {
+  const auto a = makeFolder("A");
+  addPhotos(a, 3);
+  // p0 was taken on the first of last year, as far as its file tells.
+  const QDate lastYear(QDate::currentDate().year() - 1, 1, 1);
+  std::filesystem::last_write_time(
+      a / "p0.jpg", std::filesystem::file_time_type::clock::now() -
+                        std::chrono::seconds(QDateTime(lastYear, QTime(12, 0)).secsTo(
+                            QDateTime::currentDateTime())));
+  addIndexed(a);
+  search("red");
+  auto& search = *model().search();
+  ASSERT_EQ(search.results()->rowCount(), 3);
+  const auto names = [&search] {
+    std::vector<std::string> names;
+    for (const auto& result : search.results()->results()) names.push_back(result.file.name());
+    return names;
+  };
+  const auto shows = [&](std::vector<std::string> wanted, const QString& line) {
+    return waitFor([&] { return names() == wanted && search.momentsLine().startsWith(line); });
+  };
+  search.setWhen(SearchModel::When::LastYear);
+  EXPECT_TRUE(shows({"p0.jpg"}, "1 moment · last year · ")) << search.momentsLine().toStdString();
+
+  EXPECT_EQ(search.setCustomRange("2024-13", ""),
+            "“2024-13” is not a day like 2024-06-01 or a month like 2024-06.");
+  EXPECT_EQ(search.when(), SearchModel::When::LastYear);
+  // p1 and p2 are wallpapers whose cameras dated them 2008-01-22 03:28 and 2007-08-06.
+  EXPECT_EQ(search.setCustomRange("", "2008-01-22"), "");  // the last day is included
+  EXPECT_TRUE(waitFor([&] { return search.results()->rowCount() == 2; }));
+  EXPECT_EQ(search.setCustomRange("2008-01", "2008-01-22"), "");
+  EXPECT_TRUE(shows({"p1.jpg"}, "1 moment · 2008-01 to 2008-01-22 · "));
+
+  search.setWhen(SearchModel::When::AnyTime);
+  search.setOrder(SearchModel::Order::Oldest);
+  EXPECT_TRUE(shows({"p2.jpg", "p1.jpg", "p0.jpg"}, "3 moments · oldest first · "));
+  search.setOrder(SearchModel::Order::Newest);
+  EXPECT_TRUE(shows({"p0.jpg", "p1.jpg", "p2.jpg"}, "3 moments · newest first · "));
+
+  // The demo model's probabilities mean little: the toggle is neither offered nor applied.
+  EXPECT_FALSE(search.likelyAvailable());
+  search.setLikelyOnly(true);
+  QSignalSpy applied(&search, &SearchModel::searchApplied);
   ASSERT_TRUE(applied.wait(answerWait));
-  EXPECT_EQ(model().search()->searchedQuery(), "blue");
+  EXPECT_EQ(search.results()->rowCount(), 3);
+}
+
+TEST(TakenRange, ChoicesCoverWholeLocalDaysWeeksMonthsAndYears) {
+  using W = SearchModel::When;
+  const auto at = [](int y, int m, int d) { return double(QDate(y, m, d).startOfDay().toSecsSinceEpoch()); };
+  const QDate wednesday(2024, 12, 18);
+  const std::vector<std::tuple<W, Qt::DayOfWeek, SearchModel::TakenRange>> rows{
+      {W::Today, Qt::Monday, {at(2024, 12, 18), at(2024, 12, 19)}},
+      {W::ThisWeek, Qt::Monday, {at(2024, 12, 16), at(2024, 12, 23)}},
+      {W::ThisWeek, Qt::Sunday, {at(2024, 12, 15), at(2024, 12, 22)}},
+      {W::ThisWeek, Qt::Wednesday, {at(2024, 12, 18), at(2024, 12, 25)}},
+      {W::ThisMonth, Qt::Monday, {at(2024, 12, 1), at(2025, 1, 1)}},
+      {W::ThisYear, Qt::Monday, {at(2024, 1, 1), at(2025, 1, 1)}},
+      {W::LastYear, Qt::Monday, {at(2023, 1, 1), at(2024, 1, 1)}},
+      {W::AnyTime, Qt::Monday, {}},
+  };
+  for (const auto& [when, firstDay, range] : rows)
+    EXPECT_EQ(SearchModel::takenRange(when, wednesday, firstDay), range) << int(when) << firstDay;
 }
 
 TEST_F(SearchTest, MoreLikeThisSearchesWithTheStoredFrame) {
@@ -384,10 +457,8 @@ TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {
   ASSERT_TRUE(applied.wait(answerWait));
   const auto results = model().search()->results()->results();
   ASSERT_EQ(results.size(), 3u);
-  model().search()->setQuery("red");  // the image query still decides what is searched
-  ASSERT_TRUE(applied.wait(answerWait));
   QSignalSpy notices(&model(), &AppModel::noticeChanged);
-  model().search()->clearImageQuery();
+  model().search()->setQuery("red");  // words beside the picture need the text encoder
   ASSERT_TRUE(notices.wait(answerWait));
   EXPECT_EQ(model().notice().toStdString(),
             "The search model is incomplete (TextEncoder is missing). Reinstall Quillmere.");

@@ -90,6 +90,14 @@ INSTANTIATE_TEST_SUITE_P(
             "4 photos and 1.5 h of video ready to search",
             "4 photos and 1,5 h of video ready to search"),
         row(
+            "momentsOfOne", [](auto&) { return Format::moments(1, 12.4); }, "1 moment · 12 ms",
+            "1 moment · 12 ms"),
+        row(
+            "momentsLikelyWithWhatIsApplied",
+            [](auto&) { return Format::moments(300, 40.6, true, {"this month", "newest first"}); },
+            "300 likely matches · this month · newest first · 41 ms",
+            "300 likely matches · this month · newest first · 41 ms"),
+        row(
             "playerTimecode", [](auto&) { return Format::timecode(3 * 3600 + 25 * 60 + 7.9); },
             "03:25:07", "03:25:07")),
     [](const auto& info) { return info.param.name; });

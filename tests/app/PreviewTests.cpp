@@ -130,6 +130,12 @@ TEST(PreviewFactsTest, AspectIsClampedAndGuessedWhenUnknown) {
   EXPECT_EQ(PreviewFacts::aspect(0, 1080), 1.6);
 }
 
+TEST(PreviewFactsTest, ATimeIsShownAtTheOffsetItWasTakenAt) {
+  // 2024-06-01 23:30 UTC was already the 2nd where a camera two hours east dated it.
+  EXPECT_TRUE(PreviewFacts::dateAndTime(1717284600, 120).startsWith("2 Jun 2024, "));
+  EXPECT_TRUE(PreviewFacts::dateAndTime(1717284600, -120).startsWith("1 Jun 2024, "));
+}
+
 TEST(PreviewFactsTest, PlayerTitlesCarryTheNameAndTheTime) {
   EXPECT_EQ(PlayerWindows::title(QUrl::fromLocalFile("/m/clip.mov"), 3725.4),
             QStringLiteral("clip.mov — 01:02:05"));

@@ -76,8 +76,14 @@ TEST(CaptureTime, ExifContainerAndTypedDatesReadAndPrint) {
 
   EXPECT_EQ(C::startOf("2024-06"), 1717214400);  // midnight EDT
   EXPECT_EQ(C::startOf("2024-06-01"), 1717214400);
-  for (const char* bad : {"2024-13", "2024-6-1", "2024-02-30", "2024-06-01x", "June", ""})
+  EXPECT_EQ(C::endOf("2024-05"), 1717214400);
+  EXPECT_EQ(C::endOf("2024-05-31"), 1717214400);
+  EXPECT_EQ(C::endOf("2024-12-31"), C::startOf("2025-01"));
+  EXPECT_EQ(C::endOf("2024-02-28"), C::startOf("2024-02-29"));
+  for (const char* bad : {"2024-13", "2024-6-1", "2024-02-30", "2024-06-01x", "June", ""}) {
     EXPECT_EQ(C::startOf(bad), std::nullopt) << bad;
+    EXPECT_EQ(C::endOf(bad), std::nullopt) << bad;
+  }
 }
 
 TEST(Timecode, WholeSecondsRoundedDown) {

@@ -243,6 +243,11 @@ TEST_F(SearchEngineQueries, ATextOfSeveralTermsSearchesWithTheirCombinedVector) 
             QueryTerms::combine(std::vector<float>{1, 2, -1}, terms));
   EXPECT_EQ(engine->queryVector("red"), terms[0]);
   EXPECT_THROW(engine->search("- red", {}, 5), QueryTerms::Failure);
+  // A picture is one more term of weight 1, so words may only take away from it.
+  const std::vector<std::vector<float>> withPicture{terms[1], terms[2]};
+  EXPECT_EQ(engine->queryVector(" - night", terms[1]),
+            QueryTerms::combine(std::vector<float>{1, -1}, withPicture));
+  EXPECT_EQ(engine->queryVector("", terms[1]), terms[1]);
 }
 
 TEST_F(SearchEngineQueries, AQueryOfOnlyWhiteSpaceFindsNothing) {
