@@ -7,6 +7,7 @@ import Quillmere
 
 Popup {
     id: popup
+    objectName: "customRangePopup"
     required property SearchModel search
 
     focus: true

@@ -28,7 +28,7 @@ Pane {
     ColumnLayout {
         anchors.left: parent.left
         anchors.right: parent.right
-        spacing: 10
+        spacing: 8
 
         RowLayout {
             Layout.fillWidth: true
@@ -198,17 +198,22 @@ Pane {
                 ToolTip.delay: 600
             }
 
-            Item { Layout.fillWidth: true }
+        }
 
-            Label {
-                objectName: "momentsLine"
-                visible: root.app.search.results.count > 0
-                text: root.app.search.momentsLine
-                textFormat: Text.PlainText
-                font.pixelSize: 12
-                font.family: "monospace"
-                color: root.palette.placeholderText
-            }
+        // A line of its own: what is applied can be long. Narrow windows cut its end, the
+        // search's time, first.
+        Label {
+            objectName: "momentsLine"
+            Layout.fillWidth: true
+            // Kept in the layout without results, so that the header does not jump.
+            text: root.app.search.results.count > 0 ? root.app.search.momentsLine : ""
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
+            font.pixelSize: 12
+            color: root.palette.placeholderText
+            HoverHandler { id: momentsHover }
+            ToolTip.text: text
+            ToolTip.visible: momentsHover.hovered && truncated
         }
     }
 

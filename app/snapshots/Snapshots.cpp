@@ -124,13 +124,18 @@ void applyPalette(QQuickWindow& window, const QPalette& palette) {
 }
 
 // Types a query and waits for its answer.
-void search(AppModel& model, const QString& query) {
+// Makes the change and waits until the search it starts is applied.
+void searchAfter(AppModel& model, const std::function<void()>& change) {
   bool applied = false;
   const auto connection =
       QObject::connect(model.search(), &SearchModel::searchApplied, [&applied] { applied = true; });
-  model.search()->setQuery(query);
+  change();
   waitUntil([&applied] { return applied; }, 30000);
   QObject::disconnect(connection);
+}
+
+void search(AppModel& model, const QString& query) {
+  searchAfter(model, [&] { model.search()->setQuery(query); });
 }
 
 // The first result of the kind other than the selected one, so that selecting it shows a
@@ -190,6 +195,9 @@ QStringList Snapshots::stateNames() {
           "main-peek",
           "main-notice",
           "main-image-query",
+          "main-image-and-words",
+          "main-date-filter",
+          "main-custom-range",
           "main-nothing-matches",
           "sidebar-paused-power-saver",
           "sidebar-paused-hot",
@@ -467,16 +475,29 @@ void Snapshots::mainWindow() {
       Actions::tr("Connect %1 to open %2.").arg(Actions::tr("the drive"), "LadyBird.jpg"));
   shootMain(*model, "main-notice");
   model->setNotice("");
-  {
-    bool applied = false;
-    const auto connection = QObject::connect(model->search(), &SearchModel::searchApplied,
-                                             [&applied] { applied = true; });
-    model->search()->searchByImage(qs(sample_->firstPhoto));
-    waitUntil([&applied] { return applied; }, 30000);
-    QObject::disconnect(connection);
-  }
+  searchAfter(*model, [&] { model->search()->searchByImage(qs(sample_->firstPhoto)); });
   shootMain(*model, "main-image-query");
+  search(*model, "- red");
+  shootMain(*model, "main-image-and-words");
   model->search()->clearImageQuery();
+  searchAfter(*model, [&model] {
+    model->search()->setQuery("red");
+    model->search()->setWhen(SearchModel::When::ThisYear);
+    model->search()->setOrder(SearchModel::Order::Newest);
+  });
+  shootMain(*model, "main-date-filter");
+  // The custom range asked for, with a typing slip in its last day.
+  shootMain(*model, "main-custom-range", [](QQuickWindow& window) {
+    auto* popup = window.findChild<QObject*>("customRangePopup");
+    if (!popup) return;
+    QMetaObject::invokeMethod(popup, "open");
+    settle(300);
+    if (auto* from = window.findChild<QObject*>("customFrom")) from->setProperty("text", "2024-06");
+    if (auto* to = window.findChild<QObject*>("customTo")) to->setProperty("text", "2024-08-32");
+    QMetaObject::invokeMethod(popup, "apply");
+  });
+  model->search()->setWhen(SearchModel::When::AnyTime);
+  model->search()->setOrder(SearchModel::Order::Best);
   model->search()->setFolderFilter(sample_->emptyRoot);
   search(*model, "a lighthouse by the sea");
   shoot("Main.qml", *model, "main-nothing-matches", {}, textOnly);
