@@ -1052,7 +1052,7 @@ int Commands::listModels(bool available) {
   if (available) {
     for (const auto& entry : catalogue.entries()) {
       const bool here = std::filesystem::exists(models / entry.folder(), error);
-      std::printf("%-18s %-28s %5llu MB  %-15s ImageNet %.1f %%%s\n", entry.id.c_str(),
+      std::printf("%-26s %-28s %5llu MB  %-15s ImageNet %.1f %%%s\n", entry.id.c_str(),
                   entry.name.c_str(), static_cast<unsigned long long>(entry.megabytes),
                   entry.languages.c_str(), entry.quality, here ? "  (downloaded)" : "");
     }
@@ -1083,10 +1083,13 @@ int Commands::downloadModel(const std::string& wanted, bool use, const std::stri
                     ") nor a repository of the hub (owner/name).",
                 2);
   }
+  if (entry && !entry->variant.empty() && !variant.empty() && variant != entry->variant) {
+    throw Error("'" + wanted + "' is the " + entry->variant + " variant; leave out --variant.", 2);
+  }
   const auto models = ModelChoice::modelsDirectory();
   try {
     ModelDownload download(entry ? entry->repository : wanted, ModelDownload::hubEndpoint(),
-                           variant);
+                           variant.empty() && entry ? entry->variant : variant);
     std::error_code error;
     if (std::filesystem::exists(download.destination(models), error)) {
       std::printf("%s is already in %s.\n", download.name().c_str(),

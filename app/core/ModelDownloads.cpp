@@ -70,10 +70,14 @@ QVariant ModelDownloads::data(const QModelIndex& index, int role) const {
     case FolderRole:
       return QString::fromStdString(row.entry.folder());
     case DetailsRole:
-      return tr("%1 · %2 · ImageNet %3 %")
+      return (row.entry.variant.empty() ? tr("%1 · %2 · ImageNet %3 %")
+                                        : tr("%1 · %2 · ImageNet %3 % for the full model"))
           .arg(sizeText(row.entry.megabytes), QString::fromStdString(row.entry.languages),
                QLocale().toString(row.entry.quality, 'f', 1));
     case EstimateRole:
+      // The measured speed is of float arithmetic; a quantised variant's is not known here.
+      if (!row.entry.variant.empty())
+        return tr("Faster than the full model; its matches differ a little");
       if (rate_ <= 0 || row.entry.imageGflops <= 0) return QString();
       return tr("Indexes 10,000 photos in about %1 on this computer")
           .arg(Format::hours(ComputeSpeed::secondsFor(10'000, row.entry.imageGflops, rate_)));
@@ -184,10 +188,10 @@ void ModelDownloads::download(const QString& id) {
   rows_[row].error.clear();
   update(row);
   stop_ = false;
-  worker_ = std::thread([this, row, repository = rows_[row].entry.repository] {
+  worker_ = std::thread([this, row, entry = rows_[row].entry] {
     QString error;
     try {
-      ModelDownload download(repository, ModelDownload::hubEndpoint());
+      ModelDownload download(entry.repository, ModelDownload::hubEndpoint(), entry.variant);
       auto last = std::chrono::steady_clock::now();
       download.run(ModelChoice::modelsDirectory(), [&](std::uint64_t done, std::uint64_t all) {
         const auto now = std::chrono::steady_clock::now();

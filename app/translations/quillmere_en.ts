@@ -1280,6 +1280,14 @@
         <source>Indexes 10,000 photos in about %1 on this computer</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%1 · %2 · ImageNet %3 % for the full model</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Faster than the full model; its matches differ a little</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>quillmere::PreviewFacts</name>

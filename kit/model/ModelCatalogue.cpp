@@ -29,7 +29,16 @@ ModelCatalogue::ModelCatalogue(const std::filesystem::path& file) {
         throw Failure("The list of models " + file.string() + " names '" + entry.repository +
                       "', which is not owner/name.");
       }
-      entries_.push_back(std::move(entry));
+      entries_.push_back(entry);
+      for (const auto& variant : model.value("variants", nlohmann::json::array())) {
+        Entry smaller = entry;
+        smaller.variant = variant.at("name").get<std::string>();
+        smaller.id = entry.id + "-" + smaller.variant;
+        smaller.name = entry.name + ", " + variant.value("label", smaller.variant);
+        smaller.megabytes = variant.value("megabytes", std::uint64_t{0});
+        smaller.recommended = false;
+        entries_.push_back(std::move(smaller));
+      }
     }
   } catch (const nlohmann::json::exception& error) {
     throw Failure("The list of models " + file.string() + " is damaged (" + error.what() + ").");

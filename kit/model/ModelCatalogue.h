@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The published exports the program offers to download, read from the models.json installed
 // with it (<prefix>/share/quillmere/models.json). Both front ends list and look up models here.
+// A quantised variant an export publishes beside its float encoders is an entry of its own,
+// "<id>-<variant>", so that each can be listed, downloaded and chosen as a model.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +33,13 @@ class ModelCatalogue {
     double imageGflops = 0;  // the image encoder's cost per photo
     bool confirmed = false;  // sizes and files checked against the hub
     bool recommended = false;
+    std::string variant;  // the encoders' variant ("quantized"); empty for the float ones
 
-    // The folder it is downloaded into, under the models folder: the repository's name.
-    std::string folder() const { return ModelDownload::nameOf(repository); }
+    // The folder it is downloaded into, under the models folder: the repository's name, with
+    // _<variant> for a variant, as ModelDownload names it.
+    std::string folder() const {
+      return ModelDownload::nameOf(repository) + (variant.empty() ? "" : "_" + variant);
+    }
 
     bool operator==(const Entry&) const = default;
   };

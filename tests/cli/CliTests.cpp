@@ -663,7 +663,9 @@ TEST_F(CliTest, DownloadedModelIsChosenAndSearches) {
   const std::filesystem::path published = QUILLMERE_PUBLISHED_MODELS_DIR;
   for (const auto& [repository, source] :
        {std::pair{"immich-app/ViT-B-16-SigLIP2__webli", "immich/ViT-B-16-SigLIP2__webli"},
-        std::pair{"onnx-community/siglip2-base-patch16", "optimum/siglip2-base-patch16"}}) {
+        std::pair{"onnx-community/siglip2-base-patch16", "optimum/siglip2-base-patch16"},
+        // A stand-in with the quantised files the listed export publishes.
+        std::pair{"Xenova/clip-vit-base-patch32", "optimum/siglip2-base-patch16"}}) {
     std::filesystem::create_directories((hubRoot / repository).parent_path());
     std::filesystem::create_directory_symlink(published / source, hubRoot / repository);
   }
@@ -689,6 +691,13 @@ TEST_F(CliTest, DownloadedModelIsChosenAndSearches) {
       run("model download onnx-community/siglip2-base-patch16 --variant quantized");
   ASSERT_EQ(variant.status, 0) << variant.err;
   EXPECT_TRUE(std::filesystem::exists(models / "siglip2-base-patch16_quantized/model.json"));
+  // A listed variant is a model of its own, named by its id alone.
+  EXPECT_NE(run("model list --available").out.find("clip-b32-xenova-quantized "),
+            std::string::npos);
+  EXPECT_EQ(run("model download clip-b32-xenova-quantized --variant fp16").status, 2);
+  const auto listed = run("model download clip-b32-xenova-quantized");
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_TRUE(std::filesystem::exists(models / "clip-vit-base-patch32_quantized/model.json"));
   const auto none = run("model download siglip2-b16 --variant quantized");
   EXPECT_NE(none.err.find("publishes no ONNX variants"), std::string::npos) << none.err;
   const auto chosen = run("model download siglip2-b16 --use");
