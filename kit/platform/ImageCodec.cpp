@@ -268,6 +268,20 @@ ImageCodec::Rect storedRect(const ImageCodec::Rect& rect, int orientation, int s
   return {std::min(ax, bx), std::min(ay, by), std::abs(bx - ax) + 1, std::abs(by - ay) + 1};
 }
 
+// libvips 8.14 reads the rows above a sequential request as one region as large as they
+// are: they are read here in strips and dropped, so memory stays that of a strip.
+bool skipRows(VipsImage* image, int rows) {
+  constexpr int strip = 64;
+  VipsRegion* region = vips_region_new(image);
+  bool read = true;
+  for (int y = 0; read && y < rows; y += strip) {
+    VipsRect rect{0, y, vips_image_get_width(image), std::min(strip, rows - y)};
+    read = vips_region_prepare(region, &rect) == 0;
+  }
+  g_object_unref(region);
+  return read;
+}
+
 // Crops, then reduces as thumbnail() does; the orientation is applied to the small result.
 std::optional<Picture> croppedReduced(VipsImage* image, const ImageCodec::Rect& rect,
                                       int orientation, int maxPixels) {
@@ -396,6 +410,7 @@ std::optional<Picture> ImageCodec::region(const std::filesystem::path& file, con
       vips_image_get_height(image.get()) != header.height)
     return failed<Picture>();
   const Rect stored = storedRect(rect, header.orientation, header.width, header.height);
+  if (!skipRows(image.get(), stored.top)) return failed<Picture>();
   return croppedReduced(image.get(), stored, header.orientation, maxPixels);
 }
 
