@@ -586,6 +586,34 @@
         <source>Play from %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Choose a region of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Drag over the picture, or use the arrow keys to move the region and Shift with them to resize it; Return searches, Escape cancels.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Drag over the picture to choose a region</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel choosing a region</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search This Region</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Return</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>PreviewPane</name>
@@ -625,6 +653,14 @@
         <source>More Like This</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Search a Region</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose a part of the picture to search by</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ReadyView</name>
@@ -661,6 +697,10 @@
     </message>
     <message>
         <source>Open at %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search This Region</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
