@@ -353,6 +353,24 @@ TEST_F(SearchEngineMoments, ARegionIsTheSameCutOfTheUprightPictureEmbeddedDirect
     EXPECT_GE(cosine, 0.999) << "orientation " << orientation << " " << cosine;
     EXPECT_EQ(byRegion.name, stored.filename().string() + " (region)");
   }
+  // A video's frame at its time, as the ffmpeg command decodes it.
+  const auto clip = dir / "pattern.mp4";
+  test::makePatternClip(clip, 3, {.width = 640, .height = 360});
+  const auto frame = dir / "frame.png";
+  const auto cut = dir / "frame-cut.png";
+  test::runCommand("ffmpeg -v error -ss 1 -i " + test::shellQuoted(clip) + " -frames:v 1 " +
+                   test::shellQuoted(frame));
+  // 0.25,0.1,0.5,0.333 of 640 x 360: left 160, top 36, right 480, bottom 156 (155.88 up).
+  test::runCommand("vips crop " + test::shellQuoted(frame) + " " + test::shellQuoted(cut) +
+                   " 160 36 320 120");
+  const auto direct = MoreLikeThis::file(*library, *embedder, cut, std::nullopt);
+  const auto byRegion = MoreLikeThis::region(*embedder, clip, 1.0, region);
+  double cosine = 0;
+  for (std::size_t i = 0; i < direct.vector.size(); ++i)
+    cosine += double{direct.vector[i]} * byRegion.vector[i];
+  EXPECT_GE(cosine, 0.999) << "video " << cosine;
+  EXPECT_EQ(byRegion.name, "pattern.mp4 at 0:01 (region)");
+
   const auto photo = dir / "stored1.jpg";
   EXPECT_THROW(MoreLikeThis::region(*embedder, photo, std::nullopt, {0.5, 0.5, 1e-7, 0.5}),
                MoreLikeThis::TooSmall);
