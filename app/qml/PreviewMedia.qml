@@ -281,16 +281,19 @@ Control {
             }
         }
 
-        // Below the region when there is room, else above it, else inside its bottom.
+        // Below the region when there is room, else above it, else inside its bottom; without
+        // a region, in the picture's corner.
         Row {
             id: regionActions
-            visible: root.hasRegion && !drag.pressed
+            visible: !drag.pressed
             spacing: 6
             readonly property real below: regionLayer.shown.y + regionLayer.shown.height + 6
             readonly property real above: regionLayer.shown.y - height - 6
-            x: Math.min(Math.max(regionLayer.shown.x + regionLayer.shown.width - width, 4),
-                        parent.width - width - 4)
-            y: below + height <= parent.height - 4 ? below
+            x: !root.hasRegion ? parent.width - width - 8
+               : Math.min(Math.max(regionLayer.shown.x + regionLayer.shown.width - width, 4),
+                          parent.width - width - 4)
+            y: !root.hasRegion ? parent.height - height - 8
+               : below + height <= parent.height - 4 ? below
                : above >= 4 ? above
                : Math.max(4, regionLayer.shown.y + regionLayer.shown.height - height - 6)
             Button {
@@ -301,6 +304,7 @@ Control {
             }
             Button {
                 objectName: "searchRegionButton"
+                visible: root.hasRegion
                 highlighted: true
                 text: qsTr("Search This Region")
                 Accessible.name: text
