@@ -359,6 +359,10 @@ ApplicationWindow {
                 window.openResult(window.app.search.selection)
         }
         function onTogglePeek() { window.togglePeek() }
+        function onSearchRegion() {
+            if (window.hasSelection)
+                window.chooseRegion(window.app.search.selection)
+        }
         function onFocusSearch() { header.focusSearch() }
         function onFocusResults() { window.focusResults() }
         function onShowDuplicates() { window.showDuplicates() }

@@ -174,6 +174,10 @@
         <source>Quillmere</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Search This Region</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>DuplicateTile</name>
