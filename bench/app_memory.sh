@@ -37,7 +37,8 @@ done
 "$cli" add "$run/photos" >/dev/null  # added, not indexed: the application does that
 
 field() { awk -v k="$1:" '$1 == k {print int($2 / 1024)}' "/proc/$2/status"; }
-pending() { "$cli" status --json | /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)["pending"])'; }
+# Files indexed; the folder's files are only known once the application has scanned it.
+indexed() { "$cli" status --json | /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)["indexed"])'; }
 
 "$app" >"$run/app.log" 2>&1 &
 pid=$!
@@ -45,7 +46,7 @@ trap 'kill $pid 2>/dev/null || true' EXIT
 sleep 1
 start=$(field VmRSS "$pid")
 deadline=$((SECONDS + 1800))
-while [[ $(pending) != 0 ]]; do
+while (($(indexed) < photos)); do
   if ((SECONDS > deadline)) || ! kill -0 "$pid" 2>/dev/null; then
     echo "app_memory: the application did not index the photos" >&2
     cat "$run/app.log" >&2

@@ -101,6 +101,20 @@ std::optional<double> parseSeconds(const std::string& text) {
   return std::nullopt;
 }
 
+// "X,Y,W,H" in fractions of the picture.
+PictureRegion parseRegion(const std::string& text) {
+  const auto region = PictureRegion::parse(text);
+  if (!region) {
+    throw Commands::Error(
+        "--region wants four numbers X,Y,W,H from 0 to 1, like 0.25,0.25,0.5,0.5, not '" + text +
+            "'",
+        2);
+  }
+  if (const auto fault = region->fault(); !fault.empty())
+    throw Commands::Error("--region " + text + ": " + fault, 2);
+  return *region;
+}
+
 // A day "2024-06-01" or month "2024-06" as the start of it in local time.
 double parseDate(const std::string& option, const std::string& text) {
   const std::optional<double> start = CaptureTime::startOf(text);
@@ -254,10 +268,12 @@ const std::vector<Commands::Command>& Commands::commands() {
        .needsVectors = true,
        .handler = &Commands::search},
       {.name = "similar",
-       .synopsis = "similar PHOTO|FILE@SECONDS [--plus TEXT] [--minus TEXT] [same options as "
-                   "search]",
+       .synopsis = "similar PHOTO|FILE@SECONDS [--region X,Y,W,H] [--plus TEXT] [--minus TEXT]\n"
+                   "           [same options as search]\n"
+                   "    X,Y,W,H is a part of the picture in fractions of its width and height\n"
+                   "    (0-1): '0.5,0,0.5,0.5' is the top right quarter.",
        .options = {"--photos", "--videos", "--folder", "--limit", "--exact", "--json", "--after",
-                   "--before", "--order", "--min-probability", "--plus", "--minus"},
+                   "--before", "--order", "--min-probability", "--plus", "--minus", "--region"},
        .access = A::reads,
        .leastOperands = 1,
        .wanted = "a PHOTO or FILE@SECONDS",
@@ -364,6 +380,7 @@ Commands::Options Commands::parse(const Command& command, const std::vector<std:
     if (arg == "--min-probability") options.minProbability = parseProbability(value());
     if (arg == "--plus") options.plus.push_back(value());
     if (arg == "--minus") options.minus.push_back(value());
+    if (arg == "--region") options.region = parseRegion(value());
   }
   if (options.photos && options.videos) throw Error("give --photos or --videos, not both", 2);
   if (options.after && options.before && *options.after >= *options.before)
@@ -753,7 +770,10 @@ int Commands::similar(const Options& options) {
   filter(options);  // a wrong folder is told before the file is read
   MoreLikeThis::ImageQuery like;
   try {
-    like = MoreLikeThis::file(*library_, *embedder_, path, seconds);
+    like = options.region ? MoreLikeThis::region(*embedder_, path, seconds, *options.region)
+                          : MoreLikeThis::file(*library_, *embedder_, path, seconds);
+  } catch (const MoreLikeThis::TooSmall& failure) {
+    throw Error("--region: " + std::string(failure.what()), 2);
   } catch (const MoreLikeThis::Unreadable& failure) {
     throw Error(failure.what());
   }

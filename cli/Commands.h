@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "index/LibraryLock.h"
+#include "search/PictureRegion.h"
 #include "search/SearchFilter.h"
 #include "search/SearchResult.h"
 
@@ -68,6 +69,7 @@ class Commands {
     std::optional<float> minProbability;
     std::vector<std::string> plus;  // similar: texts added to the picture, and taken away
     std::vector<std::string> minus;
+    std::optional<PictureRegion> region;  // similar: the part of the picture searched by
   };
 
   // What a command does with the library.

@@ -21,6 +21,8 @@ class AppCommands : public QObject {
   // Show or hide the quick preview of the selected result.
   void togglePeek();
   void openSelected();
+  // Draw a region of the selected result's picture in the preview, to search by it.
+  void searchRegion();
   // Move keyboard focus to the search field, or to the results grid.
   void focusSearch();
   void focusResults();

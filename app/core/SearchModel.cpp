@@ -3,6 +3,7 @@
 // selection's refinement, image queries, and the window's content state.
 #include "SearchModel.h"
 
+#include <QByteArray>
 #include <QLocale>
 #include <QSettings>
 #include <algorithm>
@@ -449,6 +450,34 @@ void SearchModel::searchByImage(const QString& path) {
     }
     gui_->post([this, query = std::move(query)] { useImageQuery(query); });
   });
+}
+
+void SearchModel::searchRegion(qint64 frameID, double seconds, qreal x, qreal y, qreal width,
+                               qreal height) {
+  const auto row = results_->row(frameID);
+  if (!embedder_ || !row) return;
+  const MediaFile& file = results_->results()[static_cast<std::size_t>(*row)].file;
+  const auto path = folders_.url(file);
+  if (!path) return;  // offline
+  const auto time = file.kind == MediaKind::video ? std::optional(seconds) : std::nullopt;
+  const PictureRegion region{x, y, width, height};
+  searchQueue_.post([this, path = *path, time, region] {
+    ImageQuery query;
+    try {
+      query = MoreLikeThis::region(*embedder_, path, time, region);
+    } catch (const std::exception&) {
+      return;
+    }
+    gui_->post([this, query = std::move(query)] { useImageQuery(query); });
+  });
+}
+
+QString SearchModel::imageQueryThumbnail() const {
+  if (!imageQuery_ || imageQuery_->thumbnail.empty()) return {};
+  const auto bytes =
+      QByteArray::fromRawData(reinterpret_cast<const char*>(imageQuery_->thumbnail.data()),
+                              static_cast<qsizetype>(imageQuery_->thumbnail.size()));
+  return QStringLiteral("data:image/jpeg;base64,") + QString::fromLatin1(bytes.toBase64());
 }
 
 void SearchModel::moreLikeThis(const SearchResult& result) {

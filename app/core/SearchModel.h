@@ -67,6 +67,8 @@ class SearchModel : public QObject {
   Q_PROPERTY(int selectedRow READ selectedRow NOTIFY selectedRowChanged)
   // The image query's name, empty without one.
   Q_PROPERTY(QString imageQueryName READ imageQueryName NOTIFY imageQueryChanged)
+  // A data URL of the image query's thumbnail (a region's), empty without one.
+  Q_PROPERTY(QString imageQueryThumbnail READ imageQueryThumbnail NOTIFY imageQueryChanged)
   Q_PROPERTY(ResultListModel* results READ results CONSTANT)
   // What the window's detail area shows.
   Q_PROPERTY(Content content READ content NOTIFY contentChanged)
@@ -156,6 +158,12 @@ class SearchModel : public QObject {
   void refineSelection();
   // An image query from a photo file, or a video's middle frame (prepared on the search queue).
   Q_INVOKABLE void searchByImage(const QString& path);
+  // An image query from a region of a listed result's picture, in fractions of the upright
+  // picture: a video's frame at `seconds`; prepared on the search queue. A region that cannot
+  // be cut leaves the query as it was.
+  Q_INVOKABLE void searchRegion(qint64 frameID, double seconds, qreal x, qreal y, qreal width,
+                                qreal height);
+  QString imageQueryThumbnail() const;
   // An image query from a result's stored frame.
   void moreLikeThis(const SearchResult& result);
   Q_INVOKABLE void moreLikeThis(qint64 frameID);

@@ -110,6 +110,13 @@ MenuBar {
             onTriggered: bar.app.search.moreLikeThis(bar.app.search.selection)
         }
         Action {
+            objectName: "searchRegion"
+            text: qsTr("Search This Region")
+            shortcut: "Ctrl+Shift+L"
+            enabled: bar.hasSelection
+            onTriggered: AppCommands.searchRegion()
+        }
+        Action {
             objectName: "copyPath"
             text: qsTr("Copy Path")
             shortcut: "Ctrl+Alt+C"

@@ -32,6 +32,13 @@ ApplicationWindow {
         if (frameId !== null && frameId !== undefined && app.actions)
             app.actions.open(frameId)
     }
+    // The result selected and shown in the preview, where a region of it is drawn.
+    function chooseRegion(frameId) {
+        app.search.selection = frameId
+        showInspector = true
+        if (preview.item)
+            preview.item.chooseRegion(frameId)
+    }
     function togglePeek() {
         if (!peek)
             return
@@ -227,6 +234,7 @@ ApplicationWindow {
         }
 
         Loader {
+            id: preview
             visible: window.showInspector
             Component.onCompleted: window.load(this, "PreviewPane.qml")
             onLoaded: item.covered = Qt.binding(() => window.peeking)
@@ -299,6 +307,7 @@ ApplicationWindow {
         id: resultMenu
         app: window.app
         onOpenRequested: frameId => window.openResult(frameId)
+        onRegionRequested: frameId => window.chooseRegion(frameId)
     }
 
     // The keyboard starts in the search field, and goes there once the first folder is added.
@@ -350,6 +359,10 @@ ApplicationWindow {
                 window.openResult(window.app.search.selection)
         }
         function onTogglePeek() { window.togglePeek() }
+        function onSearchRegion() {
+            if (window.hasSelection)
+                window.chooseRegion(window.app.search.selection)
+        }
         function onFocusSearch() { header.focusSearch() }
         function onFocusResults() { window.focusResults() }
         function onShowDuplicates() { window.showDuplicates() }

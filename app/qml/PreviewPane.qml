@@ -33,6 +33,20 @@ Item {
             showInFolderRequested(facts.shownFrameId)
     }
 
+    // A frame to choose a region of as soon as the preview shows it (the result menu asks).
+    property var regionFrameId: null
+    function chooseRegion(frameId) {
+        regionFrameId = frameId
+        startWantedRegion()
+    }
+    function startWantedRegion() {
+        if (media.item && regionFrameId !== null
+                && root.facts.shownFrameId === Number(regionFrameId)) {
+            regionFrameId = null
+            media.item.startRegion()
+        }
+    }
+
     implicitWidth: 300
 
     Column {
@@ -84,6 +98,7 @@ Item {
                 property var shown: root.facts.shownFrameId
                 onShownChanged: { active = false; active = root.facts.valid }
                 active: root.facts.valid
+                onLoaded: root.startWantedRegion()
                 sourceComponent: PreviewMedia {
                     app: root.app
                     facts: root.facts
@@ -168,6 +183,16 @@ Item {
                         icon.name: "edit-find"
                         text: qsTr("More Like This")
                         onClicked: root.app.search.moreLikeThis(root.facts.shownFrameId)
+                    }
+                    Button {
+                        objectName: "regionButton"
+                        width: secondary.stacked ? secondary.width : implicitWidth
+                        icon.name: "zoom-select"
+                        text: qsTr("Search a Region")
+                        enabled: root.facts.online && media.item !== null
+                                 && !media.item.drawingRegion
+                        Accessible.description: qsTr("Choose a part of the picture to search by")
+                        onClicked: media.item.startRegion()
                     }
                 }
             }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A result's context menu: open, show in the folder, more like this, copy the path.
+// A result's context menu: open, show in the folder, more like this, a region of it, copy
+// the path.
 import QtQuick
 import QtQuick.Controls
 import Quillmere
@@ -13,6 +14,7 @@ Menu {
     property bool online: true
 
     signal openRequested(var frameId)
+    signal regionRequested(var frameId)
 
     function actions() { return app.actions }
 
@@ -28,6 +30,11 @@ Menu {
     MenuItem {
         text: qsTr("More Like This")
         onTriggered: menu.app.search.moreLikeThis(menu.frameId)
+    }
+    MenuItem {
+        text: qsTr("Search This Region")
+        enabled: menu.online
+        onTriggered: menu.regionRequested(menu.frameId)
     }
     MenuSeparator {}
     MenuItem {

@@ -57,8 +57,21 @@ Pane {
                     anchors.rightMargin: 6
                     spacing: 6
                     Symbol {
+                        visible: !thumbnail.visible
                         name: "photo"
                         color: root.palette.windowText
+                    }
+                    // A region shows the part cut out.
+                    Image {
+                        id: thumbnail
+                        objectName: "imageQueryThumbnail"
+                        visible: root.app.search.imageQueryThumbnail !== ""
+                        source: root.app.search.imageQueryThumbnail
+                        Layout.preferredHeight: 24
+                        Layout.preferredWidth: implicitHeight > 0
+                            ? Math.min(48, 24 * implicitWidth / implicitHeight) : 24
+                        fillMode: Image.PreserveAspectCrop
+                        Accessible.ignored: true
                     }
                     Label {
                         Layout.fillWidth: true

@@ -198,6 +198,8 @@ QStringList Snapshots::stateNames() {
           "main-image-and-words",
           "main-date-filter",
           "main-custom-range",
+          "main-region-query",
+          "preview-region",
           "main-nothing-matches",
           "sidebar-paused-power-saver",
           "sidebar-paused-hot",
@@ -470,6 +472,15 @@ void Snapshots::mainWindow() {
   if (const auto photo = firstOther(*model, MediaKind::photo)) model->search()->select(*photo);
   shootMain(*model, "main-peek",
             [](QQuickWindow& window) { QMetaObject::invokeMethod(&window, "togglePeek"); });
+  // A region drawn over the photo in the preview, its search beside it.
+  shootMain(*model, "preview-region", [](QQuickWindow& window) {
+    auto* loader = window.findChild<QObject*>("previewMedia");
+    auto* media = loader ? loader->property("item").value<QObject*>() : nullptr;
+    if (!media) return;
+    QMetaObject::invokeMethod(media, "startRegion");
+    QMetaObject::invokeMethod(media, "setRegion", Q_ARG(QVariant, 0.3), Q_ARG(QVariant, 0.2),
+                              Q_ARG(QVariant, 0.45), Q_ARG(QVariant, 0.4));
+  });
   // The notice in the words the real one takes, in the user's language.
   model->setNotice(
       Actions::tr("Connect %1 to open %2.").arg(Actions::tr("the drive"), "LadyBird.jpg"));
@@ -479,6 +490,15 @@ void Snapshots::mainWindow() {
   shootMain(*model, "main-image-query");
   search(*model, "- red");
   shootMain(*model, "main-image-and-words");
+  if (const auto photo = firstOther(*model, MediaKind::photo)) {
+    bool applied = false;
+    const auto connection = QObject::connect(model->search(), &SearchModel::searchApplied,
+                                             [&applied] { applied = true; });
+    model->search()->searchRegion(*photo, 0, 0.3, 0.2, 0.45, 0.4);
+    waitUntil([&applied] { return applied; }, 30000);
+    QObject::disconnect(connection);
+  }
+  shootMain(*model, "main-region-query");
   model->search()->clearImageQuery();
   searchAfter(*model, [&model] {
     model->search()->setQuery("red");

@@ -174,6 +174,10 @@
         <source>Quillmere</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Search This Region</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CustomRangePopup</name>
@@ -640,6 +644,34 @@
         <source>Play from %1</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Choose a region of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Drag over the picture, or use the arrow keys to move the region and Shift with them to resize it; Return searches, Escape cancels.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Drag over the picture to choose a region</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel choosing a region</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search This Region</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Return</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>PreviewPane</name>
@@ -679,6 +711,14 @@
         <source>More Like This</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Search a Region</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose a part of the picture to search by</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ReadyView</name>
@@ -715,6 +755,10 @@
     </message>
     <message>
         <source>Open at %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search This Region</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

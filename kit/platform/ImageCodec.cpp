@@ -234,6 +234,77 @@ std::optional<Picture> orientedThumbnail(VipsImage* image, int orientation, int 
   return toPicture(reduced.get());
 }
 
+bool inside(const ImageCodec::Rect& rect, int width, int height) {
+  return rect.left >= 0 && rect.top >= 0 && rect.width > 0 && rect.height > 0 &&
+         rect.width <= width - rect.left && rect.height <= height - rect.top;
+}
+
+// The stored pixels that autorot turns into `rect` of the upright picture.
+ImageCodec::Rect storedRect(const ImageCodec::Rect& rect, int orientation, int storedWidth,
+                            int storedHeight) {
+  const auto stored = [&](int x, int y) -> std::pair<int, int> {
+    const int mx = storedWidth - 1, my = storedHeight - 1;
+    switch (orientation) {
+      case 2:
+        return {mx - x, y};
+      case 3:
+        return {mx - x, my - y};
+      case 4:
+        return {x, my - y};
+      case 5:
+        return {y, x};
+      case 6:
+        return {y, my - x};
+      case 7:
+        return {mx - y, my - x};
+      case 8:
+        return {mx - y, x};
+      default:
+        return {x, y};
+    }
+  };
+  const auto [ax, ay] = stored(rect.left, rect.top);
+  const auto [bx, by] = stored(rect.left + rect.width - 1, rect.top + rect.height - 1);
+  return {std::min(ax, bx), std::min(ay, by), std::abs(bx - ax) + 1, std::abs(by - ay) + 1};
+}
+
+// libvips 8.14 reads the rows above a sequential request as one region as large as they
+// are: they are read here in strips and dropped, so memory stays that of a strip.
+bool skipRows(VipsImage* image, int rows) {
+  constexpr int strip = 64;
+  VipsRegion* region = vips_region_new(image);
+  bool read = true;
+  for (int y = 0; read && y < rows; y += strip) {
+    VipsRect rect{0, y, vips_image_get_width(image), std::min(strip, rows - y)};
+    read = vips_region_prepare(region, &rect) == 0;
+  }
+  g_object_unref(region);
+  return read;
+}
+
+// Crops, then reduces as thumbnail() does; the orientation is applied to the small result.
+std::optional<Picture> croppedReduced(VipsImage* image, const ImageCodec::Rect& rect,
+                                      int orientation, int maxPixels) {
+  Image cropped;
+  if (vips_crop(image, cropped.out(), rect.left, rect.top, rect.width, rect.height, nullptr))
+    return failed<Picture>();
+  Image reduced;
+  if (vips_thumbnail_image(cropped.get(), reduced.out(), maxPixels, "height", maxPixels, "size",
+                           VIPS_SIZE_DOWN, "no_rotate", TRUE, nullptr))
+    return failed<Picture>();
+  if (orientation <= 1) return toPicture(reduced.get());
+  // Decoded into memory first: turning a picture needs it whole, which a sequential read
+  // of the file cannot give.
+  Image small(vips_image_copy_memory(reduced.get()));
+  if (!small) return failed<Picture>();
+  Image copy;
+  if (vips_copy(small.get(), copy.out(), nullptr)) return failed<Picture>();
+  vips_image_set_int(copy.get(), VIPS_META_ORIENTATION, orientation);
+  Image upright;
+  if (vips_autorot(copy.get(), upright.out(), nullptr)) return failed<Picture>();
+  return toPicture(upright.get());
+}
+
 // An EXIF field's value as the file holds it: libvips shows "value (value, ASCII, ...)".
 std::string exifText(VipsImage* image, const char* field) {
   const char* text = nullptr;
@@ -319,6 +390,36 @@ std::optional<Picture> ImageCodec::thumbnail(const std::filesystem::path& file, 
                      VIPS_SIZE_DOWN, "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr))
     return failed<Picture>();
   return toPicture(image.get());
+}
+
+std::optional<Picture> ImageCodec::region(const std::filesystem::path& file, const Header& header,
+                                          const Rect& rect, int maxPixels) {
+  initialise();
+  const bool turned = header.orientation > 4;
+  const int width = turned ? header.height : header.width;
+  const int height = turned ? header.width : header.height;
+  if (maxPixels < 1 || !inside(rect, width, height)) return std::nullopt;
+  // The file may have changed since its header was read: it is checked again.
+  const char* loader = vips_foreign_find_load(file.c_str());
+  if (!loader) return failed<Picture>();
+  if (!trusted(loader)) return std::nullopt;
+  Image image(vips_image_new_from_file(file.c_str(), "access", VIPS_ACCESS_SEQUENTIAL, "fail_on",
+                                       VIPS_FAIL_ON_TRUNCATED, nullptr));
+  if (!image) return failed<Picture>();
+  if (vips_image_get_width(image.get()) != header.width ||
+      vips_image_get_height(image.get()) != header.height)
+    return failed<Picture>();
+  const Rect stored = storedRect(rect, header.orientation, header.width, header.height);
+  if (!skipRows(image.get(), stored.top)) return failed<Picture>();
+  return croppedReduced(image.get(), stored, header.orientation, maxPixels);
+}
+
+std::optional<Picture> ImageCodec::region(const Picture& picture, const Rect& rect, int maxPixels) {
+  initialise();
+  if (maxPixels < 1 || !inside(rect, picture.width, picture.height)) return std::nullopt;
+  Image source = fromPicture(picture);
+  if (!source) return failed<Picture>();
+  return croppedReduced(source.get(), rect, 1, maxPixels);
 }
 
 std::optional<Picture> ImageCodec::resize(const Picture& picture, int width, int height) {

@@ -52,6 +52,25 @@ class ImageCodec {
   // Resampling kernels, as libvips names them; cubic is Catmull-Rom (PIL's bicubic).
   enum class Kernel { nearest, linear, cubic, lanczos3 };
 
+  // A rectangle of pixels in an upright picture.
+  struct Rect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const Rect&) const = default;
+  };
+
+  // The part `rect` of the upright image (orientation applied), reduced as thumbnail()
+  // reduces, longest side at most maxPixels. Decoded on demand: the rectangle is cut from the
+  // file as stored and turned upright after reduction, so only the rows above its bottom are
+  // read and the whole image is never held. Nothing when rect is not inside the picture or
+  // the file cannot be decoded.
+  static std::optional<Picture> region(const std::filesystem::path& file, const Header& header,
+                                       const Rect& rect, int maxPixels);
+  // The same from a picture already decoded upright.
+  static std::optional<Picture> region(const Picture& picture, const Rect& rect, int maxPixels);
+
   // High-quality (lanczos3) resize to exactly width x height.
   static std::optional<Picture> resize(const Picture& picture, int width, int height);
 

@@ -2,6 +2,7 @@
 // Image queries from stored frames, or from a file decoded and embedded.
 #include "search/MoreLikeThis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <span>
@@ -11,6 +12,7 @@
 #include "index/FolderRules.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
+#include "platform/ImageCodec.h"
 #include "scan/FrameSampler.h"
 #include "scan/Scanner.h"
 #include "scan/Timecode.h"
@@ -37,7 +39,62 @@ std::optional<std::pair<FrameSampler::Frame, MediaKind>> decoded(const std::file
   }
 }
 
+ImageCodec::Rect pixels(const PictureRegion& region, int width, int height) {
+  const auto rect = region.pixels(width, height);
+  if (!rect) throw MoreLikeThis::TooSmall("the region covers less than a pixel of the picture");
+  return *rect;
+}
+
+// The region's pixels of the photo, or of the video's frame, reduced for embedding; the
+// frame's time.
+std::optional<FrameSampler::Frame> decodedRegion(const std::filesystem::path& path,
+                                                 std::optional<double> seconds,
+                                                 const PictureRegion& region) {
+  const auto limit = static_cast<int>(FrameSampler::embedPixels);
+  try {
+    if (Scanner::kind(path) == MediaKind::video) {
+      const auto info = FrameSampler::videoInfo(path);
+      const double time = seconds.value_or(info.duration / 2);
+      auto frames =
+          FrameSampler::frames(path, std::vector<double>{time}, std::max(info.width, info.height));
+      if (frames.empty()) return std::nullopt;
+      const Picture& full = frames.front().image;
+      auto cut = ImageCodec::region(full, pixels(region, full.width, full.height), limit);
+      if (!cut) return std::nullopt;
+      return FrameSampler::Frame{time, std::move(*cut)};
+    }
+    const auto header = ImageCodec::header(path);
+    if (!header) return std::nullopt;
+    const bool turned = header->orientation > 4;
+    const auto rect = pixels(region, turned ? header->height : header->width,
+                             turned ? header->width : header->height);
+    auto cut = ImageCodec::region(path, *header, rect, limit);
+    if (!cut) return std::nullopt;
+    return FrameSampler::Frame{0, std::move(*cut)};
+  } catch (const MoreLikeThis::Unreadable&) {
+    throw;
+  } catch (const std::exception&) {
+    return std::nullopt;  // FrameSampler's failures, and the file system's
+  }
+}
+
 }  // namespace
+
+MoreLikeThis::ImageQuery MoreLikeThis::region(Embedder& embedder, const std::filesystem::path& path,
+                                              std::optional<double> seconds,
+                                              const PictureRegion& region) {
+  if (const auto fault = region.fault(); !fault.empty()) throw Unreadable(fault);
+  const auto cut = decodedRegion(path, seconds, region);
+  if (!cut) throw Unreadable(path.string() + " could not be read as a photo or a video.");
+  const auto vectors = embedder.embed(std::span<const Picture>(&cut->image, 1));
+  if (vectors.empty())
+    throw Unreadable(path.string() + " could not be read as a photo or a video.");
+  MediaFile file;
+  file.relPath = path.filename().string();
+  file.kind = Scanner::kind(path) == MediaKind::video ? MediaKind::video : MediaKind::photo;
+  return ImageQuery{name(file, cut->time) + " (region)", floatsFromHalves(vectors.front()),
+                    FrameSampler::thumbnailData(cut->image, thumbnailPixels).value_or(Bytes{})};
+}
 
 MoreLikeThis::ImageQuery MoreLikeThis::file(const Library& library, Embedder& embedder,
                                             const std::filesystem::path& path,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/Records.h"
+#include "search/PictureRegion.h"
 
 namespace quillmere {
 
@@ -24,6 +25,7 @@ class MoreLikeThis {
   struct ImageQuery {
     std::string name;           // shown in place of the text
     std::vector<float> vector;  // unit length, the library's width
+    Bytes thumbnail;            // a region's JPEG (thumbnailPixels), to show what was cut
     bool operator==(const ImageQuery&) const = default;
   };
 
@@ -34,6 +36,15 @@ class MoreLikeThis {
     using std::runtime_error::runtime_error;
   };
 
+  // A region that covers no whole pixel of its picture.
+  class TooSmall : public Unreadable {
+   public:
+    using Unreadable::Unreadable;
+  };
+
+  // The longest side of a region's thumbnail.
+  static constexpr std::int64_t thumbnailPixels = 96;
+
   MoreLikeThis() = delete;
 
   // The query a file on disk stands for. A file the library holds gives its stored frame
@@ -42,6 +53,14 @@ class MoreLikeThis {
   // at `seconds`, else its middle frame) and embedded. Throws Unreadable.
   static ImageQuery file(const Library& library, Embedder& embedder,
                          const std::filesystem::path& path, std::optional<double> seconds);
+
+  // The query a region of a file stands for: the photo (orientation applied) or the video's
+  // frame at `seconds` (else its middle) is decoded at full size, the region's pixels
+  // (PictureRegion::pixels) cut out, reduced as file() reduces a whole picture, and embedded.
+  // Named as file() names it, followed by " (region)", with a thumbnail of the part. Throws
+  // Unreadable, also for a region with a fault, and TooSmall.
+  static ImageQuery region(Embedder& embedder, const std::filesystem::path& path,
+                           std::optional<double> seconds, const PictureRegion& region);
 
   // The query of the file's stored frame `frameID`; nothing when that frame is no longer
   // in the index.

@@ -398,9 +398,9 @@ class MenuBarTest : public ActionsTest {
 
 TEST_F(MenuBarTest, TheMenusHoldTheirItemsInOrder) {
   ASSERT_NO_FATAL_FAILURE(load());
-  EXPECT_EQ(texts("resultMenu"),
-            (QStringList{"Open", "Quick Look", "Show in Folder", "More Like This", "Copy Path",
-                         "Copy Path and Time", "-", "Export Markers…"}));
+  EXPECT_EQ(texts("resultMenu"), (QStringList{"Open", "Quick Look", "Show in Folder",
+                                              "More Like This", "Search This Region", "Copy Path",
+                                              "Copy Path and Time", "-", "Export Markers…"}));
   EXPECT_EQ(texts("libraryMenu"), (QStringList{"Pause Indexing", "Find Duplicates…"}));
   EXPECT_EQ(texts("helpMenu"), (QStringList{"Quillmere Help", "Privacy", "-", "Check for Updates…",
                                             "About Quillmere"}));
@@ -413,13 +413,15 @@ TEST_F(MenuBarTest, ResultItemsWaitForASelectionAndExportOnlyForResults) {
   makeLibrary();
   model().search()->select(std::nullopt);
   ASSERT_NO_FATAL_FAILURE(load());
-  for (const auto* name : {"open", "quickLook", "showInFolder", "moreLikeThis", "copyPath"}) {
+  for (const auto* name :
+       {"open", "quickLook", "showInFolder", "moreLikeThis", "searchRegion", "copyPath"}) {
     EXPECT_FALSE(enabled(name)) << name;
   }
   EXPECT_TRUE(enabled("exportMarkers"));
 
   model().search()->select(model().search()->results()->results().front().frameID);
-  for (const auto* name : {"open", "quickLook", "showInFolder", "moreLikeThis", "copyPath"}) {
+  for (const auto* name :
+       {"open", "quickLook", "showInFolder", "moreLikeThis", "searchRegion", "copyPath"}) {
     EXPECT_TRUE(enabled(name)) << name;
   }
   QSignalSpy peek(&AppCommands::shared(), &AppCommands::togglePeek);

@@ -361,6 +361,28 @@ TEST_F(SearchTest, MoreLikeThisSearchesWithTheStoredFrame) {
   EXPECT_EQ(model().search()->results()->results().front().frameID, video->frameID);
 }
 
+// The frame's region as the engine makes it, shown in the chip by its thumbnail.
+TEST_F(SearchTest, ARegionOfAResultBecomesTheImageQuery) {
+  makeLibrary();
+  search("red");
+  const auto video = firstVideo();
+  ASSERT_TRUE(video);
+  QSignalSpy applied(model().search(), &SearchModel::searchApplied);
+  model().search()->searchRegion(video->frameID, 1.5, 0.1, 0.2, 0.5, 0.6);
+  ASSERT_TRUE(applied.wait(answerWait));
+  Embedder embedder(modelDirectory());
+  const auto expected = MoreLikeThis::region(embedder, clip, 1.5, {0.1, 0.2, 0.5, 0.6});
+  const auto& query = model().search()->imageQuery();
+  ASSERT_TRUE(query);
+  EXPECT_EQ(query->vector, expected.vector);
+  EXPECT_EQ(query->name, "clip.mp4 at 0:01 (region)");
+  EXPECT_EQ(model().search()->imageQueryThumbnail(),
+            "data:image/jpeg;base64," +
+                QByteArray(reinterpret_cast<const char*>(expected.thumbnail.data()),
+                           static_cast<qsizetype>(expected.thumbnail.size()))
+                    .toBase64());
+}
+
 TEST_F(SearchTest, RefinementStartsOnlyForAReachableVideo) {
   makeLibrary();
   search("red");

@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "AppCommands.h"
 #include "AppFixture.h"
 
 namespace quillmere::test {
@@ -151,6 +152,23 @@ TEST_F(MainWindowTest, EscapeClosesThePeekBeforeItClearsTheSearch) {
   ASSERT_TRUE(waitFor([this] { return grid()->hasActiveFocus(); }, 5000));
   press(Qt::Key_Escape);
   EXPECT_EQ(model().search()->query().toStdString(), "");
+}
+
+// From the keyboard alone: the menu's command draws in the preview, the first arrow makes a
+// region and Shift with an arrow widens it, Return searches by it.
+TEST_F(MainWindowTest, TheKeyboardChoosesARegionOfTheSelectionAndSearchesByIt) {
+  showResults();
+  press(Qt::Key_Right);
+  ASSERT_TRUE(model().search()->selection());
+  AppCommands::shared().searchRegion();
+  auto* media = window().findChild<QObject*>("previewMedia")->property("item").value<QObject*>();
+  ASSERT_TRUE(media && media->property("drawingRegion").toBool());
+  press(Qt::Key_Right);
+  QTest::keyClick(&window(), Qt::Key_Right, Qt::ShiftModifier);
+  EXPECT_EQ(media->property("region").toRectF(), QRectF(0.25, 0.25, 0.55, 0.5));
+  press(Qt::Key_Return);
+  EXPECT_TRUE(
+      waitFor([this] { return model().search()->imageQueryName().endsWith("(region)"); }, 30000));
 }
 
 TEST_F(MainWindowTest, ReturnRightAfterTypingOpensTheFirstResultOfTheWholeQuery) {

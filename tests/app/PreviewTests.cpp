@@ -252,6 +252,44 @@ TEST_F(PreviewTest, SpacePlaysThePreviewAndThePeekPausesItUntilAskedAgain) {
   EXPECT_TRUE(waitFor([&] { return !peek()->property("opened").toBool(); }));
 }
 
+// The result menu's way in: a drag over the photo draws the region and Return searches by
+// it; Escape leaves the mode from the keyboard.
+TEST_F(PreviewTest, ARegionDrawnOverThePhotoIsSearchedByAndEscapeCancels) {
+  makeLibrary();
+  ASSERT_TRUE(loadWindow() && QTest::qWaitForWindowActive(window.get()));
+  const auto photo = resultNamed("p0.jpg");
+  ASSERT_TRUE(photo);
+  model().search()->select(photo->frameID);
+  const auto choose = [&] {
+    QMetaObject::invokeMethod(find("pane"), "chooseRegion",
+                              Q_ARG(QVariant, QVariant::fromValue(photo->frameID)));
+  };
+  const auto media = [&] { return find("previewMedia")->property("item").value<QObject*>(); };
+  const auto drawing = [&] { return media() && media()->property("drawingRegion").toBool(); };
+  choose();
+  ASSERT_TRUE(waitFor(drawing));
+  QTest::keyClick(window.get(), Qt::Key_Escape);
+  EXPECT_FALSE(drawing());
+
+  choose();
+  ASSERT_TRUE(drawing());
+  auto* layer = media()->findChild<QQuickItem*>("regionLayer");
+  ASSERT_TRUE(layer);
+  const auto at = [&](double x, double y) {
+    return layer->mapToScene(QPointF(x * layer->width(), y * layer->height())).toPoint();
+  };
+  QTest::mousePress(window.get(), Qt::LeftButton, {}, at(0.2, 0.3));
+  QTest::mouseMove(window.get(), at(0.5, 0.5));
+  QTest::mouseMove(window.get(), at(0.7, 0.8));
+  QTest::mouseRelease(window.get(), Qt::LeftButton, {}, at(0.7, 0.8));
+  const QRectF region = media()->property("region").toRectF();
+  EXPECT_NEAR(region.x(), 0.2, 0.02);
+  EXPECT_NEAR(region.bottom(), 0.8, 0.02);
+  QTest::keyClick(window.get(), Qt::Key_Return);
+  EXPECT_FALSE(drawing());
+  EXPECT_TRUE(waitFor([&] { return model().search()->imageQueryName() == "p0.jpg (region)"; }));
+}
+
 // Both players keep their place while the results around the shown frame change.
 TEST_F(PreviewTest, PlayersCarryOnWhileIndexingSearchesAgain) {
   ASSERT_NO_FATAL_FAILURE(selectRefinedVideo());

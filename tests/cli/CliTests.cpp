@@ -230,6 +230,15 @@ TEST_F(CliTest, DatesFilterAndOrderTheMomentsAndShowWithEach) {
   EXPECT_EQ(like(""), "june.jpg");
   EXPECT_EQ(like("--plus 3:red"), "may.mp4");
   EXPECT_EQ(like("--plus 3:red --minus 3:red"), "june.jpg");
+  EXPECT_EQ(like("--region 0,0,1,1"), "june.jpg");
+  for (const auto* wrong : {"0.5,0.5,0.6,0.2", "0,0,1", "-0.1,0,0.5,0.5", "0,0,0,1", "nan,0,1,1",
+                            "0.5,0.5,1e-7,0.5", "0.1,0.1,0.5,0.5,"}) {
+    const auto outcome =
+        cli("similar " + shellQuoted(dated / "june.jpg") + " --region " + wrong + " --json");
+    EXPECT_EQ(outcome.status, 2) << wrong;
+    EXPECT_EQ(outcome.out, "") << wrong;
+    EXPECT_NE(outcome.err.find("--region"), std::string::npos) << outcome.err;
+  }
 }
 
 TEST_F(CliTest, SimilarDuplicatesExportAndRemove) {

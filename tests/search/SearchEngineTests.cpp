@@ -9,6 +9,7 @@
 #include "core/Float16.h"
 #include "scan/FrameSampler.h"
 #include "search/MoreLikeThis.h"
+#include "search/PictureRegion.h"
 #include "search/QueryTerms.h"
 #include "search/SearchFixture.h"
 #include "support/MediaFactory.h"
@@ -326,6 +327,59 @@ TEST_F(SearchEngineMoments, AFileQueriesWithItsStoredFrameElseWithItsDecodedPict
 
   test::writeRandom(dir / "noise.jpg", 4096, 7);
   EXPECT_THROW(MoreLikeThis::file(*library, *embedder, dir / "noise.jpg", std::nullopt),
+               MoreLikeThis::Unreadable);
+}
+
+// A region is cut as the vips command cuts the upright photo, then embedded as a whole file
+// is: the same vector within binary16 error, whatever the orientation the photo is stored in.
+TEST_F(SearchEngineMoments, ARegionIsTheSameCutOfTheUprightPictureEmbeddedDirectly) {
+  const std::string garden = "/usr/share/backgrounds/mate/nature/Garden.jpg";  // 2560 x 1600
+  // 0.25,0.1,0.5,0.333 of 2560 x 1600: left 640, top 160, right 1920, bottom 693 (692.8 up).
+  const PictureRegion region{0.25, 0.1, 0.5, 0.333};
+  const std::string pixels = " 640 160 1280 533";
+  for (const int orientation : {1, 3, 6, 7}) {
+    const auto stored = dir / ("stored" + std::to_string(orientation) + ".jpg");
+    const char* turn = orientation == 3 ? "d180" : orientation > 4 ? "d90" : "d0";
+    test::runCommand("vips rot " + garden + " " + test::shellQuoted(stored) + " " + turn);
+    test::runCommand("exiftool -q -overwrite_original -n -Orientation=" +
+                     std::to_string(orientation) + " " + test::shellQuoted(stored));
+    const auto upright = dir / "upright.png";
+    const auto cut = dir / "cut.png";
+    test::runCommand("vips autorot " + test::shellQuoted(stored) + " " +
+                     test::shellQuoted(upright));
+    test::runCommand("vips crop " + test::shellQuoted(upright) + " " + test::shellQuoted(cut) +
+                     pixels);
+    const auto direct = MoreLikeThis::file(*library, *embedder, cut, std::nullopt);
+    const auto byRegion = MoreLikeThis::region(*embedder, stored, std::nullopt, region);
+    ASSERT_EQ(byRegion.vector.size(), direct.vector.size());
+    double cosine = 0;
+    for (std::size_t i = 0; i < direct.vector.size(); ++i)
+      cosine += double{direct.vector[i]} * byRegion.vector[i];
+    EXPECT_GE(cosine, 0.999) << "orientation " << orientation << " " << cosine;
+    EXPECT_EQ(byRegion.name, stored.filename().string() + " (region)");
+  }
+  // A video's frame at its time, as the ffmpeg command decodes it.
+  const auto clip = dir / "pattern.mp4";
+  test::makePatternClip(clip, 3, {.width = 640, .height = 360});
+  const auto frame = dir / "frame.png";
+  const auto cut = dir / "frame-cut.png";
+  test::runCommand("ffmpeg -v error -ss 1 -i " + test::shellQuoted(clip) + " -frames:v 1 " +
+                   test::shellQuoted(frame));
+  // 0.25,0.1,0.5,0.333 of 640 x 360: left 160, top 36, right 480, bottom 156 (155.88 up).
+  test::runCommand("vips crop " + test::shellQuoted(frame) + " " + test::shellQuoted(cut) +
+                   " 160 36 320 120");
+  const auto direct = MoreLikeThis::file(*library, *embedder, cut, std::nullopt);
+  const auto byRegion = MoreLikeThis::region(*embedder, clip, 1.0, region);
+  double cosine = 0;
+  for (std::size_t i = 0; i < direct.vector.size(); ++i)
+    cosine += double{direct.vector[i]} * byRegion.vector[i];
+  EXPECT_GE(cosine, 0.999) << "video " << cosine;
+  EXPECT_EQ(byRegion.name, "pattern.mp4 at 0:01 (region)");
+
+  const auto photo = dir / "stored1.jpg";
+  EXPECT_THROW(MoreLikeThis::region(*embedder, photo, std::nullopt, {0.5, 0.5, 1e-7, 0.5}),
+               MoreLikeThis::TooSmall);
+  EXPECT_THROW(MoreLikeThis::region(*embedder, photo, std::nullopt, {0.5, 0.5, 0.6, 0.5}),
                MoreLikeThis::Unreadable);
 }
 
