@@ -8,7 +8,9 @@
 //     alone with all cores on the same photos (decoding as the indexer does, embedding in
 //     the indexer's batches). The three are measured in every round, in an order that turns
 //     from round to round, so that load from outside weighs on them alike.
-// Everything runs at the indexer's background priority. Usage: index_photos [ROUNDS]
+// Everything runs at the indexer's background priority.
+// Usage: index_photos [ROUNDS] [batches]; with "batches", only the encoders alone at batch
+// sizes 4 to 32 and on one thread.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -158,11 +160,13 @@ double decodeOnce(const std::vector<fs::path>& photos, std::vector<Picture>& pic
   return static_cast<double>(photos.size()) / secondsSince(start);
 }
 
-// The encoder alone on the decoded pictures, in the indexer's batches. Photos per second.
-double embedOnce(const std::vector<Picture>& pictures, Embedder& embedder) {
+// The encoder alone on the decoded pictures, in batches of `batch` (the indexer's by
+// default). Photos per second.
+double embedOnce(const std::vector<Picture>& pictures, Embedder& embedder,
+                 std::size_t batch = Indexer::photoBatch) {
   const auto start = Clock::now();
-  for (std::size_t first = 0; first < pictures.size(); first += Indexer::photoBatch) {
-    const std::size_t count = std::min(pictures.size() - first, Indexer::photoBatch);
+  for (std::size_t first = 0; first < pictures.size(); first += batch) {
+    const std::size_t count = std::min(pictures.size() - first, batch);
     if (embedder.embed(std::span(pictures).subspan(first, count)).size() != count) {
       throw std::runtime_error("the encoder returned too few vectors");
     }
@@ -219,16 +223,50 @@ void againstLimit(const char* name, const fs::path& model, const fs::path& base,
   std::printf("ratio index_photos_%s/limit %.3f target >= 0.9\n", name, index / limit);
 }
 
+// The encoder alone at other batch sizes and on one intra-op thread, turning rounds: where
+// it runs fastest, and what a second core gives it.
+void batchSizes(const char* name, const fs::path& model, const std::vector<fs::path>& photos,
+                int rounds) {
+  Embedder all(model);
+  Embedder one(model, Embedder::ComputeUnits::oneThread());
+  std::vector<Picture> pictures;
+  decodeOnce(photos, pictures);
+  const std::size_t sizes[] = {4, 8, 16, 32};
+  std::vector<std::vector<double>> rates(std::size(sizes) + 1);
+  embedOnce(pictures, all);
+  embedOnce(pictures, one);
+  for (int round = 0; round < rounds; ++round) {
+    for (std::size_t k = 0; k < rates.size(); ++k) {
+      const std::size_t which = (k + static_cast<std::size_t>(round)) % rates.size();
+      rates[which].push_back(which < std::size(sizes) ? embedOnce(pictures, all, sizes[which])
+                                                      : embedOnce(pictures, one));
+    }
+  }
+  std::printf("%s embed alone, photos/s (median of %d rounds, load %.2f):", name, rounds,
+              loadAverage());
+  for (std::size_t k = 0; k < std::size(sizes); ++k) {
+    std::printf(" batch %zu: %.2f;", sizes[k], median(rates[k]));
+  }
+  std::printf(" batch %zu on one thread: %.2f\n", Indexer::photoBatch, median(rates.back()));
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const bool sizesOnly = argc > 2 && std::string(argv[2]) == "batches";
     // The indexer's threads run at this priority: the limit is measured as they would see it.
     ThreadPriority::background();
     const fs::path base = executableDirectory() / "index_photos-data";
     const std::vector<fs::path> photos = makePhotos(base / "photos");
     fs::remove(base / "photos" / "size.txt");
+    if (sizesOnly) {
+      batchSizes("float", EMBEDDER_VIT_DIR, photos, rounds);
+      batchSizes("int8", EMBEDDER_VIT_INT8_DIR, photos, rounds);
+      return 0;
+    }
     const auto modelDirectory = Embedder::defaultDirectory();
     if (!modelDirectory) throw std::runtime_error("no model directory");
     Embedder embedder(*modelDirectory);
