@@ -6,7 +6,7 @@
 //   - with the ViT-B/16-sized encoders (float and int8), against the limit of a machine whose
 //     cores decode and embed in turn: 1 / (decode time + embed time per photo), each measured
 //     alone with all cores on the same photos (decoding as the indexer does, embedding in
-//     the indexer's batches). The three are measured in every round, in an order that turns
+//     the indexer's runs). The three are measured in every round, in an order that turns
 //     from round to round, so that load from outside weighs on them alike.
 // Everything runs at the indexer's background priority.
 // Usage: index_photos [ROUNDS] [batches]; with "batches", only the encoders alone at batch
@@ -160,10 +160,10 @@ double decodeOnce(const std::vector<fs::path>& photos, std::vector<Picture>& pic
   return static_cast<double>(photos.size()) / secondsSince(start);
 }
 
-// The encoder alone on the decoded pictures, in batches of `batch` (the indexer's by
-// default). Photos per second.
+// The encoder alone on the decoded pictures, in runs of `batch` (the indexer's by default).
+// Photos per second.
 double embedOnce(const std::vector<Picture>& pictures, Embedder& embedder,
-                 std::size_t batch = Indexer::photoBatch) {
+                 std::size_t batch = Indexer::embedBatch) {
   const auto start = Clock::now();
   for (std::size_t first = 0; first < pictures.size(); first += batch) {
     const std::size_t count = std::min(pictures.size() - first, batch);
@@ -218,9 +218,9 @@ void againstLimit(const char* name, const fs::path& model, const fs::path& base,
   }
   std::printf(
       "%s median: decode alone %.2f photos/s, embed alone %.2f, limit %.2f, indexing %.2f "
-      "(%d photos, batches of %zu, %d rounds)\n",
+      "(%d photos, batches of %zu embedded %zu at a time, %d rounds)\n",
       name, median(decodes), median(embeds), median(limits), median(indexes), photoCount,
-      Indexer::photoBatch, rounds);
+      Indexer::photoBatch, Indexer::embedBatch, rounds);
   // The median of the rounds' ratios: each round's three figures saw the same load.
   std::printf("ratio index_photos_%s/limit %.3f target >= 0.9\n", name, median(ratios));
 }
@@ -249,7 +249,7 @@ void batchSizes(const char* name, const fs::path& model, const std::vector<fs::p
   for (std::size_t k = 0; k < std::size(sizes); ++k) {
     std::printf(" batch %zu: %.2f;", sizes[k], median(rates[k]));
   }
-  std::printf(" batch %zu on one thread: %.2f\n", Indexer::photoBatch, median(rates.back()));
+  std::printf(" batch %zu on one thread: %.2f\n", Indexer::embedBatch, median(rates.back()));
   std::fflush(stdout);
 }
 

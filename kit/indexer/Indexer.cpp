@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <iterator>
+#include <span>
 #include <system_error>
 #include <utility>
 
@@ -635,8 +637,14 @@ void Indexer::embedPhotos(PhotoBatch& batch) {
   }
   if (ok.empty()) return;
   try {
-    const std::vector<std::vector<Half>> vectors = embedder_.embed(images);
-    if (vectors.size() != ok.size()) throw Embedder::Failure::output();
+    std::vector<std::vector<Half>> vectors;
+    for (std::size_t first = 0; first < images.size(); first += embedBatch) {
+      const std::size_t count = std::min(embedBatch, images.size() - first);
+      std::vector<std::vector<Half>> run =
+          embedder_.embed(std::span<const Picture>(images).subspan(first, count));
+      if (run.size() != count) throw Embedder::Failure::output();
+      std::move(run.begin(), run.end(), std::back_inserter(vectors));
+    }
     for (std::size_t k = 0; k < ok.size(); ++k) {
       const std::size_t i = ok[k];
       // Removed or changed by a scan while it was decoded: nothing to store for it.
