@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <iterator>
+#include <span>
 #include <system_error>
 #include <utility>
 
@@ -417,28 +419,54 @@ PendingOrder::Sums Indexer::pendingIn(const Locations& roots) const {
 }
 
 bool Indexer::workThrough(const Locations& roots, std::stop_token stop) {
-  const std::set<std::int64_t> rootIDs = idsOf(roots);
-  std::optional<PendingOrder::Key> after;
+  Cursor cursor{.roots = roots, .rootIDs = idsOf(roots)};
   bool took = false;
   while (!stop.stop_requested() && !refused()) {
-    const std::vector<MediaFile> work = nextWork(rootIDs, after);
+    const std::vector<MediaFile> work = takeWork(cursor);
     if (work.empty()) break;
     took = true;
+    std::unique_ptr<PhotoBatch> batch = std::move(cursor.decoding);
+    // A pause stops the decoding ahead as well; what it left is decoded after the pause.
+    if (batch && pauseReason()) batch->halt();
     waitWhilePaused(stop);
     if (stop.stop_requested()) break;
     if (work.front().kind == MediaKind::video) {
       const MediaFile& file = work.front();
       index(file, roots.at(file.rootID) / file.relPath, stop);
     } else {
-      std::vector<PhotoJob> jobs;
-      for (const MediaFile& file : work)
-        jobs.push_back({file, roots.at(file.rootID) / file.relPath});
-      indexPhotos(jobs);
+      if (!batch) {
+        std::vector<PhotoJob> jobs;
+        for (const MediaFile& file : work)
+          jobs.push_back({file, roots.at(file.rootID) / file.relPath});
+        batch = std::make_unique<PhotoBatch>(std::move(jobs));
+      }
+      indexPhotos(*batch, cursor, stop);
     }
-    // A request came in: look again for pending files before going on.
+    // A request came in: look again for pending files before going on. A batch decoded
+    // ahead is dropped; its files stay pending.
     if (isWoken()) break;
   }
   return took;
+}
+
+std::vector<MediaFile> Indexer::takeWork(Cursor& cursor) const {
+  if (!cursor.upcoming) return nextWork(cursor.rootIDs, cursor.after);
+  std::vector<MediaFile> work = std::move(*cursor.upcoming);
+  cursor.upcoming.reset();
+  return work;
+}
+
+void Indexer::lookAhead(Cursor& cursor, std::stop_token stop) {
+  if (stop.stop_requested() || refused() || isWoken() || pauseReason()) return;
+  cursor.upcoming = nextWork(cursor.rootIDs, cursor.after);
+  const std::vector<MediaFile>& work = *cursor.upcoming;
+  if (work.empty() || work.front().kind == MediaKind::video) return;
+  std::vector<PhotoJob> jobs;
+  for (const MediaFile& file : work)
+    jobs.push_back({file, cursor.roots.at(file.rootID) / file.relPath});
+  cursor.decoding = std::make_unique<PhotoBatch>(std::move(jobs));
+  PhotoBatch* batch = cursor.decoding.get();
+  batch->ahead = std::jthread([batch](std::stop_token halt) { decodeSome(*batch, halt); });
 }
 
 std::vector<MediaFile> Indexer::nextWork(const std::set<std::int64_t>& rootIDs,
@@ -523,60 +551,80 @@ bool Indexer::refused() const {
   return refusal_.has_value();
 }
 
-void Indexer::indexPhotos(const std::vector<PhotoJob>& jobs) {
-  if (jobs.empty()) return;
+void Indexer::indexPhotos(PhotoBatch& batch, Cursor& cursor, std::stop_token stop) {
   {
     MutexLock guard(lock_);
-    progress_.current = jobs.back().file.name();
+    progress_.current = batch.jobs.back().file.name();
   }
   report(false);
   const Clock::time_point started = Clock::now();
-  PhotoBatch batch(jobs);
   decodePhotos(batch);
   embedPhotos(batch);
+  // The encoder had every core; storing and settling take one, so the next photos start
+  // decoding on the other.
+  lookAhead(cursor, stop);
   storePhotos(batch);
   settlePhotos(batch, started);
 }
 
-Indexer::PhotoBatch::PhotoBatch(const std::vector<PhotoJob>& jobs)
-    : jobs(jobs),
-      sampled(jobs.size()),
-      thumbnails(jobs.size()),
-      taken(jobs.size()),
-      errors(jobs.size()),
-      stale(jobs.size(), false) {}
+Indexer::PhotoBatch::PhotoBatch(std::vector<PhotoJob> jobs)
+    : jobs(std::move(jobs)),
+      sampled(this->jobs.size()),
+      thumbnails(this->jobs.size()),
+      taken(this->jobs.size()),
+      errors(this->jobs.size()),
+      stale(this->jobs.size(), false) {}
+
+void Indexer::PhotoBatch::halt() {
+  if (!ahead.joinable()) return;
+  ahead.request_stop();
+  ahead.join();
+}
 
 void Indexer::decodePhotos(PhotoBatch& batch) {
   const std::size_t n = batch.jobs.size();
-  // One job per photo on up to one worker per hardware thread; each job writes only its own
-  // slots, and the slots are read after every worker has been joined.
-  std::atomic<std::size_t> nextJob = 0;
-  const auto work = [&] {
-    for (std::size_t i = nextJob++; i < n; i = nextJob++) {
-      try {
-        const auto header = ImageCodec::header(batch.jobs[i].url);
-        if (!header) throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
-        batch.taken[i] = CaptureTimeReader::fromHeader(*header, batch.jobs[i].file.mtime);
-        // Huge pictures decode a few at a time, whatever the number of workers.
-        const DecodeBudget::Hold hold(DecodeBudget::shared(),
-                                      DecodeBudget::estimate(header->width, header->height));
-        FrameSampler::Sampled result = FrameSampler::photo(batch.jobs[i].url, *header, embedPixels);
-        if (result.frames.empty()) {
-          throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
-        }
-        batch.thumbnails[i] =
-            FrameSampler::thumbnailData(result.frames.front().image, thumbnailPixels);
-        batch.sampled[i] = std::move(result);
-      } catch (...) {
-        batch.errors[i] = describe(std::current_exception());
-      }
+  // Each decoder writes only the slots it takes; the slots are read after every decoder,
+  // the one ahead included, has been joined.
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t left = n - std::min(n, batch.nextJob.load());
+  // The decoder ahead is one of them while it runs.
+  const std::size_t room = batch.ahead.joinable() && cores > 1 ? cores - 1 : cores;
+  const std::size_t workers = std::max<std::size_t>(1, std::min(left, room));
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t w = 1; w < workers; ++w) {
+      helpers.emplace_back([&batch](std::stop_token stop) { decodeSome(batch, stop); });
     }
-  };
-  const std::size_t workers =
-      std::min<std::size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
-  std::vector<std::jthread> helpers;
-  for (std::size_t w = 1; w < workers; ++w) helpers.emplace_back(work);
-  work();
+    decodeSome(batch, {});
+  }
+  if (batch.ahead.joinable()) batch.ahead.join();
+}
+
+void Indexer::decodeSome(PhotoBatch& batch, std::stop_token stop) {
+  while (!stop.stop_requested()) {
+    const std::size_t i = batch.nextJob++;
+    if (i >= batch.jobs.size()) return;
+    decodeOne(batch, i);
+  }
+}
+
+void Indexer::decodeOne(PhotoBatch& batch, std::size_t i) {
+  try {
+    const auto header = ImageCodec::header(batch.jobs[i].url);
+    if (!header) throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
+    batch.taken[i] = CaptureTimeReader::fromHeader(*header, batch.jobs[i].file.mtime);
+    // Huge pictures decode a few at a time, whatever the number of workers.
+    const DecodeBudget::Hold hold(DecodeBudget::shared(),
+                                  DecodeBudget::estimate(header->width, header->height));
+    FrameSampler::Sampled result = FrameSampler::photo(batch.jobs[i].url, *header, embedPixels);
+    if (result.frames.empty()) {
+      throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
+    }
+    batch.thumbnails[i] = FrameSampler::thumbnailData(result.frames.front().image, thumbnailPixels);
+    batch.sampled[i] = std::move(result);
+  } catch (...) {
+    batch.errors[i] = describe(std::current_exception());
+  }
 }
 
 void Indexer::embedPhotos(PhotoBatch& batch) {
@@ -589,8 +637,14 @@ void Indexer::embedPhotos(PhotoBatch& batch) {
   }
   if (ok.empty()) return;
   try {
-    const std::vector<std::vector<Half>> vectors = embedder_.embed(images);
-    if (vectors.size() != ok.size()) throw Embedder::Failure::output();
+    std::vector<std::vector<Half>> vectors;
+    for (std::size_t first = 0; first < images.size(); first += embedBatch) {
+      const std::size_t count = std::min(embedBatch, images.size() - first);
+      std::vector<std::vector<Half>> run =
+          embedder_.embed(std::span<const Picture>(images).subspan(first, count));
+      if (run.size() != count) throw Embedder::Failure::output();
+      std::move(run.begin(), run.end(), std::back_inserter(vectors));
+    }
     for (std::size_t k = 0; k < ok.size(); ++k) {
       const std::size_t i = ok[k];
       // Removed or changed by a scan while it was decoded: nothing to store for it.

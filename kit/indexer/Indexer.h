@@ -89,6 +89,9 @@ class Indexer {
   };
 
   static constexpr std::size_t photoBatch = 16;
+  // Pictures per encoder run: ViT-B/16-sized encoders, float and int8, run faster at 4 to 8
+  // than at 16 on two cores (bench/run index_photos 3 batches).
+  static constexpr std::size_t embedBatch = 8;
   static constexpr std::size_t videoChunk = 8;
   static constexpr std::int64_t embedPixels = FrameSampler::embedPixels;
   static constexpr std::int64_t thumbnailPixels = 200;
@@ -158,8 +161,12 @@ class Indexer {
   // One photo batch on its way through decode, embed, store and settle; slot i of every
   // list belongs to jobs[i].
   struct PhotoBatch {
-    explicit PhotoBatch(const std::vector<PhotoJob>& jobs);
-    const std::vector<PhotoJob>& jobs;
+    explicit PhotoBatch(std::vector<PhotoJob> jobs);
+    PhotoBatch(const PhotoBatch&) = delete;
+    PhotoBatch& operator=(const PhotoBatch&) = delete;
+    // Stops the decoder ahead, if any: the photos it has not taken stay for decodePhotos.
+    void halt();
+    const std::vector<PhotoJob> jobs;
     std::vector<std::optional<FrameSampler::Sampled>> sampled;
     std::vector<std::optional<Bytes>> thumbnails;
     std::vector<std::optional<CaptureTime>> taken;  // from the header each decode reads
@@ -167,10 +174,24 @@ class Indexer {
     std::vector<bool> stale;  // removed or changed by a scan meanwhile: neither stored nor marked
     std::vector<Library::FrameBatchEntry> entries;  // what is stored, in slot order
     std::vector<std::size_t> entryIndex;            // the slot of each entry
+    std::atomic<std::size_t> nextJob{0};            // the next slot a decoder takes
+    // Decodes while the batch before is stored and settled; last, so that it is stopped and
+    // joined before the slots it writes go.
+    std::jthread ahead;
   };
 
   // Folder id to the location it can be read at now.
   using Locations = std::map<std::int64_t, std::filesystem::path>;
+
+  // The run's way through the pending files in order: the work after the current one is
+  // looked up while the current photos are stored, and its photos decode meanwhile.
+  struct Cursor {
+    const Locations& roots;
+    std::set<std::int64_t> rootIDs;
+    std::optional<PendingOrder::Key> after;
+    std::optional<std::vector<MediaFile>> upcoming;  // looked up early
+    std::unique_ptr<PhotoBatch> decoding;            // upcoming's photos, when it is photos
+  };
 
   void startRun(std::vector<std::int64_t> ids);
   void startScanOnly(std::vector<std::int64_t> ids);
@@ -205,13 +226,25 @@ class Indexer {
   // photos or one video, less the files set aside; empty when none is left.
   std::vector<MediaFile> nextWork(const std::set<std::int64_t>& rootIDs,
                                   std::optional<PendingOrder::Key>& after) const;
+  // The cursor's next work: the one looked up early, else the next in order.
+  std::vector<MediaFile> takeWork(Cursor& cursor) const;
+  // Looks up the work after the current one and, when it is photos, starts decoding them on
+  // one thread; not when the run is ending, woken or paused.
+  void lookAhead(Cursor& cursor, std::stop_token stop);
   bool takeWake();  // reads and clears wake
   bool isWoken() const;
 
-  void indexPhotos(const std::vector<PhotoJob>& jobs);
-  // Samples every photo in parallel, with its thumbnail; a failure becomes the slot's error.
+  // Decodes, embeds, stores and settles the batch; the cursor looks ahead once it is embedded.
+  void indexPhotos(PhotoBatch& batch, Cursor& cursor, std::stop_token stop);
+  // Samples the photos no decoder has taken yet in parallel, with their thumbnails, and
+  // waits for the decoder ahead; a failure becomes the slot's error. The decoders together
+  // are never more than the hardware threads.
   static void decodePhotos(PhotoBatch& batch);
-  // Embeds the decoded photos in one call and makes the entries of those still listed.
+  // Takes and decodes photos of the batch until none is left or stop is asked.
+  static void decodeSome(PhotoBatch& batch, std::stop_token stop);
+  static void decodeOne(PhotoBatch& batch, std::size_t i);
+  // Embeds the decoded photos, embedBatch at a time, and makes the entries of those still
+  // listed.
   void embedPhotos(PhotoBatch& batch);
   // Stores the entries in one write, or one by one when the batch write fails.
   void storePhotos(PhotoBatch& batch);

@@ -428,6 +428,9 @@ std::shared_ptr<Embedder::Encoder> Embedder::openEncoder(const std::string& name
     if (priority == Priority::background) {
       made.SetCustomCreateThreadFn(startBackgroundThread);
       made.SetCustomJoinThreadFn(joinBackgroundThread);
+      // Between runs the indexer decodes and stores on these cores: the runtime's workers
+      // block as soon as a run ends instead of spinning on them.
+      made.AddConfigEntry("session.force_spinning_stop", "1");
     }
     made.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
     made.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
