@@ -14,11 +14,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 app="$root/build/bench-app/app/quillmere"
 cli="$build/cli/quillmere-cli"
 work="$build/model-memory"
-if [[ ! -f $work/.fixture ]]; then
-  rm -rf "$work"
-  /usr/bin/python3 "$root/tools/make_published_models.py" --siglip2-b16 "$work/export"
-  touch "$work/.fixture"
-fi
+source "$root/bench/support/siglip2-fixture.sh"
 run="$work/app"
 rm -rf "$run"
 mkdir -p "$run/home" "$run/photos"

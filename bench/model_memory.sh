@@ -12,11 +12,7 @@ rounds="${2:-3}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 work="$build/model-memory"
 cli="$build/cli/quillmere-cli"
-if [[ ! -f $work/.fixture ]]; then
-  rm -rf "$work"
-  /usr/bin/python3 "$root/tools/make_published_models.py" --siglip2-b16 "$work/export"
-  touch "$work/.fixture"
-fi
+source "$root/bench/support/siglip2-fixture.sh"
 export HOME="$work/home" XDG_DATA_HOME="$work/home/data" XDG_CONFIG_HOME="$work/home/config"
 export XDG_CACHE_HOME="$work/home/cache"
 rm -rf "$work/home" "$work/compiled" "$work/source" "$work/photos"
