@@ -11,12 +11,12 @@
 #include <span>
 #include <utility>
 
-#include "Format.h"
 #include "FolderModel.h"
+#include "Format.h"
 #include "GuiQueue.h"
 #include "SerialQueue.h"
-#include "index/Library.h"
 #include "core/CaptureTime.h"
+#include "index/Library.h"
 #include "model/Embedder.h"
 #include "scan/Timecode.h"
 #include "search/SearchEngine.h"
@@ -281,7 +281,11 @@ QStringList SearchModel::appliedWords() const {
       words << tr("%1 to %2").arg(customFrom_, customTo_);
     }
   } else if (when_ != When::AnyTime) {
-    words << QStringList{{}, tr("today"), tr("this week"), tr("this month"), tr("this year"),
+    words << QStringList{{},
+                         tr("today"),
+                         tr("this week"),
+                         tr("this month"),
+                         tr("this year"),
                          tr("last year")}[int(when_)];
   }
   if (order_ == Order::Newest) words << tr("newest first");
@@ -308,8 +312,8 @@ void SearchModel::scheduleSearch(bool now, bool keepSelection) {
     return;
   }
   if (!engine_) return;
-  scheduled_ = SearchJob{generation,     std::move(text), imageQuery_, currentFilter(),
-                         appliedWords(), keepSelection};
+  scheduled_ = SearchJob{generation,      std::move(text), imageQuery_,
+                         currentFilter(), appliedWords(),  keepSelection};
   // Even a search "now" waits for the event loop, so that changes made together search once.
   searchTimer_.start(now ? std::chrono::milliseconds(0) : typingDelay);
 }
@@ -337,8 +341,8 @@ SearchModel::SearchAnswer SearchModel::computeSearch(const SearchJob& job) {
     // Text goes through the engine's rule for several terms ("beach + sunset - people"), a
     // picture searched by being one more term.
     answer.vector = engine_->queryVector(
-        job.text, job.imageQuery ? std::span<const float>(job.imageQuery->vector)
-                                 : std::span<const float>());
+        job.text,
+        job.imageQuery ? std::span<const float>(job.imageQuery->vector) : std::span<const float>());
     if (!answer.vector.empty()) {
       answer.results = engine_->search(answer.vector, job.filter, resultLimit).results;
     }
@@ -379,8 +383,8 @@ void SearchModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
   lastSearchMS_ =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   emit lastSearchMSChanged();
-  momentsLine_ = Format::moments(results_->rowCount(), lastSearchMS_,
-                                 job.filter.minProbability > 0, job.applied);
+  momentsLine_ = Format::moments(results_->rowCount(), lastSearchMS_, job.filter.minProbability > 0,
+                                 job.applied);
   emit momentsLineChanged();
   // A re-run for the question on show keeps its selection; a new question (typed while files
   // were indexed, say) starts from its top with no exact times.
@@ -439,14 +443,19 @@ void SearchModel::useImageQuery(ImageQuery query) {
   scheduleSearch(true, false);
 }
 
+void SearchModel::notifyFailure(const std::exception& failure) {
+  // The query stays as it was; the user learns why nothing changed.
+  gui_->post([this, message = QString::fromStdString(failure.what())] { notify_(message); });
+}
+
 void SearchModel::searchByImage(const QString& path) {
   if (!embedder_ || !library_) return;
   searchQueue_.post([this, path = std::filesystem::path(path.toStdString())] {
     ImageQuery query;
     try {
       query = MoreLikeThis::file(*library_, *embedder_, path, std::nullopt);
-    } catch (const std::exception&) {
-      return;  // an unreadable file leaves the query as it was
+    } catch (const std::exception& failure) {
+      return notifyFailure(failure);
     }
     gui_->post([this, query = std::move(query)] { useImageQuery(query); });
   });
@@ -465,8 +474,8 @@ void SearchModel::searchRegion(qint64 frameID, double seconds, qreal x, qreal y,
     ImageQuery query;
     try {
       query = MoreLikeThis::region(*embedder_, path, time, region);
-    } catch (const std::exception&) {
-      return;
+    } catch (const std::exception& failure) {
+      return notifyFailure(failure);
     }
     gui_->post([this, query = std::move(query)] { useImageQuery(query); });
   });

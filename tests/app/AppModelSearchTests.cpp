@@ -3,6 +3,7 @@
 // selections, image queries and exact times, against the demo model and a real library.
 #include <QtTest/QAbstractItemModelTester>
 #include <QtTest/QSignalSpy>
+#include <fstream>
 #include <future>
 #include <map>
 #include <random>
@@ -271,9 +272,9 @@ TEST_F(SearchTest, AnImageQueryCombinesWithTheTextByTheTermRule) {
   Embedder embedder(modelDirectory());
   SearchEngine engine(*model().library(), embedder);
   const auto picture = model().search()->imageQuery()->vector;
-  EXPECT_EQ(model().search()->results()->results(),
-            engine.search(engine.queryVector("- red", picture), {}, SearchModel::resultLimit)
-                .results);
+  EXPECT_EQ(
+      model().search()->results()->results(),
+      engine.search(engine.queryVector("- red", picture), {}, SearchModel::resultLimit).results);
   EXPECT_NE(model().search()->results()->results(), results);
 
   model().search()->setQuery("blue");
@@ -288,9 +289,10 @@ TEST_F(SearchTest, WhenOrderAndLikelihoodReachTheSearchAndTheMomentsLine) {
   // p0 was taken on the first of last year, as far as its file tells.
   const QDate lastYear(QDate::currentDate().year() - 1, 1, 1);
   std::filesystem::last_write_time(
-      a / "p0.jpg", std::filesystem::file_time_type::clock::now() -
-                        std::chrono::seconds(QDateTime(lastYear, QTime(12, 0)).secsTo(
-                            QDateTime::currentDateTime())));
+      a / "p0.jpg",
+      std::filesystem::file_time_type::clock::now() -
+          std::chrono::seconds(
+              QDateTime(lastYear, QTime(12, 0)).secsTo(QDateTime::currentDateTime())));
   addIndexed(a);
   search("red");
   auto& search = *model().search();
@@ -331,7 +333,9 @@ TEST_F(SearchTest, WhenOrderAndLikelihoodReachTheSearchAndTheMomentsLine) {
 
 TEST(TakenRange, ChoicesCoverWholeLocalDaysWeeksMonthsAndYears) {
   using W = SearchModel::When;
-  const auto at = [](int y, int m, int d) { return double(QDate(y, m, d).startOfDay().toSecsSinceEpoch()); };
+  const auto at = [](int y, int m, int d) {
+    return double(QDate(y, m, d).startOfDay().toSecsSinceEpoch());
+  };
   const QDate wednesday(2024, 12, 18);
   const std::vector<std::tuple<W, Qt::DayOfWeek, SearchModel::TakenRange>> rows{
       {W::Today, Qt::Monday, {at(2024, 12, 18), at(2024, 12, 19)}},
@@ -485,6 +489,16 @@ TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {
   EXPECT_EQ(model().notice().toStdString(),
             "The search model is incomplete (TextEncoder is missing). Reinstall Quillmere.");
   EXPECT_EQ(model().search()->results()->results(), results);
+
+  // A picture that cannot be read is explained too, and the query stays.
+  const auto damaged = temp->path() / "damaged.jpg";
+  std::ofstream(damaged) << "not a picture";
+  model().setNotice("");
+  model().search()->searchByImage(QString::fromStdString(damaged.string()));
+  ASSERT_TRUE(notices.wait(answerWait));
+  EXPECT_EQ(model().notice().toStdString(),
+            damaged.string() + " could not be read as a photo or a video.");
+  EXPECT_EQ(model().search()->imageQueryName(), "base0.jpg");
 }
 
 TEST_F(SearchTest, TextGoesThroughTheTermRuleAndOnlyMinusesAreExplained) {
