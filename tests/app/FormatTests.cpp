@@ -94,7 +94,9 @@ INSTANTIATE_TEST_SUITE_P(
             "1 moment · 12 ms"),
         row(
             "momentsLikelyWithWhatIsApplied",
-            [](auto&) { return Format::moments(300, 40.6, true, {"this month", "newest first"}); },
+            [](auto&) {
+              return Format::moments(300, 40.6, true, {"this month", "newest first"});
+            },
             "300 likely matches · this month · newest first · 41 ms",
             "300 likely matches · this month · newest first · 41 ms"),
         row(
