@@ -78,6 +78,21 @@ std::optional<FrameSampler::Frame> decodedRegion(const std::filesystem::path& pa
   }
 }
 
+MoreLikeThis::Unreadable unreadable(const std::filesystem::path& path) {
+  return MoreLikeThis::Unreadable(path.string() + " could not be read as a photo or a video.");
+}
+
+// The query of a picture decoded from path: its vector, named after the file at `time`.
+MoreLikeThis::ImageQuery embedded(Embedder& embedder, const std::filesystem::path& path,
+                                  const FrameSampler::Frame& picture, MediaKind kind) {
+  const auto vectors = embedder.embed(std::span<const Picture>(&picture.image, 1));
+  if (vectors.empty()) throw unreadable(path);
+  MediaFile file;
+  file.relPath = path.filename().string();
+  file.kind = kind;
+  return {MoreLikeThis::name(file, picture.time), floatsFromHalves(vectors.front())};
+}
+
 }  // namespace
 
 MoreLikeThis::ImageQuery MoreLikeThis::region(Embedder& embedder, const std::filesystem::path& path,
@@ -85,15 +100,12 @@ MoreLikeThis::ImageQuery MoreLikeThis::region(Embedder& embedder, const std::fil
                                               const PictureRegion& region) {
   if (const auto fault = region.fault(); !fault.empty()) throw Unreadable(fault);
   const auto cut = decodedRegion(path, seconds, region);
-  if (!cut) throw Unreadable(path.string() + " could not be read as a photo or a video.");
-  const auto vectors = embedder.embed(std::span<const Picture>(&cut->image, 1));
-  if (vectors.empty())
-    throw Unreadable(path.string() + " could not be read as a photo or a video.");
-  MediaFile file;
-  file.relPath = path.filename().string();
-  file.kind = Scanner::kind(path) == MediaKind::video ? MediaKind::video : MediaKind::photo;
-  return ImageQuery{name(file, cut->time) + " (region)", floatsFromHalves(vectors.front()),
-                    FrameSampler::thumbnailData(cut->image, thumbnailPixels).value_or(Bytes{})};
+  if (!cut) throw unreadable(path);
+  const auto kind = Scanner::kind(path) == MediaKind::video ? MediaKind::video : MediaKind::photo;
+  auto query = embedded(embedder, path, *cut, kind);
+  query.name += " (region)";
+  query.thumbnail = FrameSampler::thumbnailData(cut->image, thumbnailPixels).value_or(Bytes{});
+  return query;
 }
 
 MoreLikeThis::ImageQuery MoreLikeThis::file(const Library& library, Embedder& embedder,
@@ -105,14 +117,8 @@ MoreLikeThis::ImageQuery MoreLikeThis::file(const Library& library, Embedder& em
     if (auto query = nearest(library, *stored, time)) return std::move(*query);
   }
   auto picture = decoded(path, seconds);
-  if (!picture) throw Unreadable(path.string() + " could not be read as a photo or a video.");
-  const auto vectors = embedder.embed(std::span<const Picture>(&picture->first.image, 1));
-  if (vectors.empty())
-    throw Unreadable(path.string() + " could not be read as a photo or a video.");
-  MediaFile file;
-  file.relPath = path.filename().string();
-  file.kind = picture->second;
-  return ImageQuery{name(file, picture->first.time), floatsFromHalves(vectors.front())};
+  if (!picture) throw unreadable(path);
+  return embedded(embedder, path, picture->first, picture->second);
 }
 
 std::optional<MoreLikeThis::ImageQuery> MoreLikeThis::frame(const Library& library,
