@@ -443,21 +443,24 @@ void SearchModel::useImageQuery(ImageQuery query) {
   scheduleSearch(true, false);
 }
 
-void SearchModel::notifyFailure(const std::exception& failure) {
-  // The query stays as it was; the user learns why nothing changed.
-  gui_->post([this, message = QString::fromStdString(failure.what())] { notify_(message); });
+void SearchModel::prepareImageQuery(std::function<ImageQuery()> make) {
+  searchQueue_.post([this, make = std::move(make)] {
+    ImageQuery query;
+    try {
+      query = make();
+    } catch (const std::exception& failure) {
+      // The query stays as it was; the user learns why nothing changed.
+      gui_->post([this, message = QString::fromStdString(failure.what())] { notify_(message); });
+      return;
+    }
+    gui_->post([this, query = std::move(query)] { useImageQuery(query); });
+  });
 }
 
 void SearchModel::searchByImage(const QString& path) {
   if (!embedder_ || !library_) return;
-  searchQueue_.post([this, path = std::filesystem::path(path.toStdString())] {
-    ImageQuery query;
-    try {
-      query = MoreLikeThis::file(*library_, *embedder_, path, std::nullopt);
-    } catch (const std::exception& failure) {
-      return notifyFailure(failure);
-    }
-    gui_->post([this, query = std::move(query)] { useImageQuery(query); });
+  prepareImageQuery([this, path = std::filesystem::path(path.toStdString())] {
+    return MoreLikeThis::file(*library_, *embedder_, path, std::nullopt);
   });
 }
 
@@ -470,14 +473,8 @@ void SearchModel::searchRegion(qint64 frameID, double seconds, qreal x, qreal y,
   if (!path) return;  // offline
   const auto time = file.kind == MediaKind::video ? std::optional(seconds) : std::nullopt;
   const PictureRegion region{x, y, width, height};
-  searchQueue_.post([this, path = *path, time, region] {
-    ImageQuery query;
-    try {
-      query = MoreLikeThis::region(*embedder_, path, time, region);
-    } catch (const std::exception& failure) {
-      return notifyFailure(failure);
-    }
-    gui_->post([this, query = std::move(query)] { useImageQuery(query); });
+  prepareImageQuery([this, path = *path, time, region] {
+    return MoreLikeThis::region(*embedder_, path, time, region);
   });
 }
 

@@ -15,7 +15,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -246,8 +245,8 @@ class SearchModel : public QObject {
   void setSelection(std::optional<std::int64_t> frameID);
   void setImageQuery(std::optional<ImageQuery> query);
   void useImageQuery(ImageQuery query);
-  // From the search queue: shows why an image query could not be made.
-  void notifyFailure(const std::exception& failure);
+  // Makes an image query on the search queue and uses it; a failure is shown instead.
+  void prepareImageQuery(std::function<ImageQuery()> make);
   SearchFilter currentFilter() const;
   // The date range and order in words ("this month", "newest first"), as the filter applies.
   QStringList appliedWords() const;
