@@ -12,6 +12,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "model/FileDigest.h"
 #include "platform/HttpClient.h"
 
 namespace quillmere {
@@ -47,27 +48,11 @@ std::string megabytes(std::uint64_t bytes) {
   return std::to_string((bytes + 999'999) / 1'000'000) + " MB";
 }
 
-// The file's SHA-256, or its git blob id, in lower-case hex.
-std::string digestOf(const std::filesystem::path& path, GChecksumType type,
-                     const std::string& prefix) {
-  std::unique_ptr<GChecksum, decltype(&g_checksum_free)> sum(g_checksum_new(type),
-                                                             &g_checksum_free);
-  g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(prefix.data()),
-                    static_cast<gssize>(prefix.size()));
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> buffer(1 << 20);
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(buffer.data()), in.gcount());
-  }
-  return g_checksum_get_string(sum.get());
-}
-
 bool intact(const ModelDownload::File& file, const std::filesystem::path& path) {
-  if (!file.sha256.empty()) return digestOf(path, G_CHECKSUM_SHA256, "") == file.sha256;
+  if (!file.sha256.empty()) return FileDigest::of(G_CHECKSUM_SHA256, {path}) == file.sha256;
   if (!file.gitOid.empty()) {
     const std::string header = "blob " + std::to_string(file.size) + std::string(1, '\0');
-    return digestOf(path, G_CHECKSUM_SHA1, header) == file.gitOid;
+    return FileDigest::of(G_CHECKSUM_SHA1, {path}, header) == file.gitOid;
   }
   return false;  // nothing to check against: never taken on trust
 }

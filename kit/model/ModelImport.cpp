@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "model/Embedder.h"
+#include "model/FileDigest.h"
 #include "model/HFTokenizerConverter.h"
 #include "model/ModelChoice.h"
 #include "model/PictureFitter.h"
@@ -106,22 +107,6 @@ std::int32_t firstId(const HFTokenizerConverter& converter, std::optional<std::i
   return 0;
 }
 
-// The first 16 hex digits of the SHA-256 of the files' bytes, one after the other.
-std::string digestOf(std::initializer_list<std::filesystem::path> files) {
-  std::unique_ptr<GChecksum, decltype(&g_checksum_free)> sum(g_checksum_new(G_CHECKSUM_SHA256),
-                                                             &g_checksum_free);
-  std::vector<char> buffer(1 << 20);
-  for (const auto& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    while (in) {
-      in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-      g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(buffer.data()), in.gcount());
-    }
-    if (in.bad()) throw ModelImport::Refusal("Cannot read " + file.string() + ".");
-  }
-  return std::string(g_checksum_get_string(sum.get())).substr(0, 16);
-}
-
 void link(const std::filesystem::path& from, const std::filesystem::path& to) {
   std::error_code error;
   std::filesystem::create_hard_link(from, to, error);
@@ -164,7 +149,12 @@ ModelImport::ModelImport(std::filesystem::path source, std::string variant)
                   std::string(error.what()) + "). Download the folder of the export again.");
   }
   // Two exports downloaded into folders of one name must not pass for one model.
-  info_.weights = digestOf({imageEncoder_, textEncoder_});
+  // The first 16 hex digits of the SHA-256 of both encoders' bytes.
+  const auto digest = FileDigest::of(G_CHECKSUM_SHA256, {imageEncoder_, textEncoder_});
+  if (!digest) {
+    throw Refusal("Cannot read " + imageEncoder_.string() + " or " + textEncoder_.string() + ".");
+  }
+  info_.weights = digest->substr(0, 16);
 }
 
 bool ModelImport::isVariant(const std::string& variant) {
