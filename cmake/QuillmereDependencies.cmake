@@ -10,6 +10,9 @@ pkg_check_modules(OPENBLAS REQUIRED IMPORTED_TARGET openblas)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 find_package(nlohmann_json 3 REQUIRED)
+# ONNX's own protobuf classes: the import widens float16 encoders with them.
+find_package(Protobuf REQUIRED)
+find_package(ONNX REQUIRED)
 include(FindOnnxRuntime)
 
 if(QUILLMERE_TESTS)

@@ -147,7 +147,7 @@ void LibrarySettings::importModel(const QUrl& folder) {
     QString error;
     QStringList notes;
     try {
-      const ModelImport import(source);
+      ModelImport import(source);
       const auto destination = import.defaultDestination();
       if (std::filesystem::exists(destination)) {
         throw ModelImport::Refusal(

@@ -13,6 +13,7 @@
 
 #include "model/Embedder.h"
 #include "model/FileDigest.h"
+#include "model/Float16Upcast.h"
 #include "model/HFTokenizerConverter.h"
 #include "model/ModelChoice.h"
 #include "model/PictureFitter.h"
@@ -350,7 +351,28 @@ std::string ModelImport::modelJSON(const ModelInfo& info) {
   return json.dump(2) + "\n";
 }
 
-void ModelImport::write(const std::filesystem::path& given) const {
+void ModelImport::place(const std::filesystem::path& encoder, const std::filesystem::path& target) {
+  try {
+    const Float16Upcast widened(encoder);
+    if (widened.widened() == 0) {
+      link(encoder, target);
+      return;
+    }
+    widened.write(target);
+    notes_.push_back(encoder.filename().string() +
+                     " is in float16, which runs slower here than float32: it was widened to "
+                     "float32, twice its size on disk, with the same weights");
+  } catch (const Float16Upcast::Failure& failure) {
+    // Still a working encoder, at float16's speed.
+    std::error_code ignored;
+    std::filesystem::remove(target, ignored);
+    link(encoder, target);
+    notes_.push_back(encoder.filename().string() + " stays in float16, which runs slower (" +
+                     failure.what() + ")");
+  }
+}
+
+void ModelImport::write(const std::filesystem::path& given) {
   // Relative to the working directory; the temporary folder is made beside it.
   std::filesystem::path destination = std::filesystem::absolute(given).lexically_normal();
   if (!destination.has_filename()) destination = destination.parent_path();  // "dir/"
@@ -365,8 +387,8 @@ void ModelImport::write(const std::filesystem::path& given) const {
   std::filesystem::remove_all(temporary, ignored);
   try {
     std::filesystem::create_directory(temporary);
-    link(imageEncoder_, temporary / "ImageEncoder.onnx");
-    link(textEncoder_, temporary / "TextEncoder.onnx");
+    place(imageEncoder_, temporary / "ImageEncoder.onnx");
+    place(textEncoder_, temporary / "TextEncoder.onnx");
     // The compiled forms run with their weights left on disk, mapped: a text encoder of a
     // gigabyte then costs a gigabyte of page cache, not two of memory while it loads.
     for (const char* name : {"ImageEncoder", "TextEncoder"}) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <tuple>
 
 #include "model/BPETokenizer.h"
@@ -150,22 +151,40 @@ TEST_P(PublishedLayout, ImportsAndRunsWithThePublishedPreprocessing) {
 }
 
 // A variant published beside the float32 encoders is a model of its own, and only Optimum's
-// layout publishes them.
+// layout publishes them. The float16 ones are widened to float32 on the way in.
 TEST(ModelImportVariant, IsAModelOfItsOwnWithCloseVectors) {
   test::TempDirectory dir;
-  const ModelImport plain(optimum);
-  const ModelImport quantized(optimum, "quantized");
-  EXPECT_EQ(quantized.name(), "siglip2-base-patch16_quantized");
-  EXPECT_EQ(quantized.defaultDestination().filename(), "siglip2-base-patch16_quantized");
-  EXPECT_NE(quantized.info().signature(), plain.info().signature());
+  ModelImport plain(optimum);
   plain.write(dir / "plain");
-  quantized.write(dir / "quantized");
-  const auto a = Embedder(dir / "plain").embed(std::string_view("red car at night"));
-  const auto b = Embedder(dir / "quantized").embed(std::string_view("red car at night"));
-  float dot = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) dot += a[i] * b[i];
-  EXPECT_GT(dot, 0.99f);
-  EXPECT_NE(a, b) << "the float32 encoders were taken";
+  Embedder full(dir / "plain");
+  const Picture picture = test::solidPicture(40, 24, {200, 60, 30});
+  for (const std::string variant : {"quantized", "fp16"}) {
+    SCOPED_TRACE(variant);
+    ModelImport import(optimum, variant);
+    EXPECT_EQ(import.name(), "siglip2-base-patch16_" + variant);
+    EXPECT_EQ(import.defaultDestination().filename(), "siglip2-base-patch16_" + variant);
+    EXPECT_NE(import.info().signature(), plain.info().signature());
+    import.write(dir / variant);
+    Embedder embedder(dir / variant);
+    const auto a = full.embed(std::string_view("red car at night"));
+    const auto b = embedder.embed(std::string_view("red car at night"));
+    EXPECT_GT(std::inner_product(a.begin(), a.end(), b.begin(), 0.0f), 0.99f);
+    // The fixture's float16 weights are whole numbers, as exact as in float32: its note tells.
+    if (variant == "quantized") {
+      EXPECT_NE(a, b) << "the float32 encoders were taken";
+    }
+    const auto x = floats(full.embed(std::span(&picture, 1)).at(0));
+    const auto y = floats(embedder.embed(std::span(&picture, 1)).at(0));
+    EXPECT_GT(std::inner_product(x.begin(), x.end(), y.begin(), 0.0f), 0.99f);
+    const bool widened = std::any_of(import.notes().begin(), import.notes().end(),
+                                     [](const auto& n) { return n.find("widened") != n.npos; });
+    EXPECT_EQ(widened, variant == "fp16");
+    if (variant == "fp16") {
+      EXPECT_EQ(embedder.imageShapes().input.size(), 4u);
+      EXPECT_GT(std::filesystem::file_size(dir / variant / "ImageEncoder.onnx"),
+                std::filesystem::file_size(optimum / "onnx/vision_model_fp16.onnx"));
+    }
+  }
   for (const auto& [source, variant] :
        {std::pair{immich, "quantized"}, std::pair{optimum, "../q"}, std::pair{optimum, "q8"}}) {
     EXPECT_THROW(ModelImport(source, variant), ModelImport::Refusal) << variant;
