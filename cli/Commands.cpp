@@ -1072,9 +1072,16 @@ int Commands::listModels(bool available) {
   if (available) {
     for (const auto& entry : catalogue.entries()) {
       const bool here = std::filesystem::exists(models / entry.folder(), error);
-      std::printf("%-26s %-28s %5llu MB  %-15s ImageNet %.1f %%%s\n", entry.id.c_str(),
+      std::string speed;
+      if (!entry.variant.empty() && entry.speedup > 0) {
+        char text[48];
+        std::snprintf(text, sizeof text, "  %.1fx the full model's speed", entry.speedup);
+        speed = text;
+      }
+      std::printf("%-26s %-28s %5llu MB  %-15s ImageNet %.1f %%%s%s\n", entry.id.c_str(),
                   entry.name.c_str(), static_cast<unsigned long long>(entry.megabytes),
-                  entry.languages.c_str(), entry.quality, here ? "  (downloaded)" : "");
+                  entry.languages.c_str(), entry.quality, speed.c_str(),
+                  here ? "  (downloaded)" : "");
     }
     std::printf("Download one with 'quillmere-cli model download ID'.\n");
     return 0;

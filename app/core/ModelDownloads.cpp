@@ -70,17 +70,22 @@ QVariant ModelDownloads::data(const QModelIndex& index, int role) const {
     case FolderRole:
       return QString::fromStdString(row.entry.folder());
     case DetailsRole:
-      return (row.entry.variant.empty() ? tr("%1 · %2 · ImageNet %3 %")
-                                        : tr("%1 · %2 · ImageNet %3 % for the full model"))
+      // A variant's ImageNet figure is the full model's: what it has of its own is a little
+      // difference in matches.
+      if (!row.entry.variant.empty()) {
+        return tr("%1 · %2 · matches close to the full model's")
+            .arg(sizeText(row.entry.megabytes), QString::fromStdString(row.entry.languages));
+      }
+      return tr("%1 · %2 · ImageNet %3 %")
           .arg(sizeText(row.entry.megabytes), QString::fromStdString(row.entry.languages),
                QLocale().toString(row.entry.quality, 'f', 1));
     case EstimateRole:
-      // The measured speed is of float arithmetic; a quantised variant's is not known here.
-      if (!row.entry.variant.empty())
-        return tr("Faster than the full model; its matches differ a little");
+      // This computer's rate is of float arithmetic; a variant's speed is measured against it.
+      if (row.entry.speedup <= 0) return tr("Faster than the full model");
       if (rate_ <= 0 || row.entry.imageGflops <= 0) return QString();
       return tr("Indexes 10,000 photos in about %1 on this computer")
-          .arg(Format::hours(ComputeSpeed::secondsFor(10'000, row.entry.imageGflops, rate_)));
+          .arg(Format::hours(
+              ComputeSpeed::secondsFor(10'000, row.entry.imageGflops / row.entry.speedup, rate_)));
     case StateRole:
       return row.progress >= 0 ? QStringLiteral("downloading")
              : row.present     ? QStringLiteral("downloaded")

@@ -1325,11 +1325,11 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>%1 · %2 · ImageNet %3 % for the full model</source>
+        <source>%1 · %2 · matches close to the full model&apos;s</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Faster than the full model; its matches differ a little</source>
+        <source>Faster than the full model</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

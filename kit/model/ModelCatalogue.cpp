@@ -36,6 +36,7 @@ ModelCatalogue::ModelCatalogue(const std::filesystem::path& file) {
         smaller.id = entry.id + "-" + smaller.variant;
         smaller.name = entry.name + ", " + variant.value("label", smaller.variant);
         smaller.megabytes = variant.value("megabytes", std::uint64_t{0});
+        smaller.speedup = variant.value("speedup", 0.0);
         smaller.recommended = false;
         entries_.push_back(std::move(smaller));
       }
