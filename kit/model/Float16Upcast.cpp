@@ -22,6 +22,7 @@ constexpr int kFloat = onnx::TensorProto::FLOAT;
 class Widening {
  public:
   std::size_t count = 0;
+  std::string external;  // the name of a float16 weight stored outside the graph
 
   void graph(onnx::GraphProto& graph) {
     for (auto& tensor : *graph.mutable_initializer()) this->tensor(tensor);
@@ -86,8 +87,8 @@ class Widening {
   void tensor(onnx::TensorProto& tensor) {
     if (tensor.data_type() != kHalf) return;
     if (tensor.data_location() == onnx::TensorProto::EXTERNAL) {
-      throw Float16Upcast::Failure("the float16 weight \"" + tensor.name() +
-                                   "\" is kept in a file of its own");
+      external = tensor.name();
+      return;
     }
     std::vector<Half> halves;
     if (tensor.has_raw_data()) {
@@ -112,18 +113,20 @@ class Widening {
 Float16Upcast::Float16Upcast(const std::filesystem::path& source)
     : model_(std::make_unique<onnx::ModelProto>()) {
   std::ifstream file(source, std::ios::binary);
-  if (!file || !model_->ParseFromIstream(&file)) {
-    throw Failure(source.string() + " is not an ONNX model");
-  }
+  if (!file || !model_->ParseFromIstream(&file)) return;
   Widening widening;
   widening.graph(*model_->mutable_graph());
   for (auto& function : *model_->mutable_functions()) widening.function(function);
   widened_ = widening.count;
+  external_ = widening.external;
 }
 
 Float16Upcast::~Float16Upcast() = default;
 
 void Float16Upcast::write(const std::filesystem::path& target) const {
+  if (!external_.empty()) {
+    throw Failure("its float16 weight \"" + external_ + "\" is kept in a file of its own");
+  }
   if (model_->ByteSizeLong() > static_cast<std::size_t>(INT_MAX)) {
     throw Failure("in float32 it would pass the 2 GB an ONNX file holds");
   }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 namespace onnx {
 class ModelProto;
@@ -23,21 +24,22 @@ class Float16Upcast {
     using std::runtime_error::runtime_error;
   };
 
-  // Reads the graph at `source` and widens it in memory. Throws Failure when the file is no
-  // ONNX model, or keeps float16 weights in files of their own.
+  // Reads the graph at `source` and widens it in memory. A file that is no ONNX model has
+  // nothing to widen: the runtime that loads it names its fault better.
   explicit Float16Upcast(const std::filesystem::path& source);
   ~Float16Upcast();
 
   // The float16 weights, types and casts widened; none means the graph had nothing to widen.
   std::size_t widened() const { return widened_; }
 
-  // Writes the float32 graph to `target`. Throws Failure when it cannot be written, or would
-  // pass the 2 GB an ONNX file holds.
+  // Writes the float32 graph to `target`. Throws Failure when it cannot be written, keeps
+  // float16 weights in files of their own, or would pass the 2 GB an ONNX file holds.
   void write(const std::filesystem::path& target) const;
 
  private:
   std::unique_ptr<onnx::ModelProto> model_;
   std::size_t widened_ = 0;
+  std::string external_;  // a float16 weight kept outside the graph, which stays unwidened
 };
 
 }  // namespace quillmere

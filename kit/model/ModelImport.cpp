@@ -352,12 +352,12 @@ std::string ModelImport::modelJSON(const ModelInfo& info) {
 }
 
 void ModelImport::place(const std::filesystem::path& encoder, const std::filesystem::path& target) {
+  const Float16Upcast widened(encoder);
+  if (widened.widened() == 0) {
+    link(encoder, target);
+    return;
+  }
   try {
-    const Float16Upcast widened(encoder);
-    if (widened.widened() == 0) {
-      link(encoder, target);
-      return;
-    }
     widened.write(target);
     notes_.push_back(encoder.filename().string() +
                      " is in float16, which runs slower here than float32: it was widened to "
@@ -367,8 +367,8 @@ void ModelImport::place(const std::filesystem::path& encoder, const std::filesys
     std::error_code ignored;
     std::filesystem::remove(target, ignored);
     link(encoder, target);
-    notes_.push_back(encoder.filename().string() + " stays in float16, which runs slower (" +
-                     failure.what() + ")");
+    notes_.push_back(encoder.filename().string() +
+                     " stays in float16, which runs slower: " + failure.what());
   }
 }
 
