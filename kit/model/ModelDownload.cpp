@@ -220,11 +220,13 @@ std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
 
 // The files still to come and the compiled encoders the import writes must fit.
 void ModelDownload::checkRoom(const std::filesystem::path& staging) {
+  // Float16 encoders are widened to float32 before they are compiled: twice, and twice again.
+  const std::uint64_t written = variant_ == "fp16" ? 4 : 1;
   std::uint64_t needed = 0;
   for (std::size_t i = 0; i < files_.size(); ++i) {
     const auto have = sizeOf(staging / files_[i].path);
     needed += files_[i].size - std::min(files_[i].size, have);
-    if (i < 2) needed += files_[i].size;  // the encoders' compiled forms
+    if (i < 2) needed += written * files_[i].size;  // the encoders' compiled forms
   }
   struct statvfs room {};
   if (statvfs(staging.c_str(), &room) != 0) return;
