@@ -248,6 +248,9 @@ void ModelImport::readOptimum() {
   layout_ = Layout::optimum;
   const Json config = readJSON(need("config.json"));
   const Json preprocess = readJSON(need("preprocessor_config.json"));
+  const auto float32 = filesOf(Layout::optimum);
+  if (variant_.empty() && !present(source_ / float32[0]) && !present(source_ / float32[1]))
+    useSoleVariant();
   const auto files = filesOf(Layout::optimum, variant_);
   imageEncoder_ = need(files[0]);
   textEncoder_ = need(files[1]);
@@ -283,6 +286,32 @@ void ModelImport::readOptimum() {
   readTokenizer(need("tokenizer.json"), source_ / "tokenizer_config.json");
   // SigLIP's text tower was trained on lower-cased text.
   if (config.value("model_type", "").rfind("siglip", 0) == 0) info_.lowercase = true;
+}
+
+void ModelImport::useSoleVariant() {
+  std::vector<std::string> variants;
+  std::error_code error;
+  for (const auto& item : std::filesystem::directory_iterator(source_ / "onnx", error)) {
+    const std::string file = item.path().filename().string();
+    const std::string prefix = "vision_model_", suffix = ".onnx";
+    if (!file.starts_with(prefix) || !file.ends_with(suffix)) continue;
+    const std::string variant =
+        file.substr(prefix.size(), file.size() - prefix.size() - suffix.size());
+    const auto pair = filesOf(Layout::optimum, variant);
+    if (isVariant(variant) && present(source_ / pair[1])) variants.push_back(variant);
+  }
+  if (variants.empty()) return;  // the float32 encoders are asked for, and said to be missing
+  std::sort(variants.begin(), variants.end());
+  if (variants.size() > 1) {
+    std::string names;
+    for (const auto& variant : variants) names += (names.empty() ? "" : ", ") + variant;
+    throw Refusal("The export has no float32 encoders but several variants (" + names +
+                  "): import one with 'quillmere-cli model import " + source_.string() +
+                  " --variant NAME'.");
+  }
+  variant_ = variants.front();
+  name_ += "_" + variant_;
+  notes_.push_back("the export has only its " + variant_ + " encoders: those were taken");
 }
 
 void ModelImport::useInterpolation(const std::string& asked) {

@@ -64,6 +64,8 @@ class ModelImport {
   void readLayout();
   void readImmich();
   void readOptimum();
+  // Without float32 encoders, takes the one variant published in their place.
+  void useSoleVariant();
   // Sets info_.interpolation, or the nearest kernel this program has with a note.
   void useInterpolation(const std::string& asked);
   void readTokenizer(const std::filesystem::path& tokenizerJSON,

@@ -185,6 +185,11 @@ TEST(ModelImportVariant, IsAModelOfItsOwnWithCloseVectors) {
                 std::filesystem::file_size(optimum / "onnx/vision_model_fp16.onnx"));
     }
   }
+  // Without float32 encoders, the one variant published in their place is taken.
+  const auto only = copyOf(optimum, dir);
+  for (const char* file : {"vision_model", "text_model", "vision_model_quantized"})
+    std::filesystem::remove(only / "onnx" / (std::string(file) + ".onnx"));
+  EXPECT_EQ(ModelImport(only).name(), "siglip2-base-patch16_fp16");
   for (const auto& [source, variant] :
        {std::pair{immich, "quantized"}, std::pair{optimum, "../q"}, std::pair{optimum, "q8"}}) {
     EXPECT_THROW(ModelImport(source, variant), ModelImport::Refusal) << variant;
@@ -283,6 +288,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"MissingVisionModel", optimum,
                     [](const auto& s) { std::filesystem::remove(s / "onnx/vision_model.onnx"); },
                     "onnx/vision_model.onnx is missing"},
+        RefusalCase{"SeveralVariantsInPlaceOfFloat32", optimum,
+                    [](const auto& s) {
+                      std::filesystem::remove(s / "onnx/vision_model.onnx");
+                      std::filesystem::remove(s / "onnx/text_model.onnx");
+                    },
+                    "several variants (fp16, quantized)"},
         RefusalCase{"ByteLevelTokenizer", optimum,
                     [](const auto& s) {
                       editJSON(s / "tokenizer.json", [](Json& j) {
