@@ -1035,6 +1035,7 @@ int Commands::showModel() {
                 printable(info.signature()).c_str(), printable(info.kind).c_str(),
                 printable(directory->string()).c_str(), found.c_str(),
                 static_cast<long long>(info.dim));
+    if (!info.variant.empty()) std::printf("Variant: %s\n", printable(info.variant).c_str());
   } catch (const std::exception& failure) {
     throw Error(std::string(failure.what()) + " (model directory " + directory->string() +
                 ", found through " + found + ")");

@@ -156,6 +156,7 @@ ModelImport::ModelImport(std::filesystem::path source, std::string variant)
     throw Refusal("Cannot read " + imageEncoder_.string() + " or " + textEncoder_.string() + ".");
   }
   info_.weights = digest->substr(0, 16);
+  info_.variant = variant_;  // as asked for, or as found in place of the float32 encoders
 }
 
 bool ModelImport::isVariant(const std::string& variant) {
@@ -377,6 +378,7 @@ std::string ModelImport::modelJSON(const ModelInfo& info) {
                {"textInput", info.textInput},
                {"textOutput", info.textOutput}};
   if (!info.weights.empty()) json["weights"] = info.weights;
+  if (!info.variant.empty()) json["variant"] = info.variant;
   return json.dump(2) + "\n";
 }
 

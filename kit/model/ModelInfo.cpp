@@ -105,6 +105,7 @@ void decodeOptional(const Json& root, ModelInfo& info) {
   optionalString(root, "textInput", info.textInput);
   optionalString(root, "textOutput", info.textOutput);
   optionalString(root, "weights", info.weights);
+  optionalString(root, "variant", info.variant);
 }
 
 }  // namespace

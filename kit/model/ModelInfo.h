@@ -41,6 +41,8 @@ struct ModelInfo {
   std::string textOutput = "embedding";
   // For an imported model, a digest of its encoders' files: two exports under one name differ.
   std::string weights;
+  // The published encoders' variant ("quantized", "fp16"); empty for the float32 ones.
+  std::string variant;
 
   // Every one of the twelve keys is required; integers must be written as integers and fit
   // their field. The optional keys keep their defaults when absent. Extra keys are ignored.

@@ -166,6 +166,7 @@ TEST(ModelImportVariant, IsAModelOfItsOwnWithCloseVectors) {
     EXPECT_NE(import.info().signature(), plain.info().signature());
     import.write(dir / variant);
     Embedder embedder(dir / variant);
+    EXPECT_EQ(embedder.info().variant, variant);
     const auto a = full.embed(std::string_view("red car at night"));
     const auto b = embedder.embed(std::string_view("red car at night"));
     EXPECT_GT(std::inner_product(a.begin(), a.end(), b.begin(), 0.0f), 0.99f);
