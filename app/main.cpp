@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// quillmere: the desktop application. One instance per user: a later `quillmere [PATH]`
-// hands PATH to the running one and exits. Makes the one AppModel, shows the main window, and
-// where the desktop has a tray, stays there with its indexing when the window closes.
+// quillmere: the desktop application. One instance per user: a later `quillmere [PATH]` or
+// `quillmere --search TEXT` hands its paths and text to the running one and exits. Makes the
+// one AppModel, shows the main window, and where the desktop has a tray, stays there with its
+// indexing when the window closes.
 // "--snapshot-windows DIR" instead renders every window state of a sample library to PNG
 // files in DIR, then quits.
 #include <QtQml/qqmlextensionplugin.h>
@@ -59,8 +60,10 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption version("version", "Show the version.");
   const QCommandLineOption snapshot("snapshot-windows",
                                     "Render every window state of a sample library to DIR.", "DIR");
+  const QCommandLineOption search("search", "Search for TEXT, as if typed in the search field.",
+                                  "TEXT");
   parser.setApplicationDescription("Quillmere finds moments in your own photos and videos.");
-  parser.addOptions({help, version, snapshot});
+  parser.addOptions({help, version, snapshot, search});
   parser.addPositionalArgument("path", "A folder to add, or a photo or video to search by.",
                                "[PATH...]");
   // Qt's own options (-platform, -style) are known only to the application object: a wrong
@@ -90,7 +93,8 @@ int main(int argc, char* argv[]) {
   if (parser.isSet(snapshot)) return quillmere::Snapshots(parser.value(snapshot)).run();
 
   SingleInstance instance;
-  const auto request = SingleInstance::launchRequest(parser.positionalArguments());
+  const auto request =
+      SingleInstance::launchRequest(parser.positionalArguments(), parser.value(search));
   switch (instance.claim(request)) {
     case SingleInstance::Role::handedOver:
       return 0;
@@ -112,11 +116,12 @@ int main(int argc, char* argv[]) {
       &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
       [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
   engine.load(QUrl("qrc:/Quillmere/qml/Main.qml"));
-  // A folder named at launch is added to the library; a photo or video becomes the query.
-  model.drop(request.files);
+  // A folder named at launch is added to the library; a photo or video becomes the query, and
+  // so does a text.
+  model.open(request.files, request.query);
   QObject::connect(&instance, &SingleInstance::requested, &model,
-                   [&](const QList<QUrl>& files, const QString& token) {
-                     model.drop(files);
+                   [&](const QList<QUrl>& files, const QString& query, const QString& token) {
+                     model.open(files, query);
                      showWindow(engine, token);
                    });
 

@@ -251,6 +251,8 @@ void AppModel::finishUpgrade(std::unique_ptr<Library> library, const QString& er
   emit modelChangeChanged();
   emit readyChanged();
   drop(std::exchange(heldDrops_, {}));
+  // A text given while the library was upgraded waited for the engine.
+  if (!search_->query().isEmpty()) search_->scheduleSearch(true, false);
 }
 
 // The indexer's callbacks run on its threads: they read the folders' access copy under its
@@ -336,6 +338,11 @@ void AppModel::drop(const QList<QUrl>& urls) {
       search_->searchByImage(dropped.toLocalFile());
     }
   }
+}
+
+void AppModel::open(const QList<QUrl>& files, const QString& query) {
+  drop(files);
+  if (!query.isEmpty()) search_->setQuery(query);
 }
 
 }  // namespace quillmere

@@ -132,6 +132,9 @@ class AppModel : public QObject {
   // or a video becomes the image query, and anything else is ignored. While the library has
   // no folder yet there is nothing to search: a file is said to be no folder.
   Q_INVOKABLE void drop(const QList<QUrl>& urls);
+  // A launch's request: its files as dropped, then its text (unless empty) as if typed in the
+  // search field.
+  void open(const QList<QUrl>& files, const QString& query);
 
  signals:
   void readyChanged();

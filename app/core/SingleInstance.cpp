@@ -37,8 +37,10 @@ QString SingleInstance::defaultSocketPath() {
          QUILLMERE_APPLICATION_ID + ".socket";
 }
 
-SingleInstance::Request SingleInstance::launchRequest(const QStringList& arguments) {
+SingleInstance::Request SingleInstance::launchRequest(const QStringList& arguments,
+                                                      const QString& query) {
   Request request;
+  request.query = query;
   for (const auto& argument : arguments) request.files.push_back(localFile(argument));
   request.activationToken = qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
   if (request.activationToken.isEmpty()) {
@@ -103,7 +105,8 @@ bool SingleInstance::handOver(const Request& request) {
   QByteArray bytes;
   QDataStream out(&bytes, QIODevice::WriteOnly);
   out.setVersion(QDataStream::Qt_6_4);
-  out << requestMagic << request.files << request.activationToken;
+  // The text goes last: an older instance reads what it knows and leaves the rest.
+  out << requestMagic << request.files << request.activationToken << request.query;
   socket.write(bytes);
   while (socket.bytesToWrite() > 0) {
     if (!socket.waitForBytesWritten(connectWait)) return false;
@@ -122,10 +125,11 @@ void SingleInstance::accept() {
       quint32 magic = 0;
       QList<QUrl> files;
       QString token;
-      in >> magic >> files >> token;
+      QString query;
+      in >> magic >> files >> token >> query;
       if (!in.commitTransaction()) return;  // the rest is still on its way
       socket->disconnectFromServer();
-      if (magic == requestMagic) emit requested(files, token);
+      if (magic == requestMagic) emit requested(files, query, token);
     };
     connect(socket, &QLocalSocket::readyRead, this, read);
     connect(socket, &QLocalSocket::disconnected, this, [socket, read] {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One running application per user: the first launch holds a lock and listens on a local
 // socket in the runtime directory, both named after the application id; a later launch hands
-// its paths to that one and exits. The lock is the kernel's (flock), so it goes with a
-// process killed outright, and a socket file such a process left behind is replaced.
+// its paths and search text to that one and exits. The lock is the kernel's (flock), so it
+// goes with a process killed outright, and a socket file such a process left behind is
+// replaced.
 #pragma once
 
 #include <QLocalServer>
@@ -21,6 +22,7 @@ class SingleInstance : public QObject {
   // What a launch hands over.
   struct Request {
     QList<QUrl> files;        // local files and folders
+    QString query;            // a text to search for, empty for none
     QString activationToken;  // the launcher's XDG_ACTIVATION_TOKEN or DESKTOP_STARTUP_ID
   };
 
@@ -36,8 +38,8 @@ class SingleInstance : public QObject {
   // "<runtime directory>/<application id>.socket"; the lock is the same path + ".lock".
   static QString defaultSocketPath();
   // The launch's own request: its arguments (paths, or file: URLs) as local files against the
-  // working directory, and the activation token from the environment.
-  static Request launchRequest(const QStringList& arguments);
+  // working directory, its search text, and the activation token from the environment.
+  static Request launchRequest(const QStringList& arguments, const QString& query = {});
 
   explicit SingleInstance(QString socketPath = defaultSocketPath(), QObject* parent = nullptr);
   // Stops listening (removing the socket file) before the lock goes.
@@ -49,7 +51,7 @@ class SingleInstance : public QObject {
 
  signals:
   // A later launch's request, on the first instance.
-  void requested(const QList<QUrl>& files, const QString& activationToken);
+  void requested(const QList<QUrl>& files, const QString& query, const QString& activationToken);
 
  private:
   bool tryLock();

@@ -17,6 +17,7 @@
 #include "model/PictureFitter.h"
 #include "model/PixelBufferPool.h"
 #include "model/RuntimeEnvironment.h"
+#include "platform/FreedMemory.h"
 #include "platform/MappedFile.h"
 #include "platform/ResourceLocator.h"
 #include "platform/ThreadPriority.h"
@@ -366,34 +367,44 @@ float Embedder::probability(float score) const {
 }
 
 void Embedder::releaseImages() {
-  std::shared_ptr<Encoder> model;
-  std::shared_ptr<PixelBufferPool> pool;
+  bool released = false;
   {
-    std::lock_guard guard(lock_);
-    model = std::move(imageModel_);
-    pool = std::move(pixelPool_);
+    std::shared_ptr<Encoder> model;
+    std::shared_ptr<PixelBufferPool> pool;
+    {
+      std::lock_guard guard(lock_);
+      model = std::move(imageModel_);
+      pool = std::move(pixelPool_);
+    }
+    released = model || pool;
+    // Freed here, outside the lock (a run in progress keeps its own references).
   }
-  // Freed here, outside the lock (a run in progress keeps its own references).
+  if (released) FreedMemory::giveBack();
 }
 
 void Embedder::releaseIdle(std::chrono::steady_clock::duration idle) {
-  std::shared_ptr<Encoder> images;
-  std::shared_ptr<PixelBufferPool> pool;
-  std::shared_ptr<Encoder> text;
-  std::shared_ptr<const BPETokenizer> tokenizer;
+  bool released = false;
   {
-    std::lock_guard guard(lock_);
-    const auto now = std::chrono::steady_clock::now();
-    if (now - imagesUsed_ >= idle) {
-      images = std::move(imageModel_);
-      pool = std::move(pixelPool_);
+    std::shared_ptr<Encoder> images;
+    std::shared_ptr<PixelBufferPool> pool;
+    std::shared_ptr<Encoder> text;
+    std::shared_ptr<const BPETokenizer> tokenizer;
+    {
+      std::lock_guard guard(lock_);
+      const auto now = std::chrono::steady_clock::now();
+      if (now - imagesUsed_ >= idle) {
+        images = std::move(imageModel_);
+        pool = std::move(pixelPool_);
+      }
+      if (now - textUsed_ >= idle) {
+        text = std::move(textModel_);
+        tokenizer = std::move(tokenizer_);
+      }
     }
-    if (now - textUsed_ >= idle) {
-      text = std::move(textModel_);
-      tokenizer = std::move(tokenizer_);
-    }
+    released = images || pool || text || tokenizer;
+    // Freed here, outside the lock; a prediction under way keeps its own references.
   }
-  // Freed here, outside the lock; a prediction under way keeps its own references.
+  if (released) FreedMemory::giveBack();
 }
 
 void Embedder::compile(const std::filesystem::path& source, const std::filesystem::path& target) {

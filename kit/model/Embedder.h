@@ -86,10 +86,11 @@ class Embedder {
   // 1 / (1 + e^-(score * logitScale + logitBias)).
   float probability(float score) const;
   // Drops the image encoder and the pixel pool; the next image embedding loads them again.
+  // What a release frees goes back to the system, not to the allocator's free lists.
   void releaseImages();
-  // Drops each side not used for `idle` (the text side: its encoder and tokenizer); the next
-  // use loads it again. Front ends call it now and then, so that a model of a gigabyte does
-  // not stay in memory between searches.
+  // Drops each side not used for `idle` (the text side: its encoder and tokenizer), as
+  // releaseImages does; the next use loads it again. Front ends call it now and then, so that
+  // a model of a gigabyte does not stay in memory between searches.
   void releaseIdle(std::chrono::steady_clock::duration idle);
 
   // Writes <name>.ort beside an encoder's <name>.onnx: the graph optimised once, in the form

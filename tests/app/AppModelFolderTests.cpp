@@ -267,7 +267,8 @@ TEST_F(AppTest, AnOlderLibraryIsUpgradedOffTheGuiThreadThenStartUpGoesOn) {
   EXPECT_TRUE(model().upgrading());
   EXPECT_FALSE(model().ready());
   EXPECT_EQ(model().upgradeProgress(), -1);
-  model().drop({QUrl::fromLocalFile(QString::fromStdString(makeFolder("Later").string()))});
+  // A launch's folder and text given meanwhile wait for the library.
+  model().open({QUrl::fromLocalFile(QString::fromStdString(makeFolder("Later").string()))}, "red");
   go.set_value();
   ASSERT_TRUE(waitFor([this] { return !model().upgrading(); }));
   ASSERT_TRUE(model().ready()) << model().startupError().toStdString();
@@ -276,7 +277,7 @@ TEST_F(AppTest, AnOlderLibraryIsUpgradedOffTheGuiThreadThenStartUpGoesOn) {
   // The folder dropped meanwhile was added once the library was open.
   EXPECT_EQ(model().folders()->list()->rowCount(), 2);
   waitIdle();
-  search("red");
+  ASSERT_TRUE(waitFor([this] { return model().search()->searchedQuery() == "red"; }));
   EXPECT_EQ(model().search()->results()->rowCount(), 3);
   model_.reset();
 }

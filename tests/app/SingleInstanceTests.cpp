@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One instance per user: a later launch hands its files to the running one over the local
-// socket and exits; what it hands over is acted on as a drop onto the window.
+// One instance per user: a later launch hands its files and search text to the running one
+// over the local socket and exits; its files are acted on as a drop onto the window, its text
+// as if typed.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -33,6 +34,32 @@ class SingleInstanceTest : public AppTest {
   }
   std::filesystem::path secondLibrary() const { return temp->path() / "Second.sqlite"; }
 
+  // Over an indexed folder of four photos, this process becomes the instance and a second
+  // `quillmere ARGUMENTS` hands them to it and exits.
+  void handOver(const QStringList& arguments) {
+    const auto folder = makeFolder("photos");
+    addPhotos(folder, 4);
+    addIndexed(folder);
+    auto second = launch();
+    runningInstance = std::make_unique<SingleInstance>(socket());
+    ASSERT_EQ(runningInstance->claim({}), SingleInstance::Role::first)
+        << runningInstance->error().toStdString();
+    QObject::connect(runningInstance.get(), &SingleInstance::requested, &model(), &AppModel::open);
+
+    QElapsedTimer clock;
+    clock.start();
+    second->start(arguments);
+    ASSERT_TRUE(second->waitForExit(answerWait)) << second->output().toStdString();
+    const auto exitMS = clock.elapsed();
+    EXPECT_EQ(second->process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second->process().exitCode(), 0) << second->output().toStdString();
+    // It never started an application of its own.
+    EXPECT_FALSE(std::filesystem::exists(secondLibrary()));
+    std::cout << "second launch exited after " << exitMS << " ms\n";
+  }
+
+  std::unique_ptr<SingleInstance> runningInstance;  // this process's instance, made by handOver
+
   bool hasFolder(const std::filesystem::path& folder) {
     for (const auto& known : model().folders()->list()->folders()) {
       if (std::filesystem::path(known.root.path) == std::filesystem::canonical(folder)) return true;
@@ -42,30 +69,19 @@ class SingleInstanceTest : public AppTest {
 };
 
 TEST_F(SingleInstanceTest, SecondLaunchHandsItsPhotoToTheRunningInstanceAndExits) {
-  const auto folder = makeFolder("photos");
-  addPhotos(folder, 4);
-  addIndexed(folder);
-  auto second = launch();
-  SingleInstance instance(socket());
-  ASSERT_EQ(instance.claim({}), SingleInstance::Role::first) << instance.error().toStdString();
-  QObject::connect(&instance, &SingleInstance::requested, &model(), &AppModel::drop);
   QSignalSpy applied(model().search(), &SearchModel::searchApplied);
-
-  QElapsedTimer clock;
-  clock.start();
-  second->start({text(folder / "p2.jpg")});
-  ASSERT_TRUE(second->waitForExit(answerWait)) << second->output().toStdString();
-  const auto exitMS = clock.elapsed();
-  EXPECT_EQ(second->process().exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(second->process().exitCode(), 0) << second->output().toStdString();
-  // It never started an application of its own.
-  EXPECT_FALSE(std::filesystem::exists(secondLibrary()));
-  std::cout << "second launch exited after " << exitMS << " ms\n";
-
+  ASSERT_NO_FATAL_FAILURE(handOver({text(temp->path() / "photos" / "p2.jpg")}));
   ASSERT_TRUE(waitFor(
       [&] { return model().search()->imageQueryName() == "p2.jpg" && !applied.isEmpty(); }));
   ASSERT_FALSE(model().search()->results()->results().empty());
   EXPECT_EQ(model().search()->results()->results().front().file.relPath, "p2.jpg");
+}
+
+TEST_F(SingleInstanceTest, SecondLaunchHandsItsSearchTextToTheRunningInstance) {
+  ASSERT_NO_FATAL_FAILURE(handOver({"--search", "red car"}));
+  ASSERT_TRUE(waitFor([&] { return model().search()->searchedQuery() == "red car"; }));
+  EXPECT_EQ(model().search()->query(), "red car");
+  EXPECT_FALSE(model().search()->results()->results().empty());
 }
 
 TEST_F(SingleInstanceTest, AHandedOverFolderIsAddedAndAVideoBecomesTheQuery) {
@@ -81,7 +97,8 @@ TEST_F(SingleInstanceTest, AHandedOverFolderIsAddedAndAVideoBecomesTheQuery) {
 
   SingleInstance later(socket());
   const SingleInstance::Request request{
-      {QUrl::fromLocalFile(text(more)), QUrl::fromLocalFile(text(clip))}, "token"};
+      .files = {QUrl::fromLocalFile(text(more)), QUrl::fromLocalFile(text(clip))},
+      .activationToken = "token"};
   ASSERT_EQ(later.claim(request), SingleInstance::Role::handedOver);
   ASSERT_TRUE(waitFor([&] { return hasFolder(more); }));
   // The clip is indexed: its stored frame nearest the middle is the query, with no model run.
@@ -116,7 +133,7 @@ TEST_F(SingleInstanceTest, ASocketLeftByAKilledInstanceIsReplaced) {
   // And it answers the next launch.
   const auto photo = QUrl::fromLocalFile(text(photos[0]));
   SingleInstance later(socket());
-  ASSERT_EQ(later.claim({{photo}, {}}), SingleInstance::Role::handedOver)
+  ASSERT_EQ(later.claim({.files = {photo}}), SingleInstance::Role::handedOver)
       << later.error().toStdString();
   ASSERT_TRUE(requested.wait(answerWait));
   EXPECT_EQ(requested.front()[0].value<QList<QUrl>>(), QList<QUrl>{photo});
