@@ -130,6 +130,15 @@ std::vector<float> readVector(const Ort::Value& value, std::size_t row, std::siz
   return vector;
 }
 
+// Frees what a release took out of the embedder, outside its lock (a run under way keeps its
+// own references), and gives the memory back to the system rather than to the allocator.
+template <typename... Held>
+void freeReleased(Held&... held) {
+  const bool any = (static_cast<bool>(held) || ...);
+  (held.reset(), ...);
+  if (any) FreedMemory::giveBack();
+}
+
 }  // namespace
 
 struct Embedder::Encoder {
@@ -367,44 +376,34 @@ float Embedder::probability(float score) const {
 }
 
 void Embedder::releaseImages() {
-  bool released = false;
+  std::shared_ptr<Encoder> model;
+  std::shared_ptr<PixelBufferPool> pool;
   {
-    std::shared_ptr<Encoder> model;
-    std::shared_ptr<PixelBufferPool> pool;
-    {
-      std::lock_guard guard(lock_);
-      model = std::move(imageModel_);
-      pool = std::move(pixelPool_);
-    }
-    released = model || pool;
-    // Freed here, outside the lock (a run in progress keeps its own references).
+    std::lock_guard guard(lock_);
+    model = std::move(imageModel_);
+    pool = std::move(pixelPool_);
   }
-  if (released) FreedMemory::giveBack();
+  freeReleased(model, pool);
 }
 
 void Embedder::releaseIdle(std::chrono::steady_clock::duration idle) {
-  bool released = false;
+  std::shared_ptr<Encoder> images;
+  std::shared_ptr<PixelBufferPool> pool;
+  std::shared_ptr<Encoder> text;
+  std::shared_ptr<const BPETokenizer> tokenizer;
   {
-    std::shared_ptr<Encoder> images;
-    std::shared_ptr<PixelBufferPool> pool;
-    std::shared_ptr<Encoder> text;
-    std::shared_ptr<const BPETokenizer> tokenizer;
-    {
-      std::lock_guard guard(lock_);
-      const auto now = std::chrono::steady_clock::now();
-      if (now - imagesUsed_ >= idle) {
-        images = std::move(imageModel_);
-        pool = std::move(pixelPool_);
-      }
-      if (now - textUsed_ >= idle) {
-        text = std::move(textModel_);
-        tokenizer = std::move(tokenizer_);
-      }
+    std::lock_guard guard(lock_);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - imagesUsed_ >= idle) {
+      images = std::move(imageModel_);
+      pool = std::move(pixelPool_);
     }
-    released = images || pool || text || tokenizer;
-    // Freed here, outside the lock; a prediction under way keeps its own references.
+    if (now - textUsed_ >= idle) {
+      text = std::move(textModel_);
+      tokenizer = std::move(tokenizer_);
+    }
   }
-  if (released) FreedMemory::giveBack();
+  freeReleased(images, pool, text, tokenizer);
 }
 
 void Embedder::compile(const std::filesystem::path& source, const std::filesystem::path& target) {
