@@ -74,7 +74,7 @@ double secondsSince1970() {
 
 Library::Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature,
                  Opening opening, const UpgradeProgress& onUpgrade)
-    : vectors_(dim), modelSignature_(std::move(modelSignature)) {
+    : location_(url), vectors_(dim), modelSignature_(std::move(modelSignature)) {
   const bool readOnly = opening == Opening::readOnly;
   if (!readOnly && url.has_parent_path()) {
     std::filesystem::create_directories(url.parent_path());

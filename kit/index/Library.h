@@ -131,6 +131,8 @@ class Library {
   static std::filesystem::path defaultURL(std::string_view applicationID);
 
   SQLite& db() { return *db_; }
+  // The library's file, as opened: where its refused writes went.
+  const std::filesystem::path& location() const { return location_; }
   VectorIndex& vectors() { return vectors_; }
   const VectorIndex& vectors() const { return vectors_; }
   const std::string& modelSignature() const { return modelSignature_; }
@@ -267,6 +269,7 @@ class Library {
   void loadCaches();
   void loadVectors();
 
+  const std::filesystem::path location_;
   std::unique_ptr<SQLite> db_;
   VectorIndex vectors_;
   const std::string modelSignature_;

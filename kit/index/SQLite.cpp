@@ -45,6 +45,26 @@ std::string SQLite::Failure::reason() const {
   return message_;
 }
 
+SQLite::Failure::Cause SQLite::Failure::cause() const {
+  const int primary = code_ & 0xff;
+  if (primary == SQLITE_FULL) return Cause::diskFull;
+  if (primary == SQLITE_READONLY) return Cause::fileReadOnly;
+  if (primary != SQLITE_IOERR && primary != SQLITE_CANTOPEN) return Cause::other;
+  // SQLite gives a short write as full but any other failed write as an I/O error.
+  switch (systemError_) {
+    case ENOSPC:
+      return Cause::diskFull;
+    case EDQUOT:
+      return Cause::overQuota;
+    case EROFS:
+      return Cause::diskReadOnly;
+    case EIO:
+      return Cause::diskFailing;
+    default:
+      return Cause::other;
+  }
+}
+
 // A statement taken for one call. Normally the cached one; when that one is already
 // stepping further up this thread's stack (a callback running the same SQL), a private
 // statement that is finalized afterwards, so the outer iteration is never disturbed.

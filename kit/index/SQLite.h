@@ -38,6 +38,11 @@ class SQLite {
     bool isStorageFault() const;
     // Why, in the system's words when it gave any: a full database reads as a full disk.
     std::string reason() const;
+    // What refused the write: the disk (full, over the user's quota, mounted read-only,
+    // failing), the file or connection that is read-only, or something else, which only
+    // reason() tells.
+    enum class Cause { diskFull, overQuota, diskReadOnly, diskFailing, fileReadOnly, other };
+    Cause cause() const;
 
    private:
     int code_;

@@ -50,12 +50,35 @@ std::string describe(const std::exception_ptr& error) {
   }
 }
 
+// Why the library at `library` refused a write, in the user's words: "the disk holding
+// /home/ann/.local/share/Quillmere is full".
+std::string refusalText(const SQLite::Failure& failure, const std::filesystem::path& library) {
+  std::error_code ec;
+  const std::string folder = std::filesystem::absolute(library, ec).parent_path().string();
+  switch (failure.cause()) {
+    case SQLite::Failure::Cause::diskFull:
+      return "the disk holding " + folder + " is full";
+    case SQLite::Failure::Cause::overQuota:
+      return "your disk quota on the disk holding " + folder + " is used up";
+    case SQLite::Failure::Cause::diskReadOnly:
+      return "the disk holding " + folder + " is read-only";
+    case SQLite::Failure::Cause::diskFailing:
+      return "the disk holding " + folder + " reports an input/output error";
+    case SQLite::Failure::Cause::fileReadOnly:
+      return "the library file in " + folder + " is read-only";
+    case SQLite::Failure::Cause::other:
+      break;
+  }
+  return failure.reason();
+}
+
 // The library's reason when error is its refusal to take a write at all.
-std::optional<std::string> refusalReason(const std::exception_ptr& error) {
+std::optional<std::string> refusalReason(const std::exception_ptr& error,
+                                         const std::filesystem::path& library) {
   try {
     std::rethrow_exception(error);
   } catch (const SQLite::Failure& failure) {
-    if (failure.isStorageFault()) return failure.reason();
+    if (failure.isStorageFault()) return refusalText(failure, library);
   } catch (...) {
   }
   return std::nullopt;
@@ -152,6 +175,7 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
   heldBack_.clear();
   refusedWrites_ = 0;
   refusal_.reset();
+  lastRefusal_.reset();
   progress_.problem.reset();
   // Made under the lock so that stop() and the thread's own end see the handle complete.
   task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
@@ -349,8 +373,13 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
   if (!std::filesystem::is_directory(*url, ec)) return;
   try {
     library_.applyScan(id, result.files, result.unreadable);
-  } catch (const std::exception&) {
-    return;  // safe: the folder keeps its files as they were until its next scan
+  } catch (...) {
+    // Safe: the folder keeps its files as they were until its next scan. A refusal is said
+    // when the run ends: the new files it found wait unrecorded.
+    if (const auto reason = refusalReason(std::current_exception(), library_.location())) {
+      holdBack({}, *reason);
+    }
+    return;
   }
   MutexLock guard(lock_);
   unsupported_[id] = result.unsupportedVideos;
@@ -521,7 +550,7 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
     // Unmarked, it stays pending for the next run; tried again in this one, it would be
     // decoded and fail again without end.
     const auto* failure = dynamic_cast<const SQLite::Failure*>(&e);
-    holdBack({file.id}, failure ? failure->reason() : e.what());
+    holdBack({file.id}, failure ? refusalText(*failure, library_.location()) : e.what());
     return false;
   }
   countWritten();
@@ -531,9 +560,8 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
 void Indexer::holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason) {
   MutexLock guard(lock_);
   heldBack_.insert(fileIDs.begin(), fileIDs.end());
-  if (++refusedWrites_ >= refusalLimit && !refusal_) {
-    refusal_ = "The library can't be written: " + reason;
-  }
+  lastRefusal_ = reason;
+  if (++refusedWrites_ >= refusalLimit && !refusal_) refusal_ = reason;
 }
 
 void Indexer::countWritten() {
@@ -677,7 +705,7 @@ void Indexer::storePhotos(PhotoBatch& batch) {
     countWritten();
   } catch (...) {
     const std::exception_ptr error = std::current_exception();
-    if (const auto reason = refusalReason(error)) {
+    if (const auto reason = refusalReason(error, library_.location())) {
       // A library that refuses writes would refuse each photo alone as well: none is the
       // photo's fault, so each stays as it was.
       std::vector<std::int64_t> ids;
@@ -710,7 +738,7 @@ void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchEr
       }
     }
     const std::size_t slot = batch.entryIndex[k];
-    if (const auto reason = refusalReason(error)) {
+    if (const auto reason = refusalReason(error, library_.location())) {
       holdBack({batch.entries[k].file.id}, *reason);
       batch.stale[slot] = true;
     } else if (stillListed(batch.entries[k].file)) {
@@ -775,7 +803,7 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
     // A sampler cut short before it kept a frame reports the file unreadable: a cancelled
     // video is never marked, it stays pending.
     if (stop.stop_requested()) return;
-    if (const auto reason = refusalReason(std::current_exception())) {
+    if (const auto reason = refusalReason(std::current_exception(), library_.location())) {
       holdBack({file.id}, *reason);
       return;
     }

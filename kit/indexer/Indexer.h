@@ -77,8 +77,9 @@ class Indexer {
     // Folders and files the last scans could not read, whose stored files are kept as they
     // were (full paths, in order; set when a run ends).
     std::vector<std::string> unreadable;
-    // Why the last run stopped before its files were done, when the library refused its
-    // writes ("The library can't be written: No space left on device"); cleared by a new run.
+    // Why the last run left work undone, when the library refused its writes ("The library
+    // can't be written: the disk holding /home/ann/.local/share/Quillmere is full. 28 files
+    // wait to be indexed."); cleared by a new run.
     std::optional<std::string> problem;
     bool operator==(const Progress&) const = default;
   };
@@ -284,7 +285,7 @@ class Indexer {
                      const std::string& message);
   // Files of a write the library refused (full disk, I/O error, read-only) are left as they
   // were and passed over for the rest of the run; refusalLimit refusals in a row end the
-  // run, saying why.
+  // run. The run's end says why, after any refusal.
   void holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason);
   void countWritten();  // a write went through: refusals in a row start again from none
   bool isHeldBack(std::int64_t fileID) const;
@@ -344,6 +345,8 @@ class Indexer {
   std::set<std::int64_t> heldBack_ GUARDED_BY(lock_);
   int refusedWrites_ GUARDED_BY(lock_) = 0;  // library writes refused in a row in this run
   std::optional<std::string> refusal_ GUARDED_BY(lock_);  // set when refusals ended the run
+  // Why the last refused write of this run was refused ("the disk holding … is full").
+  std::optional<std::string> lastRefusal_ GUARDED_BY(lock_);
 };
 
 }  // namespace quillmere

@@ -1,11 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The indexer's manners: pausing, the progress report throttle and the time-left estimate.
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "indexer/Indexer.h"
 
 namespace quillmere {
+namespace {
+
+// "The library can't be written: the disk holding … is full. 28 files wait to be indexed."
+std::string refusalProblem(const std::string& reason, int waiting) {
+  std::string text = "The library can't be written: " + reason + ".";
+  if (waiting == 1) text += " 1 file waits to be indexed.";
+  if (waiting > 1) text += " " + std::to_string(waiting) + " files wait to be indexed.";
+  return text;
+}
+
+}  // namespace
 
 void Indexer::pause() {
   {
@@ -129,7 +141,10 @@ void Indexer::closeRun() {
       progress_.unreadable.insert(progress_.unreadable.end(), paths.begin(), paths.end());
     }
     std::sort(progress_.unreadable.begin(), progress_.unreadable.end());
-    progress_.problem = refusal_;
+    progress_.problem.reset();
+    if (lastRefusal_) {
+      progress_.problem = refusalProblem(*lastRefusal_, progress_.totalFiles - progress_.doneFiles);
+    }
   }
   report(false);
 }
