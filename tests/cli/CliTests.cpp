@@ -3,18 +3,23 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <thread>
 
 #include "support/HubServer.h"
 #include "support/MediaFactory.h"
+#include "support/MountNamespace.h"
 #include "support/TempDirectory.h"
 
 namespace quillmere::test {
@@ -348,6 +353,43 @@ TEST_F(CliTest, InterruptedIndexLeavesEverythingPendingOrStoredAndResumes) {
   status = nlohmann::json::parse(cli("status --json").out);
   EXPECT_EQ(status["indexed"], 6);
   EXPECT_EQ(status["pending"], 0);
+}
+
+// The library on a small disk that fills while indexing: the run says so and fails.
+TEST_F(CliTest, AFullDiskEndsIndexNamingTheLibrarysFolderAndFailing) {
+  switch (inMountNamespace("QUILLMERE_CLI_MOUNT_NAMESPACE")) {
+    case MountNamespace::unavailable:
+      GTEST_SKIP() << "mounting a small disk needs root and a mount namespace";
+    case MountNamespace::ran:
+      return;
+    case MountNamespace::inside:
+      break;
+  }
+  const auto disk = home->path() / "small";
+  std::filesystem::create_directories(disk);
+  ASSERT_EQ(::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=400k"), 0) << std::strerror(errno);
+  library = disk / "Library.sqlite";
+  const auto photos = home->path() / "many";
+  std::filesystem::create_directories(photos);
+  int n = 0;
+  for (const auto& photo : std::filesystem::directory_iterator(media->path() / "photos")) {
+    for (int i = 0; i < 12; ++i) {
+      std::filesystem::copy_file(photo, photos / ("p" + std::to_string(n++) + ".jpg"));
+    }
+  }
+  ASSERT_EQ(cli("add " + shellQuoted(photos)).status, 0);
+  const auto indexed = cli("index");
+  EXPECT_EQ(indexed.status, 1) << indexed.out;
+  std::smatch stopped;
+  ASSERT_TRUE(std::regex_search(indexed.out, stopped,
+                                std::regex("Stopped: ([0-9]+) indexed, ([0-9]+) pending")))
+      << indexed.out;
+  EXPECT_GT(std::stoi(stopped[2]), 0);
+  EXPECT_EQ(std::stoi(stopped[1]) + std::stoi(stopped[2]), n);
+  EXPECT_EQ(indexed.err, "quillmere-cli: The library can't be written: the disk holding " +
+                             disk.string() + " is full. " + stopped[2].str() +
+                             " files wait to be indexed.\n");
+  ::umount(disk.c_str());
 }
 
 TEST_F(CliTest, WatchIndexesWhatArrivesUntilInterrupted) {

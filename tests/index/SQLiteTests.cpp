@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -81,6 +83,29 @@ TEST_F(SQLiteTest, FailuresCarryCodeAndMessage) {
   // The failed statement was reset: the next use starts clean.
   EXPECT_EQ(db->run("INSERT INTO t(id) VALUES(?)", {2}), 2);
   EXPECT_THROW(db->exec("SELECT * FROM nowhere"), SQLite::Failure);
+}
+
+// As SQLite reports a refused write: a short write is full, any other failed write is an
+// I/O error with the system's number behind it.
+TEST(SQLiteFailure, TheCauseOfARefusedWriteIsTheDisksWhenTheSystemSaysSo) {
+  using Cause = SQLite::Failure::Cause;
+  const struct {
+    int code, systemError;
+    Cause cause;
+  } rows[] = {
+      {SQLITE_FULL, 0, Cause::diskFull},
+      {SQLITE_IOERR_WRITE, ENOSPC, Cause::diskFull},
+      {SQLITE_IOERR_WRITE, EDQUOT, Cause::overQuota},
+      {SQLITE_IOERR_FSYNC, EROFS, Cause::diskReadOnly},
+      {SQLITE_IOERR_WRITE, EIO, Cause::diskFailing},
+      {SQLITE_READONLY, 0, Cause::fileReadOnly},
+      {SQLITE_IOERR_SHORT_READ, 0, Cause::other},
+      {SQLITE_BUSY, EIO, Cause::other},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(SQLite::Failure(row.code, "m", row.systemError).cause(), row.cause)
+        << row.code << " " << row.systemError;
+  }
 }
 
 TEST_F(SQLiteTest, TextWithoutAStatementFailsNamingTheText) {

@@ -235,10 +235,11 @@ TEST_F(IndexerTest, UnreachableFolderKeepsItsFilesPendingAndOutOfTheRun) {
 }
 
 // A library that cannot take writes, made so on the real database (read-only, or full at
-// its page limit): the run ends saying why and leaves every file as it was.
+// its page limit): the run ends saying why and leaves every file as it was. Two photo
+// batches make fewer refusals than end a run early: the end still says why.
 TEST_F(IndexerTest, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItWas) {
   const auto folder = makeFolder("Pictures");
-  const int count = 50;
+  const int count = 2 * static_cast<int>(Indexer::photoBatch);
   addPhotos(folder, count);
   const Root root = addRoot(folder);
   library->applyScan(root.id, Scanner::scan(folder, [] { return false; }).files);
@@ -246,9 +247,9 @@ TEST_F(IndexerTest, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItWas) {
   library->db().query("PRAGMA page_count", [&](const SQLite::Row& row) { pages = row.integer(0); });
   auto indexer = makeIndexer();
   for (const auto& [refuse, allow, reason] : std::vector<std::array<std::string, 3>>{
-           {"PRAGMA query_only=1", "PRAGMA query_only=0", "attempt to write a readonly database"},
+           {"PRAGMA query_only=1", "PRAGMA query_only=0", "the library file in # is read-only"},
            {"PRAGMA max_page_count=" + std::to_string(pages), "PRAGMA max_page_count=1073741823",
-            "No space left on device"}}) {
+            "the disk holding # is full"}}) {
     SCOPED_TRACE(refuse);
     library->db().exec(refuse);
     indexer->run(std::vector<std::int64_t>{});
@@ -259,7 +260,10 @@ TEST_F(IndexerTest, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItWas) {
     }
     idle.wait();
     const auto progress = indexer->currentProgress();
-    EXPECT_EQ(progress.problem, "The library can't be written: " + reason);
+    const auto why = reason.substr(0, reason.find('#')) + temp->path().string() +
+                     reason.substr(reason.find('#') + 1);
+    EXPECT_EQ(progress.problem, "The library can't be written: " + why + ". " +
+                                    std::to_string(count) + " files wait to be indexed.");
     EXPECT_EQ(progress.failed, 0);
     EXPECT_EQ(progress.doneFiles, 0);  // none was finished: each is still to do
     EXPECT_EQ(library->totals().pending, count);
