@@ -59,7 +59,7 @@ std::string refusalText(const SQLite::Failure& failure, const std::filesystem::p
     case SQLite::Failure::Cause::diskFull:
       return "the disk holding " + folder + " is full";
     case SQLite::Failure::Cause::overQuota:
-      return "your disk quota on the disk holding " + folder + " is used up";
+      return "your disk quota for " + folder + " is used up";
     case SQLite::Failure::Cause::diskReadOnly:
       return "the disk holding " + folder + " is read-only";
     case SQLite::Failure::Cause::diskFailing:
@@ -373,7 +373,7 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
   if (!std::filesystem::is_directory(*url, ec)) return;
   try {
     library_.applyScan(id, result.files, result.unreadable);
-  } catch (...) {
+  } catch (const std::exception&) {
     // Safe: the folder keeps its files as they were until its next scan. A refusal is said
     // when the run ends: the new files it found wait unrecorded.
     if (const auto reason = refusalReason(std::current_exception(), library_.location())) {

@@ -14,6 +14,7 @@
 
 #include "AppFixture.h"
 #include "IndexingStatus.h"
+#include "index/Library.h"
 #include "index/LibraryLock.h"
 #include "scan/Scanner.h"
 
@@ -243,7 +244,7 @@ TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 2);
   writeBroken(folder / "broken.jpg");
-  addIndexed(folder);
+  const auto rootID = addIndexed(folder);
   ASSERT_EQ(model().folders()->totals().failed, 1);
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(text("failedLabel"), "1 file couldn't be read");
@@ -267,12 +268,19 @@ TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
   EXPECT_FALSE(shows("failedFiles"));
   EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 3 items"));
 
-  // A run the library refused to store says why in place of "Up to date".
-  auto stopped = status().progress();
-  stopped.problem = "The library can't be written: No space left on device";
-  status().setProgress(stopped);
-  EXPECT_EQ(text("idleLine").toStdString(), *stopped.problem);
+  // A run the library refused to store says why in place of "Up to date": here its scan,
+  // whose new photos wait unrecorded.
+  Library& library = *model().library();
+  library.db().exec("PRAGMA query_only=1");
+  addPhotos(folder, 2, "new");
+  status().indexAgain(rootID);
+  ASSERT_TRUE(waitFor([&] { return status().stopped() && status().phase() == "idle"; }));
+  EXPECT_EQ(text("idleLine").toStdString(), "The library can't be written: the library file in " +
+                                                library.location().parent_path().string() +
+                                                " is read-only.");
   snapshot("stopped");
+  library.db().exec("PRAGMA query_only=0");
+  auto stopped = status().progress();
 
   // Folders a scan could not read are named; their files stay.
   stopped.problem.reset();
