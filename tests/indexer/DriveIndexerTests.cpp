@@ -84,6 +84,22 @@ TEST_F(DriveIndexerTest, AnUnmountedShareKeepsItsFiles) {
   EXPECT_EQ(library->totals().indexed, 3);
 }
 
+TEST_F(DriveIndexerTest, AFolderStoredWithoutItsDriveTakesOnTheMountItsFilesAreOn) {
+  DriveTree tree(temp->path() / "system");
+  const auto place = temp->path() / "mnt/scratch";
+  addPhotos(makeFolder("mnt/scratch"), 3);
+  tree.mount({boot, {"tmpfs", "/", place.string(), "tmpfs"}});
+  const auto id = FolderRules::add(*library, place).root->id;  // as older versions stored it
+  auto indexer = indexerOn(tree.root());
+  indexAll(*indexer);
+  indexAll(*indexer);  // the files stored by the first run are seen on the tmpfs
+  std::filesystem::remove_all(place);
+  std::filesystem::create_directories(place);
+  tree.mount({boot});
+  indexAll(*indexer);
+  EXPECT_EQ(library->files(id).size(), 3u);
+}
+
 // Real drives, in a mount namespace of this process's own: an ext4 image with its photos
 // mounted through a loop device, and /dev/disk/by-uuid made up beside it (udev may not run).
 class RealDriveTest : public DriveIndexerTest {
