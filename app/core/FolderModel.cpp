@@ -126,6 +126,7 @@ void FolderModel::resolveFolders() {
   const auto boot = volumes_->table().bootVolumeUUID();
   std::vector<Folder> folders;
   for (auto root : library_->roots()) {
+    root = FolderRules::rememberDrive(*library_, root, volumes_->table());
     const auto place = FolderRules::reachablePath(root, volumes_->table());
     if (place) {
       accessing_[root.id] = *place;

@@ -95,6 +95,28 @@ std::optional<std::string> FolderRules::reachablePath(const Root& root, const Mo
   return place;
 }
 
+Root FolderRules::rememberDrive(Library& library, const Root& root, const MountTable& drives) {
+  if (root.bookmark || root.volumeUUID) return root;
+  const auto volume = drives.describe(root.path);
+  if (!volume.bookmark) return root;
+  const auto files = library.files(root.id);
+  std::error_code error;
+  // The bare mount point of a drive that is gone shows none of them.
+  if (files.empty() ||
+      !std::filesystem::exists(std::filesystem::path(root.path) / files.front().relPath, error)) {
+    return root;
+  }
+  Root known = root;
+  known.bookmark = volume.bookmark;
+  if (volume.external) known.volumeName = volume.name;
+  try {
+    library.updateRoot(known);
+  } catch (const std::exception&) {
+    return root;  // tried again at the next look
+  }
+  return known;
+}
+
 std::optional<MediaFile> FolderRules::storedFile(const Library& library,
                                                  const std::filesystem::path& path) {
   const auto wanted = standardPath(path);

@@ -62,6 +62,13 @@ class FolderRules {
   // or another drive, and scanning it would remove every file of the folder.
   static std::optional<std::string> reachablePath(const Root& root, const MountTable& drives);
 
+  // A folder stored without its drive (older versions knew none for a tmpfs, a ZFS dataset or a
+  // virtual machine's shared folder) takes on the mount that shows it now, once that mount shows
+  // one of its stored files: from then on the mount's going leaves it offline. The root as it
+  // is then (unchanged when it knows its drive, nothing proves the mount is its own, or the
+  // library can't be written).
+  static Root rememberDrive(Library& library, const Root& root, const MountTable& drives);
+
   // The file stored at `path` (as the user names it), through the root that contains it.
   static std::optional<MediaFile> storedFile(const Library& library,
                                              const std::filesystem::path& path);

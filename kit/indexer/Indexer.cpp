@@ -361,9 +361,11 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
 }
 
 void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
-  const std::optional<Root> root = library_.root(id);
+  std::optional<Root> root = library_.root(id);
   if (!root) return;
-  const std::optional<std::filesystem::path> url = location(*root, drives());
+  const auto table = drives();
+  if (table) root = FolderRules::rememberDrive(library_, *root, *table);
+  const std::optional<std::filesystem::path> url = location(*root, table);
   if (!url) return;
   Scanner::Result result = Scanner::scan(*url, [&stop] { return stop.stop_requested(); });
   // A cut-short listing lacks files that are still there; applying it would delete them.

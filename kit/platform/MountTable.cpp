@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <system_error>
@@ -61,14 +62,65 @@ std::optional<std::string> below(const std::string& folder, const std::string& p
   return std::nullopt;
 }
 
-// File systems reached through the network or a FUSE daemon rather than a block device.
+// File systems reached through the network, a FUSE daemon or a virtual machine's host rather
+// than a block device: their source names them wherever they are mounted, and they count as
+// external. Any other mount is told by its own identity all the same.
 bool isShare(std::string_view type, std::string_view source) {
   if (source.starts_with("/dev/")) return false;  // fuseblk and the like sit on a device
-  for (const std::string_view network : {"nfs", "nfs4", "cifs", "smb3", "smbfs", "9p", "ceph",
-                                         "glusterfs", "afs", "davfs", "fuse", "fuseblk"}) {
+  for (const std::string_view network :
+       {"nfs", "nfs4", "cifs", "smb3", "smbfs", "9p", "ceph", "glusterfs", "afs", "davfs", "fuse",
+        "fuseblk", "virtiofs", "vboxsf"}) {
     if (type == network) return true;
   }
   return type.starts_with("fuse.");
+}
+
+bool oneLine(std::initializer_list<std::string_view> fields) {
+  for (const auto field : fields) {
+    if (field.find('\n') != std::string_view::npos) return false;
+  }
+  return true;
+}
+
+// A mount as the table shows it, with the identity that the table alone gives it.
+struct Entry {
+  MountTable::Mount mount;
+  std::optional<std::string> identity;
+};
+
+// A share is known by its type and source alone. A tmpfs, a ZFS dataset or a drive that no UUID
+// names is known by what it is and where it is mounted: once unmounted, the directory left at
+// its place lies on another file system. One line of text: a bookmark keeps it on a line of its
+// own.
+Entry entryOf(const std::vector<std::string_view>& fields, std::size_t dash) {
+  Entry entry{{unescaped(fields[4]), unescaped(fields[3]), unescaped(fields[dash + 2])}};
+  auto& mount = entry.mount;
+  const auto type = unescaped(fields[dash + 1]);
+  if (!oneLine({type, mount.source, mount.mountPoint})) return entry;
+  if (isShare(type, mount.source)) {
+    mount.share = type + " " + mount.source;
+    entry.identity = mount.share;
+  } else {
+    entry.identity = type + " " + mount.source + " on " + mount.mountPoint;
+  }
+  return entry;
+}
+
+std::vector<Entry> entries(std::string_view text) {
+  std::vector<Entry> found;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto end = text.find('\n', at);
+    const auto line = text.substr(at, end == std::string_view::npos ? end : end - at);
+    at = end == std::string_view::npos ? text.size() : end + 1;
+    const auto fields = words(line);
+    // id parent major:minor root mount-point options [optional...] - type source super
+    std::size_t dash = 6;
+    while (dash < fields.size() && fields[dash] != "-") ++dash;
+    if (fields.size() < 5 || dash + 2 >= fields.size()) continue;
+    found.push_back(entryOf(fields, dash));
+  }
+  return found;
 }
 
 std::string joined(const std::string& folder, const std::string& rest) {
@@ -84,24 +136,7 @@ MountTable::MountTable(std::filesystem::path systemRoot) : systemRoot_(std::move
 
 std::vector<MountTable::Mount> MountTable::parse(std::string_view text) {
   std::vector<Mount> mounts;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const auto end = text.find('\n', at);
-    const auto line = text.substr(at, end == std::string_view::npos ? end : end - at);
-    at = end == std::string_view::npos ? text.size() : end + 1;
-    const auto fields = words(line);
-    // id parent major:minor root mount-point options [optional...] - type source super
-    std::size_t dash = 6;
-    while (dash < fields.size() && fields[dash] != "-") ++dash;
-    if (fields.size() < 5 || dash + 2 >= fields.size()) continue;
-    Mount mount{unescaped(fields[4]), unescaped(fields[3]), unescaped(fields[dash + 2])};
-    const auto type = unescaped(fields[dash + 1]);
-    // One line of text: a bookmark keeps the identity on a line of its own.
-    if (isShare(type, mount.source) && mount.source.find('\n') == std::string::npos) {
-      mount.share = type + " " + mount.source;
-    }
-    mounts.push_back(std::move(mount));
-  }
+  for (auto& entry : entries(text)) mounts.push_back(std::move(entry.mount));
   return mounts;
 }
 
@@ -113,7 +148,11 @@ void MountTable::reload() {
 }
 
 void MountTable::load(std::string_view text) {
-  mounts_ = parse(text);
+  mounts_.clear();
+  for (auto& entry : entries(text)) {
+    entry.mount.uuid = std::move(entry.identity);  // until a UUID names the drive
+    mounts_.push_back(std::move(entry.mount));
+  }
   fillDrives();
 }
 
@@ -157,7 +196,6 @@ void MountTable::fillDrives() {
   }
   for (auto& mount : mounts_) {
     if (mount.share) {
-      mount.uuid = mount.share;
       mount.external = true;
       continue;
     }

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The drives mounted now, from the kernel's mount table (/proc/self/mountinfo) with their
-// UUIDs (/dev/disk/by-uuid) and whether they are external (removable, on USB, or not on the
-// boot disk); and the one rule by which a stored folder is found on its drive again, shared
-// by every front end and the indexer. Every path is read below a system root ("/" on a real
-// machine), so that a made-up tree can stand in for a machine with other drives.
+// identities (a UUID from /dev/disk/by-uuid, else what the table tells of the mount) and
+// whether they are external (removable, on USB, not on the boot disk, or a share); and the one
+// rule by which a stored folder is found on its drive again, shared by every front end and the
+// indexer. Every path is read below a system root ("/" on a real machine), so that a made-up
+// tree can stand in for a machine with other drives.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +25,13 @@ class MountTable {
     std::string mountPoint;
     std::string root = "/";  // the drive's directory shown there (a subvolume, a bind)
     std::string source;      // the mounted device ("/dev/sdb1") or file system name
-    // A network or FUSE file system's identity, in place of a UUID: its type and source
-    // ("nfs4 nas:/photos"); absent for other mounts.
+    // A network, FUSE or virtual machine's shared file system's identity: its type and source
+    // ("nfs4 nas:/photos"), which names it wherever it is mounted; absent for other mounts.
     std::optional<std::string> share;
-    std::optional<std::string> uuid;  // when /dev/disk/by-uuid names the device, or the share
+    // The identity of the drive: the UUID /dev/disk/by-uuid gives the device, the share's, or
+    // else the mount's own, which holds its mount point ("tmpfs tmpfs on /mnt/scratch"). Absent
+    // only when a field has a line break, which a bookmark cannot hold.
+    std::optional<std::string> uuid;
     bool external = false;
     bool operator==(const Mount&) const = default;
   };
@@ -43,7 +47,7 @@ class MountTable {
   // Reads the table below systemRoot.
   explicit MountTable(std::filesystem::path systemRoot = "/");
 
-  // The mounts of a mountinfo text, in its order, without UUIDs; escaped characters
+  // The mounts of a mountinfo text, in its order, without identities; escaped characters
   // ("\040" for a space) decoded. A share is known by its type and source alone.
   static std::vector<Mount> parse(std::string_view text);
 
@@ -60,9 +64,9 @@ class MountTable {
   std::optional<std::string> bootVolumeUUID() const;
 
   // What adding the folder at path stores about its drive: a bookmark (the folder's path
-  // inside the drive) when the drive has a UUID or is a share, and its name (the mount
-  // point's last component) for an external drive. A share is external: once unmounted,
-  // its bare mount point (or another share there) is not the folder.
+  // inside the drive, on any mount that has an identity), and its name (the mount point's last
+  // component) for an external drive. Once a mount is gone, its bare mount point (or another
+  // file system there) is not the folder. A share is external.
   Volume describe(const std::string& path) const;
   // Where a stored folder can be read now: through its bookmark wherever its drive shows it
   // (at its stored path when the drive shows it there too); a folder that names a drive only

@@ -13,6 +13,7 @@
 #include "platform/MountTable.h"
 #include "support/DriveTree.h"
 #include "support/MediaFactory.h"
+#include "support/MountNamespace.h"
 
 namespace quillmere::test {
 namespace {
@@ -81,6 +82,22 @@ TEST_F(DriveIndexerTest, AnUnmountedShareKeepsItsFiles) {
   indexAll(*indexer);
   EXPECT_EQ(library->files(added.root->id).size(), 3u);
   EXPECT_EQ(library->totals().indexed, 3);
+}
+
+TEST_F(DriveIndexerTest, AFolderStoredWithoutItsDriveTakesOnTheMountItsFilesAreOn) {
+  DriveTree tree(temp->path() / "system");
+  const auto place = temp->path() / "mnt/scratch";
+  addPhotos(makeFolder("mnt/scratch"), 3);
+  tree.mount({boot, {"tmpfs", "/", place.string(), "tmpfs"}});
+  const auto id = FolderRules::add(*library, place).root->id;  // as older versions stored it
+  auto indexer = indexerOn(tree.root());
+  indexAll(*indexer);
+  indexAll(*indexer);  // the files stored by the first run are seen on the tmpfs
+  std::filesystem::remove_all(place);
+  std::filesystem::create_directories(place);
+  tree.mount({boot});
+  indexAll(*indexer);
+  EXPECT_EQ(library->files(id).size(), 3u);
 }
 
 // Real drives, in a mount namespace of this process's own: an ext4 image with its photos
@@ -202,6 +219,41 @@ TEST_F(RealDriveTest, TwoCardsOfOneNameTakeTurnsAtOnePlace) {
   EXPECT_EQ(library->files(root.id).size(), 3u);
   EXPECT_EQ(library->totals().indexed, 3);
   unplug();
+}
+
+TEST_F(RealDriveTest, AnUnmountedTmpfsIsOfflineWithItsFilesUntilItIsBack) {
+  switch (inMountNamespace("QUILLMERE_TMPFS_MOUNT_NAMESPACE")) {
+    case MountNamespace::unavailable:
+      GTEST_SKIP() << "this machine lets no test make a mount namespace";
+    case MountNamespace::ran:
+      return;
+    case MountNamespace::inside:
+      break;
+  }
+  const auto photos = makeFolder("photos");
+  addPhotos(photos, 6);
+  // What a tmpfs holds goes with it: each mount gets the same photos, times kept.
+  const auto mountWithPhotos = [&] {
+    runCommand("mount -t tmpfs tmpfs " + shellQuoted(place) + " && cp -a " +
+               shellQuoted(photos / ".") + " " + shellQuoted(place));
+  };
+  mountWithPhotos();
+  const auto added = FolderRules::add(*library, place, MountTable(tree));
+  ASSERT_EQ(added.outcome, FolderRules::Outcome::added);
+  auto indexer = indexerOn(tree);
+  indexAll(*indexer);
+  const auto indexed = library->totals();
+  ASSERT_EQ(indexed.indexed, 6);
+
+  ASSERT_EQ(::umount(place.c_str()), 0);  // the empty mount point stays
+  EXPECT_EQ(MountTable(tree).locate(*added.root), std::nullopt);
+  indexAll(*indexer);
+  EXPECT_EQ(library->totals(), indexed);
+
+  mountWithPhotos();
+  EXPECT_EQ(MountTable(tree).locate(*added.root), place.string());
+  indexAll(*indexer);
+  EXPECT_EQ(library->totals(), indexed);
 }
 
 }  // namespace

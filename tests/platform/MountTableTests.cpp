@@ -60,10 +60,14 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"SharesByTypeAndSource",
                   "45 27 0:50 / /mnt/nas rw - nfs4 nas:/export/photos rw\n"
                   "46 27 0:51 / /home/me/box rw - fuse.sshfs me@box:/data rw\n"
-                  "47 27 0:52 / /tmp rw - tmpfs tmpfs rw\n",
+                  "47 27 0:52 / /tmp rw - tmpfs tmpfs rw\n"
+                  "48 27 0:53 / /mnt/host rw - virtiofs hostshare rw\n"
+                  "49 27 0:54 / /tank/photos rw - zfs tank/photos rw,xattr\n",
                   {{"/mnt/nas", "/", "nas:/export/photos", "nfs4 nas:/export/photos"},
                    {"/home/me/box", "/", "me@box:/data", "fuse.sshfs me@box:/data"},
-                   {"/tmp", "/", "tmpfs"}}}),
+                   {"/tmp", "/", "tmpfs"},
+                   {"/mnt/host", "/", "hostshare", "virtiofs hostshare"},
+                   {"/tank/photos", "/", "tank/photos"}}}),
     [](const auto& info) { return info.param.name; });
 
 const Line card{"/dev/sdb1", "/", "/media/me/DISK"};
@@ -74,6 +78,9 @@ const Line share{"nas:/export/photos", "/", "/mnt/nas", "nfs4"};
 const Line otherShare{"nas:/export/videos", "/", "/mnt/nas", "nfs4"};
 const Line sshfs{"me@box:/data", "/", "/home/me/box", "fuse.sshfs"};
 const Line sshfsElsewhere{"me@box:/data", "/", "/run/user/1000/box", "fuse.sshfs"};
+const Line dataset{"tank/photos", "/", "/tank/photos", "zfs"};
+const Line host{"hostshare", "/", "/mnt/host", "virtiofs"};
+const Line hostElsewhere{"hostshare", "/", "/media/host", "virtiofs"};
 const std::vector<Line> btrfs{{"/dev/nvme0n1p2", "/@", "/"}, {"/dev/nvme0n1p2", "/@home", "/home"}};
 
 struct LocateCase {
@@ -185,7 +192,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "/home/me/box/Photos",
                    {boot, sshfs},
                    {boot, sshfsElsewhere},
-                   "/run/user/1000/box/Photos"}),
+                   "/run/user/1000/box/Photos"},
+        LocateCase{"NotTheBareMountPointOfADataset", "/tank/photos", {boot, dataset}, {boot}, {}},
+        LocateCase{"OnAVirtiofsShareWhereItIsMountedNow",
+                   "/mnt/host/P",
+                   {boot, host},
+                   {boot, hostElsewhere},
+                   "/media/host/P"}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
