@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -302,6 +303,13 @@ INSTANTIATE_TEST_SUITE_P(
                       });
                     },
                     "byte-level BPE"},
+        RefusalCase{"TokenIdFarPastTheVocabulary", optimum,
+                    [](const auto& s) {
+                      editJSON(s / "tokenizer.json", [](Json& j) {
+                        j["added_tokens"].push_back({{"id", 2147483000}, {"content", "<far>"}});
+                      });
+                    },
+                    "the id 2147483000 of \"<far>\" is far beyond the vocabulary's"},
         RefusalCase{"UnigramTokenizer", optimum,
                     [](const auto& s) {
                       editJSON(s / "tokenizer.json",
@@ -527,6 +535,22 @@ TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnTheFixtures) {
   for (const auto& json : {optimum / "tokenizer.json", clip / "textual/tokenizer.json"}) {
     EXPECT_EQ(HFTokenizerConverter(slurp(json)).fileBytes(), pythonConversion(json, dir)) << json;
   }
+}
+
+// A merge string is split where both parts and their join are tokens, in time linear in its
+// length: a merge of 500,000 spaces took half a minute when every split was copied.
+TEST(HFTokenizerConversion, SplitsMergesAtTheirOneSpaceInLinearTime) {
+  Json json = Json::parse(slurp(optimum / "tokenizer.json"));
+  int free = 0;
+  for (const auto& [token, id] : json["model"]["vocab"].items()) free = std::max(free, 1 + int(id));
+  for (const char* token : {"x y", "z", "x yz"}) json["model"]["vocab"][token] = free++;
+  json["model"]["merges"].push_back("x y z");
+  EXPECT_EQ(HFTokenizerConverter(json.dump()).mergeCount(), json["model"]["merges"].size())
+      << "\"x y z\" is \"x y\" + \"z\"";
+  json["model"]["merges"].push_back(std::string(500'000, ' '));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(HFTokenizerConverter{json.dump()}, HFTokenizerConverter::Refusal);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 // The real 256k Gemma tokenizer.json where scripts/setup puts it, or
