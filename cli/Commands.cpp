@@ -1045,8 +1045,9 @@ int Commands::showModel() {
 
 int Commands::importModel(const std::string& source, const std::string& destination,
                           const std::string& variant) {
+  catchInterrupts();
   try {
-    ModelImport import(source, variant);
+    ModelImport import(source, variant, ImportStop([] { return interrupted != 0; }));
     // A relative destination is taken from here, and named in full so that 'model use' finds
     // it from anywhere.
     const auto target = destination.empty()
@@ -1061,6 +1062,8 @@ int Commands::importModel(const std::string& source, const std::string& destinat
                 printable(destination.empty() ? import.name() : target.string()).c_str());
   } catch (const ModelImport::Refusal& refusal) {
     throw Error(std::string("Cannot import ") + source + ": " + refusal.what());
+  } catch (const ImportStop::Stopped&) {
+    throw Error("Stopped: " + source + " was not imported, and nothing of it was kept.", 130);
   }
   return 0;
 }
