@@ -20,6 +20,7 @@
 #include "model/Embedder.h"
 #include "model/ModelChoice.h"
 #include "support/HubServer.h"
+#include "support/MediaFactory.h"
 
 namespace quillmere::test {
 namespace {
@@ -302,6 +303,32 @@ TEST_F(ModelImportSettingsTest, ADownloadIsCancelledOrChosenAndTheNextStartAsksF
   EXPECT_FALSE(reopened.ready());
   EXPECT_TRUE(reopened.modelChange().contains("ViT-B-16-SigLIP2__webli"))
       << reopened.modelChange().toStdString();
+}
+
+// Cancel once every byte has arrived stops the checks and the import of the download (here
+// a float16 text encoder of 96 MB to widen): no model, no question to use it, nothing left.
+TEST_F(ModelImportSettingsTest, ACancelDuringTheImportOfADownloadLeavesNoModel) {
+  const auto repository = temp->path() / "hub/immich-app/ViT-B-16-SigLIP2__webli";
+  std::filesystem::create_directories(repository.parent_path());
+  std::filesystem::copy(immichExport, repository, std::filesystem::copy_options::recursive);
+  runCommand(std::string(QUILLMERE_PYTHON) + " -c \"import sys; sys.path.insert(0, '" +
+             QUILLMERE_SOURCE_DIR + "/tools'); import make_published_models as m; " +
+             "m.text_graph(sys.argv[1], 'text', 6, 1, ['embedding'], rows=6000000, " +
+             "float16='all')\" " + shellQuoted(repository / "textual/model.onnx"));
+  HubServer hub(temp->path() / "hub");
+  qputenv("HF_ENDPOINT", QByteArray::fromStdString(hub.endpoint()));
+  auto& downloads = *model().downloads();
+  QSignalSpy downloaded(&downloads, &ModelDownloads::downloaded);
+  downloads.download(downloads.offerId());
+  ASSERT_TRUE(waitFor(
+      [&] { return downloads.offerProgress() == 1.0 || downloads.offerState() != "downloading"; }));
+  downloads.cancel();
+  ASSERT_TRUE(waitFor([&] { return downloads.offerState() != "downloading"; }));
+  EXPECT_EQ(downloads.offerState(), "available") << downloads.offer().toStdString();
+  EXPECT_EQ(downloaded.count(), 0);
+  for (const auto& item : std::filesystem::directory_iterator(ModelChoice::modelsDirectory())) {
+    EXPECT_EQ(item.path().filename(), ".downloads") << "only what a next run resumes from";
+  }
 }
 
 }  // namespace
