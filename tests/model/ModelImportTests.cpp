@@ -16,6 +16,7 @@
 
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
+#include "model/Float16Upcast.h"
 #include "model/HFTokenizerConverter.h"
 #include "model/ImagePreprocess.h"
 #include "model/ModelFixtures.h"
@@ -149,6 +150,30 @@ TEST_P(PublishedLayout, ImportsAndRunsWithThePublishedPreprocessing) {
   const auto ids = embedder.tokenize("Dog running on the Beach");
   EXPECT_EQ(ids, embedder.tokenize("dog running on the beach"));
   expectNear(embedder.embed(std::string_view("Dog running on the Beach")), textVector(ids), 1e-5f);
+}
+
+// A float16 table of 48 MB is widened with one float32 copy beside its halves: about three
+// times its size at the peak, where copies of the halves and the floats made six.
+TEST(ModelImportVariant, WideningKeepsOneCopyOfATensorBesideIt) {
+  test::TempDirectory dir;
+  const auto path = dir / "text.onnx";
+  ASSERT_EQ(std::system((std::string(QUILLMERE_PYTHON) + " -c \"import sys; sys.path.insert(0, '" +
+                         QUILLMERE_SOURCE_DIR + "/tools'); import make_published_models as m; " +
+                         "m.text_graph(sys.argv[1], 'text', 6, 1, ['embedding'], rows=3000000, " +
+                         "float16='all')\" '" + path.string() + "'")
+                            .c_str()),
+            0);
+  const auto kilobytes = [](const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.starts_with(key + ":")) return std::stod(line.substr(key.size() + 1));
+    }
+    return 0.0;
+  };
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+  const double before = kilobytes("VmRSS");
+  EXPECT_GT(Float16Upcast(path).widened(), 0u);
+  EXPECT_LT(kilobytes("VmHWM") - before, 4.0 * std::filesystem::file_size(path) / 1024);
 }
 
 // A variant published beside the float32 encoders is a model of its own, and only Optimum's
