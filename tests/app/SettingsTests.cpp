@@ -311,10 +311,7 @@ TEST_F(ModelImportSettingsTest, ACancelDuringTheImportOfADownloadLeavesNoModel) 
   const auto repository = temp->path() / "hub/immich-app/ViT-B-16-SigLIP2__webli";
   std::filesystem::create_directories(repository.parent_path());
   std::filesystem::copy(immichExport, repository, std::filesystem::copy_options::recursive);
-  runCommand(std::string(QUILLMERE_PYTHON) + " -c \"import sys; sys.path.insert(0, '" +
-             QUILLMERE_SOURCE_DIR + "/tools'); import make_published_models as m; " +
-             "m.text_graph(sys.argv[1], 'text', 6, 1, ['embedding'], rows=6000000, " +
-             "float16='all')\" " + shellQuoted(repository / "textual/model.onnx"));
+  writeHalfTextGraph(repository / "textual/model.onnx", "'text', 6, 1, ['embedding']", 6'000'000);
   HubServer hub(temp->path() / "hub");
   qputenv("HF_ENDPOINT", QByteArray::fromStdString(hub.endpoint()));
   auto& downloads = *model().downloads();

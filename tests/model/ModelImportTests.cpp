@@ -22,6 +22,7 @@
 #include "model/ModelFixtures.h"
 #include "model/ModelImport.h"
 #include "platform/ImageCodec.h"
+#include "support/MediaFactory.h"
 #include "support/TempDirectory.h"
 
 namespace quillmere {
@@ -157,18 +158,11 @@ TEST_P(PublishedLayout, ImportsAndRunsWithThePublishedPreprocessing) {
 TEST(ModelImportVariant, WideningKeepsOneCopyOfATensorBesideIt) {
   test::TempDirectory dir;
   const auto path = dir / "text.onnx";
-  ASSERT_EQ(std::system((std::string(QUILLMERE_PYTHON) + " -c \"import sys; sys.path.insert(0, '" +
-                         QUILLMERE_SOURCE_DIR + "/tools'); import make_published_models as m; " +
-                         "m.text_graph(sys.argv[1], 'text', 6, 1, ['embedding'], rows=3000000, " +
-                         "float16='all')\" '" + path.string() + "'")
-                            .c_str()),
-            0);
+  test::writeHalfTextGraph(path, "'text', 6, 1, ['embedding']", 3'000'000);
   const auto kilobytes = [](const std::string& key) {
     std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.starts_with(key + ":")) return std::stod(line.substr(key.size() + 1));
-    }
-    return 0.0;
+    const std::string text((std::istreambuf_iterator<char>(status)), {});
+    return std::stod(text.substr(text.find(key + ":") + key.size() + 1));
   };
   std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
   const double before = kilobytes("VmRSS");
