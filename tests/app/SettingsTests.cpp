@@ -323,9 +323,8 @@ TEST_F(ModelImportSettingsTest, ACancelDuringTheImportOfADownloadLeavesNoModel) 
   ASSERT_TRUE(waitFor([&] { return downloads.offerState() != "downloading"; }));
   EXPECT_EQ(downloads.offerState(), "available") << downloads.offer().toStdString();
   EXPECT_EQ(downloaded.count(), 0);
-  for (const auto& item : std::filesystem::directory_iterator(ModelChoice::modelsDirectory())) {
-    EXPECT_EQ(item.path().filename(), ".downloads") << "only what a next run resumes from";
-  }
+  const std::filesystem::directory_iterator models(ModelChoice::modelsDirectory());
+  EXPECT_EQ(std::distance(models, {}), 1) << "only .downloads, which a next run resumes from";
 }
 
 }  // namespace

@@ -560,12 +560,10 @@ TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnTheFixtures) {
 // length: a merge of 500,000 spaces took half a minute when every split was copied.
 TEST(HFTokenizerConversion, SplitsMergesAtTheirOneSpaceInLinearTime) {
   Json json = Json::parse(slurp(optimum / "tokenizer.json"));
-  int free = 0;
-  for (const auto& [token, id] : json["model"]["vocab"].items()) free = std::max(free, 1 + int(id));
+  int free = static_cast<int>(json["model"]["vocab"].size());  // the ids run from 0
   for (const char* token : {"x y", "z", "x yz"}) json["model"]["vocab"][token] = free++;
   json["model"]["merges"].push_back("x y z");
-  EXPECT_EQ(HFTokenizerConverter(json.dump()).mergeCount(), json["model"]["merges"].size())
-      << "\"x y z\" is \"x y\" + \"z\"";
+  EXPECT_EQ(HFTokenizerConverter(json.dump()).mergeCount(), json["model"]["merges"].size());
   json["model"]["merges"].push_back(std::string(500'000, ' '));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_THROW(HFTokenizerConverter{json.dump()}, HFTokenizerConverter::Refusal);

@@ -16,8 +16,7 @@ namespace quillmere::test {
 void runCommand(const std::string& command);
 // The path quoted for the shell.
 std::string shellQuoted(const std::filesystem::path& path);
-// tools/make_published_models.py's text graph in float16 with a table of `rows` rows;
-// `arguments` give its input's name and type, batch and outputs, in Python.
+// tools/make_published_models.py's text_graph(arguments..., rows=rows) in float16.
 void writeHalfTextGraph(const std::filesystem::path& file, const std::string& arguments, int rows);
 
 // A picture of one colour, or of two halves (left and right).
