@@ -1136,8 +1136,11 @@ int Commands::downloadModel(const std::string& wanted, bool use, const std::stri
     ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
     const auto start = std::chrono::steady_clock::now();
     std::optional<std::uint64_t> first;
+    std::uint64_t shown = 0;
     const auto report = [&](std::uint64_t done, std::uint64_t all) {
       if (interrupted) return false;
+      if (done == shown && done > 0) return true;  // asked again while the files are checked
+      shown = done;
       if (!first) first = done;
       const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
       const double rate = spent.count() > 0.5 ? double(done - *first) / spent.count() : 0.0;
