@@ -1045,8 +1045,9 @@ int Commands::showModel() {
 
 int Commands::importModel(const std::string& source, const std::string& destination,
                           const std::string& variant) {
+  catchInterrupts();
   try {
-    ModelImport import(source, variant);
+    ModelImport import(source, variant, ImportStop([] { return interrupted != 0; }));
     // A relative destination is taken from here, and named in full so that 'model use' finds
     // it from anywhere.
     const auto target = destination.empty()
@@ -1061,6 +1062,8 @@ int Commands::importModel(const std::string& source, const std::string& destinat
                 printable(destination.empty() ? import.name() : target.string()).c_str());
   } catch (const ModelImport::Refusal& refusal) {
     throw Error(std::string("Cannot import ") + source + ": " + refusal.what());
+  } catch (const ImportStop::Stopped&) {
+    throw Error("Stopped: " + source + " was not imported, and nothing of it was kept.", 130);
   }
   return 0;
 }
@@ -1133,8 +1136,11 @@ int Commands::downloadModel(const std::string& wanted, bool use, const std::stri
     ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
     const auto start = std::chrono::steady_clock::now();
     std::optional<std::uint64_t> first;
+    std::uint64_t shown = 0;
     const auto report = [&](std::uint64_t done, std::uint64_t all) {
       if (interrupted) return false;
+      if (done == shown && done > 0) return true;  // asked again while the files are checked
+      shown = done;
       if (!first) first = done;
       const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
       const double rate = spent.count() > 0.5 ? double(done - *first) / spent.count() : 0.0;

@@ -39,6 +39,12 @@ def load_vocab(data):
     size = max(vocab.values()) + 1
     if min(vocab.values()) < 0 or size > 2 ** 31 - 1:
         fail("token ids out of range")
+    # One entry is kept for every id up to the largest: gaps, but none wider than the
+    # vocabulary.
+    named = len(model.get("vocab") or {}) + len(data.get("added_tokens") or [])
+    if size > 2 * named + 256:
+        text, k = max(vocab.items(), key=lambda item: item[1])
+        fail("the id %d of %r is far beyond the vocabulary's %d tokens" % (k, text[:40], named))
     by_id = [""] * size
     for text, k in vocab.items():
         if by_id[k]:

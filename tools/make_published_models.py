@@ -23,8 +23,9 @@ dtypes and dimension conventions:
 Pixels are resized and normalised outside the graphs. Image: mean over the pixels of the
 normalised values @ W; text: sum of table[id % ROWS]; W and table as in make_test_models.py.
 With --vit, only the Immich layout, its image graph of ViT-B/16's compute (for benchmarks);
-with --siglip2-b16, that and a text graph with SigLIP 2's 256,000-row table of 768 (786 MB).
-  make_published_models.py [--vit | --siglip2-b16] OUTPUT_DIRECTORY [TOKENIZER_JSON]
+with --siglip2-b16, that and a text graph with SigLIP 2's 256,000-row table of 768 (786 MB);
+with --siglip2-b16-fp16, the same in float16 throughout, as the fp16 exports publish it.
+  make_published_models.py [--vit | --siglip2-b16[-fp16]] OUTPUT_DIRECTORY [TOKENIZER_JSON]
 """
 
 import json
@@ -141,20 +142,21 @@ def tokenizer_config():
             "model_max_length": CONTEXT_LENGTH}
 
 
-def immich(root, tokenizer, vit=False, text_rows=ROWS):
+def immich(root, tokenizer, vit=False, text_rows=ROWS, float16=None):
     """vit: the image graph has the compute of ViT-B/16 at 224 (make_vit_model.py's, float
     input) and the vectors its width, for the embedder benchmark; text_rows: the rows of the
-    text graph's table."""
+    text graph's table; float16: both graphs in float16 (see onnx_graphs.Graph.save)."""
     out = os.path.join(root, "immich", "ViT-B-16-SigLIP2__webli")
     for part in ("visual", "textual"):
         os.makedirs(os.path.join(out, part), exist_ok=True)
     size, dim = (make_vit_model.SIZE, make_vit_model.WIDTH) if vit else (IMAGE_SIZE, DIM)
     if vit:
-        make_vit_model.graph(float_input=True).save(os.path.join(out, "visual", "model.onnx"))
+        make_vit_model.graph(float_input=True).save(os.path.join(out, "visual", "model.onnx"),
+                                                    float16)
     else:
         image_graph(os.path.join(out, "visual", "model.onnx"), "image", 1, ["embedding"])
     text_graph(os.path.join(out, "textual", "model.onnx"), "text", TensorProto.INT32, 1,
-               ["embedding"], dim, text_rows)
+               ["embedding"], dim, text_rows, float16=float16)
     write_json(os.path.join(out, "visual", "preprocess_cfg.json"),
                {"size": [size, size], "mode": "RGB", "mean": MEAN, "std": STD,
                 "interpolation": "bicubic", "resize_mode": "shortest" if vit else "squash",
@@ -266,11 +268,12 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--vit":
         immich(sys.argv[2], small_tokenizer(), vit=True)
         return
-    if len(sys.argv) == 3 and sys.argv[1] == "--siglip2-b16":
-        immich(sys.argv[2], small_tokenizer(), vit=True, text_rows=256000)
+    if len(sys.argv) == 3 and sys.argv[1] in ("--siglip2-b16", "--siglip2-b16-fp16"):
+        immich(sys.argv[2], small_tokenizer(), vit=True, text_rows=256000,
+               float16="all" if sys.argv[1].endswith("fp16") else None)
         return
     if len(sys.argv) not in (2, 3):
-        raise SystemExit("usage: make_published_models.py [--vit | --siglip2-b16] "
+        raise SystemExit("usage: make_published_models.py [--vit | --siglip2-b16[-fp16]] "
                          "OUTPUT_DIRECTORY [TOKENIZER_JSON]")
     tokenizer = sys.argv[2] if len(sys.argv) == 3 else small_tokenizer()
     immich(sys.argv[1], tokenizer)

@@ -229,7 +229,8 @@ void ModelDownloads::finish(int row, const QString& error) {
   rows_[row].error = stopped ? QString() : error;
   refresh();
   update(row);
-  if (rows_[row].present && error.isEmpty())
+  // A model that arrived as Cancel was pressed stays listed, without the question to use it.
+  if (rows_[row].present && error.isEmpty() && !stopped)
     emit downloaded(QString::fromStdString(rows_[row].entry.folder()));
 }
 

@@ -9,7 +9,7 @@ namespace quillmere {
 
 std::optional<std::string> FileDigest::of(GChecksumType type,
                                           std::initializer_list<std::filesystem::path> files,
-                                          std::string_view prefix) {
+                                          std::string_view prefix, const ImportStop& stop) {
   std::unique_ptr<GChecksum, decltype(&g_checksum_free)> sum(g_checksum_new(type),
                                                              &g_checksum_free);
   g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(prefix.data()),
@@ -19,6 +19,7 @@ std::optional<std::string> FileDigest::of(GChecksumType type,
     std::ifstream in(file, std::ios::binary);
     if (!in) return std::nullopt;
     while (in) {
+      stop.check();
       in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
       g_checksum_update(sum.get(), reinterpret_cast<const guchar*>(buffer.data()), in.gcount());
     }

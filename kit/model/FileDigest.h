@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/ImportStop.h"
+
 namespace quillmere {
 
 class FileDigest {
@@ -18,10 +20,10 @@ class FileDigest {
   FileDigest() = delete;
 
   // The lower-case hex digest of `prefix` followed by the files' bytes, one after the other;
-  // nothing when a file cannot be read.
+  // nothing when a file cannot be read. Asks `stop` at every megabyte (throws its Stopped).
   static std::optional<std::string> of(GChecksumType type,
                                        std::initializer_list<std::filesystem::path> files,
-                                       std::string_view prefix = {});
+                                       std::string_view prefix = {}, const ImportStop& stop = {});
 };
 
 }  // namespace quillmere

@@ -4,8 +4,10 @@
 // functions that hold more of them.
 #include "model/Float16Upcast.h"
 
+#include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <onnx/onnx_pb.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -19,8 +21,53 @@ namespace {
 constexpr int kHalf = onnx::TensorProto::FLOAT16;
 constexpr int kFloat = onnx::TensorProto::FLOAT;
 
+// The file's bytes for the parser, a block at a time, ending early once a stop is asked.
+class StoppableInput : public google::protobuf::io::ZeroCopyInputStream {
+ public:
+  StoppableInput(std::istream& in, const ImportStop& stop) : in_(&in), stop_(stop) {}
+  bool Next(const void** data, int* size) override {
+    return !stop_.asked() && in_.Next(data, size);
+  }
+  void BackUp(int count) override { in_.BackUp(count); }
+  bool Skip(int count) override { return in_.Skip(count); }
+  std::int64_t ByteCount() const override { return in_.ByteCount(); }
+
+ private:
+  google::protobuf::io::IstreamInputStream in_;
+  const ImportStop& stop_;
+};
+
+// The same for the writer.
+class StoppableOutput : public google::protobuf::io::ZeroCopyOutputStream {
+ public:
+  StoppableOutput(std::ostream& out, const ImportStop& stop) : out_(&out), stop_(stop) {}
+  bool Next(void** data, int* size) override { return !stop_.asked() && out_.Next(data, size); }
+  void BackUp(int count) override { out_.BackUp(count); }
+  std::int64_t ByteCount() const override { return out_.ByteCount(); }
+
+ private:
+  google::protobuf::io::OstreamOutputStream out_;
+  const ImportStop& stop_;
+};
+
+// Halves to floats in blocks, from bytes in either form to the bytes of raw float data.
+template <typename HalfAt>
+void widenInto(std::size_t count, HalfAt halfAt, char* out) {
+  constexpr std::size_t block = 4096;
+  Half halves[block];
+  float floats[block];
+  for (std::size_t start = 0; start < count; start += block) {
+    const std::size_t n = std::min(block, count - start);
+    for (std::size_t i = 0; i < n; ++i) halves[i] = halfAt(start + i);
+    floatsFromHalves(std::span<const Half>(halves, n), std::span<float>(floats, n));
+    std::memcpy(out + start * sizeof(float), floats, n * sizeof(float));
+  }
+}
+
 class Widening {
  public:
+  explicit Widening(const ImportStop& stop) : stop_(stop) {}
+
   std::size_t count = 0;
   std::string external;  // the name of a float16 weight stored outside the graph
 
@@ -90,31 +137,51 @@ class Widening {
       external = tensor.name();
       return;
     }
-    std::vector<Half> halves;
+    stop_.check();
+    // The float32 bytes are the one copy made; the halves go as soon as they are read.
+    std::string floats;
     if (tensor.has_raw_data()) {
       // Little-endian, as ONNX stores raw data and as this processor reads it.
-      halves.resize(tensor.raw_data().size() / sizeof(Half));
-      std::memcpy(halves.data(), tensor.raw_data().data(), halves.size() * sizeof(Half));
+      const char* raw = tensor.raw_data().data();
+      const std::size_t count = tensor.raw_data().size() / sizeof(Half);
+      floats.resize(count * sizeof(float));
+      widenInto(
+          count,
+          [raw](std::size_t i) {
+            Half half;
+            std::memcpy(&half, raw + i * sizeof(Half), sizeof(Half));
+            return half;
+          },
+          floats.data());
     } else {
       // Without raw data, each half's bits sit in an int32 of their own.
-      halves.reserve(tensor.int32_data_size());
-      for (const auto bits : tensor.int32_data()) halves.push_back(static_cast<Half>(bits));
+      const auto& bits = tensor.int32_data();
+      floats.resize(static_cast<std::size_t>(bits.size()) * sizeof(float));
+      widenInto(
+          static_cast<std::size_t>(bits.size()),
+          [&bits](std::size_t i) { return static_cast<Half>(bits[static_cast<int>(i)]); },
+          floats.data());
+      google::protobuf::RepeatedField<std::int32_t>().Swap(tensor.mutable_int32_data());
     }
-    const std::vector<float> floats = floatsFromHalves(halves);
-    tensor.clear_int32_data();
-    tensor.set_raw_data(floats.data(), floats.size() * sizeof(float));
+    tensor.mutable_raw_data()->swap(floats);
     tensor.set_data_type(kFloat);
     ++count;
   }
+
+  const ImportStop& stop_;
 };
 
 }  // namespace
 
-Float16Upcast::Float16Upcast(const std::filesystem::path& source)
-    : model_(std::make_unique<onnx::ModelProto>()) {
+Float16Upcast::Float16Upcast(const std::filesystem::path& source, ImportStop stop)
+    : model_(std::make_unique<onnx::ModelProto>()), stop_(std::move(stop)) {
   std::ifstream file(source, std::ios::binary);
-  if (!file || !model_->ParseFromIstream(&file)) return;
-  Widening widening;
+  if (!file) return;
+  StoppableInput input(file, stop_);
+  const bool parsed = model_->ParseFromZeroCopyStream(&input);
+  stop_.check();
+  if (!parsed) return;
+  Widening widening(stop_);
   widening.graph(*model_->mutable_graph());
   for (auto& function : *model_->mutable_functions()) widening.function(function);
   widened_ = widening.count;
@@ -131,9 +198,13 @@ void Float16Upcast::write(const std::filesystem::path& target) const {
     throw Failure("in float32 it would pass the 2 GB an ONNX file holds");
   }
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  if (!out || !model_->SerializeToOstream(&out) || !out.flush()) {
-    throw Failure("cannot write " + target.string());
-  }
+  bool written = false;
+  if (out) {
+    StoppableOutput output(out, stop_);
+    written = model_->SerializeToZeroCopyStream(&output);
+  }  // the output's last block reaches the file here
+  stop_.check();
+  if (!written || !out.flush()) throw Failure("cannot write " + target.string());
 }
 
 }  // namespace quillmere

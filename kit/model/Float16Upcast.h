@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "model/ImportStop.h"
+
 namespace onnx {
 class ModelProto;
 }
@@ -24,9 +26,11 @@ class Float16Upcast {
     using std::runtime_error::runtime_error;
   };
 
-  // Reads the graph at `source` and widens it in memory. A file that is no ONNX model has
-  // nothing to widen: the runtime that loads it names its fault better.
-  explicit Float16Upcast(const std::filesystem::path& source);
+  // Reads the graph at `source` and widens it in memory, one tensor at a time with no more
+  // than that tensor's float32 copy beside it. A file that is no ONNX model has nothing to
+  // widen: the runtime that loads it names its fault better. Reading, widening and writing
+  // ask `stop` as they go (its Stopped is thrown).
+  explicit Float16Upcast(const std::filesystem::path& source, ImportStop stop = {});
   ~Float16Upcast();
 
   // The float16 weights, types and casts widened; none means the graph had nothing to widen.
@@ -38,6 +42,7 @@ class Float16Upcast {
 
  private:
   std::unique_ptr<onnx::ModelProto> model_;
+  ImportStop stop_;
   std::size_t widened_ = 0;
   std::string external_;  // a float16 weight kept outside the graph, which stays unwidened
 };

@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <unordered_set>
 
 namespace quillmere {
 namespace {
@@ -39,6 +40,25 @@ Vocabulary vocabularyOf(const Json& model, const Json& root) {
   return vocabulary;
 }
 
+// How many tokens the file names.
+std::size_t tokensNamed(const Json& model, const Json& root) {
+  const Json added = root.value("added_tokens", Json::array());
+  return model.value("vocab", Json::object()).size() + (added.is_array() ? added.size() : 0);
+}
+
+// A token's text for a message, in quotes: the start of a long one.
+std::string quoted(const std::string& text) {
+  const std::string start = text.substr(0, 40);
+  const std::string more =
+      text.size() > start.size() ? "... (" + std::to_string(text.size()) + " bytes)" : "";
+  return Json(start).dump(-1, ' ', false, Json::error_handler_t::replace) + more;
+}
+
+// The ids a vocabulary of `named` tokens may use, with gaps.
+std::uint64_t idLimit(std::size_t named) {
+  return 2 * static_cast<std::uint64_t>(named) + 256;
+}
+
 std::string dumped(const Json& root, const char* key) {
   return root.contains(key) ? root[key].dump() : "null";
 }
@@ -47,8 +67,66 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Polynomial hashes of byte strings modulo 2^61 - 1, so that a merge's every split is tried
+// in constant time and a long merge string costs linear time, not quadratic.
+class SplitHashes {
+ public:
+  explicit SplitHashes(const Vocabulary& vocabulary) {
+    for (const auto& [text, id] : vocabulary) known_.insert(of(text));
+  }
+
+  // The splits at a space whose two parts and their join may all be tokens; exact look-ups
+  // then settle them.
+  std::vector<std::size_t> candidates(const std::string& text) {
+    const std::size_t n = text.size();
+    prefix_.assign(n + 1, 0);
+    while (powers_.size() <= n) powers_.push_back(times(powers_.back(), base));
+    for (std::size_t i = 0; i < n; ++i) prefix_[i + 1] = step(prefix_[i], text[i]);
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (text[i] != ' ') continue;
+      const std::uint64_t left = prefix_[i], right = part(i + 1, n);
+      if (known_.count(left) && known_.count(right) &&
+          known_.count(plus(times(left, powers_[n - i - 1]), right))) {
+        found.push_back(i);
+      }
+    }
+    return found;
+  }
+
+ private:
+  static constexpr std::uint64_t modulus = (std::uint64_t{1} << 61) - 1;
+  static constexpr std::uint64_t base = 1'000'003;
+
+  static std::uint64_t times(std::uint64_t a, std::uint64_t b) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return plus(static_cast<std::uint64_t>(product & modulus),
+                static_cast<std::uint64_t>(product >> 61));
+  }
+  static std::uint64_t plus(std::uint64_t a, std::uint64_t b) {
+    const std::uint64_t sum = a + b;
+    return sum >= modulus ? sum - modulus : sum;
+  }
+  static std::uint64_t step(std::uint64_t hash, char c) {
+    return plus(times(hash, base), static_cast<unsigned char>(c) + 1);
+  }
+  static std::uint64_t of(const std::string& text) {
+    std::uint64_t hash = 0;
+    for (const char c : text) hash = step(hash, c);
+    return hash;
+  }
+  std::uint64_t part(std::size_t from, std::size_t to) const {
+    return plus(prefix_[to], modulus - times(prefix_[from], powers_[to - from]));
+  }
+
+  std::unordered_set<std::uint64_t> known_;
+  std::vector<std::uint64_t> prefix_;
+  std::vector<std::uint64_t> powers_{1};
+};
+
 // "left right", where either part may hold spaces: the one split that names three tokens.
-std::pair<std::string, std::string> splitMerge(const Json& merge, const Vocabulary& vocabulary) {
+std::pair<std::string, std::string> splitMerge(const Json& merge, const Vocabulary& vocabulary,
+                                               std::optional<SplitHashes>& hashes) {
   if (merge.is_array()) {
     if (merge.size() != 2 || !merge[0].is_string() || !merge[1].is_string()) {
       refuse("merge " + merge.dump() + " is not a pair");
@@ -56,18 +134,19 @@ std::pair<std::string, std::string> splitMerge(const Json& merge, const Vocabula
     return {merge[0].get<std::string>(), merge[1].get<std::string>()};
   }
   if (!merge.is_string()) refuse("merge " + merge.dump() + " can't be read");
-  const std::string text = merge.get<std::string>();
-  std::vector<std::pair<std::string, std::string>> candidates;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != ' ') continue;
+  const std::string& text = merge.get_ref<const std::string&>();
+  if (!hashes) hashes.emplace(vocabulary);
+  std::vector<std::pair<std::string, std::string>> splits;
+  for (const std::size_t i : hashes->candidates(text)) {
     std::string left = text.substr(0, i);
     std::string right = text.substr(i + 1);
     if (vocabulary.count(left) && vocabulary.count(right) && vocabulary.count(left + right)) {
-      candidates.emplace_back(std::move(left), std::move(right));
+      splits.emplace_back(std::move(left), std::move(right));
     }
+    if (splits.size() > 1) break;
   }
-  if (candidates.size() != 1) refuse("merge " + merge.dump() + " can't be read");
-  return candidates.front();
+  if (splits.size() != 1) refuse("merge " + quoted(text) + " can't be read");
+  return splits.front();
 }
 
 void appendU32(std::string& out, std::uint32_t value) {
@@ -157,15 +236,21 @@ HFTokenizerConverter::HFTokenizerConverter(std::string_view json) {
            "(SigLIP, SigLIP 2, CLIP)");
   }
   const Vocabulary vocabulary = vocabularyOf(model, root);
-  readIds(vocabulary);
+  readIds(vocabulary, tokensNamed(model, root));
   checkScheme(root, model, vocabulary);
   readMerges(model, vocabulary);
 }
 
-void HFTokenizerConverter::readIds(const Vocabulary& vocabulary) {
+void HFTokenizerConverter::readIds(const Vocabulary& vocabulary, std::size_t named) {
   std::int64_t largest = -1;
   for (const auto& [text, id] : vocabulary) {
     if (id < 0) refuse("token ids out of range");
+    // One entry is kept for every id up to the largest: ids may leave gaps, but not gaps
+    // larger than the vocabulary, which would make room for ids nobody has.
+    if (static_cast<std::uint64_t>(id) >= idLimit(named)) {
+      refuse("the id " + std::to_string(id) + " of " + quoted(text) +
+             " is far beyond the vocabulary's " + std::to_string(named) + " tokens");
+    }
     largest = std::max(largest, id);
   }
   if (largest + 1 > std::numeric_limits<std::int32_t>::max()) refuse("token ids out of range");
@@ -265,8 +350,9 @@ void HFTokenizerConverter::readByteLevel(const Json& root, const Json& model) {
 
 void HFTokenizerConverter::readMerges(const Json& model, const Vocabulary& vocabulary) {
   const Json merges = model.value("merges", Json::array());
+  std::optional<SplitHashes> hashes;  // made at the first merge written as one string
   for (const Json& merge : merges.is_array() ? merges : Json::array()) {
-    auto [left, right] = splitMerge(merge, vocabulary);
+    auto [left, right] = splitMerge(merge, vocabulary, hashes);
     auto l = vocabulary.find(left);
     auto r = vocabulary.find(right);
     auto m = vocabulary.find(left + right);

@@ -49,7 +49,7 @@ class HFTokenizerConverter {
   };
 
   using Vocabulary = std::map<std::string, std::int64_t>;
-  void readIds(const Vocabulary& vocabulary);
+  void readIds(const Vocabulary& vocabulary, std::size_t named);
   void checkScheme(const nlohmann::json& root, const nlohmann::json& model,
                    const Vocabulary& vocabulary);
   void readByteLevel(const nlohmann::json& root, const nlohmann::json& model);

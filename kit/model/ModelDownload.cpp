@@ -48,11 +48,30 @@ std::string megabytes(std::uint64_t bytes) {
   return std::to_string((bytes + 999'999) / 1'000'000) + " MB";
 }
 
-bool intact(const ModelDownload::File& file, const std::filesystem::path& path) {
-  if (!file.sha256.empty()) return FileDigest::of(G_CHECKSUM_SHA256, {path}) == file.sha256;
+// The progress, told what has arrived, answers whether to stop the checks and the import.
+ImportStop stopOf(const ModelDownload::Progress& progress, std::uint64_t done,
+                  std::uint64_t total) {
+  return ImportStop([&progress, done, total] { return progress && !progress(done, total); });
+}
+
+// A stop while the files are checked or imported stops the download: what arrived is kept.
+template <typename Step>
+auto unlessStopped(const Step& step) {
+  try {
+    return step();
+  } catch (const ImportStop::Stopped&) {
+    throw ModelDownload::Failure(
+        "The download stopped. Run the download again to go on where it stopped.");
+  }
+}
+
+bool intact(const ModelDownload::File& file, const std::filesystem::path& path,
+            const ImportStop& stop) {
+  if (!file.sha256.empty())
+    return FileDigest::of(G_CHECKSUM_SHA256, {path}, {}, stop) == file.sha256;
   if (!file.gitOid.empty()) {
     const std::string header = "blob " + std::to_string(file.size) + std::string(1, '\0');
-    return FileDigest::of(G_CHECKSUM_SHA1, {path}, header) == file.gitOid;
+    return FileDigest::of(G_CHECKSUM_SHA1, {path}, header, stop) == file.gitOid;
   }
   return false;  // nothing to check against: never taken on trust
 }
@@ -211,9 +230,11 @@ std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
     fetch(file, staging, before, progress);
     before += file.size;
   }
-  ModelImport import(staging, variant_);
-  import.write(target);
-  notes_ = import.notes();
+  unlessStopped([&] {
+    ModelImport import(staging, variant_, stopOf(progress, totalBytes(), totalBytes()));
+    import.write(target);
+    notes_ = import.notes();
+  });
   discard(staging);
   return target;
 }
@@ -255,7 +276,8 @@ void ModelDownload::fetch(const File& file, const std::filesystem::path& staging
       fail(failure, file.path);
     }
   }
-  if (!intact(file, path)) {
+  if (!unlessStopped(
+          [&] { return intact(file, path, stopOf(progress, before + file.size, totalBytes())); })) {
     std::filesystem::remove(path, error);
     throw Failure(file.path + " of " + repository_ +
                   " did not arrive intact: its checksum differs from the hub's. It was deleted; "

@@ -54,7 +54,8 @@ class ModelDownload {
   const std::vector<File>& files();
   std::uint64_t totalBytes();
 
-  // Told bytes done of all files and the whole; false stops the download (kept for later).
+  // Told bytes done of all files and the whole, also while they are checked and imported;
+  // false stops the download (kept for later).
   using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
   // Where run() puts the model: <models>/<name>.

@@ -131,8 +131,8 @@ std::string dimensions(const std::vector<std::int64_t>& dims) {
 
 }  // namespace
 
-ModelImport::ModelImport(std::filesystem::path source, std::string variant)
-    : source_(std::move(source)), variant_(std::move(variant)) {
+ModelImport::ModelImport(std::filesystem::path source, std::string variant, ImportStop stop)
+    : source_(std::move(source)), variant_(std::move(variant)), stop_(std::move(stop)) {
   std::error_code error;
   if (!std::filesystem::is_directory(source_, error)) {
     throw Refusal(source_.string() + " is not a folder. Give the folder of a downloaded export.");
@@ -151,7 +151,7 @@ ModelImport::ModelImport(std::filesystem::path source, std::string variant)
   }
   // Two exports downloaded into folders of one name must not pass for one model.
   // The first 16 hex digits of the SHA-256 of both encoders' bytes.
-  const auto digest = FileDigest::of(G_CHECKSUM_SHA256, {imageEncoder_, textEncoder_});
+  const auto digest = FileDigest::of(G_CHECKSUM_SHA256, {imageEncoder_, textEncoder_}, {}, stop_);
   if (!digest) {
     throw Refusal("Cannot read " + imageEncoder_.string() + " or " + textEncoder_.string() + ".");
   }
@@ -383,7 +383,7 @@ std::string ModelImport::modelJSON(const ModelInfo& info) {
 }
 
 void ModelImport::place(const std::filesystem::path& encoder, const std::filesystem::path& target) {
-  const Float16Upcast widened(encoder);
+  const Float16Upcast widened(encoder, stop_);
   if (widened.widened() == 0) {
     link(encoder, target);
     return;
@@ -423,13 +423,19 @@ void ModelImport::write(const std::filesystem::path& given) {
     // The compiled forms run with their weights left on disk, mapped: a text encoder of a
     // gigabyte then costs a gigabyte of page cache, not two of memory while it loads.
     for (const char* name : {"ImageEncoder", "TextEncoder"}) {
+      stop_.check();
       Embedder::compile(temporary / (std::string(name) + ".onnx"),
                         temporary / (std::string(name) + ".ort"));
     }
+    stop_.check();
     writeFile(temporary / "tokenizer.bin", tokenizerBytes_);
     writeFile(temporary / "model.json", modelJSON(info_));
     check(temporary);
+    stop_.check();
     std::filesystem::rename(temporary, destination);
+  } catch (const ImportStop::Stopped&) {
+    std::filesystem::remove_all(temporary, ignored);
+    throw;
   } catch (const Refusal&) {
     std::filesystem::remove_all(temporary, ignored);
     throw;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "model/ImportStop.h"
 #include "model/ModelInfo.h"
 
 namespace quillmere {
@@ -31,8 +32,10 @@ class ModelImport {
   // the float32 ones (Optimum's onnx/vision_model_<variant>.onnx: "quantized", "int8",
   // "uint8", "fp16", "q4"...); empty for the float32 encoders. A variant's vectors differ
   // from the float32 encoders', so it is a model of its own: its name (and signature) ends in
-  // _<variant>. Throws Refusal.
-  explicit ModelImport(std::filesystem::path source, std::string variant = {});
+  // _<variant>. Throws Refusal. `stop` is asked while the encoders are hashed here and
+  // while write() works; a stop throws ImportStop::Stopped.
+  explicit ModelImport(std::filesystem::path source, std::string variant = {},
+                       ImportStop stop = {});
 
   Layout layout() const { return layout_; }
   const std::string& name() const { return name_; }
@@ -46,7 +49,8 @@ class ModelImport {
   // Writes the model directory at `destination`, which must not exist: into a temporary
   // sibling first, checked by running both encoders once, then renamed. Encoders are hard
   // links where the file system allows, copies otherwise; float16 encoders are widened to
-  // float32, which runs faster (a note says so). On failure nothing is left. Throws Refusal.
+  // float32, which runs faster (a note says so). On failure or a stop nothing is left.
+  // Throws Refusal or ImportStop::Stopped.
   void write(const std::filesystem::path& destination);
 
   // The model.json text of info().
@@ -77,6 +81,7 @@ class ModelImport {
 
   std::filesystem::path source_;
   std::string variant_;
+  ImportStop stop_;
   Layout layout_ = Layout::immich;
   std::string name_;
   ModelInfo info_;

@@ -20,6 +20,7 @@
 #include "model/Embedder.h"
 #include "model/ModelChoice.h"
 #include "support/HubServer.h"
+#include "support/MediaFactory.h"
 
 namespace quillmere::test {
 namespace {
@@ -302,6 +303,28 @@ TEST_F(ModelImportSettingsTest, ADownloadIsCancelledOrChosenAndTheNextStartAsksF
   EXPECT_FALSE(reopened.ready());
   EXPECT_TRUE(reopened.modelChange().contains("ViT-B-16-SigLIP2__webli"))
       << reopened.modelChange().toStdString();
+}
+
+// Cancel once every byte has arrived stops the checks and the import of the download (here
+// a float16 text encoder of 96 MB to widen): no model, no question to use it, nothing left.
+TEST_F(ModelImportSettingsTest, ACancelDuringTheImportOfADownloadLeavesNoModel) {
+  const auto repository = temp->path() / "hub/immich-app/ViT-B-16-SigLIP2__webli";
+  std::filesystem::create_directories(repository.parent_path());
+  std::filesystem::copy(immichExport, repository, std::filesystem::copy_options::recursive);
+  writeHalfTextGraph(repository / "textual/model.onnx", "'text', 6, 1, ['embedding']", 6'000'000);
+  HubServer hub(temp->path() / "hub");
+  qputenv("HF_ENDPOINT", QByteArray::fromStdString(hub.endpoint()));
+  auto& downloads = *model().downloads();
+  QSignalSpy downloaded(&downloads, &ModelDownloads::downloaded);
+  downloads.download(downloads.offerId());
+  ASSERT_TRUE(waitFor(
+      [&] { return downloads.offerProgress() == 1.0 || downloads.offerState() != "downloading"; }));
+  downloads.cancel();
+  ASSERT_TRUE(waitFor([&] { return downloads.offerState() != "downloading"; }));
+  EXPECT_EQ(downloads.offerState(), "available") << downloads.offer().toStdString();
+  EXPECT_EQ(downloaded.count(), 0);
+  const std::filesystem::directory_iterator models(ModelChoice::modelsDirectory());
+  EXPECT_EQ(std::distance(models, {}), 1) << "only .downloads, which a next run resumes from";
 }
 
 }  // namespace

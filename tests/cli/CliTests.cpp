@@ -698,6 +698,44 @@ TEST_F(CliTest, ImportedModelIsChosenIndexesAndSearches) {
   EXPECT_NE(run("model").out.find("Found: the built-in demo model"), std::string::npos);
 }
 
+// Ctrl-C and SIGTERM stop an import of float16 encoders (96 MB of table here) while it
+// widens or compiles them: the command says so, and no temporary folder is left.
+TEST_F(CliTest, AnInterruptedModelImportLeavesNothingBehind) {
+  const auto source = home->path() / "export";
+  std::filesystem::copy(
+      std::string(QUILLMERE_PUBLISHED_MODELS_DIR) + "/optimum/siglip2-base-patch16", source,
+      std::filesystem::copy_options::recursive);
+  writeHalfTextGraph(source / "onnx/text_model_fp16.onnx",
+                     "'input_ids', 7, 'batch_size', ['pooler_output']", 6'000'000);
+  const auto models = home->path() / "models";
+  std::filesystem::create_directories(models);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    const auto log = home->path() / "import.txt";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
+                           " model import " + shellQuoted(source) + " " +
+                           shellQuoted(models / "h") + " --variant fp16 >" + shellQuoted(log) +
+                           " 2>&1";
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Once the temporary folder is there, the encoders are being widened.
+    for (int i = 0; i < 4000 && std::filesystem::is_empty(models); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_FALSE(std::filesystem::is_empty(models)) << slurp(log);
+    kill(child, signal);
+    int raw = 0;
+    waitpid(child, &raw, 0);
+    ASSERT_TRUE(WIFEXITED(raw)) << "ended by the signal";
+    EXPECT_EQ(WEXITSTATUS(raw), 130) << signal << ": " << slurp(log);
+    EXPECT_NE(slurp(log).find(source.string() + " was not imported"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(models));
+  }
+}
+
 TEST_F(CliTest, DownloadedModelIsChosenAndSearches) {
   const auto hubRoot = home->path() / "hub";
   const std::filesystem::path published = QUILLMERE_PUBLISHED_MODELS_DIR;

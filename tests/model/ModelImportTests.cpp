@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -15,11 +16,13 @@
 
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
+#include "model/Float16Upcast.h"
 #include "model/HFTokenizerConverter.h"
 #include "model/ImagePreprocess.h"
 #include "model/ModelFixtures.h"
 #include "model/ModelImport.h"
 #include "platform/ImageCodec.h"
+#include "support/MediaFactory.h"
 #include "support/TempDirectory.h"
 
 namespace quillmere {
@@ -148,6 +151,23 @@ TEST_P(PublishedLayout, ImportsAndRunsWithThePublishedPreprocessing) {
   const auto ids = embedder.tokenize("Dog running on the Beach");
   EXPECT_EQ(ids, embedder.tokenize("dog running on the beach"));
   expectNear(embedder.embed(std::string_view("Dog running on the Beach")), textVector(ids), 1e-5f);
+}
+
+// A float16 table of 48 MB is widened with one float32 copy beside its halves: about three
+// times its size at the peak, where copies of the halves and the floats made six.
+TEST(ModelImportVariant, WideningKeepsOneCopyOfATensorBesideIt) {
+  test::TempDirectory dir;
+  const auto path = dir / "text.onnx";
+  test::writeHalfTextGraph(path, "'text', 6, 1, ['embedding']", 3'000'000);
+  const auto kilobytes = [](const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    const std::string text((std::istreambuf_iterator<char>(status)), {});
+    return std::stod(text.substr(text.find(key + ":") + key.size() + 1));
+  };
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+  const double before = kilobytes("VmRSS");
+  EXPECT_GT(Float16Upcast(path).widened(), 0u);
+  EXPECT_LT(kilobytes("VmHWM") - before, 4.0 * std::filesystem::file_size(path) / 1024);
 }
 
 // A variant published beside the float32 encoders is a model of its own, and only Optimum's
@@ -302,6 +322,13 @@ INSTANTIATE_TEST_SUITE_P(
                       });
                     },
                     "byte-level BPE"},
+        RefusalCase{"TokenIdFarPastTheVocabulary", optimum,
+                    [](const auto& s) {
+                      editJSON(s / "tokenizer.json", [](Json& j) {
+                        j["added_tokens"].push_back({{"id", 2147483000}, {"content", "<far>"}});
+                      });
+                    },
+                    "the id 2147483000 of \"<far>\" is far beyond the vocabulary's"},
         RefusalCase{"UnigramTokenizer", optimum,
                     [](const auto& s) {
                       editJSON(s / "tokenizer.json",
@@ -527,6 +554,20 @@ TEST(HFTokenizerConversion, ByteIdenticalToThePythonConverterOnTheFixtures) {
   for (const auto& json : {optimum / "tokenizer.json", clip / "textual/tokenizer.json"}) {
     EXPECT_EQ(HFTokenizerConverter(slurp(json)).fileBytes(), pythonConversion(json, dir)) << json;
   }
+}
+
+// A merge string is split where both parts and their join are tokens, in time linear in its
+// length: a merge of 500,000 spaces took half a minute when every split was copied.
+TEST(HFTokenizerConversion, SplitsMergesAtTheirOneSpaceInLinearTime) {
+  Json json = Json::parse(slurp(optimum / "tokenizer.json"));
+  int free = static_cast<int>(json["model"]["vocab"].size());  // the ids run from 0
+  for (const char* token : {"x y", "z", "x yz"}) json["model"]["vocab"][token] = free++;
+  json["model"]["merges"].push_back("x y z");
+  EXPECT_EQ(HFTokenizerConverter(json.dump()).mergeCount(), json["model"]["merges"].size());
+  json["model"]["merges"].push_back(std::string(500'000, ' '));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(HFTokenizerConverter{json.dump()}, HFTokenizerConverter::Refusal);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 // The real 256k Gemma tokenizer.json where scripts/setup puts it, or

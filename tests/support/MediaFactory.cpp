@@ -61,6 +61,13 @@ void runCommand(const std::string& command) {
   if (status != 0) throw std::runtime_error("command failed: " + command);
 }
 
+void writeHalfTextGraph(const std::filesystem::path& file, const std::string& arguments, int rows) {
+  runCommand(std::string(QUILLMERE_PYTHON) + " -c \"import sys; sys.path.insert(0, '" +
+             QUILLMERE_SOURCE_DIR + "/tools'); import make_published_models as m; " +
+             "m.text_graph(sys.argv[1], " + arguments + ", rows=" + std::to_string(rows) +
+             ", float16='all')\" " + shellQuoted(file));
+}
+
 std::string shellQuoted(const std::filesystem::path& path) {
   std::string quoted = "'";
   for (char c : path.string()) {

@@ -16,6 +16,8 @@ namespace quillmere::test {
 void runCommand(const std::string& command);
 // The path quoted for the shell.
 std::string shellQuoted(const std::filesystem::path& path);
+// tools/make_published_models.py's text_graph(arguments..., rows=rows) in float16.
+void writeHalfTextGraph(const std::filesystem::path& file, const std::string& arguments, int rows);
 
 // A picture of one colour, or of two halves (left and right).
 Picture solidPicture(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b);

@@ -1,0 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "model/ImportStop.h"
+
+namespace quillmere {
+
+ImportStop::Stopped::Stopped() : std::runtime_error("The import was stopped.") {}
+
+void ImportStop::check() const {
+  if (asked()) throw Stopped();
+}
+
+}  // namespace quillmere
