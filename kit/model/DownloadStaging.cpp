@@ -77,8 +77,7 @@ void DownloadStaging::lock() {
 }
 
 bool DownloadStaging::empty() const {
-  std::error_code error;
-  return std::filesystem::is_empty(files_, error) || error;
+  return bytesUnder(files_) == 0;
 }
 
 void DownloadStaging::discard() {

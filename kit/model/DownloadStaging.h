@@ -40,7 +40,7 @@ class DownloadStaging {
   void lock();
   // Where the export's files go: the import's source.
   const std::filesystem::path& files() const { return files_; }
-  // Whether no file has arrived yet.
+  // Whether no byte has arrived yet.
   bool empty() const;
   // Removes the folder, then the folders above it that nothing else is left in.
   void discard();

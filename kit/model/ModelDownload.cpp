@@ -274,9 +274,14 @@ std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
     throw;
   }
   std::uint64_t before = 0;
-  for (const auto& file : files_) {
-    fetch(file, staging, before, progress);
-    before += file.size;
+  try {
+    for (const auto& file : files_) {
+      fetch(file, staging, before, progress);
+      before += file.size;
+    }
+  } catch (const Failure&) {
+    if (staging.empty()) staging.discard();  // nothing for a next run to go on from
+    throw;
   }
   try {
     ModelImport import(staging.files(), variant_);

@@ -276,6 +276,7 @@ TEST_F(ModelImportSettingsTest, ADownloadIsCancelledOrChosenAndTheNextStartAsksF
   // A stalled download, cancelled from the application, leaves no model and no error.
   downloads.download(downloads.offerId());
   EXPECT_EQ(downloads.offerState(), "downloading");
+  ASSERT_TRUE(waitFor([&] { return downloads.offerProgress() > 0; }));
   downloads.cancel();
   ASSERT_TRUE(waitFor([&] { return downloads.offerState() != "downloading"; }));
   EXPECT_EQ(downloads.offerState(), "available") << downloads.offer().toStdString();
