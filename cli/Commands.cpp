@@ -28,6 +28,7 @@
 #include "index/Library.h"
 #include "indexer/Indexer.h"
 #include "model/BPETokenizer.h"
+#include "model/DownloadStaging.h"
 #include "model/Embedder.h"
 #include "model/ModelCatalogue.h"
 #include "model/ModelChoice.h"
@@ -314,7 +315,8 @@ const std::vector<Commands::Command>& Commands::commands() {
       {.name = "model",
        .synopsis = "model [import SOURCE [DEST] [--variant NAME] | use NAME|DIR|default |\n"
                    "        list [--available] | download ID|OWNER/NAME [--use] [--variant "
-                   "NAME]]\n"
+                   "NAME] |\n"
+                   "        discard ID|OWNER/NAME [--variant NAME]]\n"
                    "                           the search model",
        .access = A::none,
        .handler = &Commands::model},
@@ -1012,10 +1014,13 @@ int Commands::model(const Options& options) {
   if (verb == "download" && operands.size() == 2 && !available) {
     return downloadModel(operands[1], use, variant);
   }
+  if (verb == "discard" && operands.size() == 2 && !use && !available) {
+    return discardDownload(operands[1], variant);
+  }
   throw Error(
       "usage: quillmere-cli model [import SOURCE [DEST] [--variant NAME] | "
       "use NAME|DIR|default | list [--available] | "
-      "download ID|OWNER/NAME [--use] [--variant NAME]]",
+      "download ID|OWNER/NAME [--use] [--variant NAME] | discard ID|OWNER/NAME [--variant NAME]]",
       2);
 }
 
@@ -1068,6 +1073,15 @@ int Commands::importModel(const std::string& source, const std::string& destinat
   return 0;
 }
 
+namespace {
+
+// "owner/name" or "owner/name (variant)".
+std::string exportName(const std::string& repository, const std::string& variant) {
+  return variant.empty() ? repository : repository + " (" + variant + ")";
+}
+
+}  // namespace
+
 int Commands::listModels(bool available) {
   const auto models = ModelChoice::modelsDirectory();
   const auto chosen = ModelChoice::chosen();
@@ -1103,6 +1117,44 @@ int Commands::listModels(bool available) {
   if (names.empty())
     std::printf("No model is downloaded or imported into %s.\n",
                 printable(models.string()).c_str());
+  for (const auto& partial : DownloadStaging::partials(models)) {
+    const auto named = exportName(partial.repository, partial.variant);
+    const auto asked =
+        partial.repository + (partial.variant.empty() ? "" : " --variant " + partial.variant);
+    std::printf(
+        "Partly downloaded: %s, %s in %s. 'quillmere-cli model download %s' goes on, "
+        "'quillmere-cli model discard %s' removes it.\n",
+        named.c_str(), ProgressBar::bytes(static_cast<std::int64_t>(partial.bytes)).c_str(),
+        printable(partial.folder.string()).c_str(), asked.c_str(), asked.c_str());
+  }
+  return 0;
+}
+
+int Commands::discardDownload(const std::string& wanted, const std::string& variant) {
+  const auto catalogue = ModelCatalogue::installed();
+  const auto* entry = catalogue.find(wanted);
+  if (!entry && !ModelDownload::isRepository(wanted)) {
+    throw Error("'" + wanted + "' is not in the list of models (" + catalogue.ids() +
+                    ") nor a repository of the hub (owner/name).",
+                2);
+  }
+  const auto repository = entry ? entry->repository : wanted;
+  const auto taken = variant.empty() && entry ? entry->variant : variant;
+  const auto models = ModelChoice::modelsDirectory();
+  std::uint64_t bytes = 0;
+  for (const auto& partial : DownloadStaging::partials(models)) {
+    if (partial.repository == repository && partial.variant == taken) bytes = partial.bytes;
+  }
+  try {
+    if (!DownloadStaging::remove(models, repository, taken)) {
+      throw Error("Nothing of " + exportName(repository, taken) + " is partly downloaded in " +
+                  models.string() + ".");
+    }
+  } catch (const DownloadStaging::Busy& busy) {
+    throw Error(busy.what());
+  }
+  std::printf("Removed the partial download of %s (%s).\n", exportName(repository, taken).c_str(),
+              ProgressBar::bytes(static_cast<std::int64_t>(bytes)).c_str());
   return 0;
 }
 

@@ -125,6 +125,8 @@ class Commands {
   int useModel(const std::string& nameOrDirectory);
   int listModels(bool available);
   int downloadModel(const std::string& wanted, bool use, const std::string& variant);
+  // Removes a download stopped on the way.
+  int discardDownload(const std::string& wanted, const std::string& variant);
 
   SearchFilter filter(const Options& options) const;
   void print(const std::string& query, const std::vector<SearchResult>& results,

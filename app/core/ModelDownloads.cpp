@@ -8,6 +8,7 @@
 #include "Format.h"
 #include "GuiQueue.h"
 #include "model/ComputeSpeed.h"
+#include "model/DownloadStaging.h"
 #include "model/ModelChoice.h"
 #include "model/ModelDownload.h"
 
@@ -94,14 +95,18 @@ QVariant ModelDownloads::data(const QModelIndex& index, int role) const {
       return std::max(row.progress, 0.0);
     case ErrorRole:
       return row.error;
+    case PartialRole:
+      if (row.partial < 0 || row.progress >= 0) return QString();
+      return tr("Partly downloaded: %1")
+          .arg(QLocale().formattedDataSize(row.partial, 1, QLocale::DataSizeSIFormat));
   }
   return {};
 }
 
 QHash<int, QByteArray> ModelDownloads::roleNames() const {
-  return {{IdRole, "modelId"},      {NameRole, "name"},        {FolderRole, "folder"},
-          {DetailsRole, "details"}, {StateRole, "state"},      {ProgressRole, "progress"},
-          {ErrorRole, "error"},     {EstimateRole, "estimate"}};
+  return {{IdRole, "modelId"},      {NameRole, "name"},         {FolderRole, "folder"},
+          {DetailsRole, "details"}, {StateRole, "state"},       {ProgressRole, "progress"},
+          {ErrorRole, "error"},     {EstimateRole, "estimate"}, {PartialRole, "partial"}};
 }
 
 int ModelDownloads::rowOf(const QString& id) const {
@@ -165,12 +170,19 @@ QString ModelDownloads::offer() const {
 
 void ModelDownloads::refresh() {
   const auto models = ModelChoice::modelsDirectory();
+  const auto partials = DownloadStaging::partials(models);
   for (std::size_t i = 0; i < rows_.size(); ++i) {
     std::error_code error;
     const bool present =
         std::filesystem::exists(models / rows_[i].entry.folder() / "model.json", error);
-    if (present != rows_[i].present) {
+    std::int64_t partial = -1;
+    for (const auto& found : partials) {
+      if (found.repository == rows_[i].entry.repository && found.variant == rows_[i].entry.variant)
+        partial = static_cast<std::int64_t>(found.bytes);
+    }
+    if (present != rows_[i].present || partial != rows_[i].partial) {
       rows_[i].present = present;
+      rows_[i].partial = partial;
       update(static_cast<int>(i));
     }
   }
@@ -216,6 +228,20 @@ void ModelDownloads::download(const QString& id) {
     }
     gui_->post([this, row, error] { finish(row, error); });
   });
+}
+
+void ModelDownloads::discard(const QString& id) {
+  const int row = rowOf(id);
+  if (row < 0 || rows_[row].progress >= 0) return;
+  try {
+    DownloadStaging::remove(ModelChoice::modelsDirectory(), rows_[row].entry.repository,
+                            rows_[row].entry.variant);
+    rows_[row].error.clear();
+  } catch (const std::exception& failure) {
+    rows_[row].error = QString::fromUtf8(failure.what());
+  }
+  refresh();
+  update(row);
 }
 
 void ModelDownloads::cancel() {

@@ -7,6 +7,7 @@
 #include <QAbstractListModel>
 #include <QString>
 #include <atomic>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,7 @@ class ModelDownloads : public QAbstractListModel {
     ProgressRole,  // 0–1 while downloading
     ErrorRole,     // why the last try failed; empty when it did not
     EstimateRole,  // how long 10,000 photos would take here; empty until measured
+    PartialRole,   // what a stopped download holds, "Partly downloaded: 12 MB"; else empty
   };
   Q_ENUM(Role)
 
@@ -58,6 +60,8 @@ class ModelDownloads : public QAbstractListModel {
   Q_INVOKABLE void download(const QString& id);
   // Stops the download under way; what arrived is kept for the next try.
   Q_INVOKABLE void cancel();
+  // Removes what a stopped download of the model with this id holds.
+  Q_INVOKABLE void discard(const QString& id);
   // Reads again which models are downloaded and chosen.
   Q_INVOKABLE void refresh();
   // Measures this computer's speed once, off the GUI thread, so that each row tells how long
@@ -77,7 +81,8 @@ class ModelDownloads : public QAbstractListModel {
   struct Row {
     ModelCatalogue::Entry entry;
     bool present = false;
-    double progress = -1;  // below 0: not downloading
+    std::int64_t partial = -1;  // bytes of a stopped download; below 0: none
+    double progress = -1;       // below 0: not downloading
     QString error;
   };
   int rowOf(const QString& id) const;

@@ -368,11 +368,12 @@ ApplicationWindow {
                         required property real progress
                         required property string error
                         required property string estimate
+                        required property string partial
                         readonly property bool chosen: state === "downloaded"
                                                        && folder === settings.chosenModel
 
                         width: ListView.view.width - 12
-                        height: 66
+                        height: row.partial !== "" ? 96 : 66
                         spacing: 8
                         ColumnLayout {
                             Layout.fillWidth: true
@@ -402,6 +403,19 @@ ApplicationWindow {
                                 text: row.estimate
                                 elide: Text.ElideRight
                                 color: palette.placeholderText
+                            }
+                            RowLayout {
+                                visible: row.partial !== ""
+                                spacing: 8
+                                Label {
+                                    text: row.partial
+                                    color: palette.placeholderText
+                                }
+                                Button {
+                                    text: qsTr("Remove Partial Download")
+                                    flat: true
+                                    onClicked: window.app.downloads.discard(row.modelId)
+                                }
                             }
                         }
                         Label {

@@ -972,6 +972,10 @@
         <source>% likely to match.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Remove Partial Download</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Sidebar</name>
@@ -1330,6 +1334,10 @@
     </message>
     <message>
         <source>Faster than the full model</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Partly downloaded: %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -4,6 +4,7 @@
 // answers with the file or a redirect to where it is stored.
 #include "model/ModelDownload.h"
 
+#include <arpa/inet.h>
 #include <glib.h>
 #include <sys/statvfs.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "model/DownloadStaging.h"
 #include "model/FileDigest.h"
 #include "platform/HttpClient.h"
 
@@ -42,6 +44,49 @@ std::string percentEncoded(const std::string& path) {
     }
   }
   return out;
+}
+
+// Larger than any file of a model: a listed size beyond it is no size at all.
+constexpr std::uint64_t largestFile = std::uint64_t{1} << 40;
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The host of a URL's authority, without user, port or brackets' contents changed.
+std::string hostOf(const std::string& url) {
+  const auto start = url.find("://") + 3;
+  auto authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  authority =
+      authority.substr(authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1);
+  if (authority.starts_with('[')) return authority.substr(0, authority.find(']') + 1);
+  return lower(authority.substr(0, authority.find(':')));
+}
+
+bool loopback(const std::string& host) {
+  if (host == "localhost") return true;
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  return host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+         inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &v6) == 1 &&
+         IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+// "7.8 KB", "300 KB", "1.2 GB": a file's size as the user reads it.
+std::string sizeText(std::uint64_t bytes) {
+  if (bytes < 1000) return std::to_string(bytes) + " bytes";
+  const char* units[] = {"KB", "MB", "GB", "TB"};
+  double value = static_cast<double>(bytes) / 1000;
+  std::size_t unit = 0;
+  while (value >= 999.5 && unit + 1 < std::size(units)) {
+    value /= 1000;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, value < 9.95 ? "%.1f %s" : "%.0f %s", value, units[unit]);
+  return text;
 }
 
 std::string megabytes(std::uint64_t bytes) {
@@ -86,19 +131,12 @@ bool optional(const std::string& path) {
   return path.ends_with("tokenizer_config.json");
 }
 
-// Removes what a download fetched, and the folder of downloads when no other waits there.
-void discard(const std::filesystem::path& staging) {
-  std::error_code error;
-  std::filesystem::remove_all(staging, error);
-  std::filesystem::remove(staging.parent_path(), error);
-}
-
 }  // namespace
 
 ModelDownload::ModelDownload(std::string repository, std::string endpoint, std::string variant,
                              std::chrono::seconds stallTime)
     : repository_(std::move(repository)),
-      endpoint_(std::move(endpoint)),
+      endpoint_(checkedEndpoint(endpoint)),
       variant_(std::move(variant)),
       http_(std::make_unique<HttpClient>(stallTime)) {
   if (!isRepository(repository_)) {
@@ -116,6 +154,18 @@ ModelDownload::~ModelDownload() = default;
 std::string ModelDownload::hubEndpoint() {
   const char* set = std::getenv("HF_ENDPOINT");
   return set && *set ? set : "https://huggingface.co";
+}
+
+std::string ModelDownload::checkedEndpoint(const std::string& endpoint) {
+  const auto colon = endpoint.find("://");
+  const auto scheme = colon == std::string::npos ? "" : lower(endpoint.substr(0, colon));
+  const auto host = colon == std::string::npos ? "" : hostOf(endpoint);
+  if (!host.empty() && (scheme == "https" || (scheme == "http" && loopback(host)))) {
+    return scheme + endpoint.substr(colon);
+  }
+  throw Failure("The hub's address " + endpoint +
+                " is refused: models are downloaded over https:// only, or over http:// from "
+                "this computer itself (127.0.0.1, [::1] or localhost). Check HF_ENDPOINT.");
 }
 
 bool ModelDownload::isRepository(const std::string& text) {
@@ -159,11 +209,11 @@ void ModelDownload::readListing(const std::string& body) {
   try {
     for (const auto& entry : Json::parse(body)) {
       if (entry.value("type", "") != "file") continue;
-      File file{entry.at("path").get<std::string>(), entry.value("size", std::uint64_t{0}), "",
-                entry.value("oid", "")};
+      File file{entry.at("path").get<std::string>(), 0, "", entry.value("oid", "")};
+      file.size = sizeIn(entry, file.path, 0);
       if (entry.contains("lfs") && entry["lfs"].is_object()) {
         file.sha256 = entry["lfs"].value("oid", "");
-        file.size = entry["lfs"].value("size", file.size);
+        file.size = sizeIn(entry["lfs"], file.path, file.size);
       }
       all.push_back(std::move(file));
     }
@@ -196,6 +246,19 @@ void ModelDownload::readListing(const std::string& body) {
   }
 }
 
+// A size beyond any file's would wrap the sums of the room check and the progress.
+std::uint64_t ModelDownload::sizeIn(const Json& entry, const std::string& path,
+                                    std::uint64_t otherwise) const {
+  if (!entry.contains("size")) return otherwise;
+  const auto& size = entry["size"];
+  if (size.is_number_unsigned() && size.get<std::uint64_t>() <= largestFile) {
+    return size.get<std::uint64_t>();
+  }
+  throw Failure("The hub at " + host() + " lists " + path + " of " + repository_ +
+                " with a size of " + size.dump() +
+                " bytes, which no file of a model has. Nothing was downloaded.");
+}
+
 std::uint64_t ModelDownload::totalBytes() {
   std::uint64_t total = 0;
   for (const auto& file : files()) total += file.size;
@@ -215,32 +278,48 @@ std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
     throw Failure(target.string() + " already exists. Remove it first to download " + repository_ +
                   " again.");
   }
-  const auto downloads = models / ".downloads";
-  const auto staging = downloads / name_;
-  std::filesystem::create_directories(staging, error);
-  if (error) throw Failure("Cannot write " + staging.string() + ": " + error.message() + ".");
+  DownloadStaging staging(models, repository_, variant_);
   try {
-    checkRoom(staging);
+    staging.lock();
+  } catch (const DownloadStaging::Busy& busy) {
+    throw Failure(busy.what());
+  } catch (const std::exception& failure) {
+    throw Failure("Cannot write " + staging.files().string() + ": " + failure.what() + ".");
+  }
+  try {
+    checkRoom(models, staging.files());
   } catch (const Failure&) {
-    if (std::filesystem::is_empty(staging, error)) discard(staging);
+    if (staging.empty()) staging.discard();
     throw;
   }
   std::uint64_t before = 0;
-  for (const auto& file : files_) {
-    fetch(file, staging, before, progress);
-    before += file.size;
+  try {
+    for (const auto& file : files_) {
+      fetch(file, staging, before, progress);
+      before += file.size;
+    }
+  } catch (const Failure&) {
+    if (staging.empty()) staging.discard();  // nothing for a next run to go on from
+    throw;
   }
-  unlessStopped([&] {
-    ModelImport import(staging, variant_, stopOf(progress, totalBytes(), totalBytes()));
-    import.write(target);
-    notes_ = import.notes();
-  });
-  discard(staging);
+  try {
+    unlessStopped([&] {
+      ModelImport import(staging.files(), variant_, stopOf(progress, totalBytes(), totalBytes()));
+      import.write(target);
+      notes_ = import.notes();
+    });
+  } catch (const ModelImport::Refusal&) {
+    // The files are whole and checked: fetched again, they would be refused again.
+    staging.discard();
+    throw;
+  }
+  staging.discard();
   return target;
 }
 
 // The files still to come and the compiled encoders the import writes must fit.
-void ModelDownload::checkRoom(const std::filesystem::path& staging) {
+void ModelDownload::checkRoom(const std::filesystem::path& models,
+                              const std::filesystem::path& staging) {
   // Float16 encoders are widened to float32 before they are compiled: twice, and twice again.
   const std::uint64_t written = variant_ == "fp16" ? 4 : 1;
   std::uint64_t needed = 0;
@@ -253,15 +332,14 @@ void ModelDownload::checkRoom(const std::filesystem::path& staging) {
   if (statvfs(staging.c_str(), &room) != 0) return;
   const auto free = static_cast<std::uint64_t>(room.f_bavail) * room.f_frsize;
   if (free < needed) {
-    throw Failure("Not enough room in " + staging.parent_path().parent_path().string() + ": " +
-                  repository_ + " needs " + megabytes(needed) + ", " + megabytes(free) +
-                  " are free.");
+    throw Failure("Not enough room in " + models.string() + ": " + repository_ + " needs " +
+                  megabytes(needed) + ", " + megabytes(free) + " are free.");
   }
 }
 
-void ModelDownload::fetch(const File& file, const std::filesystem::path& staging,
-                          std::uint64_t before, const Progress& progress) {
-  const auto path = staging / file.path;
+void ModelDownload::fetch(const File& file, DownloadStaging& staging, std::uint64_t before,
+                          const Progress& progress) {
+  const auto path = staging.files() / file.path;
   std::error_code error;
   std::filesystem::create_directories(path.parent_path(), error);
   if (sizeOf(path) > file.size) std::filesystem::remove(path, error);
@@ -270,9 +348,15 @@ void ModelDownload::fetch(const File& file, const std::filesystem::path& staging
       return !progress || progress(before + std::min(have, file.size), totalBytes());
     };
     try {
-      http_->download(url(file.path), path, each);
+      http_->download(url(file.path), path, each, file.size);
     } catch (const HttpClient::Failure& failure) {
-      if (failure.kind() == HttpClient::Failure::Kind::disk) discard(staging);
+      if (failure.kind() == HttpClient::Failure::Kind::disk) staging.discard();
+      if (failure.kind() == HttpClient::Failure::Kind::oversized) {
+        std::filesystem::remove(path, error);
+        throw Failure(host() + " sent more than the " + sizeText(file.size) +
+                      " the hub lists for " + file.path + " of " + repository_ +
+                      ". What arrived of it was deleted.");
+      }
       fail(failure, file.path);
     }
   }
@@ -307,6 +391,7 @@ void ModelDownload::fail(const std::exception& failure, const std::string& what)
     case Kind::disk:
       throw Failure("Cannot store " + what + ": " + detail +
                     ". What was downloaded of the model was removed.");
+    case Kind::oversized:
     case Kind::other:
       throw Failure("The transfer of " + what + " from " + host() + " broke off (" + detail + ")." +
                     again);

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Fetches a published export from the model hub and imports it. The hub's file list gives
 // each file's size and checksum; only the files the import reads are fetched, into
-// <models>/.downloads/<name>, where an interrupted download is resumed from. Every file is
-// checked before the import, which writes <models>/<name> whole or not at all.
+// <models>/.downloads/<owner>/<name>[@<variant>] (see DownloadStaging), where an interrupted
+// download is resumed from. Every file is checked before the import, which writes
+// <models>/<name> whole or not at all; a refused import removes the files with it.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 
 namespace quillmere {
 
+class DownloadStaging;
 class HttpClient;
 
 class ModelDownload {
@@ -43,6 +46,9 @@ class ModelDownload {
 
   // $HF_ENDPOINT when set (as the hub's own tools read it), else https://huggingface.co.
   static std::string hubEndpoint();
+  // `endpoint` with its scheme in lower case when it is https://, or http:// to the loopback
+  // address. Throws Failure for any other.
+  static std::string checkedEndpoint(const std::string& endpoint);
   // Whether `text` has the form owner/name of a hub repository.
   static bool isRepository(const std::string& text);
   // The name part of owner/name: what a download's folder is called.
@@ -70,8 +76,10 @@ class ModelDownload {
   std::string host() const;
   std::string url(const std::string& relative) const;
   void readListing(const std::string& body);
-  void checkRoom(const std::filesystem::path& staging);
-  void fetch(const File& file, const std::filesystem::path& staging, std::uint64_t before,
+  std::uint64_t sizeIn(const nlohmann::json& entry, const std::string& path,
+                       std::uint64_t otherwise) const;
+  void checkRoom(const std::filesystem::path& models, const std::filesystem::path& staging);
+  void fetch(const File& file, DownloadStaging& staging, std::uint64_t before,
              const Progress& progress);
   [[noreturn]] void fail(const std::exception& failure, const std::string& what) const;
 

@@ -3,6 +3,7 @@
 #include "platform/HttpClient.h"
 
 #include <curl/curl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,7 +17,10 @@ struct HttpClient::Transfer {
   std::string* body = nullptr;  // fetch: the answer
   std::FILE* file = nullptr;    // download: appended to
   std::uint64_t offset = 0;     // bytes the file had when the range was asked from
-  bool checked = false;         // whether the answer's status was looked at
+  std::uint64_t written = 0;    // bytes appended since
+  std::uint64_t largest = 0;    // the most the file may hold
+  bool oversized = false;
+  bool checked = false;  // whether the answer's status was looked at
   int writeError = 0;
   const Progress* progress = nullptr;
   CURL* curl = nullptr;
@@ -59,6 +63,11 @@ std::size_t receive(char* data, std::size_t size, std::size_t count, void* conte
     return bytes;
   }
   if (!startOver(transfer)) return 0;
+  if (transfer.offset + transfer.written + bytes > transfer.largest) {
+    transfer.oversized = true;
+    return 0;
+  }
+  transfer.written += bytes;
   if (std::fwrite(data, 1, bytes, transfer.file) != bytes) {
     transfer.writeError = errno ? errno : EIO;
     return 0;
@@ -122,8 +131,12 @@ std::string HttpClient::fetch(const std::string& url) {
   return body;
 }
 
+bool HttpClient::secure(const std::string& url) {
+  return url.size() >= 6 && strncasecmp(url.c_str(), "https:", 6) == 0;
+}
+
 void HttpClient::download(const std::string& url, const std::filesystem::path& file,
-                          const Progress& progress) {
+                          const Progress& progress, std::uint64_t largest) {
   std::FILE* out = std::fopen(file.c_str(), "ab");
   if (!out) {
     throw Failure(Failure::Kind::disk, 0,
@@ -135,6 +148,7 @@ void HttpClient::download(const std::string& url, const std::filesystem::path& f
   const auto size = std::filesystem::file_size(file, error);
   transfer.offset = error ? 0 : size;
   transfer.progress = &progress;
+  transfer.largest = largest;
   try {
     perform(url, transfer);
   } catch (const Failure& failure) {
@@ -161,10 +175,10 @@ void HttpClient::perform(const std::string& url, Transfer& transfer) {
   curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  // Once on HTTPS, a redirect may not take the transfer off it.
-  const bool secure = url.rfind("https:", 0) == 0;
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+  // Once on HTTPS, neither the transfer nor a redirect may leave it.
+  const char* protocols = secure(url) ? "https" : "http,https";
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, protocols);
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallTime_.count()));
@@ -173,14 +187,19 @@ void HttpClient::perform(const std::string& url, Transfer& transfer) {
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &report);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
-  if (transfer.offset > 0) {
-    curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(transfer.offset));
-  }
+  // A range rather than a resume: libcurl refuses a resumed transfer the server answers with
+  // the whole file, which startOver() takes instead.
+  const std::string range = std::to_string(transfer.offset) + "-";
+  if (transfer.offset > 0) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
   const CURLcode code = curl_easy_perform(curl);
   if (code == CURLE_OK) return;
   std::string what = detail[0] ? detail : curl_easy_strerror(code);
   if (transfer.writeError) what = std::strerror(transfer.writeError);
   if (code == CURLE_WRITE_ERROR && transfer.body) what = "the answer is too large";
+  if (transfer.oversized) {
+    throw Failure(Failure::Kind::oversized, 0,
+                  "more than " + std::to_string(transfer.largest) + " bytes arrived");
+  }
   const auto kind = transfer.writeError ? Failure::Kind::disk : kindOf(code);
   throw Failure(kind, kind == Failure::Kind::status ? statusOf(curl) : 0, what);
 }

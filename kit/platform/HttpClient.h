@@ -23,6 +23,7 @@ class HttpClient {
       stalled,      // nothing arrived for the stall time
       interrupted,  // the caller's progress function said stop
       disk,         // the file could not be written
+      oversized,    // more arrived than the file may hold
       other,
     };
     Failure(Kind kind, long status, const std::string& what)
@@ -49,10 +50,14 @@ class HttpClient {
 
   // Completes `file` from `url`: what the file already holds is kept and only the rest is
   // asked for with a range request, so a stopped download goes on where it ended. A server
-  // that ignores the range sends the whole file again, which replaces it. Throws Failure;
-  // the bytes received so far stay in the file.
-  void download(const std::string& url, const std::filesystem::path& file,
-                const Progress& progress);
+  // that ignores the range sends the whole file again, which replaces it. A transfer that
+  // would make the file larger than `largest` bytes is cut off (Kind::oversized). Throws
+  // Failure; the bytes received so far stay in the file.
+  void download(const std::string& url, const std::filesystem::path& file, const Progress& progress,
+                std::uint64_t largest);
+
+  // Whether `url` is https:, whatever the case of its scheme.
+  static bool secure(const std::string& url);
 
   // The state libcurl's callbacks share with one transfer.
   struct Transfer;

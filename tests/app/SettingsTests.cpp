@@ -277,10 +277,24 @@ TEST_F(ModelImportSettingsTest, ADownloadIsCancelledOrChosenAndTheNextStartAsksF
   // A stalled download, cancelled from the application, leaves no model and no error.
   downloads.download(downloads.offerId());
   EXPECT_EQ(downloads.offerState(), "downloading");
+  ASSERT_TRUE(waitFor([&] { return downloads.offerProgress() > 0; }));
   downloads.cancel();
   ASSERT_TRUE(waitFor([&] { return downloads.offerState() != "downloading"; }));
   EXPECT_EQ(downloads.offerState(), "available") << downloads.offer().toStdString();
   EXPECT_FALSE(std::filesystem::exists(ModelChoice::modelsDirectory() / "ViT-B-16-SigLIP2__webli"));
+  // What arrived is shown until removed.
+  const auto partial = [&] {
+    for (int row = 0; row < downloads.rowCount(); ++row) {
+      const auto index = downloads.index(row);
+      if (downloads.data(index, ModelDownloads::IdRole) == downloads.offerId())
+        return downloads.data(index, ModelDownloads::PartialRole).toString();
+    }
+    return QString("no row");
+  };
+  EXPECT_TRUE(partial().startsWith("Partly downloaded: ")) << partial().toStdString();
+  downloads.discard(downloads.offerId());
+  EXPECT_EQ(partial(), "");
+  EXPECT_FALSE(std::filesystem::exists(ModelChoice::modelsDirectory() / ".downloads"));
 
   std::filesystem::remove(hubRoot / "immich-app/ViT-B-16-SigLIP2__webli.fault");
   QSignalSpy downloaded(&downloads, &ModelDownloads::downloaded);

@@ -761,6 +761,21 @@ TEST_F(CliTest, DownloadedModelIsChosenAndSearches) {
   EXPECT_NE(unreachable.err.find("Can't reach 127.0.0.1:9"), std::string::npos) << unreachable.err;
   EXPECT_FALSE(std::filesystem::exists(models / "ViT-B-16-SigLIP2__webli"));
   EXPECT_NE(run("model").out.find("Found: the built-in demo model"), std::string::npos);
+  EXPECT_NE(run("model download siglip2-b16", "127.0.0.1:9").err.find("is refused"),
+            std::string::npos);
+  // A broken transfer is listed with what it holds, until it is discarded.
+  std::ofstream(hubRoot / "immich-app/ViT-B-16-SigLIP2__webli.fault") << "drop";
+  EXPECT_NE(run("model download siglip2-b16").err.find("broke off"), std::string::npos);
+  const auto partly = run("model list").out;
+  EXPECT_NE(partly.find("Partly downloaded: immich-app/ViT-B-16-SigLIP2__webli, "),
+            std::string::npos)
+      << partly;
+  const auto staged = models / ".downloads/immich-app/ViT-B-16-SigLIP2__webli";
+  ASSERT_TRUE(std::filesystem::exists(staged));
+  EXPECT_EQ(run("model discard siglip2-b16").status, 0);
+  EXPECT_FALSE(std::filesystem::exists(staged));
+  EXPECT_EQ(run("model discard siglip2-b16").status, 1);
+  std::filesystem::remove(hubRoot / "immich-app/ViT-B-16-SigLIP2__webli.fault");
 
   const auto optimum = run("model download onnx-community/siglip2-base-patch16");
   ASSERT_EQ(optimum.status, 0) << optimum.err;

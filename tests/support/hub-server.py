@@ -8,8 +8,12 @@ sizes and checksums at /api/models/<owner>/<name>/tree/main, each file at
 Prints the port it listens on, then serves until killed. Each file asked for is logged with
 the range asked, a line "<path> <range or whole>", in ROOT/requests.log.
 
-ROOT/<owner>/<name>.fault names what goes wrong with the repository's largest file:
+ROOT/<owner>/<name>.fault names what goes wrong with the repository's largest file (words
+separated by spaces, several at once):
   drop     the first transfer breaks off after 40 % of the file
+  norange  byte ranges are ignored: the whole file comes with 200
+  endless  after the file, bytes of nothing follow until the client hangs up
+  size N   the file list gives N as its size
   corrupt  one byte in the middle is flipped (the list keeps the true checksum)
   stall    the transfer stops after 10 % and never goes on
   missing  the file list names it but fetching it answers 404
@@ -40,12 +44,16 @@ def files_of(repo):
 
 def listing(repo):
     entries = []
+    what = fault(repo)
     for relative in files_of(repo):
         data = (ROOT / repo / relative).read_bytes()
         blob = hashlib.sha1(b"blob %d\0" % len(data) + data).hexdigest()
-        entry = {"type": "file", "path": relative, "size": len(data), "oid": blob}
+        size = len(data)
+        if "size" in what and relative == largest(repo):
+            size = int(what[what.index("size") + 1])
+        entry = {"type": "file", "path": relative, "size": size, "oid": blob}
         if len(data) > LARGE:
-            entry["lfs"] = {"oid": hashlib.sha256(data).hexdigest(), "size": len(data),
+            entry["lfs"] = {"oid": hashlib.sha256(data).hexdigest(), "size": size,
                             "pointerSize": 134}
         entries.append(entry)
     return entries
@@ -57,7 +65,7 @@ def largest(repo):
 
 def fault(repo):
     marker = ROOT / (repo + ".fault")
-    return marker.read_text().strip() if marker.exists() else ""
+    return marker.read_text().split() if marker.exists() else []
 
 
 class Hub(http.server.BaseHTTPRequestHandler):
@@ -97,16 +105,16 @@ class Hub(http.server.BaseHTTPRequestHandler):
         if not file.is_file():
             return self.answer(404, b"Entry not found", "text/plain")
         data = bytearray(file.read_bytes())
-        what = fault(repo) if relative == largest(repo) else ""
-        if what == "missing":
+        what = fault(repo) if relative == largest(repo) else []
+        if "missing" in what:
             return self.answer(404, b"Entry not found", "text/plain")
-        if what == "corrupt":
+        if "corrupt" in what:
             data[len(data) // 2] ^= 0x40
         start = 0
         asked = self.headers.get("Range", "")
         with lock, open(ROOT / "requests.log", "a") as log:
             log.write("%s %s\n" % (relative, asked or "whole"))
-        if asked.startswith("bytes="):
+        if asked.startswith("bytes=") and "norange" not in what:
             start = int(asked[6:].split("-")[0])
             if start >= len(data):
                 return self.answer(416, b"", "text/plain",
@@ -114,23 +122,31 @@ class Hub(http.server.BaseHTTPRequestHandler):
         body = bytes(data[start:])
         self.send_response(206 if start else 200)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(body)))
+        if "endless" in what:
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(len(body)))
         if start:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
         self.end_headers()
         with lock:
-            drop = what == "drop" and relative not in dropped
+            drop = "drop" in what and relative not in dropped
             dropped.add(relative)
         if drop:
             self.wfile.write(body[: len(data) * 4 // 10])
             self.wfile.flush()
             self.close_connection = True
             return
-        if what == "stall":
+        if "stall" in what:
             self.wfile.write(body[: len(data) // 10])
             self.wfile.flush()
             time.sleep(3600)
         self.wfile.write(body)
+        while "endless" in what:
+            try:
+                self.wfile.write(bytes(65536))
+            except OSError:
+                return
 
 
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Hub)
