@@ -1080,6 +1080,28 @@ std::string exportName(const std::string& repository, const std::string& variant
   return variant.empty() ? repository : repository + " (" + variant + ")";
 }
 
+struct NamedExport {
+  std::string repository;
+  std::string variant;
+};
+
+// The export a catalogue id or a repository of the hub names, with the variant asked for.
+NamedExport namedExport(const std::string& wanted, const std::string& variant) {
+  const auto catalogue = ModelCatalogue::installed();
+  const auto* entry = catalogue.find(wanted);
+  if (!entry && !ModelDownload::isRepository(wanted)) {
+    throw Commands::Error("'" + wanted + "' is not in the list of models (" + catalogue.ids() +
+                              ") nor a repository of the hub (owner/name).",
+                          2);
+  }
+  if (entry && !entry->variant.empty() && !variant.empty() && variant != entry->variant) {
+    throw Commands::Error(
+        "'" + wanted + "' is the " + entry->variant + " variant; leave out --variant.", 2);
+  }
+  if (!entry) return {wanted, variant};
+  return {entry->repository, variant.empty() ? entry->variant : variant};
+}
+
 }  // namespace
 
 int Commands::listModels(bool available) {
@@ -1131,15 +1153,7 @@ int Commands::listModels(bool available) {
 }
 
 int Commands::discardDownload(const std::string& wanted, const std::string& variant) {
-  const auto catalogue = ModelCatalogue::installed();
-  const auto* entry = catalogue.find(wanted);
-  if (!entry && !ModelDownload::isRepository(wanted)) {
-    throw Error("'" + wanted + "' is not in the list of models (" + catalogue.ids() +
-                    ") nor a repository of the hub (owner/name).",
-                2);
-  }
-  const auto repository = entry ? entry->repository : wanted;
-  const auto taken = variant.empty() && entry ? entry->variant : variant;
+  const auto [repository, taken] = namedExport(wanted, variant);
   const auto models = ModelChoice::modelsDirectory();
   std::uint64_t bytes = 0;
   for (const auto& partial : DownloadStaging::partials(models)) {
@@ -1159,20 +1173,10 @@ int Commands::discardDownload(const std::string& wanted, const std::string& vari
 }
 
 int Commands::downloadModel(const std::string& wanted, bool use, const std::string& variant) {
-  const auto catalogue = ModelCatalogue::installed();
-  const auto* entry = catalogue.find(wanted);
-  if (!entry && !ModelDownload::isRepository(wanted)) {
-    throw Error("'" + wanted + "' is not in the list of models (" + catalogue.ids() +
-                    ") nor a repository of the hub (owner/name).",
-                2);
-  }
-  if (entry && !entry->variant.empty() && !variant.empty() && variant != entry->variant) {
-    throw Error("'" + wanted + "' is the " + entry->variant + " variant; leave out --variant.", 2);
-  }
+  const auto named = namedExport(wanted, variant);
   const auto models = ModelChoice::modelsDirectory();
   try {
-    ModelDownload download(entry ? entry->repository : wanted, ModelDownload::hubEndpoint(),
-                           variant.empty() && entry ? entry->variant : variant);
+    ModelDownload download(named.repository, ModelDownload::hubEndpoint(), named.variant);
     std::error_code error;
     if (std::filesystem::exists(download.destination(models), error)) {
       std::printf("%s is already in %s.\n", download.name().c_str(),
