@@ -782,17 +782,17 @@ int Commands::similar(const Options& options) {
     return 0;
   }
   std::vector<QueryTerms::Term> terms;
-  for (const auto* texts : {&options.plus, &options.minus}) {
-    const float sign = texts == &options.minus ? -1.0f : 1.0f;
-    for (const std::string& text : *texts) {
-      for (QueryTerms::Term term : QueryTerms::parse(SearchEngine::queryText(text))) {
-        term.weight *= sign;
-        terms.push_back(std::move(term));
-      }
-    }
-  }
   std::vector<float> combined;
   try {
+    for (const auto* texts : {&options.plus, &options.minus}) {
+      const float sign = texts == &options.minus ? -1.0f : 1.0f;
+      for (const std::string& text : *texts) {
+        for (QueryTerms::Term term : QueryTerms::parse(SearchEngine::queryText(text))) {
+          term.weight *= sign;
+          terms.push_back(std::move(term));
+        }
+      }
+    }
     combined = SearchEngine(*library_, *embedder_)
                    .queryVector(std::span<const QueryTerms::Term>(terms), like.vector);
   } catch (const QueryTerms::Failure& failure) {

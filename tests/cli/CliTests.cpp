@@ -213,7 +213,8 @@ TEST_F(CliTest, DatesFilterAndOrderTheMomentsAndShowWithEach) {
   for (const auto* wrong :
        {"--after 2024", "--before 2024-6-1", "--after 2024-02-30", "--order random",
         "--min-probability 1.5", "--min-probability ten%", "--after 2024-06 --before 2024-06",
-        "--min-probability 10%", "- red"}) {  // the last cancels: nothing left to look for
+        "--min-probability 10%", "+ 340282366920938463463374607431768211456:red",
+        "- red"}) {  // the last cancels: nothing left to look for
     const auto outcome = cli(std::string("search red ") + wrong);
     EXPECT_EQ(outcome.status, 2) << wrong;
     EXPECT_EQ(outcome.out, "") << wrong;
@@ -231,6 +232,12 @@ TEST_F(CliTest, DatesFilterAndOrderTheMomentsAndShowWithEach) {
   EXPECT_EQ(like("--plus 3:red"), "may.mp4");
   EXPECT_EQ(like("--plus 3:red --minus 3:red"), "june.jpg");
   EXPECT_EQ(like("--region 0,0,1,1"), "june.jpg");
+  for (const auto* weight : {"--plus red --plus 340282366920938463463374607431768211456:red",
+                             "--minus 340282366920938463463374607431768211456:red"}) {
+    const auto outcome = cli("similar " + shellQuoted(dated / "june.jpg") + " " + weight);
+    EXPECT_EQ(outcome.status, 2) << weight;
+    EXPECT_NE(outcome.err.find("The weight 3402"), std::string::npos) << outcome.err;
+  }
   for (const auto* wrong : {"0.5,0.5,0.6,0.2", "0,0,1", "-0.1,0,0.5,0.5", "0,0,0,1", "nan,0,1,1",
                             "0.5,0.5,1e-7,0.5", "0.1,0.1,0.5,0.5,"}) {
     const auto outcome =
