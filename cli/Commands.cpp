@@ -670,16 +670,8 @@ SearchFilter Commands::filter(const Options& options) const {
   filter.takenFrom = options.after;
   filter.takenBefore = options.before;
   filter.order = options.order;
-  if (options.minProbability) {
-    // Its scores are not calibrated: a cut-off would keep or drop moments at random.
-    if (embedder_->info().isDemo()) {
-      throw Error(
-          "--min-probability needs a real search model: the demo model's probabilities mean "
-          "little (see 'quillmere-cli model')",
-          2);
-    }
-    filter.minProbability = *options.minProbability;
-  }
+  // The probability each result shows is the one filtered by, for the demo model too.
+  if (options.minProbability) filter.minProbability = *options.minProbability;
   return filter;
 }
 

@@ -213,13 +213,28 @@ TEST_F(CliTest, DatesFilterAndOrderTheMomentsAndShowWithEach) {
   for (const auto* wrong :
        {"--after 2024", "--before 2024-6-1", "--after 2024-02-30", "--order random",
         "--min-probability 1.5", "--min-probability ten%", "--after 2024-06 --before 2024-06",
-        "--min-probability 10%", "+ 340282366920938463463374607431768211456:red",
+        "+ 340282366920938463463374607431768211456:red",
         "- red"}) {  // the last cancels: nothing left to look for
     const auto outcome = cli(std::string("search red ") + wrong);
     EXPECT_EQ(outcome.status, 2) << wrong;
     EXPECT_EQ(outcome.out, "") << wrong;
   }
-  EXPECT_NE(cli("search red --min-probability 10%").err.find("demo model"), std::string::npos);
+  // The demo model's probabilities, as printed, are what --min-probability filters by.
+  const auto probabilities = [&](const std::string& options) {
+    std::vector<double> list;
+    const auto document = nlohmann::json::parse(cli("search red --json " + options).out);
+    for (const auto& r : document["results"]) list.push_back(r["probability"].get<double>());
+    return list;
+  };
+  const auto all = probabilities("--limit 3");
+  ASSERT_EQ(all.size(), 3u);
+  ASSERT_GT(all.front(), all.back());
+  char middle[32];
+  std::snprintf(middle, sizeof middle, "%.9g", all[1]);
+  std::vector<double> kept;
+  for (double p : all)
+    if (float(p) >= float(all[1])) kept.push_back(p);
+  EXPECT_EQ(probabilities(std::string("--limit 3 --min-probability ") + middle), kept);
 
   // Words added to a picture and taken away.
   const auto like = [&](const std::string& options) {
