@@ -672,16 +672,8 @@ SearchFilter Commands::filter(const Options& options) const {
   filter.takenFrom = options.after;
   filter.takenBefore = options.before;
   filter.order = options.order;
-  if (options.minProbability) {
-    // Its scores are not calibrated: a cut-off would keep or drop moments at random.
-    if (embedder_->info().isDemo()) {
-      throw Error(
-          "--min-probability needs a real search model: the demo model's probabilities mean "
-          "little (see 'quillmere-cli model')",
-          2);
-    }
-    filter.minProbability = *options.minProbability;
-  }
+  // The probability each result shows is the one filtered by, for the demo model too.
+  if (options.minProbability) filter.minProbability = *options.minProbability;
   return filter;
 }
 
@@ -784,17 +776,17 @@ int Commands::similar(const Options& options) {
     return 0;
   }
   std::vector<QueryTerms::Term> terms;
-  for (const auto* texts : {&options.plus, &options.minus}) {
-    const float sign = texts == &options.minus ? -1.0f : 1.0f;
-    for (const std::string& text : *texts) {
-      for (QueryTerms::Term term : QueryTerms::parse(SearchEngine::queryText(text))) {
-        term.weight *= sign;
-        terms.push_back(std::move(term));
-      }
-    }
-  }
   std::vector<float> combined;
   try {
+    for (const auto* texts : {&options.plus, &options.minus}) {
+      const float sign = texts == &options.minus ? -1.0f : 1.0f;
+      for (const std::string& text : *texts) {
+        for (QueryTerms::Term term : QueryTerms::parse(SearchEngine::queryText(text))) {
+          term.weight *= sign;
+          terms.push_back(std::move(term));
+        }
+      }
+    }
     combined = SearchEngine(*library_, *embedder_)
                    .queryVector(std::span<const QueryTerms::Term>(terms), like.vector);
   } catch (const QueryTerms::Failure& failure) {

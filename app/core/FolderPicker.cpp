@@ -6,6 +6,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWindow>
@@ -22,7 +23,21 @@ QString parentWindow(QWindow* window) {
 
 }  // namespace
 
-FolderPicker::FolderPicker(QObject* parent) : QObject(parent) {}
+FolderPicker::FolderPicker(QObject* parent) : QObject(parent) {
+  // A portal that leaves the bus, or is replaced, will never answer the open request.
+  auto* owner = new QDBusServiceWatcher(service, QDBusConnection::sessionBus(),
+                                        QDBusServiceWatcher::WatchForOwnerChange, this);
+  connect(owner, &QDBusServiceWatcher::serviceOwnerChanged, this,
+          [this](const QString&, const QString& previous) {
+            if (!portal_.isEmpty() && previous == portal_) abandon();
+          });
+}
+
+void FolderPicker::abandon() {
+  if (!busy()) return;
+  finish();
+  emit unavailable();
+}
 
 bool FolderPicker::choose(QWindow* window, const QString& title, const QString& acceptLabel) {
   if (busy()) return false;
@@ -42,14 +57,15 @@ bool FolderPicker::choose(QWindow* window, const QString& title, const QString& 
   call << parentWindow(window) << title << options;
   auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
-          [this](QDBusPendingCallWatcher* finished) {
+          [this, asked = request_](QDBusPendingCallWatcher* finished) {
             finished->deleteLater();
+            if (request_ != asked) return;  // abandoned meanwhile
             QDBusPendingReply<QDBusObjectPath> reply = *finished;
             if (reply.isError()) {
-              finish();
-              emit unavailable();
+              abandon();
               return;
             }
+            portal_ = reply.reply().service();
             // Portals before version 0.9 choose their own request path.
             if (reply.value().path() != request_) follow(reply.value().path());
           });
@@ -77,6 +93,7 @@ void FolderPicker::finish() {
   QDBusConnection::sessionBus().disconnect(service, request_, requestInterface, "Response", this,
                                            SLOT(answered(uint, QVariantMap)));
   request_.clear();
+  portal_.clear();
 }
 
 void FolderPicker::answered(uint response, const QVariantMap& results) {

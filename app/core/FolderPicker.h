@@ -2,7 +2,7 @@
 // Lets the user pick several folders at once through the desktop's file chooser portal
 // (org.freedesktop.portal.FileChooser, which GNOME's and KDE's dialogs serve), since Qt's
 // own folder dialog takes one folder only. Where no portal answers, it says so and the view
-// opens Qt's dialog instead.
+// opens Qt's dialog instead, also when the portal leaves the bus without answering.
 #pragma once
 
 #include <QList>
@@ -45,8 +45,11 @@ class FolderPicker : public QObject {
   QString requestPath(const QString& token) const;
   void follow(const QString& request);
   void finish();
+  // Gives up the open request: Qt's dialog is to open instead.
+  void abandon();
 
   QString request_;  // the request answered on, empty when none is open
+  QString portal_;   // the unique bus name of the portal that took it
   int tokens_ = 0;
 };
 

@@ -176,7 +176,7 @@ void SearchModel::setLikelyOnly(bool on) {
 }
 
 bool SearchModel::likelyAvailable() const {
-  return embedder_ && !embedder_->info().isDemo();
+  return embedder_ != nullptr;
 }
 
 void SearchModel::setLikelyThreshold(double threshold) {

@@ -48,8 +48,8 @@ class SearchModel : public QObject {
   Q_PROPERTY(QString customTo READ customTo NOTIFY whenChanged)
   Q_PROPERTY(Order order READ order WRITE setOrder NOTIFY orderChanged)
   Q_PROPERTY(QStringList orderNames READ orderNames CONSTANT)
-  // Only moments at least likelyThreshold likely to match; offered only with a model whose
-  // probabilities mean something.
+  // Only moments at least likelyThreshold likely to match, by the probability each result
+  // shows; offered once a model is loaded.
   Q_PROPERTY(bool likelyOnly READ likelyOnly WRITE setLikelyOnly NOTIFY likelyOnlyChanged)
   Q_PROPERTY(bool likelyAvailable READ likelyAvailable NOTIFY likelyAvailableChanged)
   Q_PROPERTY(double likelyThreshold READ likelyThreshold WRITE setLikelyThreshold NOTIFY

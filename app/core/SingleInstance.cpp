@@ -14,6 +14,8 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QUrl>
+#include <memory>
+#include <optional>
 #include <thread>
 
 namespace quillmere {
@@ -23,6 +25,30 @@ namespace {
 constexpr quint32 requestMagic = 0x51524551;  // "QREQ"
 constexpr int connectWait = 500;              // milliseconds
 constexpr std::chrono::milliseconds retryPause{50};
+// A launch hands over a few paths and a text; a writer sending more is not a launch.
+constexpr qsizetype maxRequestBytes = 4 << 20;
+
+enum class Parsed { complete, incomplete, invalid };
+
+// The files are read one by one: Qt's list reader reserves whatever count it is sent (2^32
+// URLs are 32 GB) before reading any of them.
+Parsed parseRequest(const QByteArray& bytes, SingleInstance::Request& request) {
+  QDataStream in(bytes);
+  in.setVersion(QDataStream::Qt_6_4);
+  quint32 magic = 0;
+  quint32 count = 0;
+  in >> magic >> count;
+  if (in.status() != QDataStream::Ok) return Parsed::incomplete;
+  if (magic != requestMagic || count > maxRequestBytes / sizeof(quint32)) return Parsed::invalid;
+  for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+    QUrl file;
+    in >> file;
+    request.files.push_back(file);
+  }
+  in >> request.activationToken >> request.query;
+  if (in.status() == QDataStream::ReadPastEnd) return Parsed::incomplete;
+  return in.status() == QDataStream::Ok ? Parsed::complete : Parsed::invalid;
+}
 
 QUrl localFile(const QString& argument) {
   // "Open With" may hand a file: URL rather than a path.
@@ -118,18 +144,23 @@ bool SingleInstance::handOver(const Request& request) {
 
 void SingleInstance::accept() {
   while (QLocalSocket* socket = server_.nextPendingConnection()) {
-    const auto read = [this, socket] {
-      QDataStream in(socket);
-      in.setVersion(QDataStream::Qt_6_4);
-      in.startTransaction();
-      quint32 magic = 0;
-      QList<QUrl> files;
-      QString token;
-      QString query;
-      in >> magic >> files >> token >> query;
-      if (!in.commitTransaction()) return;  // the rest is still on its way
+    // Empty once the request is answered or dropped.
+    auto received = std::make_shared<std::optional<QByteArray>>(QByteArray());
+    const auto read = [this, socket, received] {
+      if (!*received) return;
+      QByteArray& bytes = **received;
+      bytes += socket->read(maxRequestBytes + 1 - bytes.size());
+      Request request;
+      const Parsed parsed =
+          bytes.size() > maxRequestBytes ? Parsed::invalid : parseRequest(bytes, request);
+      if (parsed == Parsed::incomplete) return;  // the rest is still on its way
+      received->reset();
+      if (parsed == Parsed::invalid) {
+        socket->abort();
+        return;
+      }
       socket->disconnectFromServer();
-      if (magic == requestMagic) emit requested(files, query, token);
+      emit requested(request.files, request.query, request.activationToken);
     };
     connect(socket, &QLocalSocket::readyRead, this, read);
     connect(socket, &QLocalSocket::disconnected, this, [socket, read] {

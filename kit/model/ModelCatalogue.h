@@ -34,8 +34,9 @@ class ModelCatalogue {
     bool confirmed = false;  // sizes and files checked against the hub
     bool recommended = false;
     std::string variant;  // the encoders' variant ("quantized"); empty for the float ones
-    // The image encoder's photos a second over the full model's, measured on an encoder of
-    // the same shape; 1 for the full model, 0 when not measured.
+    // The image encoder's photos a second over the full model's where that holds on any
+    // processor (1 for the full model and a widened fp16 variant); 0 when it depends on the
+    // processor (int8), and no figure is shown.
     double speedup = 1;
 
     // The folder it is downloaded into, under the models folder: the repository's name, with

@@ -2,7 +2,9 @@
 // Parsing a query into weighted terms and combining their vectors.
 #include "search/QueryTerms.h"
 
+#include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -32,8 +34,9 @@ QueryTerms::Term weighted(std::string_view text, float sign) {
     char* end = nullptr;
     const double weight = std::strtod(number.c_str(), &end);
     const std::string_view rest = trim(text.substr(at + 1));
-    if (end == number.c_str() + number.size() && weight > 0 && std::isfinite(weight) &&
-        !rest.empty()) {
+    if (end == number.c_str() + number.size() && weight > 0 && !rest.empty()) {
+      if (!(weight >= FLT_MIN && weight <= FLT_MAX))
+        throw QueryTerms::Failure::weightOutOfRange(number);
       return {std::string(rest), sign * static_cast<float>(weight)};
     }
   }
@@ -48,6 +51,13 @@ QueryTerms::Failure QueryTerms::Failure::onlyNegative() {
 
 QueryTerms::Failure QueryTerms::Failure::cancelled() {
   return Failure("The query's terms cancel each other out.");
+}
+
+QueryTerms::Failure QueryTerms::Failure::weightOutOfRange(std::string_view weight) {
+  char limits[64];
+  std::snprintf(limits, sizeof limits, "between %.2g and %.2g", FLT_MIN, FLT_MAX);
+  return Failure("The weight " + std::string(weight) + " cannot be used: a term's weight lies " +
+                 limits + ".");
 }
 
 std::vector<QueryTerms::Term> QueryTerms::parse(std::string_view text) {

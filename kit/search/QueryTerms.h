@@ -26,6 +26,7 @@ class QueryTerms {
     using std::runtime_error::runtime_error;
     static Failure onlyNegative();
     static Failure cancelled();
+    static Failure weightOutOfRange(std::string_view weight);
   };
 
   QueryTerms() = delete;
@@ -33,7 +34,8 @@ class QueryTerms {
   // Splits at a "+" or "-" standing alone between spaces (so "t-shirt" stays whole); a
   // leading "-" takes the first term away. A term beginning "N:" (N > 0, then a letter or
   // space, so "2:30 pm" stays text) carries weight N. Empty terms are dropped; a text with no
-  // operator is one term of weight 1.
+  // operator is one term of weight 1. Throws Failure::weightOutOfRange for a weight a float
+  // cannot hold (it would make the query vector NaN).
   static std::vector<Term> parse(std::string_view text);
 
   // Sum of weight * vector / |vector| over the terms, normalised; every vector of one size.

@@ -333,10 +333,17 @@ TEST_F(SessionBusTest, SeveralFoldersPickedInTheDesktopsChooserAreAddedInOrder) 
       model().notice(),
       "sftp://nas.local/photos can't be added: Quillmere adds folders on this computer only.");
 
-  portal.stop();
+  // A chooser that never answers and then leaves the bus does not keep the next pick waiting.
+  portal.answers = false;
+  portal.options.clear();
   QSignalSpy unavailable(picker, &FolderPicker::unavailable);
   ASSERT_TRUE(picker->choose(nullptr, "Choose", "Add"));
+  ASSERT_TRUE(waitFor([&] { return !portal.options.isEmpty(); }));
+  portal.stop();
+  ASSERT_TRUE(unavailable.wait(answerWait));
+  ASSERT_TRUE(picker->choose(nullptr, "Choose", "Add"));
   EXPECT_TRUE(unavailable.wait(answerWait));
+  EXPECT_EQ(unavailable.size(), 2);
 }
 
 TEST(SessionBus, TheDesktopsServicesWorkAgainstARealSessionBus) {

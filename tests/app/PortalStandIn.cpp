@@ -25,6 +25,7 @@ QDBusObjectPath PortalStandIn::OpenFile(const QString&, const QString&, const QV
   sender.replace('.', '_');
   const QString request = "/org/freedesktop/portal/desktop/request/" + sender + "/" +
                           asked.value("handle_token").toString();
+  if (!answers) return QDBusObjectPath(request);
   // The answer follows the call's reply.
   QTimer::singleShot(0, this, [this, request] {
     auto response =

@@ -24,6 +24,7 @@ class PortalStandIn : public QObject {
 
   QStringList answer;   // the URIs the user "picks"
   QVariantMap options;  // of the last call
+  bool answers = true;  // false: shows nothing and never sends the Response
 
  public slots:
   QDBusObjectPath OpenFile(const QString& parentWindow, const QString& title,

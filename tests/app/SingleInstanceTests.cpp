@@ -6,7 +6,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QDataStream>
 #include <QElapsedTimer>
+#include <QLocalSocket>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -136,6 +138,37 @@ TEST_F(SingleInstanceTest, ASocketLeftByAKilledInstanceIsReplaced) {
   ASSERT_EQ(later.claim({.files = {photo}}), SingleInstance::Role::handedOver)
       << later.error().toStdString();
   ASSERT_TRUE(requested.wait(answerWait));
+  EXPECT_EQ(requested.front()[0].value<QList<QUrl>>(), QList<QUrl>{photo});
+}
+
+TEST_F(SingleInstanceTest, AStrayWriterIsDroppedAndTheNextLaunchAnswered) {
+  std::filesystem::create_directories(AppProcess::runtimeDirectory(home()));
+  SingleInstance instance(socket());
+  ASSERT_EQ(instance.claim({}), SingleInstance::Role::first);
+  QSignalSpy requested(&instance, &SingleInstance::requested);
+  const auto stray = [](quint32 magic, quint32 count, quint32 textBytes, qsizetype sent) {
+    QByteArray bytes;
+    QDataStream(&bytes, QIODevice::WriteOnly) << magic << count << textBytes;
+    return bytes + QByteArray(sent, 'x');
+  };
+  const std::vector<std::pair<const char*, QByteArray>> rows = {
+      {"a list count near 2^32", stray(0x51524551, 0xfffffff0, 0, 0)},
+      {"a text that keeps coming", stray(0x51524551, 0, 0x7ffffffe, 6 << 20)},
+      {"a wrong first word", stray(0x51524550, 0, 0, 0) + QByteArray(4, 0)},
+  };
+  for (const auto& [what, bytes] : rows) {
+    QLocalSocket writer;
+    writer.connectToServer(socket());
+    ASSERT_TRUE(writer.waitForConnected(answerWait)) << what;
+    writer.write(bytes);
+    // The instance hangs up on it, while it would go on writing.
+    EXPECT_TRUE(waitFor([&] { return writer.state() == QLocalSocket::UnconnectedState; }, 10000))
+        << what;
+  }
+  const auto photo = QUrl::fromLocalFile(text(photos[0]));
+  ASSERT_EQ(SingleInstance(socket()).claim({.files = {photo}}), SingleInstance::Role::handedOver);
+  ASSERT_TRUE(waitFor([&] { return !requested.isEmpty(); }));
+  ASSERT_EQ(requested.size(), 1);
   EXPECT_EQ(requested.front()[0].value<QList<QUrl>>(), QList<QUrl>{photo});
 }
 

@@ -225,6 +225,10 @@ TEST(QueryTerms, TermsAreSplitWeightedAndCombinedByTheWrittenRule) {
       {" + - ", {}},
   };
   for (const auto& [text, terms] : rows) EXPECT_EQ(QueryTerms::parse(text), terms) << text;
+  // Weights a float cannot hold would make the query vector NaN.
+  for (const auto* text : {"red + 340282366920938463463374607431768211456:blue",
+                           "- 0.000000000000000000000000000000000000000001:red"})
+    EXPECT_THROW(QueryTerms::parse(text), QueryTerms::Failure) << text;
 
   // 2 (3,4)/5 - (0,2)/2 = (1.2, 0.6), over its length sqrt(1.8).
   const std::vector<std::vector<float>> vectors{{3, 4}, {0, 2}};
