@@ -326,6 +326,7 @@ class Indexer {
   bool userPaused_ GUARDED_BY(lock_) = false;
   bool wake_ GUARDED_BY(lock_) = false;
   std::optional<Clock::time_point> lastReport_ GUARDED_BY(lock_);
+  std::optional<Phase> reportedPhase_ GUARDED_BY(lock_);  // of the last report
   std::map<std::int64_t, std::int64_t> unsupported_ GUARDED_BY(lock_);
   std::map<std::int64_t, std::vector<std::string>> unreadable_ GUARDED_BY(lock_);
   std::vector<std::int64_t> scanQueue_

@@ -154,11 +154,14 @@ void Indexer::report(bool force) {
   Progress copy;
   {
     MutexLock guard(lock_);
-    if (!force && progress_.phase == Phase::indexing() && lastReport_ &&
-        now - *lastReport_ < reportInterval) {
+    // Indexing is reported at most four times a second, but its start always: a short run
+    // would otherwise seem to go from scanning straight to idle.
+    if (!force && progress_.phase == Phase::indexing() && reportedPhase_ == progress_.phase &&
+        lastReport_ && now - *lastReport_ < reportInterval) {
       return;
     }
     lastReport_ = now;
+    reportedPhase_ = progress_.phase;
     copy = progress_;
   }
   if (onProgress) onProgress(copy);
