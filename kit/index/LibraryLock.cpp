@@ -2,12 +2,9 @@
 // The advisory flock(2) that keeps two processes from writing one library at once.
 #include "index/LibraryLock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <system_error>
+#include "platform/FileLock.h"
 
 namespace quillmere {
 
@@ -25,19 +22,9 @@ std::filesystem::path LibraryLock::lockPath(const std::filesystem::path& library
 LibraryLock::LibraryLock(const std::filesystem::path& library) {
   if (library.has_parent_path()) std::filesystem::create_directories(library.parent_path());
   const auto path = lockPath(library);
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw std::system_error(errno, std::generic_category(), path.string());
-  int result;
-  do {
-    result = ::flock(fd_, LOCK_EX | LOCK_NB);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    const int error = errno;
-    ::close(fd_);
-    fd_ = -1;
-    if (error == EWOULDBLOCK) throw Busy(library);
-    throw std::system_error(error, std::generic_category(), path.string());
-  }
+  const auto fd = FileLock::tryExclusive(path);
+  if (!fd) throw Busy(library);
+  fd_ = *fd;
 }
 
 LibraryLock::~LibraryLock() {

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "model/DownloadStaging.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
+
+#include "platform/FileLock.h"
 
 namespace quillmere {
 namespace {
@@ -60,19 +58,13 @@ void DownloadStaging::lock() {
   const auto path = folder_ / lockName;
   for (;;) {
     std::filesystem::create_directories(files_);
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) throw std::system_error(errno, std::generic_category(), path.string());
-    int result;
-    do {
-      result = ::flock(fd_, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    const int error = errno;
-    if (result == 0 && stillThere(fd_, path)) return;
-    ::close(fd_);
-    fd_ = -1;
-    if (result == 0) continue;  // locked a folder discarded meanwhile: take the new one
-    if (error == EWOULDBLOCK) throw Busy(repository_, variant_);
-    throw std::system_error(error, std::generic_category(), path.string());
+    const auto fd = FileLock::tryExclusive(path);
+    if (!fd) throw Busy(repository_, variant_);
+    if (stillThere(*fd, path)) {
+      fd_ = *fd;
+      return;
+    }
+    ::close(*fd);  // locked a folder discarded meanwhile: take the new one
   }
 }
 
