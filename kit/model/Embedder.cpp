@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <thread>
 
@@ -34,10 +35,16 @@ bool isFile(const std::filesystem::path& path) {
 // while indexing, and the window and a search typed meanwhile must not wait behind them.
 OrtCustomThreadHandle startBackgroundThread(void*, OrtThreadWorkerFn work, void* param) {
   try {
-    auto* thread = new std::thread([work, param] {
+    // The runtime may hand work to a thread the moment this returns, so it waits until the
+    // thread has lowered itself.
+    std::promise<void> lowered;
+    auto ready = lowered.get_future();
+    auto* thread = new std::thread([work, param, &lowered] {
       ThreadPriority::background();
+      lowered.set_value();
       work(param);
     });
+    ready.wait();
     return reinterpret_cast<OrtCustomThreadHandle>(thread);
   } catch (...) {
     return nullptr;  // the runtime reports a thread it could not have
