@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The subcommands of quillmere-cli over the engine: the library file ($QUILLMERE_LIBRARY or
 // the per-user default) and the model directory ($QUILLMERE_MODEL_DIR or the installed one)
-// that the desktop application uses too.
+// that the desktop application uses too. Each group of commands lives in its own file with
+// its options: LibraryCommands (add, remove, folders, status, failed, retry), IndexCommand,
+// SearchCommands (search, similar, export), DuplicatesCommand, ModelCommands (model,
+// tokenize).
 #pragma once
 
 #include <cstddef>
@@ -9,13 +12,15 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "CommandLine.h"
+#include "DuplicatesCommand.h"
+#include "IndexCommand.h"
+#include "SearchCommands.h"
 #include "index/LibraryLock.h"
-#include "search/PictureRegion.h"
 #include "search/SearchFilter.h"
 #include "search/SearchResult.h"
 
@@ -23,19 +28,12 @@ namespace quillmere {
 
 class Embedder;
 class Library;
+class MountTable;
 class SearchEngine;
 
 class Commands {
  public:
-  // A failure the user can act on; status is the exit status (2 for wrong usage).
-  class Error : public std::runtime_error {
-   public:
-    Error(const std::string& message, int status = 1);
-    int status() const { return status_; }
-
-   private:
-    int status_;
-  };
+  using Error = CommandError;
 
   static constexpr std::size_t defaultLimit = 20;
   static constexpr std::size_t exportLimit = 300;
@@ -43,34 +41,12 @@ class Commands {
   // argv without the program name; returns the exit status. Throws Error.
   int run(const std::vector<std::string>& args);
   static std::string usage();
-  // A path (or message) on one line, unambiguous: backslashes, control characters and bytes
-  // that are not UTF-8 are written as C escapes (\\, \n, \t, \r, \xNN), the rest as it is.
-  static std::string printable(std::string_view text);
 
   Commands();
   ~Commands();
 
  private:
-  // Options any command may carry; each command accepts only its own.
-  struct Options {
-    std::vector<std::string> operands;
-    bool watch = false;
-    bool photos = false;
-    bool videos = false;
-    bool exact = false;
-    bool json = false;
-    bool near = false;
-    std::optional<std::string> folder;
-    std::optional<std::size_t> limit;
-    std::optional<std::string> output;
-    std::optional<double> after;  // seconds since 1970: the start of the day or month given
-    std::optional<double> before;
-    SearchFilter::Order order = SearchFilter::Order::best;
-    std::optional<float> minProbability;
-    std::vector<std::string> plus;  // similar: texts added to the picture, and taken away
-    std::vector<std::string> minus;
-    std::optional<PictureRegion> region;  // similar: the part of the picture searched by
-  };
+  using Options = CommandLine::PlainOptions;
 
   // What a command does with the library.
   enum class Access {
@@ -79,6 +55,10 @@ class Commands {
     writes,   // under the exclusive lock, creating the library; another model's frames stay
     indexes,  // as writes, adopting the model set: another model's frames are dropped
   };
+
+  struct Command;
+  // Reads the command's own options, opens what it needs and runs it.
+  using Runner = int (*)(Commands&, const Command&, const std::vector<std::string>&);
 
   // One subcommand: how it is called and what runs it.
   struct Command {
@@ -91,13 +71,25 @@ class Commands {
     std::string_view wanted;                  // what too few operands lack
     bool needsOutput = false;                 // -o FILE
     bool needsVectors = false;                // refuses a library indexed with another model
-    int (Commands::*handler)(const Options&) = nullptr;
+    Runner run = nullptr;
   };
+
+  template <class CommandOptions, int (Commands::*handler)(const CommandOptions&)>
+  static int runWith(Commands& self, const Command& command, const std::vector<std::string>& args) {
+    const auto options = CommandLine::parse<CommandOptions>(
+        command.name, command.options, command.access == Access::none, args, &usage);
+    bool output = false;
+    if constexpr (requires { options.output; }) output = options.output.has_value();
+    self.start(command, options.operands, output);
+    return (self.*handler)(options);
+  }
 
   static const std::vector<Command>& commands();
   static const Command& find(const std::string& name);
-  static Options parse(const Command& command, const std::vector<std::string>& args);
-  static void checkOperands(const Command& command, const Options& options);
+  static void checkOperands(const Command& command, const std::vector<std::string>& operands,
+                            bool output);
+  // Checks the operands, then opens what the command needs.
+  void start(const Command& command, const std::vector<std::string>& operands, bool output);
 
   // Start-up in the application's order: model directory, embedder, lock, library.
   void openEngine(const Command& command);
@@ -106,17 +98,29 @@ class Commands {
   // The library was indexed with another model than the one set: what to do about it.
   std::string modelMismatch() const;
 
+  static std::optional<Root> findRoot(const Library& library, const std::string& folder);
+  static bool isOnline(const Root& root, const MountTable& drives);
+
+  // LibraryCommands.cpp
   int add(const Options& options);
   int remove(const Options& options);
   int folders(const Options& options);
-  int index(const Options& options);
-  int search(const Options& options);
-  int similar(const Options& options);
-  int duplicates(const Options& options);
-  int exportMarkers(const Options& options);
   int status(const Options& options);
   int failed(const Options& options);
   int retry(const Options& options);
+  // IndexCommand.cpp
+  int index(const IndexOptions& options);
+  // SearchCommands.cpp
+  int search(const SearchOptions& options);
+  int similar(const SearchOptions& options);
+  int exportMarkers(const SearchOptions& options);
+  SearchFilter filter(const SearchOptions& options) const;
+  // search and similar after the query's vector is made: search, refine when asked, print.
+  int searchAndPrint(const std::string& query, std::span<const float> vector,
+                     const SearchOptions& options);
+  // DuplicatesCommand.cpp
+  int duplicates(const DuplicatesOptions& options);
+  // ModelCommands.cpp
   int tokenize(const Options& options);
   int model(const Options& options);
   int showModel();
@@ -128,12 +132,9 @@ class Commands {
   // Removes a download stopped on the way.
   int discardDownload(const std::string& wanted, const std::string& variant);
 
-  SearchFilter filter(const Options& options) const;
+  // Output.cpp
   void print(const std::string& query, const std::vector<SearchResult>& results,
-             const Options& options) const;
-  // search and similar after the query's vector is made: search, refine when asked, print.
-  int searchAndPrint(const std::string& query, std::span<const float> vector,
-                     const Options& options);
+             const SearchOptions& options) const;
   std::filesystem::path location(const MediaFile& file) const;
 
   std::filesystem::path modelDirectory_;
