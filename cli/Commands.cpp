@@ -7,6 +7,7 @@
 
 #include "Interrupts.h"
 #include "core/StandardPath.h"
+#include "engine/EngineOpening.h"
 #include "index/FolderRules.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
@@ -172,77 +173,69 @@ void Commands::start(const Command& command, const std::vector<std::string>& ope
 }
 
 void Commands::openEngine(const Command& command) {
-  openModel();
-  openLibrary(command.access);
-  if (library_->modelMatches()) return;
-  if (command.needsVectors) throw Error(modelMismatch());
-  std::fprintf(stderr, "quillmere-cli: %s\n", modelMismatch().c_str());
-}
-
-void Commands::openModel() {
-  const auto directory = Embedder::defaultDirectory();
-  if (!directory) {
-    throw Error(
-        "No search model found. Set QUILLMERE_MODEL_DIR to a model directory (one holding "
-        "model.json), or reinstall Quillmere.");
-  }
-  std::error_code error;
-  if (!std::filesystem::is_directory(*directory, error)) {
-    throw Error("The model directory " + directory->string() +
-                " does not exist. Set QUILLMERE_MODEL_DIR to a model directory (one holding "
-                "model.json), or reinstall Quillmere.");
-  }
-  modelDirectory_ = *directory;
-  try {
-    embedder_ = std::make_unique<Embedder>(*directory);
-  } catch (const std::exception& failure) {
-    throw Error(std::string(failure.what()) + " (model directory " + directory->string() + ")");
-  }
-}
-
-void Commands::openLibrary(Access access) {
   libraryURL_ = Library::defaultURL();
-  std::error_code error;
-  const bool reads = access == Access::reads;
-  // Only a command that writes may create the library.
-  if (reads && !std::filesystem::exists(libraryURL_, error) && !error) {
-    throw Error("There is no library at " + libraryURL_.string() +
-                ". Add a folder with 'quillmere-cli add FOLDER' first, or set "
-                "QUILLMERE_LIBRARY to your library file.");
-  }
-  try {
-    if (!reads) lock_ = std::make_unique<LibraryLock>(libraryURL_);
-  } catch (const LibraryLock::Busy& busy) {
-    throw Error(busy.what());
-  } catch (const std::exception& failure) {
-    throw Error("Cannot lock the library " + libraryURL_.string() + ": " + failure.what() +
-                ". Check the permissions of its folder, or set QUILLMERE_LIBRARY to another "
-                "file.");
-  }
-  const auto opening = reads                       ? Library::Opening::readOnly
-                       : access == Access::indexes ? Library::Opening::adopt
-                                                   : Library::Opening::keepFrames;
+  const bool reads = command.access == Access::reads;
   // A library of an older schema is upgraded once, on this opening: a large one takes a while.
   const auto upgrading = [](double fraction) {
     std::fprintf(stderr, "\rUpgrading the library: %3d%%", static_cast<int>(fraction * 100));
     if (fraction >= 1) std::fprintf(stderr, "\n");
   };
-  try {
-    library_ =
-        std::make_unique<Library>(libraryURL_, static_cast<std::size_t>(embedder_->info().dim),
-                                  embedder_->info().signature(), opening, upgrading);
-  } catch (const std::exception& failure) {
-    throw Error("Cannot open the library " + libraryURL_.string() + " (" + failure.what() +
-                "). Check that it is a Quillmere library you may " +
-                (reads ? "read" : "read and write") +
-                ", or set "
-                "QUILLMERE_LIBRARY to another file.");
-  }
+  const EngineOpening::Request request{.library = libraryURL_,
+                                       .access = reads ? EngineOpening::Access::reads
+                                                 : command.access == Access::indexes
+                                                     ? EngineOpening::Access::indexes
+                                                     : EngineOpening::Access::writes,
+                                       .onUpgrade = upgrading};
+  OpenedEngine engine;
+  const auto result = EngineOpening::open(request, engine);
+  modelDirectory_ = engine.modelDirectory;
+  if (result.outcome == EngineOpening::Outcome::failed) throw Error(failureText(result, reads));
+  embedder_ = std::move(engine.embedder);
+  lock_ = std::move(engine.lock);
+  library_ = std::move(engine.library);
+  if (result.outcome != EngineOpening::Outcome::otherModel) return;
+  if (command.needsVectors) throw Error(modelMismatch(result));
+  std::fprintf(stderr, "quillmere-cli: %s\n", modelMismatch(result).c_str());
 }
 
-std::string Commands::modelMismatch() const {
-  const auto stored = library_->storedModelSignature().value_or("?");
-  const auto& set = library_->modelSignature();
+std::string Commands::failureText(const EngineOpening::Result& result, bool reads) const {
+  using F = EngineOpening::Failure;
+  const std::string model = modelDirectory_.string();
+  const std::string library = libraryURL_.string();
+  switch (result.failure) {
+    case F::noModel:
+      return "No search model found. Set QUILLMERE_MODEL_DIR to a model directory (one holding "
+             "model.json), or reinstall Quillmere.";
+    case F::modelDirectoryGone:
+      return "The model directory " + model +
+             " does not exist. Set QUILLMERE_MODEL_DIR to a model directory (one holding "
+             "model.json), or reinstall Quillmere.";
+    case F::modelUnreadable:
+      return result.detail + " (model directory " + model + ")";
+    case F::noLibrary:
+      return "There is no library at " + library +
+             ". Add a folder with 'quillmere-cli add FOLDER' first, or set "
+             "QUILLMERE_LIBRARY to your library file.";
+    case F::busy:
+      return "The library " + library +
+             " is in use by another Quillmere process (the app or an indexing "
+             "quillmere-cli). Quit it, or wait until it is done, and try again.";
+    case F::lockFailed:
+      return "Cannot lock the library " + library + ": " + result.detail +
+             ". Check the permissions of its folder, or set QUILLMERE_LIBRARY to another "
+             "file.";
+    case F::libraryUnreadable:
+    case F::none:
+      break;
+  }
+  return "Cannot open the library " + library + " (" + result.detail +
+         "). Check that it is a Quillmere library you may " + (reads ? "read" : "read and write") +
+         ", or set QUILLMERE_LIBRARY to another file.";
+}
+
+std::string Commands::modelMismatch(const EngineOpening::Result& result) const {
+  const auto stored = result.libraryModel.value_or("?");
+  const auto& set = result.model;
   return "The library was indexed with the model " + stored + ", but the model set is " + set +
          " (" + modelDirectory_.string() + "). Set QUILLMERE_MODEL_DIR to the directory of " +
          stored + ", or run 'quillmere-cli index' to index every file again with " + set + ".";

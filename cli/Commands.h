@@ -20,6 +20,7 @@
 #include "DuplicatesCommand.h"
 #include "IndexCommand.h"
 #include "SearchCommands.h"
+#include "engine/EngineOpening.h"
 #include "index/LibraryLock.h"
 #include "search/SearchFilter.h"
 #include "search/SearchResult.h"
@@ -91,12 +92,11 @@ class Commands {
   // Checks the operands, then opens what the command needs.
   void start(const Command& command, const std::vector<std::string>& operands, bool output);
 
-  // Start-up in the application's order: model directory, embedder, lock, library.
   void openEngine(const Command& command);
-  void openModel();
-  void openLibrary(Access access);
+  // Why the engine could not be opened, and what to do about it.
+  std::string failureText(const EngineOpening::Result& result, bool reads) const;
   // The library was indexed with another model than the one set: what to do about it.
-  std::string modelMismatch() const;
+  std::string modelMismatch(const EngineOpening::Result& result) const;
 
   static std::optional<Root> findRoot(const Library& library, const std::string& folder);
   static bool isOnline(const Root& root, const MountTable& drives);

@@ -75,35 +75,30 @@ AppModel::~AppModel() {
 // Start-up: the embedder and the library; when the library holds another model's frames,
 // nothing goes further (and nothing is dropped) until the user chooses to index again.
 void AppModel::start() {
-  const auto opening = prepareOpening(Library::Opening::keepFrames);
-  if (!opening) return;
-  bool older = false;
-  try {
-    older = *opening != Library::Opening::readOnly && Library::isOlder(libraryURL());
-  } catch (const std::exception&) {
-    // The opening below meets the same fault and says what it is.
-  }
-  if (older) {
-    upgradeLibrary(*opening);
+  const auto result = openEngine(EngineOpening::Access::writes);
+  if (result.outcome == EngineOpening::Outcome::olderSchema) {
+    upgradeLibrary();
     return;
   }
-  if (!makeLibrary(*opening)) return;
-  startOpened();
+  if (result.outcome != EngineOpening::Outcome::failed) startOpened(result);
 }
 
-void AppModel::startOpened() {
-  if (!lock_ && !library_->modelMatches()) {
+void AppModel::startOpened(const EngineOpening::Result& opened) {
+  const bool otherModel = opened.outcome == EngineOpening::Outcome::otherModel;
+  if (!lock_ && otherModel) {
     // Nothing can be indexed again while another process writes: say so and stop here.
-    startupError_ = QString::fromStdString(
-        LibraryLock::Busy(setup_.libraryURL.value_or(Library::defaultURL())).what());
+    startupError_ = tr("The library %1 is in use by another Quillmere process (the app or an "
+                       "indexing quillmere-cli). Quit it, or wait until it is done, and try "
+                       "again.")
+                        .arg(QString::fromStdString(libraryURL().string()));
     library_.reset();
     embedder_.reset();
     return;
   }
   if (!lock_) setNotice(IndexingStatus::tr(IndexingStatus::busyNotice));
-  if (!library_->modelMatches()) {
-    const QString stored = QString::fromStdString(library_->storedModelSignature().value_or(""));
-    const QString current = QString::fromStdString(embedder_->info().signature());
+  if (otherModel) {
+    const QString stored = QString::fromStdString(opened.libraryModel.value_or(""));
+    const QString current = QString::fromStdString(opened.model);
     // One name over vectors of another width: a different model that took the same name.
     modelChange_ =
         stored == current
@@ -122,7 +117,8 @@ void AppModel::indexAgain() {
   if (modelChange_.isEmpty()) return;
   modelChange_.clear();
   emit modelChangeChanged();
-  if (openLibrary(Library::Opening::adopt)) startEngine();
+  const auto result = openEngine(EngineOpening::Access::indexes);
+  if (result.outcome != EngineOpening::Outcome::failed) startEngine();
   attachEngine();
   emit readyChanged();
 }
@@ -137,8 +133,6 @@ void AppModel::attachEngine() {
 // watchers, a run over every folder that can be read, and the totals.
 void AppModel::startEngine() {
   engine_ = std::make_unique<SearchEngine>(*library_, *embedder_);
-  engine_->momentWindow = 8.0;
-  engine_->repeatPenalty = 0.012f;
   auto conditions = setup_.conditions ? setup_.conditions : std::make_shared<const PowerMonitor>();
   // Reading only, while another process writes the library: search, but index nothing.
   if (lock_) {
@@ -160,90 +154,70 @@ void AppModel::startEngine() {
   folders_->refreshTotals();
 }
 
-std::optional<Library::Opening> AppModel::prepareOpening(Library::Opening opening) {
-  const auto directory =
-      setup_.modelDirectory ? setup_.modelDirectory : Embedder::defaultDirectory();
-  if (!directory) {
-    startupError_ = tr(missingModel);
-    return std::nullopt;
-  }
-  if (!lock_) {
-    try {
-      lock_ = std::make_unique<LibraryLock>(libraryURL());
-    } catch (const LibraryLock::Busy&) {
-      opening = Library::Opening::readOnly;
-    } catch (const std::exception& failure) {
-      startupError_ = QString::fromStdString(failure.what());
-      return std::nullopt;
-    }
-  }
-  try {
-    if (!embedder_) {
-      embedder_ = std::make_unique<Embedder>(*directory, Embedder::ComputeUnits::allCores(),
-                                             Embedder::ComputeUnits::oneThread());
-      downloads_->setUsingDemo(embedder_->info().isDemo());
-    }
-  } catch (const std::exception& failure) {
-    startupError_ = QString::fromStdString(failure.what());
-    return std::nullopt;
-  }
-  return opening;
+EngineOpening::Request AppModel::openingRequest(EngineOpening::Access access) const {
+  return {.library = libraryURL(),
+          .modelDirectory = setup_.modelDirectory,
+          .access = access,
+          .readOnlyWhenBusy = true,
+          .deferUpgrade = true};
 }
 
-bool AppModel::openLibrary(Library::Opening opening) {
-  const auto prepared = prepareOpening(opening);
-  return prepared && makeLibrary(*prepared);
-}
-
-bool AppModel::makeLibrary(Library::Opening opening) {
-  try {
-    library_ = std::make_unique<Library>(libraryURL(), embedder_->info().dim,
-                                         embedder_->info().signature(), opening);
-  } catch (const std::exception& failure) {
+EngineOpening::Result AppModel::openEngine(EngineOpening::Access access) {
+  const bool hadEmbedder = embedder_ != nullptr;
+  OpenedEngine engine{.embedder = std::move(embedder_), .lock = std::move(lock_)};
+  const auto result = EngineOpening::open(openingRequest(access), engine);
+  embedder_ = std::move(engine.embedder);
+  lock_ = std::move(engine.lock);
+  library_ = std::move(engine.library);
+  if (result.outcome == EngineOpening::Outcome::failed) {
     // Not ready: none of the engine stays.
     embedder_.reset();
-    startupError_ = QString::fromStdString(failure.what());
-    return false;
+    startupError_ = startupFailure(result);
+  } else if (!hadEmbedder) {
+    downloads_->setUsingDemo(embedder_->info().isDemo());
   }
-  return true;
+  return result;
 }
 
-void AppModel::upgradeLibrary(Library::Opening opening) {
+QString AppModel::startupFailure(const EngineOpening::Result& result) {
+  // The model's, the library's and the file system's own errors are shown as they are.
+  if (result.failure == EngineOpening::Failure::noModel) return tr(missingModel);
+  return QString::fromStdString(result.detail);
+}
+
+void AppModel::upgradeLibrary() {
   upgrading_ = true;
   upgradeProgress_ = -1;
   SerialQueue& queue = setup_.upgradeQueue ? *setup_.upgradeQueue : *searchQueue_;
   // What the queue hands back; shared, as the queued calls are copied.
   struct Opened {
     std::unique_ptr<Library> library;
-    QString error;
+    EngineOpening::Result result;
+  };
+  auto request = openingRequest(EngineOpening::Access::writes);
+  request.onUpgrade = [this, gui = gui_](double done) {
+    gui->post([this, done] {
+      upgradeProgress_ = done;
+      emit upgradingChanged();
+    });
   };
   // The answers hop to the GUI thread through gui_, a child of the model: one that comes
   // after the model went is dropped with it.
-  queue.post([this, gui = gui_, url = libraryURL(), dim = embedder_->info().dim,
-              signature = embedder_->info().signature(), opening] {
+  queue.post([this, gui = gui_, request, model = embedder_->info(), locked = lock_ != nullptr] {
     auto opened = std::make_shared<Opened>();
-    try {
-      opened->library =
-          std::make_unique<Library>(url, dim, signature, opening, [this, gui](double done) {
-            gui->post([this, done] {
-              upgradeProgress_ = done;
-              emit upgradingChanged();
-            });
-          });
-    } catch (const std::exception& failure) {
-      opened->error = QString::fromStdString(failure.what());
-    }
-    gui->post([this, opened] { finishUpgrade(std::move(opened->library), opened->error); });
+    opened->result = EngineOpening::openLibrary(request, model, locked, opened->library);
+    gui->post([this, opened] { finishUpgrade(std::move(opened->library), opened->result); });
   });
 }
 
-void AppModel::finishUpgrade(std::unique_ptr<Library> library, const QString& error) {
+void AppModel::finishUpgrade(std::unique_ptr<Library> library,
+                             const EngineOpening::Result& opened) {
   library_ = std::move(library);
   if (library_) {
-    startOpened();
+    startOpened(opened);
   } else {
     embedder_.reset();
-    startupError_ = error;
+    startupError_ = startupFailure(opened);
   }
   upgrading_ = false;
   attachEngine();

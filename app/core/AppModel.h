@@ -19,6 +19,7 @@
 
 #include "FolderModel.h"
 #include "SearchModel.h"
+#include "engine/EngineOpening.h"
 #include "index/Library.h"
 #include "index/LibraryLock.h"
 #include "indexer/Indexer.h"
@@ -148,18 +149,16 @@ class AppModel : public QObject {
  private:
   void start();
   // What follows the library's opening: the model check, then the engine.
-  void startOpened();
-  // The embedder (once) and the writer's lock: the opening to use (read-only while another
-  // process holds the lock, so that nothing is indexed), or nothing with startupError set.
-  std::optional<Library::Opening> prepareOpening(Library::Opening opening);
-  // Both, then the library; false with startupError set when either fails.
-  bool openLibrary(Library::Opening opening);
-  // The library alone, in the opening prepared.
-  bool makeLibrary(Library::Opening opening);
+  void startOpened(const EngineOpening::Result& opened);
+  EngineOpening::Request openingRequest(EngineOpening::Access access) const;
+  // The embedder (once), the writer's lock (read-only while another process holds it, so
+  // that nothing is indexed), then the library unless it is older; startupError on failure.
+  EngineOpening::Result openEngine(EngineOpening::Access access);
+  static QString startupFailure(const EngineOpening::Result& result);
   // The library opened, and upgraded, on the upgrade queue; finishUpgrade goes on from there
   // on the GUI thread.
-  void upgradeLibrary(Library::Opening opening);
-  void finishUpgrade(std::unique_ptr<Library> library, const QString& error);
+  void upgradeLibrary();
+  void finishUpgrade(std::unique_ptr<Library> library, const EngineOpening::Result& opened);
   void startEngine();
   void wireIndexer();
   // Hands the engine as it stands to the models.

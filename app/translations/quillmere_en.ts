@@ -1154,6 +1154,10 @@
         <source>The library was indexed with another model named %1, whose vectors have another width; using this one means indexing every file again.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The library %1 is in use by another Quillmere process (the app or an indexing quillmere-cli). Quit it, or wait until it is done, and try again.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>quillmere::DuplicatesModel</name>

@@ -8,10 +8,7 @@
 
 namespace quillmere {
 
-LibraryLock::Busy::Busy(const std::filesystem::path& library)
-    : std::runtime_error("The library " + library.string() +
-                         " is in use by another Quillmere process (the app or an indexing "
-                         "quillmere-cli). Quit it, or wait until it is done, and try again.") {}
+LibraryLock::Busy::Busy() : std::runtime_error("the library's lock is held by another process") {}
 
 std::filesystem::path LibraryLock::lockPath(const std::filesystem::path& library) {
   auto path = library;
@@ -23,7 +20,7 @@ LibraryLock::LibraryLock(const std::filesystem::path& library) {
   if (library.has_parent_path()) std::filesystem::create_directories(library.parent_path());
   const auto path = lockPath(library);
   const auto fd = FileLock::tryExclusive(path);
-  if (!fd) throw Busy(library);
+  if (!fd) throw Busy();
   fd_ = *fd;
 }
 

@@ -12,10 +12,10 @@ namespace quillmere {
 
 class LibraryLock {
  public:
-  // Another process holds the lock.
+  // Another process holds the lock; the front ends say what to do about it.
   class Busy : public std::runtime_error {
    public:
-    explicit Busy(const std::filesystem::path& library);
+    Busy();
   };
 
   // Creates the library's directory and the lock file when missing. Throws Busy, or
