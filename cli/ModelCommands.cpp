@@ -194,7 +194,7 @@ int Commands::listModels(bool available) {
   const auto catalogue = ModelCatalogue::installed();
   if (available) {
     for (const auto& entry : catalogue.entries()) {
-      const bool here = std::filesystem::exists(models / entry.folder(), error);
+      const bool here = ModelChoice::holdsModel(models / entry.folder());
       std::string speed;
       if (!entry.variant.empty() && entry.speedup > 0) {
         char text[48];
@@ -260,8 +260,7 @@ int Commands::downloadModel(const std::string& wanted, bool use, const std::stri
   const auto models = ModelChoice::modelsDirectory();
   try {
     ModelDownload download(named.repository, ModelDownload::hubEndpoint(), named.variant);
-    std::error_code error;
-    if (std::filesystem::exists(download.destination(models), error)) {
+    if (ModelChoice::holdsModel(download.destination(models))) {
       std::printf("%s is already in %s.\n", download.name().c_str(),
                   printable(download.destination(models).string()).c_str());
       return use ? useModel(download.name()) : 0;

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // search, similar and export: moments found by text or by a picture.
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "Commands.h"
@@ -13,6 +10,7 @@
 #include "export/ExportPlan.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
+#include "platform/AtomicFile.h"
 #include "platform/MountTable.h"
 #include "search/MoreLikeThis.h"
 #include "search/QueryTerms.h"
@@ -29,25 +27,15 @@ using CommandLine::parseRegion;
 using CommandLine::parseSeconds;
 using Output::printable;
 
-// Writes text to file through a temporary file in its directory, so no half file is left.
+// No half file is left.
 void writeAtomically(const std::filesystem::path& file, const std::string& text) {
-  auto temporary = file;
-  temporary += ".part-" + std::to_string(::getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      throw Commands::Error("Couldn't save the export: cannot write " + file.string());
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, file, error);
-  if (error) {
-    std::filesystem::remove(temporary, error);
-    throw Commands::Error("Couldn't save the export: " + file.string() + ": " + error.message());
+  try {
+    AtomicFile::write(file, text);
+  } catch (const AtomicFile::WriteFailed&) {
+    throw Commands::Error("Couldn't save the export: cannot write " + file.string());
+  } catch (const std::filesystem::filesystem_error& error) {
+    throw Commands::Error("Couldn't save the export: " + file.string() + ": " +
+                          error.code().message());
   }
 }
 

@@ -125,7 +125,9 @@ QStringList LibrarySettings::importedModels() const {
   QStringList names;
   for (const QString& name : models.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
     // An import under way writes into a hidden sibling first.
-    if (models.exists(name + "/model.json") && !name.contains(".import-")) names << name;
+    if (ModelChoice::holdsModel(ModelChoice::modelsDirectory() / name.toStdString()) &&
+        !name.contains(".import-"))
+      names << name;
   }
   return names;
 }

@@ -172,9 +172,7 @@ void ModelDownloads::refresh() {
   const auto models = ModelChoice::modelsDirectory();
   const auto partials = DownloadStaging::partials(models);
   for (std::size_t i = 0; i < rows_.size(); ++i) {
-    std::error_code error;
-    const bool present =
-        std::filesystem::exists(models / rows_[i].entry.folder() / "model.json", error);
+    const bool present = ModelChoice::holdsModel(models / rows_[i].entry.folder());
     std::int64_t partial = -1;
     for (const auto& found : partials) {
       if (found.repository == rows_[i].entry.repository && found.variant == rows_[i].entry.variant)

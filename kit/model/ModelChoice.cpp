@@ -6,6 +6,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+
+#include "model/ModelInfo.h"
+#include "platform/AtomicFile.h"
 
 namespace quillmere {
 namespace {
@@ -38,20 +42,25 @@ std::optional<std::filesystem::path> ModelChoice::chosen() {
 void ModelChoice::choose(const std::filesystem::path& directory) {
   const auto file = settingFile();
   std::filesystem::create_directories(file.parent_path());
-  auto temporary = file;
-  temporary += ".part-" + std::to_string(::getpid());
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << std::filesystem::absolute(directory).lexically_normal().string() << '\n';
-    out.flush();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      throw std::filesystem::filesystem_error("cannot write the model setting", file,
-                                              std::make_error_code(std::errc::io_error));
-    }
+  try {
+    AtomicFile::write(file,
+                      std::filesystem::absolute(directory).lexically_normal().string() + '\n');
+  } catch (const AtomicFile::WriteFailed&) {
+    throw std::filesystem::filesystem_error("cannot write the model setting", file,
+                                            std::make_error_code(std::errc::io_error));
   }
-  std::filesystem::rename(temporary, file);
+}
+
+bool ModelChoice::holdsModel(const std::filesystem::path& directory) {
+  std::ifstream file(directory / "model.json", std::ios::binary);
+  if (!file) return false;
+  const std::string json((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  try {
+    ModelInfo::decode(json);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
 }
 
 void ModelChoice::forget() {

@@ -22,6 +22,9 @@ class ModelChoice {
   // Forgets the choice: the built-in model is used again.
   static void forget();
   // A name without a slash is a model in modelsDirectory(); anything else is a directory.
+  // Whether directory holds a model (imported or downloaded): its model.json reads and decodes.
+  // A folder alone is not enough: an import that stopped or a stray folder holds none.
+  static bool holdsModel(const std::filesystem::path& directory);
   static std::filesystem::path resolve(const std::string& nameOrDirectory);
 };
 

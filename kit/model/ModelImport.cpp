@@ -17,6 +17,7 @@
 #include "model/HFTokenizerConverter.h"
 #include "model/ModelChoice.h"
 #include "model/PictureFitter.h"
+#include "platform/AtomicFile.h"
 
 namespace quillmere {
 namespace {
@@ -412,8 +413,7 @@ void ModelImport::write(const std::filesystem::path& given) {
                   " already exists. Remove it, or give another destination.");
   }
   std::filesystem::create_directories(destination.parent_path());
-  auto temporary = destination;
-  temporary += ".import-" + std::to_string(::getpid());
+  const auto temporary = AtomicFile::temporaryBeside(destination, "import");
   std::error_code ignored;
   std::filesystem::remove_all(temporary, ignored);
   try {

@@ -230,6 +230,10 @@ TEST_F(ModelImportSettingsTest, AnImportedExportIsListedAndChosen) {
   EXPECT_EQ(directory, temp->path() / "data" / "Quillmere" / "Models" / name.toStdString());
   EXPECT_TRUE(std::filesystem::exists(directory / "model.json"));
   EXPECT_EQ(settings().importedModels(), QStringList{name});
+  // A folder whose model.json does not decode holds no model.
+  std::filesystem::create_directory(directory.parent_path() / "stray");
+  std::ofstream(directory.parent_path() / "stray" / "model.json") << "{";
+  EXPECT_EQ(settings().importedModels(), QStringList{name});
   EXPECT_FALSE(ModelChoice::chosen()) << "chosen before the user agreed";
 
   ASSERT_TRUE(settings().useModel(name));
