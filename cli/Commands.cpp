@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "IndexingWords.h"
 #include "ProgressBar.h"
 #include "core/StandardPath.h"
 #include "core/Utf8.h"
@@ -598,7 +599,8 @@ int Commands::index(const Options& options) {
   indexer.onProgress = [&](const Indexer::Progress& progress) {
     std::lock_guard hold(drawLock);
     bar.show(progress);
-    problem = progress.problem;
+    problem.reset();
+    if (progress.problem) problem = IndexingWords::problem(*progress.problem);
     unreadable = progress.unreadable;
   };
   std::unique_ptr<FolderWatcher> watcher;
