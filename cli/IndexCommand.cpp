@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Commands.h"
+#include "IndexingWords.h"
 #include "Interrupts.h"
 #include "Output.h"
 #include "ProgressBar.h"
@@ -51,7 +52,8 @@ int Commands::index(const IndexOptions& options) {
   indexer.onProgress = [&](const Indexer::Progress& progress) {
     std::lock_guard hold(drawLock);
     bar.show(progress);
-    problem = progress.problem;
+    problem.reset();
+    if (progress.problem) problem = IndexingWords::problem(*progress.problem);
     unreadable = progress.unreadable;
   };
   std::unique_ptr<FolderWatcher> watcher;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "IndexingWords.h"
+
 namespace quillmere {
 
 ProgressBar::ProgressBar(std::FILE* out, bool isTerminal) : out_(out), isTerminal_(isTerminal) {}
@@ -12,7 +14,7 @@ ProgressBar::ProgressBar(std::FILE* out, bool isTerminal) : out_(out), isTermina
 std::string ProgressBar::phaseText(const Indexer::Phase& phase) {
   switch (phase.kind) {
     case Indexer::Phase::Kind::paused:
-      return Indexer::text(phase.reason.value_or(Indexer::PauseReason::user));
+      return IndexingWords::pause(phase.reason.value_or(Indexer::PauseReason::user));
     case Indexer::Phase::Kind::idle:
       return "Up to date";
     case Indexer::Phase::Kind::scanning:
@@ -71,7 +73,7 @@ std::string ProgressBar::describe(const Indexer::Progress& progress) {
       text += ", " + timeLeft(*progress.secondsLeft) + " left";
     }
   }
-  if (progress.problem) text += ". " + *progress.problem;
+  if (progress.problem) text += ". " + IndexingWords::problem(*progress.problem);
   return text;
 }
 

@@ -35,32 +35,32 @@ void IndexingStatus::setProgress(const Indexer::Progress& progress) {
   emit changed();
 }
 
-QString IndexingStatus::phase() const {
+IndexingStatus::Phase IndexingStatus::phase() const {
   switch (progress_.phase.kind) {
     case Kind::paused:
-      return QStringLiteral("paused");
+      return Phase::Paused;
     case Kind::scanning:
-      return QStringLiteral("scanning");
+      return Phase::Scanning;
     case Kind::indexing:
-      return QStringLiteral("indexing");
+      return Phase::Indexing;
     case Kind::idle:
       break;
   }
-  return QStringLiteral("idle");
+  return Phase::Idle;
 }
 
-QString IndexingStatus::pauseReason() const {
+IndexingStatus::PauseReason IndexingStatus::pauseReason() const {
   const auto reason = progress_.phase.reason;
-  if (!reason) return {};
+  if (!reason) return PauseReason::None;
   switch (*reason) {
     case Indexer::PauseReason::lowPower:
-      return QStringLiteral("lowPower");
+      return PauseReason::LowPower;
     case Indexer::PauseReason::hot:
-      return QStringLiteral("hot");
+      return PauseReason::Hot;
     case Indexer::PauseReason::user:
       break;
   }
-  return QStringLiteral("user");
+  return PauseReason::User;
 }
 
 bool IndexingStatus::pausedByUser() const {
@@ -70,7 +70,6 @@ bool IndexingStatus::pausedByUser() const {
 QString IndexingStatus::title() const {
   const auto reason = progress_.phase.reason;
   if (!reason) return tr("Indexing");
-  // The engine's own words are English only; these go through the catalogue.
   switch (*reason) {
     case Indexer::PauseReason::user:
       return tr("Paused");
@@ -84,17 +83,48 @@ QString IndexingStatus::title() const {
 
 QString IndexingStatus::summary() const {
   if (readOnly()) return readOnlyText();
-  const QString now = phase();
-  if (now == QLatin1String("scanning")) return tr("Looking for new files…");
-  if (now == QLatin1String("indexing") || now == QLatin1String("paused")) {
+  const Phase now = phase();
+  if (now == Phase::Scanning) return tr("Looking for new files…");
+  if (now == Phase::Indexing || now == Phase::Paused) {
     if (totalBytes() < 1) return title();
     return tr("%1 · %2").arg(title(), Format::bytesShort(doneBytes(), totalBytes()));
   }
   // A run the library refused to store says why instead of "Up to date".
-  if (progress_.problem) return QString::fromStdString(*progress_.problem);
+  if (progress_.problem) return problemText();
   if (files() < 1) return {};
   const qint64 count = indexed();
   return tr("Up to date · %Ln item(s)", nullptr, static_cast<int>(count));
+}
+
+QString IndexingStatus::problemText() const {
+  if (!progress_.problem) return {};
+  const Indexer::Refusal& refusal = progress_.problem->refusal;
+  const QString folder = QString::fromStdString(refusal.folder);
+  QString why;
+  switch (refusal.cause) {
+    case Indexer::Refusal::Cause::diskFull:
+      why = tr("the disk holding %1 is full").arg(folder);
+      break;
+    case Indexer::Refusal::Cause::overQuota:
+      why = tr("your disk quota for %1 is used up").arg(folder);
+      break;
+    case Indexer::Refusal::Cause::diskReadOnly:
+      why = tr("the disk holding %1 is read-only").arg(folder);
+      break;
+    case Indexer::Refusal::Cause::diskFailing:
+      why = tr("the disk holding %1 reports an input/output error").arg(folder);
+      break;
+    case Indexer::Refusal::Cause::fileReadOnly:
+      why = tr("the library file in %1 is read-only").arg(folder);
+      break;
+    case Indexer::Refusal::Cause::other:
+      why = QString::fromStdString(refusal.detail);
+      break;
+  }
+  const QString text = tr("The library can't be written: %1.").arg(why);
+  const int waiting = progress_.problem->waiting;
+  if (waiting < 1) return text;
+  return tr("%1 %Ln file(s) wait to be indexed.", nullptr, waiting).arg(text);
 }
 
 double IndexingStatus::fraction() const {

@@ -19,10 +19,9 @@ class Library;
 
 class IndexingStatus : public QObject {
   Q_OBJECT
-  // "idle", "scanning", "indexing" or "paused".
-  Q_PROPERTY(QString phase READ phase NOTIFY changed)
-  // "user", "lowPower", "hot" while paused; empty otherwise.
-  Q_PROPERTY(QString pauseReason READ pauseReason NOTIFY changed)
+  Q_PROPERTY(Phase phase READ phase NOTIFY changed)
+  // Why it is paused; None otherwise.
+  Q_PROPERTY(PauseReason pauseReason READ pauseReason NOTIFY changed)
   Q_PROPERTY(bool pausedByUser READ pausedByUser NOTIFY changed)
   // "Indexing", or the pause reason's text.
   Q_PROPERTY(QString title READ title NOTIFY changed)
@@ -52,6 +51,11 @@ class IndexingStatus : public QObject {
   Q_PROPERTY(bool stopped READ stopped NOTIFY changed)
 
  public:
+  enum class Phase { Idle, Scanning, Indexing, Paused };
+  Q_ENUM(Phase)
+  enum class PauseReason { None, User, LowPower, Hot };
+  Q_ENUM(PauseReason)
+
   static constexpr int failedListLimit = 200;
   // Kept in view while another process writes the library.
   static constexpr const char* busyNotice = QT_TR_NOOP(
@@ -66,8 +70,10 @@ class IndexingStatus : public QObject {
   void setProgress(const Indexer::Progress& progress);
   const Indexer::Progress& progress() const { return progress_; }
 
-  QString phase() const;
-  QString pauseReason() const;
+  Phase phase() const;
+  PauseReason pauseReason() const;
+  // Why the last run stopped, in the user's words; empty when it did not.
+  QString problemText() const;
   bool pausedByUser() const;
   QString title() const;
   double fraction() const;

@@ -37,7 +37,7 @@ RowLayout {
         if (external)
             return volumeName !== "" ? volumeName : qsTr("Drive")
         // Once the scan is over, an empty folder is not being looked through any more.
-        if (app.indexing.phase === "idle")
+        if (app.indexing.phase === IndexingStatus.Idle)
             return qsTr("No photos or videos")
         return qsTr("Looking for photos and videos…")
     }

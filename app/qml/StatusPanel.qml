@@ -11,7 +11,7 @@ ColumnLayout {
     id: panel
     required property AppModel app
     readonly property IndexingStatus status: app.indexing
-    readonly property bool working: status.phase === "indexing" || status.phase === "paused"
+    readonly property bool working: status.phase === IndexingStatus.Indexing || status.phase === IndexingStatus.Paused
     readonly property real captionSize: Qt.application.font.pointSize * 0.85
 
     spacing: 6
@@ -29,7 +29,7 @@ ColumnLayout {
     }
 
     RowLayout {
-        visible: panel.status.phase === "scanning"
+        visible: panel.status.phase === IndexingStatus.Scanning
         spacing: 6
         BusyIndicator {
             Layout.preferredWidth: 16
@@ -84,7 +84,7 @@ ColumnLayout {
         Layout.fillWidth: true
         text: {
             const bytes = Format.bytesShort(panel.status.doneBytes, panel.status.totalBytes)
-            if (panel.status.phase !== "indexing")
+            if (panel.status.phase !== IndexingStatus.Indexing)
                 return bytes
             return qsTr("%1 · %2").arg(bytes).arg(panel.status.secondsLeft < 0 ? qsTr("estimating time…")
                                                                                 : Format.timeLeft(panel.status.secondsLeft))
@@ -96,14 +96,14 @@ ColumnLayout {
 
     Button {
         objectName: "indexAnyway"
-        visible: panel.status.phase === "paused" && panel.status.pauseReason === "lowPower"
+        visible: panel.status.phase === IndexingStatus.Paused && panel.status.pauseReason === IndexingStatus.LowPower
         text: qsTr("Index Anyway")
         font.pointSize: panel.captionSize
         onClicked: panel.status.indexAnyway()
     }
 
     RowLayout {
-        visible: panel.status.phase === "idle" && (panel.status.files >= 1 || panel.status.stopped)
+        visible: panel.status.phase === IndexingStatus.Idle && (panel.status.files >= 1 || panel.status.stopped)
         spacing: 6
         IconImage {
             Layout.preferredWidth: 14
@@ -129,7 +129,7 @@ ColumnLayout {
 
     FailedFilesButton {
         objectName: "failedFiles"
-        visible: panel.status.phase === "idle" && panel.status.files >= 1 && panel.status.failed >= 1
+        visible: panel.status.phase === IndexingStatus.Idle && panel.status.files >= 1 && panel.status.failed >= 1
         app: panel.app
         count: panel.status.failed
     }
@@ -137,7 +137,7 @@ ColumnLayout {
     Label {
         objectName: "unsupportedLine"
         Layout.fillWidth: true
-        visible: panel.status.phase === "idle" && panel.status.files >= 1 && panel.status.unsupportedVideos >= 1
+        visible: panel.status.phase === IndexingStatus.Idle && panel.status.files >= 1 && panel.status.unsupportedVideos >= 1
         text: qsTr("%Ln video(s) are in formats this computer can't play", "", panel.status.unsupportedVideos)
         wrapMode: Text.Wrap
         font.pointSize: panel.captionSize
@@ -147,7 +147,7 @@ ColumnLayout {
     Label {
         objectName: "unreadableLine"
         Layout.fillWidth: true
-        visible: panel.status.phase === "idle" && panel.status.unreadable.length >= 1
+        visible: panel.status.phase === IndexingStatus.Idle && panel.status.unreadable.length >= 1
         text: qsTr("%Ln folder(s) can't be read; their files are kept", "", panel.status.unreadable.length)
         wrapMode: Text.Wrap
         font.pointSize: panel.captionSize

@@ -526,7 +526,7 @@ void Snapshots::mainWindow() {
 std::unique_ptr<AppModel> Snapshots::sidebar() {
   auto model = openModel(fs::path(temp_.path().toStdString()) / "Busy.sqlite");
   auto& status = *model->indexing();
-  auto reason = [&status](const char* wanted) {
+  auto reason = [&status](IndexingStatus::PauseReason wanted) {
     return [&status, wanted] { return status.pauseReason() == wanted; };
   };
   const auto profile = machine_ / "sys/firmware/acpi/platform_profile";
@@ -536,20 +536,20 @@ std::unique_ptr<AppModel> Snapshots::sidebar() {
   // At work, while most of the folder is still to do.
   shoot("Main.qml", *model, "sidebar-indexing", {}, textOnly);
   writeFile(profile, "low-power\n");
-  waitUntil(reason("lowPower"), 30000);
+  waitUntil(reason(IndexingStatus::PauseReason::LowPower), 30000);
   shoot("Main.qml", *model, "sidebar-paused-power-saver", {}, textOnly);
   fs::remove(profile);
   writeFile(zone / "temp", "95000\n");
   writeFile(zone / "trip_point_0_type", "passive\n");
   writeFile(zone / "trip_point_0_temp", "90000\n");
-  waitUntil(reason("hot"), 30000);
+  waitUntil(reason(IndexingStatus::PauseReason::Hot), 30000);
   shoot("Main.qml", *model, "sidebar-paused-hot", {}, textOnly);
   fs::remove_all(zone);
   status.pause();
-  waitUntil(reason("user"), 30000);
+  waitUntil(reason(IndexingStatus::PauseReason::User), 30000);
   shoot("Main.qml", *model, "sidebar-paused-user", {}, textOnly);
   status.resume();
-  waitUntil(reason(""), 30000);
+  waitUntil(reason(IndexingStatus::PauseReason::None), 30000);
   const bool idle = waitUntil(
       [&model] {
         return model->folders()->totalPending() == 0 &&

@@ -1254,6 +1254,37 @@
         <source>Paused while the computer cools down</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>the disk holding %1 is full</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>your disk quota for %1 is used up</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the disk holding %1 is read-only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the disk holding %1 reports an input/output error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the library file in %1 is read-only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The library can&apos;t be written: %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 %Ln file(s) wait to be indexed.</source>
+        <translation>
+            <numerusform>%1 %Ln file waits to be indexed.</numerusform>
+            <numerusform>%1 %Ln files wait to be indexed.</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>quillmere::LibrarySettings</name>

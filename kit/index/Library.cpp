@@ -27,7 +27,7 @@ void sortByID(std::vector<MediaFile>& files) {
             [](const MediaFile& a, const MediaFile& b) { return a.id < b.id; });
 }
 
-// Six statements_, each guarded so that the script can run on every opening. Ids are never
+// Ten statements, each guarded so that the script can run on every opening. Ids are never
 // reused (AUTOINCREMENT): a deleted file's or frame's id may still be held by the indexer, a
 // search result or a thumbnail cache, and must not come to name another row.
 constexpr const char* schemaScript =
@@ -48,7 +48,12 @@ constexpr const char* schemaScript =
     "CREATE TABLE IF NOT EXISTS thumbs(frame_id INTEGER PRIMARY KEY "
     "REFERENCES frames(id) ON DELETE CASCADE, jpeg BLOB NOT NULL);"
     "CREATE INDEX IF NOT EXISTS frames_file ON frames(file_id);"
-    "CREATE INDEX IF NOT EXISTS files_state ON files(state);";
+    "CREATE INDEX IF NOT EXISTS files_state ON files(state);"
+    "CREATE TABLE IF NOT EXISTS stage_rows(file_id INTEGER NOT NULL REFERENCES files(id) "
+    "ON DELETE CASCADE, stage TEXT NOT NULL, t REAL NOT NULL, data BLOB NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS stage_rows_file ON stage_rows(file_id);"
+    "CREATE TABLE IF NOT EXISTS stages_done(file_id INTEGER NOT NULL REFERENCES files(id) "
+    "ON DELETE CASCADE, stage TEXT NOT NULL, PRIMARY KEY(file_id, stage));";
 
 // The frames an upgrade copies per step; its progress is told after each.
 constexpr std::int64_t upgradeStep = 20000;

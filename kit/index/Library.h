@@ -89,6 +89,19 @@ class Library {
     bool operator==(const RootCounts&) const = default;
   };
 
+  // What a stage of the indexer made of one picture of a file (at time of a video, 0 for a
+  // photo), and a stage's rows of one file or one chunk of a video.
+  struct StageRow {
+    double time = 0;
+    Bytes data;
+    bool operator==(const StageRow&) const = default;
+  };
+  struct StageRows {
+    std::string stage;
+    std::vector<StageRow> rows;
+    bool operator==(const StageRows&) const = default;
+  };
+
   // One file of a saveFrames batch: its new frames and what the indexer measured.
   struct FrameBatchEntry {
     MediaFile file;
@@ -97,6 +110,8 @@ class Library {
     int width = 0;
     int height = 0;
     std::optional<CaptureTime> taken;  // stored with the complete file when given
+    // Stored with the frames; the write that completes the file marks each stage done.
+    std::vector<StageRows> stages;
     bool operator==(const FrameBatchEntry&) const = default;
   };
 
@@ -221,6 +236,14 @@ class Library {
   std::vector<MediaFile> untimed(const std::set<std::int64_t>& roots) const;
   // Every failed file becomes pending again, with no error.
   void retryFailed();
+  // Indexed files of the given roots the stage has not done (indexed before it existed),
+  // in id order.
+  std::vector<MediaFile> lacking(std::string_view stage, const std::set<std::int64_t>& roots);
+  // Stores the stage's rows of an indexed file and marks it done, only while the file is
+  // still indexed with the size and mtime it was read with; false otherwise.
+  bool saveStage(const MediaFile& file, const StageRows& rows);
+  // The stage's rows of a file, in time order; empty when the read fails.
+  std::vector<StageRow> stageRows(std::int64_t fileID, std::string_view stage);
 
   // Pending files of the given roots in indexing order: photos newest first, then videos
   // smallest first.

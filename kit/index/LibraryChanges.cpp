@@ -12,6 +12,19 @@ namespace quillmere {
 
 namespace {
 
+// What the stages made of a file's old content.
+void dropStages(SQLite& db, std::int64_t fileID) {
+  db.run("DELETE FROM stage_rows WHERE file_id=?", {fileID});
+  db.run("DELETE FROM stages_done WHERE file_id=?", {fileID});
+}
+
+void insertStageRows(SQLite& db, std::int64_t fileID, const Library::StageRows& stage) {
+  for (const Library::StageRow& row : stage.rows) {
+    db.run("INSERT INTO stage_rows(file_id, stage, t, data) VALUES(?,?,?,?)",
+           {fileID, stage.stage, row.time, row.data});
+  }
+}
+
 // The diff's database side, in one transaction; returns the ids of the added files in order.
 std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanDiff& diff) {
   return db.transaction([&] {
@@ -25,6 +38,7 @@ std::vector<std::int64_t> writeDiff(SQLite& db, std::int64_t rootID, const ScanD
     }
     for (const MediaFile& file : diff.changed) {
       db.run("DELETE FROM frames WHERE file_id=?", {file.id});
+      dropStages(db, file.id);
       db.run(
           "UPDATE files SET size=?, mtime=?, state=?, error=NULL, taken=NULL, taken_offset=NULL, "
           "taken_source=NULL WHERE id=?",
@@ -177,7 +191,11 @@ std::vector<std::int64_t> Library::insertFrames(const std::vector<FrameBatchEntr
                    [&](const SQLite::Row&) { current = true; });
         if (!current) throw Stale(fileID);
       }
-      if (how.replace) db_->run("DELETE FROM frames WHERE file_id=?", {fileID});
+      if (how.replace) {
+        db_->run("DELETE FROM frames WHERE file_id=?", {fileID});
+        dropStages(*db_, fileID);
+      }
+      for (const StageRows& stage : entry.stages) insertStageRows(*db_, fileID, stage);
       for (const FrameRecord& frame : entry.frames) {
         ids.push_back(db_->run("INSERT INTO frames(file_id, t, vec) VALUES(?,?,?)",
                                {fileID, frame.time, encodeVector(frame.vector)}));
@@ -195,6 +213,10 @@ std::vector<std::int64_t> Library::insertFrames(const std::vector<FrameBatchEntr
            entry.file.size, entry.file.mtime});
       if (db_->changes() == 0) throw Stale(fileID);
       if (entry.taken) writeTaken(*db_, fileID, *entry.taken);
+      for (const StageRows& stage : entry.stages) {
+        db_->run("INSERT OR IGNORE INTO stages_done(file_id, stage) VALUES(?,?)",
+                 {fileID, stage.stage});
+      }
     }
     return ids;
   });

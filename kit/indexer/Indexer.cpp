@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The indexer's runs: their threads, scanning folders and indexing photos and videos.
-#include "indexer/Indexer.h"
+#include "indexer/IndexerImpl.h"
 
 #include <sys/stat.h>
 
@@ -50,64 +50,67 @@ std::string describe(const std::exception_ptr& error) {
   }
 }
 
-// Why the library at `library` refused a write, in the user's words: "the disk holding
-// /home/ann/.local/share/Quillmere is full".
-std::string refusalText(const SQLite::Failure& failure, const std::filesystem::path& library) {
-  std::error_code ec;
-  const std::string folder = std::filesystem::absolute(library, ec).parent_path().string();
-  switch (failure.cause()) {
-    case SQLite::Failure::Cause::diskFull:
-      return "the disk holding " + folder + " is full";
-    case SQLite::Failure::Cause::overQuota:
-      return "your disk quota for " + folder + " is used up";
-    case SQLite::Failure::Cause::diskReadOnly:
-      return "the disk holding " + folder + " is read-only";
-    case SQLite::Failure::Cause::diskFailing:
-      return "the disk holding " + folder + " reports an input/output error";
-    case SQLite::Failure::Cause::fileReadOnly:
-      return "the library file in " + folder + " is read-only";
-    case SQLite::Failure::Cause::other:
-      break;
-  }
-  return failure.reason();
-}
-
-// The library's reason when error is its refusal to take a write at all.
-std::optional<std::string> refusalReason(const std::exception_ptr& error,
-                                         const std::filesystem::path& library) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const SQLite::Failure& failure) {
-    if (failure.isStorageFault()) return refusalText(failure, library);
-  } catch (...) {
-  }
-  return std::nullopt;
-}
-
 }  // namespace
-
-const char* Indexer::text(PauseReason reason) {
-  switch (reason) {
-    case PauseReason::user:
-      return "Paused";
-    case PauseReason::lowPower:
-      return "Paused while Power Saver is on";
-    case PauseReason::hot:
-      return "Paused while the computer cools down";
-  }
-  return "Paused";
-}
 
 Indexer::Indexer(Library& library, Embedder& embedder, Policy policy,
                  std::shared_ptr<const SystemConditions> conditions,
                  std::filesystem::path systemRoot)
-    : library_(library),
+    : impl_(std::make_unique<Impl>(*this, library, embedder, std::move(policy),
+                                   std::move(conditions), std::move(systemRoot))) {}
+
+// The threads end before the callbacks they call go.
+Indexer::~Indexer() {
+  impl_.reset();
+}
+
+Library& Indexer::library() const {
+  return impl_->library();
+}
+Indexer::Policy Indexer::policy() const {
+  return impl_->policy();
+}
+Indexer::Progress Indexer::currentProgress() const {
+  return impl_->currentProgress();
+}
+void Indexer::addStage(std::shared_ptr<Stage> stage) {
+  impl_->addStage(std::move(stage));
+}
+void Indexer::switchStage(std::string_view name, bool on) {
+  impl_->switchStage(name, on);
+}
+void Indexer::run(const std::optional<std::vector<std::int64_t>>& scan) {
+  impl_->run(scan);
+}
+void Indexer::stop() {
+  impl_->stop();
+}
+void Indexer::waitUntilIdle() {
+  impl_->waitUntilIdle();
+}
+void Indexer::pause() {
+  impl_->pause();
+}
+void Indexer::resume() {
+  impl_->resume();
+}
+bool Indexer::isPausedByUser() const {
+  return impl_->isPausedByUser();
+}
+
+Indexer::Impl::Impl(Indexer& owner, Library& library, Embedder& embedder, Policy policy,
+                    std::shared_ptr<const SystemConditions> conditions,
+                    std::filesystem::path systemRoot)
+    : owner_(owner),
+      library_(library),
       embedder_(embedder),
+      embed_(embedder),
       conditions_(conditions ? std::move(conditions) : std::make_shared<PowerMonitor>()),
       systemRoot_(std::move(systemRoot)),
-      policy_(std::move(policy)) {}
+      policy_(std::move(policy)) {
+  stages_.emplace_back(std::shared_ptr<Stage>(&embed_, [](Stage*) {}), true);
+}
 
-Indexer::~Indexer() {
+Indexer::Impl::~Impl() {
   std::vector<std::shared_ptr<Task>> threads;
   {
     MutexLock guard(lock_);
@@ -120,17 +123,17 @@ Indexer::~Indexer() {
   }
 }
 
-Indexer::Policy Indexer::policy() const {
+Indexer::Policy Indexer::Impl::policy() const {
   MutexLock guard(lock_);
   return policy_;
 }
 
-Indexer::Progress Indexer::currentProgress() const {
+Indexer::Progress Indexer::Impl::currentProgress() const {
   MutexLock guard(lock_);
   return progress_;
 }
 
-void Indexer::run(const std::optional<std::vector<std::int64_t>>& scan) {
+void Indexer::Impl::run(const std::optional<std::vector<std::int64_t>>& scan) {
   reapFinished();
   bool active = false;
   {
@@ -147,7 +150,7 @@ void Indexer::run(const std::optional<std::vector<std::int64_t>>& scan) {
   }
 }
 
-std::vector<std::int64_t> Indexer::allRootIDs() const {
+std::vector<std::int64_t> Indexer::Impl::allRootIDs() const {
   std::vector<Root> roots = library_.roots();
   std::stable_sort(roots.begin(), roots.end(),
                    [](const Root& a, const Root& b) { return a.added < b.added; });
@@ -156,7 +159,7 @@ std::vector<std::int64_t> Indexer::allRootIDs() const {
   return ids;
 }
 
-void Indexer::startRun(std::vector<std::int64_t> ids) {
+void Indexer::Impl::startRun(std::vector<std::int64_t> ids) {
   MutexLock guard(lock_);
   if (closing_) return;
   if (task_) {
@@ -172,10 +175,7 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
   task_ = task;
   threads_.push_back(task);
   passedOver_.clear();
-  heldBack_.clear();
-  refusedWrites_ = 0;
-  refusal_.reset();
-  lastRefusal_.reset();
+  refusals_.startRun();
   progress_.problem.reset();
   // Made under the lock so that stop() and the thread's own end see the handle complete.
   task->thread = std::jthread([this, raw, ids = std::move(ids)](std::stop_token stop) {
@@ -196,7 +196,7 @@ void Indexer::startRun(std::vector<std::int64_t> ids) {
   });
 }
 
-void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
+void Indexer::Impl::startScanOnly(std::vector<std::int64_t> ids) {
   if (ids.empty()) return;  // wake is set: the run looks again for pending files
   MutexLock guard(lock_);
   if (closing_) return;
@@ -219,7 +219,7 @@ void Indexer::startScanOnly(std::vector<std::int64_t> ids) {
   });
 }
 
-void Indexer::drainScans(std::stop_token stop) {
+void Indexer::Impl::drainScans(std::stop_token stop) {
   for (;;) {
     std::vector<std::int64_t> ids;
     bool startNew = false;
@@ -246,7 +246,7 @@ void Indexer::drainScans(std::stop_token stop) {
   }
 }
 
-void Indexer::reapFinished() {
+void Indexer::Impl::reapFinished() {
   std::vector<std::shared_ptr<Task>> finished;
   {
     MutexLock guard(lock_);
@@ -258,20 +258,21 @@ void Indexer::reapFinished() {
   for (auto& task : finished) task->thread.join();
 }
 
-void Indexer::runBody(std::stop_token stop, std::vector<std::int64_t> ids) {
+void Indexer::Impl::runBody(std::stop_token stop, std::vector<std::int64_t> ids) {
   for (;;) {
     scan(ids, stop);
     loop(stop);
     fillCaptureTimes(stop);
+    fillStages(stop);
     if (endRunUnlessWoken(stop)) break;
     ids.clear();  // a request came after the loop's last look: index what it found
   }
   report(true);
 }
 
-bool Indexer::endRunUnlessWoken(std::stop_token stop) {
+bool Indexer::Impl::endRunUnlessWoken(std::stop_token stop) {
   MutexLock guard(lock_);
-  if (wake_ && !stop.stop_requested() && !refusal_) {
+  if (wake_ && !stop.stop_requested() && !refused()) {
     wake_ = false;
     return false;
   }
@@ -279,12 +280,12 @@ bool Indexer::endRunUnlessWoken(std::stop_token stop) {
   return true;
 }
 
-void Indexer::stop() {
+void Indexer::Impl::stop() {
   MutexLock guard(lock_);
   if (task_) task_->thread.request_stop();
 }
 
-void Indexer::waitUntilIdle() {
+void Indexer::Impl::waitUntilIdle() {
   for (;;) {
     std::shared_future<void> done;
     {
@@ -306,20 +307,20 @@ void Indexer::waitUntilIdle() {
   }
 }
 
-std::optional<MountTable> Indexer::drives() const {
-  if (reachableURL) return std::nullopt;
+std::optional<MountTable> Indexer::Impl::drives() const {
+  if (owner_.reachableURL) return std::nullopt;
   return MountTable(systemRoot_);
 }
 
-std::optional<std::filesystem::path> Indexer::location(
+std::optional<std::filesystem::path> Indexer::Impl::location(
     const Root& root, const std::optional<MountTable>& drives) const {
-  if (reachableURL) return reachableURL(root);
+  if (owner_.reachableURL) return owner_.reachableURL(root);
   const auto place = drives ? FolderRules::reachablePath(root, *drives) : std::nullopt;
   if (!place) return std::nullopt;
   return Root{.path = *place}.url();
 }
 
-Indexer::Locations Indexer::reachableRoots() const {
+Indexer::Impl::Locations Indexer::Impl::reachableRoots() const {
   Locations reachable;
   const auto table = drives();
   for (const Root& root : library_.roots()) {
@@ -328,7 +329,7 @@ Indexer::Locations Indexer::reachableRoots() const {
   return reachable;
 }
 
-void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
+void Indexer::Impl::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
   if (ids.empty()) return;
   {
     MutexLock guard(lock_);
@@ -360,7 +361,7 @@ void Indexer::scan(const std::vector<std::int64_t>& ids, std::stop_token stop) {
   }
 }
 
-void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
+void Indexer::Impl::scanFolder(std::int64_t id, std::stop_token stop) {
   std::optional<Root> root = library_.root(id);
   if (!root) return;
   const auto table = drives();
@@ -378,8 +379,8 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
   } catch (const std::exception&) {
     // Safe: the folder keeps its files as they were until its next scan. A refusal is said
     // when the run ends: the new files it found wait unrecorded.
-    if (const auto reason = refusalReason(std::current_exception(), library_.location())) {
-      holdBack({}, *reason);
+    if (const auto why = WriteRefusals::ofError(std::current_exception(), library_.location())) {
+      refusals_.holdBack({}, *why);
     }
     return;
   }
@@ -395,7 +396,7 @@ void Indexer::scanFolder(std::int64_t id, std::stop_token stop) {
   std::erase_if(passedOver_, [id](const auto& entry) { return entry.second == id; });
 }
 
-void Indexer::loop(std::stop_token stop) {
+void Indexer::Impl::loop(std::stop_token stop) {
   bool first = true;
   while (!stop.stop_requested() && !refused()) {
     // This look answers every request made so far; left set, the flag would send the run
@@ -420,21 +421,22 @@ void Indexer::loop(std::stop_token stop) {
   closeRun();
 }
 
-std::set<std::int64_t> Indexer::idsOf(const Locations& roots) {
+std::set<std::int64_t> Indexer::Impl::idsOf(const Locations& roots) {
   std::set<std::int64_t> ids;
   for (const auto& [id, url] : roots) ids.insert(id);
   return ids;
 }
 
-PendingOrder::Sums Indexer::pendingIn(const Locations& roots) const {
+PendingOrder::Sums Indexer::Impl::pendingIn(const Locations& roots) const {
   const std::set<std::int64_t> rootIDs = idsOf(roots);
   PendingOrder::Sums sums = library_.pendingSums(rootIDs);
   std::vector<std::int64_t> aside;
   {
     MutexLock guard(lock_);
     for (const auto& [id, root] : passedOver_) aside.push_back(id);
-    aside.insert(aside.end(), heldBack_.begin(), heldBack_.end());
   }
+  const std::set<std::int64_t> heldBack = refusals_.heldBack();
+  aside.insert(aside.end(), heldBack.begin(), heldBack.end());
   // Only the files set aside in this run are looked up: a look costs what changed, not
   // the whole list.
   std::set<std::int64_t> seen;
@@ -449,7 +451,7 @@ PendingOrder::Sums Indexer::pendingIn(const Locations& roots) const {
   return sums;
 }
 
-bool Indexer::workThrough(const Locations& roots, std::stop_token stop) {
+bool Indexer::Impl::workThrough(const Locations& roots, std::stop_token stop) {
   Cursor cursor{.roots = roots, .rootIDs = idsOf(roots)};
   bool took = false;
   while (!stop.stop_requested() && !refused()) {
@@ -469,7 +471,7 @@ bool Indexer::workThrough(const Locations& roots, std::stop_token stop) {
         std::vector<PhotoJob> jobs;
         for (const MediaFile& file : work)
           jobs.push_back({file, roots.at(file.rootID) / file.relPath});
-        batch = std::make_unique<PhotoBatch>(std::move(jobs));
+        batch = std::make_unique<PhotoBatch>(std::move(jobs), decodePixels());
       }
       indexPhotos(*batch, cursor, stop);
     }
@@ -480,14 +482,14 @@ bool Indexer::workThrough(const Locations& roots, std::stop_token stop) {
   return took;
 }
 
-std::vector<MediaFile> Indexer::takeWork(Cursor& cursor) const {
+std::vector<MediaFile> Indexer::Impl::takeWork(Cursor& cursor) const {
   if (!cursor.upcoming) return nextWork(cursor.rootIDs, cursor.after);
   std::vector<MediaFile> work = std::move(*cursor.upcoming);
   cursor.upcoming.reset();
   return work;
 }
 
-void Indexer::lookAhead(Cursor& cursor, std::stop_token stop) {
+void Indexer::Impl::lookAhead(Cursor& cursor, std::stop_token stop) {
   if (stop.stop_requested() || refused() || isWoken() || pauseReason()) return;
   cursor.upcoming = nextWork(cursor.rootIDs, cursor.after);
   const std::vector<MediaFile>& work = *cursor.upcoming;
@@ -495,21 +497,22 @@ void Indexer::lookAhead(Cursor& cursor, std::stop_token stop) {
   std::vector<PhotoJob> jobs;
   for (const MediaFile& file : work)
     jobs.push_back({file, cursor.roots.at(file.rootID) / file.relPath});
-  cursor.decoding = std::make_unique<PhotoBatch>(std::move(jobs));
+  cursor.decoding = std::make_unique<PhotoBatch>(std::move(jobs), decodePixels());
   PhotoBatch* batch = cursor.decoding.get();
   batch->ahead = std::jthread([batch](std::stop_token halt) { decodeSome(*batch, halt); });
 }
 
-std::vector<MediaFile> Indexer::nextWork(const std::set<std::int64_t>& rootIDs,
-                                         std::optional<PendingOrder::Key>& after) const {
+std::vector<MediaFile> Indexer::Impl::nextWork(const std::set<std::int64_t>& rootIDs,
+                                               std::optional<PendingOrder::Key>& after) const {
   std::vector<MediaFile> work;
   for (;;) {
     const std::vector<MediaFile> next = library_.pendingAfter(rootIDs, after, photoBatch);
     std::vector<bool> aside(next.size());
+    const std::set<std::int64_t> heldBack = refusals_.heldBack();
     {
       MutexLock guard(lock_);
       for (std::size_t i = 0; i < next.size(); ++i) {
-        aside[i] = passedOver_.contains(next[i].id) || heldBack_.contains(next[i].id);
+        aside[i] = passedOver_.contains(next[i].id) || heldBack.contains(next[i].id);
       }
     }
     for (std::size_t i = 0; i < next.size(); ++i) {
@@ -524,18 +527,18 @@ std::vector<MediaFile> Indexer::nextWork(const std::set<std::int64_t>& rootIDs,
   }
 }
 
-bool Indexer::takeWake() {
+bool Indexer::Impl::takeWake() {
   MutexLock guard(lock_);
   return std::exchange(wake_, false);
 }
 
-bool Indexer::isWoken() const {
+bool Indexer::Impl::isWoken() const {
   MutexLock guard(lock_);
   return wake_;
 }
 
-bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& url,
-                            const std::string& message) {
+bool Indexer::Impl::recordFailure(const MediaFile& file, const std::filesystem::path& url,
+                                  const std::string& message) {
   if (!existsAt(url)) {
     // Gone with its folder still reachable: it stays pending for the next scan to settle,
     // and is not tried again before then.
@@ -549,39 +552,22 @@ bool Indexer::recordFailure(const MediaFile& file, const std::filesystem::path& 
   try {
     library_.setState(file.id, FileState::failed, message);
   } catch (const std::exception& e) {
-    // Unmarked, it stays pending for the next run; tried again in this one, it would be
-    // decoded and fail again without end.
-    const auto* failure = dynamic_cast<const SQLite::Failure*>(&e);
-    holdBack({file.id}, failure ? refusalText(*failure, library_.location()) : e.what());
+    refusedMark(file, e);
     return false;
   }
-  countWritten();
+  refusals_.countWritten();
   return true;
 }
 
-void Indexer::holdBack(const std::vector<std::int64_t>& fileIDs, const std::string& reason) {
-  MutexLock guard(lock_);
-  heldBack_.insert(fileIDs.begin(), fileIDs.end());
-  lastRefusal_ = reason;
-  if (++refusedWrites_ >= refusalLimit && !refusal_) refusal_ = reason;
+void Indexer::Impl::refusedMark(const MediaFile& file, const std::exception& error) {
+  // Unmarked, it stays pending for the next run; tried again in this one, it would be
+  // decoded and fail again without end.
+  const auto* failure = dynamic_cast<const SQLite::Failure*>(&error);
+  refusals_.holdBack({file.id}, failure ? WriteRefusals::of(*failure, library_.location())
+                                        : indexing::Refusal{.detail = error.what()});
 }
 
-void Indexer::countWritten() {
-  MutexLock guard(lock_);
-  refusedWrites_ = 0;
-}
-
-bool Indexer::isHeldBack(std::int64_t fileID) const {
-  MutexLock guard(lock_);
-  return heldBack_.contains(fileID);
-}
-
-bool Indexer::refused() const {
-  MutexLock guard(lock_);
-  return refusal_.has_value();
-}
-
-void Indexer::indexPhotos(PhotoBatch& batch, Cursor& cursor, std::stop_token stop) {
+void Indexer::Impl::indexPhotos(PhotoBatch& batch, Cursor& cursor, std::stop_token stop) {
   {
     MutexLock guard(lock_);
     progress_.current = batch.jobs.back().file.name();
@@ -597,21 +583,23 @@ void Indexer::indexPhotos(PhotoBatch& batch, Cursor& cursor, std::stop_token sto
   settlePhotos(batch, started);
 }
 
-Indexer::PhotoBatch::PhotoBatch(std::vector<PhotoJob> jobs)
+Indexer::Impl::PhotoBatch::PhotoBatch(std::vector<PhotoJob> jobs, std::int64_t pixels)
     : jobs(std::move(jobs)),
+      pixels(pixels),
       sampled(this->jobs.size()),
       thumbnails(this->jobs.size()),
       taken(this->jobs.size()),
       errors(this->jobs.size()),
+      stageRows(this->jobs.size()),
       stale(this->jobs.size(), false) {}
 
-void Indexer::PhotoBatch::halt() {
+void Indexer::Impl::PhotoBatch::halt() {
   if (!ahead.joinable()) return;
   ahead.request_stop();
   ahead.join();
 }
 
-void Indexer::decodePhotos(PhotoBatch& batch) {
+void Indexer::Impl::decodePhotos(PhotoBatch& batch) {
   const std::size_t n = batch.jobs.size();
   // Each decoder writes only the slots it takes; the slots are read after every decoder,
   // the one ahead included, has been joined.
@@ -630,7 +618,7 @@ void Indexer::decodePhotos(PhotoBatch& batch) {
   if (batch.ahead.joinable()) batch.ahead.join();
 }
 
-void Indexer::decodeSome(PhotoBatch& batch, std::stop_token stop) {
+void Indexer::Impl::decodeSome(PhotoBatch& batch, std::stop_token stop) {
   while (!stop.stop_requested()) {
     const std::size_t i = batch.nextJob++;
     if (i >= batch.jobs.size()) return;
@@ -638,15 +626,15 @@ void Indexer::decodeSome(PhotoBatch& batch, std::stop_token stop) {
   }
 }
 
-void Indexer::decodeOne(PhotoBatch& batch, std::size_t i) {
+void Indexer::Impl::decodeOne(PhotoBatch& batch, std::size_t i) {
   try {
-    const auto header = ImageCodec::header(batch.jobs[i].url);
+    const auto header = ImageCodec::header(batch.jobs[i].path);
     if (!header) throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
     batch.taken[i] = CaptureTimeReader::fromHeader(*header, batch.jobs[i].file.mtime);
     // Huge pictures decode a few at a time, whatever the number of workers.
     const DecodeBudget::Hold hold(DecodeBudget::shared(),
                                   DecodeBudget::estimate(header->width, header->height));
-    FrameSampler::Sampled result = FrameSampler::photo(batch.jobs[i].url, *header, embedPixels);
+    FrameSampler::Sampled result = FrameSampler::photo(batch.jobs[i].path, *header, batch.pixels);
     if (result.frames.empty()) {
       throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
     }
@@ -657,24 +645,19 @@ void Indexer::decodeOne(PhotoBatch& batch, std::size_t i) {
   }
 }
 
-void Indexer::embedPhotos(PhotoBatch& batch) {
+void Indexer::Impl::embedPhotos(PhotoBatch& batch) {
   std::vector<std::size_t> ok;
-  std::vector<Picture> images;
+  std::vector<StagePicture> pictures;
   for (std::size_t i = 0; i < batch.jobs.size(); ++i) {
     if (!batch.sampled[i]) continue;
     ok.push_back(i);
-    images.push_back(std::move(batch.sampled[i]->frames.front().image));
+    pictures.push_back(
+        {.file = batch.jobs[i].file, .image = batch.sampled[i]->frames.front().image});
   }
   if (ok.empty()) return;
   try {
-    std::vector<std::vector<Half>> vectors;
-    for (std::size_t first = 0; first < images.size(); first += embedBatch) {
-      const std::size_t count = std::min(embedBatch, images.size() - first);
-      std::vector<std::vector<Half>> run =
-          embedder_.embed(std::span<const Picture>(images).subspan(first, count));
-      if (run.size() != count) throw Embedder::Failure::output();
-      std::move(run.begin(), run.end(), std::back_inserter(vectors));
-    }
+    StageOutput output = runStages(pictures);
+    const std::vector<std::vector<Half>>& vectors = output.vectors;
     for (std::size_t k = 0; k < ok.size(); ++k) {
       const std::size_t i = ok[k];
       // Removed or changed by a scan while it was decoded: nothing to store for it.
@@ -689,7 +672,8 @@ void Indexer::embedPhotos(PhotoBatch& batch) {
            .duration = 0,
            .width = static_cast<int>(batch.sampled[i]->width),
            .height = static_cast<int>(batch.sampled[i]->height),
-           .taken = batch.taken[i]});
+           .taken = batch.taken[i],
+           .stages = std::move(output.others[k])});
       batch.entryIndex.push_back(i);
     }
   } catch (...) {
@@ -700,14 +684,14 @@ void Indexer::embedPhotos(PhotoBatch& batch) {
   }
 }
 
-void Indexer::storePhotos(PhotoBatch& batch) {
+void Indexer::Impl::storePhotos(PhotoBatch& batch) {
   if (batch.entries.empty()) return;
   try {
     library_.saveFrames(batch.entries);
-    countWritten();
+    refusals_.countWritten();
   } catch (...) {
     const std::exception_ptr error = std::current_exception();
-    if (const auto reason = refusalReason(error, library_.location())) {
+    if (const auto why = WriteRefusals::ofError(error, library_.location())) {
       // A library that refuses writes would refuse each photo alone as well: none is the
       // photo's fault, so each stays as it was.
       std::vector<std::int64_t> ids;
@@ -715,7 +699,7 @@ void Indexer::storePhotos(PhotoBatch& batch) {
         ids.push_back(batch.entries[k].file.id);
         batch.stale[batch.entryIndex[k]] = true;
       }
-      holdBack(ids, *reason);
+      refusals_.holdBack(ids, *why);
       batch.entries.clear();
       return;
     }
@@ -723,7 +707,7 @@ void Indexer::storePhotos(PhotoBatch& batch) {
   }
 }
 
-void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchError) {
+void Indexer::Impl::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchError) {
   // One file removed by a scan in the meantime fails the whole batch: store the others one
   // by one, so that only a file that fails on its own is marked.
   std::vector<Library::FrameBatchEntry> saved;
@@ -732,7 +716,7 @@ void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchEr
     if (batch.entries.size() > 1) {
       try {
         library_.saveFrames({batch.entries[k]});
-        countWritten();
+        refusals_.countWritten();
         saved.push_back(std::move(batch.entries[k]));
         continue;
       } catch (...) {
@@ -740,8 +724,8 @@ void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchEr
       }
     }
     const std::size_t slot = batch.entryIndex[k];
-    if (const auto reason = refusalReason(error, library_.location())) {
-      holdBack({batch.entries[k].file.id}, *reason);
+    if (const auto why = WriteRefusals::ofError(error, library_.location())) {
+      refusals_.holdBack({batch.entries[k].file.id}, *why);
       batch.stale[slot] = true;
     } else if (stillListed(batch.entries[k].file)) {
       batch.errors[slot] = describe(error);
@@ -752,12 +736,12 @@ void Indexer::storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchEr
   batch.entries = std::move(saved);
 }
 
-void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
+void Indexer::Impl::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
   const std::size_t n = batch.jobs.size();
   int marked = 0;
   for (std::size_t i = 0; i < n; ++i) {
     if (!batch.errors[i]) continue;
-    if (recordFailure(batch.jobs[i].file, batch.jobs[i].url, *batch.errors[i])) {
+    if (recordFailure(batch.jobs[i].file, batch.jobs[i].path, *batch.errors[i])) {
       ++marked;
     } else {
       batch.errors[i].reset();
@@ -770,8 +754,8 @@ void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
     }
     report(false);
   }
-  if (!batch.entries.empty() && onFileIndexed) {
-    if (auto file = library_.file(batch.entries.back().file.id)) onFileIndexed(*file);
+  if (!batch.entries.empty() && owner_.onFileIndexed) {
+    if (auto file = library_.file(batch.entries.back().file.id)) owner_.onFileIndexed(*file);
   }
 
   // The batch's time is shared out by size, as if its photos had been done one by one.
@@ -781,7 +765,7 @@ void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
   for (const PhotoJob& job : batch.jobs) batchBytes += job.file.size;
   for (std::size_t j = 0; j < n; ++j) {
     const MediaFile& file = batch.jobs[j].file;
-    if (isHeldBack(file.id)) continue;  // still to do: not finished, its bytes still left
+    if (refusals_.isHeldBack(file.id)) continue;  // still to do: not finished, its bytes still left
     const double fraction = batchBytes < 1
                                 ? 1.0 / static_cast<double>(n)
                                 : static_cast<double>(file.size) / static_cast<double>(batchBytes);
@@ -790,7 +774,8 @@ void Indexer::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
   }
 }
 
-void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop) {
+void Indexer::Impl::index(const MediaFile& file, const std::filesystem::path& url,
+                          std::stop_token stop) {
   {
     MutexLock guard(lock_);
     progress_.current = file.name();
@@ -805,8 +790,8 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
     // A sampler cut short before it kept a frame reports the file unreadable: a cancelled
     // video is never marked, it stays pending.
     if (stop.stop_requested()) return;
-    if (const auto reason = refusalReason(std::current_exception(), library_.location())) {
-      holdBack({file.id}, *reason);
+    if (const auto why = WriteRefusals::ofError(std::current_exception(), library_.location())) {
+      refusals_.holdBack({file.id}, *why);
       return;
     }
     // A scan that found it removed or changed meanwhile made the library refuse the chunk
@@ -818,17 +803,18 @@ void Indexer::index(const MediaFile& file, const std::filesystem::path& url, std
       }
       report(false);
     }
-    if (!isHeldBack(file.id)) finish(file, started, 0, false);
+    if (!refusals_.isHeldBack(file.id)) finish(file, started, 0, false);
     return;
   }
-  if (onFileIndexed) {
-    if (auto indexed = library_.file(file.id)) onFileIndexed(*indexed);
+  if (owner_.onFileIndexed) {
+    if (auto indexed = library_.file(file.id)) owner_.onFileIndexed(*indexed);
   }
   finish(file, started, *stored, true);
 }
 
-std::optional<int> Indexer::embedVideo(const MediaFile& file, const std::filesystem::path& url,
-                                       std::stop_token stop) {
+std::optional<int> Indexer::Impl::embedVideo(const MediaFile& file,
+                                             const std::filesystem::path& url,
+                                             std::stop_token stop) {
   const FrameSampler::VideoPlan plan = policy().plan;
   const std::optional<FrameSampler::Resume> resume = resumePoint(file, url, plan);
   VideoRun run{.file = file, .restart = !resume};
@@ -850,9 +836,8 @@ std::optional<int> Indexer::embedVideo(const MediaFile& file, const std::filesys
   return run.stored;
 }
 
-std::optional<FrameSampler::Resume> Indexer::resumePoint(const MediaFile& file,
-                                                         const std::filesystem::path& url,
-                                                         const FrameSampler::VideoPlan& plan) {
+std::optional<FrameSampler::Resume> Indexer::Impl::resumePoint(
+    const MediaFile& file, const std::filesystem::path& url, const FrameSampler::VideoPlan& plan) {
   const std::optional<double> last = library_.lastFrameTime(file.id);
   // Edited since it was listed, and not yet scanned again: its frames show other content.
   if (!last || !unchangedOnDisk(file, url)) return std::nullopt;
@@ -862,7 +847,7 @@ std::optional<FrameSampler::Resume> Indexer::resumePoint(const MediaFile& file,
   return FrameSampler::Resume{.after = *last, .signature = std::move(*signature)};
 }
 
-void Indexer::storeChunk(VideoRun& run, const std::optional<FrameSampler::VideoInfo>& info) {
+void Indexer::Impl::storeChunk(VideoRun& run, const std::optional<FrameSampler::VideoInfo>& info) {
   Library::FrameBatchEntry entry{.file = run.file};
   if (info) {
     entry.duration = info->duration;
@@ -870,34 +855,46 @@ void Indexer::storeChunk(VideoRun& run, const std::optional<FrameSampler::VideoI
     entry.height = static_cast<int>(info->height);
     entry.taken = run.taken;
   }
-  embedChunk(run.chunk, entry.frames);
+  embedChunk(run.chunk, entry, run.file);
   library_.saveChunk(entry, {.restart = run.restart, .complete = info.has_value()});
-  countWritten();
+  refusals_.countWritten();
   run.restart = false;
   run.stored += static_cast<int>(entry.frames.size());
   run.chunk.clear();
 }
 
-void Indexer::embedChunk(std::vector<FrameSampler::Frame>& frames,
-                         std::vector<FrameRecord>& records) {
-  if (frames.empty()) return;
-  std::vector<Picture> chunk;
-  for (FrameSampler::Frame& frame : frames) chunk.push_back(std::move(frame.image));
-  const std::vector<std::vector<Half>> vectors = embedder_.embed(chunk);
-  if (vectors.size() != chunk.size()) throw Embedder::Failure::output();
-  for (std::size_t k = 0; k < chunk.size(); ++k) {
-    records.push_back({.time = frames[k].time,
-                       .vector = vectors[k],
-                       .thumbnail = FrameSampler::thumbnailData(chunk[k], thumbnailPixels)});
+void Indexer::Impl::embedChunk(std::vector<FrameSampler::Frame>& frames,
+                               Library::FrameBatchEntry& entry, const MediaFile& file) {
+  std::vector<StagePicture> pictures;
+  for (const FrameSampler::Frame& frame : frames) {
+    pictures.push_back({.file = file, .time = frame.time, .image = frame.image});
+  }
+  StageOutput output = runStages(pictures);
+  // Every stage is named, so that the last chunk marks it done even with no rows.
+  for (std::size_t j = entry.stages.size(); j < output.names.size(); ++j) {
+    entry.stages.push_back({.stage = output.names[j]});
+  }
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    entry.frames.push_back(
+        {.time = frames[k].time,
+         .vector = std::move(output.vectors[k]),
+         .thumbnail = FrameSampler::thumbnailData(frames[k].image, thumbnailPixels)});
+  }
+  // One list per stage for the chunk, its frames' rows in order.
+  for (auto& rows : output.others) {
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+      auto& into = entry.stages[j].rows;
+      std::move(rows[j].rows.begin(), rows[j].rows.end(), std::back_inserter(into));
+    }
   }
 }
 
-bool Indexer::stillListed(const MediaFile& file) const {
+bool Indexer::Impl::stillListed(const MediaFile& file) const {
   const std::optional<MediaFile> current = library_.file(file.id);
   return current && current->size == file.size && current->mtime == file.mtime;
 }
 
-void Indexer::releaseImages() {
+void Indexer::Impl::releaseImages() {
   try {
     embedder_.releaseImages();
   } catch (const std::exception&) {

@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "indexer/Indexer.h"
+#include "indexer/IndexerImpl.h"
 #include "scan/CaptureTimeReader.h"
 
 namespace quillmere {
@@ -26,7 +26,7 @@ bool store(Library& library, std::vector<Library::TakenEntry>& batch) {
 
 }  // namespace
 
-void Indexer::fillCaptureTimes(std::stop_token stop) {
+void Indexer::Impl::fillCaptureTimes(std::stop_token stop) {
   if (refused()) return;
   const Locations roots = reachableRoots();
   std::set<std::int64_t> ids;

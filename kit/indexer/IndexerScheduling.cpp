@@ -1,25 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The indexer's manners: pausing, the progress report throttle and the time-left estimate.
 #include <algorithm>
-#include <string>
 #include <utility>
 
-#include "indexer/Indexer.h"
+#include "indexer/IndexerImpl.h"
 
 namespace quillmere {
-namespace {
-
-// "The library can't be written: the disk holding … is full. 28 files wait to be indexed."
-std::string refusalProblem(const std::string& reason, int waiting) {
-  std::string text = "The library can't be written: " + reason + ".";
-  if (waiting == 1) text += " 1 file waits to be indexed.";
-  if (waiting > 1) text += " " + std::to_string(waiting) + " files wait to be indexed.";
-  return text;
-}
-
-}  // namespace
-
-void Indexer::pause() {
+void Indexer::Impl::pause() {
   {
     MutexLock guard(lock_);
     userPaused_ = true;
@@ -28,7 +15,7 @@ void Indexer::pause() {
   report(false);
 }
 
-void Indexer::resume() {
+void Indexer::Impl::resume() {
   {
     MutexLock guard(lock_);
     userPaused_ = false;
@@ -38,25 +25,25 @@ void Indexer::resume() {
   run(std::vector<std::int64_t>{});
 }
 
-bool Indexer::isPausedByUser() const {
+bool Indexer::Impl::isPausedByUser() const {
   MutexLock guard(lock_);
   return userPaused_;
 }
 
-std::optional<Indexer::PauseReason> Indexer::pauseReason() const {
+std::optional<Indexer::PauseReason> Indexer::Impl::pauseReason() const {
   {
     MutexLock guard(lock_);
     if (userPaused_) return PauseReason::user;
   }
   // The readings come from the system; they are taken without the lock.
-  if (!ignoreLowPower.load() && conditions_->lowPowerMode()) return PauseReason::lowPower;
+  if (!owner_.ignoreLowPower.load() && conditions_->lowPowerMode()) return PauseReason::lowPower;
   if (conditions_->thermalState() >= SystemConditions::ThermalState::serious) {
     return PauseReason::hot;
   }
   return std::nullopt;
 }
 
-void Indexer::waitWhilePaused(std::stop_token stop) {
+void Indexer::Impl::waitWhilePaused(std::stop_token stop) {
   if (stop.stop_requested()) return;
   std::optional<PauseReason> reason = pauseReason();
   if (!reason) return;
@@ -85,13 +72,13 @@ void Indexer::waitWhilePaused(std::stop_token stop) {
   }
 }
 
-void Indexer::countLeft(const PendingOrder::Sums& pending) {
+void Indexer::Impl::countLeft(const PendingOrder::Sums& pending) {
   MutexLock guard(lock_);
   leftPhotoBytes_ = pending.photoBytes;
   leftVideoBytes_ = pending.videoBytes;
 }
 
-void Indexer::startTotals(const PendingOrder::Sums& pending) {
+void Indexer::Impl::startTotals(const PendingOrder::Sums& pending) {
   {
     MutexLock guard(lock_);
     progress_.phase = Phase::indexing();
@@ -105,7 +92,7 @@ void Indexer::startTotals(const PendingOrder::Sums& pending) {
   report(false);
 }
 
-void Indexer::growTotals(const PendingOrder::Sums& pending) {
+void Indexer::Impl::growTotals(const PendingOrder::Sums& pending) {
   {
     MutexLock guard(lock_);
     const std::int64_t remaining = std::max(0, progress_.totalFiles - progress_.doneFiles);
@@ -119,7 +106,7 @@ void Indexer::growTotals(const PendingOrder::Sums& pending) {
   report(false);
 }
 
-void Indexer::closeRun() {
+void Indexer::Impl::closeRun() {
   releaseImages();
   std::set<std::int64_t> kept;  // folders still in the library
   try {
@@ -127,6 +114,7 @@ void Indexer::closeRun() {
   } catch (const std::exception&) {
     kept.clear();  // nothing is known: nothing said about unreadable folders
   }
+  const std::optional<indexing::Refusal> refusal = refusals_.last();
   {
     MutexLock guard(lock_);
     progress_.phase = Phase::idle();
@@ -142,14 +130,15 @@ void Indexer::closeRun() {
     }
     std::sort(progress_.unreadable.begin(), progress_.unreadable.end());
     progress_.problem.reset();
-    if (lastRefusal_) {
-      progress_.problem = refusalProblem(*lastRefusal_, progress_.totalFiles - progress_.doneFiles);
+    if (refusal) {
+      progress_.problem = indexing::Problem{.refusal = *refusal,
+                                            .waiting = progress_.totalFiles - progress_.doneFiles};
     }
   }
   report(false);
 }
 
-void Indexer::report(bool force) {
+void Indexer::Impl::report(bool force) {
   const Clock::time_point now = Clock::now();
   Progress copy;
   {
@@ -164,10 +153,11 @@ void Indexer::report(bool force) {
     reportedPhase_ = progress_.phase;
     copy = progress_;
   }
-  if (onProgress) onProgress(copy);
+  if (owner_.onProgress) owner_.onProgress(copy);
 }
 
-void Indexer::finish(const MediaFile& file, Clock::time_point started, int frames, bool counted) {
+void Indexer::Impl::finish(const MediaFile& file, Clock::time_point started, int frames,
+                           bool counted) {
   const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
   {
     MutexLock guard(lock_);
@@ -194,7 +184,7 @@ void Indexer::finish(const MediaFile& file, Clock::time_point started, int frame
   estimate();
 }
 
-void Indexer::estimate() {
+void Indexer::Impl::estimate() {
   {
     MutexLock guard(lock_);
     if (measured_ < 3) {

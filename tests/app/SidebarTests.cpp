@@ -201,7 +201,8 @@ TEST_F(SidebarTest, PowerSaverPausesUntilTheUserIndexesAnyway) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 3);
   model().folders()->addFolder(folder);
-  ASSERT_TRUE(waitFor([&] { return status().pauseReason() == "lowPower"; }));
+  ASSERT_TRUE(
+      waitFor([&] { return status().pauseReason() == IndexingStatus::PauseReason::LowPower; }));
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(text("statusTitle"), "Paused while Power Saver is on");
   EXPECT_TRUE(shows("indexAnyway"));
@@ -223,7 +224,7 @@ TEST_F(SidebarTest, HeatPausesAndThePauseButtonMakesItTheUsersPause) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 2);
   model().folders()->addFolder(folder);
-  ASSERT_TRUE(waitFor([&] { return status().pauseReason() == "hot"; }));
+  ASSERT_TRUE(waitFor([&] { return status().pauseReason() == IndexingStatus::PauseReason::Hot; }));
   ASSERT_NO_FATAL_FAILURE(load());
   EXPECT_EQ(text("statusTitle"), "Paused while the computer cools down");
   EXPECT_FALSE(item("statusTitle")->property("truncated").toBool());
@@ -319,7 +320,7 @@ TEST_F(SidebarTest, WhileAnotherProcessIndexesTheNoticeStaysInTheSidebar) {
 
 TEST_F(SidebarTest, AnEmptyLibraryShowsNothingWhenIdle) {
   ASSERT_NO_FATAL_FAILURE(load());
-  ASSERT_EQ(status().phase(), "idle");
+  ASSERT_EQ(status().phase(), IndexingStatus::Phase::Idle);
   EXPECT_FALSE(shows("idleLine"));
   EXPECT_FALSE(shows("failedFiles"));
   EXPECT_FALSE(shows("statusTitle"));

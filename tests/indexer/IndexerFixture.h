@@ -20,6 +20,16 @@
 #include "support/FakeSystemTree.h"
 #include "support/TempDirectory.h"
 
+namespace quillmere {
+
+// What the indexer keeps to itself, read by its tests.
+class IndexerInspection {
+ public:
+  static bool isPausedByUser(const Indexer& indexer) { return indexer.isPausedByUser(); }
+};
+
+}  // namespace quillmere
+
 namespace quillmere::test {
 
 class IndexerTest : public ::testing::Test {

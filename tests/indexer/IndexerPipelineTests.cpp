@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include "IndexerFixture.h"
+#include "IndexingWords.h"
 #include "platform/ThreadPriority.h"
 #include "scan/FrameSampler.h"
 #include "scan/Scanner.h"
@@ -262,8 +263,10 @@ TEST_F(IndexerTest, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItWas) {
     const auto progress = indexer->currentProgress();
     const auto why = reason.substr(0, reason.find('#')) + temp->path().string() +
                      reason.substr(reason.find('#') + 1);
-    EXPECT_EQ(progress.problem, "The library can't be written: " + why + ". " +
-                                    std::to_string(count) + " files wait to be indexed.");
+    ASSERT_TRUE(progress.problem);
+    EXPECT_EQ(IndexingWords::problem(*progress.problem), "The library can't be written: " + why +
+                                                             ". " + std::to_string(count) +
+                                                             " files wait to be indexed.");
     EXPECT_EQ(progress.failed, 0);
     EXPECT_EQ(progress.doneFiles, 0);  // none was finished: each is still to do
     EXPECT_EQ(library->totals().pending, count);

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "IndexerFixture.h"
+#include "IndexingWords.h"
 
 namespace quillmere::test {
 namespace {
@@ -18,9 +19,9 @@ bool sawPhase(const std::vector<IndexerTest::Report>& reports, const Phase& phas
 }
 
 TEST(PauseReasonTextTest, NamesThisComputer) {
-  EXPECT_STREQ(Indexer::text(Reason::user), "Paused");
-  EXPECT_STREQ(Indexer::text(Reason::lowPower), "Paused while Power Saver is on");
-  EXPECT_STREQ(Indexer::text(Reason::hot), "Paused while the computer cools down");
+  EXPECT_EQ(IndexingWords::pause(Reason::user), "Paused");
+  EXPECT_EQ(IndexingWords::pause(Reason::lowPower), "Paused while Power Saver is on");
+  EXPECT_EQ(IndexingWords::pause(Reason::hot), "Paused while the computer cools down");
 }
 
 TEST_F(IndexerTest, PauseWhileIdleHoldsTheNextRunUntilResume) {
@@ -30,7 +31,7 @@ TEST_F(IndexerTest, PauseWhileIdleHoldsTheNextRunUntilResume) {
   auto indexer = makeIndexer();
   recordReports(*indexer);
   indexer->pause();
-  EXPECT_TRUE(indexer->isPausedByUser());
+  EXPECT_TRUE(IndexerInspection::isPausedByUser(*indexer));
   EXPECT_EQ(indexer->currentProgress().phase, Phase::idle());
 
   indexer->run();
@@ -49,7 +50,7 @@ TEST_F(IndexerTest, PauseWhileIdleHoldsTheNextRunUntilResume) {
   EXPECT_LE(pausedReports, 3);
 
   indexer->resume();
-  EXPECT_FALSE(indexer->isPausedByUser());
+  EXPECT_FALSE(IndexerInspection::isPausedByUser(*indexer));
   EXPECT_EQ(indexer->currentProgress().phase, Phase::indexing());
   ASSERT_TRUE(eventually([&] { return library->totals().indexed == 3; }));
   indexer->waitUntilIdle();

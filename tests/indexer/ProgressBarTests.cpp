@@ -79,11 +79,11 @@ const DescribeCase describeCases[] = {
     {"StoppedByTheLibrary",
      [] {
        auto progress = progressOf(Phase::idle(), 48, 85);
-       progress.problem = "The library can't be written: No space left on device";
+       progress.problem = Indexer::Problem{.refusal = {.detail = "No space left on device"}};
        return progress;
      }(),
      "Stopped: 48/85 files, 48.0 KB of 85.0 KB, 37 pending. The library can't be written: No "
-     "space left on device"},
+     "space left on device."},
     {"PausedShort", progressOf(Phase::paused(Indexer::PauseReason::user), 48, 85),
      "Paused: 48/85 files, 48.0 KB of 85.0 KB"},
 };
