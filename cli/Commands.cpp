@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "ProgressBar.h"
+#include "Words.h"
 #include "core/StandardPath.h"
 #include "core/Utf8.h"
 #include "duplicates/DuplicateFinder.h"
@@ -164,14 +165,14 @@ void writeAtomically(const std::filesystem::path& file, const std::string& text)
     if (!out) {
       std::error_code ignored;
       std::filesystem::remove(temporary, ignored);
-      throw Commands::Error("Couldn't save the export: cannot write " + file.string());
+      throw Commands::Error(Words::couldNotSave("cannot write " + file.string()));
     }
   }
   std::error_code error;
   std::filesystem::rename(temporary, file, error);
   if (error) {
     std::filesystem::remove(temporary, error);
-    throw Commands::Error("Couldn't save the export: " + file.string() + ": " + error.message());
+    throw Commands::Error(Words::couldNotSave(file.string() + ": " + error.message()));
   }
 }
 
@@ -861,11 +862,11 @@ int Commands::exportMarkers(const Options& options) {
                      result.score});
   }
   const ExportPlan plan(SearchEngine::queryText(query), items);
-  if (plan.empty()) throw Error(ExportPlan::nothingToExport);
+  if (plan.empty()) throw Error(Words::nothingToExport());
   const auto document = plan.document(ExportPlan::format(output));
   writeAtomically(output, document.text);
   std::printf("%s\n",
-              ExportPlan::exported(document.count, printable(output.filename().string())).c_str());
+              Words::exported(document.count, printable(output.filename().string())).c_str());
   return 0;
 }
 
