@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "Output.h"
+#include "Words.h"
 #include "export/ExportPlan.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
@@ -32,10 +33,9 @@ void writeAtomically(const std::filesystem::path& file, const std::string& text)
   try {
     AtomicFile::write(file, text);
   } catch (const AtomicFile::WriteFailed&) {
-    throw Commands::Error("Couldn't save the export: cannot write " + file.string());
+    throw Commands::Error(Words::couldNotSave("cannot write " + file.string()));
   } catch (const std::filesystem::filesystem_error& error) {
-    throw Commands::Error("Couldn't save the export: " + file.string() + ": " +
-                          error.code().message());
+    throw Commands::Error(Words::couldNotSave(file.string() + ": " + error.code().message()));
   }
 }
 
@@ -194,11 +194,11 @@ int Commands::exportMarkers(const SearchOptions& options) {
                      result.score});
   }
   const ExportPlan plan(SearchEngine::queryText(query), items);
-  if (plan.empty()) throw Error(ExportPlan::nothingToExport);
+  if (plan.empty()) throw Error(Words::nothingToExport());
   const auto document = plan.document(ExportPlan::format(output));
   writeAtomically(output, document.text);
   std::printf("%s\n",
-              ExportPlan::exported(document.count, printable(output.filename().string())).c_str());
+              Words::exported(document.count, printable(output.filename().string())).c_str());
   return 0;
 }
 

@@ -167,7 +167,7 @@ void Actions::exportMarkers() {
   auto asked = plan();
   if (asked.empty()) {
     asked_.reset();
-    notify_(ExportPlan::nothingToExport);
+    notify_(tr("There are no video results to export. Search for a moment in your videos first."));
     return;
   }
   asked_ = std::move(asked);
@@ -199,8 +199,9 @@ void Actions::saveExport(const QUrl& file, int nameFilter) {
                    static_cast<qint64>(document.text.size());
     ok = ok && out.commit();
     const auto notice =
-        ok ? QString::fromStdString(ExportPlan::exported(document.count, path.filename().string()))
-           : QString::fromStdString(ExportPlan::couldNotSave(out.errorString().toStdString()));
+        ok ? tr("Exported %n moment(s) to %1.", nullptr, static_cast<int>(document.count))
+                 .arg(fromPath(path.filename()))
+           : tr("Couldn't save the export: %1").arg(out.errorString());
     gui_->post([this, ok, notice] { finishExport(ok, notice); });
   });
   asked_.reset();

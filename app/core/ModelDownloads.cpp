@@ -88,9 +88,7 @@ QVariant ModelDownloads::data(const QModelIndex& index, int role) const {
           .arg(Format::hours(
               ComputeSpeed::secondsFor(10'000, row.entry.imageGflops / row.entry.speedup, rate_)));
     case StateRole:
-      return row.progress >= 0 ? QStringLiteral("downloading")
-             : row.present     ? QStringLiteral("downloaded")
-                               : QStringLiteral("available");
+      return state(row);
     case ProgressRole:
       return std::max(row.progress, 0.0);
     case ErrorRole:
@@ -140,11 +138,15 @@ void ModelDownloads::show(const QString& id, double progress) {
   update(row);
 }
 
-QString ModelDownloads::offerState() const {
+ModelDownloads::State ModelDownloads::state(const Row& row) {
+  return row.progress >= 0 ? Downloading : row.present ? Downloaded : Available;
+}
+
+ModelDownloads::State ModelDownloads::offerState() const {
   const int row = rowOf(offerId());
-  if (row < 0) return {};
-  if (!rows_[row].error.isEmpty() && rows_[row].progress < 0) return QStringLiteral("failed");
-  return data(index(row), StateRole).toString();
+  if (row < 0) return Available;
+  if (!rows_[row].error.isEmpty() && rows_[row].progress < 0) return Failed;
+  return state(rows_[row]);
 }
 
 double ModelDownloads::offerProgress() const {

@@ -25,7 +25,7 @@ class ModelDownloads : public QAbstractListModel {
   // The offer in one line, its model's id, and what the offer's button does next.
   Q_PROPERTY(QString offer READ offer NOTIFY changed)
   Q_PROPERTY(QString offerId READ offerId CONSTANT)
-  Q_PROPERTY(QString offerState READ offerState NOTIFY changed)
+  Q_PROPERTY(State offerState READ offerState NOTIFY changed)
   Q_PROPERTY(double offerProgress READ offerProgress NOTIFY changed)
 
  public:
@@ -34,13 +34,17 @@ class ModelDownloads : public QAbstractListModel {
     NameRole,
     FolderRole,    // the folder name under Models once downloaded, as 'Use' takes it
     DetailsRole,   // size, languages and quality on one line
-    StateRole,     // "available", "downloading", "downloaded"
+    StateRole,     // a State: Available, Downloading or Downloaded
     ProgressRole,  // 0–1 while downloading
     ErrorRole,     // why the last try failed; empty when it did not
     EstimateRole,  // how long 10,000 photos would take here; empty until measured
     PartialRole,   // what a stopped download holds, "Partly downloaded: 12 MB"; else empty
   };
   Q_ENUM(Role)
+
+  // Where a model's download stands; Failed only for the offer, whose last try went wrong.
+  enum State { Available, Downloading, Downloaded, Failed };
+  Q_ENUM(State)
 
   explicit ModelDownloads(QObject* parent = nullptr);
   // Stops a download under way (it resumes next time) and waits for its thread.
@@ -53,7 +57,7 @@ class ModelDownloads : public QAbstractListModel {
   bool offered() const;
   QString offer() const;
   QString offerId() const;
-  QString offerState() const;
+  State offerState() const;
   double offerProgress() const;
 
   // Starts downloading the model with this id; nothing when one is under way.
@@ -85,6 +89,7 @@ class ModelDownloads : public QAbstractListModel {
     double progress = -1;       // below 0: not downloading
     QString error;
   };
+  static State state(const Row& row);
   int rowOf(const QString& id) const;
   void update(int row);
   void finish(int row, const QString& error);

@@ -12,7 +12,7 @@ RowLayout {
 
     property AppModel app
     readonly property ModelDownloads downloads: app ? app.downloads : null
-    readonly property string state: downloads ? downloads.offerState : ""
+    readonly property int state: downloads ? downloads.offerState : ModelDownloads.Available
 
     visible: downloads !== null && downloads.offered
     spacing: 10
@@ -26,22 +26,22 @@ RowLayout {
         wrapMode: Text.Wrap
         text: offer.downloads ? offer.downloads.offer : ""
         textFormat: Text.PlainText
-        color: offer.state === "failed" ? "#c5221f" : palette.placeholderText
+        color: offer.state === ModelDownloads.Failed ? "#c5221f" : palette.placeholderText
     }
     ProgressBar {
-        visible: offer.state === "downloading"
+        visible: offer.state === ModelDownloads.Downloading
         value: offer.downloads ? offer.downloads.offerProgress : 0
         Layout.preferredWidth: 100
     }
     Button {
         objectName: "modelOfferButton"
-        text: offer.state === "downloading" ? qsTr("Cancel")
-              : offer.state === "downloaded" ? qsTr("Choose…")
+        text: offer.state === ModelDownloads.Downloading ? qsTr("Cancel")
+              : offer.state === ModelDownloads.Downloaded ? qsTr("Choose…")
               : qsTr("Download")
         onClicked: {
-            if (offer.state === "downloading")
+            if (offer.state === ModelDownloads.Downloading)
                 offer.downloads.cancel()
-            else if (offer.state === "downloaded")
+            else if (offer.state === ModelDownloads.Downloaded)
                 AppCommands.showModelSettings()
             else
                 offer.downloads.download(offer.downloads.offerId)

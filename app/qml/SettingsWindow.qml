@@ -364,12 +364,12 @@ ApplicationWindow {
                         required property string name
                         required property string folder
                         required property string details
-                        required property string state
+                        required property int state
                         required property real progress
                         required property string error
                         required property string estimate
                         required property string partial
-                        readonly property bool chosen: state === "downloaded"
+                        readonly property bool chosen: state === ModelDownloads.Downloaded
                                                        && folder === settings.chosenModel
 
                         width: ListView.view.width - 12
@@ -387,7 +387,7 @@ ApplicationWindow {
                             }
                             Label {
                                 Layout.fillWidth: true
-                                visible: row.state !== "downloading"
+                                visible: row.state !== ModelDownloads.Downloading
                                 text: row.error !== "" ? row.error : row.details
                                 textFormat: Text.PlainText
                                 elide: Text.ElideRight
@@ -395,7 +395,7 @@ ApplicationWindow {
                             }
                             ProgressBar {
                                 Layout.fillWidth: true
-                                visible: row.state === "downloading"
+                                visible: row.state === ModelDownloads.Downloading
                                 value: row.progress
                             }
                             Label {
@@ -427,13 +427,13 @@ ApplicationWindow {
                         Button {
                             visible: !row.chosen
                             Layout.rightMargin: 4
-                            text: row.state === "downloading" ? qsTr("Cancel")
-                                  : row.state === "downloaded" ? qsTr("Use")
+                            text: row.state === ModelDownloads.Downloading ? qsTr("Cancel")
+                                  : row.state === ModelDownloads.Downloaded ? qsTr("Use")
                                   : qsTr("Download")
                             onClicked: {
-                                if (row.state === "downloading")
+                                if (row.state === ModelDownloads.Downloading)
                                     window.app.downloads.cancel()
-                                else if (row.state === "downloaded")
+                                else if (row.state === ModelDownloads.Downloaded)
                                     useConfirm.ask(row.folder)
                                 else
                                     window.app.downloads.download(row.modelId)

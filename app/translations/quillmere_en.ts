@@ -1071,6 +1071,21 @@
         <source>An export is still being saved. Export again when it is done.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>There are no video results to export. Search for a moment in your videos first.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>Exported %n moment(s) to %1.</source>
+        <translation>
+            <numerusform>Exported %n moment to %1.</numerusform>
+            <numerusform>Exported %n moments to %1.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t save the export: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>quillmere::AppModel</name>

@@ -36,13 +36,4 @@ ExportPlan::Document ExportPlan::document(Format format) const {
   return {MarkerExport::fcpxml(moments_, title_, handles), moments_.size()};
 }
 
-std::string ExportPlan::exported(std::size_t count, const std::string& fileName) {
-  return "Exported " + std::to_string(count) + (count == 1 ? " moment to " : " moments to ") +
-         fileName + ".";
-}
-
-std::string ExportPlan::couldNotSave(const std::string& error) {
-  return "Couldn't save the export: " + error;
-}
-
 }  // namespace quillmere

@@ -38,12 +38,10 @@ class ExportPlan {
   static constexpr std::size_t momentLimit = 100;
   static constexpr double momentDuration = 5.0;
   static constexpr double handles = 2.5;
-  static constexpr const char* nothingToExport =
-      "There are no video results to export. Search for a moment in your videos first.";
 
   ExportPlan(std::string query, const std::vector<Item>& results);
 
-  // No reachable video result: show nothingToExport instead of asking for a file.
+  // No reachable video result: the front end says so instead of asking for a file.
   bool empty() const { return rows_.empty(); }
   const std::string& title() const { return title_; }
   // The title with every "/" replaced by "-", then ".fcpxml".
@@ -55,10 +53,6 @@ class ExportPlan {
   static Format format(const std::filesystem::path& file);
   // Probes the videos for FCPXML (blocking; keep it off the interface thread).
   Document document(Format format) const;
-
-  // "Exported 1 moment to name." / "Exported N moments to name."
-  static std::string exported(std::size_t count, const std::string& fileName);
-  static std::string couldNotSave(const std::string& error);
 
  private:
   std::string query_;

@@ -171,7 +171,8 @@ TEST_F(ActionsTest, ExportingOnlyPhotosSaysThereAreNoVideoResults) {
   QSignalSpy asked(&actions(), &Actions::exportAsked);
   actions().exportMarkers();
   EXPECT_EQ(asked.count(), 0);
-  EXPECT_EQ(model().notice().toStdString(), ExportPlan::nothingToExport);
+  EXPECT_EQ(model().notice(),
+            "There are no video results to export. Search for a moment in your videos first.");
 }
 
 TEST_F(ActionsTest, TwoHundredFiftyVideoResultsGiveAHundredMomentsButEveryRowInCSV) {
@@ -453,7 +454,8 @@ TEST_F(MenuBarTest, ResultItemsWaitForASelectionAndExportOnlyForResults) {
   QSignalSpy asked(&actions(), &Actions::exportAsked);
   trigger("exportMarkers");
   EXPECT_EQ(asked.count(), 0);
-  EXPECT_EQ(model().notice().toStdString(), ExportPlan::nothingToExport);
+  EXPECT_EQ(model().notice(),
+            "There are no video results to export. Search for a moment in your videos first.");
 
   model().search()->setQuery(" ");
   ASSERT_TRUE(waitFor([&] { return model().search()->results()->rowCount() == 0; }));

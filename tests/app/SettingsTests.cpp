@@ -280,11 +280,11 @@ TEST_F(ModelImportSettingsTest, ADownloadIsCancelledOrChosenAndTheNextStartAsksF
 
   // A stalled download, cancelled from the application, leaves no model and no error.
   downloads.download(downloads.offerId());
-  EXPECT_EQ(downloads.offerState(), "downloading");
+  EXPECT_EQ(downloads.offerState(), ModelDownloads::Downloading);
   ASSERT_TRUE(waitFor([&] { return downloads.offerProgress() > 0; }));
   downloads.cancel();
-  ASSERT_TRUE(waitFor([&] { return downloads.offerState() != "downloading"; }));
-  EXPECT_EQ(downloads.offerState(), "available") << downloads.offer().toStdString();
+  ASSERT_TRUE(waitFor([&] { return downloads.offerState() != ModelDownloads::Downloading; }));
+  EXPECT_EQ(downloads.offerState(), ModelDownloads::Available) << downloads.offer().toStdString();
   EXPECT_FALSE(std::filesystem::exists(ModelChoice::modelsDirectory() / "ViT-B-16-SigLIP2__webli"));
   // What arrived is shown until removed.
   const auto partial = [&] {
@@ -306,7 +306,7 @@ TEST_F(ModelImportSettingsTest, ADownloadIsCancelledOrChosenAndTheNextStartAsksF
   ASSERT_TRUE(waitFor([&] { return downloaded.count() == 1; })) << downloads.offer().toStdString();
   const QString folder = downloaded.at(0).at(0).toString();
   EXPECT_EQ(folder, "ViT-B-16-SigLIP2__webli");
-  EXPECT_EQ(downloads.offerState(), "downloaded");
+  EXPECT_EQ(downloads.offerState(), ModelDownloads::Downloaded);
   EXPECT_FALSE(ModelChoice::chosen()) << "chosen before the user agreed";
   ASSERT_TRUE(settings().useModel(folder));
   downloads.refresh();
@@ -335,11 +335,13 @@ TEST_F(ModelImportSettingsTest, ACancelDuringTheImportOfADownloadLeavesNoModel) 
   auto& downloads = *model().downloads();
   QSignalSpy downloaded(&downloads, &ModelDownloads::downloaded);
   downloads.download(downloads.offerId());
-  ASSERT_TRUE(waitFor(
-      [&] { return downloads.offerProgress() == 1.0 || downloads.offerState() != "downloading"; }));
+  ASSERT_TRUE(waitFor([&] {
+    return downloads.offerProgress() == 1.0 ||
+           downloads.offerState() != ModelDownloads::Downloading;
+  }));
   downloads.cancel();
-  ASSERT_TRUE(waitFor([&] { return downloads.offerState() != "downloading"; }));
-  EXPECT_EQ(downloads.offerState(), "available") << downloads.offer().toStdString();
+  ASSERT_TRUE(waitFor([&] { return downloads.offerState() != ModelDownloads::Downloading; }));
+  EXPECT_EQ(downloads.offerState(), ModelDownloads::Available) << downloads.offer().toStdString();
   EXPECT_EQ(downloaded.count(), 0);
   const std::filesystem::directory_iterator models(ModelChoice::modelsDirectory());
   EXPECT_EQ(std::distance(models, {}), 1) << "only .downloads, which a next run resumes from";

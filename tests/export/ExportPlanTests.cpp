@@ -59,10 +59,6 @@ TEST(ExportPlan, FileNamesFormatsAndNotices) {
         Case{"csv", ExportPlan::Format::fcpxml}, Case{"d.csv.xml", ExportPlan::Format::fcpxml}}) {
     EXPECT_EQ(ExportPlan::format(c.file), c.format) << c.file;
   }
-  EXPECT_EQ(ExportPlan::exported(1, "a.csv"), "Exported 1 moment to a.csv.");
-  EXPECT_EQ(ExportPlan::exported(2, "a.csv"), "Exported 2 moments to a.csv.");
-  EXPECT_EQ(ExportPlan::couldNotSave("Permission denied"),
-            "Couldn't save the export: Permission denied");
 }
 
 }  // namespace
