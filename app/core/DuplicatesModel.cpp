@@ -12,22 +12,6 @@
 #include "index/Library.h"
 
 namespace quillmere {
-namespace {
-
-bool isCopy(const DuplicateFinder::Group& group, std::size_t i) {
-  return i > 0 && i < group.similarities.size() && group.similarities[i] >= DuplicateFinder::exact;
-}
-
-// Every photo after the first is an exact copy of it.
-bool allCopies(const DuplicateFinder::Group& group) {
-  for (std::size_t i = 1; i < group.files.size(); ++i) {
-    if (!isCopy(group, i)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 DuplicatesModel::DuplicatesModel(QObject* parent)
     : QAbstractListModel(parent),
       gui_(new GuiQueue(this)),
@@ -50,7 +34,7 @@ QVariant DuplicatesModel::data(const QModelIndex& index, int role) const {
     case TitleRole:
       return title(group);
     case ExactRole:
-      return allCopies(group);
+      return group.isExact();
     case FilesRole:
       return files(group);
     default:
@@ -85,17 +69,15 @@ QVariantList DuplicatesModel::files(const DuplicateFinder::Group& group) const {
 
 QString DuplicatesModel::title(const DuplicateFinder::Group& group) {
   const int count = static_cast<int>(group.files.size());
-  return allCopies(group) ? tr("Same photo · %n copies", nullptr, count)
-                          : tr("Very similar · %n photo(s)", nullptr, count);
+  return group.isExact() ? tr("Same photo · %n copies", nullptr, count)
+                         : tr("Very similar · %n photo(s)", nullptr, count);
 }
 
 std::set<std::int64_t> DuplicatesModel::preMarked(
     const std::vector<DuplicateFinder::Group>& groups) {
   std::set<std::int64_t> marked;
   for (const auto& group : groups) {
-    for (std::size_t i = 1; i < group.files.size(); ++i) {
-      if (isCopy(group, i)) marked.insert(group.files[i].id);
-    }
+    for (const auto& copy : group.copies()) marked.insert(copy.id);
   }
   return marked;
 }

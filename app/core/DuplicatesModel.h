@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The duplicates window's state: the groups of duplicate photos the finder found, one row per
 // group with the copy to keep first, the photos marked for the Trash, and moving them there.
-// A photo is pre-marked only when its own similarity to the copy to keep is exact, so that a
-// chain of near shots is never taken for copies. Lives on the GUI thread; the search and the
+// The copies of a group of the same picture are pre-marked, those of a group only alike are
+// not (DuplicateFinder::Group decides which is which). Lives on the GUI thread; the search and the
 // moves run on a queue of their own and come back as queued calls. The AppModel it is given
 // must outlive it.
 #pragma once
@@ -77,8 +77,7 @@ class DuplicatesModel : public QAbstractListModel {
 
   // The group's title: "Same photo · N copies" or "Very similar · N photos".
   static QString title(const DuplicateFinder::Group& group);
-  // The files pre-marked for the Trash: every copy whose own similarity to the copy to keep
-  // is exact.
+  // The files pre-marked for the Trash: the copies of every group of the same picture.
   static std::set<std::int64_t> preMarked(const std::vector<DuplicateFinder::Group>& groups);
 
   // Starts a search; a search still running is superseded and its answer dropped.
