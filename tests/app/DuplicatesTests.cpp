@@ -46,7 +46,10 @@ class DuplicatesTest : public AppTest {
   DuplicatesModel& duplicates() {
     if (!duplicates_) {
       duplicates_ = std::make_unique<DuplicatesModel>();
-      duplicates_->setApp(&model());
+      duplicates_->setFolders(model().folders());
+      duplicates_->setIndexing(model().indexing());
+      QObject::connect(duplicates_.get(), &DuplicatesModel::noticed, &model(),
+                       &AppModel::setNotice);
     }
     return *duplicates_;
   }
