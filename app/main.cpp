@@ -131,7 +131,7 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<quillmere::Tray> tray;
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     trayIcon = std::make_unique<quillmere::SystemTrayIcon>(applicationIcon());
-    tray = std::make_unique<quillmere::Tray>(model, *trayIcon);
+    tray = std::make_unique<quillmere::Tray>(*model.indexing(), *model.folders(), *trayIcon);
     QObject::connect(tray.get(), &quillmere::Tray::showRequested, &engine,
                      [&engine] { showWindow(engine, {}); });
     QObject::connect(tray.get(), &quillmere::Tray::quitRequested, &app, &QCoreApplication::quit);

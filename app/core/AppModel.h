@@ -52,6 +52,8 @@ class AppModel : public QObject {
   // The question asked when the library holds another model's frames; empty otherwise.
   Q_PROPERTY(QString modelChange READ modelChange NOTIFY modelChangeChanged)
   Q_PROPERTY(QString notice READ notice WRITE setNotice NOTIFY noticeChanged)
+  // The library file this model opens.
+  Q_PROPERTY(QString libraryPath READ libraryPath CONSTANT)
   // The query, its results and the selection.
   Q_PROPERTY(SearchModel* search READ search CONSTANT)
   // The library's folders and totals.
@@ -116,6 +118,7 @@ class AppModel : public QObject {
 
   // The library file this model opens.
   std::filesystem::path libraryURL() const;
+  QString libraryPath() const { return QString::fromStdString(libraryURL().string()); }
   // The search model in use; absent when none is loaded.
   std::optional<ModelInfo> modelInfo() const;
 

@@ -28,7 +28,7 @@ class BackgroundPool {
   WorkList work_;
   // Taken as each piece of work ends and once more after the pool is done: Qt's own wait is
   // invisible to ThreadSanitizer, which would take what the work touched last for a race
-  // with what is destroyed after the pool.
+  // with what is destroyed after the pool. Guards no member.
   std::mutex ended_;
   QThreadPool pool_;
 };

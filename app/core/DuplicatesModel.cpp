@@ -6,28 +6,13 @@
 #include <QLocale>
 #include <QVariantMap>
 
-#include "AppModel.h"
+#include "FolderModel.h"
 #include "GuiQueue.h"
+#include "IndexingStatus.h"
 #include "SerialQueue.h"
 #include "index/Library.h"
 
 namespace quillmere {
-namespace {
-
-bool isCopy(const DuplicateFinder::Group& group, std::size_t i) {
-  return i > 0 && i < group.similarities.size() && group.similarities[i] >= DuplicateFinder::exact;
-}
-
-// Every photo after the first is an exact copy of it.
-bool allCopies(const DuplicateFinder::Group& group) {
-  for (std::size_t i = 1; i < group.files.size(); ++i) {
-    if (!isCopy(group, i)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 DuplicatesModel::DuplicatesModel(QObject* parent)
     : QAbstractListModel(parent),
       gui_(new GuiQueue(this)),
@@ -50,7 +35,7 @@ QVariant DuplicatesModel::data(const QModelIndex& index, int role) const {
     case TitleRole:
       return title(group);
     case ExactRole:
-      return allCopies(group);
+      return group.isExact();
     case FilesRole:
       return files(group);
     default:
@@ -68,8 +53,8 @@ QVariantList DuplicatesModel::files(const DuplicateFinder::Group& group) const {
   for (std::size_t i = 0; i < group.files.size(); ++i) {
     const MediaFile& file = group.files[i];
     qint64 frameID = 0;
-    if (app_ && app_->library()) {
-      const auto rows = app_->library()->vectors().rows(file.id);
+    if (library()) {
+      const auto rows = library()->vectors().rows(file.id);
       if (!rows.empty()) frameID = rows.front().frameID;
     }
     list.append(QVariantMap{{"fileId", QVariant::fromValue<qint64>(file.id)},
@@ -85,27 +70,43 @@ QVariantList DuplicatesModel::files(const DuplicateFinder::Group& group) const {
 
 QString DuplicatesModel::title(const DuplicateFinder::Group& group) {
   const int count = static_cast<int>(group.files.size());
-  return allCopies(group) ? tr("Same photo · %n copies", nullptr, count)
-                          : tr("Very similar · %n photo(s)", nullptr, count);
+  return group.isExact() ? tr("Same photo · %n copies", nullptr, count)
+                         : tr("Very similar · %n photo(s)", nullptr, count);
 }
 
 std::set<std::int64_t> DuplicatesModel::preMarked(
     const std::vector<DuplicateFinder::Group>& groups) {
   std::set<std::int64_t> marked;
   for (const auto& group : groups) {
-    for (std::size_t i = 1; i < group.files.size(); ++i) {
-      if (isCopy(group, i)) marked.insert(group.files[i].id);
-    }
+    for (const auto& copy : group.copies()) marked.insert(copy.id);
   }
   return marked;
 }
 
-void DuplicatesModel::setApp(AppModel* app) {
-  if (app == app_) return;
-  if (app_) disconnect(app_, nullptr, this, nullptr);
-  app_ = app;
-  if (app_) connect(app_, &AppModel::progressChanged, this, &DuplicatesModel::checkRescan);
-  emit appChanged();
+FolderModel* DuplicatesModel::folders() const {
+  return folders_;
+}
+
+IndexingStatus* DuplicatesModel::indexing() const {
+  return indexing_;
+}
+
+void DuplicatesModel::setFolders(FolderModel* folders) {
+  if (folders == folders_) return;
+  folders_ = folders;
+  emit foldersChanged();
+}
+
+void DuplicatesModel::setIndexing(IndexingStatus* indexing) {
+  if (indexing == indexing_) return;
+  if (indexing_) disconnect(indexing_, nullptr, this, nullptr);
+  indexing_ = indexing;
+  if (indexing_) connect(indexing_, &IndexingStatus::changed, this, &DuplicatesModel::checkRescan);
+  emit indexingChanged();
+}
+
+Library* DuplicatesModel::library() const {
+  return folders_ ? folders_->library() : nullptr;
 }
 
 void DuplicatesModel::setIncludeSimilar(bool include) {
@@ -146,16 +147,16 @@ void DuplicatesModel::findIfNeeded() {
 }
 
 void DuplicatesModel::find() {
-  if (!app_ || !app_->library()) return;
+  if (!library()) return;
   const auto generation = ++generation_;
   awaitingRescan_ = false;
   progress_ = 0;
   emit progressChanged();
   setWorking(true);
   const float threshold = includeSimilar_ ? DuplicateFinder::near : DuplicateFinder::exact;
-  queue_->post([this, generation, threshold, library = app_->library()] {
+  queue_->post([this, generation, threshold, searched = library()] {
     if (generation != generation_) return;  // superseded while it waited
-    auto groups = DuplicateFinder::find(*library, threshold, {}, [this, generation](double done) {
+    auto groups = DuplicateFinder::find(*searched, threshold, {}, [this, generation](double done) {
       gui_->post([this, generation, done] {
         if (generation != generation_) return;
         progress_ = done;
@@ -190,13 +191,13 @@ void DuplicatesModel::toggle(qint64 fileID) {
 // ---- The Trash ----
 
 void DuplicatesModel::trash() {
-  if (!canTrash() || !app_) return;
+  if (!canTrash() || !folders_) return;
   std::vector<Request> requests;
   int leftOut = 0;
   for (const auto& group : groups_) {
     for (const MediaFile& file : group.files) {
       if (!marked_.contains(file.id)) continue;
-      const auto location = app_->folders()->url(file);
+      const auto location = folders_->url(file);
       if (!location) {
         ++leftOut;  // its drive is not connected
         continue;
@@ -242,10 +243,10 @@ QString DuplicatesModel::notice(const Moved& moved, int leftOut) {
 }
 
 void DuplicatesModel::finishTrash(const Moved& moved, int leftOut) {
-  if (app_) app_->setNotice(notice(moved, leftOut));
+  emit noticed(notice(moved, leftOut));
   setTrashing(false);
   emit trashAnswered();
-  Indexer* indexer = app_ ? app_->indexer() : nullptr;
+  Indexer* indexer = folders_ ? folders_->indexer() : nullptr;
   if (!indexer || moved.roots.empty()) {
     find();
     return;
@@ -263,11 +264,11 @@ void DuplicatesModel::finishTrash(const Moved& moved, int leftOut) {
 // After a move: searches again once the library has forgotten every moved file, or once
 // the indexer, having worked since, is idle (a scan that could not remove them is over).
 void DuplicatesModel::checkRescan() {
-  if (!awaitingRescan_ || !app_ || !app_->library()) return;
-  const bool idle = app_->progress().phase.kind == Indexer::Phase::Kind::idle;
+  if (!awaitingRescan_ || !indexing_ || !library()) return;
+  const bool idle = indexing_->progress().phase.kind == Indexer::Phase::Kind::idle;
   if (!idle) indexerBusySince_ = true;
   bool forgotten = true;
-  for (std::int64_t id : awaitingRemoval_) forgotten = forgotten && !app_->library()->file(id);
+  for (std::int64_t id : awaitingRemoval_) forgotten = forgotten && !library()->file(id);
   if (forgotten || (idle && indexerBusySince_)) find();
 }
 

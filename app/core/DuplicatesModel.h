@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The duplicates window's state: the groups of duplicate photos the finder found, one row per
 // group with the copy to keep first, the photos marked for the Trash, and moving them there.
-// A photo is pre-marked only when its own similarity to the copy to keep is exact, so that a
-// chain of near shots is never taken for copies. Lives on the GUI thread; the search and the
-// moves run on a queue of their own and come back as queued calls. The AppModel it is given
-// must outlive it.
+// The copies of a group of the same picture are pre-marked, those of a group only alike are
+// not (DuplicateFinder::Group decides which is which). Lives on the GUI thread; the search and the
+// moves run on a queue of their own and come back as queued calls. The folders (the library,
+// its indexer and where files are) and the indexing status it is given must outlive it; what
+// it has to say goes out as `noticed`.
 #pragma once
 
 #include <QAbstractListModel>
@@ -20,13 +21,18 @@
 
 namespace quillmere {
 
-class AppModel;
+class FolderModel;
+class IndexingStatus;
+class Library;
 class GuiQueue;
 class SerialQueue;
 
 class DuplicatesModel : public QAbstractListModel {
   Q_OBJECT
-  Q_PROPERTY(AppModel* app READ app WRITE setApp NOTIFY appChanged)
+  Q_PROPERTY(FolderModel* folders READ folders WRITE setFolders NOTIFY foldersChanged)
+  Q_PROPERTY(IndexingStatus* indexing READ indexing WRITE setIndexing NOTIFY indexingChanged)
+  Q_MOC_INCLUDE("FolderModel.h")
+  Q_MOC_INCLUDE("IndexingStatus.h")
   Q_PROPERTY(
       bool includeSimilar READ includeSimilar WRITE setIncludeSimilar NOTIFY includeSimilarChanged)
   Q_PROPERTY(bool working READ working NOTIFY workingChanged)
@@ -59,8 +65,10 @@ class DuplicatesModel : public QAbstractListModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QHash<int, QByteArray> roleNames() const override;
 
-  AppModel* app() const { return app_; }
-  void setApp(AppModel* app);
+  FolderModel* folders() const;
+  void setFolders(FolderModel* folders);
+  IndexingStatus* indexing() const;
+  void setIndexing(IndexingStatus* indexing);
   bool includeSimilar() const { return includeSimilar_; }
   void setIncludeSimilar(bool include);
   bool working() const { return working_; }
@@ -77,8 +85,7 @@ class DuplicatesModel : public QAbstractListModel {
 
   // The group's title: "Same photo · N copies" or "Very similar · N photos".
   static QString title(const DuplicateFinder::Group& group);
-  // The files pre-marked for the Trash: every copy whose own similarity to the copy to keep
-  // is exact.
+  // The files pre-marked for the Trash: the copies of every group of the same picture.
   static std::set<std::int64_t> preMarked(const std::vector<DuplicateFinder::Group>& groups);
 
   // Starts a search; a search still running is superseded and its answer dropped.
@@ -93,7 +100,10 @@ class DuplicatesModel : public QAbstractListModel {
   Q_INVOKABLE void trash();
 
  signals:
-  void appChanged();
+  void foldersChanged();
+  void indexingChanged();
+  // What the window has to tell (the Trash's answer), for the notice bar.
+  void noticed(const QString& text);
   void includeSimilarChanged();
   void workingChanged();
   void progressChanged();
@@ -103,7 +113,7 @@ class DuplicatesModel : public QAbstractListModel {
   void canTrashChanged();
   // A search's answer was applied.
   void groupsApplied();
-  // The Trash answered and the notice was set.
+  // The Trash answered and its notice went out.
   void trashAnswered();
 
  private:
@@ -131,7 +141,10 @@ class DuplicatesModel : public QAbstractListModel {
   void setMarks(std::set<std::int64_t> marked);
   void updateCanTrash();
 
-  QPointer<AppModel> app_;
+  Library* library() const;
+
+  QPointer<FolderModel> folders_;
+  QPointer<IndexingStatus> indexing_;
   bool includeSimilar_ = true;
   bool working_ = false;
   double progress_ = 0;

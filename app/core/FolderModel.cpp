@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "GuiQueue.h"
+#include "OfflineNotes.h"
 #include "VolumeWatcher.h"
 #include "core/StandardPath.h"
 #include "indexer/Indexer.h"
@@ -63,7 +64,7 @@ std::vector<std::int64_t> FolderModel::reachable() const {
 }
 
 std::optional<std::filesystem::path> FolderModel::reachableURL(const Root& root) const {
-  std::lock_guard guard(accessCacheLock_);
+  MutexLock guard(accessCacheLock_);
   const auto found = accessCache_.find(root.id);
   if (found == accessCache_.end()) return std::nullopt;
   return found->second;
@@ -146,7 +147,7 @@ void FolderModel::resolveFolders() {
     folders.push_back(Folder{root, accessing_.contains(root.id), external});
   }
   {
-    std::lock_guard guard(accessCacheLock_);
+    MutexLock guard(accessCacheLock_);
     accessCache_ = accessing_;
   }
   list_->setFolders(std::move(folders));
@@ -204,6 +205,10 @@ std::optional<std::filesystem::path> FolderModel::url(const MediaFile& file) con
 
 bool FolderModel::isOnline(const MediaFile& file) const {
   return accessing_.contains(file.rootID);
+}
+
+QString FolderModel::offlineNote(bool online, const QString& volumeName) const {
+  return OfflineNotes::folderRow(online, volumeName);
 }
 
 std::optional<Folder> FolderModel::folder(const MediaFile& file) const {

@@ -12,13 +12,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "Folder.h"
 #include "FolderListModel.h"
 #include "FolderPicker.h"
+#include "core/ThreadAnnotations.h"
 #include "index/FolderRules.h"
 #include "index/Library.h"
 
@@ -59,6 +59,9 @@ class FolderModel : public QObject {
   // The folders that can be read now.
   std::vector<std::int64_t> reachable() const;
 
+  // The library and its indexer once started; no indexer while another process writes.
+  Library* library() const { return library_; }
+  Indexer* indexer() const { return indexer_; }
   FolderListModel* list() const { return list_; }
   FolderPicker* picker() const { return picker_; }
   VolumeWatcher* volumes() const { return volumes_; }
@@ -79,6 +82,8 @@ class FolderModel : public QObject {
   std::optional<std::filesystem::path> url(const MediaFile& file) const;
   bool isOnline(const MediaFile& file) const;
   std::optional<Folder> folder(const MediaFile& file) const;
+  // A folder row's line while its drive is not connected (OfflineNotes); empty while online.
+  Q_INVOKABLE QString offlineNote(bool online, const QString& volumeName) const;
   // What the indexer's threads read: where a folder can be read now.
   std::optional<std::filesystem::path> reachableURL(const Root& root) const;
 
@@ -116,8 +121,8 @@ class FolderModel : public QObject {
   // Folders that can be read now, with where (GUI thread only), and the copy the indexer's
   // threads read.
   std::map<std::int64_t, std::filesystem::path> accessing_;
-  mutable std::mutex accessCacheLock_;  // guards accessCache_
-  std::map<std::int64_t, std::filesystem::path> accessCache_;
+  mutable Mutex accessCacheLock_;
+  std::map<std::int64_t, std::filesystem::path> accessCache_ GUARDED_BY(accessCacheLock_);
 };
 
 }  // namespace quillmere

@@ -8,9 +8,11 @@
 #include <system_error>
 
 #include "Actions.h"
-#include "AppModel.h"
+#include "FolderListModel.h"
+#include "FolderModel.h"
 #include "GuiQueue.h"
 #include "IndexingStatus.h"
+#include "SearchModel.h"
 #include "SerialQueue.h"
 #include "model/ModelChoice.h"
 #include "model/ModelImport.h"
@@ -33,18 +35,58 @@ LibrarySettings::~LibrarySettings() {
   queue_.reset();
 }
 
-void LibrarySettings::setApp(AppModel* app) {
-  if (app == app_) return;
-  if (app_) disconnect(app_->indexing(), nullptr, this, nullptr);
-  app_ = app;
+SearchModel* LibrarySettings::search() const {
+  return search_;
+}
+
+FolderModel* LibrarySettings::folders() const {
+  return folders_;
+}
+
+IndexingStatus* LibrarySettings::indexing() const {
+  return indexing_;
+}
+
+Actions* LibrarySettings::actions() const {
+  return actions_;
+}
+
+void LibrarySettings::setSearch(SearchModel* search) {
+  if (search == search_) return;
+  search_ = search;
+  emit searchChanged();
+}
+
+void LibrarySettings::setFolders(FolderModel* folders) {
+  if (folders == folders_) return;
+  folders_ = folders;
+  emit foldersChanged();
+}
+
+void LibrarySettings::setIndexing(IndexingStatus* indexing) {
+  if (indexing == indexing_) return;
+  if (indexing_) disconnect(indexing_, nullptr, this, nullptr);
+  indexing_ = indexing;
   // The library grows as files are indexed: the size shown follows.
-  if (app_) connect(app_->indexing(), &IndexingStatus::changed, this, &LibrarySettings::refresh);
-  emit appChanged();
+  if (indexing_) connect(indexing_, &IndexingStatus::changed, this, &LibrarySettings::refresh);
+  emit indexingChanged();
+}
+
+void LibrarySettings::setActions(Actions* actions) {
+  if (actions == actions_) return;
+  actions_ = actions;
+  emit actionsChanged();
+}
+
+void LibrarySettings::setLibraryPath(const QString& path) {
+  if (path == libraryPath_) return;
+  libraryPath_ = path;
+  emit libraryPathChanged();
   refresh();
 }
 
-QString LibrarySettings::libraryPath() const {
-  return app_ ? QString::fromStdString(app_->libraryURL().string()) : QString();
+std::optional<ModelInfo> LibrarySettings::modelInfo() const {
+  return search_ ? search_->modelInfo() : std::nullopt;
 }
 
 qint64 LibrarySettings::bytesOnDisk(const std::filesystem::path& library) {
@@ -58,51 +100,51 @@ qint64 LibrarySettings::bytesOnDisk(const std::filesystem::path& library) {
 }
 
 void LibrarySettings::refresh() {
-  const qint64 bytes = app_ ? bytesOnDisk(app_->libraryURL()) : 0;
+  const qint64 bytes = libraryPath_.isEmpty() ? 0 : bytesOnDisk(libraryPath_.toStdString());
   if (bytes == libraryBytes_) return;
   libraryBytes_ = bytes;
   emit libraryBytesChanged();
 }
 
 void LibrarySettings::erase() {
-  if (!app_ || !app_->library()) return;
-  const auto folders = app_->folders()->list()->folders();
+  if (!folders_ || !folders_->library()) return;
+  const auto folders = folders_->list()->folders();
   if (folders.empty()) return;
-  for (const auto& folder : folders) app_->folders()->removeFolder(folder.root.id);
+  for (const auto& folder : folders) folders_->removeFolder(folder.root.id);
   try {
-    app_->library()->compact();
+    folders_->library()->compact();
   } catch (const std::exception& failure) {
     // The folders are gone; what they left may still be in the file's free pages.
-    app_->setNotice(tr("Quillmere forgot its folders but couldn't compact its library: %1")
-                        .arg(QString::fromStdString(failure.what())));
+    emit noticed(tr("Quillmere forgot its folders but couldn't compact its library: %1")
+                     .arg(QString::fromStdString(failure.what())));
     refresh();
     emit erased();
     return;
   }
   refresh();
-  app_->setNotice(
+  emit noticed(
       tr("Quillmere forgot its folders. The library now takes %1.").arg(fileSize(libraryBytes_)));
   emit erased();
 }
 
 void LibrarySettings::showLibrary() const {
-  if (app_) app_->actions()->reveal(app_->libraryURL());
+  if (actions_ && !libraryPath_.isEmpty()) actions_->reveal(libraryPath_.toStdString());
 }
 
 bool LibrarySettings::isDemoModel() const {
-  const auto info = app_ ? app_->modelInfo() : std::nullopt;
+  const auto info = modelInfo();
   return info && info->isDemo();
 }
 
 QString LibrarySettings::modelName() const {
-  const auto info = app_ ? app_->modelInfo() : std::nullopt;
+  const auto info = modelInfo();
   if (!info) return tr("No model loaded");
   const QString id = QString::fromStdString(info->hf);
   return isDemoModel() ? tr("Demo model (%1)").arg(id) : id;
 }
 
 QString LibrarySettings::modelUnderstands() const {
-  const auto info = app_ ? app_->modelInfo() : std::nullopt;
+  const auto info = modelInfo();
   if (!info) return {};
   if (isDemoModel()) {
     return tr(
@@ -191,16 +233,13 @@ bool LibrarySettings::useModel(const QString& name) {
     return false;
   }
   emit importedModelsChanged();
-  if (app_) {
-    app_->setNotice(
-        qEnvironmentVariableIsSet("QUILLMERE_MODEL_DIR")
-            ? tr("%1 is chosen, but QUILLMERE_MODEL_DIR names another model: unset it, then "
-                 "quit and open Quillmere again.")
-                  .arg(name)
-            : tr("%1 is chosen. Quit and open Quillmere again to use it; every file is then "
-                 "indexed again.")
-                  .arg(name));
-  }
+  emit noticed(qEnvironmentVariableIsSet("QUILLMERE_MODEL_DIR")
+                   ? tr("%1 is chosen, but QUILLMERE_MODEL_DIR names another model: unset it, "
+                        "then quit and open Quillmere again.")
+                         .arg(name)
+                   : tr("%1 is chosen. Quit and open Quillmere again to use it; every file is "
+                        "then indexed again.")
+                         .arg(name));
   return true;
 }
 

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the settings window shows and does beyond the folder list: the size of the library
-// files, erasing what the library learned, and the search model in use. The AppModel it is
-// given must outlive it.
+// files, erasing what the library learned, and the search model in use. Reads the model in
+// use from the search, the folders (and the library to compact) from the folder model, the
+// library's growth from the indexing status, and reveals files through the actions; each
+// must outlive it. What it has to say goes out as `noticed`.
 #pragma once
 
 #include <QObject>
@@ -11,22 +13,36 @@
 #include <QUrl>
 #include <filesystem>
 #include <memory>
+#include <optional>
+
+#include "model/ModelInfo.h"
 
 namespace quillmere {
 
-class AppModel;
+class Actions;
+class FolderModel;
+class IndexingStatus;
+class SearchModel;
 class GuiQueue;
 class SerialQueue;
 
 class LibrarySettings : public QObject {
   Q_OBJECT
-  Q_PROPERTY(AppModel* app READ app WRITE setApp NOTIFY appChanged)
-  Q_PROPERTY(QString libraryPath READ libraryPath NOTIFY appChanged)
+  Q_PROPERTY(SearchModel* search READ search WRITE setSearch NOTIFY searchChanged)
+  Q_PROPERTY(FolderModel* folders READ folders WRITE setFolders NOTIFY foldersChanged)
+  Q_PROPERTY(IndexingStatus* indexing READ indexing WRITE setIndexing NOTIFY indexingChanged)
+  Q_PROPERTY(Actions* actions READ actions WRITE setActions NOTIFY actionsChanged)
+  Q_MOC_INCLUDE("Actions.h")
+  Q_MOC_INCLUDE("FolderModel.h")
+  Q_MOC_INCLUDE("IndexingStatus.h")
+  Q_MOC_INCLUDE("SearchModel.h")
+  // The library file.
+  Q_PROPERTY(QString libraryPath READ libraryPath WRITE setLibraryPath NOTIFY libraryPathChanged)
   // The library file with its "-wal" and "-shm" files, in bytes, as of the last refresh.
   Q_PROPERTY(qint64 libraryBytes READ libraryBytes NOTIFY libraryBytesChanged)
-  Q_PROPERTY(QString modelName READ modelName NOTIFY appChanged)
+  Q_PROPERTY(QString modelName READ modelName NOTIFY searchChanged)
   // What the model understands, in a sentence.
-  Q_PROPERTY(QString modelUnderstands READ modelUnderstands NOTIFY appChanged)
+  Q_PROPERTY(QString modelUnderstands READ modelUnderstands NOTIFY searchChanged)
   // Where real models come from.
   Q_PROPERTY(QString modelHelp READ modelHelp CONSTANT)
   // The names of the models the user imported, in their folder of models.
@@ -44,9 +60,16 @@ class LibrarySettings : public QObject {
   // Lets an import under way finish.
   ~LibrarySettings() override;
 
-  AppModel* app() const { return app_; }
-  void setApp(AppModel* app);
-  QString libraryPath() const;
+  SearchModel* search() const;
+  void setSearch(SearchModel* search);
+  FolderModel* folders() const;
+  void setFolders(FolderModel* folders);
+  IndexingStatus* indexing() const;
+  void setIndexing(IndexingStatus* indexing);
+  Actions* actions() const;
+  void setActions(Actions* actions);
+  QString libraryPath() const { return libraryPath_; }
+  void setLibraryPath(const QString& path);
   qint64 libraryBytes() const { return libraryBytes_; }
   QString modelName() const;
   QString modelUnderstands() const;
@@ -75,7 +98,13 @@ class LibrarySettings : public QObject {
   Q_INVOKABLE bool useModel(const QString& name);
 
  signals:
-  void appChanged();
+  void searchChanged();
+  void foldersChanged();
+  void indexingChanged();
+  void actionsChanged();
+  void libraryPathChanged();
+  // What the settings have to tell (an erase's or a choice's outcome), for the notice bar.
+  void noticed(const QString& text);
   void libraryBytesChanged();
   // An erase finished; the notice says what the library now takes.
   void erased();
@@ -89,7 +118,13 @@ class LibrarySettings : public QObject {
   bool isDemoModel() const;
   void finishImport(const QString& name, const QString& error, const QString& notes);
 
-  QPointer<AppModel> app_;
+  std::optional<ModelInfo> modelInfo() const;
+
+  QPointer<SearchModel> search_;
+  QPointer<FolderModel> folders_;
+  QPointer<IndexingStatus> indexing_;
+  QPointer<Actions> actions_;
+  QString libraryPath_;
   qint64 libraryBytes_ = 0;
   bool importing_ = false;
   QString importError_;

@@ -9,35 +9,53 @@
 #include <algorithm>
 #include <utility>
 
-#include "AppModel.h"
+#include "FolderListModel.h"
+#include "FolderModel.h"
+#include "OfflineNotes.h"
+#include "ResultListModel.h"
+#include "SearchModel.h"
 #include "scan/Timecode.h"
 
 namespace quillmere {
 
 PreviewFacts::PreviewFacts(QObject* parent) : QObject(parent), announced_(values()) {}
 
-void PreviewFacts::setApp(AppModel* app) {
-  if (app_ == app) return;
-  if (app_) {
-    disconnect(app_->search(), nullptr, this, nullptr);
-    disconnect(app_->search()->results(), nullptr, this, nullptr);
-    disconnect(app_->folders()->list(), nullptr, this, nullptr);
+SearchModel* PreviewFacts::search() const {
+  return search_;
+}
+
+FolderModel* PreviewFacts::folders() const {
+  return folders_;
+}
+
+void PreviewFacts::setSearch(SearchModel* search) {
+  if (search_ == search) return;
+  if (search_) {
+    disconnect(search_, nullptr, this, nullptr);
+    disconnect(search_->results(), nullptr, this, nullptr);
   }
-  app_ = app;
-  if (app_) follow(app_);
+  search_ = search;
+  if (search_) {
+    connect(search_, &SearchModel::exactTimesChanged, this, &PreviewFacts::refresh);
+    follow(search_->results());
+  }
   refresh();
 }
 
-void PreviewFacts::follow(AppModel* app) {
-  connect(app->search(), &SearchModel::exactTimesChanged, this, &PreviewFacts::refresh);
-  // Rows and folders change under a kept frame id: a re-run, a drive coming and going.
-  for (QAbstractItemModel* list : {static_cast<QAbstractItemModel*>(app->search()->results()),
-                                   static_cast<QAbstractItemModel*>(app->folders()->list())}) {
-    connect(list, &QAbstractItemModel::modelReset, this, &PreviewFacts::refresh);
-    connect(list, &QAbstractItemModel::dataChanged, this, &PreviewFacts::refresh);
-    connect(list, &QAbstractItemModel::rowsInserted, this, &PreviewFacts::refresh);
-    connect(list, &QAbstractItemModel::rowsRemoved, this, &PreviewFacts::refresh);
-  }
+void PreviewFacts::setFolders(FolderModel* folders) {
+  if (folders_ == folders) return;
+  if (folders_) disconnect(folders_->list(), nullptr, this, nullptr);
+  folders_ = folders;
+  if (folders_) follow(folders_->list());
+  refresh();
+}
+
+// Rows and folders change under a kept frame id: a re-run, a drive coming and going.
+void PreviewFacts::follow(QAbstractItemModel* list) {
+  connect(list, &QAbstractItemModel::modelReset, this, &PreviewFacts::refresh);
+  connect(list, &QAbstractItemModel::dataChanged, this, &PreviewFacts::refresh);
+  connect(list, &QAbstractItemModel::rowsInserted, this, &PreviewFacts::refresh);
+  connect(list, &QAbstractItemModel::rowsRemoved, this, &PreviewFacts::refresh);
 }
 
 QVariant PreviewFacts::frameId() const {
@@ -54,9 +72,9 @@ void PreviewFacts::setFrameId(const QVariant& frameId) {
 
 void PreviewFacts::refresh() {
   result_.reset();
-  if (app_ && frameId_) {
-    const auto row = app_->search()->results()->row(*frameId_);
-    if (row) result_ = app_->search()->results()->results()[static_cast<std::size_t>(*row)];
+  if (attached() && frameId_) {
+    const auto row = search_->results()->row(*frameId_);
+    if (row) result_ = search_->results()->results()[static_cast<std::size_t>(*row)];
   }
   announce();
 }
@@ -87,12 +105,12 @@ bool PreviewFacts::isVideo() const {
 }
 
 bool PreviewFacts::online() const {
-  return result_ && app_ && app_->folders()->isOnline(result_->file);
+  return result_ && attached() && folders_->isOnline(result_->file);
 }
 
 QString PreviewFacts::filePath() const {
-  if (!result_ || !app_) return {};
-  const auto location = app_->folders()->url(result_->file);
+  if (!result_ || !attached()) return {};
+  const auto location = folders_->url(result_->file);
   return location ? QString::fromStdString(location->string()) : QString();
 }
 
@@ -102,7 +120,7 @@ QUrl PreviewFacts::fileUrl() const {
 }
 
 double PreviewFacts::openTime() const {
-  return result_ && app_ ? app_->search()->openTime(*result_) : 0;
+  return result_ && attached() ? search_->openTime(*result_) : 0;
 }
 
 QString PreviewFacts::openTimecode() const {
@@ -110,7 +128,7 @@ QString PreviewFacts::openTimecode() const {
 }
 
 bool PreviewFacts::exact() const {
-  return result_ && app_ && app_->search()->exactTimes().contains(result_->frameID);
+  return result_ && attached() && search_->exactTimes().contains(result_->frameID);
 }
 
 QString PreviewFacts::durationTimecode() const {
@@ -134,8 +152,8 @@ QString PreviewFacts::homeShortened(const QString& path) {
 }
 
 QString PreviewFacts::folderPath() const {
-  if (!result_ || !app_) return {};
-  const auto folder = app_->folders()->folder(result_->file);
+  if (!result_ || !attached()) return {};
+  const auto folder = folders_->folder(result_->file);
   if (!folder) return {};
   const auto file = std::filesystem::path(folder->root.path) / result_->file.relPath;
   return homeShortened(QString::fromStdString(file.parent_path().string()));
@@ -179,23 +197,19 @@ QString PreviewFacts::matchWords(float best, float score) {
 }
 
 QString PreviewFacts::matchWords() const {
-  if (!result_ || !app_ || app_->search()->results()->results().empty()) return {};
-  return matchWords(app_->search()->results()->results().front().score, result_->score);
+  if (!result_ || !attached() || search_->results()->results().empty()) return {};
+  return matchWords(search_->results()->results().front().score, result_->score);
 }
 
 QString PreviewFacts::offlineNote() const {
-  if (!result_ || !app_ || online()) return {};
-  const auto folder = app_->folders()->folder(result_->file);
-  const auto volume = folder && folder->root.volumeName && !folder->root.volumeName->empty()
-                          ? QString::fromStdString(*folder->root.volumeName)
-                          : tr("a drive");
-  return tr("On %1 that isn't connected. Connect it to open this file.").arg(volume);
+  if (!result_ || !attached()) return {};
+  return OfflineNotes::preview(online(), folders_->folder(result_->file));
 }
 
 QVariant PreviewFacts::neighbour(int step) const {
-  if (!result_ || !app_) return {};
-  const auto& results = app_->search()->results()->results();
-  const auto row = app_->search()->results()->row(result_->frameID);
+  if (!result_ || !attached()) return {};
+  const auto& results = search_->results()->results();
+  const auto row = search_->results()->row(result_->frameID);
   if (!row) return {};
   const auto last = static_cast<int>(results.size()) - 1;
   const auto next = std::clamp(*row + step, 0, last);

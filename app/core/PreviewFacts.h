@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the preview pane and the peek show of one result, as plain properties for the views:
 // follows the model's results, exact times and folder reachability, and reads nothing from
-// disk. Set `app`, then `frameId` (null shows nothing).
+// disk. Set `search` and `folders`, then `frameId` (null shows nothing).
 #pragma once
 
+#include <QAbstractItemModel>
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
@@ -16,12 +17,17 @@
 
 namespace quillmere {
 
-class AppModel;
+class FolderModel;
+class SearchModel;
 
 class PreviewFacts : public QObject {
   Q_OBJECT
 
-  Q_PROPERTY(AppModel* app READ app WRITE setApp NOTIFY appChanged)
+  // The results the frame is among, and the folders that say where its file is.
+  Q_PROPERTY(SearchModel* search READ search WRITE setSearch NOTIFY searchChanged)
+  Q_PROPERTY(FolderModel* folders READ folders WRITE setFolders NOTIFY foldersChanged)
+  Q_MOC_INCLUDE("SearchModel.h")
+  Q_MOC_INCLUDE("FolderModel.h")
   // A frame id, or null.
   Q_PROPERTY(QVariant frameId READ frameId WRITE setFrameId NOTIFY frameIdChanged)
   // The frame is among the model's results.
@@ -53,8 +59,10 @@ class PreviewFacts : public QObject {
  public:
   explicit PreviewFacts(QObject* parent = nullptr);
 
-  AppModel* app() const { return app_; }
-  void setApp(AppModel* app);
+  SearchModel* search() const;
+  void setSearch(SearchModel* search);
+  FolderModel* folders() const;
+  void setFolders(FolderModel* folders);
   QVariant frameId() const;
   void setFrameId(const QVariant& frameId);
 
@@ -88,7 +96,8 @@ class PreviewFacts : public QObject {
   static QString dateAndTime(double seconds, std::optional<int> offsetMinutes = std::nullopt);
 
  signals:
-  void appChanged();
+  void searchChanged();
+  void foldersChanged();
   void frameIdChanged();
   // Each only when its value changed, so that a re-run keeping the frame restarts no player.
   void validChanged();
@@ -111,7 +120,8 @@ class PreviewFacts : public QObject {
   void offlineNoteChanged();
 
  private:
-  void follow(AppModel* app);
+  void follow(QAbstractItemModel* list);
+  bool attached() const { return search_ && folders_; }
   void refresh();
   // The values of this type's own properties, in declaration order.
   QVariantList values() const;
@@ -119,7 +129,8 @@ class PreviewFacts : public QObject {
   // the model has already changed underneath, so the old values are kept rather than re-read.
   void announce();
 
-  QPointer<AppModel> app_;
+  QPointer<SearchModel> search_;
+  QPointer<FolderModel> folders_;
   std::optional<qint64> frameId_;
   std::optional<SearchResult> result_;
   QVariantList announced_;

@@ -213,13 +213,13 @@ void ResultListModel::moveIntoOrder(const FrameRows& wanted) {
            results_[from + length].frameID == frames[rank + length]) {
       ++length;
     }
-    moveRows(from, length, rank == 0 ? 0 : *row(frames[rank - 1]) + 1);
+    moveBlock(from, length, rank == 0 ? 0 : *row(frames[rank - 1]) + 1);
     rank += length;
   }
 }
 
 // `to` is the row before which the rows go, numbered before the move, as Qt counts it.
-void ResultListModel::moveRows(int from, int length, int to) {
+void ResultListModel::moveBlock(int from, int length, int to) {
   if (to >= from && to <= from + length) return;  // already there
   beginMoveRows({}, from, from + length - 1, {}, to);
   const auto begin = results_.begin();

@@ -77,7 +77,7 @@ class ResultListModel : public QAbstractListModel {
   void removeUnwanted(const FrameRows& wanted);
   // Puts the rows in the order of `wanted`, moving as few as it can.
   void moveIntoOrder(const FrameRows& wanted);
-  void moveRows(int from, int length, int to);
+  void moveBlock(int from, int length, int to);
   // Inserts the frames of `results` not yet listed; the listed ones must already be in order.
   void insertMissing(const std::vector<SearchResult>& results);
   void updateChanged(std::vector<SearchResult>& results);

@@ -14,6 +14,7 @@
 #include "FolderModel.h"
 #include "Format.h"
 #include "GuiQueue.h"
+#include "OfflineNotes.h"
 #include "SerialQueue.h"
 #include "core/CaptureTime.h"
 #include "index/Library.h"
@@ -511,12 +512,13 @@ std::optional<SearchResult> SearchModel::storedFrame(std::int64_t fileID,
 
 // ---- For the main window ----
 
+std::optional<ModelInfo> SearchModel::modelInfo() const {
+  if (!embedder_) return std::nullopt;
+  return embedder_->info();
+}
+
 QString SearchModel::offlineNote(const MediaFile& file) const {
-  if (folders_.isOnline(file)) return {};
-  const auto found = folders_.folder(file);
-  const auto volume =
-      found && found->root.volumeName ? QString::fromStdString(*found->root.volumeName) : QString();
-  return tr("On %1 — not connected").arg(volume.isEmpty() ? tr("a drive") : volume);
+  return OfflineNotes::tile(folders_.isOnline(file), folders_.folder(file));
 }
 
 QUrl SearchModel::fileUrl(qint64 frameID) const {

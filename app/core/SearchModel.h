@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ResultListModel.h"
+#include "model/ModelInfo.h"
 #include "search/MoreLikeThis.h"
 #include "search/SearchFilter.h"
 
@@ -113,6 +114,8 @@ class SearchModel : public QObject {
   void attach(Embedder* embedder, Library* library, SearchEngine* engine);
   // Start-up failed: the window says so instead of searching.
   void setStartupFailed(bool failed);
+  // The search model the embedder given runs; absent when none is.
+  std::optional<ModelInfo> modelInfo() const;
 
   QString query() const { return query_; }
   void setQuery(const QString& query);

@@ -16,7 +16,7 @@ SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
 
 SerialQueue::~SerialQueue() {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     stopping_ = true;
     items_.clear();
   }
@@ -26,7 +26,7 @@ SerialQueue::~SerialQueue() {
 
 void SerialQueue::post(std::function<void()> work) {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     items_.push_back(std::move(work));
   }
   wake_.notify_one();
@@ -43,8 +43,8 @@ void SerialQueue::run() {
   for (;;) {
     std::function<void()> work;
     {
-      std::unique_lock guard(lock_);
-      wake_.wait(guard, [this] { return stopping_ || !items_.empty(); });
+      MutexLock guard(lock_);
+      while (!stopping_ && items_.empty()) wake_.wait(guard);
       if (stopping_) return;
       work = std::move(items_.front());
       items_.pop_front();

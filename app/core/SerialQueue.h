@@ -7,9 +7,10 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "core/ThreadAnnotations.h"
 
 namespace quillmere {
 
@@ -32,10 +33,10 @@ class SerialQueue {
   void run();
 
   const std::string label_;
-  std::mutex lock_;  // guards items_ and stopping_
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> items_;
-  bool stopping_ = false;
+  Mutex lock_;
+  std::condition_variable_any wake_;
+  std::deque<std::function<void()>> items_ GUARDED_BY(lock_);
+  bool stopping_ GUARDED_BY(lock_) = false;
   std::thread thread_;
 };
 

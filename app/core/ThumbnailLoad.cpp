@@ -2,38 +2,39 @@
 // ThumbnailLoad: the steps of one result picture, from cache to stored thumbnail to file.
 #include "ThumbnailLoad.h"
 
-#include "AppModel.h"
+#include "FolderModel.h"
 #include "Thumbnails.h"
 
 namespace quillmere {
 
-std::shared_ptr<ThumbnailLoad> ThumbnailLoad::start(Thumbnails& thumbnails, const AppModel& app,
+std::shared_ptr<ThumbnailLoad> ThumbnailLoad::start(Thumbnails& thumbnails,
+                                                    const FolderModel& folders,
                                                     const SearchResult& result, double time,
                                                     int pixels, Show show) {
   auto load =
-      std::make_shared<ThumbnailLoad>(thumbnails, app, result, time, pixels, std::move(show));
+      std::make_shared<ThumbnailLoad>(thumbnails, folders, result, time, pixels, std::move(show));
   load->run();
   return load;
 }
 
-ThumbnailLoad::ThumbnailLoad(Thumbnails& thumbnails, const AppModel& app,
+ThumbnailLoad::ThumbnailLoad(Thumbnails& thumbnails, const FolderModel& folders,
                              const SearchResult& result, double time, int pixels, Show show)
     : thumbnails_(thumbnails),
-      app_(app),
+      folders_(folders),
       result_(result),
       time_(time),
       pixels_(pixels),
       show_(std::move(show)) {}
 
 void ThumbnailLoad::run() {
-  if (const auto url = pixels_ > 0 ? app_.folders()->url(result_.file) : std::nullopt) {
+  if (const auto url = pixels_ > 0 ? folders_.url(result_.file) : std::nullopt) {
     const QImage cached = thumbnails_.cachedSharp(*url, result_.file, time_, pixels_);
     if (!cached.isNull()) {
       show_(cached, true);
       return;
     }
   }
-  Library* library = app_.library();
+  Library* library = folders_.library();
   if (!library) return loadSharp();
   const QImage small = thumbnails_.cachedSmall(result_);
   if (!small.isNull()) {
@@ -49,8 +50,8 @@ void ThumbnailLoad::run() {
 }
 
 void ThumbnailLoad::loadSharp() {
-  if (cancelled() || pixels_ <= 0 || !app_.folders()->isOnline(result_.file)) return;
-  const auto url = app_.folders()->url(result_.file);
+  if (cancelled() || pixels_ <= 0 || !folders_.isOnline(result_.file)) return;
+  const auto url = folders_.url(result_.file);
   if (!url) return;
   thumbnails_.sharp(*url, result_.file, time_, pixels_, cancelled_,
                     [self = shared_from_this()](const QImage& image) {

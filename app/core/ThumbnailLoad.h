@@ -14,7 +14,7 @@
 
 namespace quillmere {
 
-class AppModel;
+class FolderModel;
 class Thumbnails;
 
 class ThumbnailLoad : public std::enable_shared_from_this<ThumbnailLoad> {
@@ -22,15 +22,15 @@ class ThumbnailLoad : public std::enable_shared_from_this<ThumbnailLoad> {
   // Each picture as it comes, with whether it is the sharp one.
   using Show = std::function<void(const QImage& image, bool sharp)>;
 
-  // Starts loading (pixels 0: the stored thumbnail only); the model and the service must outlive
-  // the load or its cancellation.
-  static std::shared_ptr<ThumbnailLoad> start(Thumbnails& thumbnails, const AppModel& app,
+  // Starts loading (pixels 0: the stored thumbnail only) from the library and the files of
+  // folders; they and the service must outlive the load or its cancellation.
+  static std::shared_ptr<ThumbnailLoad> start(Thumbnails& thumbnails, const FolderModel& folders,
                                               const SearchResult& result, double time, int pixels,
                                               Show show);
   void cancel() { *cancelled_ = true; }
   bool cancelled() const { return *cancelled_; }
 
-  ThumbnailLoad(Thumbnails& thumbnails, const AppModel& app, const SearchResult& result,
+  ThumbnailLoad(Thumbnails& thumbnails, const FolderModel& folders, const SearchResult& result,
                 double time, int pixels, Show show);
 
  private:
@@ -38,7 +38,7 @@ class ThumbnailLoad : public std::enable_shared_from_this<ThumbnailLoad> {
   void loadSharp();
 
   Thumbnails& thumbnails_;
-  const AppModel& app_;
+  const FolderModel& folders_;
   const SearchResult result_;
   const double time_;
   const int pixels_;

@@ -2,16 +2,16 @@
 // Tray: the tray icon's tooltip and menu after the indexing state.
 #include "Tray.h"
 
-#include "AppModel.h"
+#include "FolderModel.h"
 #include "IndexingStatus.h"
 #include "TrayIcon.h"
 
 namespace quillmere {
 
-Tray::Tray(AppModel& model, TrayIcon& icon, QObject* parent)
-    : QObject(parent), model_(model), icon_(icon) {
+Tray::Tray(IndexingStatus& status, const FolderModel& folders, TrayIcon& icon, QObject* parent)
+    : QObject(parent), status_(status), folders_(folders), icon_(icon) {
   icon_.setActivation([this] { emit showRequested(); });
-  connect(model_.indexing(), &IndexingStatus::changed, this, &Tray::update);
+  connect(&status_, &IndexingStatus::changed, this, &Tray::update);
   update();
 }
 
@@ -25,7 +25,7 @@ QStringList Tray::menuTexts() const {
 
 // The status panel's words for the same state, on one line.
 QString Tray::indexingText() const {
-  return model_.ready() ? model_.indexing()->summary() : QString();
+  return folders_.library() ? status_.summary() : QString();
 }
 
 void Tray::update() {
@@ -35,8 +35,8 @@ void Tray::update() {
     toolTip_ = tip;
     icon_.setToolTip(toolTip_);
   }
-  auto* status = model_.indexing();
-  const bool canPause = model_.indexer() != nullptr;
+  auto* status = &status_;
+  const bool canPause = folders_.indexer() != nullptr;
   QStringList texts{tr("Show Quillmere")};
   if (canPause)
     texts.push_back(status->pausedByUser() ? tr("Resume Indexing") : tr("Pause Indexing"));

@@ -10,15 +10,18 @@
 
 namespace quillmere {
 
-class AppModel;
+class FolderModel;
+class IndexingStatus;
 class TrayIcon;
 
 class Tray : public QObject {
   Q_OBJECT
 
  public:
-  // Fills the icon's menu and tooltip, and keeps them current; does not show the icon.
-  Tray(AppModel& model, TrayIcon& icon, QObject* parent = nullptr);
+  // Fills the icon's menu and tooltip after status, and keeps them current; folders say
+  // whether the engine is open and can index. Does not show the icon.
+  Tray(IndexingStatus& status, const FolderModel& folders, TrayIcon& icon,
+       QObject* parent = nullptr);
 
   QString toolTip() const;
   // The menu's texts, in order.
@@ -33,7 +36,8 @@ class Tray : public QObject {
   void update();
   QString indexingText() const;
 
-  AppModel& model_;
+  IndexingStatus& status_;
+  const FolderModel& folders_;
   TrayIcon& icon_;
   QString toolTip_;
   QStringList menuTexts_;

@@ -9,12 +9,12 @@ WorkList::~WorkList() {
 }
 
 void WorkList::push(std::function<void()> work) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   work_.push_back(std::move(work));
 }
 
 std::function<void()> WorkList::take() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (work_.empty()) return {};
   std::function<void()> work = std::move(work_.front());
   work_.pop_front();
@@ -22,7 +22,7 @@ std::function<void()> WorkList::take() {
 }
 
 void WorkList::clear() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   work_.clear();
 }
 

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Work handed from one thread to another through a list guarded by a std::mutex, which
-// ThreadSanitizer sees (Qt's own hand-overs synchronise in code it cannot see).
+// Work handed from one thread to another through a list guarded by a mutex (a std::mutex
+// underneath), which ThreadSanitizer sees (Qt's own hand-overs synchronise in code it cannot see).
 #pragma once
 
 #include <deque>
 #include <functional>
-#include <mutex>
+
+#include "core/ThreadAnnotations.h"
 
 namespace quillmere {
 
@@ -24,8 +25,8 @@ class WorkList {
   void clear();
 
  private:
-  std::mutex lock_;  // guards work_
-  std::deque<std::function<void()>> work_;
+  Mutex lock_;
+  std::deque<std::function<void()>> work_ GUARDED_BY(lock_);
 };
 
 }  // namespace quillmere

@@ -23,7 +23,9 @@ ApplicationWindow {
 
     DuplicatesModel {
         id: dups
-        app: window.app
+        folders: window.app.folders
+        indexing: window.app.indexing
+        onNoticed: text => window.app.notice = text
     }
 
     SystemPalette {

@@ -29,7 +29,7 @@ RowLayout {
     readonly property string subtitle: {
         const grouped = n => Number(n).toLocaleString(Qt.locale(), "f", 0)
         if (!online)
-            return qsTr("Not connected · %1").arg(volumeName !== "" ? volumeName : qsTr("drive"))
+            return app.folders.offlineNote(online, volumeName)
         if (files > 0 && indexed < files)
             return qsTr("%1 of %2 ready").arg(grouped(indexed)).arg(grouped(files))
         if (files >= 1)

@@ -12,7 +12,8 @@ Popup {
     // How far Up and Down move the selection: the grid's column count.
     property int columns: 1
     readonly property PreviewFacts facts: PreviewFacts {
-        app: root.app
+        search: root.app.search
+        folders: root.app.folders
         frameId: root.app.search.selection
     }
     property InlinePlayer player: null

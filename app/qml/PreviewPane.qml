@@ -12,7 +12,8 @@ Item {
     // The peek shows over the window: the inline player pauses.
     property bool covered: false
     readonly property PreviewFacts facts: PreviewFacts {
-        app: root.app
+        search: root.app.search
+        folders: root.app.folders
         frameId: root.app.search.selection
     }
 

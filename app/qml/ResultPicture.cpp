@@ -191,7 +191,7 @@ void ResultPicture::restart() {
     shownFor_ = shownFor;
     show(QImage(), false);
   }
-  load_ = ThumbnailLoad::start(app_->thumbnails(), *app_, result, time, pixels,
+  load_ = ThumbnailLoad::start(app_->thumbnails(), *app_->folders(), result, time, pixels,
                                [this](const QImage& image, bool sharp) { show(image, sharp); });
 }
 

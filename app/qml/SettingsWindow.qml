@@ -36,7 +36,12 @@ ApplicationWindow {
 
     LibrarySettings {
         id: settings
-        app: window.app
+        search: window.app.search
+        folders: window.app.folders
+        indexing: window.app.indexing
+        actions: window.app.actions
+        libraryPath: window.app.libraryPath
+        onNoticed: text => window.app.notice = text
     }
 
     SystemPalette {

@@ -364,10 +364,6 @@
 <context>
     <name>FolderLabel</name>
     <message>
-        <source>drive</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Drive</source>
         <translation type="unfinished"></translation>
     </message>
@@ -377,10 +373,6 @@
     </message>
     <message>
         <source>Looking for photos and videos…</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Not connected · %1</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1392,6 +1384,29 @@
     </message>
 </context>
 <context>
+    <name>quillmere::OfflineNotes</name>
+    <message>
+        <source>On %1 — not connected</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>a drive</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>On %1 that isn&apos;t connected. Connect it to open this file.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not connected · %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>drive</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>quillmere::PreviewFacts</name>
     <message>
         <source>%1, %2</source>
@@ -1414,25 +1429,9 @@
         <source>Possible match</source>
         <translation type="unfinished"></translation>
     </message>
-    <message>
-        <source>a drive</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>On %1 that isn&apos;t connected. Connect it to open this file.</source>
-        <translation type="unfinished"></translation>
-    </message>
 </context>
 <context>
     <name>quillmere::SearchModel</name>
-    <message>
-        <source>On %1 — not connected</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>a drive</source>
-        <translation type="unfinished"></translation>
-    </message>
     <message>
         <source>All</source>
         <translation type="unfinished"></translation>

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <span>
 #include <vector>
 
 #include "core/Records.h"
@@ -33,7 +34,15 @@ class DuplicateFinder {
     std::vector<float> similarities;
 
     std::int64_t id() const { return files.empty() ? 0 : files.front().id; }
+    // The same picture: even the group's lowest qualifying pair is exact. Both front ends
+    // word a group and offer its copies by this alone.
     bool isExact() const { return similarity >= exact; }
+    // The files offered for removal: every copy after the one to keep when the group is the
+    // same picture, none when it is only alike.
+    std::span<const MediaFile> copies() const {
+      if (!isExact() || files.size() < 2) return {};
+      return std::span<const MediaFile>(files).subspan(1);
+    }
 
     bool operator==(const Group&) const = default;
   };

@@ -247,7 +247,7 @@ std::optional<std::filesystem::path> Embedder::defaultDirectory(
 }
 
 Embedder::TextSide Embedder::loadText() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (!tokenizer_) {
     tokenizer_ =
         std::make_shared<const BPETokenizer>(directory_ / "tokenizer.bin", info_.contextLength,
@@ -262,7 +262,7 @@ Embedder::TextSide Embedder::loadText() {
 }
 
 std::shared_ptr<Embedder::Encoder> Embedder::loadImages() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (!imageModel_) {
     imageModel_ = openEncoder("ImageEncoder", computeUnits_, info_.imageInput, info_.imageOutput,
                               Priority::background);
@@ -272,7 +272,7 @@ std::shared_ptr<Embedder::Encoder> Embedder::loadImages() {
 }
 
 std::shared_ptr<PixelBufferPool> Embedder::pixelPool() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (!pixelPool_) {
     try {
       pixelPool_ = PixelBufferPool::create(info_.imageSize);
@@ -386,7 +386,7 @@ void Embedder::releaseImages() {
   std::shared_ptr<Encoder> model;
   std::shared_ptr<PixelBufferPool> pool;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     model = std::move(imageModel_);
     pool = std::move(pixelPool_);
   }
@@ -399,7 +399,7 @@ void Embedder::releaseIdle(std::chrono::steady_clock::duration idle) {
   std::shared_ptr<Encoder> text;
   std::shared_ptr<const BPETokenizer> tokenizer;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     const auto now = std::chrono::steady_clock::now();
     if (now - imagesUsed_ >= idle) {
       images = std::move(imageModel_);

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -21,6 +20,7 @@
 
 #include "core/Float16.h"
 #include "core/Picture.h"
+#include "core/ThreadAnnotations.h"
 #include "model/ModelInfo.h"
 #include "model/PixelBufferPool.h"
 
@@ -136,13 +136,14 @@ class Embedder {
   ComputeUnits computeUnits_;
   ComputeUnits textComputeUnits_;
 
-  std::mutex lock_;  // guards the members below, only while they are made, used or dropped
-  std::shared_ptr<Encoder> imageModel_;
-  std::shared_ptr<Encoder> textModel_;
-  std::shared_ptr<const BPETokenizer> tokenizer_;
-  std::shared_ptr<PixelBufferPool> pixelPool_;
-  std::chrono::steady_clock::time_point imagesUsed_;
-  std::chrono::steady_clock::time_point textUsed_;
+  // Held only while the members below are made, used or dropped.
+  Mutex lock_;
+  std::shared_ptr<Encoder> imageModel_ GUARDED_BY(lock_);
+  std::shared_ptr<Encoder> textModel_ GUARDED_BY(lock_);
+  std::shared_ptr<const BPETokenizer> tokenizer_ GUARDED_BY(lock_);
+  std::shared_ptr<PixelBufferPool> pixelPool_ GUARDED_BY(lock_);
+  std::chrono::steady_clock::time_point imagesUsed_ GUARDED_BY(lock_);
+  std::chrono::steady_clock::time_point textUsed_ GUARDED_BY(lock_);
 };
 
 }  // namespace quillmere

@@ -34,7 +34,7 @@ PixelBufferPool::PixelBufferPool(std::int64_t side)
 PixelBufferPool::Lease PixelBufferPool::acquire(std::size_t count) {
   std::size_t frames = count == 0 ? 1 : count;
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     // The smallest idle block that fits.
     auto best = idle_.end();
     for (auto it = idle_.begin(); it != idle_.end(); ++it) {
@@ -53,7 +53,7 @@ PixelBufferPool::Lease PixelBufferPool::acquire(std::size_t count) {
 }
 
 void PixelBufferPool::giveBack(std::unique_ptr<std::uint8_t[]> block, std::size_t capacity) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   if (idle_.size() < maxIdleBuffers) {
     idle_.push_back(Idle{std::move(block), capacity});
     return;

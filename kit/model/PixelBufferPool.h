@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "core/ThreadAnnotations.h"
 
 namespace quillmere {
 
@@ -59,8 +60,8 @@ class PixelBufferPool : public std::enable_shared_from_this<PixelBufferPool> {
   };
   std::int64_t side_;
   std::size_t frameBytes_;
-  std::mutex lock_;  // guards idle_
-  std::vector<Idle> idle_;
+  Mutex lock_;
+  std::vector<Idle> idle_ GUARDED_BY(lock_);
 };
 
 }  // namespace quillmere

@@ -58,7 +58,7 @@ FolderWatcher::FolderWatcher(OnChange onChange, double quietSeconds)
 
 FolderWatcher::~FolderWatcher() {
   {
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     stopping_ = true;
   }
   const std::uint64_t one = 1;
@@ -88,7 +88,7 @@ std::size_t FolderWatcher::watchedDirectories() {
 
 void FolderWatcher::post(std::function<void()> work) {
   {
-    std::lock_guard lock(lock_);
+    MutexLock lock(lock_);
     queue_.push_back(std::move(work));
   }
   const std::uint64_t one = 1;
@@ -114,7 +114,7 @@ void FolderWatcher::run() {
     }
     std::deque<std::function<void()>> work;
     {
-      std::lock_guard lock(lock_);
+      MutexLock lock(lock_);
       if (stopping_) return;
       work.swap(queue_);
     }

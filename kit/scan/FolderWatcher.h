@@ -10,12 +10,13 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "core/ThreadAnnotations.h"
 
 namespace quillmere {
 
@@ -66,9 +67,9 @@ class FolderWatcher {
   const OnChange onChange_;
   const double quietSeconds_;
 
-  std::mutex lock_;  // guards queue_ and stopping_ only
-  std::deque<std::function<void()>> queue_;
-  bool stopping_ = false;
+  Mutex lock_;
+  std::deque<std::function<void()>> queue_ GUARDED_BY(lock_);
+  bool stopping_ GUARDED_BY(lock_) = false;
   int wake_ = -1;  // eventfd that wakes the thread for queued work
 
   // Touched only on the watcher thread.

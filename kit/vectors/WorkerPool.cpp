@@ -18,7 +18,7 @@ WorkerPool::WorkerPool(std::size_t workers) {
 
 WorkerPool::~WorkerPool() {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     stopping_ = true;
   }
   wake_.notify_all();
@@ -40,7 +40,7 @@ void WorkerPool::run(std::size_t count, const Task& task) {
     return;
   }
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     task_ = &task;
     count_ = count;
     next_ = 0;
@@ -50,8 +50,8 @@ void WorkerPool::run(std::size_t count, const Task& task) {
   wake_.notify_all();
   drain(task, count, 0);
   // Every worker checks in, so none can still be looking at this job when the next starts.
-  std::unique_lock guard(lock_);
-  done_.wait(guard, [this] { return pending_ == 0; });
+  MutexLock guard(lock_);
+  while (pending_ != 0) done_.wait(guard);
   task_ = nullptr;
 }
 
@@ -59,9 +59,10 @@ void WorkerPool::work(std::size_t slot) {
   // Jobs are counted from 0 at construction: a worker that starts after the first job was
   // posted still takes part in it.
   std::uint64_t seen = 0;
-  std::unique_lock guard(lock_);
+  MutexLock guard(lock_);
   for (;;) {
-    wake_.wait(guard, [&] { return stopping_ || generation_ != seen; });
+    // A loop rather than a predicate, so that the analysis sees the lock held.
+    while (!stopping_ && generation_ == seen) wake_.wait(guard);
     if (stopping_) return;
     seen = generation_;
     const auto* task = task_;

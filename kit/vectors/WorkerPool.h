@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/ThreadAnnotations.h"
+
 namespace quillmere {
 
 class WorkerPool {
@@ -41,15 +43,16 @@ class WorkerPool {
   void work(std::size_t slot);
   void drain(const Task& task, std::size_t count, std::size_t slot);
 
-  std::mutex jobLock_;  // held by the caller whose job is running
-  std::mutex lock_;     // guards the fields below
-  std::condition_variable wake_;
-  std::condition_variable done_;
-  const Task* task_ = nullptr;
-  std::size_t count_ = 0;
-  std::uint64_t generation_ = 0;
-  std::size_t pending_ = 0;  // workers that have not yet finished the current job
-  bool stopping_ = false;
+  std::mutex jobLock_;  // held by the caller whose job is running; guards no member
+  Mutex lock_;
+  std::condition_variable_any wake_;
+  std::condition_variable_any done_;
+  const Task* task_ GUARDED_BY(lock_) = nullptr;
+  std::size_t count_ GUARDED_BY(lock_) = 0;
+  std::uint64_t generation_ GUARDED_BY(lock_) = 0;
+  // Workers that have not yet finished the current job.
+  std::size_t pending_ GUARDED_BY(lock_) = 0;
+  bool stopping_ GUARDED_BY(lock_) = false;
   std::atomic<std::size_t> next_ = 0;  // the next index to hand out
   std::vector<std::thread> threads_;
 };

@@ -289,7 +289,7 @@ TEST_F(SessionBusTest, TheFileManagerShowsTheFileAndWithoutOneTheFolderOpens) {
             QStringList{QUrl::fromLocalFile(QString::fromStdString(clip.string())).toString()});
   // The Privacy tab's "Show in Folder" shows the library file the same way.
   LibrarySettings settings;
-  settings.setApp(&model());
+  attach(settings);
   settings.showLibrary();
   ASSERT_TRUE(revealed.wait(answerWait));
   EXPECT_EQ(fileManager.shown.back(),

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "LibrarySettings.h"
 #include "platform/PowerMonitor.h"
 #include "support/MediaFactory.h"
 
@@ -26,6 +27,15 @@ void AppTest::SetUpTestSuite() {
                shellQuoted(out.string() + "[Q=90]") + " 320");
     photos.push_back(out);
   }
+}
+
+void AppTest::attach(LibrarySettings& settings) {
+  settings.setSearch(model().search());
+  settings.setFolders(model().folders());
+  settings.setIndexing(model().indexing());
+  settings.setActions(model().actions());
+  settings.setLibraryPath(model().libraryPath());
+  QObject::connect(&settings, &LibrarySettings::noticed, &model(), &AppModel::setNotice);
 }
 
 void AppTest::SetUp() {

@@ -20,6 +20,10 @@
 #include "AppModel.h"
 #include "support/TempDirectory.h"
 
+namespace quillmere {
+class LibrarySettings;
+}
+
 namespace quillmere::test {
 
 class AppTest : public ::testing::Test {
@@ -30,6 +34,8 @@ class AppTest : public ::testing::Test {
 
   // The model over this test's library; made on first use.
   AppModel& model();
+  // The settings given the model's parts, as the settings window gives them.
+  void attach(LibrarySettings& settings);
   AppModel::Setup setup() const;
   std::filesystem::path modelDirectory() const;
   std::filesystem::path systemRoot() const { return temp->path() / "system"; }

@@ -35,7 +35,7 @@ class SettingsTest : public AppTest {
   LibrarySettings& settings() {
     if (!settings_) {
       settings_ = std::make_unique<LibrarySettings>();
-      settings_->setApp(&model());
+      attach(*settings_);
     }
     return *settings_;
   }

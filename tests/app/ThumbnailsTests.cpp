@@ -96,7 +96,7 @@ class ThumbnailsTest : public AppTest {
   };
   std::shared_ptr<ThumbnailLoad> load(const SearchResult& result, int pixels,
                                       std::vector<Shown>& shown) {
-    return ThumbnailLoad::start(*thumbs, model(), result, result.time, pixels,
+    return ThumbnailLoad::start(*thumbs, *model().folders(), result, result.time, pixels,
                                 [&shown](const QImage& image, bool sharp) {
                                   shown.push_back({image, sharp});
                                 });
@@ -354,7 +354,7 @@ TEST_F(ThumbnailsTest, QuittingWhilePicturesLoadReachesNoLibraryThatIsGone) {
     int shown = 0;
     for (const SearchResult& result : model().search()->results()->results()) {
       for (const int pixels : {0, 128, 256}) {
-        ThumbnailLoad::start(model().thumbnails(), model(), result, result.time, pixels,
+        ThumbnailLoad::start(model().thumbnails(), *model().folders(), result, result.time, pixels,
                              [&shown](const QImage&, bool) { ++shown; });
       }
     }

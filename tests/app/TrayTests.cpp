@@ -46,7 +46,7 @@ TEST_F(TrayTest, MenuPausesAndResumesIndexingAndTheTooltipFollows) {
   const auto folder = makeFolder("photos");
   addPhotos(folder, 40);
   RecordingTrayIcon icon;
-  Tray tray(model(), icon);
+  Tray tray(*model().indexing(), *model().folders(), icon);
   EXPECT_EQ(icon.texts(), (QStringList{"Show Quillmere", "Pause Indexing", "Quit"}));
   EXPECT_FALSE(icon.shown);  // showing is the application's choice
 
@@ -70,7 +70,7 @@ TEST_F(TrayTest, MenuPausesAndResumesIndexingAndTheTooltipFollows) {
 
 TEST_F(TrayTest, ShowQuitAndAClickOnTheIconAreTheApplicationsToAnswer) {
   RecordingTrayIcon icon;
-  Tray tray(model(), icon);
+  Tray tray(*model().indexing(), *model().folders(), icon);
   QSignalSpy show(&tray, &Tray::showRequested);
   QSignalSpy quit(&tray, &Tray::quitRequested);
   icon.choose("Show Quillmere");

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -313,6 +314,37 @@ TEST_F(CliTest, SimilarDuplicatesExportAndRemove) {
   EXPECT_EQ(status["files"], 5);
   // Nothing left to export once the video folder is gone.
   EXPECT_EQ(cli("export red -o " + shellQuoted(csv)).status, 1);
+}
+
+// The burst of the application's duplicates tests, made the same way: neighbours are exact
+// pairs, the ends are not. The group is the same picture by its lowest linking pair, as the
+// duplicates window words it.
+TEST_F(CliTest, ABurstChainedByExactNeighboursIsTheSamePicture) {
+  std::vector<std::filesystem::path> sources;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/usr/share/backgrounds/mate/nature")) {
+    if (entry.path().extension() == ".jpg") sources.push_back(entry.path());
+  }
+  std::sort(sources.begin(), sources.end());
+  ASSERT_GE(sources.size(), 2u);
+  const auto base = home->path() / "base.jpg";
+  runCommand("vips thumbnail " + shellQuoted(sources[1]) + " " +
+             shellQuoted(base.string() + "[Q=90]") + " 320");
+  const auto burst = home->path() / "Burst";
+  std::filesystem::create_directories(burst);
+  for (int i = 0; i < 12; ++i) {
+    const auto shot = burst / ("shot" + std::to_string(i) + ".jpg");
+    runCommand("vips linear " + shellQuoted(base) + " " + shellQuoted(shot.string() + "[Q=90]") +
+               " " + std::to_string(1.0 - 0.06 * i) + " 0");
+  }
+  ASSERT_EQ(cli("add " + shellQuoted(burst)).status, 0);
+  ASSERT_EQ(cli("index").status, 0);
+
+  const auto groups = nlohmann::json::parse(cli("duplicates --json").out);
+  ASSERT_EQ(groups["groups"].size(), 1u);
+  EXPECT_EQ(groups["groups"][0]["files"].size(), 12u);
+  EXPECT_TRUE(groups["groups"][0]["exact"].get<bool>());
+  EXPECT_NE(cli("duplicates").out.find("(same picture)"), std::string::npos);
 }
 
 TEST_F(CliTest, AParentFolderReplacesTheFoldersInsideItAndEachFileIsStoredOnce) {
