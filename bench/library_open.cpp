@@ -299,8 +299,8 @@ int main(int argc, char** argv) {
       anchor.push_back(timeSqliteCommand(path));
       ours.push_back(timeOpening(path, loaded));
     }
-    std::printf("round %d: Library(url:dim:modelSignature:) %.3f s, sqlite3 %.3f s\n", round + 1,
-                ours.back(), anchor.back());
+    std::printf("round %d: Library(filePath:dim:modelSignature:) %.3f s, sqlite3 %.3f s\n",
+                round + 1, ours.back(), anchor.back());
     std::fflush(stdout);
   }
   if (loaded != static_cast<std::size_t>(frames)) {

@@ -173,14 +173,14 @@ void Commands::start(const Command& command, const std::vector<std::string>& ope
 }
 
 void Commands::openEngine(const Command& command) {
-  libraryURL_ = Library::defaultURL();
+  libraryPath_ = Library::defaultPath();
   const bool reads = command.access == Access::reads;
   // A library of an older schema is upgraded once, on this opening: a large one takes a while.
   const auto upgrading = [](double fraction) {
     std::fprintf(stderr, "\rUpgrading the library: %3d%%", static_cast<int>(fraction * 100));
     if (fraction >= 1) std::fprintf(stderr, "\n");
   };
-  const EngineOpening::Request request{.library = libraryURL_,
+  const EngineOpening::Request request{.library = libraryPath_,
                                        .access = reads ? EngineOpening::Access::reads
                                                  : command.access == Access::indexes
                                                      ? EngineOpening::Access::indexes
@@ -201,7 +201,7 @@ void Commands::openEngine(const Command& command) {
 std::string Commands::failureText(const EngineOpening::Result& result, bool reads) const {
   using F = EngineOpening::Failure;
   const std::string model = modelDirectory_.string();
-  const std::string library = libraryURL_.string();
+  const std::string library = libraryPath_.string();
   switch (result.failure) {
     case F::noModel:
       return "No search model found. Set QUILLMERE_MODEL_DIR to a model directory (one holding "
@@ -242,8 +242,8 @@ std::string Commands::modelMismatch(const EngineOpening::Result& result) const {
 }
 
 std::filesystem::path Commands::location(const MediaFile& file) const {
-  const auto url = library_->url(file);
-  return url ? url->lexically_normal() : std::filesystem::path(file.relPath);
+  const auto filePath = library_->filePath(file);
+  return filePath ? filePath->lexically_normal() : std::filesystem::path(file.relPath);
 }
 
 std::optional<Root> Commands::findRoot(const Library& library, const std::string& folder) {

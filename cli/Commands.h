@@ -141,7 +141,7 @@ class Commands {
   std::unique_ptr<Embedder> embedder_;
   std::unique_ptr<LibraryLock> lock_;
   std::unique_ptr<Library> library_;
-  std::filesystem::path libraryURL_;
+  std::filesystem::path libraryPath_;
 };
 
 }  // namespace quillmere

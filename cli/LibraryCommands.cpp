@@ -113,12 +113,12 @@ int Commands::status(const Options& options) {
                                {"model", library_->modelSignature()},
                                {"library_model", storedModel},
                                {"model_matches", library_->modelMatches()}};
-    putPath(document, "library", libraryURL_.string());
+    putPath(document, "library", libraryPath_.string());
     std::printf("%s\n",
                 document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return 0;
   }
-  std::printf("Library: %s\n", printable(libraryURL_.string()).c_str());
+  std::printf("Library: %s\n", printable(libraryPath_.string()).c_str());
   std::printf("Model: %s\n", printable(library_->modelSignature()).c_str());
   if (!library_->modelMatches()) {
     std::printf("Indexed with another model: %s. 'quillmere-cli index' indexes every file again.\n",

@@ -115,7 +115,7 @@ void checkFcpxml(FuzzedDataProvider& input) {
     media[file] = m;
   }
   for (auto& moment : moments) {
-    moment.url = files[input.ConsumeIntegralInRange<std::size_t>(0, files.size() - 1)];
+    moment.path = files[input.ConsumeIntegralInRange<std::size_t>(0, files.size() - 1)];
     moment.time = anyTime(input);
     moment.duration = input.ConsumeBool() ? 0 : anyTime(input);
     moment.label = text(input, 60);
@@ -145,7 +145,7 @@ void checkFcpxml(FuzzedDataProvider& input) {
     const std::string value = attribute(markers[i], "value");
     if (fuzz::validUTF8(moments[i].label))
       fuzz::require(value == expectedAttribute(moments[i].label), "a label changed");
-    const std::string stem = moments[i].url.stem().string();
+    const std::string stem = moments[i].path.stem().string();
     if (fuzz::validUTF8(stem))
       fuzz::require(attribute(clips[i], "name") == expectedAttribute(stem), "a clip name changed");
     for (const char* time : {"offset", "start", "duration"})

@@ -56,7 +56,7 @@ void Actions::open(qint64 frameID) {
 }
 
 void Actions::open(const SearchResult& result) {
-  const auto location = folders_.url(result.file);
+  const auto location = folders_.filePath(result.file);
   if (!location) {
     const auto folder = folders_.folder(result.file);
     const auto drive = folder && folder->root.volumeName
@@ -83,13 +83,13 @@ void Actions::showInFolder(qint64 frameID) {
 }
 
 void Actions::showInFolder(const SearchResult& result) {
-  if (const auto location = folders_.url(result.file)) reveal(*location);
+  if (const auto location = folders_.filePath(result.file)) reveal(*location);
 }
 
 void Actions::showFolder(qint64 rootID) {
   for (const auto& folder : folders_.list()->folders()) {
     if (folder.root.id != rootID || !folder.online) continue;
-    if (const auto location = folders_.reachableURL(folder.root)) {
+    if (const auto location = folders_.reachablePath(folder.root)) {
       reveal(location->has_filename() ? *location : location->parent_path());
     }
   }
@@ -154,7 +154,7 @@ ExportPlan Actions::plan() const {
   std::vector<ExportPlan::Item> items;
   for (const auto& result : search_.results()->results()) {
     items.push_back(
-        {result.file.kind, folders_.url(result.file), search_.openTime(result), result.score});
+        {result.file.kind, folders_.filePath(result.file), search_.openTime(result), result.score});
   }
   return ExportPlan(search_.searchedQuery().toStdString(), items);
 }

@@ -90,7 +90,7 @@ void AppModel::startOpened(const EngineOpening::Result& opened) {
     startupError_ = tr("The library %1 is in use by another Quillmere process (the app or an "
                        "indexing quillmere-cli). Quit it, or wait until it is done, and try "
                        "again.")
-                        .arg(QString::fromStdString(libraryURL().string()));
+                        .arg(QString::fromStdString(libraryFile().string()));
     library_.reset();
     embedder_.reset();
     return;
@@ -155,7 +155,7 @@ void AppModel::startEngine() {
 }
 
 EngineOpening::Request AppModel::openingRequest(EngineOpening::Access access) const {
-  return {.library = libraryURL(),
+  return {.library = libraryFile(),
           .modelDirectory = setup_.modelDirectory,
           .access = access,
           .readOnlyWhenBusy = true,
@@ -232,8 +232,8 @@ void AppModel::finishUpgrade(std::unique_ptr<Library> library,
 // The indexer's callbacks run on its threads: they read the folders' access copy under its
 // lock, or hop to the GUI thread.
 void AppModel::wireIndexer() {
-  indexer_->reachableURL = [folders = folders_](const Root& root) {
-    return folders->reachableURL(root);
+  indexer_->reachablePath = [folders = folders_](const Root& root) {
+    return folders->reachablePath(root);
   };
   indexer_->onProgress = [this](const Indexer::Progress& progress) {
     gui_->post([this, progress] {
@@ -251,8 +251,8 @@ Indexer::Progress AppModel::progress() const {
   return indexing_->progress();
 }
 
-std::filesystem::path AppModel::libraryURL() const {
-  return setup_.libraryURL.value_or(Library::defaultURL());
+std::filesystem::path AppModel::libraryFile() const {
+  return setup_.libraryPath.value_or(Library::defaultPath());
 }
 
 std::optional<ModelInfo> AppModel::modelInfo() const {

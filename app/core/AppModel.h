@@ -73,8 +73,8 @@ class AppModel : public QObject {
   struct Setup {
     // Default: Embedder::defaultDirectory() ($QUILLMERE_MODEL_DIR or the resources).
     std::optional<std::filesystem::path> modelDirectory;
-    // Default: Library::defaultURL() ($QUILLMERE_LIBRARY or the per-user data directory).
-    std::optional<std::filesystem::path> libraryURL;
+    // Default: Library::defaultPath() ($QUILLMERE_LIBRARY or the per-user data directory).
+    std::optional<std::filesystem::path> libraryPath;
     // Default: the machine's power and thermal readings.
     std::shared_ptr<const SystemConditions> conditions;
     // Where the mount table and drive names are read.
@@ -117,8 +117,8 @@ class AppModel : public QObject {
   SerialQueue& refinementQueue() { return *refineQueue_; }
 
   // The library file this model opens.
-  std::filesystem::path libraryURL() const;
-  QString libraryPath() const { return QString::fromStdString(libraryURL().string()); }
+  std::filesystem::path libraryFile() const;
+  QString libraryPath() const { return QString::fromStdString(libraryFile().string()); }
   // The search model in use; absent when none is loaded.
   std::optional<ModelInfo> modelInfo() const;
 

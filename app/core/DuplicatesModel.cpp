@@ -197,7 +197,7 @@ void DuplicatesModel::trash() {
   for (const auto& group : groups_) {
     for (const MediaFile& file : group.files) {
       if (!marked_.contains(file.id)) continue;
-      const auto location = folders_->url(file);
+      const auto location = folders_->filePath(file);
       if (!location) {
         ++leftOut;  // its drive is not connected
         continue;

@@ -63,7 +63,7 @@ std::vector<std::int64_t> FolderModel::reachable() const {
   return ids;
 }
 
-std::optional<std::filesystem::path> FolderModel::reachableURL(const Root& root) const {
+std::optional<std::filesystem::path> FolderModel::reachablePath(const Root& root) const {
   MutexLock guard(accessCacheLock_);
   const auto found = accessCache_.find(root.id);
   if (found == accessCache_.end()) return std::nullopt;
@@ -121,7 +121,7 @@ void FolderModel::removeFolder(qint64 rootID) {
   emit searchNeeded(false);
 }
 
-// Where each folder can be read now: the rule the indexer's reachableURL answers with.
+// Where each folder can be read now: the rule the indexer's reachablePath answers with.
 void FolderModel::resolveFolders() {
   if (!library_) return;
   const auto boot = volumes_->table().bootVolumeUUID();
@@ -197,7 +197,7 @@ void FolderModel::refreshTotals() {
   emit totalsChanged();
 }
 
-std::optional<std::filesystem::path> FolderModel::url(const MediaFile& file) const {
+std::optional<std::filesystem::path> FolderModel::filePath(const MediaFile& file) const {
   const auto found = accessing_.find(file.rootID);
   if (found == accessing_.end()) return std::nullopt;
   return found->second / file.relPath;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The library's folders as the windows see them: the list, which folders can be read now
 // and where (after the mount table), the folder watcher, and the library's totals. Lives on
-// the GUI thread; only reachableURL is read from the indexer's threads.
+// the GUI thread; only reachablePath is read from the indexer's threads.
 #pragma once
 
 #include <QObject>
@@ -79,13 +79,13 @@ class FolderModel : public QObject {
   Q_INVOKABLE void refreshTotals();
 
   const Library::Totals& totals() const { return totals_; }
-  std::optional<std::filesystem::path> url(const MediaFile& file) const;
+  std::optional<std::filesystem::path> filePath(const MediaFile& file) const;
   bool isOnline(const MediaFile& file) const;
   std::optional<Folder> folder(const MediaFile& file) const;
   // A folder row's line while its drive is not connected (OfflineNotes); empty while online.
   Q_INVOKABLE QString offlineNote(bool online, const QString& volumeName) const;
   // What the indexer's threads read: where a folder can be read now.
-  std::optional<std::filesystem::path> reachableURL(const Root& root) const;
+  std::optional<std::filesystem::path> reachablePath(const Root& root) const;
 
   qint64 totalFiles() const { return totals_.files; }
   qint64 totalIndexed() const { return totals_.indexed; }

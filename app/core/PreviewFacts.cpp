@@ -110,7 +110,7 @@ bool PreviewFacts::online() const {
 
 QString PreviewFacts::filePath() const {
   if (!result_ || !attached()) return {};
-  const auto location = folders_->url(result_->file);
+  const auto location = folders_->filePath(result_->file);
   return location ? QString::fromStdString(location->string()) : QString();
 }
 

@@ -421,7 +421,7 @@ void SearchModel::refineSelection() {
   const auto result = selectedResult();
   if (!result || result->file.kind != MediaKind::video) return;
   if (exactTimes().contains(result->frameID)) return;
-  const auto location = folders_.url(result->file);
+  const auto location = folders_.filePath(result->file);
   if (!location || !lastQueryVector_ || !engine_) return;
   emit refinementStarted(result->frameID);
   refineQueue_.post([this, generation = refineGeneration_.load(), result = *result,
@@ -470,7 +470,7 @@ void SearchModel::searchRegion(qint64 frameID, double seconds, qreal x, qreal y,
   const auto row = results_->row(frameID);
   if (!embedder_ || !row) return;
   const MediaFile& file = results_->results()[static_cast<std::size_t>(*row)].file;
-  const auto path = folders_.url(file);
+  const auto path = folders_.filePath(file);
   if (!path) return;  // offline
   const auto time = file.kind == MediaKind::video ? std::optional(seconds) : std::nullopt;
   const PictureRegion region{x, y, width, height};
@@ -524,7 +524,7 @@ QString SearchModel::offlineNote(const MediaFile& file) const {
 QUrl SearchModel::fileUrl(qint64 frameID) const {
   const auto row = results_->row(frameID);
   if (!row) return {};
-  const auto path = folders_.url(results_->results()[*row].file);
+  const auto path = folders_.filePath(results_->results()[*row].file);
   return path ? QUrl::fromLocalFile(QString::fromStdString(path->string())) : QUrl();
 }
 

@@ -27,8 +27,8 @@ ThumbnailLoad::ThumbnailLoad(Thumbnails& thumbnails, const FolderModel& folders,
       show_(std::move(show)) {}
 
 void ThumbnailLoad::run() {
-  if (const auto url = pixels_ > 0 ? folders_.url(result_.file) : std::nullopt) {
-    const QImage cached = thumbnails_.cachedSharp(*url, result_.file, time_, pixels_);
+  if (const auto filePath = pixels_ > 0 ? folders_.filePath(result_.file) : std::nullopt) {
+    const QImage cached = thumbnails_.cachedSharp(*filePath, result_.file, time_, pixels_);
     if (!cached.isNull()) {
       show_(cached, true);
       return;
@@ -51,9 +51,9 @@ void ThumbnailLoad::run() {
 
 void ThumbnailLoad::loadSharp() {
   if (cancelled() || pixels_ <= 0 || !folders_.isOnline(result_.file)) return;
-  const auto url = folders_.url(result_.file);
-  if (!url) return;
-  thumbnails_.sharp(*url, result_.file, time_, pixels_, cancelled_,
+  const auto filePath = folders_.filePath(result_.file);
+  if (!filePath) return;
+  thumbnails_.sharp(*filePath, result_.file, time_, pixels_, cancelled_,
                     [self = shared_from_this()](const QImage& image) {
                       if (!image.isNull()) self->show_(image, true);
                     });

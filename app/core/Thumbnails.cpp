@@ -52,10 +52,10 @@ QString Thumbnails::smallKey(const SearchResult& result) {
   return QString::fromStdString(key);
 }
 
-QString Thumbnails::sharpKey(const std::filesystem::path& url, std::int64_t size, double mtime,
+QString Thumbnails::sharpKey(const std::filesystem::path& filePath, std::int64_t size, double mtime,
                              double time, int pixels) {
-  const std::string key = url.string() + "|" + shortest(time) + "|" + std::to_string(pixels) + "|" +
-                          std::to_string(size) + "|" + shortest(mtime);
+  const std::string key = filePath.string() + "|" + shortest(time) + "|" + std::to_string(pixels) +
+                          "|" + std::to_string(size) + "|" + shortest(mtime);
   return QString::fromStdString(key);
 }
 
@@ -84,32 +84,33 @@ void Thumbnails::small(const SearchResult& result, Library& library, Cancelled c
   });
 }
 
-QImage Thumbnails::cachedSharp(const std::filesystem::path& url, const MediaFile& file, double time,
-                               int pixels) {
-  const QImage* image = sharp_.object(sharpKey(url, file.size, file.mtime, time, pixels));
+QImage Thumbnails::cachedSharp(const std::filesystem::path& filePath, const MediaFile& file,
+                               double time, int pixels) {
+  const QImage* image = sharp_.object(sharpKey(filePath, file.size, file.mtime, time, pixels));
   return image ? *image : QImage();
 }
 
-void Thumbnails::sharp(const std::filesystem::path& url, const MediaFile& file, double time,
+void Thumbnails::sharp(const std::filesystem::path& filePath, const MediaFile& file, double time,
                        int pixels, Cancelled cancelled, Handler done) {
-  if (const QImage* image = sharp_.object(sharpKey(url, file.size, file.mtime, time, pixels))) {
+  if (const QImage* image =
+          sharp_.object(sharpKey(filePath, file.size, file.mtime, time, pixels))) {
     if (!*cancelled) done(*image);
     return;
   }
   const MediaKind kind = file.kind;
-  const QString key = sharpKey(url, file.size, file.mtime, time, pixels);
-  sharpPool_.start([this, url, kind, time, pixels, key, cancelled, done] {
+  const QString key = sharpKey(filePath, file.size, file.mtime, time, pixels);
+  sharpPool_.start([this, filePath, kind, time, pixels, key, cancelled, done] {
     // Its view moved on while it waited for a turn (a tile scrolled past): a decode that
     // nobody shows would only hold up those of the tiles in view.
     if (*cancelled) return;
-    QImage image = decodeSharp(url, kind, time, pixels);
+    QImage image = decodeSharp(filePath, kind, time, pixels);
     answers_.post([this, key, image, cancelled, done] {
       deliver(sharp_, sharpLimit, key, image, cancelled, done);
     });
   });
 }
 
-QImage Thumbnails::decodeSharp(const std::filesystem::path& url, MediaKind kind, double time,
+QImage Thumbnails::decodeSharp(const std::filesystem::path& filePath, MediaKind kind, double time,
                                int pixels) {
   ++sharpStarted_;
   const int running = ++sharpRunning_;
@@ -120,10 +121,10 @@ QImage Thumbnails::decodeSharp(const std::filesystem::path& url, MediaKind kind,
   QImage image;
   try {
     if (kind == MediaKind::video) {
-      const auto frames = FrameSampler::frames(url, std::vector<double>{time}, pixels);
+      const auto frames = FrameSampler::frames(filePath, std::vector<double>{time}, pixels);
       if (!frames.empty()) image = toImage(frames.front().image);
     } else {
-      const auto sampled = FrameSampler::photo(url, pixels);
+      const auto sampled = FrameSampler::photo(filePath, pixels);
       if (!sampled.frames.empty()) image = toImage(sampled.frames.front().image);
     }
   } catch (const std::exception&) {

@@ -56,7 +56,7 @@ class Thumbnails : public QObject {
   // the file the library knows (size and modification time), the time and the longest side.
   // An edit gets a new picture once the library has seen it, and no stat runs on the GUI
   // thread.
-  static QString sharpKey(const std::filesystem::path& url, std::int64_t size, double mtime,
+  static QString sharpKey(const std::filesystem::path& filePath, std::int64_t size, double mtime,
                           double time, int pixels);
 
   QImage cachedSmall(const SearchResult& result);
@@ -65,12 +65,12 @@ class Thumbnails : public QObject {
   // Cached when there is one.
   void small(const SearchResult& result, Library& library, Cancelled cancelled, Handler done);
 
-  QImage cachedSharp(const std::filesystem::path& url, const MediaFile& file, double time,
+  QImage cachedSharp(const std::filesystem::path& filePath, const MediaFile& file, double time,
                      int pixels);
-  // A picture of the file at url, at time for a video, longest side at most pixels. Cached
+  // A picture of the file at path, at time for a video, longest side at most pixels. Cached
   // under the file's version as the library knows it. Not decoded at all when cancelled
   // before its turn comes.
-  void sharp(const std::filesystem::path& url, const MediaFile& file, double time, int pixels,
+  void sharp(const std::filesystem::path& filePath, const MediaFile& file, double time, int pixels,
              Cancelled cancelled, Handler done);
 
   // For tests and measurements: sharp decodes started, and the most that ran at once.
@@ -85,7 +85,8 @@ class Thumbnails : public QObject {
   // Hands an answer to the GUI thread: stores it, then calls done unless cancelled.
   void deliver(QCache<QString, QImage>& cache, int limit, const QString& key, QImage image,
                const Cancelled& cancelled, const Handler& done);
-  QImage decodeSharp(const std::filesystem::path& url, MediaKind kind, double time, int pixels);
+  QImage decodeSharp(const std::filesystem::path& filePath, MediaKind kind, double time,
+                     int pixels);
 
   QCache<QString, QImage> small_;  // costs in KiB
   QCache<QString, QImage> sharp_;

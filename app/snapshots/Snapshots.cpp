@@ -295,7 +295,7 @@ bool Snapshots::makeSample() {
 
 AppModel::Setup Snapshots::setup(const fs::path& library) const {
   AppModel::Setup setup;
-  setup.libraryURL = library;
+  setup.libraryPath = library;
   // Made-up power and thermal readings: the machine's own never pause the
   // sample.
   setup.conditions = std::make_shared<PowerMonitor>(machine_);

@@ -25,10 +25,10 @@ FileState fileStateFromColumn(std::int64_t raw) {
   return fileStateFromRaw(raw).value_or(FileState::pending);
 }
 
-std::filesystem::path Root::url() const {
-  std::filesystem::path url(path);
-  if (!url.empty() && !url.has_filename()) return url;
-  return url / "";
+std::filesystem::path Root::basePath() const {
+  std::filesystem::path filePath(path);
+  if (!filePath.empty() && !filePath.has_filename()) return filePath;
+  return filePath / "";
 }
 
 namespace {

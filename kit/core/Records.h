@@ -46,7 +46,7 @@ struct Root {
   double added = 0;  // seconds since 1970-01-01 UTC
 
   // The folder as a directory path (with a trailing separator).
-  std::filesystem::path url() const;
+  std::filesystem::path basePath() const;
   // Last path component; the path itself when it has none (as for "/").
   std::string name() const;
 

@@ -156,7 +156,7 @@ class Places {
   explicit Places(const Library& library) {
     for (const Root& root : library.roots()) {
       std::error_code error;
-      folders_[root.id] = {root.url(), std::filesystem::is_directory(root.path, error)};
+      folders_[root.id] = {root.basePath(), std::filesystem::is_directory(root.path, error)};
     }
   }
 
@@ -165,7 +165,7 @@ class Places {
   std::optional<std::string> of(const MediaFile& file) const {
     const auto folder = folders_.find(file.rootID);
     if (folder == folders_.end()) return std::nullopt;
-    const std::filesystem::path stored = (folder->second.url / file.relPath).lexically_normal();
+    const std::filesystem::path stored = (folder->second.path / file.relPath).lexically_normal();
     if (!folder->second.reachable) return stored.native();
     std::error_code error;
     const std::filesystem::path resolved = std::filesystem::canonical(stored, error);
@@ -177,7 +177,7 @@ class Places {
 
  private:
   struct Folder {
-    std::filesystem::path url;
+    std::filesystem::path path;
     bool reachable = false;
   };
   std::map<std::int64_t, Folder> folders_;

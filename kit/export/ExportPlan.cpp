@@ -11,11 +11,11 @@ namespace quillmere {
 ExportPlan::ExportPlan(std::string query, const std::vector<Item>& results)
     : query_(std::move(query)), title_("Quillmere \u2013 " + query_) {
   for (const auto& item : results) {
-    if (item.kind != MediaKind::video || !item.url) continue;
+    if (item.kind != MediaKind::video || !item.path) continue;
     if (moments_.size() < momentLimit) {
-      moments_.push_back({*item.url, item.time, momentDuration, query_});
+      moments_.push_back({*item.path, item.time, momentDuration, query_});
     }
-    rows_.push_back({item.url->string(), item.time, item.score});
+    rows_.push_back({item.path->string(), item.time, item.score});
   }
 }
 

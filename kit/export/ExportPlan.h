@@ -21,8 +21,8 @@ class ExportPlan {
   // One search result as the exporter sees it.
   struct Item {
     MediaKind kind = MediaKind::photo;
-    std::optional<std::filesystem::path> url;  // absent while its folder is not reachable
-    double time = 0;                           // the opening time
+    std::optional<std::filesystem::path> path;  // absent while its folder is not reachable
+    double time = 0;                                // the opening time
     float score = 0;
     bool operator==(const Item&) const = default;
   };

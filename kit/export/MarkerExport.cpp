@@ -84,12 +84,12 @@ std::string csvField(const std::string& text) {
   return out;
 }
 
-std::string key(const std::filesystem::path& url) {
-  return url.native();
+std::string key(const std::filesystem::path& filePath) {
+  return filePath.native();
 }
 
-std::string name(const std::filesystem::path& url) {
-  return MarkerExport::escaped(url.stem().string());
+std::string name(const std::filesystem::path& filePath) {
+  return MarkerExport::escaped(filePath.stem().string());
 }
 
 std::string resourceID(int number) {
@@ -136,8 +136,8 @@ std::string MarkerExport::Rate::frames(std::int64_t count) const {
   return std::to_string(value) + "/" + std::to_string(den) + "s";
 }
 
-MarkerExport::Media MarkerExport::media(const std::filesystem::path& url) {
-  const MediaProbe::Info info = MediaProbe::read(url);
+MarkerExport::Media MarkerExport::media(const std::filesystem::path& filePath) {
+  const MediaProbe::Info info = MediaProbe::read(filePath);
   Media media;
   media.duration = info.duration.value_or(0);
   media.hasAudio = info.hasAudio;
@@ -164,7 +164,7 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
                                  double handles) {
   std::map<std::filesystem::path, Media> probed;
   for (const Moment& moment : moments) {
-    if (!probed.contains(moment.url)) probed.emplace(moment.url, media(moment.url));
+    if (!probed.contains(moment.path)) probed.emplace(moment.path, media(moment.path));
   }
   return fcpxml(moments, title, handles, probed);
 }
@@ -176,11 +176,11 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
   std::map<std::string, Media> byPath;
   std::map<std::string, std::filesystem::path> urls;
   for (const Moment& moment : moments) {
-    const std::string path = key(moment.url);
+    const std::string path = key(moment.path);
     if (byPath.contains(path)) continue;
-    const auto found = media.find(moment.url);
+    const auto found = media.find(moment.path);
     byPath.emplace(path, found == media.end() ? Media{} : found->second);
-    urls.emplace(path, moment.url);
+    urls.emplace(path, moment.path);
   }
 
   int counter = 1;
@@ -207,18 +207,20 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
   for (const auto& [path, fileMedia] : byPath) {
     const std::string id = resourceID(counter++);
     assetIDs.emplace(path, id);
-    const std::filesystem::path& url = urls.at(path);
-    assets += "    <asset id=\"" + id + "\" name=\"" + name(url) + "\" start=\"0s\" duration=\"" +
-              fileMedia.rate.time(fileMedia.duration) + "\" hasVideo=\"1\" hasAudio=\"" +
-              (fileMedia.hasAudio ? "1" : "0") + "\" format=\"" + fileFormats.at(path) + "\">\n";
-    assets += "      <media-rep kind=\"original-media\" src=\"" + escaped(fileURL(url)) + "\"/>\n";
+    const std::filesystem::path& filePath = urls.at(path);
+    assets += "    <asset id=\"" + id + "\" name=\"" + name(filePath) +
+              "\" start=\"0s\" duration=\"" + fileMedia.rate.time(fileMedia.duration) +
+              "\" hasVideo=\"1\" hasAudio=\"" + (fileMedia.hasAudio ? "1" : "0") + "\" format=\"" +
+              fileFormats.at(path) + "\">\n";
+    assets +=
+        "      <media-rep kind=\"original-media\" src=\"" + escaped(fileURL(filePath)) + "\"/>\n";
     assets += "    </asset>\n";
   }
 
   Rate sequenceRate{1, 30};
   std::string sequenceFormat = "r1";
   if (!moments.empty()) {
-    const std::string first = key(moments.front().url);
+    const std::string first = key(moments.front().path);
     sequenceRate = byPath.at(first).rate;
     sequenceFormat = fileFormats.at(first);
   }
@@ -229,7 +231,7 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
   std::string clips;
   std::int64_t offset = 0;
   for (const Moment& moment : moments) {
-    const std::string path = key(moment.url);
+    const std::string path = key(moment.path);
     const Media& fileMedia = byPath.at(path);
     const Rate rate = fileMedia.rate;
     const double t = moment.time;
@@ -240,7 +242,7 @@ std::string MarkerExport::fcpxml(const std::vector<Moment>& moments, const std::
     const double length = std::max(std::min(mediaEnd, wantedEnd) - start, oneFrame);
     const std::int64_t frames =
         std::max<std::int64_t>(roundedCount(length * sequenceRate.fps()), 1);
-    const std::string clipName = name(moment.url);
+    const std::string clipName = name(moment.path);
     clips += "            <asset-clip ref=\"" + assetIDs.at(path) + "\" name=\"" + clipName +
              "\" offset=\"" + sequenceRate.frames(offset) + "\" start=\"" + rate.time(start) +
              "\" duration=\"" + sequenceRate.frames(frames) + "\" tcFormat=\"NDF\">\n";

@@ -32,10 +32,10 @@ class MarkerExport {
 
   // One moment to export.
   struct Moment {
-    std::filesystem::path url;  // the video file
-    double time = 0;            // seconds into the video
-    double duration = 0;        // seconds; only sizes the moment's clip
-    std::string label;          // text of the marker
+    std::filesystem::path path;  // the video file
+    double time = 0;             // seconds into the video
+    double duration = 0;         // seconds; only sizes the moment's clip
+    std::string label;           // text of the marker
 
     bool operator==(const Moment&) const = default;
   };
@@ -63,7 +63,7 @@ class MarkerExport {
   MarkerExport() = delete;
 
   // Reads the file's headers (blocking; keep it off the GUI thread). Never fails.
-  static Media media(const std::filesystem::path& url);
+  static Media media(const std::filesystem::path& filePath);
   // The whole document; probes each distinct file once, one after another, in moment order.
   // `title` names the event and the project; `handles` is media kept around each moment.
   static std::string fcpxml(const std::vector<Moment>& moments, const std::string& title,

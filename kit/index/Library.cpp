@@ -77,24 +77,24 @@ double secondsSince1970() {
 
 }  // namespace
 
-Library::Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature,
+Library::Library(const std::filesystem::path& filePath, std::size_t dim, std::string modelSignature,
                  Opening opening, const UpgradeProgress& onUpgrade)
-    : location_(url), vectors_(dim), modelSignature_(std::move(modelSignature)) {
+    : location_(filePath), vectors_(dim), modelSignature_(std::move(modelSignature)) {
   const bool readOnly = opening == Opening::readOnly;
-  if (!readOnly && url.has_parent_path()) {
-    std::filesystem::create_directories(url.parent_path());
+  if (!readOnly && filePath.has_parent_path()) {
+    std::filesystem::create_directories(filePath.parent_path());
   }
-  db_ = std::make_unique<SQLite>(url.string(),
+  db_ = std::make_unique<SQLite>(filePath.string(),
                                  readOnly ? SQLite::Access::readOnly : SQLite::Access::readWrite);
   migrate(opening, onUpgrade);
   loadCaches();
   if (modelMatches_) loadVectors();
 }
 
-bool Library::isOlder(const std::filesystem::path& url) {
+bool Library::isOlder(const std::filesystem::path& filePath) {
   std::error_code missing;
-  if (!std::filesystem::is_regular_file(url, missing)) return false;
-  SQLite db(url.string(), SQLite::Access::readOnly);
+  if (!std::filesystem::is_regular_file(filePath, missing)) return false;
+  SQLite db(filePath.string(), SQLite::Access::readOnly);
   bool older = false;
   db.query("SELECT 1 FROM pragma_table_info('frames') WHERE name='thumb'",
            [&](const SQLite::Row&) { older = true; });
@@ -109,11 +109,11 @@ bool Library::isOlder(const std::filesystem::path& url) {
   return older;
 }
 
-std::filesystem::path Library::defaultURL() {
-  return defaultURL(QUILLMERE_APPLICATION_ID);
+std::filesystem::path Library::defaultPath() {
+  return defaultPath(QUILLMERE_APPLICATION_ID);
 }
 
-std::filesystem::path Library::defaultURL(std::string_view applicationID) {
+std::filesystem::path Library::defaultPath(std::string_view applicationID) {
   // An empty value cannot name a file, so it counts as unset.
   if (const char* value = std::getenv("QUILLMERE_LIBRARY"); value && *value) return value;
   const bool dev = applicationID.size() >= devSuffix.size() &&
@@ -448,10 +448,10 @@ std::vector<bool> Library::filesMatch(std::span<const std::int64_t> ids,
   return matches;
 }
 
-std::optional<std::filesystem::path> Library::url(const MediaFile& file) const {
+std::optional<std::filesystem::path> Library::filePath(const MediaFile& file) const {
   std::optional<Root> owner = root(file.rootID);
   if (!owner) return std::nullopt;
-  return owner->url() / file.relPath;
+  return owner->basePath() / file.relPath;
 }
 
 Root Library::addRoot(const std::string& path, const std::optional<Bytes>& bookmark,

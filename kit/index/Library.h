@@ -122,28 +122,28 @@ class Library {
     readOnly,    // writes nothing, creates nothing; another model's frames stay, not loaded
   };
 
-  // Opens the library file at url for vectors of dim components made by the model with
+  // Opens the library file at path for vectors of dim components made by the model with
   // modelSignature. Adopting (as the app and the indexer do), a library made by another model
   // keeps its roots and files but loses every frame, and every file becomes pending. A file of
   // an older schema is upgraded in one transaction (not when read-only), telling
   // onUpgrade how far it is. Throws Newer, SQLite::Failure, or the file system's error when
   // the directory cannot be created.
-  Library(const std::filesystem::path& url, std::size_t dim, std::string modelSignature,
+  Library(const std::filesystem::path& filePath, std::size_t dim, std::string modelSignature,
           Opening opening = Opening::adopt, const UpgradeProgress& onUpgrade = {});
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 
-  // Whether the file at url holds an older schema, which an opening that writes upgrades
+  // Whether the file at path holds an older schema, which an opening that writes upgrades
   // first: a front end opens such a file where a long upgrade blocks no window. False for a
   // missing file. Throws SQLite::Failure.
-  static bool isOlder(const std::filesystem::path& url);
+  static bool isOlder(const std::filesystem::path& filePath);
 
   // $QUILLMERE_LIBRARY when set (and not empty); else the per-user data directory
   // ($XDG_DATA_HOME, or ~/.local/share) / "Quillmere" / "Library.sqlite", with
   // "Quillmere Dev" instead for a build whose application id ends in ".dev".
-  static std::filesystem::path defaultURL();
-  // The same for a build with the given application id (defaultURL uses the compiled one).
-  static std::filesystem::path defaultURL(std::string_view applicationID);
+  static std::filesystem::path defaultPath();
+  // The same for a build with the given application id (defaultPath uses the compiled one).
+  static std::filesystem::path defaultPath(std::string_view applicationID);
 
   SQLite& db() { return *db_; }
   // The library's file, as opened: where its refused writes went.
@@ -174,7 +174,7 @@ class Library {
                                const std::function<bool(const MediaFile&)>& test) const;
   // The file's location: its root's directory with relPath appended; absent when the root
   // is unknown.
-  std::optional<std::filesystem::path> url(const MediaFile& file) const;
+  std::optional<std::filesystem::path> filePath(const MediaFile& file) const;
 
   // Adds a folder; a path already present returns the existing root unchanged.
   Root addRoot(const std::string& path, const std::optional<Bytes>& bookmark,

@@ -25,16 +25,16 @@
 namespace quillmere {
 namespace {
 
-bool existsAt(const std::filesystem::path& url) {
+bool existsAt(const std::filesystem::path& filePath) {
   std::error_code ec;
-  return std::filesystem::exists(url, ec);
+  return std::filesystem::exists(filePath, ec);
 }
 
-// The file at url still has the size and modification time it was listed with (within the
+// The file at path still has the size and modification time it was listed with (within the
 // half second a scan allows).
-bool unchangedOnDisk(const MediaFile& file, const std::filesystem::path& url) {
+bool unchangedOnDisk(const MediaFile& file, const std::filesystem::path& filePath) {
   struct stat info {};
-  if (::stat(url.c_str(), &info) != 0) return false;
+  if (::stat(filePath.c_str(), &info) != 0) return false;
   const double mtime = static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec / 1e9;
   return info.st_size == file.size && std::abs(mtime - file.mtime) <= 0.5;
 }
@@ -308,23 +308,23 @@ void Indexer::Impl::waitUntilIdle() {
 }
 
 std::optional<MountTable> Indexer::Impl::drives() const {
-  if (owner_.reachableURL) return std::nullopt;
+  if (owner_.reachablePath) return std::nullopt;
   return MountTable(systemRoot_);
 }
 
 std::optional<std::filesystem::path> Indexer::Impl::location(
     const Root& root, const std::optional<MountTable>& drives) const {
-  if (owner_.reachableURL) return owner_.reachableURL(root);
+  if (owner_.reachablePath) return owner_.reachablePath(root);
   const auto place = drives ? FolderRules::reachablePath(root, *drives) : std::nullopt;
   if (!place) return std::nullopt;
-  return Root{.path = *place}.url();
+  return Root{.path = *place}.basePath();
 }
 
 Indexer::Impl::Locations Indexer::Impl::reachableRoots() const {
   Locations reachable;
   const auto table = drives();
   for (const Root& root : library_.roots()) {
-    if (auto url = location(root, table)) reachable.emplace(root.id, *url);
+    if (auto filePath = location(root, table)) reachable.emplace(root.id, *filePath);
   }
   return reachable;
 }
@@ -366,14 +366,14 @@ void Indexer::Impl::scanFolder(std::int64_t id, std::stop_token stop) {
   if (!root) return;
   const auto table = drives();
   if (table) root = FolderRules::rememberDrive(library_, *root, *table);
-  const std::optional<std::filesystem::path> url = location(*root, table);
-  if (!url) return;
-  Scanner::Result result = Scanner::scan(*url, [&stop] { return stop.stop_requested(); });
+  const std::optional<std::filesystem::path> filePath = location(*root, table);
+  if (!filePath) return;
+  Scanner::Result result = Scanner::scan(*filePath, [&stop] { return stop.stop_requested(); });
   // A cut-short listing lacks files that are still there; applying it would delete them.
   if (stop.stop_requested()) return;
   // Nor is the listing of a folder that went away during the walk complete.
   std::error_code ec;
-  if (!std::filesystem::is_directory(*url, ec)) return;
+  if (!std::filesystem::is_directory(*filePath, ec)) return;
   try {
     library_.applyScan(id, result.files, result.unreadable);
   } catch (const std::exception&) {
@@ -389,7 +389,7 @@ void Indexer::Impl::scanFolder(std::int64_t id, std::stop_token stop) {
   std::vector<std::string>& unreadable = unreadable_[id];
   unreadable.clear();
   for (const std::string& relative : result.unreadable) {
-    std::filesystem::path place = (*url / relative).lexically_normal();
+    std::filesystem::path place = (*filePath / relative).lexically_normal();
     if (!place.has_filename()) place = place.parent_path();  // no trailing separator
     unreadable.push_back(place.string());
   }
@@ -423,7 +423,7 @@ void Indexer::Impl::loop(std::stop_token stop) {
 
 std::set<std::int64_t> Indexer::Impl::idsOf(const Locations& roots) {
   std::set<std::int64_t> ids;
-  for (const auto& [id, url] : roots) ids.insert(id);
+  for (const auto& [id, filePath] : roots) ids.insert(id);
   return ids;
 }
 
@@ -537,9 +537,9 @@ bool Indexer::Impl::isWoken() const {
   return wake_;
 }
 
-bool Indexer::Impl::recordFailure(const MediaFile& file, const std::filesystem::path& url,
+bool Indexer::Impl::recordFailure(const MediaFile& file, const std::filesystem::path& filePath,
                                   const std::string& message) {
-  if (!existsAt(url)) {
+  if (!existsAt(filePath)) {
     // Gone with its folder still reachable: it stays pending for the next scan to settle,
     // and is not tried again before then.
     MutexLock guard(lock_);
@@ -774,7 +774,7 @@ void Indexer::Impl::settlePhotos(PhotoBatch& batch, Clock::time_point started) {
   }
 }
 
-void Indexer::Impl::index(const MediaFile& file, const std::filesystem::path& url,
+void Indexer::Impl::index(const MediaFile& file, const std::filesystem::path& filePath,
                           std::stop_token stop) {
   {
     MutexLock guard(lock_);
@@ -784,7 +784,7 @@ void Indexer::Impl::index(const MediaFile& file, const std::filesystem::path& ur
   const Clock::time_point started = Clock::now();
   std::optional<int> stored;
   try {
-    stored = embedVideo(file, url, stop);
+    stored = embedVideo(file, filePath, stop);
     if (!stored) return;  // cancelled: it stays pending, its stored chunks kept
   } catch (...) {
     // A sampler cut short before it kept a frame reports the file unreadable: a cancelled
@@ -796,7 +796,7 @@ void Indexer::Impl::index(const MediaFile& file, const std::filesystem::path& ur
     }
     // A scan that found it removed or changed meanwhile made the library refuse the chunk
     // (Stale): not marked, its new content waits, pending.
-    if (recordFailure(file, url, describe(std::current_exception()))) {
+    if (recordFailure(file, filePath, describe(std::current_exception()))) {
       {
         MutexLock guard(lock_);
         progress_.failed += 1;
@@ -813,13 +813,13 @@ void Indexer::Impl::index(const MediaFile& file, const std::filesystem::path& ur
 }
 
 std::optional<int> Indexer::Impl::embedVideo(const MediaFile& file,
-                                             const std::filesystem::path& url,
+                                             const std::filesystem::path& filePath,
                                              std::stop_token stop) {
   const FrameSampler::VideoPlan plan = policy().plan;
-  const std::optional<FrameSampler::Resume> resume = resumePoint(file, url, plan);
+  const std::optional<FrameSampler::Resume> resume = resumePoint(file, filePath, plan);
   VideoRun run{.file = file, .restart = !resume};
   const FrameSampler::VideoInfo info = FrameSampler::video(
-      url, plan, [&stop] { return stop.stop_requested(); },
+      filePath, plan, [&stop] { return stop.stop_requested(); },
       [&](FrameSampler::Frame&& frame) {
         run.chunk.push_back(std::move(frame));
         if (run.chunk.size() < videoChunk) return;
@@ -831,18 +831,19 @@ std::optional<int> Indexer::Impl::embedVideo(const MediaFile& file,
       resume);
   // Frames kept after the last stored chunk are dropped: a resumed run samples them again.
   if (stop.stop_requested()) return std::nullopt;
-  run.taken = CaptureTimeReader::read(url, file);  // the container's header only
+  run.taken = CaptureTimeReader::read(filePath, file);  // the container's header only
   storeChunk(run, info);
   return run.stored;
 }
 
 std::optional<FrameSampler::Resume> Indexer::Impl::resumePoint(
-    const MediaFile& file, const std::filesystem::path& url, const FrameSampler::VideoPlan& plan) {
+    const MediaFile& file, const std::filesystem::path& filePath,
+    const FrameSampler::VideoPlan& plan) {
   const std::optional<double> last = library_.lastFrameTime(file.id);
   // Edited since it was listed, and not yet scanned again: its frames show other content.
-  if (!last || !unchangedOnDisk(file, url)) return std::nullopt;
+  if (!last || !unchangedOnDisk(file, filePath)) return std::nullopt;
   std::optional<FrameSampler::Signature> signature =
-      FrameSampler::signatureAt(url, *last, plan.maxPixels);
+      FrameSampler::signatureAt(filePath, *last, plan.maxPixels);
   if (!signature) return std::nullopt;
   return FrameSampler::Resume{.after = *last, .signature = std::move(*signature)};
 }

@@ -73,7 +73,7 @@ class Indexer {
   std::function<void(const MediaFile&)> onFileIndexed;
   // Where a folder can be read now, or nothing (then the folder is unreachable); when unset,
   // FolderRules::reachablePath over the mount table.
-  std::function<std::optional<std::filesystem::path>(const Root&)> reachableURL;
+  std::function<std::optional<std::filesystem::path>(const Root&)> reachablePath;
   // When true, power-saving mode does not pause indexing.
   std::atomic<bool> ignoreLowPower{false};
 

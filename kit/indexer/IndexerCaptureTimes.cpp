@@ -30,12 +30,12 @@ void Indexer::Impl::fillCaptureTimes(std::stop_token stop) {
   if (refused()) return;
   const Locations roots = reachableRoots();
   std::set<std::int64_t> ids;
-  for (const auto& [id, url] : roots) ids.insert(id);
+  for (const auto& [id, filePath] : roots) ids.insert(id);
   std::vector<Library::TakenEntry> batch;
   for (const MediaFile& file : library_.untimed(ids)) {
     if (stop.stop_requested()) return;
-    const std::filesystem::path url = roots.at(file.rootID) / file.relPath;
-    batch.push_back({.file = file, .taken = CaptureTimeReader::read(url, file)});
+    const std::filesystem::path filePath = roots.at(file.rootID) / file.relPath;
+    batch.push_back({.file = file, .taken = CaptureTimeReader::read(filePath, file)});
     if (batch.size() == takenBatch && !store(library_, batch)) return;
   }
   store(library_, batch);

@@ -109,7 +109,7 @@ class Indexer::Impl {
   // Clears the run's handle unless a request came in since the loop's last look.
   bool endRunUnlessWoken(std::stop_token stop);
 
-  // The mount table as it is now, when no reachableURL answers for it.
+  // The mount table as it is now, when no reachablePath answers for it.
   std::optional<MountTable> drives() const;
   std::optional<std::filesystem::path> location(const Root& root,
                                                 const std::optional<MountTable>& drives) const;
@@ -159,7 +159,7 @@ class Indexer::Impl {
   void storeOneByOne(PhotoBatch& batch, const std::exception_ptr& batchError);
   // Marks the failures, tells onFileIndexed, and books every photo with its share of time.
   void settlePhotos(PhotoBatch& batch, Clock::time_point started);
-  void index(const MediaFile& file, const std::filesystem::path& url, std::stop_token stop);
+  void index(const MediaFile& file, const std::filesystem::path& filePath, std::stop_token stop);
   // One video on its way to the library: the kept frames not yet stored.
   struct VideoRun {
     const MediaFile& file;
@@ -173,13 +173,13 @@ class Indexer::Impl {
   // the chunks an interrupted run stored. Returns the frames it stored; nothing when the
   // run was cancelled meanwhile (stored chunks stay, the file pending). Throws what
   // sampling, embedding or storing throws.
-  std::optional<int> embedVideo(const MediaFile& file, const std::filesystem::path& url,
+  std::optional<int> embedVideo(const MediaFile& file, const std::filesystem::path& filePath,
                                 std::stop_token stop);
   // Where an interrupted run left the video: after its last stored frame, decoded again for
   // the scene comparison. Nothing (start over) when no frame is stored, the file on disk is
   // no longer the one listed, or that frame cannot be decoded.
   std::optional<FrameSampler::Resume> resumePoint(const MediaFile& file,
-                                                  const std::filesystem::path& url,
+                                                  const std::filesystem::path& filePath,
                                                   const FrameSampler::VideoPlan& plan);
   // Embeds and stores the chunk; with info, as the video's last.
   void storeChunk(VideoRun& run, const std::optional<FrameSampler::VideoInfo>& info);
@@ -190,7 +190,7 @@ class Indexer::Impl {
   // A failed file is marked only while it still exists, unchanged since it was listed; a
   // vanished one is passed over for the rest of the run (until a scan of its folder). True
   // when it was marked.
-  bool recordFailure(const MediaFile& file, const std::filesystem::path& url,
+  bool recordFailure(const MediaFile& file, const std::filesystem::path& filePath,
                      const std::string& message);
   // A failed write of a file's state: held back when the library refused it.
   void refusedMark(const MediaFile& file, const std::exception& error);
@@ -235,7 +235,7 @@ class Indexer::Impl {
   // Gives the files indexed before a stage existed (or while it was off) that stage's rows:
   // their pictures decoded again, nothing embedded.
   void fillStages(std::stop_token stop);
-  void fillStage(Stage& stage, const MediaFile& file, const std::filesystem::path& url);
+  void fillStage(Stage& stage, const MediaFile& file, const std::filesystem::path& filePath);
 
   // Guards the members below marked GUARDED_BY: the run's handle and threads, the progress
   // and its bookkeeping, the scan queue, the pause and wake flags, the files passed over, the

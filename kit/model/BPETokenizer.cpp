@@ -149,10 +149,10 @@ BPETokenizer::Failure BPETokenizer::Failure::badFile(std::string detail) {
   return Failure(std::move(detail));
 }
 
-BPETokenizer::BPETokenizer(const std::filesystem::path& url, std::int64_t contextLength,
+BPETokenizer::BPETokenizer(const std::filesystem::path& filePath, std::int64_t contextLength,
                            std::int32_t padID, std::int32_t eosID, bool lowercase)
     : BPETokenizer(contextLength, padID, eosID, lowercase) {
-  MappedFile file(url);
+  MappedFile file(filePath);
   parse(file.data(), file.size());
 }
 

@@ -35,8 +35,8 @@ class BPETokenizer {
 
   // Maps and parses the file. Throws std::system_error when it can't be read, Failure when
   // it is malformed, std::invalid_argument when contextLength is outside 1...maxContextLength.
-  BPETokenizer(const std::filesystem::path& url, std::int64_t contextLength, std::int32_t padID,
-               std::int32_t eosID, bool lowercase);
+  BPETokenizer(const std::filesystem::path& filePath, std::int64_t contextLength,
+               std::int32_t padID, std::int32_t eosID, bool lowercase);
   // Parses the bytes of a tokenizer file held in memory (they are not kept); throws as above
   // except for reading.
   BPETokenizer(std::span<const std::uint8_t> bytes, std::int64_t contextLength, std::int32_t padID,

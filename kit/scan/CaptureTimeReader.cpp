@@ -11,10 +11,10 @@ CaptureTime CaptureTimeReader::fromHeader(const ImageCodec::Header& header, doub
       .value_or(CaptureTime::modified(mtime));
 }
 
-CaptureTime CaptureTimeReader::read(const std::filesystem::path& url, const MediaFile& file) {
+CaptureTime CaptureTimeReader::read(const std::filesystem::path& filePath, const MediaFile& file) {
   if (file.kind == MediaKind::photo) {
-    if (const auto header = ImageCodec::header(url)) return fromHeader(*header, file.mtime);
-  } else if (const auto created = MediaProbe::read(url).creationTime) {
+    if (const auto header = ImageCodec::header(filePath)) return fromHeader(*header, file.mtime);
+  } else if (const auto created = MediaProbe::read(filePath).creationTime) {
     if (auto taken = CaptureTime::fromContainer(*created)) return *taken;
   }
   return CaptureTime::modified(file.mtime);

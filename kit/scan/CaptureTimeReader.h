@@ -18,7 +18,7 @@ class CaptureTimeReader {
   static CaptureTime fromHeader(const ImageCodec::Header& header, double mtime);
   // Opens the file's headers: the photo's or the container's. Never fails: a file that
   // cannot be read gives its modification time.
-  static CaptureTime read(const std::filesystem::path& url, const MediaFile& file);
+  static CaptureTime read(const std::filesystem::path& filePath, const MediaFile& file);
 };
 
 }  // namespace quillmere

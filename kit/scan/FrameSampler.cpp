@@ -36,9 +36,9 @@ int pixelLimit(std::int64_t maxPixels) {
 
 // Opens a video; bytes FFmpeg does not understand are an unreadable file, other errors
 // (missing file, no permission) pass through with FFmpeg's description.
-VideoDecoder open(const std::filesystem::path& url) {
+VideoDecoder open(const std::filesystem::path& filePath) {
   try {
-    return VideoDecoder(url);
+    return VideoDecoder(filePath);
   } catch (const VideoDecoder::Error& error) {
     if (error.invalidData()) throw FrameSampler::Failure(FrameSampler::Failure::Reason::unreadable);
     throw;
@@ -55,14 +55,14 @@ double readableDuration(double claimed, const VideoDecoder::Reach& reach, double
 }
 
 // The embedded thumbnail when it is as big as a decode would give, else a reduced decode.
-std::optional<Picture> reducedPhoto(const std::filesystem::path& url,
+std::optional<Picture> reducedPhoto(const std::filesystem::path& filePath,
                                     const ImageCodec::Header& header, std::int64_t longSide,
                                     int limit) {
-  if (auto embedded = ImageCodec::embeddedThumbnail(url, header, limit)) {
+  if (auto embedded = ImageCodec::embeddedThumbnail(filePath, header, limit)) {
     const std::int64_t got = std::max(embedded->width, embedded->height);
     if (longSide >= 256 ? got >= 256 : got >= longSide) return embedded;
   }
-  return ImageCodec::thumbnail(url, limit);
+  return ImageCodec::thumbnail(filePath, limit);
 }
 
 }  // namespace
@@ -94,22 +94,22 @@ FrameSampler::Selector::Selector(const VideoPlan& plan, const Resume& resume)
       lastKept_(resume.after),
       lastExamined_(resume.after) {}
 
-FrameSampler::Sampled FrameSampler::photo(const std::filesystem::path& url,
+FrameSampler::Sampled FrameSampler::photo(const std::filesystem::path& filePath,
                                           std::int64_t maxPixels) {
-  const auto header = ImageCodec::header(url);
+  const auto header = ImageCodec::header(filePath);
   if (!header) throw Failure(Failure::Reason::unreadable);
-  return photo(url, *header, maxPixels);
+  return photo(filePath, *header, maxPixels);
 }
 
-FrameSampler::Sampled FrameSampler::photo(const std::filesystem::path& url,
+FrameSampler::Sampled FrameSampler::photo(const std::filesystem::path& filePath,
                                           const ImageCodec::Header& header,
                                           std::int64_t maxPixels) {
   Sampled sampled;
   sampled.width = header.width;
   sampled.height = header.height;
   if (header.orientation > 4) std::swap(sampled.width, sampled.height);
-  auto picture =
-      reducedPhoto(url, header, std::max(sampled.width, sampled.height), pixelLimit(maxPixels));
+  auto picture = reducedPhoto(filePath, header, std::max(sampled.width, sampled.height),
+                              pixelLimit(maxPixels));
   if (!picture) throw Failure(Failure::Reason::unreadable);
   sampled.frames.emplace_back();
   sampled.frames.back().image = std::move(*picture);
@@ -135,11 +135,12 @@ std::vector<double> FrameSampler::candidateTimes(double duration, const VideoPla
   return times;
 }
 
-FrameSampler::VideoInfo FrameSampler::video(const std::filesystem::path& url, const VideoPlan& plan,
+FrameSampler::VideoInfo FrameSampler::video(const std::filesystem::path& filePath,
+                                            const VideoPlan& plan,
                                             const std::function<bool()>& isCancelled,
                                             const std::function<void(Frame&&)>& onFrame,
                                             const std::optional<Resume>& resume) {
-  VideoDecoder decoder = open(url);
+  VideoDecoder decoder = open(filePath);
   if (decoder.hasProtectedContent()) throw Failure(Failure::Reason::isProtected);
   const VideoDecoder::Info& info = decoder.info();
   if (!info.hasVideo) throw Failure(Failure::Reason::noVideoTrack);
@@ -179,10 +180,11 @@ FrameSampler::VideoInfo FrameSampler::video(const std::filesystem::path& url, co
   return result;
 }
 
-FrameSampler::Sampled FrameSampler::video(const std::filesystem::path& url, const VideoPlan& plan,
+FrameSampler::Sampled FrameSampler::video(const std::filesystem::path& filePath,
+                                          const VideoPlan& plan,
                                           const std::function<bool()>& isCancelled) {
   Sampled sampled;
-  const VideoInfo info = video(url, plan, isCancelled, [&sampled](Frame&& frame) {
+  const VideoInfo info = video(filePath, plan, isCancelled, [&sampled](Frame&& frame) {
     sampled.frames.push_back(std::move(frame));
   });
   sampled.duration = info.duration;
@@ -191,12 +193,12 @@ FrameSampler::Sampled FrameSampler::video(const std::filesystem::path& url, cons
   return sampled;
 }
 
-FrameSampler::Sampled FrameSampler::video(const std::filesystem::path& url) {
-  return video(url, VideoPlan{}, {});
+FrameSampler::Sampled FrameSampler::video(const std::filesystem::path& filePath) {
+  return video(filePath, VideoPlan{}, {});
 }
 
-FrameSampler::VideoInfo FrameSampler::videoInfo(const std::filesystem::path& url) {
-  VideoDecoder decoder = open(url);
+FrameSampler::VideoInfo FrameSampler::videoInfo(const std::filesystem::path& filePath) {
+  VideoDecoder decoder = open(filePath);
   const VideoDecoder::Info& info = decoder.info();
   if (!info.hasVideo) throw Failure(Failure::Reason::noVideoTrack);
   return VideoInfo{info.duration, info.width, info.height};
@@ -217,19 +219,19 @@ std::vector<double> FrameSampler::stepTimes(double around, double span, double s
   return times;
 }
 
-std::vector<FrameSampler::Frame> FrameSampler::frames(const std::filesystem::path& url,
+std::vector<FrameSampler::Frame> FrameSampler::frames(const std::filesystem::path& filePath,
                                                       double around, double span, double step,
                                                       std::int64_t maxPixels) {
-  return frames(url, stepTimes(around, span, step), maxPixels);
+  return frames(filePath, stepTimes(around, span, step), maxPixels);
 }
 
-std::vector<FrameSampler::Frame> FrameSampler::frames(const std::filesystem::path& url,
+std::vector<FrameSampler::Frame> FrameSampler::frames(const std::filesystem::path& filePath,
                                                       const std::vector<double>& times,
                                                       std::int64_t maxPixels) {
   std::vector<Frame> result;
   if (times.empty()) return result;
   try {
-    VideoDecoder decoder(url);
+    VideoDecoder decoder(filePath);
     decoder.generate(times, 0, pixelLimit(maxPixels), [&](const VideoDecoder::Result& frame) {
       if (frame.picture) result.push_back(Frame{frame.requested, *frame.picture});
       return true;
@@ -266,10 +268,9 @@ double FrameSampler::difference(const Signature& a, const Signature& b) {
   return count == 0 ? 0 : sum / static_cast<double>(count);
 }
 
-std::optional<FrameSampler::Signature> FrameSampler::signatureAt(const std::filesystem::path& url,
-                                                                 double time,
-                                                                 std::int64_t maxPixels) {
-  const std::vector<Frame> found = frames(url, std::vector<double>{time}, maxPixels);
+std::optional<FrameSampler::Signature> FrameSampler::signatureAt(
+    const std::filesystem::path& filePath, double time, std::int64_t maxPixels) {
+  const std::vector<Frame> found = frames(filePath, std::vector<double>{time}, maxPixels);
   if (found.empty()) return std::nullopt;
   return signature(found.front().image);
 }

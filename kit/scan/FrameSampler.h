@@ -97,9 +97,9 @@ class FrameSampler {
   };
 
   // One upright picture at reduced size; the embedded thumbnail when big enough.
-  static Sampled photo(const std::filesystem::path& url, std::int64_t maxPixels);
+  static Sampled photo(const std::filesystem::path& filePath, std::int64_t maxPixels);
   // The same from the file's header, already read.
-  static Sampled photo(const std::filesystem::path& url, const ImageCodec::Header& header,
+  static Sampled photo(const std::filesystem::path& filePath, const ImageCodec::Header& header,
                        std::int64_t maxPixels);
 
   // Scene-aware frames of a video, handed to onFrame one by one as they are kept, in
@@ -108,24 +108,24 @@ class FrameSampler {
   // hands over its frame at time 0, or fails unreadable; with it, only candidates after
   // resume->after are examined, and none may be kept. Returns the duration that could be
   // read and the display size. What onFrame throws ends the pass and passes through.
-  static VideoInfo video(const std::filesystem::path& url, const VideoPlan& plan,
+  static VideoInfo video(const std::filesystem::path& filePath, const VideoPlan& plan,
                          const std::function<bool()>& isCancelled,
                          const std::function<void(Frame&&)>& onFrame,
                          const std::optional<Resume>& resume = std::nullopt);
   // The same, every frame collected. A cancelled run returns what was kept so far.
-  static Sampled video(const std::filesystem::path& url, const VideoPlan& plan,
+  static Sampled video(const std::filesystem::path& filePath, const VideoPlan& plan,
                        const std::function<bool()>& isCancelled);
   // With the default plan, never cancelled.
-  static Sampled video(const std::filesystem::path& url);
+  static Sampled video(const std::filesystem::path& filePath);
 
-  static VideoInfo videoInfo(const std::filesystem::path& url);
+  static VideoInfo videoInfo(const std::filesystem::path& filePath);
 
   // Exact frames from max(around - span, 0) to around + span every step; never fails.
-  static std::vector<Frame> frames(const std::filesystem::path& url, double around, double span,
-                                   double step, std::int64_t maxPixels);
+  static std::vector<Frame> frames(const std::filesystem::path& filePath, double around,
+                                   double span, double step, std::int64_t maxPixels);
   // Exact frames at ascending times, each with its requested time; those that cannot be
   // made are left out. Never fails.
-  static std::vector<Frame> frames(const std::filesystem::path& url,
+  static std::vector<Frame> frames(const std::filesystem::path& filePath,
                                    const std::vector<double>& times, std::int64_t maxPixels);
   // The times of the first frames overload: from max(around - span, 0) to around + span.
   static std::vector<double> stepTimes(double around, double span, double step);
@@ -139,7 +139,7 @@ class FrameSampler {
   static Signature signature(const Picture& image);
   // The signature of the frame on screen at time, decoded exactly as video() decodes it;
   // nothing when that frame cannot be made.
-  static std::optional<Signature> signatureAt(const std::filesystem::path& url, double time,
+  static std::optional<Signature> signatureAt(const std::filesystem::path& filePath, double time,
                                               std::int64_t maxPixels);
 
   // Whether two signatures show one scene: the sampler would not take the second for a

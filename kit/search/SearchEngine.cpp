@@ -73,7 +73,7 @@ struct Samples {
 
 // The sample times every refineStep within refineSpan of the time, and the frame at the time
 // itself: it decides which samples show its scene.
-Samples samplesAround(double time, const std::filesystem::path& url) {
+Samples samplesAround(double time, const std::filesystem::path& filePath) {
   Samples samples;
   std::vector<double> times =
       FrameSampler::stepTimes(time, SearchEngine::refineSpan, SearchEngine::refineStep);
@@ -81,7 +81,7 @@ Samples samplesAround(double time, const std::filesystem::path& url) {
   const auto at = std::lower_bound(times.begin(), times.end(), time - sameTime);
   samples.ownIsSample = at != times.end() && std::abs(*at - time) <= sameTime;
   if (!samples.ownIsSample) times.insert(at, time);
-  samples.frames = FrameSampler::frames(url, times, SearchEngine::refinePixels);
+  samples.frames = FrameSampler::frames(filePath, times, SearchEngine::refinePixels);
   const auto own =
       std::find_if(samples.frames.begin(), samples.frames.end(),
                    [&](const auto& frame) { return std::abs(frame.time - time) <= sameTime; });
@@ -259,11 +259,11 @@ void SearchEngine::inOrder(std::vector<SearchResult>& results, SearchFilter::Ord
 
 SearchEngine::Refinement SearchEngine::refine(const SearchResult& result,
                                               std::span<const float> query,
-                                              const std::filesystem::path& url) {
+                                              const std::filesystem::path& filePath) {
   const Refinement unchanged{result.time, result.score};
   if (result.file.kind != MediaKind::video) return unchanged;
   try {
-    const Samples samples = samplesAround(result.time, url);
+    const Samples samples = samplesAround(result.time, filePath);
     if (samples.frames.empty()) return unchanged;
     const Span scene = sceneAround(samples.frames, samples.own);
     std::vector<Picture> pictures;
@@ -292,9 +292,9 @@ SearchEngine::Refinement SearchEngine::refine(const SearchResult& result,
 std::vector<SearchResult> SearchEngine::refineAll(std::vector<SearchResult> results,
                                                   std::span<const float> query) {
   for (SearchResult& result : results) {
-    const std::optional<std::filesystem::path> url = library_.url(result.file);
-    if (!url) continue;
-    const Refinement refined = refine(result, query, *url);
+    const std::optional<std::filesystem::path> filePath = library_.filePath(result.file);
+    if (!filePath) continue;
+    const Refinement refined = refine(result, query, *filePath);
     result.time = refined.time;
     result.score = refined.score;
     result.probability = embedder_.probability(refined.score);

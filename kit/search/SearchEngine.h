@@ -87,7 +87,7 @@ class SearchEngine {
   // back unchanged. Never fails. Blocks while the video is decoded, so callers run it off
   // the interface thread.
   Refinement refine(const SearchResult& result, std::span<const float> query,
-                    const std::filesystem::path& url);
+                    const std::filesystem::path& filePath);
 
   // Refines every result of a list that query produced (files found through the library)
   // and ranks the list again as search does: moments of one video that came within

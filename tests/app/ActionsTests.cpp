@@ -293,7 +293,7 @@ TEST_F(SessionBusTest, TheFileManagerShowsTheFileAndWithoutOneTheFolderOpens) {
   settings.showLibrary();
   ASSERT_TRUE(revealed.wait(answerWait));
   EXPECT_EQ(fileManager.shown.back(),
-            QUrl::fromLocalFile(QString::fromStdString(model().libraryURL().string())).toString());
+            QUrl::fromLocalFile(QString::fromStdString(model().libraryFile().string())).toString());
   EXPECT_TRUE(opened.opened.empty());
 
   fileManager.stop();

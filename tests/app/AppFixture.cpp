@@ -55,7 +55,7 @@ std::filesystem::path AppTest::modelDirectory() const {
 AppModel::Setup AppTest::setup() const {
   AppModel::Setup setup;
   setup.modelDirectory = modelDirectory();
-  setup.libraryURL = temp->path() / "Library.sqlite";
+  setup.libraryPath = temp->path() / "Library.sqlite";
   setup.conditions = std::make_shared<PowerMonitor>(systemRoot() / "machine");
   setup.systemRoot = systemRoot();
   return setup;

@@ -166,15 +166,15 @@ TEST_F(AppTest, AFolderWhoseDirectoryWentAwayIsOfflineAndItsResultsStay) {
   addIndexed(folder);
   const auto file = model().library()->allFiles().front();
   ASSERT_TRUE(model().folders()->isOnline(file));
-  EXPECT_EQ(model().folders()->url(file), folder / file.relPath);
+  EXPECT_EQ(model().folders()->filePath(file), folder / file.relPath);
   std::filesystem::rename(folder, temp->path() / "Gone");
   model().folders()->volumesChanged();
   EXPECT_FALSE(model().folders()->isOnline(file));
-  EXPECT_EQ(model().folders()->url(file), std::nullopt);
+  EXPECT_EQ(model().folders()->filePath(file), std::nullopt);
   ASSERT_TRUE(model().folders()->folder(file));
   EXPECT_FALSE(model().folders()->folder(file)->online);
   EXPECT_EQ(model().folders()->folder(file)->indexed, 2);
-  EXPECT_EQ(model().folders()->reachableURL(model().library()->roots().front()), std::nullopt);
+  EXPECT_EQ(model().folders()->reachablePath(model().library()->roots().front()), std::nullopt);
 }
 
 TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
@@ -216,7 +216,7 @@ TEST_F(AppTest, WhileAnotherProcessWritesTheLibraryTheAppSearchesAndWritesNothin
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 3);
   addIndexed(folder);
-  const auto url = *setup().libraryURL;
+  const auto url = *setup().libraryPath;
   // While the app holds the library, an indexing command line is refused.
   EXPECT_THROW(LibraryLock{url}, LibraryLock::Busy);
   model_.reset();
@@ -248,7 +248,7 @@ TEST_F(AppTest, AnOlderLibraryIsUpgradedOffTheGuiThreadThenStartUpGoesOn) {
   addPhotos(folder, 3);
   addIndexed(folder);
   model_.reset();
-  const auto url = *setup().libraryURL;
+  const auto url = *setup().libraryPath;
   // Back to the first schema: each thumbnail in its frame's row.
   SQLite(url.string())
       .exec(

@@ -309,7 +309,7 @@ TEST_F(SidebarTest, WhileAnotherProcessIndexesTheNoticeStaysInTheSidebar) {
   addPhotos(folder, 1);
   addIndexed(folder);
   model_.reset();
-  LibraryLock other(*setup().libraryURL);
+  LibraryLock other(*setup().libraryPath);
   ASSERT_TRUE(model().ready()) << model().startupError().toStdString();
   model().setNotice("");  // the window's notice goes; the sidebar's stays
   ASSERT_NO_FATAL_FAILURE(load());

@@ -80,7 +80,7 @@ class ThumbnailsTest : public AppTest {
   static Thumbnails::Cancelled notCancelled() { return std::make_shared<std::atomic<bool>>(false); }
 
   std::filesystem::path url(const SearchResult& result) {
-    return *model().folders()->url(result.file);
+    return *model().folders()->filePath(result.file);
   }
 
   QImage storedThumbnail(std::int64_t frameID) {

@@ -163,7 +163,7 @@ TEST_F(VolumeTest, AnotherDriveWithTheSameNameAtTheSamePlaceIsNotTheFolder) {
   mountTable({{"/dev/sdc1", place}});
   model().folders()->volumesChanged();
   EXPECT_FALSE(model().folders()->list()->folders().front().online);
-  EXPECT_EQ(model().folders()->reachableURL(model().library()->roots().front()), std::nullopt);
+  EXPECT_EQ(model().folders()->reachablePath(model().library()->roots().front()), std::nullopt);
   waitIdle();
   // Nor is it scanned when the application starts again with that card in place.
   model_.reset();

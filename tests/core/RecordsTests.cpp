@@ -26,13 +26,13 @@ TEST(Records, StoredEnumsReadBackWithDefaults) {
 TEST(Records, RootNamesAndURLs) {
   Root root{.path = "/"};
   EXPECT_EQ(root.name(), "/");
-  EXPECT_EQ(root.url(), std::filesystem::path("/"));
+  EXPECT_EQ(root.basePath(), std::filesystem::path("/"));
   root.path = "/home/ann/Pictures";
   EXPECT_EQ(root.name(), "Pictures");
-  EXPECT_EQ(root.url().string(), "/home/ann/Pictures/");
+  EXPECT_EQ(root.basePath().string(), "/home/ann/Pictures/");
   root.path = "/home/ann/Pictures/";
   EXPECT_EQ(root.name(), "Pictures");
-  EXPECT_EQ(root.url().string(), "/home/ann/Pictures/");
+  EXPECT_EQ(root.basePath().string(), "/home/ann/Pictures/");
 }
 
 TEST(Records, MediaFileNameAndEquality) {

@@ -76,7 +76,7 @@ class DuplicatesOnDisk : public ::testing::Test {
     for (const Group& group : DuplicateFinder::find(*library, DuplicateFinder::exact)) {
       std::vector<fs::path> paths;
       for (const MediaFile& file : group.files)
-        paths.push_back(library->url(file)->lexically_normal());
+        paths.push_back(library->filePath(file)->lexically_normal());
       all.push_back(paths);
     }
     return all;

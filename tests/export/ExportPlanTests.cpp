@@ -35,7 +35,7 @@ TEST(ExportPlan, AHundredMomentsButEveryRow) {
   const ExportPlan plan("sunset", videos(250));
   EXPECT_EQ(plan.moments().size(), 100u);
   EXPECT_EQ(plan.rows().size(), 250u);
-  EXPECT_EQ(plan.moments().back().url, "/v/clip99.mp4");
+  EXPECT_EQ(plan.moments().back().path, "/v/clip99.mp4");
   EXPECT_EQ(plan.document(ExportPlan::Format::csv).count, 250u);
 }
 

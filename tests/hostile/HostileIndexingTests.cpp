@@ -315,9 +315,9 @@ TEST_F(HostileIndexing, NothingOutsideTheFolderGetsIn) {
     EXPECT_EQ(file.rootID, s.root.id);
     EXPECT_FALSE(s.folder->neverListed().contains(file.relPath));
     EXPECT_TRUE(reachedWithoutLinks(root, file.relPath));
-    const auto url = s.library->url(file);
-    ASSERT_TRUE(url);
-    const auto inside = fs::weakly_canonical(*url).lexically_relative(root);
+    const auto filePath = s.library->filePath(file);
+    ASSERT_TRUE(filePath);
+    const auto inside = fs::weakly_canonical(*filePath).lexically_relative(root);
     EXPECT_FALSE(inside.empty() || *inside.begin() == "..");
   }
   // The photo behind the link out of the folder is nowhere, under any name.
@@ -403,11 +403,11 @@ TEST_F(HostileIndexing, ExportsOfTheResultsAreWellFormed) {
   std::vector<MarkerExport::Row> rows;
   std::set<std::string> paths;
   for (const auto& result : results) {
-    const auto url = s.library->url(result.file);
-    ASSERT_TRUE(url);
-    moments.push_back({*url, result.time, 5.0, label});
-    rows.push_back({url->string(), result.time, result.score});
-    paths.insert(url->string());
+    const auto filePath = s.library->filePath(result.file);
+    ASSERT_TRUE(filePath);
+    moments.push_back({*filePath, result.time, 5.0, label});
+    rows.push_back({filePath->string(), result.time, result.score});
+    paths.insert(filePath->string());
   }
   const auto out = s.temp / "exports\n'x' \xff";
   fs::create_directories(out);

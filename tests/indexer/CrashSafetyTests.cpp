@@ -63,9 +63,10 @@ struct Census {
 };
 
 // Opens the library as the application would and checks that nothing is half-stored.
-Census checkLibrary(const std::filesystem::path& url, const Embedder& embedder) {
+Census checkLibrary(const std::filesystem::path& filePath, const Embedder& embedder) {
   Census census;
-  Library library(url, static_cast<std::size_t>(embedder.info().dim), embedder.info().signature());
+  Library library(filePath, static_cast<std::size_t>(embedder.info().dim),
+                  embedder.info().signature());
   std::vector<std::string> integrity;
   library.db().query("PRAGMA integrity_check",
                      [&](const SQLite::Row& row) { integrity.push_back(*row.text(0)); });
@@ -133,18 +134,18 @@ TEST_F(IndexerTest, KilledIndexingNeverLeavesAHalfStoredLibrary) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> delay(20, 900);
 
-  const auto url = temp->path() / "Crash" / "Library.sqlite";
+  const auto filePath = temp->path() / "Crash" / "Library.sqlite";
   int kills = 0;
   int completions = 0;
   for (int round = 0; kills < 20 && round < 120; ++round) {
-    const Child child = startChild(url, folder);
+    const Child child = startChild(filePath, folder);
     int status = 0;
     const bool killed = killAfter(child, std::chrono::milliseconds(delay(random)), status);
     if (!killed) {
       ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
     }
-    if (!std::filesystem::exists(url)) continue;  // killed before the library was made
-    const Census census = checkLibrary(url, model);
+    if (!std::filesystem::exists(filePath)) continue;  // killed before the library was made
+    const Census census = checkLibrary(filePath, model);
     if (HasFailure()) FAIL() << "after round " << round << (killed ? " (killed)" : "");
     if (killed) {
       ++kills;
@@ -157,7 +158,7 @@ TEST_F(IndexerTest, KilledIndexingNeverLeavesAHalfStoredLibrary) {
       EXPECT_EQ(census.failed, 1);
       // Start over so that later kills land in the middle of indexing again.
       for (const char* suffix : {"", "-wal", "-shm"}) {
-        std::filesystem::remove(url.string() + suffix);
+        std::filesystem::remove(filePath.string() + suffix);
       }
     }
   }
@@ -165,11 +166,11 @@ TEST_F(IndexerTest, KilledIndexingNeverLeavesAHalfStoredLibrary) {
   RecordProperty("completions", completions);
 
   // Whatever the kills left, one uninterrupted run finishes the job.
-  const Child last = startChild(url, folder);
+  const Child last = startChild(filePath, folder);
   int status = 0;
   ASSERT_FALSE(killAfter(last, std::chrono::minutes(3), status));
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-  const Census census = checkLibrary(url, model);
+  const Census census = checkLibrary(filePath, model);
   EXPECT_EQ(census.pending, 0);
   EXPECT_EQ(census.indexed, mediaFiles - 1);
   EXPECT_EQ(census.failed, 1);

@@ -208,9 +208,9 @@ TEST_F(IndexerTest, UnreachableFolderKeepsItsFilesPendingAndOutOfTheRun) {
   std::atomic<int> asked = 0;
   // The drive is there for the scan and unplugged right after it, leaving its empty mount
   // point behind: the owner's answer, not a directory at the path, says what is reachable.
-  indexer->reachableURL = [&](const Root& root) -> std::optional<std::filesystem::path> {
-    if (root.id != external.id) return root.url();
-    if (++asked == 1) return root.url();
+  indexer->reachablePath = [&](const Root& root) -> std::optional<std::filesystem::path> {
+    if (root.id != external.id) return root.basePath();
+    if (++asked == 1) return root.basePath();
     if (!std::filesystem::exists(temp->path() / "unplugged")) {
       std::filesystem::rename(drive, temp->path() / "unplugged");
       std::filesystem::create_directory(drive);
@@ -296,14 +296,14 @@ TEST_F(IndexerTest, WaitUntilIdleWaitsForAScanAskedForDuringARunThatOutlivesIt) 
     if (progress.phase == Indexer::Phase::idle()) runEnded = true;
   };
   // The scan asked for during the run reads its folder only after the run has ended.
-  indexer->reachableURL = [&](const Root& root) -> std::optional<std::filesystem::path> {
+  indexer->reachablePath = [&](const Root& root) -> std::optional<std::filesystem::path> {
     bool fromTheScan = false;
     {
       std::lock_guard guard(lock);
       fromTheScan = root.id == b.id && runThread && *runThread != std::this_thread::get_id();
     }
     if (fromTheScan) eventually([&] { return runEnded.load(); }, std::chrono::seconds(20));
-    return root.url();
+    return root.basePath();
   };
   indexer->run(std::vector<std::int64_t>{a.id});
   ASSERT_TRUE(eventually(
@@ -408,15 +408,15 @@ TEST_F(IndexerTest, RequestsForOneFolderScanItOneAtATime) {
     }
   };
   // A scan off the run's thread takes a while to find its folder.
-  indexer->reachableURL = [&](const Root& asked) -> std::optional<std::filesystem::path> {
+  indexer->reachablePath = [&](const Root& asked) -> std::optional<std::filesystem::path> {
     std::unique_lock guard(lock);
-    if (!runThread || *runThread == std::this_thread::get_id()) return asked.url();
+    if (!runThread || *runThread == std::this_thread::get_id()) return asked.basePath();
     most = std::max(most, ++inFlight);
     guard.unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     guard.lock();
     --inFlight;
-    return asked.url();
+    return asked.basePath();
   };
   indexer->run(std::vector<std::int64_t>{});
   ASSERT_TRUE(eventually([&] { return library->totals().indexed == 25; }));
@@ -544,13 +544,13 @@ TEST_F(IndexerTest, ASecondSchemaLibraryGainsCaptureTimesFromItsFilesWithoutEmbe
              shellQuoted(videos / "clip.mp4"));
   addVideo(videos, "bare.mp4");
 
-  const auto url = temp->path() / "Old.sqlite";
+  const auto filePath = temp->path() / "Old.sqlite";
   std::filesystem::copy_file(
       std::filesystem::path(QUILLMERE_SOURCE_DIR) / "tests/indexer/fixtures/library-v2.sqlite",
-      url);
+      filePath);
   {
     // The same files at this test's place: the videos in a second folder.
-    SQLite db(url.string(), SQLite::Access::readWrite);
+    SQLite db(filePath.string(), SQLite::Access::readWrite);
     db.run("UPDATE roots SET path=? WHERE id=1", {photos.string()});
     db.run("INSERT INTO roots(id, path, removable, added) VALUES(2, ?, 0, 1)", {videos.string()});
     db.run("UPDATE files SET root_id=2 WHERE rel_path LIKE '%.mp4'");
@@ -564,9 +564,9 @@ TEST_F(IndexerTest, ASecondSchemaLibraryGainsCaptureTimesFromItsFilesWithoutEmbe
   library.reset();
   const auto sig = embedder->info().signature();
   // Read beside a writer of its own version, it is loaded as it stands.
-  EXPECT_EQ(Library(url, embedder->info().dim, sig, Library::Opening::readOnly).totals().indexed,
-            5);
-  library = std::make_unique<Library>(url, embedder->info().dim, sig);
+  EXPECT_EQ(
+      Library(filePath, embedder->info().dim, sig, Library::Opening::readOnly).totals().indexed, 5);
+  library = std::make_unique<Library>(filePath, embedder->info().dim, sig);
   ASSERT_TRUE(library->modelMatches());
   const std::vector<std::int64_t> frames = frameIDs(*library);
   ASSERT_EQ(frames.size(), 11u);
@@ -582,9 +582,9 @@ TEST_F(IndexerTest, ASecondSchemaLibraryGainsCaptureTimesFromItsFilesWithoutEmbe
 
   std::atomic<bool> videosOnline = false;
   auto indexer = makeIndexer();
-  indexer->reachableURL = [&](const Root& root) -> std::optional<std::filesystem::path> {
+  indexer->reachablePath = [&](const Root& root) -> std::optional<std::filesystem::path> {
     if (root.id == 2 && !videosOnline) return std::nullopt;
-    return Root{.path = root.path}.url();
+    return Root{.path = root.path}.basePath();
   };
   indexer->run();
   indexer->waitUntilIdle();
@@ -609,7 +609,7 @@ TEST_F(IndexerTest, ASecondSchemaLibraryGainsCaptureTimesFromItsFilesWithoutEmbe
   // Kept in the file, and searched as before.
   indexer.reset();
   const auto filled = library->allFiles();
-  library = std::make_unique<Library>(url, embedder->info().dim, sig);
+  library = std::make_unique<Library>(filePath, embedder->info().dim, sig);
   EXPECT_EQ(library->allFiles(), filled);
   auto again = search();
   std::erase_if(again, [&](const auto& hit) { return hit.first == after.back(); });

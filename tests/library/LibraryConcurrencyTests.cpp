@@ -115,7 +115,7 @@ TEST_F(LibraryTest, ReadersSeeOnlyCommittedWholeStatesWhileTheIndexerWrites) {
         if (file.state == FileState::failed) {
           EXPECT_TRUE(file.error.has_value());
         }
-        EXPECT_EQ(library->url(file), std::filesystem::path("/media") / file.relPath);
+        EXPECT_EQ(library->filePath(file), std::filesystem::path("/media") / file.relPath);
       }
       std::vector<MediaFile> all = library->allFiles();
       std::set<std::string> paths;
@@ -178,7 +178,7 @@ TEST_F(LibraryTest, ARootRemovedUnderARunningReaderNeverShowsAHalfState) {
       }
       EXPECT_EQ(library->vectors().count(), 1u);
       for (const MediaFile& file : files) {
-        EXPECT_EQ(library->url(file), std::nullopt);
+        EXPECT_EQ(library->filePath(file), std::nullopt);
         EXPECT_EQ(library->file(file.id), std::nullopt);
       }
     });

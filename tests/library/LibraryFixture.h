@@ -40,7 +40,7 @@ class LibraryTest : public ::testing::Test {
   static constexpr const char* signature = "test/model@224";
 
   std::unique_ptr<Library> open(const std::string& modelSignature = signature) {
-    return std::make_unique<Library>(url, dim, modelSignature);
+    return std::make_unique<Library>(filePath, dim, modelSignature);
   }
   // A root with the given listing applied.
   Root addRootWithFiles(Library& library, const std::string& path,
@@ -52,7 +52,7 @@ class LibraryTest : public ::testing::Test {
   std::int64_t countRows(Library& library, const std::string& table);
 
   TempDirectory dir;
-  std::filesystem::path url = dir / "Library.sqlite";
+  std::filesystem::path filePath = dir / "Library.sqlite";
 };
 
 inline ScannedFile photo(const std::string& relPath, std::int64_t size, double mtime) {
