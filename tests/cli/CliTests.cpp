@@ -102,21 +102,33 @@ class CliTest : public ::testing::Test {
     ASSERT_EQ(indexed.status, 0) << indexed.err;
   }
 
+  // The command line run with args in a child process writing to log.
+  pid_t start(const std::string& args, const std::filesystem::path& log) const {
+    const pid_t child = fork();
+    if (child == 0) {
+      const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) + " " +
+                           args + " >" + shellQuoted(log) + " 2>&1";
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    EXPECT_GE(child, 0);
+    return child;
+  }
+  // The child's exit status once signal has stopped it; -1 when the signal ended it.
+  static int stop(pid_t child, int signal) {
+    kill(child, signal);
+    int raw = 0;
+    waitpid(child, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
   // A folder holding one photo, added, and `index --watch` over it in a child process
   // writing to log.
   pid_t startWatching(const std::filesystem::path& folder, const std::filesystem::path& log) {
     std::filesystem::create_directories(folder);
     std::filesystem::copy_file(media->path() / "photos/Aqua.jpg", folder / "Aqua.jpg");
     EXPECT_EQ(cli("add " + shellQuoted(folder)).status, 0);
-    const pid_t child = fork();
-    if (child == 0) {
-      const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
-                           " index --watch >" + shellQuoted(log) + " 2>&1";
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    EXPECT_GE(child, 0);
-    return child;
+    return start("index --watch", log);
   }
 
   // As a user runs it from home: no model set by the environment, the XDG folders in home.
@@ -227,19 +239,16 @@ TEST_F(CliTest, DatesFilterAndOrderTheMomentsAndShowWithEach) {
   // The demo model's probabilities, as printed, are what --min-probability filters by.
   const auto probabilities = [&](const std::string& options) {
     std::vector<double> list;
-    const auto document = nlohmann::json::parse(cli("search red --json " + options).out);
+    const auto document = nlohmann::json::parse(cli("search red --json --limit 3 " + options).out);
     for (const auto& r : document["results"]) list.push_back(r["probability"].get<double>());
     return list;
   };
-  const auto all = probabilities("--limit 3");
+  const auto all = probabilities("");
   ASSERT_EQ(all.size(), 3u);
   ASSERT_GT(all.front(), all.back());
-  char middle[32];
-  std::snprintf(middle, sizeof middle, "%.9g", all[1]);
-  std::vector<double> kept;
-  for (double p : all)
-    if (float(p) >= float(all[1])) kept.push_back(p);
-  EXPECT_EQ(probabilities(std::string("--limit 3 --min-probability ") + middle), kept);
+  const auto kept = probabilities("--min-probability " + nlohmann::json(all[1]).dump());
+  const auto below = [&](double p) { return float(p) < float(all[1]); };
+  EXPECT_EQ(kept, std::vector<double>(all.begin(), std::find_if(all.begin(), all.end(), below)));
 
   // Words added to a picture and taken away.
   const auto like = [&](const std::string& options) {
@@ -252,19 +261,18 @@ TEST_F(CliTest, DatesFilterAndOrderTheMomentsAndShowWithEach) {
   EXPECT_EQ(like("--plus 3:red"), "may.mp4");
   EXPECT_EQ(like("--plus 3:red --minus 3:red"), "june.jpg");
   EXPECT_EQ(like("--region 0,0,1,1"), "june.jpg");
-  for (const auto* weight : {"--plus red --plus 340282366920938463463374607431768211456:red",
-                             "--minus 340282366920938463463374607431768211456:red"}) {
-    const auto outcome = cli("similar " + shellQuoted(dated / "june.jpg") + " " + weight);
-    EXPECT_EQ(outcome.status, 2) << weight;
-    EXPECT_NE(outcome.err.find("The weight 3402"), std::string::npos) << outcome.err;
-  }
-  for (const auto* wrong : {"0.5,0.5,0.6,0.2", "0,0,1", "-0.1,0,0.5,0.5", "0,0,0,1", "nan,0,1,1",
-                            "0.5,0.5,1e-7,0.5", "0.1,0.1,0.5,0.5,"}) {
+  // Each refused with the option it names, and nothing printed.
+  for (const std::string wrong :
+       {"--plus red --plus 340282366920938463463374607431768211456:red",
+        "--minus 340282366920938463463374607431768211456:red", "--region 0.5,0.5,0.6,0.2",
+        "--region 0,0,1", "--region -0.1,0,0.5,0.5", "--region 0,0,0,1", "--region nan,0,1,1",
+        "--region 0.5,0.5,1e-7,0.5", "--region 0.1,0.1,0.5,0.5,"}) {
     const auto outcome =
-        cli("similar " + shellQuoted(dated / "june.jpg") + " --region " + wrong + " --json");
+        cli("similar " + shellQuoted(dated / "june.jpg") + " " + wrong + " --json");
     EXPECT_EQ(outcome.status, 2) << wrong;
     EXPECT_EQ(outcome.out, "") << wrong;
-    EXPECT_NE(outcome.err.find("--region"), std::string::npos) << outcome.err;
+    const auto named = wrong.starts_with("--region") ? "--region" : "The weight 3402";
+    EXPECT_NE(outcome.err.find(named), std::string::npos) << outcome.err;
   }
 }
 
@@ -377,27 +385,15 @@ TEST_F(CliTest, AParentFolderReplacesTheFoldersInsideItAndEachFileIsStoredOnce) 
 
 TEST_F(CliTest, InterruptedIndexLeavesEverythingPendingOrStoredAndResumes) {
   ASSERT_EQ(cli("add " + folder("photos") + " " + folder("videos")).status, 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const auto log = (home->path() / "index.txt").string();
-    const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
-                         " index >" + shellQuoted(log) + " 2>&1";
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // Interrupt once indexing has begun (the plain progress lines say so).
   const auto log = home->path() / "index.txt";
+  const pid_t child = start("index", log);
+  // Interrupt once indexing has begun (the plain progress lines say so).
   for (int i = 0; i < 400 && slurp(log).find("Scanning") == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  kill(child, SIGINT);
-  int raw = 0;
-  waitpid(child, &raw, 0);
-  ASSERT_TRUE(WIFEXITED(raw));
   // Stopped (130) or already done (0): either way the library is consistent.
-  EXPECT_TRUE(WEXITSTATUS(raw) == 130 || WEXITSTATUS(raw) == 0)
-      << slurp(home->path() / "index.txt");
+  const int exit = stop(child, SIGINT);
+  EXPECT_TRUE(exit == 130 || exit == 0) << slurp(log);
   auto status = nlohmann::json::parse(cli("status --json").out);
   EXPECT_EQ(status["failed"], 0);
   EXPECT_EQ(status["indexed"].get<int>() + status["pending"].get<int>(),
@@ -465,11 +461,7 @@ TEST_F(CliTest, WatchIndexesWhatArrivesUntilInterrupted) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_EQ(runsDone(), 2) << slurp(log);
-  kill(child, SIGINT);
-  int raw = 0;
-  waitpid(child, &raw, 0);
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  EXPECT_EQ(stop(child, SIGINT), 130);
   const auto status = nlohmann::json::parse(cli("status --json").out);
   EXPECT_EQ(status["indexed"], 2);
 }
@@ -550,8 +542,7 @@ TEST_F(CliTest, SecondWriterIsRefusedWhileOneHoldsTheLibraryAndReadersGoOn) {
   const auto indexer = cli("index");
   const auto reader = cli("status --json");
   const auto search = cli("search green --json");
-  kill(holder, SIGTERM);
-  waitpid(holder, nullptr, 0);
+  stop(holder, SIGTERM);
   EXPECT_EQ(writer.status, 1);
   EXPECT_NE(writer.err.find("in use by another Quillmere process"), std::string::npos)
       << writer.err;
@@ -574,8 +565,7 @@ TEST_F(CliTest, ReadersWorkBesideARunningWatcher) {
   }
   const auto search = cli("search blue --json");
   const auto status = cli("status");
-  kill(child, SIGINT);
-  waitpid(child, nullptr, 0);
+  stop(child, SIGINT);
   ASSERT_EQ(search.status, 0) << search.err << slurp(log);
   ASSERT_EQ(nlohmann::json::parse(search.out)["results"].size(), 1u);
   EXPECT_EQ(status.status, 0) << status.err;
@@ -766,26 +756,15 @@ TEST_F(CliTest, AnInterruptedModelImportLeavesNothingBehind) {
   std::filesystem::create_directories(models);
   for (const int signal : {SIGINT, SIGTERM}) {
     const auto log = home->path() / "import.txt";
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      const auto command = "exec " + environment(modelDirectory()) + shellQuoted(binary()) +
-                           " model import " + shellQuoted(source) + " " +
-                           shellQuoted(models / "h") + " --variant fp16 >" + shellQuoted(log) +
-                           " 2>&1";
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    const pid_t child = start(
+        "model import " + shellQuoted(source) + " " + shellQuoted(models / "h") + " --variant fp16",
+        log);
     // Once the temporary folder is there, the encoders are being widened.
     for (int i = 0; i < 4000 && std::filesystem::is_empty(models); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_FALSE(std::filesystem::is_empty(models)) << slurp(log);
-    kill(child, signal);
-    int raw = 0;
-    waitpid(child, &raw, 0);
-    ASSERT_TRUE(WIFEXITED(raw)) << "ended by the signal";
-    EXPECT_EQ(WEXITSTATUS(raw), 130) << signal << ": " << slurp(log);
+    EXPECT_EQ(stop(child, signal), 130) << signal << ": " << slurp(log);
     EXPECT_NE(slurp(log).find(source.string() + " was not imported"), std::string::npos);
     EXPECT_TRUE(std::filesystem::is_empty(models));
   }
