@@ -202,18 +202,19 @@ TextDetector::TextDetector(const TextModel& model)
 TextDetector::Found TextDetector::detect(const Picture& picture) {
   const int longest = std::max(picture.width, picture.height);
   if (settings_.firstLookSide > 0 && longest > settings_.firstLookSide &&
-      !looksLikeText(picture, settings_.firstLookSide))
+      peakProbability(picture, settings_.firstLookSide) <= settings_.threshold)
     return {};
   return detect(picture, settings_.side);
 }
 
-bool TextDetector::looksLikeText(const Picture& picture, int side) {
-  const Map map = probabilityMap(picture, side);
-  return std::any_of(map.probability.begin(), map.probability.end(),
-                     [&](float p) { return p > settings_.threshold; });
+float TextDetector::peakProbability(const Picture& picture, int side) {
+  // The look only asks whether anything is there: the cheapest reduction serves it.
+  const Map map = probabilityMap(picture, side, ImageCodec::Kernel::nearest);
+  return *std::max_element(map.probability.begin(), map.probability.end());
 }
 
-TextDetector::Map TextDetector::probabilityMap(const Picture& picture, int side) {
+TextDetector::Map TextDetector::probabilityMap(const Picture& picture, int side,
+                                               ImageCodec::Kernel kernel) {
   // The copy's sides: the picture's, scaled so the longest fits, rounded to multiples of 32.
   const int longest = std::max(picture.width, picture.height);
   const double ratio = longest > side ? static_cast<double>(side) / longest : 1.0;
@@ -223,7 +224,7 @@ TextDetector::Map TextDetector::probabilityMap(const Picture& picture, int side)
   Map map;
   map.width = fit(picture.width);
   map.height = fit(picture.height);
-  const auto copy = ImageCodec::resize(picture, map.width, map.height);
+  const auto copy = ImageCodec::resize(picture, map.width, map.height, kernel);
   if (!copy) throw std::runtime_error("The picture could not be resized for reading.");
   std::vector<float> input(static_cast<std::size_t>(3) * map.width * map.height, 0.0f);
   TextSession::write(*copy, normalisation_, input, 0, map.height, map.width);
@@ -237,7 +238,7 @@ TextDetector::Map TextDetector::probabilityMap(const Picture& picture, int side)
 }
 
 TextDetector::Found TextDetector::detect(const Picture& picture, int side) {
-  const Map map = probabilityMap(picture, side);
+  const Map map = probabilityMap(picture, side, ImageCodec::Kernel::lanczos3);
   const double scaleX = static_cast<double>(picture.width) / map.width;
   const double scaleY = static_cast<double>(picture.height) / map.height;
   Found found;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Picture.h"
+#include "platform/ImageCodec.h"
 #include "platform/PictureWarp.h"
 #include "text/TextModel.h"
 #include "text/TextSession.h"
@@ -35,8 +36,8 @@ class TextDetector {
   Found detect(const Picture& picture);
   // One pass with the copy's longest side at most `side` (a multiple of 32; never enlarged).
   Found detect(const Picture& picture, int side);
-  // Whether a pass at `side` finds any region of text probability at all.
-  bool looksLikeText(const Picture& picture, int side);
+  // The highest text probability a pass at `side` gives anywhere in the picture.
+  float peakProbability(const Picture& picture, int side);
 
  private:
   struct Map {
@@ -44,7 +45,7 @@ class TextDetector {
     int width = 0;
     int height = 0;
   };
-  Map probabilityMap(const Picture& picture, int side);
+  Map probabilityMap(const Picture& picture, int side, ImageCodec::Kernel kernel);
 
   TextModel::Detector settings_;
   TextSession::Normalisation normalisation_;
