@@ -38,8 +38,10 @@ const std::vector<Commands::Command>& Commands::commands() {
        .mostOperands = 0,
        .run = &runWith<Options, &Commands::folders>},
       {.name = "index",
-       .synopsis = "index [--watch]          bring the library up to date (--watch: keep watching)",
-       .options = {"--watch"},
+       .synopsis = "index [--watch] [--no-text]\n"
+                   "    bring the library up to date; --watch: keep watching, --no-text: read no\n"
+                   "    text in pictures (what was read stays)",
+       .options = {"--watch", "--no-text"},
        .access = A::indexes,
        .mostOperands = 0,
        .run = &runWith<IndexOptions, &Commands::index>},
