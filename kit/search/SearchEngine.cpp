@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -222,7 +223,7 @@ SearchEngine::Answer SearchEngine::search(std::span<const float> vector, std::st
                                  .score = hit.score,
                                  .probability = probability});
   }
-  const auto lines = addFoundByText(found, vector, text, filter);
+  const auto lines = addFoundByText(found, vector, text, filter, limit);
   Answer answer;
   answer.results = ranked(std::move(found), limit);
   attachLines(answer.results, lines);
@@ -265,31 +266,37 @@ std::vector<SearchResult> SearchEngine::ranked(std::vector<SearchResult> results
 
 std::unordered_map<std::int64_t, std::vector<int>> SearchEngine::addFoundByText(
     std::vector<SearchResult>& found, std::span<const float> vector, std::string_view text,
-    const SearchFilter& filter) {
+    const SearchFilter& filter, std::size_t limit) {
   std::unordered_map<std::int64_t, std::vector<int>> lines;
   const std::vector<TextQuery::Piece> pieces = TextQuery::pieces(queryText(text));
   if (pieces.empty()) return lines;
+  // As many as the scan's hits, the larger shares first, each file's frames read once.
+  std::vector<TextFinder::Found> pictures = TextFinder::find(library_, pieces);
+  if (pictures.size() > limit * 4) pictures.resize(limit * 4);
+  std::map<std::int64_t, std::vector<TextFinder::Found*>> byFile;
+  for (TextFinder::Found& picture : pictures) byFile[picture.fileID].push_back(&picture);
   std::unordered_map<std::int64_t, std::size_t> hitAt;  // frame id to its place in found
   for (std::size_t i = 0; i < found.size(); ++i) hitAt.emplace(found[i].frameID, i);
-  for (TextFinder::Found& picture : TextFinder::find(library_, pieces)) {
-    const std::optional<MediaFile> file = library_.file(picture.fileID);
+  for (const auto& [fileID, inFile] : byFile) {
+    const std::optional<MediaFile> file = library_.file(fileID);
     if (!file || !filter.admits(*file)) continue;
-    // The stored frame the text was read in; none while the file is indexed again.
-    for (const auto& [row, halves] : library_.vectors().vectors(picture.fileID)) {
-      if (std::abs(row.time - picture.time) > sameTime) continue;
-      auto hit = hitAt.find(row.frameID);
-      if (hit == hitAt.end()) {
-        const float s = score(vector, halves);
-        hit = hitAt.emplace(row.frameID, found.size()).first;
-        found.push_back(SearchResult{.frameID = row.frameID,
-                                     .file = *file,
-                                     .time = row.time,
-                                     .score = s,
-                                     .probability = embedder_.probability(s)});
+    // The stored frames the text was read in; none while the file is indexed again.
+    for (const auto& [row, halves] : library_.vectors().vectors(fileID)) {
+      for (TextFinder::Found* picture : inFile) {
+        if (std::abs(row.time - picture->time) > sameTime || lines.contains(row.frameID)) continue;
+        auto hit = hitAt.find(row.frameID);
+        if (hit == hitAt.end()) {
+          const float s = score(vector, halves);
+          hit = hitAt.emplace(row.frameID, found.size()).first;
+          found.push_back(SearchResult{.frameID = row.frameID,
+                                       .file = *file,
+                                       .time = row.time,
+                                       .score = s,
+                                       .probability = embedder_.probability(s)});
+        }
+        found[hit->second].foundText.share = picture->share;
+        lines[row.frameID] = picture->lines;
       }
-      found[hit->second].foundText.share = picture.share;
-      lines[row.frameID] = std::move(picture.lines);
-      break;
     }
   }
   std::stable_sort(found.begin(), found.end(), liftedFirst);

@@ -116,11 +116,11 @@ class SearchEngine {
   // Results given best score first: merged into moments, penalised for repeats, ordered by
   // that rank and cut to limit.
   std::vector<SearchResult> ranked(std::vector<SearchResult> results, std::size_t limit) const;
-  // Adds to found (vector hits) the moments whose text holds the query's words, and marks the
-  // hits whose frames do; returns the places of the lines found per frame id.
+  // Adds to found (vector hits) up to limit × 4 frames whose text holds the query's words,
+  // and marks the hits whose frames do; returns the places of the lines found per frame id.
   std::unordered_map<std::int64_t, std::vector<int>> addFoundByText(
       std::vector<SearchResult>& found, std::span<const float> vector, std::string_view text,
-      const SearchFilter& filter);
+      const SearchFilter& filter, std::size_t limit);
   // The found lines of each result found by text, read from the library.
   void attachLines(std::vector<SearchResult>& results,
                    const std::unordered_map<std::int64_t, std::vector<int>>& lines);
