@@ -31,8 +31,9 @@ using Output::printable;
 void sayWhyNoText(const TextReading& reading) {
   switch (reading.state()) {
     case TextReading::State::noModel:
-      std::printf("Text in pictures is not read: no text model is installed. Reinstall "
-                  "Quillmere, or set QUILLMERE_TEXT_MODEL_DIR to a text model directory.\n");
+      std::printf(
+          "Text in pictures is not read: no text model is installed. Reinstall "
+          "Quillmere, or set QUILLMERE_TEXT_MODEL_DIR to a text model directory.\n");
       break;
     case TextReading::State::modelDamaged:
       std::printf("Text in pictures is not read: the text model is damaged (%s).\n",
