@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "model/BackgroundThreads.h"
 #include "model/RuntimeEnvironment.h"
 #include "text/TextModel.h"
 
@@ -17,8 +18,8 @@ Ort::SessionOptions sessionOptions() {
   options.SetInterOpNumThreads(1);
   options.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
   options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
-  // Between runs the indexer decodes and stores on these cores: no spinning after a run.
-  options.AddConfigEntry("session.force_spinning_stop", "1");
+  // Text is read while indexing, in the background, as images are embedded.
+  useBackgroundThreads(options);
   return options;
 }
 
