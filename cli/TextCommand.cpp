@@ -24,8 +24,9 @@ struct ReadPicture {
   PictureText text;
 };
 
+// at: the one frame asked for.
 void printPictures(const std::vector<ReadPicture>& pictures, const MediaFile& file,
-                   const std::string& path, bool json) {
+                   const std::string& path, std::optional<double> at, bool json) {
   const bool video = file.kind == MediaKind::video;
   if (json) {
     auto list = nlohmann::json::array();
@@ -53,7 +54,9 @@ void printPictures(const std::vector<ReadPicture>& pictures, const MediaFile& fi
                    printable(path).c_str(), video ? (" at " + timecode(picture.time)).c_str() : "");
     }
   }
-  if (lines == 0) std::fprintf(stderr, "No text was read in %s.\n", printable(path).c_str());
+  if (lines > 0) return;
+  const std::string when = at && video ? " at " + timecode(*at) : "";
+  std::fprintf(stderr, "No text was read in %s%s.\n", printable(path).c_str(), when.c_str());
 }
 
 }  // namespace
@@ -80,15 +83,16 @@ int Commands::text(const Options& options) {
   std::vector<ReadPicture> pictures;
   for (const Library::StageRow& row : library_->stageRows(file->id, Library::textStage))
     pictures.push_back({row.time, PictureText::decoded(row.data)});
-  // At a second: the stored frame nearest it.
-  if (seconds && !pictures.empty()) {
-    const auto nearest = std::min_element(
-        pictures.begin(), pictures.end(), [&](const ReadPicture& a, const ReadPicture& b) {
-          return std::abs(a.time - *seconds) < std::abs(b.time - *seconds);
-        });
-    pictures = {*nearest};
+  // At a second: the stored frame nearest it, which holds no row when no text was found in it.
+  std::optional<double> at;
+  const std::vector<double> times = library_->frameTimes(file->id);
+  if (seconds && !times.empty()) {
+    at = *std::min_element(times.begin(), times.end(), [&](double a, double b) {
+      return std::abs(a - *seconds) < std::abs(b - *seconds);
+    });
+    std::erase_if(pictures, [&](const ReadPicture& picture) { return picture.time != *at; });
   }
-  printPictures(pictures, *file, location(*file).string(), options.json);
+  printPictures(pictures, *file, location(*file).string(), at, options.json);
   return 0;
 }
 

@@ -482,7 +482,8 @@ TEST_F(CliTest, FailedFilesAreListedAndRetried) {
 }
 
 TEST_F(CliTest, TextReadInAPhotoIsPrintedAndFindsIt) {
-  addAndIndex();
+  ASSERT_EQ(cli("add " + folder("photos")).status, 0);
+  ASSERT_EQ(cli("index --no-text").status, 0);
   const auto aqua = media->path() / "photos/Aqua.jpg";
   auto outcome = cli("text " + shellQuoted(aqua));
   EXPECT_EQ(outcome.status, 1);
