@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The indexer's stages: which are on, running them over decoded pictures, and giving files
+// indexed before a stage existed that stage's rows.
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "indexer/IndexerImpl.h"
+#include "model/Embedder.h"
+#include "platform/ImageCodec.h"
+
+namespace quillmere {
+namespace {
+
+// The picture no larger than the stage asks for: the same one when it fits.
+const Picture& fitted(const Picture& image, std::int64_t pixels, std::optional<Picture>& smaller) {
+  const int side = std::max(image.width, image.height);
+  if (side <= pixels || side < 1) return image;
+  const double scale = static_cast<double>(pixels) / side;
+  smaller = ImageCodec::resize(image, std::max(1, static_cast<int>(image.width * scale)),
+                               std::max(1, static_cast<int>(image.height * scale)));
+  return smaller ? *smaller : image;
+}
+
+}  // namespace
+
+void Indexer::Impl::addStage(std::shared_ptr<Stage> stage) {
+  MutexLock guard(lock_);
+  stages_.emplace_back(std::move(stage), true);
+}
+
+void Indexer::Impl::switchStage(std::string_view name, bool on) {
+  MutexLock guard(lock_);
+  for (auto& [stage, enabled] : stages_) {
+    if (stage.get() != &embed_ && stage->name() == name) enabled = on;
+  }
+}
+
+std::vector<std::shared_ptr<Stage>> Indexer::Impl::stagesOn() const {
+  MutexLock guard(lock_);
+  std::vector<std::shared_ptr<Stage>> on;
+  for (const auto& [stage, enabled] : stages_) {
+    if (enabled) on.push_back(stage);
+  }
+  return on;
+}
+
+std::int64_t Indexer::Impl::decodePixels() const {
+  std::int64_t pixels = 0;
+  for (const auto& stage : stagesOn()) pixels = std::max(pixels, stage->pixels());
+  return pixels;
+}
+
+Indexer::Impl::StageOutput Indexer::Impl::runStages(std::span<const StagePicture> pictures) {
+  StageOutput output;
+  output.others.resize(pictures.size());
+  for (const auto& stage : stagesOn()) {
+    // Pictures decoded larger than this stage asks for are scaled down for it alone.
+    std::vector<std::optional<Picture>> smaller(pictures.size());
+    std::vector<StagePicture> sized;
+    for (std::size_t k = 0; k < pictures.size(); ++k) {
+      sized.push_back({.file = pictures[k].file,
+                       .time = pictures[k].time,
+                       .image = fitted(pictures[k].image, stage->pixels(), smaller[k])});
+    }
+    std::vector<std::vector<Library::StageRow>> rows = stage->process(sized);
+    if (rows.size() != pictures.size()) throw Embedder::Failure::output();
+    if (stage.get() == &embed_) {
+      for (const auto& row : rows) {
+        output.vectors.push_back(row.empty() ? std::vector<Half>{} : EmbedStage::vectorOf(row[0]));
+      }
+      continue;
+    }
+    output.names.push_back(stage->name());
+    for (std::size_t k = 0; k < pictures.size(); ++k) {
+      output.others[k].push_back({.stage = stage->name(), .rows = std::move(rows[k])});
+    }
+  }
+  return output;
+}
+
+void Indexer::Impl::fillStages(std::stop_token stop) {
+  if (refused()) return;
+  const Locations roots = reachableRoots();
+  const std::set<std::int64_t> ids = idsOf(roots);
+  for (const auto& stage : stagesOn()) {
+    if (stage.get() == &embed_) continue;
+    for (const MediaFile& file : library_.lacking(stage->name(), ids)) {
+      if (stop.stop_requested()) return;
+      fillStage(*stage, file, roots.at(file.rootID) / file.relPath);
+    }
+  }
+}
+
+void Indexer::Impl::fillStage(Stage& stage, const MediaFile& file,
+                              const std::filesystem::path& path) {
+  try {
+    std::vector<FrameSampler::Frame> frames;
+    if (file.kind == MediaKind::photo) {
+      frames = std::move(FrameSampler::photo(path, stage.pixels()).frames);
+    } else {
+      frames = FrameSampler::frames(path, library_.frameTimes(file.id), stage.pixels());
+    }
+    std::vector<StagePicture> pictures;
+    for (const auto& frame : frames) {
+      pictures.push_back({.file = file, .time = frame.time, .image = frame.image});
+    }
+    std::vector<std::vector<Library::StageRow>> rows = stage.process(pictures);
+    Library::StageRows all{.stage = stage.name()};
+    for (auto& list : rows) std::move(list.begin(), list.end(), std::back_inserter(all.rows));
+    library_.saveStage(file, all);
+  } catch (const std::exception&) {
+    // The file keeps what it has; the next run tries it again.
+  }
+}
+
+}  // namespace quillmere
