@@ -129,8 +129,11 @@ TEST_F(StageTest, TimeLeftWeighsTheStagesThatAreOnByTheirShares) {
     std::vector<std::string> off;
     double seconds;
   };
-  const std::vector<Case> cases = {
-      {{}, {}, 40}, {{3}, {}, 160}, {{3}, {"s0"}, 40}, {{0.5, 1.5}, {}, 120}, {{2, 1}, {"s1"}, 120}};
+  const std::vector<Case> cases = {{{}, {}, 40},
+                                   {{3}, {}, 160},
+                                   {{3}, {"s0"}, 40},
+                                   {{0.5, 1.5}, {}, 120},
+                                   {{2, 1}, {"s1"}, 120}};
   const std::function<void(const Indexer::Progress&)> unheard;
   for (const Case& c : cases) {
     StageSet stages(*embedder);
