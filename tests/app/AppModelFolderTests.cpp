@@ -16,6 +16,8 @@
 namespace quillmere::test {
 namespace {
 
+using AppConcurrency = AppTest;
+
 struct AddCase {
   std::string name;
   std::vector<std::string> before;  // added first, in order
@@ -27,8 +29,9 @@ struct AddCase {
 };
 
 class AddFolderTest : public AppTest, public ::testing::WithParamInterface<AddCase> {};
+using AddFolderConcurrency = AddFolderTest;
 
-TEST_P(AddFolderTest, ReportsTheOutcomeAndListsTheFolders) {
+TEST_P(AddFolderConcurrency, ReportsTheOutcomeAndListsTheFolders) {
   const auto& c = GetParam();
   for (const auto& dir : {"Photos/2024", "Photos/a", "Photos/b", "Photos 2"}) makeFolder(dir);
   addPhotos(temp->path() / "Photos", 1, "x");
@@ -54,7 +57,7 @@ TEST_P(AddFolderTest, ReportsTheOutcomeAndListsTheFolders) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, AddFolderTest,
+    Cases, AddFolderConcurrency,
     ::testing::Values(
         AddCase{
             "SameTwice", {"Photos"}, "Photos", FolderRules::Outcome::alreadyIncluded, {"Photos"}},
@@ -98,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Folder not found: "}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(AppTest, AFileDroppedAsAFolderIsShownAsTheNotice) {
+TEST_F(AppConcurrency, AFileDroppedAsAFolderIsShownAsTheNotice) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 1);
   model().folders()->handleAdd(QString::fromStdString((folder / "p0.jpg").string()));
@@ -118,7 +121,7 @@ TEST_F(AppTest, AFileDroppedAsAFolderIsShownAsTheNotice) {
   EXPECT_EQ(model().folders()->list()->rowCount(), 1);
 }
 
-TEST_F(AppTest, AParentReplacesNestedFoldersAndIndexesTheirFilesUnderItself) {
+TEST_F(AppConcurrency, AParentReplacesNestedFoldersAndIndexesTheirFilesUnderItself) {
   const auto a = makeFolder("Photos/a");
   const auto b = makeFolder("Photos/b");
   addPhotos(a, 2, "a");
@@ -135,7 +138,7 @@ TEST_F(AppTest, AParentReplacesNestedFoldersAndIndexesTheirFilesUnderItself) {
   EXPECT_EQ(model().folders()->totals().files, 5);
 }
 
-TEST_F(AppTest, RemovingTheFilteredFolderClearsTheFilterAndSearchesAgain) {
+TEST_F(AppConcurrency, RemovingTheFilteredFolderClearsTheFilterAndSearchesAgain) {
   const auto a = makeFolder("A");
   const auto b = makeFolder("B");
   addPhotos(a, 3, "a");
@@ -160,7 +163,7 @@ TEST_F(AppTest, RemovingTheFilteredFolderClearsTheFilterAndSearchesAgain) {
   EXPECT_EQ(model().folders()->list()->rowCount(), 1);
 }
 
-TEST_F(AppTest, AFolderWhoseDirectoryWentAwayIsOfflineAndItsResultsStay) {
+TEST_F(AppConcurrency, AFolderWhoseDirectoryWentAwayIsOfflineAndItsResultsStay) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 2);
   addIndexed(folder);
@@ -177,7 +180,7 @@ TEST_F(AppTest, AFolderWhoseDirectoryWentAwayIsOfflineAndItsResultsStay) {
   EXPECT_EQ(model().folders()->reachablePath(model().library()->roots().front()), std::nullopt);
 }
 
-TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
+TEST_F(AppConcurrency, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
   const auto a = makeFolder("A");
   const auto b = makeFolder("B");
   addPhotos(a, 56, "a");  // older than B's: indexed after them, in several batches
@@ -212,7 +215,7 @@ TEST_F(AppTest, RemovingAFolderWhileItIsIndexedLeavesTheOthersIndexed) {
   }
 }
 
-TEST_F(AppTest, WhileAnotherProcessWritesTheLibraryTheAppSearchesAndWritesNothing) {
+TEST_F(AppConcurrency, WhileAnotherProcessWritesTheLibraryTheAppSearchesAndWritesNothing) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 3);
   addIndexed(folder);
@@ -243,7 +246,7 @@ TEST_F(AppTest, WhileAnotherProcessWritesTheLibraryTheAppSearchesAndWritesNothin
             FolderRules::Outcome::added);
 }
 
-TEST_F(AppTest, AnOlderLibraryIsUpgradedOffTheGuiThreadThenStartUpGoesOn) {
+TEST_F(AppConcurrency, AnOlderLibraryIsUpgradedOffTheGuiThreadThenStartUpGoesOn) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 3);
   addIndexed(folder);
@@ -282,7 +285,7 @@ TEST_F(AppTest, AnOlderLibraryIsUpgradedOffTheGuiThreadThenStartUpGoesOn) {
   model_.reset();
 }
 
-TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {
+TEST_F(AppConcurrency, WithoutAModelDirectoryTheModelIsNotReady) {
   auto broken = setup();
   broken.modelDirectory = temp->path() / "NoModel";
   AppModel model(broken);
@@ -297,7 +300,7 @@ TEST_F(AppTest, WithoutAModelDirectoryTheModelIsNotReady) {
   EXPECT_FALSE(started.wait(200));
 }
 
-TEST_F(AppTest, ALibraryOfAnotherModelKeepsItsFramesUntilTheUserIndexesAgain) {
+TEST_F(AppConcurrency, ALibraryOfAnotherModelKeepsItsFramesUntilTheUserIndexesAgain) {
   const auto url = temp->path() / "Library.sqlite";
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 1);
@@ -334,7 +337,7 @@ TEST_F(AppTest, ALibraryOfAnotherModelKeepsItsFramesUntilTheUserIndexesAgain) {
   EXPECT_EQ(agreed.folders()->totals().indexed, 1);  // indexed again with this model
 }
 
-TEST_F(AppTest, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
+TEST_F(AppConcurrency, ABurstOfIndexedFilesRefreshesAtMostOncePerInterval) {
   const auto folder = makeFolder("Photos");
   addPhotos(folder, 24);
   const auto later = makeFolder("Later");

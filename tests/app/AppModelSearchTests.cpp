@@ -52,8 +52,9 @@ class SearchTest : public AppTest {
   std::int64_t rootA = 0;
   std::int64_t rootB = 0;
 };
+using SearchConcurrency = SearchTest;
 
-TEST_F(SearchTest, TypingWithinTheDelaySearchesOnceForTheLastText) {
+TEST_F(SearchConcurrency, TypingWithinTheDelaySearchesOnceForTheLastText) {
   makeLibrary();
   QSignalSpy started(model().search(), &SearchModel::searchStarted);
   QSignalSpy applied(model().search(), &SearchModel::searchApplied);
@@ -68,7 +69,7 @@ TEST_F(SearchTest, TypingWithinTheDelaySearchesOnceForTheLastText) {
   EXPECT_GT(model().search()->lastSearchMS(), 0);
 }
 
-TEST_F(SearchTest, ASpaceOnlyQueryEmptiesEverythingWithoutSearching) {
+TEST_F(SearchConcurrency, ASpaceOnlyQueryEmptiesEverythingWithoutSearching) {
   makeLibrary();
   search("red");
   ASSERT_GT(model().search()->results()->rowCount(), 0);
@@ -81,7 +82,7 @@ TEST_F(SearchTest, ASpaceOnlyQueryEmptiesEverythingWithoutSearching) {
   EXPECT_FALSE(started.wait(300));
 }
 
-TEST_F(SearchTest, TheSameKindFilterTwiceSearchesOnce) {
+TEST_F(SearchConcurrency, TheSameKindFilterTwiceSearchesOnce) {
   makeLibrary();
   search("red");
   QSignalSpy started(model().search(), &SearchModel::searchStarted);
@@ -108,8 +109,9 @@ struct KeepCase {
 };
 
 class KeepSelectionTest : public SearchTest, public ::testing::WithParamInterface<KeepCase> {};
+using KeepSelectionConcurrency = KeepSelectionTest;
 
-TEST_P(KeepSelectionTest, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
+TEST_P(KeepSelectionConcurrency, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
   makeLibrary();
   search("red");
   const auto video = firstVideo();
@@ -142,7 +144,7 @@ TEST_P(KeepSelectionTest, ARerunKeepsTheSelectionOnlyWhileItsFrameIsListed) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, KeepSelectionTest,
+INSTANTIATE_TEST_SUITE_P(Cases, KeepSelectionConcurrency,
                          ::testing::Values(KeepCase{"FrameStillListed", false, {}, true},
                                            KeepCase{"FrameGone", true, {}, false},
                                            KeepCase{"NewQueryTyped", false, "red car", false}),
@@ -199,8 +201,9 @@ class Warnings {
 };
 
 class ApplyResultsTest : public ::testing::TestWithParam<ApplyCase> {};
+using ApplyResultsConcurrency = ApplyResultsTest;
 
-TEST_P(ApplyResultsTest, ARerunMovesTheRowsItKeepsAndNeverResets) {
+TEST_P(ApplyResultsConcurrency, ARerunMovesTheRowsItKeepsAndNeverResets) {
   const auto& before = GetParam().before;
   const auto expected = resultsOf(GetParam().after);
   ResultListModel results;
@@ -242,7 +245,7 @@ TEST_P(ApplyResultsTest, ARerunMovesTheRowsItKeepsAndNeverResets) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, ApplyResultsTest,
+    Cases, ApplyResultsConcurrency,
     ::testing::Values(ApplyCase{"InsertAtTheFront", frameRange(1, 6), {7, 8, 1, 2, 3, 4, 5, 6}},
                       ApplyCase{"RemoveFromTheMiddle", frameRange(1, 6), {1, 2, 5, 6}},
                       ApplyCase{"Reverse", frameRange(1, 6), {6, 5, 4, 3, 2, 1}},
@@ -255,7 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 shuffled(frameRange(300, 1500))}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(SearchTest, AnImageQueryCombinesWithTheTextByTheTermRule) {
+TEST_F(SearchConcurrency, AnImageQueryCombinesWithTheTextByTheTermRule) {
   makeLibrary();
   QSignalSpy applied(model().search(), &SearchModel::searchApplied);
   model().search()->searchByImage(QString::fromStdString(photos[2].string()));
@@ -284,7 +287,7 @@ TEST_F(SearchTest, AnImageQueryCombinesWithTheTextByTheTermRule) {
   ASSERT_TRUE(waitFor([this] { return model().search()->searchedQuery() == "blue"; }));
 }
 
-TEST_F(SearchTest, WhenOrderAndLikelihoodReachTheSearchAndTheMomentsLine) {
+TEST_F(SearchConcurrency, WhenOrderAndLikelihoodReachTheSearchAndTheMomentsLine) {
   const auto a = makeFolder("A");
   addPhotos(a, 3);
   // p0 was taken on the first of last year, as far as its file tells.
@@ -358,7 +361,7 @@ TEST(TakenRange, ChoicesCoverWholeLocalDaysWeeksMonthsAndYears) {
     EXPECT_EQ(SearchModel::takenRange(when, wednesday, firstDay), range) << int(when) << firstDay;
 }
 
-TEST_F(SearchTest, MoreLikeThisSearchesWithTheStoredFrame) {
+TEST_F(SearchConcurrency, MoreLikeThisSearchesWithTheStoredFrame) {
   makeLibrary();
   search("red");
   const auto video = firstVideo();
@@ -373,7 +376,7 @@ TEST_F(SearchTest, MoreLikeThisSearchesWithTheStoredFrame) {
 }
 
 // The frame's region as the engine makes it, shown in the chip by its thumbnail.
-TEST_F(SearchTest, ARegionOfAResultBecomesTheImageQuery) {
+TEST_F(SearchConcurrency, ARegionOfAResultBecomesTheImageQuery) {
   makeLibrary();
   search("red");
   const auto video = firstVideo();
@@ -394,7 +397,7 @@ TEST_F(SearchTest, ARegionOfAResultBecomesTheImageQuery) {
                     .toBase64());
 }
 
-TEST_F(SearchTest, RefinementStartsOnlyForAReachableVideo) {
+TEST_F(SearchConcurrency, RefinementStartsOnlyForAReachableVideo) {
   makeLibrary();
   search("red");
   const auto photo = firstPhoto();
@@ -423,7 +426,7 @@ TEST_F(SearchTest, RefinementStartsOnlyForAReachableVideo) {
   EXPECT_LE(std::abs(open - video->time), SearchEngine::refineSpan + 1e-9);
 }
 
-TEST_F(SearchTest, ARefinementForAnOlderSearchIsDropped) {
+TEST_F(SearchConcurrency, ARefinementForAnOlderSearchIsDropped) {
   makeLibrary();
   search("red");
   const auto video = firstVideo();
@@ -446,7 +449,7 @@ TEST_F(SearchTest, ARefinementForAnOlderSearchIsDropped) {
 
 // Arrow keys held through the results: only the frame selected when the queue gets to it is
 // refined, so its exact time does not wait behind those of frames passed by.
-TEST_F(SearchTest, AQueuedRefinementOfAFrameNoLongerSelectedIsSkipped) {
+TEST_F(SearchConcurrency, AQueuedRefinementOfAFrameNoLongerSelectedIsSkipped) {
   makeLibrary();
   const auto more = makeFolder("C");
   for (const auto* name : {"two.mp4", "three.mp4"}) addClip(more, name);
@@ -472,7 +475,7 @@ TEST_F(SearchTest, AQueuedRefinementOfAFrameNoLongerSelectedIsSkipped) {
   EXPECT_EQ(model().search()->exactTimes().size(), known.size() + 1);
 }
 
-TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {
+TEST_F(SearchConcurrency, ATextModelFailureIsShownAndThePreviousResultsStay) {
   // A model directory whose text encoder is gone: pictures still embed, text does not.
   const auto broken = temp->path() / "Model";
   std::filesystem::copy(modelDirectory(), broken, std::filesystem::copy_options::recursive);
@@ -508,7 +511,7 @@ TEST_F(SearchTest, ATextModelFailureIsShownAndThePreviousResultsStay) {
   EXPECT_EQ(model().search()->imageQueryName(), "base0.jpg");
 }
 
-TEST_F(SearchTest, TextGoesThroughTheTermRuleAndOnlyMinusesAreExplained) {
+TEST_F(SearchConcurrency, TextGoesThroughTheTermRuleAndOnlyMinusesAreExplained) {
   const auto a = makeFolder("A");
   addPhotos(a, 3);
   addIndexed(a);

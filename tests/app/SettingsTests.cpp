@@ -216,6 +216,7 @@ class ModelImportSettingsTest : public SettingsTest {
 
   std::vector<std::tuple<const char*, bool, QByteArray>> saved_;
 };
+using ModelImportSettingsConcurrency = ModelImportSettingsTest;
 
 TEST_F(ModelImportSettingsTest, AnImportedExportIsListedAndChosen) {
   model();
@@ -264,7 +265,7 @@ TEST_F(ModelImportSettingsTest, AFailedImportLeavesNothingBehind) {
   EXPECT_FALSE(ModelChoice::chosen());
 }
 
-TEST_F(ModelImportSettingsTest, ADownloadIsCancelledOrChosenAndTheNextStartAsksFirst) {
+TEST_F(ModelImportSettingsConcurrency, ADownloadIsCancelledOrChosenAndTheNextStartAsksFirst) {
   const auto hubRoot = temp->path() / "hub";
   std::filesystem::create_directories(hubRoot / "immich-app");
   std::filesystem::create_directory_symlink(immichExport,

@@ -106,8 +106,9 @@ class ThumbnailsTest : public AppTest {
   std::shared_ptr<DecodeGate> gate;
   std::filesystem::path folder;
 };
+using ThumbnailsConcurrency = ThumbnailsTest;
 
-TEST_F(ThumbnailsTest, TwentyRequestsRunFourSharpDecodesAtOnceAndStoredThumbnailsStillCome) {
+TEST_F(ThumbnailsConcurrency, TwentyRequestsRunFourSharpDecodesAtOnceAndStoredThumbnailsStillCome) {
   const auto results = photoResults(5);
   ASSERT_EQ(results.size(), 5u);
   holdSharpDecodes();
@@ -138,7 +139,7 @@ TEST_F(ThumbnailsTest, TwentyRequestsRunFourSharpDecodesAtOnceAndStoredThumbnail
 }
 
 // A tile scrolled out of view while its sharp decode still waited for a turn.
-TEST_F(ThumbnailsTest, ASharpDecodeCancelledBeforeItsTurnIsNeverMade) {
+TEST_F(ThumbnailsConcurrency, ASharpDecodeCancelledBeforeItsTurnIsNeverMade) {
   const auto results = photoResults(5);
   ASSERT_EQ(results.size(), 5u);
   holdSharpDecodes();
@@ -159,7 +160,7 @@ TEST_F(ThumbnailsTest, ASharpDecodeCancelledBeforeItsTurnIsNeverMade) {
   EXPECT_EQ(thumbs->sharpDecodesStarted(), Thumbnails::sharpAtOnce);
 }
 
-TEST_F(ThumbnailsTest, AResultShowsItsStoredThumbnailThenTheSharpPictureOfItsFile) {
+TEST_F(ThumbnailsConcurrency, AResultShowsItsStoredThumbnailThenTheSharpPictureOfItsFile) {
   const auto folder = makeFolder("Media");
   addPhotos(folder, 1);
   const auto clip = addClip(folder, "clip.mp4");
@@ -189,7 +190,7 @@ TEST_F(ThumbnailsTest, AResultShowsItsStoredThumbnailThenTheSharpPictureOfItsFil
   EXPECT_EQ(thumbs->sharpDecodesStarted(), 2);
 }
 
-TEST_F(ThumbnailsTest, AFileWhoseFolderIsOfflineNeverStartsASharpDecode) {
+TEST_F(ThumbnailsConcurrency, AFileWhoseFolderIsOfflineNeverStartsASharpDecode) {
   const auto results = photoResults(2);
   ASSERT_EQ(results.size(), 2u);
   std::vector<Shown> online;
@@ -210,7 +211,7 @@ TEST_F(ThumbnailsTest, AFileWhoseFolderIsOfflineNeverStartsASharpDecode) {
   EXPECT_EQ(thumbs->sharpDecodesStarted(), 1);
 }
 
-TEST_F(ThumbnailsTest, ACancelledLoadFillsTheCachesButShowsNothing) {
+TEST_F(ThumbnailsConcurrency, ACancelledLoadFillsTheCachesButShowsNothing) {
   const auto results = photoResults(2);
   ASSERT_EQ(results.size(), 2u);
 
@@ -234,7 +235,7 @@ TEST_F(ThumbnailsTest, ACancelledLoadFillsTheCachesButShowsNothing) {
   EXPECT_EQ(shown.size(), 1u);
 }
 
-TEST_F(ThumbnailsTest, LargePicturesAreBoundedByTheirBytesNotTheirCount) {
+TEST_F(ThumbnailsConcurrency, LargePicturesAreBoundedByTheirBytesNotTheirCount) {
   const auto results = photoResults(3);
   ASSERT_EQ(results.size(), 3u);
   // Room for two pictures of 256 pixels, far below the count limit.
@@ -254,7 +255,7 @@ TEST_F(ThumbnailsTest, LargePicturesAreBoundedByTheirBytesNotTheirCount) {
   EXPECT_TRUE(cached(results[2]));
 }
 
-TEST_F(ThumbnailsTest, AMissingStoredThumbnailShowsNothingUntilTheSharpPicture) {
+TEST_F(ThumbnailsConcurrency, AMissingStoredThumbnailShowsNothingUntilTheSharpPicture) {
   const auto results = photoResults(1);
   ASSERT_EQ(results.size(), 1u);
   model().library()->db().run("DELETE FROM thumbs WHERE frame_id=?", {results[0].frameID});
@@ -272,7 +273,7 @@ TEST_F(ThumbnailsTest, AMissingStoredThumbnailShowsNothingUntilTheSharpPicture) 
   EXPECT_TRUE(shown[0].sharp);
 }
 
-TEST_F(ThumbnailsTest, AnEditedFileGivesANewPictureNotTheCachedOne) {
+TEST_F(ThumbnailsConcurrency, AnEditedFileGivesANewPictureNotTheCachedOne) {
   const auto results = photoResults(1);
   ASSERT_EQ(results.size(), 1u);
   const SearchResult before = results[0];
@@ -317,7 +318,7 @@ TEST_F(ThumbnailsTest, AnEditedFileGivesANewPictureNotTheCachedOne) {
   EXPECT_EQ(thumbs->sharpDecodesStarted(), decoded);
 }
 
-TEST_F(ThumbnailsTest, AFrameIdOfAnotherLibraryDoesNotShowTheOldPicture) {
+TEST_F(ThumbnailsConcurrency, AFrameIdOfAnotherLibraryDoesNotShowTheOldPicture) {
   const auto old = photoResults(1);
   ASSERT_EQ(old.size(), 1u);
   std::vector<Shown> first;
@@ -348,7 +349,7 @@ TEST_F(ThumbnailsTest, AFrameIdOfAnotherLibraryDoesNotShowTheOldPicture) {
 
 // Quitting while pictures load: the views' service ends with the model, before its library,
 // so no read reaches a library that is gone and no answer a model that is gone.
-TEST_F(ThumbnailsTest, QuittingWhilePicturesLoadReachesNoLibraryThatIsGone) {
+TEST_F(ThumbnailsConcurrency, QuittingWhilePicturesLoadReachesNoLibraryThatIsGone) {
   ASSERT_EQ(photoResults(8).size(), 8u);
   for (int round = 0; round < 20; ++round) {
     int shown = 0;

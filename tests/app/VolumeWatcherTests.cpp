@@ -14,7 +14,7 @@
 namespace quillmere::test {
 namespace {
 
-TEST(RealMountTable, AMountAndAnUnmountAreNoticed) {
+TEST(RealMountTableConcurrency, AMountAndAnUnmountAreNoticed) {
   if (std::system("unshare -m --propagation private true 2>/dev/null") != 0) {
     GTEST_SKIP() << "this machine lets no test make a mount namespace";
   }
@@ -51,8 +51,9 @@ class VolumeTest : public AppTest {
     }
   }
 };
+using VolumeConcurrency = VolumeTest;
 
-TEST_F(VolumeTest, ADriveIsKnownByItsUUIDAndFoundWhereverItIsMounted) {
+TEST_F(VolumeConcurrency, ADriveIsKnownByItsUUIDAndFoundWhereverItIsMounted) {
   const auto disk = makeFolder("media/me/DISK/Photos");
   mountTable({{"/dev/sdb1", temp->path() / "media/me/DISK"}});
   VolumeWatcher volumes(systemRoot());
@@ -74,7 +75,7 @@ TEST_F(VolumeTest, ADriveIsKnownByItsUUIDAndFoundWhereverItIsMounted) {
   EXPECT_EQ(volumes.table().locate(root), std::nullopt);
 }
 
-TEST_F(VolumeTest, AFolderOnTheBootDriveIsInternal) {
+TEST_F(VolumeConcurrency, AFolderOnTheBootDriveIsInternal) {
   const auto folder = makeFolder("Home/Photos");
   VolumeWatcher volumes(systemRoot());
   const auto volume = volumes.table().describe(folder.string());
@@ -83,7 +84,7 @@ TEST_F(VolumeTest, AFolderOnTheBootDriveIsInternal) {
   EXPECT_EQ(volume.name, std::nullopt);
 }
 
-TEST_F(VolumeTest, ADriveBackAtAnotherMountPointIsOnlineAndScannedOnce) {
+TEST_F(VolumeConcurrency, ADriveBackAtAnotherMountPointIsOnlineAndScannedOnce) {
   const auto first = temp->path() / "media/me/DISK";
   const auto second = temp->path() / "run/media/me/DISK";
   addPhotos(makeFolder("media/me/DISK/Photos"), 3);
@@ -123,7 +124,7 @@ TEST_F(VolumeTest, ADriveBackAtAnotherMountPointIsOnlineAndScannedOnce) {
   EXPECT_EQ(after, before);  // the same files, still indexed: nothing indexed again
 }
 
-TEST_F(VolumeTest, AnUnrelatedMountLeavesTheResultsAndADriveLeavingKeepsTheSelection) {
+TEST_F(VolumeConcurrency, AnUnrelatedMountLeavesTheResultsAndADriveLeavingKeepsTheSelection) {
   const auto place = temp->path() / "media/me/DISK";
   addPhotos(makeFolder("media/me/DISK/Photos"), 3);
   mountTable({{"/dev/sdb1", place}});
@@ -150,7 +151,7 @@ TEST_F(VolumeTest, AnUnrelatedMountLeavesTheResultsAndADriveLeavingKeepsTheSelec
   EXPECT_EQ(model().search()->selection(), chosen);
 }
 
-TEST_F(VolumeTest, AnotherDriveWithTheSameNameAtTheSamePlaceIsNotTheFolder) {
+TEST_F(VolumeConcurrency, AnotherDriveWithTheSameNameAtTheSamePlaceIsNotTheFolder) {
   const auto place = temp->path() / "media/me/DISK";
   addPhotos(makeFolder("media/me/DISK/Photos"), 3);
   mountTable({{"/dev/sdb1", place}});

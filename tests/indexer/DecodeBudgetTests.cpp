@@ -13,7 +13,7 @@
 namespace quillmere {
 namespace {
 
-TEST(DecodeBudget, WaitsForRoomAndLetsAHugeDecodeRunAlone) {
+TEST(DecodeBudgetConcurrency, WaitsForRoomAndLetsAHugeDecodeRunAlone) {
   DecodeBudget budget(100);
   std::optional<DecodeBudget::Hold> first(std::in_place, budget, 60);
   std::atomic<bool> secondRan = false;

@@ -40,7 +40,7 @@ void checkResults(const std::vector<SearchResult>& results, std::size_t limit,
   }
 }
 
-TEST_F(IndexerTest, SearchesAndReadersBesideARunSeeAGrowingConsistentLibrary) {
+TEST_F(IndexerConcurrency, SearchesAndReadersBesideARunSeeAGrowingConsistentLibrary) {
   const auto folder = makeFolder("Pictures");
   const auto photos = addPhotos(folder, 24);
   addVideo(folder, "clip one.mp4");

@@ -77,4 +77,8 @@ class IndexerTest : public ::testing::Test {
   static inline std::filesystem::path baseVideo;
 };
 
+// The tests that run the indexer beside other threads: ./test runs every *Concurrency suite
+// under ThreadSanitizer.
+using IndexerConcurrency = IndexerTest;
+
 }  // namespace quillmere::test

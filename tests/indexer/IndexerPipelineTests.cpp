@@ -116,7 +116,7 @@ TEST_F(IndexerTest, IndexesPhotosInBatchesThenTheVideoAndMakesThemSearchable) {
   }
 }
 
-TEST_F(IndexerTest, UndecodablePhotoFailsAloneInsideItsBatch) {
+TEST_F(IndexerConcurrency, UndecodablePhotoFailsAloneInsideItsBatch) {
   const auto folder = makeFolder("Pictures");
   addPhotos(folder, 5);
   writeRandom(folder / "broken.jpg", 20000, 7);
@@ -238,7 +238,7 @@ TEST_F(IndexerTest, UnreachableFolderKeepsItsFilesPendingAndOutOfTheRun) {
 // A library that cannot take writes, made so on the real database (read-only, or full at
 // its page limit): the run ends saying why and leaves every file as it was. Two photo
 // batches make fewer refusals than end a run early: the end still says why.
-TEST_F(IndexerTest, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItWas) {
+TEST_F(IndexerConcurrency, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItWas) {
   const auto folder = makeFolder("Pictures");
   const int count = 2 * static_cast<int>(Indexer::photoBatch);
   addPhotos(folder, count);
@@ -279,7 +279,7 @@ TEST_F(IndexerTest, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItWas) {
   EXPECT_EQ(library->totals().indexed, count);
 }
 
-TEST_F(IndexerTest, WaitUntilIdleWaitsForAScanAskedForDuringARunThatOutlivesIt) {
+TEST_F(IndexerConcurrency, WaitUntilIdleWaitsForAScanAskedForDuringARunThatOutlivesIt) {
   const auto first = makeFolder("First");
   addPhotos(first, 20);
   const auto later = makeFolder("Later");
@@ -344,7 +344,7 @@ TEST_F(IndexerTest, RunsWithoutFoldersOrWithAnEmptyListSkipTheScan) {
   EXPECT_EQ(library->totals().indexed, 2);
 }
 
-TEST_F(IndexerTest, RequestsDuringARunJoinItAndNoneIsLostAtItsEnd) {
+TEST_F(IndexerConcurrency, RequestsDuringARunJoinItAndNoneIsLostAtItsEnd) {
   const auto first = makeFolder("First");
   addPhotos(first, 20);
   const auto second = makeFolder("Second");
@@ -387,7 +387,7 @@ TEST_F(IndexerTest, RequestsDuringARunJoinItAndNoneIsLostAtItsEnd) {
 
 // Requests for one folder during a run, with files made between them: scans of it on two
 // threads could apply an older listing after a newer one, so they take turns.
-TEST_F(IndexerTest, RequestsForOneFolderScanItOneAtATime) {
+TEST_F(IndexerConcurrency, RequestsForOneFolderScanItOneAtATime) {
   const auto folder = makeFolder("Pictures");
   addPhotos(folder, 20);
   const Root root = addRoot(folder);
@@ -425,7 +425,7 @@ TEST_F(IndexerTest, RequestsForOneFolderScanItOneAtATime) {
   EXPECT_EQ(library->totals().files, 25);
 }
 
-TEST_F(IndexerTest, StopLeavesTheVideoPendingAndTheDestructorJoinsARunningTask) {
+TEST_F(IndexerConcurrency, StopLeavesTheVideoPendingAndTheDestructorJoinsARunningTask) {
   const auto folder = makeFolder("Movies");
   makePatternClip(folder / "a.mp4", 40, {.width = 160, .height = 90, .fps = 10});
   addRoot(folder);

@@ -24,7 +24,7 @@ TEST(PauseReasonTextTest, NamesThisComputer) {
   EXPECT_EQ(IndexingWords::pause(Reason::hot), "Paused while the computer cools down");
 }
 
-TEST_F(IndexerTest, PauseWhileIdleHoldsTheNextRunUntilResume) {
+TEST_F(IndexerConcurrency, PauseWhileIdleHoldsTheNextRunUntilResume) {
   const auto folder = makeFolder("Pictures");
   addPhotos(folder, 3);
   addRoot(folder);
@@ -57,7 +57,7 @@ TEST_F(IndexerTest, PauseWhileIdleHoldsTheNextRunUntilResume) {
   EXPECT_EQ(indexer->currentProgress().phase, Phase::idle());
 }
 
-TEST_F(IndexerTest, PowerSaverAndHeatPauseAndTheUserPauseWins) {
+TEST_F(IndexerConcurrency, PowerSaverAndHeatPauseAndTheUserPauseWins) {
   const auto folder = makeFolder("Pictures");
   addPhotos(folder, 2);
   addRoot(folder);

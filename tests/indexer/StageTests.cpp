@@ -10,6 +10,8 @@
 #include "core/TextFolding.h"
 #include "engine/TextReading.h"
 #include "support/MediaFactory.h"
+#include "indexer/ProgressMeter.h"
+#include "indexer/StageSet.h"
 
 namespace quillmere::test {
 namespace {
@@ -31,6 +33,18 @@ class SideStage : public Stage {
     return rows;
   }
   std::atomic<int> seen{0};
+};
+
+// Does no work of its own, but says it does share times the embedder's.
+class ShareStage : public SideStage {
+ public:
+  ShareStage(std::string name, double share) : name_(std::move(name)), share_(share) {}
+  std::string name() const override { return name_; }
+  double share() const override { return share_; }
+
+ private:
+  std::string name_;
+  double share_;
 };
 
 std::vector<std::int64_t> frameIDs(Library& library) {
@@ -174,6 +188,35 @@ TEST_F(StageTest, AMissingOrDamagedTextModelLeavesReadingOff) {
   EXPECT_FALSE(opened.detail().empty());
   EXPECT_EQ(opened.reader(), nullptr);
   EXPECT_EQ(TextReading::open(false, damaged).state(), TextReading::State::off);
+}
+
+// With three photos measured and a gigabyte of video left at its starting rate (40 s with the
+// embedder alone), the time left grows with the shares of the stages that are on.
+TEST_F(StageTest, TimeLeftWeighsTheStagesThatAreOnByTheirShares) {
+  struct Case {
+    std::vector<double> shares;  // stages after the embedder, named s0, s1, ...
+    std::vector<std::string> off;
+    double seconds;
+  };
+  const std::vector<Case> cases = {{{}, {}, 40},
+                                   {{3}, {}, 160},
+                                   {{3}, {"s0"}, 40},
+                                   {{0.5, 1.5}, {}, 120},
+                                   {{2, 1}, {"s1"}, 120}};
+  const std::function<void(const Indexer::Progress&)> unheard;
+  for (const Case& c : cases) {
+    StageSet stages(*embedder);
+    for (std::size_t i = 0; i < c.shares.size(); ++i) {
+      stages.add(std::make_shared<ShareStage>("s" + std::to_string(i), c.shares[i]));
+    }
+    for (const std::string& name : c.off) stages.turn(name, false);
+    ProgressMeter meter(unheard, stages);
+    meter.countLeft({.photos = 3, .photoBytes = 3000, .videos = 1, .videoBytes = 1'000'000'000});
+    const MediaFile photo{.kind = MediaKind::photo, .size = 1000};
+    for (int i = 0; i < 3; ++i) meter.finish(photo, ProgressMeter::Clock::now(), 1, true);
+    ASSERT_TRUE(meter.current().secondsLeft) << c.seconds;
+    EXPECT_NEAR(*meter.current().secondsLeft, c.seconds, 1e-6);
+  }
 }
 
 }  // namespace

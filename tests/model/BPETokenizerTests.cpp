@@ -45,6 +45,7 @@ class BPETokenizerTest : public ::testing::Test {
   }
   test::TempDirectory dir;
 };
+using BPETokenizerConcurrency = BPETokenizerTest;
 
 TEST_F(BPETokenizerTest, FirstEntryOfAScalarOrAByteWins) {
   test::TokenizerFile file;
@@ -314,7 +315,7 @@ TEST_F(BPETokenizerTest, MagicAndReadErrors) {
   EXPECT_THROW(make(file, false, 0), std::invalid_argument);
 }
 
-TEST_F(BPETokenizerTest, ManyThreadsTokenizeTheSameAndDistinctQueries) {
+TEST_F(BPETokenizerConcurrency, ManyThreadsTokenizeTheSameAndDistinctQueries) {
   test::TokenizerFile file;
   file.addByteTokens();
   auto a = file.add("a"), b = file.add("b"), ab = file.add("ab"), abab = file.add("abab");

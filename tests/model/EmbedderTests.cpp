@@ -87,8 +87,9 @@ class EmbedderTest : public ::testing::Test {
   }
   test::TempDirectory dir;
 };
+using EmbedderConcurrency = EmbedderTest;
 
-TEST_F(EmbedderTest, ConstructionReadsOnlyTheDescription) {
+TEST_F(EmbedderConcurrency, ConstructionReadsOnlyTheDescription) {
   // Every other file is absent: construction must not need them.
   std::filesystem::path only =
       model("tiny", {"ImageEncoder.onnx", "TextEncoder.onnx", "tokenizer.bin"});
@@ -105,7 +106,7 @@ TEST_F(EmbedderTest, ConstructionReadsOnlyTheDescription) {
   EXPECT_THROW(Embedder{only}, ModelInfo::DecodingError);
 }
 
-TEST_F(EmbedderTest, DefaultDirectoryPrefersTheEnvironmentThenTheResources) {
+TEST_F(EmbedderConcurrency, DefaultDirectoryPrefersTheEnvironmentThenTheResources) {
   {
     ScopedEnvironment unset("QUILLMERE_MODEL_DIR", nullptr);
     EXPECT_EQ(Embedder::defaultDirectory(std::filesystem::path("/opt/q/share/quillmere")),
@@ -131,7 +132,7 @@ TEST_F(EmbedderTest, DefaultDirectoryPrefersTheEnvironmentThenTheResources) {
   }
 }
 
-TEST_F(EmbedderTest, ResourcesAreFoundBesideTheExecutable) {
+TEST_F(EmbedderConcurrency, ResourcesAreFoundBesideTheExecutable) {
   std::filesystem::create_directories(dir / "prefix" / "bin");
   EXPECT_EQ(ResourceLocator::resourcesDirectory(dir / "prefix" / "bin"), std::nullopt);
   std::filesystem::create_directories(dir / "prefix" / "share" / "quillmere");
@@ -142,7 +143,7 @@ TEST_F(EmbedderTest, ResourcesAreFoundBesideTheExecutable) {
   EXPECT_TRUE(std::filesystem::exists(*executable / "quillmere_model_tests"));
 }
 
-TEST_F(EmbedderTest, TinyModelGivesTheExpectedVectorsInBatchOrder) {
+TEST_F(EmbedderConcurrency, TinyModelGivesTheExpectedVectorsInBatchOrder) {
   Embedder embedder(model("tiny"));
   std::vector<Picture> pictures{solidPicture(40, 30, red), solidPicture(7, 90, blue),
                                 solidPicture(32, 32, red)};
@@ -162,7 +163,7 @@ TEST_F(EmbedderTest, TinyModelGivesTheExpectedVectorsInBatchOrder) {
   EXPECT_TRUE(embedder.embed(std::span<const Picture>{}).empty());
 }
 
-TEST_F(EmbedderTest, MissingTextEncoderFailsTextUntilItIsPutInPlace) {
+TEST_F(EmbedderConcurrency, MissingTextEncoderFailsTextUntilItIsPutInPlace) {
   std::filesystem::path path = model("tiny", {"TextEncoder.onnx"});
   Embedder embedder(path);
   EXPECT_EQ(textOf([&] { embedder.embed("abc"); }), missingText("TextEncoder"));
@@ -181,7 +182,7 @@ TEST_F(EmbedderTest, MissingTextEncoderFailsTextUntilItIsPutInPlace) {
   EXPECT_EQ(embedder.embed("abc").size(), 8u);
 }
 
-TEST_F(EmbedderTest, MissingImageEncoderFailsEvenAnEmptyBatch) {
+TEST_F(EmbedderConcurrency, MissingImageEncoderFailsEvenAnEmptyBatch) {
   std::filesystem::path path = model("tiny", {"ImageEncoder.onnx"});
   Embedder embedder(path);
   EXPECT_EQ(textOf([&] { embedder.embed(std::span<const Picture>{}); }),
@@ -194,7 +195,7 @@ TEST_F(EmbedderTest, MissingImageEncoderFailsEvenAnEmptyBatch) {
   EXPECT_TRUE(embedder.embed(std::span<const Picture>{}).empty());
 }
 
-TEST_F(EmbedderTest, MissingOrDamagedTokenizerIsTriedAgainNextTime) {
+TEST_F(EmbedderConcurrency, MissingOrDamagedTokenizerIsTriedAgainNextTime) {
   std::filesystem::path path = model("tiny", {"tokenizer.bin"});
   Embedder embedder(path);
   EXPECT_THROW(embedder.embed("abc"), std::system_error);
@@ -206,7 +207,7 @@ TEST_F(EmbedderTest, MissingOrDamagedTokenizerIsTriedAgainNextTime) {
   EXPECT_EQ(embedder.tokenize("abc").front(), 7);
 }
 
-TEST_F(EmbedderTest, RuntimeErrorsPassThroughAndTheLoadIsTriedAgain) {
+TEST_F(EmbedderConcurrency, RuntimeErrorsPassThroughAndTheLoadIsTriedAgain) {
   std::filesystem::path path = model("tiny");
   std::ofstream(path / "TextEncoder.onnx", std::ios::trunc) << "not a model";
   Embedder embedder(path);
@@ -224,14 +225,14 @@ TEST_F(EmbedderTest, RuntimeErrorsPassThroughAndTheLoadIsTriedAgain) {
   EXPECT_EQ(embedder.embed("abc").size(), 8u);
 }
 
-TEST_F(EmbedderTest, AllZeroOutputIsAZeroVector) {
+TEST_F(EmbedderConcurrency, AllZeroOutputIsAZeroVector) {
   Embedder embedder(model("zeros"));
   auto images = embedder.embed(std::vector{solidPicture(8, 8, red)});
   EXPECT_EQ(images.front(), std::vector<Half>(8, 0));
   EXPECT_EQ(embedder.embed("abc"), std::vector<float>(8, 0.0f));
 }
 
-TEST_F(EmbedderTest, HalfDoubleAndWiderOutputsReadLikeFloats) {
+TEST_F(EmbedderConcurrency, HalfDoubleAndWiderOutputsReadLikeFloats) {
   Embedder reference(model("tiny"));
   auto expectedImage = floats(reference.embed(std::vector{solidPicture(8, 8, blue)}).front());
   auto expectedText = reference.embed("ab c");
@@ -247,7 +248,7 @@ TEST_F(EmbedderTest, HalfDoubleAndWiderOutputsReadLikeFloats) {
   }
 }
 
-TEST_F(EmbedderTest, MisnamedOrShortOutputIsNoResult) {
+TEST_F(EmbedderConcurrency, MisnamedOrShortOutputIsNoResult) {
   for (const std::string testCase : {"misnamed", "short"}) {
     SCOPED_TRACE(testCase);
     Embedder embedder(model(testCase));
@@ -262,7 +263,7 @@ TEST_F(EmbedderTest, MisnamedOrShortOutputIsNoResult) {
   }
 }
 
-TEST_F(EmbedderTest, PicturesThatCannotBePreparedAreNoResult) {
+TEST_F(EmbedderConcurrency, PicturesThatCannotBePreparedAreNoResult) {
   Embedder embedder(model("tiny"));
   Picture broken = solidPicture(8, 8, red);
   broken.rgb.pop_back();
@@ -274,7 +275,7 @@ TEST_F(EmbedderTest, PicturesThatCannotBePreparedAreNoResult) {
   EXPECT_EQ(embedder.embed(std::vector{solidPicture(8, 8, red)}).size(), 1u);
 }
 
-TEST_F(EmbedderTest, CompiledFormIsPreferredOverTheSource) {
+TEST_F(EmbedderConcurrency, CompiledFormIsPreferredOverTheSource) {
   // The .ort of the tiny encoders beside the .onnx of the all-zero ones.
   std::filesystem::path path = model("zeros");
   for (const std::string name : {"ImageEncoder", "TextEncoder"}) {
@@ -294,7 +295,7 @@ TEST_F(EmbedderTest, CompiledFormIsPreferredOverTheSource) {
   EXPECT_FALSE(std::filesystem::exists(path / "Broken.ort"));
 }
 
-TEST_F(EmbedderTest, ReleasedImagesLoadAgain) {
+TEST_F(EmbedderConcurrency, ReleasedImagesLoadAgain) {
   std::filesystem::path path = model("tiny");
   Embedder embedder(path);
   auto first = embedder.embed(std::vector{solidPicture(8, 8, red)});
@@ -332,7 +333,7 @@ int backgroundThreads() {
   return count;
 }
 
-TEST_F(EmbedderTest, TheImageEncodersWorkersRunInTheBackgroundAndEndWithIt) {
+TEST_F(EmbedderConcurrency, TheImageEncodersWorkersRunInTheBackgroundAndEndWithIt) {
   if (ThreadPriority::niceness() >= ThreadPriority::backgroundNiceness) {
     GTEST_SKIP() << "the tests run at background priority already";
   }
@@ -345,7 +346,7 @@ TEST_F(EmbedderTest, TheImageEncodersWorkersRunInTheBackgroundAndEndWithIt) {
   EXPECT_EQ(backgroundThreads(), before);
 }
 
-TEST_F(EmbedderTest, ProbabilityUsesScaleAndBias) {
+TEST_F(EmbedderConcurrency, ProbabilityUsesScaleAndBias) {
   Embedder embedder(model("tiny", {"ImageEncoder.onnx", "TextEncoder.onnx"}));
   EXPECT_FLOAT_EQ(embedder.probability(1.0f), 0.5f);
   EXPECT_FLOAT_EQ(embedder.probability(1.5f), 1.0f / (1.0f + std::exp(-5.0f)));

@@ -83,7 +83,7 @@ void holdFirstReport(FolderWatcher& watcher, HeldReports& reports,
   ASSERT_EQ(reports.waitFor(1, 3s), 1u);
 }
 
-TEST(FolderWatcher, ThreeSavesGiveOneReportAfterTheQuietPeriod) {
+TEST(FolderWatcherConcurrency, ThreeSavesGiveOneReportAfterTheQuietPeriod) {
   test::TempDirectory dir;
   Reports reports;
   FolderWatcher watcher(reports.callback());
@@ -105,7 +105,7 @@ TEST(FolderWatcher, ThreeSavesGiveOneReportAfterTheQuietPeriod) {
   EXPECT_EQ(reports.waitFor(2, 3500ms), 1u);
 }
 
-TEST(FolderWatcher, IgnoresHiddenLastComponentsOnly) {
+TEST(FolderWatcherConcurrency, IgnoresHiddenLastComponentsOnly) {
   test::TempDirectory dir;
   Reports reports;
   FolderWatcher watcher(reports.callback(), 0.5);
@@ -120,7 +120,7 @@ TEST(FolderWatcher, IgnoresHiddenLastComponentsOnly) {
   EXPECT_EQ(reports.all()[0].second, Ids{1});
 }
 
-TEST(FolderWatcher, MatchesRootsByWholeComponentsAndGroupsThem) {
+TEST(FolderWatcherConcurrency, MatchesRootsByWholeComponentsAndGroupsThem) {
   test::TempDirectory dir;
   fs::create_directories(dir / "a" / "b");
   fs::create_directories(dir / "a" / "bc");
@@ -137,7 +137,7 @@ TEST(FolderWatcher, MatchesRootsByWholeComponentsAndGroupsThem) {
   EXPECT_EQ(reports.all()[0].second, (Ids{3, 9}));
 }
 
-TEST(FolderWatcher, WatchesSubdirectoriesCreatedLater) {
+TEST(FolderWatcherConcurrency, WatchesSubdirectoriesCreatedLater) {
   test::TempDirectory dir;
   Reports reports;
   FolderWatcher watcher(reports.callback(), 0.5);
@@ -152,7 +152,7 @@ TEST(FolderWatcher, WatchesSubdirectoriesCreatedLater) {
   EXPECT_EQ(reports.all()[1].second, Ids{5});
 }
 
-TEST(FolderWatcher, KeepsTheStreamForTheSameMapAndReplacesItForAnother) {
+TEST(FolderWatcherConcurrency, KeepsTheStreamForTheSameMapAndReplacesItForAnother) {
   test::TempDirectory dir;
   fs::create_directories(dir / "one");
   fs::create_directories(dir / "two");
@@ -183,7 +183,7 @@ TEST(FolderWatcher, KeepsTheStreamForTheSameMapAndReplacesItForAnother) {
   EXPECT_EQ(reports.waitFor(4, 1500ms), 3u);
 }
 
-TEST(FolderWatcher, QueueOverflowCountsAsAChangeUnderEveryRoot) {
+TEST(FolderWatcherConcurrency, QueueOverflowCountsAsAChangeUnderEveryRoot) {
   std::ifstream limitFile("/proc/sys/fs/inotify/max_queued_events");
   long limit = 0;
   limitFile >> limit;
@@ -209,7 +209,7 @@ TEST(FolderWatcher, QueueOverflowCountsAsAChangeUnderEveryRoot) {
 
 // Watches follow directories: a root moved aside and made anew is watched at its path again,
 // and what changes in the old directory is no longer the root's.
-TEST(FolderWatcher, ARootReplacedByANewDirectoryIsWatchedAgain) {
+TEST(FolderWatcherConcurrency, ARootReplacedByANewDirectoryIsWatchedAgain) {
   test::TempDirectory dir;
   fs::create_directories(dir / "Photos" / "sub");
   Reports reports;
@@ -231,7 +231,7 @@ TEST(FolderWatcher, ARootReplacedByANewDirectoryIsWatchedAgain) {
 
 // A change made while the watcher is busy, with a new map of roots queued behind it, is
 // still reported once the map is applied.
-TEST(FolderWatcher, ChangesMadeWhileTheRootsChangeAreKept) {
+TEST(FolderWatcherConcurrency, ChangesMadeWhileTheRootsChangeAreKept) {
   test::TempDirectory dir;
   for (const auto* name : {"a", "b", "c"}) fs::create_directories(dir / name);
   HeldReports reports;
@@ -247,7 +247,7 @@ TEST(FolderWatcher, ChangesMadeWhileTheRootsChangeAreKept) {
   EXPECT_EQ(watcher.watchedDirectories(), 3u);
 }
 
-TEST(FolderWatcher, MissingRootIsNoError) {
+TEST(FolderWatcherConcurrency, MissingRootIsNoError) {
   test::TempDirectory dir;
   Reports reports;
   FolderWatcher watcher(reports.callback(), 0.3);

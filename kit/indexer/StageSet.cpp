@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The indexer's stages: which are on, running them over decoded pictures, and giving files
-// indexed before a stage existed that stage's rows.
+#include "indexer/StageSet.h"
+
 #include <algorithm>
 #include <iterator>
-#include <utility>
+#include <optional>
+#include <set>
 
-#include "indexer/IndexerImpl.h"
 #include "model/Embedder.h"
 #include "platform/ImageCodec.h"
+#include "scan/FrameSampler.h"
 
 namespace quillmere {
 namespace {
@@ -24,19 +25,24 @@ const Picture& fitted(const Picture& image, std::int64_t pixels, std::optional<P
 
 }  // namespace
 
-void Indexer::Impl::addStage(std::shared_ptr<Stage> stage) {
+StageSet::StageSet(Embedder& embedder) : embed_(embedder) {
+  // Owned by the set itself: the pointer keeps it, never deletes it.
+  stages_.emplace_back(std::shared_ptr<Stage>(&embed_, [](Stage*) {}), true);
+}
+
+void StageSet::add(std::shared_ptr<Stage> stage) {
   MutexLock guard(lock_);
   stages_.emplace_back(std::move(stage), true);
 }
 
-void Indexer::Impl::switchStage(std::string_view name, bool on) {
+void StageSet::turn(std::string_view name, bool on) {
   MutexLock guard(lock_);
   for (auto& [stage, enabled] : stages_) {
     if (stage.get() != &embed_ && stage->name() == name) enabled = on;
   }
 }
 
-std::vector<std::shared_ptr<Stage>> Indexer::Impl::stagesOn() const {
+std::vector<std::shared_ptr<Stage>> StageSet::on() const {
   MutexLock guard(lock_);
   std::vector<std::shared_ptr<Stage>> on;
   for (const auto& [stage, enabled] : stages_) {
@@ -45,17 +51,22 @@ std::vector<std::shared_ptr<Stage>> Indexer::Impl::stagesOn() const {
   return on;
 }
 
-std::int64_t Indexer::Impl::decodePixels() const {
+std::int64_t StageSet::pixels() const {
   std::int64_t pixels = 0;
-  for (const auto& stage : stagesOn()) pixels = std::max(pixels, stage->pixels());
+  for (const auto& stage : on()) pixels = std::max(pixels, stage->pixels());
   return pixels;
 }
 
-Indexer::Impl::StageOutput Indexer::Impl::runStages(std::span<const StagePicture> pictures) {
-  StageOutput output;
+double StageSet::share() const {
+  double share = 0;
+  for (const auto& stage : on()) share += stage->share();
+  return share;
+}
+
+StageSet::Output StageSet::run(std::span<const StagePicture> pictures) const {
+  Output output;
   output.others.resize(pictures.size());
-  for (const auto& stage : stagesOn()) {
-    // Pictures decoded larger than this stage asks for are scaled down for it alone.
+  for (const auto& stage : on()) {
     std::vector<std::optional<Picture>> smaller(pictures.size());
     std::vector<StagePicture> sized;
     for (std::size_t k = 0; k < pictures.size(); ++k) {
@@ -79,27 +90,27 @@ Indexer::Impl::StageOutput Indexer::Impl::runStages(std::span<const StagePicture
   return output;
 }
 
-void Indexer::Impl::fillStages(std::stop_token stop) {
-  if (refused()) return;
-  const Locations roots = reachableRoots();
-  const std::set<std::int64_t> ids = idsOf(roots);
-  for (const auto& stage : stagesOn()) {
+void StageSet::fill(Library& library, const std::map<std::int64_t, std::filesystem::path>& roots,
+                    std::stop_token stop) const {
+  std::set<std::int64_t> ids;
+  for (const auto& [id, filePath] : roots) ids.insert(id);
+  for (const auto& stage : on()) {
     if (stage.get() == &embed_) continue;
-    for (const MediaFile& file : library_.lacking(stage->name(), ids)) {
+    for (const MediaFile& file : library.lacking(stage->name(), ids)) {
       if (stop.stop_requested()) return;
-      fillStage(*stage, file, roots.at(file.rootID) / file.relPath);
+      fillOne(library, *stage, file, roots.at(file.rootID) / file.relPath);
     }
   }
 }
 
-void Indexer::Impl::fillStage(Stage& stage, const MediaFile& file,
-                              const std::filesystem::path& path) {
+void StageSet::fillOne(Library& library, Stage& stage, const MediaFile& file,
+                       const std::filesystem::path& filePath) {
   try {
     std::vector<FrameSampler::Frame> frames;
     if (file.kind == MediaKind::photo) {
-      frames = std::move(FrameSampler::photo(path, stage.pixels()).frames);
+      frames = std::move(FrameSampler::photo(filePath, stage.pixels()).frames);
     } else {
-      frames = FrameSampler::frames(path, library_.frameTimes(file.id), stage.pixels());
+      frames = FrameSampler::frames(filePath, library.frameTimes(file.id), stage.pixels());
     }
     std::vector<StagePicture> pictures;
     for (const auto& frame : frames) {
@@ -108,7 +119,7 @@ void Indexer::Impl::fillStage(Stage& stage, const MediaFile& file,
     std::vector<std::vector<Library::StageRow>> rows = stage.process(pictures);
     Library::StageRows all{.stage = stage.name()};
     for (auto& list : rows) std::move(list.begin(), list.end(), std::back_inserter(all.rows));
-    library_.saveStage(file, all);
+    library.saveStage(file, all);
   } catch (const std::exception&) {
     // The file keeps what it has; the next run tries it again.
   }
