@@ -3,7 +3,7 @@
 
 namespace quillmere {
 
-ImportStop::Stopped::Stopped() : std::runtime_error("The import was stopped.") {}
+ImportStop::Stopped::Stopped() : std::runtime_error("ImportStop::Stopped") {}
 
 void ImportStop::check() const {
   if (asked()) throw Stopped();
