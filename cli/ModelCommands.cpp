@@ -15,13 +15,13 @@
 #include "ModelWords.h"
 #include "Output.h"
 #include "ProgressBar.h"
+#include "catalogue/DownloadStaging.h"
+#include "catalogue/ModelCatalogue.h"
+#include "catalogue/ModelDownload.h"
+#include "catalogue/ModelImport.h"
 #include "model/BPETokenizer.h"
-#include "model/DownloadStaging.h"
 #include "model/Embedder.h"
-#include "model/ModelCatalogue.h"
 #include "model/ModelChoice.h"
-#include "model/ModelDownload.h"
-#include "model/ModelImport.h"
 
 namespace quillmere {
 

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "model/DownloadStaging.h"
-#include "model/ModelCatalogue.h"
-#include "model/ModelDownload.h"
-#include "model/ModelImport.h"
+#include "catalogue/DownloadStaging.h"
+#include "catalogue/ModelCatalogue.h"
+#include "catalogue/ModelDownload.h"
+#include "catalogue/ModelImport.h"
 
 namespace quillmere::ModelWords {
 

@@ -15,8 +15,8 @@
 #include "ModelWords.h"
 #include "SearchModel.h"
 #include "SerialQueue.h"
+#include "catalogue/ModelImport.h"
 #include "model/ModelChoice.h"
-#include "model/ModelImport.h"
 
 namespace quillmere {
 namespace {

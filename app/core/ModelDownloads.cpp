@@ -8,10 +8,10 @@
 #include "Format.h"
 #include "GuiQueue.h"
 #include "ModelWords.h"
+#include "catalogue/DownloadStaging.h"
+#include "catalogue/ModelDownload.h"
 #include "model/ComputeSpeed.h"
-#include "model/DownloadStaging.h"
 #include "model/ModelChoice.h"
-#include "model/ModelDownload.h"
 
 namespace quillmere {
 namespace {

@@ -7,9 +7,9 @@
 #include <QString>
 #include <cstdint>
 
-#include "model/ModelCatalogue.h"
-#include "model/ModelDownload.h"
-#include "model/ModelImport.h"
+#include "catalogue/ModelCatalogue.h"
+#include "catalogue/ModelDownload.h"
+#include "catalogue/ModelImport.h"
 
 namespace quillmere {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "model/ModelDownload.h"
+#include "catalogue/ModelDownload.h"
 
 namespace quillmere {
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "model/ModelCatalogue.h"
+#include "catalogue/ModelCatalogue.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "model/ModelDownload.h"
+#include "catalogue/ModelDownload.h"
 #include "platform/ResourceLocator.h"
 
 namespace quillmere {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "model/DownloadStaging.h"
+#include "catalogue/DownloadStaging.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "model/ModelImport.h"
+#include "catalogue/ModelImport.h"
 
 namespace quillmere {
 

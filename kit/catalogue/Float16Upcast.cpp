@@ -2,7 +2,7 @@
 // The widening walks every place an ONNX graph names an element type: weights, constants,
 // the types of inputs, outputs and intermediate values, casts, and the subgraphs and
 // functions that hold more of them.
-#include "model/Float16Upcast.h"
+#include "catalogue/Float16Upcast.h"
 
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <onnx/onnx_pb.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "model/ImportStop.h"
+#include "catalogue/ImportStop.h"
 
 namespace quillmere {
 

@@ -9,8 +9,8 @@
 #include <fstream>
 
 #include "ModelWords.h"
-#include "model/DownloadStaging.h"
-#include "model/ModelDownload.h"
+#include "catalogue/DownloadStaging.h"
+#include "catalogue/ModelDownload.h"
 #include "support/HubServer.h"
 #include "support/MountNamespace.h"
 #include "support/TempDirectory.h"

@@ -2,7 +2,7 @@
 // The hub's interface: GET {endpoint}/api/models/{repo}/tree/main?recursive=true lists the
 // files (path, size, oid, and lfs.oid for large ones); {endpoint}/{repo}/resolve/main/{path}
 // answers with the file or a redirect to where it is stored.
-#include "model/ModelDownload.h"
+#include "catalogue/ModelDownload.h"
 
 #include <arpa/inet.h>
 #include <glib.h>
@@ -13,8 +13,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "model/DownloadStaging.h"
-#include "model/FileDigest.h"
+#include "catalogue/DownloadStaging.h"
+#include "catalogue/FileDigest.h"
 #include "platform/HttpClient.h"
 
 namespace quillmere {

@@ -14,13 +14,13 @@
 #include <tuple>
 
 #include "ModelWords.h"
+#include "catalogue/Float16Upcast.h"
+#include "catalogue/HFTokenizerConverter.h"
+#include "catalogue/ModelImport.h"
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
-#include "model/Float16Upcast.h"
-#include "model/HFTokenizerConverter.h"
 #include "model/ImagePreprocess.h"
 #include "model/ModelFixtures.h"
-#include "model/ModelImport.h"
 #include "platform/ImageCodec.h"
 #include "support/MediaFactory.h"
 #include "support/TempDirectory.h"

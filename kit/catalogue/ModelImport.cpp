@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Import of a published ONNX image-text model into a model directory the engine reads.
-#include "model/ModelImport.h"
+#include "catalogue/ModelImport.h"
 
 #include <glib.h>
 #include <unistd.h>
@@ -11,10 +11,10 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "catalogue/FileDigest.h"
+#include "catalogue/Float16Upcast.h"
+#include "catalogue/HFTokenizerConverter.h"
 #include "model/Embedder.h"
-#include "model/FileDigest.h"
-#include "model/Float16Upcast.h"
-#include "model/HFTokenizerConverter.h"
 #include "model/ModelChoice.h"
 #include "model/PictureFitter.h"
 #include "platform/AtomicFile.h"

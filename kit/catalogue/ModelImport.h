@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "model/Float16Upcast.h"
-#include "model/ImportStop.h"
+#include "catalogue/Float16Upcast.h"
+#include "catalogue/ImportStop.h"
 #include "model/ModelInfo.h"
 
 namespace quillmere {

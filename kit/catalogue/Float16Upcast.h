@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "model/ImportStop.h"
+#include "catalogue/ImportStop.h"
 
 namespace onnx {
 class ModelProto;
