@@ -235,11 +235,15 @@ std::string Commands::failureText(const EngineOpening::Result& result, bool read
       return "Cannot lock the library " + library + ": " + result.detail +
              ". Check the permissions of its folder, or set QUILLMERE_LIBRARY to another "
              "file.";
+    case F::newerLibrary:
     case F::libraryUnreadable:
     case F::none:
       break;
   }
-  return "Cannot open the library " + library + " (" + result.detail +
+  const std::string detail = result.failure == F::newerLibrary
+                                 ? "This library was made by a newer version of Quillmere."
+                                 : result.detail;
+  return "Cannot open the library " + library + " (" + detail +
          "). Check that it is a Quillmere library you may " + (reads ? "read" : "read and write") +
          ", or set QUILLMERE_LIBRARY to another file.";
 }

@@ -105,7 +105,7 @@ int Commands::search(const SearchOptions& options) {
   try {
     vector = SearchEngine(*library_, *embedder_).queryVector(query);
   } catch (const QueryTerms::Failure& failure) {
-    throw Error(failure.what(), 2);
+    throw Error(Words::query(failure), 2);
   }
   if (vector.empty()) {
     print(query, {}, options);
@@ -134,9 +134,9 @@ int Commands::similar(const SearchOptions& options) {
     like = options.region ? MoreLikeThis::region(*embedder_, path, seconds, *options.region)
                           : MoreLikeThis::file(*library_, *embedder_, path, seconds);
   } catch (const MoreLikeThis::TooSmall& failure) {
-    throw Error("--region: " + std::string(failure.what()), 2);
+    throw Error("--region: " + Words::pictureQuery(failure), 2);
   } catch (const MoreLikeThis::Unreadable& failure) {
-    throw Error(failure.what());
+    throw Error(Words::pictureQuery(failure));
   }
   if (like.vector.empty()) {
     print(operand, {}, options);
@@ -157,7 +157,7 @@ int Commands::similar(const SearchOptions& options) {
     combined = SearchEngine(*library_, *embedder_)
                    .queryVector(std::span<const QueryTerms::Term>(terms), like.vector);
   } catch (const QueryTerms::Failure& failure) {
-    throw Error(failure.what(), 2);
+    throw Error(Words::query(failure), 2);
   }
   return searchAndPrint(operand, combined, options);
 }
@@ -182,7 +182,7 @@ int Commands::exportMarkers(const SearchOptions& options) {
       results = engine.refineAll(std::move(results), engine.queryVector(query));
     }
   } catch (const QueryTerms::Failure& failure) {
-    throw Error(failure.what(), 2);
+    throw Error(Words::query(failure), 2);
   }
   std::vector<ExportPlan::Item> items;
   const MountTable drives;

@@ -121,8 +121,7 @@ std::filesystem::path Library::defaultPath(std::string_view applicationID) {
   return XdgPaths::dataHome() / (dev ? "Quillmere Dev" : "Quillmere") / "Library.sqlite";
 }
 
-Library::Newer::Newer()
-    : std::runtime_error("This library was made by a newer version of Quillmere.") {}
+Library::Newer::Newer() : std::runtime_error("Library::Newer") {}
 
 void Library::migrate(Opening opening, const UpgradeProgress& onUpgrade) {
   refuseNewer();
