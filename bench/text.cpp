@@ -7,8 +7,10 @@
 //     Clipper's unclip, the 180° classifier and the recogniser in batches of six), with the same
 //     ONNX models and session options on the same pictures; paired rounds, the median of the
 //     pairs' ratios; and the share of the reference's lines that ours reads the same;
-//   - the detector's side length at four values: word recall and milliseconds per photo;
-//   - a photo with no text against one run of a ViT-B/16-sized image encoder.
+//   - the detector's side length at four values, every photo given the full pass: word recall
+//     and milliseconds per photo;
+//   - the first look's side at three values (0: none): word recall, and what a photo with no
+//     text costs against one run of a ViT-B/16-sized image encoder, paired, median.
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
 #include <vips/vips.h>
