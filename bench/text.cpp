@@ -7,8 +7,10 @@
 //     Clipper's unclip, the 180° classifier and the recogniser in batches of six), with the same
 //     ONNX models and session options on the same pictures; paired rounds, the median of the
 //     pairs' ratios; and the share of the reference's lines that ours reads the same;
-//   - the detector's side length at four values: word recall and milliseconds per photo;
-//   - a photo with no text against one run of a ViT-B/16-sized image encoder.
+//   - the detector's side length at four values, every photo given the full pass: word recall
+//     and milliseconds per photo;
+//   - the first look's side at three values (0: none): word recall, and what a photo with no
+//     text costs against one run of a ViT-B/16-sized image encoder, paired, median.
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
 #include <vips/vips.h>
@@ -43,7 +45,7 @@ using quillmere::TextReader;
 using quillmere::bench::median;
 using quillmere::bench::millisecondsOf;
 
-constexpr int kRounds = 5;
+constexpr int kRounds = 3;
 
 struct Words {
   std::string text;
@@ -478,11 +480,12 @@ Recall recall(const std::vector<Sample>& set, const std::vector<std::vector<std:
   return r;
 }
 
-// A copy of the model directory with one number of its description changed.
-std::filesystem::path variant(const std::filesystem::path& model, const std::string& key,
-                              int value) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("quillmere-bench-text-" + key + std::to_string(value));
+// A copy of the model directory with numbers of its description changed.
+std::filesystem::path variant(const std::filesystem::path& model,
+                              const std::vector<std::pair<std::string, int>>& changes) {
+  std::string name = "quillmere-bench-text";
+  for (const auto& [key, value] : changes) name += "-" + key + std::to_string(value);
+  const auto dir = std::filesystem::temp_directory_path() / name;
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   for (const auto& entry : std::filesystem::directory_iterator(model))
@@ -490,9 +493,11 @@ std::filesystem::path variant(const std::filesystem::path& model, const std::str
       std::filesystem::create_symlink(entry.path(), dir / entry.path().filename());
   std::ifstream in(model / "text-model.json");
   std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const auto at = json.find("\"" + key + "\": ");
-  const auto end = json.find_first_of(",\n", at);
-  json.replace(at, end - at, "\"" + key + "\": " + std::to_string(value));
+  for (const auto& [key, value] : changes) {
+    const auto at = json.find("\"" + key + "\": ");
+    const auto end = json.find_first_of(",\n", at);
+    json.replace(at, end - at, "\"" + key + "\": " + std::to_string(value));
+  }
   std::ofstream(dir / "text-model.json") << json;
   return dir;
 }
@@ -529,63 +534,77 @@ int main(int argc, char** argv) {
                 referenceMs / set.size());
     ratios.push_back(referenceMs / oursMs);
   }
-  int same = 0, total = 0;
-  for (std::size_t i = 0; i < set.size(); ++i) {
-    for (const auto& line : referenceLines[i]) {
-      ++total;
-      same += std::count_if(ourLines[i].begin(), ourLines[i].end(),
-                            [&](const auto& o) { return folded(o) == folded(line); }) > 0;
+  // The share of the reference's lines that `lines` holds as well (letters and digits).
+  const auto sameLines = [&](const std::vector<std::vector<std::string>>& lines) {
+    int same = 0, total = 0;
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      for (const auto& line : referenceLines[i]) {
+        ++total;
+        same += std::any_of(lines[i].begin(), lines[i].end(),
+                            [&](const auto& o) { return folded(o) == folded(line); });
+      }
     }
-  }
+    return total ? double(same) / total : 1.0;
+  };
   const Recall ourRecall = recall(set, ourLines), referenceRecall = recall(set, referenceLines);
   std::printf("word recall: ours %d/%d (level >= 16 px: %d/%d), reference %d/%d (level: %d/%d)\n",
               ourRecall.found, ourRecall.total, ourRecall.levelFound, ourRecall.levelTotal,
               referenceRecall.found, referenceRecall.total, referenceRecall.levelFound,
               referenceRecall.levelTotal);
 
-  // 2. The detector's side length.
+  // 2. The detector's side length, every photo given the full pass.
   for (int side : {640, 800, 960, 1280}) {
-    TextReader sized(variant(model, "side", side));
+    TextReader sized(variant(model, {{"side", side}, {"firstLookSide", 0}}));
     std::vector<std::vector<std::string>> lines(set.size());
     std::vector<double> times;
     for (std::size_t i = 0; i < set.size(); ++i)
       times.push_back(millisecondsOf([&] { lines[i] = ours(sized, set[i].picture); }));
     const Recall r = recall(set, lines);
     std::printf(
-        "detector side %d: word recall %.1f %% (level >= 16 px: %.1f %%), %.0f ms per photo "
-        "(median)\n",
+        "detector side %d, no first look: word recall %.1f %% (level >= 16 px: %.1f %%), %.0f ms "
+        "per photo (median)\n",
         side, 100.0 * r.found / r.total, 100.0 * r.levelFound / r.levelTotal, median(times));
   }
-  {
-    TextReader full(variant(model, "firstLookSide", 0));
-    std::vector<std::vector<std::string>> lines(set.size());
-    for (std::size_t i = 0; i < set.size(); ++i) lines[i] = ours(full, set[i].picture);
-    const Recall r = recall(set, lines);
-    std::printf("no first look, side 960: word recall %.1f %% (level >= 16 px: %.1f %%)\n",
-                100.0 * r.found / r.total, 100.0 * r.levelFound / r.levelTotal);
-  }
 
-  // 3. A photo with no text against one image-encoder run.
+  // 3. The first look's side: what it costs a photo with no text, against one run of the
+  // image encoder, and what it loses of the words.
   quillmere::Embedder vit(EMBEDDER_VIT_DIR);
-  std::vector<double> blank, encoder;
+  std::vector<Picture> blanks;
   for (const char* name :
        {"nature/Aqua", "nature/Dune", "nature/Garden", "nature/Storm", "abstract/Elephants"}) {
-    const auto photo =
-        ImageCodec::thumbnail(std::string("/usr/share/backgrounds/mate/") + name + ".jpg", 1920);
-    reader.read(*photo);
-    vit.embed(std::span(&*photo, 1));
-    for (int round = 0; round < 3; ++round) {
-      blank.push_back(millisecondsOf([&] { reader.read(*photo); }));
-      encoder.push_back(millisecondsOf([&] { vit.embed(std::span(&*photo, 1)); }));
-    }
+    blanks.push_back(
+        *ImageCodec::thumbnail(std::string("/usr/share/backgrounds/mate/") + name + ".jpg", 1920));
   }
-  std::printf("photo with no text %.0f ms, one ViT-B/16 image-encoder run %.0f ms (medians)\n",
-              median(blank), median(encoder));
+  double defaultRatio = 0, fullPassSame = 0;
+  const int chosen = TextModel(model).detector().firstLookSide;
+  for (int look : {0, 320, 480}) {
+    TextReader looking(variant(model, {{"firstLookSide", look}}));
+    std::vector<std::vector<std::string>> lines(set.size());
+    for (std::size_t i = 0; i < set.size(); ++i) lines[i] = ours(looking, set[i].picture);
+    const Recall r = recall(set, lines);
+    std::vector<double> ratiosToEncoder;
+    for (const Picture& photo : blanks) {
+      looking.read(photo);
+      vit.embed(std::span(&photo, 1));
+      for (int round = 0; round < 3; ++round) {
+        const double blank = millisecondsOf([&] { looking.read(photo); });
+        const double encoder = millisecondsOf([&] { vit.embed(std::span(&photo, 1)); });
+        ratiosToEncoder.push_back(blank / encoder);
+      }
+    }
+    std::printf(
+        "first look %d%s: word recall %.1f %% (level >= 16 px: %.1f %%), a photo with no text "
+        "costs %.3f of one ViT-B/16 image-encoder run (median)\n",
+        look, look == chosen ? " (the default)" : "", 100.0 * r.found / r.total,
+        100.0 * r.levelFound / r.levelTotal, median(ratiosToEncoder));
+    if (look == chosen) defaultRatio = median(ratiosToEncoder);
+    if (look == 0) fullPassSame = sameLines(lines);
+  }
 
   std::printf("ratio photos_per_second ours/reference %.3f target >= 1.0\n", median(ratios));
-  std::printf("ratio same_lines ours/reference %.3f target >= 0.99\n",
-              total ? double(same) / total : 1.0);
-  std::printf("ratio no_text_photo/image_encoder_run %.3f target <= 0.25\n",
-              median(blank) / median(encoder));
+  std::printf("ratio same_lines ours/reference %.3f target >= 0.99 (with the first look)\n",
+              sameLines(ourLines));
+  std::printf("ratio same_lines_full_pass ours/reference %.3f target >= 0.99\n", fullPassSame);
+  std::printf("ratio no_text_photo/image_encoder_run %.3f target <= 0.25\n", defaultRatio);
   return 0;
 }

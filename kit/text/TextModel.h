@@ -29,7 +29,7 @@ class TextModel {
   struct Detector {
     std::filesystem::path file;
     int side = 960;               // longest side of the detector's copy, a multiple of 32
-    int firstLookSide = 320;      // the cheap pass that decides whether the full one runs
+    int firstLookSide = 480;      // the cheap pass that decides whether the full one runs
     std::array<float, 3> mean{};  // per channel, in the model's channel order
     std::array<float, 3> std{};
     float threshold = 0.3f;    // probability that makes a pixel text
