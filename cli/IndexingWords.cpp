@@ -44,4 +44,26 @@ std::string problem(const Indexer::Problem& problem) {
   return text;
 }
 
+namespace {
+
+// 5000 as "5,000"; counts are never negative.
+std::string grouped(int count) {
+  const std::string digits = std::to_string(count);
+  std::string text;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) text += ',';
+    text += digits[k];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string filling(const Indexer::Filling& filling) {
+  const std::string what = filling.stage == Library::textStage
+                               ? std::string("Reading text")
+                               : "Adding the stage " + filling.stage + " to older files";
+  return what + ": " + grouped(filling.done) + " of " + grouped(filling.total);
+}
+
 }  // namespace quillmere::IndexingWords

@@ -14,5 +14,7 @@ std::string pause(Indexer::PauseReason reason);
 std::string refusal(const Indexer::Refusal& refusal);
 // "The library can't be written: the disk holding … is full. 28 files wait to be indexed."
 std::string problem(const Indexer::Problem& problem);
+// "Reading text: 1,204 of 5,000"
+std::string filling(const Indexer::Filling& filling);
 
 }  // namespace quillmere::IndexingWords

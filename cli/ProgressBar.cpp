@@ -61,6 +61,9 @@ bool ProgressBar::stoppedShort(const Indexer::Progress& progress) {
 
 std::string ProgressBar::describe(const Indexer::Progress& progress) {
   const bool stopped = stoppedShort(progress);
+  if (progress.filling && !stopped && !progress.phase.isPaused()) {
+    return IndexingWords::filling(*progress.filling);
+  }
   std::string text = stopped ? "Stopped" : phaseText(progress.phase);
   if (progress.totalFiles > 0) {
     text += ": " + std::to_string(progress.doneFiles) + "/" + std::to_string(progress.totalFiles) +

@@ -207,11 +207,21 @@ void Indexer::Impl::runBody(std::stop_token stop, std::vector<std::int64_t> ids)
     scan(ids, stop);
     loop(stop);
     fillCaptureTimes(stop);
-    if (!refused()) stages_.fill(library_, reachableRoots(), stop);
+    if (!refused()) fillStages(stop);
     if (endRunUnlessWoken(stop)) break;
     ids.clear();  // a request came after the loop's last look: index what it found
   }
   progress_.report(true);
+}
+
+void Indexer::Impl::fillStages(std::stop_token stop) {
+  stages_.fill(library_, reachableRoots(), stop,
+               [&](const std::string& stage, int done, int total) {
+                 progress_.filling(indexing::Filling{.stage = stage, .done = done, .total = total});
+                 progress_.report(done == 0);
+                 waitWhilePaused(stop);
+               });
+  progress_.filling(std::nullopt);
 }
 
 bool Indexer::Impl::endRunUnlessWoken(std::stop_token stop) {

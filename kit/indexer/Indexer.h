@@ -43,6 +43,7 @@ class Indexer {
   using Refusal = indexing::Refusal;
   using Problem = indexing::Problem;
   using Progress = indexing::Progress;
+  using Filling = indexing::Filling;
   using Policy = indexing::Policy;
 
   static constexpr std::size_t photoBatch = 16;

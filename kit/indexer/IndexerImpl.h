@@ -119,6 +119,8 @@ class Indexer::Impl {
   // Reads the capture times the library lacks (files indexed before it kept them, or
   // failed) from the headers of the reachable folders' files; embeds nothing.
   void fillCaptureTimes(std::stop_token stop);
+  // Older files gain the rows of the stages that are on, the progress saying so.
+  void fillStages(std::stop_token stop);
   bool refused() const { return refusals_.endedRun(); }
 
   // Pausing.

@@ -45,6 +45,15 @@ struct Problem {
   bool operator==(const Problem&) const = default;
 };
 
+// Files indexed before a stage was on, given its rows at the end of a run: the stage's name
+// and how many of those files it has done.
+struct Filling {
+  std::string stage;
+  int done = 0;
+  int total = 0;
+  bool operator==(const Filling&) const = default;
+};
+
 struct Progress {
   Phase phase;
   std::int64_t doneBytes = 0;   // bytes of the files finished in this run
@@ -62,6 +71,8 @@ struct Progress {
   // Why the last run left work undone, when the library refused its writes; cleared by a
   // new run.
   std::optional<Problem> problem;
+  // While older files gain a stage's rows; cleared when that is done.
+  std::optional<Filling> filling;
   bool operator==(const Progress&) const = default;
 };
 

@@ -77,6 +77,12 @@ void ProgressMeter::working(std::string current) {
   progress_.current = std::move(current);
 }
 
+void ProgressMeter::filling(std::optional<indexing::Filling> filling) {
+  MutexLock guard(lock_);
+  if (filling && !progress_.phase.isPaused()) progress_.phase = Phase::indexing();
+  progress_.filling = std::move(filling);
+}
+
 void ProgressMeter::failed(int files) {
   MutexLock guard(lock_);
   progress_.failed += files;

@@ -50,6 +50,8 @@ class ProgressMeter {
   void resumed();                     // indexing, when paused
   void working(std::string current);  // the file, or the last photo of a batch, in work
   void failed(int files);
+  // Older files gaining a stage's rows, as indexing; nothing when that is done.
+  void filling(std::optional<indexing::Filling> filling);
 
   // Each look at the pending files sets the counts left; the first of a run sets its
   // totals, later ones grow them.

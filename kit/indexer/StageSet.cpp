@@ -91,13 +91,17 @@ StageSet::Output StageSet::run(std::span<const StagePicture> pictures) const {
 }
 
 void StageSet::fill(Library& library, const std::map<std::int64_t, std::filesystem::path>& roots,
-                    std::stop_token stop) const {
+                    std::stop_token stop, const BeforeFile& beforeFile) const {
   std::set<std::int64_t> ids;
   for (const auto& [id, filePath] : roots) ids.insert(id);
   for (const auto& stage : on()) {
     if (stage.get() == &embed_) continue;
-    for (const MediaFile& file : library.lacking(stage->name(), ids)) {
+    const std::vector<MediaFile> lacking = library.lacking(stage->name(), ids);
+    const int total = static_cast<int>(lacking.size());
+    for (int done = 0; done < total; ++done) {
+      beforeFile(stage->name(), done, total);
       if (stop.stop_requested()) return;
+      const MediaFile& file = lacking[static_cast<std::size_t>(done)];
       fillOne(library, *stage, file, roots.at(file.rootID) / file.relPath);
     }
   }

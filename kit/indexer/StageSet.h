@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
@@ -48,9 +49,11 @@ class StageSet {
   Output run(std::span<const StagePicture> pictures) const;
   // Gives the indexed files of the folders (by id, with where they are read) that lack a
   // stage that is on its rows: their pictures decoded again, nothing embedded. A file that
-  // fails keeps what it has, for the next run.
+  // fails keeps what it has, for the next run. Before each file, beforeFile is told the
+  // stage and how many of its files are done (a pause may wait there).
+  using BeforeFile = std::function<void(const std::string& stage, int done, int total)>;
   void fill(Library& library, const std::map<std::int64_t, std::filesystem::path>& roots,
-            std::stop_token stop) const;
+            std::stop_token stop, const BeforeFile& beforeFile) const;
 
  private:
   std::vector<std::shared_ptr<Stage>> on() const;

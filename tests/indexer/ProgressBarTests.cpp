@@ -86,6 +86,13 @@ const DescribeCase describeCases[] = {
      "space left on device."},
     {"PausedShort", progressOf(Phase::paused(Indexer::PauseReason::user), 48, 85),
      "Paused: 48/85 files, 48.0 KB of 85.0 KB"},
+    {"ReadingTextOfOlderFiles",
+     [] {
+       auto progress = progressOf(Phase::indexing(), 5000, 5000);
+       progress.filling = Indexer::Filling{.stage = "text", .done = 1204, .total = 1005000};
+       return progress;
+     }(),
+     "Reading text: 1,204 of 1,005,000"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, DescribeCases, ::testing::ValuesIn(describeCases),

@@ -4,14 +4,15 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <mutex>
 
 #include "IndexerFixture.h"
 #include "core/PictureText.h"
 #include "core/TextFolding.h"
 #include "engine/TextReading.h"
-#include "support/MediaFactory.h"
 #include "indexer/ProgressMeter.h"
 #include "indexer/StageSet.h"
+#include "support/MediaFactory.h"
 
 namespace quillmere::test {
 namespace {
@@ -115,8 +116,19 @@ TEST_F(StageTest, AnOlderLibraryGainsItsRowsWithoutEmbeddingAgain) {
   auto stage = std::make_shared<SideStage>();
   auto indexer = makeIndexer();
   indexer->addStage(stage);
+  std::mutex lock;
+  std::vector<Indexer::Filling> told;  // the progress says what is added, file by file
+  indexer->onProgress = [&](const Indexer::Progress& progress) {
+    std::lock_guard hold(lock);
+    if (progress.filling) told.push_back(*progress.filling);
+  };
   indexer->run();
   indexer->waitUntilIdle();
+  EXPECT_FALSE(indexer->currentProgress().filling);
+  ASSERT_FALSE(told.empty());
+  EXPECT_EQ(told.front(), (Indexer::Filling{.stage = "side", .done = 0, .total = 6}));
+  EXPECT_TRUE(std::is_sorted(told.begin(), told.end(),
+                             [](const auto& a, const auto& b) { return a.done < b.done; }));
   EXPECT_EQ(stage->seen, static_cast<int>(embedded.size()));
   expectRowsForEveryFrame(embedded.size());
   EXPECT_EQ(frameIDs(*library), embedded);  // a file embedded again gets new frame ids
