@@ -38,12 +38,12 @@
 #include <thread>
 #include <vector>
 
+#include "catalogue/Float16Upcast.h"
+#include "catalogue/ModelImport.h"
 #include "core/Float16.h"
 #include "model/BPETokenizer.h"
 #include "model/Embedder.h"
-#include "model/Float16Upcast.h"
 #include "model/ImagePreprocess.h"
-#include "model/ModelImport.h"
 #include "model/PictureFitter.h"
 #include "model/RuntimeEnvironment.h"
 #include "platform/ResourceLocator.h"

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <exception>
 
+#include "Words.h"
 #include "core/CaptureTime.h"
 
 namespace quillmere {
@@ -48,8 +49,8 @@ PictureRegion parseRegion(const std::string& text) {
             "'",
         2);
   }
-  if (const auto fault = region->fault(); !fault.empty())
-    throw CommandError("--region " + text + ": " + fault, 2);
+  if (const auto fault = region->fault(); fault != PictureRegion::Fault::none)
+    throw CommandError("--region " + text + ": " + Words::regionFault(fault), 2);
   return *region;
 }
 

@@ -38,8 +38,10 @@ const std::vector<Commands::Command>& Commands::commands() {
        .mostOperands = 0,
        .run = &runWith<Options, &Commands::folders>},
       {.name = "index",
-       .synopsis = "index [--watch]          bring the library up to date (--watch: keep watching)",
-       .options = {"--watch"},
+       .synopsis = "index [--watch] [--no-text]\n"
+                   "    bring the library up to date; --watch: keep watching, --no-text: read no\n"
+                   "    text in pictures (what was read stays)",
+       .options = {"--watch", "--no-text"},
        .access = A::indexes,
        .mostOperands = 0,
        .run = &runWith<IndexOptions, &Commands::index>},
@@ -70,6 +72,15 @@ const std::vector<Commands::Command>& Commands::commands() {
        .wanted = "a PHOTO or FILE@SECONDS",
        .needsVectors = true,
        .run = &runWith<SearchOptions, &Commands::similar>},
+      {.name = "text",
+       .synopsis = "text FILE[@SECONDS] [--json]\n"
+                   "    the text read in a photo, or in a video's frames (the one nearest SECONDS)",
+       .options = {"--json"},
+       .access = A::reads,
+       .leastOperands = 1,
+       .mostOperands = 1,
+       .wanted = "a FILE or FILE@SECONDS",
+       .run = &runWith<Options, &Commands::text>},
       {.name = "duplicates",
        .synopsis = "duplicates [--near] [--json]",
        .options = {"--near", "--json"},
@@ -224,11 +235,15 @@ std::string Commands::failureText(const EngineOpening::Result& result, bool read
       return "Cannot lock the library " + library + ": " + result.detail +
              ". Check the permissions of its folder, or set QUILLMERE_LIBRARY to another "
              "file.";
+    case F::newerLibrary:
     case F::libraryUnreadable:
     case F::none:
       break;
   }
-  return "Cannot open the library " + library + " (" + result.detail +
+  const std::string detail = result.failure == F::newerLibrary
+                                 ? "This library was made by a newer version of Quillmere."
+                                 : result.detail;
+  return "Cannot open the library " + library + " (" + detail +
          "). Check that it is a Quillmere library you may " + (reads ? "read" : "read and write") +
          ", or set QUILLMERE_LIBRARY to another file.";
 }

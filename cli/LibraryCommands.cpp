@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "Output.h"
 #include "ProgressBar.h"
+#include "Words.h"
 #include "core/StandardPath.h"
 #include "index/FolderRules.h"
 #include "index/Library.h"
@@ -40,7 +41,7 @@ int Commands::add(const Options& options) {
     const auto path = standardPath(operand);
     switch (result.outcome) {
       case FolderRules::Outcome::failed:
-        throw Error(result.message);
+        throw Error(Words::folderProblem(result));
       case FolderRules::Outcome::alreadyIncluded:
         std::printf("Already in the library: %s\n", printable(path).c_str());
         break;

@@ -12,15 +12,16 @@
 
 #include "Commands.h"
 #include "Interrupts.h"
+#include "ModelWords.h"
 #include "Output.h"
 #include "ProgressBar.h"
+#include "catalogue/DownloadStaging.h"
+#include "catalogue/ModelCatalogue.h"
+#include "catalogue/ModelDownload.h"
+#include "catalogue/ModelImport.h"
 #include "model/BPETokenizer.h"
-#include "model/DownloadStaging.h"
 #include "model/Embedder.h"
-#include "model/ModelCatalogue.h"
 #include "model/ModelChoice.h"
-#include "model/ModelDownload.h"
-#include "model/ModelImport.h"
 
 namespace quillmere {
 
@@ -143,13 +144,13 @@ int Commands::importModel(const std::string& source, const std::string& destinat
                             : std::filesystem::absolute(destination).lexically_normal();
     import.write(target);
     for (const auto& note : import.notes()) {
-      std::fprintf(stderr, "quillmere-cli: note: %s\n", note.c_str());
+      std::fprintf(stderr, "quillmere-cli: note: %s\n", ModelWords::note(note).c_str());
     }
     std::printf("Imported %s into %s. Choose it with 'quillmere-cli model use %s'.\n",
                 printable(import.info().signature()).c_str(), printable(target.string()).c_str(),
                 printable(destination.empty() ? import.name() : target.string()).c_str());
   } catch (const ModelImport::Refusal& refusal) {
-    throw Error(std::string("Cannot import ") + source + ": " + refusal.what());
+    throw Error("Cannot import " + source + ": " + ModelWords::refusal(refusal));
   } catch (const ImportStop::Stopped&) {
     throw Error("Stopped: " + source + " was not imported, and nothing of it was kept.", 130);
   }
@@ -248,7 +249,7 @@ int Commands::discardDownload(const std::string& wanted, const std::string& vari
                   models.string() + ".");
     }
   } catch (const DownloadStaging::Busy& busy) {
-    throw Error(busy.what());
+    throw Error(ModelWords::busy(busy.repository(), busy.variant()));
   }
   std::printf("Removed the partial download of %s (%s).\n", exportName(repository, taken).c_str(),
               ProgressBar::bytes(static_cast<std::int64_t>(bytes)).c_str());
@@ -294,16 +295,16 @@ int Commands::downloadModel(const std::string& wanted, bool use, const std::stri
     }
     bar.finish();
     for (const auto& note : download.notes()) {
-      std::fprintf(stderr, "quillmere-cli: note: %s\n", note.c_str());
+      std::fprintf(stderr, "quillmere-cli: note: %s\n", ModelWords::note(note).c_str());
     }
     std::printf("Downloaded %s into %s.\n", download.name().c_str(),
                 printable(directory.string()).c_str());
     if (use) return useModel(download.name());
     std::printf("Choose it with 'quillmere-cli model use %s'.\n", download.name().c_str());
   } catch (const ModelDownload::Failure& failure) {
-    throw Error(failure.what());
+    throw Error(ModelWords::failure(failure));
   } catch (const ModelImport::Refusal& refusal) {
-    throw Error("Cannot import " + wanted + ": " + refusal.what());
+    throw Error("Cannot import " + wanted + ": " + ModelWords::refusal(refusal));
   }
   return 0;
 }

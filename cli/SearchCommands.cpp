@@ -85,10 +85,10 @@ SearchFilter Commands::filter(const SearchOptions& options) const {
 }
 
 int Commands::searchAndPrint(const std::string& query, std::span<const float> vector,
-                             const SearchOptions& options) {
+                             const SearchOptions& options, std::string_view words) {
   SearchEngine engine(*library_, *embedder_);
   const SearchFilter filter = this->filter(options);
-  auto results = engine.search(vector, filter, options.limit.value_or(defaultLimit)).results;
+  auto results = engine.search(vector, words, filter, options.limit.value_or(defaultLimit)).results;
   if (options.exact && !results.empty()) {
     results = engine.refineAll(std::move(results), vector);
     SearchEngine::inOrder(results, filter.order);
@@ -105,13 +105,13 @@ int Commands::search(const SearchOptions& options) {
   try {
     vector = SearchEngine(*library_, *embedder_).queryVector(query);
   } catch (const QueryTerms::Failure& failure) {
-    throw Error(failure.what(), 2);
+    throw Error(Words::query(failure), 2);
   }
   if (vector.empty()) {
     print(query, {}, options);
     return 0;
   }
-  return searchAndPrint(query, vector, options);
+  return searchAndPrint(query, vector, options, query);
 }
 
 int Commands::similar(const SearchOptions& options) {
@@ -134,9 +134,9 @@ int Commands::similar(const SearchOptions& options) {
     like = options.region ? MoreLikeThis::region(*embedder_, path, seconds, *options.region)
                           : MoreLikeThis::file(*library_, *embedder_, path, seconds);
   } catch (const MoreLikeThis::TooSmall& failure) {
-    throw Error("--region: " + std::string(failure.what()), 2);
+    throw Error("--region: " + Words::pictureQuery(failure), 2);
   } catch (const MoreLikeThis::Unreadable& failure) {
-    throw Error(failure.what());
+    throw Error(Words::pictureQuery(failure));
   }
   if (like.vector.empty()) {
     print(operand, {}, options);
@@ -157,7 +157,7 @@ int Commands::similar(const SearchOptions& options) {
     combined = SearchEngine(*library_, *embedder_)
                    .queryVector(std::span<const QueryTerms::Term>(terms), like.vector);
   } catch (const QueryTerms::Failure& failure) {
-    throw Error(failure.what(), 2);
+    throw Error(Words::query(failure), 2);
   }
   return searchAndPrint(operand, combined, options);
 }
@@ -182,7 +182,7 @@ int Commands::exportMarkers(const SearchOptions& options) {
       results = engine.refineAll(std::move(results), engine.queryVector(query));
     }
   } catch (const QueryTerms::Failure& failure) {
-    throw Error(failure.what(), 2);
+    throw Error(Words::query(failure), 2);
   }
   std::vector<ExportPlan::Item> items;
   const MountTable drives;

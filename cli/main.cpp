@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "ModelWords.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -17,6 +18,9 @@ int main(int argc, char** argv) {
   } catch (const quillmere::Commands::Error& error) {
     std::fprintf(stderr, "quillmere-cli: %s\n", error.what());
     return error.status();
+  } catch (const quillmere::ModelCatalogue::Failure& failure) {
+    std::fprintf(stderr, "quillmere-cli: %s\n", quillmere::ModelWords::catalogue(failure).c_str());
+    return 1;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "quillmere-cli: %s\n", error.what());
     return 1;

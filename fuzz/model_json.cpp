@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
-#include "model/ModelImport.h"
+#include "catalogue/ModelImport.h"
 #include "model/ModelInfo.h"
 
 using namespace quillmere;

@@ -8,7 +8,7 @@
 
 Ids are kept: entry k of the file is the token with id k (added tokens included; ids nobody
 uses become empty entries). Merges keep their order, so their ranks stay. Byte-level BPE with
-another word split is refused. kit/model/HFTokenizerConverter.cpp follows the same rules.
+another word split is refused. kit/catalogue/HFTokenizerConverter.cpp follows the same rules.
 
 The engine writes spaces as "▁" and adds nothing at the start; a tokenizer that prepends "▁"
 is converted but reported, since queries would then tokenise slightly differently.

@@ -182,6 +182,8 @@ EngineOpening::Result AppModel::openEngine(EngineOpening::Access access) {
 QString AppModel::startupFailure(const EngineOpening::Result& result) {
   // The model's, the library's and the file system's own errors are shown as they are.
   if (result.failure == EngineOpening::Failure::noModel) return tr(missingModel);
+  if (result.failure == EngineOpening::Failure::newerLibrary)
+    return tr("This library was made by a newer version of Quillmere.");
   return QString::fromStdString(result.detail);
 }
 

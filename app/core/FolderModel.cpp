@@ -71,12 +71,11 @@ std::optional<std::filesystem::path> FolderModel::reachablePath(const Root& root
 }
 
 FolderModel::AddResult FolderModel::addFolder(const std::filesystem::path& path) {
-  if (!library_) return AddResult{FolderRules::Outcome::failed, {}, {}, tr(notReady).toStdString()};
-  if (!indexer_) {
-    return AddResult{FolderRules::Outcome::failed, {}, {}, tr(busyAdding).toStdString()};
-  }
+  if (!library_) return {{}, tr(notReady).toStdString()};
+  if (!indexer_) return {{}, tr(busyAdding).toStdString()};
   const auto standard = standardPath(path);
-  auto result = FolderRules::add(*library_, standard, volumes_->table());
+  AddResult result{FolderRules::add(*library_, standard, volumes_->table()), {}};
+  result.message = problemText(result).toStdString();
   if (result.outcome != FolderRules::Outcome::added) return result;
   for (const auto& replaced : result.replaced) forgetFolder(replaced.id);
   resolveFolders();
@@ -84,6 +83,21 @@ FolderModel::AddResult FolderModel::addFolder(const std::filesystem::path& path)
   indexer_->run(std::vector<std::int64_t>{result.root->id});
   if (!result.replaced.empty()) emit searchNeeded(false);
   return result;
+}
+
+QString FolderModel::problemText(const FolderRules::AddResult& result) {
+  const auto path = QString::fromStdString(result.path);
+  switch (result.problem) {
+    case FolderRules::Problem::notFound:
+      return tr("Folder not found: %1").arg(path);
+    case FolderRules::Problem::notAFolder:
+      return tr("Not a folder: %1").arg(path);
+    case FolderRules::Problem::notWritten:
+      return QString::fromStdString(result.detail);  // the library's own error
+    case FolderRules::Problem::none:
+      break;
+  }
+  return {};
 }
 
 void FolderModel::handleAdd(const QString& path) {

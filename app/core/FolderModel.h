@@ -43,7 +43,10 @@ class FolderModel : public QObject {
   Q_PROPERTY(double indexedVideoSeconds READ indexedVideoSeconds NOTIFY totalsChanged)
 
  public:
-  using AddResult = FolderRules::AddResult;
+  // The engine's result, with its failure in the application's words.
+  struct AddResult : FolderRules::AddResult {
+    std::string message;  // one line for the user when failed
+  };
   // Shows a text in the window's notice bar.
   using Notify = std::function<void(const QString&)>;
 
@@ -67,6 +70,7 @@ class FolderModel : public QObject {
   VolumeWatcher* volumes() const { return volumes_; }
 
   AddResult addFolder(const std::filesystem::path& path);
+  static QString problemText(const FolderRules::AddResult& result);
   // addFolder, showing a failure as the notice.
   Q_INVOKABLE void handleAdd(const QString& path);
   // A folder chosen in a dialog or dropped: a location that is not a local folder (an

@@ -12,10 +12,11 @@
 #include "FolderModel.h"
 #include "GuiQueue.h"
 #include "IndexingStatus.h"
+#include "ModelWords.h"
 #include "SearchModel.h"
 #include "SerialQueue.h"
+#include "catalogue/ModelImport.h"
 #include "model/ModelChoice.h"
-#include "model/ModelImport.h"
 
 namespace quillmere {
 namespace {
@@ -194,14 +195,15 @@ void LibrarySettings::importModel(const QUrl& folder) {
       ModelImport import(source);
       const auto destination = import.defaultDestination();
       if (std::filesystem::exists(destination)) {
-        throw ModelImport::Refusal(
-            tr("A model named %1 is already imported: choose it in the list above.")
-                .arg(QString::fromStdString(import.name()))
-                .toStdString());
+        error = tr("A model named %1 is already imported: choose it in the list above.")
+                    .arg(QString::fromStdString(import.name()));
+      } else {
+        import.write(destination);
+        name = QString::fromStdString(import.name());
+        for (const auto& note : import.notes()) notes << ModelWords::note(note);
       }
-      import.write(destination);
-      name = QString::fromStdString(import.name());
-      for (const auto& note : import.notes()) notes << QString::fromStdString(note);
+    } catch (const ModelImport::Refusal& refusal) {
+      error = ModelWords::refusal(refusal);
     } catch (const std::exception& failure) {
       error = QString::fromStdString(failure.what());
     }

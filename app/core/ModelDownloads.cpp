@@ -7,10 +7,11 @@
 
 #include "Format.h"
 #include "GuiQueue.h"
+#include "ModelWords.h"
+#include "catalogue/DownloadStaging.h"
+#include "catalogue/ModelDownload.h"
 #include "model/ComputeSpeed.h"
-#include "model/DownloadStaging.h"
 #include "model/ModelChoice.h"
-#include "model/ModelDownload.h"
 
 namespace quillmere {
 namespace {
@@ -223,6 +224,10 @@ void ModelDownloads::download(const QString& id) {
         }
         return !stop_;
       });
+    } catch (const ModelDownload::Failure& failure) {
+      error = ModelWords::failure(failure);
+    } catch (const ModelImport::Refusal& refusal) {
+      error = ModelWords::refusal(refusal);
     } catch (const std::exception& failure) {
       error = QString::fromUtf8(failure.what());
     }
@@ -237,6 +242,8 @@ void ModelDownloads::discard(const QString& id) {
     DownloadStaging::remove(ModelChoice::modelsDirectory(), rows_[row].entry.repository,
                             rows_[row].entry.variant);
     rows_[row].error.clear();
+  } catch (const DownloadStaging::Busy& busy) {
+    rows_[row].error = ModelWords::busy(busy.repository(), busy.variant());
   } catch (const std::exception& failure) {
     rows_[row].error = QString::fromUtf8(failure.what());
   }

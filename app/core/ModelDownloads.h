@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "model/ModelCatalogue.h"
+#include "catalogue/ModelCatalogue.h"
 
 namespace quillmere {
 

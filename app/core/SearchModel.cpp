@@ -347,10 +347,48 @@ SearchModel::SearchAnswer SearchModel::computeSearch(const SearchJob& job) {
     if (!answer.vector.empty()) {
       answer.results = engine_->search(answer.vector, job.filter, resultLimit).results;
     }
+  } catch (const QueryTerms::Failure& failure) {
+    answer.failure = queryFailure(failure).toStdString();
   } catch (const std::exception& failure) {
     answer.failure = failure.what();
   }
   return answer;
+}
+
+QString SearchModel::pictureFailure(const MoreLikeThis::Unreadable& failure) {
+  using Fault = PictureRegion::Fault;
+  if (dynamic_cast<const MoreLikeThis::TooSmall*>(&failure))
+    return tr("the region covers less than a pixel of the picture");
+  switch (failure.fault()) {
+    case Fault::notNumbers:
+      return tr("the region's values must be numbers");
+    case Fault::startsOutside:
+      return tr("the region must start inside the picture (X and Y from 0)");
+    case Fault::empty:
+      return tr("the region must have a width and a height above 0");
+    case Fault::endsOutside:
+      return tr("the region must end inside the picture (X+W and Y+H at most 1)");
+    case Fault::none:
+      break;
+  }
+  return tr("%1 could not be read as a photo or a video.")
+      .arg(QString::fromStdString(failure.what()));
+}
+
+QString SearchModel::queryFailure(const QueryTerms::Failure& failure) {
+  using Reason = QueryTerms::Failure::Reason;
+  switch (failure.reason()) {
+    case Reason::onlyNegative:
+      return tr("A query needs something to look for: add a term without a minus.");
+    case Reason::cancelled:
+      return tr("The query's terms cancel each other out.");
+    case Reason::weightOutOfRange:
+      break;
+  }
+  return tr("The weight %1 cannot be used: a term's weight lies between %2 and %3.")
+      .arg(QString::fromStdString(failure.what()),
+           QString::number(QueryTerms::Failure::lowestWeight, 'g', 2),
+           QString::number(QueryTerms::Failure::highestWeight, 'g', 2));
 }
 
 QString SearchModel::searchedName(const SearchJob& job) {
@@ -449,8 +487,11 @@ void SearchModel::prepareImageQuery(std::function<ImageQuery()> make) {
     ImageQuery query;
     try {
       query = make();
-    } catch (const std::exception& failure) {
+    } catch (const MoreLikeThis::Unreadable& failure) {
       // The query stays as it was; the user learns why nothing changed.
+      gui_->post([this, message = pictureFailure(failure)] { notify_(message); });
+      return;
+    } catch (const std::exception& failure) {
       gui_->post([this, message = QString::fromStdString(failure.what())] { notify_(message); });
       return;
     }

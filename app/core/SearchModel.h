@@ -25,6 +25,7 @@
 #include "ResultListModel.h"
 #include "model/ModelInfo.h"
 #include "search/MoreLikeThis.h"
+#include "search/QueryTerms.h"
 #include "search/SearchFilter.h"
 
 namespace quillmere {
@@ -242,6 +243,8 @@ class SearchModel : public QObject {
   // What a search is called ("Nothing matches …", an export's name): its picture's name, its
   // text, or both ("beach.jpg + at night").
   static QString searchedName(const SearchJob& job);
+  static QString queryFailure(const QueryTerms::Failure& failure);
+  static QString pictureFailure(const MoreLikeThis::Unreadable& failure);
   SearchAnswer computeSearch(const SearchJob& job);
   void applyAnswer(const SearchJob& job, SearchAnswer answer,
                    std::chrono::steady_clock::time_point started);

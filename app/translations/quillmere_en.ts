@@ -586,6 +586,249 @@
     </message>
 </context>
 <context>
+    <name>ModelWords</name>
+    <message>
+        <source>%1 MB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 bytes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is being downloaded already, by this or another Quillmere (the application or quillmere-cli). Wait until that download ends.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the list of files of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a model of the hub: give owner/name.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is not a variant&apos;s name (such as quantized or fp16).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The hub&apos;s address %1 is refused: models are downloaded over https:// only, or over http:// from this computer itself (127.0.0.1, [::1] or localhost). Check HF_ENDPOINT.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The hub at %1 has no public model %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The hub at %1 sent a file list this program can&apos;t read (%2).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is not an export this program reads: it has neither visual/model.onnx (Immich&apos;s layout) nor onnx/vision_model.onnx (Optimum / transformers.js).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is in Immich&apos;s layout, which publishes no ONNX variants: download it without one.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 lacks %2, which the import needs.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The hub at %1 lists %2 of %3 with a size of %4 bytes, which no file of a model has. Nothing was downloaded.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 already exists. Remove it first to download %2 again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not enough room in %1: %2 needs %3, %4 are free.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 sent more than the %2 the hub lists for %3 of %4. What arrived of it was deleted.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 of %2 did not arrive intact: its checksum differs from the hub&apos;s. It was deleted; run the download again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The download stopped. Run the download again to go on where it stopped.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Can&apos;t reach %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The hub at %1 has no %2 in %3 (404).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 refused %2 (HTTP %3).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 stopped sending %2 (%3). Run the download again to go on where it stopped.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot store %1: Cannot write %2: %3. What was downloaded of the model was removed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot store %1: %2. What was downloaded of the model was removed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The transfer of %1 from %2 broke off (%3). Run the download again to go on where it stopped.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot read %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is not valid JSON (%2).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not three numbers.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot write %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is not a folder. Give the folder of a downloaded export.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The export&apos;s configuration files are not in the form its exporter writes (%1). Download the folder of the export again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot read %1 or %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is not an export this program knows. It reads Immich&apos;s model folders (visual/ and textual/ beside config.json) and Optimum / transformers.js folders (onnx/vision_model.onnx, onnx/text_model.onnx, config.json, preprocessor_config.json, tokenizer.json).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The export is incomplete: %1 is missing in %2. Download the whole folder of the export again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Immich&apos;s exports publish no ONNX variants beside their encoders; import %1 without a variant.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The encoders&apos; output widths differ (image %1, text %2): their pooled outputs are not in one space. Use an export of the whole image-text model whose two towers end in vectors of the same width.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The export has no float32 encoders but several variants (%1): import one with &apos;quillmere-cli model import %2 --variant NAME&apos;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The export&apos;s configuration gives no image size or no embedding width.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 already exists. Remove it, or give another destination.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The import failed: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The image encoder has no float input &quot;%1&quot; of four dimensions and output &quot;%2&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The text encoder has no input &quot;%1&quot; of two dimensions and output &quot;%2&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The image encoder takes pictures of %1, but the export&apos;s configuration says %2 pixels a side. The configuration files belong to another export: download the folder again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The encoders&apos; output widths differ (image %1, text %2): they are not one image-text model. Import both encoders of one export.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The encoders give vectors of %1 components, but the export&apos;s configuration says %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the export has only its %1 encoders: those were taken</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the export resamples pictures with &quot;%1&quot; filtering, which this program does not have: it resamples bilinearly instead, so its vectors differ slightly from the exporter&apos;s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>tokenizer: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the export carries no logit scale and bias: the probability uses %1 and %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is in float16, which runs slower here than float32: it was widened to float32, twice its size on disk, with the same weights</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>its float16 weight &quot;%1&quot; is kept in a file of its own</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>in float32 it would pass the 2 GB an ONNX file holds</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>cannot write %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 stays in float16, which runs slower: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cannot read the list of models %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The list of models %1 names &apos;%2&apos;, which is not owner/name.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The list of models %1 is damaged (%2).</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>NoticeBar</name>
     <message>
         <source>Close</source>
@@ -1165,6 +1408,10 @@
         <source>The library %1 is in use by another Quillmere process (the app or an indexing quillmere-cli). Quit it, or wait until it is done, and try again.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>This library was made by a newer version of Quillmere.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>quillmere::DuplicatesModel</name>
@@ -1221,6 +1468,14 @@
     </message>
     <message>
         <source>Another Quillmere process is indexing this library. Add the folder when it is done.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Folder not found: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not a folder: %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1534,6 +1789,42 @@
     </message>
     <message>
         <source>oldest first</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the region covers less than a pixel of the picture</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the region&apos;s values must be numbers</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the region must start inside the picture (X and Y from 0)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the region must have a width and a height above 0</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the region must end inside the picture (X+W and Y+H at most 1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 could not be read as a photo or a video.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A query needs something to look for: add a term without a minus.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The query&apos;s terms cancel each other out.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The weight %1 cannot be used: a term&apos;s weight lies between %2 and %3.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -78,6 +78,8 @@ EngineOpening::Result EngineOpening::openLibrary(const Request& request, const M
     library =
         std::make_unique<Library>(request.library, static_cast<std::size_t>(model.dim),
                                   model.signature(), opening(request, locked), request.onUpgrade);
+  } catch (const Library::Newer&) {
+    return failed(Failure::newerLibrary);
   } catch (const std::exception& failure) {
     return failed(Failure::libraryUnreadable, failure.what());
   }

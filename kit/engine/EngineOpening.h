@@ -48,6 +48,7 @@ class EngineOpening {
     busy,                // another process holds the lock, and reading only was not allowed
     lockFailed,          // detail is the file system's error
     libraryUnreadable,   // detail is the library's error
+    newerLibrary,        // a newer version of the program made the library
   };
 
   struct Request {

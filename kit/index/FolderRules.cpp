@@ -52,18 +52,22 @@ FolderRules::AddResult FolderRules::add(Library& library, const std::filesystem:
   std::error_code error;
   const auto status = std::filesystem::status(plan.path, error);
   if (!std::filesystem::exists(status)) {
-    result.message = "Folder not found: " + plan.path;
+    result.problem = Problem::notFound;
+    result.path = plan.path;
     return result;
   }
   if (!std::filesystem::is_directory(status)) {
-    result.message = "Not a folder: " + plan.path;
+    result.problem = Problem::notAFolder;
+    result.path = plan.path;
     return result;
   }
   try {
     result.root = library.addRoot(plan.path, volume.bookmark, volume.uuid,
                                   volume.external ? volume.name : std::nullopt, volume.external);
   } catch (const std::exception& failure) {
-    result.message = failure.what();
+    result.problem = Problem::notWritten;
+    result.path = plan.path;
+    result.detail = failure.what();
     return result;
   }
   for (const auto& nested : plan.nested) {

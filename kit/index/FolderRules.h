@@ -23,12 +23,21 @@ class FolderRules {
   using Volume = MountTable::Volume;
 
   enum class Outcome { added, alreadyIncluded, failed };
+  // Why an add failed; the front ends word it with the path.
+  enum class Problem {
+    none,
+    notFound,
+    notAFolder,
+    notWritten,  // the library refused it: detail is its error
+  };
 
   struct AddResult {
     Outcome outcome = Outcome::failed;
     std::optional<Root> root;    // the new root when added
     std::vector<Root> replaced;  // folders inside the new one, removed from the library
-    std::string message;         // one line for the user when failed
+    Problem problem = Problem::none;
+    std::string path;    // the folder, in standardPath form, when failed
+    std::string detail;  // the library's error for notWritten
     bool operator==(const AddResult&) const = default;
   };
 

@@ -121,8 +121,7 @@ std::filesystem::path Library::defaultPath(std::string_view applicationID) {
   return XdgPaths::dataHome() / (dev ? "Quillmere Dev" : "Quillmere") / "Library.sqlite";
 }
 
-Library::Newer::Newer()
-    : std::runtime_error("This library was made by a newer version of Quillmere.") {}
+Library::Newer::Newer() : std::runtime_error("Library::Newer") {}
 
 void Library::migrate(Opening opening, const UpgradeProgress& onUpgrade) {
   refuseNewer();
@@ -131,7 +130,10 @@ void Library::migrate(Opening opening, const UpgradeProgress& onUpgrade) {
     if (framesHoldThumbnails()) upgradeThumbnails(onUpgrade);
     if (filesLackCaptureTimes()) addCaptureTimes();
     db_->exec(schemaScript);
+    // After the script: it indexes the text stage's rows.
+    if (lacksTextIndex()) addTextIndex(onUpgrade);
   }
+  hasTextIndex_ = !lacksTextIndex();
   db_->query("SELECT value FROM meta WHERE key='model'",
              [&](const SQLite::Row& row) { storedSignature_ = row.text(0); });
   const std::optional<std::string>& stored = storedSignature_;

@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <iterator>
 #include <thread>
 
 #include "model/BPETokenizer.h"
+#include "model/BackgroundThreads.h"
 #include "model/ImagePreprocess.h"
 #include "model/ModelChoice.h"
 #include "model/PictureFitter.h"
@@ -21,7 +21,6 @@
 #include "platform/FreedMemory.h"
 #include "platform/MappedFile.h"
 #include "platform/ResourceLocator.h"
-#include "platform/ThreadPriority.h"
 
 namespace quillmere {
 namespace {
@@ -29,32 +28,6 @@ namespace {
 bool isFile(const std::filesystem::path& path) {
   std::error_code error;
   return std::filesystem::exists(path, error);
-}
-
-// Worker threads for an encoder whose work is background work: images are embedded mostly
-// while indexing, and the window and a search typed meanwhile must not wait behind them.
-OrtCustomThreadHandle startBackgroundThread(void*, OrtThreadWorkerFn work, void* param) {
-  try {
-    // The runtime may hand work to a thread the moment this returns, so it waits until the
-    // thread has lowered itself.
-    std::promise<void> lowered;
-    auto ready = lowered.get_future();
-    auto* thread = new std::thread([work, param, &lowered] {
-      ThreadPriority::background();
-      lowered.set_value();
-      work(param);
-    });
-    ready.wait();
-    return reinterpret_cast<OrtCustomThreadHandle>(thread);
-  } catch (...) {
-    return nullptr;  // the runtime reports a thread it could not have
-  }
-}
-
-void joinBackgroundThread(OrtCustomThreadHandle handle) {
-  auto* thread = reinterpret_cast<std::thread*>(const_cast<OrtCustomHandleType*>(handle));
-  thread->join();
-  delete thread;
 }
 
 std::string readModelJSON(const std::filesystem::path& path) {
@@ -442,13 +415,7 @@ std::shared_ptr<Embedder::Encoder> Embedder::openEncoder(const std::string& name
     if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     made.SetIntraOpNumThreads(threads);
     made.SetInterOpNumThreads(1);
-    if (priority == Priority::background) {
-      made.SetCustomCreateThreadFn(startBackgroundThread);
-      made.SetCustomJoinThreadFn(joinBackgroundThread);
-      // Between runs the indexer decodes and stores on these cores: the runtime's workers
-      // block as soon as a run ends instead of spinning on them.
-      made.AddConfigEntry("session.force_spinning_stop", "1");
-    }
+    if (priority == Priority::background) useBackgroundThreads(made);
     made.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
     made.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
     return made;

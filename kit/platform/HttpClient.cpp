@@ -139,8 +139,7 @@ void HttpClient::download(const std::string& url, const std::filesystem::path& f
                           const Progress& progress, std::uint64_t largest) {
   std::FILE* out = std::fopen(file.c_str(), "ab");
   if (!out) {
-    throw Failure(Failure::Kind::disk, 0,
-                  "Cannot write " + file.string() + ": " + std::strerror(errno));
+    throw Failure(Failure::Kind::disk, 0, std::strerror(errno), file);
   }
   Transfer transfer;
   transfer.file = out;
@@ -158,8 +157,7 @@ void HttpClient::download(const std::string& url, const std::filesystem::path& f
     throw;
   }
   if (std::fclose(out) != 0) {
-    throw Failure(Failure::Kind::disk, 0,
-                  "Cannot write " + file.string() + ": " + std::strerror(errno));
+    throw Failure(Failure::Kind::disk, 0, std::strerror(errno), file);
   }
 }
 

@@ -26,15 +26,18 @@ class HttpClient {
       oversized,    // more arrived than the file may hold
       other,
     };
-    Failure(Kind kind, long status, const std::string& what)
-        : std::runtime_error(what), kind_(kind), status_(status) {}
+    Failure(Kind kind, long status, const std::string& what, std::filesystem::path file = {})
+        : std::runtime_error(what), kind_(kind), status_(status), file_(std::move(file)) {}
     Kind kind() const { return kind_; }
     // The HTTP status for Kind::status, else 0.
     long status() const { return status_; }
+    // For Kind::disk, the file that could not be opened or closed; empty when a write failed.
+    const std::filesystem::path& file() const { return file_; }
 
    private:
     Kind kind_;
     long status_;
+    std::filesystem::path file_;
   };
 
   // Told the bytes of the file so far and its whole size (0 when unknown); false stops.

@@ -39,9 +39,10 @@ std::optional<std::pair<FrameSampler::Frame, MediaKind>> decoded(const std::file
   }
 }
 
-ImageCodec::Rect pixels(const PictureRegion& region, int width, int height) {
+ImageCodec::Rect pixels(const std::filesystem::path& path, const PictureRegion& region, int width,
+                        int height) {
   const auto rect = region.pixels(width, height);
-  if (!rect) throw MoreLikeThis::TooSmall("the region covers less than a pixel of the picture");
+  if (!rect) throw MoreLikeThis::TooSmall(path);
   return *rect;
 }
 
@@ -59,14 +60,14 @@ std::optional<FrameSampler::Frame> decodedRegion(const std::filesystem::path& pa
           FrameSampler::frames(path, std::vector<double>{time}, std::max(info.width, info.height));
       if (frames.empty()) return std::nullopt;
       const Picture& full = frames.front().image;
-      auto cut = ImageCodec::region(full, pixels(region, full.width, full.height), limit);
+      auto cut = ImageCodec::region(full, pixels(path, region, full.width, full.height), limit);
       if (!cut) return std::nullopt;
       return FrameSampler::Frame{time, std::move(*cut)};
     }
     const auto header = ImageCodec::header(path);
     if (!header) return std::nullopt;
     const bool turned = header->orientation > 4;
-    const auto rect = pixels(region, turned ? header->height : header->width,
+    const auto rect = pixels(path, region, turned ? header->height : header->width,
                              turned ? header->width : header->height);
     auto cut = ImageCodec::region(path, *header, rect, limit);
     if (!cut) return std::nullopt;
@@ -79,7 +80,7 @@ std::optional<FrameSampler::Frame> decodedRegion(const std::filesystem::path& pa
 }
 
 MoreLikeThis::Unreadable unreadable(const std::filesystem::path& path) {
-  return MoreLikeThis::Unreadable(path.string() + " could not be read as a photo or a video.");
+  return MoreLikeThis::Unreadable(path);
 }
 
 // The query of a picture decoded from path: its vector, named after the file at `time`.
@@ -98,7 +99,8 @@ MoreLikeThis::ImageQuery embedded(Embedder& embedder, const std::filesystem::pat
 MoreLikeThis::ImageQuery MoreLikeThis::region(Embedder& embedder, const std::filesystem::path& path,
                                               std::optional<double> seconds,
                                               const PictureRegion& region) {
-  if (const auto fault = region.fault(); !fault.empty()) throw Unreadable(fault);
+  if (const auto fault = region.fault(); fault != PictureRegion::Fault::none)
+    throw Unreadable(path, fault);
   const auto cut = decodedRegion(path, seconds, region);
   if (!cut) throw unreadable(path);
   const auto kind = Scanner::kind(path) == MediaKind::video ? MediaKind::video : MediaKind::photo;

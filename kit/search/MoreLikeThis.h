@@ -29,11 +29,18 @@ class MoreLikeThis {
     bool operator==(const ImageQuery&) const = default;
   };
 
-  // A file that could be read neither as a photo nor as a video; what() is one line for
-  // the user.
+  // A file that could be read neither as a photo nor as a video, or a region with a fault;
+  // the front ends word it. what() is the file's path.
   class Unreadable : public std::runtime_error {
    public:
-    using std::runtime_error::runtime_error;
+    explicit Unreadable(const std::filesystem::path& path,
+                        PictureRegion::Fault fault = PictureRegion::Fault::none)
+        : std::runtime_error(path.string()), fault_(fault) {}
+    // The region's fault, or none when the file could not be read.
+    PictureRegion::Fault fault() const { return fault_; }
+
+   private:
+    PictureRegion::Fault fault_;
   };
 
   // A region that covers no whole pixel of its picture.

@@ -42,19 +42,18 @@ std::optional<PictureRegion> PictureRegion::parse(std::string_view text) {
   return PictureRegion{values[0], values[1], values[2], values[3]};
 }
 
-std::string PictureRegion::fault() const {
+PictureRegion::Fault PictureRegion::fault() const {
   for (const double value : {x, y, width, height}) {
-    if (!std::isfinite(value)) return "the region's values must be numbers";
+    if (!std::isfinite(value)) return Fault::notNumbers;
   }
-  if (x < 0 || y < 0) return "the region must start inside the picture (X and Y from 0)";
-  if (width <= 0 || height <= 0) return "the region must have a width and a height above 0";
-  if (x + width > 1 + slack || y + height > 1 + slack)
-    return "the region must end inside the picture (X+W and Y+H at most 1)";
-  return {};
+  if (x < 0 || y < 0) return Fault::startsOutside;
+  if (width <= 0 || height <= 0) return Fault::empty;
+  if (x + width > 1 + slack || y + height > 1 + slack) return Fault::endsOutside;
+  return Fault::none;
 }
 
 std::optional<ImageCodec::Rect> PictureRegion::pixels(int pictureWidth, int pictureHeight) const {
-  if (!fault().empty() || pictureWidth < 1 || pictureHeight < 1) return std::nullopt;
+  if (fault() != Fault::none || pictureWidth < 1 || pictureHeight < 1) return std::nullopt;
   const int left = edge(x, pictureWidth, false);
   const int top = edge(y, pictureHeight, false);
   const int right = edge(x + width, pictureWidth, true);

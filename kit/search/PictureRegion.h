@@ -24,10 +24,10 @@ struct PictureRegion {
 
   // "X,Y,W,H"; nothing unless four numbers.
   static std::optional<PictureRegion> parse(std::string_view text);
-  // Why the region cannot be searched by, as one line for the user; empty when it can.
-  // Values must be finite, start at 0 or more, have a width and height above 0 and end
-  // within the picture (up to slack).
-  std::string fault() const;
+  // Why the region cannot be searched by; none when it can. Values must be finite, start at 0
+  // or more, have a width and height above 0 and end within the picture (up to slack).
+  enum class Fault { none, notNumbers, startsOutside, empty, endsOutside };
+  Fault fault() const;
   // The pixels it covers in an upright picture of this size: the edges move outward to whole
   // pixels (left and top round down, right and bottom up, each within slack of a whole pixel
   // taken as on it). Nothing when it has a fault or covers no pixel.

@@ -4,7 +4,6 @@
 
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -46,18 +45,15 @@ QueryTerms::Term weighted(std::string_view text, float sign) {
 }  // namespace
 
 QueryTerms::Failure QueryTerms::Failure::onlyNegative() {
-  return Failure("A query needs something to look for: add a term without a minus.");
+  return Failure(Reason::onlyNegative, {});
 }
 
 QueryTerms::Failure QueryTerms::Failure::cancelled() {
-  return Failure("The query's terms cancel each other out.");
+  return Failure(Reason::cancelled, {});
 }
 
 QueryTerms::Failure QueryTerms::Failure::weightOutOfRange(std::string_view weight) {
-  char limits[64];
-  std::snprintf(limits, sizeof limits, "between %.2g and %.2g", FLT_MIN, FLT_MAX);
-  return Failure("The weight " + std::string(weight) + " cannot be used: a term's weight lies " +
-                 limits + ".");
+  return Failure(Reason::weightOutOfRange, weight);
 }
 
 std::vector<QueryTerms::Term> QueryTerms::parse(std::string_view text) {

@@ -4,6 +4,7 @@
 // terms' normalised vectors (a taken-away term's weight counts negative), normalised again.
 #pragma once
 
+#include <cfloat>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -20,13 +21,23 @@ class QueryTerms {
     bool operator==(const Term&) const = default;
   };
 
-  // The query cannot be combined; what() says why, for the user.
+  // The query cannot be combined, and why; the front ends word it. For weightOutOfRange,
+  // what() is the weight as written.
   class Failure : public std::runtime_error {
    public:
-    using std::runtime_error::runtime_error;
+    enum class Reason { onlyNegative, cancelled, weightOutOfRange };
     static Failure onlyNegative();
     static Failure cancelled();
     static Failure weightOutOfRange(std::string_view weight);
+    Reason reason() const { return reason_; }
+    // The weights a term may have.
+    static constexpr float lowestWeight = FLT_MIN;
+    static constexpr float highestWeight = FLT_MAX;
+
+   private:
+    Failure(Reason reason, std::string_view weight)
+        : std::runtime_error(std::string(weight)), reason_(reason) {}
+    Reason reason_;
   };
 
   QueryTerms() = delete;

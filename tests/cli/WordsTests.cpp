@@ -13,5 +13,14 @@ TEST(WordsTest, ExportResults) {
             "Couldn't save the export: Permission denied");
 }
 
+TEST(WordsTest, RefusalsOfTheEngine) {
+  EXPECT_EQ(Words::query(QueryTerms::Failure::weightOutOfRange("1e39")),
+            "The weight 1e39 cannot be used: a term's weight lies between 1.2e-38 and 3.4e+38.");
+  FolderRules::AddResult gone{.problem = FolderRules::Problem::notFound, .path = "/a b"};
+  EXPECT_EQ(Words::folderProblem(gone), "Folder not found: /a b");
+  EXPECT_EQ(Words::pictureQuery(MoreLikeThis::Unreadable("/x.jpg")),
+            "/x.jpg could not be read as a photo or a video.");
+}
+
 }  // namespace
 }  // namespace quillmere

@@ -3,8 +3,13 @@
 // indexed before it existed.
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 
 #include "IndexerFixture.h"
+#include "core/PictureText.h"
+#include "core/TextFolding.h"
+#include "engine/TextReading.h"
+#include "support/MediaFactory.h"
 #include "indexer/ProgressMeter.h"
 #include "indexer/StageSet.h"
 #include "support/LibraryTestAccess.h"
@@ -121,6 +126,70 @@ TEST_F(StageTest, AnOlderLibraryGainsItsRowsWithoutEmbeddingAgain) {
   indexer->run();
   indexer->waitUntilIdle();
   EXPECT_EQ(stage->seen, static_cast<int>(embedded.size()));  // done once
+}
+
+// The words read in the file's one picture, folded, or nothing when none are stored.
+std::string foldedText(Library& library, std::int64_t fileID) {
+  std::string all;
+  for (const auto& row : library.stageRows(fileID, Library::textStage)) {
+    for (const TextLine& line : PictureText::decoded(row.data).lines) all += line.text;
+  }
+  return TextFolding::folded(all);
+}
+
+TEST_F(StageTest, TextIsReadOnceAndKeptOrReplacedWithItsFile) {
+  const auto model = std::filesystem::path(QUILLMERE_RESOURCES_DIR) / "TextModel";
+  if (!std::filesystem::exists(model)) GTEST_SKIP() << "no text model: run scripts/setup";
+  const auto folder = makeFolder("Pictures");
+  addPhotos(folder, 2);
+  writeWordsPhoto(folder / "sign.jpg", "BROOKLYN BRIDGE");
+  addRoot(folder);
+  const auto reading = TextReading::open(true, model);
+  ASSERT_EQ(reading.state(), TextReading::State::on);
+  auto indexer = makeIndexer();
+  reading.addTo(*indexer);
+  indexer->run();
+  indexer->waitUntilIdle();
+  ASSERT_EQ(library->totals().indexed, 3);
+  const auto byName = [&](const std::string& name) {
+    for (const MediaFile& file : library->allFiles()) {
+      if (file.relPath == name) return file;
+    }
+    ADD_FAILURE() << name;
+    return MediaFile{};
+  };
+  // Read over a photo, a stray letter may come between the words.
+  const std::string sign = foldedText(*library, byName("sign.jpg").id);
+  EXPECT_TRUE(sign.starts_with("brooklyn") && sign.ends_with("bridge")) << sign;
+  EXPECT_EQ(foldedText(*library, byName("photo00.jpg").id), "");
+  EXPECT_TRUE(library->lacking(Library::textStage, {library->roots()[0].id}).empty());
+
+  // Edited: its text is replaced with its frames; removed: its text goes with it.
+  writeWordsPhoto(folder / "sign.jpg", "EXIT 25");
+  std::filesystem::last_write_time(
+      folder / "sign.jpg", std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+  indexer->run();
+  indexer->waitUntilIdle();
+  EXPECT_EQ(foldedText(*library, byName("sign.jpg").id).substr(0, 4), "exit");
+  const std::vector<std::string> brooklyn{TextFolding::folded("Brooklyn")};
+  EXPECT_TRUE(library->linesHolding(brooklyn, 10).empty());
+  std::filesystem::remove(folder / "sign.jpg");
+  indexer->run();
+  indexer->waitUntilIdle();
+  const std::vector<std::string> exit{TextFolding::folded("exit")};
+  EXPECT_TRUE(library->linesHolding(exit, 10).empty());
+  EXPECT_EQ(library->totals().indexed, 2);
+}
+
+TEST_F(StageTest, AMissingOrDamagedTextModelLeavesReadingOff) {
+  const auto damaged = makeFolder("TextModel");
+  std::ofstream(damaged / "text-model.json") << "{\"detector\": 3";
+  EXPECT_EQ(TextReading::open(true, temp->path() / "none").state(), TextReading::State::noModel);
+  const auto opened = TextReading::open(true, damaged);
+  EXPECT_EQ(opened.state(), TextReading::State::modelDamaged);
+  EXPECT_FALSE(opened.detail().empty());
+  EXPECT_EQ(opened.reader(), nullptr);
+  EXPECT_EQ(TextReading::open(false, damaged).state(), TextReading::State::off);
 }
 
 // With three photos measured and a gigabyte of video left at its starting rate (40 s with the

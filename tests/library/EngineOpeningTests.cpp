@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "engine/EngineOpening.h"
+#include "index/SQLite.h"
 #include "support/TempDirectory.h"
 
 namespace quillmere {
@@ -59,6 +60,12 @@ TEST(EngineOpeningTest, EachOpeningReportsWhatItFound) {
       {"not a library",
        [](const auto& library, auto&) { std::ofstream(library) << "not a database"; },
        Outcome::failed, Failure::libraryUnreadable, true, true},
+      {"made by a newer version",
+       [](const auto& library, auto&) {
+         Library(library, 4, "made before");
+         SQLite(library.string()).exec("UPDATE meta SET value='99' WHERE key='schema'");
+       },
+       Outcome::failed, Failure::newerLibrary, true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -71,7 +71,7 @@ TEST_F(FolderRulesTest, AParentReplacesTheFoldersNestedInItWithTheirFiles) {
   addRootWithFiles(*library, sibling.string(), {photo("y.jpg", 10, 1)});
 
   const auto result = FolderRules::add(*library, dir / "r" / "");
-  ASSERT_EQ(result.outcome, FolderRules::Outcome::added) << result.message;
+  ASSERT_EQ(result.outcome, FolderRules::Outcome::added) << result.detail;
   ASSERT_EQ(result.replaced.size(), 1u);
   EXPECT_EQ(result.replaced.front().id, root.id);
   EXPECT_EQ(result.root->path, (dir / "r").string());
@@ -93,10 +93,12 @@ TEST_F(FolderRulesTest, OnlyExistingDirectoriesAreAdded) {
   std::ofstream(dir / "photo.jpg") << "not a folder";
   const auto file = FolderRules::add(*library, dir / "photo.jpg");
   EXPECT_EQ(file.outcome, FolderRules::Outcome::failed);
-  EXPECT_EQ(file.message, "Not a folder: " + (dir / "photo.jpg").string());
+  EXPECT_EQ(file.problem, FolderRules::Problem::notAFolder);
+  EXPECT_EQ(file.path, (dir / "photo.jpg").string());
   const auto missing = FolderRules::add(*library, dir / "gone");
   EXPECT_EQ(missing.outcome, FolderRules::Outcome::failed);
-  EXPECT_EQ(missing.message, "Folder not found: " + (dir / "gone").string());
+  EXPECT_EQ(missing.problem, FolderRules::Problem::notFound);
+  EXPECT_EQ(missing.path, (dir / "gone").string());
   EXPECT_TRUE(library->roots().empty());
 }
 

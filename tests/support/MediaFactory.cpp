@@ -160,6 +160,24 @@ void savePicture(const Picture& picture, const std::filesystem::path& file,
   std::filesystem::remove(raw);
 }
 
+void writeWordsPhoto(const std::filesystem::path& file, const std::string& words, int points) {
+  const std::string stem = file.string() + ".part";
+  const auto part = [&](const char* name) { return shellQuoted(stem + name); };
+  // The words' coverage darkens a Debian photo: out = photo * (1 - coverage / 255).
+  runCommand("vips thumbnail /usr/share/backgrounds/mate/nature/Dune.jpg " + part("bg.v") +
+             " 1000 && vips text " + part("mask.v") + " " + shellQuoted(words) +
+             " --font 'DejaVu Sans Bold " + std::to_string(points) + "' --dpi 72 && vips embed " +
+             part("mask.v") + " " + part("big.v") + " 40 60 $(vipsheader -f width " + part("bg.v") +
+             ") $(vipsheader -f height " + part("bg.v") + ") && vips invert " + part("big.v") +
+             " " + part("inv.v") + " && vips linear " + part("inv.v") + " " + part("f.v") +
+             " 0.00392157 0 && vips multiply " + part("bg.v") + " " + part("f.v") + " " +
+             part("p.v") + " && vips cast " + part("p.v") + " " +
+             shellQuoted(file.string() + "[Q=92]") + " uchar");
+  for (const char* name : {"bg.v", "mask.v", "big.v", "inv.v", "f.v", "p.v"}) {
+    std::filesystem::remove(stem + name);
+  }
+}
+
 Picture loadPicture(const std::filesystem::path& file) {
   const auto raw = file.parent_path() / (file.filename().string() + ".decoded.ppm");
   // 8-bit sRGB, alpha dropped, so the PPM reader always applies.

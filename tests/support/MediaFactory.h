@@ -34,6 +34,9 @@ Picture readPpm(const std::filesystem::path& file);
 // ("x.jpg[Q=90]" style options may follow the name).
 void savePicture(const Picture& picture, const std::filesystem::path& file,
                  const std::string& options = "");
+// A JPEG of a Debian photo with dark words drawn on it by the vips command in DejaVu Sans
+// Bold, near its top left.
+void writeWordsPhoto(const std::filesystem::path& file, const std::string& words, int points = 64);
 // Decodes any image file with the vips command at full size.
 Picture loadPicture(const std::filesystem::path& file);
 

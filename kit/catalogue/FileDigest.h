@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/ImportStop.h"
+#include "catalogue/ImportStop.h"
 
 namespace quillmere {
 

@@ -11,15 +11,34 @@
 #include <string>
 #include <vector>
 
-#include "model/ModelDownload.h"
+#include "catalogue/ModelDownload.h"
 
 namespace quillmere {
 
 class ModelCatalogue {
  public:
+  // A list of models that can't be read, as a reason with its data; what() is the error
+  // underneath, when there is one.
   class Failure : public std::runtime_error {
    public:
-    using std::runtime_error::runtime_error;
+    enum class Reason {
+      unreadable,     // path
+      notRepository,  // path, name: what it gives instead of owner/name
+      damaged,        // path, detail
+    };
+    Failure(Reason reason, std::string path, std::string name = {}, const std::string& detail = {})
+        : std::runtime_error(detail),
+          reason_(reason),
+          path_(std::move(path)),
+          name_(std::move(name)) {}
+    Reason reason() const { return reason_; }
+    const std::string& path() const { return path_; }
+    const std::string& name() const { return name_; }
+
+   private:
+    Reason reason_;
+    std::string path_;
+    std::string name_;
   };
 
   struct Entry {

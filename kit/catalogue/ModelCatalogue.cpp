@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "model/ModelCatalogue.h"
+#include "catalogue/ModelCatalogue.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "model/ModelDownload.h"
+#include "catalogue/ModelDownload.h"
 #include "platform/ResourceLocator.h"
 
 namespace quillmere {
 
 ModelCatalogue::ModelCatalogue(const std::filesystem::path& file) {
   std::ifstream in(file);
-  if (!in) throw Failure("Cannot read the list of models " + file.string() + ".");
+  if (!in) throw Failure(Failure::Reason::unreadable, file.string());
   try {
     const auto json = nlohmann::json::parse(in);
     for (const auto& model : json.at("models")) {
@@ -26,8 +26,7 @@ ModelCatalogue::ModelCatalogue(const std::filesystem::path& file) {
                   model.value("confirmed", false),
                   model.value("recommended", false)};
       if (!ModelDownload::isRepository(entry.repository)) {
-        throw Failure("The list of models " + file.string() + " names '" + entry.repository +
-                      "', which is not owner/name.");
+        throw Failure(Failure::Reason::notRepository, file.string(), entry.repository);
       }
       entries_.push_back(entry);
       for (const auto& variant : model.value("variants", nlohmann::json::array())) {
@@ -42,7 +41,7 @@ ModelCatalogue::ModelCatalogue(const std::filesystem::path& file) {
       }
     }
   } catch (const nlohmann::json::exception& error) {
-    throw Failure("The list of models " + file.string() + " is damaged (" + error.what() + ").");
+    throw Failure(Failure::Reason::damaged, file.string(), {}, error.what());
   }
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "model/DownloadStaging.h"
+#include "catalogue/DownloadStaging.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,9 +34,9 @@ bool stillThere(int fd, const std::filesystem::path& path) {
 }  // namespace
 
 DownloadStaging::Busy::Busy(const std::string& repository, const std::string& variant)
-    : std::runtime_error(repository + (variant.empty() ? "" : " (" + variant + ")") +
-                         " is being downloaded already, by this or another Quillmere (the "
-                         "application or quillmere-cli). Wait until that download ends.") {}
+    : std::runtime_error(repository + (variant.empty() ? "" : "@" + variant)),
+      repository_(repository),
+      variant_(variant) {}
 
 DownloadStaging::DownloadStaging(const std::filesystem::path& models, std::string repository,
                                  std::string variant)

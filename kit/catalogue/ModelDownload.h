@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "model/ModelImport.h"
+#include "catalogue/ModelImport.h"
 
 namespace quillmere {
 
@@ -25,10 +25,52 @@ class HttpClient;
 
 class ModelDownload {
  public:
-  // What went wrong, in words for the user; the model folder and the library are unchanged.
+  // What went wrong, as a reason with its data that the front ends word; the model folder
+  // and the library are unchanged. what() is the error underneath, when there is one.
   class Failure : public std::runtime_error {
    public:
-    using std::runtime_error::runtime_error;
+    enum class Reason {
+      notRepository,    // repository: what was given instead of owner/name
+      notVariant,       // variant: what was given
+      endpointRefused,  // host: the whole address given
+      noSuchModel,      // host, repository
+      unreadableList,   // host, detail
+      notAnExport,      // repository
+      variantOfImmich,  // repository: an Immich export asked for with a variant
+      lacksFile,        // repository, file
+      impossibleSize,   // host, file, repository, detail: the size as listed
+      exists,           // path: the model folder, repository
+      busy,             // repository, variant: another download of it runs
+      cannotWrite,      // path: the staging folder, detail
+      noRoom,           // path: the models folder, repository, bytes needed, free bytes
+      oversized,        // host, bytes: the size listed, file, repository
+      corrupt,          // file, repository
+      stopped,          // the caller stopped it; what arrived is kept
+      unreachable,      // host, detail
+      notFound,         // host, file (empty: the list of files), repository
+      refused,          // host, file (as for notFound), status
+      stalled,          // host, file (as for notFound), detail
+      cannotStore,      // file (as for notFound), path: the file written, detail
+      brokeOff,         // file (as for notFound), host, detail
+    };
+    struct Data {
+      std::string repository;
+      std::string variant;
+      std::string host;
+      std::string file;  // a file of the export, relative
+      std::string path;  // a folder or file on this computer
+      std::string detail;
+      std::uint64_t bytes = 0;
+      std::uint64_t free = 0;
+      long status = 0;
+    };
+    Failure(Reason reason, Data data);
+    Reason reason() const { return reason_; }
+    const Data& data() const { return data_; }
+
+   private:
+    Reason reason_;
+    Data data_;
   };
 
   struct File {
@@ -70,7 +112,7 @@ class ModelDownload {
   // when the files arrived whole but are not an export the program reads.
   std::filesystem::path run(const std::filesystem::path& models, const Progress& progress);
   // Remarks of the import (see ModelImport::notes).
-  const std::vector<std::string>& notes() const { return notes_; }
+  const std::vector<ModelImport::Note>& notes() const { return notes_; }
 
  private:
   std::string host() const;
@@ -81,7 +123,9 @@ class ModelDownload {
   void checkRoom(const std::filesystem::path& models, const std::filesystem::path& staging);
   void fetch(const File& file, DownloadStaging& staging, std::uint64_t before,
              const Progress& progress);
-  [[noreturn]] void fail(const std::exception& failure, const std::string& what) const;
+  // `file` empty: the list of files.
+  [[noreturn]] void fail(const std::exception& failure, const std::string& file) const;
+  Failure::Data about(std::string file = {}) const;
 
   std::string repository_;
   std::string endpoint_;
@@ -91,7 +135,7 @@ class ModelDownload {
   bool listed_ = false;
   std::vector<File> files_;
   ModelImport::Layout layout_ = ModelImport::Layout::immich;
-  std::vector<std::string> notes_;
+  std::vector<ModelImport::Note> notes_;
 };
 
 }  // namespace quillmere

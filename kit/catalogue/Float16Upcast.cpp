@@ -2,7 +2,7 @@
 // The widening walks every place an ONNX graph names an element type: weights, constants,
 // the types of inputs, outputs and intermediate values, casts, and the subgraphs and
 // functions that hold more of them.
-#include "model/Float16Upcast.h"
+#include "catalogue/Float16Upcast.h"
 
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <onnx/onnx_pb.h>
@@ -192,10 +192,10 @@ Float16Upcast::~Float16Upcast() = default;
 
 void Float16Upcast::write(const std::filesystem::path& target) const {
   if (!external_.empty()) {
-    throw Failure("its float16 weight \"" + external_ + "\" is kept in a file of its own");
+    throw Failure(Failure::Reason::externalWeight, external_);
   }
   if (model_->ByteSizeLong() > static_cast<std::size_t>(INT_MAX)) {
-    throw Failure("in float32 it would pass the 2 GB an ONNX file holds");
+    throw Failure(Failure::Reason::tooLarge, {});
   }
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   bool written = false;
@@ -204,7 +204,7 @@ void Float16Upcast::write(const std::filesystem::path& target) const {
     written = model_->SerializeToZeroCopyStream(&output);
   }  // the output's last block reaches the file here
   stop_.check();
-  if (!written || !out.flush()) throw Failure("cannot write " + target.string());
+  if (!written || !out.flush()) throw Failure(Failure::Reason::cannotWrite, target.string());
 }
 
 }  // namespace quillmere

@@ -16,10 +16,17 @@ namespace quillmere {
 
 class DownloadStaging {
  public:
-  // Another download of the export holds the lock.
+  // Another download of the export holds the lock; the front ends say so. what() is the
+  // export as owner/name[@variant].
   class Busy : public std::runtime_error {
    public:
     explicit Busy(const std::string& repository, const std::string& variant);
+    const std::string& repository() const { return repository_; }
+    const std::string& variant() const { return variant_; }
+
+   private:
+    std::string repository_;
+    std::string variant_;
   };
 
   // A download stopped on the way, with the bytes it has.

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "model/ImportStop.h"
+#include "catalogue/ImportStop.h"
 
 namespace quillmere {
 
-ImportStop::Stopped::Stopped() : std::runtime_error("The import was stopped.") {}
+ImportStop::Stopped::Stopped() : std::runtime_error("ImportStop::Stopped") {}
 
 void ImportStop::check() const {
   if (asked()) throw Stopped();

@@ -8,8 +8,9 @@
 
 #include <fstream>
 
-#include "model/DownloadStaging.h"
-#include "model/ModelDownload.h"
+#include "ModelWords.h"
+#include "catalogue/DownloadStaging.h"
+#include "catalogue/ModelDownload.h"
 #include "support/HubServer.h"
 #include "support/MountNamespace.h"
 #include "support/TempDirectory.h"
@@ -45,9 +46,9 @@ class ModelDownloadTest : public ::testing::Test {
     try {
       download.run(models, progress);
     } catch (const ModelDownload::Failure& failure) {
-      return failure.what();
+      return ModelWords::failure(failure);
     } catch (const ModelImport::Refusal& refusal) {
-      return refusal.what();
+      return ModelWords::refusal(refusal);
     }
     ADD_FAILURE() << "the download did not fail";
     return {};
@@ -120,7 +121,7 @@ TEST_F(ModelDownloadTest, EveryFailureLeavesNoModelBehind) {
       message = runExpectingFailure(
           download, [&](std::uint64_t done, std::uint64_t) { return c.fault != "stop" || !done; });
     } catch (const ModelDownload::Failure& failure) {
-      message = failure.what();
+      message = ModelWords::failure(failure);
     }
     EXPECT_NE(message.find(c.says), std::string::npos) << message;
     EXPECT_FALSE(std::filesystem::exists(models / "ViT-B-16-SigLIP2__webli"));

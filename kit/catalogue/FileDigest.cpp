@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "model/FileDigest.h"
+#include "catalogue/FileDigest.h"
 
 #include <fstream>
 #include <memory>

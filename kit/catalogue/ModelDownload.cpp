@@ -2,7 +2,7 @@
 // The hub's interface: GET {endpoint}/api/models/{repo}/tree/main?recursive=true lists the
 // files (path, size, oid, and lfs.oid for large ones); {endpoint}/{repo}/resolve/main/{path}
 // answers with the file or a redirect to where it is stored.
-#include "model/ModelDownload.h"
+#include "catalogue/ModelDownload.h"
 
 #include <arpa/inet.h>
 #include <glib.h>
@@ -13,14 +13,15 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "model/DownloadStaging.h"
-#include "model/FileDigest.h"
+#include "catalogue/DownloadStaging.h"
+#include "catalogue/FileDigest.h"
 #include "platform/HttpClient.h"
 
 namespace quillmere {
 namespace {
 
 using Json = nlohmann::json;
+using Reason = ModelDownload::Failure::Reason;
 
 bool nameCharacter(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
@@ -74,25 +75,6 @@ bool loopback(const std::string& host) {
          IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-// "7.8 KB", "300 KB", "1.2 GB": a file's size as the user reads it.
-std::string sizeText(std::uint64_t bytes) {
-  if (bytes < 1000) return std::to_string(bytes) + " bytes";
-  const char* units[] = {"KB", "MB", "GB", "TB"};
-  double value = static_cast<double>(bytes) / 1000;
-  std::size_t unit = 0;
-  while (value >= 999.5 && unit + 1 < std::size(units)) {
-    value /= 1000;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, value < 9.95 ? "%.1f %s" : "%.0f %s", value, units[unit]);
-  return text;
-}
-
-std::string megabytes(std::uint64_t bytes) {
-  return std::to_string((bytes + 999'999) / 1'000'000) + " MB";
-}
-
 // The progress, told what has arrived, answers whether to stop the checks and the import.
 ImportStop stopOf(const ModelDownload::Progress& progress, std::uint64_t done,
                   std::uint64_t total) {
@@ -105,8 +87,7 @@ auto unlessStopped(const Step& step) {
   try {
     return step();
   } catch (const ImportStop::Stopped&) {
-    throw ModelDownload::Failure(
-        "The download stopped. Run the download again to go on where it stopped.");
+    throw ModelDownload::Failure(Reason::stopped, {});
   }
 }
 
@@ -133,6 +114,9 @@ bool optional(const std::string& path) {
 
 }  // namespace
 
+ModelDownload::Failure::Failure(Reason reason, Data data)
+    : std::runtime_error(data.detail), reason_(reason), data_(std::move(data)) {}
+
 ModelDownload::ModelDownload(std::string repository, std::string endpoint, std::string variant,
                              std::chrono::seconds stallTime)
     : repository_(std::move(repository)),
@@ -140,10 +124,10 @@ ModelDownload::ModelDownload(std::string repository, std::string endpoint, std::
       variant_(std::move(variant)),
       http_(std::make_unique<HttpClient>(stallTime)) {
   if (!isRepository(repository_)) {
-    throw Failure("'" + repository_ + "' is not a model of the hub: give owner/name.");
+    throw Failure(Reason::notRepository, {.repository = repository_});
   }
   if (!variant_.empty() && !ModelImport::isVariant(variant_)) {
-    throw Failure("'" + variant_ + "' is not a variant's name (such as quantized or fp16).");
+    throw Failure(Reason::notVariant, {.variant = variant_});
   }
   name_ = nameOf(repository_);
   while (!endpoint_.empty() && endpoint_.back() == '/') endpoint_.pop_back();
@@ -163,9 +147,7 @@ std::string ModelDownload::checkedEndpoint(const std::string& endpoint) {
   if (!host.empty() && (scheme == "https" || (scheme == "http" && loopback(host)))) {
     return scheme + endpoint.substr(colon);
   }
-  throw Failure("The hub's address " + endpoint +
-                " is refused: models are downloaded over https:// only, or over http:// from "
-                "this computer itself (127.0.0.1, [::1] or localhost). Check HF_ENDPOINT.");
+  throw Failure(Reason::endpointRefused, {.host = endpoint});
 }
 
 bool ModelDownload::isRepository(const std::string& text) {
@@ -184,6 +166,10 @@ std::string ModelDownload::host() const {
   return rest.substr(0, rest.find('/'));
 }
 
+ModelDownload::Failure::Data ModelDownload::about(std::string file) const {
+  return {.repository = repository_, .variant = variant_, .host = host(), .file = std::move(file)};
+}
+
 std::string ModelDownload::url(const std::string& relative) const {
   return endpoint_ + "/" + repository_ + "/resolve/main/" + percentEncoded(relative);
 }
@@ -195,9 +181,9 @@ const std::vector<ModelDownload::File>& ModelDownload::files() {
     body = http_->fetch(endpoint_ + "/api/models/" + repository_ + "/tree/main?recursive=true");
   } catch (const HttpClient::Failure& failure) {
     if (failure.status() == 404 || failure.status() == 401) {
-      throw Failure("The hub at " + host() + " has no public model " + repository_ + ".");
+      throw Failure(Reason::noSuchModel, about());
     }
-    fail(failure, "the list of files of " + repository_);
+    fail(failure, {});
   }
   readListing(body);
   listed_ = true;
@@ -218,22 +204,19 @@ void ModelDownload::readListing(const std::string& body) {
       all.push_back(std::move(file));
     }
   } catch (const Json::exception& error) {
-    throw Failure("The hub at " + host() + " sent a file list this program can't read (" +
-                  error.what() + ").");
+    auto data = about();
+    data.detail = error.what();
+    throw Failure(Reason::unreadableList, std::move(data));
   }
   std::vector<std::string> paths;
   for (const auto& file : all) paths.push_back(file.path);
   const auto layout = ModelImport::layoutOf(paths);
   if (!layout) {
-    throw Failure(repository_ +
-                  " is not an export this program reads: it has neither visual/model.onnx "
-                  "(Immich's layout) nor onnx/vision_model.onnx (Optimum / transformers.js).");
+    throw Failure(Reason::notAnExport, about());
   }
   layout_ = *layout;
   if (layout_ == ModelImport::Layout::immich && !variant_.empty()) {
-    throw Failure(repository_ +
-                  " is in Immich's layout, which publishes no ONNX variants: "
-                  "download it without one.");
+    throw Failure(Reason::variantOfImmich, about());
   }
   for (const auto& wanted : ModelImport::filesOf(layout_, variant_)) {
     const auto found =
@@ -241,7 +224,7 @@ void ModelDownload::readListing(const std::string& body) {
     if (found != all.end()) {
       files_.push_back(*found);
     } else if (!optional(wanted)) {
-      throw Failure(repository_ + " lacks " + wanted + ", which the import needs.");
+      throw Failure(Reason::lacksFile, about(wanted));
     }
   }
 }
@@ -254,9 +237,9 @@ std::uint64_t ModelDownload::sizeIn(const Json& entry, const std::string& path,
   if (size.is_number_unsigned() && size.get<std::uint64_t>() <= largestFile) {
     return size.get<std::uint64_t>();
   }
-  throw Failure("The hub at " + host() + " lists " + path + " of " + repository_ +
-                " with a size of " + size.dump() +
-                " bytes, which no file of a model has. Nothing was downloaded.");
+  auto data = about(path);
+  data.detail = size.dump();
+  throw Failure(Reason::impossibleSize, std::move(data));
 }
 
 std::uint64_t ModelDownload::totalBytes() {
@@ -275,16 +258,20 @@ std::filesystem::path ModelDownload::run(const std::filesystem::path& models,
   const auto target = destination(models);
   std::error_code error;
   if (std::filesystem::exists(target, error)) {
-    throw Failure(target.string() + " already exists. Remove it first to download " + repository_ +
-                  " again.");
+    auto data = about();
+    data.path = target.string();
+    throw Failure(Reason::exists, std::move(data));
   }
   DownloadStaging staging(models, repository_, variant_);
   try {
     staging.lock();
-  } catch (const DownloadStaging::Busy& busy) {
-    throw Failure(busy.what());
+  } catch (const DownloadStaging::Busy&) {
+    throw Failure(Reason::busy, about());
   } catch (const std::exception& failure) {
-    throw Failure("Cannot write " + staging.files().string() + ": " + failure.what() + ".");
+    auto data = about();
+    data.path = staging.files().string();
+    data.detail = failure.what();
+    throw Failure(Reason::cannotWrite, std::move(data));
   }
   try {
     checkRoom(models, staging.files());
@@ -332,8 +319,11 @@ void ModelDownload::checkRoom(const std::filesystem::path& models,
   if (statvfs(staging.c_str(), &room) != 0) return;
   const auto free = static_cast<std::uint64_t>(room.f_bavail) * room.f_frsize;
   if (free < needed) {
-    throw Failure("Not enough room in " + models.string() + ": " + repository_ + " needs " +
-                  megabytes(needed) + ", " + megabytes(free) + " are free.");
+    auto data = about();
+    data.path = models.string();
+    data.bytes = needed;
+    data.free = free;
+    throw Failure(Reason::noRoom, std::move(data));
   }
 }
 
@@ -353,9 +343,9 @@ void ModelDownload::fetch(const File& file, DownloadStaging& staging, std::uint6
       if (failure.kind() == HttpClient::Failure::Kind::disk) staging.discard();
       if (failure.kind() == HttpClient::Failure::Kind::oversized) {
         std::filesystem::remove(path, error);
-        throw Failure(host() + " sent more than the " + sizeText(file.size) +
-                      " the hub lists for " + file.path + " of " + repository_ +
-                      ". What arrived of it was deleted.");
+        auto data = about(file.path);
+        data.bytes = file.size;
+        throw Failure(Reason::oversized, std::move(data));
       }
       fail(failure, file.path);
     }
@@ -363,40 +353,33 @@ void ModelDownload::fetch(const File& file, DownloadStaging& staging, std::uint6
   if (!unlessStopped(
           [&] { return intact(file, path, stopOf(progress, before + file.size, totalBytes())); })) {
     std::filesystem::remove(path, error);
-    throw Failure(file.path + " of " + repository_ +
-                  " did not arrive intact: its checksum differs from the hub's. It was deleted; "
-                  "run the download again.");
+    throw Failure(Reason::corrupt, about(file.path));
   }
 }
 
-void ModelDownload::fail(const std::exception& failure, const std::string& what) const {
+void ModelDownload::fail(const std::exception& failure, const std::string& file) const {
   const auto* http = dynamic_cast<const HttpClient::Failure*>(&failure);
   using Kind = HttpClient::Failure::Kind;
-  const std::string detail = failure.what();
-  const std::string again = " Run the download again to go on where it stopped.";
+  auto data = about(file);
+  data.detail = failure.what();
   switch (http ? http->kind() : Kind::other) {
     case Kind::unreachable:
-      throw Failure("Can't reach " + host() + ": " + detail);
+      throw Failure(Reason::unreachable, std::move(data));
     case Kind::status:
-      if (http->status() == 404) {
-        throw Failure("The hub at " + host() + " has no " + what + " in " + repository_ +
-                      " (404).");
-      }
-      throw Failure(host() + " refused " + what + " (HTTP " + std::to_string(http->status()) +
-                    ").");
+      data.status = http->status();
+      throw Failure(http->status() == 404 ? Reason::notFound : Reason::refused, std::move(data));
     case Kind::stalled:
-      throw Failure(host() + " stopped sending " + what + " (" + detail + ")." + again);
+      throw Failure(Reason::stalled, std::move(data));
     case Kind::interrupted:
-      throw Failure("The download stopped." + again);
+      throw Failure(Reason::stopped, std::move(data));
     case Kind::disk:
-      throw Failure("Cannot store " + what + ": " + detail +
-                    ". What was downloaded of the model was removed.");
+      data.path = http->file().string();
+      throw Failure(Reason::cannotStore, std::move(data));
     case Kind::oversized:
     case Kind::other:
-      throw Failure("The transfer of " + what + " from " + host() + " broke off (" + detail + ")." +
-                    again);
+      break;
   }
-  throw Failure(detail);
+  throw Failure(Reason::brokeOff, std::move(data));
 }
 
 }  // namespace quillmere

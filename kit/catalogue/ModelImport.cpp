@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Import of a published ONNX image-text model into a model directory the engine reads.
-#include "model/ModelImport.h"
+#include "catalogue/ModelImport.h"
 
 #include <glib.h>
 #include <unistd.h>
@@ -11,10 +11,10 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "catalogue/FileDigest.h"
+#include "catalogue/Float16Upcast.h"
+#include "catalogue/HFTokenizerConverter.h"
 #include "model/Embedder.h"
-#include "model/FileDigest.h"
-#include "model/Float16Upcast.h"
-#include "model/HFTokenizerConverter.h"
 #include "model/ModelChoice.h"
 #include "model/PictureFitter.h"
 #include "platform/AtomicFile.h"
@@ -23,6 +23,8 @@ namespace quillmere {
 namespace {
 
 using Json = nlohmann::json;
+using Reason = ModelImport::Refusal::Reason;
+using Note = ModelImport::Note;
 
 // The starting values of SigLIP training; an export carries no trained pair.
 constexpr float familyLogitScale = 10.0f;
@@ -36,7 +38,7 @@ bool present(const std::filesystem::path& path) {
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (!file && !file.eof()) throw ModelImport::Refusal("Cannot read " + path.string() + ".");
+  if (!file && !file.eof()) throw ModelImport::Refusal(Reason::cannotRead, {.path = path.string()});
   return bytes;
 }
 
@@ -44,7 +46,7 @@ Json readJSON(const std::filesystem::path& path) {
   try {
     return Json::parse(readFile(path));
   } catch (const Json::exception& error) {
-    throw ModelImport::Refusal(path.string() + " is not valid JSON (" + error.what() + ").");
+    throw ModelImport::Refusal(Reason::notJSON, {.path = path.string(), .detail = error.what()});
   }
 }
 
@@ -65,7 +67,7 @@ std::array<float, 3> triple(const Json& root, const char* key, float fallback) {
   if (!root.contains(key)) return values;
   const Json& array = root[key];
   if (!array.is_array() || array.size() != 3) {
-    throw ModelImport::Refusal(std::string("\"") + key + "\" is not three numbers.");
+    throw ModelImport::Refusal(Reason::notThreeNumbers, {.name = key});
   }
   for (std::size_t c = 0; c < 3; ++c) values[c] = array[c].get<float>();
   return values;
@@ -119,27 +121,22 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
   out.flush();
-  if (!out) throw ModelImport::Refusal("Cannot write " + path.string() + ".");
-}
-
-std::string dimensions(const std::vector<std::int64_t>& dims) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < dims.size(); ++i) {
-    text += (i ? ", " : "") + (dims[i] < 0 ? std::string("any") : std::to_string(dims[i]));
-  }
-  return text + "]";
+  if (!out) throw ModelImport::Refusal(Reason::cannotWrite, {.path = path.string()});
 }
 
 }  // namespace
+
+ModelImport::Refusal::Refusal(Reason reason, Data data)
+    : std::runtime_error(data.detail), reason_(reason), data_(std::move(data)) {}
 
 ModelImport::ModelImport(std::filesystem::path source, std::string variant, ImportStop stop)
     : source_(std::move(source)), variant_(std::move(variant)), stop_(std::move(stop)) {
   std::error_code error;
   if (!std::filesystem::is_directory(source_, error)) {
-    throw Refusal(source_.string() + " is not a folder. Give the folder of a downloaded export.");
+    throw Refusal(Reason::notAFolder, {.path = source_.string()});
   }
   if (!variant_.empty() && !isVariant(variant_)) {
-    throw Refusal("'" + variant_ + "' is not a variant's name (such as quantized or fp16).");
+    throw Refusal(Reason::notVariant, {.name = variant_});
   }
   name_ = std::filesystem::absolute(source_).lexically_normal().filename().string();
   if (name_.empty()) name_ = std::filesystem::absolute(source_).parent_path().filename().string();
@@ -147,14 +144,14 @@ ModelImport::ModelImport(std::filesystem::path source, std::string variant, Impo
   try {
     readLayout();
   } catch (const Json::exception& error) {
-    throw Refusal("The export's configuration files are not in the form its exporter writes (" +
-                  std::string(error.what()) + "). Download the folder of the export again.");
+    throw Refusal(Reason::malformed, {.detail = error.what()});
   }
   // Two exports downloaded into folders of one name must not pass for one model.
   // The first 16 hex digits of the SHA-256 of both encoders' bytes.
   const auto digest = FileDigest::of(G_CHECKSUM_SHA256, {imageEncoder_, textEncoder_}, {}, stop_);
   if (!digest) {
-    throw Refusal("Cannot read " + imageEncoder_.string() + " or " + textEncoder_.string() + ".");
+    throw Refusal(Reason::unreadableEncoders,
+                  {.path = imageEncoder_.string(), .other = textEncoder_.string()});
   }
   info_.weights = digest->substr(0, 16);
   info_.variant = variant_;  // as asked for, or as found in place of the float32 encoders
@@ -198,19 +195,14 @@ void ModelImport::readLayout() {
   } else if (present(source_ / "onnx") || present(source_ / "preprocessor_config.json")) {
     readOptimum();
   } else {
-    throw Refusal(source_.string() +
-                  " is not an export this program knows. It reads Immich's model folders "
-                  "(visual/ and textual/ beside config.json) and Optimum / transformers.js "
-                  "folders (onnx/vision_model.onnx, onnx/text_model.onnx, config.json, "
-                  "preprocessor_config.json, tokenizer.json).");
+    throw Refusal(Reason::unknownLayout, {.path = source_.string()});
   }
 }
 
 std::filesystem::path ModelImport::need(const std::filesystem::path& relative) const {
   const auto path = source_ / relative;
   if (!present(path)) {
-    throw Refusal("The export is incomplete: " + relative.string() + " is missing in " +
-                  source_.string() + ". Download the whole folder of the export again.");
+    throw Refusal(Reason::incomplete, {.path = source_.string(), .name = relative.string()});
   }
   return path;
 }
@@ -218,8 +210,7 @@ std::filesystem::path ModelImport::need(const std::filesystem::path& relative) c
 void ModelImport::readImmich() {
   layout_ = Layout::immich;
   if (!variant_.empty()) {
-    throw Refusal("Immich's exports publish no ONNX variants beside their encoders; import " +
-                  source_.string() + " without a variant.");
+    throw Refusal(Reason::variantOfImmich, {.path = source_.string()});
   }
   const Json config = readJSON(need("config.json"));
   const Json preprocess = readJSON(need("visual/preprocess_cfg.json"));
@@ -270,10 +261,7 @@ void ModelImport::readOptimum() {
   // CLIP's towers end in projections to one width; their outputs are the projected vectors.
   const bool clip = config.value("model_type", "") == "clip";
   if (!clip && textWidth && imageWidth && textWidth != imageWidth) {
-    throw Refusal("The encoders' output widths differ (image " + std::to_string(imageWidth) +
-                  ", text " + std::to_string(textWidth) +
-                  "): their pooled outputs are not in one space. Use an export of the whole "
-                  "image-text model whose two towers end in vectors of the same width.");
+    throw Refusal(Reason::pooledWidthsDiffer, {.first = imageWidth, .second = textWidth});
   }
   info_.dim = clip ? integerAt(config, {"projection_dim"}, 0) : imageWidth ? imageWidth : textWidth;
   info_.resize = shortestEdge ? "crop" : "squash";
@@ -305,15 +293,11 @@ void ModelImport::useSoleVariant() {
   if (variants.empty()) return;  // the float32 encoders are asked for, and said to be missing
   std::sort(variants.begin(), variants.end());
   if (variants.size() > 1) {
-    std::string names;
-    for (const auto& variant : variants) names += (names.empty() ? "" : ", ") + variant;
-    throw Refusal("The export has no float32 encoders but several variants (" + names +
-                  "): import one with 'quillmere-cli model import " + source_.string() +
-                  " --variant NAME'.");
+    throw Refusal(Reason::severalVariants, {.path = source_.string(), .names = variants});
   }
   variant_ = variants.front();
   name_ += "_" + variant_;
-  notes_.push_back("the export has only its " + variant_ + " encoders: those were taken");
+  notes_.push_back({.kind = Note::Kind::soleVariant, .name = variant_});
 }
 
 void ModelImport::useInterpolation(const std::string& asked) {
@@ -323,9 +307,7 @@ void ModelImport::useInterpolation(const std::string& asked) {
   }
   // Close, not equal: the vectors differ a little from the exporter's, so the user hears of it.
   info_.interpolation = "bilinear";
-  notes_.push_back("the export resamples pictures with \"" + asked +
-                   "\" filtering, which this program does not have: it resamples bilinearly "
-                   "instead, so its vectors differ slightly from the exporter's");
+  notes_.push_back({.kind = Note::Kind::resampling, .name = asked});
 }
 
 void ModelImport::readTokenizer(const std::filesystem::path& tokenizerJSON,
@@ -334,9 +316,10 @@ void ModelImport::readTokenizer(const std::filesystem::path& tokenizerJSON,
   try {
     converter.emplace(readFile(tokenizerJSON));
   } catch (const HFTokenizerConverter::Refusal& refusal) {
-    throw Refusal(tokenizerJSON.string() + ": " + refusal.what());
+    throw Refusal(Reason::tokenizer, {.path = tokenizerJSON.string(), .detail = refusal.what()});
   }
-  for (const auto& note : converter->notes()) notes_.push_back("tokenizer: " + note);
+  for (const auto& note : converter->notes())
+    notes_.push_back({.kind = Note::Kind::tokenizer, .detail = note});
   tokenizerBytes_ = converter->fileBytes();
   const Json config = present(tokenizerConfig) ? readJSON(tokenizerConfig) : Json::object();
   info_.padId = firstId(*converter, specialId(*converter, config, "pad_token"), {"<pad>"});
@@ -346,10 +329,10 @@ void ModelImport::readTokenizer(const std::filesystem::path& tokenizerJSON,
   info_.logitScale = familyLogitScale;
   info_.logitBias = familyLogitBias;
   info_.batch = 1;
-  notes_.push_back("the export carries no logit scale and bias: the probability uses " +
-                   std::to_string(familyLogitScale) + " and " + std::to_string(familyLogitBias));
+  notes_.push_back(
+      {.kind = Note::Kind::defaultLogits, .scale = familyLogitScale, .bias = familyLogitBias});
   if (info_.imageSize < 1 || info_.dim < 1) {
-    throw Refusal("The export's configuration gives no image size or no embedding width.");
+    throw Refusal(Reason::noSizeOrWidth, {});
   }
 }
 
@@ -391,16 +374,16 @@ void ModelImport::place(const std::filesystem::path& encoder, const std::filesys
   }
   try {
     widened.write(target);
-    notes_.push_back(encoder.filename().string() +
-                     " is in float16, which runs slower here than float32: it was widened to "
-                     "float32, twice its size on disk, with the same weights");
+    notes_.push_back({.kind = Note::Kind::widened, .name = encoder.filename().string()});
   } catch (const Float16Upcast::Failure& failure) {
     // Still a working encoder, at float16's speed.
     std::error_code ignored;
     std::filesystem::remove(target, ignored);
     link(encoder, target);
-    notes_.push_back(encoder.filename().string() +
-                     " stays in float16, which runs slower: " + failure.what());
+    notes_.push_back({.kind = Note::Kind::keptFloat16,
+                      .name = encoder.filename().string(),
+                      .detail = failure.what(),
+                      .kept = failure.reason()});
   }
 }
 
@@ -409,8 +392,7 @@ void ModelImport::write(const std::filesystem::path& given) {
   std::filesystem::path destination = std::filesystem::absolute(given).lexically_normal();
   if (!destination.has_filename()) destination = destination.parent_path();  // "dir/"
   if (present(destination)) {
-    throw Refusal(destination.string() +
-                  " already exists. Remove it, or give another destination.");
+    throw Refusal(Reason::exists, {.path = destination.string()});
   }
   std::filesystem::create_directories(destination.parent_path());
   const auto temporary = AtomicFile::temporaryBeside(destination, "import");
@@ -441,7 +423,7 @@ void ModelImport::write(const std::filesystem::path& given) {
     throw;
   } catch (const std::exception& failure) {
     std::filesystem::remove_all(temporary, ignored);
-    throw Refusal(std::string("The import failed: ") + failure.what());
+    throw Refusal(Reason::failed, {.detail = failure.what()});
   }
 }
 
@@ -451,35 +433,25 @@ void ModelImport::check(const std::filesystem::path& directory) const {
   const Embedder::Shapes image = embedder.imageShapes();
   const Embedder::Shapes text = embedder.textShapes();
   if (image.input.size() != 4 || image.output.empty()) {
-    throw Refusal("The image encoder has no float input \"" + info_.imageInput +
-                  "\" of four dimensions and output \"" + info_.imageOutput + "\".");
+    throw Refusal(Reason::imageGraph, {.other = info_.imageOutput, .name = info_.imageInput});
   }
   if (text.input.size() != 2 || text.output.empty()) {
-    throw Refusal("The text encoder has no input \"" + info_.textInput +
-                  "\" of two dimensions "
-                  "and output \"" +
-                  info_.textOutput + "\".");
+    throw Refusal(Reason::textGraph, {.other = info_.textOutput, .name = info_.textInput});
   }
   for (std::size_t axis : {2, 3}) {
     if (image.input[axis] > 0 && image.input[axis] != info_.imageSize) {
-      throw Refusal("The image encoder takes pictures of " + dimensions(image.input) +
-                    ", but the export's configuration says " + std::to_string(info_.imageSize) +
-                    " pixels a side. The configuration files belong to another export: "
-                    "download the folder again.");
+      throw Refusal(Reason::imageSizeDiffers,
+                    {.dimensions = image.input, .first = info_.imageSize});
     }
   }
   const std::int64_t imageWidth = image.output.back();
   const std::int64_t textWidth = text.output.back();
   if (imageWidth > 0 && textWidth > 0 && imageWidth != textWidth) {
-    throw Refusal("The encoders' output widths differ (image " + std::to_string(imageWidth) +
-                  ", text " + std::to_string(textWidth) +
-                  "): they are not one image-text model. Import both encoders of one export.");
+    throw Refusal(Reason::outputWidthsDiffer, {.first = imageWidth, .second = textWidth});
   }
   const std::int64_t width = imageWidth > 0 ? imageWidth : textWidth;
   if (width > 0 && width != info_.dim) {
-    throw Refusal("The encoders give vectors of " + std::to_string(width) +
-                  " components, but the export's configuration says " + std::to_string(info_.dim) +
-                  ".");
+    throw Refusal(Reason::widthDiffers, {.first = width, .second = info_.dim});
   }
   const Picture grey{.width = 4, .height = 4, .rgb = std::vector<std::uint8_t>(48, 128)};
   embedder.embed(std::span<const Picture>(&grey, 1));

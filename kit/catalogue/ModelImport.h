@@ -7,23 +7,85 @@
 //    preprocessor_config.json, tokenizer.json (+ tokenizer_config.json).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "model/ImportStop.h"
+#include "catalogue/Float16Upcast.h"
+#include "catalogue/ImportStop.h"
 #include "model/ModelInfo.h"
 
 namespace quillmere {
 
 class ModelImport {
  public:
-  // What can't be imported, and why; what() says what would work instead.
+  // What can't be imported, as a reason with its data; the front ends word it and say what
+  // would work instead. what() is the error underneath, when there is one.
   class Refusal : public std::runtime_error {
    public:
-    using std::runtime_error::runtime_error;
+    enum class Reason {
+      cannotRead,          // path
+      notJSON,             // path, detail
+      notThreeNumbers,     // name: the key
+      cannotWrite,         // path
+      notAFolder,          // path
+      notVariant,          // name: what was given
+      malformed,           // detail: the configuration is not in its exporter's form
+      unreadableEncoders,  // path, other: the two encoders
+      unknownLayout,       // path
+      incomplete,          // name: the missing file, relative; path: the export
+      variantOfImmich,     // path
+      pooledWidthsDiffer,  // first: image width, second: text width
+      severalVariants,     // names, path
+      tokenizer,           // path: tokenizer.json, detail: the converter's refusal
+      noSizeOrWidth,       // the configuration gives no image size or embedding width
+      exists,              // path: the destination
+      failed,              // detail
+      imageGraph,          // name: the input, other: the output the configuration names
+      textGraph,           // name, other: as for imageGraph
+      imageSizeDiffers,    // dimensions: the graph's input, first: the configuration's size
+      outputWidthsDiffer,  // first: image width, second: text width
+      widthDiffers,        // first: the encoders' width, second: the configuration's
+    };
+    struct Data {
+      std::string path;
+      std::string other;
+      std::string name;
+      std::string detail;
+      std::vector<std::string> names;
+      std::vector<std::int64_t> dimensions;  // below 0: any size
+      std::int64_t first = 0;
+      std::int64_t second = 0;
+    };
+    Refusal(Reason reason, Data data);
+    Reason reason() const { return reason_; }
+    const Data& data() const { return data_; }
+
+   private:
+    Reason reason_;
+    Data data_;
+  };
+
+  // A remark that does not stop the import, as a kind with its data for the front ends.
+  struct Note {
+    enum class Kind {
+      soleVariant,    // name: the variant taken in place of the float32 encoders
+      resampling,     // name: the filtering asked for, which is resampled bilinearly
+      tokenizer,      // detail: the converter's note
+      defaultLogits,  // scale and bias: the family's starting values taken
+      widened,        // name: the encoder's file, widened from float16
+      keptFloat16,    // name: the encoder's file, kept and detail: why it stays in float16
+    };
+    Kind kind;
+    std::string name;
+    std::string detail;
+    Float16Upcast::Failure::Reason kept{};
+    float scale = 0;
+    float bias = 0;
+    bool operator==(const Note&) const = default;
   };
 
   enum class Layout { immich, optimum };
@@ -41,7 +103,7 @@ class ModelImport {
   const std::string& name() const { return name_; }
   const ModelInfo& info() const { return info_; }
   // Remarks that do not stop the import (tokenizer differences, defaults taken).
-  const std::vector<std::string>& notes() const { return notes_; }
+  const std::vector<Note>& notes() const { return notes_; }
 
   // Where an import goes unless told otherwise: the user's folder of models, under name().
   std::filesystem::path defaultDestination() const;
@@ -88,7 +150,7 @@ class ModelImport {
   std::filesystem::path imageEncoder_;
   std::filesystem::path textEncoder_;
   std::string tokenizerBytes_;
-  std::vector<std::string> notes_;
+  std::vector<Note> notes_;
 };
 
 }  // namespace quillmere

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "model/ImportStop.h"
+#include "catalogue/ImportStop.h"
 
 namespace onnx {
 class ModelProto;
@@ -21,9 +21,19 @@ namespace quillmere {
 
 class Float16Upcast {
  public:
+  // Why the graph stays in float16; what() is the weight's name or the file.
   class Failure : public std::runtime_error {
    public:
-    using std::runtime_error::runtime_error;
+    enum class Reason {
+      externalWeight,  // what(): a float16 weight kept in a file of its own
+      tooLarge,        // in float32 it would pass the 2 GB an ONNX file holds
+      cannotWrite,     // what(): the target
+    };
+    Failure(Reason reason, const std::string& name) : std::runtime_error(name), reason_(reason) {}
+    Reason reason() const { return reason_; }
+
+   private:
+    Reason reason_;
   };
 
   // Reads the graph at `source` and widens it in memory, one tensor at a time with no more

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Conversion of a Hugging Face tokenizer.json into the engine's tokenizer file.
-#include "model/HFTokenizerConverter.h"
+#include "catalogue/HFTokenizerConverter.h"
 
 #include <limits>
 #include <map>

@@ -1,0 +1,6 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The ViT-B/16-sized encoder that embedder.cmake makes: what a photo with no text is measured
+# against. The reference pipeline uses Clipper and libvips' text rendering directly.
+add_dependencies(${name} embedder_vit_float_model)
+target_compile_definitions(${name} PRIVATE EMBEDDER_VIT_DIR="${CMAKE_CURRENT_BINARY_DIR}/embedder-vit")
+target_link_libraries(${name} PRIVATE PkgConfig::VIPS PkgConfig::POLYCLIPPING OnnxRuntime::OnnxRuntime)
