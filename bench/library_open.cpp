@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "index/Library.h"
+#include "support/LibraryTestAccess.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ void buildLibrary(const std::filesystem::path& path, std::int64_t frames, bool f
   const Clock::time_point start = Clock::now();
   Library library(path, dim, signature);
   Root root = library.addRoot("/bench/media", std::nullopt, std::nullopt, std::nullopt, false);
-  SQLite& db = library.db();
+  SQLite& db = LibraryTestAccess::db(library);
   if (firstSchema) {
     db.exec(
         "DROP TABLE thumbs; ALTER TABLE frames ADD COLUMN thumb BLOB;"
@@ -188,7 +189,7 @@ SaveRun timeSaving(const std::filesystem::path& dir, std::size_t files, bool bar
     Library library(path, dim, signature);
     Root root = library.addRoot("/bench/save", std::nullopt, std::nullopt, std::nullopt, false);
     library.applyScan(root.id, listing);
-    std::vector<MediaFile> pending = library.pending({root.id});
+    std::vector<MediaFile> pending = LibraryTestAccess::pending(library, {root.id});
     // The batches are made before the clock starts: only storing them is timed.
     std::vector<std::vector<Library::FrameBatchEntry>> batches;
     for (std::size_t first = 0; first < pending.size(); first += 16) {
@@ -197,7 +198,7 @@ SaveRun timeSaving(const std::filesystem::path& dir, std::size_t files, bool bar
         batch.push_back({.file = pending[i], .frames = {frames[i]}, .width = 640, .height = 480});
       }
     }
-    SQLite& db = library.db();
+    SQLite& db = LibraryTestAccess::db(library);
     const Clock::time_point start = Clock::now();
     for (const std::vector<Library::FrameBatchEntry>& batch : batches) {
       if (variant == 0) {

@@ -150,7 +150,6 @@ class Library {
   // The same for a build with the given application id (defaultPath uses the compiled one).
   static std::filesystem::path defaultPath(std::string_view applicationID);
 
-  SQLite& db() { return *db_; }
   // The library's file, as opened: where its refused writes went.
   const std::filesystem::path& location() const { return location_; }
   VectorIndex& vectors() { return vectors_; }
@@ -268,11 +267,9 @@ class Library {
   // Whether the file holds the text index (an older one opened read-only does not).
   bool hasTextIndex() const { return hasTextIndex_; }
 
-  // Pending files of the given roots in indexing order: photos newest first, then videos
-  // smallest first.
-  std::vector<MediaFile> pending(const std::set<std::int64_t>& roots) const;
-  // Up to count of those, after the file at `after` in that order (from the first when
-  // absent): what a run takes next, without a copy of the rest.
+  // Up to count of the pending files of the given roots in indexing order (see pending), after the
+  // file at `after` in that order (from the first when absent): what a run takes next, without a
+  // copy of the rest.
   std::vector<MediaFile> pendingAfter(const std::set<std::int64_t>& roots,
                                       const std::optional<PendingOrder::Key>& after,
                                       std::size_t count) const;
@@ -289,6 +286,12 @@ class Library {
   std::vector<double> frameTimes(std::int64_t fileID);
 
  private:
+  friend class LibraryTestAccess;  // tests and benchmarks
+  SQLite& db() { return *db_; }
+  // Pending files of the given roots in indexing order: photos newest first, then videos
+  // smallest first.
+  std::vector<MediaFile> pending(const std::set<std::int64_t>& roots) const;
+
   void migrate(Opening opening, const UpgradeProgress& onUpgrade);
   // Throws Newer when the file says it has a later schema.
   void refuseNewer();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "index/SQLite.h"
 #include "scan/FrameSampler.h"
 
 namespace quillmere::indexing {
@@ -31,7 +32,7 @@ struct Phase {
 // Why the library refused a write: its storage, with the folder holding the library file,
 // or another failure with its own text.
 struct Refusal {
-  enum class Cause { diskFull, overQuota, diskReadOnly, diskFailing, fileReadOnly, other };
+  using Cause = SQLite::Failure::Cause;
   Cause cause = Cause::other;
   std::string folder;
   std::string detail;  // the failure's text, for other

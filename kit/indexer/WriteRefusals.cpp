@@ -8,27 +8,9 @@ namespace quillmere {
 WriteRefusals::Refusal WriteRefusals::of(const SQLite::Failure& failure,
                                          const std::filesystem::path& library) {
   std::error_code ec;
-  Refusal refusal{.folder = std::filesystem::absolute(library, ec).parent_path().string()};
-  switch (failure.cause()) {
-    case SQLite::Failure::Cause::diskFull:
-      refusal.cause = Refusal::Cause::diskFull;
-      break;
-    case SQLite::Failure::Cause::overQuota:
-      refusal.cause = Refusal::Cause::overQuota;
-      break;
-    case SQLite::Failure::Cause::diskReadOnly:
-      refusal.cause = Refusal::Cause::diskReadOnly;
-      break;
-    case SQLite::Failure::Cause::diskFailing:
-      refusal.cause = Refusal::Cause::diskFailing;
-      break;
-    case SQLite::Failure::Cause::fileReadOnly:
-      refusal.cause = Refusal::Cause::fileReadOnly;
-      break;
-    case SQLite::Failure::Cause::other:
-      refusal.detail = failure.reason();
-      break;
-  }
+  Refusal refusal{.cause = failure.cause(),
+                  .folder = std::filesystem::absolute(library, ec).parent_path().string()};
+  if (refusal.cause == Refusal::Cause::other) refusal.detail = failure.reason();
   return refusal;
 }
 

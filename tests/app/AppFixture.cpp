@@ -8,6 +8,7 @@
 
 #include "LibrarySettings.h"
 #include "platform/PowerMonitor.h"
+#include "support/LibraryTestAccess.h"
 #include "support/MediaFactory.h"
 
 namespace quillmere::test {
@@ -101,7 +102,7 @@ void AppTest::waitIdle() {
       if (folder.online) online.insert(folder.root.id);
     }
     const bool settled = model().progress().phase.kind == Indexer::Phase::Kind::idle &&
-                         model().library()->pending(online).empty();
+                         LibraryTestAccess::pending(*model().library(), online).empty();
     if (settled || std::chrono::steady_clock::now() > deadline) return;
   }
 }

@@ -16,6 +16,7 @@
 #include "IndexingStatus.h"
 #include "index/LibraryLock.h"
 #include "scan/Scanner.h"
+#include "support/LibraryTestAccess.h"
 
 namespace quillmere::test {
 namespace {
@@ -269,14 +270,14 @@ TEST_F(SidebarTest, FailedFilesAreListedAndTriedAgain) {
   EXPECT_EQ(text("idleLine"), QString::fromUtf8("Up to date · 3 items"));
 
   // A run the library refused to store says why in place of "Up to date": here its scan's.
-  model().library()->db().exec("PRAGMA query_only=1");
+  LibraryTestAccess::db(*model().library()).exec("PRAGMA query_only=1");
   addPhotos(folder, 2, "new");
   status().indexAgain(rootID);
   ASSERT_TRUE(waitFor([&] { return status().stopped(); }));
   EXPECT_EQ(text("idleLine").toStdString(), "The library can't be written: the library file in " +
                                                 temp->path().string() + " is read-only.");
   snapshot("stopped");
-  model().library()->db().exec("PRAGMA query_only=0");
+  LibraryTestAccess::db(*model().library()).exec("PRAGMA query_only=0");
   auto stopped = status().progress();
 
   // Folders a scan could not read are named; their files stay.

@@ -16,6 +16,7 @@
 #include "Thumbnails.h"
 #include "platform/ImageCodec.h"
 #include "scan/FrameSampler.h"
+#include "support/LibraryTestAccess.h"
 #include "support/MediaFactory.h"
 
 namespace quillmere::test {
@@ -258,7 +259,8 @@ TEST_F(ThumbnailsConcurrency, LargePicturesAreBoundedByTheirBytesNotTheirCount) 
 TEST_F(ThumbnailsConcurrency, AMissingStoredThumbnailShowsNothingUntilTheSharpPicture) {
   const auto results = photoResults(1);
   ASSERT_EQ(results.size(), 1u);
-  model().library()->db().run("DELETE FROM thumbs WHERE frame_id=?", {results[0].frameID});
+  LibraryTestAccess::db(*model().library())
+      .run("DELETE FROM thumbs WHERE frame_id=?", {results[0].frameID});
 
   QImage small(1, 1, QImage::Format_RGB888);
   thumbs->small(results[0], *model().library(), notCancelled(),

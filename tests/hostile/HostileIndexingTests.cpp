@@ -27,6 +27,7 @@
 #include "scan/FrameSampler.h"
 #include "scan/Scanner.h"
 #include "search/SearchEngine.h"
+#include "support/LibraryTestAccess.h"
 #include "support/MediaFactory.h"
 #include "support/TempDirectory.h"
 
@@ -298,11 +299,13 @@ TEST_F(HostileIndexing, TheLibraryEndsExactlyWhatIsOnDisk) {
     EXPECT_EQ(reopened.roots(), s.library->roots());
     EXPECT_EQ(reopened.vectors().count(), s.library->vectors().count());
     std::vector<std::string> integrity;
-    reopened.db().query("PRAGMA integrity_check",
-                        [&](const SQLite::Row& row) { integrity.push_back(*row.text(0)); });
+    LibraryTestAccess::db(reopened).query("PRAGMA integrity_check", [&](const SQLite::Row& row) {
+      integrity.push_back(*row.text(0));
+    });
     EXPECT_EQ(integrity, std::vector<std::string>{"ok"});
     int orphans = 0;
-    reopened.db().query("PRAGMA foreign_key_check", [&](const SQLite::Row&) { ++orphans; });
+    LibraryTestAccess::db(reopened).query("PRAGMA foreign_key_check",
+                                          [&](const SQLite::Row&) { ++orphans; });
     EXPECT_EQ(orphans, 0);
   }
 }

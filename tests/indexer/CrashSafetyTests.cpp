@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "IndexerFixture.h"
+#include "support/LibraryTestAccess.h"
 #include "support/MediaFactory.h"
 
 extern char** environ;
@@ -68,19 +69,20 @@ Census checkLibrary(const std::filesystem::path& filePath, const Embedder& embed
   Library library(filePath, static_cast<std::size_t>(embedder.info().dim),
                   embedder.info().signature());
   std::vector<std::string> integrity;
-  library.db().query("PRAGMA integrity_check",
-                     [&](const SQLite::Row& row) { integrity.push_back(*row.text(0)); });
+  LibraryTestAccess::db(library).query(
+      "PRAGMA integrity_check", [&](const SQLite::Row& row) { integrity.push_back(*row.text(0)); });
   EXPECT_EQ(integrity, std::vector<std::string>{"ok"});
 
   std::map<std::int64_t, std::int64_t> framesOf;
   std::int64_t validFrames = 0;
   const std::size_t vectorBytes = 2 * static_cast<std::size_t>(embedder.info().dim);
-  library.db().query("SELECT file_id, vec FROM frames", [&](const SQLite::Row& row) {
-    ++framesOf[row.integer(0)];
-    row.withBlob(1, [&](std::span<const std::uint8_t> blob) {
-      if (blob.size() == vectorBytes) ++validFrames;
-    });
-  });
+  LibraryTestAccess::db(library).query("SELECT file_id, vec FROM frames",
+                                       [&](const SQLite::Row& row) {
+                                         ++framesOf[row.integer(0)];
+                                         row.withBlob(1, [&](std::span<const std::uint8_t> blob) {
+                                           if (blob.size() == vectorBytes) ++validFrames;
+                                         });
+                                       });
   EXPECT_EQ(static_cast<std::int64_t>(library.vectors().count()), validFrames);
 
   for (const MediaFile& file : library.allFiles()) {

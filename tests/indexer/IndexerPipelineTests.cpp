@@ -16,6 +16,7 @@
 #include "platform/ThreadPriority.h"
 #include "scan/FrameSampler.h"
 #include "scan/Scanner.h"
+#include "support/LibraryTestAccess.h"
 #include "support/MediaFactory.h"
 
 namespace quillmere::test {
@@ -245,14 +246,15 @@ TEST_F(IndexerConcurrency, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItW
   const Root root = addRoot(folder);
   library->applyScan(root.id, Scanner::scan(folder, [] { return false; }).files);
   std::int64_t pages = 0;
-  library->db().query("PRAGMA page_count", [&](const SQLite::Row& row) { pages = row.integer(0); });
+  LibraryTestAccess::db(*library).query("PRAGMA page_count",
+                                        [&](const SQLite::Row& row) { pages = row.integer(0); });
   auto indexer = makeIndexer();
   for (const auto& [refuse, allow, reason] : std::vector<std::array<std::string, 3>>{
            {"PRAGMA query_only=1", "PRAGMA query_only=0", "the library file in # is read-only"},
            {"PRAGMA max_page_count=" + std::to_string(pages), "PRAGMA max_page_count=1073741823",
             "the disk holding # is full"}}) {
     SCOPED_TRACE(refuse);
-    library->db().exec(refuse);
+    LibraryTestAccess::db(*library).exec(refuse);
     indexer->run(std::vector<std::int64_t>{});
     auto idle = std::async(std::launch::async, [&] { indexer->waitUntilIdle(); });
     if (idle.wait_for(std::chrono::seconds(40)) == std::future_status::timeout) {
@@ -271,7 +273,7 @@ TEST_F(IndexerConcurrency, RefusedWritesEndTheRunSayingWhyAndLeaveEveryFileAsItW
     EXPECT_EQ(progress.doneFiles, 0);  // none was finished: each is still to do
     EXPECT_EQ(library->totals().pending, count);
     EXPECT_EQ(library->totals().frames, 0);
-    library->db().exec(allow);
+    LibraryTestAccess::db(*library).exec(allow);
   }
   indexer->run(std::vector<std::int64_t>{});
   indexer->waitUntilIdle();
@@ -471,8 +473,9 @@ TEST_F(IndexerTest, AStoppedVideoKeepsItsStoredChunksAndTheNextRunResumesAfterTh
   addRoot(folder);
   const auto stored = [&] {
     std::map<std::int64_t, double> rows;  // frame id to time
-    library->db().query("SELECT id, t FROM frames",
-                        [&](const SQLite::Row& row) { rows[row.integer(0)] = row.real(1); });
+    LibraryTestAccess::db(*library).query("SELECT id, t FROM frames", [&](const SQLite::Row& row) {
+      rows[row.integer(0)] = row.real(1);
+    });
     return rows;
   };
 
@@ -515,8 +518,9 @@ double statMtime(const std::filesystem::path& file) {
 
 std::vector<std::int64_t> frameIDs(Library& library) {
   std::vector<std::int64_t> ids;
-  library.db().query("SELECT id FROM frames ORDER BY id",
-                     [&](const SQLite::Row& row) { ids.push_back(row.integer(0)); });
+  LibraryTestAccess::db(library).query(
+      "SELECT id FROM frames ORDER BY id",
+      [&](const SQLite::Row& row) { ids.push_back(row.integer(0)); });
   return ids;
 }
 

@@ -12,6 +12,7 @@
 #include "engine/TextReading.h"
 #include "indexer/ProgressMeter.h"
 #include "indexer/StageSet.h"
+#include "support/LibraryTestAccess.h"
 #include "support/MediaFactory.h"
 
 namespace quillmere::test {
@@ -50,8 +51,9 @@ class ShareStage : public SideStage {
 
 std::vector<std::int64_t> frameIDs(Library& library) {
   std::vector<std::int64_t> ids;
-  library.db().query("SELECT id FROM frames ORDER BY id",
-                     [&](const SQLite::Row& row) { ids.push_back(row.integer(0)); });
+  LibraryTestAccess::db(library).query(
+      "SELECT id FROM frames ORDER BY id",
+      [&](const SQLite::Row& row) { ids.push_back(row.integer(0)); });
   return ids;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "LibraryFixture.h"
+#include "support/LibraryTestAccess.h"
 
 namespace quillmere {
 namespace {
@@ -179,12 +180,12 @@ TEST_F(ScanTest, AFailingScanTransactionChangesNothing) {
   index("old/move.jpg", 5);
   MediaFile removed = index("remove.jpg", 7);
   const test::MemorySnapshot before = test::memorySnapshot(*library);
-  const std::vector<std::string> rows = test::databaseRows(library->db());
+  const std::vector<std::string> rows = test::databaseRows(LibraryTestAccess::db(*library));
   const std::vector<ScannedFile> listing = {photo("keep.jpg", 1, 1), photo("change.jpg", 20, 2),
                                             photo("new/move.jpg", 3, 3), photo("added.jpg", 5, 5)};
 
   // The third step (moves) is refused, after inserts, frame deletions and updates ran.
-  library->db().exec(
+  LibraryTestAccess::db(*library).exec(
       "CREATE TRIGGER no_moves BEFORE UPDATE OF rel_path ON files "
       "BEGIN SELECT RAISE(ABORT, 'moves refused'); END;");
   try {
@@ -195,10 +196,10 @@ TEST_F(ScanTest, AFailingScanTransactionChangesNothing) {
     EXPECT_EQ(failure.message(), "moves refused");
   }
   EXPECT_EQ(test::memorySnapshot(*library, {removed.id}), before);
-  EXPECT_EQ(test::databaseRows(library->db()), rows);
+  EXPECT_EQ(test::databaseRows(LibraryTestAccess::db(*library)), rows);
 
   // The same listing is safe to apply again once the database accepts it.
-  library->db().exec("DROP TRIGGER no_moves");
+  LibraryTestAccess::db(*library).exec("DROP TRIGGER no_moves");
   EXPECT_EQ(library->applyScan(root.id, listing),
             (Changes{.added = 1, .changed = 1, .removed = 1, .moved = 1}));
   EXPECT_EQ(library->vectors().count(), 4u);  // keep and move keep their two frames each
@@ -247,8 +248,8 @@ TEST_F(FramesTest, SavingFramesStoresVectorsThumbnailsAndMeasurements) {
 
   // Stored as raw little-endian binary16, 2 bytes a component.
   Bytes stored;
-  library->db().query("SELECT vec FROM frames WHERE id=?", {photoFrame},
-                      [&](const SQLite::Row& row) { stored = *row.blob(0); });
+  LibraryTestAccess::db(*library).query("SELECT vec FROM frames WHERE id=?", {photoFrame},
+                                        [&](const SQLite::Row& row) { stored = *row.blob(0); });
   ASSERT_EQ(stored.size(), 2 * dim);
   const Half first = testVector(dim, 1)[0];
   EXPECT_EQ(stored[0], first & 0xff);
@@ -287,7 +288,7 @@ TEST_F(FramesTest, SavingForAFileDeletedMeanwhileChangesNothing) {
   library->saveFrames(gone, {testFrame(dim, 9, 0)}, 0, 1, 1);
   library->removeRoot(other.id);  // the indexer still holds its copy of the file
   const test::MemorySnapshot before = test::memorySnapshot(*library, {gone.id});
-  const std::vector<std::string> rows = test::databaseRows(library->db());
+  const std::vector<std::string> rows = test::databaseRows(LibraryTestAccess::db(*library));
 
   // p comes first in the batch: its frames are deleted and re-inserted before the failure.
   try {
@@ -298,7 +299,7 @@ TEST_F(FramesTest, SavingForAFileDeletedMeanwhileChangesNothing) {
     EXPECT_EQ(failure.code() & 0xff, 19);  // SQLITE_CONSTRAINT: the foreign key
   }
   EXPECT_EQ(test::memorySnapshot(*library, {gone.id}), before);
-  EXPECT_EQ(test::databaseRows(library->db()), rows);
+  EXPECT_EQ(test::databaseRows(LibraryTestAccess::db(*library)), rows);
   EXPECT_EQ(library->frameTimes(p.id), (std::vector<double>{0}));
 }
 
@@ -306,11 +307,11 @@ TEST_F(FramesTest, SavingForAFileDeletedMeanwhileChangesNothing) {
 TEST_F(FramesTest, FramesOfContentAScanFoundChangedAreRefused) {
   const MediaFile read = p;
   library->applyScan(root.id, {photo("p.jpg", 11, 100), video("v.mp4", 1000, 200)});
-  const std::vector<std::string> rows = test::databaseRows(library->db());
+  const std::vector<std::string> rows = test::databaseRows(LibraryTestAccess::db(*library));
   EXPECT_THROW(library->saveFrames({{.file = v, .frames = {testFrame(dim, 1, 0)}, .duration = 1},
                                     {.file = read, .frames = {testFrame(dim, 2, 0)}}}),
                Library::Stale);
-  EXPECT_EQ(test::databaseRows(library->db()), rows);
+  EXPECT_EQ(test::databaseRows(LibraryTestAccess::db(*library)), rows);
   EXPECT_EQ(cached(*library, p.id).state, FileState::pending);
   EXPECT_EQ(cached(*library, v.id).state, FileState::pending);
   EXPECT_EQ(library->vectors().count(), 0u);
@@ -336,12 +337,12 @@ TEST_F(FramesTest, ChunksAddToAPendingVideoUntilTheLastMarksItIndexed) {
   EXPECT_EQ(cached(*library, v.id).state, FileState::indexed);
   EXPECT_EQ(cached(*library, v.id).width, 2);
 
-  const std::vector<std::string> rows = test::databaseRows(library->db());
+  const std::vector<std::string> rows = test::databaseRows(LibraryTestAccess::db(*library));
   EXPECT_THROW(
       library->saveChunk({.file = cached(*library, v.id), .frames = {testFrame(dim, 6, 5)}},
                          {.complete = true}),
       Library::Stale);
-  EXPECT_EQ(test::databaseRows(library->db()), rows);
+  EXPECT_EQ(test::databaseRows(LibraryTestAccess::db(*library)), rows);
   library->applyScan(root.id, {photo("p.jpg", 10, 100), video("v.mp4", 1001, 200)});
   EXPECT_THROW(library->saveChunk({.file = v, .frames = {testFrame(dim, 7, 0)}}, {.restart = true}),
                Library::Stale);
@@ -349,13 +350,13 @@ TEST_F(FramesTest, ChunksAddToAPendingVideoUntilTheLastMarksItIndexed) {
 }
 
 TEST_F(FramesTest, AVectorOfAnotherWidthIsRefusedBeforeAnythingIsWritten) {
-  const std::vector<std::string> rows = test::databaseRows(library->db());
+  const std::vector<std::string> rows = test::databaseRows(LibraryTestAccess::db(*library));
   const test::MemorySnapshot before = test::memorySnapshot(*library);
   FrameRecord wrong = testFrame(dim + 1, 1, 0);
   EXPECT_THROW(library->saveFrames(
                    {{.file = p, .frames = {testFrame(dim, 1, 0)}}, {.file = v, .frames = {wrong}}}),
                std::invalid_argument);
-  EXPECT_EQ(test::databaseRows(library->db()), rows);
+  EXPECT_EQ(test::databaseRows(LibraryTestAccess::db(*library)), rows);
   EXPECT_EQ(test::memorySnapshot(*library), before);
 }
 
@@ -387,7 +388,7 @@ TEST_F(FramesTest, StatesAreRecordedAndFailedFilesRetried) {
 TEST_F(FramesTest, FailedStateWritesLeaveMemoryAsItWas) {
   library->setState(v.id, FileState::failed, "first");
   const test::MemorySnapshot before = test::memorySnapshot(*library);
-  library->db().exec(
+  LibraryTestAccess::db(*library).exec(
       "CREATE TRIGGER frozen BEFORE UPDATE OF state ON files "
       "BEGIN SELECT RAISE(ABORT, 'frozen'); END;");
   EXPECT_THROW(library->setState(p.id, FileState::failed, "x", 3.0), SQLite::Failure);
@@ -400,11 +401,11 @@ TEST_F(FramesTest, DisplayReadsTurnFailuresIntoNothing) {
   library->saveFrames(v, {testFrame(dim, 1, 0, Bytes{5})}, 1, 1, 1);
   const std::int64_t frameID = library->vectors().vectors(v.id).at(0).first.frameID;
   ASSERT_EQ(library->thumbnail(frameID), Bytes{5});
-  library->db().exec(
+  LibraryTestAccess::db(*library).exec(
       "ALTER TABLE frames RENAME TO frames_elsewhere; ALTER TABLE thumbs RENAME TO elsewhere");
   EXPECT_EQ(library->thumbnail(frameID), std::nullopt);
   EXPECT_TRUE(library->frameTimes(v.id).empty());
-  library->db().exec(
+  LibraryTestAccess::db(*library).exec(
       "ALTER TABLE frames_elsewhere RENAME TO frames; ALTER TABLE elsewhere RENAME TO thumbs");
   EXPECT_EQ(library->thumbnail(frameID), Bytes{5});
 }
@@ -418,13 +419,15 @@ TEST_F(OrderAndTotalsTest, PendingPhotosNewestFirstThenVideosSmallestFirst) {
   Root other = addRootWithFiles(*library, "/other", {photo("elsewhere.jpg", 1, 50)});
   index("done.jpg", 1);
   std::vector<std::string> order;
-  for (const MediaFile& file : library->pending({root.id})) order.push_back(file.relPath);
+  for (const MediaFile& file : LibraryTestAccess::pending(*library, {root.id}))
+    order.push_back(file.relPath);
   EXPECT_EQ(order,
             (std::vector<std::string>{"p30.jpg", "p20.jpg", "p10.jpg", "small.mp4", "big.mp4"}));
-  EXPECT_EQ(library->pending({root.id, other.id}).front().relPath, "elsewhere.jpg");
-  EXPECT_EQ(library->pending({root.id, other.id}).size(), 6u);
-  EXPECT_TRUE(library->pending({}).empty());
-  EXPECT_TRUE(library->pending({424242}).empty());
+  EXPECT_EQ(LibraryTestAccess::pending(*library, {root.id, other.id}).front().relPath,
+            "elsewhere.jpg");
+  EXPECT_EQ(LibraryTestAccess::pending(*library, {root.id, other.id}).size(), 6u);
+  EXPECT_TRUE(LibraryTestAccess::pending(*library, {}).empty());
+  EXPECT_TRUE(LibraryTestAccess::pending(*library, {424242}).empty());
 }
 
 TEST_F(OrderAndTotalsTest, ThePendingOrderFollowsEveryChangeAsASortWould) {
@@ -439,7 +442,7 @@ TEST_F(OrderAndTotalsTest, ThePendingOrderFollowsEveryChangeAsASortWould) {
     std::sort(sorted.begin(), sorted.end(), [](const MediaFile& a, const MediaFile& b) {
       return PendingOrder::Key::of(a) < PendingOrder::Key::of(b);
     });
-    EXPECT_EQ(library->pending(both), sorted);
+    EXPECT_EQ(LibraryTestAccess::pending(*library, both), sorted);
     std::vector<MediaFile> inPairs;  // taken two at a time, as a run takes its batches
     for (std::optional<PendingOrder::Key> after;;) {
       const std::vector<MediaFile> two = library->pendingAfter(both, after, 2);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "LibraryFixture.h"
+#include "support/LibraryTestAccess.h"
 
 namespace quillmere {
 namespace {
@@ -23,14 +24,14 @@ Bytes thumbFor(std::int64_t fileID) {
 // Checks that memory and database agree once writing has stopped.
 void expectConsistent(Library& library) {
   std::set<std::int64_t> rowIDs;
-  library.db().query("SELECT id FROM files",
-                     [&](const SQLite::Row& row) { rowIDs.insert(row.integer(0)); });
+  LibraryTestAccess::db(library).query(
+      "SELECT id FROM files", [&](const SQLite::Row& row) { rowIDs.insert(row.integer(0)); });
   std::set<std::int64_t> cachedIDs;
   for (const MediaFile& file : library.allFiles()) cachedIDs.insert(file.id);
   EXPECT_EQ(cachedIDs, rowIDs);
   std::int64_t frames = 0;
-  library.db().query("SELECT count(*) FROM frames",
-                     [&](const SQLite::Row& row) { frames = row.integer(0); });
+  LibraryTestAccess::db(library).query("SELECT count(*) FROM frames",
+                                       [&](const SQLite::Row& row) { frames = row.integer(0); });
   EXPECT_EQ(static_cast<std::int64_t>(library.vectors().count()), frames);
   for (std::int64_t id : rowIDs) {
     std::vector<double> times;
@@ -64,7 +65,7 @@ TEST_F(LibraryTest, ReadersSeeOnlyCommittedWholeStatesWhileTheIndexerWrites) {
                 : photo(folder + "p" + std::to_string(i) + ".jpg", 10 + generation, 200 + i));
       }
       library->applyScan(root.id, listing);
-      std::vector<MediaFile> pending = library->pending({root.id});
+      std::vector<MediaFile> pending = LibraryTestAccess::pending(*library, {root.id});
       for (std::size_t start = 0; start < pending.size(); start += 4) {
         std::vector<Library::FrameBatchEntry> batch;
         for (std::size_t i = start; i < std::min(pending.size(), start + 4); ++i) {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "LibraryFixture.h"
+#include "support/LibraryTestAccess.h"
 
 #include <algorithm>
 #include <set>
@@ -77,8 +78,8 @@ MediaFile LibraryTest::cached(Library& library, std::int64_t id) {
 
 std::int64_t LibraryTest::countRows(Library& library, const std::string& table) {
   std::int64_t n = -1;
-  library.db().query("SELECT count(*) FROM " + table,
-                     [&](const SQLite::Row& row) { n = row.integer(0); });
+  LibraryTestAccess::db(library).query("SELECT count(*) FROM " + table,
+                                       [&](const SQLite::Row& row) { n = row.integer(0); });
   return n;
 }
 

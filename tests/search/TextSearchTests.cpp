@@ -3,6 +3,7 @@
 
 #include "core/PictureText.h"
 #include "search/SearchFixture.h"
+#include "support/LibraryTestAccess.h"
 
 namespace quillmere {
 namespace {
@@ -96,7 +97,8 @@ TEST_F(TextSearch, TextStaysWithItsFileMovedAndGoesWhenItIsEditedOrRemoved) {
   EXPECT_EQ(holding("birthday"), 0u);
   library->removeRoot(find("\"exit 25\"")[0].file.rootID);
   EXPECT_EQ(holding("exit25"), 0u);
-  library->db().exec("INSERT INTO text_search(text_search, rank) VALUES('integrity-check', 1)");
+  LibraryTestAccess::db(*library).exec(
+      "INSERT INTO text_search(text_search, rank) VALUES('integrity-check', 1)");
 }
 
 }  // namespace
