@@ -38,8 +38,10 @@ const std::vector<Commands::Command>& Commands::commands() {
        .mostOperands = 0,
        .run = &runWith<Options, &Commands::folders>},
       {.name = "index",
-       .synopsis = "index [--watch]          bring the library up to date (--watch: keep watching)",
-       .options = {"--watch"},
+       .synopsis = "index [--watch] [--no-text]\n"
+                   "    bring the library up to date; --watch: keep watching, --no-text: read no\n"
+                   "    text in pictures (what was read stays)",
+       .options = {"--watch", "--no-text"},
        .access = A::indexes,
        .mostOperands = 0,
        .run = &runWith<IndexOptions, &Commands::index>},
@@ -70,6 +72,15 @@ const std::vector<Commands::Command>& Commands::commands() {
        .wanted = "a PHOTO or FILE@SECONDS",
        .needsVectors = true,
        .run = &runWith<SearchOptions, &Commands::similar>},
+      {.name = "text",
+       .synopsis = "text FILE[@SECONDS] [--json]\n"
+                   "    the text read in a photo, or in a video's frames (the one nearest SECONDS)",
+       .options = {"--json"},
+       .access = A::reads,
+       .leastOperands = 1,
+       .mostOperands = 1,
+       .wanted = "a FILE or FILE@SECONDS",
+       .run = &runWith<Options, &Commands::text>},
       {.name = "duplicates",
        .synopsis = "duplicates [--near] [--json]",
        .options = {"--near", "--json"},

@@ -3,8 +3,8 @@
 // the per-user default) and the model directory ($QUILLMERE_MODEL_DIR or the installed one)
 // that the desktop application uses too. Each group of commands lives in its own file with
 // its options: LibraryCommands (add, remove, folders, status, failed, retry), IndexCommand,
-// SearchCommands (search, similar, export), DuplicatesCommand, ModelCommands (model,
-// tokenize).
+// SearchCommands (search, similar, export), TextCommand (text), DuplicatesCommand,
+// ModelCommands (model, tokenize).
 #pragma once
 
 #include <cstddef>
@@ -115,9 +115,12 @@ class Commands {
   int similar(const SearchOptions& options);
   int exportMarkers(const SearchOptions& options);
   SearchFilter filter(const SearchOptions& options) const;
-  // search and similar after the query's vector is made: search, refine when asked, print.
+  // search and similar after the query's vector is made: search (finding the words written in
+  // pictures too), refine when asked, print.
   int searchAndPrint(const std::string& query, std::span<const float> vector,
-                     const SearchOptions& options);
+                     const SearchOptions& options, std::string_view words = {});
+  // TextCommand.cpp
+  int text(const Options& options);
   // DuplicatesCommand.cpp
   int duplicates(const DuplicatesOptions& options);
   // ModelCommands.cpp

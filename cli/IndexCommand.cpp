@@ -15,6 +15,7 @@
 #include "Interrupts.h"
 #include "Output.h"
 #include "ProgressBar.h"
+#include "engine/TextReading.h"
 #include "index/FolderRules.h"
 #include "index/Library.h"
 #include "indexer/Indexer.h"
@@ -25,6 +26,23 @@ namespace quillmere {
 namespace {
 
 using Output::printable;
+
+// Said once, before indexing: indexing goes on without text.
+void sayWhyNoText(const TextReading& reading) {
+  switch (reading.state()) {
+    case TextReading::State::noModel:
+      std::printf("Text in pictures is not read: no text model is installed. Reinstall "
+                  "Quillmere, or set QUILLMERE_TEXT_MODEL_DIR to a text model directory.\n");
+      break;
+    case TextReading::State::modelDamaged:
+      std::printf("Text in pictures is not read: the text model is damaged (%s).\n",
+                  printable(reading.detail()).c_str());
+      break;
+    case TextReading::State::on:
+    case TextReading::State::off:
+      break;
+  }
+}
 
 }  // namespace
 
@@ -47,6 +65,9 @@ int Commands::index(const IndexOptions& options) {
   std::mutex drawLock;  // guards bar and problem, which the indexer's thread sets
   ProgressBar bar(stdout, ::isatty(STDOUT_FILENO) == 1);
   Indexer indexer(*library_, *embedder_);
+  const auto reading = TextReading::open(options.readText);
+  sayWhyNoText(reading);
+  reading.addTo(indexer);
   std::optional<std::string> problem;
   std::vector<std::string> unreadable;
   indexer.onProgress = [&](const Indexer::Progress& progress) {

@@ -12,9 +12,11 @@ namespace quillmere {
 struct IndexOptions {
   std::vector<std::string> operands;
   bool watch = false;
+  bool readText = true;
 
   void take(const std::string& arg, const CommandLine::Value&) {
     if (arg == "--watch") watch = true;
+    if (arg == "--no-text") readText = false;
   }
   void check() const {}
 };

@@ -59,6 +59,16 @@ std::string printable(std::string_view text) {
   return out;
 }
 
+nlohmann::json textLines(const std::vector<TextLine>& lines) {
+  auto list = nlohmann::json::array();
+  for (const TextLine& line : lines) {
+    auto box = nlohmann::json::array();
+    for (const TextLine::Point& point : line.box) box.push_back({point.x, point.y});
+    list.push_back({{"text", line.text}, {"box", box}, {"confidence", line.confidence}});
+  }
+  return list;
+}
+
 }  // namespace Output
 
 using Output::kindName;
@@ -81,6 +91,10 @@ void Commands::print(const std::string& query, const std::vector<SearchResult>& 
                               {"taken", taken.iso()},
                               {"taken_source", CaptureTime::name(taken.source)}};
       putPath(entry, "path", location(result.file).string());
+      if (result.foundByText()) {
+        entry["text"] = {{"share", result.foundText.share},
+                         {"lines", Output::textLines(result.foundText.lines)}};
+      }
       list.push_back(std::move(entry));
     }
     nlohmann::json document = {{"query", query}, {"results", list}};
@@ -102,6 +116,9 @@ void Commands::print(const std::string& query, const std::vector<SearchResult>& 
     const std::string day = result.file.captureTime().iso().substr(0, 10);
     std::printf("%.4f  %3.0f%%  %s  %s\n", result.score, result.probability * 100.0, day.c_str(),
                 where.c_str());
+    // Found by its text: the lines that hold the query's words, under it.
+    for (const TextLine& line : result.foundText.lines)
+      std::printf("      text: %s\n", printable(line.text).c_str());
   }
 }
 

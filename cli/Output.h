@@ -8,7 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "core/Records.h"
+#include "core/TextLine.h"
 
 namespace quillmere::Output {
 
@@ -24,5 +27,8 @@ std::string counted(std::int64_t count, const std::string& noun);
 void putPath(nlohmann::json& object, const std::string& key, const std::string& path);
 
 const char* kindName(MediaKind kind);
+
+// Lines read in a picture: [{"text", "box": [[x, y] x 4], "confidence"}].
+nlohmann::json textLines(const std::vector<TextLine>& lines);
 
 }  // namespace quillmere::Output

@@ -85,10 +85,10 @@ SearchFilter Commands::filter(const SearchOptions& options) const {
 }
 
 int Commands::searchAndPrint(const std::string& query, std::span<const float> vector,
-                             const SearchOptions& options) {
+                             const SearchOptions& options, std::string_view words) {
   SearchEngine engine(*library_, *embedder_);
   const SearchFilter filter = this->filter(options);
-  auto results = engine.search(vector, filter, options.limit.value_or(defaultLimit)).results;
+  auto results = engine.search(vector, words, filter, options.limit.value_or(defaultLimit)).results;
   if (options.exact && !results.empty()) {
     results = engine.refineAll(std::move(results), vector);
     SearchEngine::inOrder(results, filter.order);
@@ -111,7 +111,7 @@ int Commands::search(const SearchOptions& options) {
     print(query, {}, options);
     return 0;
   }
-  return searchAndPrint(query, vector, options);
+  return searchAndPrint(query, vector, options, query);
 }
 
 int Commands::similar(const SearchOptions& options) {

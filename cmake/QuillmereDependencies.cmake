@@ -9,6 +9,8 @@ pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswsc
 pkg_check_modules(OPENBLAS REQUIRED IMPORTED_TARGET openblas)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+# Clipper: the polygon offset that grows text boxes back to their trained margin.
+pkg_check_modules(POLYCLIPPING REQUIRED IMPORTED_TARGET polyclipping)
 find_package(nlohmann_json 3 REQUIRED)
 # ONNX's own protobuf classes: the import widens float16 encoders with them.
 find_package(Protobuf REQUIRED)

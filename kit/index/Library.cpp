@@ -130,7 +130,10 @@ void Library::migrate(Opening opening, const UpgradeProgress& onUpgrade) {
     if (framesHoldThumbnails()) upgradeThumbnails(onUpgrade);
     if (filesLackCaptureTimes()) addCaptureTimes();
     db_->exec(schemaScript);
+    // After the script: it indexes the text stage's rows.
+    if (lacksTextIndex()) addTextIndex(onUpgrade);
   }
+  hasTextIndex_ = !lacksTextIndex();
   db_->query("SELECT value FROM meta WHERE key='model'",
              [&](const SQLite::Row& row) { storedSignature_ = row.text(0); });
   const std::optional<std::string>& stored = storedSignature_;

@@ -33,8 +33,13 @@ class Library {
  public:
   // 2: thumbnails in a table of their own, so that a frame's row holds little beside its
   // vector and loading the vectors reads few pages. 3: each file's capture time (taken,
-  // taken_offset, taken_source), empty until read. Older files are upgraded on opening.
-  static constexpr int schemaVersion = 3;
+  // taken_offset, taken_source), empty until read. 4: the lines of the text stage in a
+  // trigram index. Older files are upgraded on opening.
+  static constexpr int schemaVersion = 4;
+
+  // The stage whose rows hold the PictureText (encoded) read in each stored picture of a
+  // file; their lines are kept searchable in step with the rows.
+  static constexpr std::string_view textStage = "text";
 
   // The file's schema is of a later version than this build knows: it is left as it is.
   class Newer : public std::runtime_error {
@@ -244,6 +249,24 @@ class Library {
   bool saveStage(const MediaFile& file, const StageRows& rows);
   // The stage's rows of a file, in time order; empty when the read fails.
   std::vector<StageRow> stageRows(std::int64_t fileID, std::string_view stage);
+  // Whether the stage has done the file (its rows, if any, are stored). False when the read
+  // fails.
+  bool stageDone(std::int64_t fileID, std::string_view stage);
+
+  // A line read in a stored picture, as the text index holds it.
+  struct TextLineRef {
+    std::int64_t fileID = 0;
+    double time = 0;     // the picture's: 0 for a photo, the frame's for a video
+    int line = 0;        // its place among the picture's lines
+    std::string folded;  // TextFolding::folded of its text
+    bool operator==(const TextLineRef&) const = default;
+  };
+  // Lines whose folded text holds at least one of the pieces (each folded, at least three
+  // characters), those holding more of them first, at most limit. Empty when the file has no
+  // text index (an older one opened read-only) or the read fails.
+  std::vector<TextLineRef> linesHolding(std::span<const std::string> pieces, std::size_t limit);
+  // Whether the file holds the text index (an older one opened read-only does not).
+  bool hasTextIndex() const { return hasTextIndex_; }
 
   // Pending files of the given roots in indexing order: photos newest first, then videos
   // smallest first.
@@ -276,6 +299,12 @@ class Library {
   // Version 2 and older had no capture times.
   bool filesLackCaptureTimes();
   void addCaptureTimes();
+  // Version 3 and older had no text index; text read before it is indexed as it is added.
+  bool lacksTextIndex();
+  void addTextIndex(const UpgradeProgress& onUpgrade);
+  // Indexes the lines of the stage's rows when it is the text stage; in the caller's
+  // transaction.
+  void indexText(std::int64_t fileID, const StageRows& rows);
   // saveFrames and saveChunk: replace drops the stored frames first; complete marks indexed;
   // chunk asks for the file to be pending.
   struct FrameWrite {
@@ -298,6 +327,7 @@ class Library {
   const std::string modelSignature_;
   std::optional<std::string> storedSignature_;
   bool modelMatches_ = true;
+  bool hasTextIndex_ = false;
 
   // Serialises the writes, each from its database step to its last memory step, so that
   // the vector index and the maps take the writes in commit order. Only writes take it;

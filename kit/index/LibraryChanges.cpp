@@ -195,7 +195,10 @@ std::vector<std::int64_t> Library::insertFrames(const std::vector<FrameBatchEntr
         db_->run("DELETE FROM frames WHERE file_id=?", {fileID});
         dropStages(*db_, fileID);
       }
-      for (const StageRows& stage : entry.stages) insertStageRows(*db_, fileID, stage);
+      for (const StageRows& stage : entry.stages) {
+        insertStageRows(*db_, fileID, stage);
+        indexText(fileID, stage);
+      }
       for (const FrameRecord& frame : entry.frames) {
         ids.push_back(db_->run("INSERT INTO frames(file_id, t, vec) VALUES(?,?,?)",
                                {fileID, frame.time, encodeVector(frame.vector)}));

@@ -37,6 +37,7 @@ bool Library::saveStage(const MediaFile& file, const StageRows& rows) {
       db_->run("INSERT INTO stage_rows(file_id, stage, t, data) VALUES(?,?,?,?)",
                {file.id, rows.stage, row.time, row.data});
     }
+    indexText(file.id, rows);
     db_->run("INSERT OR IGNORE INTO stages_done(file_id, stage) VALUES(?,?)",
              {file.id, rows.stage});
     return true;

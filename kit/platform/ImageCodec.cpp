@@ -422,7 +422,8 @@ std::optional<Picture> ImageCodec::region(const Picture& picture, const Rect& re
   return croppedReduced(source.get(), rect, 1, maxPixels);
 }
 
-std::optional<Picture> ImageCodec::resize(const Picture& picture, int width, int height) {
+std::optional<Picture> ImageCodec::resize(const Picture& picture, int width, int height,
+                                          Kernel kernel) {
   initialise();
   if (width < 1 || height < 1) return std::nullopt;
   Image source = fromPicture(picture);
@@ -431,7 +432,7 @@ std::optional<Picture> ImageCodec::resize(const Picture& picture, int width, int
   const double hscale = static_cast<double>(width) / picture.width;
   const double vscale = static_cast<double>(height) / picture.height;
   if (vips_resize(source.get(), resized.out(), hscale, "vscale", vscale, "kernel",
-                  VIPS_KERNEL_LANCZOS3, nullptr))
+                  vipsKernel(kernel), nullptr))
     return failed<Picture>();
   auto result = toPicture(resized.get());
   // Rounding inside libvips may land one pixel off; the size asked for is the contract.

@@ -71,8 +71,9 @@ class ImageCodec {
   // The same from a picture already decoded upright.
   static std::optional<Picture> region(const Picture& picture, const Rect& rect, int maxPixels);
 
-  // High-quality (lanczos3) resize to exactly width x height.
-  static std::optional<Picture> resize(const Picture& picture, int width, int height);
+  // Resize to exactly width x height, high quality (lanczos3) unless told.
+  static std::optional<Picture> resize(const Picture& picture, int width, int height,
+                                       Kernel kernel = Kernel::lanczos3);
 
   // Scales the picture with `kernel` to width x height, which may differ in proportion and be
   // fractional, and centres it in a black side x side square written to `out` as RGB8; an

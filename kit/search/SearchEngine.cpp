@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -16,10 +17,12 @@
 #include <utility>
 
 #include "core/Float16.h"
+#include "core/PictureText.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "scan/FrameSampler.h"
 #include "search/QueryTerms.h"
+#include "search/TextFinder.h"
 
 namespace quillmere {
 namespace {
@@ -113,6 +116,15 @@ Span sceneAround(const std::vector<FrameSampler::Frame>& frames, std::size_t own
   return span;
 }
 
+// A result's score with the lift of the text found in its frame.
+float lifted(const SearchResult& result) {
+  return result.score + SearchEngine::textLift * result.foundText.share;
+}
+
+bool liftedFirst(const SearchResult& a, const SearchResult& b) {
+  return lifted(a) > lifted(b);
+}
+
 struct Candidate {
   SearchResult result;
   float rank = 0;
@@ -158,7 +170,7 @@ SearchEngine::Answer SearchEngine::search(std::string_view text, const SearchFil
   const std::vector<float> query = queryVector(text);
   if (query.empty()) return {};
   const double embedSeconds = secondsSince(start);
-  Answer answer = search(std::span<const float>(query), filter, limit);
+  Answer answer = search(std::span<const float>(query), text, filter, limit);
   answer.timing.embed = embedSeconds;
   return answer;
 }
@@ -174,6 +186,11 @@ std::vector<SearchResult> SearchEngine::search(const Picture& image, const Searc
 
 SearchEngine::Answer SearchEngine::search(std::span<const float> vector, const SearchFilter& filter,
                                           std::size_t limit) {
+  return search(vector, std::string_view(), filter, limit);
+}
+
+SearchEngine::Answer SearchEngine::search(std::span<const float> vector, std::string_view text,
+                                          const SearchFilter& filter, std::size_t limit) {
   const Clock::time_point start = Clock::now();
   const VectorIndex& index = library_.vectors();
   if (vector.size() != index.dim()) {
@@ -206,8 +223,10 @@ SearchEngine::Answer SearchEngine::search(std::span<const float> vector, const S
                                  .score = hit.score,
                                  .probability = probability});
   }
+  const auto lines = addFoundByText(found, vector, text, filter, limit);
   Answer answer;
   answer.results = ranked(std::move(found), limit);
+  attachLines(answer.results, lines);
   inOrder(answer.results, filter.order);
   answer.timing.scan = secondsSince(start);
   return answer;
@@ -228,7 +247,7 @@ std::vector<SearchResult> SearchEngine::ranked(std::vector<SearchResult> results
     }
     const float penalty = static_cast<float>(earlier.size()) * repeatPenalty;
     earlier.push_back(result.time);
-    const float rank = result.score - penalty;
+    const float rank = lifted(result) - penalty;
     candidates.push_back(Candidate{.result = std::move(result), .rank = rank});
   }
   // Sorting places rather than the results spares moving a thousand file records about.
@@ -243,6 +262,62 @@ std::vector<SearchResult> SearchEngine::ranked(std::vector<SearchResult> results
   for (std::size_t i = 0; i < order.size() && i < limit; ++i)
     kept.push_back(std::move(candidates[order[i]].result));
   return kept;
+}
+
+std::unordered_map<std::int64_t, std::vector<int>> SearchEngine::addFoundByText(
+    std::vector<SearchResult>& found, std::span<const float> vector, std::string_view text,
+    const SearchFilter& filter, std::size_t limit) {
+  std::unordered_map<std::int64_t, std::vector<int>> lines;
+  const std::vector<TextQuery::Piece> pieces = TextQuery::pieces(queryText(text));
+  if (pieces.empty()) return lines;
+  // As many as the scan's hits, the larger shares first, each file's frames read once.
+  std::vector<TextFinder::Found> pictures = TextFinder::find(library_, pieces);
+  if (pictures.size() > limit * 4) pictures.resize(limit * 4);
+  std::map<std::int64_t, std::vector<TextFinder::Found*>> byFile;
+  for (TextFinder::Found& picture : pictures) byFile[picture.fileID].push_back(&picture);
+  std::unordered_map<std::int64_t, std::size_t> hitAt;  // frame id to its place in found
+  for (std::size_t i = 0; i < found.size(); ++i) hitAt.emplace(found[i].frameID, i);
+  for (const auto& [fileID, inFile] : byFile) {
+    const std::optional<MediaFile> file = library_.file(fileID);
+    if (!file || !filter.admits(*file)) continue;
+    // The stored frames the text was read in; none while the file is indexed again.
+    for (const auto& [row, halves] : library_.vectors().vectors(fileID)) {
+      for (TextFinder::Found* picture : inFile) {
+        if (std::abs(row.time - picture->time) > sameTime || lines.contains(row.frameID)) continue;
+        auto hit = hitAt.find(row.frameID);
+        if (hit == hitAt.end()) {
+          const float s = score(vector, halves);
+          hit = hitAt.emplace(row.frameID, found.size()).first;
+          found.push_back(SearchResult{.frameID = row.frameID,
+                                       .file = *file,
+                                       .time = row.time,
+                                       .score = s,
+                                       .probability = embedder_.probability(s)});
+        }
+        found[hit->second].foundText.share = picture->share;
+        lines[row.frameID] = picture->lines;
+      }
+    }
+  }
+  std::stable_sort(found.begin(), found.end(), liftedFirst);
+  return lines;
+}
+
+void SearchEngine::attachLines(std::vector<SearchResult>& results,
+                               const std::unordered_map<std::int64_t, std::vector<int>>& lines) {
+  for (SearchResult& result : results) {
+    const auto places = lines.find(result.frameID);
+    if (places == lines.end()) continue;
+    for (const Library::StageRow& row : library_.stageRows(result.file.id, Library::textStage)) {
+      if (std::abs(row.time - result.time) > sameTime) continue;
+      const PictureText text = PictureText::decoded(row.data);
+      for (const int place : places->second) {
+        if (place >= 0 && static_cast<std::size_t>(place) < text.lines.size())
+          result.foundText.lines.push_back(text.lines[static_cast<std::size_t>(place)]);
+      }
+      break;
+    }
+  }
 }
 
 void SearchEngine::inOrder(std::vector<SearchResult>& results, SearchFilter::Order order) {
@@ -299,9 +374,8 @@ std::vector<SearchResult> SearchEngine::refineAll(std::vector<SearchResult> resu
     result.score = refined.score;
     result.probability = embedder_.probability(refined.score);
   }
-  // Best score first, as the index delivers hits, so that merging keeps the better moment.
-  std::stable_sort(results.begin(), results.end(),
-                   [](const SearchResult& a, const SearchResult& b) { return a.score > b.score; });
+  // Best first, as search hands them to ranking, so that merging keeps the better moment.
+  std::stable_sort(results.begin(), results.end(), liftedFirst);
   const std::size_t count = results.size();
   return ranked(std::move(results), count);
 }

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Picture.h"
@@ -53,6 +54,10 @@ class SearchEngine {
   double momentWindow = 8.0;
   // Taken off a result's rank for every earlier result of the same file.
   float repeatPenalty = 0.012f;
+  // Added to a result's rank in proportion to how much of a text query is written in its
+  // frame (SearchResult::FoundText::share): a picture holding all the query's words comes
+  // before pictures that only look like them, and the scores order the rest.
+  static constexpr float textLift = 0.5f;
 
   // The text a query searches for: the given one without white space (line breaks
   // included) at either end. Every front end asks this before searching.
@@ -77,6 +82,12 @@ class SearchEngine {
   // The filter's capture-time range is applied in the scan; its least probability and date
   // order to the moments kept.
   Answer search(std::span<const float> vector, const SearchFilter& filter, std::size_t limit);
+  // The same, also finding the moments whose text holds the words and phrases of text (the
+  // query the vector was made from, TextQuery), which carry what was found and are lifted by
+  // textLift; their own score is the vector's. The least probability leaves them in.
+  // QueryTerms::Failure passes through.
+  Answer search(std::span<const float> vector, std::string_view text, const SearchFilter& filter,
+                std::size_t limit);
 
   // Sorts results by capture time as the order asks (stable); best leaves them as they are.
   static void inOrder(std::vector<SearchResult>& results, SearchFilter::Order order);
@@ -105,6 +116,14 @@ class SearchEngine {
   // Results given best score first: merged into moments, penalised for repeats, ordered by
   // that rank and cut to limit.
   std::vector<SearchResult> ranked(std::vector<SearchResult> results, std::size_t limit) const;
+  // Adds to found (vector hits) up to limit × 4 frames whose text holds the query's words,
+  // and marks the hits whose frames do; returns the places of the lines found per frame id.
+  std::unordered_map<std::int64_t, std::vector<int>> addFoundByText(
+      std::vector<SearchResult>& found, std::span<const float> vector, std::string_view text,
+      const SearchFilter& filter, std::size_t limit);
+  // The found lines of each result found by text, read from the library.
+  void attachLines(std::vector<SearchResult>& results,
+                   const std::unordered_map<std::int64_t, std::vector<int>>& lines);
 
   Library& library_;
   Embedder& embedder_;

@@ -17,6 +17,9 @@
 #include <sstream>
 #include <thread>
 
+#include "core/PictureText.h"
+#include "index/FolderRules.h"
+#include "index/Library.h"
 #include "support/HubServer.h"
 #include "support/MediaFactory.h"
 #include "support/MountNamespace.h"
@@ -476,6 +479,31 @@ TEST_F(CliTest, FailedFilesAreListedAndRetried) {
   EXPECT_NE(failed.out.find("noise.jpg: "), std::string::npos) << failed.out;
   EXPECT_NE(cli("retry").out.find("1 failed file is pending again"), std::string::npos);
   EXPECT_EQ(nlohmann::json::parse(cli("status --json").out)["pending"], 1);
+}
+
+TEST_F(CliTest, TextReadInAPhotoIsPrintedAndFindsIt) {
+  addAndIndex();
+  const auto aqua = media->path() / "photos/Aqua.jpg";
+  auto outcome = cli("text " + shellQuoted(aqua));
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("has not been read yet"), std::string::npos) << outcome.err;
+  outcome = cli("text " + shellQuoted(home->path() / "elsewhere.jpg@3"));
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Not in the library: "), std::string::npos) << outcome.err;
+  {
+    Library writer(library, 1, "another model", Library::Opening::keepFrames);
+    const PictureText text{{{.text = "Welcome to Brooklyn",
+                             .box = {{{0.1f, 0.5f}, {0.5f, 0.5f}, {0.5f, 0.75f}, {0.1f, 0.75f}}}}}};
+    ASSERT_TRUE(writer.saveStage(*FolderRules::storedFile(writer, aqua),
+                                 {.stage = "text", .rows = {{.time = 0, .data = text.encoded()}}}));
+  }
+  EXPECT_EQ(cli("text " + shellQuoted(aqua)).out, "Welcome to Brooklyn\n");
+  const auto found = cli("search Brooklin --limit 2");
+  EXPECT_NE(found.out.find("Aqua.jpg\n      text: Welcome to Brooklyn\n"), std::string::npos)
+      << found.out;
+  const auto json = nlohmann::json::parse(cli("search brooklyn --json").out)["results"];
+  EXPECT_EQ(json[0]["text"]["lines"][0]["box"][2], nlohmann::json::array({0.5, 0.75}));
+  EXPECT_FALSE(json[1].contains("text"));
 }
 
 TEST_F(CliTest, ErrorsTellTheUserWhatToDo) {

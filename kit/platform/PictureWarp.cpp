@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The turned-rectangle cut: one affine warp at the source's own scale, then a resize, so a
+// large line is filtered as it shrinks rather than sampled.
+#include "platform/PictureWarp.h"
+
+#include <vips/vips.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "platform/ImageCodec.h"
+
+namespace quillmere {
+namespace {
+
+struct Unref {
+  void operator()(void* object) const { g_object_unref(object); }
+};
+using Image = std::unique_ptr<VipsImage, Unref>;
+
+double distance(const PictureWarp::Point& a, const PictureWarp::Point& b) {
+  return std::hypot(b.x - a.x, b.y - a.y);
+}
+
+std::optional<Picture> failed() {
+  vips_error_clear();
+  return std::nullopt;
+}
+
+std::optional<Picture> toPicture(VipsImage* image) {
+  std::size_t size = 0;
+  void* memory = vips_image_write_to_memory(image, &size);
+  if (!memory) return failed();
+  Picture picture;
+  picture.width = vips_image_get_width(image);
+  picture.height = vips_image_get_height(image);
+  const auto* bytes = static_cast<const std::uint8_t*>(memory);
+  if (size == static_cast<std::size_t>(picture.width) * picture.height * 3)
+    picture.rgb.assign(bytes, bytes + size);
+  g_free(memory);
+  if (picture.rgb.empty()) return failed();
+  return picture;
+}
+
+}  // namespace
+
+std::optional<Picture> PictureWarp::cut(const Picture& picture, const std::array<Point, 4>& corners,
+                                        int height, int maxWidth) {
+  ImageCodec::start();
+  const auto expected = static_cast<std::size_t>(picture.width) * picture.height * 3;
+  if (picture.width <= 0 || picture.height <= 0 || picture.rgb.size() != expected || height < 1)
+    return std::nullopt;
+  // The strip's own size: its longer opposite sides, as the rectangle may be slightly skewed.
+  const double across =
+      std::max(distance(corners[0], corners[1]), distance(corners[3], corners[2]));
+  const double down = std::max(distance(corners[0], corners[3]), distance(corners[1], corners[2]));
+  if (!(across >= 1) || !(down >= 1)) return std::nullopt;
+  const int nativeWidth = std::max(1, static_cast<int>(std::lround(across)));
+  const int nativeHeight = std::max(1, static_cast<int>(std::lround(down)));
+
+  // Output (u, v) comes from corner0 + u * right + v * downward: the warp takes the inverse.
+  const double rx = (corners[1].x - corners[0].x) / nativeWidth;
+  const double ry = (corners[1].y - corners[0].y) / nativeWidth;
+  const double dx = (corners[3].x - corners[0].x) / nativeHeight;
+  const double dy = (corners[3].y - corners[0].y) / nativeHeight;
+  const double determinant = rx * dy - dx * ry;
+  if (std::abs(determinant) < 1e-9) return std::nullopt;
+  const double a = dy / determinant, b = -dx / determinant;
+  const double c = -ry / determinant, d = rx / determinant;
+
+  // Wraps the caller's pixels without a copy: everything is written out before returning.
+  Image source(vips_image_new_from_memory(picture.rgb.data(), picture.rgb.size(), picture.width,
+                                          picture.height, 3, VIPS_FORMAT_UCHAR));
+  if (!source) return failed();
+  VipsInterpolate* bicubic = vips_interpolate_new("bicubic");
+  VipsArrayInt* area = vips_array_int_newv(4, 0, 0, nativeWidth, nativeHeight);
+  VipsImage* warped = nullptr;
+  const int status =
+      vips_affine(source.get(), &warped, a, b, c, d, "interpolate", bicubic, "oarea", area, "idx",
+                  -corners[0].x, "idy", -corners[0].y, "extend", VIPS_EXTEND_COPY, nullptr);
+  vips_area_unref(VIPS_AREA(area));
+  g_object_unref(bicubic);
+  if (status) return failed();
+  Image strip(warped);
+
+  const int width = std::clamp(
+      static_cast<int>(std::lround(static_cast<double>(height) * nativeWidth / nativeHeight)), 1,
+      std::max(1, maxWidth));
+  VipsImage* resized = nullptr;
+  if (vips_resize(strip.get(), &resized, static_cast<double>(width) / nativeWidth, "vscale",
+                  static_cast<double>(height) / nativeHeight, "kernel", VIPS_KERNEL_LINEAR,
+                  nullptr))
+    return failed();
+  Image sized(resized);
+  // Rounding inside libvips may land one pixel off; the size asked for is the contract.
+  VipsImage* exact = nullptr;
+  if (vips_embed(sized.get(), &exact, 0, 0, width, height, "extend", VIPS_EXTEND_COPY, nullptr))
+    return failed();
+  Image placed(exact);
+  VipsImage* bytes = nullptr;
+  if (vips_cast_uchar(placed.get(), &bytes, nullptr)) return failed();
+  Image result(bytes);
+  return toPicture(result.get());
+}
+
+}  // namespace quillmere
