@@ -7,7 +7,6 @@
 #include "indexer/Indexer.h"
 #include "indexer/TextStage.h"
 #include "text/TextModel.h"
-#include "text/TextReader.h"
 
 namespace quillmere {
 
@@ -24,21 +23,18 @@ TextReading TextReading::open(bool on, std::optional<std::filesystem::path> dire
     return reading;
   }
   try {
-    reading.reader_ = std::make_shared<TextReader>(*directory);
+    TextModel model(*directory);
+    reading.directory_ = directory;
     reading.state_ = State::on;
   } catch (const TextModel::Failure& failure) {
     reading.state_ = State::modelDamaged;
     reading.detail_ = failure.detail();
-  } catch (const std::exception& failure) {
-    // The runtime refused a graph the description named.
-    reading.state_ = State::modelDamaged;
-    reading.detail_ = failure.what();
   }
   return reading;
 }
 
 void TextReading::addTo(Indexer& indexer) const {
-  if (reader_) indexer.addStage(std::make_shared<TextStage>(reader_));
+  if (directory_) indexer.addStage(std::make_shared<TextStage>(*directory_));
 }
 
 }  // namespace quillmere

@@ -200,7 +200,7 @@ TEST_F(StageTest, AMissingOrDamagedTextModelLeavesReadingOff) {
   const auto opened = TextReading::open(true, damaged);
   EXPECT_EQ(opened.state(), TextReading::State::modelDamaged);
   EXPECT_FALSE(opened.detail().empty());
-  EXPECT_EQ(opened.reader(), nullptr);
+  EXPECT_EQ(opened.directory(), std::nullopt);
   EXPECT_EQ(TextReading::open(false, damaged).state(), TextReading::State::off);
 }
 
