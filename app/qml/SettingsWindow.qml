@@ -486,7 +486,8 @@ ApplicationWindow {
                 text: window.app ? window.app.indexing.textNote : ""
                 textFormat: Text.PlainText
                 wrapMode: Text.Wrap
-                color: "#c5221f"
+                // A lighter red on a dark window, to stay readable.
+                color: palette.window.hslLightness < 0.5 ? "#ff8a80" : "#c5221f"
             }
             Item {
                 Layout.fillHeight: true
