@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // text: what was read in a photo, or in a video's stored frames.
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
 #include "Commands.h"
 #include "Output.h"
-#include "core/PictureText.h"
 #include "index/FolderRules.h"
+#include "index/FrameText.h"
 #include "index/Library.h"
 #include "scan/Timecode.h"
 
@@ -18,19 +16,13 @@ namespace {
 using CommandLine::parseSeconds;
 using Output::printable;
 
-// A picture's text, with when it was read in the file.
-struct ReadPicture {
-  double time = 0;
-  PictureText text;
-};
-
 // at: the one frame asked for.
-void printPictures(const std::vector<ReadPicture>& pictures, const MediaFile& file,
+void printPictures(const std::vector<FrameText>& pictures, const MediaFile& file,
                    const std::string& path, std::optional<double> at, bool json) {
   const bool video = file.kind == MediaKind::video;
   if (json) {
     auto list = nlohmann::json::array();
-    for (const ReadPicture& picture : pictures) {
+    for (const FrameText& picture : pictures) {
       list.push_back({{"time", picture.time},
                       {"timecode", timecode(picture.time)},
                       {"capped", picture.text.capped},
@@ -43,7 +35,7 @@ void printPictures(const std::vector<ReadPicture>& pictures, const MediaFile& fi
     return;
   }
   std::size_t lines = 0;
-  for (const ReadPicture& picture : pictures) {
+  for (const FrameText& picture : pictures) {
     for (const TextLine& line : picture.text.lines) {
       const std::string when = video ? timecode(picture.time) + "  " : "";
       std::printf("%s%s\n", when.c_str(), printable(line.text).c_str());
@@ -80,18 +72,11 @@ int Commands::text(const Options& options) {
     throw Error("The text in " + printable(path.string()) +
                 " has not been read yet: 'quillmere-cli index' reads it.");
   }
-  std::vector<ReadPicture> pictures;
-  for (const Library::StageRow& row : library_->stageRows(file->id, Library::textStage))
-    pictures.push_back({row.time, PictureText::decoded(row.data)});
+  std::vector<FrameText> pictures = FrameText::ofFile(*library_, file->id);
   // At a second: the stored frame nearest it, which holds no row when no text was found in it.
   std::optional<double> at;
-  const std::vector<double> times = library_->frameTimes(file->id);
-  if (seconds && !times.empty()) {
-    at = *std::min_element(times.begin(), times.end(), [&](double a, double b) {
-      return std::abs(a - *seconds) < std::abs(b - *seconds);
-    });
-    std::erase_if(pictures, [&](const ReadPicture& picture) { return picture.time != *at; });
-  }
+  if (seconds) at = FrameText::nearestFrame(*library_, file->id, *seconds);
+  if (at) std::erase_if(pictures, [&](const FrameText& picture) { return picture.time != *at; });
   printPictures(pictures, *file, location(*file).string(), at, options.json);
   return 0;
 }

@@ -14,6 +14,7 @@
 #include "ModelDownloads.h"
 #include "SerialQueue.h"
 #include "Thumbnails.h"
+#include "engine/TextReading.h"
 #include "model/Embedder.h"
 #include "platform/PowerMonitor.h"
 #include "scan/FrameSampler.h"
@@ -139,6 +140,11 @@ void AppModel::startEngine() {
     indexer_ = std::make_unique<Indexer>(*library_, *embedder_,
                                          Indexer::Policy{FrameSampler::VideoPlan{}}, conditions);
     wireIndexer();
+    // Opened whatever the setting, so that switching it on later reads at once.
+    const auto reading = TextReading::open(true, setup_.textModelDirectory);
+    reading.addTo(*indexer_);
+    indexer_->switchStage(Library::textStage, indexing_->readsText());
+    indexing_->setTextReading(reading.state());
   }
   searchQueue_->post([embedder = embedder_.get()] {
     try {

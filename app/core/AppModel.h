@@ -79,6 +79,8 @@ class AppModel : public QObject {
     std::shared_ptr<const SystemConditions> conditions;
     // Where the mount table and drive names are read.
     std::filesystem::path systemRoot = "/";
+    // The text model; default: TextReading's ($QUILLMERE_TEXT_MODEL_DIR or the resources).
+    std::optional<std::filesystem::path> textModelDirectory;
     // Where an older library is upgraded and opened; default: the model's search queue. It
     // must outlive the model (the window snapshots hold one to show the upgrade under way).
     SerialQueue* upgradeQueue = nullptr;

@@ -4,6 +4,7 @@
 #include "IndexingStatus.h"
 
 #include <QLocale>
+#include <QSettings>
 #include <QVariantMap>
 #include <algorithm>
 #include <vector>
@@ -28,6 +29,40 @@ void IndexingStatus::attach(Library* library, Indexer* indexer) {
   library_ = library;
   indexer_ = indexer;
   emit changed();
+}
+
+void IndexingStatus::setTextReading(TextReading::State state) {
+  textReading_ = state;
+  emit readsTextChanged();
+}
+
+bool IndexingStatus::readsText() const {
+  return QSettings().value(readsTextKey, true).toBool();
+}
+
+void IndexingStatus::setReadsText(bool on) {
+  if (on == readsText()) return;
+  QSettings().setValue(readsTextKey, on);
+  if (indexer_) {
+    indexer_->switchStage(Library::textStage, on);
+    // Switched on, a run reads the files indexed meanwhile.
+    if (on) indexer_->run(std::vector<std::int64_t>{});
+  }
+  emit readsTextChanged();
+}
+
+QString IndexingStatus::textNote() const {
+  if (!readsText()) return {};
+  switch (textReading_) {
+    case TextReading::State::noModel:
+      return tr("Text in pictures is not read: no text model is installed.");
+    case TextReading::State::modelDamaged:
+      return tr("Text in pictures is not read: the text model is damaged.");
+    case TextReading::State::on:
+    case TextReading::State::off:
+      break;
+  }
+  return {};
 }
 
 void IndexingStatus::setProgress(const Indexer::Progress& progress) {

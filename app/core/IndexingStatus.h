@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVariantList>
 
+#include "engine/TextReading.h"
 #include "indexer/Indexer.h"
 
 namespace quillmere {
@@ -49,6 +50,11 @@ class IndexingStatus : public QObject {
   Q_PROPERTY(QString summary READ summary NOTIFY changed)
   // Why the last run stopped before its files were done (the library refused its writes).
   Q_PROPERTY(bool stopped READ stopped NOTIFY changed)
+  // Whether indexing reads the text in pictures; kept across starts. Switching it off keeps
+  // what was read.
+  Q_PROPERTY(bool readsText READ readsText WRITE setReadsText NOTIFY readsTextChanged)
+  // Why no text is read although reading is on (no model, or a damaged one); else empty.
+  Q_PROPERTY(QString textNote READ textNote NOTIFY readsTextChanged)
 
  public:
   enum class Phase { Idle, Scanning, Indexing, Paused };
@@ -62,12 +68,16 @@ class IndexingStatus : public QObject {
       "Another Quillmere process is indexing this library. You can search; new files "
       "are indexed when Quillmere is opened again after it ends.");
 
+  static constexpr const char* readsTextKey = "indexing/readsText";
+
   // Reads the totals from folders.
   explicit IndexingStatus(FolderModel& folders, QObject* parent = nullptr);
 
   // The library and its indexer once opened; no indexer while another process writes.
   void attach(Library* library, Indexer* indexer);
   void setProgress(const Indexer::Progress& progress);
+  // What opening the text model gave, for textNote.
+  void setTextReading(TextReading::State state);
   const Indexer::Progress& progress() const { return progress_; }
 
   Phase phase() const;
@@ -92,6 +102,9 @@ class IndexingStatus : public QObject {
   QString readOnlyText() const;
   QString summary() const;
   bool stopped() const { return progress_.problem.has_value(); }
+  bool readsText() const;
+  void setReadsText(bool on);
+  QString textNote() const;
 
   // The failed files by path, the first failedListLimit: maps of relPath and error.
   Q_INVOKABLE QVariantList failedFiles() const;
@@ -109,12 +122,14 @@ class IndexingStatus : public QObject {
 
  signals:
   void changed();
+  void readsTextChanged();
 
  private:
   FolderModel& folders_;
   Library* library_ = nullptr;
   Indexer* indexer_ = nullptr;
   Indexer::Progress progress_;
+  TextReading::State textReading_ = TextReading::State::off;
 };
 
 }  // namespace quillmere

@@ -96,6 +96,10 @@ void PreviewFacts::announce() {
   }
 }
 
+QVariantList PreviewFacts::foundLines() const {
+  return result_ ? ResultListModel::lineList(result_->foundText.lines) : QVariantList();
+}
+
 QString PreviewFacts::name() const {
   return result_ ? QString::fromStdString(result_->file.name()) : QString();
 }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QUrl>
 #include <QVariant>
+#include <QVariantList>
 #include <optional>
 
 #include "search/SearchResult.h"
@@ -55,6 +56,9 @@ class PreviewFacts : public QObject {
   Q_PROPERTY(QString matchWords READ matchWords NOTIFY matchWordsChanged)
   // The note under the buttons while the folder is not reachable; empty otherwise.
   Q_PROPERTY(QString offlineNote READ offlineNote NOTIFY offlineNoteChanged)
+  // The lines read in the frame that hold the query's words, as ResultListModel::lineList
+  // gives them; empty unless the result was found by its text.
+  Q_PROPERTY(QVariantList foundLines READ foundLines NOTIFY foundLinesChanged)
 
  public:
   explicit PreviewFacts(QObject* parent = nullptr);
@@ -84,6 +88,7 @@ class PreviewFacts : public QObject {
   QString takenText() const;
   QString matchWords() const;
   QString offlineNote() const;
+  QVariantList foundLines() const;
   // The frame id step rows away in the results, kept within the list; null when none is shown.
   Q_INVOKABLE QVariant neighbour(int step) const;
 
@@ -118,6 +123,7 @@ class PreviewFacts : public QObject {
   void takenTextChanged();
   void matchWordsChanged();
   void offlineNoteChanged();
+  void foundLinesChanged();
 
  private:
   void follow(QAbstractItemModel* list);

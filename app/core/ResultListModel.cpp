@@ -2,6 +2,9 @@
 // ResultListModel: the rows and their roles, and applying a re-run as the fewest moves.
 #include "ResultListModel.h"
 
+#include <QPointF>
+#include <QStringList>
+#include <QVariantMap>
 #include <algorithm>
 #include <numeric>
 #include <utility>
@@ -42,6 +45,12 @@ std::vector<bool> longestIncreasing(const std::vector<int>& values) {
   return members;
 }
 
+QString foundText(const std::vector<TextLine>& lines) {
+  QStringList texts;
+  for (const TextLine& line : lines) texts.push_back(QString::fromStdString(line.text));
+  return texts.join(u'\n');
+}
+
 }  // namespace
 
 ResultListModel::ResultListModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -80,6 +89,12 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
       return video ? QString::fromStdString(shortTimecode(openTime(result))) : QString();
     case OfflineNoteRole:
       return offlineNote_ ? offlineNote_(result.file) : QString();
+    case FoundByTextRole:
+      return result.foundByText();
+    case FoundTextRole:
+      return foundText(result.foundText.lines);
+    case FoundLinesRole:
+      return lineList(result.foundText.lines);
     default:
       return {};
   }
@@ -96,7 +111,20 @@ QHash<int, QByteArray> ResultListModel::roleNames() const {
           {ScoreRole, "score"},
           {ProbabilityRole, "probability"},
           {OpenTimecodeRole, "openTimecode"},
-          {OfflineNoteRole, "offlineNote"}};
+          {OfflineNoteRole, "offlineNote"},
+          {FoundByTextRole, "foundByText"},
+          {FoundTextRole, "foundText"},
+          {FoundLinesRole, "foundLines"}};
+}
+
+QVariantList ResultListModel::lineList(const std::vector<TextLine>& lines) {
+  QVariantList list;
+  for (const TextLine& line : lines) {
+    QVariantList box;
+    for (const TextLine::Point& point : line.box) box.push_back(QPointF(point.x, point.y));
+    list.push_back(QVariantMap{{"text", QString::fromStdString(line.text)}, {"box", box}});
+  }
+  return list;
 }
 
 int ResultListModel::rowOf(qint64 frameID) const {

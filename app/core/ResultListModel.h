@@ -7,6 +7,7 @@
 
 #include <QAbstractListModel>
 #include <QString>
+#include <QVariantList>
 #include <functional>
 #include <map>
 #include <optional>
@@ -34,6 +35,9 @@ class ResultListModel : public QAbstractListModel {
     ProbabilityRole,
     OpenTimecodeRole,  // the short time code of the opening time (refined when known)
     OfflineNoteRole,   // "On <drive> — not connected" while the folder is offline, else empty
+    FoundByTextRole,   // the query's words are written in the frame
+    FoundTextRole,     // the lines holding them, one a line of text
+    FoundLinesRole,    // the same as maps of text and box (four points, normalised)
   };
   Q_ENUM(Role)
 
@@ -62,6 +66,8 @@ class ResultListModel : public QAbstractListModel {
   // Where the offline notes come from; offlineChanged() when what they say may have changed.
   void setOfflineNote(OfflineNote note);
   void offlineChanged();
+  // Lines as the views draw them: maps of text and box, a list of four QPointF.
+  static QVariantList lineList(const std::vector<TextLine>& lines);
   // Replaces the list. Rows of frames in both lists are moved and updated rather than made
   // again; the model is reset only when a list names a frame twice.
   void setResults(std::vector<SearchResult> results);

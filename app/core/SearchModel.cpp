@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QLocale>
 #include <QSettings>
+#include <QStringList>
 #include <algorithm>
 #include <set>
 #include <span>
@@ -17,6 +18,7 @@
 #include "OfflineNotes.h"
 #include "SerialQueue.h"
 #include "core/CaptureTime.h"
+#include "index/FrameText.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
 #include "scan/Timecode.h"
@@ -340,12 +342,12 @@ SearchModel::SearchAnswer SearchModel::computeSearch(const SearchJob& job) {
   SearchAnswer answer;
   try {
     // Text goes through the engine's rule for several terms ("beach + sunset - people"), a
-    // picture searched by being one more term.
+    // picture searched by being one more term; the text also finds the words read in pictures.
     answer.vector = engine_->queryVector(
         job.text,
         job.imageQuery ? std::span<const float>(job.imageQuery->vector) : std::span<const float>());
     if (!answer.vector.empty()) {
-      answer.results = engine_->search(answer.vector, job.filter, resultLimit).results;
+      answer.results = engine_->search(answer.vector, job.text, job.filter, resultLimit).results;
     }
   } catch (const QueryTerms::Failure& failure) {
     answer.failure = queryFailure(failure).toStdString();
@@ -458,6 +460,8 @@ double SearchModel::openTime(const SearchResult& result) const {
 void SearchModel::refineSelection() {
   const auto result = selectedResult();
   if (!result || result->file.kind != MediaKind::video) return;
+  // A moment found by its text opens at the frame the words were read in.
+  if (result->foundByText()) return;
   if (exactTimes().contains(result->frameID)) return;
   const auto location = folders_.filePath(result->file);
   if (!location || !lastQueryVector_ || !engine_) return;
@@ -567,6 +571,20 @@ QUrl SearchModel::fileUrl(qint64 frameID) const {
   if (!row) return {};
   const auto path = folders_.filePath(results_->results()[*row].file);
   return path ? QUrl::fromLocalFile(QString::fromStdString(path->string())) : QUrl();
+}
+
+QString SearchModel::readText(qint64 frameID) const {
+  const auto row = results_->row(frameID);
+  if (!row || !library_) return {};
+  const auto& result = results_->results()[*row];
+  QStringList lines;
+  try {
+    for (const TextLine& line : FrameText::near(*library_, result.file.id, result.time).text.lines)
+      lines.push_back(QString::fromStdString(line.text));
+  } catch (const std::exception&) {
+    // The preview goes on without the text; the next search reads the library again.
+  }
+  return lines.join(u'\n');
 }
 
 QString SearchModel::openTimecode(qint64 frameID, bool full) const {

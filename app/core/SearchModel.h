@@ -179,6 +179,9 @@ class SearchModel : public QObject {
 
   // The result's file, or an empty URL while its folder is offline.
   Q_INVOKABLE QUrl fileUrl(qint64 frameID) const;
+  // Every line read in a listed result's frame, one a line; empty when none was read, the
+  // frame is not listed or the library cannot be read.
+  Q_INVOKABLE QString readText(qint64 frameID) const;
   // A listed video result's opening time (refined when known) as "1:15", or with full
   // "00:01:15"; empty for a photo or a frame not listed.
   Q_INVOKABLE QString openTimecode(qint64 frameID, bool full) const;

@@ -143,11 +143,53 @@ Control {
         color: palette.mid
 
         PictureBox {
+            id: picture
             anchors.fill: parent
             app: root.app
             frameId: root.facts.shownFrameId
             sharp: true
             time: root.facts.isVideo ? root.facts.openTime : null
+        }
+
+        // The lines that hold the query's words, outlined where they stand in the picture:
+        // each box's top edge gives its length and slant, its left edge its height.
+        Repeater {
+            objectName: "foundBoxes"
+            model: root.player || root.drawingRegion || !picture.hasPicture
+                   ? [] : root.facts.foundLines
+            delegate: Rectangle {
+                required property var modelData
+                readonly property rect area: picture.paintedRect
+                readonly property var corners: modelData.box.map(
+                    p => Qt.point(area.x + p.x * area.width, area.y + p.y * area.height))
+                readonly property real across: Math.hypot(corners[1].x - corners[0].x,
+                                                          corners[1].y - corners[0].y)
+                readonly property real down: Math.hypot(corners[3].x - corners[0].x,
+                                                        corners[3].y - corners[0].y)
+                // A little room around the words, so the outline does not cover them.
+                readonly property real room: 3
+                x: corners[0].x - room
+                y: corners[0].y - room
+                width: across + 2 * room
+                height: down + 2 * room
+                transformOrigin: Item.TopLeft
+                rotation: Math.atan2(corners[1].y - corners[0].y,
+                                     corners[1].x - corners[0].x) * 180 / Math.PI
+                radius: 3
+                color: Qt.rgba(1, 0.84, 0, 0.18)
+                border.width: 2
+                border.color: "#ffd200"
+                Accessible.ignored: true
+                // A dark rim, so that the outline shows on light pictures too.
+                Rectangle {
+                    anchors.fill: parent
+                    anchors.margins: -1
+                    radius: 4
+                    color: "transparent"
+                    border.width: 1
+                    border.color: Qt.rgba(0, 0, 0, 0.55)
+                }
+            }
         }
     }
 

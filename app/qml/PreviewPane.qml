@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The preview column: the selected result's picture or inline player, its name and time,
-// the actions on it, and a few facts about the file.
+// the actions on it, the text read in it, and a few facts about the file.
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -216,6 +216,39 @@ Item {
                     wrapMode: Text.Wrap
                     color: palette.placeholderText
                     font.pixelSize: 12
+                }
+            }
+
+            // What was read in the picture, to select and copy.
+            ColumnLayout {
+                objectName: "readText"
+                Layout.fillWidth: true
+                readonly property string text: root.app.search.readText(root.facts.shownFrameId)
+                visible: text !== ""
+                spacing: 4
+                Label {
+                    text: qsTr("Text in the Picture")
+                    font.pixelSize: 12
+                    font.weight: Font.DemiBold
+                    color: palette.placeholderText
+                }
+                TextEdit {
+                    objectName: "readTextLines"
+                    Layout.fillWidth: true
+                    text: parent.text
+                    textFormat: TextEdit.PlainText
+                    readOnly: true
+                    selectByMouse: true
+                    selectByKeyboard: true
+                    activeFocusOnPress: true
+                    wrapMode: TextEdit.Wrap
+                    font.pixelSize: 13
+                    color: palette.text
+                    selectionColor: palette.highlight
+                    selectedTextColor: palette.highlightedText
+                    Accessible.role: Accessible.EditableText
+                    Accessible.name: qsTr("Text read in the picture")
+                    Accessible.readOnly: true
                 }
             }
 

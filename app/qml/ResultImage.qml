@@ -19,6 +19,7 @@ Item {
     property bool fit: false
     readonly property bool hasPicture: picture.hasPicture
     readonly property bool showsSharp: picture.showsSharp
+    readonly property rect paintedRect: picture.paintedRect
 
     SystemPalette {
         id: colours

@@ -119,6 +119,7 @@ void ResultPicture::setFit(bool fit) {
   fit_ = fit;
   imageChanged_ = true;  // another part of the picture is drawn
   emit fitChanged();
+  emit paintedRectChanged();
   update();
 }
 
@@ -139,7 +140,18 @@ void ResultPicture::geometryChange(const QRectF& newGeometry, const QRectF& oldG
   if (newGeometry.size() != oldGeometry.size()) {
     scheduleRestart();
     update();
+    emit paintedRectChanged();
   }
+}
+
+QRectF ResultPicture::paintedRect() const {
+  const QRectF bounds = boundingRect();
+  if (image_.isNull() || bounds.isEmpty()) return bounds;
+  const QSizeF size =
+      QSizeF(image_.size())
+          .scaled(bounds.size(), fit_ ? Qt::KeepAspectRatio : Qt::KeepAspectRatioByExpanding);
+  return QRectF(bounds.x() + (bounds.width() - size.width()) / 2,
+                bounds.y() + (bounds.height() - size.height()) / 2, size.width(), size.height());
 }
 
 void ResultPicture::itemChange(ItemChange change, const ItemChangeData& value) {
@@ -203,6 +215,7 @@ void ResultPicture::show(const QImage& image, bool sharp) {
   showsSharp_ = sharp && !image.isNull();
   imageChanged_ = true;
   emit pictureChanged();
+  emit paintedRectChanged();
   update();
 }
 

@@ -39,6 +39,9 @@ class ResultPicture : public QQuickItem {
   Q_PROPERTY(bool showsSharp READ showsSharp NOTIFY pictureChanged)
   // The longest side of the picture shown, in pixels (0 without one).
   Q_PROPERTY(int pictureSize READ pictureSize NOTIFY pictureChanged)
+  // Where the whole picture stands in the item (past its edges when cropped), for marks drawn
+  // over it; the item's bounds without a picture.
+  Q_PROPERTY(QRectF paintedRect READ paintedRect NOTIFY paintedRectChanged)
 
  public:
   explicit ResultPicture(QQuickItem* parent = nullptr);
@@ -59,6 +62,7 @@ class ResultPicture : public QQuickItem {
   bool hasPicture() const { return !image_.isNull(); }
   bool showsSharp() const { return showsSharp_; }
   int pictureSize() const { return std::max(image_.width(), image_.height()); }
+  QRectF paintedRect() const;
 
   // The longest side asked of a sharp picture for this many device pixels: rounded up to a
   // step, so that small changes of size reuse one picture.
@@ -72,6 +76,7 @@ class ResultPicture : public QQuickItem {
   void timeChanged();
   void fitChanged();
   void pictureChanged();
+  void paintedRectChanged();
 
  protected:
   QSGNode* updatePaintNode(QSGNode* node, UpdatePaintNodeData* data) override;

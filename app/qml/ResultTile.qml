@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One result in the grid: its picture, the video badge with the opening time, the badge of
-// an offline drive, and the file name.
+// an offline drive, the badge of a result found by the text in it, and the file name.
 import QtQuick
 import QtQuick.Controls
 import Quillmere
@@ -17,6 +17,8 @@ Item {
     property string badgeTime: timecode
     // "On <drive> — not connected" while the file's folder is offline.
     property string offlineNote: ""
+    // The query's words are written in the picture.
+    property bool foundByText: false
     property real imageWidth: width
     // The colour behind the tile, painted over the picture's corners to round them.
     property color cornerColor: palette.window
@@ -35,6 +37,8 @@ Item {
     // The name goes in last, so that a "%1" in it stays as written.
     //: %2 is the file's name, %1 the time of the moment in it
     Accessible.name: isVideo ? qsTr("%2, at %1").arg(timecode).arg(name) : name
+    Accessible.description: foundByText ? textBadgeTip : ""
+    readonly property string textBadgeTip: qsTr("Found by the text in it")
 
     Item {
         id: picture
@@ -109,6 +113,39 @@ Item {
                     font.pixelSize: 11
                     font.weight: Font.DemiBold
                     font.family: "monospace"
+                }
+            }
+        }
+
+        // Found by its text: made only then, like the offline badge.
+        Loader {
+            anchors.left: parent.left
+            anchors.bottom: parent.bottom
+            anchors.margins: 6
+            active: root.foundByText
+            sourceComponent: Rectangle {
+                objectName: "textBadge"
+                width: textLabel.implicitWidth + 12
+                height: textLabel.implicitHeight + 6
+                radius: 4
+                color: Qt.rgba(0, 0, 0, 0.62)
+                Accessible.role: Accessible.StaticText
+                Accessible.name: root.textBadgeTip
+                Text {
+                    id: textLabel
+                    anchors.centerIn: parent
+                    //: The badge of a result whose picture holds the words searched for
+                    text: qsTr("Text")
+                    textFormat: Text.PlainText
+                    color: "white"
+                    font.pixelSize: 11
+                    font.weight: Font.DemiBold
+                }
+                HoverHandler { id: textHover }
+                PlainToolTip {
+                    objectName: "textTip"
+                    visible: textHover.hovered
+                    text: root.textBadgeTip
                 }
             }
         }

@@ -149,6 +149,7 @@ GridView {
         badgeTime: model.openTimecode
         cornerColor: grid.palette.window
         offlineNote: model.offlineNote
+        foundByText: model.foundByText
         onClicked: {
             grid.app.search.selection = frameId
             grid.forceActiveFocus()

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The settings window: the folders Quillmere indexes, what it keeps about them (and erasing
-// it), and the search model in use.
+// it), the search model in use, and reading the text in pictures.
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Dialogs
@@ -11,7 +11,7 @@ ApplicationWindow {
     id: window
 
     property AppModel app
-    // The tab shown: 0 Folders, 1 Privacy, 2 Model.
+    // The tab shown: 0 Folders, 1 Privacy, 2 Model, 3 Text.
     property alias currentTab: tabs.currentIndex
     // The erase confirmation, for the snapshots.
     readonly property Dialog confirmation: confirm
@@ -59,6 +59,10 @@ ApplicationWindow {
         }
         TabButton {
             text: qsTr("Model")
+        }
+        TabButton {
+            //: The settings tab about reading the text in pictures
+            text: qsTr("Text")
         }
     }
 
@@ -446,6 +450,47 @@ ApplicationWindow {
                         }
                     }
                 }
+            }
+        }
+        // Text
+        ColumnLayout {
+            spacing: 10
+
+            Switch {
+                id: readsText
+                objectName: "readsText"
+                Layout.fillWidth: true
+                text: qsTr("Read text in pictures")
+                checked: window.app !== null && window.app.indexing.readsText
+                onToggled: window.app.indexing.readsText = checked
+                Accessible.name: text
+                Accessible.description: explanation.text
+            }
+            Label {
+                id: explanation
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
+                text: qsTr("Quillmere reads the words in photos and video moments, so that typing them finds the picture. Switched off, it reads no more, and keeps what it has read.")
+            }
+            Label {
+                objectName: "textLanguages"
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
+                color: palette.placeholderText
+                text: qsTr("Reads English and Chinese, and a few accented letters (é, è, ä, ü); not ö, ñ, ç, ß, ø, å, € or £.")
+            }
+            Label {
+                objectName: "textNote"
+                Layout.fillWidth: true
+                visible: text !== ""
+                text: window.app ? window.app.indexing.textNote : ""
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                // A lighter red on a dark window, to stay readable.
+                color: palette.window.hslLightness < 0.5 ? "#ff8a80" : "#c5221f"
+            }
+            Item {
+                Layout.fillHeight: true
             }
         }
     }

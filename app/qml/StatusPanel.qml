@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the indexer is doing: up to date, looking for new files, indexing with its progress
-// and time left, or paused and why; the failed files and the read-only notice.
+// and time left, or paused and why; the failed files, the read-only notice, and why no text
+// is read.
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Controls.impl
@@ -22,6 +23,18 @@ ColumnLayout {
         Layout.fillWidth: true
         visible: panel.status.readOnly
         text: panel.status.readOnlyText
+        textFormat: Text.PlainText
+        wrapMode: Text.Wrap
+        font.pointSize: panel.captionSize
+        opacity: 0.7
+    }
+
+    // Indexing goes on without text: why, while it lasts.
+    Label {
+        objectName: "textNote"
+        Layout.fillWidth: true
+        visible: text !== ""
+        text: panel.status.textNote
         textFormat: Text.PlainText
         wrapMode: Text.Wrap
         font.pointSize: panel.captionSize

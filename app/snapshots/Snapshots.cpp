@@ -148,6 +148,34 @@ std::optional<std::int64_t> firstOther(AppModel& model, MediaKind kind) {
   return std::nullopt;
 }
 
+// A photo of a station sign, for the text read in pictures: painted here, as the installed
+// samples hold no words.
+void paintSign(const fs::path& file) {
+  QImage picture(1200, 800, QImage::Format_RGB32);
+  QPainter painter(&picture);
+  painter.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient sky(0, 0, 0, 800);
+  sky.setColorAt(0, QColor(0x8f, 0xb8, 0xde));
+  sky.setColorAt(1, QColor(0x4a, 0x5d, 0x6e));
+  painter.fillRect(picture.rect(), sky);
+  painter.fillRect(QRect(0, 620, 1200, 180), QColor(0x3a, 0x3a, 0x3c));
+  painter.fillRect(QRect(590, 470, 20, 150), QColor(0x22, 0x22, 0x24));
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0x0b, 0x3d, 0x91));
+  painter.drawRoundedRect(QRect(200, 150, 800, 320), 24, 24);
+  painter.setPen(Qt::white);
+  QFont font("DejaVu Sans");
+  font.setBold(true);
+  font.setPixelSize(96);
+  painter.setFont(font);
+  painter.drawText(QRect(200, 180, 800, 130), Qt::AlignCenter, "PLATFORM 7");
+  font.setPixelSize(64);
+  painter.setFont(font);
+  painter.drawText(QRect(200, 320, 800, 110), Qt::AlignCenter, "DEPARTURES");
+  painter.end();
+  picture.save(QString::fromStdString(file.string()), "JPG", 92);
+}
+
 // A copy of the library as the first schema kept it: each thumbnail in its frame's row.
 void makeOlder(const fs::path& library, const fs::path& older) {
   for (const char* suffix : {"", "-wal"}) {
@@ -201,6 +229,7 @@ QStringList Snapshots::stateNames() {
           "main-region-query",
           "preview-region",
           "main-nothing-matches",
+          "main-found-by-text",
           "sidebar-paused-power-saver",
           "sidebar-paused-hot",
           "sidebar-paused-user",
@@ -214,6 +243,8 @@ QStringList Snapshots::stateNames() {
           "settings-privacy",
           "settings-model",
           "settings-model-downloading",
+          "settings-text",
+          "settings-text-no-model",
           "player-window"};
 }
 
@@ -280,6 +311,7 @@ bool Snapshots::makeSample() {
   for (const char* clip : {"grey-then-red.mp4", "green-then-blue.mp4"}) {
     fs::copy_file(samples / clip, sample_->media / "Videos" / clip);
   }
+  paintSign(sample_->media / "Station.jpg");
   // Enough clips that the busy folder is still at work through the sidebar's paused states.
   for (int i = 0; i < 96; ++i) {
     const auto name = (i % 2 ? "green-then-blue.mp4" : "grey-then-red.mp4");
@@ -320,7 +352,7 @@ void Snapshots::indexSample() {
         return model->folders()->totalFiles() > 0 && model->folders()->totalPending() == 0 &&
                model->progress().phase.kind == Indexer::Phase::Kind::idle;
       },
-      120000);
+      300000);
   if (!indexed) std::fprintf(stderr, "snapshots: the sample was not indexed in time\n");
   model.reset();
   // The holiday photos' drive is unplugged.
@@ -521,6 +553,12 @@ void Snapshots::mainWindow() {
   model->search()->setFolderFilter(sample_->emptyRoot);
   search(*model, "a lighthouse by the sea");
   shoot("Main.qml", *model, "main-nothing-matches", {}, textOnly);
+  // The words of the station's sign: found by its text, outlined in the preview.
+  model->search()->setFolderFilter(std::nullopt);
+  search(*model, "platform departures");
+  if (const auto& results = model->search()->results()->results(); !results.empty())
+    model->search()->select(results.front().frameID);
+  shootMain(*model, "main-found-by-text");
 }
 
 std::unique_ptr<AppModel> Snapshots::sidebar() {
@@ -599,6 +637,17 @@ void Snapshots::settingsWindow(AppModel& model) {
       },
       textOnly);
   model.downloads()->show(model.downloads()->offerId(), -1);
+  auto textTab = [](QQuickWindow& window) { window.setProperty("currentTab", 3); };
+  shoot("SettingsWindow.qml", model, "settings-text", textTab, textOnly);
+  {
+    // No text model where the application looks for it.
+    const fs::path root = temp_.path().toStdString();
+    auto setup = this->setup(root / "No Text.sqlite");
+    setup.textModelDirectory = root / "No Text Model";
+    AppModel withoutText(setup);
+    settle(300);
+    shoot("SettingsWindow.qml", withoutText, "settings-text-no-model", textTab, textOnly);
+  }
   // The last folder chosen, then the first removed: the choice stays on its folder. Once
   // for both palettes.
   std::optional<std::int64_t> chosen;

@@ -954,6 +954,14 @@
         <source>Choose a part of the picture to search by</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Text in the Picture</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Text read in the picture</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ReadyView</name>
@@ -1002,6 +1010,15 @@
     <message>
         <source>%2, at %1</source>
         <extracomment>%2 is the file&apos;s name, %1 the time of the moment in it</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Found by the text in it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <extracomment>The badge of a result whose picture holds the words searched for</extracomment>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1209,6 +1226,23 @@
     </message>
     <message>
         <source>Remove Partial Download</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <extracomment>The settings tab about reading the text in pictures</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Read text in pictures</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quillmere reads the words in photos and video moments, so that typing them finds the picture. Switched off, it reads no more, and keeps what it has read.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Reads English and Chinese, and a few accented letters (é, è, ä, ü); not ö, ñ, ç, ß, ø, å, € or £.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1546,6 +1580,14 @@
             <numerusform>%1 %Ln file waits to be indexed.</numerusform>
             <numerusform>%1 %Ln files wait to be indexed.</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Text in pictures is not read: no text model is installed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Text in pictures is not read: the text model is damaged.</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 <context>

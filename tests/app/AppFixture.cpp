@@ -3,9 +3,11 @@
 
 #include <QAccessible>
 #include <QQuickItem>
+#include <QSettings>
 #include <algorithm>
 #include <set>
 
+#include "IndexingStatus.h"
 #include "LibrarySettings.h"
 #include "platform/PowerMonitor.h"
 #include "support/LibraryTestAccess.h"
@@ -43,6 +45,8 @@ void AppTest::SetUp() {
   ASSERT_FALSE(photos.empty()) << "no wallpaper photos under /usr/share/backgrounds/mate";
   temp = std::make_unique<TempDirectory>();
   std::filesystem::create_directories(systemRoot() / "machine");
+  // Each test starts with the text switch as a new user finds it.
+  QSettings().remove(IndexingStatus::readsTextKey);
 }
 
 void AppTest::TearDown() {
@@ -57,6 +61,8 @@ AppModel::Setup AppTest::setup() const {
   AppModel::Setup setup;
   setup.modelDirectory = modelDirectory();
   setup.libraryPath = temp->path() / "Library.sqlite";
+  // No text model unless a test gives one: reading every photo's text would slow every test.
+  setup.textModelDirectory = temp->path() / "no-text-model";
   setup.conditions = std::make_shared<PowerMonitor>(systemRoot() / "machine");
   setup.systemRoot = systemRoot();
   return setup;

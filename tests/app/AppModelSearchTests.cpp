@@ -10,6 +10,10 @@
 #include <random>
 #include <set>
 
+#include <QSettings>
+
+#include "IndexingStatus.h"
+#include "ResultListModel.h"
 #include "SerialQueue.h"
 
 #include "AppFixture.h"
@@ -524,6 +528,53 @@ TEST_F(SearchConcurrency, TextGoesThroughTheTermRuleAndOnlyMinusesAreExplained) 
   EXPECT_EQ(model().notice().toStdString(),
             "A query needs something to look for: add a term without a minus.");
   EXPECT_EQ(model().search()->results()->results(), red);
+}
+
+// Reading switched off reads nothing and says nothing; switched on (kept across starts) the
+// next run reads the photo, and the words find it with its lines in the model's roles.
+TEST_F(SearchConcurrency, TheTextSwitchPersistsAndResultsFoundByTextCarryTheirLines) {
+  const auto folder = makeFolder("Signs");
+  writeWordsPhoto(folder / "sign.jpg", "PLATFORM 7 DEPARTURES");
+  addPhotos(folder, 2);
+  auto withText = setup();
+  withText.textModelDirectory = std::filesystem::path(QUILLMERE_RESOURCES_DIR) / "TextModel";
+  model_ = std::make_unique<AppModel>(withText);
+  auto& status = *model().indexing();
+  status.setReadsText(false);
+  EXPECT_FALSE(QSettings().value(IndexingStatus::readsTextKey).toBool());
+  EXPECT_EQ(status.textNote(), "");
+  addIndexed(folder);
+  const auto files = model().library()->allFiles();
+  const auto sign = *std::find_if(files.begin(), files.end(),
+                                  [](const MediaFile& file) { return file.relPath == "sign.jpg"; });
+  EXPECT_TRUE(model().library()->stageRows(sign.id, Library::textStage).empty());
+
+  status.setReadsText(true);
+  waitIdle();
+  ASSERT_FALSE(model().library()->stageRows(sign.id, Library::textStage).empty());
+  search("platform");
+  const auto* results = model().search()->results();
+  ASSERT_GT(results->rowCount(), 0);
+  const auto top = results->index(0);
+  EXPECT_EQ(results->data(top, ResultListModel::NameRole), "sign.jpg");
+  EXPECT_TRUE(results->data(top, ResultListModel::FoundByTextRole).toBool());
+  EXPECT_TRUE(results->data(top, ResultListModel::FoundTextRole).toString().contains("PLATFORM"));
+  const auto lines = results->data(top, ResultListModel::FoundLinesRole).toList();
+  ASSERT_FALSE(lines.isEmpty());
+  const auto box = lines.front().toMap()["box"].toList();
+  ASSERT_EQ(box.size(), 4);
+  EXPECT_LT(box[0].toPointF().x(), box[1].toPointF().x()) << "read left to right";
+  EXPECT_TRUE(model().search()->readText(results->frameAt(0).toLongLong()).contains("PLATFORM"));
+}
+
+TEST_F(SearchConcurrency, AMissingTextModelIsSaidWhileReadingIsOn) {
+  auto& status = *model().indexing();
+  EXPECT_TRUE(status.readsText()) << "on unless switched off";
+  EXPECT_EQ(status.textNote(), "Text in pictures is not read: no text model is installed.");
+  QSignalSpy changed(&status, &IndexingStatus::readsTextChanged);
+  status.setReadsText(false);
+  EXPECT_EQ(changed.count(), 1);
+  EXPECT_EQ(status.textNote(), "") << "nothing to say while reading is off";
 }
 
 }  // namespace
