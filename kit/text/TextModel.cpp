@@ -69,6 +69,7 @@ TextModel::TextModel(const std::filesystem::path& directory) : directory_(direct
     detector_.file = modelFile(directory, detector);
     detector_.side = detector.at("side").get<int>();
     detector_.firstLookSide = detector.value("firstLookSide", 0);
+    detector_.firstLookThreshold = detector.value("firstLookThreshold", 0.1f);
     detector_.mean = detector.at("mean").get<std::array<float, 3>>();
     detector_.std = detector.at("std").get<std::array<float, 3>>();
     detector_.threshold = detector.at("threshold").get<float>();
@@ -97,6 +98,7 @@ TextModel::TextModel(const std::filesystem::path& directory) : directory_(direct
   }
   const bool sizesFit = multipleOf32(detector_.side) &&
                         (detector_.firstLookSide == 0 || multipleOf32(detector_.firstLookSide)) &&
+                        detector_.firstLookThreshold >= 0 && detector_.firstLookThreshold < 1 &&
                         pictureSide_ >= detector_.side && detector_.maxBoxes >= 1 &&
                         classifier_.height >= 1 && classifier_.width >= 1 &&
                         recognizer_.height >= 1 && recognizer_.batch >= 1 &&
