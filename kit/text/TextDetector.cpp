@@ -202,18 +202,20 @@ TextDetector::TextDetector(const TextModel& model)
 TextDetector::Found TextDetector::detect(const Picture& picture) {
   const int longest = std::max(picture.width, picture.height);
   if (settings_.firstLookSide > 0 && longest > settings_.firstLookSide &&
-      !mayHoldText(picture, settings_.firstLookSide, settings_.firstLookThreshold))
+      !mayHoldText(picture, settings_.firstLookSide, settings_.firstLookThreshold,
+                   settings_.firstLookPixels))
     return {};
   return detect(picture, settings_.side);
 }
 
-bool TextDetector::mayHoldText(const Picture& picture, int side, float threshold) {
-  // A lone pixel is noise; a line of small text a quarter size still spans a few.
-  constexpr std::size_t fewPixels = 4;
+bool TextDetector::mayHoldText(const Picture& picture, int side, float threshold, int pixels) {
+  // Scattered pixels are the texture of a photo; a line of text, even small, makes a region.
   const Map map = probabilityMap(picture, side);
   bool seen = false;
   forEachRegion(map.probability, map.width, map.height, threshold,
-                [&](const std::vector<Point>& region) { seen |= region.size() >= fewPixels; });
+                [&](const std::vector<Point>& region) {
+                  seen |= region.size() >= static_cast<std::size_t>(pixels);
+                });
   return seen;
 }
 

@@ -3,7 +3,7 @@
 // turned into a map of text probability, whose regions become turned rectangles (the smallest
 // around each region, kept when its mean probability is high enough, grown back out by the
 // margin the model was trained to leave). A cheap first look at a small size comes first; the
-// full pass runs only where a few pixels of it passed a low threshold (it misses little, and
+// full pass runs only where a region of it passed a low threshold (it misses little, and
 // a photo without text stops there). Thread-compatible.
 #pragma once
 
@@ -37,8 +37,8 @@ class TextDetector {
   Found detect(const Picture& picture);
   // One pass with the copy's longest side at most `side` (a multiple of 32; never enlarged).
   Found detect(const Picture& picture, int side);
-  // Whether a pass at `side` finds a region of a few pixels above `threshold` anywhere.
-  bool mayHoldText(const Picture& picture, int side, float threshold);
+  // Whether a pass at `side` finds a region of `pixels` or more above `threshold` anywhere.
+  bool mayHoldText(const Picture& picture, int side, float threshold, int pixels);
 
  private:
   struct Map {

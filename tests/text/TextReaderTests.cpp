@@ -190,10 +190,10 @@ TEST_F(TextReaderTest, RefusesAMissingOrDamagedModelDirectory) {
       {"malformed description",
        [](Path d) { replaceText(d / "text-model.json", "\"name\"", "name"); }},
       {"unusable side",
-       [](Path d) { replaceText(d / "text-model.json", "\"side\": 960", "\"side\": 950"); }},
+       [](Path d) { replaceText(d / "text-model.json", "\"side\": 1280", "\"side\": 1270"); }},
       {"unusable first look threshold",
        [](Path d) {
-         replaceText(d / "text-model.json", "\"firstLookThreshold\": 0.1",
+         replaceText(d / "text-model.json", "\"firstLookThreshold\": 0.3",
                      "\"firstLookThreshold\": 1.5");
        }},
       {"no recogniser", [](Path d) { std::filesystem::remove(d / "ch_PP-OCRv4_rec_infer.onnx"); }},
