@@ -9,9 +9,10 @@
 //     pairs' ratios; and the share of the reference's lines that ours reads the same;
 //   - the detector's side length at four values, every photo given the full pass: word recall
 //     and milliseconds per photo;
-//   - the first look's side and threshold on a small grid (side 0: none): word recall, and what
-//     a photo with no text costs against one run of a ViT-B/16-sized image encoder, paired,
-//     median.
+//   - the first look's side, threshold and smallest region on a small grid (side 0: none):
+//     word recall, and what a photo with no text costs against one run of a ViT-B/16-sized
+//     image encoder, paired, median.
+// Everything runs at background priority, where our sessions' workers run.
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
 #include <vips/vips.h>

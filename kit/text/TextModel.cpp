@@ -70,7 +70,7 @@ TextModel::TextModel(const std::filesystem::path& directory) : directory_(direct
     detector_.side = detector.at("side").get<int>();
     detector_.firstLookSide = detector.value("firstLookSide", 0);
     detector_.firstLookThreshold = detector.value("firstLookThreshold", 0.3f);
-    detector_.firstLookPixels = detector.value("firstLookPixels", 32);
+    detector_.firstLookPixels = detector.value("firstLookPixels", 4);
     detector_.mean = detector.at("mean").get<std::array<float, 3>>();
     detector_.std = detector.at("std").get<std::array<float, 3>>();
     detector_.threshold = detector.at("threshold").get<float>();

@@ -29,8 +29,8 @@ class TextModel {
   struct Detector {
     std::filesystem::path file;
     int side = 1280;                  // longest side of the detector's copy, a multiple of 32
-    int firstLookSide = 640;          // the cheap pass that decides whether the full one runs
-    int firstLookPixels = 32;         // the smallest region above it that counts, in look pixels
+    int firstLookSide = 480;          // the cheap pass that decides whether the full one runs
+    int firstLookPixels = 4;          // the smallest region above it that counts, in look pixels
     float firstLookThreshold = 0.3f;  // a probability anywhere above it sends on to the full pass
     std::array<float, 3> mean{};      // per channel, in the model's channel order
     std::array<float, 3> std{};
