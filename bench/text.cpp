@@ -629,11 +629,11 @@ int main(int argc, char** argv) {
         ratiosToEncoder.push_back(blank / encoder);
       }
     }
-    const bool isDefault = look == chosen.firstLookSide && threshold == chosen.firstLookThreshold;
+    const bool isDefault = look == chosen.firstLookSide && threshold == chosen.firstLookThreshold &&
+                           pixels == chosen.firstLookPixels;
     std::printf(
-        "first look %d, threshold %.1f, %d pixels%s: word recall %.1f %% (level >= 16 px: %.1f "
-        "%%), a photo "
-        "with no text costs %.3f of one ViT-B/16 image-encoder run (median)\n",
+        "first look %d, threshold %.1f, %d pixels%s: word recall %.1f %% (level >= 16 px: "
+        "%.1f %%), a photo with no text costs %.3f of one ViT-B/16 image-encoder run (median)\n",
         look, threshold, pixels, isDefault ? " (the default)" : "", 100.0 * r.found / r.total,
         100.0 * r.levelFound / r.levelTotal, median(ratiosToEncoder));
     if (isDefault) defaultRatio = median(ratiosToEncoder);
