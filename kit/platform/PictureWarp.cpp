@@ -73,14 +73,15 @@ std::optional<Picture> PictureWarp::cut(const Picture& picture, const std::array
   Image source(vips_image_new_from_memory(picture.rgb.data(), picture.rgb.size(), picture.width,
                                           picture.height, 3, VIPS_FORMAT_UCHAR));
   if (!source) return failed();
-  VipsInterpolate* bicubic = vips_interpolate_new("bicubic");
+  // Bilinear, as the recogniser's training crops were cut.
+  VipsInterpolate* bilinear = vips_interpolate_new("bilinear");
   VipsArrayInt* area = vips_array_int_newv(4, 0, 0, nativeWidth, nativeHeight);
   VipsImage* warped = nullptr;
   const int status =
-      vips_affine(source.get(), &warped, a, b, c, d, "interpolate", bicubic, "oarea", area, "idx",
+      vips_affine(source.get(), &warped, a, b, c, d, "interpolate", bilinear, "oarea", area, "idx",
                   -corners[0].x, "idy", -corners[0].y, "extend", VIPS_EXTEND_COPY, nullptr);
   vips_area_unref(VIPS_AREA(area));
-  g_object_unref(bicubic);
+  g_object_unref(bilinear);
   if (status) return failed();
   Image strip(warped);
 

@@ -120,9 +120,9 @@ float boxScore(const std::vector<float>& map, int width, int height,
   return count == 0 ? 0.0f : static_cast<float>(sum / count);
 }
 
-// The box grown outwards by area * ratio / perimeter, with Clipper's rounded offset.
+// The box grown outwards by area * ratio / perimeter, with Clipper's rounded offset, in whole
+// map pixels (corners truncated) as the model's published post-processing does.
 std::vector<Point> unclipped(const std::array<Point, 4>& box, double ratio) {
-  constexpr double scale = 8;  // Clipper works in integers: eighths of a pixel
   double area = 0, perimeter = 0;
   for (std::size_t i = 0; i < 4; ++i) {
     const Point& a = box[i];
@@ -134,16 +134,16 @@ std::vector<Point> unclipped(const std::array<Point, 4>& box, double ratio) {
   if (perimeter == 0) return {};
   ClipperLib::Path path;
   for (const Point& p : box) {
-    path.emplace_back(static_cast<ClipperLib::cInt>(std::lround(p.x * scale)),
-                      static_cast<ClipperLib::cInt>(std::lround(p.y * scale)));
+    path.emplace_back(static_cast<ClipperLib::cInt>(p.x), static_cast<ClipperLib::cInt>(p.y));
   }
-  ClipperLib::ClipperOffset offset(2.0, 0.25 * scale);
+  ClipperLib::ClipperOffset offset;
   offset.AddPath(path, ClipperLib::jtRound, ClipperLib::etClosedPolygon);
   ClipperLib::Paths grown;
-  offset.Execute(grown, area * ratio / perimeter * scale);
+  offset.Execute(grown, area * ratio / perimeter);
   std::vector<Point> points;
   for (const auto& polygon : grown) {
-    for (const auto& p : polygon) points.push_back({p.X / scale, p.Y / scale});
+    for (const auto& p : polygon)
+      points.push_back({static_cast<double>(p.X), static_cast<double>(p.Y)});
   }
   return points;
 }
@@ -202,19 +202,24 @@ TextDetector::TextDetector(const TextModel& model)
 TextDetector::Found TextDetector::detect(const Picture& picture) {
   const int longest = std::max(picture.width, picture.height);
   if (settings_.firstLookSide > 0 && longest > settings_.firstLookSide &&
-      peakProbability(picture, settings_.firstLookSide) <= settings_.threshold)
+      !mayHoldText(picture, settings_.firstLookSide, settings_.firstLookThreshold,
+                   settings_.firstLookPixels))
     return {};
   return detect(picture, settings_.side);
 }
 
-float TextDetector::peakProbability(const Picture& picture, int side) {
-  // The look only asks whether anything is there: the cheapest reduction serves it.
-  const Map map = probabilityMap(picture, side, ImageCodec::Kernel::nearest);
-  return *std::max_element(map.probability.begin(), map.probability.end());
+bool TextDetector::mayHoldText(const Picture& picture, int side, float threshold, int pixels) {
+  // Scattered pixels are the texture of a photo; a line of text, even small, makes a region.
+  const Map map = probabilityMap(picture, side);
+  bool seen = false;
+  forEachRegion(map.probability, map.width, map.height, threshold,
+                [&](const std::vector<Point>& region) {
+                  seen |= region.size() >= static_cast<std::size_t>(pixels);
+                });
+  return seen;
 }
 
-TextDetector::Map TextDetector::probabilityMap(const Picture& picture, int side,
-                                               ImageCodec::Kernel kernel) {
+TextDetector::Map TextDetector::probabilityMap(const Picture& picture, int side) {
   // The copy's sides: the picture's, scaled so the longest fits, rounded to multiples of 32.
   const int longest = std::max(picture.width, picture.height);
   const double ratio = longest > side ? static_cast<double>(side) / longest : 1.0;
@@ -224,7 +229,8 @@ TextDetector::Map TextDetector::probabilityMap(const Picture& picture, int side,
   Map map;
   map.width = fit(picture.width);
   map.height = fit(picture.height);
-  const auto copy = ImageCodec::resize(picture, map.width, map.height, kernel);
+  // Bilinear, as the model was trained: a sharper filter moves the map's edges and the boxes.
+  const auto copy = ImageCodec::resize(picture, map.width, map.height, ImageCodec::Kernel::linear);
   if (!copy) throw std::runtime_error("The picture could not be resized for reading.");
   std::vector<float> input(static_cast<std::size_t>(3) * map.width * map.height, 0.0f);
   TextSession::write(*copy, normalisation_, input, 0, map.height, map.width);
@@ -238,33 +244,33 @@ TextDetector::Map TextDetector::probabilityMap(const Picture& picture, int side,
 }
 
 TextDetector::Found TextDetector::detect(const Picture& picture, int side) {
-  const Map map = probabilityMap(picture, side, ImageCodec::Kernel::lanczos3);
+  const Map map = probabilityMap(picture, side);
   const double scaleX = static_cast<double>(picture.width) / map.width;
   const double scaleY = static_cast<double>(picture.height) / map.height;
   Found found;
-  forEachRegion(map.probability, map.width, map.height, settings_.threshold,
-                [&](const std::vector<Point>& region) {
-                  const Rectangle tight = minimumAreaRectangle(region);
-                  if (tight.shortSide < settings_.minBoxSize) return;
-                  const float score =
-                      boxScore(map.probability, map.width, map.height, tight.corners);
-                  if (score < settings_.boxScore) return;
-                  const Rectangle grown =
-                      minimumAreaRectangle(unclipped(tight.corners, settings_.unclipRatio));
-                  if (grown.shortSide < settings_.minBoxSize + 2) return;
-                  Box box{grown.corners, score};
-                  for (Point& p : box.corners) {
-                    p.x = std::clamp(p.x * scaleX, 0.0, static_cast<double>(picture.width));
-                    p.y = std::clamp(p.y * scaleY, 0.0, static_cast<double>(picture.height));
-                  }
-                  const auto length = [](const Point& a, const Point& b) {
-                    return std::hypot(b.x - a.x, b.y - a.y);
-                  };
-                  if (length(box.corners[0], box.corners[1]) <= 3 ||
-                      length(box.corners[0], box.corners[3]) <= 3)
-                    return;
-                  found.boxes.push_back(box);
-                });
+  forEachRegion(
+      map.probability, map.width, map.height, settings_.threshold,
+      [&](const std::vector<Point>& region) {
+        const Rectangle tight = minimumAreaRectangle(region);
+        if (tight.shortSide < settings_.minBoxSize) return;
+        const float score = boxScore(map.probability, map.width, map.height, tight.corners);
+        if (score < settings_.boxScore) return;
+        const Rectangle grown =
+            minimumAreaRectangle(unclipped(tight.corners, settings_.unclipRatio));
+        if (grown.shortSide < settings_.minBoxSize + 2) return;
+        Box box{grown.corners, score};
+        for (Point& p : box.corners) {  // whole pixels, as published
+          p.x = std::clamp(std::round(p.x * scaleX), 0.0, static_cast<double>(picture.width));
+          p.y = std::clamp(std::round(p.y * scaleY), 0.0, static_cast<double>(picture.height));
+        }
+        const auto length = [](const Point& a, const Point& b) {
+          return std::hypot(b.x - a.x, b.y - a.y);
+        };
+        if (length(box.corners[0], box.corners[1]) < 4 ||
+            length(box.corners[0], box.corners[3]) < 4)
+          return;
+        found.boxes.push_back(box);
+      });
   if (found.boxes.size() > static_cast<std::size_t>(settings_.maxBoxes)) {
     std::nth_element(found.boxes.begin(), found.boxes.begin() + settings_.maxBoxes,
                      found.boxes.end(),

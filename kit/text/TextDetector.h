@@ -3,7 +3,8 @@
 // turned into a map of text probability, whose regions become turned rectangles (the smallest
 // around each region, kept when its mean probability is high enough, grown back out by the
 // margin the model was trained to leave). A cheap first look at a small size comes first; the
-// full pass runs only where it saw something like text. Thread-compatible.
+// full pass runs only where a region of it passed a low threshold (it misses little, and
+// a photo without text stops there). Thread-compatible.
 #pragma once
 
 #include <array>
@@ -36,8 +37,8 @@ class TextDetector {
   Found detect(const Picture& picture);
   // One pass with the copy's longest side at most `side` (a multiple of 32; never enlarged).
   Found detect(const Picture& picture, int side);
-  // The highest text probability a pass at `side` gives anywhere in the picture.
-  float peakProbability(const Picture& picture, int side);
+  // Whether a pass at `side` finds a region of `pixels` or more above `threshold` anywhere.
+  bool mayHoldText(const Picture& picture, int side, float threshold, int pixels);
 
  private:
   struct Map {
@@ -45,7 +46,7 @@ class TextDetector {
     int width = 0;
     int height = 0;
   };
-  Map probabilityMap(const Picture& picture, int side, ImageCodec::Kernel kernel);
+  Map probabilityMap(const Picture& picture, int side);
 
   TextModel::Detector settings_;
   TextSession::Normalisation normalisation_;

@@ -69,6 +69,8 @@ TextModel::TextModel(const std::filesystem::path& directory) : directory_(direct
     detector_.file = modelFile(directory, detector);
     detector_.side = detector.at("side").get<int>();
     detector_.firstLookSide = detector.value("firstLookSide", 0);
+    detector_.firstLookThreshold = detector.value("firstLookThreshold", 0.3f);
+    detector_.firstLookPixels = detector.value("firstLookPixels", 4);
     detector_.mean = detector.at("mean").get<std::array<float, 3>>();
     detector_.std = detector.at("std").get<std::array<float, 3>>();
     detector_.threshold = detector.at("threshold").get<float>();
@@ -97,10 +99,12 @@ TextModel::TextModel(const std::filesystem::path& directory) : directory_(direct
   }
   const bool sizesFit = multipleOf32(detector_.side) &&
                         (detector_.firstLookSide == 0 || multipleOf32(detector_.firstLookSide)) &&
-                        pictureSide_ >= detector_.side && detector_.maxBoxes >= 1 &&
-                        classifier_.height >= 1 && classifier_.width >= 1 &&
-                        recognizer_.height >= 1 && recognizer_.batch >= 1 &&
-                        recognizer_.maxWidth >= recognizer_.minWidth && recognizer_.minWidth >= 1;
+                        detector_.firstLookThreshold >= 0 && detector_.firstLookThreshold < 1 &&
+                        detector_.firstLookPixels >= 1 && pictureSide_ >= detector_.side &&
+                        detector_.maxBoxes >= 1 && classifier_.height >= 1 &&
+                        classifier_.width >= 1 && recognizer_.height >= 1 &&
+                        recognizer_.batch >= 1 && recognizer_.maxWidth >= recognizer_.minWidth &&
+                        recognizer_.minWidth >= 1;
   if (!sizesFit) throw Failure(description.string() + " gives sizes the models cannot take");
   for (float deviation : detector_.std) {
     if (!(deviation > 0)) throw Failure(description.string() + " gives a zero deviation");

@@ -28,9 +28,11 @@ class TextModel {
 
   struct Detector {
     std::filesystem::path file;
-    int side = 960;               // longest side of the detector's copy, a multiple of 32
-    int firstLookSide = 480;      // the cheap pass that decides whether the full one runs
-    std::array<float, 3> mean{};  // per channel, in the model's channel order
+    int side = 1280;                  // longest side of the detector's copy, a multiple of 32
+    int firstLookSide = 480;          // the cheap pass that decides whether the full one runs
+    int firstLookPixels = 4;          // the smallest region above it that counts, in look pixels
+    float firstLookThreshold = 0.3f;  // a probability anywhere above it sends on to the full pass
+    std::array<float, 3> mean{};      // per channel, in the model's channel order
     std::array<float, 3> std{};
     float threshold = 0.3f;    // probability that makes a pixel text
     float boxScore = 0.6f;     // mean probability a box needs

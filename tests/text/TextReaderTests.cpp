@@ -99,6 +99,7 @@ TEST_F(TextReaderTest, ReadsTheWordsOfEachPictureInReadingOrder) {
        {"HOTELRECEIPT", "TOTAL4850"}},
       {"turned ten degrees", {{"PLATFORM 7", 200, 120, 64, 10}}, {"PLATFORM7"}},
       {"upside down", {{"EXIT 25", 300, 100, 72, 180}}, {"EXIT25"}, true},
+      {"small words pass the first look", {{"Station Road", 400, 500, 28}}, {"STATIONROAD"}},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -187,7 +188,12 @@ TEST_F(TextReaderTest, RefusesAMissingOrDamagedModelDirectory) {
       {"malformed description",
        [](Path d) { replaceText(d / "text-model.json", "\"name\"", "name"); }},
       {"unusable side",
-       [](Path d) { replaceText(d / "text-model.json", "\"side\": 960", "\"side\": 950"); }},
+       [](Path d) { replaceText(d / "text-model.json", "\"side\": 1280", "\"side\": 1270"); }},
+      {"unusable first look threshold",
+       [](Path d) {
+         replaceText(d / "text-model.json", "\"firstLookThreshold\": 0.3",
+                     "\"firstLookThreshold\": 1.5");
+       }},
       {"no recogniser", [](Path d) { std::filesystem::remove(d / "ch_PP-OCRv4_rec_infer.onnx"); }},
       {"short dictionary", [](Path d) { replaceText(d / "ppocr_keys_v1.txt", "\n", ""); }},
       {"damaged detector",
