@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include "core/PictureFaces.h"
 #include "core/PictureText.h"
 #include "core/TextFolding.h"
 
@@ -45,6 +46,20 @@ TEST(PictureText, EncodedBytesReadBackAndDamagedOnesAsNoText) {
   }
   for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(PictureText::decoded(damaged[i]), PictureText{});
   EXPECT_EQ(PictureText::decoded(damaged[3]), PictureText{});
+}
+
+TEST(PictureFaces, EncodedBytesReadBackAndDamagedOnesAsNoFaces) {
+  FaceRecord face{.box = {{{0.1f, 0.2f}, {0.3f, 0.5f}}}, .score = 0.9f, .quality = 0.7f};
+  face.keypoints[2] = {0.2f, 0.35f};
+  face.vector = halvesFromFloats(std::vector<float>{0.6f, -0.8f, 0.0f});
+  const PictureFaces found{.faces = {face, FaceRecord{}}, .capped = true};
+  const auto bytes = found.encoded();
+  EXPECT_EQ(PictureFaces::decoded(bytes), found);
+  auto newer = bytes;
+  newer[1] = 2;
+  const std::vector<std::vector<std::uint8_t>> damaged = {
+      {}, std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 3), newer};
+  for (const auto& bad : damaged) EXPECT_EQ(PictureFaces::decoded(bad), PictureFaces{});
 }
 
 }  // namespace
