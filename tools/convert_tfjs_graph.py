@@ -40,17 +40,17 @@ def load_weights(model_json):
     for group in model["weightsManifest"]:
         data = b"".join(open(os.path.join(folder, p), "rb").read() for p in group["paths"])
         offset = 0
-        for spec in group["weights"]:
-            shape = [int(d) for d in spec["shape"]]
+        for entry in group["weights"]:
+            shape = [int(d) for d in entry["shape"]]
             count = int(np.prod(shape))
-            quantisation = spec.get("quantization")
-            stored = QUANTISED[quantisation["dtype"]] if quantisation else DTYPES[spec["dtype"]]
+            quantisation = entry.get("quantization")
+            stored = QUANTISED[quantisation["dtype"]] if quantisation else DTYPES[entry["dtype"]]
             size = count * np.dtype(stored).itemsize
             values = np.frombuffer(data, stored, count, offset).reshape(shape)
             offset += size
             if quantisation and quantisation["dtype"] != "float16":
                 values = values * quantisation["scale"] + quantisation["min"]
-            weights[spec["name"]] = values.astype(DTYPES[spec["dtype"]])
+            weights[entry["name"]] = values.astype(DTYPES[entry["dtype"]])
     return model, weights
 
 

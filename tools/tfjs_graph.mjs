@@ -26,15 +26,15 @@ export function loadGraph(tf, modelJson, unfoldPrelu) {
     }
   }
   const folder = path.dirname(modelJson);
-  const specs = [], buffers = [];
+  const entries = [], buffers = [];
   for (const group of model.weightsManifest) {
-    specs.push(...group.weights);
+    entries.push(...group.weights);
     for (const file of group.paths) buffers.push(fs.readFileSync(path.join(folder, file)));
   }
   const bytes = Buffer.concat(buffers);
   const weightData = bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.length);
   return tf.loadGraphModel(
-    tf.io.fromMemory({ modelTopology: model.modelTopology, weightSpecs: specs, weightData,
+    tf.io.fromMemory({ modelTopology: model.modelTopology, weightSpecs: entries, weightData,
                        format: model.format, userDefinedMetadata: model.userDefinedMetadata }));
 }
 
