@@ -35,6 +35,7 @@
 #include "platform/ImageCodec.h"
 #include "platform/ResourceLocator.h"
 #include "platform/ThreadPriority.h"
+#include "support/DrawnWords.h"
 #include "support/Measure.h"
 #include "text/TextModel.h"
 #include "text/TextReader.h"
@@ -64,28 +65,13 @@ struct Sample {
 };
 
 void draw(Picture& picture, const Words& words, int x, int y) {
-  VipsImage* mask = nullptr;
-  const std::string font = words.font + " " + std::to_string(words.pixels);
-  if (vips_text(&mask, words.text.c_str(), "font", font.c_str(), "dpi", 72, nullptr)) return;
-  if (words.degrees != 0) {
-    VipsImage* turned = nullptr;
-    vips_rotate(mask, &turned, words.degrees, nullptr);
-    g_object_unref(mask);
-    mask = turned;
-  }
-  std::size_t size = 0;
-  auto* coverage = static_cast<std::uint8_t*>(vips_image_write_to_memory(mask, &size));
-  const int width = vips_image_get_width(mask), height = vips_image_get_height(mask);
-  g_object_unref(mask);
-  const int ink = words.dark ? 20 : 245;
-  for (int row = 0; row < height && y + row < picture.height; ++row) {
-    for (int column = 0; column < width && x + column < picture.width; ++column) {
-      const int alpha = coverage[row * width + column];
-      std::uint8_t* pixel = &picture.rgb[((y + row) * picture.width + x + column) * 3];
-      for (int c = 0; c < 3; ++c) pixel[c] = (ink * alpha + pixel[c] * (255 - alpha)) / 255;
-    }
-  }
-  g_free(coverage);
+  const std::uint8_t ink = words.dark ? 20 : 245;
+  quillmere::draw(picture, {.text = words.text,
+                            .font = words.font + " " + std::to_string(words.pixels),
+                            .x = x,
+                            .y = y,
+                            .degrees = words.degrees,
+                            .ink = {ink, ink, ink}});
 }
 
 std::vector<Sample> renderedSet() {
