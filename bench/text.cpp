@@ -11,7 +11,9 @@
 //     and milliseconds per photo;
 //   - the first look's side, threshold and smallest region on a small grid (side 0: none):
 //     word recall, and what a photo with no text costs against one run of a ViT-B/16-sized
-//     image encoder, paired, median.
+//     image encoder, paired, median;
+//   - the set, PDF pages and a slideshow video in a library: its words searched for (alone
+//     with the argument "quality").
 // Everything runs at background priority, where our sessions' workers run.
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
@@ -37,6 +39,7 @@
 #include "platform/ThreadPriority.h"
 #include "support/DrawnWords.h"
 #include "support/Measure.h"
+#include "support/ReadingQuality.h"
 #include "text/TextModel.h"
 #include "text/TextReader.h"
 
@@ -498,6 +501,16 @@ std::filesystem::path variant(const std::filesystem::path& model,
   return dir;
 }
 
+std::vector<quillmere::bench::WordedPicture> worded(const std::vector<Sample>& set) {
+  std::vector<quillmere::bench::WordedPicture> pictures;
+  for (const Sample& sample : set) {
+    quillmere::bench::WordedPicture picture{sample.picture, {}};
+    for (const Words& words : sample.words) picture.lines.push_back(words.text);
+    pictures.push_back(std::move(picture));
+  }
+  return pictures;
+}
+
 // The processor's name, for reading the figures beside others.
 std::string processor() {
   std::ifstream in("/proc/cpuinfo");
@@ -523,6 +536,10 @@ int main(int argc, char** argv) {
   }
   const std::vector<Sample> set = renderedSet();
   std::printf("rendered set: %zu photos, %zu lines\n", set.size(), set.size() * 3);
+  if (argc > 1 && std::string(argv[1]) == "quality") {
+    quillmere::bench::printReadingQuality(worded(set), model);
+    return 0;
+  }
 
   // 1. Ours against the reference, paired rounds.
   // Every photo of the set holds text: with the first look ours pays for it on each.
@@ -624,6 +641,9 @@ int main(int argc, char** argv) {
         100.0 * r.levelFound / r.levelTotal, median(ratiosToEncoder));
     if (isDefault) defaultRatio = median(ratiosToEncoder);
   }
+
+  // 4. Reading as a user meets it, in a library.
+  quillmere::bench::printReadingQuality(worded(set), model);
 
   std::printf("processor: %s\n", processor().c_str());
   std::printf("ratio photos_per_second ours/reference %.3f target >= 1.0 (with the first look)\n",
