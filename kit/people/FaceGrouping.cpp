@@ -1,0 +1,229 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "people/FaceGrouping.h"
+
+#include <cblas.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numeric>
+#include <set>
+#include <tuple>
+
+namespace quillmere {
+namespace {
+
+using Faces = std::vector<Library::StoredFace>;
+
+class UnionFind {
+ public:
+  explicit UnionFind(std::size_t n) : parent_(n) { std::iota(parent_.begin(), parent_.end(), 0u); }
+  std::uint32_t root(std::uint32_t i) {
+    while (parent_[i] != i) i = parent_[i] = parent_[parent_[i]];
+    return i;
+  }
+  void join(std::uint32_t a, std::uint32_t b) {
+    a = root(a);
+    b = root(b);
+    if (a != b) parent_[std::max(a, b)] = std::min(a, b);
+  }
+
+ private:
+  std::vector<std::uint32_t> parent_;
+};
+
+std::size_t widthOf(const Faces& faces) {
+  for (const auto& face : faces) {
+    if (!face.vector.empty()) return face.vector.size();
+  }
+  return 0;
+}
+
+// The faces that may form people: good enough, with a vector of the common width.
+std::vector<std::size_t> formingFaces(const Faces& faces, std::size_t dim, float quality,
+                                      const Library::FaceChoices& choices, bool waitingOnly) {
+  std::vector<std::size_t> chosen;
+  for (std::size_t i = 0; i < faces.size(); ++i) {
+    const auto& face = faces[i];
+    if (face.quality < quality || face.vector.size() != dim || dim == 0) continue;
+    if (waitingOnly && (face.personID || choices.placed.contains(face.id))) continue;
+    chosen.push_back(i);
+  }
+  return chosen;
+}
+
+std::vector<Half> vectorsOf(const Faces& faces, const std::vector<std::size_t>& which,
+                            std::size_t dim) {
+  std::vector<Half> halves;
+  halves.reserve(which.size() * dim);
+  for (const std::size_t i : which) {
+    halves.insert(halves.end(), faces[i].vector.begin(), faces[i].vector.end());
+  }
+  return halves;
+}
+
+bool refused(const Library::FaceChoices& choices, std::int64_t face, std::int64_t person) {
+  return choices.refused.contains({face, person});
+}
+
+// The person each group goes to: placed faces decide first, then where most faces were.
+std::vector<std::int64_t> owners(const Faces& faces, const std::vector<std::size_t>& forming,
+                                 const std::vector<std::int64_t>& labels,
+                                 const Library::FaceChoices& choices) {
+  const std::int64_t groups =
+      labels.empty() ? 0 : *std::max_element(labels.begin(), labels.end()) + 1;
+  std::vector<std::map<std::int64_t, std::size_t>> placed(groups), before(groups);
+  for (std::size_t i = 0; i < forming.size(); ++i) {
+    if (labels[i] < 0) continue;
+    const auto& face = faces[forming[i]];
+    if (const auto at = choices.placed.find(face.id); at != choices.placed.end()) {
+      ++placed[labels[i]][at->second];
+    } else if (face.personID) {
+      ++before[labels[i]][*face.personID];
+    }
+  }
+  std::vector<std::int64_t> owner(groups, 0);
+  std::vector<std::tuple<std::size_t, std::int64_t, std::int64_t>> claims;  // count, group, person
+  for (std::int64_t g = 0; g < groups; ++g) {
+    const auto most = [](const auto& a, const auto& b) { return a.second < b.second; };
+    if (!placed[g].empty()) {
+      owner[g] = std::max_element(placed[g].begin(), placed[g].end(), most)->first;
+      continue;
+    }
+    for (const auto& [person, count] : before[g]) claims.emplace_back(count, g, person);
+  }
+  std::sort(claims.begin(), claims.end(), [](const auto& a, const auto& b) {
+    return std::get<0>(a) != std::get<0>(b) ? std::get<0>(a) > std::get<0>(b) : a < b;
+  });
+  std::set<std::int64_t> claimed;
+  for (const auto& [count, group, person] : claims) {
+    if (owner[group] != 0 || claimed.contains(person)) continue;
+    owner[group] = person;
+    claimed.insert(person);
+  }
+  for (std::int64_t g = 0; g < groups; ++g) {
+    if (owner[g] == 0) owner[g] = -(g + 1);
+  }
+  return owner;
+}
+
+}  // namespace
+
+std::vector<std::int64_t> FaceGrouping::clusters(std::span<const Half> vectors, std::size_t dim,
+                                                 const Settings& settings) {
+  const FaceNeighbours::Graph graph = FaceNeighbours::find(
+      vectors, dim,
+      {.cosine = settings.cosine, .probes = settings.probes, .cellFaces = settings.cellFaces});
+  const std::size_t n = graph.counts.size();
+  std::vector<bool> core(n);
+  for (std::size_t i = 0; i < n; ++i) core[i] = graph.counts[i] >= settings.neighbours;
+  UnionFind groups(n);
+  const auto neighboursOf = [&](std::size_t i) {
+    return std::span(graph.edges).subspan(i * graph.kept, graph.kept);
+  };
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!core[i]) continue;
+    for (const std::uint32_t j : neighboursOf(i)) {
+      if (j != FaceNeighbours::none && core[j]) groups.join(static_cast<std::uint32_t>(i), j);
+    }
+  }
+  // A face close to a core face joins its group; either of the two may have found the other.
+  std::vector<std::int64_t> joined(n, -1);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (core[i]) joined[i] = groups.root(static_cast<std::uint32_t>(i));
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    for (const std::uint32_t j : neighboursOf(i)) {
+      if (j == FaceNeighbours::none) break;
+      if (!core[i] && core[j] && joined[i] < 0) joined[i] = joined[j];
+      if (core[i] && !core[j] && joined[j] < 0) joined[j] = joined[i];
+    }
+  }
+  std::map<std::int64_t, std::int64_t> numbers;
+  std::vector<std::int64_t> labels(n, -1);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (joined[i] < 0) continue;
+    labels[i] =
+        numbers.try_emplace(joined[i], static_cast<std::int64_t>(numbers.size())).first->second;
+  }
+  return labels;
+}
+
+std::vector<Library::FacePlacement> FaceGrouping::regrouped(const Faces& faces,
+                                                            const Library::FaceChoices& choices,
+                                                            const Settings& settings) {
+  const std::size_t dim = widthOf(faces);
+  const auto forming = formingFaces(faces, dim, settings.quality, choices, false);
+  const auto labels = clusters(vectorsOf(faces, forming, dim), dim, settings);
+  const auto owner = owners(faces, forming, labels, choices);
+  std::vector<std::int64_t> person(faces.size(), 0);
+  for (std::size_t i = 0; i < forming.size(); ++i) {
+    if (labels[i] < 0) continue;
+    const std::int64_t chosen = owner[labels[i]];
+    if (!refused(choices, faces[forming[i]].id, chosen)) person[forming[i]] = chosen;
+  }
+  std::vector<Library::FacePlacement> placements;
+  placements.reserve(faces.size());
+  for (std::size_t i = 0; i < faces.size(); ++i) {
+    const auto at = choices.placed.find(faces[i].id);
+    placements.emplace_back(faces[i].id, at != choices.placed.end() ? at->second : person[i]);
+  }
+  return placements;
+}
+
+std::vector<Library::FacePlacement> FaceGrouping::grown(const Faces& faces,
+                                                        const Library::FaceChoices& choices,
+                                                        const Settings& settings) {
+  const std::size_t dim = widthOf(faces);
+  auto waiting = formingFaces(faces, dim, settings.quality, choices, true);
+  std::vector<Library::FacePlacement> placements;
+  if (waiting.empty()) return placements;
+  // Each person's mean direction, from the faces it holds.
+  std::map<std::int64_t, std::vector<float>> sums;
+  std::vector<float> point(dim);
+  for (const auto& face : faces) {
+    if (!face.personID || face.vector.size() != dim) continue;
+    auto& sum = sums.try_emplace(*face.personID, dim, 0.0f).first->second;
+    floatsFromHalves(face.vector, point);
+    for (std::size_t j = 0; j < dim; ++j) sum[j] += point[j];
+  }
+  std::vector<std::int64_t> ids;
+  std::vector<float> centres;
+  for (auto& [id, sum] : sums) {
+    float norm = 0;
+    for (const float v : sum) norm += v * v;
+    norm = std::sqrt(norm);
+    ids.push_back(id);
+    for (const float v : sum) centres.push_back(norm > 0 ? v / norm : 0);
+  }
+  std::vector<std::size_t> rest;
+  std::vector<float> scores(ids.size());
+  for (const std::size_t i : waiting) {
+    std::int64_t best = 0;
+    float bestScore = settings.cosine;
+    if (!ids.empty()) {
+      floatsFromHalves(faces[i].vector, point);
+      cblas_sgemv(CblasRowMajor, CblasNoTrans, static_cast<int>(ids.size()), static_cast<int>(dim),
+                  1.0f, centres.data(), static_cast<int>(dim), point.data(), 1, 0.0f, scores.data(),
+                  1);
+      for (std::size_t p = 0; p < ids.size(); ++p) {
+        if (scores[p] >= bestScore && !refused(choices, faces[i].id, ids[p])) {
+          best = ids[p];
+          bestScore = scores[p];
+        }
+      }
+    }
+    if (best != 0) {
+      placements.emplace_back(faces[i].id, best);
+    } else {
+      rest.push_back(i);
+    }
+  }
+  const auto labels = clusters(vectorsOf(faces, rest, dim), dim, settings);
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (labels[i] >= 0) placements.emplace_back(faces[rest[i]].id, -(labels[i] + 1));
+  }
+  return placements;
+}
+
+}  // namespace quillmere
