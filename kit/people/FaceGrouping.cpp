@@ -66,38 +66,37 @@ bool refused(const Library::FaceChoices& choices, std::int64_t face, std::int64_
   return choices.refused.contains({face, person});
 }
 
-// The person each group goes to: placed faces decide first, then where most faces were.
+// The person each group goes to: the one most of its faces were placed with or were with,
+// a person taking one group unless the user placed faces of several with it (a merge).
 std::vector<std::int64_t> owners(const Faces& faces, const std::vector<std::size_t>& forming,
                                  const std::vector<std::int64_t>& labels,
                                  const Library::FaceChoices& choices) {
   const std::int64_t groups =
       labels.empty() ? 0 : *std::max_element(labels.begin(), labels.end()) + 1;
-  std::vector<std::map<std::int64_t, std::size_t>> placed(groups), before(groups);
+  std::vector<std::map<std::int64_t, std::size_t>> votes(groups);
+  std::set<std::pair<std::int64_t, std::int64_t>> placedIn;  // group, person
   for (std::size_t i = 0; i < forming.size(); ++i) {
     if (labels[i] < 0) continue;
     const auto& face = faces[forming[i]];
     if (const auto at = choices.placed.find(face.id); at != choices.placed.end()) {
-      ++placed[labels[i]][at->second];
+      ++votes[labels[i]][at->second];
+      placedIn.emplace(labels[i], at->second);
     } else if (face.personID) {
-      ++before[labels[i]][*face.personID];
+      ++votes[labels[i]][*face.personID];
     }
   }
-  std::vector<std::int64_t> owner(groups, 0);
   std::vector<std::tuple<std::size_t, std::int64_t, std::int64_t>> claims;  // count, group, person
   for (std::int64_t g = 0; g < groups; ++g) {
-    const auto most = [](const auto& a, const auto& b) { return a.second < b.second; };
-    if (!placed[g].empty()) {
-      owner[g] = std::max_element(placed[g].begin(), placed[g].end(), most)->first;
-      continue;
-    }
-    for (const auto& [person, count] : before[g]) claims.emplace_back(count, g, person);
+    for (const auto& [person, count] : votes[g]) claims.emplace_back(count, g, person);
   }
   std::sort(claims.begin(), claims.end(), [](const auto& a, const auto& b) {
     return std::get<0>(a) != std::get<0>(b) ? std::get<0>(a) > std::get<0>(b) : a < b;
   });
+  std::vector<std::int64_t> owner(groups, 0);
   std::set<std::int64_t> claimed;
   for (const auto& [count, group, person] : claims) {
-    if (owner[group] != 0 || claimed.contains(person)) continue;
+    if (owner[group] != 0) continue;
+    if (claimed.contains(person) && !placedIn.contains({group, person})) continue;
     owner[group] = person;
     claimed.insert(person);
   }
