@@ -106,6 +106,73 @@ std::vector<std::int64_t> owners(const Faces& faces, const std::vector<std::size
   return owner;
 }
 
+// Joins the groups whose mean directions lie within cosine of each other, and puts each
+// waiting face with the group whose mean lies nearest it within faceCosine; labels numbered
+// again from 0.
+void joinClose(std::span<const Half> vectors, std::size_t dim, float cosine, float faceCosine,
+               std::vector<std::int64_t>& labels) {
+  const std::int64_t groups =
+      labels.empty() ? 0 : *std::max_element(labels.begin(), labels.end()) + 1;
+  if (groups < 2) return;
+  std::vector<float> means(static_cast<std::size_t>(groups) * dim, 0.0f), point(dim);
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    if (labels[i] < 0) continue;
+    floatsFromHalves(vectors.subspan(i * dim, dim), point);
+    float* mean = means.data() + labels[i] * dim;
+    for (std::size_t j = 0; j < dim; ++j) mean[j] += point[j];
+  }
+  for (std::int64_t g = 0; g < groups; ++g) {
+    float* mean = means.data() + g * dim;
+    float norm = 0;
+    for (std::size_t j = 0; j < dim; ++j) norm += mean[j] * mean[j];
+    for (std::size_t j = 0; j < dim; ++j) mean[j] /= std::sqrt(norm);
+  }
+  const std::size_t n = static_cast<std::size_t>(groups), block = 1024;
+  UnionFind joined(n);
+  std::vector<float> scores(block * n);
+  for (std::size_t from = 0; from < n; from += block) {
+    const std::size_t count = std::min(block, n - from);
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, static_cast<int>(count),
+                static_cast<int>(n), static_cast<int>(dim), 1.0f, means.data() + from * dim,
+                static_cast<int>(dim), means.data(), static_cast<int>(dim), 0.0f, scores.data(),
+                static_cast<int>(n));
+    for (std::size_t i = 0; i < count; ++i) {
+      for (std::size_t j = from + i + 1; j < n; ++j) {
+        if (scores[i * n + j] >= cosine) {
+          joined.join(static_cast<std::uint32_t>(from + i), static_cast<std::uint32_t>(j));
+        }
+      }
+    }
+  }
+  std::vector<std::size_t> waiting;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    if (labels[i] < 0) waiting.push_back(i);
+  }
+  for (std::size_t from = 0; from < waiting.size(); from += block) {
+    const std::size_t count = std::min(block, waiting.size() - from);
+    std::vector<float> faces(count * dim);
+    for (std::size_t i = 0; i < count; ++i) {
+      floatsFromHalves(vectors.subspan(waiting[from + i] * dim, dim),
+                       std::span(faces).subspan(i * dim, dim));
+    }
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, static_cast<int>(count),
+                static_cast<int>(n), static_cast<int>(dim), 1.0f, faces.data(),
+                static_cast<int>(dim), means.data(), static_cast<int>(dim), 0.0f, scores.data(),
+                static_cast<int>(n));
+    for (std::size_t i = 0; i < count; ++i) {
+      const float* row = scores.data() + i * n;
+      const std::size_t best = static_cast<std::size_t>(std::max_element(row, row + n) - row);
+      if (row[best] >= faceCosine) labels[waiting[from + i]] = static_cast<std::int64_t>(best);
+    }
+  }
+  std::map<std::uint32_t, std::int64_t> numbers;
+  for (auto& label : labels) {
+    if (label < 0) continue;
+    const std::uint32_t root = joined.root(static_cast<std::uint32_t>(label));
+    label = numbers.try_emplace(root, static_cast<std::int64_t>(numbers.size())).first->second;
+  }
+}
+
 }  // namespace
 
 std::vector<std::int64_t> FaceGrouping::clusters(std::span<const Half> vectors, std::size_t dim,
@@ -145,6 +212,7 @@ std::vector<std::int64_t> FaceGrouping::clusters(std::span<const Half> vectors, 
     labels[i] =
         numbers.try_emplace(joined[i], static_cast<std::int64_t>(numbers.size())).first->second;
   }
+  joinClose(vectors, dim, settings.meanCosine, settings.cosine, labels);
   return labels;
 }
 

@@ -23,7 +23,10 @@ class FaceGrouping {
     float cosine = 0.5f;         // two faces this close may be one person
     std::size_t neighbours = 3;  // close faces a face needs to form a person
     float quality = 0.4f;        // faces below it form no people
-    std::size_t probes = 2;      // see FaceNeighbours
+    // Groups whose mean directions are this close are one person: the parts of a person
+    // that lay in cells no probe joined.
+    float meanCosine = 0.75f;
+    std::size_t probes = 2;  // see FaceNeighbours
     std::size_t cellFaces = 1000;
   };
 
