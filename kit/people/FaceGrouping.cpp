@@ -263,27 +263,38 @@ std::vector<Library::FacePlacement> FaceGrouping::grown(const Faces& faces,
     ids.push_back(id);
     for (const float v : sum) centres.push_back(norm > 0 ? v / norm : 0);
   }
+  // The waiting faces against every person's mean, a block of faces per matrix product.
   std::vector<std::size_t> rest;
-  std::vector<float> scores(ids.size());
-  for (const std::size_t i : waiting) {
-    std::int64_t best = 0;
-    float bestScore = settings.cosine;
-    if (!ids.empty()) {
-      floatsFromHalves(faces[i].vector, point);
-      cblas_sgemv(CblasRowMajor, CblasNoTrans, static_cast<int>(ids.size()), static_cast<int>(dim),
-                  1.0f, centres.data(), static_cast<int>(dim), point.data(), 1, 0.0f, scores.data(),
-                  1);
-      for (std::size_t p = 0; p < ids.size(); ++p) {
-        if (scores[p] >= bestScore && !refused(choices, faces[i].id, ids[p])) {
+  constexpr std::size_t block = 1024;
+  const std::size_t people = ids.size();
+  std::vector<float> scores(block * people);
+  for (std::size_t from = 0; from < waiting.size(); from += block) {
+    const std::size_t count = std::min(block, waiting.size() - from);
+    const auto block =
+        vectorsOf(faces, {waiting.begin() + from, waiting.begin() + from + count}, dim);
+    const auto floats = floatsFromHalves(halves);
+    if (people > 0) {
+      cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, static_cast<int>(count),
+                  static_cast<int>(people), static_cast<int>(dim), 1.0f, floats.data(),
+                  static_cast<int>(dim), centres.data(), static_cast<int>(dim), 0.0f, scores.data(),
+                  static_cast<int>(people));
+    }
+    for (std::size_t r = 0; r < count; ++r) {
+      const Library::StoredFace& face = faces[waiting[from + r]];
+      std::int64_t best = 0;
+      float bestScore = settings.cosine;
+      for (std::size_t p = 0; p < people; ++p) {
+        const float score = scores[r * people + p];
+        if (score >= bestScore && !refused(choices, face.id, ids[p])) {
           best = ids[p];
-          bestScore = scores[p];
+          bestScore = score;
         }
       }
-    }
-    if (best != 0) {
-      placements.emplace_back(faces[i].id, best);
-    } else {
-      rest.push_back(i);
+      if (best != 0) {
+        placements.emplace_back(face.id, best);
+      } else {
+        rest.push_back(waiting[from + r]);
+      }
     }
   }
   const auto labels = clusters(vectorsOf(faces, rest, dim), dim, settings);
