@@ -270,7 +270,7 @@ std::vector<Library::FacePlacement> FaceGrouping::grown(const Faces& faces,
   std::vector<float> scores(block * people);
   for (std::size_t from = 0; from < waiting.size(); from += block) {
     const std::size_t count = std::min(block, waiting.size() - from);
-    const auto block =
+    const auto halves =
         vectorsOf(faces, {waiting.begin() + from, waiting.begin() + from + count}, dim);
     const auto floats = floatsFromHalves(halves);
     if (people > 0) {
