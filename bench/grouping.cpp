@@ -34,7 +34,10 @@ struct Faces {
 std::vector<float> direction(std::mt19937& random, std::normal_distribution<float>& normal) {
   std::vector<float> v(dim);
   float norm = 0;
-  for (float& x : v) norm += (x = normal(random)) * x;
+  for (float& x : v) {
+    x = normal(random);
+    norm += x * x;
+  }
   for (float& x : v) x /= std::sqrt(norm);
   return v;
 }
@@ -52,8 +55,8 @@ Faces synthetic(std::size_t count, float spread) {
     for (std::size_t n = size(random); n > 0 && faces.people.size() < count; --n) {
       const auto noise = direction(random, normal);
       float norm = 0;
-      for (std::size_t i = 0; i < dim; ++i)
-        norm += (face[i] = centre[i] + spread * noise[i]) * face[i];
+      for (std::size_t i = 0; i < dim; ++i) face[i] = centre[i] + spread * noise[i];
+      norm += face[i] * face[i];
       for (float& x : face) x /= std::sqrt(norm);
       const auto halves = halvesFromFloats(face);
       faces.vectors.insert(faces.vectors.end(), halves.begin(), halves.end());

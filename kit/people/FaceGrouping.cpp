@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <set>
@@ -173,6 +174,50 @@ void joinClose(std::span<const Half> vectors, std::size_t dim, float cosine, flo
   }
 }
 
+// One face a picture for each person: where faces of one picture went to one person, the
+// face nearest the person's mean stays and the others wait. Fixed faces (the user's, or
+// placed before) always stay, and then they alone.
+void onePerPicture(const Faces& faces, std::size_t dim, std::vector<std::int64_t>& person,
+                   const std::function<bool(std::size_t)>& fixed) {
+  std::map<std::tuple<std::int64_t, std::int64_t, double>, std::vector<std::size_t>> pictures;
+  for (std::size_t i = 0; i < faces.size(); ++i) {
+    if (person[i] != 0) pictures[{person[i], faces[i].fileID, faces[i].time}].push_back(i);
+  }
+  std::map<std::int64_t, std::vector<float>> means;
+  for (const auto& [key, list] : pictures) {
+    if (list.size() > 1) means.try_emplace(std::get<0>(key), dim, 0.0f);
+  }
+  if (means.empty()) return;
+  std::vector<float> point(dim);
+  for (std::size_t i = 0; i < faces.size(); ++i) {
+    const auto at = means.find(person[i]);
+    if (at == means.end() || faces[i].vector.size() != dim) continue;
+    floatsFromHalves(faces[i].vector, point);
+    for (std::size_t j = 0; j < dim; ++j) at->second[j] += point[j];
+  }
+  const auto closeness = [&](std::size_t i) {
+    if (faces[i].vector.size() != dim) return -1e30f;
+    floatsFromHalves(faces[i].vector, point);
+    const auto& mean = means.at(person[i]);
+    return std::inner_product(point.begin(), point.end(), mean.begin(), 0.0f);
+  };
+  for (const auto& [key, list] : pictures) {
+    if (list.size() < 2) continue;
+    const bool anyFixed = std::any_of(list.begin(), list.end(), fixed);
+    std::size_t best = list.front();
+    float bestCloseness = closeness(best);
+    for (const std::size_t i : list) {
+      if (const float c = closeness(i); c > bestCloseness) {
+        best = i;
+        bestCloseness = c;
+      }
+    }
+    for (const std::size_t i : list) {
+      if (anyFixed ? !fixed(i) : i != best) person[i] = 0;
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<std::int64_t> FaceGrouping::clusters(std::span<const Half> vectors, std::size_t dim,
@@ -229,12 +274,16 @@ std::vector<Library::FacePlacement> FaceGrouping::regrouped(const Faces& faces,
     const std::int64_t chosen = owner[labels[i]];
     if (!refused(choices, faces[forming[i]].id, chosen)) person[forming[i]] = chosen;
   }
+  for (std::size_t i = 0; i < faces.size(); ++i) {
+    if (const auto at = choices.placed.find(faces[i].id); at != choices.placed.end()) {
+      person[i] = at->second;
+    }
+  }
+  onePerPicture(faces, dim, person,
+                [&](std::size_t i) { return choices.placed.contains(faces[i].id); });
   std::vector<Library::FacePlacement> placements;
   placements.reserve(faces.size());
-  for (std::size_t i = 0; i < faces.size(); ++i) {
-    const auto at = choices.placed.find(faces[i].id);
-    placements.emplace_back(faces[i].id, at != choices.placed.end() ? at->second : person[i]);
-  }
+  for (std::size_t i = 0; i < faces.size(); ++i) placements.emplace_back(faces[i].id, person[i]);
   return placements;
 }
 
@@ -245,6 +294,8 @@ std::vector<Library::FacePlacement> FaceGrouping::grown(const Faces& faces,
   auto waiting = formingFaces(faces, dim, settings.quality, choices, true);
   std::vector<Library::FacePlacement> placements;
   if (waiting.empty()) return placements;
+  std::vector<std::int64_t> person(faces.size(), 0);
+  for (std::size_t i = 0; i < faces.size(); ++i) person[i] = faces[i].personID.value_or(0);
   // Each person's mean direction, from the faces it holds.
   std::map<std::int64_t, std::vector<float>> sums;
   std::vector<float> point(dim);
@@ -291,7 +342,7 @@ std::vector<Library::FacePlacement> FaceGrouping::grown(const Faces& faces,
         }
       }
       if (best != 0) {
-        placements.emplace_back(face.id, best);
+        person[waiting[from + r]] = best;
       } else {
         rest.push_back(waiting[from + r]);
       }
@@ -299,7 +350,13 @@ std::vector<Library::FacePlacement> FaceGrouping::grown(const Faces& faces,
   }
   const auto labels = clusters(vectorsOf(faces, rest, dim), dim, settings);
   for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (labels[i] >= 0) placements.emplace_back(faces[rest[i]].id, -(labels[i] + 1));
+    if (labels[i] >= 0) person[rest[i]] = -(labels[i] + 1);
+  }
+  onePerPicture(faces, dim, person, [&](std::size_t i) {
+    return faces[i].personID.has_value() || choices.placed.contains(faces[i].id);
+  });
+  for (const std::size_t i : waiting) {
+    if (person[i] != 0) placements.emplace_back(faces[i].id, person[i]);
   }
   return placements;
 }
