@@ -55,8 +55,10 @@ Faces synthetic(std::size_t count, float spread) {
     for (std::size_t n = size(random); n > 0 && faces.people.size() < count; --n) {
       const auto noise = direction(random, normal);
       float norm = 0;
-      for (std::size_t i = 0; i < dim; ++i) face[i] = centre[i] + spread * noise[i];
-      norm += face[i] * face[i];
+      for (std::size_t i = 0; i < dim; ++i) {
+        face[i] = centre[i] + spread * noise[i];
+        norm += face[i] * face[i];
+      }
       for (float& x : face) x /= std::sqrt(norm);
       const auto halves = halvesFromFloats(face);
       faces.vectors.insert(faces.vectors.end(), halves.begin(), halves.end());
