@@ -131,6 +131,7 @@ int Commands::index(const IndexOptions& options) {
               static_cast<long long>(totals.frames), static_cast<long long>(totals.pending),
               static_cast<long long>(totals.failed));
   if (totals.failed > 0) std::printf("See 'quillmere-cli failed' for the reasons.\n");
+  groupFaces();
   return 0;
 }
 
