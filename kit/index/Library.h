@@ -40,6 +40,7 @@ class Library {
   // The stage whose rows hold the PictureText (encoded) read in each stored picture of a
   // file; their lines are kept searchable in step with the rows.
   static constexpr std::string_view textStage = "text";
+  static constexpr std::string_view faceStage = "faces";
 
   // The file's schema is of a later version than this build knows: it is left as it is.
   class Newer : public std::runtime_error {
