@@ -11,16 +11,6 @@ namespace {
 
 constexpr int valuesPerBox = 16;  // centre, size, then six keypoints
 
-// The grid whose cells hold a whole number of anchors, from the finest stride up.
-std::pair<int, int> gridFor(std::int64_t anchors, int side) {
-  for (int stride : {8, 16, 32, 64}) {
-    const std::int64_t cells = static_cast<std::int64_t>(side / stride) * (side / stride);
-    if (cells > 0 && anchors % cells == 0 && anchors / cells <= 8)
-      return {side / stride, static_cast<int>(anchors / cells)};
-  }
-  return {0, 0};
-}
-
 float sigmoid(float x) {
   return 1.0f / (1.0f + std::exp(-std::clamp(x, -100.0f, 100.0f)));
 }
@@ -57,18 +47,23 @@ std::vector<int> starts(int length, int tile, int overlap) {
 
 FaceDetector::FaceDetector(const FaceModel& model)
     : settings_(model.detector()), session_(settings_.file) {
+  std::int64_t anchors = 0;
+  for (std::size_t g = 0; g < settings_.cells.size(); ++g)
+    anchors += static_cast<std::int64_t>(settings_.cells[g]) * settings_.cells[g] *
+               settings_.anchorsPerCell[g];
   const auto& shapes = session_.outputShapes();
-  for (std::size_t s = 0; s < shapes.size(); ++s) {
-    if (shapes[s].size() != 3 || shapes[s][2] != 1 || shapes[s][1] < 1) continue;
-    for (std::size_t b = 0; b < shapes.size(); ++b) {
-      if (shapes[b].size() != 3 || shapes[b][2] != valuesPerBox || shapes[b][1] != shapes[s][1])
-        continue;
-      const auto [grid, perCell] = gridFor(shapes[s][1], settings_.side);
-      if (grid > 0) anchors_.push_back({s, b, grid, perCell});
-    }
+  const auto holds = [&](std::size_t output, std::int64_t values) {
+    return shapes[output].size() == 3 && shapes[output][1] == anchors &&
+           shapes[output][2] == values;
+  };
+  bool scores = false, boxes = false;
+  for (std::size_t o = 0; o < shapes.size(); ++o) {
+    if (holds(o, 1)) scoresOutput_ = o, scores = true;
+    if (holds(o, valuesPerBox)) boxesOutput_ = o, boxes = true;
   }
-  if (anchors_.empty())
-    throw FaceModel::Failure(settings_.file.string() + " is not a face detector's graph");
+  if (!scores || !boxes)
+    throw FaceModel::Failure(settings_.file.string() + " does not give a score and a box for " +
+                             std::to_string(anchors) + " anchors");
 }
 
 std::vector<ImageCodec::Rect> FaceDetector::views(int width, int height) const {
@@ -100,38 +95,37 @@ std::vector<FaceDetector::Face> FaceDetector::look(const Picture& picture,
   FaceSession::write(*sized, settings_.range, input, 0, side);
   const std::vector<Ort::Value> outputs = session_.run(input, 1, side);
   std::vector<Face> faces;
-  for (const auto& anchors : anchors_) {
-    decode(outputs[anchors.scores].GetTensorData<float>(),
-           outputs[anchors.boxes].GetTensorData<float>(), anchors,
-           static_cast<double>(width) / rect.width, rect, faces);
-  }
+  decode(outputs[scoresOutput_].GetTensorData<float>(),
+         outputs[boxesOutput_].GetTensorData<float>(), static_cast<double>(width) / rect.width,
+         rect, faces);
   return faces;
 }
 
-void FaceDetector::decode(const float* scores, const float* boxes, const Anchors& anchors,
-                          double scale, const ImageCodec::Rect& rect,
-                          std::vector<Face>& faces) const {
-  const double cell = static_cast<double>(settings_.side) / anchors.grid;
+void FaceDetector::decode(const float* scores, const float* boxes, double scale,
+                          const ImageCodec::Rect& rect, std::vector<Face>& faces) const {
   // From the detector's input pixels to the picture's.
   const auto place = [&](double x, double y) {
     return PictureWarp::Point{rect.left + x / scale, rect.top + y / scale};
   };
-  for (int y = 0; y < anchors.grid; ++y) {
-    for (int x = 0; x < anchors.grid; ++x) {
-      for (int k = 0; k < anchors.perCell; ++k) {
-        const std::size_t anchor =
-            (static_cast<std::size_t>(y) * anchors.grid + x) * anchors.perCell + k;
-        const float score = sigmoid(scores[anchor]);
-        if (score < settings_.scoreThreshold) continue;
-        const float* raw = boxes + anchor * valuesPerBox;
-        const double cx = (x + 0.5) * cell, cy = (y + 0.5) * cell;
-        Face face;
-        face.score = score;
-        face.box[0] = place(cx + raw[0] - raw[2] / 2, cy + raw[1] - raw[3] / 2);
-        face.box[1] = place(cx + raw[0] + raw[2] / 2, cy + raw[1] + raw[3] / 2);
-        for (int p = 0; p < 6; ++p)
-          face.keypoints[p] = place(cx + raw[4 + 2 * p], cy + raw[5 + 2 * p]);
-        if (area(face) > 0) faces.push_back(face);
+  std::size_t anchor = 0;
+  for (std::size_t g = 0; g < settings_.cells.size(); ++g) {
+    const int grid = settings_.cells[g];
+    const double cell = static_cast<double>(settings_.side) / grid;
+    for (int y = 0; y < grid; ++y) {
+      for (int x = 0; x < grid; ++x) {
+        for (int k = 0; k < settings_.anchorsPerCell[g]; ++k, ++anchor) {
+          const float score = sigmoid(scores[anchor]);
+          if (score < settings_.scoreThreshold) continue;
+          const float* raw = boxes + anchor * valuesPerBox;
+          const double cx = (x + 0.5) * cell, cy = (y + 0.5) * cell;
+          Face face;
+          face.score = score;
+          face.box[0] = place(cx + raw[0] - raw[2] / 2, cy + raw[1] - raw[3] / 2);
+          face.box[1] = place(cx + raw[0] + raw[2] / 2, cy + raw[1] + raw[3] / 2);
+          for (int p = 0; p < 6; ++p)
+            face.keypoints[p] = place(cx + raw[4 + 2 * p], cy + raw[5 + 2 * p]);
+          if (area(face) > 0) faces.push_back(face);
+        }
       }
     }
   }

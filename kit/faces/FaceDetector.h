@@ -41,18 +41,13 @@ class FaceDetector {
   static float overlap(const Face& a, const Face& b);  // intersection over union of the boxes
 
  private:
-  struct Anchors {
-    std::size_t scores = 0;  // output indices
-    std::size_t boxes = 0;
-    int grid = 0;  // cells along each side
-    int perCell = 0;
-  };
-  void decode(const float* scores, const float* boxes, const Anchors& anchors, double scale,
-              const ImageCodec::Rect& rect, std::vector<Face>& faces) const;
+  void decode(const float* scores, const float* boxes, double scale, const ImageCodec::Rect& rect,
+              std::vector<Face>& faces) const;
 
   FaceModel::Detector settings_;
   FaceSession session_;
-  std::vector<Anchors> anchors_;
+  std::size_t scoresOutput_ = 0;  // which of the graph's outputs hold what
+  std::size_t boxesOutput_ = 0;
 };
 
 }  // namespace quillmere

@@ -2,6 +2,7 @@
 // Reads and checks the face model directory.
 #include "faces/FaceModel.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -63,6 +64,10 @@ FaceModel::FaceModel(const std::filesystem::path& directory) : directory_(direct
     detector_.iouThreshold = detector.value("iouThreshold", detector_.iouThreshold);
     detector_.tileSide = detector.value("tileSide", detector_.tileSide);
     detector_.minFaceSide = detector.value("minFaceSide", detector_.minFaceSide);
+    if (detector.contains("anchors")) {
+      detector_.cells = detector["anchors"].at("cells").get<std::vector<int>>();
+      detector_.anchorsPerCell = detector["anchors"].at("anchorsPerCell").get<std::vector<int>>();
+    }
 
     const auto& embedder = json.at("embedder");
     embedder_.file = modelFile(directory, embedder);
@@ -70,6 +75,7 @@ FaceModel::FaceModel(const std::filesystem::path& directory) : directory_(direct
     embedder_.range = inputRange(embedder);
     embedder_.dimension = embedder.at("dimension").get<int>();
     embedder_.batch = embedder.value("batch", embedder_.batch);
+    embedder_.sameFaceCosine = embedder.value("sameFaceCosine", embedder_.sameFaceCosine);
     embedder_.alignment = embedder.value("alignment", embedder_.alignment);
   } catch (const nlohmann::json::exception& malformed) {
     throw Failure(description.string() + ": " + malformed.what());
@@ -79,7 +85,12 @@ FaceModel::FaceModel(const std::filesystem::path& directory) : directory_(direct
                         embedder_.side >= 16 && embedder_.dimension >= 1 && embedder_.batch >= 1 &&
                         detector_.scoreThreshold > 0 && detector_.scoreThreshold < 1 &&
                         detector_.iouThreshold > 0 && detector_.iouThreshold < 1;
-  if (!sizesFit) throw Failure(description.string() + " gives sizes the models cannot take");
+  const bool anchorsFit =
+      !detector_.cells.empty() && detector_.cells.size() == detector_.anchorsPerCell.size() &&
+      std::ranges::all_of(detector_.cells, [](int n) { return n >= 1; }) &&
+      std::ranges::all_of(detector_.anchorsPerCell, [](int n) { return n >= 1; });
+  if (!sizesFit || !anchorsFit)
+    throw Failure(description.string() + " gives sizes the models cannot take");
 }
 
 std::optional<std::filesystem::path> FaceModel::defaultDirectory() {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quillmere {
 
@@ -38,13 +39,17 @@ class FaceModel {
     float iouThreshold = 0.3f;     // detections overlapping more are one face
     int tileSide = 512;            // a larger picture is also looked at in tiles of this side
     float minFaceSide = 0.01f;     // narrower boxes, as a share of the picture, are dropped
+    // The anchors' grids, finest first: cells along a side, and anchors in each cell.
+    std::vector<int> cells{16, 8};
+    std::vector<int> anchorsPerCell{2, 6};
   };
   struct Embedder {
     std::filesystem::path file;
     int side = 112;  // the aligned crop's side
     InputRange range;
     int dimension = 192;
-    int batch = 16;  // faces embedded in one run
+    int batch = 16;               // faces embedded in one run
+    float sameFaceCosine = 0.5f;  // two vectors of one person are at least this close
     // Where the right eye, left eye, nose and mouth land in the crop, in its pixels.
     std::array<std::array<float, 2>, 4> alignment{
         {{38.2946f, 51.6963f}, {73.5318f, 51.5014f}, {56.0252f, 71.7366f}, {56.1396f, 92.2848f}}};
