@@ -38,10 +38,11 @@ const std::vector<Commands::Command>& Commands::commands() {
        .mostOperands = 0,
        .run = &runWith<Options, &Commands::folders>},
       {.name = "index",
-       .synopsis = "index [--watch] [--no-text]\n"
+       .synopsis = "index [--watch] [--no-text] [--no-faces]\n"
                    "    bring the library up to date; --watch: keep watching, --no-text: read no\n"
-                   "    text in pictures (what was read stays)",
-       .options = {"--watch", "--no-text"},
+                   "    text in pictures (what was read stays), --no-faces: find no faces (the\n"
+                   "    faces found stay)",
+       .options = {"--watch", "--no-text", "--no-faces"},
        .access = A::indexes,
        .mostOperands = 0,
        .run = &runWith<IndexOptions, &Commands::index>},
@@ -49,12 +50,14 @@ const std::vector<Commands::Command>& Commands::commands() {
        .synopsis =
            "search TEXT [--photos|--videos] [--folder FOLDER] [--limit N] [--exact] [--json]\n"
            "           [--after DATE] [--before DATE] [--order best|newest|oldest]\n"
-           "           [--min-probability P]\n"
+           "           [--min-probability P] [--person ID|NAME]...\n"
            "    DATE is 2024-06-01 or 2024-06, in local time: --after takes moments from its\n"
            "    start on, --before those before its start. P is 0-1 or a percentage (10%).\n"
-           "    TEXT may add and take away terms: 'beach + sunset - people', '2:golden retriever'.",
+           "    TEXT may add and take away terms: 'beach + sunset - people', '2:golden "
+           "retriever'.\n"
+           "    --person keeps the moments where every person named appears.",
        .options = {"--photos", "--videos", "--folder", "--limit", "--exact", "--json", "--after",
-                   "--before", "--order", "--min-probability"},
+                   "--before", "--order", "--min-probability", "--person"},
        .access = A::reads,
        .leastOperands = 1,
        .wanted = "a TEXT to search for",
@@ -62,13 +65,14 @@ const std::vector<Commands::Command>& Commands::commands() {
        .run = &runWith<SearchOptions, &Commands::search>},
       {.name = "similar",
        .synopsis = "similar PHOTO|FILE@SECONDS [--region X,Y,W,H] [--plus TEXT] [--minus TEXT]\n"
+                   "           | --face FACE (the moments of that face's person, by its vector)\n"
                    "           [same options as search]\n"
                    "    X,Y,W,H is a part of the picture in fractions of its width and height\n"
                    "    (0-1): '0.5,0,0.5,0.5' is the top right quarter.",
        .options = {"--photos", "--videos", "--folder", "--limit", "--exact", "--json", "--after",
-                   "--before", "--order", "--min-probability", "--plus", "--minus", "--region"},
+                   "--before", "--order", "--min-probability", "--plus", "--minus", "--region",
+                   "--person", "--face"},
        .access = A::reads,
-       .leastOperands = 1,
        .wanted = "a PHOTO or FILE@SECONDS",
        .needsVectors = true,
        .run = &runWith<SearchOptions, &Commands::similar>},
@@ -97,6 +101,16 @@ const std::vector<Commands::Command>& Commands::commands() {
        .needsOutput = true,
        .needsVectors = true,
        .run = &runWith<SearchOptions, &Commands::exportMarkers>},
+      {.name = "people",
+       .synopsis = "people [--json] | show ID | name ID NAME | merge ID ID | move FACE ID |\n"
+                   "        not FACE | hide ID | unhide ID | regroup | forget [--yes]\n"
+                   "    the people found in the faces of pictures (named first, with their faces\n"
+                   "    and moments); show lists a person's moments with the number of each face;\n"
+                   "    merge keeps the first; not FACE: that face is not its person; forget\n"
+                   "    removes every face and person, names included (asks unless --yes)",
+       .options = {"--yes", "--json"},
+       .access = A::none,
+       .run = &runWith<PeopleOptions, &Commands::people>},
       {.name = "status",
        .synopsis = "status [--json]          the library's totals",
        .options = {"--json"},

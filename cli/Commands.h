@@ -4,7 +4,7 @@
 // that the desktop application uses too. Each group of commands lives in its own file with
 // its options: LibraryCommands (add, remove, folders, status, failed, retry), IndexCommand,
 // SearchCommands (search, similar, export), TextCommand (text), DuplicatesCommand,
-// ModelCommands (model, tokenize).
+// ModelCommands (model, tokenize), PeopleCommand (people).
 #pragma once
 
 #include <cstddef>
@@ -19,9 +19,12 @@
 #include "CommandLine.h"
 #include "DuplicatesCommand.h"
 #include "IndexCommand.h"
+#include "PeopleCommand.h"
 #include "SearchCommands.h"
 #include "engine/EngineOpening.h"
+#include "index/Library.h"
 #include "index/LibraryLock.h"
+#include "people/People.h"
 #include "search/SearchFilter.h"
 #include "search/SearchResult.h"
 
@@ -115,12 +118,23 @@ class Commands {
   int similar(const SearchOptions& options);
   int exportMarkers(const SearchOptions& options);
   SearchFilter filter(const SearchOptions& options) const;
+  // similar --face: the pictures with faces like it.
+  int similarFace(const SearchOptions& options);
   // search and similar after the query's vector is made: search (finding the words written in
   // pictures too), refine when asked, print.
   int searchAndPrint(const std::string& query, std::span<const float> vector,
                      const SearchOptions& options, std::string_view words = {});
   // TextCommand.cpp
   int text(const Options& options);
+  // PeopleCommand.cpp
+  int people(const PeopleOptions& options);
+  Library::Person person(People& people, const std::string& idOrName);
+  int listPeople(People& people, bool json);
+  int showPerson(People& people, const Library::Person& person);
+  void printMoment(const People::Moment& moment, bool scored) const;
+  int forgetFaces(People& people, bool yes);
+  // At the end of index: the faces that arrived join people.
+  void groupFaces();
   // DuplicatesCommand.cpp
   int duplicates(const DuplicatesOptions& options);
   // ModelCommands.cpp

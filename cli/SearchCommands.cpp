@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // search, similar and export: moments found by text or by a picture.
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -8,11 +9,14 @@
 #include "Commands.h"
 #include "Output.h"
 #include "Words.h"
+#include "engine/PersonFilter.h"
 #include "export/ExportPlan.h"
 #include "index/Library.h"
 #include "model/Embedder.h"
+#include "people/People.h"
 #include "platform/AtomicFile.h"
 #include "platform/MountTable.h"
+#include "scan/Timecode.h"
 #include "search/MoreLikeThis.h"
 #include "search/QueryTerms.h"
 #include "search/SearchEngine.h"
@@ -56,6 +60,8 @@ void SearchOptions::take(const std::string& arg, const CommandLine::Value& value
   if (arg == "--plus") plus.push_back(value());
   if (arg == "--minus") minus.push_back(value());
   if (arg == "--region") region = parseRegion(value());
+  if (arg == "--person") persons.push_back(value());
+  if (arg == "--face") face = value();
 }
 
 void SearchOptions::check() const {
@@ -87,8 +93,22 @@ SearchFilter Commands::filter(const SearchOptions& options) const {
 int Commands::searchAndPrint(const std::string& query, std::span<const float> vector,
                              const SearchOptions& options, std::string_view words) {
   SearchEngine engine(*library_, *embedder_);
-  const SearchFilter filter = this->filter(options);
-  auto results = engine.search(vector, words, filter, options.limit.value_or(defaultLimit)).results;
+  SearchFilter filter = this->filter(options);
+  std::size_t limit = options.limit.value_or(defaultLimit);
+  std::optional<PersonFilter> together;
+  if (!options.persons.empty()) {
+    People people(*library_);
+    std::vector<std::int64_t> ids;
+    for (const auto& name : options.persons) ids.push_back(person(people, name).id);
+    together.emplace(people, ids);
+    filter = together->narrowed(std::move(filter));
+    limit = together->searchLimit(*library_, limit);
+  }
+  auto results = engine.search(vector, words, filter, limit).results;
+  if (together) {
+    results = together->kept(std::move(results), engine.momentWindow / 2,
+                             options.limit.value_or(defaultLimit));
+  }
   if (options.exact && !results.empty()) {
     results = engine.refineAll(std::move(results), vector);
     SearchEngine::inOrder(results, filter.order);
@@ -114,7 +134,24 @@ int Commands::search(const SearchOptions& options) {
   return searchAndPrint(query, vector, options, query);
 }
 
+int Commands::similarFace(const SearchOptions& options) {
+  if (!options.operands.empty()) throw Error("similar takes a PHOTO, FILE@SECONDS or --face", 2);
+  std::int64_t face = 0;
+  const std::string& text = *options.face;
+  const auto read = std::from_chars(text.data(), text.data() + text.size(), face);
+  if (read.ec != std::errc() || read.ptr != text.data() + text.size() || face <= 0) {
+    throw Error("'" + text + "' is not a face number (see 'quillmere-cli people show')", 2);
+  }
+  People people(*library_);
+  if (!library_->face(face)) throw Error("No face " + text + " in the library");
+  const auto moments = people.similarTo(face, options.limit.value_or(defaultLimit));
+  if (moments.empty()) std::fprintf(stderr, "No other moments found for face %s.\n", text.c_str());
+  for (const auto& moment : moments) printMoment(moment, true);
+  return 0;
+}
+
 int Commands::similar(const SearchOptions& options) {
+  if (options.face) return similarFace(options);
   if (options.operands.size() != 1) throw Error("similar takes one PHOTO or FILE@SECONDS", 2);
   const auto& operand = options.operands.front();
   std::filesystem::path path = operand;

@@ -29,6 +29,8 @@ struct SearchOptions {
   std::vector<std::string> plus;  // similar: texts added to the picture, and taken away
   std::vector<std::string> minus;
   std::optional<PictureRegion> region;  // similar: the part of the picture searched by
+  std::vector<std::string> persons;     // ids or names of people who must all appear
+  std::optional<std::string> face;      // similar: the face whose person is looked for
 
   void take(const std::string& arg, const CommandLine::Value& value);
   void check() const;

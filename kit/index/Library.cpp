@@ -132,8 +132,10 @@ void Library::migrate(Opening opening, const UpgradeProgress& onUpgrade) {
     db_->exec(schemaScript);
     // After the script: it indexes the text stage's rows.
     if (lacksTextIndex()) addTextIndex(onUpgrade);
+    if (lacksFaceIndex()) addFaceIndex(onUpgrade);
   }
   hasTextIndex_ = !lacksTextIndex();
+  hasFaceIndex_ = !lacksFaceIndex();
   db_->query("SELECT value FROM meta WHERE key='model'",
              [&](const SQLite::Row& row) { storedSignature_ = row.text(0); });
   const std::optional<std::string>& stored = storedSignature_;

@@ -6,6 +6,7 @@
 // memory is left untouched when the database write fails.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/Records.h"
@@ -34,12 +36,14 @@ class Library {
   // 2: thumbnails in a table of their own, so that a frame's row holds little beside its
   // vector and loading the vectors reads few pages. 3: each file's capture time (taken,
   // taken_offset, taken_source), empty until read. 4: the lines of the text stage in a
-  // trigram index. Older files are upgraded on opening.
-  static constexpr int schemaVersion = 4;
+  // trigram index. 5: the faces of the face stage, the people they are grouped into and the
+  // user's choices about them. Older files are upgraded on opening.
+  static constexpr int schemaVersion = 5;
 
   // The stage whose rows hold the PictureText (encoded) read in each stored picture of a
   // file; their lines are kept searchable in step with the rows.
   static constexpr std::string_view textStage = "text";
+  static constexpr std::string_view faceStage = "faces";
 
   // The file's schema is of a later version than this build knows: it is left as it is.
   class Newer : public std::runtime_error {
@@ -267,6 +271,65 @@ class Library {
   // Whether the file holds the text index (an older one opened read-only does not).
   bool hasTextIndex() const { return hasTextIndex_; }
 
+  // A face the face index holds: one face of a stored picture (PictureFaces).
+  struct StoredFace {
+    std::int64_t id = 0;
+    std::int64_t fileID = 0;
+    double time = 0;  // the picture's: 0 for a photo, the frame's for a video
+    float quality = 0;
+    std::array<float, 4> box{};  // left, top, right, bottom in 0..1 of the upright picture
+    std::optional<std::int64_t> personID;
+    std::vector<Half> vector;  // empty when not asked for
+    bool operator==(const StoredFace&) const = default;
+  };
+  // A person: a group of faces, with the name the user gave it.
+  struct Person {
+    std::int64_t id = 0;
+    std::optional<std::string> name;
+    bool hidden = false;
+    std::int64_t faces = 0;
+    std::int64_t moments = 0;  // pictures holding at least one of its faces
+    bool operator==(const Person&) const = default;
+  };
+  // What the user said about faces, which every grouping keeps.
+  struct FaceChoices {
+    std::unordered_map<std::int64_t, std::int64_t> placed;    // face id -> the person it is
+    std::set<std::pair<std::int64_t, std::int64_t>> refused;  // (face id, a person it is not)
+    bool operator==(const FaceChoices&) const = default;
+  };
+  // Where a grouping puts a face: a person's id, 0 for none, or a negative key naming a new
+  // person (every face with the same key goes to the same new person).
+  using FacePlacement = std::pair<std::int64_t, std::int64_t>;  // face id, person
+  // Every face in id order, with its vector when asked; empty when the file has no face
+  // index (an older one opened read-only). Throws SQLite::Failure.
+  std::vector<StoredFace> faces(bool withVectors = true);
+  std::optional<StoredFace> face(std::int64_t faceID);
+  // The person's faces, in file and time order.
+  std::vector<StoredFace> facesOf(std::int64_t personID);
+  // Named people first (by name), then the rest by most faces.
+  std::vector<Person> people();
+  std::optional<Person> person(std::int64_t personID);
+  FaceChoices faceChoices();
+  // Stores a grouping in one transaction, making the new people it names. A full one first
+  // takes every face from its person; either way, people left without a face and without a
+  // name are removed. Faces gone meanwhile are passed over. Returns the ids given to the new
+  // people's keys.
+  std::map<std::int64_t, std::int64_t> placeFaces(const std::vector<FacePlacement>& placements,
+                                                  bool full);
+  // The user's choices, each in one transaction. False when the person (or face) is unknown.
+  // Naming keeps the person's faces with it through every regrouping.
+  bool namePerson(std::int64_t personID, const std::string& name);
+  bool hidePerson(std::int64_t personID, bool hidden);
+  // other's faces go to keep, and stay together; keep takes other's name when it has none.
+  bool mergePeople(std::int64_t keep, std::int64_t other);
+  bool moveFace(std::int64_t faceID, std::int64_t personID);
+  // The face leaves its person and never joins that person again.
+  bool refuseFace(std::int64_t faceID);
+  // Removes every face, person, name and choice, and the face stage's rows and done marks
+  // (a later index finds the faces again), in one transaction. Throws SQLite::Failure.
+  void forgetFaces();
+  bool hasFaceIndex() const { return hasFaceIndex_; }
+
   // Up to count of the pending files of the given roots in indexing order (see pending), after the
   // file at `after` in that order (from the first when absent): what a run takes next, without a
   // copy of the rest.
@@ -308,6 +371,13 @@ class Library {
   // Indexes the lines of the stage's rows when it is the text stage; in the caller's
   // transaction.
   void indexText(std::int64_t fileID, const StageRows& rows);
+  // Version 4 and older had no face index; faces found before it are indexed as it is added.
+  bool lacksFaceIndex();
+  void addFaceIndex(const UpgradeProgress& onUpgrade);
+  // The same for the face stage's rows.
+  void indexFaces(std::int64_t fileID, const StageRows& rows);
+  // Pins every face of the person to it; in the caller's transaction.
+  void keepFacesWith(std::int64_t personID);
   // saveFrames and saveChunk: replace drops the stored frames first; complete marks indexed;
   // chunk asks for the file to be pending.
   struct FrameWrite {
@@ -331,6 +401,7 @@ class Library {
   std::optional<std::string> storedSignature_;
   bool modelMatches_ = true;
   bool hasTextIndex_ = false;
+  bool hasFaceIndex_ = false;
 
   // Serialises the writes, each from its database step to its last memory step, so that
   // the vector index and the maps take the writes in commit order. Only writes take it;

@@ -198,6 +198,7 @@ std::vector<std::int64_t> Library::insertFrames(const std::vector<FrameBatchEntr
       for (const StageRows& stage : entry.stages) {
         insertStageRows(*db_, fileID, stage);
         indexText(fileID, stage);
+        indexFaces(fileID, stage);
       }
       for (const FrameRecord& frame : entry.frames) {
         ids.push_back(db_->run("INSERT INTO frames(file_id, t, vec) VALUES(?,?,?)",

@@ -38,6 +38,7 @@ bool Library::saveStage(const MediaFile& file, const StageRows& rows) {
                {file.id, rows.stage, row.time, row.data});
     }
     indexText(file.id, rows);
+    indexFaces(file.id, rows);
     db_->run("INSERT OR IGNORE INTO stages_done(file_id, stage) VALUES(?,?)",
              {file.id, rows.stage});
     return true;

@@ -7,6 +7,7 @@ namespace quillmere {
 bool SearchFilter::admits(const MediaFile& file) const {
   if (!kinds.contains(file.kind)) return false;
   if (roots && !roots->contains(file.rootID)) return false;
+  if (files && !files->contains(file.id)) return false;
   if (!takenFrom && !takenBefore) return true;
   const double taken = file.taken ? file.taken->seconds : file.mtime;
   return (!takenFrom || taken >= *takenFrom) && (!takenBefore || taken < *takenBefore);

@@ -17,6 +17,7 @@ struct SearchFilter {
 
   std::set<MediaKind> kinds{MediaKind::photo, MediaKind::video};
   std::optional<std::set<std::int64_t>> roots;  // absent: every folder
+  std::optional<std::set<std::int64_t>> files;  // absent: every file
   // Capture times (MediaFile::captureTime, seconds since 1970) from takenFrom on and before
   // takenBefore; absent: unbounded on that side.
   std::optional<double> takenFrom;
@@ -26,8 +27,8 @@ struct SearchFilter {
   // Date orders sort the moments the search keeps, not the whole library.
   Order order = Order::best;
 
-  // The file's kind is wanted, it lies in one of the roots when they are given, and it was
-  // taken within the range.
+  // The file's kind is wanted, it lies in one of the roots and is one of the files when they
+  // are given, and it was taken within the range.
   bool admits(const MediaFile& file) const;
 
   bool operator==(const SearchFilter&) const = default;

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/PictureFaces.h"
 #include "core/PictureText.h"
 #include "index/FolderRules.h"
 #include "index/Library.h"
@@ -79,11 +80,12 @@ class CliTest : public ::testing::Test {
 
   std::string environment(const std::string& model) const {
     // Dates without an offset are read and typed in UTC here, whatever the machine's zone.
-    // No text model: reading text is tested beside the indexer, and takes seconds a photo.
+    // No text or face model: both are tested beside the indexer, and take time a photo.
     return "env TZ=UTC0 HOME=" + shellQuoted(home->path()) +
            " QUILLMERE_LIBRARY=" + shellQuoted(library) +
            " QUILLMERE_MODEL_DIR=" + shellQuoted(model) +
-           " QUILLMERE_TEXT_MODEL_DIR=" + shellQuoted(home->path() / "no-text-model") + " ";
+           " QUILLMERE_TEXT_MODEL_DIR=" + shellQuoted(home->path() / "no-text-model") +
+           " QUILLMERE_FACE_MODEL_DIR=" + shellQuoted(home->path() / "no-face-model") + " ";
   }
 
   Outcome cli(const std::string& args, const std::string& model = modelDirectory()) const {
@@ -490,6 +492,8 @@ TEST_F(CliTest, TextReadInAPhotoIsPrintedAndFindsIt) {
   EXPECT_NE(indexed.out.find("Text in pictures is not read: no text model is installed."),
             std::string::npos)
       << indexed.out;
+  EXPECT_NE(indexed.out.find("Faces are not found: no face model is installed."), std::string::npos)
+      << indexed.out;
   const auto aqua = media->path() / "photos/Aqua.jpg";
   auto outcome = cli("text " + shellQuoted(aqua));
   EXPECT_EQ(outcome.status, 1);
@@ -511,6 +515,82 @@ TEST_F(CliTest, TextReadInAPhotoIsPrintedAndFindsIt) {
   const auto json = nlohmann::json::parse(cli("search brooklyn --json").out)["results"];
   EXPECT_EQ(json[0]["text"]["lines"][0]["box"][2], nlohmann::json::array({0.5, 0.75}));
   EXPECT_FALSE(json[1].contains("text"));
+}
+
+TEST_F(CliTest, PeopleAreFoundTogetherNamedSearchedAndForgotten) {
+  addAndIndex();
+  std::int64_t faceOfAnna = 0;
+  {
+    // Faces as the face stage stores them: Anna twice in Aqua and in the red half of the clip.
+    Library stored(library, 1, "another", Library::Opening::keepFrames);
+    const auto face = [](int person, int n) {
+      std::vector<float> v(32, 0.02f * static_cast<float>(n % 5));
+      v[person] = 1;
+      float norm = 0;
+      for (const float x : v) norm += x * x;
+      for (float& x : v) x /= std::sqrt(norm);
+      return FaceRecord{.quality = 1, .vector = halvesFromFloats(v)};
+    };
+    const std::map<std::string, std::vector<int>> who = {
+        {"Aqua.jpg", {0, 0, 0}},   {"FreshFlower.jpg", {0, 1}}, {"Dune.jpg", {1}},
+        {"copy-of-Dune.jpg", {1}}, {"GreenMeadow.jpg", {1}},    {"cut.mp4", {0}}};
+    int n = 0;
+    for (const auto& file : stored.allFiles()) {
+      Library::StageRows rows{.stage = "faces"};
+      for (const double t : stored.frameTimes(file.id)) {
+        PictureFaces faces;
+        if (file.kind == MediaKind::photo || t >= 4) {
+          const auto at = who.find(std::filesystem::path(file.relPath).filename());
+          ASSERT_NE(at, who.end()) << file.relPath;
+          for (const int person : at->second) {
+            faces.faces.push_back(face(person, ++n));
+          }
+        }
+        rows.rows.push_back({.time = t, .data = faces.encoded()});
+      }
+      ASSERT_TRUE(stored.saveStage(file, rows));
+    }
+    for (const auto& face : stored.faces(false)) {
+      if (stored.file(face.fileID)->relPath.ends_with("FreshFlower.jpg") && faceOfAnna == 0) {
+        faceOfAnna = face.id;  // the first face of the photo with both: Anna's
+      }
+    }
+  }
+  EXPECT_EQ(cli("people").out.find("No people yet"), 0u);
+  ASSERT_EQ(cli("people regroup").status, 0);
+  auto listed = nlohmann::json::parse(cli("people --json").out);
+  ASSERT_EQ(listed.size(), 2u);
+  std::string anna = std::to_string(listed[0]["id"].get<int>());
+  if (cli("people show " + anna).out.find("Aqua.jpg") == std::string::npos) {
+    anna = std::to_string(listed[1]["id"].get<int>());
+  }
+  // Three faces of Anna in one photo: one is her, the others wait.
+  EXPECT_EQ(cli("people show " + anna).out.find("Aqua.jpg"),
+            cli("people show " + anna).out.rfind("Aqua.jpg"));
+  EXPECT_EQ(cli("people name " + anna + " Anna").status, 0);
+  listed = nlohmann::json::parse(cli("people --json").out);
+  EXPECT_EQ(listed[0]["name"], "Anna");  // named first
+  const std::string leo = std::to_string(listed[1]["id"].get<int>());
+  EXPECT_EQ(cli("people name " + leo + " Leo").status, 0);
+
+  const auto both =
+      nlohmann::json::parse(cli("search green --person anna --person Leo --json").out);
+  ASSERT_EQ(both["results"].size(), 1u);
+  EXPECT_EQ(std::filesystem::path(both["results"][0]["path"].get<std::string>()).filename(),
+            "FreshFlower.jpg");
+  const auto inVideo = nlohmann::json::parse(cli("search red --person Anna --videos --json").out);
+  ASSERT_EQ(inVideo["results"].size(), 1u);
+  EXPECT_GE(inVideo["results"][0]["time"].get<double>(), 4);
+  EXPECT_NE(cli("people show Anna").out.find("cut.mp4 00:00:0"), std::string::npos);
+  const auto like = cli("similar --face " + std::to_string(faceOfAnna));
+  EXPECT_NE(like.out.find("Aqua.jpg"), std::string::npos);
+  EXPECT_EQ(like.out.find("Dune.jpg"), std::string::npos) << like.out;
+  EXPECT_EQ(cli("search red --person Nobody").status, 1);
+
+  EXPECT_EQ(cli("people forget").status, 1);  // asked, and no yes came
+  EXPECT_EQ(nlohmann::json::parse(cli("people --json").out).size(), 2u);
+  EXPECT_EQ(cli("people forget --yes").status, 0);
+  EXPECT_TRUE(nlohmann::json::parse(cli("people --json").out).empty());
 }
 
 TEST_F(CliTest, ErrorsTellTheUserWhatToDo) {
