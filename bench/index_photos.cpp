@@ -3,14 +3,16 @@
 // folder of 8-megapixel JPEGs:
 //   - with the demo model, against vipsthumbnail making 384-pixel thumbnails of the same files
 //     in one process;
+//   - with the ViT-B/16-sized float encoder, reading text on against off, on the same photos
+//     where one in four carries words (drawn as the reader's tests draw them);
 //   - with the ViT-B/16-sized encoders (float and int8), against the limit of a machine whose
 //     cores decode and embed in turn: 1 / (decode time + embed time per photo), each measured
 //     alone with all cores on the same photos (decoding as the indexer does, embedding in
 //     the indexer's runs). The three are measured in every round, in an order that turns
 //     from round to round, so that load from outside weighs on them alike.
 // Everything runs at the indexer's background priority.
-// Usage: index_photos [ROUNDS] [batches]; with "batches", only the encoders alone at batch
-// sizes 4 to 32 and on one thread.
+// Usage: index_photos [ROUNDS] [batches|reading]; with "batches", only the encoders alone at
+// batch sizes 4 to 32 and on one thread; with "reading", only reading on against off.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -23,14 +25,17 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "support/DrawnWords.h"
 #include "support/Measure.h"
 
 #include "core/Picture.h"
 #include "index/Library.h"
 #include "indexer/Indexer.h"
+#include "indexer/TextStage.h"
 #include "model/Embedder.h"
 #include "platform/ImageCodec.h"
 #include "platform/PowerMonitor.h"
+#include "platform/ResourceLocator.h"
 #include "platform/ThreadPriority.h"
 #include "scan/FrameSampler.h"
 
@@ -98,7 +103,46 @@ std::vector<fs::path> makePhotos(const fs::path& folder) {
 
 using quillmere::bench::median;
 
-double indexOnce(const fs::path& folder, const fs::path& work, Embedder& embedder) {
+// The same photos, one in four with two lines of words drawn about 2 % of its height high.
+std::vector<fs::path> makeWordedPhotos(const std::vector<fs::path>& photos,
+                                       const fs::path& folder) {
+  const char* lines[] = {"Hotel Receipt",   "Platform 7 Departures", "Budget Summary",
+                         "Trailhead North", "Error Code 404",        "Summer Sale"};
+  fs::create_directories(folder);
+  std::vector<fs::path> worded;
+  for (std::size_t i = 0; i < photos.size(); ++i) {
+    const fs::path out = folder / photos[i].filename();
+    worded.push_back(out);
+    if (fs::exists(out)) continue;
+    if (i % 4 != 0) {
+      fs::copy_file(photos[i], out);
+      continue;
+    }
+    auto picture = ImageCodec::thumbnail(photos[i], 1 << 14);
+    if (!picture) throw std::runtime_error("cannot decode " + photos[i].string());
+    const int pixels = picture->height / 45;
+    for (int k = 0; k < 2; ++k) {
+      const bool drawn =
+          quillmere::draw(*picture, {.text = lines[(i / 4 + k) % std::size(lines)],
+                                     .font = "DejaVu Sans Bold " + std::to_string(pixels),
+                                     .x = picture->width / 8,
+                                     .y = picture->height / 4 + k * picture->height / 3});
+      if (!drawn) throw std::runtime_error("libvips could not draw the words");
+    }
+    const auto jpeg = ImageCodec::encodeJpeg(*picture, 90);
+    if (!jpeg) throw std::runtime_error("cannot encode " + out.string());
+    std::FILE* f = std::fopen(out.c_str(), "wb");
+    if (!f || std::fwrite(jpeg->data(), 1, jpeg->size(), f) != jpeg->size()) {
+      if (f) std::fclose(f);
+      throw std::runtime_error("cannot write " + out.string());
+    }
+    std::fclose(f);
+  }
+  return worded;
+}
+
+double indexOnce(const fs::path& folder, const fs::path& work, Embedder& embedder,
+                 std::shared_ptr<Stage> stage = nullptr) {
   fs::remove_all(work);
   fs::create_directories(work);
   Library library(work / "Library.sqlite", static_cast<std::size_t>(embedder.info().dim),
@@ -106,6 +150,7 @@ double indexOnce(const fs::path& folder, const fs::path& work, Embedder& embedde
   library.addRoot(folder.string(), std::nullopt, std::nullopt, std::nullopt, false);
   Indexer indexer(library, embedder, Indexer::Policy{},
                   std::make_shared<PowerMonitor>("/nonexistent"));
+  if (stage) indexer.addStage(std::move(stage));
   const auto start = Clock::now();
   indexer.run();
   indexer.waitUntilIdle();
@@ -225,6 +270,40 @@ void againstLimit(const char* name, const fs::path& model, const fs::path& base,
   std::printf("ratio index_photos_%s/limit %.3f target >= 0.9\n", name, median(ratios));
 }
 
+// Indexing with reading text on against off, in turns, on the worded photos.
+void readingOnAndOff(const fs::path& model, const fs::path& base,
+                     const std::vector<fs::path>& photos, int rounds) {
+  const auto resources = ResourceLocator::resourcesDirectory();
+  if (!resources || !fs::exists(*resources / "TextModel")) {
+    std::printf("reading on and off: no text model installed, not measured\n");
+    return;
+  }
+  makeWordedPhotos(photos, base / "worded");
+  Embedder embedder(model);
+  const auto reading = [&] { return std::make_shared<TextStage>(*resources / "TextModel"); };
+  indexOnce(base / "worded", base / "library", embedder, reading());  // warms both
+  std::vector<double> off, on, ratios;
+  for (int round = 0; round < rounds; ++round) {
+    double without = 0, with = 0;
+    for (int k = 0; k < 2; ++k) {
+      if ((round + k) % 2 == 0) {
+        without = indexOnce(base / "worded", base / "library", embedder);
+      } else {
+        with = indexOnce(base / "worded", base / "library", embedder, reading());
+      }
+    }
+    off.push_back(without);
+    on.push_back(with);
+    ratios.push_back(with / without);
+    std::printf("reading round %d: off %.2f photos/s, on %.2f (%.3f; load %.2f)\n", round + 1,
+                without, with, with / without, loadAverage());
+    std::fflush(stdout);
+  }
+  std::printf("reading median: off %.2f photos/s, on %.2f (%d photos, one in four with words)\n",
+              median(off), median(on), photoCount);
+  std::printf("ratio index_photos_reading/not_reading %.3f target >= 0.6\n", median(ratios));
+}
+
 // The encoder alone at other batch sizes and on one intra-op thread, turning rounds: where
 // it runs fastest, and what a second core gives it.
 void batchSizes(const char* name, const fs::path& model, const std::vector<fs::path>& photos,
@@ -258,7 +337,8 @@ void batchSizes(const char* name, const fs::path& model, const std::vector<fs::p
 int main(int argc, char** argv) {
   try {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const bool sizesOnly = argc > 2 && std::string(argv[2]) == "batches";
+    const std::string only = argc > 2 ? argv[2] : "";
+    const bool sizesOnly = only == "batches";
     // The indexer's threads run at this priority: the limit is measured as they would see it.
     ThreadPriority::background();
     const fs::path base = executableDirectory() / "index_photos-data";
@@ -267,6 +347,10 @@ int main(int argc, char** argv) {
     if (sizesOnly) {
       batchSizes("float", EMBEDDER_VIT_DIR, photos, rounds);
       batchSizes("int8", EMBEDDER_VIT_INT8_DIR, photos, rounds);
+      return 0;
+    }
+    if (only == "reading") {
+      readingOnAndOff(EMBEDDER_VIT_DIR, base, photos, rounds);
       return 0;
     }
     const auto modelDirectory = Embedder::defaultDirectory();
@@ -290,6 +374,7 @@ int main(int argc, char** argv) {
         b, photoCount, rounds);
     std::printf("ratio index_photos_per_second %.3f target >= 0.9\n", a / b);
     std::fflush(stdout);
+    readingOnAndOff(EMBEDDER_VIT_DIR, base, photos, rounds);
     againstLimit("float", EMBEDDER_VIT_DIR, base, photos, rounds);
     againstLimit("int8", EMBEDDER_VIT_INT8_DIR, base, photos, rounds);
   } catch (const std::exception& error) {

@@ -11,7 +11,9 @@
 //     and milliseconds per photo;
 //   - the first look's side, threshold and smallest region on a small grid (side 0: none):
 //     word recall, and what a photo with no text costs against one run of a ViT-B/16-sized
-//     image encoder, paired, median.
+//     image encoder, paired, median;
+//   - the set, PDF pages and a slideshow video in a library: its words searched for (alone
+//     with the argument "quality").
 // Everything runs at background priority, where our sessions' workers run.
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
@@ -35,7 +37,9 @@
 #include "platform/ImageCodec.h"
 #include "platform/ResourceLocator.h"
 #include "platform/ThreadPriority.h"
+#include "support/DrawnWords.h"
 #include "support/Measure.h"
+#include "support/ReadingQuality.h"
 #include "text/TextModel.h"
 #include "text/TextReader.h"
 
@@ -64,28 +68,13 @@ struct Sample {
 };
 
 void draw(Picture& picture, const Words& words, int x, int y) {
-  VipsImage* mask = nullptr;
-  const std::string font = words.font + " " + std::to_string(words.pixels);
-  if (vips_text(&mask, words.text.c_str(), "font", font.c_str(), "dpi", 72, nullptr)) return;
-  if (words.degrees != 0) {
-    VipsImage* turned = nullptr;
-    vips_rotate(mask, &turned, words.degrees, nullptr);
-    g_object_unref(mask);
-    mask = turned;
-  }
-  std::size_t size = 0;
-  auto* coverage = static_cast<std::uint8_t*>(vips_image_write_to_memory(mask, &size));
-  const int width = vips_image_get_width(mask), height = vips_image_get_height(mask);
-  g_object_unref(mask);
-  const int ink = words.dark ? 20 : 245;
-  for (int row = 0; row < height && y + row < picture.height; ++row) {
-    for (int column = 0; column < width && x + column < picture.width; ++column) {
-      const int alpha = coverage[row * width + column];
-      std::uint8_t* pixel = &picture.rgb[((y + row) * picture.width + x + column) * 3];
-      for (int c = 0; c < 3; ++c) pixel[c] = (ink * alpha + pixel[c] * (255 - alpha)) / 255;
-    }
-  }
-  g_free(coverage);
+  const std::uint8_t ink = words.dark ? 20 : 245;
+  quillmere::draw(picture, {.text = words.text,
+                            .font = words.font + " " + std::to_string(words.pixels),
+                            .x = x,
+                            .y = y,
+                            .degrees = words.degrees,
+                            .ink = {ink, ink, ink}});
 }
 
 std::vector<Sample> renderedSet() {
@@ -512,6 +501,16 @@ std::filesystem::path variant(const std::filesystem::path& model,
   return dir;
 }
 
+std::vector<quillmere::bench::WordedPicture> worded(const std::vector<Sample>& set) {
+  std::vector<quillmere::bench::WordedPicture> pictures;
+  for (const Sample& sample : set) {
+    quillmere::bench::WordedPicture picture{sample.picture, {}};
+    for (const Words& words : sample.words) picture.lines.push_back(words.text);
+    pictures.push_back(std::move(picture));
+  }
+  return pictures;
+}
+
 // The processor's name, for reading the figures beside others.
 std::string processor() {
   std::ifstream in("/proc/cpuinfo");
@@ -537,6 +536,10 @@ int main(int argc, char** argv) {
   }
   const std::vector<Sample> set = renderedSet();
   std::printf("rendered set: %zu photos, %zu lines\n", set.size(), set.size() * 3);
+  if (argc > 1 && std::string(argv[1]) == "quality") {
+    quillmere::bench::printReadingQuality(worded(set), model);
+    return 0;
+  }
 
   // 1. Ours against the reference, paired rounds.
   // Every photo of the set holds text: with the first look ours pays for it on each.
@@ -638,6 +641,9 @@ int main(int argc, char** argv) {
         100.0 * r.levelFound / r.levelTotal, median(ratiosToEncoder));
     if (isDefault) defaultRatio = median(ratiosToEncoder);
   }
+
+  // 4. Reading as a user meets it, in a library.
+  quillmere::bench::printReadingQuality(worded(set), model);
 
   std::printf("processor: %s\n", processor().c_str());
   std::printf("ratio photos_per_second ours/reference %.3f target >= 1.0 (with the first look)\n",

@@ -38,10 +38,11 @@ const std::vector<Commands::Command>& Commands::commands() {
        .mostOperands = 0,
        .run = &runWith<Options, &Commands::folders>},
       {.name = "index",
-       .synopsis = "index [--watch] [--no-text]\n"
+       .synopsis = "index [--watch] [--no-text] [--no-faces]\n"
                    "    bring the library up to date; --watch: keep watching, --no-text: read no\n"
-                   "    text in pictures (what was read stays)",
-       .options = {"--watch", "--no-text"},
+                   "    text in pictures (what was read stays), --no-faces: find no faces (the\n"
+                   "    faces found stay)",
+       .options = {"--watch", "--no-text", "--no-faces"},
        .access = A::indexes,
        .mostOperands = 0,
        .run = &runWith<IndexOptions, &Commands::index>},

@@ -15,6 +15,7 @@
 #include "Interrupts.h"
 #include "Output.h"
 #include "ProgressBar.h"
+#include "engine/FaceFinding.h"
 #include "engine/TextReading.h"
 #include "index/FolderRules.h"
 #include "index/Library.h"
@@ -45,6 +46,24 @@ void sayWhyNoText(const TextReading& reading) {
   }
 }
 
+// Said once, before indexing: indexing goes on without faces.
+void sayWhyNoFaces(const FaceFinding& finding) {
+  switch (finding.state()) {
+    case FaceFinding::State::noModel:
+      std::printf(
+          "Faces are not found: no face model is installed. Reinstall Quillmere, or set "
+          "QUILLMERE_FACE_MODEL_DIR to a face model directory.\n");
+      break;
+    case FaceFinding::State::modelDamaged:
+      std::printf("Faces are not found: the face model is damaged (%s).\n",
+                  printable(finding.detail()).c_str());
+      break;
+    case FaceFinding::State::on:
+    case FaceFinding::State::off:
+      break;
+  }
+}
+
 }  // namespace
 
 int Commands::index(const IndexOptions& options) {
@@ -69,6 +88,9 @@ int Commands::index(const IndexOptions& options) {
   const auto reading = TextReading::open(options.readText);
   sayWhyNoText(reading);
   reading.addTo(indexer);
+  const auto finding = FaceFinding::open(options.findFaces);
+  sayWhyNoFaces(finding);
+  finding.addTo(indexer);
   std::optional<std::string> problem;
   std::vector<std::string> unreadable;
   indexer.onProgress = [&](const Indexer::Progress& progress) {

@@ -13,10 +13,12 @@ struct IndexOptions {
   std::vector<std::string> operands;
   bool watch = false;
   bool readText = true;
+  bool findFaces = true;
 
   void take(const std::string& arg, const CommandLine::Value&) {
     if (arg == "--watch") watch = true;
     if (arg == "--no-text") readText = false;
+    if (arg == "--no-faces") findFaces = false;
   }
   void check() const {}
 };

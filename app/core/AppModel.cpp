@@ -245,6 +245,8 @@ void AppModel::wireIndexer() {
   };
   indexer_->onProgress = [this](const Indexer::Progress& progress) {
     gui_->post([this, progress] {
+      // Rows added to files indexed before (text read since) show as the backfill goes.
+      if (progress.filling || indexing_->progress().filling) indexedFileRefresh();
       indexing_->setProgress(progress);
       emit progressChanged();
       if (progress.phase.kind == Indexer::Phase::Kind::idle) folders_->refreshTotals();

@@ -427,6 +427,8 @@ void SearchModel::applyAnswer(const SearchJob& job, SearchAnswer answer,
   momentsLine_ = Format::moments(results_->rowCount(), lastSearchMS_, job.filter.minProbability > 0,
                                  job.applied);
   emit momentsLineChanged();
+  ++answerCount_;
+  emit answerCountChanged();
   // A re-run for the question on show keeps its selection; a new question (typed while files
   // were indexed, say) starts from its top with no exact times.
   const Question question{job.text, job.imageQuery, job.filter};

@@ -63,6 +63,9 @@ class SearchModel : public QObject {
                  folderFilterChanged)
   Q_PROPERTY(QString searchedQuery READ searchedQuery NOTIFY searchedQueryChanged)
   Q_PROPERTY(double lastSearchMS READ lastSearchMS NOTIFY lastSearchMSChanged)
+  // Counts the answers applied: a view that reads the library for a result (its text) reads
+  // again at each, since a re-run may follow what indexing added to the same frame.
+  Q_PROPERTY(int answerCount READ answerCount NOTIFY answerCountChanged)
   // A frame id, or null.
   Q_PROPERTY(QVariant selection READ selectionValue WRITE setSelectionValue NOTIFY selectionChanged)
   // The selection's row in results, or -1.
@@ -144,6 +147,7 @@ class SearchModel : public QObject {
   QString momentsLine() const { return momentsLine_; }
   QString searchedQuery() const { return searchedQuery_; }
   double lastSearchMS() const { return lastSearchMS_; }
+  int answerCount() const { return answerCount_; }
   std::optional<std::int64_t> selection() const { return selection_; }
   int selectedRow() const;
   // Selects a result (or none) and starts its refinement.
@@ -201,6 +205,7 @@ class SearchModel : public QObject {
   void folderFilterChanged();
   void searchedQueryChanged();
   void lastSearchMSChanged();
+  void answerCountChanged();
   void selectionChanged();
   void selectedRowChanged();
   void imageQueryChanged();
@@ -293,6 +298,7 @@ class SearchModel : public QObject {
   QString momentsLine_;
   QString searchedQuery_;
   double lastSearchMS_ = 0;
+  int answerCount_ = 0;
   std::optional<std::int64_t> selection_;
   std::optional<ImageQuery> imageQuery_;
   // What the results on show answered; absent while none are.

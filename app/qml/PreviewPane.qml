@@ -223,7 +223,11 @@ Item {
             ColumnLayout {
                 objectName: "readText"
                 Layout.fillWidth: true
-                readonly property string text: root.app.search.readText(root.facts.shownFrameId)
+                // Read again with each answer: the text may have been read since.
+                readonly property string text: {
+                    void root.app.search.answerCount
+                    return root.app.search.readText(root.facts.shownFrameId)
+                }
                 visible: text !== ""
                 spacing: 4
                 Label {

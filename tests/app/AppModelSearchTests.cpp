@@ -531,7 +531,8 @@ TEST_F(SearchConcurrency, TextGoesThroughTheTermRuleAndOnlyMinusesAreExplained) 
 }
 
 // Reading switched off reads nothing and says nothing; switched on (kept across starts) the
-// next run reads the photo, and the words find it with its lines in the model's roles.
+// next run reads the photo, and the search on show finds it by its words, with its lines in
+// the model's roles, without being typed again.
 TEST_F(SearchConcurrency, TheTextSwitchPersistsAndResultsFoundByTextCarryTheirLines) {
   const auto folder = makeFolder("Signs");
   writeWordsPhoto(folder / "sign.jpg", "PLATFORM 7 DEPARTURES");
@@ -548,13 +549,18 @@ TEST_F(SearchConcurrency, TheTextSwitchPersistsAndResultsFoundByTextCarryTheirLi
   const auto sign = *std::find_if(files.begin(), files.end(),
                                   [](const MediaFile& file) { return file.relPath == "sign.jpg"; });
   EXPECT_TRUE(model().library()->stageRows(sign.id, Library::textStage).empty());
+  search("platform");
+  const auto* results = model().search()->results();
+  const int answered = model().search()->answerCount();
 
   status.setReadsText(true);
   waitIdle();
   ASSERT_FALSE(model().library()->stageRows(sign.id, Library::textStage).empty());
-  search("platform");
-  const auto* results = model().search()->results();
-  ASSERT_GT(results->rowCount(), 0);
+  QTRY_VERIFY_WITH_TIMEOUT(
+      results->rowCount() > 0 &&
+          results->data(results->index(0), ResultListModel::FoundByTextRole).toBool(),
+      10000);
+  EXPECT_GT(model().search()->answerCount(), answered);
   const auto top = results->index(0);
   EXPECT_EQ(results->data(top, ResultListModel::NameRole), "sign.jpg");
   EXPECT_TRUE(results->data(top, ResultListModel::FoundByTextRole).toBool());

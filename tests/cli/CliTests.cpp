@@ -80,11 +80,12 @@ class CliTest : public ::testing::Test {
 
   std::string environment(const std::string& model) const {
     // Dates without an offset are read and typed in UTC here, whatever the machine's zone.
-    // No text model: reading text is tested beside the indexer, and takes seconds a photo.
+    // No text or face model: both are tested beside the indexer, and take time a photo.
     return "env TZ=UTC0 HOME=" + shellQuoted(home->path()) +
            " QUILLMERE_LIBRARY=" + shellQuoted(library) +
            " QUILLMERE_MODEL_DIR=" + shellQuoted(model) +
-           " QUILLMERE_TEXT_MODEL_DIR=" + shellQuoted(home->path() / "no-text-model") + " ";
+           " QUILLMERE_TEXT_MODEL_DIR=" + shellQuoted(home->path() / "no-text-model") +
+           " QUILLMERE_FACE_MODEL_DIR=" + shellQuoted(home->path() / "no-face-model") + " ";
   }
 
   Outcome cli(const std::string& args, const std::string& model = modelDirectory()) const {
@@ -490,6 +491,8 @@ TEST_F(CliTest, TextReadInAPhotoIsPrintedAndFindsIt) {
   ASSERT_EQ(indexed.status, 0);
   EXPECT_NE(indexed.out.find("Text in pictures is not read: no text model is installed."),
             std::string::npos)
+      << indexed.out;
+  EXPECT_NE(indexed.out.find("Faces are not found: no face model is installed."), std::string::npos)
       << indexed.out;
   const auto aqua = media->path() / "photos/Aqua.jpg";
   auto outcome = cli("text " + shellQuoted(aqua));

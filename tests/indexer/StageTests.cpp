@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <map>
 #include <mutex>
 
 #include "IndexerFixture.h"
+#include "core/PictureFaces.h"
 #include "core/PictureText.h"
 #include "core/TextFolding.h"
+#include "engine/FaceFinding.h"
 #include "engine/TextReading.h"
 #include "indexer/ProgressMeter.h"
 #include "indexer/StageSet.h"
@@ -202,6 +205,63 @@ TEST_F(StageTest, AMissingOrDamagedTextModelLeavesReadingOff) {
   EXPECT_FALSE(opened.detail().empty());
   EXPECT_EQ(opened.directory(), std::nullopt);
   EXPECT_EQ(TextReading::open(false, damaged).state(), TextReading::State::off);
+  // Faces likewise.
+  std::ofstream(damaged / "face-model.json") << "{\"detector\": 3";
+  EXPECT_EQ(FaceFinding::open(true, temp->path() / "none").state(), FaceFinding::State::noModel);
+  const auto faces = FaceFinding::open(true, damaged);
+  EXPECT_EQ(faces.state(), FaceFinding::State::modelDamaged);
+  EXPECT_FALSE(faces.detail().empty());
+  EXPECT_EQ(FaceFinding::open(false, damaged).state(), FaceFinding::State::off);
+}
+
+// A library indexed without faces gains them at the next run; a photo stored turned (EXIF)
+// has its faces where they are in the upright photo.
+TEST_F(StageTest, FacesComeToAnOlderLibraryInUprightCoordinates) {
+  const auto model = std::filesystem::path(QUILLMERE_RESOURCES_DIR) / "FaceModel";
+  const auto group = std::filesystem::path(QUILLMERE_SOURCE_DIR) / "third_party/face-photos";
+  if (!std::filesystem::exists(model / "FaceDetector.onnx") ||
+      !std::filesystem::exists(group / "sample6.jpg"))
+    GTEST_SKIP() << "no face model or photos: run scripts/setup";
+  const auto folder = makeFolder("Pictures");
+  addPhotos(folder, 1);
+  std::filesystem::copy(group / "sample6.jpg", folder / "group.jpg");
+  // Stored a quarter turn back; orientation 6 turns it upright.
+  test::runCommand("vips rot " + test::shellQuoted(group / "sample6.jpg") + " " +
+                   test::shellQuoted(folder / "turned.jpg") + " d270");
+  test::runCommand("exiftool -q -overwrite_original -n -Orientation=6 " +
+                   test::shellQuoted(folder / "turned.jpg"));
+  addRoot(folder);
+  {
+    auto before = makeIndexer();
+    before->run();
+    before->waitUntilIdle();
+  }
+  ASSERT_EQ(library->totals().indexed, 3);
+  ASSERT_EQ(library->lacking(Library::faceStage, {library->roots()[0].id}).size(), 3u);
+
+  const auto finding = FaceFinding::open(true, model);
+  ASSERT_EQ(finding.state(), FaceFinding::State::on);
+  auto indexer = makeIndexer();
+  finding.addTo(*indexer);
+  indexer->run();
+  indexer->waitUntilIdle();
+  EXPECT_TRUE(library->lacking(Library::faceStage, {library->roots()[0].id}).empty());
+  std::map<std::string, PictureFaces> found;
+  for (const MediaFile& file : library->allFiles()) {
+    for (const auto& row : library->stageRows(file.id, Library::faceStage))
+      found[file.relPath] = PictureFaces::decoded(row.data);
+  }
+  EXPECT_FALSE(found.contains("photo00.jpg"));  // no faces, no row
+  ASSERT_EQ(found["group.jpg"].faces.size(), 4u);
+  ASSERT_EQ(found["turned.jpg"].faces.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    for (int p = 0; p < 2; ++p) {
+      EXPECT_NEAR(found["turned.jpg"].faces[i].box[p].x, found["group.jpg"].faces[i].box[p].x,
+                  0.02);
+      EXPECT_NEAR(found["turned.jpg"].faces[i].box[p].y, found["group.jpg"].faces[i].box[p].y,
+                  0.02);
+    }
+  }
 }
 
 // With three photos measured and a gigabyte of video left at its starting rate (40 s with the

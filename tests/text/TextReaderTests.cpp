@@ -2,7 +2,6 @@
 // The reading pipeline with the real PP-OCRv4 models on ONNX Runtime, over a Debian photo with
 // words drawn on it by libvips' own text rendering.
 #include <gtest/gtest.h>
-#include <vips/vips.h>
 
 #include <cctype>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <functional>
 
 #include "platform/ImageCodec.h"
+#include "support/DrawnWords.h"
 #include "support/MediaFactory.h"
 #include "support/TempDirectory.h"
 #include "text/TextModel.h"
@@ -31,30 +31,13 @@ struct Words {
   std::array<std::uint8_t, 3> colour{20, 20, 30};
 };
 
-// Draws the words over the picture: the rendered text is a coverage mask, blended in.
 void draw(Picture& picture, const Words& words) {
-  VipsImage* mask = nullptr;
-  const std::string font = "DejaVu Sans Bold " + std::to_string(words.points);
-  ASSERT_EQ(vips_text(&mask, words.text.c_str(), "font", font.c_str(), "dpi", 72, nullptr), 0);
-  if (words.degrees != 0) {
-    VipsImage* turned = nullptr;
-    ASSERT_EQ(vips_rotate(mask, &turned, words.degrees, nullptr), 0);
-    g_object_unref(mask);
-    mask = turned;
-  }
-  std::size_t size = 0;
-  auto* coverage = static_cast<std::uint8_t*>(vips_image_write_to_memory(mask, &size));
-  const int width = vips_image_get_width(mask), height = vips_image_get_height(mask);
-  g_object_unref(mask);
-  for (int y = 0; y < height && words.y + y < picture.height; ++y) {
-    for (int x = 0; x < width && words.x + x < picture.width; ++x) {
-      const int alpha = coverage[y * width + x];
-      std::uint8_t* pixel = &picture.rgb[((words.y + y) * picture.width + words.x + x) * 3];
-      for (int c = 0; c < 3; ++c)
-        pixel[c] = (words.colour[c] * alpha + pixel[c] * (255 - alpha)) / 255;
-    }
-  }
-  g_free(coverage);
+  ASSERT_TRUE(quillmere::draw(picture, {.text = words.text,
+                                        .font = "DejaVu Sans Bold " + std::to_string(words.points),
+                                        .x = words.x,
+                                        .y = words.y,
+                                        .degrees = words.degrees,
+                                        .ink = words.colour}));
 }
 
 Picture photoWith(const std::vector<Words>& all) {
