@@ -9,7 +9,9 @@
 //     the indexer's runs). The three are measured in every round, in an order that turns
 //     from round to round, so that load from outside weighs on them alike.
 // Everything runs at the indexer's background priority.
-// Usage: index_photos [ROUNDS] [batches]; with "batches", only the encoders alone at batch
+//   - with "faces", the float ViT-B/16-sized encoder with the face stage on and off, turning
+//     rounds: photos per second with faces against without.
+// Usage: index_photos [ROUNDS] [batches|faces]; with "batches", only the encoders alone at batch
 // sizes 4 to 32 and on one thread.
 #include <algorithm>
 #include <atomic>
@@ -26,6 +28,7 @@
 #include "support/Measure.h"
 
 #include "core/Picture.h"
+#include "engine/FaceFinding.h"
 #include "index/Library.h"
 #include "indexer/Indexer.h"
 #include "model/Embedder.h"
@@ -98,7 +101,8 @@ std::vector<fs::path> makePhotos(const fs::path& folder) {
 
 using quillmere::bench::median;
 
-double indexOnce(const fs::path& folder, const fs::path& work, Embedder& embedder) {
+double indexOnce(const fs::path& folder, const fs::path& work, Embedder& embedder,
+                 const FaceFinding& faces = FaceFinding::open(false)) {
   fs::remove_all(work);
   fs::create_directories(work);
   Library library(work / "Library.sqlite", static_cast<std::size_t>(embedder.info().dim),
@@ -106,6 +110,7 @@ double indexOnce(const fs::path& folder, const fs::path& work, Embedder& embedde
   library.addRoot(folder.string(), std::nullopt, std::nullopt, std::nullopt, false);
   Indexer indexer(library, embedder, Indexer::Policy{},
                   std::make_shared<PowerMonitor>("/nonexistent"));
+  faces.addTo(indexer);
   const auto start = Clock::now();
   indexer.run();
   indexer.waitUntilIdle();
@@ -253,6 +258,34 @@ void batchSizes(const char* name, const fs::path& model, const std::vector<fs::p
   std::fflush(stdout);
 }
 
+// Indexing with the face stage on against off, turning rounds, the float encoder.
+void facesOnAndOff(const fs::path& base, int rounds) {
+  const FaceFinding faces = FaceFinding::open(true);
+  if (faces.state() != FaceFinding::State::on) throw std::runtime_error("no usable face model");
+  Embedder embedder(EMBEDDER_VIT_DIR);
+  indexOnce(base / "photos", base / "library", embedder, faces);  // loads both
+  std::vector<double> on, off, ratios;
+  for (int round = 0; round < rounds; ++round) {
+    double with = 0, without = 0;
+    for (int k = 0; k < 2; ++k) {
+      if ((round + k) % 2 == 0) {
+        with = indexOnce(base / "photos", base / "library", embedder, faces);
+      } else {
+        without = indexOnce(base / "photos", base / "library", embedder);
+      }
+    }
+    on.push_back(with);
+    off.push_back(without);
+    ratios.push_back(with / without);
+    std::printf("faces round %d: with faces %.2f photos/s, without %.2f (load %.2f)\n", round + 1,
+                with, without, loadAverage());
+    std::fflush(stdout);
+  }
+  std::printf("faces median: with faces %.2f photos/s, without %.2f (%d photos, %d rounds)\n",
+              median(on), median(off), photoCount, rounds);
+  std::printf("ratio index_photos_faces_on/off %.3f target >= 0.8\n", median(ratios));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -264,6 +297,10 @@ int main(int argc, char** argv) {
     const fs::path base = executableDirectory() / "index_photos-data";
     const std::vector<fs::path> photos = makePhotos(base / "photos");
     fs::remove(base / "photos" / "size.txt");
+    if (argc > 2 && std::string(argv[2]) == "faces") {
+      facesOnAndOff(base, rounds);
+      return 0;
+    }
     if (sizesOnly) {
       batchSizes("float", EMBEDDER_VIT_DIR, photos, rounds);
       batchSizes("int8", EMBEDDER_VIT_INT8_DIR, photos, rounds);
