@@ -92,8 +92,11 @@ std::vector<std::vector<FaceDetector::Face>> FaceDetector::look(
     const bool whole = rect == ImageCodec::Rect{0, 0, picture.width, picture.height};
     auto part = whole ? std::optional<Picture>() : ImageCodec::region(picture, rect, side);
     if (!whole && !part) throw std::runtime_error("A part of the picture could not be cut out.");
-    auto sized =
-        ImageCodec::resize(whole ? picture : *part, width, height, ImageCodec::Kernel::linear);
+    // A tile comes reduced to the size wanted already, most often.
+    const bool fits = part && part->width == width && part->height == height;
+    auto sized = fits ? std::move(part)
+                      : ImageCodec::resize(whole ? picture : *part, width, height,
+                                           ImageCodec::Kernel::linear);
     if (!sized) throw std::runtime_error("The picture could not be resized for finding faces.");
     FaceSession::write(*sized, settings_.range, input, static_cast<int>(v), side);
     scales.push_back(static_cast<double>(width) / rect.width);
