@@ -73,6 +73,8 @@ Ort::SessionOptions options() {
   o.SetInterOpNumThreads(1);
   o.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
   o.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+  // The same threads as ours: they stop when a run ends rather than spin.
+  o.AddConfigEntry("session.force_spinning_stop", "1");
   return o;
 }
 

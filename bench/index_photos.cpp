@@ -11,8 +11,11 @@
 //     the indexer's runs). The three are measured in every round, in an order that turns
 //     from round to round, so that load from outside weighs on them alike.
 // Everything runs at the indexer's background priority.
-// Usage: index_photos [ROUNDS] [batches|reading]; with "batches", only the encoders alone at
-// batch sizes 4 to 32 and on one thread; with "reading", only reading on against off.
+//   - with "faces", the float ViT-B/16-sized encoder with the face stage on and off, turning
+//     rounds: photos per second with faces against without.
+// Usage: index_photos [ROUNDS] [batches|reading|faces]; with "batches", only the encoders alone
+// at batch sizes 4 to 32 and on one thread; with "reading" or "faces", only that stage on
+// against off.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,7 +32,9 @@
 #include "support/Measure.h"
 
 #include "core/Picture.h"
+#include "engine/FaceFinding.h"
 #include "index/Library.h"
+#include "indexer/FaceStage.h"
 #include "indexer/Indexer.h"
 #include "indexer/TextStage.h"
 #include "model/Embedder.h"
@@ -332,6 +337,35 @@ void batchSizes(const char* name, const fs::path& model, const std::vector<fs::p
   std::fflush(stdout);
 }
 
+// Indexing with the face stage on against off, turning rounds, the float encoder.
+void facesOnAndOff(const fs::path& base, int rounds) {
+  const FaceFinding faces = FaceFinding::open(true);
+  if (faces.state() != FaceFinding::State::on) throw std::runtime_error("no usable face model");
+  Embedder embedder(EMBEDDER_VIT_DIR);
+  const auto finding = [&] { return std::make_shared<FaceStage>(*faces.directory()); };
+  indexOnce(base / "photos", base / "library", embedder, finding());  // loads both
+  std::vector<double> on, off, ratios;
+  for (int round = 0; round < rounds; ++round) {
+    double with = 0, without = 0;
+    for (int k = 0; k < 2; ++k) {
+      if ((round + k) % 2 == 0) {
+        with = indexOnce(base / "photos", base / "library", embedder, finding());
+      } else {
+        without = indexOnce(base / "photos", base / "library", embedder);
+      }
+    }
+    on.push_back(with);
+    off.push_back(without);
+    ratios.push_back(with / without);
+    std::printf("faces round %d: with faces %.2f photos/s, without %.2f (load %.2f)\n", round + 1,
+                with, without, loadAverage());
+    std::fflush(stdout);
+  }
+  std::printf("faces median: with faces %.2f photos/s, without %.2f (%d photos, %d rounds)\n",
+              median(on), median(off), photoCount, rounds);
+  std::printf("ratio index_photos_faces_on/off %.3f target >= 0.8\n", median(ratios));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -344,6 +378,10 @@ int main(int argc, char** argv) {
     const fs::path base = executableDirectory() / "index_photos-data";
     const std::vector<fs::path> photos = makePhotos(base / "photos");
     fs::remove(base / "photos" / "size.txt");
+    if (only == "faces") {
+      facesOnAndOff(base, rounds);
+      return 0;
+    }
     if (sizesOnly) {
       batchSizes("float", EMBEDDER_VIT_DIR, photos, rounds);
       batchSizes("int8", EMBEDDER_VIT_INT8_DIR, photos, rounds);

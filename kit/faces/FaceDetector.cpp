@@ -77,27 +77,38 @@ std::vector<ImageCodec::Rect> FaceDetector::views(int width, int height) const {
   return rects;
 }
 
-std::vector<FaceDetector::Face> FaceDetector::look(const Picture& picture,
-                                                   const ImageCodec::Rect& rect) {
+std::vector<std::vector<FaceDetector::Face>> FaceDetector::look(
+    const Picture& picture, std::span<const ImageCodec::Rect> rects) {
   const int side = settings_.side;
-  const double scale = static_cast<double>(side) / std::max(rect.width, rect.height);
-  const int width = std::clamp(static_cast<int>(std::lround(rect.width * scale)), 1, side);
-  const int height = std::clamp(static_cast<int>(std::lround(rect.height * scale)), 1, side);
-  const bool whole = rect == ImageCodec::Rect{0, 0, picture.width, picture.height};
-  auto part = whole ? std::optional<Picture>() : ImageCodec::region(picture, rect, side);
-  if (!whole && !part) throw std::runtime_error("A part of the picture could not be cut out.");
-  const Picture& source = whole ? picture : *part;
-  auto sized = ImageCodec::resize(source, width, height, ImageCodec::Kernel::linear);
-  if (!sized) throw std::runtime_error("The picture could not be resized for finding faces.");
-
+  const std::size_t item = static_cast<std::size_t>(side) * side * 3;
   // The input's padding, right and below, is black.
-  std::vector<float> input(static_cast<std::size_t>(side) * side * 3, settings_.range.low);
-  FaceSession::write(*sized, settings_.range, input, 0, side);
-  const std::vector<Ort::Value> outputs = session_.run(input, 1, side);
-  std::vector<Face> faces;
-  decode(outputs[scoresOutput_].GetTensorData<float>(),
-         outputs[boxesOutput_].GetTensorData<float>(), static_cast<double>(width) / rect.width,
-         rect, faces);
+  std::vector<float> input(item * rects.size(), settings_.range.low);
+  std::vector<double> scales;
+  for (std::size_t v = 0; v < rects.size(); ++v) {
+    const ImageCodec::Rect& rect = rects[v];
+    const double scale = static_cast<double>(side) / std::max(rect.width, rect.height);
+    const int width = std::clamp(static_cast<int>(std::lround(rect.width * scale)), 1, side);
+    const int height = std::clamp(static_cast<int>(std::lround(rect.height * scale)), 1, side);
+    const bool whole = rect == ImageCodec::Rect{0, 0, picture.width, picture.height};
+    auto part = whole ? std::optional<Picture>() : ImageCodec::region(picture, rect, side);
+    if (!whole && !part) throw std::runtime_error("A part of the picture could not be cut out.");
+    // A tile comes reduced to the size wanted already, most often.
+    const bool fits = part && part->width == width && part->height == height;
+    auto sized = fits ? std::move(part)
+                      : ImageCodec::resize(whole ? picture : *part, width, height,
+                                           ImageCodec::Kernel::linear);
+    if (!sized) throw std::runtime_error("The picture could not be resized for finding faces.");
+    FaceSession::write(*sized, settings_.range, input, static_cast<int>(v), side);
+    scales.push_back(static_cast<double>(width) / rect.width);
+  }
+  const std::vector<Ort::Value> outputs =
+      session_.run(input, static_cast<std::int64_t>(rects.size()), side);
+  const float* scores = outputs[scoresOutput_].GetTensorData<float>();
+  const float* boxes = outputs[boxesOutput_].GetTensorData<float>();
+  const std::size_t anchors = outputs[scoresOutput_].GetTensorTypeAndShapeInfo().GetShape()[1];
+  std::vector<std::vector<Face>> faces(rects.size());
+  for (std::size_t v = 0; v < rects.size(); ++v)
+    decode(scores + v * anchors, boxes + v * anchors * valuesPerBox, scales[v], rects[v], faces[v]);
   return faces;
 }
 
@@ -137,8 +148,9 @@ std::vector<FaceDetector::Face> FaceDetector::detect(const Picture& picture) {
     throw std::invalid_argument("The picture's pixels do not match its size.");
   std::vector<Face> all;
   const auto rects = views(picture.width, picture.height);
+  const auto found = look(picture, rects);
   for (std::size_t v = 0; v < rects.size(); ++v) {
-    for (const Face& face : look(picture, rects[v])) {
+    for (const Face& face : found[v]) {
       if (v > 0 && cutByTile(face, rects[v], picture.width, picture.height)) continue;
       all.push_back(face);
     }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <vector>
 
 #include "core/Picture.h"
@@ -33,8 +34,10 @@ class FaceDetector {
   std::vector<Face> detect(const Picture& picture);
   // The rectangles detect() looks at: the whole picture, then any tiles.
   std::vector<ImageCodec::Rect> views(int width, int height) const;
-  // One look at `rect` of the picture, scaled to fit the detector's input; not merged.
-  std::vector<Face> look(const Picture& picture, const ImageCodec::Rect& rect);
+  // One look at each rectangle of the picture, scaled to fit the detector's input, all in one
+  // run of the graph; the faces of each, not merged.
+  std::vector<std::vector<Face>> look(const Picture& picture,
+                                      std::span<const ImageCodec::Rect> rects);
   // Overlapping faces (intersection over union above `iou`) become one, their boxes and
   // keypoints averaged by score, with the best score; best first.
   static std::vector<Face> merged(std::vector<Face> faces, float iou);

@@ -21,7 +21,7 @@ FaceRecord::Point normalised(const PictureWarp::Point& p, const Picture& picture
           static_cast<float>(std::clamp(p.y / picture.height, 0.0, 1.0))};
 }
 
-double distance(const FaceRecord::Point& a, const FaceRecord::Point& b) {
+double distance(const PictureWarp::Point& a, const PictureWarp::Point& b) {
   return std::hypot(b.x - a.x, b.y - a.y);
 }
 
@@ -78,7 +78,7 @@ PictureFaces FaceFinder::find(const Picture& picture) {
     record.score = found[i].score;
     record.quality =
         quality({found[i].score, static_cast<float>(found[i].box[1].x - found[i].box[0].x),
-                 sharpness(crops[i]), frontal(record.keypoints)});
+                 sharpness(crops[i]), frontal(found[i].keypoints)});
     record.vector = halvesFromFloats(vectors[i]);
     faces.faces.push_back(std::move(record));
   }
@@ -117,7 +117,7 @@ float FaceFinder::sharpness(const Picture& crop) {
   return static_cast<float>(squares / count - mean * mean);
 }
 
-float FaceFinder::frontal(const std::array<FaceRecord::Point, 6>& keypoints) {
+float FaceFinder::frontal(const std::array<PictureWarp::Point, 6>& keypoints) {
   // Turned away, the nose comes near one ear and far from the other, and off the eyes' middle.
   const double right = distance(keypoints[2], keypoints[4]);
   const double left = distance(keypoints[2], keypoints[5]);

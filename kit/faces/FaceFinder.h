@@ -11,6 +11,7 @@
 
 #include "core/Picture.h"
 #include "core/PictureFaces.h"
+#include "platform/PictureWarp.h"
 
 namespace quillmere {
 
@@ -38,7 +39,7 @@ class FaceFinder {
   // 0..1: high for a confident, large, sharp, frontal face; people are formed from high ones.
   static float quality(const Looks& looks);
   static float sharpness(const Picture& crop);
-  static float frontal(const std::array<FaceRecord::Point, 6>& keypoints);
+  static float frontal(const std::array<PictureWarp::Point, 6>& keypoints);  // in pixels
 
  private:
   struct Parts;
