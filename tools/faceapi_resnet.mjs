@@ -18,7 +18,7 @@ const SIDE = 150;
 
 // face-api's ES module build without its bundled TF.js imports the tfjs packages by name; this
 // hands it the cache's tfjs and no WebGL or WebAssembly backend (the CPU one is used).
-async function loadFaceApi(cache, tf) {
+export async function loadFaceApi(cache, tf) {
   const file = path.join(cache, "node_modules/@vladmandic/face-api/dist/face-api.esm-nobundle.js");
   let source = fs.readFileSync(file, "utf8");
   let imports = "";
@@ -41,7 +41,7 @@ async function loadFaceApi(cache, tf) {
   }
 }
 
-function loadWeights(tf, manifestJson) {
+export function loadWeights(tf, manifestJson) {
   const manifest = JSON.parse(fs.readFileSync(manifestJson, "utf8"));
   const folder = path.dirname(manifestJson);
   const specs = [], buffers = [];
@@ -67,7 +67,9 @@ async function main([cache, manifestJson, inputFile, outputFile]) {
   fs.writeFileSync(outputFile, Buffer.from(output.dataSync().buffer));
 }
 
-main(process.argv.slice(2)).catch(error => {
-  console.error("faceapi_resnet: " + error.message);
-  process.exit(1);
-});
+if (import.meta.url === pathToFileURL(process.argv[1]).href) {
+  main(process.argv.slice(2)).catch(error => {
+    console.error("faceapi_resnet: " + error.message);
+    process.exit(1);
+  });
+}
