@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Measures how well the face embedder tells people apart on real group photos, for the
 // embedder's two readings (its PReLUs as the published graph folds them, and unfolded), so the
-// shipped one and its same-face threshold rest on figures rather than taste.
+// shipped one and its same-face threshold rest on figures rather than taste; and dlib's ResNet
+// recogniser (face-api's, when FACE_MODELS_DIR holds its weights) aligned to its own template.
 //
-//   node measure_face_embedder.mjs TFJS_CACHE FACE_MODELS_DIR PHOTOS_DIR
+//   node measure_face_embedder.mjs TFJS_CACHE FACE_MODELS_DIR PHOTOS_DIR [--recogniser-only]
 //
 // Faces are found by BlazeFace (the photo letterboxed to 256, and in overlapping tiles), aligned
 // by a similarity transform from four keypoints to the embedder's 112 x 112 template, embedded.
@@ -15,12 +16,17 @@ import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 
+import { loadFaceApi, loadWeights } from "./faceapi_resnet.mjs";
 import { loadGraph, loadTf } from "./tfjs_graph.mjs";
 
 const [cache, modelsDir, photosDir] = process.argv.slice(2);
 const face = JSON.parse(fs.readFileSync(new URL("../kit/faces/face-model.json", import.meta.url)));
 const DETECTOR_SIDE = 256, SCORE = 0.6, IOU = 0.3, MIN_EYES = 0.012;
-const TEMPLATE = face.embedder.alignment;
+const MOBILE = { template: face.embedder.alignment, side: face.embedder.side };
+// dlib's 150 x 150 chip with padding 0.25: its mean face's eye centres, nose tip and mouth
+// corners' midpoint (of get_face_chip_details), each at (0.25 + m) / 1.5 * 150.
+const DLIB = { template: [[47.549, 46.599], [100.476, 46.599], [74.013, 76.563], [74.013, 103.023]],
+               side: 150 };
 const work = fs.mkdtempSync(path.join(os.tmpdir(), "faces-"));
 const tf = await loadTf(cache);
 
@@ -100,10 +106,10 @@ function detect(detector, photo) {
 }
 
 // Least-squares similarity taking the template's points onto the face's: x' = a x - b y + c.
-function similarity(points) {
+function similarity(points, template) {
   let n = 0, sx = 0, sy = 0, su = 0, sv = 0, sxx = 0, sxu = 0, syv = 0, sxv = 0, syu = 0;
-  for (let k = 0; k < TEMPLATE.length; ++k) {
-    const [x, y] = TEMPLATE[k], [u, v] = points[k];
+  for (let k = 0; k < template.length; ++k) {
+    const [x, y] = template[k], [u, v] = points[k];
     n++; sx += x; sy += y; su += u; sv += v;
     sxx += x * x + y * y; sxu += x * u + y * v; sxv += x * v - y * u;
   }
@@ -116,12 +122,12 @@ function similarity(points) {
 
 // Bilinear samples of the photo at the template's pixels taken onto the face, as [N, 112, 112, 3]
 // of 0..255; outside the photo is black.
-function aligned(photo, faces) {
-  const [h, w] = photo.shape, data = photo.dataSync(), side = face.embedder.side;
+function aligned(photo, faces, { template, side } = MOBILE) {
+  const [h, w] = photo.shape, data = photo.dataSync();
   const out = new Float32Array(faces.length * side * side * 3);
   const at = (x, y, c) => (x < 0 || y < 0 || x >= w || y >= h ? 0 : data[(y * w + x) * 3 + c]);
   faces.forEach((f, n) => {
-    const [a0, a1, a2, b0, b1, b2] = similarity(f.points);
+    const [a0, a1, a2, b0, b1, b2] = similarity(f.points, template);
     for (let y = 0; y < side; ++y)
       for (let x = 0; x < side; ++x) {
         const u = a0 * (x + 0.5) + a1 * (y + 0.5) + a2 - 0.5, v = b0 * (x + 0.5) + b1 * (y + 0.5) + b2 - 0.5;
@@ -138,7 +144,10 @@ function aligned(photo, faces) {
 
 // Each reading of the embedder with each input range it might have been trained with.
 const RANGES = { "-1..1": face.embedder.inputRange, "0..1": [0, 1], "0..255": [0, 255] };
+const unitRows = rows => rows.map(v => { const n = Math.hypot(...v); return v.map(x => x / n); });
 function embed(embedder, crops) {
+  if (embedder.resnet) return unitRows(embedder.resnet.forwardInput(
+    { toBatchTensor: () => crops }).arraySync());
   const [low, high] = RANGES[embedder.range];
   return embedder.graph.execute(crops.mul((high - low) / 255).add(low), "embeddings").arraySync();
 }
@@ -150,8 +159,17 @@ const graphs = {
   unfolded: await loadGraph(tf, path.join(modelsDir, "mobilefacenet.json"), true),
 };
 const embedders = {};
-for (const [reading, graph] of Object.entries(graphs))
-  for (const range of Object.keys(RANGES)) embedders[`${reading} ${range}`] = { graph, range };
+// MobileFaceNet's six readings take most of the time; they are measured in face-model.json.
+if (!process.argv.includes("--recogniser-only"))
+  for (const [reading, graph] of Object.entries(graphs))
+    for (const range of Object.keys(RANGES)) embedders[`${reading} ${range}`] = { graph, range };
+const recogniser = path.join(modelsDir, "face_recognition_model-weights_manifest.json");
+if (fs.existsSync(recogniser)) {
+  const resnet = new (await loadFaceApi(cache, tf)).FaceRecognitionNet();
+  resnet.loadFromWeightMap(loadWeights(tf, recogniser));
+  embedders["dlib resnet"] = { resnet, alignment: DLIB };
+}
+const crop = (picture, faces, k) => aligned(picture, faces, embedders[k].alignment ?? MOBILE);
 
 // Each change of a photo: the changed picture and how a point of it maps back to the original.
 function changes(file, photo) {
@@ -178,8 +196,7 @@ for (const name of fs.readdirSync(photosDir).filter(f => f.endsWith(".jpg")).sor
   const photo = decode(file);
   const faces = detect(detector, photo);
   faceCount += faces.length;
-  const base = aligned(photo, faces);
-  const vectors = Object.fromEntries(Object.entries(embedders).map(([k, e]) => [k, embed(e, base)]));
+  const vectors = Object.fromEntries(Object.entries(embedders).map(([k, e]) => [k, embed(e, crop(photo, faces, k))]));
   for (const k of Object.keys(embedders)) {
     allVectors[k].push(...vectors[k]);
     for (let i = 0; i < faces.length; ++i)
@@ -191,8 +208,7 @@ for (const name of fs.readdirSync(photosDir).filter(f => f.endsWith(".jpg")).sor
       const pts = f.points.map(back), b0 = back([f.box[0], f.box[1]]), b1 = back([f.box[2], f.box[3]]);
       return { ...f, mapped: [Math.min(b0[0], b1[0]), b0[1], Math.max(b0[0], b1[0]), b1[1]], pts };
     });
-    const crops = aligned(picture, found);
-    const changed = Object.fromEntries(Object.entries(embedders).map(([k, e]) => [k, embed(e, crops)]));
+    const changed = Object.fromEntries(Object.entries(embedders).map(([k, e]) => [k, embed(e, crop(picture, found, k))]));
     for (let i = 0; i < faces.length; ++i) {
       wanted++;
       let best = -1, bestIou = 0.5;

@@ -33,7 +33,8 @@ struct Graph {
   float low, high;  // the input range, from face-model.json
   std::vector<std::pair<std::string, std::string>> outputs;  // ONNX name, TF.js parts
   std::vector<Crop> crops;
-  bool unfoldPrelu;  // as the build converts it
+  bool unfoldPrelu;      // as the build converts it
+  bool faceApi = false;  // weights only: face-api's own network is the reference
 };
 
 fs::path tfjsCache() {
@@ -73,12 +74,17 @@ std::vector<float> readFloats(const fs::path& file) {
 // What TF.js gives for each named output.
 std::map<std::string, std::vector<float>> tfjsOutputs(const Graph& graph, const fs::path& input,
                                                       const fs::path& folder) {
-  std::string command =
-      "node '" + (sourceDir / "tools/tfjs_graph.mjs").string() + "' '" + tfjsCache().string() +
-      "' '" + (sourceDir / "third_party/face-models" / graph.tfjs).string() + "' '" +
-      input.string() + "' " + std::to_string(graph.side) + " '" + folder.string() + "'";
+  const std::string script = graph.faceApi ? "tools/faceapi_resnet.mjs" : "tools/tfjs_graph.mjs";
+  std::string command = "node '" + (sourceDir / script).string() + "' '" + tfjsCache().string() +
+                        "' '" + (sourceDir / "third_party/face-models" / graph.tfjs).string() +
+                        "' '" + input.string() + "' ";
+  if (graph.faceApi)
+    command += "'" + (folder / (graph.outputs[0].first + ".f32")).string() + "'";
+  else
+    command += std::to_string(graph.side) + " '" + folder.string() + "'";
   if (graph.unfoldPrelu) command += " --unfold-prelu";
-  for (const auto& [name, parts] : graph.outputs) command += " --output " + name + "=" + parts;
+  for (const auto& [name, parts] : graph.outputs)
+    if (!graph.faceApi) command += " --output " + name + "=" + parts;
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
   std::map<std::string, std::vector<float>> outputs;
   for (const auto& [name, parts] : graph.outputs)
@@ -91,9 +97,11 @@ class FaceModelConversion : public testing::TestWithParam<Graph> {};
 TEST_P(FaceModelConversion, AgreesWithTfjsOnRealFaces) {
   const Graph& graph = GetParam();
   const fs::path onnx = fs::path(QUILLMERE_RESOURCES_DIR) / "FaceModel" / graph.onnx;
-  if (!fs::exists(onnx) || !fs::exists(tfjsCache() / "node_modules/@tensorflow/tfjs"))
-    GTEST_SKIP() << "no converted face model at " << onnx << " or no @tensorflow/tfjs in "
-                 << tfjsCache() << " (scripts/setup fetches both)";
+  const fs::path runtime =
+      tfjsCache() / "node_modules" / (graph.faceApi ? "@vladmandic/face-api" : "@tensorflow/tfjs");
+  if (!fs::exists(onnx) || !fs::exists(runtime))
+    GTEST_SKIP() << "no converted face model at " << onnx << " or no " << runtime
+                 << " (scripts/setup fetches both)";
   std::vector<float> input = pixels(graph);
   ASSERT_EQ(input.size(), graph.crops.size() * graph.side * graph.side * 3);
   test::TempDirectory folder;
@@ -144,7 +152,18 @@ INSTANTIATE_TEST_SUITE_P(
                           {{"sample2.jpg", 0.44, 0.16, 0.15, 0.2},
                            {"sample5.jpg", 0.16, 0.63, 0.17, 0.22},
                            {"sample6.jpg", 0.58, 0.2, 0.16, 0.2}},
-                          false}),
+                          false},
+                    Graph{"FaceRecognizer.onnx",
+                          "face_recognition_model-weights_manifest.json",
+                          150,
+                          0,
+                          255,
+                          {{"embedding", ""}},
+                          {{"sample2.jpg", 0.44, 0.16, 0.15, 0.2},
+                           {"sample3.jpg", 0.3, 0.2, 0.2, 0.3},
+                           {"sample6.jpg", 0.58, 0.2, 0.16, 0.2}},
+                          false,
+                          true}),
     [](const testing::TestParamInfo<Graph>& info) {
       const std::string file = info.param.onnx;
       return file.substr(0, file.find('.'));
