@@ -128,6 +128,8 @@ class Commands {
   int text(const Options& options);
   // PeopleCommand.cpp
   int people(const PeopleOptions& options);
+  // The library's people, grouped at the installed face model's distance.
+  People libraryPeople();
   Library::Person person(People& people, const std::string& idOrName);
   int listPeople(People& people, bool json);
   int showPerson(People& people, const Library::Person& person);

@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "Output.h"
+#include "engine/FaceFinding.h"
 #include "index/Library.h"
 #include "people/People.h"
 #include "scan/Timecode.h"
@@ -55,6 +56,10 @@ Library::Person Commands::person(People& people, const std::string& idOrName) {
   throw Error("No person " + idOrName + " in the library (see 'quillmere-cli people')");
 }
 
+People Commands::libraryPeople() {
+  return People(*library_, FaceFinding::open(true).grouping());
+}
+
 int Commands::people(const PeopleOptions& options) {
   // Read as operands (the command opens the library itself), its options are picked out here.
   std::vector<std::string> words;
@@ -73,7 +78,7 @@ int Commands::people(const PeopleOptions& options) {
   };
   const bool reads = action.empty() || action == "show";
   openEngine({.name = "people", .access = reads ? Access::reads : Access::writes});
-  People people(*library_);
+  People people = libraryPeople();
   if (action.empty()) return listPeople(people, json);
   if (action == "show") {
     wants(1, "a person's ID or NAME");
@@ -176,7 +181,7 @@ int Commands::forgetFaces(People& people, bool yes) {
 
 void Commands::groupFaces() {
   if (library_->faces(false).empty()) return;
-  const auto done = People(*library_).group();
+  const auto done = libraryPeople().group();
   std::printf("Faces: %s with %s.\n",
               counted(static_cast<std::int64_t>(done.placed), "face").c_str(),
               peopleCount(done.people).c_str());

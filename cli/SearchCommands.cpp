@@ -97,7 +97,7 @@ int Commands::searchAndPrint(const std::string& query, std::span<const float> ve
   std::size_t limit = options.limit.value_or(defaultLimit);
   std::optional<PersonFilter> together;
   if (!options.persons.empty()) {
-    People people(*library_);
+    People people = libraryPeople();
     std::vector<std::int64_t> ids;
     for (const auto& name : options.persons) ids.push_back(person(people, name).id);
     together.emplace(people, ids);
@@ -142,7 +142,7 @@ int Commands::similarFace(const SearchOptions& options) {
   if (read.ec != std::errc() || read.ptr != text.data() + text.size() || face <= 0) {
     throw Error("'" + text + "' is not a face number (see 'quillmere-cli people show')", 2);
   }
-  People people(*library_);
+  People people = libraryPeople();
   if (!library_->face(face)) throw Error("No face " + text + " in the library");
   const auto moments = people.similarTo(face, options.limit.value_or(defaultLimit));
   if (moments.empty()) std::fprintf(stderr, "No other moments found for face %s.\n", text.c_str());

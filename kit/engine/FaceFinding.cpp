@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/FaceFinding.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
@@ -25,6 +26,7 @@ FaceFinding FaceFinding::open(bool on, std::optional<std::filesystem::path> dire
   try {
     FaceModel model(*directory);
     finding.directory_ = directory;
+    finding.sameFaceCosine_ = model.embedder().sameFaceCosine;
     finding.state_ = State::on;
   } catch (const FaceModel::Failure& failure) {
     finding.state_ = State::modelDamaged;
@@ -35,6 +37,15 @@ FaceFinding FaceFinding::open(bool on, std::optional<std::filesystem::path> dire
 
 void FaceFinding::addTo(Indexer& indexer) const {
   if (directory_) indexer.addStage(std::make_shared<FaceStage>(*directory_));
+}
+
+FaceGrouping::Settings FaceFinding::grouping() const {
+  FaceGrouping::Settings settings;
+  if (sameFaceCosine_) {
+    settings.cosine = *sameFaceCosine_;
+    settings.meanCosine = std::max(settings.meanCosine, *sameFaceCosine_);
+  }
+  return settings;
 }
 
 }  // namespace quillmere

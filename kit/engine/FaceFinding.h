@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "people/FaceGrouping.h"
+
 namespace quillmere {
 
 class Indexer;
@@ -33,11 +35,16 @@ class FaceFinding {
 
   // Gives the indexer its face stage when on: before the indexer's first run.
   void addTo(Indexer& indexer) const;
+  // How faces are grouped into people: two faces are close at the model's measured
+  // same-person cosine (its vectors share a large common part, so it lies high), and so are
+  // two parts of one person. The defaults when off or without a model.
+  FaceGrouping::Settings grouping() const;
 
  private:
   State state_ = State::off;
   std::string detail_;
   std::optional<std::filesystem::path> directory_;
+  std::optional<float> sameFaceCosine_;
 };
 
 }  // namespace quillmere
