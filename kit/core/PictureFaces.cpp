@@ -26,7 +26,7 @@ json pointsOf(const FaceRecord& face) {
 
 std::vector<std::uint8_t> bytesOf(const std::vector<Half>& vector) {
   std::vector<std::uint8_t> bytes(vector.size() * sizeof(Half));
-  std::memcpy(bytes.data(), vector.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(bytes.data(), vector.data(), bytes.size());
   return bytes;
 }
 
@@ -48,7 +48,7 @@ FaceRecord faceFrom(const json& item) {
   for (std::size_t i = 0; i < 6; ++i) face.keypoints[i] = pointAt(item[0], 2 + i);
   const auto& bytes = item[3].get_binary();
   face.vector.resize(bytes.size() / sizeof(Half));
-  std::memcpy(face.vector.data(), bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(face.vector.data(), bytes.data(), bytes.size());
   return face;
 }
 
