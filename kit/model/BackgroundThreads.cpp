@@ -2,6 +2,7 @@
 // Background-priority worker threads for the runtime's sessions.
 #include "model/BackgroundThreads.h"
 
+#include <algorithm>
 #include <future>
 #include <thread>
 
@@ -41,6 +42,16 @@ void useBackgroundThreads(Ort::SessionOptions& options) {
   options.SetCustomJoinThreadFn(joinBackgroundThread);
   // Between runs the indexer decodes and stores on these cores.
   options.AddConfigEntry("session.force_spinning_stop", "1");
+}
+
+Ort::SessionOptions backgroundSessionOptions() {
+  Ort::SessionOptions options;
+  options.SetIntraOpNumThreads(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+  options.SetInterOpNumThreads(1);
+  options.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
+  options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+  useBackgroundThreads(options);
+  return options;
 }
 
 }  // namespace quillmere

@@ -10,4 +10,8 @@ namespace quillmere {
 
 void useBackgroundThreads(Ort::SessionOptions& options);
 
+// A background session on every core, one graph node at a time, fully optimised: how the
+// indexer's stages (reading text, finding faces) run their graphs beside the embedder.
+Ort::SessionOptions backgroundSessionOptions();
+
 }  // namespace quillmere

@@ -2,9 +2,6 @@
 // A text model graph's session and its input tensors.
 #include "text/TextSession.h"
 
-#include <algorithm>
-#include <thread>
-
 #include "model/BackgroundThreads.h"
 #include "model/RuntimeEnvironment.h"
 #include "text/TextModel.h"
@@ -12,20 +9,9 @@
 namespace quillmere {
 namespace {
 
-Ort::SessionOptions sessionOptions() {
-  Ort::SessionOptions options;
-  options.SetIntraOpNumThreads(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
-  options.SetInterOpNumThreads(1);
-  options.SetExecutionMode(ExecutionMode::ORT_SEQUENTIAL);
-  options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
-  // Text is read while indexing, in the background, as images are embedded.
-  useBackgroundThreads(options);
-  return options;
-}
-
 Ort::Session openSession(const std::filesystem::path& file) {
   try {
-    return Ort::Session(runtimeEnvironment(), file.c_str(), sessionOptions());
+    return Ort::Session(runtimeEnvironment(), file.c_str(), backgroundSessionOptions());
   } catch (const Ort::Exception& error) {
     throw TextModel::Failure(file.string() + ": " + error.what());
   }
